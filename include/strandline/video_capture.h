@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+
+#include "strandline/media_sample.h"
+#include "strandline/stream_request.h"
+
+namespace orbisan::ipcapture {
+
+// Starts and stops the video streams of the device's inputs.
+class IIPVideoCapture {
+ public:
+  virtual ~IIPVideoCapture() = default;
+  virtual uint32_t GetChannelCount() = 0;
+  virtual bool StartCapture(uint32_t input, IVideoFrameSink* sink, IStreamRequest* request) = 0;
+  virtual bool StopCapture(uint32_t input) = 0;
+  virtual bool ChangeFrameSize(uint32_t input, IFrameSize* size, uint32_t frameRate) = 0;
+  virtual uint32_t QueryReserved() = 0;  // always 0
+  // state: 0 streaming, 1 connecting, 2 signal lost or stopped.
+  virtual bool GetStreamState(uint32_t input, uint32_t* state, uint32_t* reserved, uint8_t* reservedText,
+                              uint32_t reservedTextSize) = 0;
+  virtual bool SetParameter(const char* name, const uint16_t* value, uint32_t size) = 0;
+  virtual bool GetParameter(const char* name, uint16_t* value, uint32_t size) = 0;
+};
+
+class IIPVideoCaptureEx : public IIPVideoCapture {
+ public:
+  virtual bool StopEdgeMonitoring(uint32_t input) = 0;
+  virtual bool StartEdgeMonitoring(uint32_t input) = 0;
+};
+
+class IIPVideoCaptureEx2 : public IIPVideoCaptureEx {
+ public:
+  // streamKind 1 live, 2 remote.
+  virtual bool StartStream(uint32_t input, uint32_t streamKind, IVideoFrameSink* sink, IStreamRequest* request) = 0;
+  virtual bool StopStream(uint32_t input, uint32_t streamKind) = 0;
+};
+
+}  // namespace orbisan::ipcapture

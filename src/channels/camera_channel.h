@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+
+#include "channels/stream_params.h"
+#include "strandline/media_sample.h"
+#include "strandline/stream_request.h"
+
+namespace orbisan {
+
+// Told the time of every delivered frame (edge storage gap detection).
+class IEdgeStorageCallback {
+ public:
+  virtual ~IEdgeStorageCallback() = default;
+  virtual void OnFrameTime(uint32_t channelIndex, uint64_t frameTime) = 0;
+  virtual void OnSignalLost(uint32_t channelIndex) = 0;
+};
+
+class IEdgeMonitorChannel {
+ public:
+  virtual ~IEdgeMonitorChannel() = default;
+  virtual uint32_t GetChannelIndex() = 0;
+  virtual ipcapture::IVideoFrameSink* GetFrameSink() = 0;
+  virtual void SetEdgeStorageCallback(IEdgeStorageCallback* callback) = 0;
+};
+
+// One video stream of one input.
+class ICameraChannel : public IEdgeMonitorChannel {
+ public:
+  virtual void SetPrivacyMask(ipcapture::IPrivacyZoneList* zones) = 0;
+  virtual bool Start(const STREAM_PARAMS* params) = 0;
+  virtual void Stop() = 0;
+  virtual bool Restart(const STREAM_PARAMS* params) = 0;
+  virtual bool StartEdgeMonitoring() = 0;
+  virtual bool StopEdgeMonitoring() = 0;
+  virtual ChannelState GetState() = 0;
+};
+
+}  // namespace orbisan

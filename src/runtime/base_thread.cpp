@@ -1,0 +1,76 @@
+#include "runtime/base_thread.h"
+
+#include "runtime/thread_id.h"
+
+namespace orbisan {
+
+CBaseThread::CBaseThread(IDebugMessage* owner) : owner_(owner) {}
+
+CBaseThread::~CBaseThread() {
+  StopThread(2000);
+  if (thread_ && thread_->joinable()) thread_->detach();  // destroyed from its own body
+}
+
+bool CBaseThread::IsRunning() const { return thread_ != nullptr && !finished_.IsSet(); }
+
+void CBaseThread::Run() {
+  threadId_.store(CurrentThreadId());
+  ThreadFunction();
+  finished_.Set();
+}
+
+bool CBaseThread::StartThread(const std::string& name) {
+  stopEvent_.Reset();
+  if (thread_ && !finished_.IsSet()) return false;
+  if (thread_ && thread_->joinable()) thread_->join();  // ended already: returns at once
+  thread_.reset();
+  name_ = name;
+  finished_.Reset();
+  threadId_.store(0);
+  try {
+    thread_ = std::make_unique<std::thread>([this] { Run(); });
+  } catch (...) {
+    thread_.reset();
+    finished_.Set();
+    return false;
+  }
+  return true;
+}
+
+bool CBaseThread::JoinThread(uint32_t timeoutMs) { return Join(timeoutMs, false); }
+
+bool CBaseThread::StopThread(uint32_t timeoutMs) { return Join(timeoutMs, true); }
+
+bool CBaseThread::Join(uint32_t timeoutMs, bool terminateOnTimeout) {
+  stopEvent_.Set();
+  if (!thread_) return true;
+  if (thread_->get_id() == std::this_thread::get_id()) return false;
+  if (!finished_.Wait(timeoutMs)) {
+    const std::string device = owner_ ? owner_->GetDeviceName() : std::string();
+    if (owner_) {
+      if (terminateOnTimeout) {
+        owner_->DebugMessage(kLogWarning,
+                             "%s: Thread (id=%u, name=\"%s\") for device %s was not stopped during %lu "
+                             "milliseconds and will be terminated!",
+                             "orbisan::CBaseThread::StopThread", threadId_.load(), name_.c_str(), device.c_str(),
+                             static_cast<unsigned long>(timeoutMs));
+      } else {
+        owner_->DebugMessage(kLogWarning,
+                             "%s: Thread (id=%u, name=\"%s\") for device %s was not stopped during %lu "
+                             "milliseconds",
+                             "orbisan::CBaseThread::JoinThread", threadId_.load(), name_.c_str(), device.c_str(),
+                             static_cast<unsigned long>(timeoutMs));
+      }
+    }
+    finished_.Wait(kInfinite);
+    if (owner_ && !terminateOnTimeout) {
+      owner_->DebugMessage(kLogInfo, "%s: Thread (id=%u, name=\"%s\") was stopped correctly",
+                           "orbisan::CBaseThread::JoinThread", threadId_.load(), name_.c_str());
+    }
+  }
+  if (thread_->joinable()) thread_->join();
+  thread_.reset();
+  return true;
+}
+
+}  // namespace orbisan
