@@ -1,0 +1,119 @@
+#pragma once
+
+// Host-side frame records for unit tests: an allocator whose samples keep
+// what the driver wrote into them, and a sink that stores accepted frames.
+
+#include <atomic>
+#include <stdexcept>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "strandline/media_sample.h"
+
+namespace orbisan::test {
+
+class TestSample : public ipcapture::IMediaSample {
+ public:
+  TestSample(uint32_t fourcc, uint32_t size, const char* name)
+      : buffer(size), fourcc_(fourcc), streamName(name ? name : "") {}
+  uint32_t GetSize() override { return static_cast<uint32_t>(buffer.size()); }
+  uint8_t* GetBuffer() override { return buffer.data(); }
+  uint32_t GetDataSize() override { return dataSize; }
+  void SetDataSize(uint32_t size) override { dataSize = size; }
+  void SetTimeNow() override { timeNow = true; }
+  void SetTime(const SYSTEMTIME* utc) override {
+    if (utc) time = *utc;
+    timeSet = true;
+  }
+  void GetTime(SYSTEMTIME* utc) override {
+    if (utc) *utc = time;
+  }
+  const char* GetStreamName() override { return streamName.c_str(); }
+  uint32_t GetFourCC() override { return fourcc_; }
+  void SetFourCC(uint32_t fourcc) override { fourcc_ = fourcc; }
+  uint32_t GetHeight() override { return height; }
+  void SetHeight(uint32_t h) override { height = h; }
+  uint32_t GetWidth() override { return width; }
+  void SetWidth(uint32_t w) override { width = w; }
+  uint32_t GetResolutionClass() override { return resolutionClass; }
+  void SetResolutionClass(uint32_t c) override { resolutionClass = c; }
+
+  std::string Bytes() const { return std::string(reinterpret_cast<const char*>(buffer.data()), dataSize); }
+
+  std::vector<uint8_t> buffer;
+  uint32_t dataSize = 0;
+  uint32_t fourcc_;
+  std::string streamName;
+  SYSTEMTIME time{};
+  bool timeSet = false;
+  bool timeNow = false;
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint32_t resolutionClass = 0;
+};
+
+// A copy of one delivered frame.
+struct DeliveredFrame {
+  uint32_t fourcc;
+  uint32_t width;
+  uint32_t height;
+  uint32_t resolutionClass;
+  SYSTEMTIME time;
+  std::string bytes;
+  std::string streamName;
+};
+
+class TestAllocator : public ipcapture::IMediaSampleAllocator {
+ public:
+  uint32_t GetVersion() override { return 1; }
+  ipcapture::IMediaSample* CreateSample(uint32_t fourcc, uint32_t size, const char* streamName) override {
+    if (failCreate) return nullptr;
+    ++created;
+    return new TestSample(fourcc, size, streamName);
+  }
+  ipcapture::IAudioSample* CreateAudioSample(uint32_t, uint32_t, const char*) override { return nullptr; }
+  void ReleaseAudioSample(ipcapture::IAudioSample*) override {}
+  uint32_t GetFreeCount() override { return 0; }
+  void ReleaseSample(ipcapture::IMediaSample* sample) override {
+    ++released;
+    delete static_cast<TestSample*>(sample);
+  }
+
+  std::atomic<bool> failCreate{false};
+  std::atomic<int> created{0};
+  std::atomic<int> released{0};
+};
+
+class TestSink : public ipcapture::IVideoFrameSink {
+ public:
+  bool OnFrame(ipcapture::IMediaSample* sample) override {
+    auto* s = static_cast<TestSample*>(sample);
+    if (throwOnFrame) throw std::runtime_error("sink failure");
+    std::lock_guard<std::mutex> lock(mutex_);
+    frames_.push_back({s->GetFourCC(), s->width, s->height, s->resolutionClass, s->time, s->Bytes(), s->streamName});
+    return accept;
+  }
+  void OnFormatChanged() override {}
+  void OnSignalLost() override { ++signalLost; }
+
+  std::vector<DeliveredFrame> Frames() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return frames_;
+  }
+  size_t FrameCount() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return frames_.size();
+  }
+
+  std::atomic<bool> accept{true};
+  std::atomic<bool> throwOnFrame{false};
+  std::atomic<int> signalLost{0};
+
+ private:
+  std::mutex mutex_;
+  std::vector<DeliveredFrame> frames_;
+};
+
+}  // namespace orbisan::test
