@@ -1,0 +1,22 @@
+#pragma once
+
+#include "rtsp/rtp_packet.h"
+#include "rtsp/sdp_session_info.h"
+
+namespace orbisan {
+
+// The owner of an RTSP session. Callbacks run on the session thread.
+class IRTSPClientUser {
+ public:
+  virtual ~IRTSPClientUser() = default;
+  // True to go on with SETUP.
+  virtual bool SdpInfoReceived(const SDP_SESSION_INFO& info) = 0;
+  // Interleaved mode: one packet of the RTP channel.
+  virtual void RtpPacketReceived(const CRTPPacket& packet) = 0;
+  // The session thread ends (always called once per session).
+  virtual void SessionClosed() = 0;
+  // DESCRIBE got no usable answer.
+  virtual void DescribeFailed() = 0;
+};
+
+}  // namespace orbisan

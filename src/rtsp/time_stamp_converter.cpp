@@ -1,0 +1,120 @@
+#include "rtsp/time_stamp_converter.h"
+
+#include <algorithm>
+
+#include "runtime/time_utils.h"
+
+namespace orbisan {
+
+namespace {
+
+constexpr uint64_t kUnitsPerTick = 111;  // 100 ns units per 90 kHz tick, rounded down
+constexpr uint64_t kOneMs = 10000;
+constexpr uint64_t kSnapStep = 10000000;         // 1 s
+constexpr uint64_t kLeadSlack = 2500000;         // 250 ms
+constexpr uint64_t kMinCorrectedStep = 40000;    // 4 ms
+constexpr uint64_t kPlaybackEqualStep = 100000;  // 10 ms
+constexpr size_t kLearningSamples = 100;
+
+}  // namespace
+
+CTimeStampConverter::CTimeStampConverter() = default;
+
+void CTimeStampConverter::SetClock(Clock clock) { clock_ = std::move(clock); }
+
+uint64_t CTimeStampConverter::Now() const { return clock_ ? clock_() : NowFileTime(); }
+
+void CTimeStampConverter::Reset() {
+  output_ = 0;
+  lastTimestamp_ = 0;
+  lead_ = 0;
+  rtpSteps_.Clear();
+  clockSteps_.Clear();
+  lastSystemTime_ = 0;
+  live_ = true;
+  playbackStep_ = 0;
+}
+
+void CTimeStampConverter::StartPlayback(uint64_t start) {
+  Reset();
+  if (start == 0) return;
+  live_ = false;
+  output_ = start;
+  playbackStep_ = kPlaybackEqualStep;
+}
+
+uint64_t CTimeStampConverter::Convert(uint32_t timestamp) {
+  if (live_) {
+    ConvertLive(timestamp);
+  } else {
+    ConvertPlayback(timestamp);
+  }
+  return output_;
+}
+
+void CTimeStampConverter::ConvertLive(uint32_t timestamp) {
+  const uint64_t now = Now();
+  bool forceLead = false;
+  if (now == 0 || output_ == 0 || lastTimestamp_ == 0) {
+    output_ = now;
+    lead_ = 0;
+  } else if (timestamp <= lastTimestamp_) {
+    // Same frame time again (or a step back): keep the output moving.
+    output_ = std::max(output_ + kOneMs, now);
+    forceLead = true;
+  } else {
+    const uint32_t rtpStep = timestamp - lastTimestamp_;
+    rtpSteps_.Add(rtpStep);
+    if (now >= lastSystemTime_) clockSteps_.Add(now - lastSystemTime_);
+    if (rtpSteps_.Count() <= kLearningSamples) {
+      const uint64_t step = static_cast<uint64_t>(rtpStep) * kUnitsPerTick;
+      if (step >= kSnapStep) {
+        output_ = now;
+        lead_ = 0;
+      } else {
+        output_ += step;
+        if (rtpSteps_.Count() == kLearningSamples) forceLead = true;
+      }
+    } else {
+      // Enough history: scale by the measured ratio of clock to RTP steps,
+      // which absorbs a camera clock that runs a little fast or slow.
+      const double rtpMean = rtpSteps_.Mean();
+      const double ratio = rtpMean > 0.0 ? clockSteps_.Mean() / rtpMean : static_cast<double>(kUnitsPerTick);
+      uint64_t step = static_cast<uint64_t>(static_cast<double>(rtpStep) * ratio + 0.5);
+      if (lead_ > kOneMs && step > kMinCorrectedStep) {
+        // Bleed off the lead gradually; never turn the step negative.
+        const uint64_t correction = std::min(std::max(lead_ / 10, kOneMs), step);
+        step -= correction;
+        lead_ -= std::min(correction, lead_);
+      }
+      output_ += step;
+    }
+  }
+  if (output_ <= now) {
+    output_ = now;
+    lead_ = 0;
+  } else if (forceLead || output_ - now > kLeadSlack) {
+    lead_ = output_ - now;
+  }
+  lastSystemTime_ = now;
+  lastTimestamp_ = timestamp;
+}
+
+void CTimeStampConverter::ConvertPlayback(uint32_t timestamp) {
+  if (output_ == 0 || playbackStep_ == 0 || timestamp == 0) return;
+  if (lastTimestamp_ == 0) {
+    lastTimestamp_ = timestamp;
+  } else if (timestamp == lastTimestamp_) {
+    output_ += playbackStep_;
+  } else if (timestamp > lastTimestamp_) {
+    output_ += static_cast<uint64_t>(timestamp - lastTimestamp_) * kUnitsPerTick;
+    lastTimestamp_ = timestamp;
+  }
+}
+
+void CTimeStampConverter::GetTime(SYSTEMTIME& out) const {
+  const uint64_t time = (output_ != 0 && lastTimestamp_ != 0) ? output_ : Now();
+  FileTimeToSystemTimeUtc(time, out);
+}
+
+}  // namespace orbisan

@@ -1,0 +1,218 @@
+#include "rtsp/udp_client.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+#include "platform/socket_utils.h"
+#include "runtime/format.h"
+
+namespace orbisan {
+
+namespace {
+
+constexpr uint32_t kDefaultReceiveBuffer = 65535;
+constexpr uint32_t kReceiveTimeoutMs = 5000;
+constexpr uint32_t kSendTimeoutMs = 1000;
+constexpr uint32_t kMaxDatagram = 65535;
+
+}  // namespace
+
+CUDPClient::CUDPClient() = default;
+
+CUDPClient::~CUDPClient() { Close(); }
+
+bool CUDPClient::Open(IRTPClientUser* user, uint16_t port) {
+  return OpenSocket(user, nullptr, port, kDefaultReceiveBuffer, kReceiveTimeoutMs, kSendTimeoutMs);
+}
+
+bool CUDPClient::OpenMulticast(IRTPClientUser* user, const std::string& group, uint16_t port) {
+  in_addr address{};
+  if (!ParseIPv4(group, address)) {
+    Close();
+    return false;
+  }
+  return OpenSocket(user, &address, port, kDefaultReceiveBuffer, kReceiveTimeoutMs, kSendTimeoutMs);
+}
+
+bool CUDPClient::OpenSocket(IRTPClientUser* user, const in_addr* group, uint16_t port, uint32_t receiveBuffer,
+                            uint32_t receiveTimeoutMs, uint32_t sendTimeoutMs) {
+  {
+    CAutoLock guard(lock_);
+    user_.store(user);
+    if (socket_ != kInvalidSocket) return false;
+
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0) return false;
+    bool ok = true;
+    if (group != nullptr) {
+      const int on = 1;
+      ok = setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0;
+    }
+    ok = ok && SetReceiveBufferSize(fd, receiveBuffer == 0 ? kDefaultReceiveBuffer : receiveBuffer);
+    if (ok && receiveTimeoutMs != 0) ok = SetReceiveTimeoutMs(fd, receiveTimeoutMs);
+    if (ok && sendTimeoutMs != 0) ok = SetSendTimeoutMs(fd, sendTimeoutMs);
+    if (ok) {
+      sockaddr_in local{};
+      local.sin_family = AF_INET;
+      local.sin_addr.s_addr = htonl(INADDR_ANY);
+      local.sin_port = htons(port);
+      ok = bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+    }
+    if (ok && group != nullptr) {
+      ip_mreq request{};
+      request.imr_multiaddr = *group;
+      request.imr_interface.s_addr = htonl(INADDR_ANY);
+      ok = setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) == 0;
+    }
+    if (!ok) {
+      CloseSocket(fd);
+      return false;
+    }
+    socket_ = fd;
+    port_ = port;
+    multicast_ = group != nullptr;
+    if (multicast_) group_ = *group;
+    socketTimeoutMs_ = std::max(receiveTimeoutMs, sendTimeoutMs);
+  }
+  if (!StartThread(Format("UDP client thread, port %u", static_cast<unsigned>(port)))) {
+    Close();
+    return false;
+  }
+  return true;
+}
+
+bool CUDPClient::Close() {
+  StopEvent().Set();
+  int oldSocket = kInvalidSocket;
+  uint32_t socketTimeoutMs = 0;
+  {
+    CAutoLock guard(lock_);
+    if (socket_ != kInvalidSocket) {
+      if (multicast_) {
+        ip_mreq request{};
+        request.imr_multiaddr = group_;
+        request.imr_interface.s_addr = htonl(INADDR_ANY);
+        setsockopt(socket_, IPPROTO_IP, IP_DROP_MEMBERSHIP, &request, sizeof request);
+      }
+      // Wakes a receive or poll that is blocked on the socket.
+      shutdown(socket_, SHUT_RDWR);
+      oldSocket = socket_;
+    }
+    socket_ = kInvalidSocket;
+    port_ = 0;
+    multicast_ = false;
+    socketTimeoutMs = socketTimeoutMs_;
+  }
+  const uint32_t waitMs = std::max<uint32_t>(std::max(socketTimeoutMs, pollTimeMs_.load()) + 1000, 5000);
+  JoinThread(waitMs);
+  if (oldSocket == kInvalidSocket) return true;
+
+  uint8_t scratch[1500];
+  for (int i = 0; i < 100; ++i) {
+    if (recv(oldSocket, scratch, sizeof scratch, MSG_DONTWAIT) <= 0) break;
+  }
+  CloseSocket(oldSocket);
+  if (IRTPClientUser* user = user_.load()) {
+    try {
+      user->ClientClosed(this);
+    } catch (...) {
+    }
+  }
+  return true;
+}
+
+void CUDPClient::SetBufferSize(uint32_t bytes) { bufferSize_.store(bytes); }
+
+void CUDPClient::SetTimeout(uint32_t milliseconds) { pollTimeMs_.store(milliseconds); }
+
+uint16_t CUDPClient::GetPort() {
+  CAutoLock guard(lock_);
+  return port_;
+}
+
+bool CUDPClient::IsOpen() {
+  CAutoLock guard(lock_);
+  return socket_ != kInvalidSocket;
+}
+
+bool CUDPClient::SendTo(const sockaddr_in& destination, const uint8_t* data, size_t length) {
+  CAutoLock guard(lock_);
+  if (socket_ == kInvalidSocket) return false;
+  const ssize_t sent =
+      sendto(socket_, data, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
+  return sent == static_cast<ssize_t>(length);
+}
+
+bool CUDPClient::WaitForData(int fd) {
+  for (;;) {
+    if (IsStopping()) return false;
+    switch (WaitReadable(fd, pollTimeMs_.load())) {
+      case ReadinessResult::kReadable:
+        return !IsStopping();
+      case ReadinessResult::kTimeout:
+        if (!IsStopping()) {
+          if (IRTPClientUser* user = user_.load()) {
+            try {
+              user->ReceiveTimeout(this);
+            } catch (...) {
+            }
+          }
+        }
+        break;
+      case ReadinessResult::kClosed:
+        if (IRTPClientUser* user = user_.load()) {
+          try {
+            user->ClientClosed(this);
+          } catch (...) {
+          }
+        }
+        return false;
+      case ReadinessResult::kInvalid:
+        return false;
+      case ReadinessResult::kTransientError:
+        break;
+    }
+  }
+}
+
+uint32_t CUDPClient::ThreadFunction() {
+  int fd;
+  {
+    CAutoLock guard(lock_);
+    fd = socket_;
+  }
+  // The socket stays open until this thread has ended (Close joins first).
+  if (fd == kInvalidSocket) return 0;
+  std::vector<uint8_t> buffer(std::min(std::max<uint32_t>(bufferSize_.load(), 1), kMaxDatagram));
+  while (WaitForData(fd)) {
+    const size_t wanted = std::min(std::max<uint32_t>(bufferSize_.load(), 1), kMaxDatagram);
+    if (wanted != buffer.size()) buffer.resize(wanted);
+    sockaddr_in source{};
+    socklen_t sourceLength = sizeof source;
+    // MSG_TRUNC makes the call report the datagram's real size, so a
+    // datagram that did not fit is recognised and not handed on cut short.
+    const ssize_t received = recvfrom(fd, buffer.data(), buffer.size(), MSG_TRUNC | MSG_DONTWAIT,
+                                      reinterpret_cast<sockaddr*>(&source), &sourceLength);
+    if (received <= 0) continue;
+    if (static_cast<size_t>(received) > buffer.size()) {
+      const size_t grown = std::min<size_t>(buffer.size() + 1024, kMaxDatagram);
+      buffer.resize(grown);
+      bufferSize_.store(static_cast<uint32_t>(grown));
+      continue;
+    }
+    if (IsStopping()) continue;
+    if (IRTPClientUser* user = user_.load()) {
+      try {
+        user->DataReceived(this, source, buffer.data(), static_cast<size_t>(received));
+      } catch (...) {
+      }
+    }
+  }
+  return 0;
+}
+
+}  // namespace orbisan

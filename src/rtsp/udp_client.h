@@ -1,0 +1,56 @@
+#pragma once
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "rtsp/rtp_client.h"
+#include "runtime/base_thread.h"
+#include "runtime/recursive_lock.h"
+
+namespace orbisan {
+
+// A UDP socket with its own receive thread ("UDP client thread, port %u").
+// Datagrams go to the user one by one from that thread; the receive buffer
+// grows by 1024 bytes after each datagram that did not fit.
+class CUDPClient : public CBaseThread, public IRTPClient {
+ public:
+  CUDPClient();
+  ~CUDPClient() override;
+
+  bool OpenMulticast(IRTPClientUser* user, const std::string& group, uint16_t port) override;
+  bool Open(IRTPClientUser* user, uint16_t port) override;
+  bool Close() override;
+  void SetBufferSize(uint32_t bytes) override;
+  void SetTimeout(uint32_t milliseconds) override;
+  uint16_t GetPort() override;
+
+  // Sends one datagram from the bound socket (receiver reports leave from
+  // the RTCP port the camera was told about). False when closed or not sent whole.
+  bool SendTo(const sockaddr_in& destination, const uint8_t* data, size_t length);
+  bool IsOpen();
+  uint32_t GetBufferSize() const { return bufferSize_.load(); }
+
+ protected:
+  uint32_t ThreadFunction() override;
+
+ private:
+  bool OpenSocket(IRTPClientUser* user, const in_addr* group, uint16_t port, uint32_t receiveBuffer,
+                  uint32_t receiveTimeoutMs, uint32_t sendTimeoutMs);
+  // True to go on receiving, false when the thread must end.
+  bool WaitForData(int fd);
+
+  CRecursiveLock lock_;
+  int socket_ = -1;
+  uint16_t port_ = 0;
+  std::atomic<uint32_t> bufferSize_{8192};
+  std::atomic<uint32_t> pollTimeMs_{2000};
+  bool multicast_ = false;
+  in_addr group_{};
+  uint32_t socketTimeoutMs_ = 0;
+  std::atomic<IRTPClientUser*> user_{nullptr};
+};
+
+}  // namespace orbisan
