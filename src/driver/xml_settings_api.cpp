@@ -1,0 +1,171 @@
+#include "driver/xml_settings_api.h"
+
+#include <cstdio>
+#include <pugixml.hpp>
+
+namespace orbisan {
+
+namespace {
+
+constexpr unsigned kParseFlags = pugi::parse_default | pugi::parse_declaration | pugi::parse_ws_pcdata_single;
+// The declaration is part of the document, so none is added on output.
+constexpr unsigned kFormatFlags =
+    pugi::format_indent | pugi::format_no_declaration | pugi::format_attribute_single_quote;
+
+bool IsNameStart(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80; }
+
+bool IsNameChar(unsigned char c) { return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
+
+bool WriteDocument(const pugi::xml_document& document, const std::string& fileName) {
+  if (fileName.empty()) return false;
+  const std::string temporary = fileName + ".tmp";
+  if (!document.save_file(temporary.c_str(), "  ", kFormatFlags, pugi::encoding_utf8)) {
+    std::remove(temporary.c_str());
+    return false;
+  }
+  if (std::rename(temporary.c_str(), fileName.c_str()) != 0) {
+    std::remove(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsXmlElementName(const std::string& name) {
+  if (name.empty() || !IsNameStart(static_cast<unsigned char>(name[0]))) return false;
+  for (char c : name) {
+    if (!IsNameChar(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
+CXMLSettingsAPI::CXMLSettingsAPI(std::string baseDirectory) : CPellaFileBase(std::move(baseDirectory)) {}
+
+CXMLSettingsAPI::~CXMLSettingsAPI() {
+  CAutoLock guard(lock_);
+  document_.reset();
+  useCount_ = 0;
+}
+
+bool CXMLSettingsAPI::LoadFile(const std::string& name) {
+  const std::string fileName = ResolveName(name);
+  uint64_t size = 0;
+  if (fileName.empty() || !CheckFile(fileName, &size)) return false;
+  CAutoLock guard(lock_);
+  try {
+    auto document = std::make_unique<pugi::xml_document>();
+    if (!document->load_file(fileName.c_str(), kParseFlags)) return false;
+    if (!document->document_element()) return false;
+    document_ = std::move(document);
+    SetFileName(fileName);
+    ++useCount_;
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool CXMLSettingsAPI::CreateDocumentFile(const std::string& name, const std::string& rootName) {
+  const std::string fileName = ResolveName(name);
+  if (fileName.empty() || !IsXmlElementName(rootName)) return false;
+  try {
+    pugi::xml_document document;
+    pugi::xml_node declaration = document.append_child(pugi::node_declaration);
+    declaration.append_attribute("version").set_value("1.0");
+    declaration.append_attribute("encoding").set_value("utf-8");
+    document.append_child(rootName.c_str());
+    return WriteDocument(document, fileName);
+  } catch (...) {
+    return false;
+  }
+}
+
+bool CXMLSettingsAPI::IsLoaded() {
+  CAutoLock guard(lock_);
+  return document_ != nullptr;
+}
+
+bool CXMLSettingsAPI::SplitPath(const std::string& path, std::vector<std::string>* pieces) {
+  pieces->clear();
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t slash = path.find('/', start);
+    if (slash == std::string::npos) slash = path.size();
+    std::string piece = path.substr(start, slash - start);
+    if (!piece.empty()) {
+      if (!IsXmlElementName(piece)) return false;
+      pieces->push_back(std::move(piece));
+    }
+    start = slash + 1;
+  }
+  return !pieces->empty();
+}
+
+pugi::xml_node CXMLSettingsAPI::Find(const std::vector<std::string>& pieces) {
+  if (document_ == nullptr) return {};
+  pugi::xml_node node = document_->document_element();
+  if (!node || pieces.empty() || pieces[0] != node.name()) return {};
+  for (size_t i = 1; i < pieces.size() && node; ++i) node = node.child(pieces[i].c_str());
+  return node;
+}
+
+std::string CXMLSettingsAPI::GetValue(const std::string& path) {
+  std::vector<std::string> pieces;
+  if (!SplitPath(path, &pieces)) return {};
+  CAutoLock guard(lock_);
+  return Find(pieces).text().get();
+}
+
+bool CXMLSettingsAPI::SetValue(const std::string& path, const std::string& text) {
+  if (text.find('\0') != std::string::npos) return false;
+  std::vector<std::string> pieces;
+  if (!SplitPath(path, &pieces)) return false;
+  CAutoLock guard(lock_);
+  if (document_ == nullptr) return false;
+  try {
+    pugi::xml_node node = document_->document_element();
+    if (!node || pieces[0] != node.name()) return false;
+    for (size_t i = 1; i < pieces.size(); ++i) {
+      pugi::xml_node child = node.child(pieces[i].c_str());
+      if (!child) child = node.append_child(pieces[i].c_str());
+      if (!child) return false;
+      node = child;
+    }
+    return node.text().set(text.c_str());
+  } catch (...) {
+    return false;
+  }
+}
+
+bool CXMLSettingsAPI::NodeExists(const std::string& path) {
+  std::vector<std::string> pieces;
+  if (!SplitPath(path, &pieces)) return false;
+  CAutoLock guard(lock_);
+  return static_cast<bool>(Find(pieces));
+}
+
+bool CXMLSettingsAPI::DeleteNode(const std::string& path) {
+  std::vector<std::string> pieces;
+  if (!SplitPath(path, &pieces) || pieces.size() < 2) return false;
+  CAutoLock guard(lock_);
+  pugi::xml_node node = Find(pieces);
+  return node && node.parent().remove_child(node);
+}
+
+bool CXMLSettingsAPI::Save() {
+  CAutoLock guard(lock_);
+  if (document_ == nullptr) return false;
+  try {
+    return WriteDocument(*document_, GetFileName());
+  } catch (...) {
+    return false;
+  }
+}
+
+void CXMLSettingsAPI::Close() {
+  CAutoLock guard(lock_);
+  if (useCount_ > 0 && --useCount_ == 0) document_.reset();
+}
+
+}  // namespace orbisan

@@ -1,0 +1,131 @@
+#include "driver/xml_settings_api.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace orbisan {
+namespace {
+
+namespace fs = std::filesystem;
+
+class XmlSettingsApiTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/strandline_xmlset_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string Read(const std::string& name) {
+    std::ifstream in(dir_ + "/" + name, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  std::string dir_;
+};
+
+TEST_F(XmlSettingsApiTest, CreateSetSaveReloadDelete) {
+  CXMLSettingsAPI store(dir_);
+  ASSERT_TRUE(store.CreateDocumentFile("ACTi_000F7C0A1B2C.preset", "ACTi"));
+  EXPECT_EQ(Read("ACTi_000F7C0A1B2C.preset").rfind("<?xml version='1.0' encoding='utf-8'?>\n<ACTi />", 0), 0u);
+
+  ASSERT_TRUE(store.LoadFile("ACTi_000F7C0A1B2C.preset"));  // no directory: the base directory
+  EXPECT_EQ(store.GetFileName(), dir_ + "/ACTi_000F7C0A1B2C.preset");
+  const std::string awkward = "  <Gate & \"Yard\" 'N' \xc3\xa9t\xc3\xa9>  ";
+  EXPECT_TRUE(store.SetValue("ACTi/PtzChannel01/Preposition000/Name", "Door"));
+  EXPECT_TRUE(store.SetValue("ACTi/PtzChannel01/Preposition000/Slot", "0"));
+  EXPECT_TRUE(store.SetValue("ACTi/PtzChannel01/Preposition001/Name", awkward));
+  EXPECT_TRUE(store.SetValue("ACTi/PtzChannel02/Preposition000/Name", " "));
+  EXPECT_TRUE(store.SetValue("ACTi/PtzChannel01/Preposition000/Name", "Front door"));  // overwrite
+  EXPECT_TRUE(store.Save());
+  EXPECT_FALSE(fs::exists(store.GetFileName() + ".tmp"));
+  store.Close();
+  EXPECT_FALSE(store.IsLoaded());
+
+  CXMLSettingsAPI reread(dir_);
+  ASSERT_TRUE(reread.LoadFile(dir_ + "/ACTi_000F7C0A1B2C.preset"));
+  EXPECT_EQ(reread.GetValue("ACTi/PtzChannel01/Preposition000/Name"), "Front door");
+  EXPECT_EQ(reread.GetValue("/ACTi/PtzChannel01/Preposition000/Slot"), "0");
+  EXPECT_EQ(reread.GetValue("ACTi/PtzChannel01/Preposition001/Name"), awkward);
+  EXPECT_EQ(reread.GetValue("ACTi/PtzChannel02/Preposition000/Name"), " ");
+  EXPECT_EQ(reread.GetValue("ACTi/PtzChannel01/Preposition002/Name"), "");
+  EXPECT_TRUE(reread.NodeExists("ACTi/PtzChannel01/Preposition001"));
+
+  EXPECT_TRUE(reread.DeleteNode("ACTi/PtzChannel01"));
+  EXPECT_FALSE(reread.DeleteNode("ACTi/PtzChannel01"));
+  EXPECT_FALSE(reread.NodeExists("ACTi/PtzChannel01/Preposition001"));
+  EXPECT_TRUE(reread.NodeExists("ACTi/PtzChannel02"));
+  EXPECT_TRUE(reread.Save());
+
+  CXMLSettingsAPI third(dir_);
+  ASSERT_TRUE(third.LoadFile("ACTi_000F7C0A1B2C.preset"));
+  EXPECT_FALSE(third.NodeExists("ACTi/PtzChannel01"));
+  EXPECT_EQ(third.GetValue("ACTi/PtzChannel02/Preposition000/Name"), " ");
+}
+
+TEST_F(XmlSettingsApiTest, RefusesWhatItCannotStore) {
+  CXMLSettingsAPI store(dir_);
+  EXPECT_FALSE(store.CreateDocumentFile("bad.xml", "two words"));
+  EXPECT_FALSE(store.CreateDocumentFile("bad.xml", ""));
+  EXPECT_FALSE(fs::exists(dir_ + "/bad.xml"));
+  EXPECT_FALSE(store.SetValue("Root/A", "no document"));
+  EXPECT_FALSE(store.Save());
+
+  ASSERT_TRUE(store.CreateDocumentFile("s.xml", "Root"));
+  ASSERT_TRUE(store.LoadFile("s.xml"));
+  EXPECT_FALSE(store.SetValue("Other/A", "x"));  // a second root element
+  EXPECT_FALSE(store.SetValue("Root/1st", "x"));
+  EXPECT_FALSE(store.SetValue("Root/a b", "x"));
+  EXPECT_FALSE(store.SetValue("Root/a<b", "x"));
+  EXPECT_FALSE(store.SetValue("", "x"));
+  EXPECT_FALSE(store.SetValue("Root/A", std::string("a\0b", 3)));
+  EXPECT_FALSE(store.DeleteNode("Root"));
+  EXPECT_EQ(store.GetValue("Root/a b"), "");
+  EXPECT_FALSE(store.NodeExists("Root/A"));
+  EXPECT_TRUE(store.NodeExists("Root"));
+}
+
+TEST_F(XmlSettingsApiTest, FailedLoadKeepsTheOpenDocumentAndSaveFailureKeepsTheFile) {
+  CXMLSettingsAPI store(dir_);
+  EXPECT_FALSE(store.LoadFile("missing.xml"));
+  EXPECT_FALSE(store.IsLoaded());
+  std::ofstream(dir_ + "/broken.xml") << "<Root><A>1</A>";
+  EXPECT_FALSE(store.LoadFile("broken.xml"));
+  std::ofstream(dir_ + "/empty.xml") << "";
+  EXPECT_FALSE(store.LoadFile("empty.xml"));
+
+  std::ofstream(dir_ + "/good.xml") << "<Root><A>1</A></Root>";
+  ASSERT_TRUE(store.LoadFile("good.xml"));
+  EXPECT_FALSE(store.LoadFile("broken.xml"));
+  EXPECT_EQ(store.GetValue("Root/A"), "1");
+
+  // The temporary file cannot be written: the old file must stay whole.
+  fs::create_directory(dir_ + "/good.xml.tmp");
+  ASSERT_TRUE(store.SetValue("Root/A", "2"));
+  EXPECT_FALSE(store.Save());
+  EXPECT_EQ(Read("good.xml"), "<Root><A>1</A></Root>");
+}
+
+TEST_F(XmlSettingsApiTest, DocumentStaysUntilTheLastUserCloses) {
+  std::ofstream(dir_ + "/shared.xml") << "<Root><A>1</A></Root>";
+  CXMLSettingsAPI store(dir_);
+  ASSERT_TRUE(store.LoadFile("shared.xml"));
+  ASSERT_TRUE(store.LoadFile("shared.xml"));
+  store.Close();
+  EXPECT_EQ(store.GetValue("Root/A"), "1");
+  store.Close();
+  EXPECT_FALSE(store.IsLoaded());
+  EXPECT_EQ(store.GetValue("Root/A"), "");
+  store.Close();  // one close too many does no harm
+}
+
+}  // namespace
+}  // namespace orbisan
