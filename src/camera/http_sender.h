@@ -1,0 +1,90 @@
+#pragma once
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "camera/http_request.h"
+#include "driver/device_info.h"
+
+namespace Web {
+
+// Synchronous HTTP client for one device. It keeps one connection alive for
+// all its requests, remembers whether HTTP or HTTPS worked last, answers the
+// first authentication challenge once with the server's scheme and keeps the
+// open response so that its body can be read whole or piece by piece.
+//
+// One owner thread uses it; only Cancel may be called from another thread.
+class CHttpSender {
+ public:
+  explicit CHttpSender(const orbisan::DEVICE_INFO& device);
+  virtual ~CHttpSender();
+  CHttpSender(const CHttpSender&) = delete;
+  CHttpSender& operator=(const CHttpSender&) = delete;
+
+  // True when a response arrived; its body then waits to be read.
+  virtual bool Send(const CHttpRequest& request);
+  // Ends a send or read blocked on another thread and suppresses the scheme
+  // fallback of the send under way.
+  virtual void Cancel();
+  // Bytes readable now; waits (bounded by the time-out) when none are buffered.
+  virtual uint32_t QueryDataAvailable();
+  // The whole body: Content-Length bytes, or up to 1 MiB without one.
+  virtual uint32_t ReadAll(std::vector<char>& body);
+  // Appends up to maxBytes from one read; 0 at the end, on error or cancel.
+  virtual uint32_t Read(std::vector<char>& buffer, uint32_t maxBytes, bool clearFirst);
+
+  uint32_t GetStatusCode() const { return statusCode_; }
+  uint32_t GetContentLength() const { return contentLength_; }
+  bool IsSecure() const { return secure_ != 0; }
+  // libcurl authentication bit learnt from the first 401; 0 before.
+  unsigned long GetAuthScheme() const { return authScheme_; }
+  const orbisan::DEVICE_INFO& GetDeviceInfo() const { return device_; }
+
+  static constexpr uint32_t kNoLengthBudget = 0x100000;
+
+ private:
+  enum class Drive { kReady, kDone, kTimedOut, kCancelled, kFailed };
+  // 1 done, 0 failed in a way the other scheme may fix, -1 failed otherwise.
+  int Attempt(const CHttpRequest& request, uint32_t scheme);
+  bool ConfigureRequest(const CHttpRequest& request, uint32_t scheme, unsigned long authUsed);
+  // Runs the transfer until ready() holds, it ends, stalls or is cancelled.
+  template <typename Ready>
+  Drive Run(Ready ready);
+  void CloseRequest();
+  uint32_t ReadSome(uint32_t maxBytes);
+  size_t Buffered() const { return pending_.size() - pendingOffset_; }
+
+  static size_t OnHeader(char* data, size_t size, size_t count, void* self);
+  static size_t OnBody(char* data, size_t size, size_t count, void* self);
+  static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded);
+
+  orbisan::DEVICE_INFO device_;
+  CURLM* multi_ = nullptr;
+  CURL* easy_ = nullptr;
+  curl_slist* headerList_ = nullptr;
+  bool requestOpen_ = false;
+  bool transferDone_ = false;
+  int transferResult_ = 0;
+  uint32_t statusCode_ = 0;
+  uint32_t contentLength_ = 0;
+  unsigned long authScheme_ = 0;
+  uint32_t secure_ = 0;
+  std::atomic<bool> cancelled_{false};
+
+  // Per-transfer state written by the callbacks.
+  uint32_t pendingStatus_ = 0;
+  bool headersComplete_ = false;
+  bool waitPastChallenge_ = false;
+  bool inChallenge_ = false;
+  std::string pending_;
+  size_t pendingOffset_ = 0;
+  curl_off_t lastUpload_ = 0;
+  std::chrono::steady_clock::time_point lastActivity_{};
+};
+
+}  // namespace Web

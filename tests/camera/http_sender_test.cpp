@@ -1,0 +1,355 @@
+#include "camera/http_sender.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "camera/h_utils.h"
+#include "camera/scripted_http_server.h"
+
+namespace orbisan::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Server = ScriptedHttpServer;
+
+DEVICE_INFO Device(uint16_t port, const std::string& user = "admin", const std::string& password = "secret") {
+  DEVICE_INFO device;
+  device.address = "127.0.0.1";
+  device.port = port;
+  device.user = user;
+  device.password = password;
+  device.connectTimeoutMs = 3000;
+  return device;
+}
+
+std::string Url(const DEVICE_INFO& device, const std::string& item) {
+  return "/cgi-bin/system?" + device.GetLoginQuery() + "&" + item;
+}
+
+Server::Handler Fixed(unsigned status, const std::string& body) {
+  return [=](const std::string&) {
+    HttpReply reply;
+    reply.status = status;
+    reply.body = body;
+    return reply;
+  };
+}
+
+uint16_t UnusedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  socklen_t length = sizeof(address);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+TEST(HttpSender, BasicCredentialsAreSentFirstAndAccepted) {
+  Server server({Server::Auth::kBasic}, Fixed(200, "SYSTEM_INFO='x'\r\n"));
+  ASSERT_TRUE(server.Running());
+  const DEVICE_INFO device = Device(server.Port());
+  Web::CHttpSender http(device);
+  std::vector<char> body;
+  const CResultDef result = HUtils::RequestGetRD(http, Url(device, "SYSTEM_INFO"), body, true);
+  EXPECT_EQ(result.GetCode(), 0u);
+  EXPECT_EQ(result.GetCategory(), 3u);
+  EXPECT_EQ(std::string(body.begin(), body.end()), "SYSTEM_INFO='x'\r\n");
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].authorization.rfind("Basic ", 0), 0u);
+  // The query goes out exactly as built, login included.
+  EXPECT_EQ(requests[0].uri, "/cgi-bin/system?USER=admin&PWD=secret&SYSTEM_INFO");
+}
+
+TEST(HttpSender, DigestIsLearntFromTheFirstChallengeAndKept) {
+  Server server({Server::Auth::kDigest}, Fixed(200, "OK\r\n"));
+  ASSERT_TRUE(server.Running());
+  const DEVICE_INFO device = Device(server.Port());
+  Web::CHttpSender http(device);
+  EXPECT_TRUE(HUtils::RequestGet(http, Url(device, "A"), true));
+  EXPECT_EQ(http.GetAuthScheme(), static_cast<unsigned long>(CURLAUTH_DIGEST));
+  const auto first = server.Requests();
+  ASSERT_GE(first.size(), 2u);
+  EXPECT_EQ(first.front().authorization.rfind("Basic ", 0), 0u);
+  EXPECT_EQ(first.back().authorization.rfind("Digest ", 0), 0u);
+
+  server.ClearRequests();
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(HUtils::RequestGet(http, Url(device, "B"), true));
+  // Later requests never fall back to Basic and all get through.
+  for (const RecordedRequest& request : server.Requests()) {
+    EXPECT_EQ(request.authorization.find("Basic"), std::string::npos) << request.authorization;
+  }
+  EXPECT_EQ(server.AcceptedUris().size(), 3u);
+}
+
+TEST(HttpSender, RefusedCredentialsGiveCode10WithoutThePassword) {
+  for (Server::Auth auth : {Server::Auth::kDigest, Server::Auth::kBasic}) {
+    Server server({auth}, Fixed(200, "OK\r\n"));
+    ASSERT_TRUE(server.Running());
+    const DEVICE_INFO device = Device(server.Port(), "admin", "wrong-pass");
+    Web::CHttpSender http(device);
+    std::vector<char> body;
+    const CResultDef result = HUtils::RequestGetRD(http, Url(device, "SYSTEM_INFO"), body, true);
+    EXPECT_EQ(result.GetCode(), 10u);
+    EXPECT_EQ(result.GetCategory(), 1u);
+    EXPECT_NE(result.GetMessage().find("credentials are invalid"), std::string::npos);
+    EXPECT_NE(result.GetMessage().find("PWD=***&SYSTEM_INFO"), std::string::npos) << result.GetMessage();
+    EXPECT_EQ(result.GetMessage().find("wrong-pass"), std::string::npos);
+    // A second request of the same client is refused the same way.
+    EXPECT_EQ(HUtils::RequestGetRD(http, Url(device, "X"), body, true).GetCode(), 10u);
+  }
+}
+
+TEST(HttpSender, StatusCodesAndEmptyBodies) {
+  struct Case {
+    unsigned status;
+    std::string body;
+    bool requireBody;
+    uint32_t code;
+    uint32_t category;
+  };
+  const Case cases[] = {{404, "no", true, 9, 1}, {500, "boom", true, 8, 1}, {200, "", true, 12, 2},
+                        {200, "", false, 0, 3},  {204, "", false, 0, 3},    {302, "x", true, 8, 1}};
+  for (const Case& c : cases) {
+    Server server({}, Fixed(c.status, c.body));
+    ASSERT_TRUE(server.Running());
+    const DEVICE_INFO device = Device(server.Port());
+    Web::CHttpSender http(device);
+    std::vector<char> body;
+    const CResultDef result = HUtils::RequestGetRD(http, Url(device, "Q"), body, c.requireBody);
+    EXPECT_EQ(result.GetCode(), c.code) << c.status;
+    EXPECT_EQ(result.GetCategory(), c.category) << c.status;
+    if (c.code != 0) {
+      EXPECT_NE(result.GetMessage().find("device 127.0.0.1:" + std::to_string(server.Port())), std::string::npos);
+      EXPECT_EQ(result.GetMessage().find("secret"), std::string::npos);
+    }
+    if (c.status == 500) {
+      EXPECT_NE(result.GetMessage().find("HTTP status code is 500"), std::string::npos);
+    }
+  }
+}
+
+TEST(HttpSender, NoServerGivesCode11) {
+  const DEVICE_INFO device = Device(UnusedPort());
+  Web::CHttpSender http(device);
+  std::vector<char> body;
+  const CResultDef result = HUtils::RequestGetRD(http, Url(device, "Q"), body, true);
+  EXPECT_EQ(result.GetCode(), 11u);
+  EXPECT_EQ(result.GetCategory(), 4u);
+  EXPECT_NE(result.GetMessage().find("Cannot send request \"/cgi-bin/system?USER=admin&PWD=***&Q\""), std::string::npos)
+      << result.GetMessage();
+}
+
+TEST(HttpSender, HttpsOnlyServerIsReachedOnTheSecondAttemptThenFirst) {
+  Server server({Server::Auth::kBasic, "admin", "secret", true}, Fixed(200, "OK\r\n"));
+  ASSERT_TRUE(server.Running());
+  const DEVICE_INFO device = Device(server.Port());
+  Web::CHttpSender http(device);
+  EXPECT_FALSE(http.IsSecure());
+  EXPECT_TRUE(HUtils::RequestGet(http, Url(device, "A"), true));
+  EXPECT_TRUE(http.IsSecure());
+  const unsigned afterFirst = server.Connections();
+  EXPECT_EQ(afterFirst, 2u);  // the refused plain attempt, then TLS
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(HUtils::RequestGet(http, Url(device, "B"), true));
+  // HTTPS straight away, on the kept connection.
+  EXPECT_EQ(server.Connections(), afterFirst);
+  EXPECT_EQ(server.AcceptedUris().size(), 4u);
+}
+
+TEST(HttpSender, SchemeFallsBackBothWaysAndTheLastWorkingOneIsKept) {
+  DEVICE_INFO device;
+  {
+    Server secure({Server::Auth::kNone, "admin", "secret", true}, Fixed(200, "TLS\r\n"));
+    ASSERT_TRUE(secure.Running());
+    device = Device(secure.Port());
+  }
+  // Port 443 starts with TLS.
+  DEVICE_INFO onHttpsPort = device;
+  onHttpsPort.port = 443;
+  EXPECT_TRUE(Web::CHttpSender(onHttpsPort).IsSecure());
+
+  Web::CHttpSender http(device);
+  {
+    Server secure({Server::Auth::kNone, "admin", "secret", true, device.port}, Fixed(200, "TLS\r\n"));
+    ASSERT_TRUE(secure.Running());
+    std::string answer;
+    EXPECT_TRUE(HUtils::RequestGet(http, Url(device, "A"), answer));
+    EXPECT_EQ(answer, "TLS\r\n");
+    EXPECT_TRUE(http.IsSecure());
+  }
+  // The device now speaks plain HTTP on the same port: TLS is tried first,
+  // fails, and HTTP is kept from then on.
+  Server plain({Server::Auth::kNone, "admin", "secret", false, device.port}, Fixed(200, "PLAIN\r\n"));
+  ASSERT_TRUE(plain.Running());
+  std::string answer;
+  EXPECT_TRUE(HUtils::RequestGet(http, Url(device, "B"), answer));
+  EXPECT_EQ(answer, "PLAIN\r\n");
+  EXPECT_FALSE(http.IsSecure());
+  const unsigned connections = plain.Connections();
+  EXPECT_TRUE(HUtils::RequestGet(http, Url(device, "C"), answer));
+  EXPECT_EQ(plain.Connections(), connections);
+}
+
+TEST(HttpSender, EmptyUserSendsNoCredentials) {
+  Server server({}, Fixed(200, "OK\r\n"));
+  ASSERT_TRUE(server.Running());
+  const DEVICE_INFO device = Device(server.Port(), "", "secret");
+  Web::CHttpSender http(device);
+  EXPECT_TRUE(HUtils::RequestGet(http, Url(device, "A"), true));
+  ASSERT_EQ(server.Requests().size(), 1u);
+  EXPECT_EQ(server.Requests()[0].authorization, "");
+}
+
+TEST(HttpSender, CancelFromAnotherThreadEndsAStalledBodyAtOnce) {
+  Server server({}, [](const std::string&) {
+    HttpReply reply;
+    reply.body = std::string(20000, 'x');
+    reply.stallAfter = 100;
+    return reply;
+  });
+  ASSERT_TRUE(server.Running());
+  DEVICE_INFO device = Device(server.Port());
+  device.connectTimeoutMs = 8000;
+  Web::CHttpSender http(device);
+  ASSERT_TRUE(http.Send(Web::CHttpRequest("GET", Url(device, "A"))));
+  EXPECT_EQ(http.GetContentLength(), 20000u);
+  Clock::time_point cancelledAt;
+  std::thread canceller([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    cancelledAt = Clock::now();
+    http.Cancel();
+  });
+  std::vector<char> body;
+  http.ReadAll(body);
+  const auto returnedAt = Clock::now();
+  canceller.join();
+  EXPECT_EQ(body.size(), 100u);
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(returnedAt - cancelledAt).count(), 200);
+  // The response is closed: nothing more can be read.
+  EXPECT_EQ(http.Read(body, 10, true), 0u);
+}
+
+TEST(HttpSender, CancelDuringSendSuppressesTheSchemeFallback) {
+  std::atomic<bool> release{false};
+  Server server({}, [&](const std::string&) {
+    // Hold the answer back until the test lets it go (bounded).
+    for (int i = 0; i < 500 && !release.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return HttpReply{200, "late"};
+  });
+  ASSERT_TRUE(server.Running());
+  DEVICE_INFO device = Device(server.Port());
+  device.connectTimeoutMs = 8000;
+  Web::CHttpSender http(device);
+  std::thread canceller([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    http.Cancel();
+  });
+  const auto start = Clock::now();
+  EXPECT_FALSE(http.Send(Web::CHttpRequest("GET", Url(device, "A"))));
+  const auto elapsed = Clock::now() - start;
+  canceller.join();
+  release.store(true);
+  EXPECT_LT(elapsed, std::chrono::seconds(4));
+  EXPECT_EQ(server.Connections(), 1u);
+  EXPECT_FALSE(http.IsSecure());
+}
+
+TEST(HttpSender, BodyWithoutLengthIsCappedAtOneMebibyte) {
+  Server server({}, [](const std::string&) {
+    HttpReply reply;
+    reply.body = "0123456789abcdef";
+    reply.withLength = false;
+    reply.repeatBody = 2 * 1024 * 1024 / 16;
+    return reply;
+  });
+  ASSERT_TRUE(server.Running());
+  const DEVICE_INFO device = Device(server.Port());
+  Web::CHttpSender http(device);
+  ASSERT_TRUE(http.Send(Web::CHttpRequest("GET", Url(device, "A"))));
+  EXPECT_EQ(http.GetContentLength(), 0u);
+  std::vector<char> body;
+  EXPECT_EQ(http.ReadAll(body), 0x100000u);
+  EXPECT_EQ(std::string(body.begin(), body.begin() + 16), "0123456789abcdef");
+}
+
+TEST(HttpSender, OneConnectionServesTenRequests) {
+  Server server({Server::Auth::kDigest}, Fixed(200, "VALUE='1'\r\n"));
+  ASSERT_TRUE(server.Running());
+  const DEVICE_INFO device = Device(server.Port());
+  Web::CHttpSender http(device);
+  for (int i = 0; i < 10; ++i) {
+    std::string answer;
+    EXPECT_TRUE(HUtils::RequestGet(http, Url(device, "VALUE"), answer));
+    EXPECT_EQ(answer, "VALUE='1'\r\n");
+  }
+  EXPECT_EQ(server.Connections(), 1u);
+  EXPECT_EQ(server.AcceptedUris().size(), 10u);
+}
+
+TEST(HttpSender, LongAnswerCanBeReadPieceByPiece) {
+  std::string expected;
+  for (int i = 0; i < 3000; ++i) expected += "MD=" + std::to_string(i) + "\r\n";
+  Server server({}, [&](const std::string&) {
+    HttpReply reply;
+    reply.body = expected;
+    reply.withLength = false;
+    return reply;
+  });
+  ASSERT_TRUE(server.Running());
+  const DEVICE_INFO device = Device(server.Port());
+  Web::CHttpSender http(device);
+  ASSERT_TRUE(http.Send(Web::CHttpRequest("GET", Url(device, "GET_CTRL_MSG=MD,3"))));
+  std::vector<char> collected;
+  for (int guard = 0; guard < 100000; ++guard) {
+    const uint32_t available = http.QueryDataAvailable();
+    if (available == 0) break;
+    std::vector<char> piece;
+    const uint32_t got = http.Read(piece, std::min<uint32_t>(available, 1000), true);
+    ASSERT_GT(got, 0u);
+    ASSERT_LE(got, 1000u);
+    collected.insert(collected.end(), piece.begin(), piece.end());
+  }
+  EXPECT_EQ(std::string(collected.begin(), collected.end()), expected);
+}
+
+TEST(HttpSender, CredentialsThatCannotStandInAUrlAreRefusedBeforeSending) {
+  Server server({}, Fixed(200, "OK\r\n"));
+  ASSERT_TRUE(server.Running());
+  const std::pair<std::string, std::string> bad[] = {{"admin", "pass word"}, {"admin", "pa\r\nX-Injected: 1"},
+                                                     {"admin", "pass#frag"}, {"admin", "a&SAVE_REBOOT"},
+                                                     {"ad min", "secret"},   {"admin\n", "secret"}};
+  for (const auto& [user, password] : bad) {
+    const DEVICE_INFO device = Device(server.Port(), user, password);
+    Web::CHttpSender http(device);
+    std::vector<char> body;
+    const CResultDef result = HUtils::RequestGetRD(http, Url(device, "SYSTEM_INFO"), body, true);
+    EXPECT_EQ(result.GetCode(), 11u);
+    EXPECT_NE(result.GetMessage().find("cannot be sent"), std::string::npos);
+    EXPECT_EQ(result.GetMessage().find(password), std::string::npos) << result.GetMessage();
+    // Sent directly, a path that cannot stand on the request line is
+    // refused by the client as well.
+    if (password.find('&') == std::string::npos) {
+      EXPECT_FALSE(http.Send(Web::CHttpRequest("GET", Url(device, "SYSTEM_INFO"))));
+    }
+  }
+  EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST(HttpSender, PasswordMasking) {
+  EXPECT_EQ(HUtils::MaskPassword("/cgi-bin/x?USER=a&PWD=p1&Q", "p1"), "/cgi-bin/x?USER=a&PWD=***&Q");
+  EXPECT_EQ(HUtils::MaskPassword("/cgi-bin/x?USER=a&PWD=p&q&Q", "p&q"), "/cgi-bin/x?USER=a&PWD=***&Q");
+  EXPECT_EQ(HUtils::MaskPassword("/x?PWD=abc", "zzz"), "/x?PWD=***");
+  EXPECT_EQ(HUtils::MaskPassword("/x?PWD=&Q&PWD=b", ""), "/x?PWD=***&Q&PWD=***");
+  EXPECT_EQ(HUtils::MaskPassword("/x?USER=a", "a"), "/x?USER=a");
+}
+
+}  // namespace
+}  // namespace orbisan::test
