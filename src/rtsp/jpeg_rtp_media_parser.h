@@ -1,0 +1,27 @@
+#pragma once
+
+#include "rtsp/rtp_media_parser.h"
+
+namespace orbisan {
+
+// RTP/JPEG (RFC 2435) into complete JFIF pictures: the fragments of a
+// picture are collected with the first packet's headers, and the JPEG
+// headers are rebuilt from them straight into the host sample.
+class CJpegRTPMediaParser : public CRTPMediaParser {
+ public:
+  explicit CJpegRTPMediaParser(IDriver* driver);
+
+  void ProcessPacket(const CRTPPacket& packet) override;
+  void Reset() override;
+
+ private:
+  void ProcessFrame(uint32_t rtpTimestamp);
+  // Writes the picture into out; its size, or 0 when the headers cannot be
+  // rebuilt.
+  size_t BuildImage(uint8_t* out, size_t capacity);
+
+  bool waitingForFirstFragment_ = true;
+  size_t headerLength_ = 8;  // RTP/JPEG header bytes in front of every fragment
+};
+
+}  // namespace orbisan

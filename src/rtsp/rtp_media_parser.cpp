@@ -1,0 +1,43 @@
+#include "rtsp/rtp_media_parser.h"
+
+namespace orbisan {
+
+CRTPMediaParser::CRTPMediaParser(IDriver* driver) : driver_(driver) {}
+
+void CRTPMediaParser::SetSdpParameters(const std::vector<uint8_t>& sps, const std::vector<uint8_t>& pps,
+                                       const std::vector<uint8_t>& config, uint32_t width, uint32_t height) {
+  sps_ = sps;
+  pps_ = pps;
+  config_ = config;
+  width_ = width;
+  height_ = height;
+  sdpWidth_ = width;
+  sdpHeight_ = height;
+}
+
+bool CRTPMediaParser::CheckSequence(const CRTPPacket& packet) {
+  const uint16_t sequence = packet.GetSequenceNumber();
+  const bool follows = firstPacket_ || sequence == static_cast<uint16_t>(lastSequence_ + 1);
+  firstPacket_ = false;
+  lastSequence_ = sequence;
+  return follows;
+}
+
+bool CRTPMediaParser::CheckBufferSize() {
+  if (frame_.size() <= kMaxFrameSize) return true;
+  if (driver_) {
+    DEVICE_INFO* info = driver_->GetDeviceInfo();
+    driver_->DebugMessage(kLogError, "%s: Frame buffer overflow detected, device %s:%u",
+                          "orbisan::CRTPMediaParser::CheckBufferSize", info ? info->address.c_str() : "",
+                          info ? static_cast<unsigned>(info->port) : 0u);
+  }
+  Reset();
+  return false;
+}
+
+std::pair<uint32_t, uint32_t> CRTPMediaParser::DefaultResolution() {
+  if (!client_) return {0, 0};
+  return client_->GetDefaultResolution();
+}
+
+}  // namespace orbisan

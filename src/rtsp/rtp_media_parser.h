@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "driver/idriver.h"
+#include "rtsp/media_parser_client.h"
+#include "rtsp/rtp_packet.h"
+
+namespace orbisan {
+
+// Common part of the video depacketizers: sequence checking, the frame
+// buffer and its size limit, the codec parameters of the session description
+// and the links to the driver and to the client that takes the frames.
+// One thread at a time feeds a depacketizer; it has no lock of its own.
+class CRTPMediaParser {
+ public:
+  // Largest frame that is assembled (10 MiB); anything bigger is dropped.
+  static constexpr size_t kMaxFrameSize = 0xA00000;
+
+  explicit CRTPMediaParser(IDriver* driver);
+  virtual ~CRTPMediaParser() = default;
+  CRTPMediaParser(const CRTPMediaParser&) = delete;
+  CRTPMediaParser& operator=(const CRTPMediaParser&) = delete;
+
+  // Every RTP packet of the stream, in arrival order.
+  virtual void ProcessPacket(const CRTPPacket& packet) = 0;
+  // Drops the frame in progress and waits for the next starting point.
+  virtual void Reset() = 0;
+  // Codec parameters of the session description: H.264 parameter sets
+  // (NAL units with their header byte, no start code), the MPEG-4 decoder
+  // configuration, and the picture size (0 when absent).
+  virtual void SetSdpParameters(const std::vector<uint8_t>& sps, const std::vector<uint8_t>& pps,
+                                const std::vector<uint8_t>& config, uint32_t width, uint32_t height);
+
+  // Set by the owner before the first packet; not owned.
+  void SetClient(IMediaParserClient* client) { client_ = client; }
+  IMediaParserClient* GetClient() const { return client_; }
+  uint32_t GetWidth() const { return width_; }
+  uint32_t GetHeight() const { return height_; }
+
+ protected:
+  // True when the packet follows the previous one without a gap (the first
+  // packet always does). The number is remembered in every case.
+  bool CheckSequence(const CRTPPacket& packet);
+  // False (after logging and a Reset) when the frame grew past the limit.
+  bool CheckBufferSize();
+  // The configured stream size, {0, 0} without a client.
+  std::pair<uint32_t, uint32_t> DefaultResolution();
+
+  IDriver* driver_;
+  IMediaParserClient* client_ = nullptr;
+  std::vector<uint8_t> frame_;
+  std::vector<uint8_t> sps_;
+  std::vector<uint8_t> pps_;
+  std::vector<uint8_t> config_;
+  uint32_t width_ = 0;
+  uint32_t height_ = 0;
+  // Picture size of the description, kept across resets.
+  uint32_t sdpWidth_ = 0;
+  uint32_t sdpHeight_ = 0;
+
+ private:
+  uint16_t lastSequence_ = 0;
+  bool firstPacket_ = true;
+};
+
+}  // namespace orbisan
