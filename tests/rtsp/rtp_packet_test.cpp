@@ -1,0 +1,136 @@
+#include "rtsp/rtp_packet.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "rtp_test_util.h"
+
+namespace orbisan {
+namespace {
+
+using test::BuildRtp;
+using test::Bytes;
+using test::RtpSpec;
+
+TEST(RtpPacketTest, ReadsEveryHeaderField) {
+  RtpSpec spec;
+  spec.marker = true;
+  spec.payloadType = 97;
+  spec.sequence = 0xBEEF;
+  spec.timestamp = 0xDEADBEEF;
+  spec.ssrc = 0x01020304;
+  spec.csrc = {0xA1A2A3A4, 0xB1B2B3B4};
+  spec.extension = true;
+  spec.extensionProfile = 0xABAC;
+  spec.extensionData = Bytes(8, 3);
+  spec.payload = Bytes(100, 9);
+  const std::vector<uint8_t> wire = BuildRtp(spec);
+
+  CRTPPacket packet;
+  ASSERT_TRUE(packet.Parse(wire.data(), wire.size()));
+  EXPECT_EQ(packet.GetMarker(), 1);
+  EXPECT_EQ(packet.GetPadding(), 0);
+  EXPECT_EQ(packet.GetPayloadType(), 97);
+  EXPECT_EQ(packet.GetSequenceNumber(), 0xBEEF);
+  EXPECT_EQ(packet.GetTimestamp(), 0xDEADBEEFu);
+  const uint8_t ssrcBytes[4] = {1, 2, 3, 4};
+  const uint32_t ssrc = packet.GetSsrc();
+  EXPECT_EQ(std::memcmp(&ssrc, ssrcBytes, 4), 0) << "SSRC stays in network order";
+  EXPECT_EQ(packet.GetCsrcCount(), 2);
+  EXPECT_EQ(packet.GetCsrcList(), std::vector<uint8_t>(wire.begin() + 12, wire.begin() + 20));
+  EXPECT_EQ(packet.GetExtensionProfile(), 0xABAC);
+  EXPECT_EQ(packet.GetExtensionLength(), 2);
+  EXPECT_EQ(packet.GetExtensionData(), spec.extensionData);
+  ASSERT_EQ(packet.GetPayloadLength(), 100u);
+  EXPECT_EQ(std::vector<uint8_t>(packet.GetPayload(), packet.GetPayload() + 100), spec.payload);
+}
+
+TEST(RtpPacketTest, MinimumSizeAndVersion) {
+  RtpSpec spec;
+  spec.payload = {0x55};
+  std::vector<uint8_t> wire = BuildRtp(spec);
+  CRTPPacket packet;
+  EXPECT_FALSE(packet.Parse(wire.data(), 12)) << "header alone";
+  ASSERT_TRUE(packet.Parse(wire.data(), 13));
+  EXPECT_EQ(packet.GetPayloadLength(), 1u);
+  EXPECT_EQ(packet.GetPayload()[0], 0x55);
+  for (uint8_t version : {0, 1, 3}) {
+    wire[0] = static_cast<uint8_t>((wire[0] & 0x3F) | (version << 6));
+    EXPECT_FALSE(packet.Parse(wire.data(), wire.size())) << "version " << int(version);
+  }
+  EXPECT_FALSE(packet.Parse(nullptr, 100));
+}
+
+TEST(RtpPacketTest, CsrcListMustLeaveRoomForPayload) {
+  RtpSpec spec;
+  spec.csrc = {1, 2, 3};
+  spec.payload = {};
+  std::vector<uint8_t> wire = BuildRtp(spec);  // exactly 12 + 12 bytes
+  CRTPPacket packet;
+  EXPECT_FALSE(packet.Parse(wire.data(), wire.size()));
+  wire.push_back(0x77);
+  ASSERT_TRUE(packet.Parse(wire.data(), wire.size()));
+  EXPECT_EQ(packet.GetPayloadLength(), 1u);
+  EXPECT_EQ(packet.GetPayload()[0], 0x77);
+}
+
+TEST(RtpPacketTest, ExtensionBounds) {
+  RtpSpec spec;
+  spec.extension = true;
+  spec.extensionData = Bytes(12, 1);
+  spec.payload = {};
+  const std::vector<uint8_t> wire = BuildRtp(spec);  // 12 + 4 + 12, no payload
+  CRTPPacket packet;
+  ASSERT_TRUE(packet.Parse(wire.data(), wire.size())) << "extension filling the packet leaves an empty payload";
+  EXPECT_EQ(packet.GetPayloadLength(), 0u);
+  EXPECT_EQ(packet.GetPayload(), nullptr);
+  EXPECT_FALSE(packet.Parse(wire.data(), wire.size() - 1)) << "extension longer than the packet";
+  EXPECT_FALSE(packet.Parse(wire.data(), 15)) << "fewer than 4 extension header bytes";
+}
+
+TEST(RtpPacketTest, Padding) {
+  RtpSpec spec;
+  spec.payload = Bytes(10, 0);
+  spec.padding = 4;
+  std::vector<uint8_t> wire = BuildRtp(spec);
+  CRTPPacket packet;
+  ASSERT_TRUE(packet.Parse(wire.data(), wire.size()));
+  EXPECT_EQ(packet.GetPadding(), 1);
+  EXPECT_EQ(packet.GetPayloadLength(), 10u);
+
+  // Padding count equal to everything after the header: empty, valid.
+  wire.back() = 14;
+  ASSERT_TRUE(packet.Parse(wire.data(), wire.size()));
+  EXPECT_EQ(packet.GetPayloadLength(), 0u);
+  // One more than that: invalid.
+  wire.back() = 15;
+  EXPECT_FALSE(packet.Parse(wire.data(), wire.size()));
+}
+
+TEST(RtpPacketTest, ReparseReplacesEarlierContents) {
+  RtpSpec big;
+  big.csrc = {7};
+  big.extension = true;
+  big.extensionData = Bytes(4, 2);
+  big.payload = Bytes(300, 1);
+  RtpSpec small;
+  small.payload = {9, 8, 7};
+  const std::vector<uint8_t> a = BuildRtp(big);
+  const std::vector<uint8_t> b = BuildRtp(small);
+  CRTPPacket packet;
+  ASSERT_TRUE(packet.Parse(a.data(), a.size()));
+  ASSERT_TRUE(packet.Parse(b.data(), b.size()));
+  EXPECT_EQ(packet.GetCsrcCount(), 0);
+  EXPECT_TRUE(packet.GetCsrcList().empty());
+  EXPECT_EQ(packet.GetExtensionLength(), 0);
+  EXPECT_TRUE(packet.GetExtensionData().empty());
+  EXPECT_EQ(std::vector<uint8_t>(packet.GetPayload(), packet.GetPayload() + packet.GetPayloadLength()), small.payload);
+  // A failed parse leaves nothing behind.
+  ASSERT_FALSE(packet.Parse(a.data(), 5));
+  EXPECT_EQ(packet.GetPayloadLength(), 0u);
+  EXPECT_EQ(packet.GetSequenceNumber(), 0);
+}
+
+}  // namespace
+}  // namespace orbisan

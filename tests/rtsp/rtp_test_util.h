@@ -1,0 +1,69 @@
+#pragma once
+
+// Builders for RTP packets and interleaved frames used by several tests.
+
+#include <cstdint>
+#include <vector>
+
+namespace orbisan::test {
+
+struct RtpSpec {
+  uint8_t version = 2;
+  bool marker = false;
+  uint8_t payloadType = 96;
+  uint16_t sequence = 1;
+  uint32_t timestamp = 1000;
+  uint32_t ssrc = 0x11223344;
+  std::vector<uint32_t> csrc;
+  bool extension = false;
+  uint16_t extensionProfile = 0;
+  std::vector<uint8_t> extensionData;  // multiple of 4
+  std::vector<uint8_t> payload;
+  uint8_t padding = 0;  // bytes of padding incl. the count byte
+};
+
+inline void PutU16(std::vector<uint8_t>& out, uint16_t v) {
+  out.push_back(static_cast<uint8_t>(v >> 8));
+  out.push_back(static_cast<uint8_t>(v));
+}
+
+inline void PutU32(std::vector<uint8_t>& out, uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(v >> shift));
+}
+
+inline std::vector<uint8_t> BuildRtp(const RtpSpec& spec) {
+  std::vector<uint8_t> out;
+  out.push_back(static_cast<uint8_t>((spec.version << 6) | (spec.padding ? 0x20 : 0) | (spec.extension ? 0x10 : 0) |
+                                     (spec.csrc.size() & 0x0F)));
+  out.push_back(static_cast<uint8_t>((spec.marker ? 0x80 : 0) | (spec.payloadType & 0x7F)));
+  PutU16(out, spec.sequence);
+  PutU32(out, spec.timestamp);
+  PutU32(out, spec.ssrc);
+  for (uint32_t c : spec.csrc) PutU32(out, c);
+  if (spec.extension) {
+    PutU16(out, spec.extensionProfile);
+    PutU16(out, static_cast<uint16_t>(spec.extensionData.size() / 4));
+    out.insert(out.end(), spec.extensionData.begin(), spec.extensionData.end());
+  }
+  out.insert(out.end(), spec.payload.begin(), spec.payload.end());
+  if (spec.padding) {
+    for (uint8_t i = 1; i < spec.padding; ++i) out.push_back(0);
+    out.push_back(spec.padding);
+  }
+  return out;
+}
+
+inline std::vector<uint8_t> Interleave(uint8_t channel, const std::vector<uint8_t>& packet) {
+  std::vector<uint8_t> out = {'$', channel};
+  PutU16(out, static_cast<uint16_t>(packet.size()));
+  out.insert(out.end(), packet.begin(), packet.end());
+  return out;
+}
+
+inline std::vector<uint8_t> Bytes(size_t count, uint8_t seed) {
+  std::vector<uint8_t> out(count);
+  for (size_t i = 0; i < count; ++i) out[i] = static_cast<uint8_t>(seed + i * 7);
+  return out;
+}
+
+}  // namespace orbisan::test

@@ -1,0 +1,140 @@
+#include "rtsp/rtsp_stream_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "recording_rtsp_user.h"
+#include "rtp_test_util.h"
+
+namespace orbisan {
+namespace {
+
+using test::BuildRtp;
+using test::Bytes;
+using test::Interleave;
+using test::RecordingRtspUser;
+using test::RtpSpec;
+using test::SeenPacket;
+
+std::vector<uint8_t> RtpWire(uint16_t sequence, size_t payloadBytes) {
+  RtpSpec spec;
+  spec.sequence = sequence;
+  spec.timestamp = 9000u * sequence;
+  spec.payload = Bytes(payloadBytes, static_cast<uint8_t>(sequence));
+  return BuildRtp(spec);
+}
+
+SeenPacket Expected(uint16_t sequence, size_t payloadBytes) {
+  return {sequence, 9000u * sequence, Bytes(payloadBytes, static_cast<uint8_t>(sequence))};
+}
+
+void Append(std::vector<uint8_t>& out, const std::vector<uint8_t>& more) {
+  out.insert(out.end(), more.begin(), more.end());
+}
+void Append(std::vector<uint8_t>& out, const std::string& text) { out.insert(out.end(), text.begin(), text.end()); }
+
+// A realistic stream: RTSP text, RTCP on channel 1, RTP on channel 0, stray
+// "$" bytes and a zero-length frame.
+std::vector<uint8_t> MixedStream(std::vector<SeenPacket>& expected) {
+  std::vector<uint8_t> stream;
+  Append(stream, std::string("RTSP/1.0 200 OK\r\nCSeq: 5\r\nRange: npt=0.000-\r\n\r\n"));
+  Append(stream, Interleave(1, Bytes(28, 0x80)));
+  Append(stream, Interleave(0, RtpWire(1, 1400)));
+  expected.push_back(Expected(1, 1400));
+  Append(stream, std::string("$$$"));
+  Append(stream, Interleave(0, RtpWire(2, 1)));
+  expected.push_back(Expected(2, 1));
+  Append(stream, std::vector<uint8_t>{'$', 0, 0, 0});            // zero length, then a lone 0 byte
+  Append(stream, Interleave(1, RtpWire(99, 50)));                // RTCP channel: skipped even if it looks like RTP
+  Append(stream, Interleave(0, std::vector<uint8_t>(8, 0x80)));  // too short for RTP: dropped
+  Append(stream, Interleave(0, RtpWire(3, 300)));
+  expected.push_back(Expected(3, 300));
+  return stream;
+}
+
+TEST(RtspStreamParserTest, DeliversOnlyItsChannel) {
+  // The documented case: RTCP on 1 before RTP on 0, channel 0 wanted.
+  std::vector<uint8_t> block = Interleave(1, Bytes(32, 0x81));
+  Append(block, Interleave(0, RtpWire(7, 20)));
+  RecordingRtspUser user;
+  CRTSPStreamParser parser(&user, 0);
+  parser.Feed(block.data(), block.size());
+  EXPECT_EQ(user.Packets(), std::vector<SeenPacket>{Expected(7, 20)});
+
+  RecordingRtspUser user2;
+  CRTSPStreamParser parser2(&user2, 2);
+  std::vector<uint8_t> block2 = Interleave(0, RtpWire(1, 20));
+  Append(block2, Interleave(2, RtpWire(2, 20)));
+  Append(block2, Interleave(3, Bytes(32, 0x81)));
+  parser2.Feed(block2.data(), block2.size());
+  EXPECT_EQ(user2.Packets(), std::vector<SeenPacket>{Expected(2, 20)});
+}
+
+TEST(RtspStreamParserTest, ZeroLengthRestartsSearch) {
+  std::vector<uint8_t> block = {'$', 0, 0, 0};
+  Append(block, Interleave(0, RtpWire(4, 10)));
+  RecordingRtspUser user;
+  CRTSPStreamParser parser(&user, 0);
+  parser.Feed(block.data(), block.size());
+  EXPECT_EQ(user.Packets(), std::vector<SeenPacket>{Expected(4, 10)});
+}
+
+TEST(RtspStreamParserTest, BrokenMarkerByteIsRetriedAsDollar) {
+  // "$" "$" 0 ...: the second "$" breaks the first match and starts the real one.
+  std::vector<uint8_t> block = {'$'};
+  Append(block, Interleave(0, RtpWire(5, 10)));
+  RecordingRtspUser user;
+  CRTSPStreamParser parser(&user, 0);
+  parser.Feed(block.data(), block.size());
+  EXPECT_EQ(user.Packets(), std::vector<SeenPacket>{Expected(5, 10)});
+}
+
+TEST(RtspStreamParserTest, EverySplitPointGivesTheSamePackets) {
+  std::vector<SeenPacket> expected;
+  const std::vector<uint8_t> stream = MixedStream(expected);
+  ASSERT_EQ(expected.size(), 3u);
+  for (size_t split = 0; split <= stream.size(); ++split) {
+    RecordingRtspUser user;
+    CRTSPStreamParser parser(&user, 0);
+    parser.Feed(stream.data(), split);
+    parser.Feed(stream.data() + split, stream.size() - split);
+    ASSERT_EQ(user.Packets(), expected) << "split at " << split;
+  }
+  // Two cuts around every byte of the first RTP frame's header and a
+  // byte-by-byte feed.
+  for (size_t a = 40; a < 90; ++a) {
+    for (size_t b = a; b < a + 6 && b <= stream.size(); ++b) {
+      RecordingRtspUser user;
+      CRTSPStreamParser parser(&user, 0);
+      parser.Feed(stream.data(), a);
+      parser.Feed(stream.data() + a, b - a);
+      parser.Feed(stream.data() + b, stream.size() - b);
+      ASSERT_EQ(user.Packets(), expected) << "cuts at " << a << "," << b;
+    }
+  }
+  RecordingRtspUser user;
+  CRTSPStreamParser parser(&user, 0);
+  for (uint8_t byte : stream) parser.Feed(&byte, 1);
+  EXPECT_EQ(user.Packets(), expected);
+}
+
+class ThrowingUser : public RecordingRtspUser {
+ public:
+  void RtpPacketReceived(const CRTPPacket& packet) override {
+    RecordingRtspUser::RtpPacketReceived(packet);
+    throw std::runtime_error("user failure");
+  }
+};
+
+TEST(RtspStreamParserTest, UserExceptionsDoNotStopParsing) {
+  std::vector<uint8_t> block = Interleave(0, RtpWire(1, 10));
+  Append(block, Interleave(0, RtpWire(2, 10)));
+  ThrowingUser user;
+  CRTSPStreamParser parser(&user, 0);
+  EXPECT_NO_THROW(parser.Feed(block.data(), block.size()));
+  EXPECT_EQ(user.Packets().size(), 2u);
+}
+
+}  // namespace
+}  // namespace orbisan

@@ -1,0 +1,164 @@
+#include "rtsp/time_stamp_converter.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <random>
+
+#include "rtsp/statistics_helper.h"
+#include "runtime/time_utils.h"
+
+namespace orbisan {
+namespace {
+
+constexpr uint64_t kMs = 10000;
+constexpr uint64_t kStart = 133000000000000000ull;  // some day in 2022
+
+struct FakeClock {
+  uint64_t now = kStart;
+  CTimeStampConverter::Clock Fn() {
+    return [this] { return now; };
+  }
+};
+
+int64_t Diff(uint64_t a, uint64_t b) { return static_cast<int64_t>(a) - static_cast<int64_t>(b); }
+
+TEST(TimeStampConverterTest, EqualTimestampsOneMillisecondApart) {
+  FakeClock clock;
+  CTimeStampConverter converter;
+  converter.SetClock(clock.Fn());
+  converter.Reset();
+  EXPECT_EQ(converter.Convert(9000), kStart);
+  EXPECT_EQ(converter.Convert(9000), kStart + kMs) << "same frame time: 1 ms later";
+  clock.now += 50 * kMs;
+  EXPECT_EQ(converter.Convert(9000), clock.now) << "the current time when it is later";
+}
+
+TEST(TimeStampConverterTest, LargeStepSnapsToClock) {
+  FakeClock clock;
+  CTimeStampConverter converter;
+  converter.SetClock(clock.Fn());
+  converter.Reset();
+  converter.Convert(1000);
+  clock.now += 400 * kMs;
+  // 2 s of RTP time arriving 400 ms later: the output follows the clock.
+  EXPECT_EQ(converter.Convert(1000 + 180000), clock.now);
+  EXPECT_EQ(converter.GetLead(), 0u);
+}
+
+// Runs 10,000 frames at 25 fps; arrivals are up to maxLateUnits late.
+// Returns the worst distance of an output from the frame's ideal time.
+int64_t Run25Fps(CTimeStampConverter& converter, FakeClock& clock, uint32_t& ts, int maxLateUnits) {
+  std::mt19937 random(7);
+  std::uniform_int_distribution<int> late(0, maxLateUnits);
+  int64_t worst = 0;
+  uint64_t previous = 0;
+  for (int frame = 0; frame < 10000; ++frame) {
+    const uint64_t ideal = kStart + frame * 400000ull;
+    clock.now = ideal + static_cast<uint64_t>(late(random));
+    const uint64_t out = converter.Convert(ts);
+    ts += 3600;
+    if (frame > 0 && out <= previous) {
+      ADD_FAILURE() << "output went back at frame " << frame;
+      break;
+    }
+    previous = out;
+    worst = std::max(worst, std::abs(Diff(out, ideal)));
+  }
+  return worst;
+}
+
+TEST(TimeStampConverterTest, SteadyClockAt25FpsOver10000Frames) {
+  FakeClock clock;
+  CTimeStampConverter converter;
+  converter.SetClock(clock.Fn());
+  converter.Reset();
+  uint32_t ts = 123456;
+  EXPECT_LE(Run25Fps(converter, clock, ts, 0), static_cast<int64_t>(5 * kMs));
+
+  // Packets stall for a second while the RTP clock steps normally: the
+  // output snaps to the current time instead of lagging behind.
+  const uint64_t lastOut = converter.GetOutput();
+  clock.now = lastOut + 1000 * kMs;
+  EXPECT_EQ(converter.Convert(ts), clock.now);
+  EXPECT_EQ(converter.GetLead(), 0u);
+}
+
+TEST(TimeStampConverterTest, JitteredArrivalsStayMonotonicAndClose) {
+  FakeClock clock;
+  CTimeStampConverter converter;
+  converter.SetClock(clock.Fn());
+  converter.Reset();
+  uint32_t ts = 5;
+  // Arrivals up to 3 ms late: outputs never go back and stay near the ideal clock.
+  EXPECT_LE(Run25Fps(converter, clock, ts, 30000), static_cast<int64_t>(10 * kMs));
+}
+
+TEST(TimeStampConverterTest, CameraClockRunningFastIsAbsorbed) {
+  // The camera's RTP clock runs 1 % fast; after learning, outputs keep
+  // following the system clock instead of drifting ahead.
+  FakeClock clock;
+  CTimeStampConverter converter;
+  converter.SetClock(clock.Fn());
+  converter.Reset();
+  uint32_t ts = 1;
+  uint64_t out = 0;
+  for (int frame = 0; frame < 3000; ++frame) {
+    clock.now = kStart + frame * 400000ull;
+    out = converter.Convert(ts);
+    ts += 3636;
+  }
+  EXPECT_LE(std::abs(Diff(out, clock.now)), static_cast<int64_t>(5 * kMs));
+}
+
+TEST(TimeStampConverterTest, PlaybackCountsFromStart) {
+  FakeClock clock;
+  CTimeStampConverter converter;
+  converter.SetClock(clock.Fn());
+  converter.StartPlayback(kStart);
+  EXPECT_FALSE(converter.IsLive());
+  EXPECT_EQ(converter.Convert(1000), kStart);
+  EXPECT_EQ(converter.Convert(1000), kStart + 10 * kMs);
+  EXPECT_EQ(converter.Convert(10000), kStart + 10 * kMs + 9000 * 111);
+  EXPECT_EQ(converter.Convert(5000), kStart + 10 * kMs + 9000 * 111) << "a smaller timestamp changes nothing";
+  EXPECT_EQ(converter.Convert(0), kStart + 10 * kMs + 9000 * 111) << "0 is ignored";
+  converter.StartPlayback(0);
+  EXPECT_TRUE(converter.IsLive());
+}
+
+TEST(TimeStampConverterTest, GetTimeFallsBackToClock) {
+  FakeClock clock;
+  CTimeStampConverter converter;
+  converter.SetClock(clock.Fn());
+  converter.StartPlayback(kStart + 12345 * kMs);
+  SYSTEMTIME noStamp;
+  converter.GetTime(noStamp);  // no timestamp yet: the clock
+  SYSTEMTIME expected;
+  ASSERT_TRUE(FileTimeToSystemTimeUtc(kStart, expected));
+  EXPECT_EQ(noStamp.wSecond, expected.wSecond);
+  EXPECT_EQ(noStamp.wMilliseconds, expected.wMilliseconds);
+  converter.Convert(500);
+  SYSTEMTIME stamped;
+  converter.GetTime(stamped);
+  ASSERT_TRUE(FileTimeToSystemTimeUtc(kStart + 12345 * kMs, expected));
+  EXPECT_EQ(stamped.wMinute, expected.wMinute);
+  EXPECT_EQ(stamped.wSecond, expected.wSecond);
+  EXPECT_EQ(stamped.wMilliseconds, expected.wMilliseconds);
+}
+
+TEST(StatisticsHelperTest, SlidingWindowMean) {
+  TStatisticsHelper<uint32_t> window(3);
+  EXPECT_EQ(window.Mean(), 0.0);
+  window.Add(1);
+  window.Add(2);
+  window.Add(3);
+  EXPECT_DOUBLE_EQ(window.Mean(), 2.0);
+  window.Add(10);  // drops the 1
+  EXPECT_EQ(window.Count(), 3u);
+  EXPECT_DOUBLE_EQ(window.Sum(), 15.0);
+  window.Clear();
+  EXPECT_EQ(window.Count(), 0u);
+}
+
+}  // namespace
+}  // namespace orbisan
