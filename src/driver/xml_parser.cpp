@@ -1,7 +1,8 @@
 #include "driver/xml_parser.h"
 
-#include <cstdio>
 #include <pugixml.hpp>
+
+#include "driver/xml_file_reader.h"
 
 namespace orbisan {
 
@@ -47,23 +48,12 @@ CXMLParser::CXMLParser() = default;
 CXMLParser::~CXMLParser() { Close(); }
 
 bool CXMLParser::Load(const std::string& path) {
-  // Check readability first so that a missing file costs no parser set-up.
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  std::fclose(file);
-
+  std::string bytes;
+  if (!ReadXmlFile(path, &bytes)) return false;
   CAutoLock guard(lock_);
   if (loaded_) return true;
-  try {
-    auto document = std::make_unique<pugi::xml_document>();
-    pugi::xml_parse_result result = document->load_file(path.c_str());
-    if (!result) return false;
-    document_ = std::move(document);
-    loaded_ = true;
-    path_ = path;
-  } catch (...) {
-    return false;
-  }
+  if (!LoadBuffer(bytes.data(), bytes.size())) return false;
+  path_ = path;
   return true;
 }
 

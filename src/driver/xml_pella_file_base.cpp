@@ -1,9 +1,7 @@
 #include "driver/xml_pella_file_base.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <utility>
 
 namespace orbisan {
@@ -16,16 +14,6 @@ CPellaFileBase::CPellaFileBase(std::string baseDirectory) : baseDirectory_(std::
 std::string CPellaFileBase::ResolveName(const std::string& name) const {
   if (name.empty() || name.find('/') != std::string::npos) return name;
   return baseDirectory_ + name;
-}
-
-bool CPellaFileBase::CheckFile(const std::string& path, uint64_t* size) {
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  struct stat info {};
-  const bool regular = fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode);
-  std::fclose(file);
-  if (regular && size != nullptr) *size = static_cast<uint64_t>(info.st_size);
-  return regular;
 }
 
 std::string CPellaFileBase::ExecutableDirectory() {

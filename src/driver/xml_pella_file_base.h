@@ -1,12 +1,11 @@
 #pragma once
 
-#include <cstdint>
 #include <string>
 
 namespace orbisan {
 
-// The file behind a document store: its full name and the checks made
-// before it is read.
+// The file behind a document store: where a name without a directory
+// goes, and the full name of the file in use.
 class CPellaFileBase {
  public:
   // Names without a directory are placed in baseDirectory; an empty one
@@ -19,10 +18,6 @@ class CPellaFileBase {
 
   // The full name a given name stands for.
   std::string ResolveName(const std::string& name) const;
-
-  // True when path is a regular file that opens for reading; its size in
-  // *size when asked for.
-  static bool CheckFile(const std::string& path, uint64_t* size = nullptr);
 
   // Directory of the running executable, ending with "/" (empty if unknown).
   static std::string ExecutableDirectory();

@@ -3,16 +3,22 @@
 #include <cstdio>
 #include <pugixml.hpp>
 
+#include "driver/xml_file_reader.h"
+
 namespace orbisan {
 
 namespace {
 
-constexpr unsigned kParseFlags = pugi::parse_default | pugi::parse_declaration | pugi::parse_ws_pcdata_single;
+// Line ends are kept as they are so that a stored text reads back unchanged.
+constexpr unsigned kParseFlags =
+    (pugi::parse_default & ~pugi::parse_eol) | pugi::parse_declaration | pugi::parse_ws_pcdata_single;
 // The declaration is part of the document, so none is added on output.
 constexpr unsigned kFormatFlags =
     pugi::format_indent | pugi::format_no_declaration | pugi::format_attribute_single_quote;
 
-bool IsNameStart(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80; }
+bool IsNameStart(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' || c >= 0x80;
+}
 
 bool IsNameChar(unsigned char c) { return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
 
@@ -50,12 +56,12 @@ CXMLSettingsAPI::~CXMLSettingsAPI() {
 
 bool CXMLSettingsAPI::LoadFile(const std::string& name) {
   const std::string fileName = ResolveName(name);
-  uint64_t size = 0;
-  if (fileName.empty() || !CheckFile(fileName, &size)) return false;
+  std::string bytes;
+  if (!ReadXmlFile(fileName, &bytes)) return false;
   CAutoLock guard(lock_);
   try {
     auto document = std::make_unique<pugi::xml_document>();
-    if (!document->load_file(fileName.c_str(), kParseFlags)) return false;
+    if (!document->load_buffer(bytes.data(), bytes.size(), kParseFlags)) return false;
     if (!document->document_element()) return false;
     document_ = std::move(document);
     SetFileName(fileName);
@@ -131,6 +137,13 @@ bool CXMLSettingsAPI::SetValue(const std::string& path, const std::string& text)
       if (!child) child = node.append_child(pieces[i].c_str());
       if (!child) return false;
       node = child;
+    }
+    // The element ends up with exactly one text child, so the value reads
+    // back whole whatever text or CDATA pieces it held before.
+    for (pugi::xml_node child = node.first_child(); child;) {
+      pugi::xml_node next = child.next_sibling();
+      if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) node.remove_child(child);
+      child = next;
     }
     return node.text().set(text.c_str());
   } catch (...) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -178,9 +179,21 @@ TEST_F(ConfigurationTest, EveryQueryReadsTheFileAgainAndMalformedGivesDefaults) 
     WriteFile(bad);
     ExpectDefaults(driver_);
   }
-  // A directory where the file should be.
-  std::filesystem::remove(dir_ + "/Strandline.xml");
-  std::filesystem::create_directory(dir_ + "/Strandline.xml");
+  // Things that are not a settings file: too big, a directory, a pipe (which
+  // must not block the reader).
+  const std::string valid =
+      "<Configuration><StreamingMode>multicast</StreamingMode><Default><StreamMode>DUAL</StreamMode>"
+      "<FirstPTZChannelID>2</FirstPTZChannelID></Default></Configuration>";
+  WriteFile(valid);
+  EXPECT_EQ(configuration.GetStreamingMode(), 2u);
+  WriteFile(valid + std::string(16 * 1024 * 1024, ' '));
+  ExpectDefaults(driver_);
+  const std::string file = dir_ + "/Strandline.xml";
+  std::filesystem::remove(file);
+  std::filesystem::create_directory(file);
+  ExpectDefaults(driver_);
+  std::filesystem::remove(file);
+  ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
   ExpectDefaults(driver_);
 }
 
