@@ -1,0 +1,140 @@
+#include "camera/acti_camera_properties.h"
+
+#include "camera/h_utils.h"
+#include "driver/configuration.h"
+#include "platform/host_directory.h"
+
+namespace orbisan {
+
+namespace {
+
+const char* const kModeTexts[] = {"SINGLE", "DUAL", "EPTZ", "MD_PRESET", "FISHEYE_VIEW"};
+
+void AppendRates(std::string& text, const std::set<uint32_t>& rates) {
+  bool first = true;
+  for (uint32_t rate : rates) {
+    text += HUtils::FormatString(first ? "%u" : ",%u", rate);
+    first = false;
+  }
+}
+
+}  // namespace
+
+CActiCameraProperties::CActiCameraProperties(const DEVICE_INFO& device, uint32_t flag)
+    : CBaseCameraProperties(device, flag),
+      http_(device),
+      configPath_(ConfigurationFilePath("Strandline", HostDirectory())) {}
+
+const char* CActiCameraProperties::ModeText(uint32_t mode) { return mode < 5 ? kModeTexts[mode] : kModeTexts[0]; }
+
+uint32_t CActiCameraProperties::ModeFromText(const std::string& text) {
+  for (uint32_t mode = 0; mode < 5; ++mode) {
+    if (text == kModeTexts[mode]) return mode;
+  }
+  return 0;
+}
+
+const char* CActiCameraProperties::MountingText(uint32_t mounting) { return mounting == 1 ? "CEILING" : "WALL"; }
+
+uint32_t CActiCameraProperties::MountingFromText(const std::string& text) { return text == "CEILING" ? 1 : 2; }
+
+bool CActiCameraProperties::Get(const std::string& url, std::string& answer) {
+  return HUtils::RequestGet(http_, url, answer);
+}
+
+bool CActiCameraProperties::SendCgiCommand(const std::string& cgi, const std::string& params) {
+  const std::string url = HUtils::FormatString("/cgi-bin/%s?%s&%s%s", cgi.c_str(), Login().c_str(),
+                                               channels_ >= 2 ? "CHANNEL=1&" : "", params.c_str());
+  std::string answer;
+  return Get(url, answer) && answer.find("ERROR") == std::string::npos;
+}
+
+bool CActiCameraProperties::Query(uint32_t& status) {
+  if (!QuerySystemInfo()) {
+    status = 3;
+    return false;
+  }
+  if (Stopping()) return true;
+  if (!QueryConfiguration()) {
+    status = 3;
+    return false;
+  }
+  if (Stopping()) return true;
+  if (streamCaps_[0].resolutions.empty() || streamCaps_[0].frameRates.empty()) {
+    if (!FillDefaults()) {
+      status = 3;
+      return false;
+    }
+  }
+  if (Stopping()) return true;
+  QueryB2Switch();
+  QueryPtzVendor();
+  QueryDiskState();
+  return true;
+}
+
+std::string CActiCameraProperties::StreamCapabilityText() const {
+  std::string text;
+  if (detailedCaps_.empty()) {
+    text = "Recording=";
+    for (const StreamResolution& r : streamCaps_[0].resolutions) {
+      text += HUtils::FormatString("%ux%u:", r.width, r.height);
+      AppendRates(text, streamCaps_[0].frameRates);
+      text += ";";
+    }
+    return text + ".";
+  }
+  for (const auto& [stream, table] : detailedCaps_) {
+    text += stream == 1 ? "Live=" : (stream == 2 ? "Remote=" : "Recording=");
+    for (const auto& [size, rates] : table) {
+      text += HUtils::FormatString("%ux%u:", size.first, size.second);
+      AppendRates(text, rates);
+      text += ";";
+    }
+    text += ".";
+  }
+  return text;
+}
+
+void CActiCameraProperties::GetProperties(ipcapture::ICapabilityStore& store) {
+  if (deviceType_ == 1) {
+    store.SetCapability(19, 1);
+    store.SetCapability(20, 1);
+    store.SetCapability(18, 1);
+  }
+  struct Row {
+    const char* name;
+    uint32_t type;
+    std::string value;
+  };
+  auto number = [](uint32_t v) { return std::to_string(v); };
+  const Row rows[] = {
+      {"Video standard", 0, number(ntsc_)},
+      {"Camera Brand", 1, brand_},
+      {"Fps in Percents", 0, number(fpsInPercents_ ? 1 : 0)},
+      {"Day Night", 0, number(dayNight_ ? 1 : 0)},
+      {"Camera group", 0, number(cameraGroup_)},
+      {"PTZ Protocol", 0, number(ptzProtocol_)},
+      {"Rtsp port string", 1, rtspPorts_},
+      {"Firmware version", 1, firmware_},
+      {"MAC address", 1, mac_},
+      {"Disable B2 and Auth", 0, number(b2DisableAccepted_)},
+      {"Disable B2 string", 1, b2Key_},
+      {"Device Type", 0, number(deviceType_)},
+      {"Channel Mode", 0, number(channelMode_)},
+      {"Mounting Type", 0, number(mountingType_)},
+      {"Stream capabilities", 1, StreamCapabilityText()},
+      {"Privacy mask count", 0, number(privacyMaskCount_)},
+  };
+  uint32_t id = 1;
+  for (const Row& row : rows) {
+    ipcapture::ICapabilityItem* item = store.CreateItem(id++);
+    if (item == nullptr) continue;
+    item->SetName(row.name);
+    item->SetType(row.type);
+    item->SetValue(row.value.empty() ? "(none)" : row.value.c_str());
+    item->SetFlags(0);
+  }
+}
+
+}  // namespace orbisan

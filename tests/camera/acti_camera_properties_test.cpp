@@ -1,0 +1,391 @@
+#include "camera/acti_camera_properties.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "camera/capability_store_recorder.h"
+#include "camera/cgi_camera.h"
+#include "camera/scripted_http_server.h"
+
+namespace orbisan::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+
+std::string Info(const std::string& productId, const std::string& more = "") {
+  std::string text = "Firmware Version = A1D-500-V4.12\r\nMAC Address = 00:0F:7C:01:02:03\r\n";
+  if (!productId.empty()) text += "Production ID = " + productId + "\r\n";
+  return text + more;
+}
+
+class CameraPropertiesTest : public ::testing::Test {
+ protected:
+  CameraPropertiesTest() : server_({ScriptedHttpServer::Auth::kBasic}, camera_.Handler()) {
+    device_.address = "127.0.0.1";
+    device_.port = server_.Port();
+    device_.user = "admin";
+    device_.password = "secret";
+    device_.connectTimeoutMs = 3000;
+  }
+  void SetUp() override { ASSERT_TRUE(server_.Running()); }
+  void TearDown() override { hostVersionKnown = false; }
+
+  std::unique_ptr<CActiCameraProperties> Identify(uint32_t flag = 1, bool expectSuccess = true) {
+    auto properties = std::make_unique<CActiCameraProperties>(device_, flag);
+    uint32_t status = 0;
+    EXPECT_EQ(properties->Query(status), expectSuccess);
+    if (!expectSuccess) {
+      EXPECT_EQ(status, 3u);
+    }
+    return properties;
+  }
+  std::vector<std::string> RequestsStartingWith(const std::string& prefix) {
+    std::vector<std::string> out;
+    for (const std::string& r : camera_.Requests()) {
+      if (r.rfind(prefix, 0) == 0) out.push_back(r);
+    }
+    return out;
+  }
+
+  CgiCamera camera_;
+  ScriptedHttpServer server_;
+  DEVICE_INFO device_;
+};
+
+std::vector<FrameSize> Sizes(const StreamCapabilities& stream) {
+  std::vector<FrameSize> sizes;
+  for (const StreamResolution& r : stream.resolutions) sizes.push_back({r.width, r.height});
+  return sizes;
+}
+
+TEST_F(CameraPropertiesTest, ModelFamilies) {
+  struct Case {
+    std::string id;
+    std::string brand;
+    uint32_t group;
+    uint32_t inputs, outputs;
+    bool ptz;
+    std::set<uint32_t> codecs;
+    bool d1;
+  };
+  const Case cases[] = {
+      {"AMU1100", "VIDO", 1, 0, 0, true, {}, true},   {"TMU2000", "Messoa", 1, 0, 0, true, {}, true},
+      {"CAM6200", "ACTi", 0, 2, 1, true, {2}, true},  {"CAM5150", "ACTi", 0, 1, 1, false, {2}, true},
+      {"ACM8201", "ACTi", 1, 1, 1, true, {}, true},   {"ACM7411", "ACTi", 1, 1, 1, false, {}, true},
+      {"ACM1011", "ACTi", 1, 0, 0, false, {}, false}, {"ACD2100", "ACTi", 1, 2, 2, true, {2, 3}, true},
+      {"TCM4101", "ACTi", 1, 0, 0, false, {}, false}, {"SED2120", "ACTi", 3, 2, 2, true, {2}, true},
+      {"KCM5311", "ACTi", 1, 0, 0, false, {}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    camera_.systemInfo = Info(c.id);
+    camera_.configDump = "VIDEO_RESOLUTION='N640x480'\r\n";
+    auto properties = Identify();
+    EXPECT_EQ(properties->Brand(), c.brand);
+    EXPECT_EQ(properties->Model(), c.id);
+    EXPECT_EQ(properties->CameraGroup(), c.group);
+    EXPECT_EQ(properties->DigitalInputs(), c.inputs);
+    EXPECT_EQ(properties->DigitalOutputs(), c.outputs);
+    EXPECT_EQ(properties->PtzSupported(), c.ptz);
+    EXPECT_EQ(properties->Stream(0).codecs, c.codecs);
+    EXPECT_EQ(properties->D1Allowed(), c.d1);
+    EXPECT_EQ(properties->Firmware(), "A1D-500-V4.12");
+    EXPECT_EQ(properties->Mac(), "00:0F:7C:01:02:03");
+  }
+}
+
+TEST_F(CameraPropertiesTest, Cam6510OnPalUsesTheStaticTableAndDropsOneFps) {
+  camera_.systemInfo = Info("CAM6510");
+  camera_.configDump = "VIDEO_RESOLUTION='P720x576'\r\n";
+  auto properties = Identify(1);
+  EXPECT_EQ(properties->Ntsc(), 0u);
+  EXPECT_EQ(properties->CameraGroup(), 0u);
+  EXPECT_EQ(properties->Stream(0).frameRates, (std::set<uint32_t>{2, 3, 4, 5, 6, 8, 12, 25}));
+  EXPECT_THAT(Sizes(properties->Stream(0)), ElementsAre(FrameSize{176, 144}, FrameSize{352, 288}, FrameSize{720, 576}));
+  // Static sizes: the camera's resolution is never touched.
+  EXPECT_THAT(RequestsStartingWith("mpeg4?VIDEO_RESOLUTION="), IsEmpty());
+  EXPECT_EQ(properties->StreamCapabilityText(),
+            "Recording=176x144:2,3,4,5,6,8,12,25;352x288:2,3,4,5,6,8,12,25;720x576:2,3,4,5,6,8,12,25;.");
+}
+
+TEST_F(CameraPropertiesTest, SystemInfoKeys) {
+  camera_.systemInfo = Info("ACD2200",
+                            "DI = 4\r\nDO = 0\r\nUnit Type = Quad Server\r\nChannels = 4\r\nAudio = 2\r\n"
+                            "ENCODER_CAP = MPEG4,MJPEG\r\nSensor Board = unknown\r\n");
+  camera_.configDump = "VIDEO_RESOLUTION='N352x240'\r\n";
+  auto properties = Identify();
+  EXPECT_EQ(properties->DeviceType(), 1u);
+  EXPECT_EQ(properties->Channels(), 4u);
+  // DI replaces the model's count, DO = 0 leaves it; a quad server keeps its own counts.
+  EXPECT_EQ(properties->DigitalInputs(), 4u);
+  EXPECT_EQ(properties->DigitalOutputs(), 0u);
+  EXPECT_EQ(properties->AudioIn().count, 1u);
+  EXPECT_EQ(properties->AudioOut().count, 1u);
+  EXPECT_FALSE(properties->MotionSupported());
+  // A quad server's default rate is 15 (NTSC) before probing picks the highest known rate.
+  EXPECT_EQ(properties->Stream(0).resolutions.front().maxFrameRate, 30u);
+
+  camera_.systemInfo = Info("XYZ-1", "Audio = 1\r\nENCODER_CAP = H264,MJPEG\r\nSensor Board = IT1\r\nChannels = 4\r\n");
+  properties = Identify();
+  EXPECT_EQ(properties->CameraGroup(), 2u);
+  EXPECT_EQ(properties->Stream(0).codecs, (std::set<uint32_t>{1, 3}));
+  EXPECT_EQ(properties->DeviceType(), 2u);
+  EXPECT_EQ(properties->Channels(), 1u);  // "Channels" counts only on a quad server
+  EXPECT_EQ(properties->AudioIn().count, 1u);
+  EXPECT_EQ(properties->AudioOut().count, 0u);
+
+  camera_.systemInfo = Info("XYZ-2", "Sensor Board = MT9P031\r\n");
+  EXPECT_EQ(Identify()->DeviceType(), 3u);
+}
+
+TEST_F(CameraPropertiesTest, MissingProductionIdFailsWithStatus3) {
+  camera_.systemInfo = Info("", "DI = 1\r\nENCODER_CAP = H264\r\nMD_CAP = MD\r\n");
+  camera_.configDump = "VIDEO_RESOLUTION='N640x480'\r\n";
+  Identify(1, false);
+  EXPECT_THAT(camera_.Requests(), ElementsAre("system?SYSTEM_INFO"));
+  camera_.ClearRequests();
+  camera_.systemInfo = "";
+  Identify(1, false);
+}
+
+TEST_F(CameraPropertiesTest, ConfigurationDump) {
+  camera_.systemInfo = Info("XYZ-3", "ENCODER_CAP = H264\r\n");
+  // The later key decides the standard; privacy regions count while consecutive.
+  camera_.configDump =
+      "VIDEO_RESOLUTION='P640x480'\r\nMEDIA_TV='NTSC'\r\nMEDIA_DAYNIGHT_MODE='AUTO'\r\n"
+      "PRIVACY_REGION1='1,0'\r\nPRIVACY_REGION2='1,0'\r\nPRIVACY_REGION4='1,0'\r\n"
+      "PORT_RTSP='7070'\r\nV2_PORT_RTSP='7070'\r\n01_V2_PORT_RTSP='7071'\r\n02_V2_PORT_RTSP='7072'\r\n"
+      "04_V2_PORT_RTSP='7074'\r\nMEDIA1_FPS_RATIO='100'\r\n";
+  auto properties = Identify(0);
+  EXPECT_EQ(properties->Ntsc(), 1u);
+  EXPECT_TRUE(properties->DayNight());
+  EXPECT_EQ(properties->PrivacyMaskCount(), 2u);
+  EXPECT_TRUE(properties->PrivacySupported());
+  EXPECT_EQ(properties->RtspPorts(), "7070,7071,7072,");
+  EXPECT_EQ(properties->Channels(), 2u);
+  EXPECT_TRUE(properties->FpsInPercents());
+  // Percent frame rates on NTSC: 1 to 30.
+  EXPECT_EQ(properties->Stream(0).frameRates.size(), 30u);
+
+  camera_.configDump = "VIDEO_TV='PAL'\r\nMEDIA1_FPS_RATIO='100'\r\nMEDIA1_FPS_NUM='25'\r\n";
+  properties = Identify(1);
+  EXPECT_EQ(properties->Ntsc(), 0u);
+  EXPECT_FALSE(properties->FpsInPercents());
+  EXPECT_EQ(properties->PrivacyMaskCount(), 0u);
+
+  // A video server without PTZ has one mask.
+  camera_.systemInfo = Info("XYZ-4");
+  camera_.configDump = "RESOLUTION_1='P720x576'\r\nMEDIA1_H264_QUALITY='HIGH'\r\nVIDEO_MJPEG_QUALITY='50'\r\n";
+  properties = Identify(1);
+  EXPECT_EQ(properties->Ntsc(), 0u);
+  EXPECT_EQ(properties->CameraGroup(), 2u);
+  EXPECT_EQ(properties->Stream(0).codecs, (std::set<uint32_t>{1, 3}));
+  camera_.configDump = "VIDEO_RESOLUTION='N640x480'\r\n";
+  properties = Identify(1);
+  EXPECT_EQ(properties->PrivacyMaskCount(), 1u);
+}
+
+TEST_F(CameraPropertiesTest, PalProbingListsTheAcceptedCodes) {
+  camera_.systemInfo = Info("XYZ-5");
+  camera_.configDump = "VIDEO_RESOLUTION='P352x288'\r\n";
+  auto properties = Identify(1);
+  EXPECT_THAT(RequestsStartingWith("mpeg4?"),
+              ElementsAre("mpeg4?VIDEO_RESOLUTION=P176x144", "mpeg4?VIDEO_RESOLUTION=P352x288",
+                          "mpeg4?VIDEO_RESOLUTION=P640x480", "mpeg4?VIDEO_RESOLUTION=P720x576"));
+  EXPECT_THAT(Sizes(properties->Stream(0)),
+              ElementsAre(FrameSize{176, 144}, FrameSize{352, 288}, FrameSize{640, 480}, FrameSize{720, 576}));
+  for (const StreamResolution& r : properties->Stream(0).resolutions) EXPECT_EQ(r.maxFrameRate, 25u);
+  EXPECT_EQ(camera_.Setting("VIDEO_RESOLUTION"), "P720x576");  // left at the last code probed
+
+  // NTSC: only some codes accepted; megapixel sizes get 8 fps, and 8 joins the set.
+  camera_.resolutions = {"N640x480", "N1280x720"};
+  camera_.configDump = "VIDEO_RESOLUTION='N640x480'\r\n";
+  properties = Identify(1);
+  ASSERT_EQ(properties->Stream(0).resolutions.size(), 2u);
+  EXPECT_EQ(properties->Stream(0).resolutions[0].maxFrameRate, 30u);
+  EXPECT_EQ(properties->Stream(0).resolutions[1].maxFrameRate, 8u);
+  EXPECT_TRUE(properties->Stream(0).frameRates.count(8));
+
+  // Nothing accepted: identification fails.
+  camera_.resolutions = {"none"};
+  Identify(1, false);
+}
+
+TEST_F(CameraPropertiesTest, SingleStreamFrameRateCapabilities) {
+  camera_.systemInfo =
+      Info("XYZ-6", "MD_CAP = MD\r\nENCODER_CAP = H264\r\nVIDEO_RESOLUTION_CAP = N640x480,N1280x720,bogus\r\n");
+  camera_.settings["VIDEO_STREAM"] = "SINGLE";
+  camera_.answers["FPS_CAP_QUERY_ALL=SINGLE,H264,N640x480"] = "FPS_CAP_QUERY_ALL='30,15,0,x,5-30,15'\r\n";
+  camera_.answers["FPS_CAP_QUERY_ALL=SINGLE,H264,N1280x720"] = "FPS_CAP_QUERY_ALL='10,5'\r\n";
+  camera_.configDump = "VIDEO_RESOLUTION='N640x480'\r\n";
+  auto properties = Identify(1);
+  EXPECT_TRUE(properties->MotionSupported());
+  EXPECT_EQ(properties->ChannelMode(), 0u);
+  EXPECT_EQ(properties->StreamCount(), 1u);
+  // Mode already right: no change was sent.
+  EXPECT_THAT(RequestsStartingWith("encoder?VIDEO_STREAM"), ElementsAre("encoder?VIDEO_STREAM"));
+  const std::string text = properties->StreamCapabilityText();
+  EXPECT_EQ(text, "Recording=640x480:5,15,30;1280x720:5,10;.");
+  EXPECT_THAT(Sizes(properties->Stream(0)), ElementsAre(FrameSize{640, 480}, FrameSize{1280, 720}));
+  EXPECT_EQ(properties->Stream(0).resolutions[0].maxFrameRate, 30u);
+  // Read back exactly as written.
+  const StreamKindSettings parsed = ParseStreamKindSettings(text);
+  EXPECT_EQ(parsed, (StreamKindSettings(properties->DetailedCaps().begin(), properties->DetailedCaps().end())));
+}
+
+TEST_F(CameraPropertiesTest, DualStreamFrameRateCapabilities) {
+  camera_.systemInfo =
+      Info("XYZ-7",
+           "MD_CAP = MD\r\nENCODER_CAP = H264,MPEG4,MJPEG\r\n"
+           "VIDEO_RESOLUTION_CAP = N1280x720,N640x480\r\nVIDEO2_RESOLUTION_CAP = N640x480,N320x240\r\n");
+  camera_.settings["VIDEO_STREAM"] = "DUAL";
+  camera_.answers["FPS_CAP_QUERY_ALL=DUAL,H264,N1280x720,H264,N640x480"] = "FPS_CAP_QUERY_ALL='30,15;30'\r\n";
+  camera_.answers["FPS_CAP_QUERY_ALL=DUAL,H264,N640x480,H264,N640x480"] = "FPS_CAP_QUERY_ALL='30,25;30'\r\n";
+  camera_.answers["FPS_CAP_QUERY_ALL=DUAL,H264,N1280x720,H264,N320x240"] = "FPS_CAP_QUERY_ALL='30;20,10'\r\n";
+  camera_.configDump = "VIDEO_RESOLUTION='N640x480'\r\n";
+  auto properties = Identify(1);
+  EXPECT_EQ(properties->ChannelMode(), 1u);
+  EXPECT_EQ(properties->StreamCount(), 2u);
+  // MPEG-4 is not offered in dual mode.
+  EXPECT_EQ(properties->Stream(0).codecs, (std::set<uint32_t>{1, 3}));
+  EXPECT_EQ(properties->Stream(1).codecs, (std::set<uint32_t>{1, 3}));
+  const std::string text = properties->StreamCapabilityText();
+  EXPECT_EQ(text, "Recording=640x480:25,30;1280x720:15,30;.Live=320x240:10,20;640x480:30;.");
+  const StreamKindSettings parsed = ParseStreamKindSettings(text);
+  ASSERT_EQ(parsed.size(), 2u);
+  EXPECT_EQ(parsed.at(1).at(FrameSize(320, 240)), (std::set<uint32_t>{10, 20}));
+  EXPECT_EQ(parsed, (StreamKindSettings(properties->DetailedCaps().begin(), properties->DetailedCaps().end())));
+}
+
+TEST_F(CameraPropertiesTest, UnknownStreamModeIsPutRight) {
+  camera_.systemInfo = Info("XYZ-8", "MD_CAP = MD\r\n");
+  camera_.settings["VIDEO_STREAM"] = "WEIRD";
+  camera_.configDump = "VIDEO_RESOLUTION='N640x480'\r\n";
+  auto properties = Identify(1);
+  EXPECT_EQ(properties->ChannelMode(), 0u);
+  EXPECT_THAT(RequestsStartingWith("encoder?VIDEO_STREAM"),
+              ElementsAre("encoder?VIDEO_STREAM", "encoder?VIDEO_STREAM=SINGLE"));
+}
+
+TEST_F(CameraPropertiesTest, PropertiesB2PtzAndDisk) {
+  camera_.systemInfo = Info("XYZ-9", "Unit Type = Quad Server\r\nChannels = 2\r\n");
+  camera_.configDump = "VIDEO_RESOLUTION='N640x480'\r\n";
+  camera_.settings["B2_RTP_APPENDED"] = "1";
+  camera_.settings["RTSP_AUTHEN"] = "1";
+  camera_.refused = {"RTP_B2"};
+  camera_.settings["PTZ_VENDOR"] = "ACTI";
+  camera_.answers["DISK_STATE"] = "DISK_STATE='MOUNTED'\r\n";
+  auto properties = Identify(1);
+  EXPECT_EQ(properties->B2Key(), "B2_RTP_APPENDED");
+  EXPECT_EQ(properties->B2DisableAccepted(), 1u);
+  EXPECT_EQ(properties->PtzProtocol(), 1u);
+  EXPECT_TRUE(properties->PtzSupported());
+  EXPECT_TRUE(properties->EdgeStorage());
+  // Two channels: the CGI commands address channel 1.
+  EXPECT_THAT(RequestsStartingWith("system?CHANNEL=1&"),
+              ElementsAre("system?CHANNEL=1&RTP_B2&RTSP_AUTHEN", "system?CHANNEL=1&B2_RTP_APPENDED&RTSP_AUTHEN",
+                          "system?CHANNEL=1&B2_RTP_APPENDED=2&RTSP_AUTHEN=2"));
+
+  CapabilityStoreRecorder store;
+  properties->GetProperties(store);
+  EXPECT_EQ(store.capabilities, (std::map<uint32_t, uint32_t>{{18, 1}, {19, 1}, {20, 1}}));
+  ASSERT_EQ(store.items.size(), 16u);
+  const std::vector<std::tuple<std::string, uint32_t, std::string>> expected = {
+      {"Video standard", 0, "1"},
+      {"Camera Brand", 1, "ACTi"},
+      {"Fps in Percents", 0, "0"},
+      {"Day Night", 0, "0"},
+      {"Camera group", 0, "1"},
+      {"PTZ Protocol", 0, "1"},
+      {"Rtsp port string", 1, "(none)"},
+      {"Firmware version", 1, "A1D-500-V4.12"},
+      {"MAC address", 1, "00:0F:7C:01:02:03"},
+      {"Disable B2 and Auth", 0, "1"},
+      {"Disable B2 string", 1, "B2_RTP_APPENDED"},
+      {"Device Type", 0, "1"},
+      {"Channel Mode", 0, "0"},
+      {"Mounting Type", 0, "0"},
+      {"Stream capabilities", 1, properties->StreamCapabilityText()},
+      {"Privacy mask count", 0, "1"},
+  };
+  for (uint32_t id = 1; id <= 16; ++id) {
+    const RecordedItem& item = *store.items.at(id);
+    EXPECT_EQ(item.name, std::get<0>(expected[id - 1]));
+    EXPECT_EQ(item.type, std::get<1>(expected[id - 1])) << item.name;
+    EXPECT_EQ(item.value, std::get<2>(expected[id - 1])) << item.name;
+    EXPECT_EQ(item.flags, 0u);
+  }
+}
+
+TEST_F(CameraPropertiesTest, StopEventSkipsTheRemainingSteps) {
+  camera_.systemInfo = Info("XYZ-10");
+  camera_.configDump = "VIDEO_RESOLUTION='N640x480'\r\n";
+  CActiCameraProperties properties(device_, 1);
+  properties.StopEvent().Set();
+  uint32_t status = 0;
+  EXPECT_TRUE(properties.Query(status));
+  EXPECT_THAT(camera_.Requests(), ElementsAre("system?SYSTEM_INFO"));
+  EXPECT_EQ(properties.Model(), "XYZ-10");
+}
+
+// GetFrameRates works on whatever the main stream holds; a derived class
+// sets the sets directly for the cases identification cannot produce.
+class FixedRates : public CBaseCameraProperties {
+ public:
+  FixedRates(std::set<uint32_t> rates, uint32_t defaultRate) : CBaseCameraProperties(DEVICE_INFO(), 1) {
+    streamCaps_[0].frameRates = std::move(rates);
+    streamCaps_[0].defaultFrameRate = defaultRate;
+  }
+  void GetProperties(ipcapture::ICapabilityStore&) override {}
+  bool Query(uint32_t&) override { return true; }
+};
+
+TEST_F(CameraPropertiesTest, FrameRatesInTheHostEncoding) {
+  std::set<uint32_t> oneToThirty;
+  for (uint32_t r = 1; r <= 30; ++r) oneToThirty.insert(r);
+
+  hostVersionKnown = true;
+  hostVersion = {6, 4, 0, 0};
+  RecordedFrameRates sink;
+  ASSERT_TRUE(FixedRates(oneToThirty, 0).GetFrameRates(sink));
+  ASSERT_EQ(sink.values.size(), 30u);
+  EXPECT_EQ(sink.values[0], 1000u);
+  EXPECT_EQ(sink.values[1], 500u);
+  EXPECT_EQ(sink.values[2], 333u);
+  EXPECT_EQ(sink.values[6], 143u);
+  EXPECT_EQ(sink.values[29], 33u);
+  EXPECT_THAT(sink.defaults, ElementsAre(67u));  // half of 30 -> 15 fps
+
+  RecordedFrameRates high;
+  ASSERT_TRUE(FixedRates({5, 15, 30, 50}, 40).GetFrameRates(high));
+  EXPECT_THAT(high.values, ElementsAre(200u, 67u, 33u, 50u | 0x70000000u));
+  EXPECT_THAT(high.defaults, ElementsAre(50u | 0x70000000u));
+
+  // An older (or unknown) host gets intervals only.
+  hostVersion = {6, 3, 9, 9};
+  RecordedFrameRates older;
+  ASSERT_TRUE(FixedRates({5, 15, 30, 50}, 0).GetFrameRates(older));
+  EXPECT_THAT(older.values, ElementsAre(200u, 67u, 33u, 20u));
+  EXPECT_THAT(older.defaults, ElementsAre(33u));  // 25 -> first rate not below it: 30
+  hostVersionKnown = false;
+  RecordedFrameRates unknown;
+  EXPECT_TRUE(FixedRates({50}, 0).GetFrameRates(unknown));
+  EXPECT_THAT(unknown.values, ElementsAre(20u));
+
+  RecordedFrameRates none;
+  EXPECT_FALSE(FixedRates({}, 0).GetFrameRates(none));
+  EXPECT_THAT(none.values, IsEmpty());
+  // Identification of a percent camera on a 6.4 host gives 1000 ... 33 as well.
+  hostVersionKnown = true;
+  hostVersion = {6, 4, 0, 0};
+  camera_.systemInfo = Info("XYZ-11");
+  camera_.configDump = "VIDEO_RESOLUTION='N640x480'\r\nMEDIA1_FPS_RATIO='100'\r\n";
+  RecordedFrameRates identified;
+  ASSERT_TRUE(Identify(1)->GetFrameRates(identified));
+  EXPECT_THAT(identified.values, ElementsAreArray(sink.values));
+}
+
+}  // namespace
+}  // namespace orbisan::test

@@ -1,0 +1,43 @@
+#pragma once
+
+// A scripted camera CGI for the identification and configuration tests: a
+// table of settings that bare names query ("NAME='value'") and "NAME=value"
+// items set ("OK: NAME=VALUE"), fixed texts for SYSTEM_INFO and CONFIG_GET,
+// answers for chosen items, and names the camera refuses ("ERROR").
+
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "camera/scripted_http_server.h"
+
+namespace orbisan::test {
+
+class CgiCamera {
+ public:
+  HttpReply Handle(const std::string& uri);
+  ScriptedHttpServer::Handler Handler() {
+    return [this](const std::string& uri) { return Handle(uri); };
+  }
+
+  // Received requests with the login items taken out:
+  // "/cgi-bin/system?USER=a&PWD=b&X" is listed as "system?X".
+  std::vector<std::string> Requests();
+  void ClearRequests();
+  std::string Setting(const std::string& name);
+
+  std::mutex mutex;
+  std::map<std::string, std::string> settings;
+  std::string systemInfo;                      // answer to SYSTEM_INFO
+  std::string configDump;                      // answer to CONFIG_GET
+  std::map<std::string, std::string> answers;  // whole item -> answer line(s)
+  std::set<std::string> refused;               // names answered with "ERROR"
+  std::set<std::string> resolutions;           // accepted VIDEO_RESOLUTION codes (empty: all)
+
+ private:
+  std::vector<std::string> requests_;
+};
+
+}  // namespace orbisan::test
