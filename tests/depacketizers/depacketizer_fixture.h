@@ -1,0 +1,147 @@
+#pragma once
+
+// Shared pieces of the depacketizer tests: RTP packets from bytes, the
+// captured streams under tests/data/depacketizers, and ffmpeg as the
+// independent decoder.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "../support/test_driver.h"
+#include "../support/test_samples.h"
+#include "collecting_client.h"
+#include "rtsp/rtp_packet.h"
+
+namespace orbisan::test {
+
+using Bytes = std::vector<uint8_t>;
+
+inline Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+inline CRTPPacket MakePacket(uint16_t sequence, uint32_t timestamp, bool marker, const Bytes& payload) {
+  Bytes bytes = {0x80,
+                 static_cast<uint8_t>((marker ? 0x80 : 0) | 96),
+                 static_cast<uint8_t>(sequence >> 8),
+                 static_cast<uint8_t>(sequence),
+                 static_cast<uint8_t>(timestamp >> 24),
+                 static_cast<uint8_t>(timestamp >> 16),
+                 static_cast<uint8_t>(timestamp >> 8),
+                 static_cast<uint8_t>(timestamp),
+                 1,
+                 2,
+                 3,
+                 4};
+  bytes.insert(bytes.end(), payload.begin(), payload.end());
+  CRTPPacket packet;
+  EXPECT_TRUE(packet.Parse(bytes.data(), bytes.size()));
+  return packet;
+}
+
+// The packets of a captured stream (RFC 4571 framing), as raw datagrams.
+inline std::vector<Bytes> LoadStream(const std::string& name) {
+  const std::string path = std::string(STRANDLINE_TEST_DATA_DIR) + "/depacketizers/" + name;
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_TRUE(in.good()) << path;
+  Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<Bytes> packets;
+  size_t pos = 0;
+  while (pos + 2 <= data.size()) {
+    const size_t n = (size_t{data[pos]} << 8) | data[pos + 1];
+    if (pos + 2 + n > data.size()) break;
+    packets.emplace_back(data.begin() + pos + 2, data.begin() + pos + 2 + n);
+    pos += 2 + n;
+  }
+  return packets;
+}
+
+inline std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline Bytes FromHex(const std::string& hex) {
+  Bytes out;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return out;
+}
+
+// A scratch directory removed with the object.
+class TempDir {
+ public:
+  TempDir() {
+    char pattern[] = "/tmp/depacketizer_test_XXXXXX";
+    path_ = mkdtemp(pattern);
+  }
+  ~TempDir() { std::filesystem::remove_all(path_); }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+struct CommandResult {
+  int status = -1;
+  std::string output;  // stdout
+  std::string errors;  // stderr
+};
+
+inline CommandResult RunCommand(const std::string& command, const TempDir& dir) {
+  const std::string out = dir.File("cmd.out");
+  const std::string err = dir.File("cmd.err");
+  CommandResult r;
+  r.status = std::system((command + " >" + out + " 2>" + err).c_str());
+  r.output = ReadText(out);
+  r.errors = ReadText(err);
+  return r;
+}
+
+// Decodes a file with ffmpeg; errors holds everything ffmpeg complained
+// about, frames the number of pictures it decoded.
+struct DecodeResult {
+  std::string errors;
+  int frames = 0;
+};
+
+inline DecodeResult DecodeWithFfmpeg(const std::string& inputOptions, const std::string& file, const TempDir& dir) {
+  CommandResult r = RunCommand("ffmpeg -nostdin -v error " + inputOptions + " -i " + file + " -f framecrc -", dir);
+  DecodeResult d;
+  d.errors = r.errors;
+  if (r.status != 0 && d.errors.empty()) d.errors = "ffmpeg failed";
+  size_t pos = 0;
+  while (pos < r.output.size()) {
+    size_t end = r.output.find('\n', pos);
+    if (end == std::string::npos) end = r.output.size();
+    if (end > pos && r.output[pos] != '#') ++d.frames;
+    pos = end + 1;
+  }
+  return d;
+}
+
+// Driver, allocator and client wired up for one depacketizer.
+class DepacketizerTest : public ::testing::Test {
+ protected:
+  DepacketizerTest() { driver.allocator = &allocator; }
+  TestDriver driver;
+  TestAllocator allocator;
+  CollectingClient client;
+};
+
+}  // namespace orbisan::test

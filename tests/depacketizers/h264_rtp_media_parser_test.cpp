@@ -1,0 +1,245 @@
+#include "rtsp/h264_rtp_media_parser.h"
+
+#include <gtest/gtest.h>
+
+#include "bit_writer.h"
+#include "depacketizer_fixture.h"
+
+namespace orbisan::test {
+namespace {
+
+using ipcapture::kFourCC_H264;
+using ipcapture::kFourCC_I264;
+
+const Bytes kStart = {0, 0, 1};
+const Bytes kAud = {0, 0, 1, 0x09, 0x30};
+
+// Baseline SPS for a picture of the given macroblock counts.
+Bytes Sps(uint32_t widthMbs, uint32_t heightMbs) {
+  BitWriter w;
+  w.Bits(66, 8).Bits(0, 8).Bits(30, 8).UE(0).UE(0).UE(0).UE(2).UE(1).Bit(0);
+  w.UE(widthMbs - 1).UE(heightMbs - 1).Bit(1).Bit(1).Bit(0).Bit(0);
+  return EscapeNal(0x67, w.Finish());
+}
+const Bytes kSps720 = Sps(80, 45);
+const Bytes kSps1080 = Sps(120, 68);
+const Bytes kPps = {0x68, 0xCE, 0x3C, 0x80};
+const Bytes kPps2 = {0x68, 0xCE, 0x38, 0x80};
+const Bytes kIdr = {0x65, 0x88, 0x84, 0x21, 0xA0};
+const Bytes kSlice = {0x41, 0x9A, 0x20, 0x2E};
+
+Bytes Fu(uint8_t flags, uint8_t type, const Bytes& data) {
+  Bytes out = {0x7C, static_cast<uint8_t>(flags | type)};
+  out.insert(out.end(), data.begin(), data.end());
+  return out;
+}
+
+Bytes Stap(std::initializer_list<Bytes> units) {
+  Bytes out = {0x18};
+  for (const Bytes& u : units) {
+    out.push_back(static_cast<uint8_t>(u.size() >> 8));
+    out.push_back(static_cast<uint8_t>(u.size()));
+    out.insert(out.end(), u.begin(), u.end());
+  }
+  return out;
+}
+
+std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+class H264Depacketizer : public DepacketizerTest {
+ protected:
+  H264Depacketizer() : parser(&driver) { parser.SetClient(&client); }
+  void Send(bool marker, const Bytes& payload, uint32_t timestamp = 0) {
+    parser.ProcessPacket(MakePacket(sequence++, timestamp ? timestamp : frameTimestamp, marker, payload));
+    if (marker) frameTimestamp += 3000;
+  }
+  void SkipSequence() { ++sequence; }
+  // One delta frame as a single packet.
+  void SendDelta() { Send(true, kSlice); }
+
+  CH264RTPMediaParser parser;
+  uint16_t sequence = 100;
+  uint32_t frameTimestamp = 9000;
+};
+
+TEST_F(H264Depacketizer, KeyFrameGetsDescriptionSetsAndDeltaFramesFollow) {
+  parser.SetSdpParameters(kSps720, kPps, {}, 0, 0);
+  EXPECT_EQ(1280u, parser.GetWidth());
+  Send(false, {0x09, 0x10});        // access unit delimiter: dropped
+  Send(false, {0x06, 0x05, 0x01});  // SEI: dropped
+  Send(true, kIdr, 45000);
+  SendDelta();
+
+  ASSERT_EQ(2u, client.frames.size());
+  const ParsedFrame& key = client.frames[0];
+  EXPECT_EQ(kFourCC_H264, key.fourcc);
+  EXPECT_EQ(Str(Cat({kStart, kSps720, kStart, kPps, kStart, kIdr, kAud})), key.bytes);
+  EXPECT_EQ(1280u, key.width);
+  EXPECT_EQ(720u, key.height);
+  EXPECT_EQ(4u, key.resolutionClass);
+  EXPECT_EQ(45000u, key.rtpTimestamp);
+  EXPECT_EQ("Strandline::LiveStream", key.streamName);
+  const ParsedFrame& delta = client.frames[1];
+  EXPECT_EQ(kFourCC_I264, delta.fourcc);
+  EXPECT_EQ(Str(Cat({kStart, kSlice, kAud})), delta.bytes);
+  EXPECT_EQ(1280u, delta.width);
+  EXPECT_EQ(allocator.created.load(), allocator.released.load());
+}
+
+TEST_F(H264Depacketizer, InBandSetsReplaceStoredOnesAndNeverAppearOnTheirOwn) {
+  parser.SetSdpParameters(kSps720, kPps, {}, 0, 0);
+  Send(false, kSps1080);
+  Send(false, kPps2);
+  Send(true, kIdr);
+  SendDelta();
+  Send(false, kSps720);  // sets between delta frames
+  Send(false, kPps);
+  SendDelta();
+
+  ASSERT_EQ(3u, client.frames.size());
+  EXPECT_EQ(Str(Cat({kStart, kSps1080, kStart, kPps2, kStart, kIdr, kAud})), client.frames[0].bytes);
+  EXPECT_EQ(1920u, client.frames[0].width);
+  EXPECT_EQ(1088u, client.frames[0].height);
+  EXPECT_EQ(Str(Cat({kStart, kSlice, kAud})), client.frames[1].bytes);
+  EXPECT_EQ(Str(Cat({kStart, kSlice, kAud})), client.frames[2].bytes);
+}
+
+TEST_F(H264Depacketizer, StapAWithSetsAndIdrMakesAKeyFrame) {
+  Send(true, Stap({kSps720, kPps, kIdr}));
+  ASSERT_EQ(1u, client.frames.size());
+  EXPECT_EQ(kFourCC_H264, client.frames[0].fourcc);
+  EXPECT_EQ(Str(Cat({kStart, kSps720, kStart, kPps, kStart, kIdr, kAud})), client.frames[0].bytes);
+  EXPECT_EQ(720u, client.frames[0].height);
+
+  // An aggregate whose unit runs past its end costs the frame in progress.
+  Send(false, {0x01, 0x02});
+  Send(false, {0x18, 0x00, 0x09, 0x41, 0x9A});
+  Send(true, kSlice);
+  EXPECT_EQ(1u, client.frames.size());
+}
+
+TEST_F(H264Depacketizer, FragmentedIdrRightAfterResetWaitsForTheNextOne) {
+  parser.SetSdpParameters(kSps720, kPps, {}, 0, 0);
+  // No in-band sets and no marker yet: the first IDR is not given the sets,
+  // so it is no key frame and is dropped while waiting.
+  Send(false, Fu(0x80, 5, {0x88, 0x84}));
+  Send(false, Fu(0x00, 5, {0x21}));
+  Send(true, Fu(0x40, 5, {0xA0}));
+  SendDelta();
+  EXPECT_TRUE(client.frames.empty());
+
+  Send(false, Fu(0x80, 5, {0x88, 0x84}));
+  Send(false, Fu(0x00, 5, {0x21}));
+  Send(true, Fu(0x40, 5, {0xA0}));
+  ASSERT_EQ(1u, client.frames.size());
+  EXPECT_EQ(kFourCC_H264, client.frames[0].fourcc);
+  EXPECT_EQ(Str(Cat({kStart, kSps720, kStart, kPps, kStart, kIdr, kAud})), client.frames[0].bytes);
+}
+
+TEST_F(H264Depacketizer, LostPacketDropsFramesUntilTheNextKeyFrame) {
+  parser.SetSdpParameters(kSps720, kPps, {}, 0, 0);
+  Send(true, kIdr);
+  Send(false, Fu(0x80, 1, {0x9A, 0x20}));
+  SkipSequence();  // the middle fragment is lost
+  Send(true, Fu(0x40, 1, {0x2E}));
+  SendDelta();
+  EXPECT_EQ(1u, client.frames.size());
+
+  // The packet that shows the gap still starts the next frame.
+  SkipSequence();
+  Send(true, kIdr);
+  SendDelta();
+  ASSERT_EQ(3u, client.frames.size());
+  EXPECT_EQ(kFourCC_H264, client.frames[1].fourcc);
+  EXPECT_EQ(kFourCC_I264, client.frames[2].fourcc);
+}
+
+TEST_F(H264Depacketizer, SequenceNumbersWrapWithoutABreak) {
+  sequence = 65534;
+  Send(false, kSps720);
+  Send(false, kPps);
+  Send(true, kIdr);  // sequence 0
+  SendDelta();
+  EXPECT_EQ(2u, client.frames.size());
+}
+
+TEST_F(H264Depacketizer, UnsupportedPacketizationResetsSilently) {
+  parser.SetSdpParameters(kSps720, kPps, {}, 0, 0);
+  Send(true, kIdr);
+  for (uint8_t type : {0, 25, 26, 27, 29, 30, 31}) {
+    Send(false, kSlice);
+    Send(false, {type, 0x11, 0x22, 0x33});
+    Send(true, kSlice);
+  }
+  Send(false, {0x41});  // a single NAL unit needs two bytes
+  Send(true, kSlice);
+  EXPECT_EQ(1u, client.frames.size());
+  EXPECT_TRUE(driver.Lines().empty());
+  Send(true, kIdr);
+  EXPECT_EQ(2u, client.frames.size());
+}
+
+TEST_F(H264Depacketizer, TinyPictureTakesTheConfiguredSize) {
+  client.defaultResolution = {704, 576};
+  Send(false, Sps(8, 6));  // 128 x 96
+  Send(false, kPps);
+  Send(true, kIdr);
+  ASSERT_EQ(1u, client.frames.size());
+  EXPECT_EQ(704u, client.frames[0].width);
+  EXPECT_EQ(576u, client.frames[0].height);
+  EXPECT_EQ(4u, client.frames[0].resolutionClass);
+}
+
+TEST_F(H264Depacketizer, OversizedFrameIsLoggedAndDropped) {
+  parser.SetSdpParameters(kSps720, kPps, {}, 0, 0);
+  Bytes chunk(60000, 0x5A);
+  Send(false, Fu(0x80, 5, chunk));
+  for (int i = 0; i < 180; ++i) Send(false, Fu(0x00, 5, chunk));  // about 10.8 MB
+  Send(true, Fu(0x40, 5, chunk));
+  EXPECT_TRUE(client.frames.empty());
+  const auto lines = driver.LinesWith("Frame buffer overflow detected");
+  ASSERT_EQ(1u, lines.size());
+  EXPECT_EQ(1u, lines[0].level);
+  EXPECT_EQ("orbisan::CRTPMediaParser::CheckBufferSize: Frame buffer overflow detected, device 127.0.0.1:80",
+            lines[0].text);
+  Send(true, kIdr);
+  EXPECT_EQ(1u, client.frames.size());
+}
+
+TEST_F(H264Depacketizer, RefusedFrameMakesItWaitForAKeyFrame) {
+  parser.SetSdpParameters(kSps720, kPps, {}, 0, 0);
+  client.accept = false;
+  Send(true, kIdr);
+  client.accept = true;
+  SendDelta();
+  EXPECT_EQ(1u, client.offered);
+  Send(true, kIdr);
+  SendDelta();
+  EXPECT_EQ(3u, client.offered);
+}
+
+// A host sample smaller than asked for cannot take the frame.
+class ShortSampleAllocator : public TestAllocator {
+ public:
+  ipcapture::IMediaSample* CreateSample(uint32_t fourcc, uint32_t size, const char* name) override {
+    return TestAllocator::CreateSample(fourcc, size / 2, name);
+  }
+};
+
+TEST_F(H264Depacketizer, CopyFailureIsLoggedAndResets) {
+  ShortSampleAllocator shortAllocator;
+  driver.allocator = &shortAllocator;
+  parser.SetSdpParameters(kSps720, kPps, {}, 0, 0);
+  Send(true, kIdr);
+  EXPECT_TRUE(client.frames.empty());
+  EXPECT_EQ(
+      1u,
+      driver.LinesWith("orbisan::CH264RTPMediaParser::ProcessFrame: Data copying error, device 127.0.0.1:80").size());
+  EXPECT_EQ(shortAllocator.created.load(), shortAllocator.released.load());
+  driver.allocator = &allocator;
+  SendDelta();  // still waiting
+  EXPECT_TRUE(client.frames.empty());
+}
+
+}  // namespace
+}  // namespace orbisan::test
