@@ -11,6 +11,8 @@ namespace {
 constexpr size_t kMainHeader = 8;
 constexpr size_t kRestartHeader = 4;
 constexpr size_t kQuantHeader = 4;
+// Largest width or height the RTP/JPEG header can give (255 x 8).
+constexpr uint32_t kMaxHeaderSize = 2040;
 
 bool HasRestartHeader(uint8_t type) { return type >= 64 && type <= 127; }
 
@@ -128,11 +130,16 @@ size_t CJpegRTPMediaParser::BuildImage(uint8_t* out, size_t capacity) {
   uint32_t width = uint32_t{data[6]} * 8;
   uint32_t height = uint32_t{data[7]} * 8;
 
-  // The header counts in units of 8 up to 2040 pixels; a configured size of
-  // more than twice that means a bigger picture whose size did not fit.
+  // The header counts in units of 8 up to 2040 pixels. A picture that is
+  // bigger shows 0 or a wrapped value there; then the configured size (more
+  // than twice the header's and beyond what it can say) or the
+  // description's is the real one. A smaller configured size is no reason to
+  // touch the header: the camera may well send another size than requested.
   const auto [defaultWidth, defaultHeight] = DefaultResolution();
-  if (width == 0 || defaultWidth > 2 * width) width = sdpWidth_ ? sdpWidth_ : defaultWidth;
-  if (height == 0 || defaultHeight > 2 * height) height = sdpHeight_ ? sdpHeight_ : defaultHeight;
+  if (width == 0 || (defaultWidth > 2 * width && defaultWidth > kMaxHeaderSize))
+    width = sdpWidth_ ? sdpWidth_ : defaultWidth;
+  if (height == 0 || (defaultHeight > 2 * height && defaultHeight > kMaxHeaderSize))
+    height = sdpHeight_ ? sdpHeight_ : defaultHeight;
   if (width == 0) width = 2048;
   if (height == 0) height = 2048;
   if (width > 0xFFFF || height > 0xFFFF) return 0;

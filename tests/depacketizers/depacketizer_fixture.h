@@ -30,6 +30,8 @@ inline Bytes Cat(std::initializer_list<Bytes> parts) {
   return out;
 }
 
+inline std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
 inline CRTPPacket MakePacket(uint16_t sequence, uint32_t timestamp, bool marker, const Bytes& payload) {
   Bytes bytes = {0x80,
                  static_cast<uint8_t>((marker ? 0x80 : 0) | 96),

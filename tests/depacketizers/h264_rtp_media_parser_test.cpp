@@ -44,8 +44,6 @@ Bytes Stap(std::initializer_list<Bytes> units) {
   return out;
 }
 
-std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }
-
 class H264Depacketizer : public DepacketizerTest {
  protected:
   H264Depacketizer() : parser(&driver) { parser.SetClient(&client); }

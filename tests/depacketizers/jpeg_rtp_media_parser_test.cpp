@@ -1,0 +1,239 @@
+#include "rtsp/jpeg_rtp_media_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "depacketizer_fixture.h"
+#include "rtsp/jpeg_header.h"
+
+namespace orbisan::test {
+namespace {
+
+using ipcapture::kFourCC_JPEG;
+
+// Segments of a JPEG picture up to SOS: marker -> bodies (without length),
+// and the bytes after the SOS header.
+struct JpegLayout {
+  bool valid = false;
+  std::multimap<uint8_t, std::string> segments;
+  std::string scan;
+};
+
+JpegLayout Walk(const std::string& jpeg) {
+  JpegLayout out;
+  if (jpeg.size() < 4 || static_cast<uint8_t>(jpeg[0]) != 0xFF || static_cast<uint8_t>(jpeg[1]) != 0xD8) return out;
+  size_t pos = 2;
+  while (pos + 4 <= jpeg.size()) {
+    if (static_cast<uint8_t>(jpeg[pos]) != 0xFF) return out;
+    const uint8_t marker = static_cast<uint8_t>(jpeg[pos + 1]);
+    const size_t length = (size_t{static_cast<uint8_t>(jpeg[pos + 2])} << 8) | static_cast<uint8_t>(jpeg[pos + 3]);
+    if (length < 2 || pos + 2 + length > jpeg.size()) return out;
+    out.segments.emplace(marker, jpeg.substr(pos + 4, length - 2));
+    pos += 2 + length;
+    if (marker == 0xDA) {
+      out.scan = jpeg.substr(pos);
+      out.valid = true;
+      return out;
+    }
+  }
+  return out;
+}
+
+uint16_t Word(const std::string& s, size_t i) {
+  return static_cast<uint16_t>((static_cast<uint8_t>(s[i]) << 8) | static_cast<uint8_t>(s[i + 1]));
+}
+
+Bytes MainHeader(uint32_t offset, uint8_t type, uint8_t q, uint8_t w8, uint8_t h8) {
+  return {0,
+          static_cast<uint8_t>(offset >> 16),
+          static_cast<uint8_t>(offset >> 8),
+          static_cast<uint8_t>(offset),
+          type,
+          q,
+          w8,
+          h8};
+}
+
+const Bytes kScanA = {0x12, 0x34, 0xFF, 0x00, 0x56};
+const Bytes kScanB = {0x78, 0x9A, 0xBC};
+const Bytes kEoi = {0xFF, 0xD9};
+
+class JpegDepacketizer : public DepacketizerTest {
+ protected:
+  JpegDepacketizer() : parser(&driver) { parser.SetClient(&client); }
+  void Send(bool marker, const Bytes& payload) {
+    parser.ProcessPacket(MakePacket(sequence++, timestamp, marker, payload));
+    if (marker) timestamp += 3000;
+  }
+  CJpegRTPMediaParser parser;
+  uint16_t sequence = 500;
+  uint32_t timestamp = 3000;
+};
+
+TEST_F(JpegDepacketizer, ComputedTablesForQ50AreTheStandardOnes) {
+  Send(false, Cat({MainHeader(0, 1, 50, 22, 18), kScanA}));
+  Send(true, Cat({MainHeader(5, 1, 50, 22, 18), kScanB}));
+  ASSERT_EQ(1u, client.frames.size());
+  const ParsedFrame& f = client.frames[0];
+  EXPECT_EQ(kFourCC_JPEG, f.fourcc);
+  EXPECT_EQ(176u, f.width);
+  EXPECT_EQ(144u, f.height);
+  EXPECT_EQ(1u, f.resolutionClass);
+  EXPECT_EQ(3000u, f.rtpTimestamp);
+
+  const JpegLayout jpeg = Walk(f.bytes);
+  ASSERT_TRUE(jpeg.valid);
+  EXPECT_EQ(Str(Cat({kScanA, kScanB, kEoi})), jpeg.scan);
+  EXPECT_EQ(1u, jpeg.segments.count(0xE0));
+  EXPECT_EQ(std::string("JFIF\0", 5), jpeg.segments.find(0xE0)->second.substr(0, 5));
+  EXPECT_EQ(0u, jpeg.segments.count(0xDD));
+  ASSERT_EQ(2u, jpeg.segments.count(0xDB));
+  auto dqt = jpeg.segments.equal_range(0xDB);
+  const std::string luma = dqt.first->second;
+  const std::string chroma = std::next(dqt.first)->second;
+  ASSERT_EQ(65u, luma.size());
+  EXPECT_EQ(0, luma[0]);
+  EXPECT_EQ(16, luma[1]);
+  EXPECT_EQ(11, luma[2]);
+  EXPECT_EQ(99, luma[64]);
+  EXPECT_EQ(1, chroma[0]);
+  EXPECT_EQ(17, chroma[1]);
+  EXPECT_EQ(99, chroma[64]);
+
+  const std::string sof = jpeg.segments.find(0xC0)->second;
+  EXPECT_EQ(144, Word(sof, 1));
+  EXPECT_EQ(176, Word(sof, 3));
+  EXPECT_EQ(3, sof[5]);
+  EXPECT_EQ(0x22, sof[7]) << "type 1 is 4:2:0";
+  EXPECT_EQ(1, sof[11]);
+  EXPECT_EQ(1, sof[14]);
+  EXPECT_EQ(4u, jpeg.segments.count(0xC4));
+  EXPECT_EQ(allocator.created.load(), allocator.released.load());
+}
+
+TEST_F(JpegDepacketizer, InBandTablesBecomeOneOrTwoQuantizationSegments) {
+  Bytes tables(128);
+  for (size_t i = 0; i < tables.size(); ++i) tables[i] = static_cast<uint8_t>(i + 1);
+  Send(true, Cat({MainHeader(0, 0, 255, 40, 30), {0, 0, 0, 128}, tables, kScanA}));
+  ASSERT_EQ(1u, client.frames.size());
+  JpegLayout jpeg = Walk(client.frames[0].bytes);
+  ASSERT_TRUE(jpeg.valid);
+  auto dqt = jpeg.segments.equal_range(0xDB);
+  ASSERT_EQ(2, std::distance(dqt.first, dqt.second));
+  EXPECT_EQ(Str(Cat({{0}, Bytes(tables.begin(), tables.begin() + 64)})), dqt.first->second);
+  EXPECT_EQ(Str(Cat({{1}, Bytes(tables.begin() + 64, tables.end())})), std::next(dqt.first)->second);
+  EXPECT_EQ(0x21, jpeg.segments.find(0xC0)->second[7]) << "type 0 is 4:2:2";
+  EXPECT_EQ(Str(Cat({kScanA, kEoi})), jpeg.scan);
+
+  // One table: every component must use it.
+  Send(true, Cat({MainHeader(0, 1, 255, 40, 30), {0, 0, 0, 64}, Bytes(tables.begin(), tables.begin() + 64), kScanA}));
+  ASSERT_EQ(2u, client.frames.size());
+  jpeg = Walk(client.frames[1].bytes);
+  ASSERT_TRUE(jpeg.valid);
+  EXPECT_EQ(1u, jpeg.segments.count(0xDB));
+  const std::string sof = jpeg.segments.find(0xC0)->second;
+  EXPECT_EQ(0, sof[8]);
+  EXPECT_EQ(0, sof[11]);
+  EXPECT_EQ(0, sof[14]);
+
+  // A table that the packet does not hold, or 16-bit tables: no picture.
+  Send(true, Cat({MainHeader(0, 1, 255, 40, 30), {0, 0, 0, 128}, Bytes(60, 1)}));
+  Send(true, Cat({MainHeader(0, 1, 255, 40, 30), {0, 1, 0, 128}, tables, kScanA}));
+  EXPECT_EQ(2u, client.frames.size());
+}
+
+TEST_F(JpegDepacketizer, RestartMarkersGiveADriSegment) {
+  const Bytes restart = {0x00, 0x0F, 0xFF, 0xFF};
+  Send(false, Cat({MainHeader(0, 65, 60, 22, 18), restart, kScanA}));
+  Send(true, Cat({MainHeader(5, 65, 60, 22, 18), restart, kScanB}));
+  ASSERT_EQ(1u, client.frames.size());
+  const JpegLayout jpeg = Walk(client.frames[0].bytes);
+  ASSERT_TRUE(jpeg.valid);
+  ASSERT_EQ(1u, jpeg.segments.count(0xDD));
+  EXPECT_EQ(15, Word(jpeg.segments.find(0xDD)->second, 0));
+  EXPECT_EQ(Str(Cat({kScanA, kScanB, kEoi})), jpeg.scan);
+  EXPECT_EQ(0x22, jpeg.segments.find(0xC0)->second[7]);
+}
+
+TEST_F(JpegDepacketizer, EndOfImageIsAddedOnlyWhenMissing) {
+  Send(true, Cat({MainHeader(0, 1, 50, 22, 18), kScanA, kEoi}));
+  Send(true, Cat({MainHeader(0, 1, 50, 22, 18), kScanA, kEoi, {0x00}}));
+  Send(true, Cat({MainHeader(0, 1, 50, 22, 18), kScanA, {0xFF}}));
+  ASSERT_EQ(3u, client.frames.size());
+  EXPECT_EQ(Str(Cat({kScanA, kEoi})), Walk(client.frames[0].bytes).scan);
+  EXPECT_EQ(Str(Cat({kScanA, kEoi, {0x00}})), Walk(client.frames[1].bytes).scan);
+  EXPECT_EQ(Str(Cat({kScanA, {0xFF}, kEoi})), Walk(client.frames[2].bytes).scan);
+}
+
+TEST_F(JpegDepacketizer, LargePicturesTakeTheirSizeFromDescriptionOrConfiguration) {
+  client.defaultResolution = {1920, 1080};
+  Send(true, Cat({MainHeader(0, 1, 50, 240, 135), kScanA}));
+  ASSERT_EQ(1u, client.frames.size());
+  EXPECT_EQ(1920u, client.frames[0].width);
+  EXPECT_EQ(1080u, client.frames[0].height);
+
+  // 2560 x 1440 does not fit the header's width byte: 0, or wrapped to 512.
+  client.defaultResolution = {2560, 1440};
+  Send(true, Cat({MainHeader(0, 1, 50, 0, 180), kScanA}));
+  Send(true, Cat({MainHeader(0, 1, 50, 64, 180), kScanA}));
+  parser.SetSdpParameters({}, {}, {}, 2592, 1944);
+  Send(true, Cat({MainHeader(0, 1, 50, 0, 0), kScanA}));
+  ASSERT_EQ(4u, client.frames.size());
+  EXPECT_EQ(2560u, client.frames[1].width);
+  EXPECT_EQ(1440u, client.frames[1].height);
+  EXPECT_EQ(2560u, client.frames[2].width);
+  EXPECT_EQ(2592u, client.frames[3].width);
+  EXPECT_EQ(1944u, client.frames[3].height);
+  const std::string sof = Walk(client.frames[3].bytes).segments.find(0xC0)->second;
+  EXPECT_EQ(1944, Word(sof, 1));
+  EXPECT_EQ(2592, Word(sof, 3));
+
+  // A camera sending less than was asked for keeps its own size.
+  client.defaultResolution = {640, 480};
+  Send(true, Cat({MainHeader(0, 1, 50, 22, 18), kScanA}));
+  ASSERT_EQ(5u, client.frames.size());
+  EXPECT_EQ(176u, client.frames[4].width);
+  EXPECT_EQ(144u, client.frames[4].height);
+}
+
+TEST_F(JpegDepacketizer, FragmentsWithoutTheirStartAreDropped) {
+  Send(true, Cat({MainHeader(5, 1, 50, 22, 18), kScanB}));  // joined mid-picture
+  Send(false, Cat({MainHeader(0, 1, 50, 22, 18), kScanA}));
+  ++sequence;  // lost fragment
+  Send(true, Cat({MainHeader(10, 1, 50, 22, 18), kScanB}));
+  EXPECT_TRUE(client.frames.empty());
+  Send(false, {0x00, 0x00});  // too short to look at
+  Send(true, Cat({MainHeader(0, 1, 50, 22, 18), kScanA}));
+  EXPECT_EQ(1u, client.frames.size());
+
+  // A picture whose last packet lost only its marker does not run into the next.
+  Send(false, Cat({MainHeader(0, 1, 50, 22, 18), kScanB}));
+  Send(true, Cat({MainHeader(0, 1, 50, 22, 18), kScanA}));
+  ASSERT_EQ(2u, client.frames.size());
+  EXPECT_EQ(Str(Cat({kScanA, kEoi})), Walk(client.frames[1].bytes).scan);
+}
+
+TEST_F(JpegDepacketizer, MissingAllocatorIsLogged) {
+  driver.allocator = nullptr;
+  Send(true, Cat({MainHeader(0, 1, 50, 22, 18), kScanA}));
+  EXPECT_TRUE(client.frames.empty());
+  const auto lines = driver.LinesWith("Frame allocation error");
+  ASSERT_EQ(1u, lines.size());
+  EXPECT_EQ("orbisan::CJpegRTPMediaParser::ProcessFrame: Frame allocation error, device 127.0.0.1:80", lines[0].text);
+}
+
+TEST(JpegHeader, ComputedTablesFollowTheQFactor) {
+  uint8_t tables[128];
+  CJpegHeader::MakeTables(25, tables);  // factor 200
+  EXPECT_EQ(32, tables[0]);
+  EXPECT_EQ(198, tables[127]);
+  CJpegHeader::MakeTables(99, tables);  // factor 2
+  EXPECT_EQ(1, tables[1]);              // 11 * 2 / 100 rounds to 0, clamped to 1
+  EXPECT_EQ(2, tables[63]);             // 99 * 2 / 100 rounds to 2
+  CJpegHeader::MakeTables(0, tables);   // clamped to 1: factor 5000
+  EXPECT_EQ(255, tables[0]);
+}
+
+}  // namespace
+}  // namespace orbisan::test

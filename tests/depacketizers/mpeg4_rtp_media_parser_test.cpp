@@ -1,0 +1,191 @@
+#include "rtsp/mpeg4_rtp_media_parser.h"
+
+#include <gtest/gtest.h>
+
+#include "bit_writer.h"
+#include "depacketizer_fixture.h"
+#include "rtsp/mpeg4_vol_parser.h"
+
+namespace orbisan::test {
+namespace {
+
+using ipcapture::kFourCC_DIVI;
+using ipcapture::kFourCC_DIVX;
+
+struct VolFields {
+  uint32_t width = 176;
+  uint32_t height = 144;
+  uint32_t shape = 0;
+  bool layerIdentifier = false;
+  bool extendedPar = false;
+  bool vbv = false;
+  bool fixedRate = false;
+};
+
+// Visual object sequence, visual object and video object layer headers.
+Bytes MakeConfig(const VolFields& f) {
+  BitWriter w;
+  w.Bit(0).Bits(1, 8).Bit(f.layerIdentifier);
+  if (f.layerIdentifier) w.Bits(2, 4).Bits(1, 3);
+  w.Bits(f.extendedPar ? 0xF : 1, 4);
+  if (f.extendedPar) w.Bits(12, 8).Bits(11, 8);
+  w.Bit(f.vbv);
+  if (f.vbv) {
+    w.Bits(1, 2).Bit(1).Bit(1);
+    w.Bits(0x1234, 15).Bit(1).Bits(0x2345, 15).Bit(1).Bits(0x3456, 15).Bit(1).Bits(5, 3);
+    w.Bits(0x2AA, 11).Bit(1).Bits(0x1555, 15).Bit(1);
+  }
+  w.Bits(f.shape, 2).Bit(1).Bits(25, 16).Bit(1).Bit(f.fixedRate);
+  if (f.fixedRate) w.Bits(1, 5);
+  w.Bit(1).Bits(f.width, 13).Bit(1).Bits(f.height, 13).Bit(1).Bit(0).Bit(1);
+  Bytes vol = w.Finish();
+  return Cat({{0, 0, 1, 0xB0, 0x01, 0, 0, 1, 0xB5, 0x09, 0, 0, 1, 0x00, 0, 0, 1, 0x20}, vol});
+}
+
+const Bytes kIVop = {0, 0, 1, 0xB6, 0x10, 0x60, 0x91, 0x82};
+const Bytes kPVop = {0, 0, 1, 0xB6, 0x50, 0x88, 0x8E, 0x10};
+const Bytes kGov = {0, 0, 1, 0xB3, 0x00, 0x10, 0x07};
+const Bytes kMore = {0x3E, 0xA8, 0xEC, 0x19};
+
+TEST(Mpeg4VolParser, ReadsSizeWithOptionalFields) {
+  uint32_t w = 0, h = 0;
+  const Bytes plain = MakeConfig({});
+  EXPECT_EQ(1, ParseMpegHeader(plain.data(), static_cast<uint32_t>(plain.size()), &w, &h));
+  EXPECT_EQ(176u, w);
+  EXPECT_EQ(144u, h);
+
+  VolFields all;
+  all.width = 720;
+  all.height = 576;
+  all.layerIdentifier = all.extendedPar = all.vbv = all.fixedRate = true;
+  const Bytes full = Cat({MakeConfig(all), kIVop});
+  EXPECT_EQ(1, ParseMpegHeader(full.data(), static_cast<uint32_t>(full.size()), &w, &h));
+  EXPECT_EQ(720u, w);
+  EXPECT_EQ(576u, h);
+
+  // The configuration ffmpeg's encoder wrote for the captured stream.
+  const Bytes captured =
+      FromHex(ReadText(std::string(STRANDLINE_TEST_DATA_DIR) + "/depacketizers/mpeg4_176x144_60.config"));
+  EXPECT_EQ(1, ParseMpegHeader(captured.data(), static_cast<uint32_t>(captured.size()), &w, &h));
+  EXPECT_EQ(176u, w);
+  EXPECT_EQ(144u, h);
+}
+
+TEST(Mpeg4VolParser, RejectsHeadersWithoutARectangularSize) {
+  uint32_t w = 7, h = 7;
+  VolFields binary;
+  binary.shape = 2;
+  const Bytes shaped = MakeConfig(binary);
+  EXPECT_EQ(0, ParseMpegHeader(shaped.data(), static_cast<uint32_t>(shaped.size()), &w, &h));
+  const Bytes vopFirst = Cat({kIVop, MakeConfig({})});
+  EXPECT_EQ(0, ParseMpegHeader(vopFirst.data(), static_cast<uint32_t>(vopFirst.size()), &w, &h));
+  const Bytes config = MakeConfig({});
+  EXPECT_EQ(0, ParseMpegHeader(config.data(), static_cast<uint32_t>(config.size() - 4), &w, &h));
+  EXPECT_EQ(7u, w);
+  EXPECT_EQ(7u, h);
+}
+
+class Mpeg4Depacketizer : public DepacketizerTest {
+ protected:
+  Mpeg4Depacketizer() : parser(&driver) { parser.SetClient(&client); }
+  void Send(bool marker, const Bytes& payload) {
+    parser.ProcessPacket(MakePacket(sequence++, timestamp, marker, payload));
+    if (marker) timestamp += 3000;
+  }
+  CMpeg4RTPMediaParser parser;
+  uint16_t sequence = 7;
+  uint32_t timestamp = 1000;
+};
+
+TEST_F(Mpeg4Depacketizer, DescriptionConfigGoesInFrontOfEveryIntraFrame) {
+  const Bytes config = MakeConfig({});
+  parser.SetSdpParameters({}, {}, config, 0, 0);
+  Send(true, kPVop);  // before the first I-VOP: dropped
+  Send(false, kIVop);
+  Send(true, kMore);
+  Send(true, kPVop);
+  Send(true, kIVop);
+
+  ASSERT_EQ(3u, client.frames.size());
+  EXPECT_EQ(kFourCC_DIVX, client.frames[0].fourcc);
+  EXPECT_EQ(Str(Cat({config, kIVop, kMore})), client.frames[0].bytes);
+  EXPECT_EQ(176u, client.frames[0].width);
+  EXPECT_EQ(144u, client.frames[0].height);
+  EXPECT_EQ(1u, client.frames[0].resolutionClass);
+  EXPECT_EQ(4000u, client.frames[0].rtpTimestamp);
+  EXPECT_EQ(kFourCC_DIVI, client.frames[1].fourcc);
+  EXPECT_EQ(Str(kPVop), client.frames[1].bytes);
+  EXPECT_EQ(176u, client.frames[1].width);
+  EXPECT_EQ(Str(Cat({config, kIVop})), client.frames[2].bytes);
+  EXPECT_EQ(allocator.created.load(), allocator.released.load());
+}
+
+TEST_F(Mpeg4Depacketizer, InBandConfigReplacesTheDescriptionOne) {
+  parser.SetSdpParameters({}, {}, MakeConfig({}), 0, 0);
+  VolFields cif;
+  cif.width = 352;
+  cif.height = 288;
+  const Bytes inband = MakeConfig(cif);
+  Send(true, Cat({inband, kIVop}));
+  Send(true, kPVop);
+  Send(true, Cat({kGov, kIVop}));  // GOV header in front of the next I-VOP
+
+  ASSERT_EQ(3u, client.frames.size());
+  EXPECT_EQ(kFourCC_DIVX, client.frames[0].fourcc);
+  EXPECT_EQ(Str(Cat({inband, kIVop})), client.frames[0].bytes);
+  EXPECT_EQ(352u, client.frames[0].width);
+  EXPECT_EQ(2u, client.frames[0].resolutionClass);
+  EXPECT_EQ(352u, client.frames[1].width);
+  EXPECT_EQ(kFourCC_DIVX, client.frames[2].fourcc);
+  EXPECT_EQ(Str(Cat({inband, kGov, kIVop})), client.frames[2].bytes);
+
+  // A short configuration packet of its own counts as well.
+  const Bytes small = MakeConfig({});
+  ASSERT_LE(small.size(), 63u);
+  Send(false, small);
+  Send(true, kIVop);
+  ASSERT_EQ(4u, client.frames.size());
+  EXPECT_EQ(Str(Cat({small, kIVop})), client.frames[3].bytes);
+  EXPECT_EQ(176u, client.frames[3].width);
+}
+
+TEST_F(Mpeg4Depacketizer, IntraFrameWithoutConfigurationIsDropped) {
+  Send(true, kIVop);
+  Send(true, kPVop);
+  EXPECT_TRUE(client.frames.empty());
+  parser.SetSdpParameters({}, {}, MakeConfig({}), 0, 0);
+  Send(true, kIVop);
+  EXPECT_EQ(1u, client.frames.size());
+}
+
+TEST_F(Mpeg4Depacketizer, LostPacketWaitsForTheNextIntraFrame) {
+  parser.SetSdpParameters({}, {}, MakeConfig({}), 0, 0);
+  Send(true, kIVop);
+  Send(false, kPVop);
+  ++sequence;
+  Send(true, kMore);
+  Send(true, kPVop);
+  EXPECT_EQ(1u, client.frames.size());
+  Send(true, kIVop);
+  EXPECT_EQ(2u, client.frames.size());
+  EXPECT_EQ(kFourCC_DIVX, client.frames[1].fourcc);
+}
+
+TEST_F(Mpeg4Depacketizer, CopyAndRefusalFailuresReset) {
+  parser.SetSdpParameters({}, {}, MakeConfig({}), 0, 0);
+  client.accept = false;
+  Send(true, kIVop);
+  client.accept = true;
+  Send(true, kPVop);
+  EXPECT_EQ(1u, client.offered);
+
+  Send(false, kIVop);
+  Send(false, Bytes(CRTPMediaParser::kMaxFrameSize / 2, 0x11));
+  Send(false, Bytes(CRTPMediaParser::kMaxFrameSize / 2, 0x22));
+  Send(true, kMore);
+  EXPECT_EQ(1u, client.offered);
+  EXPECT_EQ(1u, driver.LinesWith("Frame buffer overflow detected, device 127.0.0.1:80").size());
+}
+
+}  // namespace
+}  // namespace orbisan::test
