@@ -1,0 +1,219 @@
+#include "sim/http_server.h"
+
+#include <arpa/inet.h>
+#include <microhttpd.h>
+#include <netinet/in.h>
+#include <openssl/rand.h>
+
+#include <cstring>
+
+namespace strandline::sim {
+namespace {
+
+constexpr unsigned kNonceTimeoutSeconds = 300;
+
+std::string RandomHex(size_t bytes) {
+  std::string raw(bytes, '\0');
+  if (RAND_bytes(reinterpret_cast<unsigned char*>(raw.data()), static_cast<int>(bytes)) != 1) {
+    for (size_t i = 0; i < bytes; ++i) raw[i] = static_cast<char>(i * 37 + 11);
+  }
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : raw) {
+    out.push_back(kHex[c >> 4]);
+    out.push_back(kHex[c & 15]);
+  }
+  return out;
+}
+
+// What one request carries from its first sight to its completion.
+struct RequestState {
+  std::string raw_path;
+  std::string raw_query;
+  bool after_sent = false;
+};
+
+MHD_Response* TextResponse(const std::string& body) {
+  MHD_Response* response =
+      MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
+  if (response) MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/plain");
+  return response;
+}
+
+}  // namespace
+
+struct HttpServerCallbacks {
+  static void* OnUri(void* cls, const char* uri, MHD_Connection*) {
+    (void)cls;
+    auto* state = new RequestState;
+    std::string_view target(uri ? uri : "");
+    size_t question = target.find('?');
+    state->raw_path = std::string(target.substr(0, question));
+    if (question != std::string_view::npos) state->raw_query = std::string(target.substr(question + 1));
+    return state;
+  }
+
+  static void OnCompleted(void* cls, MHD_Connection*, void** con_cls, MHD_RequestTerminationCode code) {
+    auto* server = static_cast<HttpServer*>(cls);
+    auto* state = static_cast<RequestState*>(*con_cls);
+    if (!state) return;
+    if (state->after_sent && code == MHD_REQUEST_TERMINATED_COMPLETED_OK && server->after_sent_) {
+      server->after_sent_();
+    }
+    delete state;
+    *con_cls = nullptr;
+  }
+
+  static bool CheckCredentials(HttpServer* server, MHD_Connection* connection, bool* stale_nonce) {
+    const auto& config = server->config_;
+    *stale_nonce = false;
+    bool basic = config.auth == HttpAuth::kBasic || config.auth == HttpAuth::kEither;
+    bool digest = config.auth == HttpAuth::kDigest || config.auth == HttpAuth::kEither;
+    if (basic) {
+      char* password = nullptr;
+      char* user = MHD_basic_auth_get_username_password(connection, &password);
+      bool ok = user && password && config.user == user && config.password == password;
+      if (user) MHD_free(user);
+      if (password) MHD_free(password);
+      if (ok) return true;
+    }
+    if (digest) {
+      char* user = MHD_digest_auth_get_username(connection);
+      if (user) {
+        int result = MHD_NO;
+        if (config.user == user) {
+          result = MHD_digest_auth_check2(connection, config.realm.c_str(), config.user.c_str(),
+                                          config.password.c_str(), kNonceTimeoutSeconds, MHD_DIGEST_ALG_MD5);
+        }
+        MHD_free(user);
+        if (result == MHD_YES) return true;
+        if (result == MHD_INVALID_NONCE) *stale_nonce = true;
+      }
+    }
+    return false;
+  }
+
+  static MHD_Result Challenge(HttpServer* server, MHD_Connection* connection, bool stale_nonce) {
+    const auto& config = server->config_;
+    MHD_Response* response = TextResponse("401 Unauthorized\r\n");
+    if (!response) return MHD_NO;
+    MHD_Result result;
+    if (config.auth == HttpAuth::kBasic) {
+      result = MHD_queue_basic_auth_fail_response(connection, config.realm.c_str(), response);
+    } else {
+      if (config.auth == HttpAuth::kEither) {
+        std::string basic = "Basic realm=\"" + config.realm + "\"";
+        MHD_add_response_header(response, MHD_HTTP_HEADER_WWW_AUTHENTICATE, basic.c_str());
+      }
+      result = MHD_queue_auth_fail_response2(connection, config.realm.c_str(), server->opaque_.c_str(), response,
+                                             stale_nonce ? MHD_YES : MHD_NO, MHD_DIGEST_ALG_MD5);
+    }
+    MHD_destroy_response(response);
+    return result;
+  }
+
+  static MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char*, const char* method, const char*,
+                              const char*, size_t* upload_size, void** con_cls) {
+    auto* server = static_cast<HttpServer*>(cls);
+    auto* state = static_cast<RequestState*>(*con_cls);
+    if (!state) return MHD_NO;
+    // Request bodies are not used by any command; swallow them.
+    if (*upload_size != 0) {
+      *upload_size = 0;
+      return MHD_YES;
+    }
+    auto reply_with = [&](int status, const std::string& body) {
+      MHD_Response* response = TextResponse(body);
+      if (!response) return MHD_NO;
+      MHD_Result result = MHD_queue_response(connection, static_cast<unsigned>(status), response);
+      MHD_destroy_response(response);
+      return result;
+    };
+    auto observe = [&](int status) {
+      if (server->observer_) server->observer_(state->raw_path, state->raw_query, status);
+    };
+
+    if (std::strcmp(method, MHD_HTTP_METHOD_GET) != 0) {
+      observe(405);
+      return reply_with(405, "405 Method Not Allowed\r\n");
+    }
+    bool header_ok = false;
+    if (server->config_.auth != HttpAuth::kNone) {
+      bool stale = false;
+      header_ok = CheckCredentials(server, connection, &stale);
+      if (!header_ok) {
+        observe(401);
+        return Challenge(server, connection, stale);
+      }
+    }
+    HttpReply reply = server->handler_(state->raw_path, state->raw_query, header_ok);
+    observe(reply.status);
+    if (reply.status == 401) {
+      if (server->config_.auth != HttpAuth::kNone) return Challenge(server, connection, false);
+      return reply_with(401, "401 Unauthorized\r\n");
+    }
+    if (reply.status == 404) return reply_with(404, "404 Not Found\r\n");
+    state->after_sent = reply.after_sent;
+    return reply_with(reply.status, reply.body);
+  }
+};
+
+HttpServer::HttpServer() = default;
+
+HttpServer::~HttpServer() { Stop(); }
+
+bool HttpServer::Start(const Config& config, Handler handler, AfterSent after_sent, Observer observer,
+                       std::string* error) {
+  Stop();
+  config_ = config;
+  handler_ = std::move(handler);
+  after_sent_ = std::move(after_sent);
+  observer_ = std::move(observer);
+  nonce_seed_ = RandomHex(32);
+  opaque_ = RandomHex(16);
+
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(config.port);
+  if (inet_pton(AF_INET, config.bind_address.c_str(), &address.sin_addr) != 1) {
+    if (error) *error = "bad bind address " + config.bind_address;
+    return false;
+  }
+  unsigned flags = MHD_USE_AUTO_INTERNAL_THREAD;
+  if (config.https) {
+    if (!MHD_is_feature_supported(MHD_FEATURE_TLS)) {
+      if (error) *error = "this libmicrohttpd has no TLS support";
+      return false;
+    }
+    flags |= MHD_USE_TLS;
+  }
+  // The option list differs only by the TLS entries; unused slots end the list early.
+  MHD_OptionItem options[] = {
+      {MHD_OPTION_SOCK_ADDR, 0, &address},
+      {MHD_OPTION_URI_LOG_CALLBACK, reinterpret_cast<intptr_t>(&HttpServerCallbacks::OnUri), this},
+      {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&HttpServerCallbacks::OnCompleted), this},
+      {MHD_OPTION_DIGEST_AUTH_RANDOM, static_cast<intptr_t>(nonce_seed_.size()), nonce_seed_.data()},
+      {MHD_OPTION_NONCE_NC_SIZE, 256, nullptr},
+      {MHD_OPTION_CONNECTION_TIMEOUT, 30, nullptr},
+      {config.https ? MHD_OPTION_HTTPS_MEM_KEY : MHD_OPTION_END, 0, const_cast<char*>(config.key_pem.c_str())},
+      {config.https ? MHD_OPTION_HTTPS_MEM_CERT : MHD_OPTION_END, 0, const_cast<char*>(config.certificate_pem.c_str())},
+      {MHD_OPTION_END, 0, nullptr},
+  };
+  daemon_ = MHD_start_daemon(flags, config.port, nullptr, nullptr, &HttpServerCallbacks::OnRequest, this,
+                             MHD_OPTION_ARRAY, options, MHD_OPTION_END);
+  if (!daemon_) {
+    if (error) *error = "cannot listen on " + config.bind_address + ":" + std::to_string(config.port);
+    return false;
+  }
+  const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT);
+  port_ = info ? info->port : config.port;
+  return true;
+}
+
+void HttpServer::Stop() {
+  if (!daemon_) return;
+  MHD_stop_daemon(daemon_);
+  daemon_ = nullptr;
+}
+
+}  // namespace strandline::sim

@@ -1,0 +1,76 @@
+// The camera's web server: loopback HTTP or HTTPS with Basic and/or Digest
+// authentication, handing every GET to one callback.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+struct MHD_Daemon;
+struct MHD_Connection;
+
+namespace strandline::sim {
+
+enum class HttpAuth {
+  kNone,    // credentials only in the query
+  kBasic,   // challenge with Basic
+  kDigest,  // challenge with Digest (MD5)
+  kEither,  // offer both, accept either
+};
+
+struct HttpReply {
+  int status = 200;
+  std::string body;
+  bool after_sent = false;  // run the server's after-sent hook once the reply has gone out
+};
+
+class HttpServer {
+ public:
+  struct Config {
+    std::string bind_address = "127.0.0.1";
+    uint16_t port = 0;  // 0 = any free port
+    HttpAuth auth = HttpAuth::kNone;
+    std::string user;
+    std::string password;
+    std::string realm = "IP Camera";
+    bool https = false;
+    std::string certificate_pem;  // required with https
+    std::string key_pem;
+  };
+  // raw_path and raw_query are the request target exactly as received, split at
+  // the first "?". header_authenticated tells whether Basic or Digest
+  // credentials were checked and accepted (never true with HttpAuth::kNone).
+  using Handler =
+      std::function<HttpReply(std::string_view raw_path, std::string_view raw_query, bool header_authenticated)>;
+  // Called after the handler's reply has been sent, for replies with after_sent set.
+  using AfterSent = std::function<void()>;
+  // Told about every request: its target and the status it got.
+  using Observer = std::function<void(std::string_view raw_path, std::string_view raw_query, int status)>;
+
+  HttpServer();
+  ~HttpServer();
+  HttpServer(const HttpServer&) = delete;
+  HttpServer& operator=(const HttpServer&) = delete;
+
+  bool Start(const Config& config, Handler handler, AfterSent after_sent, Observer observer, std::string* error);
+  // Closes the listening socket and every connection; waits for the server thread.
+  void Stop();
+  bool IsRunning() const { return daemon_ != nullptr; }
+  uint16_t Port() const { return port_; }
+
+ private:
+  friend struct HttpServerCallbacks;
+
+  Config config_;
+  Handler handler_;
+  AfterSent after_sent_;
+  Observer observer_;
+  MHD_Daemon* daemon_ = nullptr;
+  uint16_t port_ = 0;
+  std::string nonce_seed_;
+  std::string opaque_;
+};
+
+}  // namespace strandline::sim

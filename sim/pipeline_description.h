@@ -1,0 +1,25 @@
+// GStreamer launch texts for the camera's encoders.
+#pragma once
+
+#include <string>
+
+#include "sim/stream_settings.h"
+
+namespace strandline::sim {
+
+// Element names the rest of the server relies on.
+inline constexpr const char* kPayloaderName = "pay0";
+inline constexpr const char* kEncoderName = "enc";
+inline constexpr const char* kReplaySourceName = "src";
+
+// A moving test picture encoded live with the given settings, ending in the
+// RTP payloader "pay0". H.264 repeats SPS and PPS before every IDR picture and
+// MPEG-4 its configuration before every key frame, as a camera does.
+// with_clock draws the running time over the picture.
+std::string LivePipeline(const StreamSettings& settings, bool with_clock);
+
+// An appsrc named "src" fed with whole frames of a pre-encoded clip, a parser
+// and the payloader "pay0".
+std::string ReplayPipeline(VideoCodec codec);
+
+}  // namespace strandline::sim

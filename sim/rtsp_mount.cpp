@@ -1,0 +1,241 @@
+#include "sim/rtsp_mount.h"
+
+#include "sim/multicast_media.h"
+#include "sim/pipeline_description.h"
+#include "sim/stream_probes.h"
+
+namespace strandline::sim {
+namespace {
+
+using WeakMount = std::weak_ptr<RtspMount>;
+
+// A media factory that asks its RtspMount for the key, the pipeline and the
+// media set-up.
+struct MountFactory {
+  GstRTSPMediaFactory parent;
+  WeakMount* mount;
+};
+
+struct MountFactoryClass {
+  GstRTSPMediaFactoryClass parent_class;
+};
+
+GstRTSPMediaFactoryClass* g_factory_parent = nullptr;
+GObjectClass* g_factory_object_parent = nullptr;
+
+std::shared_ptr<RtspMount> MountOf(GstRTSPMediaFactory* factory) {
+  auto* self = reinterpret_cast<MountFactory*>(factory);
+  return self->mount ? self->mount->lock() : nullptr;
+}
+
+gchar* FactoryGenKey(GstRTSPMediaFactory* factory, const GstRTSPUrl* url) {
+  gchar* base = g_factory_parent->gen_key(factory, url);
+  auto mount = MountOf(factory);
+  if (!mount || !base) return base;
+  gchar* key = g_strconcat(base, mount->KeySuffix().c_str(), nullptr);
+  g_free(base);
+  return key;
+}
+
+GstElement* FactoryCreateElement(GstRTSPMediaFactory* factory, const GstRTSPUrl*) {
+  auto mount = MountOf(factory);
+  return mount ? mount->CreateElement() : nullptr;
+}
+
+void FactoryConfigure(GstRTSPMediaFactory* factory, GstRTSPMedia* media) {
+  g_factory_parent->configure(factory, media);
+  if (auto mount = MountOf(factory)) mount->Configure(media);
+}
+
+void FactoryFinalize(GObject* object) {
+  auto* self = reinterpret_cast<MountFactory*>(object);
+  delete self->mount;
+  self->mount = nullptr;
+  g_factory_object_parent->finalize(object);
+}
+
+void FactoryClassInit(gpointer klass, gpointer) {
+  g_factory_parent = static_cast<GstRTSPMediaFactoryClass*>(g_type_class_peek_parent(klass));
+  g_factory_object_parent = G_OBJECT_CLASS(g_factory_parent);
+  auto* factory_class = static_cast<GstRTSPMediaFactoryClass*>(klass);
+  factory_class->gen_key = FactoryGenKey;
+  factory_class->create_element = FactoryCreateElement;
+  factory_class->configure = FactoryConfigure;
+  G_OBJECT_CLASS(klass)->finalize = FactoryFinalize;
+}
+
+void FactoryInit(GTypeInstance* instance, gpointer) { reinterpret_cast<MountFactory*>(instance)->mount = nullptr; }
+
+GType MountFactoryType() {
+  static GType type = 0;
+  static gsize once = 0;
+  if (g_once_init_enter(&once)) {
+    GTypeInfo info{};
+    info.class_size = sizeof(MountFactoryClass);
+    info.class_init = FactoryClassInit;
+    info.instance_size = sizeof(MountFactory);
+    info.instance_init = FactoryInit;
+    type = g_type_register_static(GST_TYPE_RTSP_MEDIA_FACTORY, "StrandlineSimMountFactory", &info, GTypeFlags(0));
+    g_once_init_leave(&once, 1);
+  }
+  return type;
+}
+
+void DeleteWeak(gpointer data, GClosure*) { delete static_cast<WeakMount*>(data); }
+
+GstElement* Child(GstElement* bin, const char* name) {
+  return GST_IS_BIN(bin) ? gst_bin_get_by_name(GST_BIN(bin), name) : nullptr;
+}
+
+}  // namespace
+
+std::shared_ptr<RtspMount> RtspMount::Create(const Spec& spec, SettingsSource settings,
+                                             std::shared_ptr<const ReplayClip> clip,
+                                             std::shared_ptr<std::atomic<bool>> frozen, GstRTSPThreadPool* pool,
+                                             GMainContext* context) {
+  std::shared_ptr<RtspMount> mount(
+      new RtspMount(spec, std::move(settings), std::move(clip), std::move(frozen), pool, context));
+  auto* factory = static_cast<GstRTSPMediaFactory*>(g_object_new(MountFactoryType(), nullptr));
+  reinterpret_cast<MountFactory*>(factory)->mount = new WeakMount(mount);
+  gst_rtsp_media_factory_set_shared(factory, TRUE);
+  if (spec.multicast) {
+    gst_rtsp_media_factory_set_protocols(factory, GST_RTSP_LOWER_TRANS_UDP_MCAST);
+    gst_rtsp_media_factory_set_media_gtype(factory, MulticastMediaType());
+  } else {
+    gst_rtsp_media_factory_set_protocols(
+        factory, static_cast<GstRTSPLowerTrans>(GST_RTSP_LOWER_TRANS_UDP | GST_RTSP_LOWER_TRANS_TCP));
+  }
+  mount->factory_ = factory;
+  return mount;
+}
+
+RtspMount::RtspMount(const Spec& spec, SettingsSource settings, std::shared_ptr<const ReplayClip> clip,
+                     std::shared_ptr<std::atomic<bool>> frozen, GstRTSPThreadPool* pool, GMainContext* context)
+    : spec_(spec),
+      settings_(std::move(settings)),
+      clip_(std::move(clip)),
+      frozen_(std::move(frozen)),
+      pool_(GST_RTSP_THREAD_POOL(g_object_ref(pool))),
+      context_(g_main_context_ref(context)) {}
+
+RtspMount::~RtspMount() {
+  if (held_) {
+    gst_rtsp_media_unprepare(held_);
+    g_object_unref(held_);
+  }
+  if (factory_) g_object_unref(factory_);
+  g_object_unref(pool_);
+  g_main_context_unref(context_);
+}
+
+std::string RtspMount::KeySuffix() {
+  std::string suffix = "|g" + std::to_string(generation_);
+  if (clip_) return suffix + "|replay";
+  pending_ = settings_(spec_.encoder);
+  return suffix + "|" + pending_.Signature();
+}
+
+GstElement* RtspMount::CreateElement() {
+  std::string description = clip_ ? ReplayPipeline(clip_->codec()) : LivePipeline(pending_, spec_.with_clock);
+  GError* error = nullptr;
+  GstElement* element = gst_parse_launch_full(description.c_str(), nullptr, GST_PARSE_FLAG_PLACE_IN_BIN, &error);
+  if (error) {
+    g_printerr("simulated camera: cannot build \"%s\": %s\n", description.c_str(), error->message);
+    g_error_free(error);
+  }
+  if (element && clip_) {
+    if (GstElement* src = Child(element, kReplaySourceName)) {
+      FeedAppSource(src, clip_);
+      gst_object_unref(src);
+    }
+  }
+  return element;
+}
+
+void RtspMount::Configure(GstRTSPMedia* media) {
+  GstElement* element = gst_rtsp_media_get_element(media);
+  if (GstElement* pay = Child(element, kPayloaderName)) {
+    if (GstPad* src = gst_element_get_static_pad(pay, "src")) {
+      MakeUnseekable(src);
+      InstallFreezeGate(src, frozen_);
+      gst_object_unref(src);
+    }
+    gst_object_unref(pay);
+  }
+  if (GstElement* encoder = Child(element, kEncoderName)) {
+    GstElementFactory* kind = gst_element_get_factory(encoder);
+    if (kind && g_strcmp0(GST_OBJECT_NAME(kind), "avenc_mpeg4") == 0) RestampEncoderOutput(encoder);
+    gst_object_unref(encoder);
+  }
+  if (element) gst_object_unref(element);
+  g_signal_connect_data(media, "prepared", G_CALLBACK(OnPreparedSignal), new WeakMount(weak_from_this()), DeleteWeak,
+                        GConnectFlags(0));
+  g_signal_connect_data(media, "unprepared", G_CALLBACK(OnUnpreparedSignal), new WeakMount(weak_from_this()),
+                        DeleteWeak, GConnectFlags(0));
+}
+
+void RtspMount::OnPreparedSignal(GstRTSPMedia* media, gpointer data) {
+  if (auto mount = static_cast<WeakMount*>(data)->lock()) mount->OnPrepared(media);
+}
+
+void RtspMount::OnUnpreparedSignal(GstRTSPMedia* media, gpointer data) {
+  if (auto mount = static_cast<WeakMount*>(data)->lock()) mount->OnUnprepared(media);
+}
+
+void RtspMount::OnPrepared(GstRTSPMedia* media) {
+  if (shutdown_ || held_ == media) return;
+  // One more prepare of our own keeps the encoder running between sessions.
+  GstRTSPThread* thread = gst_rtsp_thread_pool_get_thread(pool_, GST_RTSP_THREAD_TYPE_MEDIA, nullptr);
+  if (!thread || !gst_rtsp_media_prepare(media, thread)) return;
+  GstRTSPMedia* old = held_;
+  held_ = GST_RTSP_MEDIA(g_object_ref(media));
+  if (old) ReleaseLater(old);
+}
+
+void RtspMount::OnUnprepared(GstRTSPMedia* media) {
+  // An encoder that failed and was taken down is no longer ours to keep.
+  if (held_ == media) {
+    held_ = nullptr;
+    ReleaseLater(media);
+  }
+}
+
+void RtspMount::ReleaseLater(GstRTSPMedia* media) {
+  // Not from inside the server's own call chain: the factory may hold its locks.
+  GSource* idle = g_idle_source_new();
+  g_source_set_callback(
+      idle,
+      [](gpointer data) -> gboolean {
+        auto* m = static_cast<GstRTSPMedia*>(data);
+        gst_rtsp_media_unprepare(m);
+        return G_SOURCE_REMOVE;
+      },
+      media, g_object_unref);
+  g_source_attach(idle, context_);
+  g_source_unref(idle);
+}
+
+void RtspMount::SendBye() {
+  ++generation_;
+  if (!held_) return;
+  if (GstElement* element = gst_rtsp_media_get_element(held_)) {
+    // End of stream makes the RTP session send BYE for its source.
+    gst_element_send_event(element, gst_event_new_eos());
+    gst_object_unref(element);
+  }
+  GstRTSPMedia* old = held_;
+  held_ = nullptr;
+  ReleaseLater(old);
+}
+
+void RtspMount::Shutdown() {
+  shutdown_ = true;
+  if (held_) {
+    GstRTSPMedia* media = held_;
+    held_ = nullptr;
+    gst_rtsp_media_unprepare(media);
+    g_object_unref(media);
+  }
+}
+
+}  // namespace strandline::sim

@@ -1,0 +1,396 @@
+#include "sim/rtsp_server.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <future>
+#include <iterator>
+
+#include "sim/stream_probes.h"
+
+namespace strandline::sim {
+namespace {
+
+constexpr const char* kRole = "viewer";
+
+gboolean DropMessage(GstRTSPClient*, GstRTSPMessage*, gboolean, gpointer) { return TRUE; }
+gboolean DropMessages(GstRTSPClient*, GstRTSPMessage*, guint, gboolean, gpointer) { return TRUE; }
+
+GstRTSPFilterResult KeepRef(GstRTSPServer*, GstRTSPClient*, gpointer) { return GST_RTSP_FILTER_REF; }
+GstRTSPFilterResult RemoveSession(GstRTSPSessionPool*, GstRTSPSession*, gpointer) { return GST_RTSP_FILTER_REMOVE; }
+
+void CloseAllClients(GstRTSPServer* server) {
+  GList* clients = gst_rtsp_server_client_filter(server, KeepRef, nullptr);
+  for (GList* item = clients; item; item = item->next) {
+    auto* client = static_cast<GstRTSPClient*>(item->data);
+    gst_rtsp_client_close(client);
+    g_object_unref(client);
+  }
+  g_list_free(clients);
+}
+
+// A server and a local receiver share the group ports on one host: the
+// receiver can only bind them when the server's sockets allow address reuse.
+void ShareMulticastSockets(GstRTSPContext* ctx) {
+  if (!ctx->stream || !ctx->media) return;
+  GSocket* sockets[] = {gst_rtsp_stream_get_rtp_multicast_socket(ctx->stream, G_SOCKET_FAMILY_IPV4),
+                        gst_rtsp_stream_get_rtcp_multicast_socket(ctx->stream, G_SOCKET_FAMILY_IPV4)};
+  bool any = false;
+  for (GSocket* socket : sockets) {
+    if (!socket) continue;
+    any = true;
+    int one = 1;
+    setsockopt(g_socket_get_fd(socket), SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+    g_object_unref(socket);
+  }
+  if (!any) return;
+  GstElement* element = gst_rtsp_media_get_element(ctx->media);
+  if (!element) return;
+  GstObject* pipeline = gst_object_get_parent(GST_OBJECT(element));
+  gst_object_unref(element);
+  if (!pipeline) return;
+  if (GST_IS_BIN(pipeline)) {
+    GstIterator* it = gst_bin_iterate_recurse(GST_BIN(pipeline));
+    GValue value = G_VALUE_INIT;
+    while (gst_iterator_next(it, &value) == GST_ITERATOR_OK) {
+      auto* child = GST_ELEMENT(g_value_get_object(&value));
+      GstElementFactory* kind = gst_element_get_factory(child);
+      if (kind && g_strcmp0(GST_OBJECT_NAME(kind), "udpsrc") == 0 &&
+          !g_object_get_data(G_OBJECT(child), "strandline-own-rtcp")) {
+        g_object_set_data(G_OBJECT(child), "strandline-own-rtcp", GINT_TO_POINTER(1));
+        DropSenderReports(child);
+      }
+      g_value_reset(&value);
+    }
+    g_value_unset(&value);
+    gst_iterator_free(it);
+  }
+  gst_object_unref(pipeline);
+}
+
+bool PickMulticastPorts(uint16_t* port) {
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    int first = socket(AF_INET, SOCK_DGRAM, 0);
+    if (first < 0) return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    socklen_t length = sizeof(address);
+    bool ok = bind(first, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+              getsockname(first, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+    uint16_t candidate = ok ? static_cast<uint16_t>(ntohs(address.sin_port) & ~1u) : 0;
+    close(first);
+    if (!ok || candidate < 1024 || candidate > 65000) continue;
+    // Room for four inputs' pairs.
+    bool free = true;
+    for (int offset = 0; offset < 8 && free; ++offset) {
+      int probe = socket(AF_INET, SOCK_DGRAM, 0);
+      sockaddr_in at{};
+      at.sin_family = AF_INET;
+      at.sin_addr.s_addr = htonl(INADDR_ANY);
+      at.sin_port = htons(static_cast<uint16_t>(candidate + offset));
+      free = probe >= 0 && bind(probe, reinterpret_cast<sockaddr*>(&at), sizeof(at)) == 0;
+      if (probe >= 0) close(probe);
+    }
+    if (free) {
+      *port = candidate;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+struct RtspServer::Faults {
+  std::shared_ptr<std::atomic<bool>> frozen = std::make_shared<std::atomic<bool>>(false);
+  std::atomic<int> describe{static_cast<int>(DescribeFault::kNone)};
+};
+
+struct RtspServer::Instance {
+  GstRTSPServer* server = nullptr;
+  GSource* source = nullptr;
+  GSource* session_watch = nullptr;
+  uint16_t port = 0;
+  std::vector<std::shared_ptr<RtspMount>> mounts;
+};
+
+RtspServer::RtspServer() : faults_(std::make_shared<Faults>()) {}
+
+RtspServer::~RtspServer() { Stop(); }
+
+void RtspServer::RunOnLoop(const std::function<void()>& work) {
+  if (g_main_context_is_owner(context_)) {
+    work();
+    return;
+  }
+  struct Call {
+    const std::function<void()>* work;
+    std::promise<void> done;
+  };
+  Call call{&work, {}};
+  std::future<void> done = call.done.get_future();
+  g_main_context_invoke_full(
+      context_, G_PRIORITY_DEFAULT,
+      [](gpointer data) -> gboolean {
+        auto* c = static_cast<Call*>(data);
+        (*c->work)();
+        c->done.set_value();
+        return G_SOURCE_REMOVE;
+      },
+      &call, nullptr);
+  done.wait();
+}
+
+bool RtspServer::Start(const Config& config, std::string* error) {
+  Stop();
+  config_ = config;
+  if (config_.ports.empty()) config_.ports.push_back(0);
+  if (config_.multicast_port == 0 && !PickMulticastPorts(&config_.multicast_port)) {
+    if (error) *error = "no free UDP ports for multicast";
+    return false;
+  }
+  context_ = g_main_context_new();
+  loop_ = g_main_loop_new(context_, FALSE);
+  thread_ = std::thread([context = context_, loop = loop_] {
+    g_main_context_push_thread_default(context);
+    g_main_loop_run(loop);
+    g_main_context_pop_thread_default(context);
+  });
+  bool ok = false;
+  RunOnLoop([&] { ok = SetUp(error); });
+  if (!ok) {
+    Stop();
+    return false;
+  }
+  return true;
+}
+
+bool RtspServer::SetUp(std::string* error) {
+  ports_.clear();
+  for (size_t input = 0; input < config_.ports.size(); ++input) {
+    auto instance = std::make_unique<Instance>();
+    instance->server = gst_rtsp_server_new();
+    instance->port = config_.ports[input];
+    GstRTSPServer* server = instance->server;
+
+    // Clients are served on this loop: no extra threads per connection.
+    GstRTSPThreadPool* pool = gst_rtsp_server_get_thread_pool(server);
+    gst_rtsp_thread_pool_set_max_threads(pool, 0);
+
+    GstRTSPAddressPool* addresses = gst_rtsp_address_pool_new();
+    auto group_port = static_cast<guint16>(config_.multicast_port + 2 * input);
+    gst_rtsp_address_pool_add_range(addresses, config_.multicast_group.c_str(), config_.multicast_group.c_str(),
+                                    group_port, static_cast<guint16>(group_port + 1), 1);
+
+    GstRTSPMountPoints* mount_points = gst_rtsp_server_get_mount_points(server);
+    const char* paths[] = {"/", "/track1", "/track2", "/track3", "/multicast"};
+    const int encoders[] = {1, 1, 2, 3, 1};
+    for (size_t i = 0; i < std::size(paths); ++i) {
+      RtspMount::Spec spec;
+      spec.path = paths[i];
+      spec.encoder = config_.one_channel_per_input ? static_cast<int>(input) + 1 : encoders[i];
+      spec.multicast = spec.path == "/multicast";
+      spec.with_clock = config_.with_clock;
+      auto mount = RtspMount::Create(spec, config_.settings, config_.clip, faults_->frozen, pool, context_);
+      GstRTSPMediaFactory* factory = mount->factory();
+      if (spec.multicast) gst_rtsp_media_factory_set_address_pool(factory, addresses);
+      if (config_.auth != RtspAuth::kNone) {
+        gst_rtsp_media_factory_add_role(factory, kRole, GST_RTSP_PERM_MEDIA_FACTORY_ACCESS, G_TYPE_BOOLEAN, TRUE,
+                                        GST_RTSP_PERM_MEDIA_FACTORY_CONSTRUCT, G_TYPE_BOOLEAN, TRUE, nullptr);
+      }
+      gst_rtsp_mount_points_add_factory(mount_points, spec.path.c_str(), GST_RTSP_MEDIA_FACTORY(g_object_ref(factory)));
+      instance->mounts.push_back(std::move(mount));
+    }
+    g_object_unref(mount_points);
+    g_object_unref(addresses);
+    g_object_unref(pool);
+
+    if (config_.auth != RtspAuth::kNone) {
+      GstRTSPAuth* auth = gst_rtsp_auth_new();
+      gst_rtsp_auth_set_realm(auth, "IP Camera");
+      GstRTSPToken* token = gst_rtsp_token_new(GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE, G_TYPE_STRING, kRole, nullptr);
+      if (config_.auth == RtspAuth::kBasic) {
+        gchar* basic = gst_rtsp_auth_make_basic(config_.user.c_str(), config_.password.c_str());
+        gst_rtsp_auth_add_basic(auth, basic, token);
+        g_free(basic);
+        gst_rtsp_auth_set_supported_methods(auth, GST_RTSP_AUTH_BASIC);
+      } else {
+        gst_rtsp_auth_add_digest(auth, config_.user.c_str(), config_.password.c_str(), token);
+        gst_rtsp_auth_set_supported_methods(auth, GST_RTSP_AUTH_DIGEST);
+      }
+      gst_rtsp_token_unref(token);
+      gst_rtsp_server_set_auth(server, auth);
+      g_object_unref(auth);
+    }
+
+    g_signal_connect_data(
+        server, "client-connected", G_CALLBACK(+[](GstRTSPServer*, GstRTSPClient* client, gpointer data) {
+          auto faults = *static_cast<std::shared_ptr<Faults>*>(data);
+          auto on_describe = +[](GstRTSPClient* c, GstRTSPContext*, gpointer d) -> GstRTSPStatusCode {
+            auto& f = **static_cast<std::shared_ptr<Faults>*>(d);
+            switch (static_cast<DescribeFault>(f.describe.load())) {
+              case DescribeFault::kNone:
+                return GST_RTSP_STS_OK;
+              case DescribeFault::kStatus500:
+                return GST_RTSP_STS_INTERNAL_SERVER_ERROR;
+              case DescribeFault::kNoAnswer:
+                // From here on nothing this connection's client is told leaves the server.
+                gst_rtsp_client_set_send_messages_func(c, DropMessages, nullptr, nullptr);
+                gst_rtsp_client_set_send_func(c, DropMessage, nullptr, nullptr);
+                return GST_RTSP_STS_INTERNAL_SERVER_ERROR;
+            }
+            return GST_RTSP_STS_OK;
+          };
+          g_signal_connect_data(
+              client, "pre-describe-request", G_CALLBACK(on_describe), new std::shared_ptr<Faults>(faults),
+              [](gpointer d, GClosure*) { delete static_cast<std::shared_ptr<Faults>*>(d); }, GConnectFlags(0));
+          g_signal_connect(client, "send-message",
+                           G_CALLBACK(+[](GstRTSPClient*, GstRTSPContext* ctx, GstRTSPMessage*, gpointer) {
+                             if (ctx && ctx->method == GST_RTSP_SETUP) ShareMulticastSockets(ctx);
+                           }),
+                           nullptr);
+        }),
+        new std::shared_ptr<Faults>(faults_),
+        [](gpointer d, GClosure*) { delete static_cast<std::shared_ptr<Faults>*>(d); }, GConnectFlags(0));
+
+    GstRTSPSessionPool* sessions = gst_rtsp_server_get_session_pool(server);
+    instance->session_watch = gst_rtsp_session_pool_create_watch(sessions);
+    GstRTSPSessionPoolFunc expire = [](GstRTSPSessionPool* p, gpointer) -> gboolean {
+      gst_rtsp_session_pool_cleanup(p);
+      return G_SOURCE_CONTINUE;
+    };
+    // The pool's watch calls its own function type through the generic source slot.
+    g_source_set_callback(instance->session_watch, reinterpret_cast<GSourceFunc>(reinterpret_cast<void (*)()>(expire)),
+                          nullptr, nullptr);
+    g_source_attach(instance->session_watch, context_);
+    g_object_unref(sessions);
+
+    if (!refusing_ && !Listen(*instance, error)) {
+      instances_.push_back(std::move(instance));
+      return false;
+    }
+    ports_.push_back(instance->port);
+    instances_.push_back(std::move(instance));
+  }
+  return true;
+}
+
+bool RtspServer::Listen(Instance& instance, std::string* error) {
+  gst_rtsp_server_set_address(instance.server, config_.bind_address.c_str());
+  std::string service = std::to_string(instance.port);
+  gst_rtsp_server_set_service(instance.server, service.c_str());
+  GError* failure = nullptr;
+  GSource* source = gst_rtsp_server_create_source(instance.server, nullptr, &failure);
+  if (!source) {
+    if (error) {
+      *error = "cannot listen on " + config_.bind_address + ":" + service + ": " +
+               (failure ? failure->message : "unknown error");
+    }
+    if (failure) g_error_free(failure);
+    return false;
+  }
+  g_source_attach(source, context_);
+  instance.source = source;
+  instance.port = static_cast<uint16_t>(gst_rtsp_server_get_bound_port(instance.server));
+  return true;
+}
+
+void RtspServer::TearDown() {
+  for (auto& instance : instances_) {
+    if (instance->source) {
+      g_source_destroy(instance->source);
+      g_source_unref(instance->source);
+      instance->source = nullptr;
+    }
+    if (instance->session_watch) {
+      g_source_destroy(instance->session_watch);
+      g_source_unref(instance->session_watch);
+      instance->session_watch = nullptr;
+    }
+    CloseAllClients(instance->server);
+    GstRTSPSessionPool* sessions = gst_rtsp_server_get_session_pool(instance->server);
+    g_list_free(gst_rtsp_session_pool_filter(sessions, RemoveSession, nullptr));
+    g_object_unref(sessions);
+    GstRTSPMountPoints* mount_points = gst_rtsp_server_get_mount_points(instance->server);
+    for (auto& mount : instance->mounts) {
+      mount->Shutdown();
+      gst_rtsp_mount_points_remove_factory(mount_points, mount->spec().path.c_str());
+    }
+    g_object_unref(mount_points);
+    instance->mounts.clear();
+    g_object_unref(instance->server);
+    instance->server = nullptr;
+  }
+  instances_.clear();
+}
+
+void RtspServer::Stop() {
+  if (!thread_.joinable()) return;
+  RunOnLoop([this] { TearDown(); });
+  g_main_loop_quit(loop_);
+  thread_.join();
+  // Work queued on the loop while it ended (encoders released late) still has to run.
+  g_main_context_push_thread_default(context_);
+  for (int i = 0; i < 10000 && g_main_context_iteration(context_, FALSE); ++i) {
+  }
+  g_main_context_pop_thread_default(context_);
+  g_main_loop_unref(loop_);
+  g_main_context_unref(context_);
+  loop_ = nullptr;
+  context_ = nullptr;
+  ports_.clear();
+}
+
+void RtspServer::SetRefuseConnections(bool refuse) {
+  refusing_ = refuse;
+  if (!IsRunning()) return;
+  RunOnLoop([this, refuse] {
+    for (auto& instance : instances_) {
+      if (refuse && instance->source) {
+        g_source_destroy(instance->source);
+        g_source_unref(instance->source);
+        instance->source = nullptr;
+      } else if (!refuse && !instance->source) {
+        std::string error;
+        if (!Listen(*instance, &error)) g_printerr("simulated camera: %s\n", error.c_str());
+      }
+    }
+  });
+}
+
+void RtspServer::SetDescribeFault(DescribeFault fault) { faults_->describe = static_cast<int>(fault); }
+
+void RtspServer::SetFrozen(bool frozen) { faults_->frozen->store(frozen); }
+
+void RtspServer::DropConnections() {
+  if (!IsRunning()) return;
+  RunOnLoop([this] {
+    for (auto& instance : instances_) CloseAllClients(instance->server);
+  });
+}
+
+void RtspServer::SendBye() {
+  if (!IsRunning()) return;
+  RunOnLoop([this] {
+    for (auto& instance : instances_) {
+      for (auto& mount : instance->mounts) mount->SendBye();
+    }
+  });
+}
+
+size_t RtspServer::ClientCount() {
+  if (!IsRunning()) return 0;
+  size_t count = 0;
+  RunOnLoop([this, &count] {
+    for (auto& instance : instances_) {
+      GList* clients = gst_rtsp_server_client_filter(instance->server, KeepRef, nullptr);
+      count += g_list_length(clients);
+      g_list_free_full(clients, g_object_unref);
+    }
+  });
+  return count;
+}
+
+}  // namespace strandline::sim

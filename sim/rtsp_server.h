@@ -1,0 +1,92 @@
+// The camera's RTSP side: GStreamer's RTSP server on its own main loop thread.
+#pragma once
+
+#include <gst/rtsp-server/rtsp-server.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/replay_clip.h"
+#include "sim/rtsp_mount.h"
+#include "sim/stream_settings.h"
+
+namespace strandline::sim {
+
+enum class RtspAuth { kNone, kBasic, kDigest };
+
+enum class DescribeFault {
+  kNone,
+  kStatus500,  // DESCRIBE answers "500 Internal Server Error"
+  kNoAnswer,   // DESCRIBE gets no answer; the connection stays open
+};
+
+// One GstRTSPServer per video input (inputs of a video server each have their
+// own port), each with the paths "/", "/track1".."/track3" and "/multicast".
+class RtspServer {
+ public:
+  struct Config {
+    std::string bind_address = "127.0.0.1";
+    std::vector<uint16_t> ports{0};  // one per input; 0 = any free port
+    // True for a video server: input k streams channel k on every path. False
+    // for a camera: "/track2" and "/track3" stream channels 2 and 3.
+    bool one_channel_per_input = false;
+    RtspAuth auth = RtspAuth::kNone;
+    std::string user;
+    std::string password;
+    RtspMount::SettingsSource settings;
+    std::shared_ptr<const ReplayClip> clip;  // when set, every path loops this clip
+    std::string multicast_group = "239.255.42.42";
+    uint16_t multicast_port = 0;  // even; input k uses port + 2 (k - 1)
+    bool with_clock = true;
+  };
+
+  RtspServer();
+  ~RtspServer();
+  RtspServer(const RtspServer&) = delete;
+  RtspServer& operator=(const RtspServer&) = delete;
+
+  bool Start(const Config& config, std::string* error);
+  // Closes every connection and encoder and ends the main loop thread.
+  void Stop();
+  bool IsRunning() const { return thread_.joinable(); }
+  std::vector<uint16_t> Ports() const { return ports_; }
+  // The first input's multicast port (picked at start when configured as 0).
+  uint16_t MulticastPort() const { return config_.multicast_port; }
+
+  // Faults. Refusing closes the listening sockets (connects fail) and keeps
+  // running sessions; accepting opens them again on the same ports.
+  void SetRefuseConnections(bool refuse);
+  void SetDescribeFault(DescribeFault fault);
+  // While frozen no RTP leaves any encoder; sessions stay up.
+  void SetFrozen(bool frozen);
+  // Closes every client connection (their sessions end with them).
+  void DropConnections();
+  // Ends the running streams with RTCP BYE; later sessions get new encoders.
+  void SendBye();
+  // Connected RTSP clients.
+  size_t ClientCount();
+
+ private:
+  struct Instance;
+  struct Faults;
+  void RunOnLoop(const std::function<void()>& work);
+  bool SetUp(std::string* error);
+  void TearDown();
+  bool Listen(Instance& instance, std::string* error);
+
+  Config config_;
+  GMainContext* context_ = nullptr;
+  GMainLoop* loop_ = nullptr;
+  std::thread thread_;
+  std::vector<std::unique_ptr<Instance>> instances_;
+  std::vector<uint16_t> ports_;
+  std::shared_ptr<Faults> faults_;
+  bool refusing_ = false;
+};
+
+}  // namespace strandline::sim

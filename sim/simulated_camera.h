@@ -1,0 +1,183 @@
+// A simulated IP camera for the demo and the integration tests.
+//
+// It answers the camera family's CGI interface over HTTP (libmicrohttpd) and
+// streams real encoded video over RTSP (GStreamer's RTSP server), on loopback.
+//
+//   strandline::sim::SimulatedCamera::Options options;
+//   options.model = "TCM5311";            // Production ID, see Models()
+//   strandline::sim::SimulatedCamera camera(options);
+//   std::string error;
+//   if (!camera.Start(&error)) ...;        // free loopback ports by default
+//   camera.HttpPort(); camera.RtspPort();  // where it listens
+//   camera.RtspUrl("/track2");             // "rtsp://127.0.0.1:<port>/track2"
+//   camera.CgiRequests();                  // what a client asked, in order
+//   camera.SetStreamFrozen(true);          // fault injection
+//   camera.Stop();                         // also done by the destructor
+//
+// HTTP: GET /cgi-bin/{system,encoder,mpeg4,update}?USER=u&PWD=p&ITEM[&ITEM...]
+// Items: "NAME" asks (answer "NAME='value'"), "NAME=VALUE" changes (answer
+// "OK: NAME=VALUE"), anything unknown or refused answers a line with "ERROR".
+// SYSTEM_INFO answers "Name = value" lines, CONFIG_GET dumps the configuration,
+// SAVE_REBOOT restarts the camera, CHANNEL=n addresses input or stream n for
+// the items after it. A wrong login gives 401; with http_auth other than kNone
+// the client must also pass that HTTP authentication.
+//
+// RTSP: paths "/" (first stream), "/track1".."/track3" (the streams of a
+// multi-stream camera, with CHANNEL=1..3 settings), "/multicast" (the first
+// stream on a multicast group). A video server (several inputs) has one RTSP
+// port per input, each serving that input's settings on every path. RTP over
+// UDP, TCP interleaved or multicast; H.264, MPEG-4 or MJPEG encoded live from a
+// moving test picture with the codec, size, frame rate and bit rate that the
+// channel's settings hold when the session starts. Sessions started with the
+// same settings share one encoder.
+//
+// Every member function is thread-safe.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "sim/http_server.h"
+#include "sim/rtsp_server.h"
+#include "sim/stream_settings.h"
+
+namespace strandline::sim {
+
+class CameraClock;
+class CgiHandler;
+class SettingsTable;
+class ReplayClip;
+struct CameraModel;
+
+// One HTTP request the camera received, its target exactly as sent.
+struct CgiRequest {
+  std::string path;   // "/cgi-bin/encoder"
+  std::string query;  // text after the first "?", "" when none
+  int status = 0;     // HTTP status it was answered with (401 for refused logins)
+};
+
+class SimulatedCamera {
+ public:
+  struct Options {
+    std::string model = "TCM5311";  // Production ID; see Models()
+    std::string user = "admin";
+    std::string password = "admin";
+    HttpAuth http_auth = HttpAuth::kNone;
+    RtspAuth rtsp_auth = RtspAuth::kNone;
+    bool https = false;      // the HTTP port speaks TLS only (self-signed certificate)
+    uint16_t http_port = 0;  // 0 = a free port
+    // 0 = free ports. A video server's input k listens on rtsp_port + k - 1.
+    uint16_t rtsp_port = 0;
+    std::chrono::milliseconds reboot_duration{3000};
+    // When set, every RTSP path loops this pre-encoded clip (H.264 Annex B,
+    // MPEG-4 elementary stream or concatenated JPEG; no B-frames) instead of
+    // encoding live; the encoder settings then only affect the CGI answers.
+    std::string source_file;
+    std::string multicast_group = "239.255.42.42";
+    uint16_t multicast_port = 0;  // 0 = a free even port (input k adds 2 (k - 1))
+    bool clock_overlay = true;    // running time drawn over the live picture
+    // Told one line per HTTP request ("<status> <path>?<query>"), when set.
+    std::function<void(const std::string&)> log;
+  };
+
+  SimulatedCamera();  // default Options
+  explicit SimulatedCamera(Options options);
+  ~SimulatedCamera();
+  SimulatedCamera(const SimulatedCamera&) = delete;
+  SimulatedCamera& operator=(const SimulatedCamera&) = delete;
+
+  // Starts HTTP and RTSP. False with a reason for an unknown model, a busy
+  // port or an unreadable clip. Starting a running camera restarts it.
+  bool Start(std::string* error = nullptr);
+  // Releases every thread, socket and encoder; returns once all are gone.
+  void Stop();
+  bool IsRunning() const;
+
+  uint16_t HttpPort() const;
+  uint16_t RtspPort(int input = 1) const;
+  std::vector<uint16_t> RtspPorts() const;
+  std::uint16_t MulticastPort(int input = 1) const;
+  std::string HttpUrl() const;  // "http://127.0.0.1:<port>" (https:// in HTTPS mode)
+  // "rtsp://127.0.0.1:<port><path>"; path must start with "/".
+  std::string RtspUrl(std::string_view path = "/", int input = 1) const;
+  const CameraModel& Model() const;
+
+  // Every HTTP request received since start or the last clear, oldest first.
+  std::vector<CgiRequest> CgiRequests() const;
+  void ClearCgiRequests();
+
+  // Settings as the CGI sees them; channel is the CHANNEL selector (1-based).
+  std::optional<std::string> GetSetting(const std::string& name, int channel = 1) const;
+  // Changes a setting with the same checks as a CGI change; false when refused.
+  bool SetSetting(const std::string& name, const std::string& value, int channel = 1);
+  // What an RTSP session of this channel would stream now.
+  StreamSettings CurrentStream(int channel = 1) const;
+
+  // Faults. They stay in force across reboots until turned off.
+  void SetRtspRefuseConnections(bool refuse);
+  void SetDescribeFault(DescribeFault fault);
+  void SetStreamFrozen(bool frozen);  // no more RTP; sessions stay up
+  void DropRtspConnections();         // closes every RTSP connection now
+  void SendRtcpBye();                 // ends running streams with RTCP BYE
+  // Takes HTTP and RTSP away for reboot_duration and brings them back on the
+  // same ports with the current settings (what SAVE_REBOOT does).
+  void Reboot();
+  bool IsRebooting() const;
+  // Reboots completed since Start.
+  int RebootCount() const;
+  // Waits until no reboot is pending or running; false on time-out.
+  bool WaitUntilUp(std::chrono::milliseconds timeout) const;
+  size_t RtspClientCount();
+
+  // Production IDs the camera can pretend to be.
+  static std::vector<std::string> Models();
+
+ private:
+  bool StartServices(std::string* error);
+  void StopServices();
+  void ControlLoop();
+  void RequestReboot();
+  void Record(std::string_view path, std::string_view query, int status);
+
+  const Options options_;
+  const CameraModel* model_;
+  std::unique_ptr<SettingsTable> settings_;
+  std::unique_ptr<CameraClock> clock_;
+  std::unique_ptr<CgiHandler> cgi_;
+  std::shared_ptr<const ReplayClip> clip_;
+  std::string certificate_pem_;
+  std::string key_pem_;
+
+  mutable std::mutex services_mutex_;  // Start, Stop, reboot and faults
+  HttpServer http_;
+  RtspServer rtsp_;
+  uint16_t http_port_ = 0;
+  std::vector<uint16_t> rtsp_ports_;
+  uint16_t multicast_port_ = 0;
+  bool running_ = false;
+  bool refuse_ = false;
+  DescribeFault describe_fault_ = DescribeFault::kNone;
+  bool frozen_ = false;
+
+  mutable std::mutex state_mutex_;
+  mutable std::condition_variable state_changed_;
+  bool stop_requested_ = false;
+  bool reboot_requested_ = false;
+  bool rebooting_ = false;
+  int reboot_count_ = 0;
+  std::thread control_;
+
+  mutable std::mutex log_mutex_;
+  std::vector<CgiRequest> requests_;
+};
+
+}  // namespace strandline::sim

@@ -1,0 +1,39 @@
+#include "sim/stream_settings.h"
+
+#include <cstdio>
+
+namespace strandline::sim {
+
+std::string StreamSettings::Signature() const {
+  char text[128];
+  std::snprintf(text, sizeof(text), "%s:%dx%d@%d:%dk:q%d:g%d", CodecName(codec), width, height, fps, kbps, quality,
+                gop);
+  return text;
+}
+
+const char* CodecName(VideoCodec codec) {
+  switch (codec) {
+    case VideoCodec::kH264:
+      return "H264";
+    case VideoCodec::kMpeg4:
+      return "MPEG4";
+    case VideoCodec::kMjpeg:
+      return "MJPEG";
+  }
+  return "H264";
+}
+
+bool ParseCodecName(const std::string& text, VideoCodec* codec) {
+  if (text == "H264") {
+    *codec = VideoCodec::kH264;
+  } else if (text == "MPEG4") {
+    *codec = VideoCodec::kMpeg4;
+  } else if (text == "MJPEG") {
+    *codec = VideoCodec::kMjpeg;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace strandline::sim
