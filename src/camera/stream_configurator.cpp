@@ -1,0 +1,292 @@
+#include "camera/stream_configurator.h"
+
+#include <cstdio>
+
+#include "camera/acti_camera_properties.h"
+#include "camera/h_utils.h"
+#include "camera/stream_values.h"
+
+namespace orbisan {
+
+namespace {
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+constexpr uint32_t kCamSettleMs = 5000;
+
+}  // namespace
+
+CStreamConfigurator::CStreamConfigurator(IDriver* driver, Web::CHttpSender& http, uint32_t channelIndex,
+                                         const STREAM_PARAMS& params, CEvent* stopEvent)
+    : driver_(driver), http_(http), channelIndex_(channelIndex), params_(params), stopEvent_(stopEvent) {}
+
+int32_t CStreamConfigurator::Param(uint32_t id, int32_t absent) {
+  const int32_t value = driver_->GetIntParameter(id);
+  return value == kNoIntParameter ? absent : value;
+}
+
+bool CStreamConfigurator::Get(const std::string& url, std::string& answer) {
+  return HUtils::RequestGet(http_, url, answer);
+}
+
+std::string CStreamConfigurator::ChannelParam(bool mapStreams) {
+  if (Param(12, 0) == 1) return {};
+  if (driver_->GetChannelCount() > 1) return HUtils::FormatString("&CHANNEL=%u", channelIndex_ + 1);
+  const int32_t mode = Param(13, 0);
+  if (mapStreams && (mode == 1 || mode == 3)) {
+    if (params_.streamKind == kStreamLive) return "&CHANNEL=2";
+    if (params_.streamKind == kStreamRemote) return "&CHANNEL=3";
+  }
+  return {};
+}
+
+std::string CStreamConfigurator::SystemUrl() const {
+  return "/cgi-bin/system?" + driver_->GetDeviceInfo()->GetLoginQuery();
+}
+
+std::string CStreamConfigurator::EncoderUrl() const {
+  return "/cgi-bin/encoder?" + driver_->GetDeviceInfo()->GetLoginQuery();
+}
+
+std::string CStreamConfigurator::Mpeg4Url() const {
+  return "/cgi-bin/mpeg4?" + driver_->GetDeviceInfo()->GetLoginQuery();
+}
+
+bool CStreamConfigurator::SendSystemCommand(const std::string& params) {
+  std::string answer;
+  return Get(SystemUrl() + ChannelParam(false) + "&" + params, answer) && !Has(answer, "ERROR");
+}
+
+std::string CStreamConfigurator::ResolutionCode() {
+  const bool ntsc = driver_->GetVideoStandard(params_.width, params_.height) != 0;
+  return HUtils::FormatString("%s%ux%u", ntsc ? "N" : "P", params_.width, params_.height);
+}
+
+uint32_t CStreamConfigurator::FrameRateNumber(bool useTables) {
+  const uint32_t wanted = FrameRateFromInterval(params_.frameRate);
+  uint32_t snapped = 0;
+  if (useTables && SnapFrameRate(wanted, static_cast<uint32_t>(Param(12, 0)), params_.width,
+                                 driver_->GetDeviceInfo()->model, snapped)) {
+    return snapped;
+  }
+  return CapabilityFrameRate(driver_->GetStreamKindSettings(), params_.streamKind, params_.width, params_.height,
+                             wanted);
+}
+
+uint32_t CStreamConfigurator::FrameRatio() {
+  const uint32_t wanted = FrameRateNumber(false);
+  std::string answer;
+  if (!Get(EncoderUrl() + ChannelParam(true) + "&VIDEO_FPS_RATIO=100", answer) || answer.empty()) return 100;
+  const std::string value = HUtils::GetValue(answer, "VIDEO_FPS_RATIO", "=", "\r\n");
+  if (value.empty()) return 100;
+  unsigned a = 0;
+  unsigned b = 0;
+  uint32_t ratio;
+  if (std::sscanf(value.c_str(), "'%u,%u'", &a, &b) == 2 && a != 0 && b != 0) {
+    ratio = wanted >= b ? 100 : wanted * 100 / b + 1;
+  } else {
+    ratio = wanted * 100 / (driver_->GetVideoStandard(params_.width, params_.height) != 0 ? 30 : 25) + 1;
+  }
+  // A share above the whole makes no sense to the camera.
+  return ratio > 100 ? 100 : ratio;
+}
+
+std::string CStreamConfigurator::Bitrate() { return BitrateText(static_cast<uint32_t>(Param(5, 1)), params_.bitrate); }
+
+std::string CStreamConfigurator::FrameRateParams(const std::string& answer, bool withNight, bool useTables) {
+  std::string items;
+  if (Param(3, 0) != 1) {
+    const uint32_t rate = FrameRateNumber(useTables);
+    items += HUtils::ChangeParamU(answer, "VIDEO_FPS_NUM", rate);
+    if (withNight) items += HUtils::ChangeParamU(answer, "NIGHT_FPS_NUM", rate);
+  } else {
+    const uint32_t ratio = FrameRatio();
+    items += HUtils::ChangeParamU(answer, "VIDEO_FPS_RATIO", ratio);
+    if (withNight) items += HUtils::ChangeParamU(answer, "NIGHT_FPS_RATIO", ratio);
+  }
+  return items;
+}
+
+bool CStreamConfigurator::ConfigureStreaming() {
+  if (Param(5, 1) == 2) return ConfigureB2();
+  std::string answer;
+  if (!Get(SystemUrl() + ChannelParam(true) + "&V2_STREAMING_TYPE&V2_STREAMING_METHOD", answer)) return false;
+  std::string change;
+  const std::string type = HUtils::GetValue(answer, "V2_STREAMING_TYPE", "=", "\r\n");
+  if (!type.empty() && !Has(type, "2")) change = "V2_STREAMING_TYPE=2";
+  const std::string method = streamingMode_ != 0 ? "4" : "3";
+  const std::string current = HUtils::GetValue(answer, "V2_STREAMING_METHOD", "=", "\r\n");
+  if (!current.empty() && !Has(current, method))
+    change += (change.empty() ? "" : "&") + ("V2_STREAMING_METHOD=" + method);
+  if (change.empty()) return ConfigureB2();
+  // The camera changes its transport: do not start the stream against it now.
+  if (SendSystemCommand(change) && driver_->GetChannelCount() == 1) SaveAndReboot();
+  return false;
+}
+
+bool CStreamConfigurator::ConfigureB2() {
+  const std::string name = driver_->GetStringParameter(11);
+  const std::string value = driver_->GetStringParameter(10);
+  if (!name.empty() && !value.empty()) {
+    std::string answer;
+    if (!Get(SystemUrl() + ChannelParam(false) + "&" + name + "&RTSP_AUTHEN", answer)) return false;
+    const std::string authen = HUtils::GetValue(answer, "RTSP_AUTHEN", "=", "\r\n");
+    const std::string current = HUtils::GetValue(answer, name, "=", "\r\n");
+    if (!authen.empty() && !current.empty() && (!Has(authen, value) || !Has(current, value))) {
+      HUtils::RequestGet(http_, SystemUrl() + ChannelParam(false) + "&" + name + "=" + value + "&RTSP_AUTHEN=" + value,
+                         true);
+    }
+    return true;
+  }
+  std::string command;
+  if (SendSystemCommand("RTP_B2&RTSP_AUTHEN")) {
+    command = SendSystemCommand("RTP_B2=2&RTSP_AUTHEN=2") ? "RTP_B2=1&RTSP_AUTHEN=1" : "RTP_B2=0&RTSP_AUTHEN=0";
+  } else {
+    command = SendSystemCommand("B2_RTP_APPENDED=2&RTSP_AUTHEN=2") ? "B2_RTP_APPENDED=1&RTSP_AUTHEN=1"
+                                                                   : "B2_RTP_APPENDED=0&RTSP_AUTHEN=0";
+  }
+  return SendSystemCommand(command);
+}
+
+bool CStreamConfigurator::ConfigureVideoStream() {
+  const int32_t mounting = Param(14, 0);
+  std::string answer;
+  if (!Get(EncoderUrl() + "&VIDEO_STREAM" + (mounting != 0 ? "&FISHEYE_INSTALL" : ""), answer) || answer.empty()) {
+    return false;
+  }
+  std::string items;
+  const char* mode = CActiCameraProperties::ModeText(static_cast<uint32_t>(Param(13, 0)));
+  if (!Has(answer, mode)) items += std::string("&VIDEO_STREAM=") + mode;
+  if (mounting != 0) {
+    const char* mountText = CActiCameraProperties::MountingText(static_cast<uint32_t>(mounting));
+    if (!Has(answer, mountText)) {
+      const auto install = HUtils::GetValueList(answer, "FISHEYE_INSTALL", "=", "\r\n", ",");
+      if (install.size() == 2) {
+        items += std::string("&FISHEYE_INSTALL=") + mountText + "," + HUtils::RemoveChars(install[1], "'");
+      }
+    }
+  }
+  return SendChange(EncoderUrl(), items);
+}
+
+bool CStreamConfigurator::SendChange(const std::string& stem, const std::string& items) {
+  if (items.empty()) return true;
+  std::string answer;
+  return Get(stem + items, answer);
+}
+
+bool CStreamConfigurator::ConfigureStream(Codec codec) {
+  if (streamingMode_ == 2) return true;
+  const uint32_t group = static_cast<uint32_t>(Param(5, 1));
+  const bool laterQuadChannel = Param(12, 0) == 1 && channelIndex_ > 0;
+  switch (codec) {
+    case Codec::kH264:
+      return RunSequence(codec, group);
+    case Codec::kMjpeg:
+      if (group == 1 && laterQuadChannel) return true;
+      if (group == 1 || group == 2) return RunSequence(codec, group);
+      return false;
+    case Codec::kMpeg4:
+      if (group == 0) return SequenceM0();
+      if (group == 1 && laterQuadChannel) return true;
+      if (group == 1 || group == 2) return RunSequence(codec, group);
+      return false;
+  }
+  return false;
+}
+
+bool CStreamConfigurator::RunSequence(Codec codec, uint32_t group) {
+  // H, J2 and M2 also set the stream mode; J1 and M1 (video servers) do not.
+  const bool modern = codec == Codec::kH264 || group == 2;
+  if (!ConfigureStreaming()) return false;
+  if (modern && !ConfigureVideoStream()) return false;
+
+  const std::string stem = EncoderUrl() + ChannelParam(true);
+  const char* codecText = codec == Codec::kH264 ? "H264" : (codec == Codec::kMjpeg ? "MJPEG" : "MPEG4");
+  std::string answer;
+  Get(stem + "&VIDEO_ENCODER&VIDEO_RESOLUTION", answer);
+  const std::string first = HUtils::ChangeParam(answer, "VIDEO_ENCODER", codecText) +
+                            HUtils::ChangeParam(answer, "VIDEO_RESOLUTION", ResolutionCode());
+  if (!SendChange(stem, first)) return false;
+
+  const bool night = Param(4, 0) == 1;
+  std::string query;
+  std::string items;
+  answer.clear();
+  if (modern && codec != Codec::kMjpeg) {
+    const std::string quality = codec == Codec::kH264 ? "H264" : "MPEG4";
+    query = "&VIDEO_GOP&VIDEO_FPS_NUM&VIDEO_FPS_RATIO&VIDEO_" + quality + "_QUALITY&VIDEO_MAX_BITRATE";
+    if (night) query += "&NIGHT_GOP&NIGHT_FPS_NUM&NIGHT_FPS_RATIO&NIGHT_" + quality + "_QUALITY&NIGHT_MAX_BITRATE";
+    Get(stem + query, answer);
+    const std::string bitrate = Bitrate();
+    items = HUtils::ChangeParamU(answer, "VIDEO_GOP", 0) + HUtils::ChangeParamU(answer, "NIGHT_GOP", 0) +
+            FrameRateParams(answer, night, codec == Codec::kMpeg4) +
+            HUtils::ChangeParam(answer, "VIDEO_" + quality + "_QUALITY", "NONE") +
+            HUtils::ChangeParam(answer, "VIDEO_MAX_BITRATE", bitrate) +
+            HUtils::ChangeParam(answer, "NIGHT_" + quality + "_QUALITY", "NONE") +
+            HUtils::ChangeParam(answer, "NIGHT_MAX_BITRATE", bitrate);
+  } else if (codec == Codec::kMjpeg && group == 2) {
+    query = "&VIDEO_FPS&VIDEO_FPS_NUM&VIDEO_FPS_RATIO&VIDEO_MJPEG_QUALITY";
+    if (night) query += "&NIGHT_FPS_NUM&NIGHT_FPS_RATIO&NIGHT_MJPEG_QUALITY";
+    Get(stem + query, answer);
+    items = HUtils::ChangeParam(answer, "VIDEO_FPS", "MODE1") + FrameRateParams(answer, night, false) +
+            HUtils::ChangeParamU(answer, "VIDEO_MJPEG_QUALITY", params_.bitrate) +
+            HUtils::ChangeParamU(answer, "NIGHT_MJPEG_QUALITY", params_.bitrate);
+  } else if (codec == Codec::kMjpeg) {
+    Get(stem + "&VIDEO_FPS&VIDEO_MJPEG_QUALITY&VIDEO_FPS_NUM", answer);
+    items = HUtils::ChangeParam(answer, "VIDEO_FPS", "MODE1") +
+            HUtils::ChangeParamU(answer, "VIDEO_MJPEG_QUALITY", params_.bitrate) +
+            FrameRateParams(answer, false, false);
+  } else {
+    Get(stem + "&VIDEO_FPS&VIDEO_GOP&VIDEO_MPEG4_QUALITY&VIDEO_MAX_BITRATE&VIDEO_FPS_NUM", answer);
+    items = HUtils::ChangeParam(answer, "VIDEO_FPS", "MODE1") + HUtils::ChangeParamU(answer, "VIDEO_GOP", 0) +
+            HUtils::ChangeParam(answer, "VIDEO_MPEG4_QUALITY", "NONE") +
+            HUtils::ChangeParam(answer, "VIDEO_MAX_BITRATE", Bitrate()) + FrameRateParams(answer, false, false);
+  }
+  return SendChange(stem, items);
+}
+
+bool CStreamConfigurator::SequenceM0() {
+  if (!ConfigureStreaming()) return false;
+  const std::string url = Mpeg4Url() + ChannelParam(true) + "&VIDEO_RESOLUTION=" + ResolutionCode() +
+                          "&VIDEO_FPS=MODE1" +
+                          HUtils::FormatString("&VIDEO_FPS_NUM=%u", FrameRateFromInterval(params_.frameRate)) +
+                          "&VIDEO_BITRATE=" + Bitrate();
+  std::string answer;
+  const bool ok = Get(url, answer);
+  // The CAM series needs a moment to apply the change; a stopping channel
+  // does not wait for it.
+  if (ok && stopEvent_ != nullptr) stopEvent_->Wait(kCamSettleMs);
+  return ok;
+}
+
+bool CStreamConfigurator::ConfigureSdkStream() {
+  const std::string login = driver_->GetDeviceInfo()->GetLoginQuery();
+  std::string answer;
+  if (!Get(HUtils::FormatString("/cgi-bin/mpeg4?%s&VIDEO_RESOLUTION&VIDEO_FPS_NUM&VIDEO_BITRATE", login.c_str()),
+           answer) ||
+      answer.empty()) {
+    return false;
+  }
+  const uint32_t rate = FrameRateFromInterval(params_.frameRate);
+  const std::string bitrate = SdkBitrateText(params_.bitrate);
+  const std::string code = ResolutionCode();
+  if (Has(answer, code) && Has(answer, HUtils::FormatString("VIDEO_FPS_NUM='%u'", rate)) &&
+      Has(answer, "VIDEO_BITRATE='" + bitrate + "'")) {
+    return true;
+  }
+  const std::string change =
+      HUtils::FormatString("/cgi-bin/mpeg4?%s&VIDEO_FPS=MODE1&VIDEO_FPS_NUM=%u&VIDEO_RESOLUTION=%s&VIDEO_BITRATE=%s",
+                           login.c_str(), rate, code.c_str(), bitrate.c_str());
+  if (!Get(change, answer)) return false;
+  HUtils::RequestGet(http_, HUtils::FormatString("/cgi-bin/system?%s&SAVE_REBOOT", login.c_str()), false);
+  return true;
+}
+
+void CStreamConfigurator::SaveAndReboot() {
+  if (Param(5, 1) == 2) return;
+  driver_->DebugMessage(kLogInfo, "Save and reboot device %s", driver_->GetDeviceName().c_str());
+  HUtils::RequestGet(http_, SystemUrl() + "&SAVE_REBOOT", false);
+}
+
+}  // namespace orbisan

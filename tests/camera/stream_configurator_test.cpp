@@ -1,0 +1,285 @@
+#include "camera/stream_configurator.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "camera/cgi_camera.h"
+#include "camera/scripted_http_server.h"
+#include "camera/stream_values.h"
+#include "support/test_driver.h"
+
+namespace orbisan::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using Codec = CStreamConfigurator::Codec;
+
+STREAM_PARAMS Request(uint32_t width, uint32_t height, uint32_t interval, uint32_t bitrate, uint32_t kind = 0) {
+  STREAM_PARAMS params;
+  params.width = width;
+  params.height = height;
+  params.frameRate = interval;
+  params.bitrate = bitrate;
+  params.streamKind = kind;
+  return params;
+}
+
+class StreamConfiguratorTest : public ::testing::Test {
+ protected:
+  StreamConfiguratorTest() : server_({ScriptedHttpServer::Auth::kBasic}, camera_.Handler()) {
+    driver_.info.port = server_.Port();
+    driver_.info.user = "admin";
+    driver_.info.password = "secret";
+    driver_.info.connectTimeoutMs = 3000;
+    driver_.videoStandard = 1;
+    // An H.264 camera already set up for 640x480 at 30 fps, bit rate 2M.
+    camera_.settings = {{"RTP_B2", "1"},
+                        {"RTSP_AUTHEN", "1"},
+                        {"VIDEO_STREAM", "SINGLE"},
+                        {"VIDEO_ENCODER", "H264"},
+                        {"VIDEO_RESOLUTION", "N640x480"},
+                        {"VIDEO_GOP", "0"},
+                        {"VIDEO_FPS_NUM", "30"},
+                        {"VIDEO_FPS_RATIO", "100"},
+                        {"VIDEO_H264_QUALITY", "NONE"},
+                        {"VIDEO_MAX_BITRATE", "2M"}};
+    driver_.parameters = {{5, "2"}, {10, "1"}, {11, "RTP_B2"}};
+  }
+  void SetUp() override { ASSERT_TRUE(server_.Running()); }
+
+  bool Configure(Codec codec, const STREAM_PARAMS& params, uint32_t channelIndex = 0, CEvent* stop = nullptr) {
+    Web::CHttpSender http(driver_.info);
+    CStreamConfigurator configurator(&driver_, http, channelIndex, params, stop);
+    return configurator.ConfigureStream(codec);
+  }
+
+  CgiCamera camera_;
+  ScriptedHttpServer server_;
+  TestDriver driver_;
+};
+
+TEST_F(StreamConfiguratorTest, CameraAlreadyConfiguredGetsOnlyTheQueries) {
+  EXPECT_TRUE(Configure(Codec::kH264, Request(640, 480, 33, 50)));
+  EXPECT_THAT(camera_.Requests(),
+              ElementsAre("system?RTP_B2&RTSP_AUTHEN", "encoder?VIDEO_STREAM", "encoder?VIDEO_ENCODER&VIDEO_RESOLUTION",
+                          "encoder?VIDEO_GOP&VIDEO_FPS_NUM&VIDEO_FPS_RATIO&VIDEO_H264_QUALITY&VIDEO_MAX_BITRATE"));
+}
+
+TEST_F(StreamConfiguratorTest, OnlyTheDifferingItemsAreChanged) {
+  camera_.settings["VIDEO_ENCODER"] = "MPEG4";
+  camera_.settings["VIDEO_MAX_BITRATE"] = "1M";
+  camera_.settings["RTSP_AUTHEN"] = "0";
+  driver_.parameters[4] = "1";  // day/night camera
+  camera_.settings["NIGHT_FPS_NUM"] = "5";
+  camera_.settings["NIGHT_GOP"] = "0";
+  // 15 fps, night items asked for; the camera lacks some and they are never set.
+  EXPECT_TRUE(Configure(Codec::kH264, Request(640, 480, 67, 50)));
+  EXPECT_THAT(camera_.Requests(),
+              ElementsAre("system?RTP_B2&RTSP_AUTHEN", "system?RTP_B2=1&RTSP_AUTHEN=1", "encoder?VIDEO_STREAM",
+                          "encoder?VIDEO_ENCODER&VIDEO_RESOLUTION", "encoder?VIDEO_ENCODER=H264",
+                          "encoder?VIDEO_GOP&VIDEO_FPS_NUM&VIDEO_FPS_RATIO&VIDEO_H264_QUALITY&VIDEO_MAX_BITRATE"
+                          "&NIGHT_GOP&NIGHT_FPS_NUM&NIGHT_FPS_RATIO&NIGHT_H264_QUALITY&NIGHT_MAX_BITRATE",
+                          "encoder?VIDEO_FPS_NUM=15&NIGHT_FPS_NUM=15&VIDEO_MAX_BITRATE=2M"));
+  EXPECT_EQ(camera_.Setting("VIDEO_FPS_NUM"), "15");
+}
+
+TEST_F(StreamConfiguratorTest, ChannelSelectors) {
+  driver_.parameters[13] = "1";  // DUAL
+  EXPECT_TRUE(Configure(Codec::kH264, Request(640, 480, 33, 50, kStreamLive)));
+  EXPECT_THAT(
+      camera_.Requests(),
+      ElementsAre("system?RTP_B2&RTSP_AUTHEN", "encoder?VIDEO_STREAM", "encoder?VIDEO_STREAM=DUAL",
+                  "encoder?CHANNEL=2&VIDEO_ENCODER&VIDEO_RESOLUTION",
+                  "encoder?CHANNEL=2&VIDEO_GOP&VIDEO_FPS_NUM&VIDEO_FPS_RATIO&VIDEO_H264_QUALITY&VIDEO_MAX_BITRATE"));
+  camera_.ClearRequests();
+  camera_.settings["VIDEO_STREAM"] = "DUAL";
+  camera_.settings["VIDEO_FPS_NUM"] = "25";
+  EXPECT_TRUE(Configure(Codec::kH264, Request(640, 480, 33, 50, kStreamRemote)));
+  EXPECT_THAT(
+      camera_.Requests(),
+      ElementsAre("system?RTP_B2&RTSP_AUTHEN", "encoder?VIDEO_STREAM",
+                  "encoder?CHANNEL=3&VIDEO_ENCODER&VIDEO_RESOLUTION",
+                  "encoder?CHANNEL=3&VIDEO_GOP&VIDEO_FPS_NUM&VIDEO_FPS_RATIO&VIDEO_H264_QUALITY&VIDEO_MAX_BITRATE",
+                  "encoder?CHANNEL=3&VIDEO_FPS_NUM=30"));
+  camera_.ClearRequests();
+  EXPECT_TRUE(Configure(Codec::kH264, Request(640, 480, 33, 50, kStreamRecording)));
+  for (const std::string& request : camera_.Requests()) EXPECT_EQ(request.find("CHANNEL"), std::string::npos);
+
+  // A four-channel video server: the channel number, whatever the stream kind,
+  // on system commands too.
+  driver_.channelCount = 4;
+  camera_.ClearRequests();
+  EXPECT_TRUE(Configure(Codec::kH264, Request(640, 480, 33, 50, kStreamLive), 2));
+  const auto requests = camera_.Requests();
+  ASSERT_GE(requests.size(), 3u);
+  EXPECT_EQ(requests[0], "system?CHANNEL=3&RTP_B2&RTSP_AUTHEN");
+  EXPECT_EQ(requests[1], "encoder?VIDEO_STREAM");  // the stream mode is the device's
+  EXPECT_EQ(requests[2], "encoder?CHANNEL=3&VIDEO_ENCODER&VIDEO_RESOLUTION");
+  // A quad server numbers its channels by itself.
+  driver_.parameters[12] = "1";
+  Web::CHttpSender http(driver_.info);
+  EXPECT_EQ(CStreamConfigurator(&driver_, http, 2, Request(640, 480, 33, 50), nullptr).ChannelParam(true), "");
+}
+
+TEST_F(StreamConfiguratorTest, FrameRateAndBitrateValues) {
+  EXPECT_EQ(FrameRateFromInterval(0), 1u);
+  EXPECT_EQ(FrameRateFromInterval(40), 25u);
+  EXPECT_EQ(FrameRateFromInterval(2000), 1u);
+  EXPECT_EQ(FrameRateFromInterval(10000), 1u);
+  EXPECT_EQ(FrameRateFromInterval(0x7000 | 50), 50u);
+  uint32_t snapped = 0;
+  ASSERT_TRUE(SnapFrameRate(25, 2, 640, "", snapped));
+  EXPECT_EQ(snapped, 24u);
+  ASSERT_TRUE(SnapFrameRate(7, 0, 640, "", snapped));
+  EXPECT_EQ(snapped, 6u);
+  ASSERT_TRUE(SnapFrameRate(30, 1, 640, "", snapped));
+  EXPECT_EQ(snapped, 24u);
+  ASSERT_TRUE(SnapFrameRate(9, 3, 1920, "", snapped));
+  EXPECT_EQ(snapped, 6u);
+  ASSERT_TRUE(SnapFrameRate(4, 3, 2032, "", snapped));
+  EXPECT_EQ(snapped, 3u);
+  ASSERT_TRUE(SnapFrameRate(12, 3, 1280, "KCM3311", snapped));
+  EXPECT_EQ(snapped, 10u);
+  EXPECT_FALSE(SnapFrameRate(12, 3, 1280, "ACM3311", snapped));
+
+  const StreamKindSettings map = {{0, {{{1280, 720}, {5, 10, 20}}}}};
+  EXPECT_EQ(CapabilityFrameRate(map, 0, 1280, 720, 12), 20u);
+  EXPECT_EQ(CapabilityFrameRate(map, 0, 1280, 720, 25), 20u);
+  EXPECT_EQ(CapabilityFrameRate(map, 0, 1280, 720, 5), 5u);
+  EXPECT_EQ(CapabilityFrameRate(map, 1, 1280, 720, 12), 12u);
+  EXPECT_EQ(CapabilityFrameRate(map, 0, 640, 480, 12), 12u);
+
+  EXPECT_EQ(BitrateText(1, 100), "UNLIMITED");
+  EXPECT_EQ(BitrateText(1, 0), "28K");
+  EXPECT_EQ(BitrateText(0, 50), "1M");
+  EXPECT_EQ(BitrateText(2, 94), "6M");
+  EXPECT_EQ(BitrateText(2, 95), "UNLIMITED");
+  EXPECT_EQ(BitrateText(2, 1000), "UNLIMITED");
+  EXPECT_EQ(BitrateText(3, 10), "1M");
+}
+
+TEST_F(StreamConfiguratorTest, Mpeg4OnSensorBoardSnapsToTheCameraTable) {
+  driver_.parameters[12] = "2";
+  camera_.settings["VIDEO_ENCODER"] = "MPEG4";
+  camera_.settings["VIDEO_MPEG4_QUALITY"] = "NONE";
+  camera_.settings.erase("VIDEO_H264_QUALITY");
+  EXPECT_TRUE(Configure(Codec::kMpeg4, Request(640, 480, 40, 100)));
+  EXPECT_EQ(camera_.Requests().back(), "encoder?VIDEO_FPS_NUM=24&VIDEO_MAX_BITRATE=UNLIMITED");
+  // Device type 3 at 1280 wide falls through to the capability map.
+  driver_.parameters[12] = "3";
+  driver_.streamKindSettings = {{0, {{{1280, 720}, {5, 10, 20}}}}};
+  camera_.settings["VIDEO_RESOLUTION"] = "N1280x720";
+  camera_.ClearRequests();
+  EXPECT_TRUE(Configure(Codec::kMpeg4, Request(1280, 720, 83, 100)));
+  EXPECT_EQ(camera_.Requests().back(), "encoder?VIDEO_FPS_NUM=20");
+}
+
+TEST_F(StreamConfiguratorTest, FrameRatioFromTheCameraBase) {
+  driver_.parameters[3] = "1";
+  camera_.answers["VIDEO_FPS_RATIO=100"] = "VIDEO_FPS_RATIO='25,25'\r\n";
+  EXPECT_TRUE(Configure(Codec::kH264, Request(640, 480, 83, 50)));
+  EXPECT_THAT(camera_.Requests(), ::testing::Contains("encoder?VIDEO_FPS_RATIO=100"));
+  EXPECT_EQ(camera_.Requests().back(), "encoder?VIDEO_FPS_RATIO=49");
+  // Sent only when the camera's ratio differs.
+  camera_.settings["VIDEO_FPS_RATIO"] = "49";
+  camera_.ClearRequests();
+  EXPECT_TRUE(Configure(Codec::kH264, Request(640, 480, 83, 50)));
+  EXPECT_EQ(camera_.Requests().back(), "encoder?VIDEO_FPS_RATIO=100");
+  // No usable pair: the share of the standard's base rate, never above 100.
+  Web::CHttpSender http(driver_.info);
+  camera_.answers["VIDEO_FPS_RATIO=100"] = "VIDEO_FPS_RATIO='0,25'\r\n";
+  EXPECT_EQ(CStreamConfigurator(&driver_, http, 0, Request(640, 480, 83, 50), nullptr).FrameRatio(), 41u);
+  EXPECT_EQ(CStreamConfigurator(&driver_, http, 0, Request(640, 480, 33, 50), nullptr).FrameRatio(), 100u);
+  camera_.answers["VIDEO_FPS_RATIO=100"] = "ERROR\r\n";
+  EXPECT_EQ(CStreamConfigurator(&driver_, http, 0, Request(640, 480, 83, 50), nullptr).FrameRatio(), 100u);
+}
+
+TEST_F(StreamConfiguratorTest, StreamingTypeChangeRebootsASingleChannelCamera) {
+  driver_.parameters = {{5, "1"}};
+  camera_.settings["V2_STREAMING_TYPE"] = "1";
+  camera_.settings["V2_STREAMING_METHOD"] = "3";
+  EXPECT_FALSE(Configure(Codec::kMjpeg, Request(640, 480, 33, 50)));
+  EXPECT_THAT(camera_.Requests(), ElementsAre("system?V2_STREAMING_TYPE&V2_STREAMING_METHOD",
+                                              "system?V2_STREAMING_TYPE=2", "system?SAVE_REBOOT"));
+  const auto lines = driver_.LinesWith("Save and reboot device 127.0.0.1:" + std::to_string(server_.Port()));
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].level, 3u);
+
+  // A multicast stream wants method 4; a video server is not rebooted.
+  driver_.channelCount = 2;
+  camera_.ClearRequests();
+  Web::CHttpSender http(driver_.info);
+  CStreamConfigurator configurator(&driver_, http, 0, Request(640, 480, 33, 50), nullptr);
+  configurator.SetStreamingMode(1);
+  EXPECT_FALSE(configurator.ConfigureStream(Codec::kMjpeg));
+  EXPECT_THAT(camera_.Requests(), ElementsAre("system?CHANNEL=1&V2_STREAMING_TYPE&V2_STREAMING_METHOD",
+                                              "system?CHANNEL=1&V2_STREAMING_METHOD=4"));
+  // Group 2 cameras are never rebooted from here.
+  driver_.parameters = {{5, "2"}};
+  camera_.ClearRequests();
+  configurator.SaveAndReboot();
+  EXPECT_THAT(camera_.Requests(), IsEmpty());
+}
+
+TEST_F(StreamConfiguratorTest, CamSeriesWaitsAfterItsCommandUnlessStopped) {
+  driver_.parameters = {{5, "0"}};
+  camera_.settings["V2_STREAMING_TYPE"] = "2";
+  CManualEvent stop;
+  auto done =
+      std::async(std::launch::async, [&] { return Configure(Codec::kMpeg4, Request(352, 240, 100, 50), 0, &stop); });
+  // Still settling a second later ...
+  EXPECT_EQ(done.wait_for(std::chrono::seconds(1)), std::future_status::timeout);
+  const auto stoppedAt = std::chrono::steady_clock::now();
+  stop.Set();
+  // ... and back at once when the channel stops.
+  ASSERT_EQ(done.wait_for(std::chrono::seconds(3)), std::future_status::ready);
+  EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, std::chrono::seconds(2));
+  EXPECT_TRUE(done.get());
+  EXPECT_EQ(camera_.Requests().back(),
+            "mpeg4?VIDEO_RESOLUTION=N352x240&VIDEO_FPS=MODE1&VIDEO_FPS_NUM=10&VIDEO_BITRATE=1M");
+}
+
+TEST_F(StreamConfiguratorTest, SequencesThatSendNothing) {
+  Web::CHttpSender http(driver_.info);
+  CStreamConfigurator multicast(&driver_, http, 0, Request(640, 480, 33, 50), nullptr);
+  multicast.SetStreamingMode(2);
+  EXPECT_TRUE(multicast.ConfigureStream(Codec::kH264));
+  driver_.parameters = {{5, "0"}};
+  EXPECT_FALSE(Configure(Codec::kMjpeg, Request(640, 480, 33, 50)));
+  driver_.parameters = {{5, "3"}};
+  EXPECT_FALSE(Configure(Codec::kMpeg4, Request(640, 480, 33, 50)));
+  driver_.parameters = {{5, "1"}, {12, "1"}};
+  EXPECT_TRUE(Configure(Codec::kMjpeg, Request(640, 480, 33, 50), 1));
+  EXPECT_TRUE(Configure(Codec::kMpeg4, Request(640, 480, 33, 50), 3));
+  EXPECT_THAT(camera_.Requests(), IsEmpty());
+}
+
+TEST_F(StreamConfiguratorTest, VendorLibraryChannel) {
+  driver_.videoStandard = 0;
+  camera_.settings = {{"VIDEO_RESOLUTION", "P352x288"}, {"VIDEO_FPS_NUM", "25"}, {"VIDEO_BITRATE", "1M"}};
+  Web::CHttpSender http(driver_.info);
+  EXPECT_TRUE(CStreamConfigurator(&driver_, http, 0, Request(352, 288, 40, 50), nullptr).ConfigureSdkStream());
+  EXPECT_THAT(camera_.Requests(), ElementsAre("mpeg4?VIDEO_RESOLUTION&VIDEO_FPS_NUM&VIDEO_BITRATE"));
+  camera_.ClearRequests();
+  EXPECT_TRUE(CStreamConfigurator(&driver_, http, 0, Request(352, 288, 40, 80), nullptr).ConfigureSdkStream());
+  EXPECT_THAT(camera_.Requests(),
+              ElementsAre("mpeg4?VIDEO_RESOLUTION&VIDEO_FPS_NUM&VIDEO_BITRATE",
+                          "mpeg4?VIDEO_FPS=MODE1&VIDEO_FPS_NUM=25&VIDEO_RESOLUTION=P352x288&VIDEO_BITRATE=2.5M",
+                          "system?SAVE_REBOOT"));
+}
+
+TEST(StreamKindSettingsParser, KeepsOnlyWellFormedEntries) {
+  const StreamKindSettings parsed =
+      ParseStreamKindSettings("Recording=0x480:5;640x480:0,x;abc;640x480:5:6;320x240:15,7,15;.Remote=1x1:1;.");
+  ASSERT_EQ(parsed.size(), 2u);
+  EXPECT_EQ(parsed.at(0), (FrameRateTable{{{320, 240}, {7, 15}}}));
+  EXPECT_EQ(parsed.at(2), (FrameRateTable{{{1, 1}, {1}}}));
+  EXPECT_TRUE(ParseStreamKindSettings("").empty());
+  EXPECT_TRUE(ParseStreamKindSettings("Recording=.").empty());
+}
+
+}  // namespace
+}  // namespace orbisan::test
