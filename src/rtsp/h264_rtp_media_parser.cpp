@@ -23,6 +23,7 @@ CH264RTPMediaParser::CH264RTPMediaParser(IDriver* driver) : CRTPMediaParser(driv
 void CH264RTPMediaParser::Reset() {
   waitingForKeyFrame_ = true;
   parameterSetPending_ = true;
+  skippingFragments_ = false;
   width_ = 0;
   height_ = 0;
   frame_.clear();
@@ -128,12 +129,18 @@ bool CH264RTPMediaParser::ProcessFuA(const uint8_t* payload, size_t size) {
   const uint8_t indicator = payload[0];
   const uint8_t header = payload[1];
   if (header & 0x80) {  // start of a fragmented NAL unit
-    const uint8_t nalHeader = static_cast<uint8_t>((indicator & 0xE0) | (header & 0x1F));
+    // SEI and delimiters are left out as they are from single packets; a
+    // fragmented SEI in front of an IDR (encoders send long ones) would
+    // otherwise keep the parameter sets out of the key frame.
+    const uint8_t type = header & 0x1F;
+    skippingFragments_ = type == kNalSei || type == kNalAud;
+    if (skippingFragments_) return true;
+    const uint8_t nalHeader = static_cast<uint8_t>((indicator & 0xE0) | type);
     if ((header & 0x1F) == kNalIdr && frame_.empty() && !parameterSetPending_) InsertParameterSets();
     frame_.insert(frame_.end(), std::begin(kStartCode), std::end(kStartCode));
     frame_.push_back(nalHeader);
   }
-  frame_.insert(frame_.end(), payload + 2, payload + size);
+  if (!skippingFragments_) frame_.insert(frame_.end(), payload + 2, payload + size);
   return true;
 }
 

@@ -134,6 +134,18 @@ TEST_F(H264Depacketizer, FragmentedIdrRightAfterResetWaitsForTheNextOne) {
   EXPECT_EQ(Str(Cat({kStart, kSps720, kStart, kPps, kStart, kIdr, kAud})), client.frames[0].bytes);
 }
 
+TEST_F(H264Depacketizer, FragmentedSeiDoesNotHideTheKeyFrame) {
+  Send(false, kSps720);
+  Send(false, kPps);
+  Send(false, Fu(0x80, 6, {0x05, 0x10}));  // a long SEI in front of the IDR
+  Send(false, Fu(0x40, 6, {0x80}));
+  Send(false, Fu(0x80, 5, {0x88, 0x84}));
+  Send(true, Fu(0x40, 5, {0x21, 0xA0}));
+  ASSERT_EQ(1u, client.frames.size());
+  EXPECT_EQ(kFourCC_H264, client.frames[0].fourcc);
+  EXPECT_EQ(Str(Cat({kStart, kSps720, kStart, kPps, kStart, kIdr, kAud})), client.frames[0].bytes);
+}
+
 TEST_F(H264Depacketizer, LostPacketDropsFramesUntilTheNextKeyFrame) {
   parser.SetSdpParameters(kSps720, kPps, {}, 0, 0);
   Send(true, kIdr);

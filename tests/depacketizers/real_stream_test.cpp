@@ -1,0 +1,394 @@
+// Streams payloaded by GStreamer (tests/data/depacketizers/make_streams.sh)
+// through the depacketizers, with ffmpeg and GStreamer's own depayloader as
+// the judges of what comes out.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <random>
+#include <set>
+
+#include "depacketizer_fixture.h"
+#include "rtsp/h264_rtp_media_parser.h"
+#include "rtsp/jpeg_header.h"
+#include "rtsp/jpeg_rtp_media_parser.h"
+#include "rtsp/mpeg4_rtp_media_parser.h"
+
+namespace orbisan::test {
+namespace {
+
+using ipcapture::kFourCC_DIVX;
+using ipcapture::kFourCC_H264;
+
+uint32_t Timestamp(const Bytes& p) {
+  return (uint32_t{p[4]} << 24) | (uint32_t{p[5]} << 16) | (uint32_t{p[6]} << 8) | p[7];
+}
+const uint8_t* Payload(const Bytes& p) { return p.data() + 12; }
+
+void Feed(CRTPMediaParser& parser, const std::vector<Bytes>& packets) {
+  CRTPPacket packet;
+  for (const Bytes& p : packets) {
+    ASSERT_TRUE(packet.Parse(p.data(), p.size()));
+    parser.ProcessPacket(packet);
+  }
+}
+
+std::string Concatenate(const std::vector<ParsedFrame>& frames) {
+  std::string out;
+  for (const ParsedFrame& f : frames) out += f.bytes;
+  return out;
+}
+
+// The stream played `loops` times in a row with continuous numbering, and
+// with the given share of its packets left out (fixed seed).
+struct LossyStream {
+  std::vector<Bytes> sent;
+  std::vector<uint32_t> lostTimestamps;
+  std::vector<Bytes> all;  // before the losses
+};
+
+LossyStream MakeLossy(const std::vector<Bytes>& original, int loops, double lossRate, uint32_t seed) {
+  LossyStream s;
+  const uint32_t span = Timestamp(original.back()) - Timestamp(original.front()) + 3000;
+  uint16_t sequence = 40000;
+  for (int loop = 0; loop < loops; ++loop) {
+    for (const Bytes& p : original) {
+      Bytes q = p;
+      const uint32_t ts = Timestamp(p) + static_cast<uint32_t>(loop) * span;
+      q[2] = static_cast<uint8_t>(sequence >> 8);
+      q[3] = static_cast<uint8_t>(sequence);
+      q[4] = static_cast<uint8_t>(ts >> 24);
+      q[5] = static_cast<uint8_t>(ts >> 16);
+      q[6] = static_cast<uint8_t>(ts >> 8);
+      q[7] = static_cast<uint8_t>(ts);
+      ++sequence;
+      s.all.push_back(q);
+    }
+  }
+  std::mt19937 random(seed);
+  std::bernoulli_distribution lose(lossRate);
+  for (const Bytes& p : s.all) {
+    if (lose(random)) {
+      s.lostTimestamps.push_back(Timestamp(p));
+    } else {
+      s.sent.push_back(p);
+    }
+  }
+  return s;
+}
+
+// After every loss the first frame delivered is a key frame, and the first
+// key frame that arrived whole after the loss is delivered.
+void ExpectResumesAtKeyFrames(const LossyStream& s, const std::vector<ParsedFrame>& frames,
+                              const std::set<uint32_t>& keyTimestamps, uint32_t keyFourcc) {
+  std::set<uint32_t> damaged(s.lostTimestamps.begin(), s.lostTimestamps.end());
+  std::set<uint32_t> delivered;
+  for (const ParsedFrame& f : frames) delivered.insert(f.rtpTimestamp);
+  for (uint32_t lost : s.lostTimestamps) {
+    auto next =
+        std::find_if(frames.begin(), frames.end(), [&](const ParsedFrame& f) { return f.rtpTimestamp >= lost; });
+    if (next != frames.end()) {
+      EXPECT_EQ(keyFourcc, next->fourcc) << "first frame after the loss at " << lost;
+    }
+    auto key = std::find_if(keyTimestamps.begin(), keyTimestamps.end(),
+                            [&](uint32_t ts) { return ts > lost && !damaged.count(ts); });
+    if (key != keyTimestamps.end()) {
+      EXPECT_TRUE(delivered.count(*key)) << "key frame " << *key << " after loss at " << lost;
+    }
+  }
+}
+
+// ---------------------------------------------------------------- H.264
+
+bool IsIdrPacket(const Bytes& p) {
+  const uint8_t type = Payload(p)[0] & 0x1F;
+  if (type == 5) return true;
+  return type == 28 && (Payload(p)[1] & 0x80) && (Payload(p)[1] & 0x1F) == 5;
+}
+
+std::set<uint32_t> H264KeyTimestamps(const std::vector<Bytes>& packets) {
+  std::set<uint32_t> out;
+  for (const Bytes& p : packets)
+    if (IsIdrPacket(p)) out.insert(Timestamp(p));
+  return out;
+}
+
+// NAL unit types of an Annex B access unit, in order.
+std::vector<int> NalTypes(const std::string& au) {
+  std::vector<int> types;
+  for (size_t i = 0; i + 3 < au.size(); ++i) {
+    if (au[i] == 0 && au[i + 1] == 0 && au[i + 2] == 1) types.push_back(au[i + 3] & 0x1F);
+  }
+  return types;
+}
+
+const Bytes kAud = {0, 0, 1, 0x09, 0x30};
+
+class RealH264 : public DepacketizerTest {
+ protected:
+  RealH264() : parser(&driver) { parser.SetClient(&client); }
+  void ExpectDecodesCleanly(int expectedFrames) {
+    // Every frame closes with an access unit delimiter that announces the
+    // next picture; in a file the last one has no picture after it, which a
+    // decoder reports, so that one is left out.
+    std::string stream = Concatenate(client.frames);
+    for (const ParsedFrame& f : client.frames) ASSERT_EQ(Str(kAud), f.bytes.substr(f.bytes.size() - 5));
+    stream.resize(stream.size() - kAud.size());
+    TempDir dir;
+    WriteFile(dir.File("out.h264"), stream);
+    const DecodeResult d = DecodeWithFfmpeg("-f h264", dir.File("out.h264"), dir);
+    EXPECT_EQ("", d.errors);
+    EXPECT_EQ(expectedFrames, d.frames);
+  }
+  CH264RTPMediaParser parser;
+};
+
+TEST_F(RealH264, EveryEncodedFrameIsDeliveredAndDecodes) {
+  const std::vector<Bytes> packets = LoadStream("h264_176x144_90.rtp");
+  Feed(parser, packets);
+  ASSERT_EQ(90u, client.frames.size());
+  int keys = 0;
+  for (const ParsedFrame& f : client.frames) {
+    EXPECT_EQ(176u, f.width);
+    EXPECT_EQ(144u, f.height);
+    if (f.fourcc != kFourCC_H264) continue;
+    ++keys;
+    const std::vector<int> types = NalTypes(f.bytes);
+    ASSERT_GE(types.size(), 3u);
+    EXPECT_EQ(7, types[0]);
+    EXPECT_EQ(8, types[1]);
+    EXPECT_EQ(5, types[2]);
+    EXPECT_EQ(1, std::count(types.begin(), types.end(), 7)) << "in-band sets are not copied into the frame";
+  }
+  EXPECT_EQ(6, keys);
+  ExpectDecodesCleanly(90);
+}
+
+TEST_F(RealH264, AggregatedParameterSetsMakeKeyFrames) {
+  Feed(parser, LoadStream("h264_stap_176x144_30.rtp"));
+  ASSERT_EQ(30u, client.frames.size());
+  int keys = 0;
+  for (const ParsedFrame& f : client.frames) {
+    if (f.fourcc != kFourCC_H264) continue;
+    ++keys;
+    const std::vector<int> types = NalTypes(f.bytes);
+    const auto slice = std::find(types.begin(), types.end(), 5);
+    ASSERT_NE(types.end(), slice);
+    EXPECT_NE(slice, std::find(types.begin(), slice, 7));
+    EXPECT_NE(slice, std::find(types.begin(), slice, 8));
+  }
+  EXPECT_EQ(3, keys);
+  ExpectDecodesCleanly(30);
+}
+
+TEST_F(RealH264, SetsFromTheDescriptionAloneServeFromTheSecondKeyFrame) {
+  std::vector<Bytes> packets = LoadStream("h264_176x144_90.rtp");
+  Bytes sps, pps;
+  std::vector<Bytes> withoutSets;
+  for (const Bytes& p : packets) {
+    const uint8_t type = Payload(p)[0] & 0x1F;
+    if (type == 7 && sps.empty()) sps.assign(p.begin() + 12, p.end());
+    if (type == 8 && pps.empty()) pps.assign(p.begin() + 12, p.end());
+    if (type != 7 && type != 8) withoutSets.push_back(p);
+  }
+  // Keep the numbering continuous, as a sender without in-band sets would.
+  for (size_t i = 0; i < withoutSets.size(); ++i) {
+    withoutSets[i][2] = static_cast<uint8_t>(i >> 8);
+    withoutSets[i][3] = static_cast<uint8_t>(i);
+  }
+  parser.SetSdpParameters(sps, pps, {}, 0, 0);
+  Feed(parser, withoutSets);
+  // The first IDR comes fragmented before any marker bit, so it is not given
+  // the sets and the first group of pictures is not delivered.
+  ASSERT_EQ(75u, client.frames.size());
+  EXPECT_EQ(kFourCC_H264, client.frames[0].fourcc);
+  EXPECT_EQ(7, NalTypes(client.frames[0].bytes)[0]);
+  ExpectDecodesCleanly(75);
+}
+
+TEST_F(RealH264, OnePercentLossNeverDeliversABrokenFrame) {
+  const LossyStream s = MakeLossy(LoadStream("h264_176x144_90.rtp"), 8, 0.01, 20261206);
+  ASSERT_GE(s.lostTimestamps.size(), 10u);
+  Feed(parser, s.sent);
+  EXPECT_LT(client.frames.size(), 720u);
+  EXPECT_GT(client.frames.size(), 300u);
+  ExpectResumesAtKeyFrames(s, client.frames, H264KeyTimestamps(s.all), kFourCC_H264);
+  ExpectDecodesCleanly(static_cast<int>(client.frames.size()));
+}
+
+// ---------------------------------------------------------------- MPEG-4
+
+std::set<uint32_t> Mpeg4KeyTimestamps(const std::vector<Bytes>& packets) {
+  std::set<uint32_t> out;
+  for (const Bytes& p : packets) {
+    const uint8_t* q = Payload(p);
+    const size_t n = p.size() - 12;
+    for (size_t i = 0; i + 4 < n && i < 64; ++i) {
+      if (q[i] == 0 && q[i + 1] == 0 && q[i + 2] == 1 && q[i + 3] == 0xB6) {
+        if ((q[i + 4] >> 6) == 0) out.insert(Timestamp(p));
+        break;
+      }
+    }
+  }
+  return out;
+}
+
+class RealMpeg4 : public DepacketizerTest {
+ protected:
+  RealMpeg4() : parser(&driver) { parser.SetClient(&client); }
+  void ExpectDecodesCleanly(int expectedFrames) {
+    TempDir dir;
+    WriteFile(dir.File("out.m4v"), Concatenate(client.frames));
+    const DecodeResult d = DecodeWithFfmpeg("-f m4v", dir.File("out.m4v"), dir);
+    EXPECT_EQ("", d.errors);
+    EXPECT_EQ(expectedFrames, d.frames);
+  }
+  CMpeg4RTPMediaParser parser;
+  const Bytes config =
+      FromHex(ReadText(std::string(STRANDLINE_TEST_DATA_DIR) + "/depacketizers/mpeg4_176x144_60.config"));
+};
+
+TEST_F(RealMpeg4, DescriptionConfigStreamDecodes) {
+  parser.SetSdpParameters({}, {}, config, 0, 0);
+  Feed(parser, LoadStream("mpeg4_176x144_60.rtp"));
+  ASSERT_EQ(60u, client.frames.size());
+  int keys = 0;
+  for (const ParsedFrame& f : client.frames) {
+    EXPECT_EQ(176u, f.width);
+    EXPECT_EQ(144u, f.height);
+    if (f.fourcc != kFourCC_DIVX) continue;
+    ++keys;
+    EXPECT_EQ(Str(config), f.bytes.substr(0, config.size()));
+  }
+  EXPECT_EQ(4, keys);
+  ExpectDecodesCleanly(60);
+}
+
+TEST_F(RealMpeg4, InBandConfigStreamDecodes) {
+  Feed(parser, LoadStream("mpeg4_inband_176x144_30.rtp"));
+  ASSERT_EQ(30u, client.frames.size());
+  EXPECT_EQ(kFourCC_DIVX, client.frames[0].fourcc);
+  EXPECT_EQ(3, std::count_if(client.frames.begin(), client.frames.end(),
+                             [](const ParsedFrame& f) { return f.fourcc == kFourCC_DIVX; }));
+  ExpectDecodesCleanly(30);
+}
+
+TEST_F(RealMpeg4, OnePercentLossNeverDeliversABrokenFrame) {
+  const LossyStream s = MakeLossy(LoadStream("mpeg4_176x144_60.rtp"), 8, 0.01, 7);
+  ASSERT_GE(s.lostTimestamps.size(), 10u);
+  parser.SetSdpParameters({}, {}, config, 0, 0);
+  Feed(parser, s.sent);
+  EXPECT_LT(client.frames.size(), 480u);
+  EXPECT_GT(client.frames.size(), 200u);
+  ExpectResumesAtKeyFrames(s, client.frames, Mpeg4KeyTimestamps(s.all), kFourCC_DIVX);
+  ExpectDecodesCleanly(static_cast<int>(client.frames.size()));
+}
+
+// ---------------------------------------------------------------- JPEG
+
+class RealJpeg : public DepacketizerTest {
+ protected:
+  RealJpeg() : parser(&driver) {
+    parser.SetClient(&client);
+    client.defaultResolution = {176, 144};
+  }
+  // Raw pictures of a concatenation of JPEG files, through ffmpeg.
+  static std::string Pixels(const std::string& mjpeg, const TempDir& dir, std::string* errors) {
+    WriteFile(dir.File("in.mjpeg"), mjpeg);
+    CommandResult r = RunCommand(
+        "ffmpeg -nostdin -v error -f mjpeg -i " + dir.File("in.mjpeg") + " -f rawvideo -pix_fmt yuv420p -", dir);
+    *errors = r.errors;
+    return r.output;
+  }
+  // What GStreamer's depayloader makes of the same packets.
+  static std::string GstreamerPictures(const std::vector<Bytes>& packets, const TempDir& dir) {
+    std::string framed;
+    for (const Bytes& p : packets) {
+      framed.push_back(static_cast<char>(p.size() >> 8));
+      framed.push_back(static_cast<char>(p.size()));
+      framed.append(p.begin(), p.end());
+    }
+    WriteFile(dir.File("in.rtp"), framed);
+    CommandResult r =
+        RunCommand("gst-launch-1.0 -q filesrc location=" + dir.File("in.rtp") +
+                       " ! 'application/x-rtp-stream,media=video,clock-rate=90000,encoding-name=JPEG,payload=26'"
+                       " ! rtpstreamdepay ! rtpjpegdepay ! filesink location=" +
+                       dir.File("gst.mjpeg"),
+                   dir);
+    EXPECT_EQ(0, r.status) << r.errors;
+    return ReadText(dir.File("gst.mjpeg"));
+  }
+  CJpegRTPMediaParser parser;
+};
+
+TEST_F(RealJpeg, PicturesMatchGstreamersDepayloader) {
+  const std::vector<Bytes> packets = LoadStream("jpeg_176x144_20.rtp");
+  Feed(parser, packets);
+  ASSERT_EQ(20u, client.frames.size());
+  TempDir dir;
+  std::string errors;
+  const size_t pictureSize = 176 * 144 * 3 / 2;
+  for (const ParsedFrame& f : client.frames) {
+    EXPECT_EQ(176u, f.width);
+    EXPECT_EQ(144u, f.height);
+    const std::string one = Pixels(f.bytes, dir, &errors);
+    EXPECT_EQ("", errors);
+    EXPECT_EQ(pictureSize, one.size());
+  }
+  const std::string ours = Pixels(Concatenate(client.frames), dir, &errors);
+  EXPECT_EQ("", errors);
+  const std::string theirs = Pixels(GstreamerPictures(packets, dir), dir, &errors);
+  EXPECT_EQ("", errors);
+  ASSERT_EQ(20 * pictureSize, theirs.size());
+  EXPECT_TRUE(ours == theirs) << "decoded pictures differ";
+}
+
+TEST_F(RealJpeg, ComputedTablesMatchTheEncodersAndGiveTheSamePictures) {
+  // jpegenc ran at quality 80, whose tables are the ones Q = 80 stands for.
+  std::vector<Bytes> packets = LoadStream("jpeg_176x144_20.rtp");
+  uint8_t computed[128];
+  CJpegHeader::MakeTables(80, computed);
+  std::vector<Bytes> withQ80;
+  for (const Bytes& p : packets) {
+    Bytes q = p;
+    const bool first = q[13] == 0 && q[14] == 0 && q[15] == 0;
+    ASSERT_EQ(255, q[17]);
+    q[17] = 80;
+    if (first) {
+      ASSERT_EQ(128, (q[22] << 8) | q[23]);
+      EXPECT_TRUE(std::equal(computed, computed + 128, q.begin() + 24));
+      q.erase(q.begin() + 20, q.begin() + 24 + 128);
+    }
+    withQ80.push_back(q);
+  }
+  Feed(parser, withQ80);
+  ASSERT_EQ(20u, client.frames.size());
+  TempDir dir;
+  std::string errors;
+  const std::string ours = Pixels(Concatenate(client.frames), dir, &errors);
+  EXPECT_EQ("", errors);
+  const std::string theirs = Pixels(GstreamerPictures(packets, dir), dir, &errors);
+  EXPECT_EQ(theirs.size(), ours.size());
+  EXPECT_TRUE(ours == theirs) << "decoded pictures differ";
+}
+
+TEST_F(RealJpeg, OnePercentLossDeliversExactlyTheWholePictures) {
+  const LossyStream s = MakeLossy(LoadStream("jpeg_176x144_20.rtp"), 20, 0.01, 99);
+  ASSERT_GE(s.lostTimestamps.size(), 5u);
+  Feed(parser, s.sent);
+  std::set<uint32_t> whole;
+  for (const Bytes& p : s.all) whole.insert(Timestamp(p));
+  for (uint32_t ts : s.lostTimestamps) whole.erase(ts);
+  std::set<uint32_t> delivered;
+  for (const ParsedFrame& f : client.frames) delivered.insert(f.rtpTimestamp);
+  EXPECT_EQ(whole, delivered);
+  TempDir dir;
+  std::string errors;
+  const std::string pixels = Pixels(Concatenate(client.frames), dir, &errors);
+  EXPECT_EQ("", errors);
+  EXPECT_EQ(client.frames.size() * 176 * 144 * 3 / 2, pixels.size());
+}
+
+}  // namespace
+}  // namespace orbisan::test
