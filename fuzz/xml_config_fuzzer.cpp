@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "driver/configuration.h"
@@ -14,14 +15,17 @@
 
 namespace {
 
-std::string& WorkDirectory() {
-  static std::string dir = [] {
+// Made once, removed at exit; never destroyed so the exit handler can use it.
+const std::string& WorkDirectory() {
+  static const std::string* dir = [] {
     char pattern[] = "/tmp/xml_config_fuzz_XXXXXX";
     const char* made = mkdtemp(pattern);
     if (made == nullptr) abort();
-    return std::string(made) + "/";
+    auto* path = new std::string(std::string(made) + "/");
+    std::atexit([] { std::filesystem::remove_all(WorkDirectory()); });
+    return path;
   }();
-  return dir;
+  return *dir;
 }
 
 void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
