@@ -60,7 +60,7 @@ int32_t CEvent::WaitForAny(CEvent* const events[], uint32_t count, uint32_t time
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   Waiter waiter;
   auto unregister = [&](uint32_t upto) {
-    for (uint32_t i = 0; i < upto; ++i) {
+    for (uint32_t i = 0; i < upto && i < count; ++i) {
       Impl& impl = *events[i]->impl_;
       std::lock_guard<std::mutex> lock(impl.mutex);
       auto it = std::find(impl.waiters.begin(), impl.waiters.end(), &waiter);
@@ -76,7 +76,7 @@ int32_t CEvent::WaitForAny(CEvent* const events[], uint32_t count, uint32_t time
       if (impl.signalled) {
         if (!impl.manual) impl.signalled = false;
         lock.unlock();
-        unregister(i);
+        unregister(count);  // earlier rounds may have registered with every event
         return static_cast<int32_t>(i);
       }
       if (std::find(impl.waiters.begin(), impl.waiters.end(), &waiter) == impl.waiters.end()) {

@@ -23,6 +23,9 @@ class CQueueThread : public CBaseThread {
 
   virtual bool Start(const std::string& name) {
     itemEvent_.Reset();
+    // Items accepted before the start are handled too, not left waiting for
+    // the next AddItem.
+    if (QueuedCount() != 0) itemEvent_.Set();
     return StartThread(name);
   }
 

@@ -34,14 +34,21 @@ class TSmartPtr {
       object_ = object;
     }
   }
+  // GCC cannot tell that a shared count reaches zero only once and warns about
+  // a use after free when two holders are released in a row.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuse-after-free"
   void Release() {
-    if (count_ != nullptr && *count_ > 0 && --*count_ == 0) {
-      delete object_;
-      delete count_;
-    }
+    int8_t* count = count_;
+    T* object = object_;
     count_ = nullptr;
     object_ = nullptr;
+    if (count != nullptr && *count > 0 && --*count == 0) {
+      delete object;
+      delete count;
+    }
   }
+#pragma GCC diagnostic pop
 
   T* Get() const { return object_; }
   T* operator->() const { return object_; }

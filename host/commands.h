@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace strandline::host {
+
+int RunOpen(const std::vector<std::string>& args);
+int RunRecord(const std::vector<std::string>& args);
+int RunDemo(const std::vector<std::string>& args);
+int RunSimulate(int argc, char** argv);
+
+}  // namespace strandline::host

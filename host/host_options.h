@@ -1,0 +1,44 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace strandline::host {
+
+// Device and stream options shared by the subcommands that open the driver.
+struct HostOptions {
+  std::string address = "127.0.0.1";
+  uint16_t port = 80;
+  std::string user;
+  std::string password;
+  std::string model;
+  uint32_t channels = 1;
+  uint32_t inputs = 0;
+  uint32_t outputs = 0;
+  std::map<uint32_t, std::string> params;
+  std::string configFile;
+  std::string driverPath;
+  std::optional<std::array<uint16_t, 4>> hostVersion;
+  int logLevel = 3;
+  // stream
+  uint32_t input = 0;
+  uint32_t streamKind = 0;
+  uint32_t codec = 3;
+  uint32_t width = 640;
+  uint32_t height = 480;
+  uint32_t fps = 25;
+  uint32_t bitrate = 0;
+  std::string out;
+  std::string index;
+  double durationSeconds = 10;
+  uint64_t frames = 0;
+};
+
+// Parses argv[first..]; on error returns false with a one-line message.
+bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& options, std::string& error);
+
+}  // namespace strandline::host

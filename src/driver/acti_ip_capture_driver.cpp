@@ -1,0 +1,30 @@
+#include "driver/acti_ip_capture_driver.h"
+
+namespace orbisan {
+
+CActiIPCaptureDriver::~CActiIPCaptureDriver() { CActiIPCaptureDriver::Close(); }
+
+bool CActiIPCaptureDriver::Open(ipcapture::IDebugOutput* log, ipcapture::IMediaSampleAllocator* allocator,
+                                ipcapture::ICaptureSetup* setup) {
+  if (!CIPCaptureDriver::Open(log, allocator, setup)) return false;
+  deviceInfo_.connectTimeoutMs = 5000;
+  deviceInfo_.signalTimeoutMs = 15000;
+  const int32_t group = GetIntParameter(5);
+  if (group == 0) {
+    deviceInfo_.connectTimeoutMs = 10000;
+    deviceInfo_.signalTimeoutMs = 30000;
+  }
+  if (GetIntParameter(1) != kNoIntParameter) videoStandard_ = GetIntParameter(1);
+  LogDriverOpened(GetStringParameter(8));
+  return true;
+}
+
+void CActiIPCaptureDriver::Close() { CIPCaptureDriver::Close(); }
+
+// The family's digital I/O and PTZ objects are not part of this build; the
+// host gets null from their getters instead of objects that pretend to work.
+bool CActiIPCaptureDriver::CreateDigitalIO() { return true; }
+
+bool CActiIPCaptureDriver::CreatePTZHandler() { return true; }
+
+}  // namespace orbisan

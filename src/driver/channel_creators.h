@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+
+#include "channels/camera_channel.h"
+#include "strandline/media_sample.h"
+
+namespace orbisan {
+
+class IMotionChannel;
+class IEdgeStorageHandler;
+class IAudioInputChannel;
+class IAudioOutputChannel;
+
+// Makes the video, motion and edge-storage objects of the driver. The caller
+// owns what it gets.
+class IVideoChannelCreator {
+ public:
+  virtual ~IVideoChannelCreator() = default;
+  virtual ICameraChannel* CreateVideoChannel(uint32_t channelIndex, ipcapture::IVideoFrameSink* sink,
+                                             STREAM_PARAMS* params) = 0;
+  virtual IMotionChannel* CreateMotionChannel(uint32_t channelIndex, ipcapture::IVideoFrameSink* sink) = 0;
+  virtual IEdgeStorageHandler* CreateEdgeStorageHandler() = 0;
+};
+
+class IAudioChannelCreator {
+ public:
+  virtual ~IAudioChannelCreator() = default;
+  virtual IAudioInputChannel* CreateAudioCaptureChannel(uint32_t a, uint32_t b, void* c, void* d) = 0;
+  virtual IAudioOutputChannel* CreateAudioOutputChannel(uint32_t a, uint32_t b, void* c, void* d) = 0;
+};
+
+}  // namespace orbisan

@@ -1,0 +1,180 @@
+#include "driver/ip_capture_driver.h"
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+
+#include "driver/ip_video_capture.h"
+#include "edge/iedge_storage.h"
+#include "platform/host_directory.h"
+#include "runtime/debug_info.h"
+#include "runtime/format.h"
+
+namespace orbisan {
+
+namespace {
+
+// Audio capability text "Count=%u; IsStereo=%u"; anything else counts as 0.
+uint32_t AudioCount(const char* text) {
+  if (text == nullptr) return 0;
+  unsigned count = 0;
+  unsigned stereo = 0;
+  if (std::sscanf(text, "Count=%u; IsStereo=%u", &count, &stereo) != 2) return 0;
+  return count;
+}
+
+}  // namespace
+
+CIPCaptureDriver::CIPCaptureDriver() = default;
+
+CIPCaptureDriver::~CIPCaptureDriver() { CIPCaptureDriver::Close(); }
+
+bool CIPCaptureDriver::Open(ipcapture::IDebugOutput* log, ipcapture::IMediaSampleAllocator* allocator,
+                            ipcapture::ICaptureSetup* setup) {
+  if (setup == nullptr) return false;
+  ipcapture::IConnectionInfo* connection = setup->GetConnectionInfo();
+  ipcapture::IUnitInfo* unit = setup->GetUnitInfo();
+  if (connection == nullptr || unit == nullptr) return false;
+
+  defaultCodec_ = connection->GetDefaultCodec();
+  inputCount_ = unit->GetInputCount();
+  outputCount_ = unit->GetOutputCount();
+  channelCount_ = unit->GetChannelCount();
+  auto text = [](const char* s) { return std::string(s ? s : ""); };
+  deviceInfo_.address = text(connection->GetAddress());
+  deviceInfo_.port = connection->GetPort();
+  deviceInfo_.user = text(connection->GetUserName());
+  deviceInfo_.password = text(connection->GetPassword());
+  deviceInfo_.model = text(unit->GetModel());
+  // Parameters are dense from 1; the first missing index ends them.
+  for (uint32_t index = 1;; ++index) {
+    const char* value = setup->GetParameter(index);
+    if (value == nullptr) break;
+    parameters_[index] = value;
+  }
+
+  debugOutput_ = log;
+  sampleAllocator_ = allocator;
+  hostDirectory_ = HostDirectory();
+  hostVersion_ = ReadHostVersion();
+
+  if (!videoCapture_) {
+    videoCapture_ = std::make_unique<CIPVideoCapture>(this, unit->GetChannelCount());
+  }
+  if (!CreateDigitalIO() || !CreatePTZHandler()) return false;
+
+  const char* audioIn = setup->GetParameter(101);
+  const char* audioOut = setup->GetParameter(102);
+  if (audioIn == nullptr && audioOut == nullptr) return true;
+  // Audio capture and output are not part of this driver build: a host that
+  // asks for them gets a failed open rather than silent streams.
+  const uint32_t inputs = AudioCount(audioIn);
+  const uint32_t outputs = AudioCount(audioOut);
+  if (inputs != 0 || outputs != 0) {
+    DebugMessage(kLogError, "%s: Audio is not supported by this driver build, device %s",
+                 "orbisan::CIPCaptureDriver::Open", GetDeviceName().c_str());
+  }
+  return false;
+}
+
+void CIPCaptureDriver::Close() {
+  videoCapture_.reset();
+  if (edgeStorageTask_ != nullptr) {
+    edgeStorageTask_->Abort();
+    delete edgeStorageTask_;
+    edgeStorageTask_ = nullptr;
+  }
+}
+
+ipcapture::IIPVideoCapture* CIPCaptureDriver::GetVideoCapture() { return videoCapture_.get(); }
+ipcapture::IIPVideoCaptureEx* CIPCaptureDriver::GetVideoCaptureEx() { return videoCapture_.get(); }
+ipcapture::IIPVideoCaptureEx2* CIPCaptureDriver::GetVideoCaptureEx2() { return videoCapture_.get(); }
+ipcapture::ICaptureIOApi* CIPCaptureDriver::GetDigitalIO() { return nullptr; }
+ipcapture::IIPPTZDriver* CIPCaptureDriver::GetPTZDriver() { return nullptr; }
+ipcapture::IIPPTZDriverEx* CIPCaptureDriver::GetPTZDriverEx() { return nullptr; }
+ipcapture::IIPAudioCapture2* CIPCaptureDriver::GetAudioCapture() { return nullptr; }
+ipcapture::IIPAudioSender* CIPCaptureDriver::GetAudioSender() { return nullptr; }
+
+void CIPCaptureDriver::LogDriverOpened(const std::string& firmware) {
+  const std::string name = GetDriverName();
+  if (name.empty() || deviceInfo_.model.empty()) return;
+  std::string line = Format("DRIVER IS OPENED (name: %s, device model: %s", name.c_str(), deviceInfo_.model.c_str());
+  if (!firmware.empty()) line += ", FW: " + firmware;
+  line += Format(", address: %s:%u)", deviceInfo_.address.c_str(), static_cast<unsigned>(deviceInfo_.port));
+  DebugMessage(kLogDriverOpened, "%s", line.c_str());
+}
+
+std::string CIPCaptureDriver::GetDeviceName() { return deviceInfo_.address + Format(":%hu", deviceInfo_.port); }
+
+std::string CIPCaptureDriver::GetDriverName() { return "Strandline"; }
+
+uint32_t CIPCaptureDriver::AdaptLevel(uint32_t level, const HostVersion& version) {
+  if (level == kLogTrace) return 0;
+  const uint16_t major = version[0];
+  const uint16_t minor = version[1];
+  if (major < 5 || (major == 5 && minor < 12)) {
+    if (level == kLogInfo || level == kLogDriverOpened) level = kLogWarning;
+  } else if (major == 5 || (major == 6 && minor < 3)) {
+    if (level == kLogDriverOpened) level = kLogInfo;
+  }
+  return level & 0xFFu;
+}
+
+void CIPCaptureDriver::DebugMessage(uint32_t level, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const std::string text = FormatV(format, args);
+  va_end(args);
+  if (level == kLogTrace) return;
+  const uint32_t adapted = AdaptLevel(level, hostVersion_);
+  if (debugOutput_ == nullptr) return;
+  CDebugInfo info(static_cast<uint8_t>(adapted), text);
+  debugOutput_->Output(&info);
+}
+
+bool CIPCaptureDriver::ParseIntParameter(const std::string& text, int32_t& value) {
+  size_t i = 0;
+  if (!text.empty() && (text[0] == '+' || text[0] == '-')) i = 1;
+  if (i >= text.size()) return false;
+  int64_t v = 0;
+  for (size_t k = i; k < text.size(); ++k) {
+    if (text[k] < '0' || text[k] > '9') return false;
+    // Out-of-range numbers saturate instead of wrapping into other values.
+    if (v <= INT32_MAX) v = v * 10 + (text[k] - '0');
+  }
+  if (text[0] == '-') v = -v;
+  if (v > INT32_MAX) v = INT32_MAX;
+  if (v <= INT32_MIN) v = INT32_MIN + 1;  // INT32_MIN means "no parameter"
+  value = static_cast<int32_t>(v);
+  return true;
+}
+
+std::string CIPCaptureDriver::GetStringParameter(uint32_t id) {
+  auto it = parameters_.find(id);
+  if (it == parameters_.end() || it->second == "(none)") return {};
+  return it->second;
+}
+
+int32_t CIPCaptureDriver::GetIntParameter(uint32_t id) {
+  auto it = parameters_.find(id);
+  int32_t value = 0;
+  if (it == parameters_.end() || !ParseIntParameter(it->second, value)) return kNoIntParameter;
+  return value;
+}
+
+ICameraChannel* CIPCaptureDriver::CreateVideoChannel(uint32_t channelIndex, ipcapture::IVideoFrameSink* sink,
+                                                     STREAM_PARAMS* params) {
+  if (sink == nullptr || params == nullptr) return nullptr;
+  if (params->codec == 0 || params->codec == 5) params->codec = defaultCodec_;
+  return CreateCodecChannel(channelIndex, sink, *params);
+}
+
+IMotionChannel* CIPCaptureDriver::CreateMotionChannel(uint32_t, ipcapture::IVideoFrameSink*) { return nullptr; }
+
+IEdgeStorageHandler* CIPCaptureDriver::CreateEdgeStorageHandler() { return nullptr; }
+
+IAudioInputChannel* CIPCaptureDriver::CreateAudioCaptureChannel(uint32_t, uint32_t, void*, void*) { return nullptr; }
+
+IAudioOutputChannel* CIPCaptureDriver::CreateAudioOutputChannel(uint32_t, uint32_t, void*, void*) { return nullptr; }
+
+}  // namespace orbisan

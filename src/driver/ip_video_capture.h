@@ -1,0 +1,61 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "driver/channel_creators.h"
+#include "runtime/recursive_lock.h"
+#include "strandline/video_capture.h"
+
+namespace orbisan {
+
+class IEdgeStorageHandler;
+class IMotionChannel;
+
+// The host's handle on the video streams of every input: a table of the
+// recording, live and remote channels (and the motion channel) per input.
+class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx2 {
+ public:
+  CIPVideoCapture(IVideoChannelCreator* creator, uint32_t channelCount);
+  ~CIPVideoCapture() override;
+
+  uint32_t GetChannelCount() override;
+  bool StartCapture(uint32_t input, ipcapture::IVideoFrameSink* sink, ipcapture::IStreamRequest* request) override;
+  bool StopCapture(uint32_t input) override;
+  bool ChangeFrameSize(uint32_t input, ipcapture::IFrameSize* size, uint32_t frameRate) override;
+  uint32_t QueryReserved() override { return 0; }
+  bool GetStreamState(uint32_t input, uint32_t* state, uint32_t* reserved, uint8_t* reservedText,
+                      uint32_t reservedTextSize) override;
+  bool SetParameter(const char* name, const uint16_t* value, uint32_t size) override;
+  bool GetParameter(const char* name, uint16_t* value, uint32_t size) override;
+  bool StopEdgeMonitoring(uint32_t input) override;
+  bool StartEdgeMonitoring(uint32_t input) override;
+  bool StartStream(uint32_t input, uint32_t streamKind, ipcapture::IVideoFrameSink* sink,
+                   ipcapture::IStreamRequest* request) override;
+  bool StopStream(uint32_t input, uint32_t streamKind) override;
+
+  // The stream request as channel parameters, read in the host's order.
+  static STREAM_PARAMS BuildParams(ipcapture::IStreamRequest* request, uint32_t streamKind);
+
+ private:
+  struct Entry {
+    ICameraChannel* recording = nullptr;
+    ICameraChannel* live = nullptr;
+    ICameraChannel* remote = nullptr;
+    ICameraChannel* kind3 = nullptr;  // no stream of this kind is made
+    IMotionChannel* motion = nullptr;
+    ICameraChannel*& Stream(uint32_t kind);
+  };
+
+  ICameraChannel* RecordingChannel(uint32_t input);
+
+  IVideoChannelCreator* creator_;
+  CRecursiveLock lock_;
+  std::vector<Entry> inputs_;
+  bool edgeStorageEnabled_ = false;
+  std::unique_ptr<IEdgeStorageHandler> edgeStorageHandler_;
+};
+
+}  // namespace orbisan

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+
+#include "channels/camera_channel.h"
+
+namespace orbisan {
+
+// Watches the registered channels for gaps and fetches them from the camera.
+class IEdgeStorageHandler {
+ public:
+  virtual ~IEdgeStorageHandler() = default;
+  virtual void RegisterChannel(IEdgeMonitorChannel* channel) = 0;
+  virtual void UnregisterChannel(IEdgeMonitorChannel* channel) = 0;
+  virtual ipcapture::IVideoFrameSink* FindChannel(uint32_t key) = 0;
+};
+
+// Retrieves one recorded interval at a time.
+class IEdgeStorageTask {
+ public:
+  virtual ~IEdgeStorageTask() = default;
+  virtual void SetInterval(uint32_t key, uint64_t begin, uint64_t end) = 0;
+  virtual bool ProcessTaskItem(uint64_t* position) = 0;
+  virtual void AbortChannel(uint32_t key) = 0;
+  virtual void Abort() = 0;
+};
+
+}  // namespace orbisan

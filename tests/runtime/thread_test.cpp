@@ -1,0 +1,224 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "runtime/base_thread.h"
+#include "runtime/queue_thread.h"
+#include "runtime/tick_thread.h"
+#include "support/test_driver.h"
+
+using namespace orbisan;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Runs until stopped, or ignores the stop for a given time.
+class SleepyThread : public CBaseThread {
+ public:
+  explicit SleepyThread(IDebugMessage* owner) : CBaseThread(owner) {}
+  ~SleepyThread() override { StopThread(5000); }
+  std::chrono::milliseconds ignoreStopFor{0};
+  CManualEvent running;
+
+ protected:
+  uint32_t ThreadFunction() override {
+    running.Set();
+    if (ignoreStopFor.count() > 0) std::this_thread::sleep_for(ignoreStopFor);
+    StopEvent().Wait(kInfinite);
+    return 0;
+  }
+};
+
+struct Item {
+  explicit Item(int v, std::atomic<int>* deleted) : value(v), deletedCount(deleted) {}
+  virtual ~Item() { ++*deletedCount; }
+  int value;
+  std::atomic<int>* deletedCount;
+};
+
+class RecordingQueue : public CQueueThread<Item> {
+ public:
+  ~RecordingQueue() override { JoinThread(5000); }
+  std::vector<int> handled;
+  std::mutex mutex;
+  bool throwOnOdd = false;
+
+ protected:
+  void HandleItem(Item* item) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      handled.push_back(item->value);
+    }
+    if (throwOnOdd && item->value % 2 == 1) throw std::runtime_error("odd");
+  }
+};
+
+}  // namespace
+
+TEST(BaseThread, StartWhileRunningFailsAndKeepsTheName) {
+  test::TestDriver driver;
+  SleepyThread thread(&driver);
+  ASSERT_TRUE(thread.StartThread("first"));
+  thread.running.Wait(kInfinite);
+  EXPECT_FALSE(thread.StartThread("second"));
+  EXPECT_EQ(thread.ThreadName(), "first");
+  EXPECT_TRUE(thread.IsRunning()) << "a failed start must not stop the running thread";
+  EXPECT_TRUE(thread.StopThread(5000));
+  EXPECT_FALSE(thread.IsRunning());
+  // A finished thread can be started again.
+  EXPECT_TRUE(thread.StartThread("third"));
+  EXPECT_TRUE(thread.JoinThread(5000));
+  EXPECT_TRUE(driver.Lines().empty());
+}
+
+TEST(BaseThread, JoinTimeOutLogsThenWaitsForTheThread) {
+  test::TestDriver driver;
+  SleepyThread thread(&driver);
+  thread.ignoreStopFor = 300ms;
+  ASSERT_TRUE(thread.StartThread("slow"));
+  thread.running.Wait(kInfinite);
+  EXPECT_TRUE(thread.JoinThread(50));
+  EXPECT_FALSE(thread.IsRunning());
+  const auto lines = driver.Lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].level, 2u);
+  EXPECT_NE(lines[0].text.find("orbisan::CBaseThread::JoinThread: Thread (id="), std::string::npos);
+  EXPECT_NE(lines[0].text.find("name=\"slow\") for device 127.0.0.1:80 was not stopped during 50 milliseconds"),
+            std::string::npos);
+  EXPECT_EQ(lines[1].level, 3u);
+  EXPECT_NE(lines[1].text.find("name=\"slow\") was stopped correctly"), std::string::npos);
+}
+
+TEST(BaseThread, StopTimeOutWarnsOfTerminationButStillEndsTheThreadCleanly) {
+  test::TestDriver driver;
+  SleepyThread thread(&driver);
+  thread.ignoreStopFor = 300ms;
+  ASSERT_TRUE(thread.StartThread("stubborn"));
+  thread.running.Wait(kInfinite);
+  EXPECT_TRUE(thread.StopThread(50));
+  EXPECT_FALSE(thread.IsRunning());
+  const auto lines = driver.LinesWith("will be terminated!");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].level, 2u);
+  EXPECT_NE(lines[0].text.find("orbisan::CBaseThread::StopThread"), std::string::npos);
+}
+
+TEST(BaseThread, JoinFromTheThreadItselfReturnsFalse) {
+  class SelfJoin : public CBaseThread {
+   public:
+    ~SelfJoin() override { StopThread(5000); }
+    std::atomic<int> result{-1};
+
+   protected:
+    uint32_t ThreadFunction() override {
+      result = JoinThread(10) ? 1 : 0;
+      return 0;
+    }
+  } thread;
+  ASSERT_TRUE(thread.StartThread("self"));
+  EXPECT_TRUE(thread.JoinThread(5000));
+  EXPECT_EQ(thread.result, 0);
+}
+
+TEST(QueueThread, DropRulesKeepTheNewestItems) {
+  std::atomic<int> deleted{0};
+  RecordingQueue queue;  // not started: items stay queued
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(queue.AddItem(new Item(i, &deleted), 0));
+  EXPECT_EQ(queue.QueuedCount(), 3u);
+  EXPECT_EQ(deleted, 0) << "maxItems 0 must not drop";
+  ASSERT_TRUE(queue.AddItem(new Item(7, &deleted), 1));
+  EXPECT_EQ(queue.QueuedCount(), 1u);
+  EXPECT_EQ(deleted, 3);
+  ASSERT_TRUE(queue.Start("queue"));
+  for (int i = 0; i < 500 && queue.QueuedCount() != 0; ++i) std::this_thread::sleep_for(5ms);
+  for (int i = 0; i < 500 && deleted != 4; ++i) std::this_thread::sleep_for(5ms);
+  {
+    std::lock_guard<std::mutex> lock(queue.mutex);
+    EXPECT_EQ(queue.handled, std::vector<int>{7});
+  }
+  EXPECT_EQ(deleted, 4);
+}
+
+TEST(QueueThread, AddAfterStopIsRefusedAndDeleted) {
+  std::atomic<int> deleted{0};
+  RecordingQueue queue;
+  ASSERT_TRUE(queue.Start("queue"));
+  EXPECT_TRUE(queue.Stop());
+  EXPECT_FALSE(queue.AddItem(new Item(1, &deleted), 0));
+  EXPECT_EQ(deleted, 1);
+  // A new start accepts items again.
+  ASSERT_TRUE(queue.Start("queue"));
+  EXPECT_TRUE(queue.AddItem(new Item(2, &deleted), 0));
+  EXPECT_TRUE(queue.Stop());
+  EXPECT_EQ(deleted, 2);
+}
+
+TEST(QueueThread, ThrowingItemsDoNotEndTheQueueAndOrderIsKept) {
+  std::atomic<int> deleted{0};
+  RecordingQueue queue;
+  queue.throwOnOdd = true;
+  ASSERT_TRUE(queue.Start("queue"));
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(queue.AddItem(new Item(i, &deleted), 0));
+  for (int i = 0; i < 1000 && deleted != 20; ++i) std::this_thread::sleep_for(5ms);
+  EXPECT_EQ(deleted, 20);
+  std::lock_guard<std::mutex> lock(queue.mutex);
+  ASSERT_EQ(queue.handled.size(), 20u);
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(queue.handled[static_cast<size_t>(i)], i);
+}
+
+TEST(QueueThread, StopDeletesPendingItems) {
+  std::atomic<int> deleted{0};
+  {
+    RecordingQueue queue;
+    for (int i = 0; i < 5; ++i) queue.AddItem(new Item(i, &deleted), 0);
+    EXPECT_TRUE(queue.Stop());
+    EXPECT_EQ(deleted, 5);
+  }
+  {
+    RecordingQueue queue;
+    for (int i = 0; i < 5; ++i) queue.AddItem(new Item(i, &deleted), 0);
+  }  // destructor frees what is left
+  EXPECT_EQ(deleted, 10);
+}
+
+namespace {
+struct Poller {
+  std::atomic<int> ticks{0};
+  void Poll() { ++ticks; }
+};
+}  // namespace
+
+TEST(TickThread, TicksAtOnceOnStartThenEveryIntervalUntilStopped) {
+  Poller poller;
+  TTickThread<Poller> ticker(&poller, &Poller::Poll);
+  EXPECT_EQ(ticker.Interval(), 2000u);
+  ticker.SetInterval(20);
+  ASSERT_TRUE(ticker.StartTicking("poll"));
+  for (int i = 0; i < 1000 && poller.ticks < 3; ++i) std::this_thread::sleep_for(5ms);
+  EXPECT_GE(poller.ticks, 3);
+  EXPECT_TRUE(ticker.StopTicking(5000));
+  const int after = poller.ticks;
+  std::this_thread::sleep_for(60ms);
+  EXPECT_EQ(poller.ticks, after) << "ticked after stop";
+
+  // The first tick comes at once, not after a whole interval.
+  Poller slow;
+  TTickThread<Poller> lazy(&slow, &Poller::Poll);
+  lazy.SetInterval(60000);
+  ASSERT_TRUE(lazy.StartTicking("slow"));
+  for (int i = 0; i < 1000 && slow.ticks == 0; ++i) std::this_thread::sleep_for(5ms);
+  EXPECT_EQ(slow.ticks, 1);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(lazy.StopTicking(5000));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << "stop must not wait for the interval";
+}
+
+TEST(TickThread, NullOwnerOrMethodTicksNothing) {
+  TTickThread<Poller> none(nullptr, &Poller::Poll);
+  none.SetInterval(5);
+  ASSERT_TRUE(none.StartTicking("none"));
+  std::this_thread::sleep_for(20ms);
+  EXPECT_TRUE(none.StopTicking(5000));
+}

@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "runtime/smart_ptr.h"
+#include "runtime/text_utils.h"
+#include "runtime/time_utils.h"
+
+using namespace orbisan;
+
+TEST(TimeFunctions, FileTimeRoundTripsThroughSystemTime) {
+  SYSTEMTIME t;
+  t.wYear = 2026;
+  t.wMonth = 2;
+  t.wDay = 28;
+  t.wHour = 23;
+  t.wMinute = 59;
+  t.wSecond = 58;
+  t.wMilliseconds = 123;
+  const uint64_t ft = SystemTimeToFileTime64(t);
+  // 2026-02-28T23:59:58.123Z in seconds since 1970 is 1772323198.
+  EXPECT_EQ(ft, 1772323198ull * 10000000ull + 1230000ull + kFileTimeUnixEpoch);
+  SYSTEMTIME back;
+  ASSERT_TRUE(FileTimeToSystemTimeUtc(ft, back));
+  EXPECT_EQ(back.wYear, 2026);
+  EXPECT_EQ(back.wMonth, 2);
+  EXPECT_EQ(back.wDay, 28);
+  EXPECT_EQ(back.wHour, 23);
+  EXPECT_EQ(back.wMinute, 59);
+  EXPECT_EQ(back.wSecond, 58);
+  EXPECT_EQ(back.wMilliseconds, 123);
+  EXPECT_EQ(back.wDayOfWeek, 6);  // a Saturday
+
+  SYSTEMTIME bad = t;
+  bad.wDay = 29;  // 2026 is not a leap year
+  EXPECT_EQ(SystemTimeToFileTime64(bad), 0u);
+  bad.wYear = 2024;
+  EXPECT_NE(SystemTimeToFileTime64(bad), 0u);
+  bad.wMonth = 13;
+  EXPECT_EQ(SystemTimeToFileTime64(bad), 0u);
+}
+
+TEST(TimeFunctions, ElapsedAndLocalTimeText) {
+  const uint64_t now = NowFileTime();
+  EXPECT_GT(now, kFileTimeUnixEpoch);
+  EXPECT_EQ(ElapsedMsSince(now + 10000000ull), 0u) << "future time";
+  EXPECT_GE(ElapsedMsSince(now - 20000000ull), 2000u);
+  EXPECT_EQ(FormatLocalTime(0), "");
+
+  setenv("TZ", "UTC", 1);
+  tzset();
+  SYSTEMTIME t;
+  t.wYear = 2025;
+  t.wMonth = 7;
+  t.wDay = 4;
+  t.wHour = 5;
+  t.wMinute = 6;
+  t.wSecond = 7;
+  t.wMilliseconds = 8;
+  EXPECT_EQ(FormatLocalTime(SystemTimeToFileTime64(t)), "2025/07/04 05:06:07.008");
+
+  CTime stamp;
+  stamp.Set(NowFileTime() + 50000000ull);
+  EXPECT_EQ(stamp.ElapsedMs(), 0u);
+  stamp.Set(NowFileTime() - 30000ull);
+  EXPECT_GE(stamp.ElapsedMs(), 3u);
+}
+
+TEST(TextFunctions, Utf8AndWideConvertBothWaysAndRejectMalformedInput) {
+  const std::string text = "Kamera \xC3\xBC\xE2\x82\xAC \xF0\x9F\x93\xB7";  // ü € 📷
+  const std::wstring wide = Utf8ToWide(text);
+  ASSERT_EQ(wide.size(), 11u);
+  EXPECT_EQ(wide[7], L'\u00FC');
+  EXPECT_EQ(static_cast<uint32_t>(wide[10]), 0x1F4F7u);
+  EXPECT_EQ(WideToUtf8(wide), text);
+  EXPECT_EQ(Utf8ToWide(""), L"");
+  EXPECT_EQ(Utf8ToWide("\xC3"), L"") << "truncated sequence";
+  EXPECT_EQ(Utf8ToWide("\xC0\xAF"), L"") << "overlong form";
+  EXPECT_EQ(Utf8ToWide("a\xFF"), L"");
+}
+
+namespace {
+struct Counted {
+  explicit Counted(int* d) : deleted(d) {}
+  virtual ~Counted() { ++*deleted; }
+  int* deleted;
+};
+}  // namespace
+
+TEST(SmartPtr, SharesAndDeletesAtTheLastRelease) {
+  int deleted = 0;
+  {
+    TSmartPtr<Counted> a(new Counted(&deleted));
+    TSmartPtr<Counted> b(a);
+    TSmartPtr<Counted> c;
+    c = b;
+    EXPECT_EQ(a.UseCount(), 3);
+    b.Release();
+    a.Release();
+    EXPECT_EQ(deleted, 0);
+    EXPECT_EQ(c.UseCount(), 1);
+    TSmartPtr<Counted> empty;
+    TSmartPtr<Counted> copyOfEmpty(empty);
+    EXPECT_FALSE(copyOfEmpty);
+  }
+  EXPECT_EQ(deleted, 1);
+
+  // The count never overflows: holder 128 comes out empty.
+  TSmartPtr<Counted> first(new Counted(&deleted));
+  std::vector<TSmartPtr<Counted>> holders;
+  holders.reserve(200);
+  for (int i = 0; i < 130; ++i) holders.push_back(first);
+  EXPECT_EQ(first.UseCount(), 127);
+  EXPECT_FALSE(holders.back());
+  holders.clear();
+  first.Release();
+  EXPECT_EQ(deleted, 2);
+}
