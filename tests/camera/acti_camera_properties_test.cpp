@@ -3,6 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+
 #include "camera/capability_store_recorder.h"
 #include "camera/cgi_camera.h"
 #include "camera/scripted_http_server.h"
@@ -328,6 +331,36 @@ TEST_F(CameraPropertiesTest, StopEventSkipsTheRemainingSteps) {
   EXPECT_TRUE(properties.Query(status));
   EXPECT_THAT(camera_.Requests(), ElementsAre("system?SYSTEM_INFO"));
   EXPECT_EQ(properties.Model(), "XYZ-10");
+}
+
+TEST_F(CameraPropertiesTest, HemisphericCameraTakesTheConfiguredModeAndMounting) {
+  const std::string path = ::testing::TempDir() + "strandline_camera_view.xml";
+  {
+    std::ofstream file(path);
+    file << "<?xml version=\"1.0\"?>\n<Configuration><Default><StreamMode>MD_PRESET</StreamMode>"
+            "<MountingType>CEILING</MountingType></Default></Configuration>\n";
+  }
+  camera_.systemInfo = Info("KCM3911",
+                            "MD_CAP = Hemispheric,MD\r\nENCODER_CAP = H264,MJPEG\r\n"
+                            "VIDEO_RESOLUTION_CAP = N1280x720\r\n");
+  camera_.settings["VIDEO_STREAM"] = "SINGLE";
+  camera_.settings["FISHEYE_INSTALL"] = "WALL,360";
+  camera_.answers["FPS_CAP_QUERY_ALL=MD_PRESET,H264,N1280x720"] = "FPS_CAP_QUERY_ALL='15,8-30'\r\n";
+  camera_.configDump = "VIDEO_RESOLUTION='N1280x720'\r\n";
+  CActiCameraProperties properties(device_, 1);
+  properties.SetConfigurationPath(path);
+  uint32_t status = 0;
+  ASSERT_TRUE(properties.Query(status));
+  EXPECT_THAT(RequestsStartingWith("encoder?VIDEO_STREAM"),
+              ElementsAre("encoder?VIDEO_STREAM", "encoder?VIDEO_STREAM=MD_PRESET"));
+  EXPECT_THAT(RequestsStartingWith("encoder?FISHEYE_INSTALL"),
+              ElementsAre("encoder?FISHEYE_INSTALL", "encoder?FISHEYE_INSTALL=CEILING,360"));
+  EXPECT_EQ(properties.ChannelMode(), 3u);
+  EXPECT_EQ(properties.MountingType(), 1u);
+  EXPECT_EQ(properties.StreamCount(), 3u);
+  EXPECT_EQ(properties.Stream(0).codecs, (std::set<uint32_t>{1}));  // no MJPEG with motion presets
+  EXPECT_EQ(properties.StreamCapabilityText(), "Recording=1280x720:8,15;.Live=1280x352:8,15;.Remote=1280x352:8,15;.");
+  std::remove(path.c_str());
 }
 
 // GetFrameRates works on whatever the main stream holds; a derived class
