@@ -1,0 +1,218 @@
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "driver/acti_ip_capture_driver.h"
+#include "strandline/exports.h"
+
+using namespace orbisan;
+using namespace orbisan::ipcapture;
+
+// The host core module's version as this test process reports it to the
+// driver through the dynamic loader.
+static bool g_versionSet = false;
+static uint16_t g_version[4];
+extern "C" __attribute__((visibility("default"))) int basalt_product_version(uint16_t out[4]) {
+  if (!g_versionSet) return 0;
+  for (int i = 0; i < 4; ++i) out[i] = g_version[i];
+  return 1;
+}
+
+namespace {
+
+class HostSetup : public ICaptureSetup, public IUnitInfo, public IConnectionInfo {
+ public:
+  IUnitInfo* GetUnitInfo() override { return this; }
+  IConnectionInfo* GetConnectionInfo() override { return this; }
+  uint32_t GetParameterCount() override { return 0; }
+  const char* GetParameter(uint32_t index) override {
+    ++parameterCalls[index];
+    auto it = params.find(index);
+    return it == params.end() ? nullptr : it->second.c_str();
+  }
+  const char* GetName() override { return "unit"; }
+  const char* GetModel() override { return model.c_str(); }
+  uint32_t GetChannelCount() override { return channels; }
+  uint32_t GetUnitType() override { return 0; }
+  uint32_t GetInputCount() override { return 2; }
+  uint32_t GetOutputCount() override { return 1; }
+  const char* GetAddress() override { return "10.1.2.3"; }
+  uint16_t GetPort() override { return 8080; }
+  uint32_t GetProtocol() override { return 0; }
+  uint32_t GetDefaultCodec() override { return 3; }
+  const char* GetUserName() override { return "admin"; }
+  const char* GetPassword() override { return "secret"; }
+
+  std::map<uint32_t, std::string> params;
+  std::map<uint32_t, int> parameterCalls;
+  std::string model = "ACM-8221";
+  uint32_t channels = 1;
+};
+
+class Log : public IDebugOutput {
+ public:
+  void Output(CDebugInfoIf* info) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    lines.push_back({info->GetLevel(), info->GetText() ? info->GetText() : "<null>"});
+  }
+  std::mutex mutex;
+  std::vector<std::pair<int, std::string>> lines;
+};
+
+void SetHostVersion(std::initializer_list<uint16_t> v) {
+  std::copy(v.begin(), v.end(), g_version);
+  g_versionSet = true;
+}
+
+}  // namespace
+
+TEST(DriverLevels, AdaptationByHostVersion) {
+  struct Case {
+    HostVersion version;
+    uint32_t in;
+    uint32_t out;
+  } cases[] = {
+      {{5, 11, 9, 9}, 100, 2}, {{5, 11, 0, 0}, 3, 2},  {{5, 11, 0, 0}, 1, 1},  {{4, 99, 0, 0}, 100, 2},
+      {{5, 12, 0, 0}, 100, 3}, {{5, 12, 0, 0}, 3, 3},  {{6, 2, 0, 0}, 100, 3}, {{6, 3, 0, 0}, 100, 100},
+      {{7, 0, 0, 0}, 100, 100}, {{6, 3, 0, 0}, 2, 2},  {{5, 12, 0, 0}, 4, 0},  {{6, 3, 0, 0}, 4, 0},
+      {{5, 11, 0, 0}, 4, 0},   {{6, 3, 0, 0}, 0x1FF, 0xFF},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(CIPCaptureDriver::AdaptLevel(c.in, c.version), c.out)
+        << "level " << c.in << " host " << c.version[0] << "." << c.version[1];
+  }
+}
+
+TEST(DriverParameters, IntegerParsingAndNoneText) {
+  int32_t v = 0;
+  EXPECT_TRUE(CIPCaptureDriver::ParseIntParameter("12", v));
+  EXPECT_EQ(v, 12);
+  EXPECT_TRUE(CIPCaptureDriver::ParseIntParameter("-3", v));
+  EXPECT_EQ(v, -3);
+  EXPECT_TRUE(CIPCaptureDriver::ParseIntParameter("+4", v));
+  EXPECT_EQ(v, 4);
+  for (const char* bad : {"", "-", "+", "1a", " 1", "1 ", " 7", "7 ", "(none)", "0x10", "1.5"}) {
+    EXPECT_FALSE(CIPCaptureDriver::ParseIntParameter(bad, v)) << '"' << bad << '"';
+  }
+  EXPECT_TRUE(CIPCaptureDriver::ParseIntParameter("99999999999", v));
+  EXPECT_EQ(v, INT32_MAX) << "overflow saturates";
+
+  HostSetup setup;
+  setup.params = {{1, "1"}, {2, "(none)"}, {3, " 7"}, {4, "-12"}, {5, "2"}};
+  CActiIPCaptureDriver driver;
+  ASSERT_TRUE(driver.Open(nullptr, nullptr, &setup));
+  EXPECT_EQ(driver.GetStringParameter(2), "");
+  EXPECT_EQ(driver.GetIntParameter(2), kNoIntParameter);
+  EXPECT_EQ(driver.GetIntParameter(3), kNoIntParameter);
+  EXPECT_EQ(driver.GetStringParameter(3), " 7");
+  EXPECT_EQ(driver.GetIntParameter(4), -12);
+  EXPECT_EQ(driver.GetIntParameter(9), kNoIntParameter);
+  EXPECT_EQ(driver.GetVideoStandard(0, 0), 1);
+  // Parameters are read once, at open, from 1 up to the first missing one.
+  EXPECT_EQ(setup.parameterCalls[6], 1);
+  EXPECT_EQ(setup.parameterCalls.count(7), 0u);
+  driver.GetStringParameter(5);
+  EXPECT_EQ(setup.parameterCalls[5], 1);
+}
+
+TEST(DriverOpen, DeviceRecordTimeoutsAndCloseTwice) {
+  HostSetup setup;  // GetParameter(1) is null: no parameters at all
+  Log log;
+  CActiIPCaptureDriver driver;
+  ASSERT_TRUE(driver.Open(&log, nullptr, &setup));
+  EXPECT_EQ(setup.parameterCalls[1], 1);
+  EXPECT_EQ(setup.parameterCalls.count(2), 0u);
+  EXPECT_EQ(driver.GetIntParameter(5), kNoIntParameter);
+  DEVICE_INFO* info = driver.GetDeviceInfo();
+  EXPECT_EQ(info->connectTimeoutMs, 5000u);
+  EXPECT_EQ(info->signalTimeoutMs, 15000u);
+  EXPECT_EQ(info->address, "10.1.2.3");
+  EXPECT_EQ(info->port, 8080);
+  EXPECT_EQ(info->GetLoginQuery(), "USER=admin&PWD=secret");
+  EXPECT_EQ(driver.GetDeviceName(), "10.1.2.3:8080");
+  EXPECT_EQ(driver.GetIOCounts(), (std::pair<uint32_t, uint32_t>(2, 1)));
+  EXPECT_EQ(driver.GetDefaultCodec(), 3u);
+  ASSERT_NE(driver.GetVideoCapture(), nullptr);
+  EXPECT_EQ(driver.GetVideoCapture(), driver.GetVideoCaptureEx());
+  EXPECT_EQ(driver.GetVideoCaptureEx2()->GetChannelCount(), 1u);
+  EXPECT_EQ(driver.QueryReserved5(), nullptr);
+  EXPECT_EQ(driver.QueryReserved7(), nullptr);
+  driver.Close();
+  driver.Close();
+  EXPECT_EQ(driver.GetVideoCapture(), nullptr);
+  EXPECT_EQ(driver.GetDeviceInfo()->address, "10.1.2.3") << "the device record outlives Close";
+
+  // Camera group 0 means the longer time-outs.
+  HostSetup group0;
+  group0.params = {{1, "0"}, {2, ""}, {3, ""}, {4, ""}, {5, "0"}};
+  CActiIPCaptureDriver slow;
+  ASSERT_TRUE(slow.Open(nullptr, nullptr, &group0));
+  EXPECT_EQ(slow.GetDeviceInfo()->connectTimeoutMs, 10000u);
+  EXPECT_EQ(slow.GetDeviceInfo()->signalTimeoutMs, 30000u);
+}
+
+TEST(DriverOpen, AudioAskedForButNotAvailableFailsOpen) {
+  HostSetup setup;
+  setup.params = {{101, "Count=1; IsStereo=0"}};
+  CActiIPCaptureDriver driver;
+  EXPECT_FALSE(driver.Open(nullptr, nullptr, &setup));
+  setup.params = {{102, "garbage"}};
+  CActiIPCaptureDriver other;
+  EXPECT_FALSE(other.Open(nullptr, nullptr, &setup)) << "a present audio text without an object fails open";
+}
+
+TEST(DriverOpen, OpenedLineThroughTheExportsAndTheHostVersion) {
+  void* module = dlopen(STRANDLINE_DRIVER_PATH, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(module, nullptr) << dlerror();
+  const char* names[] = {"CreateIPCapture",    "CreateIPCaptureEx",  "CreateIPCaptureEx2", "CreateIPCaptureEx3",
+                         "CreateIPCaptureEx4", "CreateIPCaptureEx5"};
+  const char* deleters[] = {"DeleteIPCapture",    "DeleteIPCaptureEx",  "DeleteIPCaptureEx2", "DeleteIPCaptureEx3",
+                            "DeleteIPCaptureEx4", "DeleteIPCaptureEx5"};
+  struct Case {
+    std::initializer_list<uint16_t> version;
+    bool set;
+    int level;
+  } cases[] = {{{0, 0, 0, 0}, false, 3}, {{6, 3, 0, 0}, true, 100}, {{5, 11, 2, 1}, true, 2}};
+  int i = 0;
+  for (const Case& c : cases) {
+    if (c.set) {
+      SetHostVersion(c.version);
+    } else {
+      g_versionSet = false;
+    }
+    auto create = reinterpret_cast<StrandlineCreateFn>(dlsym(module, names[i % 6]));
+    auto destroy = reinterpret_cast<StrandlineDeleteFn>(dlsym(module, deleters[(i + 1) % 6]));
+    ASSERT_NE(create, nullptr);
+    ASSERT_NE(destroy, nullptr);
+    HostSetup setup;
+    setup.params = {{1, "0"}, {2, "(none)"}, {3, ""}, {4, ""}, {5, "1"}, {6, ""}, {7, ""}, {8, "A1D-500-V6.12.02-AC"}};
+    Log log;
+    IIPCaptureDriverEx5* driver = create();
+    ASSERT_NE(driver, nullptr);
+    ASSERT_TRUE(driver->Open(&log, nullptr, &setup));
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_EQ(log.lines[0].first, c.level);
+    EXPECT_EQ(log.lines[0].second,
+              "DRIVER IS OPENED (name: Strandline, device model: ACM-8221, FW: A1D-500-V6.12.02-AC, address: "
+              "10.1.2.3:8080)");
+    destroy(driver);
+    destroy(nullptr);
+    ++i;
+  }
+  g_versionSet = false;
+
+  // No model: no opened line.
+  auto create = reinterpret_cast<StrandlineCreateFn>(dlsym(module, "CreateIPCapture"));
+  HostSetup anonymous;
+  anonymous.model = "";
+  Log log;
+  IIPCaptureDriverEx5* driver = create();
+  ASSERT_TRUE(driver->Open(&log, nullptr, &anonymous));
+  EXPECT_TRUE(log.lines.empty());
+  reinterpret_cast<StrandlineDeleteFn>(dlsym(module, "DeleteIPCapture"))(driver);
+  dlclose(module);
+}
