@@ -16,6 +16,7 @@ bool CActiIPCaptureDriver::Open(ipcapture::IDebugOutput* log, ipcapture::IMediaS
   }
   if (GetIntParameter(1) != kNoIntParameter) videoStandard_ = GetIntParameter(1);
   LogDriverOpened(GetStringParameter(8));
+  streamKindSettings_ = ParseStreamKindSettings(GetStringParameter(15));
   return true;
 }
 

@@ -1,0 +1,181 @@
+#include "channels/base_camera_channel.h"
+
+#include <cctype>
+
+#include "runtime/format.h"
+
+namespace orbisan {
+
+CBaseCameraChannel::CBaseCameraChannel(uint32_t channelIndex, IDriver* driver, ipcapture::IVideoFrameSink* sink)
+    : sink_(sink), channelIndex_(channelIndex), driver_(driver) {}
+
+CBaseCameraChannel::~CBaseCameraChannel() { StopFromDestructor(); }
+
+void CBaseCameraChannel::StopFromDestructor() {
+  // Only the thread and the offline report: virtual calls would reach
+  // already destroyed derived parts.
+  SetState(Stopped);
+  SetCameraState(false);
+  StopThread();
+}
+
+ChannelState CBaseCameraChannel::GetState() {
+  CAutoLock guard(stateLock_);
+  return state_;
+}
+
+void CBaseCameraChannel::SetState(ChannelState state) {
+  CAutoLock guard(stateLock_);
+  state_ = state;
+}
+
+bool CBaseCameraChannel::Start(const STREAM_PARAMS* params) {
+  Stop();
+  if (params != nullptr) params_ = *params;
+  // Sockets need no start-up on this platform.
+  return StartThread();
+}
+
+void CBaseCameraChannel::Stop() {
+  SetState(Stopped);
+  SetCameraState(false);
+  StopThread();
+}
+
+bool CBaseCameraChannel::Restart(const STREAM_PARAMS* params) {
+  if (params != nullptr) {
+    const uint32_t bitrate = params_.bitrate;
+    params_ = *params;
+    params_.bitrate = bitrate;
+  }
+  SetState(Stopped);
+  StopThread();
+  return StartThread();
+}
+
+std::string CBaseCameraChannel::Suffix() const {
+  switch (params_.streamKind) {
+    case kStreamRecording:
+      return "(Rec)";
+    case kStreamLive:
+      return "(Live)";
+    case kStreamRemote:
+      return "(Remote)";
+    default:
+      return "";
+  }
+}
+
+std::string CBaseCameraChannel::DeviceLabel(bool capital) {
+  const std::string& address = driver_->GetDeviceInfo()->address;
+  std::string name = driver_->GetChannelCount() > 1
+                         ? Format("Video-server %s (channel %u)", address.c_str(), channelIndex_)
+                         : Format("Camera %s", address.c_str());
+  if (!capital) name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
+  return name;
+}
+
+void CBaseCameraChannel::SetCameraState(bool online) {
+  if (online_.exchange(online) == online) return;
+  const char* method = "orbisan::CBaseCameraChannel::SetCameraState";
+  const std::string suffix = Suffix();
+  if (online) {
+    driver_->DebugMessage(kLogInfo, "%s: %s is online %s", method, DeviceLabel(true).c_str(), suffix.c_str());
+    return;
+  }
+  switch (GetState()) {
+    case SignalLost:
+      driver_->DebugMessage(kLogError, "%s: Signal was lost for %s %s", method, DeviceLabel(false).c_str(),
+                            suffix.c_str());
+      break;
+    case Stopped:
+      driver_->DebugMessage(kLogInfo, "%s: %s is offline. Channel was stopped %s", method, DeviceLabel(true).c_str(),
+                            suffix.c_str());
+      break;
+    default:
+      driver_->DebugMessage(kLogError, "%s: %s is offline or failed %s", method, DeviceLabel(true).c_str(),
+                            suffix.c_str());
+      break;
+  }
+}
+
+bool CBaseCameraChannel::SendFrameCallback(ipcapture::IMediaSample* sample) {
+  if (monitorOnly_.load()) {
+    if (sample != nullptr) Notify_SendFrameCallback(sample);
+    return true;
+  }
+  if (sink_ == nullptr || sample == nullptr) return false;
+  try {
+    if (!sink_->OnFrame(sample)) return false;
+  } catch (...) {
+    driver_->DebugMessage(kLogError, "%s(): Unexpected exception, device %s",
+                          "orbisan::CBaseCameraChannel::SendFrameCallback", driver_->GetDeviceName().c_str());
+    return false;
+  }
+  Notify_SendFrameCallback(sample);
+  return true;
+}
+
+void CBaseCameraChannel::Notify_SendFrameCallback(ipcapture::IMediaSample* sample) {
+  IEdgeStorageCallback* callback = edgeCallback_.load();
+  if (callback == nullptr) return;
+  try {
+    SYSTEMTIME time;
+    sample->GetTime(&time);
+    callback->OnFrameTime(channelIndex_, SystemTimeToFileTime64(time));
+  } catch (...) {
+    driver_->DebugMessage(kLogError, "%s: Unhandled exception in driver instance for device %s",
+                          "orbisan::CBaseCameraChannel::Notify_SendFrameCallback", driver_->GetDeviceName().c_str());
+  }
+}
+
+void CBaseCameraChannel::NotifySignalLost() {
+  if (sink_ != nullptr) sink_->OnSignalLost();
+  if (IEdgeStorageCallback* callback = edgeCallback_.load()) callback->OnSignalLost(channelIndex_);
+}
+
+void CBaseCameraChannel::RunThread() {
+  try {
+    ThreadFunction();
+  } catch (...) {
+    driver_->DebugMessage(kLogError, "%s: Unhandled exception in driver instance for device %s",
+                          "orbisan::CBaseCameraChannel::ThreadFunction", driver_->GetDeviceName().c_str());
+  }
+  threadEnded_.Set();
+}
+
+bool CBaseCameraChannel::StartThread() {
+  if (!threadLock_.TryEnter()) return false;  // a stop is in progress elsewhere
+  bool started = false;
+  if (!thread_) {
+    stopEvent_.Reset();
+    threadEnded_.Reset();
+    try {
+      thread_ = std::make_unique<std::thread>([this] { RunThread(); });
+      started = true;
+    } catch (...) {
+      thread_.reset();
+    }
+  }
+  threadLock_.Leave();
+  return started;
+}
+
+void CBaseCameraChannel::StopThread() {
+  stopEvent_.Set();
+  CAutoLock guard(threadLock_);
+  if (!thread_) return;
+  OnStopThread();
+  if (thread_->get_id() == std::this_thread::get_id()) return;  // the thread stops itself
+  const uint32_t timeout = 2 * driver_->GetDeviceInfo()->connectTimeoutMs;
+  if (!threadEnded_.Wait(timeout)) {
+    driver_->DebugMessage(kLogWarning, "%s: Video capture thread for %s cannot be stopped and will be terminated now",
+                          "orbisan::CBaseCameraChannel::StopThread", DeviceLabel(false).c_str());
+    // A POSIX thread cannot be killed safely: keep waiting for it.
+    threadEnded_.Wait(kInfinite);
+  }
+  thread_->join();
+  thread_.reset();
+}
+
+}  // namespace orbisan

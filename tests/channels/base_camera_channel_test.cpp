@@ -1,0 +1,311 @@
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "channels/base_camera_channel.h"
+#include "support/test_driver.h"
+#include "support/test_samples.h"
+
+using namespace orbisan;
+using namespace std::chrono_literals;
+
+namespace {
+
+int ThreadCount() {
+  int n = 0;
+  if (DIR* dir = opendir("/proc/self/task")) {
+    while (dirent* e = readdir(dir)) {
+      if (e->d_name[0] != '.') ++n;
+    }
+    closedir(dir);
+  }
+  return n;
+}
+
+// A channel whose thread delivers one frame each time the test asks, goes
+// online after a delivered frame, and can be told to ignore the stop.
+class TestChannel : public CBaseCameraChannel {
+ public:
+  TestChannel(uint32_t index, IDriver* driver, ipcapture::IVideoFrameSink* sink)
+      : CBaseCameraChannel(index, driver, sink) {}
+  ~TestChannel() override { Stop(); }
+  void SetPrivacyMask(ipcapture::IPrivacyZoneList*) override {}
+
+  using CBaseCameraChannel::NotifySignalLost;
+  using CBaseCameraChannel::SendFrameCallback;
+  using CBaseCameraChannel::SetCameraState;
+  using CBaseCameraChannel::SetMonitorOnly;
+  using CBaseCameraChannel::SetState;
+
+  CEvent produce{false};
+  CManualEvent delivered;
+  std::atomic<bool> busy{false};
+  std::atomic<int> framesSent{0};
+  std::atomic<int> runs{0};
+  STREAM_PARAMS Seen() const { return Params(); }
+
+ protected:
+  uint32_t ThreadFunction() override {
+    ++runs;
+    SetState(Connecting);
+    CEvent* events[2] = {&StopEvent(), &produce};
+    for (;;) {
+      if (busy) {
+        std::this_thread::sleep_for(400ms);  // ignores the stop meanwhile
+        busy = false;
+      }
+      const int which = CEvent::WaitForAny(events, 2, 1000);
+      if (which == 0) return 0;
+      if (which != 1) continue;
+      test::TestSample sample(ipcapture::kFourCC_JPEG, 16, "x");
+      sample.SetDataSize(4);
+      if (SendFrameCallback(&sample)) {
+        ++framesSent;
+        SetState(Streaming);
+        SetCameraState(true);
+      }
+      delivered.Set();
+    }
+  }
+};
+
+class EdgeCallback : public IEdgeStorageCallback {
+ public:
+  void OnFrameTime(uint32_t, uint64_t time) override {
+    if (throwIt) throw 1;
+    ++frames;
+    last = time;
+  }
+  void OnSignalLost(uint32_t) override { ++lost; }
+  std::atomic<int> frames{0};
+  std::atomic<int> lost{0};
+  std::atomic<uint64_t> last{0};
+  bool throwIt = false;
+};
+
+STREAM_PARAMS Params(uint32_t kind, uint32_t bitrate = 7) {
+  STREAM_PARAMS p;
+  p.frameRate = 0x7000 | 25;
+  p.bitrate = bitrate;
+  p.width = 640;
+  p.height = 480;
+  p.codec = 1;
+  p.streamKind = kind;
+  return p;
+}
+
+void Produce(TestChannel& channel) {
+  channel.delivered.Reset();
+  channel.produce.Set();
+  ASSERT_TRUE(channel.delivered.Wait(10000));
+}
+
+}  // namespace
+
+TEST(BaseCameraChannel, StateAndLogLinesAcrossALifetime) {
+  test::TestDriver driver;
+  driver.info.address = "10.1.2.3";
+  test::TestSink sink;
+  TestChannel channel(0, &driver, &sink);
+  EXPECT_EQ(channel.GetState(), Stopped);
+  STREAM_PARAMS p = Params(kStreamLive);
+  ASSERT_TRUE(channel.Start(&p));
+  Produce(channel);
+  EXPECT_EQ(channel.GetState(), Streaming);
+  Produce(channel);  // a second online report logs nothing
+  auto online = driver.LinesWith("is online");
+  ASSERT_EQ(online.size(), 1u);
+  EXPECT_EQ(online[0].level, 3u);
+  EXPECT_EQ(online[0].text, "orbisan::CBaseCameraChannel::SetCameraState: Camera 10.1.2.3 is online (Live)");
+
+  // Signal lost while online: lower-case device name, level 1.
+  channel.SetState(SignalLost);
+  channel.SetCameraState(false);
+  auto lost = driver.LinesWith("Signal was lost");
+  ASSERT_EQ(lost.size(), 1u);
+  EXPECT_EQ(lost[0].level, 1u);
+  EXPECT_EQ(lost[0].text, "orbisan::CBaseCameraChannel::SetCameraState: Signal was lost for camera 10.1.2.3 (Live)");
+
+  // Failure while connecting.
+  channel.SetState(Streaming);
+  channel.SetCameraState(true);
+  channel.SetState(Connecting);
+  channel.SetCameraState(false);
+  auto failed = driver.LinesWith("is offline or failed");
+  ASSERT_EQ(failed.size(), 1u);
+  EXPECT_EQ(failed[0].level, 1u);
+
+  // Stop from streaming: "Channel was stopped" because Stop sets Stopped first.
+  channel.SetState(Streaming);
+  channel.SetCameraState(true);
+  channel.Stop();
+  EXPECT_EQ(channel.GetState(), Stopped);
+  auto stopped = driver.LinesWith("Channel was stopped");
+  ASSERT_EQ(stopped.size(), 1u);
+  EXPECT_EQ(stopped[0].text,
+            "orbisan::CBaseCameraChannel::SetCameraState: Camera 10.1.2.3 is offline. Channel was stopped (Live)");
+  EXPECT_EQ(stopped[0].level, 3u);
+}
+
+TEST(BaseCameraChannel, VideoServerNamingAndStreamSuffixes) {
+  test::TestDriver driver;
+  driver.info.address = "10.1.2.3";
+  driver.channelCount = 4;
+  test::TestSink sink;
+  TestChannel channel(2, &driver, &sink);
+  EXPECT_EQ(channel.DeviceLabel(true), "Video-server 10.1.2.3 (channel 2)");
+  EXPECT_EQ(channel.DeviceLabel(false), "video-server 10.1.2.3 (channel 2)");
+  STREAM_PARAMS p = Params(kStreamRecording);
+  ASSERT_TRUE(channel.Start(&p));
+  channel.SetCameraState(true);
+  channel.SetState(SignalLost);
+  channel.SetCameraState(false);
+  EXPECT_EQ(driver.LinesWith("Video-server 10.1.2.3 (channel 2) is online (Rec)").size(), 1u);
+  EXPECT_EQ(driver.LinesWith("Signal was lost for video-server 10.1.2.3 (channel 2) (Rec)").size(), 1u);
+}
+
+TEST(BaseCameraChannel, MonitoringModeReachesTheEdgeCallbackButNotTheSink) {
+  test::TestDriver driver;
+  test::TestSink sink;
+  EdgeCallback edge;
+  TestChannel channel(0, &driver, &sink);
+  channel.SetEdgeStorageCallback(&edge);
+  test::TestSample sample(ipcapture::kFourCC_JPEG, 8, "x");
+  SYSTEMTIME t;
+  t.wYear = 2026;
+  t.wMonth = 1;
+  t.wDay = 2;
+  sample.SetTime(&t);
+  channel.SetMonitorOnly(true);
+  EXPECT_TRUE(channel.SendFrameCallback(&sample));
+  EXPECT_EQ(sink.FrameCount(), 0u);
+  EXPECT_EQ(edge.frames, 1);
+  EXPECT_EQ(edge.last, SystemTimeToFileTime64(t));
+  channel.SetMonitorOnly(false);
+  EXPECT_TRUE(channel.SendFrameCallback(&sample));
+  EXPECT_EQ(sink.FrameCount(), 1u);
+  EXPECT_EQ(edge.frames, 2);
+  // A refused frame does not reach edge storage.
+  sink.accept = false;
+  EXPECT_FALSE(channel.SendFrameCallback(&sample));
+  EXPECT_EQ(edge.frames, 2);
+  EXPECT_FALSE(channel.SendFrameCallback(nullptr));
+  // Signal loss reaches both.
+  channel.NotifySignalLost();
+  EXPECT_EQ(sink.signalLost, 1);
+  EXPECT_EQ(edge.lost, 1);
+  // An edge callback that throws is caught and logged.
+  sink.accept = true;
+  edge.throwIt = true;
+  EXPECT_TRUE(channel.SendFrameCallback(&sample));
+  EXPECT_EQ(driver.LinesWith("Notify_SendFrameCallback: Unhandled exception").size(), 1u);
+}
+
+TEST(BaseCameraChannel, ASinkThatThrowsDoesNotEndTheThread) {
+  test::TestDriver driver;
+  test::TestSink sink;
+  TestChannel channel(0, &driver, &sink);
+  STREAM_PARAMS p = Params(kStreamRecording);
+  ASSERT_TRUE(channel.Start(&p));
+  sink.throwOnFrame = true;
+  Produce(channel);
+  EXPECT_EQ(channel.framesSent, 0);
+  auto caught = driver.LinesWith("SendFrameCallback(): Unexpected exception, device 127.0.0.1:80");
+  ASSERT_EQ(caught.size(), 1u);
+  EXPECT_EQ(caught[0].level, 1u);
+  sink.throwOnFrame = false;
+  Produce(channel);
+  EXPECT_EQ(channel.framesSent, 1);
+}
+
+TEST(BaseCameraChannel, RestartKeepsTheBitrateAndMakesNoOfflineReport) {
+  test::TestDriver driver;
+  test::TestSink sink;
+  TestChannel channel(0, &driver, &sink);
+  STREAM_PARAMS p = Params(kStreamRecording, 42);
+  ASSERT_TRUE(channel.Start(&p));
+  Produce(channel);
+  driver.ClearLines();
+  STREAM_PARAMS q = Params(kStreamRecording, 99);
+  q.width = 1280;
+  ASSERT_TRUE(channel.Restart(&q));
+  EXPECT_EQ(channel.Seen().bitrate, 42u);
+  EXPECT_EQ(channel.Seen().width, 1280u);
+  for (int i = 0; i < 1000 && channel.runs < 2; ++i) std::this_thread::sleep_for(5ms);
+  EXPECT_EQ(channel.runs, 2);
+  EXPECT_TRUE(driver.LinesWith("offline").empty());
+  // A start while running replaces the thread.
+  ASSERT_TRUE(channel.Start(&q));
+  for (int i = 0; i < 1000 && channel.runs < 3; ++i) std::this_thread::sleep_for(5ms);
+  EXPECT_EQ(channel.runs, 3);
+}
+
+TEST(BaseCameraChannel, StopWaitsForABusyThreadWithinItsBound) {
+  test::TestDriver driver;
+  driver.info.connectTimeoutMs = 50;  // bound is 100 ms, the thread is busy 400 ms
+  test::TestSink sink;
+  TestChannel channel(0, &driver, &sink);
+  STREAM_PARAMS p = Params(kStreamRecording);
+  ASSERT_TRUE(channel.Start(&p));
+  channel.busy = true;
+  channel.produce.Set();
+  std::this_thread::sleep_for(50ms);
+  channel.Stop();
+  auto warn = driver.LinesWith("Video capture thread for camera 127.0.0.1 cannot be stopped and will be terminated now");
+  EXPECT_EQ(warn.size(), 1u);
+  if (!warn.empty()) {
+    EXPECT_EQ(warn[0].level, 2u);
+  }
+
+  // With the normal bound the same stop needs no warning.
+  driver.info.connectTimeoutMs = 5000;
+  driver.ClearLines();
+  ASSERT_TRUE(channel.Start(&p));
+  channel.busy = true;
+  channel.produce.Set();
+  std::this_thread::sleep_for(50ms);
+  const auto start = std::chrono::steady_clock::now();
+  channel.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+  EXPECT_TRUE(driver.LinesWith("cannot be stopped").empty());
+}
+
+TEST(BaseCameraChannel, TwoHundredStartStopCyclesLeaveNoThreads) {
+  test::TestDriver driver;
+  test::TestSink sink;
+  const int before = ThreadCount();
+  {
+    TestChannel channel(0, &driver, &sink);
+    STREAM_PARAMS p = Params(kStreamRecording);
+    for (int i = 0; i < 200; ++i) {
+      ASSERT_TRUE(channel.Start(&p));
+      if (i % 50 == 0) Produce(channel);
+      channel.Stop();
+    }
+    EXPECT_LE(channel.runs, 200);
+    EXPECT_GE(channel.runs, 4);  // a stop may come before a new thread gets going
+  }
+  EXPECT_EQ(ThreadCount(), before);
+}
+
+TEST(StreamHelpers, FrameRateResolutionClassAndNames) {
+  EXPECT_EQ(DecodeFrameRate(0x7000 | 30), 30u);
+  EXPECT_EQ(DecodeFrameRate(0x7000), 0u);
+  EXPECT_EQ(DecodeFrameRate(40), 25u);
+  EXPECT_EQ(DecodeFrameRate(33), 30u);
+  EXPECT_EQ(DecodeFrameRate(2000), 1u);  // 0.5 rounds up
+  EXPECT_EQ(DecodeFrameRate(3000), 0u);
+  EXPECT_EQ(DecodeFrameRate(0), 1u);
+  EXPECT_EQ(ResolutionClass(176, 144), 1u);
+  EXPECT_EQ(ResolutionClass(352, 288), 2u);
+  EXPECT_EQ(ResolutionClass(704, 240), 3u);
+  EXPECT_EQ(ResolutionClass(704, 576), 4u);
+  EXPECT_EQ(ResolutionClass(1280, 720), 4u);
+  EXPECT_EQ(StreamName("Strandline", 0), "Strandline::RecStream");
+  EXPECT_EQ(StreamName("Strandline", 1), "Strandline::LiveStream");
+  EXPECT_EQ(StreamName("Strandline", 2), "Strandline::RemoteStream");
+  EXPECT_EQ(StreamName("Strandline", 7), "Strandline");
+}
