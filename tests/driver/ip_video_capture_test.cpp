@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver/ip_video_capture.h"
+#include "edge/iedge_storage.h"
+#include "io/imotion_channel.h"
+
+using namespace orbisan;
+using namespace orbisan::ipcapture;
+
+namespace {
+
+// Channels that record what the capture object does with them.
+struct Journal {
+  std::vector<std::string> events;
+};
+
+class FakeChannel : public ICameraChannel {
+ public:
+  FakeChannel(Journal& j, std::string name, bool startOk) : j_(j), name_(std::move(name)), startOk_(startOk) {}
+  ~FakeChannel() override { j_.events.push_back("delete " + name_); }
+  uint32_t GetChannelIndex() override { return 0; }
+  IVideoFrameSink* GetFrameSink() override { return nullptr; }
+  void SetEdgeStorageCallback(IEdgeStorageCallback*) override {}
+  void SetPrivacyMask(IPrivacyZoneList* zones) override {
+    j_.events.push_back(std::string("mask ") + name_ + (zones ? " zones" : " none"));
+  }
+  bool Start(const STREAM_PARAMS* p) override {
+    params = *p;
+    j_.events.push_back("start " + name_);
+    state = Streaming;
+    return startOk_;
+  }
+  void Stop() override {
+    j_.events.push_back("stop " + name_);
+    state = Stopped;
+  }
+  bool Restart(const STREAM_PARAMS* p) override {
+    params = *p;
+    j_.events.push_back("restart " + name_);
+    return true;
+  }
+  bool StartEdgeMonitoring() override { return true; }
+  bool StopEdgeMonitoring() override { return true; }
+  ChannelState GetState() override { return state; }
+
+  STREAM_PARAMS params;
+  ChannelState state = Stopped;
+
+ private:
+  Journal& j_;
+  std::string name_;
+  bool startOk_;
+};
+
+class FakeMotion : public IMotionChannel {
+ public:
+  FakeMotion(Journal& j, bool ok) : j_(j), ok_(ok) {}
+  ~FakeMotion() override { j_.events.push_back("delete motion"); }
+  uint32_t GetChannelIndex() override { return 0; }
+  IVideoFrameSink* GetFrameSink() override { return nullptr; }
+  void SetEdgeStorageCallback(IEdgeStorageCallback*) override {}
+  bool Start() override {
+    j_.events.push_back("start motion");
+    return ok_;
+  }
+  void Stop() override { j_.events.push_back("stop motion"); }
+
+ private:
+  Journal& j_;
+  bool ok_;
+};
+
+class Creator : public IVideoChannelCreator {
+ public:
+  explicit Creator(Journal& j) : j_(j) {}
+  ICameraChannel* CreateVideoChannel(uint32_t input, IVideoFrameSink*, STREAM_PARAMS* p) override {
+    if (p->codec == 9) return nullptr;
+    static const char* kinds[] = {"rec", "live", "remote"};
+    last = new FakeChannel(j_, std::string(kinds[p->streamKind % 3]) + std::to_string(input), startOk);
+    return last;
+  }
+  IMotionChannel* CreateMotionChannel(uint32_t, IVideoFrameSink*) override { return new FakeMotion(j_, motionOk); }
+  IEdgeStorageHandler* CreateEdgeStorageHandler() override { return nullptr; }
+  FakeChannel* last = nullptr;
+  bool startOk = true;
+  bool motionOk = true;
+
+ private:
+  Journal& j_;
+};
+
+// Host stream request with fixed answers.
+class Request : public IStreamRequest, IVideoFormat, IStreamSettings, IFrameSize {
+ public:
+  IVideoFormat* GetVideoFormat() override { return this; }
+  IStreamSettings* GetStreamSettings() override { return this; }
+  uint32_t GetPriority() override { return 0; }
+  const char* GetStreamId() override { return ""; }
+  IPrivacyZoneList* GetPrivacyMask() override { return nullptr; }
+  uint16_t GetFormatVersion() override { return 0; }
+  uint16_t GetColorDepth() override { return 0; }
+  IFrameSize* GetFrameSize() override { return this; }
+  uint16_t GetCodec() override { return codec; }
+  uint16_t GetFrameRate() override { return 40; }
+  uint16_t GetQuality() override { return 0; }
+  uint16_t GetBitrate() override { return 5; }
+  uint16_t IsMotionDetectionEnabled() override { return motion; }
+  uint16_t GetWidth() override { return 1280; }
+  uint16_t GetHeight() override { return 720; }
+  uint16_t codec = 3;
+  uint16_t motion = 0;
+};
+
+}  // namespace
+
+TEST(IPVideoCapture, StartCaptureStopsEverythingTheInputHadFirst) {
+  Journal j;
+  Creator creator(j);
+  CIPVideoCapture capture(&creator, 2);
+  Request request;
+  ASSERT_TRUE(capture.StartCapture(1, nullptr, &request));
+  EXPECT_EQ(creator.last->params.frameRate, 40u);
+  EXPECT_EQ(creator.last->params.bitrate, 5u);
+  EXPECT_EQ(creator.last->params.width, 1280u);
+  EXPECT_EQ(creator.last->params.height, 720u);
+  EXPECT_EQ(creator.last->params.codec, 3u);
+  EXPECT_EQ(creator.last->params.streamKind, 0u);
+  ASSERT_TRUE(capture.StartStream(1, 1, nullptr, &request));
+  ASSERT_TRUE(capture.StartStream(1, 2, nullptr, &request));
+  EXPECT_EQ(creator.last->params.streamKind, 2u);
+  j.events.clear();
+  ASSERT_TRUE(capture.StartCapture(1, nullptr, &request));
+  const std::vector<std::string> expected = {"stop live1",   "delete live1", "stop remote1", "delete remote1",
+                                             "stop rec1",    "delete rec1",  "mask rec1 none", "start rec1"};
+  EXPECT_EQ(j.events, expected);
+  EXPECT_FALSE(capture.StartCapture(2, nullptr, &request)) << "input out of range";
+  request.codec = 9;
+  EXPECT_FALSE(capture.StartCapture(0, nullptr, &request)) << "no channel for the codec";
+}
+
+TEST(IPVideoCapture, FailingMotionStartStillStoresBothChannels) {
+  Journal j;
+  Creator creator(j);
+  creator.motionOk = false;
+  CIPVideoCapture capture(&creator, 1);
+  Request request;
+  request.motion = 1;
+  EXPECT_FALSE(capture.StartCapture(0, nullptr, &request));
+  j.events.clear();
+  EXPECT_TRUE(capture.StopCapture(0));
+  const std::vector<std::string> expected = {"stop motion", "delete motion", "stop rec0", "delete rec0"};
+  EXPECT_EQ(j.events, expected);
+  EXPECT_FALSE(capture.StopCapture(0)) << "nothing left to stop";
+
+  // A failing channel start is stored too and removed by the next stop.
+  creator.startOk = false;
+  request.motion = 0;
+  EXPECT_FALSE(capture.StartCapture(0, nullptr, &request));
+  EXPECT_TRUE(capture.StopCapture(0));
+}
+
+TEST(IPVideoCapture, StreamStateParametersAndMissingChannels) {
+  Journal j;
+  Creator creator(j);
+  CIPVideoCapture capture(&creator, 1);
+  Request request;
+  uint32_t state = 99, reserved = 99;
+  uint8_t text[4] = {'x', 'x', 'x', 0};
+  EXPECT_FALSE(capture.GetStreamState(0, &state, &reserved, text, sizeof text));
+  EXPECT_EQ(reserved, 0u);
+  EXPECT_EQ(text[0], 0);
+  ipcapture::IFrameSize* size = nullptr;
+  EXPECT_FALSE(capture.ChangeFrameSize(0, size, 25)) << "no recording stream";
+  EXPECT_FALSE(capture.StopStream(0, 1));
+  EXPECT_FALSE(capture.StartEdgeMonitoring(0));
+
+  ASSERT_TRUE(capture.StartCapture(0, nullptr, &request));
+  ASSERT_TRUE(capture.GetStreamState(0, &state, &reserved, nullptr, 0));
+  EXPECT_EQ(state, 0u);
+  creator.last->state = Stopped;
+  ASSERT_TRUE(capture.GetStreamState(0, &state, &reserved, nullptr, 0));
+  EXPECT_EQ(state, 2u) << "stopped reads as signal lost";
+  creator.last->state = Connecting;
+  ASSERT_TRUE(capture.GetStreamState(0, &state, &reserved, nullptr, 0));
+  EXPECT_EQ(state, 1u);
+
+  // Restart keeps codec and kind out of the new request (both 0).
+  ASSERT_TRUE(capture.ChangeFrameSize(0, request.GetVideoFormat()->GetFrameSize(), 0x7000 | 12));
+  EXPECT_EQ(creator.last->params.frameRate, 0x7000u | 12);
+  EXPECT_EQ(creator.last->params.codec, 0u);
+  EXPECT_EQ(creator.last->params.width, 1280u);
+
+  uint16_t on = 1, value = 7;
+  EXPECT_FALSE(capture.SetParameter("EdgeStorageState", &on, 4));
+  ASSERT_TRUE(capture.GetParameter("edgestoragestate", &value, 2));
+  EXPECT_EQ(value, 0) << "a size-4 set must change nothing";
+  EXPECT_TRUE(capture.SetParameter("EDGESTORAGESTATE", &on, 2));
+  ASSERT_TRUE(capture.GetParameter("EdgeStorageState", &value, 2));
+  EXPECT_EQ(value, 1);
+  EXPECT_FALSE(capture.SetParameter("Other", &on, 2));
+  EXPECT_FALSE(capture.SetParameter(nullptr, &on, 2));
+  EXPECT_FALSE(capture.GetParameter("EdgeStorageState", nullptr, 2));
+  EXPECT_EQ(capture.QueryReserved(), 0u);
+}
