@@ -79,7 +79,6 @@ CHttpSender::CHttpSender(const orbisan::DEVICE_INFO& device) : device_(device) {
   curl_easy_setopt(easy_, CURLOPT_USERAGENT, "Orbisan::HttpSender");
   curl_easy_setopt(easy_, CURLOPT_PROXY, "");
   curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
-  if (getenv("SL_CURL_VERBOSE")) curl_easy_setopt(easy_, CURLOPT_VERBOSE, 1L);
   curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, timeout);
   curl_easy_setopt(easy_, CURLOPT_TCP_KEEPALIVE, 1L);
   curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &CHttpSender::OnHeader);
