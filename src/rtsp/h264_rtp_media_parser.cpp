@@ -13,6 +13,8 @@ constexpr uint8_t kStartCode[] = {0, 0, 1};
 constexpr uint8_t kAccessUnitDelimiter[] = {0, 0, 1, 0x09, 0x30};
 // Only this much of a frame is searched for a sequence parameter set.
 constexpr size_t kKeyFrameSearchBytes = 64;
+// Longer than any sequence parameter set up to the fields that are read.
+constexpr size_t kMaxSpsBytes = 4096;
 
 enum NalType : uint8_t { kNalIdr = 5, kNalSei = 6, kNalSps = 7, kNalPps = 8, kNalAud = 9, kStapA = 24, kFuA = 28 };
 
@@ -162,10 +164,12 @@ bool CH264RTPMediaParser::FindKeyFrameSize(uint32_t& width, uint32_t& height) {
     if ((frame_[i + 3] & 0x1F) != kNalSps) continue;
     // The set runs up to the next start code (or a zero byte pair that
     // begins a four-byte one).
+    // Only its first few hundred bytes are read, so the search is bounded.
     const size_t begin = i + 3;
+    const size_t limitEnd = std::min(frame_.size(), begin + kMaxSpsBytes);
     size_t end = begin + 1;
-    while (end + 2 < frame_.size() && !(frame_[end] == 0 && frame_[end + 1] == 0 && frame_[end + 2] <= 1)) ++end;
-    if (end + 2 >= frame_.size()) end = frame_.size();
+    while (end + 2 < limitEnd && !(frame_[end] == 0 && frame_[end + 1] == 0 && frame_[end + 2] <= 1)) ++end;
+    if (end + 2 >= limitEnd) end = limitEnd;
     return spsParser_.Parse(frame_.data() + begin, end - begin, width, height);
   }
   return false;

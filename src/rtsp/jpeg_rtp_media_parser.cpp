@@ -95,7 +95,8 @@ void CJpegRTPMediaParser::ProcessFrame(uint32_t rtpTimestamp) {
     return;
   }
 
-  const size_t imageSize = sample->GetBuffer() ? BuildImage(sample->GetBuffer(), sample->GetSize()) : 0;
+  uint8_t* buffer = sample->GetBuffer();
+  const size_t imageSize = buffer ? BuildImage(buffer, sample->GetSize()) : 0;
   if (imageSize == 0) {
     Reset();
     allocator->ReleaseSample(sample);
