@@ -1,0 +1,150 @@
+#include "host/host_frames.h"
+
+#include <chrono>
+#include <cstring>
+#include <ctime>
+
+namespace strandline::host {
+
+namespace {
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+HostSample::HostSample(uint32_t fourcc, uint32_t size, const char* streamName)
+    : buffer_(size), fourcc_(fourcc), streamName_(streamName != nullptr ? streamName : "") {}
+
+void HostSample::SetTimeNow() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t t = std::chrono::system_clock::to_time_t(now);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  time_.wYear = static_cast<uint16_t>(tm.tm_year + 1900);
+  time_.wMonth = static_cast<uint16_t>(tm.tm_mon + 1);
+  time_.wDay = static_cast<uint16_t>(tm.tm_mday);
+  time_.wDayOfWeek = static_cast<uint16_t>(tm.tm_wday);
+  time_.wHour = static_cast<uint16_t>(tm.tm_hour);
+  time_.wMinute = static_cast<uint16_t>(tm.tm_min);
+  time_.wSecond = static_cast<uint16_t>(tm.tm_sec);
+  time_.wMilliseconds = static_cast<uint16_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+}
+
+orbisan::ipcapture::IMediaSample* HostAllocator::CreateSample(uint32_t fourcc, uint32_t size, const char* streamName) {
+  if (size > 64u * 1024 * 1024) return nullptr;
+  ++created_;
+  return new HostSample(fourcc, size, streamName);
+}
+
+void HostAllocator::ReleaseSample(orbisan::ipcapture::IMediaSample* sample) {
+  if (sample == nullptr) return;
+  ++released_;
+  delete static_cast<HostSample*>(sample);
+}
+
+RecordingSink::~RecordingSink() { CloseOutputs(); }
+
+bool RecordingSink::OpenOutputs(const std::string& out, const std::string& index, std::string& error) {
+  if (out == "-") {
+    out_ = stdout;
+    outIsStdout_ = true;
+  } else if (!out.empty()) {
+    out_ = std::fopen(out.c_str(), "wb");
+    if (out_ == nullptr) {
+      error = "cannot write " + out + ": " + std::strerror(errno);
+      return false;
+    }
+  }
+  if (!index.empty()) {
+    index_ = std::fopen(index.c_str(), "w");
+    if (index_ == nullptr) {
+      error = "cannot write " + index + ": " + std::strerror(errno);
+      return false;
+    }
+    std::fputs("n,utc,fourcc,width,height,bytes,key\n", index_);
+  }
+  return true;
+}
+
+void RecordingSink::MarkRequested() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  requestedMs_ = NowMs();
+}
+
+bool RecordingSink::IsKeyFrame(uint32_t fourcc) {
+  using namespace orbisan::ipcapture;
+  return fourcc == kFourCC_H264 || fourcc == kFourCC_DIVX || fourcc == kFourCC_JPEG;
+}
+
+std::string RecordingSink::FourCCText(uint32_t fourcc) {
+  std::string text(4, ' ');
+  for (int i = 0; i < 4; ++i) {
+    const char c = static_cast<char>((fourcc >> (8 * i)) & 0xFF);
+    text[static_cast<size_t>(i)] = (c >= 32 && c < 127) ? c : '?';
+  }
+  return text;
+}
+
+std::string RecordingSink::IsoTime(const orbisan::SYSTEMTIME& t) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", t.wYear, t.wMonth, t.wDay, t.wHour,
+                t.wMinute, t.wSecond, t.wMilliseconds);
+  return text;
+}
+
+bool RecordingSink::OnFrame(orbisan::ipcapture::IMediaSample* sample) {
+  if (sample == nullptr) return false;
+  const uint32_t size = sample->GetDataSize();
+  const uint8_t* data = sample->GetBuffer();
+  if (size == 0 || data == nullptr) return false;
+  orbisan::SYSTEMTIME time;
+  sample->GetTime(&time);
+  const uint32_t fourcc = sample->GetFourCC();
+  const bool key = IsKeyFrame(fourcc);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (out_ != nullptr && std::fwrite(data, 1, size, out_) != size) return false;
+  ++stats_.frames;
+  if (key) ++stats_.keyframes;
+  stats_.bytes += size;
+  stats_.fourcc = fourcc;
+  stats_.width = sample->GetWidth();
+  stats_.height = sample->GetHeight();
+  if (stats_.firstFrameMs < 0) stats_.firstFrameMs = NowMs() - requestedMs_;
+  if (index_ != nullptr) {
+    std::fprintf(index_, "%llu,%s,%s,%u,%u,%u,%d\n", static_cast<unsigned long long>(stats_.frames),
+                 IsoTime(time).c_str(), FourCCText(fourcc).c_str(), stats_.width, stats_.height, size, key ? 1 : 0);
+  }
+  return true;
+}
+
+void RecordingSink::OnSignalLost() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++stats_.signalLost;
+}
+
+StreamStats RecordingSink::Stats() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return stats_;
+}
+
+void RecordingSink::CloseOutputs() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (out_ != nullptr) {
+    if (outIsStdout_) {
+      std::fflush(out_);
+    } else {
+      std::fclose(out_);
+    }
+    out_ = nullptr;
+  }
+  if (index_ != nullptr) {
+    std::fclose(index_);
+    index_ = nullptr;
+  }
+}
+
+}  // namespace strandline::host

@@ -1,0 +1,141 @@
+#include "host/record_command.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "host/commands.h"
+#include "host/host_frames.h"
+#include "host/host_session.h"
+
+namespace strandline::host {
+
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+std::atomic<bool> g_progressShown{false};
+
+void OnSignal(int) { g_interrupted = true; }
+
+void ClearProgress() {
+  if (g_progressShown.exchange(false)) std::fputs("\r\033[K", stderr);
+}
+
+const char* StateText(uint32_t state) {
+  switch (state) {
+    case 0:
+      return "streaming";
+    case 1:
+      return "connecting";
+    default:
+      return "no signal";
+  }
+}
+
+}  // namespace
+
+int RecordStream(const HostOptions& options) {
+  g_interrupted = false;
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  RecordingSink sink;
+  std::string error;
+  if (!sink.OpenOutputs(options.out, options.index, error)) {
+    std::fprintf(stderr, "strandline record: %s\n", error.c_str());
+    return 1;
+  }
+  HostAllocator allocator;
+  HostSession session(options);
+  const bool terminal = ::isatty(STDERR_FILENO) != 0;
+  if (terminal) session.Log().SetBeforeLine(&ClearProgress);
+  if (!session.Open(error, &allocator)) {
+    std::fprintf(stderr, "strandline record: %s\n", error.c_str());
+    return 1;
+  }
+  orbisan::ipcapture::IIPVideoCaptureEx2* capture = session.Driver()->GetVideoCaptureEx2();
+  if (capture == nullptr) {
+    std::fprintf(stderr, "strandline record: the driver has no video capture object\n");
+    return 1;
+  }
+  HostStreamRequest request(static_cast<uint16_t>(options.codec), static_cast<uint16_t>(options.width),
+                            static_cast<uint16_t>(options.height), static_cast<uint16_t>(0x7000 | options.fps),
+                            static_cast<uint16_t>(options.bitrate));
+  sink.MarkRequested();
+  const auto start = std::chrono::steady_clock::now();
+  const bool started = options.streamKind == 0
+                           ? capture->StartCapture(options.input, &sink, &request)
+                           : capture->StartStream(options.input, options.streamKind, &sink, &request);
+  if (!started) {
+    std::fprintf(stderr, "strandline record: the driver could not start the stream\n");
+  }
+  const auto limit = std::chrono::duration<double>(options.durationSeconds);
+  auto nextProgress = start + std::chrono::seconds(1);
+  uint64_t lastFrames = 0, lastBytes = 0;
+  while (started && !g_interrupted) {
+    const auto now = std::chrono::steady_clock::now();
+    const StreamStats stats = sink.Stats();
+    if (options.frames != 0 ? stats.frames >= options.frames : now - start >= limit) break;
+    // A frame count alone must not wait forever for a camera that never comes.
+    if (options.frames != 0 && now - start >= std::chrono::duration<double>(options.durationSeconds * 6)) break;
+    if (terminal && now >= nextProgress) {
+      uint32_t state = 2, reserved = 0;
+      if (options.streamKind != 0 || !capture->GetStreamState(options.input, &state, &reserved, nullptr, 0)) {
+        state = stats.frames > lastFrames ? 0 : 1;
+      }
+      std::fprintf(stderr, "\r\033[K%s  frames %llu  fps %llu  kbit/s %llu", StateText(state),
+                   static_cast<unsigned long long>(stats.frames),
+                   static_cast<unsigned long long>(stats.frames - lastFrames),
+                   static_cast<unsigned long long>((stats.bytes - lastBytes) * 8 / 1000));
+      g_progressShown = true;
+      lastFrames = stats.frames;
+      lastBytes = stats.bytes;
+      nextProgress += std::chrono::seconds(1);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (options.streamKind == 0) {
+    capture->StopCapture(options.input);
+  } else {
+    capture->StopStream(options.input, options.streamKind);
+  }
+  ClearProgress();
+  session.Close();
+  sink.CloseOutputs();
+
+  const StreamStats stats = sink.Stats();
+  const double fps = seconds > 0 ? static_cast<double>(stats.frames) / seconds : 0;
+  const double kbps = seconds > 0 ? static_cast<double>(stats.bytes) * 8 / 1000 / seconds : 0;
+  if (stats.frames == 0) {
+    std::fprintf(stderr, "strandline record: no frames arrived from %s:%u within %.1f s\n", options.address.c_str(),
+                 static_cast<unsigned>(options.port), seconds);
+  }
+  std::printf(
+      "frames=%llu keyframes=%llu bytes=%llu seconds=%.3f fps=%.2f kbps=%.1f width=%u height=%u fourcc=%s "
+      "first_frame_ms=%lld signal_lost=%llu\n",
+      static_cast<unsigned long long>(stats.frames), static_cast<unsigned long long>(stats.keyframes),
+      static_cast<unsigned long long>(stats.bytes), seconds, fps, kbps, stats.width, stats.height,
+      stats.frames ? RecordingSink::FourCCText(stats.fourcc).c_str() : "none",
+      static_cast<long long>(stats.firstFrameMs), static_cast<unsigned long long>(stats.signalLost));
+  std::fflush(stdout);
+  return stats.frames > 0 ? 0 : 1;
+}
+
+int RunRecord(const std::vector<std::string>& args) {
+  HostOptions options;
+  std::string error;
+  if (!ParseHostOptions(args, options, error)) {
+    std::fprintf(stderr, "strandline record: %s\n", error.c_str());
+    return 2;
+  }
+  return RecordStream(options);
+}
+
+}  // namespace strandline::host
