@@ -172,6 +172,16 @@ size_t CJpegRTPMediaParser::BuildImage(uint8_t* out, size_t capacity) {
       params.tables = data + pos;
       params.tableSize = length;
       haveTables = true;
+      if (q != 255 && (length == 64 || length == 128)) {
+        cachedTablesQ_ = q;
+        cachedTables_.assign(data + pos, data + pos + length);
+      }
+    } else if (mbz == 0 && q != 255 && q == cachedTablesQ_) {
+      // Below 255 a sender may leave out tables it sent with an earlier
+      // picture of the same Q.
+      params.tables = cachedTables_.data();
+      params.tableSize = cachedTables_.size();
+      haveTables = true;
     }
     pos += length;
   }

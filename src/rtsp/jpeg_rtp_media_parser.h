@@ -22,6 +22,9 @@ class CJpegRTPMediaParser : public CRTPMediaParser {
 
   bool waitingForFirstFragment_ = true;
   size_t headerLength_ = 8;  // RTP/JPEG header bytes in front of every fragment
+  // Tables last received in band for a Q of 128 to 254 (0: none).
+  uint8_t cachedTablesQ_ = 0;
+  std::vector<uint8_t> cachedTables_;
 };
 
 }  // namespace orbisan

@@ -137,10 +137,20 @@ TEST_F(JpegDepacketizer, InBandTablesBecomeOneOrTwoQuantizationSegments) {
   EXPECT_EQ(0, sof[11]);
   EXPECT_EQ(0, sof[14]);
 
+  // Below Q 255 a picture may refer to the tables of an earlier one.
+  Send(true, Cat({MainHeader(0, 1, 200, 40, 30), {0, 0, 0, 128}, tables, kScanA}));
+  Send(true, Cat({MainHeader(0, 1, 200, 40, 30), {0, 0, 0, 0}, kScanB}));
+  ASSERT_EQ(4u, client.frames.size());
+  jpeg = Walk(client.frames[3].bytes);
+  ASSERT_TRUE(jpeg.valid);
+  EXPECT_EQ(Str(Cat({{1}, Bytes(tables.begin() + 64, tables.end())})),
+            std::next(jpeg.segments.equal_range(0xDB).first)->second);
+  EXPECT_EQ(Str(Cat({kScanB, kEoi})), jpeg.scan);
+
   // A table that the packet does not hold, or 16-bit tables: no picture.
   Send(true, Cat({MainHeader(0, 1, 255, 40, 30), {0, 0, 0, 128}, Bytes(60, 1)}));
   Send(true, Cat({MainHeader(0, 1, 255, 40, 30), {0, 1, 0, 128}, tables, kScanA}));
-  EXPECT_EQ(2u, client.frames.size());
+  EXPECT_EQ(4u, client.frames.size());
 }
 
 TEST_F(JpegDepacketizer, RestartMarkersGiveADriSegment) {
