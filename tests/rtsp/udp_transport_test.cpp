@@ -1,0 +1,237 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "rtp_test_util.h"
+#include "rtsp/rtp_receiver.h"
+#include "rtsp/udp_client.h"
+#include "udp_test_socket.h"
+
+namespace orbisan {
+namespace {
+
+using namespace std::chrono_literals;
+using test::BuildRtp;
+using test::Bytes;
+using test::RtpSpec;
+using test::UdpTestSocket;
+
+// Records the raw callbacks of a UDP client.
+class RawUser : public IRTPClientUser {
+ public:
+  void DataReceived(IRTPClient*, const sockaddr_in& source, const uint8_t* data, size_t length) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    datagrams.emplace_back(data, data + length);
+    lastSource = source;
+    changed.notify_all();
+  }
+  void ReceiveTimeout(IRTPClient*) override { ++timeouts; }
+  void ClientClosed(IRTPClient*) override { ++closed; }
+  bool WaitForCount(size_t count) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return changed.wait_for(lock, 5s, [&] { return datagrams.size() >= count; });
+  }
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::vector<uint8_t>> datagrams;
+  sockaddr_in lastSource{};
+  std::atomic<int> timeouts{0};
+  std::atomic<int> closed{0};
+};
+
+// Opens a client on a free port (the kernel picks one for a probe socket).
+uint16_t OpenOnFreePort(CUDPClient& client, IRTPClientUser* user) {
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    uint16_t port;
+    {
+      UdpTestSocket probe("0.0.0.0");
+      port = probe.port();
+    }
+    if (client.Open(user, port)) return port;
+  }
+  return 0;
+}
+
+TEST(UdpClientTest, DeliversDatagramsAndGrowsBufferAfterOversizedOne) {
+  RawUser user;
+  CUDPClient client;
+  client.SetBufferSize(1536);
+  const uint16_t port = OpenOnFreePort(client, &user);
+  ASSERT_NE(port, 0);
+  EXPECT_EQ(client.GetPort(), port);
+
+  UdpTestSocket sender;
+  ASSERT_TRUE(sender.SendTo(port, Bytes(100, 1)));
+  ASSERT_TRUE(user.WaitForCount(1));
+  EXPECT_EQ(ntohs(user.lastSource.sin_port), sender.port());
+
+  // Too big for 1536 bytes: lost, and the buffer grows by 1024.
+  ASSERT_TRUE(sender.SendTo(port, Bytes(2000, 2)));
+  ASSERT_TRUE(sender.SendTo(port, Bytes(10, 3)));
+  ASSERT_TRUE(user.WaitForCount(2));
+  EXPECT_EQ(client.GetBufferSize(), 2560u);
+  ASSERT_TRUE(sender.SendTo(port, Bytes(2000, 4)));
+  ASSERT_TRUE(user.WaitForCount(3));
+  std::lock_guard<std::mutex> lock(user.mutex);
+  ASSERT_EQ(user.datagrams.size(), 3u);
+  EXPECT_EQ(user.datagrams[1], Bytes(10, 3)) << "the oversized datagram is not handed on cut short";
+  EXPECT_EQ(user.datagrams[2], Bytes(2000, 4));
+}
+
+TEST(UdpClientTest, TimeoutsCloseAndReopen) {
+  RawUser user;
+  CUDPClient client;
+  client.SetTimeout(50);
+  const uint16_t port = OpenOnFreePort(client, &user);
+  ASSERT_NE(port, 0);
+  for (int i = 0; i < 100 && user.timeouts.load() < 2; ++i) std::this_thread::sleep_for(20ms);
+  EXPECT_GE(user.timeouts.load(), 2) << "quiet polls are reported";
+
+  CUDPClient second;
+  EXPECT_FALSE(second.Open(&user, port)) << "the port is taken";
+  EXPECT_FALSE(client.Open(&user, port)) << "already open";
+
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_TRUE(client.Close());
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 3s) << "close does not wait for the poll time";
+  EXPECT_EQ(user.closed.load(), 1);
+  EXPECT_EQ(client.GetPort(), 0);
+  EXPECT_FALSE(client.IsOpen());
+
+  // The port is free again and the client can be reused.
+  ASSERT_TRUE(client.Open(&user, port));
+  UdpTestSocket sender;
+  ASSERT_TRUE(sender.SendTo(port, Bytes(20, 9)));
+  EXPECT_TRUE(user.WaitForCount(1));
+  client.Close();
+  EXPECT_EQ(user.closed.load(), 2);
+}
+
+TEST(UdpClientTest, MulticastNeedsAGroupAddress) {
+  RawUser user;
+  CUDPClient client;
+  EXPECT_FALSE(client.OpenMulticast(&user, "", 40000));
+  EXPECT_FALSE(client.OpenMulticast(&user, "not-an-address", 40000));
+  EXPECT_FALSE(client.IsOpen());
+}
+
+// Receiver user that records packets and can be made slow or throwing.
+class PacketUser : public IRTPReceiverUser {
+ public:
+  void RtpPacketArrived(const sockaddr_in& source, const CRTPPacket& packet) override {
+    if (delay.count() > 0) std::this_thread::sleep_for(delay);
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      sequences.push_back(packet.GetSequenceNumber());
+      lastSource = source;
+      threads.push_back(std::this_thread::get_id());
+    }
+    changed.notify_all();
+    if (throwEach) throw std::runtime_error("user failure");
+  }
+  void ReceiveTimeout() override {}
+  void ClientClosed() override { ++closed; }
+  bool WaitForCount(size_t count, std::chrono::milliseconds timeout = 10s) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return changed.wait_for(lock, timeout, [&] { return sequences.size() >= count; });
+  }
+
+  std::chrono::milliseconds delay{0};
+  bool throwEach = false;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<uint16_t> sequences;
+  std::vector<std::thread::id> threads;
+  sockaddr_in lastSource{};
+  std::atomic<int> closed{0};
+};
+
+uint16_t StartOnFreePort(CRTPReceiver& receiver) {
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    uint16_t port;
+    {
+      UdpTestSocket probe("0.0.0.0");
+      port = probe.port();
+    }
+    if (receiver.Start(port)) return port;
+  }
+  return 0;
+}
+
+std::vector<uint8_t> Rtp(uint16_t sequence, size_t bytes = 100) {
+  RtpSpec spec;
+  spec.sequence = sequence;
+  spec.payload = Bytes(bytes, static_cast<uint8_t>(sequence));
+  return BuildRtp(spec);
+}
+
+TEST(RtpReceiverTest, DeliversValidPacketsInOrderAndDropsInvalidOnes) {
+  PacketUser user;
+  user.throwEach = true;  // exceptions from the user must not stop delivery
+  CRTPReceiver receiver(&user);
+  const uint16_t port = StartOnFreePort(receiver);
+  ASSERT_NE(port, 0);
+  EXPECT_EQ(receiver.GetPort(), port);
+  UdpTestSocket camera;
+  for (uint16_t seq = 1; seq <= 20; ++seq) {
+    ASSERT_TRUE(camera.SendTo(port, Rtp(seq)));
+    if (seq % 5 == 0) ASSERT_TRUE(camera.SendTo(port, Bytes(12, 0x80)));  // header only: invalid
+  }
+  ASSERT_TRUE(user.WaitForCount(20));
+  std::this_thread::sleep_for(50ms);
+  std::lock_guard<std::mutex> lock(user.mutex);
+  std::vector<uint16_t> expected;
+  for (uint16_t seq = 1; seq <= 20; ++seq) expected.push_back(seq);
+  EXPECT_EQ(user.sequences, expected);
+  EXPECT_EQ(ntohs(user.lastSource.sin_port), camera.port());
+  EXPECT_NE(user.threads.front(), std::this_thread::get_id());
+}
+
+TEST(RtpReceiverTest, SlowUserDoesNotHoldUpTheSocket) {
+  PacketUser user;
+  user.delay = 20ms;
+  CRTPReceiver receiver(&user);
+  const uint16_t port = StartOnFreePort(receiver);
+  ASSERT_NE(port, 0);
+  UdpTestSocket camera;
+  for (uint16_t seq = 1; seq <= 40; ++seq) ASSERT_TRUE(camera.SendTo(port, Rtp(seq, 1400)));
+  // All 40 are read off the socket long before the user has handled them.
+  bool queued = false;
+  for (int i = 0; i < 200 && !queued; ++i) {
+    queued = receiver.QueuedCount() >= 20;
+    if (!queued) std::this_thread::sleep_for(5ms);
+  }
+  EXPECT_TRUE(queued) << "packets wait in the queue, not in the socket";
+  ASSERT_TRUE(user.WaitForCount(40));
+  std::lock_guard<std::mutex> lock(user.mutex);
+  EXPECT_EQ(user.sequences.size(), 40u);
+}
+
+TEST(RtpReceiverTest, IgnoresDataFromOtherClientsAndStopsCleanly) {
+  PacketUser user;
+  CRTPReceiver receiver(&user);
+  const uint16_t port = StartOnFreePort(receiver);
+  ASSERT_NE(port, 0);
+  CUDPClient stranger;
+  const std::vector<uint8_t> packet = Rtp(77);
+  receiver.DataReceived(&stranger, test::Loopback(1), packet.data(), packet.size());
+  receiver.DataReceived(nullptr, test::Loopback(1), packet.data(), packet.size());
+  EXPECT_EQ(receiver.QueuedCount(), 0u);
+  EXPECT_FALSE(user.WaitForCount(1, 200ms));
+
+  receiver.Stop();
+  EXPECT_EQ(receiver.GetPort(), 0);
+  // Restart on the same port: a new client, packets flow again.
+  ASSERT_TRUE(receiver.Start(port));
+  UdpTestSocket camera;
+  ASSERT_TRUE(camera.SendTo(port, Rtp(5)));
+  EXPECT_TRUE(user.WaitForCount(1));
+}
+
+}  // namespace
+}  // namespace orbisan
