@@ -14,6 +14,7 @@ class CH264RTPMediaParser : public CRTPMediaParser {
 
   void ProcessPacket(const CRTPPacket& packet) override;
   void Reset() override;
+  using CRTPMediaParser::SetSdpParameters;
   void SetSdpParameters(const std::vector<uint8_t>& sps, const std::vector<uint8_t>& pps,
                         const std::vector<uint8_t>& config, uint32_t width, uint32_t height) override;
 

@@ -6,6 +6,7 @@
 #include "driver/idriver.h"
 #include "rtsp/media_parser_client.h"
 #include "rtsp/rtp_packet.h"
+#include "rtsp/sdp_session_info.h"
 
 namespace orbisan {
 
@@ -32,6 +33,11 @@ class CRTPMediaParser {
   // configuration, and the picture size (0 when absent).
   virtual void SetSdpParameters(const std::vector<uint8_t>& sps, const std::vector<uint8_t>& pps,
                                 const std::vector<uint8_t>& config, uint32_t width, uint32_t height);
+
+  // The same from a parsed description.
+  void SetSdpParameters(const SDP_SESSION_INFO& info) {
+    SetSdpParameters(info.sps, info.pps, info.config, info.width, info.height);
+  }
 
   // Set by the owner before the first packet; not owned.
   void SetClient(IMediaParserClient* client) { client_ = client; }

@@ -197,7 +197,10 @@ TEST_F(RealH264, SetsFromTheDescriptionAloneServeFromTheSecondKeyFrame) {
     withoutSets[i][2] = static_cast<uint8_t>(i >> 8);
     withoutSets[i][3] = static_cast<uint8_t>(i);
   }
-  parser.SetSdpParameters(sps, pps, {}, 0, 0);
+  SDP_SESSION_INFO description;
+  description.sps = sps;
+  description.pps = pps;
+  parser.SetSdpParameters(description);
   Feed(parser, withoutSets);
   // The first IDR comes fragmented before any marker bit, so it is not given
   // the sets and the first group of pictures is not delivered.
