@@ -262,6 +262,37 @@ TEST(HttpSender, CancelDuringSendSuppressesTheSchemeFallback) {
   EXPECT_FALSE(http.IsSecure());
 }
 
+TEST(HttpSender, SilentServerTimesOutWithoutTryingTheOtherScheme) {
+  std::atomic<bool> release{false};
+  std::atomic<int> calls{0};
+  Server server({}, [&](const std::string&) {
+    HttpReply reply;
+    reply.body = std::string(5000, 'y');
+    reply.stallAfter = 10;
+    // The first request gets no answer at all for a long while (bounded).
+    if (calls++ == 0) {
+      for (int i = 0; i < 500 && !release.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return reply;
+  });
+  ASSERT_TRUE(server.Running());
+  DEVICE_INFO device = Device(server.Port());
+  device.connectTimeoutMs = 400;
+  Web::CHttpSender http(device);
+  auto start = Clock::now();
+  std::vector<char> body;
+  EXPECT_EQ(HUtils::RequestGetRD(http, Url(device, "A"), body, true).GetCode(), 11u);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(4));
+  EXPECT_EQ(server.Connections(), 1u);
+  release.store(true);
+  // A body that stops half way ends the read after the time-out with what came.
+  ASSERT_TRUE(http.Send(Web::CHttpRequest("GET", Url(device, "B"))));
+  start = Clock::now();
+  EXPECT_EQ(http.ReadAll(body), 10u);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(4));
+  server.ReleaseStalls();
+}
+
 TEST(HttpSender, BodyWithoutLengthIsCappedAtOneMebibyte) {
   Server server({}, [](const std::string&) {
     HttpReply reply;
