@@ -180,7 +180,9 @@ TEST(RtpReceiverTest, DeliversValidPacketsInOrderAndDropsInvalidOnes) {
   UdpTestSocket camera;
   for (uint16_t seq = 1; seq <= 20; ++seq) {
     ASSERT_TRUE(camera.SendTo(port, Rtp(seq)));
-    if (seq % 5 == 0) ASSERT_TRUE(camera.SendTo(port, Bytes(12, 0x80)));  // header only: invalid
+    if (seq % 5 == 0) {
+      ASSERT_TRUE(camera.SendTo(port, Bytes(12, 0x80)));  // header only: invalid
+    }
   }
   ASSERT_TRUE(user.WaitForCount(20));
   std::this_thread::sleep_for(50ms);

@@ -1,0 +1,117 @@
+// Multicast reception. These tests only run inside a private network
+// namespace (scripts/netns-run, registered by this folder's CMakeLists.txt):
+// in the machine's own namespace the group traffic would leave through a
+// real interface.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+#include "rtp_test_util.h"
+#include "rtsp/rtcp_handler.h"
+#include "rtsp/rtp_receiver.h"
+#include "udp_test_socket.h"
+
+namespace orbisan {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kGroup = "239.255.42.7";
+
+void RequireNamespace() {
+  if (std::getenv("STRANDLINE_NETNS") != nullptr) return;
+  const char* why = std::getenv("STRANDLINE_NETNS_UNAVAILABLE");
+  if (why != nullptr) GTEST_SKIP() << why;
+  GTEST_SKIP() << "multicast runs only in a private network namespace (scripts/netns-run)";
+}
+
+// A sender on loopback with TTL 1, as the camera would be.
+class MulticastSender : public test::UdpTestSocket {
+ public:
+  MulticastSender() {
+    in_addr loopback{};
+    loopback.s_addr = htonl(INADDR_LOOPBACK);
+    setsockopt(fd(), IPPROTO_IP, IP_MULTICAST_IF, &loopback, sizeof loopback);
+    const unsigned char ttl = 1;
+    setsockopt(fd(), IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl);
+  }
+};
+
+class Collector : public IRTPReceiverUser {
+ public:
+  void RtpPacketArrived(const sockaddr_in&, const CRTPPacket& packet) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    sequences.push_back(packet.GetSequenceNumber());
+    changed.notify_all();
+  }
+  void ReceiveTimeout() override {}
+  void ClientClosed() override {}
+  bool WaitForCount(size_t n, std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return changed.wait_for(lock, timeout, [&] { return sequences.size() >= n; });
+  }
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<uint16_t> sequences;
+};
+
+TEST(MulticastTest, ReceiverJoinsAndLeavesTheGroup) {
+  RequireNamespace();
+  if (IsSkipped()) return;
+  Collector user;
+  CRTPReceiver receiver(&user);
+  const uint16_t port = 45000;
+  ASSERT_TRUE(receiver.StartMulticast(kGroup, port));
+  CRTPReceiver second(&user);
+  EXPECT_FALSE(second.StartMulticast("", port + 2)) << "an empty group fails";
+
+  MulticastSender camera;
+  test::RtpSpec spec;
+  spec.payload = test::Bytes(200, 1);
+  for (uint16_t seq = 1; seq <= 10; ++seq) {
+    spec.sequence = seq;
+    ASSERT_TRUE(camera.SendTo(port, test::BuildRtp(spec), kGroup));
+  }
+  ASSERT_TRUE(user.WaitForCount(10, 5s));
+  receiver.Stop();
+
+  // Left the group: nothing more arrives even on a new unicast receiver of the same port.
+  CRTPReceiver unicast(&user);
+  ASSERT_TRUE(unicast.Start(port));
+  spec.sequence = 11;
+  ASSERT_TRUE(camera.SendTo(port, test::BuildRtp(spec), kGroup));
+  EXPECT_FALSE(user.WaitForCount(11, 300ms));
+}
+
+class NoBye : public IRTCPHandlerUser {
+ public:
+  void ByeReceived() override {}
+};
+
+TEST(MulticastTest, RtcpOnTheGroupAnswersTheSender) {
+  RequireNamespace();
+  if (IsSkipped()) return;
+  NoBye user;
+  CRTCPHandler handler(&user);
+  const uint16_t port = 45011;
+  ASSERT_TRUE(handler.StartMulticast(htonl(INADDR_LOOPBACK), kGroup, port));
+  MulticastSender camera;
+  std::vector<uint8_t> sr = {0x80, 200, 0, 6, 1, 2, 3, 4, 0, 0, 0xAA, 0xBB, 0xCC, 0xDD,
+                             0,    0,   0, 0, 0, 0, 0, 0, 0, 0, 0,    0,    0,    0};
+  handler.CountPacket(7);
+  ASSERT_TRUE(camera.SendTo(port, sr, kGroup));
+  const auto report = camera.Receive(5000);
+  ASSERT_TRUE(report.has_value()) << "receiver report to the sender's own address";
+  ASSERT_EQ(report->size(), 32u);
+  EXPECT_EQ((*report)[1], 201);
+  EXPECT_EQ((*report)[19], 7);
+  handler.Stop();
+}
+
+}  // namespace
+}  // namespace orbisan

@@ -1,0 +1,213 @@
+#include "rtsp/rtcp_handler.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "udp_test_socket.h"
+
+namespace orbisan {
+namespace {
+
+using namespace std::chrono_literals;
+using test::UdpTestSocket;
+
+class ByeUser : public IRTCPHandlerUser {
+ public:
+  void ByeReceived() override { ++byes; }
+  std::atomic<int> byes{0};
+};
+
+uint32_t Address(const char* text) {
+  in_addr a{};
+  inet_pton(AF_INET, text, &a);
+  return a.s_addr;
+}
+
+uint32_t ReadU32(const std::vector<uint8_t>& p, size_t at) {
+  return (uint32_t(p[at]) << 24) | (uint32_t(p[at + 1]) << 16) | (uint32_t(p[at + 2]) << 8) | p[at + 3];
+}
+
+// A sender report as a camera sends it: SSRC 0xCAFEBABE, NTP timestamp
+// 0x11223344:0x55667788 (middle 32 bits 0x33445566), followed by an SDES part.
+std::vector<uint8_t> SenderReport() {
+  std::vector<uint8_t> sr = {0x80, 200,  0, 6, 0xCA, 0xFE, 0xBA, 0xBE, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66,
+                             0x77, 0x88, 0, 0, 0,    1,    0,    0,    0,    2,    0,    0,    0,    3};
+  const std::vector<uint8_t> sdes = {0x81, 202, 0, 2, 0xCA, 0xFE, 0xBA, 0xBE, 1, 2, 'a', 0};
+  sr.insert(sr.end(), sdes.begin(), sdes.end());
+  return sr;
+}
+
+const std::vector<uint8_t> kCameraBye = {0x81, 203, 0, 1, 0xCA, 0xFE, 0xBA, 0xBE};
+
+// Starts the handler on a free port and returns it (0 on failure).
+uint16_t StartHandler(CRTCPHandler& handler, uint32_t camera) {
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    uint16_t port;
+    {
+      UdpTestSocket probe("0.0.0.0");
+      port = probe.port();
+    }
+    if (handler.Start(camera, port)) return port;
+  }
+  return 0;
+}
+
+TEST(RtcpHandlerTest, ReceiverReportAfterWrapAndByeOnStop) {
+  ByeUser user;
+  CRTCPHandler handler(&user);
+  UdpTestSocket camera;
+  ASSERT_TRUE(camera.ok());
+  const uint16_t port = StartHandler(handler, Address("127.0.0.1"));
+  ASSERT_NE(port, 0);
+  for (uint16_t seq : {65534, 65535, 0, 1}) handler.CountPacket(seq);
+
+  const auto sent = std::chrono::steady_clock::now();
+  ASSERT_TRUE(camera.SendTo(port, SenderReport()));
+  sockaddr_in from{};
+  const auto report = camera.Receive(5000, &from);
+  const auto answered = std::chrono::steady_clock::now();
+  ASSERT_TRUE(report.has_value()) << "no receiver report";
+  EXPECT_EQ(ntohs(from.sin_port), port) << "the report leaves from the RTCP port";
+  ASSERT_EQ(report->size(), 32u);
+  const std::vector<uint8_t>& rr = *report;
+  EXPECT_EQ(rr[0], 0x81);
+  EXPECT_EQ(rr[1], 201);
+  EXPECT_EQ(rr[2], 0);
+  EXPECT_EQ(rr[3], 7);
+  const uint32_t ownSsrc = handler.GetOwnSsrc();
+  EXPECT_EQ(std::memcmp(rr.data() + 4, &ownSsrc, 4), 0);
+  EXPECT_EQ(ReadU32(rr, 8), 0xCAFEBABEu);
+  EXPECT_EQ(ReadU32(rr, 12), 0u);
+  EXPECT_EQ(ReadU32(rr, 16), 65536u + 1) << "cycles + highest sequence number";
+  EXPECT_EQ(ReadU32(rr, 20), 0u);
+  EXPECT_EQ(ReadU32(rr, 24), 0x33445566u) << "middle bits of the NTP timestamp";
+  const double realDelayUnits = std::chrono::duration<double>(answered - sent).count() * 65536.0;
+  EXPECT_LE(ReadU32(rr, 28), static_cast<uint32_t>(realDelayUnits) + 66) << "delay in 1/65536 s";
+
+  handler.Stop();
+  const auto bye = camera.Receive(2000);
+  ASSERT_TRUE(bye.has_value()) << "BYE after a sender report";
+  const std::vector<uint8_t> expectedBye = {0x81, 203, 0, 1, rr[4], rr[5], rr[6], rr[7]};
+  EXPECT_EQ(*bye, expectedBye);
+  EXPECT_FALSE(camera.Receive(200).has_value());
+}
+
+TEST(RtcpHandlerTest, DelayCountsFromTheSenderReport) {
+  // Two sender reports: each gets one answer; a second report after a pause
+  // reports a delay close to zero again, not the time since the first.
+  ByeUser user;
+  CRTCPHandler handler(&user);
+  UdpTestSocket camera;
+  const uint16_t port = StartHandler(handler, Address("127.0.0.1"));
+  ASSERT_NE(port, 0);
+  handler.CountPacket(100);
+  ASSERT_TRUE(camera.SendTo(port, SenderReport()));
+  ASSERT_TRUE(camera.Receive(5000).has_value());
+  std::this_thread::sleep_for(300ms);
+  const auto sent = std::chrono::steady_clock::now();
+  ASSERT_TRUE(camera.SendTo(port, SenderReport()));
+  const auto second = camera.Receive(5000);
+  const auto answered = std::chrono::steady_clock::now();
+  ASSERT_TRUE(second.has_value());
+  const double bound = std::chrono::duration<double>(answered - sent).count() * 65536.0 + 66;
+  EXPECT_LE(ReadU32(*second, 28), static_cast<uint32_t>(bound));
+  EXPECT_EQ(ReadU32(*second, 16), 100u);
+  EXPECT_FALSE(camera.Receive(300).has_value()) << "one report per sender report";
+  handler.Stop();
+}
+
+TEST(RtcpHandlerTest, SilentWithoutSenderReport) {
+  ByeUser user;
+  CRTCPHandler handler(&user);
+  UdpTestSocket camera;
+  const uint16_t port = StartHandler(handler, Address("127.0.0.1"));
+  ASSERT_NE(port, 0);
+  for (uint16_t seq = 1; seq < 50; ++seq) handler.CountPacket(seq);
+  // Receiver reports, SDES and a part claiming more bytes than the datagram has.
+  ASSERT_TRUE(camera.SendTo(
+      port, {0x81, 201, 0, 7, 1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  std::vector<uint8_t> broken = {0x80, 201, 0, 40, 1, 2, 3, 4};
+  const std::vector<uint8_t> sr = SenderReport();
+  broken.insert(broken.end(), sr.begin(), sr.end());  // unreachable behind the broken part
+  ASSERT_TRUE(camera.SendTo(port, broken));
+  ASSERT_TRUE(camera.SendTo(port, {0x80, 200, 0}));  // too short to look at
+  EXPECT_FALSE(camera.Receive(500).has_value()) << "no receiver report without a sender report";
+  EXPECT_FALSE(handler.IsReporting());
+  handler.Stop();
+  EXPECT_FALSE(camera.Receive(500).has_value()) << "no BYE without a sender report";
+}
+
+TEST(RtcpHandlerTest, IgnoresOtherHostsAndHandlesCameraBye) {
+  ByeUser user;
+  CRTCPHandler handler(&user);
+  UdpTestSocket stranger("127.0.0.2");
+  UdpTestSocket camera;
+  ASSERT_TRUE(stranger.ok());
+  const uint16_t port = StartHandler(handler, Address("127.0.0.1"));
+  ASSERT_NE(port, 0);
+  ASSERT_TRUE(stranger.SendTo(port, SenderReport()));
+  EXPECT_FALSE(stranger.Receive(500).has_value()) << "RTCP from another host is ignored";
+  EXPECT_FALSE(handler.IsReporting());
+
+  ASSERT_TRUE(camera.SendTo(port, SenderReport()));
+  ASSERT_TRUE(camera.Receive(5000).has_value());
+  ASSERT_TRUE(camera.SendTo(port, kCameraBye));
+  for (int i = 0; i < 100 && user.byes.load() == 0; ++i) std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(user.byes.load(), 1);
+  EXPECT_FALSE(handler.IsReporting());
+  handler.Stop();
+  EXPECT_FALSE(camera.Receive(300).has_value()) << "the camera said goodbye first: no BYE back";
+}
+
+TEST(RtcpHandlerTest, StartNeedsCameraAddressAndClosedSocket) {
+  ByeUser user;
+  CRTCPHandler handler(&user);
+  EXPECT_FALSE(handler.Start(0, 40001));
+  const uint16_t port = StartHandler(handler, Address("127.0.0.1"));
+  ASSERT_NE(port, 0);
+  const uint32_t firstSsrc = handler.GetOwnSsrc();
+  EXPECT_FALSE(handler.Start(Address("127.0.0.1"), port + 2)) << "already running";
+  handler.Stop();
+  ASSERT_TRUE(handler.Start(Address("127.0.0.1"), port));
+  EXPECT_NE(handler.GetOwnSsrc(), firstSsrc) << "a new source identifier per start";
+  handler.Stop();
+}
+
+TEST(RtcpHandlerTest, SequenceStatistics) {
+  ByeUser user;
+  CRTCPHandler handler(&user);
+  handler.CountPacket(1000);
+  auto s = handler.GetSequenceState();
+  EXPECT_TRUE(s.started);
+  EXPECT_EQ(s.base, 999u);
+  EXPECT_EQ(s.highest, 1000);
+  EXPECT_EQ(s.received, 1u);
+  handler.CountPacket(1001);
+  handler.CountPacket(1001);  // duplicate: counted, highest unchanged
+  handler.CountPacket(990);   // late
+  s = handler.GetSequenceState();
+  EXPECT_EQ(s.highest, 1001);
+  EXPECT_EQ(s.received, 4u);
+  handler.CountPacket(20000);  // a jump: remembered, not taken
+  s = handler.GetSequenceState();
+  EXPECT_EQ(s.highest, 1001);
+  EXPECT_EQ(s.received, 4u);
+  EXPECT_EQ(s.bad, 20001u);
+  handler.CountPacket(20001);  // the jump repeats: statistics restart there
+  s = handler.GetSequenceState();
+  EXPECT_EQ(s.highest, 20001);
+  EXPECT_EQ(s.cycles, 0u);
+  EXPECT_EQ(s.received, 1u);
+  // Two wraps.
+  for (uint32_t i = 20002; i < 20002 + 2 * 65536; i += 1000) handler.CountPacket(static_cast<uint16_t>(i));
+  s = handler.GetSequenceState();
+  EXPECT_EQ(s.cycles, 2u * 65536);
+}
+
+}  // namespace
+}  // namespace orbisan

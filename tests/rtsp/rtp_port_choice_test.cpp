@@ -1,0 +1,128 @@
+#include "rtsp/rtp_port_choice.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "rtp_test_util.h"
+#include "udp_test_socket.h"
+
+namespace orbisan {
+namespace {
+
+using namespace std::chrono_literals;
+using test::UdpTestSocket;
+
+// Sets the packet-received event for every packet from the camera, as the
+// channels do.
+class CameraPacketUser : public IRTPReceiverUser, public IRTCPHandlerUser {
+ public:
+  void RtpPacketArrived(const sockaddr_in& source, const CRTPPacket&) override {
+    if (source.sin_addr.s_addr == htonl(INADDR_LOOPBACK)) packetReceived.Set();
+  }
+  void ReceiveTimeout() override {}
+  void ClientClosed() override {}
+  void ByeReceived() override {}
+  CManualEvent packetReceived;
+};
+
+// A range of ports far from the ones the driver uses for real, so that this
+// test does not collide with other programs on the machine.
+uint16_t FreeEvenBase() {
+  for (uint16_t base = 47000; base < 48000; base += 100) {
+    bool free = true;
+    for (uint16_t p = base; p < base + 8 && free; ++p) free = UdpTestSocket("0.0.0.0", p).ok();
+    if (free) return base;
+  }
+  return 0;
+}
+
+TEST(RtpPortChoiceTest, TakesFirstQuietPair) {
+  CameraPacketUser user;
+  CRTPReceiver receiver(&user);
+  CRTCPHandler rtcp(&user);
+  CManualEvent stop;
+  const uint16_t base = FreeEvenBase();
+  ASSERT_NE(base, 0);
+  ASSERT_TRUE(
+      ChooseRtpPortPair(receiver, rtcp, htonl(INADDR_LOOPBACK), stop, user.packetReceived, 100, base, base + 8));
+  EXPECT_EQ(receiver.GetPort(), base);
+  EXPECT_EQ(rtcp.GetPort(), base + 1);
+  receiver.Stop();
+  rtcp.Stop();
+}
+
+TEST(RtpPortChoiceTest, SkipsTakenPortsAndPortsAlreadyReceivingTheCamera) {
+  CameraPacketUser user;
+  CRTPReceiver receiver(&user);
+  CRTCPHandler rtcp(&user);
+  CManualEvent stop;
+  const uint16_t base = FreeEvenBase();
+  ASSERT_NE(base, 0);
+  // base: bound by someone else. base + 2: an old stream of the camera still
+  // arrives there. base + 4 is quiet and must be chosen (base + 5 for RTCP).
+  UdpTestSocket occupant("0.0.0.0", base);
+  ASSERT_TRUE(occupant.ok());
+  std::atomic<bool> sending{true};
+  std::thread camera([&] {
+    UdpTestSocket socket;
+    test::RtpSpec spec;
+    spec.payload = {1, 2, 3};
+    for (int i = 0; i < 2000 && sending.load(); ++i) {
+      spec.sequence = static_cast<uint16_t>(i);
+      socket.SendTo(base + 2, test::BuildRtp(spec));
+      std::this_thread::sleep_for(5ms);
+    }
+  });
+  const bool chosen =
+      ChooseRtpPortPair(receiver, rtcp, htonl(INADDR_LOOPBACK), stop, user.packetReceived, 300, base, base + 8);
+  sending.store(false);
+  camera.join();
+  ASSERT_TRUE(chosen);
+  EXPECT_EQ(receiver.GetPort(), base + 4);
+  EXPECT_EQ(rtcp.GetPort(), base + 5);
+  receiver.Stop();
+  rtcp.Stop();
+}
+
+TEST(RtpPortChoiceTest, FailsWhenRtcpPortIsTakenEverywhereOrOnStop) {
+  CameraPacketUser user;
+  CRTPReceiver receiver(&user);
+  CRTCPHandler rtcp(&user);
+  CManualEvent stop;
+  const uint16_t base = FreeEvenBase();
+  ASSERT_NE(base, 0);
+  UdpTestSocket rtcp1("0.0.0.0", base + 1);
+  UdpTestSocket rtcp2("0.0.0.0", base + 3);
+  EXPECT_FALSE(
+      ChooseRtpPortPair(receiver, rtcp, htonl(INADDR_LOOPBACK), stop, user.packetReceived, 50, base, base + 4));
+  EXPECT_EQ(receiver.GetPort(), 0) << "nothing left running after a failed search";
+
+  stop.Set();
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_FALSE(
+      ChooseRtpPortPair(receiver, rtcp, htonl(INADDR_LOOPBACK), stop, user.packetReceived, 1500, base + 4, base + 8));
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 1s) << "a stop request ends the search at once";
+  EXPECT_EQ(receiver.GetPort(), 0);
+}
+
+TEST(RtpPortChoiceTest, DefaultRangeGivesEvenPairAbove3556) {
+  CameraPacketUser user;
+  CRTPReceiver receiver(&user);
+  CRTCPHandler rtcp(&user);
+  CManualEvent stop;
+  ASSERT_TRUE(ChooseRtpPortPair(receiver, rtcp, htonl(INADDR_LOOPBACK), stop, user.packetReceived, 50));
+  const uint16_t port = receiver.GetPort();
+  EXPECT_GE(port, kFirstRtpPort);
+  EXPECT_LT(port, kRtpPortLimit);
+  EXPECT_EQ(port % 2, 0);
+  EXPECT_EQ(rtcp.GetPort(), port + 1);
+  receiver.Stop();
+  rtcp.Stop();
+}
+
+}  // namespace
+}  // namespace orbisan
