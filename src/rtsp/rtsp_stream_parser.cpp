@@ -49,7 +49,23 @@ void CRTSPStreamParser::Feed(const uint8_t* data, size_t length) {
     if (matched_ == 0) {
       const void* dollar = std::memchr(data + i, '$', length - i);
       if (dollar == nullptr) return;
-      i = static_cast<size_t>(static_cast<const uint8_t*>(dollar) - data) + 1;
+      const size_t at = static_cast<size_t>(static_cast<const uint8_t*>(dollar) - data);
+      if (length - at >= 4 && data[at + 1] == marker_[1]) {
+        // Common case: marker and length in this block; a packet that is
+        // also complete here is parsed without going through the buffer.
+        const size_t packetLength = static_cast<size_t>((data[at + 2] << 8) | data[at + 3]);
+        i = at + 4;
+        if (packetLength == 0) continue;
+        if (packetLength <= length - i) {
+          Deliver(data + i, packetLength);
+          i += packetLength;
+        } else {
+          missing_ = packetLength;
+          inPacket_ = true;
+        }
+        continue;
+      }
+      i = at + 1;
       matched_ = 1;
       continue;
     }
