@@ -292,13 +292,11 @@ std::string CgiHandler::ConfigDump() const {
   } else {
     put("VIDEO_TV", model.pal ? "PAL" : "NTSC");
     for (const auto& [name, value] : settings_.List(1)) {
-      if (name.starts_with("VIDEO_")) put(name, value);
+      if (name.starts_with("VIDEO_") && SettingsTable::IsChannelSetting(name)) put(name, value);
     }
   }
   for (const auto& [name, value] : settings_.List(1)) {
-    if (!name.starts_with("VIDEO_") && !name.starts_with("NIGHT_") && !name.starts_with("V2_STREAMING_")) {
-      put(name, value);
-    }
+    if (!SettingsTable::IsChannelSetting(name)) put(name, value);
   }
   return out;
 }

@@ -87,6 +87,7 @@ SettingsTable::SettingsTable(const CameraModel& model) : model_(model) {
 int SettingsTable::ChannelCount() const { return model_.channels > 1 ? model_.channels : model_.encoders_per_channel; }
 
 bool SettingsTable::IsChannelSetting(std::string_view name) {
+  if (name == "VIDEO_STREAM") return false;
   return name.starts_with("VIDEO_") || name.starts_with("NIGHT_") || name.starts_with("V2_STREAMING_");
 }
 

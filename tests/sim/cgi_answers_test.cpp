@@ -1,0 +1,303 @@
+// The CGI side of the simulated camera, through a real HTTP client (libcurl).
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+
+#include "sim/camera_model.h"
+#include "sim/simulated_camera.h"
+#include "sim_test_support.h"
+
+namespace {
+
+using simtest::HttpAuthKind;
+using simtest::HttpGet;
+using simtest::Lines;
+using ::strandline::sim::HttpAuth;
+using ::strandline::sim::SimulatedCamera;
+using ::testing::AllOf;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
+
+std::string Cgi(const SimulatedCamera& camera, const std::string& family, const std::string& items,
+                const std::string& user = "admin", const std::string& password = "admin") {
+  return camera.HttpUrl() + "/cgi-bin/" + family + "?USER=" + user + "&PWD=" + password + items;
+}
+
+SimulatedCamera::Options OptionsFor(const std::string& model) {
+  SimulatedCamera::Options options;
+  options.model = model;
+  return options;
+}
+
+class CgiFamilyTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(CgiFamilyTest, AnswersInTheFamilyGrammar) {
+  SimulatedCamera camera(OptionsFor(GetParam()));
+  std::string error;
+  ASSERT_TRUE(camera.Start(&error)) << error;
+  const auto& model = camera.Model();
+
+  // SYSTEM_INFO: "Name = value" lines, the Production ID among them.
+  auto info = HttpGet(Cgi(camera, "system", "&SYSTEM_INFO"));
+  ASSERT_EQ(info.status, 200);
+  EXPECT_THAT(Lines(info.body), Contains("Production ID = " + model.production_id));
+  for (const auto& line : Lines(info.body))
+    EXPECT_TRUE(std::regex_match(line, std::regex("[A-Za-z0-9_ ]+ = .*"))) << line;
+  EXPECT_EQ(info.body.find('\n') - 1, info.body.find("\r\n")) << "lines end with CR LF";
+
+  // Queries answer NAME='value', one line per item, in order.
+  auto query = HttpGet(Cgi(camera, "encoder", "&VIDEO_ENCODER&VIDEO_RESOLUTION"));
+  EXPECT_THAT(Lines(query.body), ElementsAre("VIDEO_ENCODER='" + model.codecs.front() + "'",
+                                             "VIDEO_RESOLUTION='" + model.default_resolution + "'"));
+
+  // An accepted change answers "OK: NAME=VALUE" and is what later queries see.
+  std::string smallest = model.ResolutionCode(model.resolutions.front());
+  auto change = HttpGet(Cgi(camera, "encoder", "&VIDEO_RESOLUTION=" + smallest));
+  EXPECT_THAT(Lines(change.body), ElementsAre("OK: VIDEO_RESOLUTION=" + smallest));
+  EXPECT_THAT(Lines(HttpGet(Cgi(camera, "mpeg4", "&VIDEO_RESOLUTION")).body),
+              ElementsAre("VIDEO_RESOLUTION='" + smallest + "'"));
+
+  // Refused and unknown items answer ERROR lines without touching the rest.
+  auto mixed = HttpGet(Cgi(camera, "encoder", "&VIDEO_RESOLUTION=N9999x9999&VIDEO_NO_SUCH&VIDEO_FPS_NUM=10"));
+  EXPECT_THAT(Lines(mixed.body), ElementsAre(HasSubstr("ERROR"), HasSubstr("ERROR"), "OK: VIDEO_FPS_NUM=10"));
+  EXPECT_EQ(camera.GetSetting("VIDEO_RESOLUTION"), smallest);
+  EXPECT_THAT(HttpGet(Cgi(camera, "encoder", "&VIDEO_ENCODER=THEORA")).body, HasSubstr("ERROR"));
+  // A name asked of a family that does not serve it is refused too.
+  EXPECT_THAT(HttpGet(Cgi(camera, "update", "&VIDEO_RESOLUTION")).body, HasSubstr("ERROR"));
+
+  // The B2 switch exists under the model's own name only.
+  std::string other_b2 = model.b2_key == "RTP_B2" ? "B2_RTP_APPENDED" : "RTP_B2";
+  EXPECT_THAT(Lines(HttpGet(Cgi(camera, "system", "&" + model.b2_key + "&RTSP_AUTHEN")).body),
+              ElementsAre(model.b2_key + "='1'", "RTSP_AUTHEN='1'"));
+  EXPECT_THAT(HttpGet(Cgi(camera, "system", "&" + other_b2)).body, HasSubstr("ERROR"));
+  std::string two = "&" + model.b2_key + "=2&RTSP_AUTHEN=2";
+  EXPECT_EQ(HttpGet(Cgi(camera, "system", two)).body.find("ERROR") == std::string::npos, model.b2_max >= 2);
+
+  // PTZ_VENDOR only on units with PTZ.
+  auto ptz = HttpGet(Cgi(camera, "encoder", "&PTZ_VENDOR")).body;
+  if (model.ptz_vendor.empty()) {
+    EXPECT_THAT(ptz, HasSubstr("ERROR"));
+  } else {
+    EXPECT_THAT(Lines(ptz), ElementsAre("PTZ_VENDOR='" + model.ptz_vendor + "'"));
+  }
+
+  // The configuration dump is NAME='value' lines and names the real RTSP port.
+  auto dump = HttpGet(Cgi(camera, "update", "&CONFIG_GET"));
+  ASSERT_EQ(dump.status, 200);
+  for (const auto& line : Lines(dump.body))
+    EXPECT_TRUE(std::regex_match(line, std::regex("[A-Z0-9_]+='[^']*'"))) << line;
+  EXPECT_THAT(Lines(dump.body), Contains("PORT_RTSP='" + std::to_string(camera.RtspPort()) + "'"));
+
+  // Wrong or missing logins are refused before anything is looked at.
+  EXPECT_EQ(HttpGet(Cgi(camera, "system", "&SYSTEM_INFO", "admin", "wrong")).status, 401);
+  EXPECT_EQ(HttpGet(Cgi(camera, "system", "&SYSTEM_INFO", "root", "admin")).status, 401);
+  EXPECT_EQ(HttpGet(camera.HttpUrl() + "/cgi-bin/system?SYSTEM_INFO").status, 401);
+  EXPECT_EQ(HttpGet(Cgi(camera, "nosuch", "&SYSTEM_INFO")).status, 404);
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, CgiFamilyTest,
+                         ::testing::Values("TCM5311", "KCM5311", "KCM3911", "ACM8201", "CAM6510", "ACD2400",
+                                           "SED2300"));
+
+TEST(CgiModelTest, IdentificationFollowsTheModelTable) {
+  // The answers that tell the families apart.
+  struct Expect {
+    const char* model;
+    bool encoder_cap;    // ENCODER_CAP line present
+    bool h264_dump;      // CONFIG_GET uses the MEDIA1_* names
+    int numbered_ports;  // NN_V2_PORT_RTSP entries
+    int privacy_zones;
+  };
+  const Expect cases[] = {{"TCM5311", true, true, 0, 4},
+                          {"ACM8201", false, false, 0, 0},
+                          {"CAM6510", false, false, 0, 0},
+                          {"ACD2400", false, false, 4, 0},
+                          {"SED2300", false, false, 0, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.model);
+    SimulatedCamera camera(OptionsFor(c.model));
+    ASSERT_TRUE(camera.Start());
+    auto info = HttpGet(Cgi(camera, "system", "&SYSTEM_INFO")).body;
+    EXPECT_EQ(info.find("ENCODER_CAP = ") != std::string::npos, c.encoder_cap);
+    auto dump = HttpGet(Cgi(camera, "update", "&CONFIG_GET")).body;
+    EXPECT_EQ(dump.find("MEDIA1_H264_QUALITY=") != std::string::npos, c.h264_dump);
+    int numbered = 0;
+    std::set<std::string> ports;
+    for (int n = 1; n <= 9; ++n) {
+      std::string key = "0" + std::to_string(n) + "_V2_PORT_RTSP='";
+      size_t at = dump.find(key);
+      if (at == std::string::npos) break;
+      ++numbered;
+      ports.insert(dump.substr(at + key.size(), dump.find('\'', at + key.size()) - at - key.size()));
+    }
+    EXPECT_EQ(numbered, c.numbered_ports);
+    if (numbered > 0) {
+      EXPECT_EQ(ports.size(), static_cast<size_t>(numbered)) << "each input has its own port";
+      EXPECT_TRUE(ports.count(std::to_string(camera.RtspPort(numbered))));
+    }
+    int zones = 0;
+    while (dump.find("PRIVACY_REGION" + std::to_string(zones + 1) + "=") != std::string::npos) ++zones;
+    EXPECT_EQ(zones, c.privacy_zones);
+  }
+}
+
+TEST(CgiChannelTest, ChannelSelectsTheStreamOrInputForTheItemsAfterIt) {
+  SimulatedCamera camera(OptionsFor("KCM5311"));
+  ASSERT_TRUE(camera.Start());
+  EXPECT_THAT(Lines(HttpGet(Cgi(camera, "encoder", "&CHANNEL=2&VIDEO_RESOLUTION=N320x240&VIDEO_ENCODER=MJPEG")).body),
+              ElementsAre("OK: VIDEO_RESOLUTION=N320x240", "OK: VIDEO_ENCODER=MJPEG"));
+  EXPECT_EQ(camera.GetSetting("VIDEO_ENCODER", 2), "MJPEG");
+  EXPECT_EQ(camera.GetSetting("VIDEO_ENCODER", 1), "H264");
+  EXPECT_EQ(camera.CurrentStream(2).width, 320);
+  EXPECT_EQ(camera.CurrentStream(1).width, 1280);
+  // The selector holds for the rest of the request only.
+  EXPECT_THAT(Lines(HttpGet(Cgi(camera, "encoder", "&VIDEO_ENCODER&CHANNEL=2&VIDEO_ENCODER")).body),
+              ElementsAre("VIDEO_ENCODER='H264'", "VIDEO_ENCODER='MJPEG'"));
+  EXPECT_THAT(Lines(HttpGet(Cgi(camera, "encoder", "&VIDEO_ENCODER")).body), ElementsAre("VIDEO_ENCODER='H264'"));
+  // Out of range: the selector and everything after it are refused.
+  EXPECT_THAT(Lines(HttpGet(Cgi(camera, "encoder", "&CHANNEL=4&VIDEO_ENCODER")).body),
+              ElementsAre(HasSubstr("ERROR"), HasSubstr("ERROR")));
+  // System items per stream too (the streaming step of a second stream).
+  EXPECT_THAT(Lines(HttpGet(Cgi(camera, "system", "&CHANNEL=3&V2_STREAMING_METHOD=4")).body),
+              ElementsAre("OK: V2_STREAMING_METHOD=4"));
+  EXPECT_EQ(camera.GetSetting("V2_STREAMING_METHOD", 3), "4");
+  EXPECT_EQ(camera.GetSetting("V2_STREAMING_METHOD", 1), "3");
+
+  SimulatedCamera server(OptionsFor("ACD2400"));
+  ASSERT_TRUE(server.Start());
+  EXPECT_THAT(HttpGet(Cgi(server, "encoder", "&CHANNEL=3&VIDEO_ENCODER=MJPEG")).body, HasSubstr("OK:"));
+  EXPECT_EQ(server.CurrentStream(3).codec, strandline::sim::VideoCodec::kMjpeg);
+  EXPECT_EQ(server.CurrentStream(2).codec, strandline::sim::VideoCodec::kMpeg4);
+  EXPECT_THAT(HttpGet(Cgi(server, "encoder", "&CHANNEL=5&VIDEO_ENCODER")).body, HasSubstr("ERROR"));
+}
+
+TEST(CgiSpecialItemsTest, PrivacyZonesDateAndFrameRateCapabilities) {
+  SimulatedCamera camera(OptionsFor("TCM5311"));
+  ASSERT_TRUE(camera.Start());
+  // Zones: index, enabled, colour, then the rectangle x1,y1,x2,y2.
+  EXPECT_THAT(Lines(HttpGet(Cgi(camera, "encoder", "&PRIVACY_REGION=1,1,000000,64,96,384,216")).body),
+              ElementsAre("OK: PRIVACY_REGION=1,1,000000,64,96,384,216"));
+  EXPECT_THAT(Lines(HttpGet(Cgi(camera, "update", "&CONFIG_GET")).body),
+              Contains("PRIVACY_REGION1='1,1,000000,64,96,384,216'"));
+  for (const char* bad : {"5,1,000000,1,1,20,20", "1,2,000000,1,1,20,20", "1,1,00000G,1,1,20,20",
+                          "1,1,000000,30,1,20,20", "1,1,000000,1,1,20", "0,0,000000,1,1,20,20"}) {
+    EXPECT_THAT(HttpGet(Cgi(camera, "encoder", std::string("&PRIVACY_REGION=") + bad)).body, HasSubstr("ERROR")) << bad;
+  }
+  EXPECT_EQ(camera.GetSetting("PRIVACY_REGION1"), "1,1,000000,64,96,384,216");
+
+  // Date: month, day, "0000", year; time; zone. The clock then runs on from there.
+  EXPECT_THAT(Lines(HttpGet(Cgi(camera, "system", "&DATE_CONFIG=1,120500002026,17:57:26,+00")).body),
+              ElementsAre("OK: DATE_CONFIG=1,120500002026,17:57:26,+00"));
+  auto now = Lines(HttpGet(Cgi(camera, "system", "&DATE_CONFIG")).body);
+  ASSERT_EQ(now.size(), 1u);
+  EXPECT_TRUE(std::regex_match(now[0], std::regex("DATE_CONFIG='1,120500002026,17:5[7-9]:[0-5][0-9],\\+00'")))
+      << now[0];
+  for (const char* bad : {"1,130500002026,17:57:26,+00", "1,023000002026,17:57:26,+00", "1,120512342026,17:57:26,+00",
+                          "1,120500002026,24:00:00,+00", "1,120500002026,17:57:26", "x"}) {
+    EXPECT_THAT(HttpGet(Cgi(camera, "system", std::string("&DATE_CONFIG=") + bad)).body, HasSubstr("ERROR")) << bad;
+  }
+
+  EXPECT_THAT(Lines(HttpGet(Cgi(camera, "encoder", "&FPS_CAP_QUERY_ALL=SINGLE,H264,N1280x1024")).body),
+              ElementsAre("FPS_CAP_QUERY_ALL='15,12,10,8,6,5,4,3,2,1'"));
+  EXPECT_THAT(HttpGet(Cgi(camera, "encoder", "&FPS_CAP_QUERY_ALL=SINGLE,H264,N1920x1080")).body, HasSubstr("ERROR"));
+  EXPECT_THAT(HttpGet(Cgi(camera, "encoder", "&FPS_CAP_QUERY_ALL=DUAL,H264,N640x480,H264,N320x240")).body,
+              HasSubstr("ERROR"))
+      << "a single-stream unit has no DUAL mode";
+
+  SimulatedCamera dual(OptionsFor("KCM5311"));
+  ASSERT_TRUE(dual.Start());
+  EXPECT_THAT(Lines(HttpGet(Cgi(dual, "encoder", "&FPS_CAP_QUERY_ALL=DUAL,H264,N1280x1024,H264,N320x240")).body),
+              ElementsAre("FPS_CAP_QUERY_ALL='15,12,10,8,6,5,4,3,2,1;30,25,20,15,12,10,8,6,5,4,3,2,1'"));
+  auto info = HttpGet(Cgi(dual, "system", "&SYSTEM_INFO")).body;
+  EXPECT_THAT(info, HasSubstr("VIDEO2_RESOLUTION_CAP = N320x240,N640x480"));
+  // Back to one stream: the second list goes away.
+  EXPECT_THAT(HttpGet(Cgi(dual, "encoder", "&VIDEO_STREAM=SINGLE")).body, HasSubstr("OK: VIDEO_STREAM=SINGLE"));
+  EXPECT_THAT(HttpGet(Cgi(dual, "system", "&SYSTEM_INFO")).body, Not(HasSubstr("VIDEO2_RESOLUTION_CAP")));
+  EXPECT_THAT(HttpGet(Cgi(dual, "encoder", "&VIDEO_STREAM=FISHEYE_VIEW")).body, HasSubstr("ERROR"));
+}
+
+TEST(CgiAuthTest, HttpAuthenticationModes) {
+  struct Case {
+    HttpAuth mode;
+    bool basic_ok;
+    bool digest_ok;
+    const char* challenge;
+  };
+  const Case cases[] = {{HttpAuth::kBasic, true, false, "Basic realm="},
+                        {HttpAuth::kDigest, false, true, "Digest realm="},
+                        {HttpAuth::kEither, true, true, "Digest realm="}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.mode));
+    auto options = OptionsFor("TCM5311");
+    options.http_auth = c.mode;
+    SimulatedCamera camera(options);
+    ASSERT_TRUE(camera.Start());
+    std::string url = Cgi(camera, "system", "&SYSTEM_INFO");
+    auto anonymous = HttpGet(url);
+    EXPECT_EQ(anonymous.status, 401);
+    EXPECT_THAT(anonymous.headers, HasSubstr(std::string("WWW-Authenticate: ") + c.challenge));
+    if (c.mode == HttpAuth::kEither) {
+      EXPECT_THAT(anonymous.headers, HasSubstr("WWW-Authenticate: Basic realm="));
+    }
+    auto basic = HttpGet(url, HttpAuthKind::kBasic, "admin", "admin");
+    EXPECT_EQ(basic.status, c.basic_ok ? 200 : 401);
+    auto digest = HttpGet(url, HttpAuthKind::kDigest, "admin", "admin");
+    EXPECT_EQ(digest.status, c.digest_ok ? 200 : 401);
+    if (c.digest_ok) {
+      EXPECT_THAT(digest.body, HasSubstr("Production ID = TCM5311"));
+    }
+    auto kind = c.basic_ok ? HttpAuthKind::kBasic : HttpAuthKind::kDigest;
+    EXPECT_EQ(HttpGet(url, kind, "admin", "nope").status, 401);
+    // With the header accepted the query login may be left out, but a wrong one still fails.
+    EXPECT_EQ(HttpGet(camera.HttpUrl() + "/cgi-bin/system?SYSTEM_INFO", kind, "admin", "admin").status, 200);
+    EXPECT_EQ(HttpGet(Cgi(camera, "system", "&SYSTEM_INFO", "admin", "bad"), kind, "admin", "admin").status, 401);
+  }
+}
+
+TEST(CgiAuthTest, HttpsWithASelfSignedCertificate) {
+  auto options = OptionsFor("ACM8201");
+  options.https = true;
+  SimulatedCamera camera(options);
+  std::string error;
+  ASSERT_TRUE(camera.Start(&error)) << error;
+  EXPECT_THAT(camera.HttpUrl(), StartsWith("https://127.0.0.1:"));
+  auto answer = HttpGet(Cgi(camera, "system", "&SYSTEM_INFO"));
+  EXPECT_EQ(answer.status, 200);
+  EXPECT_THAT(answer.body, HasSubstr("Production ID = ACM8201"));
+  // Plain HTTP on the same port gets no answer.
+  EXPECT_EQ(HttpGet("http://127.0.0.1:" + std::to_string(camera.HttpPort()) +
+                    "/cgi-bin/system?USER=admin&PWD=admin"
+                    "&SYSTEM_INFO")
+                .status,
+            0);
+}
+
+TEST(CgiLogTest, RecordsEveryRequestAsSent) {
+  SimulatedCamera camera(OptionsFor("TCM5311"));
+  ASSERT_TRUE(camera.Start());
+  std::string query = "USER=admin&PWD=admin&VIDEO_ENCODER&X%41=%41b&&VIDEO_GOP";
+  auto answer = HttpGet(camera.HttpUrl() + "/cgi-bin/encoder?" + query);
+  // Escapes are decoded for matching, empty items skipped.
+  EXPECT_THAT(Lines(answer.body), ElementsAre("VIDEO_ENCODER='H264'", "ERROR: XA=Ab", "VIDEO_GOP='30'"));
+  HttpGet(Cgi(camera, "system", "&SYSTEM_INFO", "admin", "x"));
+  HttpGet(camera.HttpUrl() + "/index.html");
+  auto log = camera.CgiRequests();
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(log[0].path, "/cgi-bin/encoder");
+  EXPECT_EQ(log[0].query, query);
+  EXPECT_EQ(log[0].status, 200);
+  EXPECT_EQ(log[1].query, "USER=admin&PWD=x&SYSTEM_INFO");
+  EXPECT_EQ(log[1].status, 401);
+  EXPECT_EQ(log[2].path, "/index.html");
+  EXPECT_EQ(log[2].query, "");
+  EXPECT_EQ(log[2].status, 404);
+  camera.ClearCgiRequests();
+  EXPECT_TRUE(camera.CgiRequests().empty());
+}
+
+}  // namespace

@@ -1,0 +1,425 @@
+#include "sim_test_support.h"
+
+#include <arpa/inet.h>
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <openssl/evp.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace simtest {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+size_t AppendTo(char* data, size_t size, size_t count, void* out) {
+  static_cast<std::string*>(out)->append(data, size * count);
+  return size * count;
+}
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+  return text;
+}
+
+std::string Trim(const std::string& text) {
+  size_t start = text.find_first_not_of(" \t");
+  size_t end = text.find_last_not_of(" \t\r\n");
+  return start == std::string::npos ? "" : text.substr(start, end - start + 1);
+}
+
+std::string Md5Hex(const std::string& text) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  EVP_Digest(text.data(), text.size(), digest, &size, EVP_md5(), nullptr);
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned i = 0; i < size; ++i) {
+    out.push_back(kHex[digest[i] >> 4]);
+    out.push_back(kHex[digest[i] & 15]);
+  }
+  return out;
+}
+
+std::string Base64(const std::string& text) {
+  std::string out(4 * ((text.size() + 2) / 3) + 1, '\0');
+  int size = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                             reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
+  out.resize(static_cast<size_t>(size));
+  return out;
+}
+
+// Value of key="value" or key=value inside a challenge header.
+std::string Param(const std::string& header, const std::string& key) {
+  size_t at = header.find(key + "=");
+  if (at == std::string::npos) return "";
+  at += key.size() + 1;
+  if (at < header.size() && header[at] == '"') {
+    size_t end = header.find('"', at + 1);
+    return header.substr(at + 1, end == std::string::npos ? std::string::npos : end - at - 1);
+  }
+  size_t end = header.find_first_of(", ", at);
+  return header.substr(at, end == std::string::npos ? std::string::npos : end - at);
+}
+
+}  // namespace
+
+HttpResult HttpGet(const std::string& url, HttpAuthKind auth, const std::string& user, const std::string& password) {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_ALL); });
+  HttpResult result;
+  CURL* curl = curl_easy_init();
+  if (!curl) return result;
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, AppendTo);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &result.body);
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, AppendTo);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &result.headers);
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 10000L);
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+  curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
+  if (auth != HttpAuthKind::kNone) {
+    curl_easy_setopt(curl, CURLOPT_HTTPAUTH, auth == HttpAuthKind::kBasic ? CURLAUTH_BASIC : CURLAUTH_DIGEST);
+    curl_easy_setopt(curl, CURLOPT_USERNAME, user.c_str());
+    curl_easy_setopt(curl, CURLOPT_PASSWORD, password.c_str());
+  }
+  if (curl_easy_perform(curl) == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &result.status);
+  curl_easy_cleanup(curl);
+  return result;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) lines.push_back(line);
+  }
+  return lines;
+}
+
+CommandResult RunCommand(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
+  CommandResult result;
+  int out_pipe[2];
+  int err_pipe[2];
+  if (pipe2(out_pipe, O_CLOEXEC) != 0) return result;
+  if (pipe2(err_pipe, O_CLOEXEC) != 0) {
+    close(out_pipe[0]);
+    close(out_pipe[1]);
+    return result;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = -1;
+  int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  if (spawned != 0) {
+    close(out_pipe[0]);
+    close(err_pipe[0]);
+    return result;
+  }
+  auto deadline = Clock::now() + timeout;
+  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  bool open[2] = {true, true};
+  bool killed = false;
+  while (open[0] || open[1]) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) {
+      kill(pid, SIGKILL);
+      killed = true;
+      break;
+    }
+    for (int i = 0; i < 2; ++i) fds[i].fd = open[i] ? (i == 0 ? out_pipe[0] : err_pipe[0]) : -1;
+    if (poll(fds, 2, static_cast<int>(std::min<long long>(left, 200))) < 0 && errno != EINTR) break;
+    for (int i = 0; i < 2; ++i) {
+      if (!open[i] || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      char buffer[4096];
+      ssize_t n = read(fds[i].fd, buffer, sizeof(buffer));
+      if (n <= 0) {
+        open[i] = false;
+      } else {
+        (i == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
+      }
+    }
+  }
+  close(out_pipe[0]);
+  close(err_pipe[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (!killed && WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+  return result;
+}
+
+std::optional<ProbedStream> Probe(const std::string& url, const std::string& transport, std::string* error_text) {
+  // A small probe: one or two frames tell codec and size, which keeps each run short.
+  auto result = RunCommand(
+      {"ffprobe", "-v", "error", "-probesize", "65536", "-analyzeduration", "1000000", "-rtsp_transport", transport,
+       "-show_entries", "stream=codec_name,width,height", "-of", "default=noprint_wrappers=1", url},
+      std::chrono::seconds(25));
+  if (error_text) *error_text = result.err;
+  if (result.exit_code != 0) return std::nullopt;
+  ProbedStream stream;
+  for (const auto& line : Lines(result.out)) {
+    size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    std::string key = line.substr(0, eq);
+    std::string value = line.substr(eq + 1);
+    if (key == "codec_name") stream.codec = value;
+    if (key == "width") stream.width = std::atoi(value.c_str());
+    if (key == "height") stream.height = std::atoi(value.c_str());
+  }
+  if (stream.codec.empty()) return std::nullopt;
+  return stream;
+}
+
+int ThreadCount() {
+  int count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ++count;
+  return count;
+}
+
+int OpenFdCount() {
+  int count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+  return count;
+}
+
+bool WaitForListening(uint16_t port, bool listening, std::chrono::milliseconds timeout) {
+  auto deadline = Clock::now() + timeout;
+  while (true) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    int error = errno;
+    close(fd);
+    if (connected == listening && (connected || error == ECONNREFUSED)) return true;
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+RawRtspClient::~RawRtspClient() { Close(); }
+
+bool RawRtspClient::Connect(uint16_t port) {
+  Close();
+  fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+    Close();
+    return false;
+  }
+  return true;
+}
+
+void RawRtspClient::Close() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+  pending_.clear();
+  session_.clear();
+  scheme_.clear();
+}
+
+void RawRtspClient::SetCredentials(const std::string& user, const std::string& password) {
+  user_ = user;
+  password_ = password;
+}
+
+bool RawRtspClient::SendText(const std::string& text) {
+  size_t sent = 0;
+  while (sent < text.size()) {
+    ssize_t n = send(fd_, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    sent += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+std::string RawRtspClient::Authorization(const std::string& method, const std::string& uri) {
+  if (scheme_ == "basic") return "Authorization: Basic " + Base64(user_ + ":" + password_) + "\r\n";
+  if (scheme_ == "digest") {
+    std::string ha1 = Md5Hex(user_ + ":" + realm_ + ":" + password_);
+    std::string ha2 = Md5Hex(method + ":" + uri);
+    std::string response = Md5Hex(ha1 + ":" + nonce_ + ":" + ha2);
+    return "Authorization: Digest username=\"" + user_ + "\", realm=\"" + realm_ + "\", nonce=\"" + nonce_ +
+           "\", uri=\"" + uri + "\", response=\"" + response + "\"\r\n";
+  }
+  return "";
+}
+
+RawRtspClient::Response RawRtspClient::ReadResponse(std::chrono::milliseconds timeout) {
+  Response response;
+  auto deadline = Clock::now() + timeout;
+  while (true) {
+    // Interleaved data may stand before the answer; skip it.
+    while (!pending_.empty() && pending_[0] == '$') {
+      if (pending_.size() < 4) break;
+      size_t length = (static_cast<unsigned char>(pending_[2]) << 8) | static_cast<unsigned char>(pending_[3]);
+      if (pending_.size() < 4 + length) break;
+      pending_.erase(0, 4 + length);
+    }
+    size_t end = pending_.find("\r\n\r\n");
+    if (end != std::string::npos && !pending_.empty() && pending_[0] != '$') {
+      std::string head = pending_.substr(0, end);
+      size_t length = 0;
+      std::istringstream lines(head);
+      std::string line;
+      std::getline(lines, line);
+      if (line.rfind("RTSP/1.0 ", 0) == 0) response.status = std::atoi(line.c_str() + 9);
+      while (std::getline(lines, line)) {
+        size_t colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        std::string name = Lower(Trim(line.substr(0, colon)));
+        std::string value = Trim(line.substr(colon + 1));
+        auto& slot = response.headers[name];
+        slot = slot.empty() ? value : slot + "\n" + value;
+      }
+      if (response.headers.count("content-length")) length = std::stoul(response.headers["content-length"]);
+      if (pending_.size() >= end + 4 + length) {
+        response.body = pending_.substr(end + 4, length);
+        pending_.erase(0, end + 4 + length);
+        return response;
+      }
+      response = Response();
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return Response();
+    pollfd wait{fd_, POLLIN, 0};
+    if (poll(&wait, 1, static_cast<int>(left)) <= 0) return Response();
+    char buffer[8192];
+    ssize_t n = recv(fd_, buffer, sizeof(buffer), 0);
+    if (n <= 0) return Response();
+    pending_.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+RawRtspClient::Response RawRtspClient::Request(const std::string& method, const std::string& url,
+                                               const std::string& extra, std::chrono::milliseconds timeout) {
+  if (method == "DESCRIBE" || base_url_.empty()) base_url_ = url;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    std::string text =
+        method + " " + url + " RTSP/1.0\r\nCSeq: " + std::to_string(++cseq_) + "\r\nUser-Agent: simtest\r\n";
+    if (!session_.empty()) text += "Session: " + session_ + "\r\n";
+    text += Authorization(method, base_url_);
+    text += extra + "\r\n";
+    if (fd_ < 0 || !SendText(text)) return Response();
+    Response response = ReadResponse(timeout);
+    if (response.status == 401 && attempt == 0 && !user_.empty() && scheme_.empty()) {
+      std::string challenge = response.headers["www-authenticate"];
+      // Several challenges are joined by newlines; take Digest when offered.
+      std::istringstream all(challenge);
+      std::string one;
+      while (std::getline(all, one)) {
+        if (one.rfind("Digest", 0) == 0) {
+          scheme_ = "digest";
+          realm_ = Param(one, "realm");
+          nonce_ = Param(one, "nonce");
+        } else if (one.rfind("Basic", 0) == 0 && scheme_.empty()) {
+          scheme_ = "basic";
+        }
+      }
+      if (!scheme_.empty()) continue;
+    }
+    if (response.headers.count("session")) {
+      std::string value = response.headers["session"];
+      session_ = value.substr(0, value.find(';'));
+    }
+    return response;
+  }
+  return Response();
+}
+
+bool RawRtspClient::PlayInterleaved(const std::string& base_url, const std::string& play_extra) {
+  Response describe = Request("DESCRIBE", base_url, "Accept: application/sdp\r\n");
+  if (describe.status != 200) return false;
+  std::string base = describe.headers.count("content-base") ? describe.headers["content-base"] : base_url;
+  std::string control;
+  size_t media = describe.body.find("m=video");
+  size_t at = describe.body.find("a=control:", media == std::string::npos ? 0 : media);
+  if (at != std::string::npos) {
+    size_t end = describe.body.find_first_of("\r\n", at);
+    control = describe.body.substr(at + 10, end - at - 10);
+  }
+  std::string setup_url = control.find("://") != std::string::npos ? control : base + control;
+  Response setup = Request("SETUP", setup_url, "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n");
+  if (setup.status != 200) return false;
+  Response play = Request("PLAY", base_url, play_extra.empty() ? "Range: npt=0.000-\r\n" : play_extra);
+  return play.status == 200;
+}
+
+RawRtspClient::Traffic RawRtspClient::Receive(std::chrono::milliseconds duration) {
+  Traffic traffic;
+  auto deadline = Clock::now() + duration;
+  while (true) {
+    // Consume whole interleaved frames; skip any text (answers) between them.
+    while (!pending_.empty()) {
+      if (pending_[0] != '$') {
+        size_t next = pending_.find('$');
+        pending_.erase(0, next == std::string::npos ? pending_.size() : next);
+        continue;
+      }
+      if (pending_.size() < 4) break;
+      int channel = static_cast<unsigned char>(pending_[1]);
+      size_t length = (static_cast<unsigned char>(pending_[2]) << 8) | static_cast<unsigned char>(pending_[3]);
+      if (pending_.size() < 4 + length) break;
+      const auto* data = reinterpret_cast<const unsigned char*>(pending_.data() + 4);
+      if (channel == 0 && length >= 12) {
+        ++traffic.rtp_packets;
+        traffic.rtp_timestamps.push_back((uint32_t{data[4]} << 24) | (uint32_t{data[5]} << 16) |
+                                         (uint32_t{data[6]} << 8) | data[7]);
+      } else if (channel == 1) {
+        size_t offset = 0;
+        while (offset + 4 <= length) {
+          traffic.rtcp_types.push_back(data[offset + 1]);
+          size_t words = (size_t{data[offset + 2]} << 8) | data[offset + 3];
+          offset += (words + 1) * 4;
+        }
+      }
+      pending_.erase(0, 4 + length);
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return traffic;
+    pollfd wait{fd_, POLLIN, 0};
+    if (poll(&wait, 1, static_cast<int>(left)) <= 0) continue;
+    char buffer[16384];
+    ssize_t n = recv(fd_, buffer, sizeof(buffer), 0);
+    if (n <= 0) {
+      traffic.closed = true;
+      return traffic;
+    }
+    pending_.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+}  // namespace simtest

@@ -1,0 +1,109 @@
+// Clients the simulator's tests talk to it with: libcurl for HTTP, a small
+// RTSP client for the exchanges ffprobe cannot show, and ffprobe itself.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace simtest {
+
+struct HttpResult {
+  long status = 0;  // 0 = no answer
+  std::string body;
+  std::string headers;
+};
+
+enum class HttpAuthKind { kNone, kBasic, kDigest };
+
+// One GET with libcurl; credentials (when given) use the chosen scheme only.
+HttpResult HttpGet(const std::string& url, HttpAuthKind auth = HttpAuthKind::kNone, const std::string& user = "",
+                   const std::string& password = "");
+
+// Lines of a CR LF text, without their line ends.
+std::vector<std::string> Lines(const std::string& text);
+
+struct CommandResult {
+  int exit_code = -1;  // -1 when killed by the time-out or not started
+  std::string out;
+  std::string err;
+};
+
+// Runs a program (argv[0] searched in PATH) with a time-out, capturing its output.
+CommandResult RunCommand(const std::vector<std::string>& argv, std::chrono::milliseconds timeout);
+
+struct ProbedStream {
+  std::string codec;
+  int width = 0;
+  int height = 0;
+};
+
+// ffprobe -rtsp_transport <transport> -show_streams on url; nullopt when it fails.
+std::optional<ProbedStream> Probe(const std::string& url, const std::string& transport,
+                                  std::string* error_text = nullptr);
+
+// Counts the threads and open descriptors of this process.
+int ThreadCount();
+int OpenFdCount();
+
+// A deliberately plain RTSP client: one request at a time, Basic or Digest
+// answers to a challenge (Digest with the base URL as uri for every request,
+// as this camera family's clients do), RTP interleaved on TCP.
+class RawRtspClient {
+ public:
+  struct Response {
+    int status = 0;                              // 0 = no complete answer
+    std::map<std::string, std::string> headers;  // names in lower case
+    std::string body;
+  };
+
+  ~RawRtspClient();
+  bool Connect(uint16_t port);
+  void Close();
+  void SetCredentials(const std::string& user, const std::string& password);
+
+  // Sends one request (CSeq, Session and Authorization added) and reads the
+  // answer, answering a 401 challenge once. extra: further header lines with CR LF.
+  Response Request(const std::string& method, const std::string& url, const std::string& extra = "",
+                   std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+
+  // DESCRIBE, SETUP (interleaved 0-1) and PLAY on base_url; true when all answer 200.
+  bool PlayInterleaved(const std::string& base_url, const std::string& play_extra = "");
+
+  // Reads interleaved frames for the given time. Counts RTP packets (channel 0)
+  // and remembers RTCP packet types (channel 1). False when the server closed the connection.
+  struct Traffic {
+    int rtp_packets = 0;
+    std::vector<uint32_t> rtp_timestamps;
+    std::vector<int> rtcp_types;
+    bool closed = false;
+  };
+  Traffic Receive(std::chrono::milliseconds duration);
+
+  int fd() const { return fd_; }
+
+ private:
+  bool SendText(const std::string& text);
+  Response ReadResponse(std::chrono::milliseconds timeout);
+  std::string Authorization(const std::string& method, const std::string& uri);
+
+  int fd_ = -1;
+  int cseq_ = 0;
+  std::string session_;
+  std::string user_;
+  std::string password_;
+  std::string scheme_;
+  std::string realm_;
+  std::string nonce_;
+  std::string base_url_;
+  std::string pending_;  // bytes read past the last response
+};
+
+// Waits until a TCP connect to 127.0.0.1:port succeeds (true) or fails with
+// "connection refused" (false) as wanted, for at most timeout.
+bool WaitForListening(uint16_t port, bool listening, std::chrono::milliseconds timeout);
+
+}  // namespace simtest
