@@ -152,6 +152,12 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& o, std:
         error = "--duration needs seconds > 0";
         return false;
       }
+    } else if (name == "--streams") {
+      if (!number(1024, n) || n == 0) {
+        if (error.empty()) error = "--streams needs a number from 1";
+        return false;
+      }
+      o.streams = static_cast<uint32_t>(n);
     } else if (name == "--frames") {
       if (!number(100000000, n)) return false;
       o.frames = n;

@@ -36,6 +36,7 @@ struct HostOptions {
   std::string index;
   double durationSeconds = 10;
   uint64_t frames = 0;
+  uint32_t streams = 1;  // driver objects recording at once (load tests)
 };
 
 // Parses argv[first..]; on error returns false with a one-line message.

@@ -6,7 +6,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include "host/commands.h"
 #include "host/host_frames.h"
@@ -38,6 +40,20 @@ const char* StateText(uint32_t state) {
 
 }  // namespace
 
+namespace {
+
+// One driver object with one stream, as a recorder holds per camera.
+struct Recording {
+  explicit Recording(const HostOptions& options) : session(options) {}
+  RecordingSink sink;
+  HostAllocator allocator;
+  HostSession session;
+  orbisan::ipcapture::IIPVideoCaptureEx2* capture = nullptr;
+  bool started = false;
+};
+
+}  // namespace
+
 int RecordStream(const HostOptions& options) {
   g_interrupted = false;
   struct sigaction action {};
@@ -45,48 +61,72 @@ int RecordStream(const HostOptions& options) {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 
-  RecordingSink sink;
-  std::string error;
-  if (!sink.OpenOutputs(options.out, options.index, error)) {
-    std::fprintf(stderr, "strandline record: %s\n", error.c_str());
-    return 1;
-  }
-  HostAllocator allocator;
-  HostSession session(options);
   const bool terminal = ::isatty(STDERR_FILENO) != 0;
-  if (terminal) session.Log().SetBeforeLine(&ClearProgress);
-  if (!session.Open(error, &allocator)) {
-    std::fprintf(stderr, "strandline record: %s\n", error.c_str());
-    return 1;
-  }
-  orbisan::ipcapture::IIPVideoCaptureEx2* capture = session.Driver()->GetVideoCaptureEx2();
-  if (capture == nullptr) {
-    std::fprintf(stderr, "strandline record: the driver has no video capture object\n");
-    return 1;
+  std::vector<std::unique_ptr<Recording>> recordings;
+  std::string error;
+  for (uint32_t i = 0; i < options.streams; ++i) {
+    auto recording = std::make_unique<Recording>(options);
+    // With several streams only the first writes the output files.
+    if (i == 0 && !recording->sink.OpenOutputs(options.out, options.index, error)) {
+      std::fprintf(stderr, "strandline record: %s\n", error.c_str());
+      return 1;
+    }
+    if (terminal) recording->session.Log().SetBeforeLine(&ClearProgress);
+    if (!recording->session.Open(error, &recording->allocator)) {
+      std::fprintf(stderr, "strandline record: %s\n", error.c_str());
+      return 1;
+    }
+    recording->capture = recording->session.Driver()->GetVideoCaptureEx2();
+    if (recording->capture == nullptr) {
+      std::fprintf(stderr, "strandline record: the driver has no video capture object\n");
+      return 1;
+    }
+    recordings.push_back(std::move(recording));
   }
   HostStreamRequest request(static_cast<uint16_t>(options.codec), static_cast<uint16_t>(options.width),
                             static_cast<uint16_t>(options.height), static_cast<uint16_t>(0x7000 | options.fps),
                             static_cast<uint16_t>(options.bitrate));
-  sink.MarkRequested();
   const auto start = std::chrono::steady_clock::now();
-  const bool started = options.streamKind == 0
-                           ? capture->StartCapture(options.input, &sink, &request)
-                           : capture->StartStream(options.input, options.streamKind, &sink, &request);
-  if (!started) {
-    std::fprintf(stderr, "strandline record: the driver could not start the stream\n");
+  bool anyStarted = false;
+  for (auto& r : recordings) {
+    r->sink.MarkRequested();
+    r->started = options.streamKind == 0
+                     ? r->capture->StartCapture(options.input, &r->sink, &request)
+                     : r->capture->StartStream(options.input, options.streamKind, &r->sink, &request);
+    if (!r->started) std::fprintf(stderr, "strandline record: the driver could not start the stream\n");
+    anyStarted |= r->started;
   }
+  auto total = [&] {
+    StreamStats sum;
+    for (auto& r : recordings) {
+      const StreamStats s = r->sink.Stats();
+      if (sum.frames == 0) {
+        sum.width = s.width;
+        sum.height = s.height;
+        sum.fourcc = s.fourcc;
+        sum.firstFrameMs = s.firstFrameMs;
+      }
+      sum.frames += s.frames;
+      sum.keyframes += s.keyframes;
+      sum.bytes += s.bytes;
+      sum.signalLost += s.signalLost;
+      if (s.firstFrameMs > sum.firstFrameMs) sum.firstFrameMs = s.firstFrameMs;  // the slowest stream
+    }
+    return sum;
+  };
   const auto limit = std::chrono::duration<double>(options.durationSeconds);
   auto nextProgress = start + std::chrono::seconds(1);
   uint64_t lastFrames = 0, lastBytes = 0;
-  while (started && !g_interrupted) {
+  while (anyStarted && !g_interrupted) {
     const auto now = std::chrono::steady_clock::now();
-    const StreamStats stats = sink.Stats();
+    const StreamStats stats = total();
     if (options.frames != 0 ? stats.frames >= options.frames : now - start >= limit) break;
     // A frame count alone must not wait forever for a camera that never comes.
     if (options.frames != 0 && now - start >= std::chrono::duration<double>(options.durationSeconds * 6)) break;
     if (terminal && now >= nextProgress) {
       uint32_t state = 2, reserved = 0;
-      if (options.streamKind != 0 || !capture->GetStreamState(options.input, &state, &reserved, nullptr, 0)) {
+      if (options.streamKind != 0 ||
+          !recordings[0]->capture->GetStreamState(options.input, &state, &reserved, nullptr, 0)) {
         state = stats.frames > lastFrames ? 0 : 1;
       }
       std::fprintf(stderr, "\r\033[K%s  frames %llu  fps %llu  kbit/s %llu", StateText(state),
@@ -101,16 +141,20 @@ int RecordStream(const HostOptions& options) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (options.streamKind == 0) {
-    capture->StopCapture(options.input);
-  } else {
-    capture->StopStream(options.input, options.streamKind);
+  for (auto& r : recordings) {
+    if (options.streamKind == 0) {
+      r->capture->StopCapture(options.input);
+    } else {
+      r->capture->StopStream(options.input, options.streamKind);
+    }
   }
   ClearProgress();
-  session.Close();
-  sink.CloseOutputs();
+  for (auto& r : recordings) {
+    r->session.Close();
+    r->sink.CloseOutputs();
+  }
 
-  const StreamStats stats = sink.Stats();
+  const StreamStats stats = total();
   const double fps = seconds > 0 ? static_cast<double>(stats.frames) / seconds : 0;
   const double kbps = seconds > 0 ? static_cast<double>(stats.bytes) * 8 / 1000 / seconds : 0;
   if (stats.frames == 0) {

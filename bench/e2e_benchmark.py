@@ -1,0 +1,153 @@
+#!/usr/bin/env python3
+"""End-to-end CPU cost of receiving a stream: the driver (through the
+reference host) against ffmpeg, on the same stream of the same simulated
+camera, for the same time.
+
+For each client the user+system CPU time of its process and the frames it
+received are measured; the result is CPU microseconds per frame, the median
+of several runs, and the driver/ffmpeg ratio.
+
+  bench/e2e_benchmark.py [--seconds 20] [--runs 3] [--case h264-1080p|mjpeg-720p|all]
+  bench/e2e_benchmark.py --streams 64 [--seconds 20]     # many streams in one driver process
+"""
+import argparse
+import os
+import re
+import resource
+import statistics
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BIN = os.path.join(ROOT, "build", "bin", "strandline")
+CACHE = os.path.join(ROOT, "build", "bench")
+
+CASES = {
+    # name: (codec option, ffmpeg encoder args, width, height, fps, clip extension)
+    "h264-1080p": ("h264", ["-c:v", "libx264", "-preset", "ultrafast", "-tune", "zerolatency", "-b:v", "8M",
+                            "-maxrate", "8M", "-bufsize", "8M", "-g", "30", "-bf", "0", "-f", "h264"],
+                   1920, 1080, 30, "h264"),
+    "mjpeg-720p": ("mjpeg", ["-c:v", "mjpeg", "-q:v", "4", "-pix_fmt", "yuvj420p", "-f", "mjpeg"],
+                   1280, 720, 15, "mjpeg"),
+}
+
+
+def make_clip(name):
+    codec, args, w, h, fps, ext = CASES[name]
+    os.makedirs(CACHE, exist_ok=True)
+    path = os.path.join(CACHE, f"{name}.{ext}")
+    if not os.path.exists(path):
+        subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+                        f"testsrc2=size={w}x{h}:rate={fps}", "-t", "10"] + args + [path], check=True)
+    return path
+
+
+def start_camera(clip, http_port, rtsp_port):
+    proc = subprocess.Popen([BIN, "simulate", "--http-port", str(http_port), "--rtsp-port", str(rtsp_port),
+                             "--source", clip], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    deadline = time.time() + 30
+    while time.time() < deadline:
+        line = proc.stdout.readline()
+        if line.startswith("READY"):
+            return proc
+        if proc.poll() is not None:
+            break
+    proc.kill()
+    raise RuntimeError("simulated camera did not start")
+
+
+def measured(argv, seconds_limit):
+    """Runs argv, returns (cpu_seconds, stdout, stderr) of that child alone."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    proc = subprocess.run(argv, capture_output=True, text=True, timeout=seconds_limit)
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+    return cpu, proc.stdout, proc.stderr
+
+
+def driver_run(name, http_port, rtsp_port, seconds, streams=1):
+    codec, _, w, h, fps, _ = CASES[name]
+    argv = [BIN, "record", "--address", "127.0.0.1", "--port", str(http_port), "--user", "admin",
+            "--password", "admin", "--model", "TCM5311", "--param", f"7={rtsp_port}", "--codec", codec,
+            "--width", str(w), "--height", str(h), "--fps", str(fps), "--duration", str(seconds),
+            "--out", "/dev/null", "--log-level", "1"]
+    if streams > 1:
+        argv += ["--streams", str(streams)]
+    cpu, out, err = measured(argv, seconds * 4 + 60)
+    match = re.findall(r"frames=(\d+)", out)
+    frames = int(match[-1]) if match else 0
+    lost = re.findall(r"signal_lost=(\d+)", out)
+    return cpu, frames, out.strip().splitlines()[-1] if out.strip() else err.strip()
+
+
+def ffmpeg_run(rtsp_port, seconds, transport):
+    argv = ["ffmpeg", "-nostdin", "-rtsp_transport", transport, "-i", f"rtsp://127.0.0.1:{rtsp_port}/",
+            "-t", str(seconds), "-c", "copy", "-f", "null", "-"]
+    cpu, out, err = measured(argv, seconds * 4 + 60)
+    match = re.findall(r"frame=\s*(\d+)", err)
+    return cpu, int(match[-1]) if match else 0
+
+
+def us_per_frame(cpu, frames):
+    return cpu * 1e6 / frames if frames else float("inf")
+
+
+def compare(name, seconds, runs):
+    clip = make_clip(name)
+    http_port, rtsp_port = 18080, 17070
+    camera = start_camera(clip, http_port, rtsp_port)
+    try:
+        results = {"driver": [], "ffmpeg-udp": [], "ffmpeg-tcp": []}
+        for _ in range(runs):
+            cpu, frames, _ = driver_run(name, http_port, rtsp_port, seconds)
+            results["driver"].append(us_per_frame(cpu, frames))
+            for transport in ("udp", "tcp"):
+                cpu, frames = ffmpeg_run(rtsp_port, seconds, transport)
+                results[f"ffmpeg-{transport}"].append(us_per_frame(cpu, frames))
+        med = {k: statistics.median(v) for k, v in results.items()}
+        print(f"{name}: CPU us/frame (median of {runs}, {seconds} s each)")
+        for k, v in med.items():
+            print(f"  {k:11s} {v:9.1f}   runs: " + ", ".join(f"{x:.1f}" for x in results[k]))
+        for t in ("udp", "tcp"):
+            print(f"  driver / ffmpeg-{t} = {med['driver'] / med['ffmpeg-' + t]:.3f}")
+    finally:
+        camera.terminate()
+        camera.wait(timeout=30)
+
+
+def many(streams, seconds):
+    name = "h264-1080p"
+    clip = make_clip(name)
+    http_port, rtsp_port = 18081, 17071
+    camera = start_camera(clip, http_port, rtsp_port)
+    try:
+        cpu, frames, summary = driver_run(name, http_port, rtsp_port, seconds, streams)
+        expected = streams * seconds * CASES[name][4]
+        print(f"{streams} streams of {name} in one driver process for {seconds} s")
+        print(f"  frames {frames} of about {expected} sent ({100.0 * frames / expected:.1f} %)")
+        print(f"  CPU {cpu:.2f} s = {cpu / seconds * 100:.1f} % of one core, {cpu / streams / seconds * 100:.2f} % per stream")
+        print(f"  {summary}")
+    finally:
+        camera.terminate()
+        camera.wait(timeout=30)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--seconds", type=int, default=20)
+    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--case", default="all", choices=["all"] + list(CASES))
+    parser.add_argument("--streams", type=int, default=0)
+    args = parser.parse_args()
+    if not os.path.exists(BIN):
+        sys.exit("build first: scripts/setup")
+    if args.streams:
+        many(args.streams, args.seconds)
+        return
+    for name in (CASES if args.case == "all" else [args.case]):
+        compare(name, args.seconds, args.runs)
+
+
+if __name__ == "__main__":
+    main()
