@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "rtsp/rtsp_session_params.h"
+#include "rtsp/sdp_session_info.h"
+
+namespace orbisan {
+
+// Parses RTSP responses and keeps the session values that outlive each
+// response (CSeq, content base, session id and timeout, authorization
+// challenge, interleaved channel, session description).
+class CRTSPResponseParser {
+ public:
+  CRTSPResponseParser() = default;
+  virtual ~CRTSPResponseParser() = default;
+
+  void Reset();
+  // One whole response (headers and body) to a request of the given kind.
+  // False when the status line is unreadable, the status is neither 200 nor
+  // 401, or a header or the description is malformed.
+  bool Parse(std::string_view response, uint32_t requestKind);
+
+  const SDP_SESSION_INFO& GetSessionInfo() const { return sessionInfo_; }
+  const std::string& GetProtocolVersion() const { return protocolVersion_; }
+  uint32_t GetStatusCode() const { return statusCode_; }
+  uint32_t GetCSeq() const { return cseq_; }
+  uint32_t NextCSeq() { return ++cseq_; }
+  const std::string& GetContentBase() const { return contentBase_; }
+  const std::string& GetContentType() const { return contentType_; }
+  uint32_t GetContentLength() const { return contentLength_; }
+  const std::string& GetSessionId() const { return sessionId_; }
+  uint32_t GetSessionTimeout() const { return sessionTimeout_; }
+  uint32_t GetAuthScheme() const { return authScheme_; }
+  const std::string& GetRealm() const { return realm_; }
+  const std::string& GetNonce() const { return nonce_; }
+  uint8_t GetInterleavedChannel() const { return interleavedChannel_; }
+
+ private:
+  bool ParseHeader(const std::string& line);
+  bool ParseSession(const std::string& line);
+  bool ParseAuthenticate(const std::string& line);
+
+  SDP_SESSION_INFO sessionInfo_;
+  std::string protocolVersion_;
+  uint32_t statusCode_ = 0;
+  uint32_t cseq_ = 0;
+  std::string contentBase_;
+  std::string contentType_;
+  uint32_t contentLength_ = 0;
+  std::string sessionId_;
+  uint32_t sessionTimeout_ = 0;
+  uint32_t authScheme_ = kAuthNone;
+  std::string realm_;
+  std::string nonce_;
+  uint8_t interleavedChannel_ = 0;
+};
+
+}  // namespace orbisan

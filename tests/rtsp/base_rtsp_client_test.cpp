@@ -1,0 +1,396 @@
+#include "rtsp/base_rtsp_client.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <thread>
+
+#include "recording_rtsp_user.h"
+#include "rtp_test_util.h"
+#include "rtsp/base64.h"
+#include "scripted_rtsp_server.h"
+#include "support/test_driver.h"
+
+namespace orbisan {
+namespace {
+
+using namespace std::chrono_literals;
+using test::CSeqOf;
+using test::Method;
+using test::RecordingRtspUser;
+using test::ScriptedRtspServer;
+
+std::string Sdp(const std::string& control) {
+  return "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=cam\r\nt=0 0\r\nm=video 0 RTP/AVP 96\r\nc=IN IP4 0.0.0.0\r\n"
+         "a=rtpmap:96 H264/90000\r\na=control:" +
+         control + "\r\n";
+}
+
+std::string Ok(const std::string& request, const std::string& extra = "", const std::string& body = "") {
+  std::string answer = "RTSP/1.0 200 OK\r\nCSeq: " + CSeqOf(request) + "\r\n" + extra;
+  if (!body.empty())
+    answer += "Content-Type: application/sdp\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
+  return answer + "\r\n" + body;
+}
+
+// A camera that answers every request well. DESCRIBE gives the content base
+// and control chosen by the test; SETUP gives Session 1234 with the given
+// session parameter text.
+struct CameraScript {
+  std::string contentBase;  // empty: none
+  std::string control = "trackID=1";
+  std::string sessionSuffix = ";timeout=60";
+  std::string transport = "Transport: RTP/AVP/UDP;unicast;client_port=5000-5001;server_port=6000-6001\r\n";
+
+  std::string operator()(const std::string& request, size_t) const {
+    const std::string method = Method(request);
+    if (method == "DESCRIBE") {
+      const std::string base = contentBase.empty() ? "" : "Content-Base: " + contentBase + "\r\n";
+      return Ok(request, base, Sdp(control));
+    }
+    if (method == "SETUP") return Ok(request, "Session: 1234" + sessionSuffix + "\r\n" + transport);
+    return Ok(request, "Session: 1234\r\n");
+  }
+};
+
+RTSP_SESSION_PARAMS Params(uint16_t port) {
+  RTSP_SESSION_PARAMS params;
+  params.host = "127.0.0.1";
+  params.serverPort = port;
+  params.path = "/live";
+  params.clientRtpPort = 5000;
+  params.clientRtcpPort = 5001;
+  return params;
+}
+
+class RtspClientTest : public ::testing::Test {
+ protected:
+  test::TestDriver driver_;
+  RecordingRtspUser user_;
+};
+
+TEST_F(RtspClientTest, SixRequestsByteForByte) {
+  ScriptedRtspServer server([](const std::string& r, size_t i) {
+    CameraScript script;
+    return script(r, i);
+  });
+  const std::string port = std::to_string(server.port());
+  const std::string base = "rtsp://127.0.0.1:" + port + "/live";
+  // Content base takes over from the first answer on; this camera sends none.
+  CBaseRTSPClient client(&driver_);
+  client.SetIdleWaitMs(600000);  // no keep-alive of its own in this test
+  ASSERT_TRUE(client.Start(Params(server.port()), &user_, kRtpOverUdp));
+  ASSERT_TRUE(server.WaitForRequests(3));  // DESCRIBE, SETUP, PLAY
+  client.RequestPause();
+  ASSERT_TRUE(server.WaitForRequests(4));
+  client.RequestPlay();
+  ASSERT_TRUE(server.WaitForRequests(5));
+  EXPECT_TRUE(client.SendKeepAlive());
+  client.Stop();
+  ASSERT_TRUE(server.WaitForRequests(7));
+  EXPECT_TRUE(client.GetLastExchangeResult()) << "TEARDOWN answered";
+
+  const std::vector<std::string> r = server.Requests();
+  ASSERT_EQ(r.size(), 7u);
+  EXPECT_EQ(r[0],
+            "DESCRIBE " + base + " RTSP/1.0\r\nCSeq: 1\r\nUser-Agent: Orbisan\r\nAccept: application/sdp\r\n\r\n");
+  EXPECT_EQ(r[1], "SETUP " + base +
+                      "/trackID=1 RTSP/1.0\r\nCSeq: 2\r\nUser-Agent: Orbisan\r\n"
+                      "Transport: RTP/AVP/UDP;unicast;client_port=5000-5001\r\n\r\n");
+  EXPECT_EQ(r[2], "PLAY " + base +
+                      " RTSP/1.0\r\nCSeq: 3\r\nUser-Agent: Orbisan\r\nSession: 1234\r\nRange: npt=0.000-\r\n\r\n");
+  EXPECT_EQ(r[3], "PAUSE " + base +
+                      " RTSP/1.0\r\nCSeq: 4\r\nUser-Agent: Orbisan\r\nSession: 1234\r\nRange: npt=0.000-\r\n\r\n");
+  EXPECT_EQ(r[4], "PLAY " + base +
+                      " RTSP/1.0\r\nCSeq: 5\r\nUser-Agent: Orbisan\r\nSession: 1234\r\nRange: npt=0.000-\r\n\r\n");
+  EXPECT_EQ(r[5], "OPTIONS " + base + " RTSP/1.0\r\nCSeq: 6\r\nUser-Agent: Orbisan\r\nSession: 1234\r\n\r\n");
+  EXPECT_EQ(r[6], "TEARDOWN " + base + " RTSP/1.0\r\nCSeq: 7\r\nUser-Agent: Orbisan\r\nSession: 1234\r\n\r\n");
+  ASSERT_TRUE(user_.WaitForEvent("closed"));
+  EXPECT_EQ(user_.Events(), (std::vector<std::string>{"sdp", "closed"}));
+  EXPECT_EQ(user_.Sdp().video.encoding, "H264/90000");
+}
+
+// Runs a session until SETUP and returns the SETUP request.
+std::string SetupRequest(test::TestDriver& driver, CameraScript script, RTSP_SESSION_PARAMS params,
+                         uint32_t mode = kRtpOverUdp, bool multicast = false) {
+  ScriptedRtspServer server([&script](const std::string& r, size_t i) { return script(r, i); });
+  RecordingRtspUser user;
+  CBaseRTSPClient client(&driver);
+  client.SetIdleWaitMs(600000);
+  params.serverPort = server.port();
+  const bool started = multicast ? client.StartMulticast(params, &user) : client.Start(params, &user, mode);
+  if (!started || !server.WaitForRequests(2)) return {};
+  client.Stop();
+  return server.Requests()[1];
+}
+
+std::string FirstLine(const std::string& text) { return text.substr(0, text.find("\r\n")); }
+
+TEST_F(RtspClientTest, TrackUrlRules) {
+  CameraScript script;
+  script.contentBase = "rtsp://10.1.1.1:7070/cam/";
+  EXPECT_EQ(FirstLine(SetupRequest(driver_, script, Params(0))), "SETUP rtsp://10.1.1.1:7070/cam/trackID=1 RTSP/1.0");
+  script.control = "/trackID=1";
+  EXPECT_EQ(FirstLine(SetupRequest(driver_, script, Params(0))), "SETUP rtsp://10.1.1.1:7070/cam/trackID=1 RTSP/1.0");
+  script.contentBase = "rtsp://10.1.1.1:7070/cam";
+  script.control = "trackID=1";
+  EXPECT_EQ(FirstLine(SetupRequest(driver_, script, Params(0))), "SETUP rtsp://10.1.1.1:7070/cam/trackID=1 RTSP/1.0");
+  script.control = "rtsp://10.9.9.9/other/track";
+  EXPECT_EQ(FirstLine(SetupRequest(driver_, script, Params(0))), "SETUP rtsp://10.9.9.9/other/track RTSP/1.0");
+  // A content base without "rtsp://" is not kept: the URL is built from host, port and track form.
+  script.contentBase = "/relative/";
+  script.control = "stream=0";
+  RTSP_SESSION_PARAMS params = Params(0);
+  params.urlForm = 1;
+  params.trackIndex = 2;
+  const std::string setup = SetupRequest(driver_, script, params);
+  EXPECT_NE(FirstLine(setup).find("/track3/stream=0 RTSP/1.0"), std::string::npos) << setup;
+}
+
+TEST_F(RtspClientTest, TransportHeaderPerModeAndBlockSize) {
+  CameraScript script;
+  RTSP_SESSION_PARAMS params = Params(0);
+  params.blockSize = 100;
+  std::string setup = SetupRequest(driver_, script, params);
+  EXPECT_NE(setup.find("Transport: RTP/AVP/UDP;unicast;client_port=5000-5001\r\n\r\n"), std::string::npos) << setup;
+  EXPECT_EQ(setup.find("Blocksize"), std::string::npos);
+
+  params.blockSize = 101;
+  setup = SetupRequest(driver_, script, params, kRtpOverTcp);
+  EXPECT_NE(setup.find("Transport: RTP/AVP/TCP;unicast;client_port=5000-5001\r\nBlocksize: 101\r\n\r\n"),
+            std::string::npos)
+      << setup;
+
+  params.blockSize = 0;
+  setup = SetupRequest(driver_, script, params, kRtpInterleaved);
+  EXPECT_NE(setup.find("Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n"), std::string::npos) << setup;
+
+  setup = SetupRequest(driver_, script, params, kRtpOverUdp, true);
+  EXPECT_NE(setup.find("Transport: RTP/AVP/UDP;multicast;client_port=0-1\r\n"), std::string::npos) << setup;
+}
+
+// An independent MD5: coreutils' md5sum.
+std::string SystemMd5(const std::string& text) {
+  const std::string path = testing::TempDir() + "/md5_input";
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+  }
+  FILE* pipe = popen(("md5sum " + path).c_str(), "r");
+  if (pipe == nullptr) return {};
+  char digest[33] = {};
+  const size_t n = fread(digest, 1, 32, pipe);
+  pclose(pipe);
+  return std::string(digest, n);
+}
+
+TEST_F(RtspClientTest, DigestRetryUsesTheBaseUrl) {
+  const std::string nonce = "dcd98b7102dd2f0e8b11d0f600bfb0c093";
+  ScriptedRtspServer server([&](const std::string& r, size_t i) {
+    if (i == 0) {
+      return "RTSP/1.0 401 Unauthorized\r\nCSeq: " + CSeqOf(r) +
+             "\r\nWWW-Authenticate: Digest realm=\"testrealm@host.com\", nonce=\"" + nonce + "\"\r\n\r\n";
+    }
+    return CameraScript()(r, i);
+  });
+  RTSP_SESSION_PARAMS params = Params(server.port());
+  params.userName = "Mufasa";
+  params.password = "Circle Of Life";
+  CBaseRTSPClient client(&driver_);
+  client.SetIdleWaitMs(600000);
+  ASSERT_TRUE(client.Start(params, &user_, kRtpOverUdp));
+  ASSERT_TRUE(server.WaitForRequests(3));
+  client.Stop();
+  const std::vector<std::string> r = server.Requests();
+  EXPECT_EQ(CSeqOf(r[1]), "2") << "the retry takes the next CSeq";
+  const std::string uri = "rtsp://127.0.0.1:" + std::to_string(server.port()) + "/live";
+  const std::string ha1 = SystemMd5("Mufasa:testrealm@host.com:Circle Of Life");
+  ASSERT_EQ(ha1.size(), 32u) << "md5sum not available";
+  const std::string describe = SystemMd5(SystemMd5("Mufasa:testrealm@host.com:Circle Of Life") + ":" + nonce + ":" +
+                                         SystemMd5("DESCRIBE:" + uri));
+  EXPECT_EQ(r[1], "DESCRIBE " + uri + " RTSP/1.0\r\nCSeq: 2\r\nAuthorization: Digest username=\"Mufasa\", " +
+                      "realm=\"testrealm@host.com\", nonce=\"" + nonce + "\", uri=\"" + uri + "\", response=\"" +
+                      describe + "\"\r\nUser-Agent: Orbisan\r\nAccept: application/sdp\r\n\r\n");
+  // SETUP signs the base URL too, not the track URL.
+  const std::string setup = SystemMd5(ha1 + ":" + nonce + ":" + SystemMd5("SETUP:" + uri));
+  EXPECT_NE(r[2].find("uri=\"" + uri + "\", response=\"" + setup + "\""), std::string::npos) << r[2];
+}
+
+TEST_F(RtspClientTest, BasicAfterChallengeAndSecond401EndsSession) {
+  ScriptedRtspServer basic([&](const std::string& r, size_t i) {
+    if (i == 0)
+      return "RTSP/1.0 401 Unauthorized\r\nCSeq: " + CSeqOf(r) + "\r\nWWW-Authenticate: Basic realm=\"cam\"\r\n\r\n";
+    return CameraScript()(r, i);
+  });
+  RTSP_SESSION_PARAMS params = Params(basic.port());
+  params.userName = "admin";
+  params.password = "secret";
+  {
+    CBaseRTSPClient client(&driver_);
+    client.SetIdleWaitMs(600000);
+    ASSERT_TRUE(client.Start(params, &user_, kRtpOverUdp));
+    ASSERT_TRUE(basic.WaitForRequests(3));
+    client.Stop();
+    EXPECT_NE(basic.Requests()[1].find("Authorization: Basic " + EncodeBase64("admin:secret") + "\r\n"),
+              std::string::npos);
+  }
+
+  ScriptedRtspServer refusing([&](const std::string& r, size_t) {
+    return "RTSP/1.0 401 Unauthorized\r\nCSeq: " + CSeqOf(r) +
+           "\r\nWWW-Authenticate: Digest realm=\"cam\", nonce=\"abc\"\r\n\r\n";
+  });
+  RecordingRtspUser user;
+  CBaseRTSPClient client(&driver_);
+  params.serverPort = refusing.port();
+  ASSERT_TRUE(client.Start(params, &user, kRtpOverUdp));
+  ASSERT_TRUE(user.WaitForEvent("closed"));
+  client.Stop();
+  EXPECT_EQ(refusing.Requests().size(), 2u) << "one retry, no SETUP, no TEARDOWN";
+  EXPECT_EQ(user.Events(), std::vector<std::string>{"closed"});
+}
+
+TEST_F(RtspClientTest, Status454FailsDescribe) {
+  ScriptedRtspServer server(
+      [](const std::string& r, size_t) { return "RTSP/1.0 454 Session Not Found\r\nCSeq: " + CSeqOf(r) + "\r\n\r\n"; });
+  CBaseRTSPClient client(&driver_);
+  ASSERT_TRUE(client.Start(Params(server.port()), &user_, kRtpOverUdp));
+  ASSERT_TRUE(user_.WaitForEvent("closed"));
+  client.Stop();
+  EXPECT_EQ(user_.Events(), (std::vector<std::string>{"describe-failed", "closed"}));
+  EXPECT_EQ(server.Requests().size(), 1u);
+  EXPECT_FALSE(client.GetLastExchangeResult());
+}
+
+TEST_F(RtspClientTest, DeclinedDescriptionIsTornDown) {
+  ScriptedRtspServer server([](const std::string& r, size_t i) { return CameraScript()(r, i); });
+  user_.acceptSdp = false;
+  CBaseRTSPClient client(&driver_);
+  ASSERT_TRUE(client.Start(Params(server.port()), &user_, kRtpOverUdp));
+  ASSERT_TRUE(user_.WaitForEvent("closed"));
+  client.Stop();
+  const std::vector<std::string> r = server.Requests();
+  ASSERT_EQ(r.size(), 2u);
+  EXPECT_EQ(Method(r[1]), "TEARDOWN");
+}
+
+TEST_F(RtspClientTest, OversizedHeaderBlockIsParsedTruncated) {
+  ScriptedRtspServer server([](const std::string& r, size_t i) {
+    if (i == 0) {
+      std::string filler;
+      for (int k = 0; k < 12; ++k) filler += "X-Filler-" + std::to_string(k) + ": " + std::string(40, 'x') + "\r\n";
+      return Ok(r, filler, Sdp("trackID=1"));  // Content-Length lies beyond 512 bytes
+    }
+    return CameraScript()(r, i);
+  });
+  CBaseRTSPClient client(&driver_);
+  client.SetIdleWaitMs(600000);
+  ASSERT_TRUE(client.Start(Params(server.port()), &user_, kRtpOverUdp));
+  ASSERT_TRUE(user_.WaitForEvent("sdp"));
+  client.Stop();
+  EXPECT_TRUE(user_.Sdp().video.encoding.empty()) << "no description read from a truncated answer";
+  for (const std::string& e : user_.Events()) EXPECT_NE(e, "describe-failed");
+}
+
+TEST_F(RtspClientTest, KeepAliveSpacingFollowsSessionTimeout) {
+  struct Case {
+    std::string sessionSuffix;
+    uint32_t periodParam;
+    uint64_t spacingSec;
+  };
+  for (const Case& c : {Case{";timeout=60", 60, 30}, Case{";timeout=0", 60, 15}, Case{"", 60, 30}, Case{"", 8, 4}}) {
+    SCOPED_TRACE("session" + c.sessionSuffix + " period " + std::to_string(c.periodParam));
+    CameraScript script;
+    script.sessionSuffix = c.sessionSuffix;
+    ScriptedRtspServer server([&script](const std::string& r, size_t i) { return script(r, i); });
+    std::atomic<uint64_t> now{133000000000000000ull};
+    RecordingRtspUser user;
+    CBaseRTSPClient client(&driver_);
+    client.SetClock([&now] { return now.load(); });
+    client.SetIdleWaitMs(10);
+    RTSP_SESSION_PARAMS params = Params(server.port());
+    params.keepAlivePeriodSec = c.periodParam;
+    ASSERT_TRUE(client.Start(params, &user, kRtpOverUdp));
+    // The first idle check after PLAY sends one OPTIONS at once.
+    ASSERT_TRUE(server.WaitForRequests(4));
+    EXPECT_EQ(Method(server.Requests()[3]), "OPTIONS");
+    const uint64_t second = 10000000ull;
+    now += (c.spacingSec - 1) * second;
+    std::this_thread::sleep_for(150ms);
+    EXPECT_EQ(server.Requests().size(), 4u) << "no OPTIONS before half the period";
+    now += 2 * second;
+    ASSERT_TRUE(server.WaitForRequests(5));
+    EXPECT_EQ(Method(server.Requests()[4]), "OPTIONS");
+    client.SetKeepAliveEnabled(false);
+    now += 10 * c.spacingSec * second;
+    std::this_thread::sleep_for(150ms);
+    EXPECT_EQ(server.Requests().size(), 5u) << "disabled keep-alive sends nothing";
+    client.Stop();
+  }
+}
+
+TEST_F(RtspClientTest, InterleavedChannelFromSetup) {
+  CameraScript script;
+  script.transport = "Transport: RTP/AVP/TCP;unicast;interleaved=2-3\r\n";
+  std::string frames;
+  auto frame = [](uint8_t channel, uint16_t sequence) {
+    test::RtpSpec spec;
+    spec.sequence = sequence;
+    spec.payload = test::Bytes(300, static_cast<uint8_t>(sequence));
+    const std::vector<uint8_t> bytes = test::Interleave(channel, test::BuildRtp(spec));
+    return std::string(bytes.begin(), bytes.end());
+  };
+  frames = frame(0, 100) + frame(2, 1) + frame(3, 200) + frame(2, 2) + frame(1, 300) + frame(2, 3);
+  ScriptedRtspServer server([&](const std::string& r, size_t i) {
+    if (Method(r) == "PLAY") return Ok(r, "Session: 1234\r\n") + frames;
+    return script(r, i);
+  });
+  CBaseRTSPClient client(&driver_);
+  client.SetIdleWaitMs(600000);
+  ASSERT_TRUE(client.Start(Params(server.port()), &user_, kRtpInterleaved));
+  ASSERT_TRUE(user_.WaitForPackets(3));
+  std::this_thread::sleep_for(100ms);
+  const auto before = std::chrono::steady_clock::now();
+  client.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
+  std::vector<uint16_t> sequences;
+  for (const auto& p : user_.Packets()) sequences.push_back(p.sequence);
+  EXPECT_EQ(sequences, (std::vector<uint16_t>{1, 2, 3})) << "only channel 2";
+  EXPECT_EQ(Method(server.Requests().back()), "TEARDOWN");
+}
+
+TEST_F(RtspClientTest, StopReturnsWhenServerNeverAnswers) {
+  ScriptedRtspServer server([](const std::string&, size_t) { return ScriptedRtspServer::kSilent; });
+  CBaseRTSPClient client(&driver_);
+  RTSP_SESSION_PARAMS params = Params(server.port());
+  params.receiveTimeoutMs = 30000;  // a blocked receive would last 30 s without the shortening
+  ASSERT_TRUE(client.Start(params, &user_, kRtpOverUdp));
+  ASSERT_TRUE(server.WaitForRequests(1));
+  const auto before = std::chrono::steady_clock::now();
+  client.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 10s);
+  EXPECT_FALSE(client.IsConnected());
+  EXPECT_TRUE(user_.WaitForEvent("closed", 1000));
+}
+
+TEST_F(RtspClientTest, ConnectFailures) {
+  CBaseRTSPClient client(&driver_);
+  RTSP_SESSION_PARAMS params = Params(1);  // nothing listens on port 1
+  EXPECT_FALSE(client.Start(params, &user_, kRtpOverUdp));
+  params.host = "no-such-host.invalid";
+  EXPECT_FALSE(client.Start(params, &user_, kRtpOverUdp));
+  ScriptedRtspServer server([](const std::string& r, size_t i) { return CameraScript()(r, i); });
+  params = Params(server.port());
+  params.connectTimeoutMs = 99;
+  EXPECT_FALSE(client.Start(params, &user_, kRtpOverUdp)) << "a connect time-out below 100 ms cannot succeed";
+  EXPECT_FALSE(client.IsConnected());
+  EXPECT_TRUE(user_.Events().empty()) << "no callbacks when the start fails";
+  params.connectTimeoutMs = 5000;
+  ASSERT_TRUE(client.Start(params, &user_, kRtpOverUdp)) << "the client is reusable";
+  client.Stop();
+}
+
+}  // namespace
+}  // namespace orbisan
