@@ -1,0 +1,115 @@
+#include "rtsp/rtsp_response_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace orbisan {
+namespace {
+
+std::string ReadData(const std::string& name) {
+  std::ifstream in(std::string(STRANDLINE_TEST_DATA_DIR) + "/rtsp/" + name, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string Answer(const std::string& headers, int status = 200) {
+  return "RTSP/1.0 " + std::to_string(status) + " Whatever\r\n" + headers + "\r\n";
+}
+
+TEST(RtspResponseParserTest, StatusLine) {
+  CRTSPResponseParser parser;
+  EXPECT_TRUE(parser.Parse(Answer("CSeq: 7\r\n"), kRtspOptions));
+  EXPECT_EQ(parser.GetProtocolVersion(), "RTSP/1.0");
+  EXPECT_EQ(parser.GetStatusCode(), 200u);
+  EXPECT_EQ(parser.GetCSeq(), 7u);
+  EXPECT_FALSE(parser.Parse(Answer("CSeq: 8\r\n", 454), kRtspOptions));
+  EXPECT_EQ(parser.GetStatusCode(), 454u) << "a refused status stays recorded";
+  EXPECT_FALSE(parser.Parse("RTSP/1.0\r\n\r\n", kRtspOptions));
+  EXPECT_FALSE(parser.Parse("", kRtspOptions));
+  EXPECT_TRUE(parser.Parse(Answer("", 401), kRtspOptions));
+}
+
+TEST(RtspResponseParserTest, HeaderRules) {
+  CRTSPResponseParser parser;
+  EXPECT_FALSE(parser.Parse(Answer("CSeq: x\r\n"), kRtspOptions)) << "CSeq that does not scan";
+  EXPECT_FALSE(parser.Parse(Answer("Content-Length: many\r\n"), kRtspOptions));
+  EXPECT_TRUE(parser.Parse(Answer("cseq: 3\r\nX: 1\r\nA:b\r\n: x\r\nno colon here\r\n"), kRtspOptions))
+      << "unknown headers and lines without a name are skipped";
+  EXPECT_EQ(parser.GetCSeq(), 3u);
+
+  ASSERT_TRUE(parser.Parse(Answer("Content-Base: rtsp://Cam.local:554/Live/ \r\nContent-Type: Application/SDP\r\n"),
+                           kRtspOptions));
+  EXPECT_EQ(parser.GetContentBase(), "rtsp://Cam.local:554/Live/") << "received case, trimmed";
+  EXPECT_EQ(parser.GetContentType(), "application/sdp");
+  ASSERT_TRUE(parser.Parse(Answer("Content-Base: /relative/\r\n"), kRtspOptions));
+  EXPECT_EQ(parser.GetContentBase(), "rtsp://Cam.local:554/Live/") << "without rtsp:// the base is kept";
+  EXPECT_FALSE(parser.Parse(Answer("Content-Base : rtsp://x/\r\n"), kRtspOptions));
+  EXPECT_EQ(parser.GetContentBase(), "") << "a blank before the colon empties the base and fails";
+}
+
+TEST(RtspResponseParserTest, SessionHeader) {
+  CRTSPResponseParser parser;
+  ASSERT_TRUE(parser.Parse(Answer("Session: 1234;timeout=60\r\n"), kRtspSetup));
+  EXPECT_EQ(parser.GetSessionId(), "1234");
+  EXPECT_EQ(parser.GetSessionTimeout(), 60u);
+  ASSERT_TRUE(parser.Parse(Answer("Session:  98765 ; timeout = 0\r\n"), kRtspSetup));
+  EXPECT_EQ(parser.GetSessionId(), "98765");
+  EXPECT_EQ(parser.GetSessionTimeout(), 30u) << "0 counts as 30 s";
+  parser.Reset();
+  ASSERT_TRUE(parser.Parse(Answer("Session: ABCDEF\r\n"), kRtspSetup));
+  EXPECT_EQ(parser.GetSessionId(), "ABCDEF");
+  EXPECT_EQ(parser.GetSessionTimeout(), 0u) << "none given";
+  EXPECT_FALSE(parser.Parse(Answer("Session: 1234;foo=bar\r\n"), kRtspSetup)) << "parameters without a timeout";
+  EXPECT_FALSE(parser.Parse(Answer("session: 1234\r\n"), kRtspSetup)) << "the name is matched as written";
+  EXPECT_FALSE(parser.Parse(Answer("Session: \r\n"), kRtspSetup));
+}
+
+TEST(RtspResponseParserTest, Challenges) {
+  CRTSPResponseParser parser;
+  ASSERT_TRUE(parser.Parse(Answer("WWW-Authenticate: Digest realm=\"GStreamer Server\", nonce=\"1a2b3c\"\r\n", 401),
+                           kRtspDescribe));
+  EXPECT_EQ(parser.GetAuthScheme(), kAuthDigest);
+  EXPECT_EQ(parser.GetRealm(), "GStreamer Server");
+  EXPECT_EQ(parser.GetNonce(), "1a2b3c");
+  // Several challenges: the last one decides.
+  ASSERT_TRUE(parser.Parse(Answer("WWW-Authenticate: Digest realm=\"r\", nonce=\"n\"\r\n"
+                                  "WWW-Authenticate: Basic realm=\"b\"\r\n",
+                                  401),
+                           kRtspDescribe));
+  EXPECT_EQ(parser.GetAuthScheme(), kAuthBasic);
+  EXPECT_EQ(parser.GetRealm(), "b");
+  ASSERT_TRUE(parser.Parse(Answer("WWW-Authenticate: NTLM\r\n", 401), kRtspDescribe));
+  EXPECT_EQ(parser.GetAuthScheme(), kAuthNone);
+  EXPECT_FALSE(parser.Parse(Answer("WWW-Authenticate: Digest realm=\"r\"\r\n", 401), kRtspDescribe))
+      << "Digest without a nonce";
+  EXPECT_FALSE(parser.Parse(Answer("WWW-Authenticate:Digest realm=\"r\", nonce=\"n\"\r\n", 401), kRtspDescribe));
+}
+
+TEST(RtspResponseParserTest, DescribeBodyAndSetupChannel) {
+  CRTSPResponseParser parser;
+  ASSERT_TRUE(parser.Parse(ReadData("gst_describe_h264.txt"), kRtspDescribe));
+  EXPECT_EQ(parser.GetContentLength(), 526u);
+  EXPECT_EQ(parser.GetSessionInfo().video.encoding, "H264/90000");
+  EXPECT_EQ(parser.GetSessionInfo().video.control, "stream=0");
+  EXPECT_NE(parser.GetContentBase().find("rtsp://127.0.0.1:"), std::string::npos);
+
+  // A broken description fails the DESCRIBE.
+  const std::string bad = "m=video 0 RTP/AVP 96\r\na=fmtp:96 nothing-useful\r\n";
+  EXPECT_FALSE(parser.Parse(Answer("Content-Length: " + std::to_string(bad.size()) + "\r\n") + bad, kRtspDescribe));
+  // No length: no description, still a good answer.
+  ASSERT_TRUE(parser.Parse(Answer("CSeq: 2\r\n"), kRtspDescribe));
+  // A 401 page is not a description.
+  EXPECT_TRUE(parser.Parse(Answer("Content-Length: 11\r\n", 401) + "<html></ht", kRtspDescribe));
+
+  ASSERT_TRUE(parser.Parse(Answer("Transport: RTP/AVP/TCP;unicast;interleaved=2-3\r\nSession: 77\r\n"), kRtspSetup));
+  EXPECT_EQ(parser.GetInterleavedChannel(), 2);
+  parser.Reset();
+  ASSERT_TRUE(parser.Parse(Answer("Transport: RTP/AVP;unicast;client_port=5000-5001\r\n"), kRtspSetup));
+  EXPECT_EQ(parser.GetInterleavedChannel(), 0);
+}
+
+}  // namespace
+}  // namespace orbisan
