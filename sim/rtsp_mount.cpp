@@ -167,6 +167,20 @@ void RtspMount::Configure(GstRTSPMedia* media) {
     if (kind && g_strcmp0(GST_OBJECT_NAME(kind), "avenc_mpeg4") == 0) RestampEncoderOutput(encoder);
     gst_object_unref(encoder);
   }
+  if (spec_.multicast && element) {
+    // The server joins its own group and would hear its own RTCP reports;
+    // the UDP sources it adds for the group must not pass them on.
+    if (GstObject* pipeline = gst_object_get_parent(GST_OBJECT(element))) {
+      if (GST_IS_BIN(pipeline)) {
+        g_signal_connect(pipeline, "deep-element-added", G_CALLBACK(+[](GstBin*, GstBin*, GstElement* added, gpointer) {
+                           GstElementFactory* kind = gst_element_get_factory(added);
+                           if (kind && g_strcmp0(GST_OBJECT_NAME(kind), "udpsrc") == 0) DropSenderReports(added);
+                         }),
+                         nullptr);
+      }
+      gst_object_unref(pipeline);
+    }
+  }
   if (element) gst_object_unref(element);
   g_signal_connect_data(media, "prepared", G_CALLBACK(OnPreparedSignal), new WeakMount(weak_from_this()), DeleteWeak,
                         GConnectFlags(0));

@@ -7,14 +7,11 @@
 #include <future>
 #include <iterator>
 
-#include "sim/stream_probes.h"
-
 namespace strandline::sim {
 namespace {
 
 constexpr const char* kRole = "viewer";
 
-gboolean DropMessage(GstRTSPClient*, GstRTSPMessage*, gboolean, gpointer) { return TRUE; }
 gboolean DropMessages(GstRTSPClient*, GstRTSPMessage*, guint, gboolean, gpointer) { return TRUE; }
 
 GstRTSPFilterResult KeepRef(GstRTSPServer*, GstRTSPClient*, gpointer) { return GST_RTSP_FILTER_REF; }
@@ -33,40 +30,15 @@ void CloseAllClients(GstRTSPServer* server) {
 // A server and a local receiver share the group ports on one host: the
 // receiver can only bind them when the server's sockets allow address reuse.
 void ShareMulticastSockets(GstRTSPContext* ctx) {
-  if (!ctx->stream || !ctx->media) return;
+  if (!ctx->stream) return;
   GSocket* sockets[] = {gst_rtsp_stream_get_rtp_multicast_socket(ctx->stream, G_SOCKET_FAMILY_IPV4),
                         gst_rtsp_stream_get_rtcp_multicast_socket(ctx->stream, G_SOCKET_FAMILY_IPV4)};
-  bool any = false;
   for (GSocket* socket : sockets) {
     if (!socket) continue;
-    any = true;
     int one = 1;
     setsockopt(g_socket_get_fd(socket), SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
     g_object_unref(socket);
   }
-  if (!any) return;
-  GstElement* element = gst_rtsp_media_get_element(ctx->media);
-  if (!element) return;
-  GstObject* pipeline = gst_object_get_parent(GST_OBJECT(element));
-  gst_object_unref(element);
-  if (!pipeline) return;
-  if (GST_IS_BIN(pipeline)) {
-    GstIterator* it = gst_bin_iterate_recurse(GST_BIN(pipeline));
-    GValue value = G_VALUE_INIT;
-    while (gst_iterator_next(it, &value) == GST_ITERATOR_OK) {
-      auto* child = GST_ELEMENT(g_value_get_object(&value));
-      GstElementFactory* kind = gst_element_get_factory(child);
-      if (kind && g_strcmp0(GST_OBJECT_NAME(kind), "udpsrc") == 0 &&
-          !g_object_get_data(G_OBJECT(child), "strandline-own-rtcp")) {
-        g_object_set_data(G_OBJECT(child), "strandline-own-rtcp", GINT_TO_POINTER(1));
-        DropSenderReports(child);
-      }
-      g_value_reset(&value);
-    }
-    g_value_unset(&value);
-    gst_iterator_free(it);
-  }
-  gst_object_unref(pipeline);
 }
 
 bool PickMulticastPorts(uint16_t* port) {
@@ -238,7 +210,6 @@ bool RtspServer::SetUp(std::string* error) {
               case DescribeFault::kNoAnswer:
                 // From here on nothing this connection's client is told leaves the server.
                 gst_rtsp_client_set_send_messages_func(c, DropMessages, nullptr, nullptr);
-                gst_rtsp_client_set_send_func(c, DropMessage, nullptr, nullptr);
                 return GST_RTSP_STS_INTERNAL_SERVER_ERROR;
             }
             return GST_RTSP_STS_OK;

@@ -1,0 +1,174 @@
+// Starting and stopping the simulated camera, in process and as the
+// "simulate" command, and multicast inside a private network namespace.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+#include "sim/simulated_camera.h"
+#include "sim_test_support.h"
+
+namespace {
+
+using simtest::HttpGet;
+using simtest::RawRtspClient;
+using simtest::RunCommand;
+using ::strandline::sim::SimulatedCamera;
+using ::testing::HasSubstr;
+using namespace std::chrono_literals;
+
+// One life of a camera that did some work: a CGI request, an RTSP exchange
+// and, when asked, a stream.
+void OneLife(bool stream) {
+  SimulatedCamera::Options options;
+  options.model = stream ? "KCM5311" : "ACD2400";
+  SimulatedCamera camera(options);
+  std::string error;
+  ASSERT_TRUE(camera.Start(&error)) << error;
+  auto answer = HttpGet(camera.HttpUrl() + "/cgi-bin/system?USER=admin&PWD=admin&SYSTEM_INFO");
+  ASSERT_EQ(answer.status, 200);
+  RawRtspClient client;
+  ASSERT_TRUE(client.Connect(camera.RtspPort()));
+  if (stream) {
+    camera.SetSetting("VIDEO_RESOLUTION", "N320x240");
+    ASSERT_TRUE(client.PlayInterleaved(camera.RtspUrl("/")));
+    ASSERT_GT(client.Receive(300ms).rtp_packets, 0);
+  } else {
+    ASSERT_EQ(client.Request("OPTIONS", camera.RtspUrl("/")).status, 200);
+  }
+  camera.Stop();
+}
+
+// Threads and descriptors released by a stop may take a moment to be gone.
+bool SettlesAt(int threads, int fds, std::chrono::seconds limit) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (simtest::ThreadCount() <= threads && simtest::OpenFdCount() <= fds) return true;
+    std::this_thread::sleep_for(100ms);
+  }
+  return false;
+}
+
+TEST(LifecycleTest, FiftyStartsAndStopsLeakNoThreadsOrDescriptors) {
+  // The first life creates what GStreamer, GLib and libcurl keep for the process.
+  OneLife(true);
+  OneLife(false);
+  std::this_thread::sleep_for(500ms);
+  int threads = simtest::ThreadCount();
+  int fds = simtest::OpenFdCount();
+  for (int i = 0; i < 50; ++i) {
+    OneLife(i % 10 == 0);
+    if (HasFatalFailure()) return;
+  }
+  EXPECT_TRUE(SettlesAt(threads, fds, 30s)) << "threads " << threads << " -> " << simtest::ThreadCount() << ", fds "
+                                            << fds << " -> " << simtest::OpenFdCount();
+}
+
+TEST(LifecycleTest, StartFailsCleanlyOnABusyPortAndForAnUnknownModel) {
+  SimulatedCamera first;
+  ASSERT_TRUE(first.Start());
+  SimulatedCamera::Options options;
+  options.http_port = first.HttpPort();
+  SimulatedCamera second(options);
+  std::string error;
+  EXPECT_FALSE(second.Start(&error));
+  EXPECT_THAT(error, HasSubstr(std::to_string(first.HttpPort())));
+  EXPECT_FALSE(second.IsRunning());
+  // The first camera is untouched.
+  EXPECT_EQ(HttpGet(first.HttpUrl() + "/cgi-bin/system?USER=admin&PWD=admin&SYSTEM_INFO").status, 200);
+
+  options = {};
+  options.model = "XYZ9999";
+  SimulatedCamera unknown(options);
+  EXPECT_FALSE(unknown.Start(&error));
+  EXPECT_THAT(error, HasSubstr("XYZ9999"));
+}
+
+// The simulate command as its own process; the helper program only calls it.
+class SimulateCommandTest : public ::testing::Test {
+ protected:
+  std::string helper_ = STRANDLINE_SIM_HELPER;
+};
+
+TEST_F(SimulateCommandTest, PrintsReadyServesAndStopsOnSignal) {
+  // The shell starts the command, waits for READY, asks ffprobe, and interrupts it.
+  std::string script =
+      "\"$0\" --http-port 0 --rtsp-port 0 --model TCM5311 --user op --password pw > \"$1/out\" 2> \"$1/err\" &\n"
+      "pid=$!\n"
+      "for i in $(seq 100); do grep -q READY \"$1/out\" && break; sleep 0.1; done\n"
+      "cat \"$1/out\"\n"
+      "port=$(sed -n 's/.*rtsp:\\/\\/127.0.0.1:\\([0-9]*\\).*/\\1/p' \"$1/out\")\n"
+      "ffprobe -v error -probesize 65536 -rtsp_transport tcp -show_entries stream=codec_name,width -of csv "
+      "rtsp://127.0.0.1:$port/ || echo PROBE_FAILED\n"
+      "kill -INT $pid\n"
+      "wait $pid\n"
+      "echo EXIT=$?\n";
+  std::string dir = testing::TempDir() + "simulate_cmd";
+  std::filesystem::create_directories(dir);
+  auto result = RunCommand({"sh", "-c", script, helper_, dir}, 60s);
+  ASSERT_EQ(result.exit_code, 0) << result.err;
+  auto lines = simtest::Lines(result.out);
+  ASSERT_GE(lines.size(), 3u) << result.out;
+  EXPECT_TRUE(
+      std::regex_match(lines[0], std::regex("READY http://127\\.0\\.0\\.1:[0-9]+ rtsp://127\\.0\\.0\\.1:[0-9]+")))
+      << lines[0];
+  EXPECT_EQ(lines[1], "stream,h264,640");
+  EXPECT_EQ(lines.back(), "EXIT=0");
+}
+
+TEST_F(SimulateCommandTest, BadUsageIsOneLineAndStatusTwo) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{"--model", "XYZ"},
+                                                                {"--http-port", "70000"},
+                                                                {"--user", "u"},
+                                                                {"--http-auth", "ntlm"},
+                                                                {"--rtsp-port"},
+                                                                {"--frobnicate"}}) {
+    std::vector<std::string> argv = {helper_};
+    argv.insert(argv.end(), args.begin(), args.end());
+    auto result = RunCommand(argv, 10s);
+    EXPECT_EQ(result.exit_code, 2) << args.front();
+    EXPECT_EQ(simtest::Lines(result.err).size(), 1u) << result.err;
+    EXPECT_TRUE(result.out.empty());
+  }
+  auto help = RunCommand({helper_, "--help"}, 10s);
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_THAT(help.out, HasSubstr("ACD2400"));
+}
+
+// Multicast never leaves the machine: the camera and ffmpeg run inside a new
+// network namespace whose only interface is loopback.
+TEST_F(SimulateCommandTest, MulticastStreamInAPrivateNamespace) {
+  auto probe = RunCommand({"unshare", "-n", "true"}, 10s);
+  if (probe.exit_code != 0) GTEST_SKIP() << "cannot create a network namespace here: " << probe.err;
+  std::string script =
+      "set -e\n"
+      "ip link set lo up\n"
+      "ip link set lo multicast on\n"
+      "ip route add 224.0.0.0/4 dev lo\n"
+      "\"$0\" --http-port 0 --rtsp-port 0 --multicast-port 5550 > \"$1/out\" 2> \"$1/err\" &\n"
+      "pid=$!\n"
+      "for i in $(seq 100); do grep -q READY \"$1/out\" && break; sleep 0.1; done\n"
+      "port=$(sed -n 's/.*rtsp:\\/\\/127.0.0.1:\\([0-9]*\\).*/\\1/p' \"$1/out\")\n"
+      "set +e\n"
+      // Five seconds of frames: long enough for the server's own RTCP to come back to it.
+      "ffmpeg -v error -rtsp_transport udp_multicast -i rtsp://127.0.0.1:$port/multicast -t 5 -f null - "
+      "-progress pipe:1 | grep '^frame=' | tail -1\n"
+      "kill -INT $pid\n"
+      "wait $pid\n"
+      "echo EXIT=$?\n";
+  std::string dir = testing::TempDir() + "simulate_mcast";
+  std::filesystem::create_directories(dir);
+  auto result = RunCommand({"unshare", "-n", "sh", "-c", script, helper_, dir}, 90s);
+  ASSERT_EQ(result.exit_code, 0) << result.err;
+  auto lines = simtest::Lines(result.out);
+  ASSERT_GE(lines.size(), 2u) << result.out << result.err;
+  std::smatch frames;
+  ASSERT_TRUE(std::regex_match(lines[0], frames, std::regex("frame=([0-9]+)"))) << lines[0];
+  // 30 frames a second for 5 s: most of them must arrive.
+  EXPECT_GT(std::stoi(frames[1]), 100);
+  EXPECT_EQ(lines.back(), "EXIT=0");
+}
+
+}  // namespace
