@@ -28,6 +28,7 @@ constexpr size_t kFirstReceive = 256;
 constexpr size_t kInterleavedBuffer = 8192;
 constexpr uint32_t kStopReceiveTimeoutMs = 100;
 constexpr uint32_t kPollSliceMs = 50;
+constexpr size_t kMaxSkippedBytes = 4 * 1024 * 1024;
 
 const char* MethodName(uint32_t kind) {
   switch (kind) {
@@ -73,6 +74,7 @@ bool CBaseRTSPClient::Start(const RTSP_SESSION_PARAMS& params, IRTSPClientUser* 
   {
     std::lock_guard<std::recursive_mutex> lock(exchangeMutex_);
     parser_.Reset();
+    interleavedStarted_ = false;
     params_ = params;
     user_ = user;
     transportMode_ = transportMode;
@@ -259,19 +261,35 @@ static ssize_t ReceiveSome(int fd, char* buffer, size_t wanted, const std::atomi
   }
 }
 
+// In interleaved mode RTP frames (or the rest of one) may still come before
+// an answer; everything up to the answer's status line is dropped.
+std::string CBaseRTSPClient::SkipToStatusLine(int fd) {
+  std::string window;
+  char buffer[2048];
+  for (size_t skipped = 0; skipped < kMaxSkippedBytes;) {
+    const ssize_t received = ReceiveSome(fd, buffer, sizeof buffer, receiveTimeoutMs_);
+    if (received <= 0) return {};
+    window.append(buffer, static_cast<size_t>(received));
+    const size_t status = window.find("RTSP/1.0 ");
+    if (status != std::string::npos) return window.substr(status);
+    skipped += static_cast<size_t>(received);
+    if (window.size() > 8) window.erase(0, window.size() - 8);
+  }
+  return {};
+}
+
 std::string CBaseRTSPClient::ReadResponse() {
   const int fd = socket_.load();
   std::string text;
   if (fd < 0) return text;
+  if (interleavedStarted_) {
+    text = SkipToStatusLine(fd);
+    if (text.empty()) return text;
+  }
   size_t expected = kHeaderLimit;
   bool headerDone = false;
   char buffer[kHeaderLimit];
-  while (text.size() < expected) {
-    const size_t cap = text.empty() ? kFirstReceive : kHeaderLimit;
-    const size_t wanted = std::min(cap, expected - text.size());
-    const ssize_t received = ReceiveSome(fd, buffer, wanted, receiveTimeoutMs_);
-    if (received <= 0) break;
-    text.append(buffer, static_cast<size_t>(received));
+  for (bool first = text.empty();; first = false) {
     if (!headerDone) {
       const size_t headerEnd = text.find("\r\n\r\n");
       if (headerEnd != std::string::npos) {
@@ -282,7 +300,14 @@ std::string CBaseRTSPClient::ReadResponse() {
         expected = headerEnd + 4 + contentLength;
       }
     }
+    if (text.size() >= expected) break;
+    const size_t cap = first ? kFirstReceive : kHeaderLimit;
+    const size_t wanted = std::min(cap, expected - text.size());
+    const ssize_t received = ReceiveSome(fd, buffer, wanted, receiveTimeoutMs_);
+    if (received <= 0) break;
+    text.append(buffer, static_cast<size_t>(received));
   }
+  if (!headerDone && text.size() > kHeaderLimit) text.resize(kHeaderLimit);
   return text;
 }
 
@@ -292,7 +317,10 @@ bool CBaseRTSPClient::Exchange(uint32_t kind) {
   parser_.NextCSeq();
   const std::string request = ComposeRequest(kind);
   if (request.empty() || !SendAll(request)) return false;
-  if (kind == kRtspPlay && transportMode_ == kRtpInterleaved) return RunInterleavedLoop();
+  if (kind == kRtspPlay && transportMode_ == kRtpInterleaved) {
+    interleavedStarted_ = true;
+    return RunInterleavedLoop();
+  }
   const std::string response = ReadResponse();
   return parser_.Parse(response, kind);
 }

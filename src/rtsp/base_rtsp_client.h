@@ -66,6 +66,7 @@ class CBaseRTSPClient : public CBaseThread {
   bool Exchange(uint32_t kind);
   bool SendAll(const std::string& text);
   std::string ReadResponse();
+  std::string SkipToStatusLine(int fd);
   bool RunInterleavedLoop();
   void KeepAliveCheck();
   std::string AuthorizationHeader(const char* method);
@@ -80,6 +81,7 @@ class CBaseRTSPClient : public CBaseThread {
   std::atomic<bool> keepAliveEnabled_{true};
   std::atomic<bool> paused_{false};
   std::atomic<bool> interleaving_{false};
+  bool interleavedStarted_ = false;  // answers may then follow RTP frames
   uint64_t lastKeepAliveCheck_ = 0;
   std::atomic<bool> lastExchangeResult_{false};
   CEvent pauseEvent_{false};

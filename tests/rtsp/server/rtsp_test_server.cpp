@@ -48,7 +48,9 @@ int main(int argc, char** argv) {
   for (const auto& [path, launch] : mounts) {
     GstRTSPMediaFactory* factory = gst_rtsp_media_factory_new();
     gst_rtsp_media_factory_set_launch(factory, launch.c_str());
-    gst_rtsp_media_factory_set_shared(factory, TRUE);
+    // Each client gets its own pipeline: sessions that follow each other in
+    // quick succession never meet a shared media that is still shutting down.
+    gst_rtsp_media_factory_set_shared(factory, FALSE);
     if (authMode != "none") {
       gst_rtsp_media_factory_add_role(factory, "user", GST_RTSP_PERM_MEDIA_FACTORY_ACCESS, G_TYPE_BOOLEAN, TRUE,
                                       GST_RTSP_PERM_MEDIA_FACTORY_CONSTRUCT, G_TYPE_BOOLEAN, TRUE, nullptr);
