@@ -342,8 +342,8 @@ TEST_F(RtspClientTest, InterleavedChannelFromSetup) {
     const std::vector<uint8_t> bytes = test::Interleave(channel, test::BuildRtp(spec));
     return std::string(bytes.begin(), bytes.end());
   };
-  frames = frame(0, 100) + frame(2, 1) + frame(3, 200) + frame(2, 2) + frame(1, 300) + frame(2, 3) frames +=
-      frame(2, 4).substr(0, 100);  // cut short: the TEARDOWN answer follows the stub
+  frames = frame(0, 100) + frame(2, 1) + frame(3, 200) + frame(2, 2) + frame(1, 300) + frame(2, 3);
+  frames += frame(2, 4).substr(0, 100);  // cut short: the TEARDOWN answer follows the stub
 
   ScriptedRtspServer server([&](const std::string& r, size_t i) {
     if (Method(r) == "PLAY") return Ok(r, "Session: 1234\r\n") + frames;
