@@ -1,11 +1,28 @@
+#include "channels/common_channel.h"
 #include "driver/ip_capture_driver.h"
 
 namespace orbisan {
 
-// Codec dispatch: 1 MJPEG, 2 MPEG-4 (vendor library for camera group 3),
-// 3 H.264. The RTSP channel classes plug in here.
-ICameraChannel* CIPCaptureDriver::CreateCodecChannel(uint32_t, ipcapture::IVideoFrameSink*, const STREAM_PARAMS&) {
-  return nullptr;
+// Codec dispatch: 1 MJPEG, 2 MPEG-4, 3 H.264. MPEG-4 of camera group 3 goes
+// through the vendor streaming library, which this build does not carry: no
+// channel is made for it rather than one that cannot stream.
+ICameraChannel* CIPCaptureDriver::CreateCodecChannel(uint32_t channelIndex, ipcapture::IVideoFrameSink* sink,
+                                                     const STREAM_PARAMS& params) {
+  switch (params.codec) {
+    case 1:
+      return new CMJPEGChannelRTSP(channelIndex, this, sink);
+    case 2:
+      if (GetIntParameter(5) == 3) {
+        DebugMessage(kLogError, "%s: MPEG-4 through the vendor streaming library is not available, device %s",
+                     "orbisan::CIPCaptureDriver::CreateVideoChannel", GetDeviceName().c_str());
+        return nullptr;
+      }
+      return new CMPEGChannelRTSP(channelIndex, this, sink);
+    case 3:
+      return new CH264ChannelRTSP(channelIndex, this, sink);
+    default:
+      return nullptr;
+  }
 }
 
 }  // namespace orbisan

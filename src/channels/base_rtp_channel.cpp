@@ -1,0 +1,147 @@
+#include "channels/base_rtp_channel.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "driver/configuration.h"
+
+namespace orbisan {
+
+namespace {
+
+uint32_t ResolveIPv4(const std::string& host) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* result = nullptr;
+  if (host.empty() || ::getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || result == nullptr) return 0;
+  uint32_t address = 0;
+  for (addrinfo* it = result; it != nullptr; it = it->ai_next) {
+    if (it->ai_family == AF_INET) {
+      address = reinterpret_cast<sockaddr_in*>(it->ai_addr)->sin_addr.s_addr;
+      break;
+    }
+  }
+  ::freeaddrinfo(result);
+  return address;
+}
+
+}  // namespace
+
+CBaseRTPChannel::CBaseRTPChannel(uint32_t channelIndex, IDriver* driver, ipcapture::IVideoFrameSink* sink)
+    : CBaseCameraChannel(channelIndex, driver, sink), receiver_(this, driver), rtcp_(this, driver) {
+  cameraAddress_ = ResolveIPv4(driver->GetDeviceInfo()->address);
+}
+
+CBaseRTPChannel::~CBaseRTPChannel() { StopFromDestructor(); }
+
+uint32_t CBaseRTPChannel::ThreadFunction() {
+  SetState(Connecting);
+  CConfiguration configuration(Driver());
+  const RtpSettings rtp = configuration.GetRtpSettings();
+  transportMode_ = rtp.rtpMode == 2 ? 2 : 0;
+  blockSize_ = rtp.rtpPacketSize;
+  streamingMode_ = configuration.GetStreamingMode();
+  AdjustStreamingMode(streamingMode_);
+  if (streamingMode_ == 0) {
+    RunUnicastLoop();
+  } else {
+    RunMulticastLoop();
+  }
+  return 0;
+}
+
+void CBaseRTPChannel::ReportOutageIfDue() {
+  const uint32_t signalTimeout = Driver()->GetDeviceInfo()->signalTimeoutMs;
+  if (outageReported_ || LastFrameTime().ElapsedMs() < signalTimeout) return;
+  outageReported_ = true;
+  NotifySignalLost();
+  SetCameraState(false);
+}
+
+void CBaseRTPChannel::ResetTimeStamps() {
+  CAutoLock guard(packetLock_);
+  timeStamps_.Reset();
+}
+
+void CBaseRTPChannel::RunUnicastLoop() {
+  const DEVICE_INFO* info = Driver()->GetDeviceInfo();
+  const uint32_t firstFrameWait = std::max(info->signalTimeoutMs / 2, info->connectTimeoutMs);
+  LastFrameTime().Touch();
+  periodicTimer_.Touch();
+  uint32_t waitMs = 1000;
+  CEvent* firstFrame[2] = {&StopEvent(), &frameDelivered_};
+  for (;;) {
+    if (GetState() != Streaming) {
+      StopSession();
+      frameDelivered_.Reset();
+      ResetTimeStamps();
+      if (!ConfigureStream() || !StartSession()) {
+        StopSession();
+        waitMs = 1000;
+      } else {
+        if (MonitorOnly()) {
+          SetState(Streaming);
+          SetCameraState(true);
+        }
+        const int32_t which = CEvent::WaitForAny(firstFrame, 2, firstFrameWait);
+        if (which == 1) {
+          SetState(Streaming);
+        } else if (which < 0) {
+          waitMs = 10;  // no first frame: try again at once
+        }
+      }
+    } else if (periodicTimer_.ElapsedMs() >= periodicIntervalMs_) {
+      PeriodicHook();
+      periodicTimer_.Touch();
+    }
+    const bool stopping = StopEvent().Wait(waitMs);
+    waitMs = 1000;
+    if (stopping) break;
+    if (IsAlive()) continue;
+    SetState(SignalLost);
+    ReportOutageIfDue();
+  }
+  StopSession();
+  if (!MonitorOnly()) SetCameraState(false);
+}
+
+bool CBaseRTPChannel::StartMulticastTransport(const std::string& group, uint16_t port) {
+  if (!receiver_.StartMulticast(group, port)) return false;
+  if (!rtcp_.StartMulticast(cameraAddress_, group, static_cast<uint16_t>(port + 1))) {
+    receiver_.Stop();
+    return false;
+  }
+  return true;
+}
+
+void CBaseRTPChannel::RtpPacketArrived(const sockaddr_in& source, const CRTPPacket& packet) {
+  if (source.sin_addr.s_addr != cameraAddress_) return;
+  packetReceived_.Set();
+  rtcp_.CountPacket(packet.GetSequenceNumber());
+  ProcessRtpPacket(packet);
+}
+
+bool CBaseRTPChannel::FrameReady(ipcapture::IMediaSample* frame) {
+  frameDelivered_.Set();
+  if (!SendFrameCallback(frame)) return false;
+  LastFrameTime().Touch();
+  outageReported_ = false;
+  SetCameraState(true);
+  return true;
+}
+
+std::pair<uint32_t, uint32_t> CBaseRTPChannel::GetDefaultResolution() { return {Params().width, Params().height}; }
+
+std::string CBaseRTPChannel::GetStreamName() { return StreamName(Driver()->GetDriverName(), Params().streamKind); }
+
+void CBaseRTPChannel::ConvertTimestamp(uint32_t rtpTimestamp, SYSTEMTIME& time) {
+  CAutoLock guard(packetLock_);
+  timeStamps_.Convert(rtpTimestamp);
+  timeStamps_.GetTime(time);
+}
+
+}  // namespace orbisan

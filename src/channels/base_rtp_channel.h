@@ -1,0 +1,85 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "channels/base_camera_channel.h"
+#include "rtsp/media_parser_client.h"
+#include "rtsp/rtcp_handler.h"
+#include "rtsp/rtp_receiver.h"
+#include "rtsp/time_stamp_converter.h"
+#include "runtime/recursive_lock.h"
+
+namespace orbisan {
+
+struct RTSP_SESSION_PARAMS;
+
+// RTP reception for a video channel: the UDP receiver and RTCP, time stamps,
+// the depacketizer's client side, and the capture loops that watch the flow
+// of frames and rebuild the session when it stops.
+class CBaseRTPChannel : public CBaseCameraChannel,
+                        public IRTPReceiverUser,
+                        public IRTCPHandlerUser,
+                        public IMediaParserClient {
+ public:
+  CBaseRTPChannel(uint32_t channelIndex, IDriver* driver, ipcapture::IVideoFrameSink* sink);
+  ~CBaseRTPChannel() override;
+
+  // IRTPReceiverUser
+  void RtpPacketArrived(const sockaddr_in& source, const CRTPPacket& packet) override;
+  void ReceiveTimeout() override {}
+  void ClientClosed() override {}
+  // IRTCPHandlerUser
+  void ByeReceived() override { byeReceived_.Set(); }
+  // IMediaParserClient
+  bool FrameReady(ipcapture::IMediaSample* frame) override;
+  std::pair<uint32_t, uint32_t> GetDefaultResolution() override;
+  std::string GetStreamName() override;
+  void ConvertTimestamp(uint32_t rtpTimestamp, SYSTEMTIME& time) override;
+
+  uint32_t TransportMode() const { return transportMode_; }
+  uint32_t StreamingMode() const { return streamingMode_; }
+
+ protected:
+  uint32_t ThreadFunction() override;
+  void OnStopThread() override {}
+
+  virtual void RunMulticastLoop() = 0;
+  virtual bool StartMulticastTransport(const std::string& group, uint16_t port);
+  virtual bool StartSession() = 0;
+  virtual void StopSession() = 0;
+  virtual bool IsAlive() = 0;
+  virtual void PeriodicHook() {}
+  virtual bool ConfigureStream() = 0;
+  virtual void AdjustStreamingMode(uint32_t& mode) { (void)mode; }
+  virtual void ProcessRtpPacket(const CRTPPacket& packet) = 0;
+  virtual void FillSessionParams(RTSP_SESSION_PARAMS& params) = 0;
+
+  void RunUnicastLoop();
+  // Common to both loops: report the outage once it has lasted the signal
+  // time-out (one host call and one offline line per outage).
+  void ReportOutageIfDue();
+  // Resets the converter to live mode, under the packet lock.
+  void ResetTimeStamps();
+
+  uint32_t cameraAddress_ = 0;  // network order; 0 when the name did not resolve
+  CRTPReceiver receiver_;
+  CRTCPHandler rtcp_;
+  CManualEvent packetReceived_;
+  CManualEvent frameDelivered_;
+  CManualEvent byeReceived_;
+  uint32_t transportMode_ = 0;
+  uint32_t blockSize_ = 0;
+  uint32_t streamingMode_ = 0;
+  // Serialises packet processing with depacketizer and time stamp changes.
+  CRecursiveLock packetLock_;
+  CTimeStampConverter timeStamps_;
+
+ private:
+  uint32_t periodicIntervalMs_ = 30000;
+  CTime periodicTimer_;
+  std::atomic<bool> outageReported_{false};
+};
+
+}  // namespace orbisan

@@ -1,0 +1,197 @@
+#include "channels/base_rtsp_channel.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "rtsp/h264_rtp_media_parser.h"
+#include "rtsp/jpeg_rtp_media_parser.h"
+#include "rtsp/mpeg4_rtp_media_parser.h"
+#include "rtsp/rtp_port_choice.h"
+
+namespace orbisan {
+
+namespace {
+
+bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+}  // namespace
+
+CBaseRTSPChannel::CBaseRTSPChannel(uint32_t channelIndex, IDriver* driver, ipcapture::IVideoFrameSink* sink)
+    : CBaseRTPChannel(channelIndex, driver, sink), CLoggerInstance(driver), client_(driver) {}
+
+CBaseRTSPChannel::~CBaseRTSPChannel() { StopFromDestructor(); }
+
+RTSP_SESSION_PARAMS CBaseRTSPChannel::BaseSessionParams(uint16_t rtpPort, uint16_t rtcpPort) {
+  const DEVICE_INFO* info = Driver()->GetDeviceInfo();
+  RTSP_SESSION_PARAMS params;
+  params.host = info->address;
+  params.userName = info->user;
+  params.password = info->password;
+  params.connectTimeoutMs = info->connectTimeoutMs;
+  params.receiveTimeoutMs = info->connectTimeoutMs;
+  params.clientRtpPort = rtpPort;
+  params.clientRtcpPort = rtcpPort;
+  params.blockSize = blockSize_;
+  return params;
+}
+
+bool CBaseRTSPChannel::StartSession() {
+  uint16_t rtpPort = 0;
+  uint16_t rtcpPort = 0;
+  if (transportMode_ == 0) {
+    if (!ChooseRtpPortPair(receiver_, rtcp_, cameraAddress_, StopEvent(), packetReceived_, kVideoPortQuietMs)) {
+      return false;
+    }
+    rtpPort = receiver_.GetPort();
+    rtcpPort = rtcp_.GetPort();
+  }
+  RTSP_SESSION_PARAMS params = BaseSessionParams(rtpPort, rtcpPort);
+  FillSessionParams(params);
+  if (IsStopRequested()) return false;
+  return client_.Start(params, this, transportMode_);
+}
+
+bool CBaseRTSPChannel::StartMulticastSession() {
+  RTSP_SESSION_PARAMS params = BaseSessionParams(0, 0);
+  FillSessionParams(params);
+  sessionClosed_.Reset();
+  if (IsStopRequested()) return false;
+  return client_.StartMulticast(params, this);
+}
+
+void CBaseRTSPChannel::StopSession() {
+  client_.Stop();
+  receiver_.Stop();
+  rtcp_.Stop();
+}
+
+bool CBaseRTSPChannel::IsAlive() {
+  if (MonitorOnly()) return client_.GetLastExchangeResult();
+  const uint32_t half = Driver()->GetDeviceInfo()->signalTimeoutMs / 2;
+  return LastFrameTime().ElapsedMs() < half && client_.GetLastExchangeResult();
+}
+
+void CBaseRTSPChannel::RunMulticastLoop() {
+  const DEVICE_INFO* info = Driver()->GetDeviceInfo();
+  const uint32_t half = info->signalTimeoutMs / 2;
+  LastFrameTime().Touch();
+  uint32_t waitMs = 10;
+  CEvent* firstFrame[3] = {&StopEvent(), &frameDelivered_, &sessionClosed_};
+  for (;;) {
+    if (StopEvent().Wait(waitMs)) {
+      StopSession();
+      SetState(Stopped);
+      SetCameraState(false);
+      return;
+    }
+    waitMs = 1000;
+    if (GetState() == Streaming) {
+      const bool bye = byeReceived_.IsSet();
+      if (LastFrameTime().ElapsedMs() < half && !bye) continue;
+      SetState(SignalLost);
+      waitMs = bye ? 1000 : 10;
+    }
+    if (GetState() == SignalLost) ReportOutageIfDue();
+    StopSession();
+    frameDelivered_.Reset();
+    byeReceived_.Reset();
+    if (!ConfigureStream()) {
+      StopSession();
+      waitMs = 1000;
+      continue;
+    }
+    if (!StartMulticastSession()) {
+      waitMs = 1000;
+      continue;
+    }
+    const int32_t which = CEvent::WaitForAny(firstFrame, 3, half);
+    if (which == 1) {
+      SetState(Streaming);
+    } else if (which < 0) {
+      waitMs = 10;
+      if (GetState() != SignalLost) SetState(SignalLost);
+    }
+  }
+}
+
+bool CBaseRTSPChannel::SdpInfoReceived(const SDP_SESSION_INFO& info) {
+  const char* method = "orbisan::CBaseRTSPChannel::SdpInfoReceived";
+  const std::string device = Driver()->GetDeviceName();
+  const bool multicast = StreamingMode() != 0;
+  if (multicast) {
+    if (info.video.connectionAddress.empty()) {
+      LogMessage(kLogError,
+                 "%s: RTSP response doesn't contain connection data section. RTP multicast stream cannot be "
+                 "started for device %s",
+                 method, device.c_str());
+      return false;
+    }
+    if (info.video.port == 0) {
+      LogMessage(kLogError,
+                 "%s: RTSP response doesn't contain correct streaming port in media section. RTP multicast stream "
+                 "cannot be started for device %s",
+                 method, device.c_str());
+      return false;
+    }
+  }
+  const std::string encoding = Lower(info.video.encoding);
+  CRTPMediaParser* parser = nullptr;
+  if (encoding.empty() || StartsWith(encoding, "jpeg")) {
+    parser = new CJpegRTPMediaParser(Driver());
+  } else if (StartsWith(encoding, "h264")) {
+    parser = new CH264RTPMediaParser(Driver());
+  } else if (StartsWith(encoding, "mpeg4") || StartsWith(encoding, "mp4v")) {
+    parser = new CMpeg4RTPMediaParser(Driver());
+  } else {
+    LogMessage(kLogError, "%s: Unable to handle RTP video data from device %s - unexpected payload type \"%s\"",
+               method, device.c_str(), info.video.encoding.c_str());
+  }
+  {
+    CAutoLock guard(packetLock_);
+    parser_.Reset(parser);
+    if (parser == nullptr) return false;
+    parser->SetClient(this);
+    parser->SetSdpParameters(info.sps, info.pps, info.config, info.width, info.height);
+  }
+  if (multicast && StartMulticastTransport(info.video.connectionAddress, info.video.port)) ResetLog();
+  if (!multicast) ResetLog();
+  return true;
+}
+
+void CBaseRTSPChannel::RtpPacketReceived(const CRTPPacket& packet) {
+  packetReceived_.Set();
+  rtcp_.CountPacket(packet.GetSequenceNumber());
+  ProcessRtpPacket(packet);
+}
+
+void CBaseRTSPChannel::ProcessRtpPacket(const CRTPPacket& packet) {
+  CAutoLock guard(packetLock_);
+  if (parser_) parser_->ProcessPacket(packet);
+}
+
+bool CBaseRTSPChannel::StartEdgeMonitoring() {
+  if (MonitorOnly()) return false;
+  SetMonitorOnly(true);
+  client_.RequestPause();
+  return true;
+}
+
+bool CBaseRTSPChannel::StopEdgeMonitoring() {
+  if (!MonitorOnly()) return false;
+  if (GetState() == Streaming) LastFrameTime().Touch();
+  {
+    CAutoLock guard(packetLock_);
+    if (parser_) parser_->Reset();
+  }
+  client_.RequestPlay();
+  SetMonitorOnly(false);
+  return true;
+}
+
+}  // namespace orbisan

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "channels/base_rtp_channel.h"
+#include "rtsp/base_rtsp_client.h"
+#include "rtsp/rtsp_session_params.h"
+#include "rtsp/rtp_media_parser.h"
+#include "rtsp/rtsp_client_user.h"
+#include "runtime/logger_instance.h"
+#include "runtime/smart_ptr.h"
+
+namespace orbisan {
+
+// The RTSP session of a video channel: unicast and multicast session starts,
+// the depacketizer chosen from the description, liveness, and the pause and
+// resume of edge monitoring.
+class CBaseRTSPChannel : public CBaseRTPChannel, public IRTSPClientUser, public CLoggerInstance {
+ public:
+  CBaseRTSPChannel(uint32_t channelIndex, IDriver* driver, ipcapture::IVideoFrameSink* sink);
+  ~CBaseRTSPChannel() override;
+
+  bool StartEdgeMonitoring() override;
+  bool StopEdgeMonitoring() override;
+
+  // IRTSPClientUser
+  bool SdpInfoReceived(const SDP_SESSION_INFO& info) override;
+  void RtpPacketReceived(const CRTPPacket& packet) override;
+  void SessionClosed() override { sessionClosed_.Set(); }
+
+  CBaseRTSPClient& Client() { return client_; }
+
+ protected:
+  void RunMulticastLoop() override;
+  bool StartSession() override;
+  void StopSession() override;
+  bool IsAlive() override;
+  void ProcessRtpPacket(const CRTPPacket& packet) override;
+
+  bool StartMulticastSession();
+  // The session parameters every start begins with.
+  RTSP_SESSION_PARAMS BaseSessionParams(uint16_t rtpPort, uint16_t rtcpPort);
+
+  CBaseRTSPClient client_;
+  CManualEvent sessionClosed_;
+  TSmartPtr<CRTPMediaParser> parser_;  // guarded by packetLock_
+};
+
+}  // namespace orbisan

@@ -1,0 +1,111 @@
+#include "channels/common_channel.h"
+
+#include <cstdlib>
+#include <sstream>
+#include <vector>
+
+#include "runtime/format.h"
+
+namespace orbisan {
+
+namespace {
+
+int32_t ParamOr(IDriver* driver, uint32_t id, int32_t fallback) {
+  const int32_t value = driver->GetIntParameter(id);
+  return value == kNoIntParameter ? fallback : value;
+}
+
+// Decimal port above 0 and within range, else 0.
+uint16_t PortOf(const std::string& text) {
+  if (text.empty() || text.size() > 5) return 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return 0;
+  }
+  const long value = std::strtol(text.c_str(), nullptr, 10);
+  return value > 0 && value <= 65535 ? static_cast<uint16_t>(value) : 0;
+}
+
+std::vector<std::string> SplitComma(const std::string& text) {
+  std::vector<std::string> parts;
+  std::stringstream stream(text);
+  std::string part;
+  while (std::getline(stream, part, ',')) {
+    const size_t first = part.find_first_not_of(" \t");
+    const size_t last = part.find_last_not_of(" \t");
+    parts.push_back(first == std::string::npos ? "" : part.substr(first, last - first + 1));
+  }
+  return parts;
+}
+
+}  // namespace
+
+CCommonChannel::CCommonChannel(uint32_t channelIndex, IDriver* driver, ipcapture::IVideoFrameSink* sink)
+    : CBaseRTSPChannel(channelIndex, driver, sink),
+      cameraGroup_(ParamOr(driver, 5, 1)),
+      deviceType_(ParamOr(driver, 12, 0)),
+      channelMode_(ParamOr(driver, 13, 0)),
+      mountingType_(ParamOr(driver, 14, 0)),
+      deviceInfo_(*driver->GetDeviceInfo()),
+      http_(deviceInfo_),
+      privacy_(driver, channelIndex) {}
+
+CCommonChannel::~CCommonChannel() { StopFromDestructor(); }
+
+void CCommonChannel::SetPrivacyMask(ipcapture::IPrivacyZoneList* zones) {
+  // The camera has one set of masks, written by the recording stream only.
+  if (Params().streamKind == kStreamRecording) privacy_.SetZones(zones);
+}
+
+void CCommonChannel::AdjustStreamingMode(uint32_t& mode) {
+  if (cameraGroup_ == 0) mode = 0;
+}
+
+bool CCommonChannel::ConfigureCodec(CStreamConfigurator::Codec codec) {
+  if (StreamingMode() == 2) return true;  // multicast as the camera sends it, no set-up
+  CStreamConfigurator configurator(Driver(), http_, GetChannelIndex(), Params(), &StopEvent());
+  configurator.SetStreamingMode(StreamingMode());
+  return configurator.ConfigureStream(codec);
+}
+
+void CCommonChannel::DescribeFailed() {
+  CStreamConfigurator configurator(Driver(), http_, GetChannelIndex(), Params(), &StopEvent());
+  configurator.SaveAndReboot();
+}
+
+void CCommonChannel::FillSessionParams(RTSP_SESSION_PARAMS& params) {
+  privacy_.ApplyZones(Params());
+  if (StreamingMode() != 0) {
+    client_.SetKeepAliveEnabled(false);
+    params.path = "multicast";
+  }
+  params.serverPort = 7070;
+  params.urlForm = static_cast<uint32_t>(deviceType_);
+  const std::string ports = Driver()->GetStringParameter(7);
+  if (ports.empty()) return;
+  const std::vector<std::string> list = SplitComma(ports);
+  if (deviceType_ != 1) {
+    if (GetChannelIndex() < list.size()) {
+      if (const uint16_t port = PortOf(list[GetChannelIndex()])) params.serverPort = port;
+    }
+    if (channelMode_ == 1 || channelMode_ == 3) {
+      switch (Params().streamKind) {
+        case kStreamLive:
+          params.path += "/track2";
+          break;
+        case kStreamRemote:
+          params.path += "/track3";
+          break;
+        default:
+          params.path += "/track1";
+          break;
+      }
+    }
+  } else {
+    if (!list.empty()) {
+      if (const uint16_t port = PortOf(list[0])) params.serverPort = port;
+    }
+    params.trackIndex = GetChannelIndex() + 1;
+  }
+}
+
+}  // namespace orbisan

@@ -1,0 +1,452 @@
+// The RTSP video channels end to end: the driver object opened for the
+// simulated camera, streams started through the host-facing capture object,
+// frames checked by an independent decoder (ffmpeg).
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "driver/acti_ip_capture_driver.h"
+#include "runtime/time_utils.h"
+#include "sim/simulated_camera.h"
+#include "support/test_samples.h"
+
+using namespace orbisan;
+using namespace orbisan::ipcapture;
+using namespace std::chrono_literals;
+using strandline::sim::SimulatedCamera;
+
+namespace {
+
+int CountEntries(const char* dir) {
+  int n = 0;
+  if (DIR* d = opendir(dir)) {
+    while (dirent* e = readdir(d)) {
+      if (e->d_name[0] != '.') ++n;
+    }
+    closedir(d);
+  }
+  return n;
+}
+
+std::string TempPath(const std::string& name) {
+  return std::string(STRANDLINE_BUILD_DIR) + "/integration-" + std::to_string(::getpid()) + "-" + name;
+}
+
+// Runs a shell command, returns its exit status and combined error output.
+int Run(const std::string& command, std::string* output = nullptr) {
+  std::string text;
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return -1;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+  const int status = ::pclose(pipe);
+  if (output != nullptr) *output = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class Setup : public ICaptureSetup, public IUnitInfo, public IConnectionInfo {
+ public:
+  IUnitInfo* GetUnitInfo() override { return this; }
+  IConnectionInfo* GetConnectionInfo() override { return this; }
+  uint32_t GetParameterCount() override { return 0; }
+  const char* GetParameter(uint32_t index) override {
+    auto it = params.find(index);
+    if (it != params.end()) return it->second.c_str();
+    return index <= 16 ? "(none)" : nullptr;
+  }
+  const char* GetName() override { return "sim"; }
+  const char* GetModel() override { return model.c_str(); }
+  uint32_t GetChannelCount() override { return 1; }
+  uint32_t GetUnitType() override { return 0; }
+  uint32_t GetInputCount() override { return 0; }
+  uint32_t GetOutputCount() override { return 0; }
+  const char* GetAddress() override { return "127.0.0.1"; }
+  uint16_t GetPort() override { return httpPort; }
+  uint32_t GetProtocol() override { return 0; }
+  uint32_t GetDefaultCodec() override { return 3; }
+  const char* GetUserName() override { return "admin"; }
+  const char* GetPassword() override { return "admin"; }
+
+  std::map<uint32_t, std::string> params;
+  std::string model;
+  uint16_t httpPort = 0;
+};
+
+class Log : public IDebugOutput {
+ public:
+  void Output(CDebugInfoIf* info) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    lines.push_back(info->GetText() ? info->GetText() : "");
+    if (std::getenv("STRANDLINE_TEST_VERBOSE")) std::fprintf(stderr, "[%d] %s\n", info->GetLevel(), lines.back().c_str());
+  }
+  int Count(const std::string& needle) {
+    std::lock_guard<std::mutex> lock(mutex);
+    int n = 0;
+    for (const auto& l : lines) n += l.find(needle) != std::string::npos;
+    return n;
+  }
+  std::mutex mutex;
+  std::vector<std::string> lines;
+};
+
+class Request : public IStreamRequest, IVideoFormat, IStreamSettings, IFrameSize {
+ public:
+  Request(uint16_t codec, uint16_t w, uint16_t h, uint16_t fps) : codec_(codec), w_(w), h_(h), fps_(fps) {}
+  IVideoFormat* GetVideoFormat() override { return this; }
+  IStreamSettings* GetStreamSettings() override { return this; }
+  uint32_t GetPriority() override { return 0; }
+  const char* GetStreamId() override { return ""; }
+  IPrivacyZoneList* GetPrivacyMask() override { return nullptr; }
+  uint16_t GetFormatVersion() override { return 0; }
+  uint16_t GetColorDepth() override { return 0; }
+  IFrameSize* GetFrameSize() override { return this; }
+  uint16_t GetCodec() override { return codec_; }
+  uint16_t GetFrameRate() override { return static_cast<uint16_t>(0x7000 | fps_); }
+  uint16_t GetQuality() override { return 0; }
+  uint16_t GetBitrate() override { return 0; }
+  uint16_t IsMotionDetectionEnabled() override { return 0; }
+  uint16_t GetWidth() override { return w_; }
+  uint16_t GetHeight() override { return h_; }
+
+ private:
+  uint16_t codec_, w_, h_, fps_;
+};
+
+// One simulated camera and one driver opened for it.
+class Rig {
+ public:
+  explicit Rig(const std::string& model = "TCM5311", const std::string& config = "", uint16_t multicastPort = 0) {
+    SimulatedCamera::Options options;
+    options.model = model;
+    options.multicast_port = multicastPort;
+    options.clock_overlay = false;
+    camera = std::make_unique<SimulatedCamera>(options);
+    std::string error;
+    started = camera->Start(&error);
+    EXPECT_TRUE(started) << error;
+    if (!config.empty()) {
+      configPath = TempPath("config.xml");
+      std::ofstream(configPath) << config;
+      ::setenv("STRANDLINE_CONFIG", configPath.c_str(), 1);
+    } else {
+      ::unsetenv("STRANDLINE_CONFIG");
+    }
+    setup.model = model;
+    setup.httpPort = camera->HttpPort();
+    setup.params[5] = "1";
+    setup.params[7] = std::to_string(camera->RtspPort());
+  }
+  ~Rig() {
+    Close();
+    camera->Stop();
+    ::unsetenv("STRANDLINE_CONFIG");
+    if (!configPath.empty()) std::remove(configPath.c_str());
+  }
+  bool Open(uint32_t connectMs = 3000, uint32_t signalMs = 6000) {
+    driver = std::make_unique<CActiIPCaptureDriver>();
+    if (!driver->Open(&log, &allocator, &setup)) return false;
+    driver->GetDeviceInfo()->connectTimeoutMs = connectMs;
+    driver->GetDeviceInfo()->signalTimeoutMs = signalMs;
+    capture = driver->GetVideoCaptureEx2();
+    return capture != nullptr;
+  }
+  void Close() {
+    if (driver) driver->Close();
+    driver.reset();
+    capture = nullptr;
+  }
+  bool WaitFrames(size_t count, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (sink.FrameCount() < count) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      std::this_thread::sleep_for(20ms);
+    }
+    return true;
+  }
+
+  std::unique_ptr<SimulatedCamera> camera;
+  bool started = false;
+  Setup setup;
+  Log log;
+  test::TestAllocator allocator;
+  test::TestSink sink;
+  std::unique_ptr<CActiIPCaptureDriver> driver;
+  IIPVideoCaptureEx2* capture = nullptr;
+  std::string configPath;
+};
+
+const char* kInterleaved =
+    "<Configuration><Default><RTPMode>RTPOVERRTSP</RTPMode></Default></Configuration>";
+
+struct CodecCase {
+  uint16_t codec;
+  const char* model;
+  const char* ffmpegFormat;
+  uint32_t keyFourCC;
+};
+
+void CheckRecording(const std::vector<test::DeliveredFrame>& frames, const CodecCase& c, const std::string& tag) {
+  ASSERT_GE(frames.size(), 5u) << tag;
+  const std::string path = TempPath(tag + ".bin");
+  {
+    // H.264 frames close with an access unit delimiter announcing the next
+    // picture; the last one of a file has no picture after it, which ffmpeg
+    // reports, so it is left out.
+    std::ofstream out(path, std::ios::binary);
+    for (size_t i = 0; i < frames.size(); ++i) {
+      const std::string& b = frames[i].bytes;
+      const bool trim = c.codec == 3 && i + 1 == frames.size() && b.size() > 5 &&
+                        b.compare(b.size() - 5, 5, std::string("\0\0\1\x09\x30", 5)) == 0;
+      out << (trim ? b.substr(0, b.size() - 5) : b);
+    }
+  }
+  std::string errors;
+  const int status = Run(std::string("ffmpeg -nostdin -v error -f ") + c.ffmpegFormat + " -i " + path + " -f null -", &errors);
+  EXPECT_EQ(status, 0) << tag << ": " << errors;
+  EXPECT_EQ(errors, "") << tag << ": decoder complained, stream kept in " << path;
+  if (errors.empty() && status == 0) std::remove(path.c_str());
+
+  // Frame times increase and follow the wall clock.
+  const uint64_t now = NowFileTime();
+  uint64_t previous = 0;
+  for (const auto& f : frames) {
+    const uint64_t t = SystemTimeToFileTime64(f.time);
+    ASSERT_NE(t, 0u) << tag;
+    EXPECT_GT(t, previous) << tag << ": time stamps must increase";
+    previous = t;
+  }
+  const uint64_t last = SystemTimeToFileTime64(frames.back().time);
+  EXPECT_LT(now > last ? now - last : last - now, 30000000ull) << tag << ": last frame far from now";
+  bool sawKey = false;
+  for (const auto& f : frames) {
+    if (f.fourcc != c.keyFourCC) continue;
+    sawKey = true;
+    if (c.codec == 3) {
+      // Annex B: a key frame opens with its parameter sets.
+      ASSERT_GE(f.bytes.size(), 8u);
+      const size_t start = f.bytes.compare(0, 4, std::string("\0\0\0\1", 4)) == 0 ? 4 : 3;
+      const unsigned type = static_cast<unsigned char>(f.bytes[start]) & 0x1F;
+      EXPECT_TRUE(type == 7 || type == 9) << tag << ": key frame starts with NAL type " << type;
+      EXPECT_NE(f.bytes.find(std::string("\0\0\1\x68", 4)), std::string::npos) << tag << ": no PPS in key frame";
+    }
+  }
+  EXPECT_TRUE(sawKey) << tag;
+}
+
+}  // namespace
+
+class CodecTransport : public ::testing::TestWithParam<std::tuple<int, bool>> {};
+
+TEST_P(CodecTransport, FramesArriveDecodeAndFollowTheClock) {
+  static const CodecCase cases[] = {
+      {3, "TCM5311", "h264", kFourCC_H264},
+      {2, "ACM8201", "m4v", kFourCC_DIVX},
+      {1, "TCM5311", "mjpeg", kFourCC_JPEG},
+  };
+  const CodecCase& c = cases[std::get<0>(GetParam())];
+  const bool interleaved = std::get<1>(GetParam());
+  const std::string tag = std::string(c.ffmpegFormat) + (interleaved ? "-tcp" : "-udp");
+  Rig rig(c.model, interleaved ? kInterleaved : "");
+  ASSERT_TRUE(rig.started);
+  ASSERT_TRUE(rig.Open());
+  Request request(c.codec, 320, 240, 10);
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
+  EXPECT_TRUE(rig.WaitFrames(25, 40s)) << tag << ": only " << rig.sink.FrameCount() << " frames";
+  uint32_t state = 9, reserved = 0;
+  EXPECT_TRUE(rig.capture->GetStreamState(0, &state, &reserved, nullptr, 0));
+  EXPECT_EQ(state, 0u) << tag;
+  EXPECT_TRUE(rig.capture->StopCapture(0));
+  CheckRecording(rig.sink.Frames(), c, tag);
+  EXPECT_EQ(rig.log.Count("is online (Rec)"), 1) << tag;
+  EXPECT_EQ(rig.allocator.created.load(), rig.allocator.released.load()) << tag << ": samples not released";
+  (void)start;
+}
+
+INSTANTIATE_TEST_SUITE_P(AllCodecs, CodecTransport,
+                         ::testing::Combine(::testing::Values(0, 1, 2), ::testing::Bool()));
+
+TEST(VideoChannelFaults, CameraGoesAwayAndComesBack) {
+  Rig rig;
+  ASSERT_TRUE(rig.started);
+  ASSERT_TRUE(rig.Open(2000, 4000));
+  Request request(3, 320, 240, 10);
+  ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
+  ASSERT_TRUE(rig.WaitFrames(10, 30s));
+  rig.camera->SetRtspRefuseConnections(true);
+  rig.camera->DropRtspConnections();
+  // After the signal time-out the host hears of it once, with one offline line.
+  std::this_thread::sleep_for(7s);
+  EXPECT_EQ(rig.sink.signalLost.load(), 1);
+  EXPECT_EQ(rig.log.Count("Signal was lost for camera 127.0.0.1 (Rec)"), 1);
+  const size_t before = rig.sink.FrameCount();
+  rig.camera->SetRtspRefuseConnections(false);
+  const auto back = std::chrono::steady_clock::now();
+  ASSERT_TRUE(rig.WaitFrames(before + 1, 20s));
+  const auto took = std::chrono::steady_clock::now() - back;
+  // Reconnect attempts run every second (plus the quiet check of the port
+  // choice and the encoder's first key frame).
+  EXPECT_LT(took, 8s);
+  EXPECT_EQ(rig.log.Count("is online (Rec)"), 2);
+  EXPECT_TRUE(rig.capture->StopCapture(0));
+}
+
+TEST(VideoChannelFaults, FrozenStreamIsReconnected) {
+  Rig rig;
+  ASSERT_TRUE(rig.started);
+  ASSERT_TRUE(rig.Open(2000, 4000));
+  Request request(3, 320, 240, 10);
+  ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
+  ASSERT_TRUE(rig.WaitFrames(10, 30s));
+  rig.camera->ClearCgiRequests();
+  rig.camera->SetStreamFrozen(true);
+  std::this_thread::sleep_for(4s);
+  rig.camera->SetStreamFrozen(false);
+  const size_t before = rig.sink.FrameCount();
+  ASSERT_TRUE(rig.WaitFrames(before + 5, 30s));
+  // The reconnect set the encoder up again over HTTP before the new session.
+  EXPECT_FALSE(rig.camera->CgiRequests().empty());
+  EXPECT_TRUE(rig.capture->StopCapture(0));
+}
+
+TEST(VideoChannelFaults, FailedDescribeRebootsTheCamera) {
+  Rig rig;
+  ASSERT_TRUE(rig.started);
+  ASSERT_TRUE(rig.Open(2000, 4000));
+  rig.camera->SetDescribeFault(strandline::sim::DescribeFault::kStatus500);
+  Request request(3, 320, 240, 10);
+  ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
+  bool rebooted = false;
+  for (int i = 0; i < 200 && !rebooted; ++i) {
+    for (const auto& r : rig.camera->CgiRequests()) rebooted |= r.query.find("SAVE_REBOOT") != std::string::npos;
+    std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_TRUE(rebooted);
+  EXPECT_GE(rig.log.Count("Save and reboot device 127.0.0.1:"), 1);
+  EXPECT_TRUE(rig.capture->StopCapture(0));
+}
+
+TEST(VideoChannelFaults, NoRebootInCameraGroupTwo) {
+  Rig rig;
+  ASSERT_TRUE(rig.started);
+  rig.setup.params[5] = "2";
+  ASSERT_TRUE(rig.Open(2000, 4000));
+  rig.camera->SetDescribeFault(strandline::sim::DescribeFault::kStatus500);
+  Request request(3, 320, 240, 10);
+  ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
+  std::this_thread::sleep_for(4s);
+  for (const auto& r : rig.camera->CgiRequests()) EXPECT_EQ(r.query.find("SAVE_REBOOT"), std::string::npos);
+  EXPECT_EQ(rig.log.Count("Save and reboot"), 0);
+  EXPECT_TRUE(rig.capture->StopCapture(0));
+}
+
+TEST(VideoChannelFaults, StopDuringAConnectThatNeverAnswersKeepsItsBound) {
+  // A TCP server that accepts and never says a word.
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(listener, 8), 0);
+  socklen_t len = sizeof addr;
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  Rig rig;
+  ASSERT_TRUE(rig.started);
+  rig.setup.params[7] = std::to_string(ntohs(addr.sin_port));
+  const uint32_t connectMs = 1500;
+  ASSERT_TRUE(rig.Open(connectMs, 4000));
+  Request request(3, 320, 240, 10);
+  ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
+  std::this_thread::sleep_for(2500ms);  // encoder set-up, port choice, DESCRIBE waiting
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(rig.capture->StopCapture(0));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2 * connectMs + 500));
+  EXPECT_EQ(rig.log.Count("cannot be stopped"), 0);
+  ::close(listener);
+}
+
+TEST(VideoChannelSoak, StartStopCyclesAndDriverCyclesLeaveNothingBehind) {
+  Rig rig;
+  ASSERT_TRUE(rig.started);
+  ASSERT_TRUE(rig.Open());
+  Request request(3, 320, 240, 10);
+  // Warm up once so that lazily made process-wide objects exist before counting.
+  ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
+  ASSERT_TRUE(rig.WaitFrames(3, 30s));
+  rig.capture->StopCapture(0);
+  rig.Close();
+  std::this_thread::sleep_for(500ms);
+  const int threads = CountEntries("/proc/self/task");
+  const int fds = CountEntries("/proc/self/fd");
+  const int cycles = std::getenv("STRANDLINE_SOAK") ? 500 : 40;
+  ASSERT_TRUE(rig.Open());
+  for (int i = 0; i < cycles; ++i) {
+    ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
+    if (i % 10 == 0) std::this_thread::sleep_for(200ms);
+    rig.capture->StopCapture(0);
+  }
+  rig.Close();
+  const int driverCycles = std::getenv("STRANDLINE_SOAK") ? 200 : 20;
+  for (int i = 0; i < driverCycles; ++i) {
+    ASSERT_TRUE(rig.Open());
+    ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
+    if (i % 5 == 0) std::this_thread::sleep_for(300ms);
+    rig.Close();
+  }
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(CountEntries("/proc/self/task"), threads);
+  EXPECT_EQ(CountEntries("/proc/self/fd"), fds);
+  EXPECT_EQ(rig.allocator.created.load(), rig.allocator.released.load());
+}
+
+TEST(VideoChannelMulticast, ReceivesTheGroupAndRebuildsAfterBye) {
+  if (std::getenv("STRANDLINE_NETNS") == nullptr) {
+    GTEST_SKIP() << "multicast runs only inside a private network namespace (scripts/netns-run)";
+  }
+  for (const char* mode : {"multicast", "multicast primary"}) {
+    Rig rig("TCM5311", std::string("<Configuration><StreamingMode>") + mode + "</StreamingMode></Configuration>",
+            5550);
+    ASSERT_TRUE(rig.started);
+    ASSERT_TRUE(rig.Open(2000, 4000));
+    Request request(3, 320, 240, 10);
+    ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
+    ASSERT_TRUE(rig.WaitFrames(15, 40s)) << mode << ": " << rig.sink.FrameCount() << " frames";
+    CheckRecording(rig.sink.Frames(), {3, "TCM5311", "h264", kFourCC_H264}, "multicast");
+    bool configured = false;
+    for (const auto& r : rig.camera->CgiRequests()) configured |= r.path == "/cgi-bin/encoder";
+    // "multicast" alone streams as the camera is set; "primary" sets it up first.
+    EXPECT_EQ(configured, std::string(mode) == "multicast primary") << mode;
+    rig.camera->SendRtcpBye();
+    const size_t before = rig.sink.FrameCount();
+    EXPECT_TRUE(rig.WaitFrames(before + 10, 30s)) << mode << ": no frames after BYE";
+    EXPECT_TRUE(rig.capture->StopCapture(0));
+  }
+}
+
+TEST(VideoChannelMulticast, CameraGroupZeroFallsBackToUnicast) {
+  Rig rig("TCM5311", "<Configuration><StreamingMode>multicast</StreamingMode></Configuration>");
+  ASSERT_TRUE(rig.started);
+  rig.setup.params[5] = "0";
+  ASSERT_TRUE(rig.Open(2000, 4000));
+  Request request(3, 320, 240, 10);
+  ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
+  ASSERT_TRUE(rig.WaitFrames(5, 40s));
+  EXPECT_TRUE(rig.capture->StopCapture(0));
+  bool multicastPath = false;
+  for (const auto& r : rig.camera->CgiRequests()) multicastPath |= r.query.find("multicast") != std::string::npos;
+  EXPECT_FALSE(multicastPath);
+}
