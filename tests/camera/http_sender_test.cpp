@@ -83,9 +83,11 @@ TEST(HttpSender, DigestIsLearntFromTheFirstChallengeAndKept) {
 
   server.ClearRequests();
   for (int i = 0; i < 3; ++i) EXPECT_TRUE(HUtils::RequestGet(http, Url(device, "B"), true));
-  // Later requests never fall back to Basic and all get through.
+  // Later requests carry Digest credentials from the start: no Basic, no
+  // further challenge round.
+  ASSERT_EQ(server.Requests().size(), 3u);
   for (const RecordedRequest& request : server.Requests()) {
-    EXPECT_EQ(request.authorization.find("Basic"), std::string::npos) << request.authorization;
+    EXPECT_EQ(request.authorization.rfind("Digest ", 0), 0u) << request.authorization;
   }
   EXPECT_EQ(server.AcceptedUris().size(), 3u);
 }
