@@ -36,8 +36,10 @@ class TSmartPtr {
   }
   // GCC cannot tell that a shared count reaches zero only once and warns about
   // a use after free when two holders are released in a row.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuse-after-free"
+#endif
   void Release() {
     int8_t* count = count_;
     T* object = object_;
@@ -48,7 +50,9 @@ class TSmartPtr {
       delete count;
     }
   }
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 
   T* Get() const { return object_; }
   T* operator->() const { return object_; }

@@ -450,3 +450,29 @@ TEST(VideoChannelMulticast, CameraGroupZeroFallsBackToUnicast) {
   for (const auto& r : rig.camera->CgiRequests()) multicastPath |= r.query.find("multicast") != std::string::npos;
   EXPECT_FALSE(multicastPath);
 }
+
+TEST(VideoChannelEdge, MonitoringPausesAndResumesTheSameSession) {
+  Rig rig;
+  ASSERT_TRUE(rig.started);
+  ASSERT_TRUE(rig.Open(2000, 4000));
+  Request request(3, 320, 240, 10);
+  ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
+  ASSERT_TRUE(rig.WaitFrames(5, 30s));
+  rig.camera->ClearCgiRequests();
+  ASSERT_TRUE(rig.capture->StartEdgeMonitoring(0));
+  EXPECT_FALSE(rig.capture->StartEdgeMonitoring(0)) << "already monitoring";
+  std::this_thread::sleep_for(1500ms);
+  const size_t paused = rig.sink.FrameCount();
+  std::this_thread::sleep_for(3s);
+  EXPECT_EQ(rig.sink.FrameCount(), paused) << "frames reached the host while monitoring";
+  uint32_t state = 9, reserved = 0;
+  EXPECT_TRUE(rig.capture->GetStreamState(0, &state, &reserved, nullptr, 0));
+  EXPECT_EQ(state, 0u) << "a paused session is not a lost signal";
+  ASSERT_TRUE(rig.capture->StopEdgeMonitoring(0));
+  EXPECT_FALSE(rig.capture->StopEdgeMonitoring(0));
+  EXPECT_TRUE(rig.WaitFrames(paused + 5, 20s));
+  // Resumed with PLAY on the same session: no new encoder set-up was needed.
+  EXPECT_TRUE(rig.camera->CgiRequests().empty());
+  EXPECT_EQ(rig.log.Count("Signal was lost"), 0);
+  EXPECT_TRUE(rig.capture->StopCapture(0));
+}
