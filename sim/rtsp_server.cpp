@@ -11,6 +11,7 @@ namespace strandline::sim {
 namespace {
 
 constexpr const char* kRole = "viewer";
+constexpr guint kMulticastSessionSeconds = 24 * 3600;
 
 gboolean DropMessages(GstRTSPClient*, GstRTSPMessage*, guint, gboolean, gpointer) { return TRUE; }
 
@@ -28,9 +29,15 @@ void CloseAllClients(GstRTSPServer* server) {
 }
 
 // A server and a local receiver share the group ports on one host: the
-// receiver can only bind them when the server's sockets allow address reuse.
-void ShareMulticastSockets(GstRTSPContext* ctx) {
-  if (!ctx->stream) return;
+// receiver can only bind them when the server's sockets allow address reuse,
+// and that has to be in place before the SETUP answer goes out.
+void PrepareMulticastSession(GstRTSPContext* ctx) {
+  if (!ctx->stream || !ctx->trans) return;
+  const GstRTSPTransport* transport = gst_rtsp_stream_transport_get_transport(ctx->trans);
+  if (!transport || transport->lower_transport != GST_RTSP_LOWER_TRANS_UDP_MCAST) return;
+  // Multicast receivers of this camera family send no keep-alive; the stream
+  // must not stop when the usual session time-out passes.
+  if (ctx->session) gst_rtsp_session_set_timeout(ctx->session, kMulticastSessionSeconds);
   GSocket* sockets[] = {gst_rtsp_stream_get_rtp_multicast_socket(ctx->stream, G_SOCKET_FAMILY_IPV4),
                         gst_rtsp_stream_get_rtcp_multicast_socket(ctx->stream, G_SOCKET_FAMILY_IPV4)};
   for (GSocket* socket : sockets) {
@@ -219,7 +226,7 @@ bool RtspServer::SetUp(std::string* error) {
               [](gpointer d, GClosure*) { delete static_cast<std::shared_ptr<Faults>*>(d); }, GConnectFlags(0));
           g_signal_connect(client, "send-message",
                            G_CALLBACK(+[](GstRTSPClient*, GstRTSPContext* ctx, GstRTSPMessage*, gpointer) {
-                             if (ctx && ctx->method == GST_RTSP_SETUP) ShareMulticastSockets(ctx);
+                             if (ctx && ctx->method == GST_RTSP_SETUP) PrepareMulticastSession(ctx);
                            }),
                            nullptr);
         }),
