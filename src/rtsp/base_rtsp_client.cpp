@@ -125,13 +125,14 @@ void CBaseRTSPClient::CloseSocket() {
 }
 
 void CBaseRTSPClient::Stop() {
+  const uint32_t waitMs = std::max(receiveTimeoutMs_.load(), sendTimeoutMs_.load()) * 2 + 1000;
   const int fd = socket_.load();
   if (fd >= 0) {
     // A receive in progress sees the shorter time-out within one poll slice.
     receiveTimeoutMs_.store(kStopReceiveTimeoutMs);
     SetReceiveTimeoutMs(fd, kStopReceiveTimeoutMs);
   }
-  StopThread(std::max(receiveTimeoutMs_.load(), sendTimeoutMs_.load()) * 2 + 1000);
+  StopThread(waitMs);
   CloseSocket();
   std::lock_guard<std::recursive_mutex> lock(exchangeMutex_);
   lastKeepAliveCheck_ = 0;
