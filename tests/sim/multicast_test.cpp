@@ -1,7 +1,8 @@
-// The "/multicast" path as this camera family's clients use it: group and port
-// from the description, SETUP with those ports, no keep-alive. Multicast never
-// runs in the machine's own network namespace: the test runs itself again
-// inside a new namespace whose only interface is loopback.
+// The "/multicast" path, as this camera family's clients use it (group and
+// port from the description, SETUP with those ports, no keep-alive) and as an
+// independent client (ffmpeg) receives it. Multicast never runs in the
+// machine's own network namespace: each test runs itself again inside a new
+// namespace whose only interface is loopback.
 #include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -23,24 +24,44 @@ using ::strandline::sim::SimulatedCamera;
 using ::testing::HasSubstr;
 using namespace std::chrono_literals;
 
-constexpr const char* kInsideVariable = "STRANDLINE_SIM_PRIVATE_NETNS";
+// The tests below run their body only inside a private network namespace
+// (scripts/netns-run sets STRANDLINE_NETNS there). Outside they run this
+// program again through that script, with a filter for themselves.
+enum class Where { kInside, kRanOutside, kUnavailable };
 
-// Runs this one test again inside a fresh network namespace; false when that
-// cannot be done here (no privileges for unshare).
-bool RerunInPrivateNamespace(const std::string& test_name, std::string* output) {
-  auto probe = simtest::RunCommand({"unshare", "-n", "true"}, 10s);
-  if (probe.exit_code != 0) return false;
+Where RunInsideNamespace(const std::string& test_name, std::string* report) {
+  if (std::getenv("STRANDLINE_NETNS")) return Where::kInside;
+  if (const char* why = std::getenv("STRANDLINE_NETNS_UNAVAILABLE")) {
+    *report = why;
+    return Where::kUnavailable;
+  }
   char self[4096];
   ssize_t length = readlink("/proc/self/exe", self, sizeof(self) - 1);
-  if (length <= 0) return false;
+  if (length <= 0) {
+    *report = "cannot find this program";
+    return Where::kUnavailable;
+  }
   self[length] = '\0';
-  std::string script = std::string("ip link set lo up && ip link set lo multicast on && ") +
-                       "ip route add 224.0.0.0/4 dev lo && " + kInsideVariable +
-                       "=1 exec \"$0\" --gtest_filter=" + test_name;
-  auto result = simtest::RunCommand({"unshare", "-n", "sh", "-c", script, self}, 120s);
-  *output = "exit " + std::to_string(result.exit_code) + "\n" + result.out + result.err;
-  return true;
+  auto result = simtest::RunCommand({STRANDLINE_NETNS_RUN, self, "--gtest_filter=" + test_name}, 120s);
+  *report = "exit " + std::to_string(result.exit_code) + "\n" + result.out + result.err;
+  if (result.out.find("[  SKIPPED ] 1 test") != std::string::npos) return Where::kUnavailable;
+  return Where::kRanOutside;
 }
+
+#define RUN_IN_PRIVATE_NAMESPACE(name)                                    \
+  do {                                                                    \
+    std::string report;                                                   \
+    switch (RunInsideNamespace(name, &report)) {                          \
+      case Where::kInside:                                                \
+        break;                                                            \
+      case Where::kUnavailable:                                           \
+        GTEST_SKIP() << report;                                           \
+      case Where::kRanOutside:                                            \
+        EXPECT_THAT(report, ::testing::StartsWith("exit 0\n")) << report; \
+        EXPECT_THAT(report, HasSubstr("[  PASSED  ] 1 test")) << report;  \
+        return;                                                           \
+    }                                                                     \
+  } while (false)
 
 class UdpReceiver {
  public:
@@ -105,15 +126,7 @@ class UdpReceiver {
 };
 
 TEST(MulticastTest, ClientsGetTheAnnouncedGroupAndPortAndTheStreamKeepsGoing) {
-  if (!std::getenv(kInsideVariable)) {
-    std::string output;
-    if (!RerunInPrivateNamespace("MulticastTest.*", &output)) {
-      GTEST_SKIP() << "cannot create a network namespace here";
-    }
-    EXPECT_THAT(output, ::testing::StartsWith("exit 0\n")) << output;
-    EXPECT_THAT(output, HasSubstr("[  PASSED  ] 1 test")) << output;
-    return;
-  }
+  RUN_IN_PRIVATE_NAMESPACE("MulticastTest.ClientsGetTheAnnouncedGroupAndPortAndTheStreamKeepsGoing");
 
   SimulatedCamera camera;
   ASSERT_TRUE(camera.Start());
@@ -154,6 +167,25 @@ TEST(MulticastTest, ClientsGetTheAnnouncedGroupAndPortAndTheStreamKeepsGoing) {
     receiver.SendReceiverReport("239.255.42.42", static_cast<uint16_t>(port + 1));
     EXPECT_GT(receiver.Count(500ms), 0) << "window " << window;
   }
+}
+
+TEST(MulticastTest, FfmpegReceivesSecondsOfFramesFromTheGroup) {
+  RUN_IN_PRIVATE_NAMESPACE("MulticastTest.FfmpegReceivesSecondsOfFramesFromTheGroup");
+
+  SimulatedCamera camera;
+  ASSERT_TRUE(camera.Start());
+  camera.SetSetting("VIDEO_RESOLUTION", "N320x240");
+  // Five seconds: long enough for the server's own RTCP to have come back to it.
+  auto result = simtest::RunCommand({"ffmpeg", "-v", "error", "-rtsp_transport", "udp_multicast", "-i",
+                                     camera.RtspUrl("/multicast"), "-t", "5", "-f", "null", "-", "-progress", "pipe:1"},
+                                    60s);
+  ASSERT_EQ(result.exit_code, 0) << result.err;
+  int frames = 0;
+  for (const auto& line : simtest::Lines(result.out)) {
+    if (line.rfind("frame=", 0) == 0) frames = std::stoi(line.substr(6));
+  }
+  // 30 frames a second for 5 s: most of them must arrive.
+  EXPECT_GT(frames, 100);
 }
 
 }  // namespace
