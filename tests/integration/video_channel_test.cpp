@@ -298,9 +298,11 @@ TEST(VideoChannelFaults, CameraGoesAwayAndComesBack) {
   const auto back = std::chrono::steady_clock::now();
   ASSERT_TRUE(rig.WaitFrames(before + 1, 20s));
   const auto took = std::chrono::steady_clock::now() - back;
+  std::printf("first frame %lld ms after the camera came back\n",
+              static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
   // Reconnect attempts run every second (plus the quiet check of the port
   // choice and the encoder's first key frame).
-  EXPECT_LT(took, 8s);
+  EXPECT_LT(took, 5s);  // about 1.1 s when the machine is not loaded
   EXPECT_EQ(rig.log.Count("is online (Rec)"), 2);
   EXPECT_TRUE(rig.capture->StopCapture(0));
 }
