@@ -135,6 +135,7 @@ void CBaseCameraChannel::NotifySignalLost() {
 }
 
 void CBaseCameraChannel::RunThread() {
+  threadPublished_.Wait(kInfinite);  // thread_ is stored before the body runs
   try {
     ThreadFunction();
   } catch (...) {
@@ -150,12 +151,14 @@ bool CBaseCameraChannel::StartThread() {
   if (!thread_) {
     stopEvent_.Reset();
     threadEnded_.Reset();
+    threadPublished_.Reset();
     try {
       thread_ = std::make_unique<std::thread>([this] { RunThread(); });
       started = true;
     } catch (...) {
       thread_.reset();
     }
+    threadPublished_.Set();
   }
   threadLock_.Leave();
   return started;

@@ -68,6 +68,7 @@ class CBaseCameraChannel : public ICameraChannel {
   CRecursiveLock threadLock_;
   std::unique_ptr<std::thread> thread_;
   CManualEvent threadEnded_;
+  CManualEvent threadPublished_;
   ipcapture::IVideoFrameSink* sink_;
   std::atomic<IEdgeStorageCallback*> edgeCallback_{nullptr};
   uint32_t channelIndex_;

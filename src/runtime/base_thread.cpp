@@ -14,6 +14,9 @@ CBaseThread::~CBaseThread() {
 bool CBaseThread::IsRunning() const { return thread_ != nullptr && !finished_.IsSet(); }
 
 void CBaseThread::Run() {
+  // The body may join or stop itself, which looks at thread_: wait until the
+  // starting thread has stored it.
+  published_.Wait(kInfinite);
   threadId_.store(CurrentThreadId());
   ThreadFunction();
   finished_.Set();
@@ -26,6 +29,7 @@ bool CBaseThread::StartThread(const std::string& name) {
   thread_.reset();
   name_ = name;
   finished_.Reset();
+  published_.Reset();
   threadId_.store(0);
   try {
     thread_ = std::make_unique<std::thread>([this] { Run(); });
@@ -34,6 +38,7 @@ bool CBaseThread::StartThread(const std::string& name) {
     finished_.Set();
     return false;
   }
+  published_.Set();
   return true;
 }
 

@@ -52,6 +52,7 @@ class CBaseThread {
   IDebugMessage* owner_;
   CManualEvent stopEvent_;
   CManualEvent finished_;
+  CManualEvent published_;
 };
 
 }  // namespace orbisan
