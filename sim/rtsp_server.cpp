@@ -6,6 +6,7 @@
 
 #include <future>
 #include <iterator>
+#include <mutex>
 
 namespace strandline::sim {
 namespace {
@@ -105,20 +106,32 @@ void RtspServer::RunOnLoop(const std::function<void()>& work) {
     return;
   }
   struct Call {
-    const std::function<void()>* work;
+    // Held by the caller until the call is queued: the hand-over to the loop
+    // thread then also shows in the C++ memory model, not only inside GLib.
+    std::mutex handover;
+    const std::function<void()>* work = nullptr;
     std::promise<void> done;
   };
-  Call call{&work, {}};
+  Call call;
   std::future<void> done = call.done.get_future();
-  g_main_context_invoke_full(
-      context_, G_PRIORITY_DEFAULT,
-      [](gpointer data) -> gboolean {
-        auto* c = static_cast<Call*>(data);
-        (*c->work)();
-        c->done.set_value();
-        return G_SOURCE_REMOVE;
-      },
-      &call, nullptr);
+  {
+    std::lock_guard<std::mutex> lock(call.handover);
+    call.work = &work;
+    g_main_context_invoke_full(
+        context_, G_PRIORITY_DEFAULT,
+        [](gpointer data) -> gboolean {
+          auto* c = static_cast<Call*>(data);
+          const std::function<void()>* job = nullptr;
+          {
+            std::lock_guard<std::mutex> taken(c->handover);
+            job = c->work;
+          }
+          (*job)();
+          c->done.set_value();
+          return G_SOURCE_REMOVE;
+        },
+        &call, nullptr);
+  }
   done.wait();
 }
 
