@@ -91,8 +91,8 @@ std::string RecordingSink::FourCCText(uint32_t fourcc) {
 
 std::string RecordingSink::IsoTime(const orbisan::SYSTEMTIME& t) {
   char text[64];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", t.wYear, t.wMonth, t.wDay, t.wHour,
-                t.wMinute, t.wSecond, t.wMilliseconds);
+  std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+                t.wSecond, t.wMilliseconds);
   return text;
 }
 

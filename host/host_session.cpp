@@ -7,8 +7,7 @@ namespace strandline::host {
 extern bool g_hostVersionSet;
 extern uint16_t g_hostVersion[4];
 
-HostSession::HostSession(const HostOptions& options)
-    : options_(options), setup_(options), log_(options.logLevel) {}
+HostSession::HostSession(const HostOptions& options) : options_(options), setup_(options), log_(options.logLevel) {}
 
 HostSession::~HostSession() { Close(); }
 

@@ -36,8 +36,8 @@ int RunDemo(const std::vector<std::string>& args) {
     options.out = options.codec == 1 ? "demo.mjpeg" : options.codec == 2 ? "demo.m4v" : "demo.h264";
   }
   std::fprintf(stderr, "strandline demo: simulated camera %s at %s, RTSP %s; recording %.0f s into %s\n",
-               cameraOptions.model.c_str(), camera.HttpUrl().c_str(), camera.RtspUrl().c_str(),
-               options.durationSeconds, options.out.c_str());
+               cameraOptions.model.c_str(), camera.HttpUrl().c_str(), camera.RtspUrl().c_str(), options.durationSeconds,
+               options.out.c_str());
   const int result = RecordStream(options);
   camera.Stop();
   return result;

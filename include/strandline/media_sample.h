@@ -9,7 +9,8 @@ namespace orbisan::ipcapture {
 // Format codes: the first character is the lowest byte.
 constexpr uint32_t MakeFourCC(char a, char b, char c, char d) {
   return static_cast<uint32_t>(static_cast<uint8_t>(a)) | (static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8) |
-         (static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16) | (static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24);
+         (static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16) |
+         (static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24);
 }
 constexpr uint32_t kFourCC_H264 = MakeFourCC('H', '2', '6', '4');  // H.264 key frame
 constexpr uint32_t kFourCC_I264 = MakeFourCC('I', '2', '6', '4');  // other H.264 access unit

@@ -149,8 +149,8 @@ bool CBaseRTSPChannel::SdpInfoReceived(const SDP_SESSION_INFO& info) {
   } else if (StartsWith(encoding, "mpeg4") || StartsWith(encoding, "mp4v")) {
     parser = new CMpeg4RTPMediaParser(Driver());
   } else {
-    LogMessage(kLogError, "%s: Unable to handle RTP video data from device %s - unexpected payload type \"%s\"",
-               method, device.c_str(), info.video.encoding.c_str());
+    LogMessage(kLogError, "%s: Unable to handle RTP video data from device %s - unexpected payload type \"%s\"", method,
+               device.c_str(), info.video.encoding.c_str());
   }
   {
     CAutoLock guard(packetLock_);

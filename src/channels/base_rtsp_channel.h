@@ -5,9 +5,9 @@
 
 #include "channels/base_rtp_channel.h"
 #include "rtsp/base_rtsp_client.h"
-#include "rtsp/rtsp_session_params.h"
 #include "rtsp/rtp_media_parser.h"
 #include "rtsp/rtsp_client_user.h"
+#include "rtsp/rtsp_session_params.h"
 #include "runtime/logger_instance.h"
 #include "runtime/smart_ptr.h"
 

@@ -76,8 +76,8 @@ uint64_t SystemTimeToFileTime64(const SYSTEMTIME& t) {
   }
   const int64_t days = DaysFromCivil(t.wYear, t.wMonth, t.wDay);
   const int64_t seconds = days * 86400 + t.wHour * 3600 + t.wMinute * 60 + t.wSecond;
-  const int64_t units = seconds * 10000000 + static_cast<int64_t>(t.wMilliseconds) * 10000 +
-                        static_cast<int64_t>(kFileTimeUnixEpoch);
+  const int64_t units =
+      seconds * 10000000 + static_cast<int64_t>(t.wMilliseconds) * 10000 + static_cast<int64_t>(kFileTimeUnixEpoch);
   return units < 0 ? 0 : static_cast<uint64_t>(units);
 }
 

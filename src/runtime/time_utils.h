@@ -8,7 +8,6 @@
 
 namespace orbisan {
 
-
 // 100 ns units between 1601-01-01 and 1970-01-01.
 constexpr uint64_t kFileTimeUnixEpoch = 116444736000000000ull;
 constexpr uint64_t kFileTimeUnitsPerMs = 10000ull;

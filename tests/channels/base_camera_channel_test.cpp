@@ -1,3 +1,5 @@
+#include "channels/base_camera_channel.h"
+
 #include <dirent.h>
 #include <gtest/gtest.h>
 
@@ -5,7 +7,6 @@
 #include <chrono>
 #include <thread>
 
-#include "channels/base_camera_channel.h"
 #include "support/test_driver.h"
 #include "support/test_samples.h"
 
@@ -254,7 +255,8 @@ TEST(BaseCameraChannel, StopWaitsForABusyThreadWithinItsBound) {
   channel.produce.Set();
   std::this_thread::sleep_for(50ms);
   channel.Stop();
-  auto warn = driver.LinesWith("Video capture thread for camera 127.0.0.1 cannot be stopped and will be terminated now");
+  auto warn =
+      driver.LinesWith("Video capture thread for camera 127.0.0.1 cannot be stopped and will be terminated now");
   EXPECT_EQ(warn.size(), 1u);
   if (!warn.empty()) {
     EXPECT_EQ(warn[0].level, 2u);

@@ -76,10 +76,10 @@ TEST(DriverLevels, AdaptationByHostVersion) {
     uint32_t in;
     uint32_t out;
   } cases[] = {
-      {{5, 11, 9, 9}, 100, 2}, {{5, 11, 0, 0}, 3, 2},  {{5, 11, 0, 0}, 1, 1},  {{4, 99, 0, 0}, 100, 2},
-      {{5, 12, 0, 0}, 100, 3}, {{5, 12, 0, 0}, 3, 3},  {{6, 2, 0, 0}, 100, 3}, {{6, 3, 0, 0}, 100, 100},
-      {{7, 0, 0, 0}, 100, 100}, {{6, 3, 0, 0}, 2, 2},  {{5, 12, 0, 0}, 4, 0},  {{6, 3, 0, 0}, 4, 0},
-      {{5, 11, 0, 0}, 4, 0},   {{6, 3, 0, 0}, 0x1FF, 0xFF},
+      {{5, 11, 9, 9}, 100, 2},  {{5, 11, 0, 0}, 3, 2},       {{5, 11, 0, 0}, 1, 1},  {{4, 99, 0, 0}, 100, 2},
+      {{5, 12, 0, 0}, 100, 3},  {{5, 12, 0, 0}, 3, 3},       {{6, 2, 0, 0}, 100, 3}, {{6, 3, 0, 0}, 100, 100},
+      {{7, 0, 0, 0}, 100, 100}, {{6, 3, 0, 0}, 2, 2},        {{5, 12, 0, 0}, 4, 0},  {{6, 3, 0, 0}, 4, 0},
+      {{5, 11, 0, 0}, 4, 0},    {{6, 3, 0, 0}, 0x1FF, 0xFF},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(CIPCaptureDriver::AdaptLevel(c.in, c.version), c.out)
@@ -168,10 +168,10 @@ TEST(DriverOpen, AudioAskedForButNotAvailableFailsOpen) {
 TEST(DriverOpen, OpenedLineThroughTheExportsAndTheHostVersion) {
   void* module = dlopen(STRANDLINE_DRIVER_PATH, RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(module, nullptr) << dlerror();
-  const char* names[] = {"CreateIPCapture",    "CreateIPCaptureEx",  "CreateIPCaptureEx2", "CreateIPCaptureEx3",
-                         "CreateIPCaptureEx4", "CreateIPCaptureEx5"};
-  const char* deleters[] = {"DeleteIPCapture",    "DeleteIPCaptureEx",  "DeleteIPCaptureEx2", "DeleteIPCaptureEx3",
-                            "DeleteIPCaptureEx4", "DeleteIPCaptureEx5"};
+  const char* names[] = {"CreateIPCapture",    "CreateIPCaptureEx",  "CreateIPCaptureEx2",
+                         "CreateIPCaptureEx3", "CreateIPCaptureEx4", "CreateIPCaptureEx5"};
+  const char* deleters[] = {"DeleteIPCapture",    "DeleteIPCaptureEx",  "DeleteIPCaptureEx2",
+                            "DeleteIPCaptureEx3", "DeleteIPCaptureEx4", "DeleteIPCaptureEx5"};
   struct Case {
     std::initializer_list<uint16_t> version;
     bool set;

@@ -1,10 +1,11 @@
+#include "driver/ip_video_capture.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "driver/ip_video_capture.h"
 #include "edge/iedge_storage.h"
 #include "io/imotion_channel.h"
 
@@ -134,8 +135,8 @@ TEST(IPVideoCapture, StartCaptureStopsEverythingTheInputHadFirst) {
   EXPECT_EQ(creator.last->params.streamKind, 2u);
   j.events.clear();
   ASSERT_TRUE(capture.StartCapture(1, nullptr, &request));
-  const std::vector<std::string> expected = {"stop live1",   "delete live1", "stop remote1", "delete remote1",
-                                             "stop rec1",    "delete rec1",  "mask rec1 none", "start rec1"};
+  const std::vector<std::string> expected = {"stop live1", "delete live1", "stop remote1",   "delete remote1",
+                                             "stop rec1",  "delete rec1",  "mask rec1 none", "start rec1"};
   EXPECT_EQ(j.events, expected);
   EXPECT_FALSE(capture.StartCapture(2, nullptr, &request)) << "input out of range";
   request.codec = 9;

@@ -3,8 +3,8 @@
 // frames checked by an independent decoder (ffmpeg).
 #include <dirent.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -91,7 +91,8 @@ class Log : public IDebugOutput {
   void Output(CDebugInfoIf* info) override {
     std::lock_guard<std::mutex> lock(mutex);
     lines.push_back(info->GetText() ? info->GetText() : "");
-    if (std::getenv("STRANDLINE_TEST_VERBOSE")) std::fprintf(stderr, "[%d] %s\n", info->GetLevel(), lines.back().c_str());
+    if (std::getenv("STRANDLINE_TEST_VERBOSE"))
+      std::fprintf(stderr, "[%d] %s\n", info->GetLevel(), lines.back().c_str());
   }
   int Count(const std::string& needle) {
     std::lock_guard<std::mutex> lock(mutex);
@@ -189,8 +190,7 @@ class Rig {
   std::string configPath;
 };
 
-const char* kInterleaved =
-    "<Configuration><Default><RTPMode>RTPOVERRTSP</RTPMode></Default></Configuration>";
+const char* kInterleaved = "<Configuration><Default><RTPMode>RTPOVERRTSP</RTPMode></Default></Configuration>";
 
 struct CodecCase {
   uint16_t codec;
@@ -215,7 +215,8 @@ void CheckRecording(const std::vector<test::DeliveredFrame>& frames, const Codec
     }
   }
   std::string errors;
-  const int status = Run(std::string("ffmpeg -nostdin -v error -f ") + c.ffmpegFormat + " -i " + path + " -f null -", &errors);
+  const int status =
+      Run(std::string("ffmpeg -nostdin -v error -f ") + c.ffmpegFormat + " -i " + path + " -f null -", &errors);
   EXPECT_EQ(status, 0) << tag << ": " << errors;
   EXPECT_EQ(errors, "") << tag << ": decoder complained, stream kept in " << path;
   if (errors.empty() && status == 0) std::remove(path.c_str());
@@ -277,8 +278,7 @@ TEST_P(CodecTransport, FramesArriveDecodeAndFollowTheClock) {
   (void)start;
 }
 
-INSTANTIATE_TEST_SUITE_P(AllCodecs, CodecTransport,
-                         ::testing::Combine(::testing::Values(0, 1, 2), ::testing::Bool()));
+INSTANTIATE_TEST_SUITE_P(AllCodecs, CodecTransport, ::testing::Combine(::testing::Values(0, 1, 2), ::testing::Bool()));
 
 TEST(VideoChannelFaults, CameraGoesAwayAndComesBack) {
   Rig rig;
@@ -420,8 +420,7 @@ TEST(VideoChannelMulticast, ReceivesTheGroupAndRebuildsAfterBye) {
     GTEST_SKIP() << "multicast runs only inside a private network namespace (scripts/netns-run)";
   }
   for (const char* mode : {"multicast", "multicast primary"}) {
-    Rig rig("TCM5311", std::string("<Configuration><StreamingMode>") + mode + "</StreamingMode></Configuration>",
-            5550);
+    Rig rig("TCM5311", std::string("<Configuration><StreamingMode>") + mode + "</StreamingMode></Configuration>", 5550);
     ASSERT_TRUE(rig.started);
     ASSERT_TRUE(rig.Open(2000, 4000));
     Request request(3, 320, 240, 10);

@@ -4,9 +4,9 @@
 // what the driver wrote into them, and a sink that stores accepted frames.
 
 #include <atomic>
-#include <stdexcept>
 #include <cstring>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
