@@ -108,10 +108,8 @@ CgiResponse CgiHandler::Handle(std::string_view family, std::string_view query, 
 
   int channel = 1;
   bool channel_valid = true;
-  bool any = false;
   for (const auto& item : items) {
     if (item.name == "USER" || item.name == "PWD") continue;
-    any = true;
     if (item.name == "CHANNEL") {
       int requested = 0;
       bool number = item.value && !item.value->empty() && item.value->size() < 4 &&
@@ -135,7 +133,8 @@ CgiResponse CgiHandler::Handle(std::string_view family, std::string_view query, 
       Query(item.name, channel, response.body, response.reboot);
     }
   }
-  if (!any) Line(response.body, "ERROR: no command");
+  // A request that asked nothing (only a login, or only a selector) still gets a line.
+  if (response.body.empty()) Line(response.body, "ERROR: no command");
   return response;
 }
 

@@ -159,6 +159,8 @@ TEST(CgiChannelTest, ChannelSelectsTheStreamOrInputForTheItemsAfterIt) {
   EXPECT_THAT(Lines(HttpGet(Cgi(camera, "encoder", "&VIDEO_ENCODER&CHANNEL=2&VIDEO_ENCODER")).body),
               ElementsAre("VIDEO_ENCODER='H264'", "VIDEO_ENCODER='MJPEG'"));
   EXPECT_THAT(Lines(HttpGet(Cgi(camera, "encoder", "&VIDEO_ENCODER")).body), ElementsAre("VIDEO_ENCODER='H264'"));
+  // A selector alone asks nothing, and the answer says so.
+  EXPECT_THAT(Lines(HttpGet(Cgi(camera, "encoder", "&CHANNEL=2")).body), ElementsAre(HasSubstr("ERROR")));
   // Out of range: the selector and everything after it are refused.
   EXPECT_THAT(Lines(HttpGet(Cgi(camera, "encoder", "&CHANNEL=4&VIDEO_ENCODER")).body),
               ElementsAre(HasSubstr("ERROR"), HasSubstr("ERROR")));
