@@ -86,6 +86,7 @@ class SimulatedCamera {
     uint16_t multicast_port = 0;  // 0 = a free even port (input k adds 2 (k - 1))
     bool clock_overlay = true;    // running time drawn over the live picture
     // Told one line per HTTP request ("<status> <path>?<query>"), when set.
+    // Called on the HTTP server's thread; it must not call back into the camera.
     std::function<void(const std::string&)> log;
   };
 

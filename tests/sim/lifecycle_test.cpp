@@ -76,8 +76,18 @@ TEST(LifecycleTest, StartFailsCleanlyOnABusyPortAndForAnUnknownModel) {
   EXPECT_FALSE(second.Start(&error));
   EXPECT_THAT(error, HasSubstr(std::to_string(first.HttpPort())));
   EXPECT_FALSE(second.IsRunning());
+  // The same for a busy RTSP port.
+  options = {};
+  options.rtsp_port = first.RtspPort();
+  SimulatedCamera third(options);
+  EXPECT_FALSE(third.Start(&error));
+  EXPECT_THAT(error, HasSubstr(std::to_string(first.RtspPort())));
+  EXPECT_FALSE(third.IsRunning());
   // The first camera is untouched.
   EXPECT_EQ(HttpGet(first.HttpUrl() + "/cgi-bin/system?USER=admin&PWD=admin&SYSTEM_INFO").status, 200);
+  RawRtspClient client;
+  ASSERT_TRUE(client.Connect(first.RtspPort()));
+  EXPECT_EQ(client.Request("OPTIONS", first.RtspUrl("/")).status, 200);
 
   options = {};
   options.model = "XYZ9999";
