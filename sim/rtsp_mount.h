@@ -25,7 +25,7 @@ class RtspMount : public std::enable_shared_from_this<RtspMount> {
     std::string path;  // "/", "/track1", "/multicast"
     int encoder = 1;   // channel whose settings this path streams
     bool multicast = false;
-    bool with_clock = true;  // draw the running time over the test picture
+    bool with_clock = false;  // draw the running time over the test picture
   };
   using SettingsSource = std::function<StreamSettings(int encoder)>;
 

@@ -42,7 +42,7 @@ class RtspServer {
     std::shared_ptr<const ReplayClip> clip;  // when set, every path loops this clip
     std::string multicast_group = "239.255.42.42";
     uint16_t multicast_port = 0;  // even; input k uses port + 2 (k - 1)
-    bool with_clock = true;
+    bool with_clock = false;
   };
 
   RtspServer();

@@ -73,7 +73,7 @@ void PrintHelp() {
   std::printf(
       "usage: simulate [--http-port N] [--rtsp-port N] [--user U --password P] [--model M]\n"
       "                [--http-auth none|basic|digest|either] [--rtsp-auth none|basic|digest]\n"
-      "                [--source FILE] [--https] [--reboot-seconds S] [--multicast-port N] [--verbose]\n"
+      "                [--source FILE] [--https] [--reboot-seconds S] [--multicast-port N] [--clock] [--verbose]\n"
       "models:");
   for (const auto& id : SimulatedCamera::Models()) std::printf(" %s", id.c_str());
   std::printf("\n");
@@ -132,6 +132,8 @@ int RunSimulateCommand(int argc, char** argv) {
       options.https = true;
     } else if (arg == "--verbose") {
       verbose = true;
+    } else if (arg == "--clock") {
+      options.clock_overlay = true;
     } else if (arg == "--http-port" || arg == "--rtsp-port" || arg == "--multicast-port") {
       if (!value(&text) || !ParseNumber(text, 0, 65535, &number)) return Usage(arg + " needs a port number");
       if (arg == "--http-port") options.http_port = static_cast<uint16_t>(number);

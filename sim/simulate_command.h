@@ -14,6 +14,7 @@ namespace strandline::sim {
 //   --https            HTTPS with a self-signed certificate on the HTTP port
 //   --reboot-seconds S how long SAVE_REBOOT keeps the camera away (default 3)
 //   --multicast-port N group port of "/multicast" (default: a free one)
+//   --clock            draw the running time over the live picture
 //   --verbose          one line per HTTP request on standard error
 //   --help
 // When listening it prints "READY http://127.0.0.1:N rtsp://127.0.0.1:M" (https://

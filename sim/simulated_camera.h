@@ -84,7 +84,9 @@ class SimulatedCamera {
     std::string source_file;
     std::string multicast_group = "239.255.42.42";
     uint16_t multicast_port = 0;  // 0 = a free even port (input k adds 2 (k - 1))
-    bool clock_overlay = true;    // running time drawn over the live picture
+    // Running time drawn over the live picture. Off by default: the text
+    // renderer pulls in font libraries that keep process-lifetime allocations.
+    bool clock_overlay = false;
     // Told one line per HTTP request ("<status> <path>?<query>"), when set.
     // Called on the HTTP server's thread; it must not call back into the camera.
     std::function<void(const std::string&)> log;

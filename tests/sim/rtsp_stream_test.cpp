@@ -189,6 +189,19 @@ TEST(StreamSharingTest, SessionsShareTheEncoderAndAReconnectFindsItReady) {
   EXPECT_GT(old_session.Receive(std::chrono::milliseconds(1000)).rtp_packets, 0);
 }
 
+TEST(StreamPathTest, ClockOverlayStillStreams) {
+  auto options = OptionsFor("ACM8201");
+  options.clock_overlay = true;
+  SimulatedCamera camera(options);
+  ASSERT_TRUE(camera.Start());
+  camera.SetSetting("VIDEO_RESOLUTION", "N320x240");
+  std::string error;
+  auto stream = Probe(camera.RtspUrl("/"), "tcp", &error);
+  ASSERT_TRUE(stream) << error;
+  EXPECT_EQ(stream->codec, "mpeg4");
+  EXPECT_EQ(stream->width, 320);
+}
+
 TEST(StreamSdpTest, DescriptionCarriesTheParameterSets) {
   SimulatedCamera camera(OptionsFor("TCM5311"));
   ASSERT_TRUE(camera.Start());
