@@ -75,7 +75,7 @@ def driver_run(name, http_port, rtsp_port, seconds, streams=1):
     if streams > 1:
         argv += ["--streams", str(streams)]
     cpu, out, err = measured(argv, seconds * 4 + 60)
-    match = re.findall(r"frames=(\d+)", out)
+    match = re.findall(r"(?:^|\s)frames=(\d+)", out)
     frames = int(match[-1]) if match else 0
     lost = re.findall(r"signal_lost=(\d+)", out)
     return cpu, frames, out.strip().splitlines()[-1] if out.strip() else err.strip()
@@ -100,10 +100,12 @@ def compare(name, seconds, runs):
     try:
         results = {"driver": [], "ffmpeg-udp": [], "ffmpeg-tcp": []}
         for _ in range(runs):
-            cpu, frames, _ = driver_run(name, http_port, rtsp_port, seconds)
+            cpu, frames, summary = driver_run(name, http_port, rtsp_port, seconds)
+            print(f"  driver run: cpu {cpu:.3f} s, {summary}", flush=True)
             results["driver"].append(us_per_frame(cpu, frames))
             for transport in ("udp", "tcp"):
                 cpu, frames = ffmpeg_run(rtsp_port, seconds, transport)
+                print(f"  ffmpeg {transport} run: cpu {cpu:.3f} s, frames {frames}", flush=True)
                 results[f"ffmpeg-{transport}"].append(us_per_frame(cpu, frames))
         med = {k: statistics.median(v) for k, v in results.items()}
         print(f"{name}: CPU us/frame (median of {runs}, {seconds} s each)")
