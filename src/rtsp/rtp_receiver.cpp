@@ -74,7 +74,7 @@ uint16_t CRTPReceiver::GetPort() {
 
 size_t CRTPReceiver::QueuedCount() {
   CAutoLock guard(lock_);
-  return queue_.size();
+  return queue_.size() + inBatch_.load();
 }
 
 void CRTPReceiver::ClearQueue() {
@@ -91,11 +91,15 @@ void CRTPReceiver::DataReceived(IRTPClient* client, const sockaddr_in& source, c
     delete item;
     return;
   }
+  bool wasEmpty;
   {
     CAutoLock guard(lock_);
+    wasEmpty = queue_.empty();
     queue_.push_back(item);
   }
-  dataQueued_.Set();
+  // The queue thread takes everything queued at each wake, so it needs a
+  // signal only when the queue turns non-empty.
+  if (wasEmpty) dataQueued_.Set();
 }
 
 void CRTPReceiver::ReceiveTimeout(IRTPClient* client) {
@@ -116,26 +120,25 @@ void CRTPReceiver::ClientClosed(IRTPClient* client) {
 
 uint32_t CRTPReceiver::ThreadFunction() {
   CEvent* events[2] = {&StopEvent(), &dataQueued_};
-  bool queueWasEmpty = true;
+  std::deque<Item*> batch;
   for (;;) {
-    if (CEvent::WaitForAny(events, 2, queueWasEmpty ? 1000 : 0) == 0) break;
-    Item* item = nullptr;
+    if (CEvent::WaitForAny(events, 2, 1000) == 0) break;
     {
       CAutoLock guard(lock_);
-      if (!queue_.empty()) {
-        item = queue_.front();
-        queue_.pop_front();
-      }
+      batch.swap(queue_);
+      inBatch_.store(batch.size());
     }
-    queueWasEmpty = item == nullptr;
-    if (item == nullptr) continue;
-    if (!IsStopping() && user_ != nullptr) {
-      try {
-        user_->RtpPacketArrived(item->source, item->packet);
-      } catch (...) {
+    for (Item* item : batch) {
+      if (!IsStopping() && user_ != nullptr) {
+        try {
+          user_->RtpPacketArrived(item->source, item->packet);
+        } catch (...) {
+        }
       }
+      delete item;
+      inBatch_.fetch_sub(1);
     }
-    delete item;
+    batch.clear();
   }
   return 0;
 }

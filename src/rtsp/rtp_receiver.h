@@ -64,6 +64,8 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   std::atomic<IRTPClient*> ownClient_{nullptr};
   std::deque<Item*> queue_;
   CEvent dataQueued_{false};
+  // Items the queue thread has taken and not yet handed on.
+  std::atomic<size_t> inBatch_{0};
 };
 
 }  // namespace orbisan

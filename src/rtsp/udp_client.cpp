@@ -189,26 +189,31 @@ uint32_t CUDPClient::ThreadFunction() {
   if (fd == kInvalidSocket) return 0;
   std::vector<uint8_t> buffer(std::min(std::max<uint32_t>(bufferSize_.load(), 1), kMaxDatagram));
   while (WaitForData(fd)) {
-    const size_t wanted = std::min(std::max<uint32_t>(bufferSize_.load(), 1), kMaxDatagram);
-    if (wanted != buffer.size()) buffer.resize(wanted);
-    sockaddr_in source{};
-    socklen_t sourceLength = sizeof source;
-    // MSG_TRUNC makes the call report the datagram's real size, so a
-    // datagram that did not fit is recognised and not handed on cut short.
-    const ssize_t received = recvfrom(fd, buffer.data(), buffer.size(), MSG_TRUNC | MSG_DONTWAIT,
-                                      reinterpret_cast<sockaddr*>(&source), &sourceLength);
-    if (received <= 0) continue;
-    if (static_cast<size_t>(received) > buffer.size()) {
-      const size_t grown = std::min<size_t>(buffer.size() + 1024, kMaxDatagram);
-      buffer.resize(grown);
-      bufferSize_.store(static_cast<uint32_t>(grown));
-      continue;
-    }
-    if (IsStopping()) continue;
-    if (IRTPClientUser* user = user_.load()) {
-      try {
-        user->DataReceived(this, source, buffer.data(), static_cast<size_t>(received));
-      } catch (...) {
+    // Drain what the socket holds before polling again: one poll per burst
+    // instead of one per datagram. Bounded so a stop is seen promptly.
+    for (int burst = 0; burst < 64 && !IsStopping(); ++burst) {
+      const size_t wanted = std::min(std::max<uint32_t>(bufferSize_.load(), 1), kMaxDatagram);
+      if (wanted != buffer.size()) buffer.resize(wanted);
+      sockaddr_in source{};
+      socklen_t sourceLength = sizeof source;
+      // MSG_TRUNC makes the call report the datagram's real size, so a
+      // datagram that did not fit is recognised and not handed on cut short.
+      const ssize_t received = recvfrom(fd, buffer.data(), buffer.size(), MSG_TRUNC | MSG_DONTWAIT,
+                                        reinterpret_cast<sockaddr*>(&source), &sourceLength);
+      if (received < 0) break;  // nothing more for now (or an error the next poll reports)
+      if (received == 0) continue;
+      if (static_cast<size_t>(received) > buffer.size()) {
+        const size_t grown = std::min<size_t>(buffer.size() + 1024, kMaxDatagram);
+        buffer.resize(grown);
+        bufferSize_.store(static_cast<uint32_t>(grown));
+        continue;
+      }
+      if (IsStopping()) break;
+      if (IRTPClientUser* user = user_.load()) {
+        try {
+          user->DataReceived(this, source, buffer.data(), static_cast<size_t>(received));
+        } catch (...) {
+        }
       }
     }
   }
