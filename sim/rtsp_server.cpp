@@ -6,6 +6,7 @@
 
 #include <future>
 #include <iterator>
+#include <map>
 #include <mutex>
 
 namespace strandline::sim {
@@ -88,6 +89,53 @@ struct RtspServer::Faults {
   std::atomic<int> describe{static_cast<int>(DescribeFault::kNone)};
 };
 
+// A failed send of interleaved data makes the server queue a close of the
+// client on the loop without holding a reference to it; a client that is
+// finalized first (its connection was just closed) would then be used after
+// it was freed. The keeper holds a reference to every client until a while
+// after it closed, so that such queued work has run by then. Loop thread only.
+struct RtspServer::ClientKeeper {
+  std::map<GstRTSPClient*, GSource*> closing;  // client -> the timer that lets it go
+
+  void Keep(GstRTSPClient* client) {
+    g_object_ref(client);
+    g_signal_connect(client, "closed", G_CALLBACK(OnClosed), this);
+  }
+
+  static void OnClosed(GstRTSPClient* client, gpointer data) {
+    auto* self = static_cast<ClientKeeper*>(data);
+    if (self->closing.count(client)) return;
+    GSource* later = g_timeout_source_new(1000);
+    g_source_set_callback(later, Release, new std::pair<ClientKeeper*, GstRTSPClient*>(self, client),
+                          [](gpointer pair) { delete static_cast<std::pair<ClientKeeper*, GstRTSPClient*>*>(pair); });
+    g_source_attach(later, g_main_context_get_thread_default());
+    self->closing[client] = later;
+  }
+
+  static gboolean Release(gpointer data) {
+    auto [self, client] = *static_cast<std::pair<ClientKeeper*, GstRTSPClient*>*>(data);
+    GSource* timer = self->closing[client];
+    self->closing.erase(client);
+    g_source_unref(timer);
+    g_signal_handlers_disconnect_by_data(client, self);
+    g_object_unref(client);
+    return G_SOURCE_REMOVE;
+  }
+
+  // Once the loop has ended: lets every client go at once. The clients hold the
+  // loop's context, so their timers would otherwise keep it alive for ever.
+  void ReleaseAll() {
+    while (!closing.empty()) {
+      auto [client, timer] = *closing.begin();
+      closing.erase(closing.begin());
+      g_source_destroy(timer);
+      g_source_unref(timer);
+      g_signal_handlers_disconnect_by_data(client, this);
+      g_object_unref(client);
+    }
+  }
+};
+
 struct RtspServer::Instance {
   GstRTSPServer* server = nullptr;
   GSource* source = nullptr;
@@ -145,6 +193,7 @@ bool RtspServer::Start(const Config& config, std::string* error) {
   }
   context_ = g_main_context_new();
   loop_ = g_main_loop_new(context_, FALSE);
+  keeper_ = std::make_unique<ClientKeeper>();
   thread_ = std::thread([context = context_, loop = loop_] {
     g_main_context_push_thread_default(context);
     g_main_loop_run(loop);
@@ -246,6 +295,12 @@ bool RtspServer::SetUp(std::string* error) {
         new std::shared_ptr<Faults>(faults_),
         [](gpointer d, GClosure*) { delete static_cast<std::shared_ptr<Faults>*>(d); }, GConnectFlags(0));
 
+    g_signal_connect(server, "client-connected",
+                     G_CALLBACK(+[](GstRTSPServer*, GstRTSPClient* client, gpointer keeper) {
+                       static_cast<ClientKeeper*>(keeper)->Keep(client);
+                     }),
+                     keeper_.get());
+
     GstRTSPSessionPool* sessions = gst_rtsp_server_get_session_pool(server);
     instance->session_watch = gst_rtsp_session_pool_create_watch(sessions);
     GstRTSPSessionPoolFunc expire = [](GstRTSPSessionPool* p, gpointer) -> gboolean {
@@ -326,7 +381,11 @@ void RtspServer::Stop() {
   g_main_context_push_thread_default(context_);
   for (int i = 0; i < 10000 && g_main_context_iteration(context_, FALSE); ++i) {
   }
+  keeper_->ReleaseAll();
+  for (int i = 0; i < 10000 && g_main_context_iteration(context_, FALSE); ++i) {
+  }
   g_main_context_pop_thread_default(context_);
+  keeper_.reset();
   g_main_loop_unref(loop_);
   g_main_context_unref(context_);
   loop_ = nullptr;

@@ -74,6 +74,7 @@ class RtspServer {
  private:
   struct Instance;
   struct Faults;
+  struct ClientKeeper;
   void RunOnLoop(const std::function<void()>& work);
   bool SetUp(std::string* error);
   void TearDown();
@@ -86,6 +87,7 @@ class RtspServer {
   std::vector<std::unique_ptr<Instance>> instances_;
   std::vector<uint16_t> ports_;
   std::shared_ptr<Faults> faults_;
+  std::unique_ptr<ClientKeeper> keeper_;
   bool refusing_ = false;
 };
 
