@@ -113,7 +113,8 @@ bool RecordingSink::OnFrame(orbisan::ipcapture::IMediaSample* sample) {
   stats_.fourcc = fourcc;
   stats_.width = sample->GetWidth();
   stats_.height = sample->GetHeight();
-  if (stats_.firstFrameMs < 0) stats_.firstFrameMs = NowMs() - requestedMs_;
+  stats_.lastFrameMs = NowMs() - requestedMs_;
+  if (stats_.firstFrameMs < 0) stats_.firstFrameMs = stats_.lastFrameMs;
   if (index_ != nullptr) {
     std::fprintf(index_, "%llu,%s,%s,%u,%u,%u,%d\n", static_cast<unsigned long long>(stats_.frames),
                  IsoTime(time).c_str(), FourCCText(fourcc).c_str(), stats_.width, stats_.height, size, key ? 1 : 0);

@@ -72,6 +72,7 @@ struct StreamStats {
   uint32_t height = 0;
   uint32_t fourcc = 0;
   int64_t firstFrameMs = -1;  // since the stream was requested
+  int64_t lastFrameMs = -1;   // since the stream was requested
   uint64_t signalLost = 0;
 };
 

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -154,6 +155,21 @@ int RecordStream(const HostOptions& options) {
     r->sink.CloseOutputs();
   }
 
+  if (recordings.size() > 1) {
+    // Rate of each stream from its first to its last frame: a stream that
+    // drops frames shows a rate below the camera's.
+    double lowest = 1e9, highest = 0, sum = 0;
+    for (auto& r : recordings) {
+      const StreamStats s = r->sink.Stats();
+      const double span = static_cast<double>(s.lastFrameMs - s.firstFrameMs) / 1000.0;
+      const double rate = s.frames > 1 && span > 0 ? static_cast<double>(s.frames - 1) / span : 0;
+      lowest = std::min(lowest, rate);
+      highest = std::max(highest, rate);
+      sum += rate;
+    }
+    std::fprintf(stderr, "strandline record: %zu streams, frames per second per stream min %.2f mean %.2f max %.2f\n",
+                 recordings.size(), lowest, sum / static_cast<double>(recordings.size()), highest);
+  }
   const StreamStats stats = total();
   const double fps = seconds > 0 ? static_cast<double>(stats.frames) / seconds : 0;
   const double kbps = seconds > 0 ? static_cast<double>(stats.bytes) * 8 / 1000 / seconds : 0;
