@@ -43,13 +43,14 @@ void CBaseCameraChannel::Stop() {
 }
 
 bool CBaseCameraChannel::Restart(const STREAM_PARAMS* params) {
+  SetState(Stopped);
+  // The running thread reads the parameters: change them only once it is gone.
+  StopThread();
   if (params != nullptr) {
     const uint32_t bitrate = params_.bitrate;
     params_ = *params;
     params_.bitrate = bitrate;
   }
-  SetState(Stopped);
-  StopThread();
   return StartThread();
 }
 

@@ -46,6 +46,7 @@ class TestChannel : public CBaseCameraChannel {
   std::atomic<bool> busy{false};
   std::atomic<int> framesSent{0};
   std::atomic<int> runs{0};
+  std::atomic<uint32_t> widthSeenByThread{0};
   STREAM_PARAMS Seen() const { return Params(); }
 
  protected:
@@ -54,6 +55,8 @@ class TestChannel : public CBaseCameraChannel {
     SetState(Connecting);
     CEvent* events[2] = {&StopEvent(), &produce};
     for (;;) {
+      // The thread reads its parameters whenever it likes, as a real one does.
+      widthSeenByThread = Params().width;
       if (busy) {
         std::this_thread::sleep_for(400ms);  // ignores the stop meanwhile
         busy = false;
@@ -237,6 +240,8 @@ TEST(BaseCameraChannel, RestartKeepsTheBitrateAndMakesNoOfflineReport) {
   EXPECT_EQ(channel.Seen().width, 1280u);
   for (int i = 0; i < 1000 && channel.runs < 2; ++i) std::this_thread::sleep_for(5ms);
   EXPECT_EQ(channel.runs, 2);
+  Produce(channel);
+  EXPECT_EQ(channel.widthSeenByThread, 1280u);
   EXPECT_TRUE(driver.LinesWith("offline").empty());
   // A start while running replaces the thread.
   ASSERT_TRUE(channel.Start(&q));
