@@ -420,7 +420,7 @@ TEST(VideoChannelMulticast, ReceivesTheGroupAndRebuildsAfterBye) {
     GTEST_SKIP() << "multicast runs only inside a private network namespace (scripts/netns-run)";
   }
   for (const char* mode : {"multicast", "multicast primary"}) {
-    Rig rig("TCM5311", std::string("<Configuration><StreamingMode>") + mode + "</StreamingMode></Configuration>", 5550);
+    Rig rig("TCM5311", std::string("<Configuration><StreamingMode>") + mode + "</StreamingMode></Configuration>");
     ASSERT_TRUE(rig.started);
     ASSERT_TRUE(rig.Open(2000, 4000));
     Request request(3, 320, 240, 10);
