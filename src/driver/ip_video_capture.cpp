@@ -13,7 +13,7 @@ bool IsEdgeStorageState(const char* name) { return name != nullptr && ::strcasec
 
 }  // namespace
 
-ICameraChannel*& CIPVideoCapture::Entry::Stream(uint32_t kind) {
+CIPVideoCapture::ChannelRef& CIPVideoCapture::Entry::Stream(uint32_t kind) {
   switch (kind) {
     case 0:
       return recording;
@@ -32,13 +32,14 @@ CIPVideoCapture::CIPVideoCapture(IVideoChannelCreator* creator, uint32_t channel
 CIPVideoCapture::~CIPVideoCapture() {
   for (uint32_t input = 0; input < inputs_.size(); ++input) StopCapture(input);
   // Kind-3 entries are never filled, but free one if it ever were.
-  for (Entry& entry : inputs_) {
-    if (entry.kind3 != nullptr) {
-      entry.kind3->Stop();
-      delete entry.kind3;
-    }
-  }
+  for (Entry& entry : inputs_) StopAndRelease(entry.kind3);
   edgeStorageHandler_.reset();
+}
+
+void CIPVideoCapture::StopAndRelease(ChannelRef& channel) {
+  if (!channel) return;
+  channel->Stop();
+  channel.reset();  // deletes it unless a query still holds it
 }
 
 uint32_t CIPVideoCapture::GetChannelCount() { return static_cast<uint32_t>(inputs_.size()); }
@@ -67,12 +68,17 @@ bool CIPVideoCapture::StartCapture(uint32_t input, ipcapture::IVideoFrameSink* s
                                    ipcapture::IStreamRequest* request) {
   if (input >= inputs_.size()) return false;
   StopCapture(input);
-  if (edgeStorageEnabled_ && !edgeStorageHandler_) {
-    edgeStorageHandler_.reset(creator_->CreateEdgeStorageHandler());
+  const bool edgeStorage = edgeStorageEnabled_.load();
+  IEdgeStorageHandler* handler = nullptr;
+  if (edgeStorage) {
+    // Host threads may start several inputs at once: one handler for all.
+    CAutoLock guard(lock_);
+    if (!edgeStorageHandler_) edgeStorageHandler_.reset(creator_->CreateEdgeStorageHandler());
+    handler = edgeStorageHandler_.get();
   }
   STREAM_PARAMS params = BuildParams(request, kStreamRecording);
-  ICameraChannel* channel = creator_->CreateVideoChannel(input, sink, &params);
-  if (channel == nullptr) return false;
+  ChannelRef channel(creator_->CreateVideoChannel(input, sink, &params));
+  if (!channel) return false;
   channel->SetPrivacyMask(request != nullptr ? request->GetPrivacyMask() : nullptr);
   bool ok = channel->Start(&params);
   IMotionChannel* motion = nullptr;
@@ -81,61 +87,81 @@ bool CIPVideoCapture::StartCapture(uint32_t input, ipcapture::IVideoFrameSink* s
     motion = creator_->CreateMotionChannel(input, sink);
     if (motion != nullptr) ok = motion->Start();
   }
+  // Registered before the table shows them, so a stop on another thread
+  // always finds them registered.
+  if (handler != nullptr) {
+    handler->RegisterChannel(channel.get());
+    if (motion != nullptr) handler->RegisterChannel(motion);
+  }
+  ChannelRef replaced;
+  IMotionChannel* replacedMotion;
   {
     CAutoLock guard(lock_);
-    inputs_[input].recording = channel;
+    replaced = std::move(inputs_[input].recording);
+    replacedMotion = inputs_[input].motion;
+    inputs_[input].recording = std::move(channel);
     inputs_[input].motion = motion;
   }
-  if (edgeStorageEnabled_ && edgeStorageHandler_) {
-    edgeStorageHandler_->RegisterChannel(channel);
-    if (motion != nullptr) edgeStorageHandler_->RegisterChannel(motion);
+  // Another host thread started the same input meanwhile: its channels are
+  // stopped here rather than left running without an owner.
+  if (replaced || replacedMotion != nullptr) {
+    if (IEdgeStorageHandler* current = EdgeStorageHandler()) {
+      current->UnregisterChannel(replacedMotion);
+      current->UnregisterChannel(replaced.get());
+    }
+    if (replacedMotion != nullptr) {
+      replacedMotion->Stop();
+      delete replacedMotion;
+    }
+    StopAndRelease(replaced);
   }
   return ok;
 }
 
+IEdgeStorageHandler* CIPVideoCapture::EdgeStorageHandler() {
+  CAutoLock guard(lock_);
+  return edgeStorageHandler_.get();
+}
+
 bool CIPVideoCapture::StopCapture(uint32_t input) {
   if (input >= inputs_.size()) return false;
-  ICameraChannel* recording;
-  ICameraChannel* live;
-  ICameraChannel* remote;
+  ChannelRef recording;
+  ChannelRef live;
+  ChannelRef remote;
   IMotionChannel* motion;
   {
     CAutoLock guard(lock_);
     Entry& entry = inputs_[input];
-    recording = entry.recording;
-    live = entry.live;
-    remote = entry.remote;
+    recording = std::move(entry.recording);
+    live = std::move(entry.live);
+    remote = std::move(entry.remote);
     motion = entry.motion;
-    entry.recording = entry.live = entry.remote = nullptr;
     entry.motion = nullptr;
   }
-  if (edgeStorageHandler_) {
-    edgeStorageHandler_->UnregisterChannel(motion);
-    edgeStorageHandler_->UnregisterChannel(recording);
+  if (IEdgeStorageHandler* handler = EdgeStorageHandler()) {
+    handler->UnregisterChannel(motion);
+    handler->UnregisterChannel(recording.get());
   }
   if (motion != nullptr) {
     motion->Stop();
     delete motion;
   }
-  for (ICameraChannel* channel : {live, remote, recording}) {
-    if (channel != nullptr) {
-      channel->Stop();
-      delete channel;
-    }
-  }
-  if (recording != nullptr || live != nullptr || remote != nullptr) return true;
-  return motion != nullptr;
+  const bool any = recording || live || remote || motion != nullptr;
+  StopAndRelease(live);
+  StopAndRelease(remote);
+  StopAndRelease(recording);
+  return any;
 }
 
-ICameraChannel* CIPVideoCapture::RecordingChannel(uint32_t input) {
+CIPVideoCapture::ChannelRef CIPVideoCapture::RecordingChannel(uint32_t input) {
   if (input >= inputs_.size()) return nullptr;
   CAutoLock guard(lock_);
   return inputs_[input].recording;
 }
 
 bool CIPVideoCapture::ChangeFrameSize(uint32_t input, ipcapture::IFrameSize* size, uint32_t frameRate) {
-  ICameraChannel* channel = RecordingChannel(input);
-  if (channel == nullptr) return false;
+  ChannelRef channel = RecordingChannel(input);
+  if (!channel) return false;
   STREAM_PARAMS params;
   params.frameRate = frameRate;
   if (size != nullptr) {
@@ -149,8 +175,8 @@ bool CIPVideoCapture::GetStreamState(uint32_t input, uint32_t* state, uint32_t* 
                                      uint32_t reservedTextSize) {
   if (reserved != nullptr) *reserved = 0;
   if (reservedText != nullptr && reservedTextSize != 0) reservedText[0] = 0;
-  ICameraChannel* channel = RecordingChannel(input);
-  if (channel == nullptr) return false;
+  ChannelRef channel = RecordingChannel(input);
+  if (!channel) return false;
   const ChannelState current = channel->GetState();
   if (state != nullptr) *state = current == Stopped ? 2u : static_cast<uint32_t>(current);
   return true;
@@ -169,13 +195,13 @@ bool CIPVideoCapture::GetParameter(const char* name, uint16_t* value, uint32_t s
 }
 
 bool CIPVideoCapture::StopEdgeMonitoring(uint32_t input) {
-  ICameraChannel* channel = RecordingChannel(input);
-  return channel != nullptr && channel->StopEdgeMonitoring();
+  ChannelRef channel = RecordingChannel(input);
+  return channel && channel->StopEdgeMonitoring();
 }
 
 bool CIPVideoCapture::StartEdgeMonitoring(uint32_t input) {
-  ICameraChannel* channel = RecordingChannel(input);
-  return channel != nullptr && channel->StartEdgeMonitoring();
+  ChannelRef channel = RecordingChannel(input);
+  return channel && channel->StartEdgeMonitoring();
 }
 
 bool CIPVideoCapture::StartStream(uint32_t input, uint32_t streamKind, ipcapture::IVideoFrameSink* sink,
@@ -183,28 +209,30 @@ bool CIPVideoCapture::StartStream(uint32_t input, uint32_t streamKind, ipcapture
   if (input >= inputs_.size() || streamKind > 2) return false;
   StopStream(input, streamKind);
   STREAM_PARAMS params = BuildParams(request, streamKind);
-  ICameraChannel* channel = creator_->CreateVideoChannel(input, sink, &params);
-  if (channel == nullptr) return false;
+  ChannelRef channel(creator_->CreateVideoChannel(input, sink, &params));
+  if (!channel) return false;
   const bool ok = channel->Start(&params);
+  ChannelRef replaced;
   {
     CAutoLock guard(lock_);
-    inputs_[input].Stream(streamKind) = channel;
+    ChannelRef& slot = inputs_[input].Stream(streamKind);
+    replaced = std::move(slot);
+    slot = std::move(channel);
   }
+  // A stream of this kind started by another host thread meanwhile.
+  StopAndRelease(replaced);
   return ok;
 }
 
 bool CIPVideoCapture::StopStream(uint32_t input, uint32_t streamKind) {
   if (input >= inputs_.size() || streamKind > 2) return false;
-  ICameraChannel* channel;
+  ChannelRef channel;
   {
     CAutoLock guard(lock_);
-    ICameraChannel*& slot = inputs_[input].Stream(streamKind);
-    channel = slot;
-    slot = nullptr;
+    channel = std::move(inputs_[input].Stream(streamKind));
   }
-  if (channel == nullptr) return false;
-  channel->Stop();
-  delete channel;
+  if (!channel) return false;
+  StopAndRelease(channel);
   return true;
 }
 

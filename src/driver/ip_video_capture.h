@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -40,21 +41,28 @@ class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx2 {
   static STREAM_PARAMS BuildParams(ipcapture::IStreamRequest* request, uint32_t streamKind);
 
  private:
+  // Shared so that a query running on one host thread keeps its channel
+  // alive while another host thread stops the input and lets go of it.
+  using ChannelRef = std::shared_ptr<ICameraChannel>;
   struct Entry {
-    ICameraChannel* recording = nullptr;
-    ICameraChannel* live = nullptr;
-    ICameraChannel* remote = nullptr;
-    ICameraChannel* kind3 = nullptr;  // no stream of this kind is made
+    ChannelRef recording;
+    ChannelRef live;
+    ChannelRef remote;
+    ChannelRef kind3;  // no stream of this kind is made
     IMotionChannel* motion = nullptr;
-    ICameraChannel*& Stream(uint32_t kind);
+    ChannelRef& Stream(uint32_t kind);
   };
 
-  ICameraChannel* RecordingChannel(uint32_t input);
+  static void StopAndRelease(ChannelRef& channel);
+  ChannelRef RecordingChannel(uint32_t input);
+  IEdgeStorageHandler* EdgeStorageHandler();
 
   IVideoChannelCreator* creator_;
   CRecursiveLock lock_;
   std::vector<Entry> inputs_;
-  bool edgeStorageEnabled_ = false;
+  // Set by the host from any thread; read by later StartCapture calls.
+  std::atomic<bool> edgeStorageEnabled_{false};
+  // Made once under lock_ and kept until destruction.
   std::unique_ptr<IEdgeStorageHandler> edgeStorageHandler_;
 };
 

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "edge/iedge_storage.h"
@@ -206,4 +208,98 @@ TEST(IPVideoCapture, StreamStateParametersAndMissingChannels) {
   EXPECT_FALSE(capture.SetParameter(nullptr, &on, 2));
   EXPECT_FALSE(capture.GetParameter("EdgeStorageState", nullptr, 2));
   EXPECT_EQ(capture.QueryReserved(), 0u);
+}
+
+namespace {
+
+// Counts channels alive and edge storage handlers made; safe from any thread.
+class CountingChannel : public ICameraChannel {
+ public:
+  explicit CountingChannel(std::atomic<int>& alive) : alive_(alive) { ++alive_; }
+  ~CountingChannel() override { --alive_; }
+  uint32_t GetChannelIndex() override { return 0; }
+  IVideoFrameSink* GetFrameSink() override { return nullptr; }
+  void SetEdgeStorageCallback(IEdgeStorageCallback*) override {}
+  void SetPrivacyMask(IPrivacyZoneList*) override {}
+  bool Start(const STREAM_PARAMS*) override {
+    std::this_thread::yield();  // widens the window between stop and store
+    return true;
+  }
+  void Stop() override {}
+  bool Restart(const STREAM_PARAMS*) override { return true; }
+  bool StartEdgeMonitoring() override { return true; }
+  bool StopEdgeMonitoring() override { return true; }
+  ChannelState GetState() override { return Streaming; }
+
+ private:
+  std::atomic<int>& alive_;
+};
+
+class CountingHandler : public IEdgeStorageHandler {
+ public:
+  void RegisterChannel(IEdgeMonitorChannel*) override { ++registered; }
+  void UnregisterChannel(IEdgeMonitorChannel* channel) override {
+    if (channel != nullptr) ++unregistered;
+  }
+  IVideoFrameSink* FindChannel(uint32_t) override { return nullptr; }
+  std::atomic<int> registered{0};
+  std::atomic<int> unregistered{0};
+};
+
+class CountingCreator : public IVideoChannelCreator {
+ public:
+  ICameraChannel* CreateVideoChannel(uint32_t, IVideoFrameSink*, STREAM_PARAMS*) override {
+    return new CountingChannel(alive);
+  }
+  IMotionChannel* CreateMotionChannel(uint32_t, IVideoFrameSink*) override { return nullptr; }
+  IEdgeStorageHandler* CreateEdgeStorageHandler() override {
+    ++handlersMade;
+    auto* handler = new CountingHandler;
+    lastHandler = handler;
+    return handler;
+  }
+  std::atomic<int> alive{0};
+  std::atomic<int> handlersMade{0};
+  std::atomic<CountingHandler*> lastHandler{nullptr};
+};
+
+}  // namespace
+
+// Host threads start, stop and configure inputs at the same time: one edge
+// storage handler is made, and a channel replaced by a concurrent start of
+// the same input is stopped and deleted, never left running unowned.
+TEST(IPVideoCapture, ConcurrentHostCallsShareOneHandlerAndLeaveNoOrphans) {
+  CountingCreator creator;
+  {
+    CIPVideoCapture capture(&creator, 2);
+    const uint16_t on = 1;
+    ASSERT_TRUE(capture.SetParameter("EdgeStorageState", &on, 2));
+    Request request;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+      threads.emplace_back([&capture, &request, t] {
+        for (int i = 0; i < 50; ++i) {
+          capture.StartCapture(static_cast<uint32_t>(t % 2), nullptr, &request);
+          capture.StartStream(static_cast<uint32_t>(t % 2), 1, nullptr, &request);
+          uint32_t state = 0;
+          capture.GetStreamState(static_cast<uint32_t>((t + 1) % 2), &state, nullptr, nullptr, 0);
+        }
+      });
+    }
+    threads.emplace_back([&capture] {
+      uint16_t value = 0;
+      for (int i = 0; i < 200; ++i) {
+        const uint16_t flag = 1;
+        capture.SetParameter("EdgeStorageState", &flag, 2);
+        capture.GetParameter("EdgeStorageState", &value, 2);
+      }
+    });
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(creator.handlersMade, 1);
+    EXPECT_EQ(creator.alive, 4) << "one recording and one live channel per input";
+    CountingHandler* handler = creator.lastHandler;
+    ASSERT_NE(handler, nullptr);
+    EXPECT_EQ(handler->registered - handler->unregistered, 2) << "the two recording channels";
+  }
+  EXPECT_EQ(creator.alive, 0);
 }
