@@ -11,7 +11,10 @@ CBaseThread::~CBaseThread() {
   if (thread_ && thread_->joinable()) thread_->detach();  // destroyed from its own body
 }
 
-bool CBaseThread::IsRunning() const { return thread_ != nullptr && !finished_.IsSet(); }
+bool CBaseThread::IsRunning() const {
+  std::lock_guard<std::mutex> lock(threadMutex_);
+  return thread_ != nullptr && !finished_.IsSet();
+}
 
 void CBaseThread::Run() {
   // The body may join or stop itself, which looks at thread_: wait until the
@@ -23,23 +26,33 @@ void CBaseThread::Run() {
 }
 
 bool CBaseThread::StartThread(const std::string& name) {
-  stopEvent_.Reset();
-  if (thread_ && !finished_.IsSet()) return false;
-  if (thread_ && thread_->joinable()) thread_->join();  // ended already: returns at once
-  thread_.reset();
-  name_ = name;
-  finished_.Reset();
-  published_.Reset();
-  threadId_.store(0);
-  try {
-    thread_ = std::make_unique<std::thread>([this] { Run(); });
-  } catch (...) {
+  {
+    std::lock_guard<std::mutex> lock(threadMutex_);
+    // A thread still running (perhaps being stopped by another caller)
+    // keeps its stop request.
+    if (thread_ && !finished_.IsSet()) return false;
+    stopEvent_.Reset();
+    if (thread_ && thread_->joinable()) thread_->join();  // ended already: returns at once
     thread_.reset();
-    finished_.Set();
-    return false;
+    name_ = name;
+    finished_.Reset();
+    published_.Reset();
+    threadId_.store(0);
+    try {
+      thread_ = std::make_unique<std::thread>([this] { Run(); });
+    } catch (...) {
+      thread_.reset();
+      finished_.Set();
+      return false;
+    }
   }
   published_.Set();
   return true;
+}
+
+std::string CBaseThread::ThreadName() const {
+  std::lock_guard<std::mutex> lock(threadMutex_);
+  return name_;
 }
 
 bool CBaseThread::JoinThread(uint32_t timeoutMs) { return Join(timeoutMs, false); }
@@ -48,8 +61,17 @@ bool CBaseThread::StopThread(uint32_t timeoutMs) { return Join(timeoutMs, true);
 
 bool CBaseThread::Join(uint32_t timeoutMs, bool terminateOnTimeout) {
   stopEvent_.Set();
-  if (!thread_) return true;
-  if (thread_->get_id() == std::this_thread::get_id()) return false;
+  std::string name;
+  std::thread::id waitedFor;
+  {
+    // The wait below runs without the lock: the body may look at its own
+    // thread (a self-join) before it ends.
+    std::lock_guard<std::mutex> lock(threadMutex_);
+    if (!thread_) return true;
+    if (thread_->get_id() == std::this_thread::get_id()) return false;
+    name = name_;
+    waitedFor = thread_->get_id();
+  }
   if (!finished_.Wait(timeoutMs)) {
     const std::string device = owner_ ? owner_->GetDeviceName() : std::string();
     if (owner_) {
@@ -57,24 +79,28 @@ bool CBaseThread::Join(uint32_t timeoutMs, bool terminateOnTimeout) {
         owner_->DebugMessage(kLogWarning,
                              "%s: Thread (id=%u, name=\"%s\") for device %s was not stopped during %lu "
                              "milliseconds and will be terminated!",
-                             "orbisan::CBaseThread::StopThread", threadId_.load(), name_.c_str(), device.c_str(),
+                             "orbisan::CBaseThread::StopThread", threadId_.load(), name.c_str(), device.c_str(),
                              static_cast<unsigned long>(timeoutMs));
       } else {
         owner_->DebugMessage(kLogWarning,
                              "%s: Thread (id=%u, name=\"%s\") for device %s was not stopped during %lu "
                              "milliseconds",
-                             "orbisan::CBaseThread::JoinThread", threadId_.load(), name_.c_str(), device.c_str(),
+                             "orbisan::CBaseThread::JoinThread", threadId_.load(), name.c_str(), device.c_str(),
                              static_cast<unsigned long>(timeoutMs));
       }
     }
     finished_.Wait(kInfinite);
     if (owner_ && !terminateOnTimeout) {
       owner_->DebugMessage(kLogInfo, "%s: Thread (id=%u, name=\"%s\") was stopped correctly",
-                           "orbisan::CBaseThread::JoinThread", threadId_.load(), name_.c_str());
+                           "orbisan::CBaseThread::JoinThread", threadId_.load(), name.c_str());
     }
   }
-  if (thread_->joinable()) thread_->join();
-  thread_.reset();
+  std::lock_guard<std::mutex> lock(threadMutex_);
+  // Another caller may have joined it meanwhile, and even started the next.
+  if (thread_ && thread_->get_id() == waitedFor) {
+    thread_->join();
+    thread_.reset();
+  }
   return true;
 }
 

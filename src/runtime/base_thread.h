@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -31,7 +32,7 @@ class CBaseThread {
   virtual bool StopThread(uint32_t timeoutMs);
 
   bool IsRunning() const;
-  const std::string& ThreadName() const { return name_; }
+  std::string ThreadName() const;
   uint32_t ThreadId() const { return threadId_.load(); }
   void SetOwner(IDebugMessage* owner) { owner_ = owner; }
   IDebugMessage* Owner() const { return owner_; }
@@ -46,6 +47,8 @@ class CBaseThread {
   bool Join(uint32_t timeoutMs, bool terminateOnTimeout);
   void Run();
 
+  // Guards thread_ and name_: start and stop may come from different threads.
+  mutable std::mutex threadMutex_;
   std::string name_;
   std::unique_ptr<std::thread> thread_;
   std::atomic<uint32_t> threadId_{0};

@@ -73,6 +73,36 @@ TEST(BaseThread, StartWhileRunningFailsAndKeepsTheName) {
   EXPECT_TRUE(driver.Lines().empty());
 }
 
+// A start from another thread while a stop is under way fails and leaves the
+// stop request standing, so the stopping caller is not left waiting.
+TEST(BaseThread, StartDuringAStopFromAnotherThreadKeepsTheStop) {
+  class Busy : public CBaseThread {
+   public:
+    ~Busy() override { StopThread(5000); }
+    using CBaseThread::IsStopping;
+    CManualEvent running;
+    std::atomic<bool> sawStop{false};
+
+   protected:
+    uint32_t ThreadFunction() override {
+      running.Set();
+      std::this_thread::sleep_for(200ms);  // busy: the stop waits for this
+      sawStop = StopEvent().Wait(10000);
+      return 0;
+    }
+  };
+  Busy thread;
+  ASSERT_TRUE(thread.StartThread("busy"));
+  thread.running.Wait(kInfinite);
+  std::thread stopper([&thread] { thread.StopThread(5000); });
+  for (int i = 0; i < 5000 && !thread.IsStopping(); ++i) std::this_thread::sleep_for(1ms);
+  EXPECT_FALSE(thread.StartThread("again"));
+  stopper.join();
+  EXPECT_TRUE(thread.sawStop);
+  EXPECT_FALSE(thread.IsRunning());
+  EXPECT_EQ(thread.ThreadName(), "busy");
+}
+
 TEST(BaseThread, JoinTimeOutLogsThenWaitsForTheThread) {
   test::TestDriver driver;
   SleepyThread thread(&driver);
