@@ -66,13 +66,20 @@ uint64_t CBaseRTSPClient::Now() {
 }
 
 bool CBaseRTSPClient::StartMulticast(const RTSP_SESSION_PARAMS& params, IRTSPClientUser* user) {
-  multicast_ = true;
-  return Start(params, user, kRtpOverUdp);
+  return StartSession(params, user, kRtpOverUdp, true);
 }
 
 bool CBaseRTSPClient::Start(const RTSP_SESSION_PARAMS& params, IRTSPClientUser* user, uint32_t transportMode) {
+  return StartSession(params, user, transportMode, false);
+}
+
+bool CBaseRTSPClient::StartSession(const RTSP_SESSION_PARAMS& params, IRTSPClientUser* user, uint32_t transportMode,
+                                   bool multicast) {
   {
     std::lock_guard<std::recursive_mutex> lock(exchangeMutex_);
+    // Every start says which kind of session it is: a client reused after
+    // a multicast session must not keep asking for multicast.
+    multicast_ = multicast;
     parser_.Reset();
     interleavedStarted_ = false;
     params_ = params;

@@ -59,6 +59,7 @@ class CBaseRTSPClient : public CBaseThread {
   uint32_t ThreadFunction() override;
 
  private:
+  bool StartSession(const RTSP_SESSION_PARAMS& params, IRTSPClientUser* user, uint32_t transportMode, bool multicast);
   bool Connect();
   void CloseSocket();
   // One request with the 401 retry; true for a 2xx answer.

@@ -172,6 +172,32 @@ TEST_F(RtspClientTest, TransportHeaderPerModeAndBlockSize) {
   EXPECT_NE(setup.find("Transport: RTP/AVP/UDP;multicast;client_port=0-1\r\n"), std::string::npos) << setup;
 }
 
+// A channel reuses its client when the streaming mode changes between runs:
+// a unicast start after a multicast one asks for unicast again.
+TEST_F(RtspClientTest, UnicastStartAfterMulticastOnTheSameClient) {
+  CameraScript script;
+  ScriptedRtspServer server([&script](const std::string& r, size_t i) { return script(r, i); });
+  RecordingRtspUser user;
+  CBaseRTSPClient client(&driver_);
+  client.SetIdleWaitMs(600000);
+  RTSP_SESSION_PARAMS params = Params(0);
+  params.serverPort = server.port();
+  ASSERT_TRUE(client.StartMulticast(params, &user));
+  ASSERT_TRUE(server.WaitForRequests(2));
+  client.Stop();
+  ASSERT_TRUE(client.Start(params, &user, kRtpOverUdp));
+  ASSERT_TRUE(server.WaitForRequests(5));  // TEARDOWN of the first session, DESCRIBE, SETUP
+  client.Stop();
+  const std::vector<std::string> requests = server.Requests();
+  EXPECT_NE(requests[1].find(";multicast;"), std::string::npos) << requests[1];
+  std::string secondSetup;
+  for (size_t i = 2; i < requests.size(); ++i) {
+    if (requests[i].rfind("SETUP ", 0) == 0) secondSetup = requests[i];
+  }
+  EXPECT_NE(secondSetup.find("Transport: RTP/AVP/UDP;unicast;client_port=5000-5001\r\n"), std::string::npos)
+      << secondSetup;
+}
+
 // An independent MD5: coreutils' md5sum.
 std::string SystemMd5(const std::string& text) {
   const std::string path = testing::TempDir() + "/md5_input";
