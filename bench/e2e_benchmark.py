@@ -96,25 +96,35 @@ def us_per_frame(cpu, frames):
 
 
 def compare(name, seconds, runs):
+    """Whole-run CPU per frame, and the steady-state cost: the difference
+    between a run of `seconds` and one 20 s longer, which leaves out what
+    every run pays once (start-up, connection, encoder set-up)."""
     clip = make_clip(name)
     http_port, rtsp_port = 18080, 17070
     camera = start_camera(clip, http_port, rtsp_port)
+    clients = {
+        "driver": lambda s: driver_run(name, http_port, rtsp_port, s)[:2],
+        "ffmpeg-udp": lambda s: ffmpeg_run(rtsp_port, s, "udp"),
+        "ffmpeg-tcp": lambda s: ffmpeg_run(rtsp_port, s, "tcp"),
+    }
     try:
-        results = {"driver": [], "ffmpeg-udp": [], "ffmpeg-tcp": []}
+        whole = {k: [] for k in clients}
+        steady = {k: [] for k in clients}
         for _ in range(runs):
-            cpu, frames, summary = driver_run(name, http_port, rtsp_port, seconds)
-            print(f"  driver run: cpu {cpu:.3f} s, {summary}", flush=True)
-            results["driver"].append(us_per_frame(cpu, frames))
-            for transport in ("udp", "tcp"):
-                cpu, frames = ffmpeg_run(rtsp_port, seconds, transport)
-                print(f"  ffmpeg {transport} run: cpu {cpu:.3f} s, frames {frames}", flush=True)
-                results[f"ffmpeg-{transport}"].append(us_per_frame(cpu, frames))
-        med = {k: statistics.median(v) for k, v in results.items()}
-        print(f"{name}: CPU us/frame (median of {runs}, {seconds} s each)")
-        for k, v in med.items():
-            print(f"  {k:11s} {v:9.1f}   runs: " + ", ".join(f"{x:.1f}" for x in results[k]))
-        for t in ("udp", "tcp"):
-            print(f"  driver / ffmpeg-{t} = {med['driver'] / med['ffmpeg-' + t]:.3f}")
+            for key, run in clients.items():
+                cpu_short, frames_short = run(seconds)
+                cpu_long, frames_long = run(seconds + 20)
+                print(f"  {key}: {seconds} s cpu {cpu_short:.3f} frames {frames_short}; "
+                      f"{seconds + 20} s cpu {cpu_long:.3f} frames {frames_long}", flush=True)
+                whole[key].append(us_per_frame(cpu_long, frames_long))
+                steady[key].append(us_per_frame(cpu_long - cpu_short, frames_long - frames_short))
+        for title, table in (("whole run", whole), ("steady state", steady)):
+            med = {k: statistics.median(v) for k, v in table.items()}
+            print(f"{name}: CPU us/frame, {title} (median of {runs})")
+            for k, v in med.items():
+                print(f"  {k:11s} {v:9.1f}   runs: " + ", ".join(f"{x:.1f}" for x in table[k]))
+            for t in ("udp", "tcp"):
+                print(f"  driver / ffmpeg-{t} = {med['driver'] / med['ffmpeg-' + t]:.3f}")
     finally:
         camera.terminate()
         camera.wait(timeout=30)
@@ -138,7 +148,7 @@ def many(streams, seconds):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--seconds", type=int, default=20)
+    parser.add_argument("--seconds", type=int, default=10)
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--case", default="all", choices=["all"] + list(CASES))
     parser.add_argument("--streams", type=int, default=0)
