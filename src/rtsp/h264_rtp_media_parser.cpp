@@ -216,15 +216,7 @@ void CH264RTPMediaParser::ProcessFrame(uint32_t rtpTimestamp) {
   sample->SetDataSize(size);
   sample->SetFourCC(fourcc);
   sample->SetTime(&time);
-  bool accepted = false;
-  try {
-    accepted = client_->FrameReady(sample);
-  } catch (...) {
-    allocator->ReleaseSample(sample);
-    throw;
-  }
-  if (!accepted) Reset();
-  allocator->ReleaseSample(sample);
+  DeliverSample(allocator, sample);
 }
 
 }  // namespace orbisan

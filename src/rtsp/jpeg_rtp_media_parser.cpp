@@ -109,15 +109,7 @@ void CJpegRTPMediaParser::ProcessFrame(uint32_t rtpTimestamp) {
   sample->SetHeight(height_);
   sample->SetResolutionClass(ResolutionClass(width_, height_));
   sample->SetTime(&time);
-  bool accepted = false;
-  try {
-    accepted = client_->FrameReady(sample);
-  } catch (...) {
-    allocator->ReleaseSample(sample);
-    throw;
-  }
-  if (!accepted) Reset();
-  allocator->ReleaseSample(sample);
+  DeliverSample(allocator, sample);
 }
 
 size_t CJpegRTPMediaParser::BuildImage(uint8_t* out, size_t capacity) {

@@ -137,15 +137,7 @@ void CMpeg4RTPMediaParser::ProcessFrame(uint32_t rtpTimestamp) {
     return;
   }
   std::memcpy(buffer, frame_.data(), size);
-  bool accepted = false;
-  try {
-    accepted = client_->FrameReady(sample);
-  } catch (...) {
-    allocator->ReleaseSample(sample);
-    throw;
-  }
-  if (!accepted) Reset();
-  allocator->ReleaseSample(sample);
+  DeliverSample(allocator, sample);
 }
 
 }  // namespace orbisan

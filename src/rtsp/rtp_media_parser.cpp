@@ -40,4 +40,16 @@ std::pair<uint32_t, uint32_t> CRTPMediaParser::DefaultResolution() {
   return client_->GetDefaultResolution();
 }
 
+void CRTPMediaParser::DeliverSample(ipcapture::IMediaSampleAllocator* allocator, ipcapture::IMediaSample* sample) {
+  bool accepted = false;
+  try {
+    accepted = client_->FrameReady(sample);
+  } catch (...) {
+    allocator->ReleaseSample(sample);
+    throw;
+  }
+  if (!accepted) Reset();
+  allocator->ReleaseSample(sample);
+}
+
 }  // namespace orbisan

@@ -51,6 +51,9 @@ class CRTPMediaParser {
   bool CheckSequence(const CRTPPacket& packet);
   // False (after logging and a Reset) when the frame grew past the limit.
   bool CheckBufferSize();
+  // Gives a filled sample to the client and releases it; a refused frame
+  // resets the depacketizer.
+  void DeliverSample(ipcapture::IMediaSampleAllocator* allocator, ipcapture::IMediaSample* sample);
   // The configured stream size, {0, 0} without a client.
   std::pair<uint32_t, uint32_t> DefaultResolution();
 
