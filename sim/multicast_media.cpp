@@ -1,5 +1,9 @@
 #include "sim/multicast_media.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 namespace strandline::sim {
 namespace {
 
@@ -13,9 +17,55 @@ struct MulticastMediaClass {
 
 GstRTSPMediaClass* g_parent_class = nullptr;
 
+// Binds the stream's group sockets now, before any client can learn the group
+// port, and lets receivers on this host bind the same port next to them.
+//
+// Left to itself the server binds them only at the first SETUP, without
+// address reuse: a client that (as this camera family's clients do) binds the
+// announced port before it sends SETUP then makes that bind fail, SETUP is
+// refused, and the stream keeps a group address the failed attempt already
+// freed, so every later description comes out without a connection line.
+// Binding here, before the group address is taken for the description, keeps
+// a failure clean: the address goes back to the pool and DESCRIBE fails.
+//
+// The packets also leave from the address the client reached the camera at, as
+// a camera's do (clients drop packets from other senders); on a host whose
+// group route has no address of its own they would otherwise carry 0.0.0.0.
+bool BindGroupSockets(GstRTSPStream* stream, const char* camera_address) {
+  GstRTSPTransport* transport = nullptr;
+  if (gst_rtsp_transport_new(&transport) != GST_RTSP_OK) return false;
+  transport->trans = GST_RTSP_TRANS_RTP;
+  transport->profile = GST_RTSP_PROFILE_AVP;
+  transport->lower_transport = GST_RTSP_LOWER_TRANS_UDP_MCAST;
+  transport->ttl = 1;
+  bool bound = gst_rtsp_stream_allocate_udp_sockets(stream, G_SOCKET_FAMILY_IPV4, transport, FALSE);
+  gst_rtsp_transport_free(transport);
+  if (!bound) return false;
+  GSocket* sockets[] = {gst_rtsp_stream_get_rtp_multicast_socket(stream, G_SOCKET_FAMILY_IPV4),
+                        gst_rtsp_stream_get_rtcp_multicast_socket(stream, G_SOCKET_FAMILY_IPV4)};
+  in_addr sender{};
+  bool have_sender = camera_address && inet_pton(AF_INET, camera_address, &sender) == 1;
+  for (GSocket* socket : sockets) {
+    if (!socket) continue;
+    int fd = g_socket_get_fd(socket);
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+    if (have_sender) setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &sender, sizeof(sender));
+    g_object_unref(socket);
+  }
+  return true;
+}
+
 gboolean SetupSdp(GstRTSPMedia* media, GstSDPMessage* sdp, GstSDPInfo* info) {
-  if (!g_parent_class->setup_sdp(media, sdp, info)) return FALSE;
   guint streams = gst_rtsp_media_n_streams(media);
+  for (guint i = 0; i < streams; ++i) {
+    GstRTSPStream* stream = gst_rtsp_media_get_stream(media, i);
+    if (stream && !BindGroupSockets(stream, info->is_ipv6 ? nullptr : info->server_ip)) {
+      g_printerr("simulated camera: the multicast group's ports are taken\n");
+      return FALSE;
+    }
+  }
+  if (!g_parent_class->setup_sdp(media, sdp, info)) return FALSE;
   for (guint i = 0; i < gst_sdp_message_medias_len(sdp) && i < streams; ++i) {
     auto* section = const_cast<GstSDPMedia*>(gst_sdp_message_get_media(sdp, i));
     if (gst_sdp_media_get_port(section) != 0) continue;
@@ -28,7 +78,6 @@ gboolean SetupSdp(GstRTSPMedia* media, GstSDPMessage* sdp, GstSDPInfo* info) {
   }
   return TRUE;
 }
-
 void ClassInit(gpointer klass, gpointer) {
   g_parent_class = static_cast<GstRTSPMediaClass*>(g_type_class_peek_parent(klass));
   static_cast<GstRTSPMediaClass*>(klass)->setup_sdp = SetupSdp;

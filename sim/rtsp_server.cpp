@@ -30,24 +30,14 @@ void CloseAllClients(GstRTSPServer* server) {
   g_list_free(clients);
 }
 
-// A server and a local receiver share the group ports on one host: the
-// receiver can only bind them when the server's sockets allow address reuse,
-// and that has to be in place before the SETUP answer goes out.
+// Multicast receivers of this camera family send no keep-alive; the stream
+// must not stop when the usual session time-out passes. (The group sockets
+// were bound, open to local receivers, when the description was made.)
 void PrepareMulticastSession(GstRTSPContext* ctx) {
-  if (!ctx->stream || !ctx->trans) return;
+  if (!ctx->stream || !ctx->trans || !ctx->session) return;
   const GstRTSPTransport* transport = gst_rtsp_stream_transport_get_transport(ctx->trans);
   if (!transport || transport->lower_transport != GST_RTSP_LOWER_TRANS_UDP_MCAST) return;
-  // Multicast receivers of this camera family send no keep-alive; the stream
-  // must not stop when the usual session time-out passes.
-  if (ctx->session) gst_rtsp_session_set_timeout(ctx->session, kMulticastSessionSeconds);
-  GSocket* sockets[] = {gst_rtsp_stream_get_rtp_multicast_socket(ctx->stream, G_SOCKET_FAMILY_IPV4),
-                        gst_rtsp_stream_get_rtcp_multicast_socket(ctx->stream, G_SOCKET_FAMILY_IPV4)};
-  for (GSocket* socket : sockets) {
-    if (!socket) continue;
-    int one = 1;
-    setsockopt(g_socket_get_fd(socket), SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-    g_object_unref(socket);
-  }
+  gst_rtsp_session_set_timeout(ctx->session, kMulticastSessionSeconds);
 }
 
 bool PickMulticastPorts(uint16_t* port) {

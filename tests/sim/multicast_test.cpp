@@ -105,7 +105,8 @@ class UdpReceiver {
     sendto(rtcp_fd_, report, sizeof(report), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to));
   }
 
-  int Count(std::chrono::milliseconds duration) {
+  // Packets that arrive within duration; only those sent from only_from when given.
+  int Count(std::chrono::milliseconds duration, const char* only_from = nullptr) {
     int packets = 0;
     auto deadline = std::chrono::steady_clock::now() + duration;
     while (true) {
@@ -114,7 +115,12 @@ class UdpReceiver {
       pollfd wait{fd_, POLLIN, 0};
       if (poll(&wait, 1, static_cast<int>(left.count())) <= 0) continue;
       char buffer[65536];
-      if (recv(fd_, buffer, sizeof(buffer), 0) > 0) ++packets;
+      sockaddr_in from{};
+      socklen_t from_length = sizeof(from);
+      if (recvfrom(fd_, buffer, sizeof(buffer), 0, reinterpret_cast<sockaddr*>(&from), &from_length) <= 0) continue;
+      char sender[INET_ADDRSTRLEN] = "";
+      inet_ntop(AF_INET, &from.sin_addr, sender, sizeof(sender));
+      if (!only_from || std::string(sender) == only_from) ++packets;
     }
   }
 
@@ -166,6 +172,70 @@ TEST(MulticastTest, ClientsGetTheAnnouncedGroupAndPortAndTheStreamKeepsGoing) {
   for (int window = 0; window < 12; ++window) {
     receiver.SendReceiverReport("239.255.42.42", static_cast<uint16_t>(port + 1));
     EXPECT_GT(receiver.Count(500ms), 0) << "window " << window;
+  }
+}
+
+// The requests exactly as this camera family's clients word them. They bind
+// the announced group port before they send SETUP, and after an RTCP BYE they
+// start over with a new DESCRIBE.
+struct DriverSession {
+  int port = 0;
+  int packets = 0;
+  std::string failure;  // empty when every answer was as expected
+};
+
+DriverSession RunDriverSession(SimulatedCamera& camera) {
+  DriverSession result;
+  RawRtspClient client;
+  if (!client.Connect(camera.RtspPort())) return {0, 0, "no connection"};
+  std::string url = camera.RtspUrl("/multicast");
+  auto describe = client.SendVerbatim("DESCRIBE " + url +
+                                      " RTSP/1.0\r\nCSeq: 1\r\nUser-Agent: Orbisan\r\nAccept: application/sdp\r\n\r\n");
+  std::smatch port_match;
+  if (describe.status != 200 || !std::regex_search(describe.body, port_match, std::regex("m=video ([0-9]+) ")) ||
+      describe.body.find("c=IN IP4 239.255.42.42/1") == std::string::npos) {
+    return {0, 0, "DESCRIBE " + std::to_string(describe.status) + "\n" + describe.body};
+  }
+  result.port = std::stoi(port_match[1]);
+  std::string ports = std::to_string(result.port) + "-" + std::to_string(result.port + 1);
+
+  UdpReceiver receiver("239.255.42.42", static_cast<uint16_t>(result.port));
+  if (!receiver.ready()) return {result.port, 0, "receiver cannot bind the group port before SETUP"};
+  auto setup = client.SendVerbatim("SETUP " + url +
+                                   "/stream=0 RTSP/1.0\r\nCSeq: 2\r\nUser-Agent: Orbisan\r\n"
+                                   "Transport: RTP/AVP/UDP;multicast;client_port=" +
+                                   ports + "\r\n\r\n");
+  const std::string& transport = setup.headers["transport"];
+  if (setup.status != 200 || transport.find("destination=239.255.42.42") == std::string::npos ||
+      transport.find("port=" + ports) == std::string::npos) {
+    return {result.port, 0, "SETUP " + std::to_string(setup.status) + " " + transport};
+  }
+  std::string session = setup.headers["session"].substr(0, setup.headers["session"].find(';'));
+  auto play =
+      client.SendVerbatim("PLAY " + url + "/ RTSP/1.0\r\nCSeq: 3\r\nUser-Agent: Orbisan\r\nSession: " + session +
+                          "\r\nRange: npt=0.000-\r\n\r\n");
+  if (play.status != 200) return {result.port, 0, "PLAY " + std::to_string(play.status)};
+  // Sent from the address the camera was reached at: clients drop anything else.
+  result.packets = receiver.Count(1500ms, "127.0.0.1");
+  auto teardown = client.SendVerbatim(
+      "TEARDOWN " + url + "/ RTSP/1.0\r\nCSeq: 4\r\nUser-Agent: Orbisan\r\nSession: " + session + "\r\n\r\n");
+  if (teardown.status != 200) result.failure = "TEARDOWN " + std::to_string(teardown.status);
+  return result;
+}
+
+TEST(MulticastTest, DriverRequestsWithTheReceiverBoundBeforeSetupStreamAgainAfterTeardownAndBye) {
+  RUN_IN_PRIVATE_NAMESPACE("MulticastTest.DriverRequestsWithTheReceiverBoundBeforeSetupStreamAgainAfterTeardownAndBye");
+
+  SimulatedCamera camera;
+  ASSERT_TRUE(camera.Start());
+  camera.SetSetting("VIDEO_RESOLUTION", "N320x240");
+  for (int round = 0; round < 3; ++round) {
+    // Two sessions in a row on the running encoder, then one on a new encoder after BYE.
+    if (round == 2) camera.SendRtcpBye();
+    DriverSession session = RunDriverSession(camera);
+    EXPECT_EQ(session.failure, "") << "round " << round;
+    EXPECT_EQ(session.port, camera.MulticastPort()) << "round " << round;
+    EXPECT_GT(session.packets, 0) << "round " << round;
   }
 }
 

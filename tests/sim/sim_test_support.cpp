@@ -364,6 +364,16 @@ RawRtspClient::Response RawRtspClient::Request(const std::string& method, const 
   return Response();
 }
 
+RawRtspClient::Response RawRtspClient::SendVerbatim(const std::string& text, std::chrono::milliseconds timeout) {
+  if (fd_ < 0 || !SendText(text)) return Response();
+  Response response = ReadResponse(timeout);
+  if (response.headers.count("session")) {
+    std::string value = response.headers["session"];
+    session_ = value.substr(0, value.find(';'));
+  }
+  return response;
+}
+
 bool RawRtspClient::PlayInterleaved(const std::string& base_url, const std::string& play_extra) {
   Response describe = Request("DESCRIBE", base_url, "Accept: application/sdp\r\n");
   if (describe.status != 200) return false;

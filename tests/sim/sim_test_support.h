@@ -70,6 +70,10 @@ class RawRtspClient {
   Response Request(const std::string& method, const std::string& url, const std::string& extra = "",
                    std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 
+  // Sends text exactly as given (a whole request, CSeq and all) and reads the
+  // answer; remembers its Session like Request does.
+  Response SendVerbatim(const std::string& text, std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+
   // DESCRIBE, SETUP (interleaved 0-1) and PLAY on base_url; true when all answer 200.
   bool PlayInterleaved(const std::string& base_url, const std::string& play_extra = "");
 
