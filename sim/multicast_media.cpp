@@ -16,6 +16,7 @@ struct MulticastMediaClass {
 };
 
 GstRTSPMediaClass* g_parent_class = nullptr;
+constexpr const char* kFreeGroupPortsKey = "strandline-free-group-ports";
 
 // Binds the stream's group sockets now, before any client can learn the group
 // port, and lets receivers on this host bind the same port next to them.
@@ -56,15 +57,27 @@ bool BindGroupSockets(GstRTSPStream* stream, const char* camera_address) {
   return true;
 }
 
-gboolean SetupSdp(GstRTSPMedia* media, GstSDPMessage* sdp, GstSDPInfo* info) {
-  guint streams = gst_rtsp_media_n_streams(media);
-  for (guint i = 0; i < streams; ++i) {
+bool BindAllGroupSockets(GstRTSPMedia* media, const char* camera_address) {
+  for (guint i = 0; i < gst_rtsp_media_n_streams(media); ++i) {
     GstRTSPStream* stream = gst_rtsp_media_get_stream(media, i);
-    if (stream && !BindGroupSockets(stream, info->is_ipv6 ? nullptr : info->server_ip)) {
+    if (stream && !BindGroupSockets(stream, camera_address)) return false;
+  }
+  return true;
+}
+
+gboolean SetupSdp(GstRTSPMedia* media, GstSDPMessage* sdp, GstSDPInfo* info) {
+  const char* camera_address = info->is_ipv6 ? nullptr : info->server_ip;
+  if (!BindAllGroupSockets(media, camera_address)) {
+    // An ended media of this path may still hold the ports (a client that
+    // has not let go of it yet); it sends nothing more, so take them over.
+    auto* free_ports = static_cast<FreeGroupPorts*>(g_object_get_data(G_OBJECT(media), kFreeGroupPortsKey));
+    if (free_ports) (*free_ports)(media);
+    if (!free_ports || !BindAllGroupSockets(media, camera_address)) {
       g_printerr("simulated camera: the multicast group's ports are taken\n");
       return FALSE;
     }
   }
+  guint streams = gst_rtsp_media_n_streams(media);
   if (!g_parent_class->setup_sdp(media, sdp, info)) return FALSE;
   for (guint i = 0; i < gst_sdp_message_medias_len(sdp) && i < streams; ++i) {
     auto* section = const_cast<GstSDPMedia*>(gst_sdp_message_get_media(sdp, i));
@@ -84,6 +97,52 @@ void ClassInit(gpointer klass, gpointer) {
 }
 
 }  // namespace
+
+void SetFreeGroupPorts(GstRTSPMedia* media, FreeGroupPorts free_ports) {
+  g_object_set_data_full(G_OBJECT(media), kFreeGroupPortsKey, new FreeGroupPorts(std::move(free_ports)),
+                         [](gpointer data) { delete static_cast<FreeGroupPorts*>(data); });
+}
+
+void CloseGroupSockets(GstRTSPMedia* media) {
+  // The group's receiving elements first: a socket that a thread still polls
+  // stays bound after it was closed.
+  GstElement* element = gst_rtsp_media_get_element(media);
+  GstObject* pipeline = element ? gst_object_get_parent(GST_OBJECT(element)) : nullptr;
+  if (pipeline && GST_IS_BIN(pipeline)) {
+    GstIterator* children = gst_bin_iterate_recurse(GST_BIN(pipeline));
+    GValue item = G_VALUE_INIT;
+    for (GstIteratorResult step = gst_iterator_next(children, &item); step != GST_ITERATOR_DONE;
+         step = gst_iterator_next(children, &item)) {
+      if (step == GST_ITERATOR_RESYNC) {
+        gst_iterator_resync(children);
+        continue;
+      }
+      if (step == GST_ITERATOR_ERROR) break;
+      auto* child = GST_ELEMENT(g_value_get_object(&item));
+      GstElementFactory* kind = gst_element_get_factory(child);
+      if (kind && g_strcmp0(GST_OBJECT_NAME(kind), "udpsrc") == 0) {
+        gst_element_set_locked_state(child, TRUE);
+        gst_element_set_state(child, GST_STATE_NULL);
+      }
+      g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(children);
+  }
+  if (pipeline) gst_object_unref(pipeline);
+  if (element) gst_object_unref(element);
+  for (guint i = 0; i < gst_rtsp_media_n_streams(media); ++i) {
+    GstRTSPStream* stream = gst_rtsp_media_get_stream(media, i);
+    if (!stream) continue;
+    GSocket* sockets[] = {gst_rtsp_stream_get_rtp_multicast_socket(stream, G_SOCKET_FAMILY_IPV4),
+                          gst_rtsp_stream_get_rtcp_multicast_socket(stream, G_SOCKET_FAMILY_IPV4)};
+    for (GSocket* socket : sockets) {
+      if (!socket) continue;
+      g_socket_close(socket, nullptr);
+      g_object_unref(socket);
+    }
+  }
+}
 
 GType MulticastMediaType() {
   static GType type = 0;

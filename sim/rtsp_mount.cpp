@@ -89,6 +89,14 @@ GstElement* Child(GstElement* bin, const char* name) {
 
 }  // namespace
 
+struct RtspMount::WeakMedia {
+  explicit WeakMedia(GstRTSPMedia* media) { g_weak_ref_init(&ref, media); }
+  ~WeakMedia() { g_weak_ref_clear(&ref); }
+  WeakMedia(const WeakMedia&) = delete;
+  WeakMedia& operator=(const WeakMedia&) = delete;
+  GWeakRef ref;
+};
+
 std::shared_ptr<RtspMount> RtspMount::Create(const Spec& spec, SettingsSource settings,
                                              std::shared_ptr<const ReplayClip> clip,
                                              std::shared_ptr<std::atomic<bool>> frozen, GstRTSPThreadPool* pool,
@@ -167,6 +175,19 @@ void RtspMount::Configure(GstRTSPMedia* media) {
     if (kind && g_strcmp0(GST_OBJECT_NAME(kind), "avenc_mpeg4") == 0) RestampEncoderOutput(encoder);
     gst_object_unref(encoder);
   }
+  if (spec_.multicast) {
+    // A pool of its own for every media: an ended media that someone still
+    // holds keeps its reservation of the group, and the next media of this
+    // path needs the same group and port.
+    GstRTSPAddressPool* pool = gst_rtsp_address_pool_new();
+    gst_rtsp_address_pool_add_range(pool, spec_.group.c_str(), spec_.group.c_str(), spec_.group_port,
+                                    static_cast<uint16_t>(spec_.group_port + 1), 1);
+    gst_rtsp_media_set_address_pool(media, pool);
+    g_object_unref(pool);
+    SetFreeGroupPorts(media, [weak = weak_from_this()](GstRTSPMedia* keep) {
+      if (auto mount = weak.lock()) mount->FreeGroupPorts(keep);
+    });
+  }
   if (spec_.multicast && element) {
     // The server joins its own group and would hear its own RTCP reports;
     // the UDP sources it adds for the group must not pass them on.
@@ -207,6 +228,7 @@ void RtspMount::OnPrepared(GstRTSPMedia* media) {
 }
 
 void RtspMount::OnUnprepared(GstRTSPMedia* media) {
+  MarkEnded(media);
   // An encoder that failed and was taken down is no longer ours to keep.
   if (held_ == media) {
     held_ = nullptr;
@@ -239,7 +261,27 @@ void RtspMount::SendBye() {
   }
   GstRTSPMedia* old = held_;
   held_ = nullptr;
+  MarkEnded(old);
   ReleaseLater(old);
+}
+
+void RtspMount::MarkEnded(GstRTSPMedia* media) {
+  if (!spec_.multicast) return;
+  std::erase_if(ended_, [](const std::unique_ptr<WeakMedia>& weak) {
+    GObject* alive = static_cast<GObject*>(g_weak_ref_get(&weak->ref));
+    if (alive) g_object_unref(alive);
+    return alive == nullptr;
+  });
+  ended_.push_back(std::make_unique<WeakMedia>(media));
+}
+
+void RtspMount::FreeGroupPorts(GstRTSPMedia* keep) {
+  for (auto& weak : ended_) {
+    auto* media = static_cast<GstRTSPMedia*>(g_weak_ref_get(&weak->ref));
+    if (!media) continue;
+    if (media != keep) CloseGroupSockets(media);
+    g_object_unref(media);
+  }
 }
 
 void RtspMount::Shutdown() {

@@ -4,9 +4,11 @@
 #include <gst/rtsp-server/rtsp-server.h>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "sim/replay_clip.h"
 #include "sim/stream_settings.h"
@@ -25,6 +27,8 @@ class RtspMount : public std::enable_shared_from_this<RtspMount> {
     std::string path;  // "/", "/track1", "/multicast"
     int encoder = 1;   // channel whose settings this path streams
     bool multicast = false;
+    std::string group;        // multicast only: the group and its even port
+    uint16_t group_port = 0;  // (the RTCP port is the one after it)
     bool with_clock = false;  // draw the running time over the test picture
   };
   using SettingsSource = std::function<StreamSettings(int encoder)>;
@@ -58,6 +62,10 @@ class RtspMount : public std::enable_shared_from_this<RtspMount> {
   void OnPrepared(GstRTSPMedia* media);
   void OnUnprepared(GstRTSPMedia* media);
   void ReleaseLater(GstRTSPMedia* media);
+  // Multicast: remembers a media that streams no more, and lets every such
+  // media other than keep go of the group's ports.
+  void MarkEnded(GstRTSPMedia* media);
+  void FreeGroupPorts(GstRTSPMedia* keep);
   static void OnPreparedSignal(GstRTSPMedia* media, gpointer data);
   static void OnUnpreparedSignal(GstRTSPMedia* media, gpointer data);
 
@@ -72,6 +80,8 @@ class RtspMount : public std::enable_shared_from_this<RtspMount> {
   unsigned generation_ = 0;       // raised by SendBye: forces a new media
   GstRTSPMedia* held_ = nullptr;  // the media kept prepared between sessions
   bool shutdown_ = false;
+  struct WeakMedia;
+  std::vector<std::unique_ptr<WeakMedia>> ended_;  // multicast medias that no longer stream
 };
 
 }  // namespace strandline::sim

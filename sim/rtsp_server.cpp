@@ -210,10 +210,7 @@ bool RtspServer::SetUp(std::string* error) {
     GstRTSPThreadPool* pool = gst_rtsp_server_get_thread_pool(server);
     gst_rtsp_thread_pool_set_max_threads(pool, 0);
 
-    GstRTSPAddressPool* addresses = gst_rtsp_address_pool_new();
-    auto group_port = static_cast<guint16>(config_.multicast_port + 2 * input);
-    gst_rtsp_address_pool_add_range(addresses, config_.multicast_group.c_str(), config_.multicast_group.c_str(),
-                                    group_port, static_cast<guint16>(group_port + 1), 1);
+    auto group_port = static_cast<uint16_t>(config_.multicast_port + 2 * input);
 
     GstRTSPMountPoints* mount_points = gst_rtsp_server_get_mount_points(server);
     const char* paths[] = {"/", "/track1", "/track2", "/track3", "/multicast"};
@@ -223,10 +220,11 @@ bool RtspServer::SetUp(std::string* error) {
       spec.path = paths[i];
       spec.encoder = config_.one_channel_per_input ? static_cast<int>(input) + 1 : encoders[i];
       spec.multicast = spec.path == "/multicast";
+      spec.group = config_.multicast_group;
+      spec.group_port = group_port;
       spec.with_clock = config_.with_clock;
       auto mount = RtspMount::Create(spec, config_.settings, config_.clip, faults_->frozen, pool, context_);
       GstRTSPMediaFactory* factory = mount->factory();
-      if (spec.multicast) gst_rtsp_media_factory_set_address_pool(factory, addresses);
       if (config_.auth != RtspAuth::kNone) {
         gst_rtsp_media_factory_add_role(factory, kRole, GST_RTSP_PERM_MEDIA_FACTORY_ACCESS, G_TYPE_BOOLEAN, TRUE,
                                         GST_RTSP_PERM_MEDIA_FACTORY_CONSTRUCT, G_TYPE_BOOLEAN, TRUE, nullptr);
@@ -235,7 +233,6 @@ bool RtspServer::SetUp(std::string* error) {
       instance->mounts.push_back(std::move(mount));
     }
     g_object_unref(mount_points);
-    g_object_unref(addresses);
     g_object_unref(pool);
 
     if (config_.auth != RtspAuth::kNone) {

@@ -184,9 +184,8 @@ struct DriverSession {
   std::string failure;  // empty when every answer was as expected
 };
 
-DriverSession RunDriverSession(SimulatedCamera& camera) {
+DriverSession RunDriverSession(SimulatedCamera& camera, RawRtspClient& client) {
   DriverSession result;
-  RawRtspClient client;
   if (!client.Connect(camera.RtspPort())) return {0, 0, "no connection"};
   std::string url = camera.RtspUrl("/multicast");
   auto describe = client.SendVerbatim("DESCRIBE " + url +
@@ -229,10 +228,13 @@ TEST(MulticastTest, DriverRequestsWithTheReceiverBoundBeforeSetupStreamAgainAfte
   SimulatedCamera camera;
   ASSERT_TRUE(camera.Start());
   camera.SetSetting("VIDEO_RESOLUTION", "N320x240");
+  // Each client stays connected to the end: the server keeps what an earlier
+  // session used until its client is gone, also across the BYE.
+  RawRtspClient clients[3];
   for (int round = 0; round < 3; ++round) {
     // Two sessions in a row on the running encoder, then one on a new encoder after BYE.
     if (round == 2) camera.SendRtcpBye();
-    DriverSession session = RunDriverSession(camera);
+    DriverSession session = RunDriverSession(camera, clients[round]);
     EXPECT_EQ(session.failure, "") << "round " << round;
     EXPECT_EQ(session.port, camera.MulticastPort()) << "round " << round;
     EXPECT_GT(session.packets, 0) << "round " << round;
