@@ -31,6 +31,10 @@ class RawUser : public IRTPClientUser {
   }
   void ReceiveTimeout(IRTPClient*) override { ++timeouts; }
   void ClientClosed(IRTPClient*) override { ++closed; }
+  sockaddr_in LastSource() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return lastSource;
+  }
   bool WaitForCount(size_t count) {
     std::unique_lock<std::mutex> lock(mutex);
     return changed.wait_for(lock, 5s, [&] { return datagrams.size() >= count; });
@@ -68,7 +72,7 @@ TEST(UdpClientTest, DeliversDatagramsAndGrowsBufferAfterOversizedOne) {
   UdpTestSocket sender;
   ASSERT_TRUE(sender.SendTo(port, Bytes(100, 1)));
   ASSERT_TRUE(user.WaitForCount(1));
-  EXPECT_EQ(ntohs(user.lastSource.sin_port), sender.port());
+  EXPECT_EQ(ntohs(user.LastSource().sin_port), sender.port());
 
   // Too big for 1536 bytes: lost, and the buffer grows by 1024.
   ASSERT_TRUE(sender.SendTo(port, Bytes(2000, 2)));
