@@ -42,8 +42,9 @@ bool CUDPClient::OpenSocket(IRTPClientUser* user, const in_addr* group, uint16_t
                             uint32_t receiveTimeoutMs, uint32_t sendTimeoutMs) {
   {
     CAutoLock guard(lock_);
-    user_.store(user);
+    // A second open fails without taking the running socket from its user.
     if (socket_ != kInvalidSocket) return false;
+    user_.store(user);
 
     int fd = socket(AF_INET, SOCK_DGRAM, 0);
     if (fd < 0) return false;

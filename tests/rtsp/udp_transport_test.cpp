@@ -87,6 +87,22 @@ TEST(UdpClientTest, DeliversDatagramsAndGrowsBufferAfterOversizedOne) {
   EXPECT_EQ(user.datagrams[2], Bytes(2000, 4));
 }
 
+TEST(UdpClientTest, SecondOpenFailsAndKeepsTheFirstUser) {
+  RawUser first;
+  RawUser second;
+  CUDPClient client;
+  const uint16_t port = OpenOnFreePort(client, &first);
+  ASSERT_NE(port, 0);
+  EXPECT_FALSE(client.Open(&second, 0));
+  UdpTestSocket sender;
+  ASSERT_TRUE(sender.SendTo(port, Bytes(10, 7)));
+  ASSERT_TRUE(first.WaitForCount(1));
+  client.Close();
+  std::lock_guard<std::mutex> lock(second.mutex);
+  EXPECT_TRUE(second.datagrams.empty());
+  EXPECT_EQ(second.closed, 0);
+}
+
 TEST(UdpClientTest, TimeoutsCloseAndReopen) {
   RawUser user;
   CUDPClient client;
