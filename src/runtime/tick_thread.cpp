@@ -16,7 +16,7 @@ bool CTickThread::StopTicking(uint32_t timeoutMs) { return StopThread(timeoutMs)
 uint32_t CTickThread::ThreadFunction() {
   if (tickOnStart_) Tick();
   for (;;) {
-    if (StopEvent().Wait(intervalMs_)) return 0;
+    if (StopEvent().Wait(intervalMs_.load())) return 0;
     Tick();
   }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -16,9 +17,10 @@ class CTickThread : private CBaseThread {
   bool StartTicking(const std::string& name);
   bool StopTicking(uint32_t timeoutMs);
 
-  void SetInterval(uint32_t intervalMs) { intervalMs_ = intervalMs; }
-  uint32_t Interval() const { return intervalMs_; }
-  void SetTickOnStart(bool tickOnStart) { tickOnStart_ = tickOnStart; }
+  // May be changed while ticking; the next wait uses the new interval.
+  void SetInterval(uint32_t intervalMs) { intervalMs_.store(intervalMs); }
+  uint32_t Interval() const { return intervalMs_.load(); }
+  void SetTickOnStart(bool tickOnStart) { tickOnStart_.store(tickOnStart); }
   using CBaseThread::IsRunning;
 
  protected:
@@ -26,8 +28,8 @@ class CTickThread : private CBaseThread {
   uint32_t ThreadFunction() override;
 
  private:
-  uint32_t intervalMs_ = 2000;
-  bool tickOnStart_ = false;
+  std::atomic<uint32_t> intervalMs_{2000};
+  std::atomic<bool> tickOnStart_{false};
 };
 
 // Tick calls a member function of an owner object.
