@@ -25,7 +25,13 @@ std::string Lower(std::string text) {
 CBaseRTSPChannel::CBaseRTSPChannel(uint32_t channelIndex, IDriver* driver, ipcapture::IVideoFrameSink* sink)
     : CBaseRTPChannel(channelIndex, driver, sink), CLoggerInstance(driver), client_(driver) {}
 
-CBaseRTSPChannel::~CBaseRTSPChannel() { StopFromDestructor(); }
+CBaseRTSPChannel::~CBaseRTSPChannel() {
+  StopFromDestructor();
+  // The capture thread normally ends the session itself; if it could not
+  // (it ended by an exception), no network thread may call into this object
+  // once its parts are gone.
+  CBaseRTSPChannel::StopSession();
+}
 
 RTSP_SESSION_PARAMS CBaseRTSPChannel::BaseSessionParams(uint16_t rtpPort, uint16_t rtcpPort) {
   const DEVICE_INFO* info = Driver()->GetDeviceInfo();
