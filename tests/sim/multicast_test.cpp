@@ -190,12 +190,12 @@ DriverSession RunDriverSession(SimulatedCamera& camera, RawRtspClient& client) {
   std::string url = camera.RtspUrl("/multicast");
   auto describe = client.SendVerbatim("DESCRIBE " + url +
                                       " RTSP/1.0\r\nCSeq: 1\r\nUser-Agent: Orbisan\r\nAccept: application/sdp\r\n\r\n");
-  std::smatch port_match;
-  if (describe.status != 200 || !std::regex_search(describe.body, port_match, std::regex("m=video ([0-9]+) ")) ||
+  size_t media = describe.body.find("m=video ");
+  if (describe.status != 200 || media == std::string::npos ||
       describe.body.find("c=IN IP4 239.255.42.42/1") == std::string::npos) {
     return {0, 0, "DESCRIBE " + std::to_string(describe.status) + "\n" + describe.body};
   }
-  result.port = std::stoi(port_match[1]);
+  result.port = std::atoi(describe.body.c_str() + media + 8);
   std::string ports = std::to_string(result.port) + "-" + std::to_string(result.port + 1);
 
   UdpReceiver receiver("239.255.42.42", static_cast<uint16_t>(result.port));
