@@ -34,7 +34,7 @@ class IIPCaptureDriverEx : public IIPCaptureDriver {
 
 class IIPCaptureDriverEx2 : public IIPCaptureDriverEx {
  public:
-  virtual void* QueryReserved7() = 0;  // always null
+  virtual void* QueryReserved7() = 0;  // always null; NOLINT(bugprone-virtual-near-miss): its own slot
   virtual IIPVideoCaptureEx* GetVideoCaptureEx() = 0;
 };
 
