@@ -1,5 +1,7 @@
 #include "host/host_frames.h"
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstring>
 #include <ctime>
@@ -107,6 +109,9 @@ bool RecordingSink::OnFrame(orbisan::ipcapture::IMediaSample* sample) {
   const bool key = IsKeyFrame(fourcc);
   std::lock_guard<std::mutex> lock(mutex_);
   if (out_ != nullptr && std::fwrite(data, 1, size, out_) != size) return false;
+  static const uint8_t kDelimiter[5] = {0, 0, 1, 0x09, 0x30};
+  endsWithDelimiter_ = (fourcc == orbisan::ipcapture::kFourCC_H264 || fourcc == orbisan::ipcapture::kFourCC_I264) &&
+                       size >= 5 && std::memcmp(data + size - 5, kDelimiter, 5) == 0;
   ++stats_.frames;
   if (key) ++stats_.keyframes;
   stats_.bytes += size;
@@ -138,6 +143,14 @@ void RecordingSink::CloseOutputs() {
     if (outIsStdout_) {
       std::fflush(out_);
     } else {
+      // Every H.264 frame ends with an access unit delimiter announcing the
+      // next one; the file's last one has nothing after it and decoders
+      // report an empty picture, so it is cut off.
+      std::fflush(out_);
+      if (endsWithDelimiter_) {
+        const long size = std::ftell(out_);
+        if (size >= 5 && ::ftruncate(::fileno(out_), size - 5) != 0) std::perror("strandline: truncate");
+      }
       std::fclose(out_);
     }
     out_ = nullptr;

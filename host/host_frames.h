@@ -100,6 +100,7 @@ class RecordingSink : public orbisan::ipcapture::IVideoFrameSink {
   std::FILE* out_ = nullptr;
   std::FILE* index_ = nullptr;
   bool outIsStdout_ = false;
+  bool endsWithDelimiter_ = false;
   StreamStats stats_;
   int64_t requestedMs_ = 0;
 };
