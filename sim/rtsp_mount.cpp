@@ -97,16 +97,16 @@ struct RtspMount::WeakMedia {
   GWeakRef ref;
 };
 
-std::shared_ptr<RtspMount> RtspMount::Create(const Spec& spec, SettingsSource settings,
+std::shared_ptr<RtspMount> RtspMount::Create(const MountConfig& mount_config, SettingsSource settings,
                                              std::shared_ptr<const ReplayClip> clip,
                                              std::shared_ptr<std::atomic<bool>> frozen, GstRTSPThreadPool* pool,
                                              GMainContext* context) {
   std::shared_ptr<RtspMount> mount(
-      new RtspMount(spec, std::move(settings), std::move(clip), std::move(frozen), pool, context));
+      new RtspMount(mount_config, std::move(settings), std::move(clip), std::move(frozen), pool, context));
   auto* factory = static_cast<GstRTSPMediaFactory*>(g_object_new(MountFactoryType(), nullptr));
   reinterpret_cast<MountFactory*>(factory)->mount = new WeakMount(mount);
   gst_rtsp_media_factory_set_shared(factory, TRUE);
-  if (spec.multicast) {
+  if (mount_config.multicast) {
     gst_rtsp_media_factory_set_protocols(factory, GST_RTSP_LOWER_TRANS_UDP_MCAST);
     gst_rtsp_media_factory_set_media_gtype(factory, MulticastMediaType());
   } else {
@@ -117,9 +117,9 @@ std::shared_ptr<RtspMount> RtspMount::Create(const Spec& spec, SettingsSource se
   return mount;
 }
 
-RtspMount::RtspMount(const Spec& spec, SettingsSource settings, std::shared_ptr<const ReplayClip> clip,
+RtspMount::RtspMount(const MountConfig& mount_config, SettingsSource settings, std::shared_ptr<const ReplayClip> clip,
                      std::shared_ptr<std::atomic<bool>> frozen, GstRTSPThreadPool* pool, GMainContext* context)
-    : spec_(spec),
+    : config_(mount_config),
       settings_(std::move(settings)),
       clip_(std::move(clip)),
       frozen_(std::move(frozen)),
@@ -139,12 +139,12 @@ RtspMount::~RtspMount() {
 std::string RtspMount::KeySuffix() {
   std::string suffix = "|g" + std::to_string(generation_);
   if (clip_) return suffix + "|replay";
-  pending_ = settings_(spec_.encoder);
+  pending_ = settings_(config_.encoder);
   return suffix + "|" + pending_.Signature();
 }
 
 GstElement* RtspMount::CreateElement() {
-  std::string description = clip_ ? ReplayPipeline(clip_->codec()) : LivePipeline(pending_, spec_.with_clock);
+  std::string description = clip_ ? ReplayPipeline(clip_->codec()) : LivePipeline(pending_, config_.with_clock);
   GError* error = nullptr;
   GstElement* element = gst_parse_launch_full(description.c_str(), nullptr, GST_PARSE_FLAG_PLACE_IN_BIN, &error);
   if (error) {
@@ -175,20 +175,20 @@ void RtspMount::Configure(GstRTSPMedia* media) {
     if (kind && g_strcmp0(GST_OBJECT_NAME(kind), "avenc_mpeg4") == 0) RestampEncoderOutput(encoder);
     gst_object_unref(encoder);
   }
-  if (spec_.multicast) {
+  if (config_.multicast) {
     // A pool of its own for every media: an ended media that someone still
     // holds keeps its reservation of the group, and the next media of this
     // path needs the same group and port.
     GstRTSPAddressPool* pool = gst_rtsp_address_pool_new();
-    gst_rtsp_address_pool_add_range(pool, spec_.group.c_str(), spec_.group.c_str(), spec_.group_port,
-                                    static_cast<uint16_t>(spec_.group_port + 1), 1);
+    gst_rtsp_address_pool_add_range(pool, config_.group.c_str(), config_.group.c_str(), config_.group_port,
+                                    static_cast<uint16_t>(config_.group_port + 1), 1);
     gst_rtsp_media_set_address_pool(media, pool);
     g_object_unref(pool);
     SetFreeGroupPorts(media, [weak = weak_from_this()](GstRTSPMedia* keep) {
       if (auto mount = weak.lock()) mount->FreeGroupPorts(keep);
     });
   }
-  if (spec_.multicast && element) {
+  if (config_.multicast && element) {
     // The server joins its own group and would hear its own RTCP reports;
     // the UDP sources it adds for the group must not pass them on.
     if (GstObject* pipeline = gst_object_get_parent(GST_OBJECT(element))) {
@@ -266,7 +266,7 @@ void RtspMount::SendBye() {
 }
 
 void RtspMount::MarkEnded(GstRTSPMedia* media) {
-  if (!spec_.multicast) return;
+  if (!config_.multicast) return;
   std::erase_if(ended_, [](const std::unique_ptr<WeakMedia>& weak) {
     GObject* alive = static_cast<GObject*>(g_weak_ref_get(&weak->ref));
     if (alive) g_object_unref(alive);

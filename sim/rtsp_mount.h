@@ -23,7 +23,7 @@ namespace strandline::sim {
 // ends. Everything except the constructor runs on the server's main loop.
 class RtspMount : public std::enable_shared_from_this<RtspMount> {
  public:
-  struct Spec {
+  struct MountConfig {
     std::string path;  // "/", "/track1", "/multicast"
     int encoder = 1;   // channel whose settings this path streams
     bool multicast = false;
@@ -34,7 +34,7 @@ class RtspMount : public std::enable_shared_from_this<RtspMount> {
   using SettingsSource = std::function<StreamSettings(int encoder)>;
 
   // pool: the server's thread pool; context: the server's main context.
-  static std::shared_ptr<RtspMount> Create(const Spec& spec, SettingsSource settings,
+  static std::shared_ptr<RtspMount> Create(const MountConfig& mount_config, SettingsSource settings,
                                            std::shared_ptr<const ReplayClip> clip,
                                            std::shared_ptr<std::atomic<bool>> frozen, GstRTSPThreadPool* pool,
                                            GMainContext* context);
@@ -42,7 +42,7 @@ class RtspMount : public std::enable_shared_from_this<RtspMount> {
   RtspMount(const RtspMount&) = delete;
   RtspMount& operator=(const RtspMount&) = delete;
 
-  const Spec& spec() const { return spec_; }
+  const MountConfig& config() const { return config_; }
   // The factory to put into the server's mount points (owned by this object).
   GstRTSPMediaFactory* factory() const { return factory_; }
 
@@ -57,7 +57,7 @@ class RtspMount : public std::enable_shared_from_this<RtspMount> {
   void Configure(GstRTSPMedia* media);
 
  private:
-  RtspMount(const Spec& spec, SettingsSource settings, std::shared_ptr<const ReplayClip> clip,
+  RtspMount(const MountConfig& mount_config, SettingsSource settings, std::shared_ptr<const ReplayClip> clip,
             std::shared_ptr<std::atomic<bool>> frozen, GstRTSPThreadPool* pool, GMainContext* context);
   void OnPrepared(GstRTSPMedia* media);
   void OnUnprepared(GstRTSPMedia* media);
@@ -69,7 +69,7 @@ class RtspMount : public std::enable_shared_from_this<RtspMount> {
   static void OnPreparedSignal(GstRTSPMedia* media, gpointer data);
   static void OnUnpreparedSignal(GstRTSPMedia* media, gpointer data);
 
-  const Spec spec_;
+  const MountConfig config_;
   SettingsSource settings_;
   std::shared_ptr<const ReplayClip> clip_;
   std::shared_ptr<std::atomic<bool>> frozen_;

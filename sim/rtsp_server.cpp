@@ -216,20 +216,21 @@ bool RtspServer::SetUp(std::string* error) {
     const char* paths[] = {"/", "/track1", "/track2", "/track3", "/multicast"};
     const int encoders[] = {1, 1, 2, 3, 1};
     for (size_t i = 0; i < std::size(paths); ++i) {
-      RtspMount::Spec spec;
-      spec.path = paths[i];
-      spec.encoder = config_.one_channel_per_input ? static_cast<int>(input) + 1 : encoders[i];
-      spec.multicast = spec.path == "/multicast";
-      spec.group = config_.multicast_group;
-      spec.group_port = group_port;
-      spec.with_clock = config_.with_clock;
-      auto mount = RtspMount::Create(spec, config_.settings, config_.clip, faults_->frozen, pool, context_);
+      RtspMount::MountConfig mount_config;
+      mount_config.path = paths[i];
+      mount_config.encoder = config_.one_channel_per_input ? static_cast<int>(input) + 1 : encoders[i];
+      mount_config.multicast = mount_config.path == "/multicast";
+      mount_config.group = config_.multicast_group;
+      mount_config.group_port = group_port;
+      mount_config.with_clock = config_.with_clock;
+      auto mount = RtspMount::Create(mount_config, config_.settings, config_.clip, faults_->frozen, pool, context_);
       GstRTSPMediaFactory* factory = mount->factory();
       if (config_.auth != RtspAuth::kNone) {
         gst_rtsp_media_factory_add_role(factory, kRole, GST_RTSP_PERM_MEDIA_FACTORY_ACCESS, G_TYPE_BOOLEAN, TRUE,
                                         GST_RTSP_PERM_MEDIA_FACTORY_CONSTRUCT, G_TYPE_BOOLEAN, TRUE, nullptr);
       }
-      gst_rtsp_mount_points_add_factory(mount_points, spec.path.c_str(), GST_RTSP_MEDIA_FACTORY(g_object_ref(factory)));
+      gst_rtsp_mount_points_add_factory(mount_points, mount_config.path.c_str(),
+                                        GST_RTSP_MEDIA_FACTORY(g_object_ref(factory)));
       instance->mounts.push_back(std::move(mount));
     }
     g_object_unref(mount_points);
@@ -349,7 +350,7 @@ void RtspServer::TearDown() {
     GstRTSPMountPoints* mount_points = gst_rtsp_server_get_mount_points(instance->server);
     for (auto& mount : instance->mounts) {
       mount->Shutdown();
-      gst_rtsp_mount_points_remove_factory(mount_points, mount->spec().path.c_str());
+      gst_rtsp_mount_points_remove_factory(mount_points, mount->config().path.c_str());
     }
     g_object_unref(mount_points);
     instance->mounts.clear();

@@ -368,10 +368,10 @@ TEST_F(RtspClientTest, InterleavedChannelFromSetup) {
   script.transport = "Transport: RTP/AVP/TCP;unicast;interleaved=2-3\r\n";
   std::string frames;
   auto frame = [](uint8_t channel, uint16_t sequence) {
-    test::RtpSpec spec;
-    spec.sequence = sequence;
-    spec.payload = test::Bytes(300, static_cast<uint8_t>(sequence));
-    const std::vector<uint8_t> bytes = test::Interleave(channel, test::BuildRtp(spec));
+    test::RtpFields fields;
+    fields.sequence = sequence;
+    fields.payload = test::Bytes(300, static_cast<uint8_t>(sequence));
+    const std::vector<uint8_t> bytes = test::Interleave(channel, test::BuildRtp(fields));
     return std::string(bytes.begin(), bytes.end());
   };
   frames = frame(0, 100) + frame(2, 1) + frame(3, 200) + frame(2, 2) + frame(1, 300) + frame(2, 3);

@@ -71,11 +71,11 @@ TEST(MulticastTest, ReceiverJoinsAndLeavesTheGroup) {
   EXPECT_FALSE(second.StartMulticast("", port + 2)) << "an empty group fails";
 
   MulticastSender camera;
-  test::RtpSpec spec;
-  spec.payload = test::Bytes(200, 1);
+  test::RtpFields fields;
+  fields.payload = test::Bytes(200, 1);
   for (uint16_t seq = 1; seq <= 10; ++seq) {
-    spec.sequence = seq;
-    ASSERT_TRUE(camera.SendTo(port, test::BuildRtp(spec), kGroup));
+    fields.sequence = seq;
+    ASSERT_TRUE(camera.SendTo(port, test::BuildRtp(fields), kGroup));
   }
   ASSERT_TRUE(user.WaitForCount(10, 5s));
   receiver.Stop();
@@ -83,8 +83,8 @@ TEST(MulticastTest, ReceiverJoinsAndLeavesTheGroup) {
   // Left the group: nothing more arrives even on a new unicast receiver of the same port.
   CRTPReceiver unicast(&user);
   ASSERT_TRUE(unicast.Start(port));
-  spec.sequence = 11;
-  ASSERT_TRUE(camera.SendTo(port, test::BuildRtp(spec), kGroup));
+  fields.sequence = 11;
+  ASSERT_TRUE(camera.SendTo(port, test::BuildRtp(fields), kGroup));
   EXPECT_FALSE(user.WaitForCount(11, 300ms));
 }
 

@@ -11,21 +11,21 @@ namespace {
 
 using test::BuildRtp;
 using test::Bytes;
-using test::RtpSpec;
+using test::RtpFields;
 
 TEST(RtpPacketTest, ReadsEveryHeaderField) {
-  RtpSpec spec;
-  spec.marker = true;
-  spec.payloadType = 97;
-  spec.sequence = 0xBEEF;
-  spec.timestamp = 0xDEADBEEF;
-  spec.ssrc = 0x01020304;
-  spec.csrc = {0xA1A2A3A4, 0xB1B2B3B4};
-  spec.extension = true;
-  spec.extensionProfile = 0xABAC;
-  spec.extensionData = Bytes(8, 3);
-  spec.payload = Bytes(100, 9);
-  const std::vector<uint8_t> wire = BuildRtp(spec);
+  RtpFields fields;
+  fields.marker = true;
+  fields.payloadType = 97;
+  fields.sequence = 0xBEEF;
+  fields.timestamp = 0xDEADBEEF;
+  fields.ssrc = 0x01020304;
+  fields.csrc = {0xA1A2A3A4, 0xB1B2B3B4};
+  fields.extension = true;
+  fields.extensionProfile = 0xABAC;
+  fields.extensionData = Bytes(8, 3);
+  fields.payload = Bytes(100, 9);
+  const std::vector<uint8_t> wire = BuildRtp(fields);
 
   CRTPPacket packet;
   ASSERT_TRUE(packet.Parse(wire.data(), wire.size()));
@@ -41,15 +41,15 @@ TEST(RtpPacketTest, ReadsEveryHeaderField) {
   EXPECT_EQ(packet.GetCsrcList(), std::vector<uint8_t>(wire.begin() + 12, wire.begin() + 20));
   EXPECT_EQ(packet.GetExtensionProfile(), 0xABAC);
   EXPECT_EQ(packet.GetExtensionLength(), 2);
-  EXPECT_EQ(packet.GetExtensionData(), spec.extensionData);
+  EXPECT_EQ(packet.GetExtensionData(), fields.extensionData);
   ASSERT_EQ(packet.GetPayloadLength(), 100u);
-  EXPECT_EQ(std::vector<uint8_t>(packet.GetPayload(), packet.GetPayload() + 100), spec.payload);
+  EXPECT_EQ(std::vector<uint8_t>(packet.GetPayload(), packet.GetPayload() + 100), fields.payload);
 }
 
 TEST(RtpPacketTest, MinimumSizeAndVersion) {
-  RtpSpec spec;
-  spec.payload = {0x55};
-  std::vector<uint8_t> wire = BuildRtp(spec);
+  RtpFields fields;
+  fields.payload = {0x55};
+  std::vector<uint8_t> wire = BuildRtp(fields);
   CRTPPacket packet;
   EXPECT_FALSE(packet.Parse(wire.data(), 12)) << "header alone";
   ASSERT_TRUE(packet.Parse(wire.data(), 13));
@@ -63,10 +63,10 @@ TEST(RtpPacketTest, MinimumSizeAndVersion) {
 }
 
 TEST(RtpPacketTest, CsrcListMustLeaveRoomForPayload) {
-  RtpSpec spec;
-  spec.csrc = {1, 2, 3};
-  spec.payload = {};
-  std::vector<uint8_t> wire = BuildRtp(spec);  // exactly 12 + 12 bytes
+  RtpFields fields;
+  fields.csrc = {1, 2, 3};
+  fields.payload = {};
+  std::vector<uint8_t> wire = BuildRtp(fields);  // exactly 12 + 12 bytes
   CRTPPacket packet;
   EXPECT_FALSE(packet.Parse(wire.data(), wire.size()));
   wire.push_back(0x77);
@@ -76,11 +76,11 @@ TEST(RtpPacketTest, CsrcListMustLeaveRoomForPayload) {
 }
 
 TEST(RtpPacketTest, ExtensionBounds) {
-  RtpSpec spec;
-  spec.extension = true;
-  spec.extensionData = Bytes(12, 1);
-  spec.payload = {};
-  const std::vector<uint8_t> wire = BuildRtp(spec);  // 12 + 4 + 12, no payload
+  RtpFields fields;
+  fields.extension = true;
+  fields.extensionData = Bytes(12, 1);
+  fields.payload = {};
+  const std::vector<uint8_t> wire = BuildRtp(fields);  // 12 + 4 + 12, no payload
   CRTPPacket packet;
   ASSERT_TRUE(packet.Parse(wire.data(), wire.size())) << "extension filling the packet leaves an empty payload";
   EXPECT_EQ(packet.GetPayloadLength(), 0u);
@@ -90,10 +90,10 @@ TEST(RtpPacketTest, ExtensionBounds) {
 }
 
 TEST(RtpPacketTest, Padding) {
-  RtpSpec spec;
-  spec.payload = Bytes(10, 0);
-  spec.padding = 4;
-  std::vector<uint8_t> wire = BuildRtp(spec);
+  RtpFields fields;
+  fields.payload = Bytes(10, 0);
+  fields.padding = 4;
+  std::vector<uint8_t> wire = BuildRtp(fields);
   CRTPPacket packet;
   ASSERT_TRUE(packet.Parse(wire.data(), wire.size()));
   EXPECT_EQ(packet.GetPadding(), 1);
@@ -109,12 +109,12 @@ TEST(RtpPacketTest, Padding) {
 }
 
 TEST(RtpPacketTest, ReparseReplacesEarlierContents) {
-  RtpSpec big;
+  RtpFields big;
   big.csrc = {7};
   big.extension = true;
   big.extensionData = Bytes(4, 2);
   big.payload = Bytes(300, 1);
-  RtpSpec small;
+  RtpFields small;
   small.payload = {9, 8, 7};
   const std::vector<uint8_t> a = BuildRtp(big);
   const std::vector<uint8_t> b = BuildRtp(small);

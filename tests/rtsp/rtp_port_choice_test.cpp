@@ -69,11 +69,11 @@ TEST(RtpPortChoiceTest, SkipsTakenPortsAndPortsAlreadyReceivingTheCamera) {
   std::atomic<bool> sending{true};
   std::thread camera([&] {
     UdpTestSocket socket;
-    test::RtpSpec spec;
-    spec.payload = {1, 2, 3};
+    test::RtpFields fields;
+    fields.payload = {1, 2, 3};
     for (int i = 0; i < 2000 && sending.load(); ++i) {
-      spec.sequence = static_cast<uint16_t>(i);
-      socket.SendTo(base + 2, test::BuildRtp(spec));
+      fields.sequence = static_cast<uint16_t>(i);
+      socket.SendTo(base + 2, test::BuildRtp(fields));
       std::this_thread::sleep_for(5ms);
     }
   });

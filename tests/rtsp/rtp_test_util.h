@@ -7,7 +7,7 @@
 
 namespace orbisan::test {
 
-struct RtpSpec {
+struct RtpFields {
   uint8_t version = 2;
   bool marker = false;
   uint8_t payloadType = 96;
@@ -31,24 +31,24 @@ inline void PutU32(std::vector<uint8_t>& out, uint32_t v) {
   for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(v >> shift));
 }
 
-inline std::vector<uint8_t> BuildRtp(const RtpSpec& spec) {
+inline std::vector<uint8_t> BuildRtp(const RtpFields& fields) {
   std::vector<uint8_t> out;
-  out.push_back(static_cast<uint8_t>((spec.version << 6) | (spec.padding ? 0x20 : 0) | (spec.extension ? 0x10 : 0) |
-                                     (spec.csrc.size() & 0x0F)));
-  out.push_back(static_cast<uint8_t>((spec.marker ? 0x80 : 0) | (spec.payloadType & 0x7F)));
-  PutU16(out, spec.sequence);
-  PutU32(out, spec.timestamp);
-  PutU32(out, spec.ssrc);
-  for (uint32_t c : spec.csrc) PutU32(out, c);
-  if (spec.extension) {
-    PutU16(out, spec.extensionProfile);
-    PutU16(out, static_cast<uint16_t>(spec.extensionData.size() / 4));
-    out.insert(out.end(), spec.extensionData.begin(), spec.extensionData.end());
+  out.push_back(static_cast<uint8_t>((fields.version << 6) | (fields.padding ? 0x20 : 0) |
+                                     (fields.extension ? 0x10 : 0) | (fields.csrc.size() & 0x0F)));
+  out.push_back(static_cast<uint8_t>((fields.marker ? 0x80 : 0) | (fields.payloadType & 0x7F)));
+  PutU16(out, fields.sequence);
+  PutU32(out, fields.timestamp);
+  PutU32(out, fields.ssrc);
+  for (uint32_t c : fields.csrc) PutU32(out, c);
+  if (fields.extension) {
+    PutU16(out, fields.extensionProfile);
+    PutU16(out, static_cast<uint16_t>(fields.extensionData.size() / 4));
+    out.insert(out.end(), fields.extensionData.begin(), fields.extensionData.end());
   }
-  out.insert(out.end(), spec.payload.begin(), spec.payload.end());
-  if (spec.padding) {
-    for (uint8_t i = 1; i < spec.padding; ++i) out.push_back(0);
-    out.push_back(spec.padding);
+  out.insert(out.end(), fields.payload.begin(), fields.payload.end());
+  if (fields.padding) {
+    for (uint8_t i = 1; i < fields.padding; ++i) out.push_back(0);
+    out.push_back(fields.padding);
   }
   return out;
 }

@@ -14,15 +14,15 @@ using test::BuildRtp;
 using test::Bytes;
 using test::Interleave;
 using test::RecordingRtspUser;
-using test::RtpSpec;
+using test::RtpFields;
 using test::SeenPacket;
 
 std::vector<uint8_t> RtpWire(uint16_t sequence, size_t payloadBytes) {
-  RtpSpec spec;
-  spec.sequence = sequence;
-  spec.timestamp = 9000u * sequence;
-  spec.payload = Bytes(payloadBytes, static_cast<uint8_t>(sequence));
-  return BuildRtp(spec);
+  RtpFields fields;
+  fields.sequence = sequence;
+  fields.timestamp = 9000u * sequence;
+  fields.payload = Bytes(payloadBytes, static_cast<uint8_t>(sequence));
+  return BuildRtp(fields);
 }
 
 SeenPacket Expected(uint16_t sequence, size_t payloadBytes) {

@@ -17,7 +17,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::BuildRtp;
 using test::Bytes;
-using test::RtpSpec;
+using test::RtpFields;
 using test::UdpTestSocket;
 
 // Records the raw callbacks of a UDP client.
@@ -184,10 +184,10 @@ uint16_t StartOnFreePort(CRTPReceiver& receiver) {
 }
 
 std::vector<uint8_t> Rtp(uint16_t sequence, size_t bytes = 100) {
-  RtpSpec spec;
-  spec.sequence = sequence;
-  spec.payload = Bytes(bytes, static_cast<uint8_t>(sequence));
-  return BuildRtp(spec);
+  RtpFields fields;
+  fields.sequence = sequence;
+  fields.payload = Bytes(bytes, static_cast<uint8_t>(sequence));
+  return BuildRtp(fields);
 }
 
 TEST(RtpReceiverTest, DeliversValidPacketsInOrderAndDropsInvalidOnes) {
