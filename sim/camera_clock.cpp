@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/cgi_query.h"
+
 namespace strandline::sim {
 namespace {
 
@@ -20,20 +22,6 @@ int Number(std::string_view digits) {
   int value = 0;
   for (char c : digits) value = value * 10 + (c - '0');
   return value;
-}
-
-std::vector<std::string_view> Split(std::string_view text, char separator) {
-  std::vector<std::string_view> parts;
-  size_t start = 0;
-  while (true) {
-    size_t end = text.find(separator, start);
-    if (end == std::string_view::npos) {
-      parts.push_back(text.substr(start));
-      return parts;
-    }
-    parts.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
 }
 
 bool IsLeap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }

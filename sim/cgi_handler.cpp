@@ -47,20 +47,6 @@ void ErrorLine(std::string& out, std::string_view name, const std::string* value
   out.append(kLineEnd);
 }
 
-std::vector<std::string_view> Split(std::string_view text, char separator) {
-  std::vector<std::string_view> parts;
-  size_t start = 0;
-  while (true) {
-    size_t end = text.find(separator, start);
-    if (end == std::string_view::npos) {
-      parts.push_back(text.substr(start));
-      return parts;
-    }
-    parts.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-}
-
 std::string RateList(int max_fps) {
   std::string list;
   for (int rate : kFrameRates) {

@@ -21,4 +21,7 @@ std::vector<CgiItem> ParseCgiQuery(std::string_view query);
 
 std::string PercentDecode(std::string_view text);
 
+// Every piece between separators, empty ones included.
+std::vector<std::string_view> Split(std::string_view text, char separator);
+
 }  // namespace strandline::sim

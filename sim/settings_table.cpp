@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "sim/cgi_query.h"
+
 namespace strandline::sim {
 namespace {
 
@@ -33,20 +35,6 @@ std::optional<long> Integer(std::string_view text) {
 bool InRange(std::string_view text, long low, long high) {
   auto value = Integer(text);
   return value && *value >= low && *value <= high;
-}
-
-std::vector<std::string_view> Split(std::string_view text, char separator) {
-  std::vector<std::string_view> parts;
-  size_t start = 0;
-  while (true) {
-    size_t end = text.find(separator, start);
-    if (end == std::string_view::npos) {
-      parts.push_back(text.substr(start));
-      return parts;
-    }
-    parts.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
 }
 
 bool IsHex(std::string_view text) {

@@ -197,15 +197,7 @@ void CH264RTPMediaParser::ProcessFrame(uint32_t rtpTimestamp) {
   ipcapture::IMediaSample* sample = allocator->CreateSample(fourcc, size, client_->GetStreamName().c_str());
   if (!sample) return;
 
-  uint8_t* buffer = sample->GetBuffer();
-  if (!buffer || sample->GetSize() < size) {
-    driver_->DebugMessage(kLogError, "%s: Data copying error, device %s", "orbisan::CH264RTPMediaParser::ProcessFrame",
-                          driver_->GetDeviceName().c_str());
-    Reset();
-    allocator->ReleaseSample(sample);
-    return;
-  }
-  std::memcpy(buffer, frame_.data(), size);
+  if (!CopyFrame(allocator, sample, "orbisan::CH264RTPMediaParser::ProcessFrame")) return;
 
   UseDefaultSizeIfSmall();
   SYSTEMTIME time{};

@@ -128,15 +128,7 @@ void CMpeg4RTPMediaParser::ProcessFrame(uint32_t rtpTimestamp) {
   sample->SetDataSize(size);
   sample->SetFourCC(fourcc);
   sample->SetTime(&time);
-  uint8_t* buffer = sample->GetBuffer();
-  if (!buffer || sample->GetSize() < size) {
-    driver_->DebugMessage(kLogError, "%s: Data copying error, device %s", "orbisan::CMpeg4RTPMediaParser::ProcessFrame",
-                          driver_->GetDeviceName().c_str());
-    Reset();
-    allocator->ReleaseSample(sample);
-    return;
-  }
-  std::memcpy(buffer, frame_.data(), size);
+  if (!CopyFrame(allocator, sample, "orbisan::CMpeg4RTPMediaParser::ProcessFrame")) return;
   DeliverSample(allocator, sample);
 }
 

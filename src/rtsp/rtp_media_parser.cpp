@@ -1,5 +1,7 @@
 #include "rtsp/rtp_media_parser.h"
 
+#include <cstring>
+
 namespace orbisan {
 
 CRTPMediaParser::CRTPMediaParser(IDriver* driver) : driver_(driver) {}
@@ -38,6 +40,19 @@ bool CRTPMediaParser::CheckBufferSize() {
 std::pair<uint32_t, uint32_t> CRTPMediaParser::DefaultResolution() {
   if (!client_) return {0, 0};
   return client_->GetDefaultResolution();
+}
+
+bool CRTPMediaParser::CopyFrame(ipcapture::IMediaSampleAllocator* allocator, ipcapture::IMediaSample* sample,
+                                const char* method) {
+  uint8_t* buffer = sample->GetBuffer();
+  if (buffer == nullptr || sample->GetSize() < frame_.size()) {
+    driver_->DebugMessage(kLogError, "%s: Data copying error, device %s", method, driver_->GetDeviceName().c_str());
+    Reset();
+    allocator->ReleaseSample(sample);
+    return false;
+  }
+  std::memcpy(buffer, frame_.data(), frame_.size());
+  return true;
 }
 
 void CRTPMediaParser::DeliverSample(ipcapture::IMediaSampleAllocator* allocator, ipcapture::IMediaSample* sample) {

@@ -51,6 +51,9 @@ class CRTPMediaParser {
   bool CheckSequence(const CRTPPacket& packet);
   // False (after logging and a Reset) when the frame grew past the limit.
   bool CheckBufferSize();
+  // Copies the frame buffer into the sample; on failure logs the copy error
+  // for `method`, resets, releases the sample and returns false.
+  bool CopyFrame(ipcapture::IMediaSampleAllocator* allocator, ipcapture::IMediaSample* sample, const char* method);
   // Gives a filled sample to the client and releases it; a refused frame
   // resets the depacketizer.
   void DeliverSample(ipcapture::IMediaSampleAllocator* allocator, ipcapture::IMediaSample* sample);
