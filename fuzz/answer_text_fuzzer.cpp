@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "camera/h_utils.h"
-#include "driver/stream_kind_settings.h"
+#include "device/stream_kind_settings.h"
 
 using namespace orbisan;
 

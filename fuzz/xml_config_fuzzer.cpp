@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <string>
 
-#include "driver/configuration.h"
-#include "driver/xml_settings_api.h"
+#include "device/configuration.h"
+#include "xml/xml_settings_api.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "camera/acti_camera_properties.h"
 
 #include "camera/h_utils.h"
-#include "driver/configuration.h"
+#include "device/configuration.h"
 #include "platform/host_directory.h"
 
 namespace orbisan {

@@ -8,7 +8,7 @@
 
 #include "camera/base_camera_properties.h"
 #include "camera/http_sender.h"
-#include "driver/stream_kind_settings.h"
+#include "device/stream_kind_settings.h"
 
 namespace orbisan {
 

@@ -4,7 +4,7 @@
 
 #include "camera/acti_camera_properties.h"
 #include "camera/h_utils.h"
-#include "driver/configuration.h"
+#include "device/configuration.h"
 
 namespace orbisan {
 

@@ -6,7 +6,7 @@
 
 #include "camera/capability_store.h"
 #include "camera/stream_capabilities.h"
-#include "driver/device_info.h"
+#include "device/device_info.h"
 #include "runtime/event.h"
 
 namespace orbisan {

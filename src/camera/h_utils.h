@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "camera/http_sender.h"
-#include "driver/device_info.h"
+#include "device/device_info.h"
 #include "runtime/result_def.h"
 
 namespace orbisan::HUtils {

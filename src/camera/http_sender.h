@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "camera/http_request.h"
-#include "driver/device_info.h"
+#include "device/device_info.h"
 
 namespace Web {
 

@@ -3,7 +3,7 @@
 #include <map>
 #include <string>
 
-#include "driver/stream_kind_settings.h"
+#include "device/stream_kind_settings.h"
 
 namespace orbisan {
 

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "camera/http_sender.h"
-#include "channels/stream_params.h"
-#include "driver/idriver.h"
+#include "device/stream_params.h"
+#include "device/idriver.h"
 #include "runtime/event.h"
 
 namespace orbisan {

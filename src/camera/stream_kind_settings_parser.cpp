@@ -1,7 +1,7 @@
 #include <cctype>
 
 #include "camera/h_utils.h"
-#include "driver/stream_kind_settings.h"
+#include "device/stream_kind_settings.h"
 
 namespace orbisan {
 

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "channels/camera_channel.h"
-#include "driver/idriver.h"
+#include "device/idriver.h"
 #include "runtime/event.h"
 #include "runtime/recursive_lock.h"
 #include "runtime/time_utils.h"

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "driver/configuration.h"
+#include "device/configuration.h"
 
 namespace orbisan {
 

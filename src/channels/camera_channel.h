@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "channels/stream_params.h"
+#include "device/stream_params.h"
 #include "strandline/media_sample.h"
 #include "strandline/stream_request.h"
 

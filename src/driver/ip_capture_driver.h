@@ -6,7 +6,7 @@
 #include <string>
 
 #include "driver/channel_creators.h"
-#include "driver/idriver.h"
+#include "device/idriver.h"
 #include "platform/host_version.h"
 #include "strandline/capture_driver.h"
 

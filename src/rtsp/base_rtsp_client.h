@@ -6,7 +6,7 @@
 #include <mutex>
 #include <string>
 
-#include "driver/idriver.h"
+#include "device/idriver.h"
 #include "rtsp/rtsp_client_user.h"
 #include "rtsp/rtsp_response_parser.h"
 #include "rtsp/rtsp_session_params.h"

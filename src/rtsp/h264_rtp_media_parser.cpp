@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "channels/stream_params.h"
+#include "device/stream_params.h"
 
 namespace orbisan {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "channels/stream_params.h"
+#include "device/stream_params.h"
 #include "rtsp/jpeg_header.h"
 
 namespace orbisan {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "channels/stream_params.h"
+#include "device/stream_params.h"
 #include "rtsp/mpeg4_vol_parser.h"
 
 namespace orbisan {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "driver/idriver.h"
+#include "device/idriver.h"
 #include "rtsp/media_parser_client.h"
 #include "rtsp/rtp_packet.h"
 #include "rtsp/sdp_session_info.h"

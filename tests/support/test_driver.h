@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/idriver.h"
+#include "device/idriver.h"
 #include "runtime/format.h"
 
 namespace orbisan::test {

@@ -1,4 +1,4 @@
-#include "driver/xml_parser.h"
+#include "xml/xml_parser.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "driver/xml_pella_file_base.h"
+#include "xml/xml_pella_file_base.h"
 
 #include <unistd.h>
 

@@ -1,8 +1,8 @@
-#include "driver/xml_parser.h"
+#include "xml/xml_parser.h"
 
 #include <pugixml.hpp>
 
-#include "driver/xml_file_reader.h"
+#include "xml/xml_file_reader.h"
 
 namespace orbisan {
 

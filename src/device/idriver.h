@@ -4,8 +4,8 @@
 #include <string>
 #include <utility>
 
-#include "driver/device_info.h"
-#include "driver/stream_kind_settings.h"
+#include "device/device_info.h"
+#include "device/stream_kind_settings.h"
 #include "runtime/debug_message.h"
 #include "strandline/media_sample.h"
 

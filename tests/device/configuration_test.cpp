@@ -1,4 +1,4 @@
-#include "driver/configuration.h"
+#include "device/configuration.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "driver/configuration_text.h"
+#include "device/configuration_text.h"
 #include "support/test_driver.h"
 
 namespace orbisan {

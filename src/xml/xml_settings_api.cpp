@@ -1,9 +1,9 @@
-#include "driver/xml_settings_api.h"
+#include "xml/xml_settings_api.h"
 
 #include <cstdio>
 #include <pugixml.hpp>
 
-#include "driver/xml_file_reader.h"
+#include "xml/xml_file_reader.h"
 
 namespace orbisan {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/device_info.h"
+#include "device/device_info.h"
 
 namespace orbisan {
 

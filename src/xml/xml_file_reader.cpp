@@ -1,4 +1,4 @@
-#include "driver/xml_file_reader.h"
+#include "xml/xml_file_reader.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

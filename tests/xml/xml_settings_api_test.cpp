@@ -1,4 +1,4 @@
-#include "driver/xml_settings_api.h"
+#include "xml/xml_settings_api.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

@@ -1,4 +1,4 @@
-#include "channels/stream_params.h"
+#include "device/stream_params.h"
 
 namespace orbisan {
 

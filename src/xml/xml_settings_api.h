@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/xml_pella_file_base.h"
+#include "xml/xml_pella_file_base.h"
 #include "runtime/recursive_lock.h"
 
 namespace pugi {

@@ -1,10 +1,10 @@
-#include "driver/configuration.h"
+#include "device/configuration.h"
 
 #include <cstdlib>
 
-#include "driver/configuration_text.h"
-#include "driver/idriver.h"
-#include "driver/xml_parser.h"
+#include "device/configuration_text.h"
+#include "device/idriver.h"
+#include "xml/xml_parser.h"
 #include "runtime/format.h"
 
 namespace orbisan {

@@ -1,4 +1,4 @@
-#include "driver/configuration_text.h"
+#include "device/configuration_text.h"
 
 #include <array>
 
