@@ -242,8 +242,8 @@ template <class Parser>
 void RunParser(benchmark::State& state, const Stream& stream, const Bytes& config) {
   test::TestDriver driver;
   PooledAllocator allocator;
-  driver.allocator = &allocator;
   test::CollectingClient client;
+  client.allocator = &allocator;
   client.keepBytes = false;
   client.defaultResolution = {1920, 1080};
   Parser parser(&driver);

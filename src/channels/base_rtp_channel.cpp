@@ -144,4 +144,8 @@ void CBaseRTPChannel::ConvertTimestamp(uint32_t rtpTimestamp, SYSTEMTIME& time) 
   timeStamps_.GetTime(time);
 }
 
+ipcapture::IMediaSampleAllocator* CBaseRTPChannel::GetSampleAllocator() {
+  return Driver() ? Driver()->GetSampleAllocator() : nullptr;
+}
+
 }  // namespace orbisan

@@ -37,6 +37,7 @@ class CBaseRTPChannel : public CBaseCameraChannel,
   std::pair<uint32_t, uint32_t> GetDefaultResolution() override;
   std::string GetStreamName() override;
   void ConvertTimestamp(uint32_t rtpTimestamp, SYSTEMTIME& time) override;
+  ipcapture::IMediaSampleAllocator* GetSampleAllocator() override;
 
   uint32_t TransportMode() const { return transportMode_; }
   uint32_t StreamingMode() const { return streamingMode_; }

@@ -8,13 +8,6 @@ uint32_t DecodeFrameRate(uint32_t frameRate) {
   return static_cast<uint32_t>(1000.0 / frameRate + 0.5);
 }
 
-uint32_t ResolutionClass(uint32_t width, uint32_t height) {
-  if (width < 200) return 1;
-  if (width < 400) return 2;
-  if (width < 1024 && width > 2 * height) return 3;
-  return 4;
-}
-
 std::string StreamName(const std::string& driverName, uint32_t streamKind) {
   switch (streamKind) {
     case kStreamRecording:

@@ -21,8 +21,6 @@ enum ChannelState : uint32_t { Streaming = 0, Connecting = 1, SignalLost = 2, St
 
 // Frames per second of the request (0 means 1).
 uint32_t DecodeFrameRate(uint32_t frameRate);
-// 1 to 4, from the picture size.
-uint32_t ResolutionClass(uint32_t width, uint32_t height);
 // Driver name plus "::RecStream", "::LiveStream" or "::RemoteStream".
 std::string StreamName(const std::string& driverName, uint32_t streamKind);
 

@@ -51,7 +51,7 @@ const char* MethodName(uint32_t kind) {
 
 }  // namespace
 
-CBaseRTSPClient::CBaseRTSPClient(IDriver* driver) : CBaseThread(driver), driver_(driver) {}
+CBaseRTSPClient::CBaseRTSPClient(IDebugMessage* driver) : CBaseThread(driver), driver_(driver) {}
 
 CBaseRTSPClient::~CBaseRTSPClient() { Stop(); }
 

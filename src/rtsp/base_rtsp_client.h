@@ -6,11 +6,11 @@
 #include <mutex>
 #include <string>
 
-#include "device/idriver.h"
 #include "rtsp/rtsp_client_user.h"
 #include "rtsp/rtsp_response_parser.h"
 #include "rtsp/rtsp_session_params.h"
 #include "runtime/base_thread.h"
+#include "runtime/debug_message.h"
 #include "runtime/event.h"
 
 namespace orbisan {
@@ -29,7 +29,7 @@ class CBaseRTSPClient : public CBaseThread {
  public:
   using Clock = std::function<uint64_t()>;  // UTC file time
 
-  explicit CBaseRTSPClient(IDriver* driver);
+  explicit CBaseRTSPClient(IDebugMessage* driver);
   ~CBaseRTSPClient() override;
 
   bool Start(const RTSP_SESSION_PARAMS& params, IRTSPClientUser* user, uint32_t transportMode);
@@ -73,7 +73,7 @@ class CBaseRTSPClient : public CBaseThread {
   std::string AuthorizationHeader(const char* method);
   uint64_t Now();
 
-  IDriver* driver_;
+  IDebugMessage* driver_;
   RTSP_SESSION_PARAMS params_;
   std::atomic<int> socket_{-1};
   IRTSPClientUser* user_ = nullptr;

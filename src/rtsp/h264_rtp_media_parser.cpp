@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "device/stream_params.h"
+#include "rtsp/resolution_class.h"
 
 namespace orbisan {
 namespace {
@@ -20,7 +20,7 @@ enum NalType : uint8_t { kNalIdr = 5, kNalSei = 6, kNalSps = 7, kNalPps = 8, kNa
 
 }  // namespace
 
-CH264RTPMediaParser::CH264RTPMediaParser(IDriver* driver) : CRTPMediaParser(driver) {}
+CH264RTPMediaParser::CH264RTPMediaParser(IDebugMessage* driver) : CRTPMediaParser(driver) {}
 
 void CH264RTPMediaParser::Reset() {
   waitingForKeyFrame_ = true;
@@ -176,7 +176,7 @@ bool CH264RTPMediaParser::FindKeyFrameSize(uint32_t& width, uint32_t& height) {
 }
 
 void CH264RTPMediaParser::ProcessFrame(uint32_t rtpTimestamp) {
-  ipcapture::IMediaSampleAllocator* allocator = driver_ ? driver_->GetSampleAllocator() : nullptr;
+  ipcapture::IMediaSampleAllocator* allocator = SampleAllocator();
   if (!allocator || !client_ || frame_.empty()) return;
 
   frame_.insert(frame_.end(), std::begin(kAccessUnitDelimiter), std::end(kAccessUnitDelimiter));

@@ -10,7 +10,7 @@ namespace orbisan {
 // picture, so that a recording can be played from any key frame.
 class CH264RTPMediaParser : public CRTPMediaParser {
  public:
-  explicit CH264RTPMediaParser(IDriver* driver);
+  explicit CH264RTPMediaParser(IDebugMessage* driver);
 
   void ProcessPacket(const CRTPPacket& packet) override;
   void Reset() override;

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "device/stream_params.h"
 #include "rtsp/jpeg_header.h"
+#include "rtsp/resolution_class.h"
 
 namespace orbisan {
 namespace {
@@ -20,7 +20,7 @@ uint32_t FragmentOffset(const uint8_t* p) { return (uint32_t{p[1]} << 16) | (uin
 
 }  // namespace
 
-CJpegRTPMediaParser::CJpegRTPMediaParser(IDriver* driver) : CRTPMediaParser(driver) {}
+CJpegRTPMediaParser::CJpegRTPMediaParser(IDebugMessage* driver) : CRTPMediaParser(driver) {}
 
 void CJpegRTPMediaParser::Reset() {
   waitingForFirstFragment_ = true;
@@ -80,7 +80,7 @@ void CJpegRTPMediaParser::ProcessFrame(uint32_t rtpTimestamp) {
     frame_.push_back(0xD9);
   }
 
-  ipcapture::IMediaSampleAllocator* allocator = driver_ ? driver_->GetSampleAllocator() : nullptr;
+  ipcapture::IMediaSampleAllocator* allocator = SampleAllocator();
   ipcapture::IMediaSample* sample = nullptr;
   if (allocator) {
     sample =

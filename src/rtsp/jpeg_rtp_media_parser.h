@@ -9,7 +9,7 @@ namespace orbisan {
 // headers are rebuilt from them straight into the host sample.
 class CJpegRTPMediaParser : public CRTPMediaParser {
  public:
-  explicit CJpegRTPMediaParser(IDriver* driver);
+  explicit CJpegRTPMediaParser(IDebugMessage* driver);
 
   void ProcessPacket(const CRTPPacket& packet) override;
   void Reset() override;

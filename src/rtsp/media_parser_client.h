@@ -21,6 +21,8 @@ class IMediaParserClient {
   virtual std::string GetStreamName() = 0;
   // Wall-clock (UTC) capture time of the frame with this RTP timestamp.
   virtual void ConvertTimestamp(uint32_t rtpTimestamp, SYSTEMTIME& time) = 0;
+  // Where frames are allocated (the host's allocator; null when it has none).
+  virtual ipcapture::IMediaSampleAllocator* GetSampleAllocator() = 0;
 };
 
 }  // namespace orbisan

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "device/stream_params.h"
 #include "rtsp/mpeg4_vol_parser.h"
+#include "rtsp/resolution_class.h"
 
 namespace orbisan {
 namespace {
@@ -34,7 +34,7 @@ size_t FindStartCode(const uint8_t* p, size_t size, size_t from, uint8_t code) {
 
 }  // namespace
 
-CMpeg4RTPMediaParser::CMpeg4RTPMediaParser(IDriver* driver) : CRTPMediaParser(driver) {}
+CMpeg4RTPMediaParser::CMpeg4RTPMediaParser(IDebugMessage* driver) : CRTPMediaParser(driver) {}
 
 void CMpeg4RTPMediaParser::Reset() {
   waitingForIntra_ = true;
@@ -101,7 +101,7 @@ void CMpeg4RTPMediaParser::ProcessPacket(const CRTPPacket& packet) {
 }
 
 void CMpeg4RTPMediaParser::ProcessFrame(uint32_t rtpTimestamp) {
-  ipcapture::IMediaSampleAllocator* allocator = driver_ ? driver_->GetSampleAllocator() : nullptr;
+  ipcapture::IMediaSampleAllocator* allocator = SampleAllocator();
   if (!client_ || frame_.empty() || !allocator) return;
 
   uint32_t fourcc = ipcapture::kFourCC_DIVI;

@@ -8,7 +8,7 @@ namespace orbisan {
 // configuration whenever they hold an I-VOP.
 class CMpeg4RTPMediaParser : public CRTPMediaParser {
  public:
-  explicit CMpeg4RTPMediaParser(IDriver* driver);
+  explicit CMpeg4RTPMediaParser(IDebugMessage* driver);
 
   void ProcessPacket(const CRTPPacket& packet) override;
   void Reset() override;

@@ -4,7 +4,7 @@
 
 namespace orbisan {
 
-CRTPMediaParser::CRTPMediaParser(IDriver* driver) : driver_(driver) {}
+CRTPMediaParser::CRTPMediaParser(IDebugMessage* driver) : driver_(driver) {}
 
 void CRTPMediaParser::SetSdpParameters(const std::vector<uint8_t>& sps, const std::vector<uint8_t>& pps,
                                        const std::vector<uint8_t>& config, uint32_t width, uint32_t height) {
@@ -28,10 +28,8 @@ bool CRTPMediaParser::CheckSequence(const CRTPPacket& packet) {
 bool CRTPMediaParser::CheckBufferSize() {
   if (frame_.size() <= kMaxFrameSize) return true;
   if (driver_) {
-    DEVICE_INFO* info = driver_->GetDeviceInfo();
-    driver_->DebugMessage(kLogError, "%s: Frame buffer overflow detected, device %s:%u",
-                          "orbisan::CRTPMediaParser::CheckBufferSize", info ? info->address.c_str() : "",
-                          info ? static_cast<unsigned>(info->port) : 0u);
+    driver_->DebugMessage(kLogError, "%s: Frame buffer overflow detected, device %s",
+                          "orbisan::CRTPMediaParser::CheckBufferSize", driver_->GetDeviceName().c_str());
   }
   Reset();
   return false;

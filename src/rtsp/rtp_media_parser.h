@@ -3,23 +3,24 @@
 #include <cstdint>
 #include <vector>
 
-#include "device/idriver.h"
 #include "rtsp/media_parser_client.h"
 #include "rtsp/rtp_packet.h"
 #include "rtsp/sdp_session_info.h"
+#include "runtime/debug_message.h"
 
 namespace orbisan {
 
 // Common part of the video depacketizers: sequence checking, the frame
 // buffer and its size limit, the codec parameters of the session description
-// and the links to the driver and to the client that takes the frames.
+// and the links to the driver's log and to the client that takes the frames
+// (and knows the host's sample allocator).
 // One thread at a time feeds a depacketizer; it has no lock of its own.
 class CRTPMediaParser {
  public:
   // Largest frame that is assembled (10 MiB); anything bigger is dropped.
   static constexpr size_t kMaxFrameSize = 0xA00000;
 
-  explicit CRTPMediaParser(IDriver* driver);
+  explicit CRTPMediaParser(IDebugMessage* driver);
   virtual ~CRTPMediaParser() = default;
   CRTPMediaParser(const CRTPMediaParser&) = delete;
   CRTPMediaParser& operator=(const CRTPMediaParser&) = delete;
@@ -59,8 +60,10 @@ class CRTPMediaParser {
   void DeliverSample(ipcapture::IMediaSampleAllocator* allocator, ipcapture::IMediaSample* sample);
   // The configured stream size, {0, 0} without a client.
   std::pair<uint32_t, uint32_t> DefaultResolution();
+  // The host's sample allocator, null without a client.
+  ipcapture::IMediaSampleAllocator* SampleAllocator() { return client_ ? client_->GetSampleAllocator() : nullptr; }
 
-  IDriver* driver_;
+  IDebugMessage* driver_;
   IMediaParserClient* client_ = nullptr;
   std::vector<uint8_t> frame_;
   std::vector<uint8_t> sps_;

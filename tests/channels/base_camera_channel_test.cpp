@@ -7,6 +7,7 @@
 #include <chrono>
 #include <thread>
 
+#include "rtsp/resolution_class.h"
 #include "support/test_driver.h"
 #include "support/test_samples.h"
 

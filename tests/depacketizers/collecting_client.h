@@ -50,9 +50,11 @@ class CollectingClient : public IMediaParserClient {
     time.wDay = 1;
     time.wMilliseconds = static_cast<uint16_t>(rtpTimestamp % 1000);
   }
+  ipcapture::IMediaSampleAllocator* GetSampleAllocator() override { return allocator; }
 
   std::vector<ParsedFrame> frames;
   std::pair<uint32_t, uint32_t> defaultResolution{640, 480};
+  ipcapture::IMediaSampleAllocator* allocator = nullptr;
   bool accept = true;
   bool keepBytes = true;
   size_t offered = 0;

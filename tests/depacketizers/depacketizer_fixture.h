@@ -137,10 +137,10 @@ inline DecodeResult DecodeWithFfmpeg(const std::string& inputOptions, const std:
   return d;
 }
 
-// Driver, allocator and client wired up for one depacketizer.
+// Driver (the log), allocator and client wired up for one depacketizer.
 class DepacketizerTest : public ::testing::Test {
  protected:
-  DepacketizerTest() { driver.allocator = &allocator; }
+  DepacketizerTest() { client.allocator = &allocator; }
   TestDriver driver;
   TestAllocator allocator;
   CollectingClient client;

@@ -238,7 +238,7 @@ class ShortSampleAllocator : public TestAllocator {
 
 TEST_F(H264Depacketizer, CopyFailureIsLoggedAndResets) {
   ShortSampleAllocator shortAllocator;
-  driver.allocator = &shortAllocator;
+  client.allocator = &shortAllocator;
   parser.SetSdpParameters(kSps720, kPps, {}, 0, 0);
   Send(true, kIdr);
   EXPECT_TRUE(client.frames.empty());
@@ -246,7 +246,7 @@ TEST_F(H264Depacketizer, CopyFailureIsLoggedAndResets) {
       1u,
       driver.LinesWith("orbisan::CH264RTPMediaParser::ProcessFrame: Data copying error, device 127.0.0.1:80").size());
   EXPECT_EQ(shortAllocator.created.load(), shortAllocator.released.load());
-  driver.allocator = &allocator;
+  client.allocator = &allocator;
   SendDelta();  // still waiting
   EXPECT_TRUE(client.frames.empty());
 }

@@ -225,7 +225,7 @@ TEST_F(JpegDepacketizer, FragmentsWithoutTheirStartAreDropped) {
 }
 
 TEST_F(JpegDepacketizer, MissingAllocatorIsLogged) {
-  driver.allocator = nullptr;
+  client.allocator = nullptr;
   Send(true, Cat({MainHeader(0, 1, 50, 22, 18), kScanA}));
   EXPECT_TRUE(client.frames.empty());
   const auto lines = driver.LinesWith("Frame allocation error");

@@ -10,7 +10,7 @@
 //
 // Option bits: 0 the first two records are description parameters (H.264
 // sps and pps, MPEG-4 config, JPEG picture size as two 16-bit numbers);
-// 1 the client refuses frames; 2 the driver has no sample allocator;
+// 1 the client refuses frames; 2 the host has no sample allocator;
 // 3 the configured size is 128 x 96 instead of 640 x 480.
 
 #include <cstddef>
@@ -54,8 +54,8 @@ void FeedParser(const uint8_t* data, size_t size, char codec) {
 
   TestDriver driver;
   TestAllocator allocator;
-  driver.allocator = (options & 4) ? nullptr : &allocator;
   CollectingClient client;
+  client.allocator = (options & 4) ? nullptr : &allocator;
   client.keepBytes = false;
   client.accept = (options & 2) == 0;
   if (options & 8) client.defaultResolution = {128, 96};

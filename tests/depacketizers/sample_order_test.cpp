@@ -92,8 +92,8 @@ Calls Record(const std::vector<Bytes>& payloads, const Bytes& config = {}) {
   Calls calls;
   TestDriver driver;
   RecordingAllocator allocator(&calls);
-  driver.allocator = &allocator;
   RecordingClient client(&calls);
+  client.allocator = &allocator;
   Parser parser(&driver);
   parser.SetClient(&client);
   parser.SetSdpParameters({}, {}, config, 0, 0);

@@ -1,0 +1,4 @@
+#pragma once
+
+#include "rtsp/rtp_packet.h"
+#include "runtime/event.h"

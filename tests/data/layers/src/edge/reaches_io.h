@@ -1,0 +1,3 @@
+#pragma once
+
+#include "io/imotion_channel.h"
