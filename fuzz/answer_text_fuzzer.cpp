@@ -6,8 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "camera/h_utils.h"
+#include "camera/h_utils_text.h"
 #include "device/stream_kind_settings.h"
+#include "runtime/text_utils.h"
 
 using namespace orbisan;
 
@@ -41,8 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int number = 0;
   HUtils::ParseInt(value, number);
   HUtils::ParseInt(text, number);
-  HUtils::Trim(HUtils::ToLower(HUtils::RemoveChars(text, " '\r\n")));
-  HUtils::Split(text, separator);
+  Trim(ToLower(HUtils::RemoveChars(text, " '\r\n")), HUtils::kAnswerBlanks);
+  Split(text, separator);
   const std::string masked = HUtils::MaskPassword(text, wanted);
   if (text.find("PWD=") == std::string::npos && masked != text) std::abort();
   ParseStreamKindSettings(text);

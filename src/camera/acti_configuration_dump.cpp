@@ -5,6 +5,7 @@
 #include "camera/acti_camera_properties.h"
 #include "camera/h_utils.h"
 #include "camera/resolution_codes.h"
+#include "runtime/text_utils.h"
 
 namespace orbisan {
 
@@ -13,7 +14,7 @@ namespace {
 bool Has(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
 
 bool ListHas(const std::string& list, const std::string& value) {
-  for (const std::string& item : HUtils::Split(list, ",")) {
+  for (const std::string& item : Split(list, ",")) {
     if (item == value) return true;
   }
   return false;

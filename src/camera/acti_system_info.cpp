@@ -5,6 +5,7 @@
 #include "camera/acti_camera_properties.h"
 #include "camera/h_utils.h"
 #include "device/configuration.h"
+#include "runtime/text_utils.h"
 
 namespace orbisan {
 
@@ -26,19 +27,6 @@ bool ParseCount(const std::string& text, uint32_t& out) {
   return true;
 }
 
-// Splits at every separator, keeping empty pieces in place.
-std::vector<std::string> SplitKeep(const std::string& text, char separator) {
-  std::vector<std::string> pieces;
-  size_t start = 0;
-  while (true) {
-    const size_t end = text.find(separator, start);
-    pieces.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
-  return pieces;
-}
-
 }  // namespace
 
 bool CActiCameraProperties::QuerySystemInfo() {
@@ -55,17 +43,17 @@ bool CActiCameraProperties::QuerySystemInfo() {
   firmware_ = value("Firmware Version");
   mac_ = value("MAC Address");
   uint32_t count = 0;
-  if (ParseCount(HUtils::Trim(value("DI")), count) && count != 0) digitalInputs_ = count;
-  if (ParseCount(HUtils::Trim(value("DO")), count) && count != 0) digitalOutputs_ = count;
+  if (ParseCount(Trim(value("DI"), HUtils::kAnswerBlanks), count) && count != 0) digitalInputs_ = count;
+  if (ParseCount(Trim(value("DO"), HUtils::kAnswerBlanks), count) && count != 0) digitalOutputs_ = count;
   if (Has(value("Unit Type"), "Quad Server")) deviceType_ = 1;
-  if (ParseCount(HUtils::Trim(value("Audio")), count)) {
+  if (ParseCount(Trim(value("Audio"), HUtils::kAnswerBlanks), count)) {
     if (count > 0) audioIn_ = {1, 0};
     if (count > 1) audioOut_ = {1, 0};
   }
   const std::string mdCap = value("MD_CAP");
   if (!mdCap.empty()) {
     motionSupported_ = 1;
-    DetectStreamMode(HUtils::ToLower(mdCap));
+    DetectStreamMode(ToLower(mdCap));
   }
   const std::string encoders = value("ENCODER_CAP");
   if (Has(encoders, "H264")) {
@@ -80,7 +68,8 @@ bool CActiCameraProperties::QuerySystemInfo() {
   } else if (Has(sensor, "MT9P031")) {
     deviceType_ = 3;
   }
-  if (deviceType_ == 1 && ParseCount(HUtils::Trim(value("Channels")), count) && count > 0) channels_ = count;
+  if (deviceType_ == 1 && ParseCount(Trim(value("Channels"), HUtils::kAnswerBlanks), count) && count > 0)
+    channels_ = count;
   QueryFrameRateCaps(value("VIDEO_RESOLUTION_CAP"), value("VIDEO2_RESOLUTION_CAP"));
   return true;
 }
@@ -183,8 +172,8 @@ void CActiCameraProperties::DetectStreamMode(const std::string& mdCap) {
 }
 
 void CActiCameraProperties::QueryFrameRateCaps(const std::string& firstList, const std::string& secondList) {
-  const std::vector<std::string> first = HUtils::Split(firstList, ",");
-  const std::vector<std::string> second = HUtils::Split(secondList, ",");
+  const std::vector<std::string> first = Split(firstList, ",");
+  const std::vector<std::string> second = Split(secondList, ",");
   const std::string codec = streamCaps_[0].codecs.count(kCodecH264) ? "H264" : "MPEG4";
   std::string answer;
   if (second.empty()) {
@@ -193,7 +182,7 @@ void CActiCameraProperties::QueryFrameRateCaps(const std::string& firstList, con
       const std::string url =
           "/cgi-bin/encoder?" + Login() + "&FPS_CAP_QUERY_ALL=" + ModeText(channelMode_) + "," + codec + "," + item;
       if (!Get(url, answer)) continue;
-      const auto pieces = HUtils::Split(HUtils::GetValue(answer, "FPS_CAP_QUERY_ALL", "='", "'\r\n"), "-");
+      const auto pieces = Split(HUtils::GetValue(answer, "FPS_CAP_QUERY_ALL", "='", "'\r\n"), "-");
       if (pieces.empty()) continue;
       RecordFrameRates(0, item, pieces[0]);
       if (channelMode_ == 3) {
@@ -209,7 +198,7 @@ void CActiCameraProperties::QueryFrameRateCaps(const std::string& firstList, con
   auto query = [&](const std::string& a, const std::string& b, size_t index) -> std::string {
     if (!Get(stem + codec + "," + a + "," + codec + "," + b, answer)) return {};
     const auto pieces =
-        SplitKeep(HUtils::RemoveChars(HUtils::GetValue(answer, "FPS_CAP_QUERY_ALL", "=", "\r\n"), "'"), ';');
+        Split(HUtils::RemoveChars(HUtils::GetValue(answer, "FPS_CAP_QUERY_ALL", "=", "\r\n"), "'"), ";", false);
     return index < pieces.size() ? pieces[index] : std::string();
   };
   for (const std::string& item : first) {
@@ -223,7 +212,7 @@ void CActiCameraProperties::QueryFrameRateCaps(const std::string& firstList, con
 }
 
 void CActiCameraProperties::RecordFrameRates(uint32_t stream, const std::string& item, const std::string& piece) {
-  const auto size = HUtils::Split(HUtils::RemoveChars(item, "NP/'"), "x");
+  const auto size = Split(HUtils::RemoveChars(item, "NP/'"), "x");
   uint32_t width = 0;
   uint32_t height = 0;
   if (size.size() != 2 || !ParseCount(size[0], width) || !ParseCount(size[1], height) || width == 0 || height == 0 ||
@@ -231,9 +220,9 @@ void CActiCameraProperties::RecordFrameRates(uint32_t stream, const std::string&
     return;
   }
   std::set<uint32_t> rates;
-  for (const std::string& text : HUtils::Split(piece, ",")) {
+  for (const std::string& text : Split(piece, ",")) {
     uint32_t rate = 0;
-    if (ParseCount(HUtils::Trim(text), rate) && rate != 0) rates.insert(rate);
+    if (ParseCount(Trim(text, HUtils::kAnswerBlanks), rate) && rate != 0) rates.insert(rate);
   }
   if (rates.empty()) return;
   detailedCaps_[stream][{width, height}] = rates;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "camera/h_utils_text.h"
 #include "camera/http_sender.h"
 #include "device/device_info.h"
 #include "runtime/result_def.h"
@@ -26,25 +27,8 @@ bool RequestGet(Web::CHttpSender& http, const std::string& url, bool requireBody
 // Empties answer; on success it holds the body.
 bool RequestGet(Web::CHttpSender& http, const std::string& url, std::string& answer);
 
-// The URL with the value of every "PWD=" item replaced by "***".
-std::string MaskPassword(const std::string& url, const std::string& password);
 // Whether user name and password can stand raw in a CGI query: no blanks,
 // control characters, "#" (would cut the query) or "&" (would add items).
 bool CredentialsSendable(const DEVICE_INFO& device);
-
-// Answer text functions.
-std::string FormatString(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string GetValue(const std::string& text, const std::string& key, const std::string& separator,
-                     const std::string& lineEnds);
-std::vector<std::string> GetValueList(const std::string& text, const std::string& key, const std::string& separator,
-                                      const std::string& lineEnds, const std::string& listSeparator);
-std::vector<std::string> Split(const std::string& text, const std::string& separator);
-std::string RemoveChars(const std::string& text, const std::string& characters);
-std::string Trim(const std::string& text);
-std::string ToLower(const std::string& text);
-bool ParseInt(const std::string& text, int& out);
-// "&key=wanted" when the answer reports key with another value, else "".
-std::string ChangeParam(const std::string& answer, const std::string& key, const std::string& wanted);
-std::string ChangeParamU(const std::string& answer, const std::string& key, uint32_t wanted);
 
 }  // namespace orbisan::HUtils

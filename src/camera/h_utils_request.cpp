@@ -15,30 +15,6 @@ bool TextSendable(const std::string& text) {
 
 }  // namespace
 
-std::string MaskPassword(const std::string& url, const std::string& password) {
-  static const std::string kItem = "PWD=";
-  std::string out;
-  size_t from = 0;
-  while (true) {
-    const size_t at = url.find(kItem, from);
-    if (at == std::string::npos) break;
-    const size_t value = at + kItem.size();
-    size_t end;
-    // Prefer the known password, so that a value carrying "&" is masked whole.
-    if (!password.empty() && url.compare(value, password.size(), password) == 0) {
-      end = value + password.size();
-    } else {
-      end = url.find('&', value);
-      if (end == std::string::npos) end = url.size();
-    }
-    out.append(url, from, value - from);
-    out.append("***");
-    from = end;
-  }
-  out.append(url, from, std::string::npos);
-  return out;
-}
-
 bool CredentialsSendable(const DEVICE_INFO& device) {
   return TextSendable(device.user) && TextSendable(device.password);
 }

@@ -1,9 +1,11 @@
+#include "camera/h_utils_text.h"
+
 #include <climits>
 #include <cstdarg>
 #include <cstdlib>
 
-#include "camera/h_utils.h"
 #include "runtime/format.h"
+#include "runtime/text_utils.h"
 
 namespace orbisan::HUtils {
 
@@ -31,7 +33,7 @@ std::string GetValue(const std::string& text, const std::string& key, const std:
     if (sep == std::string::npos) return {};
     size_t next = sep;
     if (sep < lineEnd) {
-      if (Trim(text.substr(lineStart, sep - lineStart)) == key) {
+      if (Trim(text.substr(lineStart, sep - lineStart), kAnswerBlanks) == key) {
         const size_t valueStart = sep + separator.size();
         size_t valueEnd = text.find_first_of(lineEnds, valueStart);
         if (valueEnd == std::string::npos) valueEnd = text.size();
@@ -45,22 +47,6 @@ std::string GetValue(const std::string& text, const std::string& key, const std:
   return {};
 }
 
-std::vector<std::string> Split(const std::string& text, const std::string& separator) {
-  std::vector<std::string> pieces;
-  if (separator.empty()) {
-    if (!text.empty()) pieces.push_back(text);
-    return pieces;
-  }
-  size_t start = 0;
-  while (start <= text.size()) {
-    size_t end = text.find(separator, start);
-    if (end == std::string::npos) end = text.size();
-    if (end > start) pieces.push_back(text.substr(start, end - start));
-    start = end + separator.size();
-  }
-  return pieces;
-}
-
 std::vector<std::string> GetValueList(const std::string& text, const std::string& key, const std::string& separator,
                                       const std::string& lineEnds, const std::string& listSeparator) {
   return Split(GetValue(text, key, separator, lineEnds), listSeparator);
@@ -71,21 +57,6 @@ std::string RemoveChars(const std::string& text, const std::string& characters) 
   out.reserve(text.size());
   for (char c : text) {
     if (characters.find(c) == std::string::npos) out.push_back(c);
-  }
-  return out;
-}
-
-std::string Trim(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return {};
-  const size_t last = text.find_last_not_of(" \t");
-  return text.substr(first, last - first + 1);
-}
-
-std::string ToLower(const std::string& text) {
-  std::string out = text;
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
   return out;
 }
@@ -117,6 +88,30 @@ std::string ChangeParamU(const std::string& answer, const std::string& key, uint
   const long long number = std::strtoll(current.c_str(), nullptr, 10);
   if (number == static_cast<long long>(wanted)) return {};
   return FormatString("&%s=%u", key.c_str(), wanted);
+}
+
+std::string MaskPassword(const std::string& url, const std::string& password) {
+  static const std::string kItem = "PWD=";
+  std::string out;
+  size_t from = 0;
+  while (true) {
+    const size_t at = url.find(kItem, from);
+    if (at == std::string::npos) break;
+    const size_t value = at + kItem.size();
+    size_t end;
+    // Prefer the known password, so that a value carrying "&" is masked whole.
+    if (!password.empty() && url.compare(value, password.size(), password) == 0) {
+      end = value + password.size();
+    } else {
+      end = url.find('&', value);
+      if (end == std::string::npos) end = url.size();
+    }
+    out.append(url, from, value - from);
+    out.append("***");
+    from = end;
+  }
+  out.append(url, from, std::string::npos);
+  return out;
 }
 
 }  // namespace orbisan::HUtils

@@ -1,12 +1,21 @@
 #include "camera/http_sender.h"
 
+#include <curl/curl.h>
+
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <type_traits>
+
+#include "runtime/text_utils.h"
 
 namespace Web {
 
 namespace {
+
+// The header declares the handles and the progress callback without curl.h.
+static_assert(std::is_same_v<curl_off_t, int64_t>);
+static_assert(std::is_same_v<CURL, void> && std::is_same_v<CURLM, void>);
 
 using Clock = std::chrono::steady_clock;
 
@@ -54,11 +63,7 @@ bool CredentialSendable(const std::string& text) {
   return true;
 }
 
-std::string HeaderName(const std::string& line) {
-  std::string name = line.substr(0, line.find(':'));
-  std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-  return name;
-}
+std::string HeaderName(const std::string& line) { return orbisan::ToLower(line.substr(0, line.find(':'))); }
 
 }  // namespace
 
@@ -370,7 +375,7 @@ size_t CHttpSender::OnBody(char* data, size_t size, size_t count, void* self) {
   return bytes;
 }
 
-int CHttpSender::OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded) {
+int CHttpSender::OnProgress(void* self, int64_t, int64_t, int64_t, int64_t uploaded) {
   auto* sender = static_cast<CHttpSender*>(self);
   if (uploaded != sender->lastUpload_) {
     sender->lastUpload_ = uploaded;

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <curl/curl.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -10,6 +8,10 @@
 
 #include "camera/http_request.h"
 #include "device/device_info.h"
+
+// libcurl's list of header lines; the handles are plain pointers here so that
+// only the implementation sees curl.h.
+struct curl_slist;
 
 namespace Web {
 
@@ -61,11 +63,11 @@ class CHttpSender {
 
   static size_t OnHeader(char* data, size_t size, size_t count, void* self);
   static size_t OnBody(char* data, size_t size, size_t count, void* self);
-  static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded);
+  static int OnProgress(void* self, int64_t, int64_t, int64_t, int64_t uploaded);
 
   orbisan::DEVICE_INFO device_;
-  CURLM* multi_ = nullptr;
-  CURL* easy_ = nullptr;
+  void* multi_ = nullptr;  // CURLM
+  void* easy_ = nullptr;   // CURL
   curl_slist* headerList_ = nullptr;
   bool requestOpen_ = false;
   bool transferDone_ = false;
@@ -83,7 +85,7 @@ class CHttpSender {
   bool inChallenge_ = false;
   std::string pending_;
   size_t pendingOffset_ = 0;
-  curl_off_t lastUpload_ = 0;
+  int64_t lastUpload_ = 0;
   std::chrono::steady_clock::time_point lastActivity_{};
 };
 

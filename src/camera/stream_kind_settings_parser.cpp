@@ -2,6 +2,7 @@
 
 #include "camera/h_utils.h"
 #include "device/stream_kind_settings.h"
+#include "runtime/text_utils.h"
 
 namespace orbisan {
 
@@ -34,14 +35,14 @@ StreamKindSettings ParseStreamKindSettings(const std::string& text) {
   static const std::pair<const char*, uint32_t> kSections[] = {{"Recording", 0}, {"Live", 1}, {"Remote", 2}};
   StreamKindSettings settings;
   for (const auto& [key, kind] : kSections) {
-    for (const std::string& entry : HUtils::Split(HUtils::GetValue(text, key, "=", "."), ";")) {
-      const std::vector<std::string> parts = HUtils::Split(entry, ":");
+    for (const std::string& entry : Split(HUtils::GetValue(text, key, "=", "."), ";")) {
+      const std::vector<std::string> parts = Split(entry, ":");
       uint32_t width = 0;
       uint32_t height = 0;
       if (parts.size() != 2 || !ReadSize(parts[0], width, height)) continue;
       std::set<uint32_t> rates;
-      for (const std::string& item : HUtils::Split(parts[1], ",")) {
-        const std::string trimmed = HUtils::Trim(item);
+      for (const std::string& item : Split(parts[1], ",")) {
+        const std::string trimmed = Trim(item, HUtils::kAnswerBlanks);
         size_t pos = 0;
         uint32_t rate = 0;
         if (ReadNumber(trimmed, pos, rate) && pos == trimmed.size() && rate != 0) rates.insert(rate);

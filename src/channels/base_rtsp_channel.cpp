@@ -7,18 +7,13 @@
 #include "rtsp/jpeg_rtp_media_parser.h"
 #include "rtsp/mpeg4_rtp_media_parser.h"
 #include "rtsp/rtp_port_choice.h"
+#include "runtime/text_utils.h"
 
 namespace orbisan {
 
 namespace {
 
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
 
 }  // namespace
 
@@ -146,7 +141,7 @@ bool CBaseRTSPChannel::SdpInfoReceived(const SDP_SESSION_INFO& info) {
       return false;
     }
   }
-  const std::string encoding = Lower(info.video.encoding);
+  const std::string encoding = ToLower(info.video.encoding);
   CRTPMediaParser* parser = nullptr;
   if (encoding.empty() || StartsWith(encoding, "jpeg")) {
     parser = new CJpegRTPMediaParser(Driver());

@@ -1,10 +1,10 @@
 #include "channels/common_channel.h"
 
 #include <cstdlib>
-#include <sstream>
 #include <vector>
 
 #include "runtime/format.h"
+#include "runtime/text_utils.h"
 
 namespace orbisan {
 
@@ -15,26 +15,15 @@ int32_t ParamOr(IDriver* driver, uint32_t id, int32_t fallback) {
   return value == kNoIntParameter ? fallback : value;
 }
 
-// Decimal port above 0 and within range, else 0.
-uint16_t PortOf(const std::string& text) {
+// Decimal port above 0 and within range (blanks around it allowed), else 0.
+uint16_t PortOf(const std::string& item) {
+  const std::string text = Trim(item, " \t");
   if (text.empty() || text.size() > 5) return 0;
   for (char c : text) {
     if (c < '0' || c > '9') return 0;
   }
   const long value = std::strtol(text.c_str(), nullptr, 10);
   return value > 0 && value <= 65535 ? static_cast<uint16_t>(value) : 0;
-}
-
-std::vector<std::string> SplitComma(const std::string& text) {
-  std::vector<std::string> parts;
-  std::stringstream stream(text);
-  std::string part;
-  while (std::getline(stream, part, ',')) {
-    const size_t first = part.find_first_not_of(" \t");
-    const size_t last = part.find_last_not_of(" \t");
-    parts.push_back(first == std::string::npos ? "" : part.substr(first, last - first + 1));
-  }
-  return parts;
 }
 
 }  // namespace
@@ -82,7 +71,7 @@ void CCommonChannel::FillSessionParams(RTSP_SESSION_PARAMS& params) {
   params.urlForm = static_cast<uint32_t>(deviceType_);
   const std::string ports = Driver()->GetStringParameter(7);
   if (ports.empty()) return;
-  const std::vector<std::string> list = SplitComma(ports);
+  const std::vector<std::string> list = Split(ports, ",", false);
   if (deviceType_ != 1) {
     if (GetChannelIndex() < list.size()) {
       if (const uint16_t port = PortOf(list[GetChannelIndex()])) params.serverPort = port;

@@ -4,8 +4,9 @@
 
 #include "device/configuration_text.h"
 #include "device/idriver.h"
-#include "xml/xml_parser.h"
 #include "runtime/format.h"
+#include "runtime/text_utils.h"
+#include "xml/xml_parser.h"
 
 namespace orbisan {
 
@@ -14,13 +15,6 @@ namespace {
 std::string ToUpper(std::string text) {
   for (char& c : text) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
-
-std::string ToLower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
   return text;
 }

@@ -14,7 +14,7 @@ ICameraChannel* CIPCaptureDriver::CreateCodecChannel(uint32_t channelIndex, ipca
     case 2:
       if (GetIntParameter(5) == 3) {
         DebugMessage(kLogError, "%s: MPEG-4 through the vendor streaming library is not available, device %s",
-                     "orbisan::CIPCaptureDriver::CreateVideoChannel", GetDeviceName().c_str());
+                     "orbisan::CIPCaptureDriver::CreateCodecChannel", GetDeviceName().c_str());
         return nullptr;
       }
       return new CMPEGChannelRTSP(channelIndex, this, sink);

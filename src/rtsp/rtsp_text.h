@@ -5,12 +5,13 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/text_utils.h"
+
 namespace orbisan::rtsptext {
 
-std::string Trim(std::string_view text);
-std::string ToLower(std::string_view text);
-// Pieces between separators; empty pieces are dropped when skipEmpty.
-std::vector<std::string> Split(std::string_view text, std::string_view separators, bool skipEmpty);
+using orbisan::Split;
+using orbisan::ToLower;
+using orbisan::Trim;
 // A decimal number made only of the digits 0-9 (at least one, no overflow
 // beyond max); anything else gives 0.
 uint32_t ParseDecimal(std::string_view text, uint32_t max = UINT32_MAX);

@@ -4,6 +4,32 @@
 
 namespace orbisan {
 
+std::string ToLower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+std::string Trim(std::string_view text, std::string_view blanks) {
+  const size_t first = text.find_first_not_of(blanks);
+  if (first == std::string_view::npos) return {};
+  return std::string(text.substr(first, text.find_last_not_of(blanks) - first + 1));
+}
+
+std::vector<std::string> Split(std::string_view text, std::string_view separators, bool skipEmpty) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  for (size_t i = 0; i <= text.size(); ++i) {
+    if (i == text.size() || separators.find(text[i]) != std::string_view::npos) {
+      if (!skipEmpty || i > start) out.emplace_back(text.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  return out;
+}
+
 std::wstring Utf8ToWide(const std::string& text) {
   std::wstring out;
   out.reserve(text.size());

@@ -1,5 +1,6 @@
 #include "camera/http_sender.h"
 
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>

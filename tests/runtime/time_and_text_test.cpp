@@ -88,6 +88,20 @@ struct Counted {
 };
 }  // namespace
 
+TEST(TextFunctions, TrimLowerAndSplit) {
+  EXPECT_EQ(Trim(" \t\r\n a b \r\n"), "a b");
+  EXPECT_EQ(Trim(" \t "), "");
+  EXPECT_EQ(Trim("\r a \t", " \t"), "\r a");
+  EXPECT_EQ(ToLower("Hemispheric-\xC3\x84 B"), "hemispheric-\xC3\x84 b");  // bytes past ASCII stay
+  using Pieces = std::vector<std::string>;
+  EXPECT_EQ(Split(",a,,b c,", ","), (Pieces{"a", "b c"}));
+  EXPECT_EQ(Split(",a,,b c,", ", "), (Pieces{"a", "b", "c"}));
+  EXPECT_EQ(Split("a;;b;", ";", false), (Pieces{"a", "", "b", ""}));
+  EXPECT_EQ(Split("", ";", false), (Pieces{""}));
+  EXPECT_EQ(Split("", ";"), Pieces{});
+  EXPECT_EQ(Split("abc", ""), (Pieces{"abc"}));
+}
+
 TEST(SmartPtr, SharesAndDeletesAtTheLastRelease) {
   int deleted = 0;
   {
