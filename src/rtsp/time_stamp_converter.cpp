@@ -22,7 +22,15 @@ CTimeStampConverter::CTimeStampConverter() = default;
 
 void CTimeStampConverter::SetClock(Clock clock) { clock_ = std::move(clock); }
 
+void CTimeStampConverter::SetStepClock(Clock clock) { stepClock_ = std::move(clock); }
+
 uint64_t CTimeStampConverter::Now() const { return clock_ ? clock_() : NowFileTime(); }
+
+uint64_t CTimeStampConverter::StepNow() const {
+  if (stepClock_) return stepClock_();
+  if (clock_) return clock_();
+  return SteadyMs() * kOneMs;
+}
 
 void CTimeStampConverter::Reset() {
   output_ = 0;
@@ -30,7 +38,7 @@ void CTimeStampConverter::Reset() {
   lead_ = 0;
   rtpSteps_.Clear();
   clockSteps_.Clear();
-  lastSystemTime_ = 0;
+  lastStepTime_ = 0;
   live_ = true;
   playbackStep_ = 0;
 }
@@ -54,6 +62,7 @@ uint64_t CTimeStampConverter::Convert(uint32_t timestamp) {
 
 void CTimeStampConverter::ConvertLive(uint32_t timestamp) {
   const uint64_t now = Now();
+  const uint64_t stepNow = StepNow();
   bool forceLead = false;
   if (now == 0 || output_ == 0 || lastTimestamp_ == 0) {
     output_ = now;
@@ -62,19 +71,18 @@ void CTimeStampConverter::ConvertLive(uint32_t timestamp) {
     // Same frame time again (or a step back): keep the output moving.
     output_ = std::max(output_ + kOneMs, now);
     forceLead = true;
+  } else if (static_cast<uint64_t>(timestamp - lastTimestamp_) * kUnitsPerTick >= kSnapStep) {
+    // A jump of the camera's RTP clock (or a long gap) says nothing about the
+    // rate: restart from the clock, and keep it out of the statistics.
+    output_ = now;
+    lead_ = 0;
   } else {
     const uint32_t rtpStep = timestamp - lastTimestamp_;
     rtpSteps_.Add(rtpStep);
-    if (now >= lastSystemTime_) clockSteps_.Add(now - lastSystemTime_);
+    if (stepNow >= lastStepTime_) clockSteps_.Add(stepNow - lastStepTime_);
     if (rtpSteps_.Count() <= kLearningSamples) {
-      const uint64_t step = static_cast<uint64_t>(rtpStep) * kUnitsPerTick;
-      if (step >= kSnapStep) {
-        output_ = now;
-        lead_ = 0;
-      } else {
-        output_ += step;
-        if (rtpSteps_.Count() == kLearningSamples) forceLead = true;
-      }
+      output_ += static_cast<uint64_t>(rtpStep) * kUnitsPerTick;
+      if (rtpSteps_.Count() == kLearningSamples) forceLead = true;
     } else {
       // Enough history: scale by the measured ratio of clock to RTP steps,
       // which absorbs a camera clock that runs a little fast or slow.
@@ -90,13 +98,15 @@ void CTimeStampConverter::ConvertLive(uint32_t timestamp) {
       output_ += step;
     }
   }
-  if (output_ <= now) {
+  if (output_ <= now || output_ - now >= kSnapStep) {
+    // Behind the clock, or so far ahead that only a step of the wall clock
+    // explains it: follow the clock.
     output_ = now;
     lead_ = 0;
   } else if (forceLead || output_ - now > kLeadSlack) {
     lead_ = output_ - now;
   }
-  lastSystemTime_ = now;
+  lastStepTime_ = stepNow;
   lastTimestamp_ = timestamp;
 }
 

@@ -1,5 +1,6 @@
 #include "runtime/time_utils.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -53,11 +54,16 @@ bool Split(uint64_t fileTime, bool local, SYSTEMTIME& out) {
   return FromTm(tm, static_cast<uint16_t>(rem / 10000), out);
 }
 
+std::atomic<int64_t> wallClockShift{0};
+
 }  // namespace
+
+void ShiftWallClockForTesting(int64_t units) { wallClockShift.fetch_add(units); }
 
 uint64_t NowFileTime() {
   const auto since = std::chrono::system_clock::now().time_since_epoch();
-  const int64_t units = std::chrono::duration_cast<std::chrono::nanoseconds>(since).count() / 100;
+  const int64_t units =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(since).count() / 100 + wallClockShift.load();
   if (units < -static_cast<int64_t>(kFileTimeUnixEpoch)) return 0;
   return static_cast<uint64_t>(units + static_cast<int64_t>(kFileTimeUnixEpoch));
 }
@@ -100,13 +106,29 @@ uint32_t TickCountMs() {
   return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
 }
 
-CTime::CTime() : stamp_(NowFileTime()) {}
+uint64_t SteadyMs() {
+  const auto since = std::chrono::steady_clock::now().time_since_epoch();
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
+}
 
-void CTime::Touch() { Set(NowFileTime()); }
+CTime::CTime() : stamp_(NowFileTime()), steadyMs_(static_cast<int64_t>(SteadyMs())) {}
 
-void CTime::Set(uint64_t stamp) {
+void CTime::Touch() {
+  const int64_t steady = static_cast<int64_t>(SteadyMs());
+  const uint64_t stamp = NowFileTime();
   CAutoLock guard(lock_);
   stamp_ = stamp;
+  steadyMs_ = steady;
+}
+
+void CTime::Set(uint64_t stamp) {
+  // The steady stamp lies as far back (or ahead) as the given time does now.
+  const int64_t steady = static_cast<int64_t>(SteadyMs());
+  const int64_t agoMs =
+      (static_cast<int64_t>(NowFileTime()) - static_cast<int64_t>(stamp)) / static_cast<int64_t>(kFileTimeUnitsPerMs);
+  CAutoLock guard(lock_);
+  stamp_ = stamp;
+  steadyMs_ = steady - agoMs;
 }
 
 uint64_t CTime::Get() {
@@ -115,14 +137,15 @@ uint64_t CTime::Get() {
 }
 
 uint32_t CTime::ElapsedMs() {
-  uint64_t stamp;
+  int64_t stamp;
   {
     CAutoLock guard(lock_);
-    stamp = stamp_;
+    stamp = steadyMs_;
   }
-  const uint64_t now = NowFileTime();
+  const int64_t now = static_cast<int64_t>(SteadyMs());
   if (stamp >= now) return 0;
-  return static_cast<uint32_t>((now - stamp) / kFileTimeUnitsPerMs);
+  const uint64_t elapsed = static_cast<uint64_t>(now - stamp);
+  return elapsed > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(elapsed);
 }
 
 }  // namespace orbisan

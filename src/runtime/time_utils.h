@@ -24,8 +24,15 @@ bool FileTimeToSystemTimeLocal(uint64_t fileTime, SYSTEMTIME& out);
 std::string FormatLocalTime(uint64_t fileTime);
 // Milliseconds of a monotonic clock (wraps like a 32-bit tick count).
 uint32_t TickCountMs();
+// Milliseconds of the monotonic clock, not wrapping: what intervals are
+// measured on, so that a step of the wall clock neither fakes nor hides one.
+uint64_t SteadyMs();
+// Moves the wall clock seen by NowFileTime (100 ns units, either way); lets a
+// test step the clock as an operator or time service would.
+void ShiftWallClockForTesting(int64_t units);
 
 // A time stamp guarded by its own lock; a new one holds the current time.
+// ElapsedMs runs on the monotonic clock; Get gives the wall-clock stamp.
 class CTime {
  public:
   CTime();
@@ -38,6 +45,7 @@ class CTime {
  private:
   CRecursiveLock lock_;
   uint64_t stamp_;
+  int64_t steadyMs_;  // may lie before the clock's origin
 };
 
 }  // namespace orbisan

@@ -111,6 +111,43 @@ TEST(TimeStampConverterTest, CameraClockRunningFastIsAbsorbed) {
   EXPECT_LE(std::abs(Diff(out, clock.now)), static_cast<int64_t>(5 * kMs));
 }
 
+// After learning, neither a jump of the camera's RTP clock nor a step of the
+// wall clock may put frames far from the clock or freeze them afterwards.
+TEST(TimeStampConverterTest, JumpsAfterLearningStayWithinOneSecondOfTheClock) {
+  struct Case {
+    const char* name;
+    uint32_t rtpJump;  // added once to the RTP clock
+    int64_t wallStep;  // added once to the wall clock
+  };
+  for (const Case& c : {Case{"RTP +30 s", 30u * 90000u, 0}, Case{"RTP +3 s", 3u * 90000u, 0},
+                        Case{"wall -1 h", 0, -36000000000ll}, Case{"wall +1 h", 0, 36000000000ll}}) {
+    SCOPED_TRACE(c.name);
+    FakeClock wall;
+    uint64_t steady = 5000 * kMs;
+    CTimeStampConverter converter;
+    converter.SetClock(wall.Fn());
+    converter.SetStepClock([&steady] { return steady; });
+    converter.Reset();
+    uint32_t ts = 77;
+    uint64_t previous = 0;
+    for (int frame = 0; frame < 600; ++frame) {
+      if (frame == 300) {
+        ts += c.rtpJump;
+        wall.now = static_cast<uint64_t>(static_cast<int64_t>(wall.now) + c.wallStep);
+      }
+      const uint64_t out = converter.Convert(ts);
+      ASSERT_LE(std::abs(Diff(out, wall.now)), static_cast<int64_t>(1000 * kMs)) << "frame " << frame;
+      if (frame > 302) {
+        EXPECT_GE(out - previous, 30 * kMs) << "frozen at frame " << frame;
+      }
+      previous = out;
+      ts += 3000;  // 30 fps
+      wall.now += 333333;
+      steady += 333333;
+    }
+  }
+}
+
 TEST(TimeStampConverterTest, PlaybackCountsFromStart) {
   FakeClock clock;
   CTimeStampConverter converter;

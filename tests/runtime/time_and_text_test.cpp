@@ -65,6 +65,21 @@ TEST(TimeFunctions, ElapsedAndLocalTimeText) {
   EXPECT_EQ(stamp.ElapsedMs(), 0u);
   stamp.Set(NowFileTime() - 30000ull);
   EXPECT_GE(stamp.ElapsedMs(), 3u);
+
+  // Intervals do not follow steps of the wall clock (a lost signal faked by a
+  // step forward, or hidden by a step back).
+  CTime interval;
+  const uint64_t wallBefore = interval.Get();
+  ShiftWallClockForTesting(36000000000ll);  // one hour forward
+  EXPECT_LT(interval.ElapsedMs(), 60000u);
+  ShiftWallClockForTesting(-72000000000ll);  // two hours back
+  interval.Touch();
+  EXPECT_LT(interval.Get(), wallBefore) << "the stamp itself is wall-clock time";
+  ShiftWallClockForTesting(36000000000ll);
+  EXPECT_LT(interval.ElapsedMs(), 60000u);
+  interval.Set(NowFileTime() - 50000000ull);
+  EXPECT_GE(interval.ElapsedMs(), 5000u);
+  EXPECT_LT(interval.ElapsedMs(), 65000u);
 }
 
 TEST(TextFunctions, Utf8AndWideConvertBothWaysAndRejectMalformedInput) {
