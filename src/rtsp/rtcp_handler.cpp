@@ -1,10 +1,5 @@
 #include "rtsp/rtcp_handler.h"
 
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
-
-#include "platform/random_bytes.h"
 #include "runtime/time_utils.h"
 
 namespace orbisan {
@@ -13,19 +8,6 @@ namespace {
 
 constexpr uint32_t kPollTimeMs = 1000;
 constexpr uint32_t kReportWaitMs = 10000;
-constexpr uint32_t kMaxDropout = 3000;
-constexpr uint32_t kMaxMisorder = 100;
-constexpr uint32_t kSeqMod = 65536;
-constexpr uint8_t kSenderReport = 200;
-constexpr uint8_t kReceiverReport = 201;
-constexpr uint8_t kBye = 203;
-
-void PutU32(uint8_t* p, uint32_t value) {
-  p[0] = static_cast<uint8_t>(value >> 24);
-  p[1] = static_cast<uint8_t>(value >> 16);
-  p[2] = static_cast<uint8_t>(value >> 8);
-  p[3] = static_cast<uint8_t>(value);
-}
 
 }  // namespace
 
@@ -43,8 +25,9 @@ bool CRTCPHandler::StartClient(uint32_t cameraAddress, const std::string* group,
   if (client_.IsOpen() || cameraAddress == 0) return false;
   {
     CAutoLock guard(lock_);
-    ClearState();
-    PickOwnSsrc();
+    reportSeen_ = false;
+    reportSource_ = sockaddr_in{};
+    state_.Clear();
     cameraAddress_ = cameraAddress;
   }
   client_.SetTimeout(kPollTimeMs);
@@ -56,32 +39,6 @@ bool CRTCPHandler::StartClient(uint32_t cameraAddress, const std::string* group,
     return false;
   }
   return true;
-}
-
-void CRTCPHandler::ClearState() {
-  reportSeen_ = false;
-  reportSource_ = sockaddr_in{};
-  versionBits_ = 0;
-  senderSsrc_ = 0;
-  lastSr_ = 0;
-  arrivalMs_ = 0;
-  arrivalKnown_ = false;
-  sequence_ = SequenceState{};
-}
-
-void CRTCPHandler::PickOwnSsrc() {
-  uint8_t bytes[16];
-  const bool ok = RandomBytes16(bytes);
-  bool allZero = true;
-  for (uint8_t b : bytes) allZero = allZero && b == 0;
-  if (ok && !allZero) {
-    std::memcpy(&ownSsrc_, bytes, 4);
-    return;
-  }
-  std::srand(static_cast<unsigned>(std::time(nullptr)));
-  uint8_t fallback[4];
-  PutU32(fallback, static_cast<uint32_t>(std::rand()));
-  std::memcpy(&ownSsrc_, fallback, 4);
 }
 
 void CRTCPHandler::Stop() {
@@ -102,12 +59,12 @@ void CRTCPHandler::Stop() {
 
 CRTCPHandler::SequenceState CRTCPHandler::GetSequenceState() {
   CAutoLock guard(lock_);
-  return sequence_;
+  return state_.Sequence();
 }
 
 uint32_t CRTCPHandler::GetOwnSsrc() {
   CAutoLock guard(lock_);
-  return ownSsrc_;
+  return state_.OwnSsrc();
 }
 
 bool CRTCPHandler::IsReporting() {
@@ -115,34 +72,9 @@ bool CRTCPHandler::IsReporting() {
   return reportSeen_;
 }
 
-void CRTCPHandler::InitSequence(uint16_t sequenceNumber) {
-  sequence_.started = true;
-  sequence_.base = static_cast<uint32_t>(sequenceNumber) - 1;
-  sequence_.highest = sequenceNumber;
-  sequence_.bad = kSeqMod + 1;
-  sequence_.cycles = 0;
-  sequence_.received = 0;
-}
-
 void CRTCPHandler::CountPacket(uint16_t sequenceNumber) {
   CAutoLock guard(lock_);
-  if (!sequence_.started) InitSequence(sequenceNumber);
-  // RFC 3550 appendix A.1 without probation.
-  const uint16_t delta = static_cast<uint16_t>(sequenceNumber - sequence_.highest);
-  if (delta < kMaxDropout) {
-    if (sequenceNumber < sequence_.highest) sequence_.cycles += kSeqMod;
-    sequence_.highest = sequenceNumber;
-  } else if (delta <= kSeqMod - kMaxMisorder) {
-    if (sequenceNumber == sequence_.bad) {
-      // Two packets in a row after a big jump: the sender restarted.
-      InitSequence(sequenceNumber);
-    } else {
-      sequence_.bad = (static_cast<uint32_t>(sequenceNumber) + 1) & (kSeqMod - 1);
-      return;
-    }
-  }
-  // Anything else is a late or duplicate packet, still counted as received.
-  ++sequence_.received;
+  state_.CountPacket(sequenceNumber);
 }
 
 void CRTCPHandler::DataReceived(IRTPClient* client, const sockaddr_in& source, const uint8_t* data, size_t length) {
@@ -152,33 +84,18 @@ void CRTCPHandler::DataReceived(IRTPClient* client, const sockaddr_in& source, c
   {
     CAutoLock guard(lock_);
     if (source.sin_addr.s_addr != cameraAddress_) return;
-  }
-  size_t offset = 0;
-  while (length - offset >= 4) {
-    const uint8_t* part = data + offset;
-    const size_t partLength = 4 + 4 * static_cast<size_t>((part[2] << 8) | part[3]);
-    if (partLength > length - offset) break;
-    const uint8_t type = part[1];
-    if (type == kSenderReport && partLength >= 14) {
-      CAutoLock guard(lock_);
+    const uint32_t seen = state_.ReadCompound(data, length, TickCountMs());
+    if (seen & CRTCPReportState::kSawSenderReport) {
       if (!reportSeen_) {
         reportSource_ = source;
         reportSeen_ = true;
       }
-      versionBits_ = part[0] & 0xC0;
-      std::memcpy(&senderSsrc_, part + 4, 4);
-      std::memcpy(&lastSr_, part + 10, 4);
-      arrivalMs_ = TickCountMs();
-      arrivalKnown_ = true;
       reportArrived_.Set();
-    } else if (type == kBye) {
-      CAutoLock guard(lock_);
-      if (reportSeen_) {
-        reportSeen_ = false;
-        bye = true;
-      }
     }
-    offset += partLength;
+    if ((seen & CRTCPReportState::kSawBye) && reportSeen_) {
+      reportSeen_ = false;
+      bye = true;
+    }
   }
   if (bye && user_ != nullptr) {
     try {
@@ -199,25 +116,12 @@ uint32_t CRTCPHandler::ThreadFunction() {
 }
 
 void CRTCPHandler::SendReceiverReport() {
-  uint8_t report[32] = {};
+  uint8_t report[CRTCPReportState::kReceiverReportSize];
   sockaddr_in destination{};
   {
     CAutoLock guard(lock_);
     if (!reportSeen_) return;
-    report[0] = static_cast<uint8_t>(versionBits_ | 1);
-    report[1] = kReceiverReport;
-    report[2] = 0;
-    report[3] = 7;
-    std::memcpy(report + 4, &ownSsrc_, 4);
-    std::memcpy(report + 8, &senderSsrc_, 4);
-    PutU32(report + 16, sequence_.cycles + sequence_.highest);
-    std::memcpy(report + 24, &lastSr_, 4);
-    uint32_t delay = 0;
-    if (arrivalKnown_) {
-      const uint32_t elapsedMs = TickCountMs() - arrivalMs_;
-      delay = static_cast<uint32_t>(static_cast<double>(elapsedMs) * 65.536);
-    }
-    PutU32(report + 28, delay);
+    state_.BuildReceiverReport(TickCountMs(), report);
     destination = reportSource_;
   }
   if (!client_.SendTo(destination, report, sizeof report)) {
@@ -227,15 +131,12 @@ void CRTCPHandler::SendReceiverReport() {
 }
 
 void CRTCPHandler::SendBye() {
-  uint8_t bye[8] = {};
+  uint8_t bye[CRTCPReportState::kByeSize];
   sockaddr_in destination{};
   {
     CAutoLock guard(lock_);
     if (!reportSeen_) return;
-    bye[0] = static_cast<uint8_t>(versionBits_ | 1);
-    bye[1] = kBye;
-    bye[3] = 1;
-    std::memcpy(bye + 4, &ownSsrc_, 4);
+    state_.BuildBye(bye);
     destination = reportSource_;
   }
   client_.SendTo(destination, bye, sizeof bye);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "rtsp/rtcp_report_state.h"
 #include "rtsp/rtp_client.h"
 #include "rtsp/udp_client.h"
 #include "runtime/base_thread.h"
@@ -25,15 +26,7 @@ class IRTCPHandlerUser {
 class CRTCPHandler : public CBaseThread, public IRTPClientUser {
  public:
   // Snapshot of the RFC 3550 sequence statistics (for reports and tests).
-  struct SequenceState {
-    bool started = false;
-    uint16_t highest = 0;
-    uint32_t cycles = 0;  // in units of 65536
-    uint32_t base = 0;
-    uint32_t bad = 0;
-    uint32_t probation = 0;
-    uint32_t received = 0;
-  };
+  using SequenceState = CRTCPReportState::SequenceState;
 
   explicit CRTCPHandler(IRTCPHandlerUser* user, IDebugMessage* owner = nullptr);
   ~CRTCPHandler() override;
@@ -59,9 +52,6 @@ class CRTCPHandler : public CBaseThread, public IRTPClientUser {
 
  private:
   bool StartClient(uint32_t cameraAddress, const std::string* group, uint16_t port);
-  void ClearState();
-  void PickOwnSsrc();
-  void InitSequence(uint16_t sequenceNumber);
   void SendReceiverReport();
   void SendBye();
 
@@ -73,13 +63,7 @@ class CRTCPHandler : public CBaseThread, public IRTPClientUser {
   uint32_t cameraAddress_ = 0;
   bool reportSeen_ = false;
   sockaddr_in reportSource_{};
-  uint8_t versionBits_ = 0;
-  uint32_t senderSsrc_ = 0;  // bytes as received
-  uint32_t lastSr_ = 0;      // bytes as received
-  uint32_t arrivalMs_ = 0;
-  bool arrivalKnown_ = false;
-  uint32_t ownSsrc_ = 0;  // bytes as sent
-  SequenceState sequence_;
+  CRTCPReportState state_;
 };
 
 }  // namespace orbisan
