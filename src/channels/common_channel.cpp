@@ -63,10 +63,8 @@ void CCommonChannel::DescribeFailed() {
 
 void CCommonChannel::FillSessionParams(RTSP_SESSION_PARAMS& params) {
   privacy_.ApplyZones(Params());
-  if (StreamingMode() != 0) {
-    client_.SetKeepAliveEnabled(false);
-    params.path = "multicast";
-  }
+  // The RTSP client sends no keep-alive in a multicast session by itself.
+  if (StreamingMode() != 0) params.path = "multicast";
   params.serverPort = 7070;
   params.urlForm = static_cast<uint32_t>(deviceType_);
   const std::string ports = Driver()->GetStringParameter(7);

@@ -14,6 +14,7 @@
 #include "rtsp/digest_auth.h"
 #include "rtsp/rtsp_stream_parser.h"
 #include "rtsp/rtsp_text.h"
+#include "runtime/debug_message.h"
 #include "runtime/format.h"
 #include "runtime/time_utils.h"
 
@@ -23,12 +24,32 @@ namespace {
 
 constexpr const char* kVersion = "RTSP/1.0\r\n";
 constexpr const char* kUserAgent = "User-Agent: Orbisan\r\n";
-constexpr size_t kHeaderLimit = 512;
-constexpr size_t kFirstReceive = 256;
-constexpr size_t kInterleavedBuffer = 8192;
+constexpr size_t kReceiveBuffer = 8192;
 constexpr uint32_t kStopReceiveTimeoutMs = 100;
 constexpr uint32_t kPollSliceMs = 50;
-constexpr size_t kMaxSkippedBytes = 4 * 1024 * 1024;
+constexpr uint32_t kMinWaitMs = 50;
+
+// Text that may stand in a request line or a header value: no line break or
+// other control character that would end it early or add a header.
+bool FitsInHeader(std::string_view text) {
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7F) return false;
+  }
+  return true;
+}
+
+// Text that may stand inside a quoted header parameter as well.
+bool FitsInQuotes(std::string_view text) { return FitsInHeader(text) && text.find('"') == std::string_view::npos; }
+
+// Every line of a composed request ends with CR LF and holds no other line
+// break: camera texts (content base, control, session) cannot add lines.
+bool WellFormedRequest(std::string_view request) {
+  size_t start = 0;
+  for (size_t end; (end = request.find("\r\n", start)) != std::string_view::npos; start = end + 2) {
+    if (!FitsInHeader(request.substr(start, end - start))) return false;
+  }
+  return start == request.size();
+}
 
 const char* MethodName(uint32_t kind) {
   switch (kind) {
@@ -51,7 +72,10 @@ const char* MethodName(uint32_t kind) {
 
 }  // namespace
 
-CBaseRTSPClient::CBaseRTSPClient(IDebugMessage* driver) : CBaseThread(driver), driver_(driver) {}
+CBaseRTSPClient::CBaseRTSPClient(IDebugMessage* driver) : CBaseThread(driver), driver_(driver) {
+  stream_.SetAnswerSink([this](std::string_view text, bool complete) { AnswerArrived(text, complete); });
+  stream_.SetRtcpSink([this](const uint8_t* data, size_t length) { RtcpArrived(data, length); });
+}
 
 CBaseRTSPClient::~CBaseRTSPClient() { Stop(); }
 
@@ -62,7 +86,22 @@ void CBaseRTSPClient::SetClock(Clock clock) {
 
 uint64_t CBaseRTSPClient::Now() {
   std::lock_guard<std::mutex> lock(clockMutex_);
-  return clock_ ? clock_() : NowFileTime();
+  return clock_ ? clock_() : SteadyMs();
+}
+
+void CBaseRTSPClient::LogError(const char* method, const char* what) {
+  if (driver_ == nullptr) return;
+  const std::string device = driver_->GetDeviceName();
+  driver_->DebugMessage(kLogError, "orbisan::CBaseRTSPClient::%s: %s, device %s", method, what, device.c_str());
+}
+
+bool CBaseRTSPClient::CredentialsUsable() {
+  // Digest quotes the user name, and neither scheme can carry a line break.
+  if (FitsInQuotes(params_.userName) && FitsInQuotes(params_.password)) return true;
+  LogError("Start",
+           "The user name or password contains a line break, control character or quote and cannot be sent in an "
+           "RTSP Authorization header; the session is not started");
+  return false;
 }
 
 bool CBaseRTSPClient::StartMulticast(const RTSP_SESSION_PARAMS& params, IRTSPClientUser* user) {
@@ -81,14 +120,18 @@ bool CBaseRTSPClient::StartSession(const RTSP_SESSION_PARAMS& params, IRTSPClien
     // a multicast session must not keep asking for multicast.
     multicast_ = multicast;
     parser_.Reset();
-    interleavedStarted_ = false;
+    stream_.Reset();
+    rtcp_.Clear();
+    answerArrived_ = false;
+    answer_.clear();
+    peerClosed_ = false;
     params_ = params;
     user_ = user;
     transportMode_ = transportMode;
     receiveTimeoutMs_.store(params.receiveTimeoutMs);
     sendTimeoutMs_.store(params.sendTimeoutMs);
   }
-  if (!Connect()) {
+  if (!CredentialsUsable() || !Connect()) {
     Stop();
     return false;
   }
@@ -185,6 +228,7 @@ std::string CBaseRTSPClient::AuthorizationHeader(const char* method) {
     if (realm.empty() || nonce.empty() || params_.userName.empty() || params_.password.empty() || uri.empty()) {
       return {};
     }
+    if (!FitsInQuotes(uri)) return {};
     const std::string response = DigestResponse(params_.userName, realm, params_.password, method, uri, nonce);
     return Format("Authorization: Digest username=\"%s\", realm=\"%s\", nonce=\"%s\", uri=\"%s\", response=\"%s\"\r\n",
                   params_.userName.c_str(), realm.c_str(), nonce.c_str(), uri.c_str(), response.c_str());
@@ -194,6 +238,15 @@ std::string CBaseRTSPClient::AuthorizationHeader(const char* method) {
 
 std::string CBaseRTSPClient::ComposeRequest(uint32_t kind) {
   std::lock_guard<std::recursive_mutex> lock(exchangeMutex_);
+  std::string request = ComposeText(kind);
+  if (!request.empty() && !WellFormedRequest(request)) {
+    LogError(MethodName(kind), "A camera text (content base, control or session) holds a line break; request not sent");
+    request.clear();
+  }
+  return request;
+}
+
+std::string CBaseRTSPClient::ComposeText(uint32_t kind) {
   const char* method = MethodName(kind);
   if (method == nullptr) return {};
   const std::string base = GetBaseUrl();
@@ -254,83 +307,101 @@ bool CBaseRTSPClient::SendAll(const std::string& text) {
   return sent == static_cast<ssize_t>(text.size());
 }
 
-// Receives up to `wanted` bytes; 0 on close, -1 on error or time-out. The
-// time-out is re-read while waiting so that Stop can shorten it.
-static ssize_t ReceiveSome(int fd, char* buffer, size_t wanted, const std::atomic<uint32_t>& timeoutMs) {
-  const auto start = std::chrono::steady_clock::now();
-  for (;;) {
-    pollfd pfd{fd, POLLIN, 0};
-    const int ready = poll(&pfd, 1, static_cast<int>(kPollSliceMs));
-    if (ready > 0) return recv(fd, buffer, wanted, 0);
-    if (ready < 0 && errno != EINTR) return -1;
-    const auto elapsed =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-    if (elapsed >= static_cast<int64_t>(timeoutMs.load())) return -1;
+void CBaseRTSPClient::AnswerArrived(std::string_view text, bool complete) {
+  uint32_t cseq = 0;
+  if (complete && CRTSPResponseParser::ReadCSeq(text, cseq) && cseq < parser_.GetCSeq()) {
+    // A late answer to an earlier request (one that timed out): not ours.
+    return;
+  }
+  answerArrived_ = true;
+  answerComplete_ = complete;
+  answer_.assign(text);
+}
+
+void CBaseRTSPClient::RtpArrived(const CRTPPacket& packet) {
+  rtcp_.CountPacket(packet.GetSequenceNumber());
+  if (user_ == nullptr || IsStopping()) return;
+  try {
+    user_->RtpPacketReceived(packet);
+  } catch (...) {
   }
 }
 
-// In interleaved mode RTP frames (or the rest of one) may still come before
-// an answer; everything up to the answer's status line is dropped.
-std::string CBaseRTSPClient::SkipToStatusLine(int fd) {
-  std::string window;
-  char buffer[2048];
-  for (size_t skipped = 0; skipped < kMaxSkippedBytes;) {
-    const ssize_t received = ReceiveSome(fd, buffer, sizeof buffer, receiveTimeoutMs_);
-    if (received <= 0) return {};
-    window.append(buffer, static_cast<size_t>(received));
-    const size_t status = window.find("RTSP/1.0 ");
-    if (status != std::string::npos) return window.substr(status);
-    skipped += static_cast<size_t>(received);
-    if (window.size() > 8) window.erase(0, window.size() - 8);
-  }
-  return {};
+void CBaseRTSPClient::RtcpArrived(const uint8_t* data, size_t length) {
+  if ((rtcp_.ReadCompound(data, length, TickCountMs()) & CRTCPReportState::kSawSenderReport) == 0) return;
+  uint8_t report[CRTCPReportState::kReceiverReportSize];
+  rtcp_.BuildReceiverReport(TickCountMs(), report);
+  std::string frame = {'$', static_cast<char>(stream_.GetChannel() + 1), 0, static_cast<char>(sizeof report)};
+  frame.append(reinterpret_cast<const char*>(report), sizeof report);
+  SendAll(frame);
 }
 
-std::string CBaseRTSPClient::ReadResponse() {
+bool CBaseRTSPClient::PumpOnce(uint32_t waitMs) {
+  std::lock_guard<std::recursive_mutex> lock(exchangeMutex_);
   const int fd = socket_.load();
-  std::string text;
-  if (fd < 0) return text;
-  if (interleavedStarted_) {
-    text = SkipToStatusLine(fd);
-    if (text.empty()) return text;
+  if (fd < 0 || peerClosed_) return false;
+  pollfd pfd{fd, POLLIN, 0};
+  const int ready = poll(&pfd, 1, static_cast<int>(waitMs));
+  if (ready == 0 || (ready < 0 && errno == EINTR)) return true;
+  if (receiveBuffer_.size() != kReceiveBuffer) receiveBuffer_.resize(kReceiveBuffer);
+  const ssize_t received = ready > 0 ? recv(fd, receiveBuffer_.data(), receiveBuffer_.size(), 0) : -1;
+  if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return true;
+  if (received <= 0) {
+    peerClosed_ = true;
+    return false;
   }
-  size_t expected = kHeaderLimit;
-  bool headerDone = false;
-  char buffer[kHeaderLimit];
-  for (bool first = text.empty();; first = false) {
-    if (!headerDone) {
-      const size_t headerEnd = text.find("\r\n\r\n");
-      if (headerEnd != std::string::npos) {
-        headerDone = true;
-        const std::string lower = rtsptext::ToLower(text.substr(0, headerEnd + 2));
-        const uint32_t contentLength =
-            rtsptext::ParseDecimal(rtsptext::Trim(rtsptext::ExtractValue(lower, "content-length", ": ", "\r\n")));
-        expected = headerEnd + 4 + contentLength;
+  stream_.Feed(receiveBuffer_.data(), static_cast<size_t>(received));
+  return true;
+}
+
+bool CBaseRTSPClient::AwaitAnswer(uint32_t kind, std::string& answer) {
+  const uint64_t start = SteadyMs();
+  for (;;) {
+    if (answerArrived_) {
+      answerArrived_ = false;
+      if (!answerComplete_) {
+        LogError(MethodName(kind), "The camera's answer is larger than 64 KiB and was not read");
+        return false;
       }
+      answer.swap(answer_);
+      return true;
     }
-    if (text.size() >= expected) break;
-    const size_t cap = first ? kFirstReceive : kHeaderLimit;
-    const size_t wanted = std::min(cap, expected - text.size());
-    const ssize_t received = ReceiveSome(fd, buffer, wanted, receiveTimeoutMs_);
-    if (received <= 0) break;
-    text.append(buffer, static_cast<size_t>(received));
+    if (kind != kRtspTeardown && IsStopping()) return false;
+    // The budget covers the whole answer, so that a camera trickling bytes
+    // cannot hold the session (or a stop) for longer; Stop shortens it.
+    const uint64_t elapsed = SteadyMs() - start;
+    const uint32_t budget = receiveTimeoutMs_.load();
+    if (elapsed >= budget) return false;
+    if (!PumpOnce(static_cast<uint32_t>(std::min<uint64_t>(kPollSliceMs, budget - elapsed)))) return false;
   }
-  if (!headerDone && text.size() > kHeaderLimit) text.resize(kHeaderLimit);
-  return text;
+}
+
+int32_t CBaseRTSPClient::PumpUntilEvent(CEvent* const events[], uint32_t count, uint32_t waitMs) {
+  const uint64_t start = SteadyMs();
+  for (;;) {
+    const int32_t which = CEvent::WaitForAny(events, count, 0);
+    if (which >= 0) return which;
+    const uint64_t elapsed = SteadyMs() - start;
+    if (elapsed >= waitMs) return -1;
+    const uint32_t left = static_cast<uint32_t>(waitMs - elapsed);
+    if (!PumpOnce(std::min(kPollSliceMs, left))) {
+      // The connection is gone: nothing more to read, only events to wait for.
+      return CEvent::WaitForAny(events, count, left);
+    }
+  }
 }
 
 bool CBaseRTSPClient::Exchange(uint32_t kind) {
   std::lock_guard<std::recursive_mutex> lock(exchangeMutex_);
-  if (socket_.load() < 0) return false;
+  if (socket_.load() < 0 || peerClosed_) return false;
   parser_.NextCSeq();
   const std::string request = ComposeRequest(kind);
+  answerArrived_ = false;
   if (request.empty() || !SendAll(request)) return false;
-  if (kind == kRtspPlay && transportMode_ == kRtpInterleaved) {
-    interleavedStarted_ = true;
-    return RunInterleavedLoop();
-  }
-  const std::string response = ReadResponse();
-  return parser_.Parse(response, kind);
+  std::string answer;
+  if (!AwaitAnswer(kind, answer) || !parser_.Parse(answer, kind)) return false;
+  if (kind == kRtspSetup) stream_.SetChannel(parser_.GetInterleavedChannel());
+  return true;
 }
 
 bool CBaseRTSPClient::Request(uint32_t kind) {
@@ -345,7 +416,8 @@ bool CBaseRTSPClient::Request(uint32_t kind) {
   const uint32_t status = parser_.GetStatusCode();
   lock.unlock();
   if (!ok && kind == kRtspDescribe) {
-    if (user_ != nullptr) {
+    // A DESCRIBE cut short by our own stop says nothing about the camera.
+    if (user_ != nullptr && !IsStopping()) {
       try {
         user_->DescribeFailed();
       } catch (...) {
@@ -356,42 +428,37 @@ bool CBaseRTSPClient::Request(uint32_t kind) {
   return ok && status >= 200 && status < 300;
 }
 
-bool CBaseRTSPClient::RunInterleavedLoop() {
-  // The socket belongs to this loop until it returns; SendKeepAlive stays away.
-  interleaving_.store(true);
-  CRTSPStreamParser stream(user_, parser_.GetInterleavedChannel());
-  std::vector<char> buffer(kInterleavedBuffer);
-  bool result = true;
-  const int fd = socket_.load();
-  for (;;) {
-    const ssize_t received = ReceiveSome(fd, buffer.data(), buffer.size(), receiveTimeoutMs_);
-    if (received <= 0) break;
-    if (IsStopping()) {
-      result = false;
-      break;
-    }
-    stream.Feed(reinterpret_cast<const uint8_t*>(buffer.data()), static_cast<size_t>(received));
-  }
-  interleaving_.store(false);
-  return result;
-}
-
 bool CBaseRTSPClient::SendKeepAlive() {
+  // While the session thread reads the interleaved stream, the answer would
+  // arrive there; its own keep-alive check covers that mode.
   if (!keepAliveEnabled_.load() || IsStopping() || interleaving_.load()) return false;
+  {
+    std::lock_guard<std::recursive_mutex> lock(exchangeMutex_);
+    if (multicast_) return false;
+  }
   return Request(kRtspOptions);
 }
 
+uint32_t CBaseRTSPClient::KeepAlivePeriodSec() {
+  std::lock_guard<std::recursive_mutex> lock(exchangeMutex_);
+  return parser_.GetSessionTimeout() != 0 ? parser_.GetSessionTimeout() : params_.keepAlivePeriodSec;
+}
+
+uint32_t CBaseRTSPClient::NextWaitMs() {
+  // Checked at least twice per half period, so that a short session time-out
+  // is still met.
+  const uint64_t quarterMs = static_cast<uint64_t>(KeepAlivePeriodSec()) * 1000 / 4;
+  return static_cast<uint32_t>(std::max<uint64_t>(kMinWaitMs, std::min<uint64_t>(idleWaitMs_.load(), quarterMs)));
+}
+
 void CBaseRTSPClient::KeepAliveCheck() {
-  uint32_t periodSec;
-  {
-    std::lock_guard<std::recursive_mutex> lock(exchangeMutex_);
-    periodSec = parser_.GetSessionTimeout() != 0 ? parser_.GetSessionTimeout() : params_.keepAlivePeriodSec;
-  }
+  const uint64_t halfPeriodMs = static_cast<uint64_t>(KeepAlivePeriodSec()) * 1000 / 2;
   const uint64_t now = Now();
-  const uint64_t elapsedMs = now > lastKeepAliveCheck_ ? (now - lastKeepAliveCheck_) / kFileTimeUnitsPerMs : 0;
-  if (elapsedMs > static_cast<uint64_t>(periodSec) * 1000 / 2) {
-    if (keepAliveEnabled_.load()) Request(kRtspOptions);
-    lastKeepAliveCheck_ = now;
+  if (lastKeepAliveCheck_ == 0 || now - lastKeepAliveCheck_ > halfPeriodMs || now < lastKeepAliveCheck_) {
+    // A multicast session needs none; the flag itself stays as the owner set
+    // it, so that a later unicast session of this client has its keep-alive.
+    if (keepAliveEnabled_.load() && !multicast_) Request(kRtspOptions);
+    lastKeepAliveCheck_ = std::max<uint64_t>(now, 1);
   }
 }
 
@@ -415,8 +482,11 @@ uint32_t CBaseRTSPClient::ThreadFunction() {
     if (accepted && Request(kRtspSetup)) {
       if (!paused_.load()) playEvent_.Set();
       CEvent* events[3] = {&StopEvent(), &pauseEvent_, &playEvent_};
+      const bool interleaved = transportMode_ == kRtpInterleaved;
+      interleaving_.store(interleaved);
       for (;;) {
-        const int32_t which = CEvent::WaitForAny(events, 3, idleWaitMs_.load());
+        const uint32_t waitMs = NextWaitMs();
+        const int32_t which = interleaved ? PumpUntilEvent(events, 3, waitMs) : CEvent::WaitForAny(events, 3, waitMs);
         if (which == 0) break;
         if (which == 1) {
           if (Request(kRtspPause)) paused_.store(true);
@@ -428,6 +498,7 @@ uint32_t CBaseRTSPClient::ThreadFunction() {
         }
       }
     }
+    interleaving_.store(false);
     Request(kRtspTeardown);
   }
   if (user_ != nullptr) {

@@ -5,10 +5,14 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <vector>
 
+#include "rtsp/rtcp_report_state.h"
 #include "rtsp/rtsp_client_user.h"
 #include "rtsp/rtsp_response_parser.h"
 #include "rtsp/rtsp_session_params.h"
+#include "rtsp/rtsp_stream_parser.h"
 #include "runtime/base_thread.h"
 #include "runtime/debug_message.h"
 #include "runtime/event.h"
@@ -24,10 +28,15 @@ enum RTSPTransportMode : uint32_t {
 
 // One RTSP/1.0 session over one TCP connection, run by its own thread:
 // DESCRIBE, SETUP of one media, PLAY, keep-alives, pause/play on request,
-// TEARDOWN. In interleaved mode the thread also reads the RTP packets.
+// TEARDOWN. In interleaved mode the thread reads the connection all the time
+// it waits: RTP packets go to the user, sender reports are answered with
+// receiver reports on the RTCP channel, and keep-alives and pause/play
+// requests go out in between, their answers found among the packets.
+// Answers are bounded in size and in time (the receive time-out is the
+// budget of a whole answer, shortened by Stop).
 class CBaseRTSPClient : public CBaseThread {
  public:
-  using Clock = std::function<uint64_t()>;  // UTC file time
+  using Clock = std::function<uint64_t()>;  // monotonic milliseconds
 
   explicit CBaseRTSPClient(IDebugMessage* driver);
   ~CBaseRTSPClient() override;
@@ -45,8 +54,8 @@ class CBaseRTSPClient : public CBaseThread {
   bool GetLastExchangeResult() const { return lastExchangeResult_.load(); }
   bool IsPaused() const { return paused_.load(); }
 
-  // Test hooks: the clock of the keep-alive check and the idle wait between
-  // checks (2000 ms).
+  // Test hooks: the clock of the keep-alive check and the longest idle wait
+  // between checks (2000 ms; shorter when the keep-alive period asks for it).
   void SetClock(Clock clock);
   void SetIdleWaitMs(uint32_t ms) { idleWaitMs_.store(ms); }
 
@@ -66,12 +75,38 @@ class CBaseRTSPClient : public CBaseThread {
   bool Request(uint32_t kind);
   bool Exchange(uint32_t kind);
   bool SendAll(const std::string& text);
-  std::string ReadResponse();
-  std::string SkipToStatusLine(int fd);
-  bool RunInterleavedLoop();
+  // Reads until the answer to the last request is there (true) or the
+  // connection, the time budget or a stop ends the wait.
+  bool AwaitAnswer(uint32_t kind, std::string& answer);
+  // One bounded wait for data on the connection; false once it is closed.
+  bool PumpOnce(uint32_t waitMs);
+  // Waits for one of the events while reading the connection (interleaved).
+  int32_t PumpUntilEvent(CEvent* const events[], uint32_t count, uint32_t waitMs);
+  void AnswerArrived(std::string_view text, bool complete);
+  void RtpArrived(const CRTPPacket& packet);
+  void RtcpArrived(const uint8_t* data, size_t length);
+  uint32_t KeepAlivePeriodSec();
+  uint32_t NextWaitMs();
   void KeepAliveCheck();
+  std::string ComposeText(uint32_t kind);
   std::string AuthorizationHeader(const char* method);
+  bool CredentialsUsable();
+  void LogError(const char* method, const char* what);
   uint64_t Now();
+
+  // Passes the packets of the stream parser to the client (counted for the
+  // receiver reports) and on to the user.
+  class PacketTap : public IRTSPClientUser {
+   public:
+    explicit PacketTap(CBaseRTSPClient& client) : client_(client) {}
+    bool SdpInfoReceived(const SDP_SESSION_INFO&) override { return false; }
+    void RtpPacketReceived(const CRTPPacket& packet) override { client_.RtpArrived(packet); }
+    void SessionClosed() override {}
+    void DescribeFailed() override {}
+
+   private:
+    CBaseRTSPClient& client_;
+  };
 
   IDebugMessage* driver_;
   RTSP_SESSION_PARAMS params_;
@@ -82,12 +117,20 @@ class CBaseRTSPClient : public CBaseThread {
   std::atomic<bool> keepAliveEnabled_{true};
   std::atomic<bool> paused_{false};
   std::atomic<bool> interleaving_{false};
-  bool interleavedStarted_ = false;  // answers may then follow RTP frames
-  uint64_t lastKeepAliveCheck_ = 0;
+  bool peerClosed_ = false;
+  uint64_t lastKeepAliveCheck_ = 0;  // monotonic ms, 0: none yet
   std::atomic<bool> lastExchangeResult_{false};
   CEvent pauseEvent_{false};
   CEvent playEvent_{false};
   CRTSPResponseParser parser_;
+  PacketTap tap_{*this};
+  CRTSPStreamParser stream_{&tap_, 0};
+  CRTCPReportState rtcp_;
+  // The answer to the request in flight, as the stream parser found it.
+  bool answerArrived_ = false;
+  bool answerComplete_ = false;
+  std::string answer_;
+  std::vector<uint8_t> receiveBuffer_;
   // Serialises exchanges of the session thread and SendKeepAlive (both use
   // the socket and the parser).
   std::recursive_mutex exchangeMutex_;

@@ -47,14 +47,66 @@ std::string WithoutQuotes(const std::string& text) {
   return out;
 }
 
-bool ScanUnsigned(const std::string& lower, const char* format, uint32_t& out) {
-  unsigned long value = 0;
-  if (std::sscanf(lower.c_str(), format, &value) != 1) return false;
-  out = static_cast<uint32_t>(value);
+bool HasControlCharacter(std::string_view text) {
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7F) return true;
+  }
+  return false;
+}
+
+// Name (lowercase, trimmed) and value (trimmed) of a header line; false for
+// a line without a name.
+bool SplitHeader(std::string_view line, std::string& name, std::string& value) {
+  const size_t colon = line.find(':');
+  if (colon == std::string_view::npos) return false;
+  name = ToLower(Trim(line.substr(0, colon)));
+  if (name.empty()) return false;
+  value = Trim(line.substr(colon + 1));
+  return true;
+}
+
+// The trimmed value of the first header with the given lowercase name in a
+// header block; false when there is none.
+bool FindHeader(std::string_view block, std::string_view wanted, std::string& value) {
+  size_t pos = block.find("\r\n");  // skip the status line
+  while (pos != std::string_view::npos && pos + 2 < block.size()) {
+    const size_t start = pos + 2;
+    const size_t end = block.find("\r\n", start);
+    const std::string_view line = block.substr(start, end == std::string_view::npos ? end : end - start);
+    if (line.empty()) return false;
+    std::string name;
+    if (SplitHeader(line, name, value) && name == wanted) return true;
+    pos = end;
+  }
+  return false;
+}
+
+bool ParseNumber(const std::string& text, uint64_t& out) {
+  if (text.empty() || text.size() > 19) return false;
+  out = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    out = out * 10 + static_cast<uint64_t>(c - '0');
+  }
   return true;
 }
 
 }  // namespace
+
+bool CRTSPResponseParser::ReadContentLength(std::string_view header, uint64_t& length) {
+  length = 0;
+  std::string value;
+  if (!FindHeader(header, "content-length", value)) return true;
+  return ParseNumber(value, length);
+}
+
+bool CRTSPResponseParser::ReadCSeq(std::string_view answer, uint32_t& cseq) {
+  std::string value;
+  uint64_t number = 0;
+  if (!FindHeader(answer, "cseq", value) || !ParseNumber(value, number) || number > UINT32_MAX) return false;
+  cseq = static_cast<uint32_t>(number);
+  return true;
+}
 
 void CRTSPResponseParser::Reset() {
   sessionInfo_ = SDP_SESSION_INFO{};
@@ -102,12 +154,13 @@ bool CRTSPResponseParser::Parse(std::string_view response, uint32_t requestKind)
     }
   } else if (requestKind == kRtspSetup) {
     for (size_t i = 1; i < index && i < lines.size(); ++i) {
-      const size_t key = lines[i].find("interleaved");
+      const std::string line = ToLower(lines[i]);
+      const size_t key = line.find("interleaved");
       if (key == std::string::npos) continue;
-      const size_t equals = lines[i].find('=', key);
+      const size_t equals = line.find('=', key);
       if (equals == std::string::npos) continue;
-      const size_t end = lines[i].find_first_of(";-\r\n", equals + 1);
-      const std::string value = Trim(lines[i].substr(equals + 1, end == std::string::npos ? end : end - equals - 1));
+      const size_t end = line.find_first_of(";-\r\n", equals + 1);
+      const std::string value = Trim(line.substr(equals + 1, end == std::string::npos ? end : end - equals - 1));
       interleavedChannel_ = static_cast<uint8_t>(ParseDecimal(value, 255));
     }
   }
@@ -115,53 +168,52 @@ bool CRTSPResponseParser::Parse(std::string_view response, uint32_t requestKind)
 }
 
 bool CRTSPResponseParser::ParseHeader(const std::string& line) {
-  const size_t colon = line.find(':');
-  if (colon == std::string::npos || colon < 2) return true;
-  const std::string name = ToLower(Trim(line.substr(0, colon)));
-  const std::string lower = ToLower(line);
+  std::string name;
+  std::string value;
+  if (!SplitHeader(line, name, value)) return true;
 
-  if (name == "cseq") return ScanUnsigned(lower, "cseq: %lu", cseq_);
-  if (name == "content-length") return ScanUnsigned(lower, "content-length: %lu", contentLength_);
-  if (name == "content-type") {
-    char type[256] = {};
-    if (std::sscanf(lower.c_str(), "content-type: %255s", type) != 1) return false;
-    contentType_ = type;
+  if (name == "cseq") {
+    // The answer must be the one to the request just sent: a counter copied
+    // from the camera would let a stray answer steer the next requests.
+    uint64_t number = 0;
+    return ParseNumber(value, number) && number == cseq_;
+  }
+  if (name == "content-length") {
+    uint64_t number = 0;
+    if (!ParseNumber(value, number) || number > kMaxAnswerBytes) return false;
+    contentLength_ = static_cast<uint32_t>(number);
     return true;
+  }
+  if (name == "content-type") {
+    const std::string lower = ToLower(value);
+    contentType_ = lower.substr(0, lower.find_first_of(" \t;"));
+    return !contentType_.empty();
   }
   if (name == "content-base") {
-    const size_t key = lower.find("content-base:");
-    if (key == std::string::npos) {
-      contentBase_.clear();
-      return false;
-    }
-    const size_t scheme = lower.find("rtsp://", key);
-    if (scheme != std::string::npos) contentBase_ = Trim(line.substr(scheme));
+    if (HasControlCharacter(value)) return false;
+    const size_t scheme = ToLower(value).find("rtsp://");
+    if (scheme != std::string::npos) contentBase_ = value.substr(scheme);
     return true;
   }
-  if (name == "session") return ParseSession(line);
-  if (name == "www-authenticate") return ParseAuthenticate(line);
+  if (name == "session") return ParseSession(value);
+  if (name == "www-authenticate") return ParseAuthenticate(value);
   // Date, Transport, Range, RTP-Info, Server, Accept-Ranges, RTCP-Interval
   // and anything unknown carry nothing the client keeps.
   return true;
 }
 
-bool CRTSPResponseParser::ParseSession(const std::string& line) {
-  const size_t key = line.find("Session:");
-  if (key == std::string::npos) {
-    sessionId_.clear();
-    return false;
-  }
-  const std::string rest = line.substr(key + 8);
-  const size_t end = rest.find_first_of(";\r\n");
-  sessionId_ = Trim(rest.substr(0, end));
-  if (end != std::string::npos && rest[end] == ';') {
-    const std::string parameters = rest.substr(end);
+bool CRTSPResponseParser::ParseSession(const std::string& value) {
+  const size_t end = value.find(';');
+  sessionId_ = Trim(value.substr(0, end));
+  if (HasControlCharacter(sessionId_)) sessionId_.clear();
+  if (end != std::string::npos) {
+    const std::string parameters = ToLower(value.substr(end));
     const size_t timeout = parameters.find("timeout");
     const size_t equals = timeout == std::string::npos ? timeout : parameters.find('=', timeout);
     if (equals == std::string::npos) {
       sessionId_.clear();
     } else {
-      const size_t valueEnd = parameters.find_first_of(";\r\n", equals + 1);
+      const size_t valueEnd = parameters.find(';', equals + 1);
       const uint32_t seconds = ParseDecimal(
           Trim(parameters.substr(equals + 1, valueEnd == std::string::npos ? valueEnd : valueEnd - equals - 1)));
       sessionTimeout_ = seconds == 0 ? kDefaultSessionTimeout : seconds;
@@ -170,27 +222,23 @@ bool CRTSPResponseParser::ParseSession(const std::string& line) {
   return !sessionId_.empty();
 }
 
-bool CRTSPResponseParser::ParseAuthenticate(const std::string& line) {
-  constexpr std::string_view kKey = "WWW-Authenticate: ";
-  const size_t key = line.find(kKey);
-  if (key == std::string::npos) return false;
-  const size_t schemeStart = key + kKey.size();
-  const size_t schemeEnd = line.find_first_of(" \t\r\n", schemeStart);
-  const std::string scheme =
-      line.substr(schemeStart, schemeEnd == std::string::npos ? schemeEnd : schemeEnd - schemeStart);
+bool CRTSPResponseParser::ParseAuthenticate(const std::string& value) {
+  const size_t schemeEnd = value.find_first_of(" \t");
+  const std::string scheme = ToLower(value.substr(0, schemeEnd));
   realm_.clear();
   nonce_.clear();
-  if (scheme == "Digest") {
+  if (scheme == "digest") {
     authScheme_ = kAuthDigest;
-  } else if (scheme == "Basic") {
+  } else if (scheme == "basic") {
     authScheme_ = kAuthBasic;
   } else {
     authScheme_ = kAuthNone;
     return true;
   }
-  const std::string rest = schemeEnd == std::string::npos ? std::string() : line.substr(schemeEnd);
+  const std::string rest = schemeEnd == std::string::npos ? std::string() : value.substr(schemeEnd);
   realm_ = WithoutQuotes(Trim(ExtractValue(rest, "realm", "=", ",\r\n")));
   nonce_ = WithoutQuotes(Trim(ExtractValue(rest, "nonce", "=", ",\r\n")));
+  if (HasControlCharacter(realm_) || HasControlCharacter(nonce_)) return false;
   if (authScheme_ == kAuthDigest && (realm_.empty() || nonce_.empty())) return false;
   return true;
 }

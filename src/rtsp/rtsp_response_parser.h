@@ -11,16 +11,29 @@ namespace orbisan {
 
 // Parses RTSP responses and keeps the session values that outlive each
 // response (CSeq, content base, session id and timeout, authorization
-// challenge, interleaved channel, session description).
+// challenge, interleaved channel, session description). Header names are
+// matched whatever their case, with or without blanks around the colon.
 class CRTSPResponseParser {
  public:
+  // Largest answer (headers and body) the client takes from a camera.
+  static constexpr size_t kMaxAnswerBytes = 64 * 1024;
+
+  // The Content-Length of a header block (0 when absent); false when the
+  // value is not a plain decimal number. Values beyond 32 bits read as such.
+  static bool ReadContentLength(std::string_view header, uint64_t& length);
+  // The CSeq of an answer; false when it carries none that reads.
+  static bool ReadCSeq(std::string_view answer, uint32_t& cseq);
+
   CRTSPResponseParser() = default;
   virtual ~CRTSPResponseParser() = default;
 
   void Reset();
   // One whole response (headers and body) to a request of the given kind.
   // False when the status line is unreadable, the status is neither 200 nor
-  // 401, or a header or the description is malformed.
+  // 401, the CSeq is not the one of the last request, or a header or the
+  // description is malformed. A camera text that holds a line break or other
+  // control character (content base, session id) is refused, since it would
+  // go into later requests.
   bool Parse(std::string_view response, uint32_t requestKind);
 
   const SDP_SESSION_INFO& GetSessionInfo() const { return sessionInfo_; }
@@ -40,8 +53,8 @@ class CRTSPResponseParser {
 
  private:
   bool ParseHeader(const std::string& line);
-  bool ParseSession(const std::string& line);
-  bool ParseAuthenticate(const std::string& line);
+  bool ParseSession(const std::string& value);
+  bool ParseAuthenticate(const std::string& value);
 
   SDP_SESSION_INFO sessionInfo_;
   std::string protocolVersion_;

@@ -3,81 +3,120 @@
 #include <algorithm>
 #include <cstring>
 
+#include "rtsp/rtsp_response_parser.h"
+
 namespace orbisan {
 
-CRTSPStreamParser::CRTSPStreamParser(IRTSPClientUser* user, uint8_t channel) : user_(user), marker_{'$', channel} {}
+namespace {
 
-void CRTSPStreamParser::Deliver(const uint8_t* data, size_t length) {
-  if (!packet_.Parse(data, length) || user_ == nullptr) return;
+constexpr std::string_view kAnswerStart = "RTSP/";
+constexpr std::string_view kHeaderEnd = "\r\n\r\n";
+constexpr size_t kFrameHeader = 4;
+
+// Where the next unit may start: "$" or "R".
+size_t NextCandidate(const uint8_t* data, size_t from, size_t length) {
+  for (size_t i = from; i < length; ++i) {
+    if (data[i] == '$' || data[i] == 'R') return i;
+  }
+  return length;
+}
+
+}  // namespace
+
+CRTSPStreamParser::CRTSPStreamParser(IRTSPClientUser* user, uint8_t channel) : user_(user), channel_(channel) {}
+
+void CRTSPStreamParser::Reset() {
+  pending_.clear();
+  scanned_ = 0;
+}
+
+CRTSPStreamParser::Unit CRTSPStreamParser::Classify(const uint8_t* data, size_t available, size_t& size) {
+  if (data[0] == '$') {
+    if (available < kFrameHeader) return Unit::kNeedMore;
+    size = kFrameHeader + static_cast<size_t>((data[2] << 8) | data[3]);
+    return available >= size ? Unit::kFrame : Unit::kNeedMore;
+  }
+  const size_t prefix = std::min(available, kAnswerStart.size());
+  if (std::memcmp(data, kAnswerStart.data(), prefix) != 0) return Unit::kNone;
+  if (available < kAnswerStart.size()) return Unit::kNeedMore;
+  // Only the part not yet searched is searched again (a trickling answer).
+  const std::string_view text(reinterpret_cast<const char*>(data), available);
+  const size_t from = scanned_ > kHeaderEnd.size() ? scanned_ - kHeaderEnd.size() : 0;
+  const size_t headerEnd = text.find(kHeaderEnd, from);
+  if (headerEnd == std::string_view::npos) {
+    scanned_ = available;
+    if (available <= CRTSPResponseParser::kMaxAnswerBytes) return Unit::kNeedMore;
+    size = available;
+    return Unit::kRefusedAnswer;
+  }
+  const size_t headerSize = headerEnd + kHeaderEnd.size();
+  uint64_t bodySize = 0;
+  if (!CRTSPResponseParser::ReadContentLength(text.substr(0, headerSize), bodySize)) bodySize = 0;
+  if (headerSize + bodySize > CRTSPResponseParser::kMaxAnswerBytes) {
+    // Not trusted, not skipped by its length either: a body that large is
+    // not an answer this client reads.
+    size = headerSize;
+    return Unit::kRefusedAnswer;
+  }
+  size = headerSize + static_cast<size_t>(bodySize);
+  return available >= size ? Unit::kAnswer : Unit::kNeedMore;
+}
+
+void CRTSPStreamParser::DeliverRtp(const uint8_t* data, size_t length) {
+  if (user_ == nullptr || !packet_.Parse(data, length)) return;
   try {
     user_->RtpPacketReceived(packet_);
   } catch (...) {
   }
 }
 
-void CRTSPStreamParser::Feed(const uint8_t* data, size_t length) {
-  if (data == nullptr) return;
+void CRTSPStreamParser::Dispatch(Unit unit, const uint8_t* data, size_t size) {
+  scanned_ = 0;
+  if (unit == Unit::kFrame) {
+    const uint8_t channel = data[1];
+    const uint8_t* body = data + kFrameHeader;
+    const size_t bodySize = size - kFrameHeader;
+    if (bodySize == 0) return;
+    if (channel == channel_) {
+      DeliverRtp(body, bodySize);
+    } else if (channel == static_cast<uint8_t>(channel_ + 1) && rtcpSink_) {
+      rtcpSink_(body, bodySize);
+    }
+    return;
+  }
+  if (answerSink_) answerSink_(std::string_view(reinterpret_cast<const char*>(data), size), unit == Unit::kAnswer);
+}
+
+size_t CRTSPStreamParser::Process(const uint8_t* data, size_t length) {
   size_t i = 0;
   while (i < length) {
-    if (inPacket_) {
-      const size_t take = std::min(missing_, length - i);
-      if (buffer_.empty() && take == missing_) {
-        // The whole packet is in this block: parse it in place.
-        Deliver(data + i, take);
-      } else {
-        buffer_.insert(buffer_.end(), data + i, data + i + take);
-        if (take == missing_) Deliver(buffer_.data(), buffer_.size());
-      }
-      i += take;
-      missing_ -= take;
-      if (missing_ == 0) {
-        inPacket_ = false;
-        buffer_.clear();
-      }
+    size_t size = 0;
+    const Unit unit = Classify(data + i, length - i, size);
+    if (unit == Unit::kNeedMore) break;
+    if (unit == Unit::kNone) {
+      const size_t next = NextCandidate(data, i + 1, length);
+      skipped_ += next - i;
+      scanned_ = 0;
+      i = next;
       continue;
     }
-    if (matched_ == 2) {
-      lengthBytes_[lengthMatched_++] = data[i++];
-      if (lengthMatched_ == 2) {
-        missing_ = static_cast<size_t>((lengthBytes_[0] << 8) | lengthBytes_[1]);
-        matched_ = 0;
-        lengthMatched_ = 0;
-        inPacket_ = missing_ > 0;  // a zero length restarts the search
-      }
-      continue;
-    }
-    if (matched_ == 0) {
-      const void* dollar = std::memchr(data + i, '$', length - i);
-      if (dollar == nullptr) return;
-      const size_t at = static_cast<size_t>(static_cast<const uint8_t*>(dollar) - data);
-      if (length - at >= 4 && data[at + 1] == marker_[1]) {
-        // Common case: marker and length in this block; a packet that is
-        // also complete here is parsed without going through the buffer.
-        const size_t packetLength = static_cast<size_t>((data[at + 2] << 8) | data[at + 3]);
-        i = at + 4;
-        if (packetLength == 0) continue;
-        if (packetLength <= length - i) {
-          Deliver(data + i, packetLength);
-          i += packetLength;
-        } else {
-          missing_ = packetLength;
-          inPacket_ = true;
-        }
-        continue;
-      }
-      i = at + 1;
-      matched_ = 1;
-      continue;
-    }
-    // One "$" seen: the next byte must be the channel.
-    if (data[i] == marker_[1]) {
-      matched_ = 2;
-      ++i;
-    } else {
-      // Not our marker; this byte may itself start one.
-      matched_ = 0;
-    }
+    Dispatch(unit, data + i, size);
+    i += size;
   }
+  return i;
+}
+
+void CRTSPStreamParser::Feed(const uint8_t* data, size_t length) {
+  if (data == nullptr || length == 0) return;
+  if (pending_.empty()) {
+    // Common case: whole units are handled in place, only a cut one is kept.
+    const size_t used = Process(data, length);
+    pending_.assign(data + used, data + length);
+    return;
+  }
+  pending_.insert(pending_.end(), data, data + length);
+  const size_t used = Process(pending_.data(), pending_.size());
+  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(used));
 }
 
 }  // namespace orbisan

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string_view>
 #include <vector>
 
 #include "rtsp/rtp_packet.h"
@@ -9,28 +11,52 @@
 
 namespace orbisan {
 
-// Finds the RTP packets of one channel in an interleaved RTSP byte stream
-// ("$", channel, 16-bit length, packet), whatever the block boundaries are.
-// Everything else (other channels, RTSP text) is skipped.
+// Splits the byte stream of an RTSP connection into its units, whatever the
+// block boundaries are: interleaved frames ("$", channel, 16-bit length,
+// data) and RTSP answers (status line, headers, Content-Length bytes of body).
+// Frames of every channel are skipped by their length, so that data inside
+// them (a "$" in an RTCP report) never starts a frame. Frames of the RTP
+// channel go to the user as packets, frames of the channel after it (RTCP)
+// to the RTCP sink, answers to the answer sink. Bytes that start neither
+// unit are skipped up to the next "$" or "RTSP/".
 class CRTSPStreamParser {
  public:
+  // An answer, or with complete false the start of one refused for its size
+  // (more than CRTSPResponseParser::kMaxAnswerBytes).
+  using AnswerSink = std::function<void(std::string_view answer, bool complete)>;
+  using RtcpSink = std::function<void(const uint8_t* data, size_t length)>;
+
   CRTSPStreamParser(IRTSPClientUser* user, uint8_t channel);
   virtual ~CRTSPStreamParser() = default;
 
   void Feed(const uint8_t* data, size_t length);
-  uint8_t GetChannel() const { return marker_[1]; }
+  // Forgets a partly received unit.
+  void Reset();
+  uint8_t GetChannel() const { return channel_; }
+  void SetChannel(uint8_t channel) { channel_ = channel; }
+  void SetUser(IRTSPClientUser* user) { user_ = user; }
+  void SetAnswerSink(AnswerSink sink) { answerSink_ = std::move(sink); }
+  void SetRtcpSink(RtcpSink sink) { rtcpSink_ = std::move(sink); }
+  // Bytes that belonged to no unit (for the log).
+  uint64_t GetSkippedBytes() const { return skipped_; }
 
  private:
-  void Deliver(const uint8_t* data, size_t length);
+  enum class Unit { kNeedMore, kFrame, kAnswer, kRefusedAnswer, kNone };
+  // What starts at data (available bytes); size gets the unit's length (for
+  // a refused answer: the bytes to drop).
+  Unit Classify(const uint8_t* data, size_t available, size_t& size);
+  void Dispatch(Unit unit, const uint8_t* data, size_t size);
+  // Handles the whole units at data; returns the bytes used.
+  size_t Process(const uint8_t* data, size_t length);
+  void DeliverRtp(const uint8_t* data, size_t length);
 
   IRTSPClientUser* user_;
-  uint8_t marker_[2];
-  size_t matched_ = 0;  // marker bytes matched so far
-  uint8_t lengthBytes_[2] = {};
-  size_t lengthMatched_ = 0;
-  size_t missing_ = 0;  // bytes still missing from the current packet
-  bool inPacket_ = false;
-  std::vector<uint8_t> buffer_;
+  uint8_t channel_;
+  AnswerSink answerSink_;
+  RtcpSink rtcpSink_;
+  std::vector<uint8_t> pending_;  // a unit cut by the end of a block (bounded by the unit sizes)
+  size_t scanned_ = 0;            // bytes of pending_ searched for an answer's end
+  uint64_t skipped_ = 0;
   CRTPPacket packet_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include "recording_rtsp_user.h"
 #include "rtp_test_util.h"
 #include "rtsp/base64.h"
+#include "runtime/time_utils.h"
 #include "scripted_rtsp_server.h"
 #include "support/test_driver.h"
 
@@ -173,33 +175,49 @@ TEST_F(RtspClientTest, TransportHeaderPerModeAndBlockSize) {
 }
 
 // A channel reuses its client when the streaming mode changes between runs:
-// a unicast start after a multicast one asks for unicast again.
+// a unicast start after a multicast one asks for unicast again, and keeps
+// its session alive again (a multicast session sends no keep-alive).
 TEST_F(RtspClientTest, UnicastStartAfterMulticastOnTheSameClient) {
   CameraScript script;
   ScriptedRtspServer server([&script](const std::string& r, size_t i) { return script(r, i); });
   RecordingRtspUser user;
   CBaseRTSPClient client(&driver_);
-  client.SetIdleWaitMs(600000);
+  client.SetIdleWaitMs(10);
   RTSP_SESSION_PARAMS params = Params(0);
   params.serverPort = server.port();
   ASSERT_TRUE(client.StartMulticast(params, &user));
-  ASSERT_TRUE(server.WaitForRequests(2));
+  ASSERT_TRUE(server.WaitForRequests(3));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // idle checks every 10 ms: none may send
   client.Stop();
   ASSERT_TRUE(client.Start(params, &user, kRtpOverUdp));
-  // The first session may or may not have reached PLAY before its stop, so
-  // wait for the second SETUP itself rather than for a request count.
+  // Wait for the second SETUP itself rather than for a request count.
   std::vector<std::string> requests;
   std::string secondSetup;
+  size_t setupIndex = 0;
   for (int attempt = 0; attempt < 250 && secondSetup.empty(); ++attempt) {
     requests = server.Requests();
-    for (size_t i = 2; i < requests.size(); ++i) {
-      if (requests[i].rfind("SETUP ", 0) == 0) secondSetup = requests[i];
+    for (size_t i = 3; i < requests.size(); ++i) {
+      if (requests[i].rfind("SETUP ", 0) == 0) {
+        secondSetup = requests[i];
+        setupIndex = i;
+      }
     }
     if (secondSetup.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+  EXPECT_TRUE(server.WaitForRequests(setupIndex + 3)) << "PLAY and the first keep-alive";
   client.Stop();
   ASSERT_GE(requests.size(), 2u);
   EXPECT_NE(requests[1].find(";multicast;"), std::string::npos) << requests[1];
+  const std::vector<std::string> all = server.Requests();
+  bool optionsInMulticast = false;
+  bool optionsInUnicast = false;
+  bool unicast = false;
+  for (size_t i = 0; i < all.size(); ++i) {
+    unicast = unicast || all[i] == secondSetup;
+    if (Method(all[i]) == "OPTIONS") (unicast ? optionsInUnicast : optionsInMulticast) = true;
+  }
+  EXPECT_FALSE(optionsInMulticast);
+  EXPECT_TRUE(optionsInUnicast);
   EXPECT_NE(secondSetup.find("Transport: RTP/AVP/UDP;unicast;client_port=5000-5001\r\n"), std::string::npos)
       << secondSetup;
 }
@@ -308,22 +326,113 @@ TEST_F(RtspClientTest, DeclinedDescriptionIsTornDown) {
   EXPECT_EQ(Method(r[1]), "TEARDOWN");
 }
 
-TEST_F(RtspClientTest, OversizedHeaderBlockIsParsedTruncated) {
-  ScriptedRtspServer server([](const std::string& r, size_t i) {
-    if (i == 0) {
+// Long header blocks are read whole; answers larger than the cap, a
+// Content-Length of 4 GB, or an answer trickling in cannot hold the session
+// or its stop, nor fill memory.
+TEST_F(RtspClientTest, AnswersAreBoundedInSizeAndTime) {
+  {
+    ScriptedRtspServer server([](const std::string& r, size_t i) {
+      if (i > 0) return CameraScript()(r, i);
       std::string filler;
-      for (int k = 0; k < 12; ++k) filler += "X-Filler-" + std::to_string(k) + ": " + std::string(40, 'x') + "\r\n";
-      return Ok(r, filler, Sdp("trackID=1"));  // Content-Length lies beyond 512 bytes
-    }
+      for (int k = 0; k < 12; ++k) filler += "X-Filler-" + std::to_string(k) + ": " + std::string(400, 'x') + "\r\n";
+      return Ok(r, filler, Sdp("trackID=1"));
+    });
+    RecordingRtspUser user;
+    CBaseRTSPClient client(&driver_);
+    client.SetIdleWaitMs(600000);
+    ASSERT_TRUE(client.Start(Params(server.port()), &user, kRtpOverUdp));
+    ASSERT_TRUE(user.WaitForEvent("sdp"));
+    client.Stop();
+    EXPECT_EQ(user.Sdp().video.encoding, "H264/90000") << "description behind a 5 KB header block";
+  }
+  {
+    // Headers claiming 4 GB, then body data for as long as the client reads.
+    ScriptedRtspServer server([](const std::string& r, size_t) {
+      return "RTSP/1.0 200 OK\r\nCSeq: " + CSeqOf(r) + "\r\nContent-Length: 4294967295\r\n\r\n" +
+             std::string(1 << 20, 'v');
+    });
+    RecordingRtspUser user;
+    CBaseRTSPClient client(&driver_);
+    RTSP_SESSION_PARAMS params = Params(server.port());
+    params.receiveTimeoutMs = 30000;
+    ASSERT_TRUE(client.Start(params, &user, kRtpOverUdp));
+    EXPECT_TRUE(user.WaitForEvent("describe-failed", 10000)) << "refused at its header";
+    client.Stop();
+  }
+  {
+    // One byte every 50 ms, a header block without end.
+    ScriptedRtspServer server([](const std::string& r, size_t) {
+      return "RTSP/1.0 200 OK\r\nCSeq: " + CSeqOf(r) + "\r\nX-Slow: " + std::string(100000, 's');
+    });
+    server.SetTrickleMs(50);
+    RecordingRtspUser user;
+    CBaseRTSPClient client(&driver_);
+    RTSP_SESSION_PARAMS params = Params(server.port());
+    params.receiveTimeoutMs = 30000;
+    ASSERT_TRUE(client.Start(params, &user, kRtpOverUdp));
+    ASSERT_TRUE(server.WaitForRequests(1));
+    std::this_thread::sleep_for(300ms);  // some bytes have trickled in
+    const auto before = std::chrono::steady_clock::now();
+    client.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 3s) << "the stop does not wait for the answer";
+    EXPECT_TRUE(user.WaitForEvent("closed", 1000));
+  }
+}
+
+// A late answer to an earlier request is passed over; an answer with a CSeq
+// the client never sent fails the request instead of steering the counter.
+TEST_F(RtspClientTest, AnswerCSeqIsChecked) {
+  ScriptedRtspServer server([](const std::string& r, size_t i) {
+    if (Method(r) == "DESCRIBE") return "RTSP/1.0 200 OK\r\nCSeq: 0\r\n\r\n" + CameraScript()(r, i);
+    if (Method(r) == "SETUP") return std::string("RTSP/1.0 200 OK\r\nCSeq: 99\r\nSession: 1\r\n\r\n");
     return CameraScript()(r, i);
   });
   CBaseRTSPClient client(&driver_);
   client.SetIdleWaitMs(600000);
   ASSERT_TRUE(client.Start(Params(server.port()), &user_, kRtpOverUdp));
-  ASSERT_TRUE(user_.WaitForEvent("sdp"));
+  ASSERT_TRUE(user_.WaitForEvent("closed"));
   client.Stop();
-  EXPECT_TRUE(user_.Sdp().video.encoding.empty()) << "no description read from a truncated answer";
-  for (const std::string& e : user_.Events()) EXPECT_NE(e, "describe-failed");
+  const std::vector<std::string> r = server.Requests();
+  ASSERT_EQ(r.size(), 3u);
+  EXPECT_EQ(user_.Sdp().video.encoding, "H264/90000") << "the DESCRIBE answer behind the stale one";
+  EXPECT_EQ(Method(r[2]), "TEARDOWN") << "SETUP failed on the foreign CSeq";
+  EXPECT_EQ(CSeqOf(r[2]), "3");
+}
+
+// Credentials and camera texts that would break a request line or header
+// are refused before anything is sent.
+TEST_F(RtspClientTest, LineBreaksNeverReachARequest) {
+  ScriptedRtspServer server([](const std::string& r, size_t i) { return CameraScript()(r, i); });
+  for (const std::string user : {"admin\r\nX-Evil: 1", "ad\"min", "admin\n"}) {
+    RTSP_SESSION_PARAMS params = Params(server.port());
+    params.userName = user;
+    params.password = "secret";
+    CBaseRTSPClient client(&driver_);
+    EXPECT_FALSE(client.Start(params, &user_, kRtpOverUdp));
+  }
+  RTSP_SESSION_PARAMS params = Params(server.port());
+  params.password = "pass\rword";
+  CBaseRTSPClient client(&driver_);
+  EXPECT_FALSE(client.Start(params, &user_, kRtpOverUdp));
+  std::this_thread::sleep_for(100ms);
+  EXPECT_TRUE(server.Requests().empty());
+  bool logged = false;
+  for (const test::LogLine& line : driver_.Lines()) {
+    logged = logged || (line.level == kLogError && line.text.find("Authorization") != std::string::npos);
+  }
+  EXPECT_TRUE(logged);
+
+  // A content base with a lone line break fails DESCRIBE; nothing follows.
+  CameraScript script;
+  script.contentBase = "rtsp://127.0.0.1/x\rX-Evil: 1";
+  ScriptedRtspServer camera([&script](const std::string& r, size_t i) { return script(r, i); });
+  RecordingRtspUser user;
+  CBaseRTSPClient second(&driver_);
+  ASSERT_TRUE(second.Start(Params(camera.port()), &user, kRtpOverUdp));
+  ASSERT_TRUE(user.WaitForEvent("closed"));
+  second.Stop();
+  EXPECT_EQ(camera.Requests().size(), 1u);
+  EXPECT_EQ(user.Events(), (std::vector<std::string>{"describe-failed", "closed"}));
 }
 
 TEST_F(RtspClientTest, KeepAliveSpacingFollowsSessionTimeout) {
@@ -337,7 +446,7 @@ TEST_F(RtspClientTest, KeepAliveSpacingFollowsSessionTimeout) {
     CameraScript script;
     script.sessionSuffix = c.sessionSuffix;
     ScriptedRtspServer server([&script](const std::string& r, size_t i) { return script(r, i); });
-    std::atomic<uint64_t> now{133000000000000000ull};
+    std::atomic<uint64_t> now{5000000};  // monotonic ms
     RecordingRtspUser user;
     CBaseRTSPClient client(&driver_);
     client.SetClock([&now] { return now.load(); });
@@ -348,7 +457,7 @@ TEST_F(RtspClientTest, KeepAliveSpacingFollowsSessionTimeout) {
     // The first idle check after PLAY sends one OPTIONS at once.
     ASSERT_TRUE(server.WaitForRequests(4));
     EXPECT_EQ(Method(server.Requests()[3]), "OPTIONS");
-    const uint64_t second = 10000000ull;
+    const uint64_t second = 1000;
     now += (c.spacingSec - 1) * second;
     std::this_thread::sleep_for(150ms);
     EXPECT_EQ(server.Requests().size(), 4u) << "no OPTIONS before half the period";
@@ -375,7 +484,6 @@ TEST_F(RtspClientTest, InterleavedChannelFromSetup) {
     return std::string(bytes.begin(), bytes.end());
   };
   frames = frame(0, 100) + frame(2, 1) + frame(3, 200) + frame(2, 2) + frame(1, 300) + frame(2, 3);
-  frames += frame(2, 4).substr(0, 100);  // cut short: the TEARDOWN answer follows the stub
 
   ScriptedRtspServer server([&](const std::string& r, size_t i) {
     if (Method(r) == "PLAY") return Ok(r, "Session: 1234\r\n") + frames;
@@ -393,7 +501,70 @@ TEST_F(RtspClientTest, InterleavedChannelFromSetup) {
   for (const auto& p : user_.Packets()) sequences.push_back(p.sequence);
   EXPECT_EQ(sequences, (std::vector<uint16_t>{1, 2, 3})) << "only channel 2";
   EXPECT_EQ(Method(server.Requests().back()), "TEARDOWN");
-  EXPECT_TRUE(client.GetLastExchangeResult()) << "the answer is found behind the RTP data";
+  EXPECT_TRUE(client.GetLastExchangeResult()) << "the answer is found among the RTP data";
+}
+
+// A camera that drops sessions without a request for 2 s, streaming over the
+// RTSP connection with sender reports on the RTCP channel: the session stays
+// up with keep-alives (also across a step of the wall clock), every sender
+// report is answered on the RTCP channel, and pause and play go through.
+TEST_F(RtspClientTest, InterleavedSessionIsKeptAlive) {
+  CameraScript script;
+  script.sessionSuffix = ";timeout=2";
+  script.transport = "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n";
+  ScriptedRtspServer server([&script](const std::string& r, size_t i) { return script(r, i); });
+  server.SetSessionTimeoutMs(2500);
+  std::atomic<bool> streaming{true};
+  CBaseRTSPClient client(&driver_);
+  ASSERT_TRUE(client.Start(Params(server.port()), &user_, kRtpInterleaved));
+  ASSERT_TRUE(server.WaitForRequests(3));
+  std::thread camera([&] {
+    for (uint16_t sequence = 1; streaming.load() && sequence < 2000; ++sequence) {
+      test::RtpFields fields;
+      fields.sequence = sequence;
+      fields.payload = test::Bytes(200, static_cast<uint8_t>(sequence));
+      std::vector<uint8_t> bytes = test::Interleave(0, test::BuildRtp(fields));
+      if (sequence % 25 == 0) {
+        // Sender report with "$" and channel bytes inside.
+        const std::vector<uint8_t> report = test::Interleave(
+            1, {0x80, 200, 0, 6, '$', 0, 0, 0x10, 0, 0, '$', 0, 0x12, 0x34, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+        bytes.insert(bytes.begin(), report.begin(), report.end());
+      }
+      server.Send(std::string(bytes.begin(), bytes.end()));
+      std::this_thread::sleep_for(20ms);
+    }
+  });
+  ASSERT_TRUE(user_.WaitForPackets(50));
+  ShiftWallClockForTesting(-36000000000ll);  // the clock steps back an hour
+  std::this_thread::sleep_for(3s);
+  client.RequestPause();
+  client.RequestPlay();
+  std::this_thread::sleep_for(3s);
+  const size_t before = user_.Packets().size();
+  EXPECT_TRUE(user_.WaitForPackets(before + 20)) << "still streaming";
+  streaming.store(false);
+  camera.join();
+  ShiftWallClockForTesting(36000000000ll);
+  client.Stop();
+
+  EXPECT_EQ(server.Drops(), 0) << "the session was never dropped for silence";
+  std::vector<std::string> methods;
+  for (const std::string& request : server.Requests()) methods.push_back(Method(request));
+  EXPECT_GE(std::count(methods.begin(), methods.end(), "OPTIONS"), 5);
+  EXPECT_EQ(std::count(methods.begin(), methods.end(), "PAUSE"), 1);
+  EXPECT_EQ(std::count(methods.begin(), methods.end(), "PLAY"), 2);
+  EXPECT_EQ(methods.back(), "TEARDOWN");
+  const auto frames = server.Frames();
+  ASSERT_GE(frames.size(), 5u);
+  for (const auto& [channel, report] : frames) {
+    EXPECT_EQ(channel, 1);
+    ASSERT_EQ(report.size(), 32u);
+    EXPECT_EQ(static_cast<uint8_t>(report[1]), 201) << "receiver report";
+    EXPECT_EQ(report.substr(8, 4), std::string("$\0\0\x10", 4)) << "addressed to the sender's SSRC";
+  }
+  // No packet lost behind the "$" bytes of the reports.
+  const std::vector<test::SeenPacket> packets = user_.Packets();
+  for (size_t i = 1; i < packets.size(); ++i) ASSERT_EQ(packets[i].sequence, packets[i - 1].sequence + 1);
 }
 
 TEST_F(RtspClientTest, StopReturnsWhenServerNeverAnswers) {

@@ -34,15 +34,15 @@ void Append(std::vector<uint8_t>& out, const std::vector<uint8_t>& more) {
 }
 void Append(std::vector<uint8_t>& out, const std::string& text) { out.insert(out.end(), text.begin(), text.end()); }
 
-// A realistic stream: RTSP text, RTCP on channel 1, RTP on channel 0, stray
-// "$" bytes and a zero-length frame.
+// A realistic stream: an RTSP answer, RTCP on channel 1, RTP on channel 0,
+// stray bytes and a zero-length frame.
 std::vector<uint8_t> MixedStream(std::vector<SeenPacket>& expected) {
   std::vector<uint8_t> stream;
   Append(stream, std::string("RTSP/1.0 200 OK\r\nCSeq: 5\r\nRange: npt=0.000-\r\n\r\n"));
   Append(stream, Interleave(1, Bytes(28, 0x80)));
   Append(stream, Interleave(0, RtpWire(1, 1400)));
   expected.push_back(Expected(1, 1400));
-  Append(stream, std::string("$$$"));
+  Append(stream, std::string("xyz\r\n"));
   Append(stream, Interleave(0, RtpWire(2, 1)));
   expected.push_back(Expected(2, 1));
   Append(stream, std::vector<uint8_t>{'$', 0, 0, 0});            // zero length, then a lone 0 byte
@@ -80,14 +80,60 @@ TEST(RtspStreamParserTest, ZeroLengthRestartsSearch) {
   EXPECT_EQ(user.Packets(), std::vector<SeenPacket>{Expected(4, 10)});
 }
 
-TEST(RtspStreamParserTest, BrokenMarkerByteIsRetriedAsDollar) {
-  // "$" "$" 0 ...: the second "$" breaks the first match and starts the real one.
-  std::vector<uint8_t> block = {'$'};
-  Append(block, Interleave(0, RtpWire(5, 10)));
+// Every channel is skipped by its length: a "$" and a channel number inside
+// an RTCP report (here in the sender's SSRC and time stamps) start nothing.
+TEST(RtspStreamParserTest, DollarInsideRtcpKeepsSync) {
+  std::vector<uint8_t> report = {0x80, 200, 0, 6, '$', 0, 0x00, 0x10, '$', 0, 0x05, 0xDC};
+  report.resize(28, '$');
+  std::vector<uint8_t> block = Interleave(1, report);
+  Append(block, Interleave(0, RtpWire(1, 40)));
+  Append(block, Interleave(0, RtpWire(2, 1400)));
   RecordingRtspUser user;
   CRTSPStreamParser parser(&user, 0);
-  parser.Feed(block.data(), block.size());
-  EXPECT_EQ(user.Packets(), std::vector<SeenPacket>{Expected(5, 10)});
+  std::vector<std::vector<uint8_t>> rtcp;
+  parser.SetRtcpSink([&](const uint8_t* data, size_t length) { rtcp.emplace_back(data, data + length); });
+  for (uint8_t byte : block) parser.Feed(&byte, 1);
+  EXPECT_EQ(user.Packets(), (std::vector<SeenPacket>{Expected(1, 40), Expected(2, 1400)}));
+  EXPECT_EQ(rtcp, std::vector<std::vector<uint8_t>>{report});
+  EXPECT_EQ(parser.GetSkippedBytes(), 0u);
+}
+
+// Answers come out whole between frames, also when they trickle in; one that
+// claims more than the cap is refused at its header, not read.
+TEST(RtspStreamParserTest, AnswersBetweenFramesAndTheirCap) {
+  const std::string answer = "RTSP/1.0 200 OK\r\ncseq: 4\r\ncontent-length:5\r\n\r\nv=0\r\n";
+  std::vector<uint8_t> stream = Interleave(0, RtpWire(1, 10));
+  Append(stream, answer);
+  Append(stream, Interleave(0, RtpWire(2, 10)));
+  Append(stream, std::string("RTSP/1.0 200 OK\r\nContent-Length: 4294967295\r\n\r\n"));
+  Append(stream, Interleave(0, RtpWire(3, 10)));
+  for (size_t step : {stream.size(), size_t{1}, size_t{7}}) {
+    RecordingRtspUser user;
+    CRTSPStreamParser parser(&user, 0);
+    std::vector<std::pair<std::string, bool>> answers;
+    parser.SetAnswerSink([&](std::string_view text, bool complete) { answers.emplace_back(text, complete); });
+    for (size_t at = 0; at < stream.size(); at += step)
+      parser.Feed(stream.data() + at, std::min(step, stream.size() - at));
+    SCOPED_TRACE(step);
+    ASSERT_EQ(answers.size(), 2u);
+    EXPECT_EQ(answers[0], std::make_pair(answer, true));
+    EXPECT_FALSE(answers[1].second);
+    EXPECT_EQ(user.Packets(), (std::vector<SeenPacket>{Expected(1, 10), Expected(2, 10), Expected(3, 10)}));
+  }
+  // A header block that never ends is dropped at the cap, and what follows
+  // is found again.
+  RecordingRtspUser user;
+  CRTSPStreamParser parser(&user, 0);
+  size_t refused = 0;
+  parser.SetAnswerSink([&](std::string_view, bool complete) { refused += complete ? 0 : 1; });
+  const std::string head = "RTSP/1.0 200 OK\r\n";
+  parser.Feed(reinterpret_cast<const uint8_t*>(head.data()), head.size());
+  const std::string filler(1000, 'x');
+  for (int i = 0; i < 70; ++i) parser.Feed(reinterpret_cast<const uint8_t*>(filler.data()), filler.size());
+  const std::vector<uint8_t> tail = Interleave(0, RtpWire(9, 10));
+  parser.Feed(tail.data(), tail.size());
+  EXPECT_EQ(refused, 1u);
+  EXPECT_EQ(user.Packets(), std::vector<SeenPacket>{Expected(9, 10)});
 }
 
 TEST(RtspStreamParserTest, EverySplitPointGivesTheSamePackets) {

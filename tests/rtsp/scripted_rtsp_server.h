@@ -3,7 +3,10 @@
 // A TCP server on loopback that records RTSP requests and answers each from a
 // script. The script sees the request text and its number (0-based over the
 // server's life) and returns the bytes to send back; kSilent sends nothing,
-// kClose drops the connection.
+// kClose drops the connection. Interleaved frames from the client ("$",
+// channel, length) are collected apart. On demand it behaves like a hostile
+// or strict camera: answers trickle one byte at a time, or the connection is
+// dropped when no request came within a session time-out.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -11,13 +14,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace orbisan::test {
@@ -57,10 +63,22 @@ class ScriptedRtspServer {
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return requests_.size() >= count; });
   }
-  // Sends raw bytes on the current connection (interleaved data).
+  // Sends raw bytes on the current connection (interleaved data); false
+  // when there is none or the client stopped reading for a second.
   bool Send(const std::string& bytes) {
     const int fd = connection_.load();
-    return fd >= 0 && send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+    return fd >= 0 && SendBounded(fd, bytes, 0);
+  }
+  // Answers go out one byte per interval (0: at once).
+  void SetTrickleMs(int ms) { trickleMs_.store(ms); }
+  // Drops the connection when no request came for this long (0: never).
+  void SetSessionTimeoutMs(int ms) { sessionTimeoutMs_.store(ms); }
+  int Drops() const { return drops_.load(); }
+  bool Connected() const { return connection_.load() >= 0; }
+  // Interleaved frames the client sent: channel and data.
+  std::vector<std::pair<uint8_t, std::string>> Frames() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return frames_;
   }
 
  private:
@@ -72,21 +90,60 @@ class ScriptedRtspServer {
       if (fd < 0) continue;
       connection_.store(fd);
       Serve(fd);
+      std::lock_guard<std::mutex> lock(sendMutex_);
       connection_.store(-1);
       close(fd);
     }
   }
 
+  // Bounded in time: a client that stops reading cannot hold the server.
+  bool SendBounded(int fd, const std::string& bytes, int trickleMs) {
+    std::lock_guard<std::mutex> lock(sendMutex_);
+    const size_t chunk = trickleMs > 0 ? 1 : bytes.size();
+    for (size_t sent = 0, stalls = 0; sent < bytes.size() && running_.load();) {
+      pollfd pfd{fd, POLLOUT, 0};
+      if (poll(&pfd, 1, 50) <= 0) {
+        if (++stalls > 20) return false;
+        continue;
+      }
+      const ssize_t n =
+          send(fd, bytes.data() + sent, std::min(chunk, bytes.size() - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n < 0 && errno != EAGAIN) return false;
+      if (n > 0) sent += static_cast<size_t>(n);
+      stalls = 0;
+      if (trickleMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(trickleMs));
+    }
+    return true;
+  }
+
   void Serve(int fd) {
     std::string pending;
     char buffer[4096];
+    auto lastRequest = std::chrono::steady_clock::now();
     while (running_.load()) {
+      const int timeoutMs = sessionTimeoutMs_.load();
+      if (timeoutMs > 0 && std::chrono::steady_clock::now() - lastRequest > std::chrono::milliseconds(timeoutMs)) {
+        ++drops_;
+        return;
+      }
       pollfd pfd{fd, POLLIN, 0};
       if (poll(&pfd, 1, 50) <= 0) continue;
       const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
       if (n <= 0) return;
       pending.append(buffer, static_cast<size_t>(n));
-      for (size_t end; (end = pending.find("\r\n\r\n")) != std::string::npos;) {
+      for (;;) {
+        if (!pending.empty() && pending[0] == '$') {
+          if (pending.size() < 4) break;
+          const size_t length = (static_cast<uint8_t>(pending[2]) << 8) | static_cast<uint8_t>(pending[3]);
+          if (pending.size() < 4 + length) break;
+          std::lock_guard<std::mutex> lock(mutex_);
+          frames_.emplace_back(static_cast<uint8_t>(pending[1]), pending.substr(4, length));
+          pending.erase(0, 4 + length);
+          continue;
+        }
+        const size_t end = pending.find("\r\n\r\n");
+        if (end == std::string::npos) break;
+        lastRequest = std::chrono::steady_clock::now();
         const std::string request = pending.substr(0, end + 4);
         pending.erase(0, end + 4);
         size_t index;
@@ -98,7 +155,7 @@ class ScriptedRtspServer {
         changed_.notify_all();
         const std::string answer = script_(request, index);
         if (answer == kClose) return;
-        if (answer != kSilent && !answer.empty()) send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
+        if (answer != kSilent && !answer.empty()) SendBounded(fd, answer, trickleMs_.load());
       }
     }
   }
@@ -108,7 +165,12 @@ class ScriptedRtspServer {
   uint16_t port_ = 0;
   std::atomic<bool> running_{true};
   std::atomic<int> connection_{-1};
+  std::atomic<int> trickleMs_{0};
+  std::atomic<int> sessionTimeoutMs_{0};
+  std::atomic<int> drops_{0};
+  std::mutex sendMutex_;
   std::mutex mutex_;
+  std::vector<std::pair<uint8_t, std::string>> frames_;
   std::condition_variable changed_;
   std::vector<std::string> requests_;
   std::thread thread_;
