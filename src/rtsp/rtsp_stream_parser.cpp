@@ -39,20 +39,23 @@ CRTSPStreamParser::Unit CRTSPStreamParser::Classify(const uint8_t* data, size_t 
   const size_t prefix = std::min(available, kAnswerStart.size());
   if (std::memcmp(data, kAnswerStart.data(), prefix) != 0) return Unit::kNone;
   if (available < kAnswerStart.size()) return Unit::kNeedMore;
-  // Only the part not yet searched is searched again (a trickling answer).
-  const std::string_view text(reinterpret_cast<const char*>(data), available);
+  // Only the part not yet searched is searched again (a trickling answer),
+  // and never beyond the cap, so that the outcome does not depend on how the
+  // bytes were cut into blocks.
+  const size_t cap = CRTSPResponseParser::kMaxAnswerBytes;
+  const std::string_view text(reinterpret_cast<const char*>(data), std::min(available, cap));
   const size_t from = scanned_ > kHeaderEnd.size() ? scanned_ - kHeaderEnd.size() : 0;
   const size_t headerEnd = text.find(kHeaderEnd, from);
   if (headerEnd == std::string_view::npos) {
-    scanned_ = available;
-    if (available <= CRTSPResponseParser::kMaxAnswerBytes) return Unit::kNeedMore;
-    size = available;
+    scanned_ = text.size();
+    if (available < cap) return Unit::kNeedMore;
+    size = cap;
     return Unit::kRefusedAnswer;
   }
   const size_t headerSize = headerEnd + kHeaderEnd.size();
   uint64_t bodySize = 0;
   if (!CRTSPResponseParser::ReadContentLength(text.substr(0, headerSize), bodySize)) bodySize = 0;
-  if (headerSize + bodySize > CRTSPResponseParser::kMaxAnswerBytes) {
+  if (headerSize + bodySize > cap) {
     // Not trusted, not skipped by its length either: a body that large is
     // not an answer this client reads.
     size = headerSize;
