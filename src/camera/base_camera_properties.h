@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "camera/capability_store.h"
+#include "strandline/capability_store.h"
 #include "camera/stream_capabilities.h"
 #include "device/device_info.h"
 #include "runtime/event.h"

@@ -6,9 +6,10 @@
 #include <cstdio>
 #include <fstream>
 
-#include "camera/capability_store_recorder.h"
 #include "camera/cgi_camera.h"
+#include "camera/host_version.h"
 #include "camera/scripted_http_server.h"
+#include "support/capability_store_recorder.h"
 
 namespace orbisan::test {
 namespace {

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdint>
 
-#include "camera/capability_store_recorder.h"
+#include "camera/host_version.h"
 
 namespace orbisan::test {
 std::array<uint16_t, 4> hostVersion = {5, 12, 0, 0};
