@@ -18,6 +18,8 @@ class CActiCameraProperties : public CBaseCameraProperties {
  public:
   CActiCameraProperties(const DEVICE_INFO& device, uint32_t flag);
 
+  // Ends a request under way, so that a stopped query returns at once.
+  void Stop() override { http_.Cancel(); }
   void GetProperties(ipcapture::ICapabilityStore& store) override;
   bool Query(uint32_t& status) override;
 
