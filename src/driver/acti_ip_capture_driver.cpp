@@ -1,5 +1,7 @@
 #include "driver/acti_ip_capture_driver.h"
 
+#include "camera/time_sync.h"
+
 namespace orbisan {
 
 CActiIPCaptureDriver::~CActiIPCaptureDriver() { CActiIPCaptureDriver::Close(); }
@@ -17,10 +19,14 @@ bool CActiIPCaptureDriver::Open(ipcapture::IDebugOutput* log, ipcapture::IMediaS
   if (GetIntParameter(1) != kNoIntParameter) videoStandard_ = GetIntParameter(1);
   LogDriverOpened(GetStringParameter(8));
   streamKindSettings_ = ParseStreamKindSettings(GetStringParameter(15));
+  if (group == 2) TimeSyncRegister(this);
   return true;
 }
 
-void CActiIPCaptureDriver::Close() { CIPCaptureDriver::Close(); }
+void CActiIPCaptureDriver::Close() {
+  TimeSyncUnregister(this);
+  CIPCaptureDriver::Close();
+}
 
 // The family's digital I/O and PTZ objects are not part of this build; the
 // host gets null from their getters instead of objects that pretend to work.

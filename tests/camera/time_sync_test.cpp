@@ -1,0 +1,127 @@
+// Camera clock synchronisation against a scripted camera: the DATE_CONFIG
+// text, shared items, retries after a refusal and the provider's lifetime.
+#include "camera/time_sync.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "camera/cgi_camera.h"
+#include "camera/scripted_http_server.h"
+#include "support/test_driver.h"
+#include "support/wait_until.h"
+
+namespace orbisan::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(SyncItem, DateConfigText) {
+  SYSTEMTIME utc;
+  utc.wYear = 2026;
+  utc.wMonth = 12;
+  utc.wDay = 5;
+  utc.wHour = 17;
+  utc.wMinute = 57;
+  utc.wSecond = 26;
+  EXPECT_EQ(CSyncItem::DateConfigText(utc), "1,120500002026,17:57:26,+00");
+}
+
+TEST(SyncItem, OneKeyPerDevice) {
+  DEVICE_INFO a;
+  a.address = "127.0.0.1";
+  DEVICE_INFO b = a;
+  b.address = "localhost";
+  EXPECT_EQ(CTimeProvider::DeviceKey(a), "0100007f:80");
+  EXPECT_EQ(CTimeProvider::DeviceKey(b), CTimeProvider::DeviceKey(a));
+  b.port = 81;
+  EXPECT_NE(CTimeProvider::DeviceKey(b), CTimeProvider::DeviceKey(a));
+  // Names without an IPv4 address keep apart instead of all meeting at 0.
+  a.address = "fe80::1";
+  b.address = "fe80::2";
+  b.port = 80;
+  EXPECT_NE(CTimeProvider::DeviceKey(a), CTimeProvider::DeviceKey(b));
+}
+
+class TimeSyncTest : public ::testing::Test {
+ protected:
+  TimeSyncTest()
+      : server_({}, [this](const std::string& uri) {
+          HttpReply reply = camera_.Handle(uri);
+          if (stall_ && uri.find("DATE_CONFIG") != std::string::npos) reply.stallAfter = 0;
+          return reply;
+        }) {
+    for (TestDriver* d : {&first_, &second_, &stranger_}) {
+      d->info.port = server_.Port();
+      d->info.user = "admin";
+      d->info.password = "secret";
+      d->info.connectTimeoutMs = 20000;
+    }
+  }
+  ~TimeSyncTest() override { server_.ReleaseStalls(); }
+  size_t DateRequests() {
+    size_t n = 0;
+    for (const std::string& r : camera_.Requests()) n += r.rfind("system?DATE_CONFIG=1,", 0) == 0;
+    return n;
+  }
+  bool Users(CTimeSyncService& service, uint32_t users) {
+    return service.WithProvider([&](CTimeProvider* p) { return (p ? p->Users(first_.info) : 0) == users; });
+  }
+
+  CgiCamera camera_;
+  std::atomic<bool> stall_{false};
+  ScriptedHttpServer server_;
+  TestDriver first_, second_, stranger_;
+};
+
+TEST_F(TimeSyncTest, DriversOfOneDeviceShareOneItemSyncedOncePerPeriod) {
+  CTimeSyncService service(60000, 10);
+  service.Register(&first_);
+  service.Register(&second_);
+  service.Register(&second_);  // a second open of the same driver counts once
+  EXPECT_TRUE(Users(service, 2));
+  ASSERT_TRUE(WaitUntil([&] { return DateRequests() == 1; }));
+  std::this_thread::sleep_for(100ms);  // ten passes, all inside the period
+  EXPECT_EQ(DateRequests(), 1u);
+  // Drivers that are not registered (any more) take nobody's place away.
+  service.Unregister(&stranger_);
+  service.Unregister(&first_);
+  service.Unregister(&first_);
+  EXPECT_TRUE(Users(service, 1));
+  service.Unregister(&second_);
+  EXPECT_TRUE(service.WithProvider([](CTimeProvider* p) { return p == nullptr; }));
+}
+
+TEST_F(TimeSyncTest, ARefusedDateIsTriedAgainEveryPass) {
+  camera_.refused.insert("DATE_CONFIG");
+  CTimeProvider provider(60000, 10);
+  provider.AddDevice(&first_);
+  ASSERT_TRUE(provider.StartThread("sync"));
+  ASSERT_TRUE(WaitUntil([&] { return DateRequests() >= 3; }));
+  TSmartPtr<CSyncItem> item = provider.Item(first_.info);
+  EXPECT_EQ(item->LastSync(), 0u);
+  {
+    std::lock_guard<std::mutex> lock(camera_.mutex);
+    camera_.refused.clear();
+  }
+  EXPECT_TRUE(WaitUntil([&] { return item->LastSync() != 0; }));
+  provider.ReleaseItem(item);
+}
+
+TEST_F(TimeSyncTest, TheLastUnregistrationEndsASyncUnderWayAndANewRegistrationStartsAfresh) {
+  stall_ = true;
+  CTimeSyncService service(60000, 10);
+  service.Register(&first_);
+  ASSERT_TRUE(WaitUntil([&] { return DateRequests() == 1; }));  // its answer now stalls
+  const auto start = std::chrono::steady_clock::now();
+  service.Unregister(&first_);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5000ms);
+  EXPECT_TRUE(first_.LinesWith("will be terminated").empty());
+  stall_ = false;
+  service.Register(&first_);
+  EXPECT_TRUE(WaitUntil([&] { return DateRequests() == 2; }));  // a new item, never synced
+  service.Unregister(&first_);
+}
+
+}  // namespace
+}  // namespace orbisan::test
