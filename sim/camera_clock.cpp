@@ -83,10 +83,27 @@ bool CameraClock::Set(std::string_view text) {
   if (!Parse(text, &utc, &mode, &zone)) return false;
   auto now = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch());
   std::lock_guard<std::mutex> lock(mutex_);
+  if (refusing_) return false;
   offset_ = std::chrono::seconds(utc) - now;
   mode_ = mode;
   zone_hours_ = zone;
+  ++set_count_;
   return true;
+}
+
+void CameraClock::SetOffset(std::chrono::seconds offset) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  offset_ = offset;
+}
+
+void CameraClock::SetRefusing(bool refusing) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  refusing_ = refusing;
+}
+
+int CameraClock::SetCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return set_count_;
 }
 
 std::chrono::seconds CameraClock::Offset() const {

@@ -15,8 +15,15 @@ class CameraClock {
  public:
   CameraClock() = default;
 
-  // False (and nothing changes) when the text is not a valid date and time.
+  // False (and nothing changes) when the text is not a valid date and time,
+  // or while the camera refuses to be set.
   bool Set(std::string_view text);
+  // Puts the camera this far off the host's clock (a camera that drifted).
+  void SetOffset(std::chrono::seconds offset);
+  // While refusing, every DATE_CONFIG change is answered with ERROR.
+  void SetRefusing(bool refusing);
+  // Changes accepted so far.
+  int SetCount() const;
   // The current camera time in the DATE_CONFIG form.
   std::string Text() const;
   // Camera time minus host time.
@@ -31,6 +38,8 @@ class CameraClock {
   std::chrono::seconds offset_{0};
   int mode_ = 1;
   int zone_hours_ = 0;
+  bool refusing_ = false;
+  int set_count_ = 0;
 };
 
 }  // namespace strandline::sim

@@ -74,6 +74,7 @@ void PrintHelp() {
       "usage: simulate [--http-port N] [--rtsp-port N] [--user U --password P] [--model M]\n"
       "                [--http-auth none|basic|digest|either] [--rtsp-auth none|basic|digest]\n"
       "                [--source FILE] [--https] [--reboot-seconds S] [--multicast-port N] [--clock] [--verbose]\n"
+      "                [--clock-offset SECONDS] [--refuse-clock]\n"
       "models:");
   for (const auto& id : SimulatedCamera::Models()) std::printf(" %s", id.c_str());
   std::printf("\n");
@@ -116,6 +117,7 @@ int RunSimulateCommand(int argc, char** argv) {
   bool have_user = false;
   bool have_password = false;
   bool verbose = false;
+  bool refuse_clock = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto value = [&](std::string* out) {
@@ -132,6 +134,8 @@ int RunSimulateCommand(int argc, char** argv) {
       options.https = true;
     } else if (arg == "--verbose") {
       verbose = true;
+    } else if (arg == "--refuse-clock") {
+      refuse_clock = true;
     } else if (arg == "--clock") {
       options.clock_overlay = true;
     } else if (arg == "--http-port" || arg == "--rtsp-port" || arg == "--multicast-port") {
@@ -145,6 +149,13 @@ int RunSimulateCommand(int argc, char** argv) {
     } else if (arg == "--reboot-seconds") {
       if (!value(&text) || !ParseNumber(text, 0, 3600, &number)) return Usage("--reboot-seconds needs 0 to 3600");
       options.reboot_duration = std::chrono::seconds(number);
+    } else if (arg == "--clock-offset") {
+      // Seconds the camera's clock starts off, "-" for behind.
+      const bool behind = i + 1 < argc && argv[i + 1][0] == '-';
+      if (!value(&text) || !ParseNumber(behind ? text.substr(1) : text, 0, 100000000, &number)) {
+        return Usage("--clock-offset needs seconds, optionally negative");
+      }
+      options.clock_offset = std::chrono::seconds(behind ? -number : number);
     } else if (arg == "--user") {
       if (!value(&options.user)) return Usage("--user needs a name");
       have_user = true;
@@ -174,6 +185,7 @@ int RunSimulateCommand(int argc, char** argv) {
   if (verbose) options.log = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
 
   SimulatedCamera camera(options);
+  camera.SetClockRefusing(refuse_clock);
   std::string error;
   if (!camera.Start(&error)) {
     std::fprintf(stderr, "simulate: %s\n", error.c_str());

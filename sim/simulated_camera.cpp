@@ -44,6 +44,7 @@ SimulatedCamera::SimulatedCamera(Options options)
   InitGStreamer();
   settings_ = std::make_unique<SettingsTable>(model_ ? *model_ : FallbackModel());
   clock_ = std::make_unique<CameraClock>();
+  clock_->SetOffset(options_.clock_offset);
   cgi_ = std::make_unique<CgiHandler>(*settings_, *clock_, options_.user, options_.password);
 }
 
@@ -297,6 +298,12 @@ bool SimulatedCamera::SetSetting(const std::string& name, const std::string& val
 }
 
 StreamSettings SimulatedCamera::CurrentStream(int channel) const { return settings_->Stream(channel); }
+
+std::chrono::seconds SimulatedCamera::ClockOffset() const { return clock_->Offset(); }
+
+int SimulatedCamera::ClockSetCount() const { return clock_->SetCount(); }
+
+void SimulatedCamera::SetClockRefusing(bool refusing) { clock_->SetRefusing(refusing); }
 
 void SimulatedCamera::SetRtspRefuseConnections(bool refuse) {
   std::lock_guard<std::mutex> lock(services_mutex_);

@@ -87,6 +87,8 @@ class SimulatedCamera {
     // Running time drawn over the live picture. Off by default: the text
     // renderer pulls in font libraries that keep process-lifetime allocations.
     bool clock_overlay = false;
+    // The camera's clock starts this far off the host's (DATE_CONFIG sets it).
+    std::chrono::seconds clock_offset{0};
     // Told one line per HTTP request ("<status> <path>?<query>"), when set.
     // Called on the HTTP server's thread; it must not call back into the camera.
     std::function<void(const std::string&)> log;
@@ -124,6 +126,12 @@ class SimulatedCamera {
   bool SetSetting(const std::string& name, const std::string& value, int channel = 1);
   // What an RTSP session of this channel would stream now.
   StreamSettings CurrentStream(int channel = 1) const;
+
+  // The camera's clock: how far it is off the host's clock now, and how
+  // often DATE_CONFIG set it. While refusing, DATE_CONFIG answers ERROR.
+  std::chrono::seconds ClockOffset() const;
+  int ClockSetCount() const;
+  void SetClockRefusing(bool refusing);
 
   // Faults. They stay in force across reboots until turned off.
   void SetRtspRefuseConnections(bool refuse);
