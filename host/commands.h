@@ -9,5 +9,6 @@ int RunOpen(const std::vector<std::string>& args);
 int RunRecord(const std::vector<std::string>& args);
 int RunDemo(const std::vector<std::string>& args);
 int RunSimulate(int argc, char** argv);
+int RunProbe(const std::vector<std::string>& args);
 
 }  // namespace strandline::host

@@ -17,6 +17,7 @@ void Usage() {
                "  record    record a stream from a device\n"
                "  demo      record from the built-in simulated camera\n"
                "  simulate  run the simulated camera until interrupted\n"
+               "  probe     ask the driver what a device can do (--json, --as-params)\n"
                "device options: --address HOST --port N --user U --password P --model M --channels N\n"
                "  --inputs N --outputs N --param INDEX=TEXT --config FILE --host-version A.B.C.D\n"
                "  --driver PATH --log-level N\n");
@@ -35,6 +36,7 @@ int main(int argc, char** argv) {
   if (command == "record") return strandline::host::RunRecord(args);
   if (command == "demo") return strandline::host::RunDemo(args);
   if (command == "simulate") return strandline::host::RunSimulate(argc - 1, argv + 1);
+  if (command == "probe") return strandline::host::RunProbe(args);
   if (command == "--help" || command == "-h" || command == "help") {
     Usage();
     return 0;
