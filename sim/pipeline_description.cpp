@@ -10,9 +10,14 @@ std::string LivePipeline(const StreamSettings& s, bool with_clock) {
   int fps = std::clamp(s.fps, 1, 120);
   int gop = std::clamp(s.gop, 1, 1000);
   int kbps = std::clamp(s.kbps, 16, 100000);
-  std::string text = "videotestsrc is-live=true pattern=smpte horizontal-speed=4 ! video/x-raw,format=I420,width=" +
-                     std::to_string(width) + ",height=" + std::to_string(height) + ",framerate=" + std::to_string(fps) +
-                     "/1 ! ";
+  const std::string caps = "video/x-raw,format=I420,width=" + std::to_string(width) +
+                           ",height=" + std::to_string(height) + ",framerate=" + std::to_string(fps) + "/1";
+  // A moving picture under a still layer of sensor-like noise: intra coding
+  // pays for the noise, prediction mostly does not, so key frames come out
+  // several times larger than the others, as a camera's do. The noise is made
+  // once; blending it costs about what the test picture does.
+  std::string text =
+      "compositor name=" + std::string(kNoiseMixerName) + " " + kNoiseStillPad + "::alpha=0.3 ! " + caps + " ! ";
   if (with_clock) text += "timeoverlay font-desc=\"Sans 10\" ! ";
   switch (s.codec) {
     case VideoCodec::kH264: {
@@ -35,6 +40,9 @@ std::string LivePipeline(const StreamSettings& s, bool with_clock) {
               " pt=26";
       break;
   }
+  text += " videotestsrc is-live=true pattern=smpte horizontal-speed=4 ! " + caps + " ! " + kNoiseMixerName +
+          ".sink_0 videotestsrc num-buffers=1 pattern=snow ! " + caps + " ! imagefreeze ! " + kNoiseMixerName + "." +
+          kNoiseStillPad;
   return text;
 }
 

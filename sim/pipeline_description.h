@@ -11,11 +11,14 @@ namespace strandline::sim {
 inline constexpr const char* kPayloaderName = "pay0";
 inline constexpr const char* kEncoderName = "enc";
 inline constexpr const char* kReplaySourceName = "src";
+// The live picture's mixer and its input pad for the still noise layer.
+inline constexpr const char* kNoiseMixerName = "noise";
+inline constexpr const char* kNoiseStillPad = "sink_1";
 
-// A moving test picture encoded live with the given settings, ending in the
-// RTP payloader "pay0". H.264 repeats SPS and PPS before every IDR picture and
-// MPEG-4 its configuration before every key frame, as a camera does.
-// with_clock draws the running time over the picture.
+// A moving test picture with sensor-like noise encoded live with the given
+// settings (key frames of a camera's size), ending in the RTP payloader "pay0". H.264 repeats SPS and PPS before every
+// IDR picture and MPEG-4 its configuration before every key frame, as a camera does. with_clock draws the running time
+// over the picture.
 std::string LivePipeline(const StreamSettings& settings, bool with_clock);
 
 // An appsrc named "src" fed with whole frames of a pre-encoded clip, a parser

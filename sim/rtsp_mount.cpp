@@ -257,6 +257,14 @@ void RtspMount::SendBye() {
   if (GstElement* element = gst_rtsp_media_get_element(held_)) {
     // End of stream makes the RTP session send BYE for its source.
     gst_element_send_event(element, gst_event_new_eos());
+    // The still noise layer never ends by itself; the mixer ends once all its inputs have.
+    if (GstElement* mixer = Child(element, kNoiseMixerName)) {
+      if (GstPad* still = gst_element_get_static_pad(mixer, kNoiseStillPad)) {
+        gst_pad_send_event(still, gst_event_new_eos());
+        gst_object_unref(still);
+      }
+      gst_object_unref(mixer);
+    }
     gst_object_unref(element);
   }
   GstRTSPMedia* old = held_;
