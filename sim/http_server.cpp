@@ -42,6 +42,34 @@ MHD_Response* TextResponse(const std::string& body) {
 
 }  // namespace
 
+// The body of a trickled or oversized answer, produced as the client reads.
+struct FaultyBody {
+  HttpServer* server;
+  HttpFault fault;
+  std::chrono::milliseconds interval;
+  std::string body;
+
+  static ssize_t Read(void* cls, uint64_t pos, char* buf, size_t max) {
+    auto* self = static_cast<FaultyBody*>(cls);
+    if (self->fault == HttpFault::kTrickle) {
+      if (pos >= self->body.size()) return MHD_CONTENT_READER_END_OF_STREAM;
+      if (max == 0) return 0;
+      if (!self->server->Pause(self->interval)) return MHD_CONTENT_READER_END_WITH_ERROR;
+      buf[0] = self->body[pos];
+      return 1;
+    }
+    if (!self->server->Pause(std::chrono::milliseconds(0))) return MHD_CONTENT_READER_END_WITH_ERROR;
+    static const std::string kFiller = "FILLER=0123456789abcdefghijklmnopqrstuvwxyz\r\n";
+    for (size_t i = 0; i < max; ++i) {
+      uint64_t at = pos + i;
+      buf[i] = at < self->body.size() ? self->body[at] : kFiller[(at - self->body.size()) % kFiller.size()];
+    }
+    return static_cast<ssize_t>(max);
+  }
+
+  static void Free(void* cls) { delete static_cast<FaultyBody*>(cls); }
+};
+
 struct HttpServerCallbacks {
   static void* OnUri(void* cls, const char* uri, MHD_Connection*) {
     (void)cls;
@@ -146,6 +174,18 @@ struct HttpServerCallbacks {
         return Challenge(server, connection, stale);
       }
     }
+    HttpFault fault;
+    std::chrono::milliseconds interval;
+    {
+      std::lock_guard<std::mutex> lock(server->fault_mutex_);
+      fault = server->fault_;
+      interval = server->trickle_interval_;
+    }
+    if (fault == HttpFault::kNoAnswer) {
+      observe(0);
+      server->HoldWhileSilent();
+      return MHD_NO;
+    }
     HttpReply reply = server->handler_(state->raw_path, state->raw_query, header_ok);
     observe(reply.status);
     if (reply.status == 401) {
@@ -154,7 +194,19 @@ struct HttpServerCallbacks {
     }
     if (reply.status == 404) return reply_with(404, "404 Not Found\r\n");
     state->after_sent = reply.after_sent;
-    return reply_with(reply.status, reply.body);
+    if (fault == HttpFault::kNone) return reply_with(reply.status, reply.body);
+    uint64_t size = fault == HttpFault::kTrickle ? reply.body.size() : kHugeContentLength;
+    auto* body = new FaultyBody{server, fault, interval, std::move(reply.body)};
+    MHD_Response* response = MHD_create_response_from_callback(size, fault == HttpFault::kTrickle ? 1 : 16 * 1024,
+                                                               &FaultyBody::Read, body, &FaultyBody::Free);
+    if (!response) {
+      delete body;
+      return MHD_NO;
+    }
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/plain");
+    MHD_Result result = MHD_queue_response(connection, static_cast<unsigned>(reply.status), response);
+    MHD_destroy_response(response);
+    return result;
   }
 };
 
@@ -179,7 +231,12 @@ bool HttpServer::Start(const Config& config, Handler handler, AfterSent after_se
     if (error) *error = "bad bind address " + config.bind_address;
     return false;
   }
-  unsigned flags = MHD_USE_AUTO_INTERNAL_THREAD;
+  {
+    std::lock_guard<std::mutex> lock(fault_mutex_);
+    stopping_ = false;
+  }
+  // A thread per connection: a slow or silent answer holds only its own.
+  unsigned flags = MHD_USE_AUTO_INTERNAL_THREAD | MHD_USE_THREAD_PER_CONNECTION;
   if (config.https) {
     if (!MHD_is_feature_supported(MHD_FEATURE_TLS)) {
       if (error) *error = "this libmicrohttpd has no TLS support";
@@ -212,8 +269,35 @@ bool HttpServer::Start(const Config& config, Handler handler, AfterSent after_se
 
 void HttpServer::Stop() {
   if (!daemon_) return;
+  {
+    std::lock_guard<std::mutex> lock(fault_mutex_);
+    stopping_ = true;
+  }
+  fault_changed_.notify_all();
   MHD_stop_daemon(daemon_);
   daemon_ = nullptr;
+}
+
+void HttpServer::SetFault(HttpFault fault, std::chrono::milliseconds trickle_interval) {
+  {
+    std::lock_guard<std::mutex> lock(fault_mutex_);
+    fault_ = fault;
+    trickle_interval_ = trickle_interval;
+    ++fault_generation_;
+  }
+  fault_changed_.notify_all();
+}
+
+bool HttpServer::Pause(std::chrono::milliseconds duration) {
+  std::unique_lock<std::mutex> lock(fault_mutex_);
+  fault_changed_.wait_for(lock, duration, [this] { return stopping_; });
+  return !stopping_;
+}
+
+void HttpServer::HoldWhileSilent() {
+  std::unique_lock<std::mutex> lock(fault_mutex_);
+  unsigned generation = fault_generation_;
+  fault_changed_.wait(lock, [&] { return stopping_ || fault_generation_ != generation; });
 }
 
 }  // namespace strandline::sim

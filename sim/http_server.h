@@ -2,9 +2,12 @@
 // authentication, handing every GET to one callback.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -19,6 +22,17 @@ enum class HttpAuth {
   kDigest,  // challenge with Digest (MD5)
   kEither,  // offer both, accept either
 };
+
+// How answers go out, for clients' tests of slow and hostile cameras.
+enum class HttpFault {
+  kNone,
+  kTrickle,            // the body goes out one byte at a time, the trickle interval apart
+  kHugeContentLength,  // "Content-Length: 4000000000"; the answer, then filler for as long as the client reads
+  kNoAnswer,           // the request is taken (and logged with status 0) but never answered
+};
+
+// What the Content-Length of HttpFault::kHugeContentLength claims.
+inline constexpr uint64_t kHugeContentLength = 4000000000ULL;
 
 struct HttpReply {
   int status = 200;
@@ -60,8 +74,17 @@ class HttpServer {
   bool IsRunning() const { return daemon_ != nullptr; }
   uint16_t Port() const { return port_; }
 
+  // Applies to answers from the next one on; a request held by kNoAnswer is
+  // let go (its connection closed, still unanswered) when the fault changes.
+  void SetFault(HttpFault fault, std::chrono::milliseconds trickle_interval);
+
  private:
   friend struct HttpServerCallbacks;
+  friend struct FaultyBody;
+  // Waits for the given time; false when the server is stopping.
+  bool Pause(std::chrono::milliseconds duration);
+  // Holds an unanswered request until the fault changes or the server stops.
+  void HoldWhileSilent();
 
   Config config_;
   Handler handler_;
@@ -71,6 +94,13 @@ class HttpServer {
   uint16_t port_ = 0;
   std::string nonce_seed_;
   std::string opaque_;
+
+  std::mutex fault_mutex_;
+  std::condition_variable fault_changed_;
+  HttpFault fault_ = HttpFault::kNone;
+  std::chrono::milliseconds trickle_interval_{50};
+  bool stopping_ = false;
+  unsigned fault_generation_ = 0;
 };
 
 }  // namespace strandline::sim

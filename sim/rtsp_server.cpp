@@ -9,6 +9,9 @@
 #include <map>
 #include <mutex>
 
+#include "sim/faulty_answer_writer.h"
+#include "sim/http_server.h"
+
 namespace strandline::sim {
 namespace {
 
@@ -77,7 +80,103 @@ bool PickMulticastPorts(uint16_t* port) {
 struct RtspServer::Faults {
   std::shared_ptr<std::atomic<bool>> frozen = std::make_shared<std::atomic<bool>>(false);
   std::atomic<int> describe{static_cast<int>(DescribeFault::kNone)};
+  std::atomic<int> request_status{0};
+  std::atomic<int> trickle_ms{50};
 };
+
+namespace {
+
+using SharedFaults = std::shared_ptr<RtspServer::Faults>;
+
+void DeleteFaults(gpointer data, GClosure*) { delete static_cast<SharedFaults*>(data); }
+
+// Every request's "pre-" signal: a status fault answers it before the server looks at it.
+GstRTSPStatusCode StatusFault(GstRTSPClient*, GstRTSPContext*, gpointer data) {
+  int status = (*static_cast<SharedFaults*>(data))->request_status.load();
+  return status == 0 ? GST_RTSP_STS_OK : static_cast<GstRTSPStatusCode>(status);
+}
+
+constexpr char kWriterKey[] = "strandline-sim-writer";
+
+std::shared_ptr<FaultyAnswerWriter> WriterOf(GstRTSPClient* client) {
+  auto* writer = static_cast<std::shared_ptr<FaultyAnswerWriter>*>(g_object_get_data(G_OBJECT(client), kWriterKey));
+  return writer ? *writer : nullptr;
+}
+
+// The writer is found through the client: this server version does not pass
+// the user data given with the function on every path.
+gboolean SendThroughWriter(GstRTSPClient* client, GstRTSPMessage* messages, guint count, gboolean, gpointer) {
+  if (auto writer = WriterOf(client)) {
+    for (guint i = 0; i < count; ++i) writer->Send(&messages[i]);
+  }
+  return TRUE;
+}
+
+// From now on this connection's answers are written by a FaultyAnswerWriter.
+void HandOverToWriter(GstRTSPClient* client, FaultyAnswerWriter::Mode mode, std::chrono::milliseconds interval) {
+  if (WriterOf(client)) return;
+  GstRTSPConnection* connection = gst_rtsp_client_get_connection(client);
+  GSocket* socket = connection ? gst_rtsp_connection_get_write_socket(connection) : nullptr;
+  if (!socket) return;
+  auto writer = std::make_shared<FaultyAnswerWriter>(g_socket_get_fd(socket), mode, interval);
+  g_object_set_data_full(G_OBJECT(client), kWriterKey, new std::shared_ptr<FaultyAnswerWriter>(writer),
+                         [](gpointer d) { delete static_cast<std::shared_ptr<FaultyAnswerWriter>*>(d); });
+  gst_rtsp_client_set_send_messages_func(client, SendThroughWriter, nullptr, nullptr);
+  g_signal_connect(client, "closed", G_CALLBACK(+[](GstRTSPClient* c, gpointer) {
+                     if (auto w = WriterOf(c)) w->Close();
+                   }),
+                   nullptr);
+}
+
+GstRTSPStatusCode DescribeFaultFor(GstRTSPClient* client, GstRTSPContext* ctx, gpointer data) {
+  auto& faults = **static_cast<SharedFaults*>(data);
+  if (GstRTSPStatusCode status = StatusFault(client, ctx, data); status != GST_RTSP_STS_OK) return status;
+  switch (static_cast<DescribeFault>(faults.describe.load())) {
+    case DescribeFault::kNone:
+      return GST_RTSP_STS_OK;
+    case DescribeFault::kStatus500:
+      return GST_RTSP_STS_INTERNAL_SERVER_ERROR;
+    case DescribeFault::kNoAnswer:
+      // From here on nothing this connection's client is told leaves the server.
+      gst_rtsp_client_set_send_messages_func(client, DropMessages, nullptr, nullptr);
+      return GST_RTSP_STS_INTERNAL_SERVER_ERROR;
+    case DescribeFault::kTrickle:
+      HandOverToWriter(client, FaultyAnswerWriter::Mode::kTrickle, std::chrono::milliseconds(faults.trickle_ms.load()));
+      return GST_RTSP_STS_OK;
+    case DescribeFault::kHugeContentLength:
+      HandOverToWriter(client, FaultyAnswerWriter::Mode::kHugeContentLength, std::chrono::milliseconds(0));
+      return GST_RTSP_STS_OK;
+  }
+  return GST_RTSP_STS_OK;
+}
+
+void WatchClient(GstRTSPClient* client, const SharedFaults& faults) {
+  g_signal_connect_data(client, "pre-describe-request", G_CALLBACK(DescribeFaultFor), new SharedFaults(faults),
+                        DeleteFaults, GConnectFlags(0));
+  // No state changes for a refused request. (Not OPTIONS: refusing it from
+  // its signal frees an answer that is still in use.)
+  for (const char* signal :
+       {"pre-setup-request", "pre-play-request", "pre-pause-request", "pre-teardown-request",
+        "pre-set-parameter-request", "pre-get-parameter-request", "pre-announce-request", "pre-record-request"}) {
+    g_signal_connect_data(client, signal, G_CALLBACK(StatusFault), new SharedFaults(faults), DeleteFaults,
+                          GConnectFlags(0));
+  }
+  // A busy camera answers with the status before it checks anything, so
+  // every answer, also those refused for other reasons, is replaced with it.
+  g_signal_connect_data(
+      client, "send-message",
+      G_CALLBACK(+[](GstRTSPClient*, GstRTSPContext* ctx, GstRTSPMessage* message, gpointer data) {
+        int status = (*static_cast<SharedFaults*>(data))->request_status.load();
+        if (status != 0 && ctx && ctx->request && gst_rtsp_message_get_type(message) == GST_RTSP_MESSAGE_RESPONSE) {
+          gst_rtsp_message_init_response(message, static_cast<GstRTSPStatusCode>(status), nullptr, ctx->request);
+          return;
+        }
+        if (ctx && ctx->method == GST_RTSP_SETUP) PrepareMulticastSession(ctx);
+      }),
+      new SharedFaults(faults), DeleteFaults, GConnectFlags(0));
+}
+
+}  // namespace
 
 // A failed send of interleaved data makes the server queue a close of the
 // client on the loop without holding a reference to it; a client that is
@@ -254,34 +353,11 @@ bool RtspServer::SetUp(std::string* error) {
       g_object_unref(auth);
     }
 
-    g_signal_connect_data(
-        server, "client-connected", G_CALLBACK(+[](GstRTSPServer*, GstRTSPClient* client, gpointer data) {
-          auto faults = *static_cast<std::shared_ptr<Faults>*>(data);
-          auto on_describe = +[](GstRTSPClient* c, GstRTSPContext*, gpointer d) -> GstRTSPStatusCode {
-            auto& f = **static_cast<std::shared_ptr<Faults>*>(d);
-            switch (static_cast<DescribeFault>(f.describe.load())) {
-              case DescribeFault::kNone:
-                return GST_RTSP_STS_OK;
-              case DescribeFault::kStatus500:
-                return GST_RTSP_STS_INTERNAL_SERVER_ERROR;
-              case DescribeFault::kNoAnswer:
-                // From here on nothing this connection's client is told leaves the server.
-                gst_rtsp_client_set_send_messages_func(c, DropMessages, nullptr, nullptr);
-                return GST_RTSP_STS_INTERNAL_SERVER_ERROR;
-            }
-            return GST_RTSP_STS_OK;
-          };
-          g_signal_connect_data(
-              client, "pre-describe-request", G_CALLBACK(on_describe), new std::shared_ptr<Faults>(faults),
-              [](gpointer d, GClosure*) { delete static_cast<std::shared_ptr<Faults>*>(d); }, GConnectFlags(0));
-          g_signal_connect(client, "send-message",
-                           G_CALLBACK(+[](GstRTSPClient*, GstRTSPContext* ctx, GstRTSPMessage*, gpointer) {
-                             if (ctx && ctx->method == GST_RTSP_SETUP) PrepareMulticastSession(ctx);
-                           }),
-                           nullptr);
-        }),
-        new std::shared_ptr<Faults>(faults_),
-        [](gpointer d, GClosure*) { delete static_cast<std::shared_ptr<Faults>*>(d); }, GConnectFlags(0));
+    g_signal_connect_data(server, "client-connected",
+                          G_CALLBACK(+[](GstRTSPServer*, GstRTSPClient* client, gpointer data) {
+                            WatchClient(client, *static_cast<SharedFaults*>(data));
+                          }),
+                          new SharedFaults(faults_), DeleteFaults, GConnectFlags(0));
 
     g_signal_connect(server, "client-connected",
                      G_CALLBACK(+[](GstRTSPServer*, GstRTSPClient* client, gpointer keeper) {
@@ -399,6 +475,12 @@ void RtspServer::SetRefuseConnections(bool refuse) {
 }
 
 void RtspServer::SetDescribeFault(DescribeFault fault) { faults_->describe = static_cast<int>(fault); }
+
+void RtspServer::SetRequestStatus(int status) { faults_->request_status = status; }
+
+void RtspServer::SetTrickleInterval(std::chrono::milliseconds interval) {
+  faults_->trickle_ms = static_cast<int>(interval.count());
+}
 
 void RtspServer::SetFrozen(bool frozen) { faults_->frozen->store(frozen); }
 

@@ -4,6 +4,7 @@
 #include <gst/rtsp-server/rtsp-server.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -23,6 +24,12 @@ enum class DescribeFault {
   kNone,
   kStatus500,  // DESCRIBE answers "500 Internal Server Error"
   kNoAnswer,   // DESCRIBE gets no answer; the connection stays open
+  // The answer to DESCRIBE, and every later one on that connection, goes out a
+  // byte at a time, the trickle interval apart (interleaved data is dropped).
+  kTrickle,
+  // The answer to DESCRIBE claims "Content-Length: 4000000000"; filler follows
+  // at full speed for as long as the client reads. Nothing else is answered.
+  kHugeContentLength,
 };
 
 // One GstRTSPServer per video input (inputs of a video server each have their
@@ -62,6 +69,11 @@ class RtspServer {
   // running sessions; accepting opens them again on the same ports.
   void SetRefuseConnections(bool refuse);
   void SetDescribeFault(DescribeFault fault);
+  // Answers every request (OPTIONS and TEARDOWN too) with this status, as a
+  // busy camera answers 503; 0 answers normally.
+  void SetRequestStatus(int status);
+  // The pause before each byte of a trickled answer.
+  void SetTrickleInterval(std::chrono::milliseconds interval);
   // While frozen no RTP leaves any encoder; sessions stay up.
   void SetFrozen(bool frozen);
   // Closes every client connection (their sessions end with them).
@@ -71,9 +83,10 @@ class RtspServer {
   // Connected RTSP clients.
   size_t ClientCount();
 
+  struct Faults;  // shared with the client connections' signal handlers
+
  private:
   struct Instance;
-  struct Faults;
   struct ClientKeeper;
   void RunOnLoop(const std::function<void()>& work);
   bool SetUp(std::string* error);

@@ -115,7 +115,10 @@ bool SimulatedCamera::StartServices(std::string* error) {
   rtsp.with_clock = options_.clock_overlay;
   rtsp_.SetRefuseConnections(refuse_);
   rtsp_.SetDescribeFault(describe_fault_);
+  rtsp_.SetRequestStatus(rtsp_request_status_);
+  rtsp_.SetTrickleInterval(trickle_interval_);
   rtsp_.SetFrozen(frozen_);
+  http_.SetFault(http_fault_, trickle_interval_);
   if (!rtsp_.Start(rtsp, error)) return false;
   if (!refuse_) rtsp_ports_ = rtsp_.Ports();
   multicast_port_ = rtsp_.MulticastPort();
@@ -315,6 +318,25 @@ void SimulatedCamera::SetDescribeFault(DescribeFault fault) {
   std::lock_guard<std::mutex> lock(services_mutex_);
   describe_fault_ = fault;
   rtsp_.SetDescribeFault(fault);
+}
+
+void SimulatedCamera::SetRtspRequestStatus(int status) {
+  std::lock_guard<std::mutex> lock(services_mutex_);
+  rtsp_request_status_ = status;
+  rtsp_.SetRequestStatus(status);
+}
+
+void SimulatedCamera::SetHttpFault(HttpFault fault) {
+  std::lock_guard<std::mutex> lock(services_mutex_);
+  http_fault_ = fault;
+  http_.SetFault(fault, trickle_interval_);
+}
+
+void SimulatedCamera::SetTrickleInterval(std::chrono::milliseconds interval) {
+  std::lock_guard<std::mutex> lock(services_mutex_);
+  trickle_interval_ = interval;
+  rtsp_.SetTrickleInterval(interval);
+  http_.SetFault(http_fault_, interval);
 }
 
 void SimulatedCamera::SetStreamFrozen(bool frozen) {

@@ -12,6 +12,8 @@
 //   camera.RtspUrl("/track2");             // "rtsp://127.0.0.1:<port>/track2"
 //   camera.CgiRequests();                  // what a client asked, in order
 //   camera.SetStreamFrozen(true);          // fault injection
+//   camera.SetRtspRequestStatus(503);      // a busy camera
+//   camera.SetHttpFault(HttpFault::kTrickle);  // a byte every 50 ms
 //   camera.Stop();                         // also done by the destructor
 //
 // HTTP: GET /cgi-bin/{system,encoder,mpeg4,update}?USER=u&PWD=p&ITEM[&ITEM...]
@@ -136,6 +138,12 @@ class SimulatedCamera {
   // Faults. They stay in force across reboots until turned off.
   void SetRtspRefuseConnections(bool refuse);
   void SetDescribeFault(DescribeFault fault);
+  // Every RTSP request answered with this status (503: a busy camera); 0 = off.
+  void SetRtspRequestStatus(int status);
+  // How CGI answers go out: trickled, with a 4 GB Content-Length, or never.
+  void SetHttpFault(HttpFault fault);
+  // The pause before each byte of a trickled answer, HTTP and RTSP (50 ms).
+  void SetTrickleInterval(std::chrono::milliseconds interval);
   void SetStreamFrozen(bool frozen);  // no more RTP; sessions stay up
   void DropRtspConnections();         // closes every RTSP connection now
   void SendRtcpBye();                 // ends running streams with RTCP BYE
@@ -177,6 +185,9 @@ class SimulatedCamera {
   bool running_ = false;
   bool refuse_ = false;
   DescribeFault describe_fault_ = DescribeFault::kNone;
+  int rtsp_request_status_ = 0;
+  HttpFault http_fault_ = HttpFault::kNone;
+  std::chrono::milliseconds trickle_interval_{50};
   bool frozen_ = false;
 
   mutable std::mutex state_mutex_;

@@ -282,6 +282,22 @@ std::string RawRtspClient::Authorization(const std::string& method, const std::s
   return "";
 }
 
+std::string RawRtspClient::ReadRaw(size_t max_bytes, std::chrono::milliseconds timeout) {
+  std::string out;
+  out.swap(pending_);
+  auto deadline = Clock::now() + timeout;
+  char buffer[65536];
+  while (out.size() < max_bytes) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    pollfd wait{fd_, POLLIN, 0};
+    if (left <= 0 || poll(&wait, 1, static_cast<int>(left)) <= 0) break;
+    ssize_t n = recv(fd_, buffer, std::min(sizeof(buffer), max_bytes - out.size()), 0);
+    if (n <= 0) break;
+    out.append(buffer, static_cast<size_t>(n));
+  }
+  return out;
+}
+
 RawRtspClient::Response RawRtspClient::ReadResponse(std::chrono::milliseconds timeout) {
   Response response;
   auto deadline = Clock::now() + timeout;

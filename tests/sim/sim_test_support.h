@@ -74,6 +74,12 @@ class RawRtspClient {
   // answer; remembers its Session like Request does.
   Response SendVerbatim(const std::string& text, std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 
+  // Goes on reading an answer that had not come complete within its request's time-out.
+  Response ReadAnswer(std::chrono::milliseconds timeout) { return ReadResponse(timeout); }
+
+  // Reads raw bytes (after any already buffered) until max_bytes, the time-out or the peer's close.
+  std::string ReadRaw(size_t max_bytes, std::chrono::milliseconds timeout);
+
   // DESCRIBE, SETUP (interleaved 0-1) and PLAY on base_url; true when all answer 200.
   bool PlayInterleaved(const std::string& base_url, const std::string& play_extra = "");
 
