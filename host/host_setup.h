@@ -5,6 +5,7 @@
 #include <string>
 
 #include "host/host_options.h"
+#include "src/device/host_parameter.h"
 #include "strandline/capture_setup.h"
 #include "strandline/debug_output.h"
 
@@ -25,7 +26,8 @@ class HostSetup : public orbisan::ipcapture::ICaptureSetup,
   const char* GetParameter(uint32_t index) override {
     auto it = options_.params.find(index);
     if (it != options_.params.end()) return it->second.c_str();
-    if (index >= 1 && index <= 16 && !options_.params.empty() && index < options_.params.rbegin()->first) {
+    if (index >= 1 && index <= orbisan::kParamLastDeviceProperty && !options_.params.empty() &&
+        index < options_.params.rbegin()->first) {
       return "(none)";
     }
     return nullptr;

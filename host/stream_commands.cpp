@@ -3,6 +3,7 @@
 
 #include "host/commands.h"
 #include "host/record_command.h"
+#include "src/device/host_parameter.h"
 
 #if defined(STRANDLINE_HAVE_SIM)
 #include "sim/simulate_command.h"
@@ -31,7 +32,7 @@ int RunDemo(const std::vector<std::string>& args) {
   options.user = cameraOptions.user;
   options.password = cameraOptions.password;
   options.model = cameraOptions.model;
-  options.params[7] = std::to_string(camera.RtspPort());
+  options.params[orbisan::kParamRtspPorts] = std::to_string(camera.RtspPort());
   if (options.out.empty()) {
     options.out = options.codec == 1 ? "demo.mjpeg" : options.codec == 2 ? "demo.m4v" : "demo.h264";
   }

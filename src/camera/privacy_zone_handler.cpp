@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "camera/h_utils.h"
+#include "device/host_parameter.h"
 
 namespace orbisan {
 
@@ -24,7 +25,7 @@ uint32_t Pixels(double percent, uint32_t size) { return static_cast<uint32_t>(pe
 
 CPrivacyZoneHandler::CPrivacyZoneHandler(IDriver* driver, uint32_t value)
     : CLoggerInstance(driver), driver_(driver), channelValue_(value), http_(*driver->GetDeviceInfo()) {
-  const int32_t count = driver->GetIntParameter(16);
+  const int32_t count = driver->GetIntParameter(kParamPrivacyMaskCount);
   zoneCount_ = (count == kNoIntParameter || count <= 0) ? 0 : static_cast<uint32_t>(std::min(count, kMaxZones));
   zones_.resize(zoneCount_);
   for (uint32_t i = 0; i < zoneCount_; ++i) zones_[i].index = i;

@@ -4,9 +4,9 @@
 #include <set>
 #include <vector>
 
-namespace orbisan {
+#include "device/stream_params.h"
 
-enum CameraCodec : uint32_t { kCodecH264 = 1, kCodecMpeg4 = 2, kCodecMjpeg = 3 };
+namespace orbisan {
 
 struct StreamResolution {
   uint16_t width = 0;
@@ -16,7 +16,7 @@ struct StreamResolution {
 
 // What one stream of a device offers.
 struct StreamCapabilities {
-  std::set<uint32_t> codecs;
+  std::set<uint32_t> codecs;                  // VideoCodec values
   std::vector<StreamResolution> resolutions;  // in the order found
   std::set<uint32_t> frameRates;
   uint32_t defaultFrameRate = 0;  // 0: none

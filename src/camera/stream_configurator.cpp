@@ -5,6 +5,7 @@
 #include "camera/acti_camera_properties.h"
 #include "camera/h_utils.h"
 #include "camera/stream_values.h"
+#include "device/host_parameter.h"
 
 namespace orbisan {
 
@@ -30,9 +31,9 @@ bool CStreamConfigurator::Get(const std::string& url, std::string& answer) {
 }
 
 std::string CStreamConfigurator::ChannelParam(bool mapStreams) {
-  if (Param(12, 0) == 1) return {};
+  if (Param(kParamDeviceType, 0) == 1) return {};
   if (driver_->GetChannelCount() > 1) return HUtils::FormatString("&CHANNEL=%u", channelIndex_ + 1);
-  const int32_t mode = Param(13, 0);
+  const int32_t mode = Param(kParamChannelMode, 0);
   if (mapStreams && (mode == 1 || mode == 3)) {
     if (params_.streamKind == kStreamLive) return "&CHANNEL=2";
     if (params_.streamKind == kStreamRemote) return "&CHANNEL=3";
@@ -65,7 +66,7 @@ std::string CStreamConfigurator::ResolutionCode() {
 uint32_t CStreamConfigurator::FrameRateNumber(bool useTables) {
   const uint32_t wanted = FrameRateFromInterval(params_.frameRate);
   uint32_t snapped = 0;
-  if (useTables && SnapFrameRate(wanted, static_cast<uint32_t>(Param(12, 0)), params_.width,
+  if (useTables && SnapFrameRate(wanted, static_cast<uint32_t>(Param(kParamDeviceType, 0)), params_.width,
                                  driver_->GetDeviceInfo()->model, snapped)) {
     return snapped;
   }
@@ -91,11 +92,13 @@ uint32_t CStreamConfigurator::FrameRatio() {
   return ratio > 100 ? 100 : ratio;
 }
 
-std::string CStreamConfigurator::Bitrate() { return BitrateText(static_cast<uint32_t>(Param(5, 1)), params_.bitrate); }
+std::string CStreamConfigurator::Bitrate() {
+  return BitrateText(static_cast<uint32_t>(Param(kParamCameraGroup, 1)), params_.bitrate);
+}
 
 std::string CStreamConfigurator::FrameRateParams(const std::string& answer, bool withNight, bool useTables) {
   std::string items;
-  if (Param(3, 0) != 1) {
+  if (Param(kParamFpsInPercents, 0) != 1) {
     const uint32_t rate = FrameRateNumber(useTables);
     items += HUtils::ChangeParamU(answer, "VIDEO_FPS_NUM", rate);
     if (withNight) items += HUtils::ChangeParamU(answer, "NIGHT_FPS_NUM", rate);
@@ -108,7 +111,7 @@ std::string CStreamConfigurator::FrameRateParams(const std::string& answer, bool
 }
 
 bool CStreamConfigurator::ConfigureStreaming() {
-  if (Param(5, 1) == 2) return ConfigureB2();
+  if (Param(kParamCameraGroup, 1) == 2) return ConfigureB2();
   std::string answer;
   if (!Get(SystemUrl() + ChannelParam(true) + "&V2_STREAMING_TYPE&V2_STREAMING_METHOD", answer)) return false;
   std::string change;
@@ -125,8 +128,8 @@ bool CStreamConfigurator::ConfigureStreaming() {
 }
 
 bool CStreamConfigurator::ConfigureB2() {
-  const std::string name = driver_->GetStringParameter(11);
-  const std::string value = driver_->GetStringParameter(10);
+  const std::string name = driver_->GetStringParameter(kParamDisableB2String);
+  const std::string value = driver_->GetStringParameter(kParamDisableB2AndAuth);
   if (!name.empty() && !value.empty()) {
     std::string answer;
     if (!Get(SystemUrl() + ChannelParam(false) + "&" + name + "&RTSP_AUTHEN", answer)) return false;
@@ -149,13 +152,13 @@ bool CStreamConfigurator::ConfigureB2() {
 }
 
 bool CStreamConfigurator::ConfigureVideoStream() {
-  const int32_t mounting = Param(14, 0);
+  const int32_t mounting = Param(kParamMountingType, 0);
   std::string answer;
   if (!Get(EncoderUrl() + "&VIDEO_STREAM" + (mounting != 0 ? "&FISHEYE_INSTALL" : ""), answer) || answer.empty()) {
     return false;
   }
   std::string items;
-  const char* mode = CActiCameraProperties::ModeText(static_cast<uint32_t>(Param(13, 0)));
+  const char* mode = CActiCameraProperties::ModeText(static_cast<uint32_t>(Param(kParamChannelMode, 0)));
   if (!Has(answer, mode)) items += std::string("&VIDEO_STREAM=") + mode;
   if (mounting != 0) {
     const char* mountText = CActiCameraProperties::MountingText(static_cast<uint32_t>(mounting));
@@ -177,16 +180,16 @@ bool CStreamConfigurator::SendChange(const std::string& stem, const std::string&
 
 bool CStreamConfigurator::ConfigureStream(Codec codec) {
   if (streamingMode_ == 2) return true;
-  const uint32_t group = static_cast<uint32_t>(Param(5, 1));
-  const bool laterQuadChannel = Param(12, 0) == 1 && channelIndex_ > 0;
+  const uint32_t group = static_cast<uint32_t>(Param(kParamCameraGroup, 1));
+  const bool laterQuadChannel = Param(kParamDeviceType, 0) == 1 && channelIndex_ > 0;
   switch (codec) {
-    case Codec::kH264:
+    case kCodecH264:
       return RunSequence(codec, group);
-    case Codec::kMjpeg:
+    case kCodecMjpeg:
       if (group == 1 && laterQuadChannel) return true;
       if (group == 1 || group == 2) return RunSequence(codec, group);
       return false;
-    case Codec::kMpeg4:
+    case kCodecMpeg4:
       if (group == 0) return SequenceM0();
       if (group == 1 && laterQuadChannel) return true;
       if (group == 1 || group == 2) return RunSequence(codec, group);
@@ -197,42 +200,42 @@ bool CStreamConfigurator::ConfigureStream(Codec codec) {
 
 bool CStreamConfigurator::RunSequence(Codec codec, uint32_t group) {
   // H, J2 and M2 also set the stream mode; J1 and M1 (video servers) do not.
-  const bool modern = codec == Codec::kH264 || group == 2;
+  const bool modern = codec == kCodecH264 || group == 2;
   if (!ConfigureStreaming()) return false;
   if (modern && !ConfigureVideoStream()) return false;
 
   const std::string stem = EncoderUrl() + ChannelParam(true);
-  const char* codecText = codec == Codec::kH264 ? "H264" : (codec == Codec::kMjpeg ? "MJPEG" : "MPEG4");
+  const char* codecText = codec == kCodecH264 ? "H264" : (codec == kCodecMjpeg ? "MJPEG" : "MPEG4");
   std::string answer;
   Get(stem + "&VIDEO_ENCODER&VIDEO_RESOLUTION", answer);
   const std::string first = HUtils::ChangeParam(answer, "VIDEO_ENCODER", codecText) +
                             HUtils::ChangeParam(answer, "VIDEO_RESOLUTION", ResolutionCode());
   if (!SendChange(stem, first)) return false;
 
-  const bool night = Param(4, 0) == 1;
+  const bool night = Param(kParamDayNight, 0) == 1;
   std::string query;
   std::string items;
   answer.clear();
-  if (modern && codec != Codec::kMjpeg) {
-    const std::string quality = codec == Codec::kH264 ? "H264" : "MPEG4";
+  if (modern && codec != kCodecMjpeg) {
+    const std::string quality = codec == kCodecH264 ? "H264" : "MPEG4";
     query = "&VIDEO_GOP&VIDEO_FPS_NUM&VIDEO_FPS_RATIO&VIDEO_" + quality + "_QUALITY&VIDEO_MAX_BITRATE";
     if (night) query += "&NIGHT_GOP&NIGHT_FPS_NUM&NIGHT_FPS_RATIO&NIGHT_" + quality + "_QUALITY&NIGHT_MAX_BITRATE";
     Get(stem + query, answer);
     const std::string bitrate = Bitrate();
     items = HUtils::ChangeParamU(answer, "VIDEO_GOP", 0) + HUtils::ChangeParamU(answer, "NIGHT_GOP", 0) +
-            FrameRateParams(answer, night, codec == Codec::kMpeg4) +
+            FrameRateParams(answer, night, codec == kCodecMpeg4) +
             HUtils::ChangeParam(answer, "VIDEO_" + quality + "_QUALITY", "NONE") +
             HUtils::ChangeParam(answer, "VIDEO_MAX_BITRATE", bitrate) +
             HUtils::ChangeParam(answer, "NIGHT_" + quality + "_QUALITY", "NONE") +
             HUtils::ChangeParam(answer, "NIGHT_MAX_BITRATE", bitrate);
-  } else if (codec == Codec::kMjpeg && group == 2) {
+  } else if (codec == kCodecMjpeg && group == 2) {
     query = "&VIDEO_FPS&VIDEO_FPS_NUM&VIDEO_FPS_RATIO&VIDEO_MJPEG_QUALITY";
     if (night) query += "&NIGHT_FPS_NUM&NIGHT_FPS_RATIO&NIGHT_MJPEG_QUALITY";
     Get(stem + query, answer);
     items = HUtils::ChangeParam(answer, "VIDEO_FPS", "MODE1") + FrameRateParams(answer, night, false) +
             HUtils::ChangeParamU(answer, "VIDEO_MJPEG_QUALITY", params_.bitrate) +
             HUtils::ChangeParamU(answer, "NIGHT_MJPEG_QUALITY", params_.bitrate);
-  } else if (codec == Codec::kMjpeg) {
+  } else if (codec == kCodecMjpeg) {
     Get(stem + "&VIDEO_FPS&VIDEO_MJPEG_QUALITY&VIDEO_FPS_NUM", answer);
     items = HUtils::ChangeParam(answer, "VIDEO_FPS", "MODE1") +
             HUtils::ChangeParamU(answer, "VIDEO_MJPEG_QUALITY", params_.bitrate) +
@@ -284,7 +287,7 @@ bool CStreamConfigurator::ConfigureSdkStream() {
 }
 
 void CStreamConfigurator::SaveAndReboot() {
-  if (Param(5, 1) == 2) return;
+  if (Param(kParamCameraGroup, 1) == 2) return;
   driver_->DebugMessage(kLogInfo, "Save and reboot device %s", driver_->GetDeviceName().c_str());
   HUtils::RequestGet(http_, SystemUrl() + "&SAVE_REBOOT", false);
 }

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "camera/http_sender.h"
-#include "device/stream_params.h"
 #include "device/idriver.h"
+#include "device/stream_params.h"
 #include "runtime/event.h"
 
 namespace orbisan {
@@ -16,7 +16,7 @@ namespace orbisan {
 // client.
 class CStreamConfigurator {
  public:
-  enum class Codec { kH264, kMjpeg, kMpeg4 };
+  using Codec = VideoCodec;
 
   // stopEvent (may be null) cuts the wait after an MPEG-4 CAM-series change
   // short when the channel stops.

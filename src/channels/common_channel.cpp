@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "device/host_parameter.h"
 #include "runtime/format.h"
 #include "runtime/text_utils.h"
 
@@ -30,10 +31,10 @@ uint16_t PortOf(const std::string& item) {
 
 CCommonChannel::CCommonChannel(uint32_t channelIndex, IDriver* driver, ipcapture::IVideoFrameSink* sink)
     : CBaseRTSPChannel(channelIndex, driver, sink),
-      cameraGroup_(ParamOr(driver, 5, 1)),
-      deviceType_(ParamOr(driver, 12, 0)),
-      channelMode_(ParamOr(driver, 13, 0)),
-      mountingType_(ParamOr(driver, 14, 0)),
+      cameraGroup_(ParamOr(driver, kParamCameraGroup, 1)),
+      deviceType_(ParamOr(driver, kParamDeviceType, 0)),
+      channelMode_(ParamOr(driver, kParamChannelMode, 0)),
+      mountingType_(ParamOr(driver, kParamMountingType, 0)),
       deviceInfo_(*driver->GetDeviceInfo()),
       http_(deviceInfo_),
       privacy_(driver, channelIndex) {}
@@ -67,7 +68,7 @@ void CCommonChannel::FillSessionParams(RTSP_SESSION_PARAMS& params) {
   if (StreamingMode() != 0) params.path = "multicast";
   params.serverPort = 7070;
   params.urlForm = static_cast<uint32_t>(deviceType_);
-  const std::string ports = Driver()->GetStringParameter(7);
+  const std::string ports = Driver()->GetStringParameter(kParamRtspPorts);
   if (ports.empty()) return;
   const std::vector<std::string> list = Split(ports, ",", false);
   if (deviceType_ != 1) {

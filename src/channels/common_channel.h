@@ -42,7 +42,7 @@ class CH264ChannelRTSP : public CCommonChannel {
   ~CH264ChannelRTSP() override { StopFromDestructor(); }
 
  protected:
-  bool ConfigureStream() override { return ConfigureCodec(CStreamConfigurator::Codec::kH264); }
+  bool ConfigureStream() override { return ConfigureCodec(kCodecH264); }
 };
 
 class CMJPEGChannelRTSP : public CCommonChannel {
@@ -51,7 +51,7 @@ class CMJPEGChannelRTSP : public CCommonChannel {
   ~CMJPEGChannelRTSP() override { StopFromDestructor(); }
 
  protected:
-  bool ConfigureStream() override { return ConfigureCodec(CStreamConfigurator::Codec::kMjpeg); }
+  bool ConfigureStream() override { return ConfigureCodec(kCodecMjpeg); }
 };
 
 class CMPEGChannelRTSP : public CCommonChannel {
@@ -60,7 +60,7 @@ class CMPEGChannelRTSP : public CCommonChannel {
   ~CMPEGChannelRTSP() override { StopFromDestructor(); }
 
  protected:
-  bool ConfigureStream() override { return ConfigureCodec(CStreamConfigurator::Codec::kMpeg4); }
+  bool ConfigureStream() override { return ConfigureCodec(kCodecMpeg4); }
 };
 
 }  // namespace orbisan

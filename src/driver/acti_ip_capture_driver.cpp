@@ -1,6 +1,7 @@
 #include "driver/acti_ip_capture_driver.h"
 
 #include "camera/time_sync.h"
+#include "device/host_parameter.h"
 
 namespace orbisan {
 
@@ -11,14 +12,14 @@ bool CActiIPCaptureDriver::Open(ipcapture::IDebugOutput* log, ipcapture::IMediaS
   if (!CIPCaptureDriver::Open(log, allocator, setup)) return false;
   deviceInfo_.connectTimeoutMs = 5000;
   deviceInfo_.signalTimeoutMs = 15000;
-  const int32_t group = GetIntParameter(5);
+  const int32_t group = GetIntParameter(kParamCameraGroup);
   if (group == 0) {
     deviceInfo_.connectTimeoutMs = 10000;
     deviceInfo_.signalTimeoutMs = 30000;
   }
-  if (GetIntParameter(1) != kNoIntParameter) videoStandard_ = GetIntParameter(1);
-  LogDriverOpened(GetStringParameter(8));
-  streamKindSettings_ = ParseStreamKindSettings(GetStringParameter(15));
+  if (GetIntParameter(kParamVideoStandard) != kNoIntParameter) videoStandard_ = GetIntParameter(kParamVideoStandard);
+  LogDriverOpened(GetStringParameter(kParamFirmwareVersion));
+  streamKindSettings_ = ParseStreamKindSettings(GetStringParameter(kParamStreamCapabilities));
   if (group == 2) TimeSyncRegister(this);
   return true;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "device/host_parameter.h"
 #include "driver/ip_video_capture.h"
 #include "edge/iedge_storage.h"
 #include "platform/host_directory.h"
@@ -63,8 +64,8 @@ bool CIPCaptureDriver::Open(ipcapture::IDebugOutput* log, ipcapture::IMediaSampl
   }
   if (!CreateDigitalIO() || !CreatePTZHandler()) return false;
 
-  const char* audioIn = setup->GetParameter(101);
-  const char* audioOut = setup->GetParameter(102);
+  const char* audioIn = setup->GetParameter(kParamAudioInput);
+  const char* audioOut = setup->GetParameter(kParamAudioOutput);
   if (audioIn == nullptr && audioOut == nullptr) return true;
   // Audio capture and output are not part of this driver build: a host that
   // asks for them gets a failed open rather than silent streams.

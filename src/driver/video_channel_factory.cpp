@@ -1,24 +1,25 @@
 #include "channels/common_channel.h"
+#include "device/host_parameter.h"
 #include "driver/ip_capture_driver.h"
 
 namespace orbisan {
 
-// Codec dispatch: 1 MJPEG, 2 MPEG-4, 3 H.264. MPEG-4 of camera group 3 goes
-// through the vendor streaming library, which this build does not carry: no
-// channel is made for it rather than one that cannot stream.
+// Codec dispatch. MPEG-4 of camera group 3 goes through the vendor streaming
+// library, which this build does not carry: no channel is made for it rather
+// than one that cannot stream.
 ICameraChannel* CIPCaptureDriver::CreateCodecChannel(uint32_t channelIndex, ipcapture::IVideoFrameSink* sink,
                                                      const STREAM_PARAMS& params) {
   switch (params.codec) {
-    case 1:
+    case kCodecMjpeg:
       return new CMJPEGChannelRTSP(channelIndex, this, sink);
-    case 2:
-      if (GetIntParameter(5) == 3) {
+    case kCodecMpeg4:
+      if (GetIntParameter(kParamCameraGroup) == 3) {
         DebugMessage(kLogError, "%s: MPEG-4 through the vendor streaming library is not available, device %s",
                      "orbisan::CIPCaptureDriver::CreateCodecChannel", GetDeviceName().c_str());
         return nullptr;
       }
       return new CMPEGChannelRTSP(channelIndex, this, sink);
-    case 3:
+    case kCodecH264:
       return new CH264ChannelRTSP(channelIndex, this, sink);
     default:
       return nullptr;

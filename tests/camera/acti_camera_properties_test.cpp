@@ -75,11 +75,16 @@ TEST_F(CameraPropertiesTest, ModelFamilies) {
     bool d1;
   };
   const Case cases[] = {
-      {"AMU1100", "VIDO", 1, 0, 0, true, {}, true},   {"TMU2000", "Messoa", 1, 0, 0, true, {}, true},
-      {"CAM6200", "ACTi", 0, 2, 1, true, {2}, true},  {"CAM5150", "ACTi", 0, 1, 1, false, {2}, true},
-      {"ACM8201", "ACTi", 1, 1, 1, true, {}, true},   {"ACM7411", "ACTi", 1, 1, 1, false, {}, true},
-      {"ACM1011", "ACTi", 1, 0, 0, false, {}, false}, {"ACD2100", "ACTi", 1, 2, 2, true, {2, 3}, true},
-      {"TCM4101", "ACTi", 1, 0, 0, false, {}, false}, {"SED2120", "ACTi", 3, 2, 2, true, {2}, true},
+      {"AMU1100", "VIDO", 1, 0, 0, true, {}, true},
+      {"TMU2000", "Messoa", 1, 0, 0, true, {}, true},
+      {"CAM6200", "ACTi", 0, 2, 1, true, {kCodecMpeg4}, true},
+      {"CAM5150", "ACTi", 0, 1, 1, false, {kCodecMpeg4}, true},
+      {"ACM8201", "ACTi", 1, 1, 1, true, {}, true},
+      {"ACM7411", "ACTi", 1, 1, 1, false, {}, true},
+      {"ACM1011", "ACTi", 1, 0, 0, false, {}, false},
+      {"ACD2100", "ACTi", 1, 2, 2, true, {kCodecMpeg4, kCodecMjpeg}, true},
+      {"TCM4101", "ACTi", 1, 0, 0, false, {}, false},
+      {"SED2120", "ACTi", 3, 2, 2, true, {kCodecMpeg4}, true},
       {"KCM5311", "ACTi", 1, 0, 0, false, {}, true},
   };
   for (const Case& c : cases) {
@@ -134,7 +139,7 @@ TEST_F(CameraPropertiesTest, SystemInfoKeys) {
   camera_.systemInfo = Info("XYZ-1", "Audio = 1\r\nENCODER_CAP = H264,MJPEG\r\nSensor Board = IT1\r\nChannels = 4\r\n");
   properties = Identify();
   EXPECT_EQ(properties->CameraGroup(), 2u);
-  EXPECT_EQ(properties->Stream(0).codecs, (std::set<uint32_t>{1, 3}));
+  EXPECT_EQ(properties->Stream(0).codecs, (std::set<uint32_t>{kCodecH264, kCodecMjpeg}));
   EXPECT_EQ(properties->DeviceType(), 2u);
   EXPECT_EQ(properties->Channels(), 1u);  // "Channels" counts only on a quad server
   EXPECT_EQ(properties->AudioIn().count, 1u);
@@ -185,7 +190,7 @@ TEST_F(CameraPropertiesTest, ConfigurationDump) {
   properties = Identify(1);
   EXPECT_EQ(properties->Ntsc(), 0u);
   EXPECT_EQ(properties->CameraGroup(), 2u);
-  EXPECT_EQ(properties->Stream(0).codecs, (std::set<uint32_t>{1, 3}));
+  EXPECT_EQ(properties->Stream(0).codecs, (std::set<uint32_t>{kCodecH264, kCodecMjpeg}));
   camera_.configDump = "VIDEO_RESOLUTION='N640x480'\r\n";
   properties = Identify(1);
   EXPECT_EQ(properties->PrivacyMaskCount(), 1u);
@@ -253,8 +258,8 @@ TEST_F(CameraPropertiesTest, DualStreamFrameRateCapabilities) {
   EXPECT_EQ(properties->ChannelMode(), 1u);
   EXPECT_EQ(properties->StreamCount(), 2u);
   // MPEG-4 is not offered in dual mode.
-  EXPECT_EQ(properties->Stream(0).codecs, (std::set<uint32_t>{1, 3}));
-  EXPECT_EQ(properties->Stream(1).codecs, (std::set<uint32_t>{1, 3}));
+  EXPECT_EQ(properties->Stream(0).codecs, (std::set<uint32_t>{kCodecH264, kCodecMjpeg}));
+  EXPECT_EQ(properties->Stream(1).codecs, (std::set<uint32_t>{kCodecH264, kCodecMjpeg}));
   const std::string text = properties->StreamCapabilityText();
   EXPECT_EQ(text, "Recording=640x480:25,30;1280x720:15,30;.Live=320x240:10,20;640x480:30;.");
   const StreamKindSettings parsed = ParseStreamKindSettings(text);
@@ -359,7 +364,7 @@ TEST_F(CameraPropertiesTest, HemisphericCameraTakesTheConfiguredModeAndMounting)
   EXPECT_EQ(properties.ChannelMode(), 3u);
   EXPECT_EQ(properties.MountingType(), 1u);
   EXPECT_EQ(properties.StreamCount(), 3u);
-  EXPECT_EQ(properties.Stream(0).codecs, (std::set<uint32_t>{1}));  // no MJPEG with motion presets
+  EXPECT_EQ(properties.Stream(0).codecs, (std::set<uint32_t>{kCodecH264}));  // no MJPEG with motion presets
   EXPECT_EQ(properties.StreamCapabilityText(), "Recording=1280x720:8,15;.Live=1280x352:8,15;.Remote=1280x352:8,15;.");
   std::remove(path.c_str());
 }

@@ -62,7 +62,7 @@ class StreamConfiguratorTest : public ::testing::Test {
 };
 
 TEST_F(StreamConfiguratorTest, CameraAlreadyConfiguredGetsOnlyTheQueries) {
-  EXPECT_TRUE(Configure(Codec::kH264, Request(640, 480, 33, 50)));
+  EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 33, 50)));
   EXPECT_THAT(camera_.Requests(),
               ElementsAre("system?RTP_B2&RTSP_AUTHEN", "encoder?VIDEO_STREAM", "encoder?VIDEO_ENCODER&VIDEO_RESOLUTION",
                           "encoder?VIDEO_GOP&VIDEO_FPS_NUM&VIDEO_FPS_RATIO&VIDEO_H264_QUALITY&VIDEO_MAX_BITRATE"));
@@ -76,7 +76,7 @@ TEST_F(StreamConfiguratorTest, OnlyTheDifferingItemsAreChanged) {
   camera_.settings["NIGHT_FPS_NUM"] = "5";
   camera_.settings["NIGHT_GOP"] = "0";
   // 15 fps, night items asked for; the camera lacks some and they are never set.
-  EXPECT_TRUE(Configure(Codec::kH264, Request(640, 480, 67, 50)));
+  EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 67, 50)));
   EXPECT_THAT(camera_.Requests(),
               ElementsAre("system?RTP_B2&RTSP_AUTHEN", "system?RTP_B2=1&RTSP_AUTHEN=1", "encoder?VIDEO_STREAM",
                           "encoder?VIDEO_ENCODER&VIDEO_RESOLUTION", "encoder?VIDEO_ENCODER=H264",
@@ -88,7 +88,7 @@ TEST_F(StreamConfiguratorTest, OnlyTheDifferingItemsAreChanged) {
 
 TEST_F(StreamConfiguratorTest, ChannelSelectors) {
   driver_.parameters[13] = "1";  // DUAL
-  EXPECT_TRUE(Configure(Codec::kH264, Request(640, 480, 33, 50, kStreamLive)));
+  EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 33, 50, kStreamLive)));
   EXPECT_THAT(
       camera_.Requests(),
       ElementsAre("system?RTP_B2&RTSP_AUTHEN", "encoder?VIDEO_STREAM", "encoder?VIDEO_STREAM=DUAL",
@@ -97,7 +97,7 @@ TEST_F(StreamConfiguratorTest, ChannelSelectors) {
   camera_.ClearRequests();
   camera_.settings["VIDEO_STREAM"] = "DUAL";
   camera_.settings["VIDEO_FPS_NUM"] = "25";
-  EXPECT_TRUE(Configure(Codec::kH264, Request(640, 480, 33, 50, kStreamRemote)));
+  EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 33, 50, kStreamRemote)));
   EXPECT_THAT(
       camera_.Requests(),
       ElementsAre("system?RTP_B2&RTSP_AUTHEN", "encoder?VIDEO_STREAM",
@@ -105,14 +105,14 @@ TEST_F(StreamConfiguratorTest, ChannelSelectors) {
                   "encoder?CHANNEL=3&VIDEO_GOP&VIDEO_FPS_NUM&VIDEO_FPS_RATIO&VIDEO_H264_QUALITY&VIDEO_MAX_BITRATE",
                   "encoder?CHANNEL=3&VIDEO_FPS_NUM=30"));
   camera_.ClearRequests();
-  EXPECT_TRUE(Configure(Codec::kH264, Request(640, 480, 33, 50, kStreamRecording)));
+  EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 33, 50, kStreamRecording)));
   for (const std::string& request : camera_.Requests()) EXPECT_EQ(request.find("CHANNEL"), std::string::npos);
 
   // A four-channel video server: the channel number, whatever the stream kind,
   // on system commands too.
   driver_.channelCount = 4;
   camera_.ClearRequests();
-  EXPECT_TRUE(Configure(Codec::kH264, Request(640, 480, 33, 50, kStreamLive), 2));
+  EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 33, 50, kStreamLive), 2));
   const auto requests = camera_.Requests();
   ASSERT_GE(requests.size(), 3u);
   EXPECT_EQ(requests[0], "system?CHANNEL=3&RTP_B2&RTSP_AUTHEN");
@@ -166,27 +166,27 @@ TEST_F(StreamConfiguratorTest, Mpeg4OnSensorBoardSnapsToTheCameraTable) {
   camera_.settings["VIDEO_ENCODER"] = "MPEG4";
   camera_.settings["VIDEO_MPEG4_QUALITY"] = "NONE";
   camera_.settings.erase("VIDEO_H264_QUALITY");
-  EXPECT_TRUE(Configure(Codec::kMpeg4, Request(640, 480, 40, 100)));
+  EXPECT_TRUE(Configure(kCodecMpeg4, Request(640, 480, 40, 100)));
   EXPECT_EQ(camera_.Requests().back(), "encoder?VIDEO_FPS_NUM=24&VIDEO_MAX_BITRATE=UNLIMITED");
   // Device type 3 at 1280 wide falls through to the capability map.
   driver_.parameters[12] = "3";
   driver_.streamKindSettings = {{0, {{{1280, 720}, {5, 10, 20}}}}};
   camera_.settings["VIDEO_RESOLUTION"] = "N1280x720";
   camera_.ClearRequests();
-  EXPECT_TRUE(Configure(Codec::kMpeg4, Request(1280, 720, 83, 100)));
+  EXPECT_TRUE(Configure(kCodecMpeg4, Request(1280, 720, 83, 100)));
   EXPECT_EQ(camera_.Requests().back(), "encoder?VIDEO_FPS_NUM=20");
 }
 
 TEST_F(StreamConfiguratorTest, FrameRatioFromTheCameraBase) {
   driver_.parameters[3] = "1";
   camera_.answers["VIDEO_FPS_RATIO=100"] = "VIDEO_FPS_RATIO='25,25'\r\n";
-  EXPECT_TRUE(Configure(Codec::kH264, Request(640, 480, 83, 50)));
+  EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 83, 50)));
   EXPECT_THAT(camera_.Requests(), ::testing::Contains("encoder?VIDEO_FPS_RATIO=100"));
   EXPECT_EQ(camera_.Requests().back(), "encoder?VIDEO_FPS_RATIO=49");
   // Sent only when the camera's ratio differs.
   camera_.settings["VIDEO_FPS_RATIO"] = "49";
   camera_.ClearRequests();
-  EXPECT_TRUE(Configure(Codec::kH264, Request(640, 480, 83, 50)));
+  EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 83, 50)));
   EXPECT_EQ(camera_.Requests().back(), "encoder?VIDEO_FPS_RATIO=100");
   // No usable pair: the share of the standard's base rate, never above 100.
   Web::CHttpSender http(driver_.info);
@@ -201,7 +201,7 @@ TEST_F(StreamConfiguratorTest, StreamingTypeChangeRebootsASingleChannelCamera) {
   driver_.parameters = {{5, "1"}};
   camera_.settings["V2_STREAMING_TYPE"] = "1";
   camera_.settings["V2_STREAMING_METHOD"] = "3";
-  EXPECT_FALSE(Configure(Codec::kMjpeg, Request(640, 480, 33, 50)));
+  EXPECT_FALSE(Configure(kCodecMjpeg, Request(640, 480, 33, 50)));
   EXPECT_THAT(camera_.Requests(), ElementsAre("system?V2_STREAMING_TYPE&V2_STREAMING_METHOD",
                                               "system?V2_STREAMING_TYPE=2", "system?SAVE_REBOOT"));
   const auto lines = driver_.LinesWith("Save and reboot device 127.0.0.1:" + std::to_string(server_.Port()));
@@ -214,7 +214,7 @@ TEST_F(StreamConfiguratorTest, StreamingTypeChangeRebootsASingleChannelCamera) {
   Web::CHttpSender http(driver_.info);
   CStreamConfigurator configurator(&driver_, http, 0, Request(640, 480, 33, 50), nullptr);
   configurator.SetStreamingMode(1);
-  EXPECT_FALSE(configurator.ConfigureStream(Codec::kMjpeg));
+  EXPECT_FALSE(configurator.ConfigureStream(kCodecMjpeg));
   EXPECT_THAT(camera_.Requests(), ElementsAre("system?CHANNEL=1&V2_STREAMING_TYPE&V2_STREAMING_METHOD",
                                               "system?CHANNEL=1&V2_STREAMING_METHOD=4"));
   // Group 2 cameras are never rebooted from here.
@@ -229,7 +229,7 @@ TEST_F(StreamConfiguratorTest, CamSeriesWaitsAfterItsCommandUnlessStopped) {
   camera_.settings["V2_STREAMING_TYPE"] = "2";
   CManualEvent stop;
   auto done =
-      std::async(std::launch::async, [&] { return Configure(Codec::kMpeg4, Request(352, 240, 100, 50), 0, &stop); });
+      std::async(std::launch::async, [&] { return Configure(kCodecMpeg4, Request(352, 240, 100, 50), 0, &stop); });
   // Still settling a second later ...
   EXPECT_EQ(done.wait_for(std::chrono::seconds(1)), std::future_status::timeout);
   const auto stoppedAt = std::chrono::steady_clock::now();
@@ -246,14 +246,14 @@ TEST_F(StreamConfiguratorTest, SequencesThatSendNothing) {
   Web::CHttpSender http(driver_.info);
   CStreamConfigurator multicast(&driver_, http, 0, Request(640, 480, 33, 50), nullptr);
   multicast.SetStreamingMode(2);
-  EXPECT_TRUE(multicast.ConfigureStream(Codec::kH264));
+  EXPECT_TRUE(multicast.ConfigureStream(kCodecH264));
   driver_.parameters = {{5, "0"}};
-  EXPECT_FALSE(Configure(Codec::kMjpeg, Request(640, 480, 33, 50)));
+  EXPECT_FALSE(Configure(kCodecMjpeg, Request(640, 480, 33, 50)));
   driver_.parameters = {{5, "3"}};
-  EXPECT_FALSE(Configure(Codec::kMpeg4, Request(640, 480, 33, 50)));
+  EXPECT_FALSE(Configure(kCodecMpeg4, Request(640, 480, 33, 50)));
   driver_.parameters = {{5, "1"}, {12, "1"}};
-  EXPECT_TRUE(Configure(Codec::kMjpeg, Request(640, 480, 33, 50), 1));
-  EXPECT_TRUE(Configure(Codec::kMpeg4, Request(640, 480, 33, 50), 3));
+  EXPECT_TRUE(Configure(kCodecMjpeg, Request(640, 480, 33, 50), 1));
+  EXPECT_TRUE(Configure(kCodecMpeg4, Request(640, 480, 33, 50), 3));
   EXPECT_THAT(camera_.Requests(), IsEmpty());
 }
 

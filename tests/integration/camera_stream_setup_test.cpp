@@ -122,7 +122,7 @@ TEST_F(CameraStreamSetupTest, RecordingStreamIsSetUpOnceAndThenLeftAlone) {
   EXPECT_EQ(driver_.GetIntParameter(5), 2);
   camera_->ClearCgiRequests();
 
-  ASSERT_TRUE(Configure(Params(1280, 720, 67, 50, kStreamRecording), CStreamConfigurator::Codec::kH264));
+  ASSERT_TRUE(Configure(Params(1280, 720, 67, 50, kStreamRecording), kCodecH264));
   const auto stream = camera_->CurrentStream(1);
   EXPECT_EQ(stream.codec, VideoCodec::kH264);
   EXPECT_EQ(stream.width, 1280);
@@ -132,7 +132,7 @@ TEST_F(CameraStreamSetupTest, RecordingStreamIsSetUpOnceAndThenLeftAlone) {
 
   // Already as requested: the second set-up only asks.
   camera_->ClearCgiRequests();
-  ASSERT_TRUE(Configure(Params(1280, 720, 67, 50, kStreamRecording), CStreamConfigurator::Codec::kH264));
+  ASSERT_TRUE(Configure(Params(1280, 720, 67, 50, kStreamRecording), kCodecH264));
   EXPECT_THAT(Changes(Queries()), ::testing::IsEmpty()) << ::testing::PrintToString(Queries());
   EXPECT_EQ(camera_->RebootCount(), 0);
 }
@@ -176,7 +176,7 @@ TEST_F(CameraStreamSetupTest, DualStreamCameraLiveChannelUsesTheSecondStream) {
   EXPECT_EQ(driver_.GetIntParameter(13), 1);
   camera_->ClearCgiRequests();
 
-  ASSERT_TRUE(Configure(Params(640, 480, 100, 50, kStreamLive), CStreamConfigurator::Codec::kH264));
+  ASSERT_TRUE(Configure(Params(640, 480, 100, 50, kStreamLive), kCodecH264));
   const auto stream = camera_->CurrentStream(2);
   EXPECT_EQ(stream.width, 640);
   EXPECT_EQ(stream.height, 480);
