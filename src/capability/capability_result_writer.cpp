@@ -147,14 +147,10 @@ void CCapabilityResultWriter::SaveItem(uint32_t id, const std::string& name, con
 
 std::string CCapabilityResultWriter::CodecsText(const StreamCapabilities& stream) {
   std::string text;
-  for (uint32_t codec : stream.codecs) {
-    const char* name = codec == kCodecH264    ? "h264"
-                       : codec == kCodecMpeg4 ? "mpeg"
-                       : codec == kCodecMjpeg ? "jpeg"
-                                              : "";
-    if (*name == '\0') continue;
+  for (VideoCodec codec : kCodecListOrder) {
+    if (stream.codecs.count(codec) == 0) continue;
     if (!text.empty()) text += ",";
-    text += name;
+    text += codec == kCodecH264 ? "h264" : codec == kCodecMpeg4 ? "mpeg" : "jpeg";
   }
   return text;
 }
