@@ -80,16 +80,11 @@ uint32_t CTimeProvider::Users(const DEVICE_INFO& device) {
   return it == items_.end() ? 0 : it->second.users;
 }
 
-TSmartPtr<CSyncItem> CTimeProvider::Item(const DEVICE_INFO& device) {
+uint64_t CTimeProvider::LastSync(const DEVICE_INFO& device) {
   const std::string key = DeviceKey(device);
   CAutoLock lock(lock_);
   auto it = items_.find(key);
-  return it == items_.end() ? TSmartPtr<CSyncItem>() : it->second.item;
-}
-
-void CTimeProvider::ReleaseItem(TSmartPtr<CSyncItem>& item) {
-  CAutoLock lock(lock_);
-  item.Release();
+  return it == items_.end() ? 0 : it->second.item->LastSync();
 }
 
 uint32_t CTimeProvider::ThreadFunction() {

@@ -33,10 +33,8 @@ class CTimeProvider : public CBaseThread {
   size_t ItemCount();
   // Drivers sharing the device's item; 0 when it has none.
   uint32_t Users(const DEVICE_INFO& device);
-  // The device's item, empty when it has none.
-  TSmartPtr<CSyncItem> Item(const DEVICE_INFO& device);
-  // Releases a reference taken with Item (the count is guarded by the provider).
-  void ReleaseItem(TSmartPtr<CSyncItem>& item);
+  // UTC file time of the device's last accepted sync; 0 for never or no item.
+  uint64_t LastSync(const DEVICE_INFO& device);
 
   // "%.8x:%hu" of the first IPv4 address the device's host name resolves to
   // and its HTTP port; a name that does not resolve to IPv4 (an IPv6 literal,

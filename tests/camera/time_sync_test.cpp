@@ -17,30 +17,22 @@ namespace {
 using namespace std::chrono_literals;
 
 TEST(SyncItem, DateConfigText) {
-  SYSTEMTIME utc;
-  utc.wYear = 2026;
-  utc.wMonth = 12;
-  utc.wDay = 5;
-  utc.wHour = 17;
-  utc.wMinute = 57;
-  utc.wSecond = 26;
+  const SYSTEMTIME utc{2026, 12, 6, 5, 17, 57, 26, 0};  // a Saturday
   EXPECT_EQ(CSyncItem::DateConfigText(utc), "1,120500002026,17:57:26,+00");
 }
 
 TEST(SyncItem, OneKeyPerDevice) {
-  DEVICE_INFO a;
-  a.address = "127.0.0.1";
-  DEVICE_INFO b = a;
-  b.address = "localhost";
-  EXPECT_EQ(CTimeProvider::DeviceKey(a), "0100007f:80");
-  EXPECT_EQ(CTimeProvider::DeviceKey(b), CTimeProvider::DeviceKey(a));
-  b.port = 81;
-  EXPECT_NE(CTimeProvider::DeviceKey(b), CTimeProvider::DeviceKey(a));
+  auto key = [](const char* address, uint16_t port) {
+    DEVICE_INFO device;
+    device.address = address;
+    device.port = port;
+    return CTimeProvider::DeviceKey(device);
+  };
+  EXPECT_EQ(key("127.0.0.1", 80), "0100007f:80");
+  EXPECT_EQ(key("localhost", 80), key("127.0.0.1", 80));
+  EXPECT_NE(key("127.0.0.1", 81), key("127.0.0.1", 80));
   // Names without an IPv4 address keep apart instead of all meeting at 0.
-  a.address = "fe80::1";
-  b.address = "fe80::2";
-  b.port = 80;
-  EXPECT_NE(CTimeProvider::DeviceKey(a), CTimeProvider::DeviceKey(b));
+  EXPECT_NE(key("fe80::1", 80), key("fe80::2", 80));
 }
 
 class TimeSyncTest : public ::testing::Test {
@@ -53,8 +45,6 @@ class TimeSyncTest : public ::testing::Test {
         }) {
     for (TestDriver* d : {&first_, &second_, &stranger_}) {
       d->info.port = server_.Port();
-      d->info.user = "admin";
-      d->info.password = "secret";
       d->info.connectTimeoutMs = 20000;
     }
   }
@@ -98,14 +88,12 @@ TEST_F(TimeSyncTest, ARefusedDateIsTriedAgainEveryPass) {
   provider.AddDevice(&first_);
   ASSERT_TRUE(provider.StartThread("sync"));
   ASSERT_TRUE(WaitUntil([&] { return DateRequests() >= 3; }));
-  TSmartPtr<CSyncItem> item = provider.Item(first_.info);
-  EXPECT_EQ(item->LastSync(), 0u);
+  EXPECT_EQ(provider.LastSync(first_.info), 0u);
   {
     std::lock_guard<std::mutex> lock(camera_.mutex);
     camera_.refused.clear();
   }
-  EXPECT_TRUE(WaitUntil([&] { return item->LastSync() != 0; }));
-  provider.ReleaseItem(item);
+  EXPECT_TRUE(WaitUntil([&] { return provider.LastSync(first_.info) != 0; }));
 }
 
 TEST_F(TimeSyncTest, TheLastUnregistrationEndsASyncUnderWayAndANewRegistrationStartsAfresh) {

@@ -10,6 +10,7 @@
 #include "camera/privacy_zone_handler.h"
 #include "camera/stream_configurator.h"
 #include "sim/simulated_camera.h"
+#include "support/capability_store_recorder.h"
 #include "support/test_driver.h"
 
 namespace orbisan::test {
@@ -17,25 +18,6 @@ namespace {
 
 using strandline::sim::SimulatedCamera;
 using strandline::sim::VideoCodec;
-
-struct PropertyItem : ipcapture::ICapabilityItem {
-  void SetValue(const char* text) override { value = text; }
-  void SetType(uint32_t) override {}
-  void SetName(const char*) override {}
-  void SetFlags(uint32_t) override {}
-  std::string value;
-};
-
-// Keeps the numbered property items, as the host stores them.
-struct PropertyStore : ipcapture::ICapabilityStore {
-  void SetCapability(uint32_t, uint32_t) override {}
-  void SetDeviceName(const char*) override {}
-  ipcapture::ICapabilityValue* GetConnectionField(uint32_t) override { return nullptr; }
-  ipcapture::ICapabilityItem* CreateItem(uint32_t id) override { return &items[id]; }
-  ipcapture::IResolutionSink* GetResolutionSink() override { return nullptr; }
-  ipcapture::IFrameRateSink* GetFrameRateSink(uint32_t) override { return nullptr; }
-  std::map<uint32_t, PropertyItem> items;
-};
 
 class CameraStreamSetupTest : public ::testing::Test {
  protected:
@@ -57,10 +39,10 @@ class CameraStreamSetupTest : public ::testing::Test {
     CActiCameraProperties properties(driver_.info, 1);
     uint32_t status = 0;
     ASSERT_TRUE(properties.Query(status));
-    PropertyStore store;
+    CapabilityStoreRecorder store;
     properties.GetProperties(store);
     ASSERT_EQ(store.items.size(), 16u);
-    for (auto& [id, item] : store.items) driver_.parameters[id] = item.value;
+    for (auto& [id, item] : store.items) driver_.parameters[id] = item->value;
     driver_.streamKindSettings = ParseStreamKindSettings(driver_.GetStringParameter(15));
     driver_.videoStandard = driver_.GetIntParameter(1);
     driver_.channelCount = properties.Channels();
