@@ -73,7 +73,7 @@ struct ModuleTest : ::testing::Test {
     p.digitalInputs_ = 2;
     p.streamCount_ = 2;
     p.privacyMaskCount_ = 3;
-    p.streamCaps_[0].codecs = {1, 3};
+    p.streamCaps_[0].codecs = {kCodecH264, kCodecMjpeg};
     p.streamCaps_[0].resolutions = {{640, 480, 30}, {1280, 720, 0}};
     p.streamCaps_[0].frameRates = {5, 15, 30, 60};
     p.streamCaps_[1] = p.streamCaps_[0];
