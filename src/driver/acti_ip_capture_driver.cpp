@@ -2,6 +2,7 @@
 
 #include "camera/time_sync.h"
 #include "device/host_parameter.h"
+#include "io/acti_digital_io.h"
 
 namespace orbisan {
 
@@ -29,10 +30,13 @@ void CActiIPCaptureDriver::Close() {
   CIPCaptureDriver::Close();
 }
 
-// The family's digital I/O and PTZ objects are not part of this build; the
-// host gets null from their getters instead of objects that pretend to work.
-bool CActiIPCaptureDriver::CreateDigitalIO() { return true; }
+bool CActiIPCaptureDriver::CreateDigitalIO() {
+  if (!digitalIO_) digitalIO_ = std::make_unique<CActiDigitalIO>(this);
+  return digitalIO_ != nullptr;
+}
 
+// The family's PTZ object is not part of this build; the host gets null from
+// its getters instead of an object that pretends to work.
 bool CActiIPCaptureDriver::CreatePTZHandler() { return true; }
 
 }  // namespace orbisan

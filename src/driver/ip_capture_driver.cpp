@@ -7,6 +7,7 @@
 #include "device/host_parameter.h"
 #include "driver/ip_video_capture.h"
 #include "edge/iedge_storage.h"
+#include "io/motion_channel.h"
 #include "platform/host_directory.h"
 #include "runtime/debug_info.h"
 #include "runtime/format.h"
@@ -80,6 +81,7 @@ bool CIPCaptureDriver::Open(ipcapture::IDebugOutput* log, ipcapture::IMediaSampl
 
 void CIPCaptureDriver::Close() {
   videoCapture_.reset();
+  digitalIO_.reset();
   if (edgeStorageTask_ != nullptr) {
     edgeStorageTask_->Abort();
     delete edgeStorageTask_;
@@ -90,7 +92,7 @@ void CIPCaptureDriver::Close() {
 ipcapture::IIPVideoCapture* CIPCaptureDriver::GetVideoCapture() { return videoCapture_.get(); }
 ipcapture::IIPVideoCaptureEx* CIPCaptureDriver::GetVideoCaptureEx() { return videoCapture_.get(); }
 ipcapture::IIPVideoCaptureEx2* CIPCaptureDriver::GetVideoCaptureEx2() { return videoCapture_.get(); }
-ipcapture::ICaptureIOApi* CIPCaptureDriver::GetDigitalIO() { return nullptr; }
+ipcapture::ICaptureIOApi* CIPCaptureDriver::GetDigitalIO() { return digitalIO_.get(); }
 ipcapture::IIPPTZDriver* CIPCaptureDriver::GetPTZDriver() { return nullptr; }
 ipcapture::IIPPTZDriverEx* CIPCaptureDriver::GetPTZDriverEx() { return nullptr; }
 ipcapture::IIPAudioCapture2* CIPCaptureDriver::GetAudioCapture() { return nullptr; }
@@ -170,7 +172,11 @@ ICameraChannel* CIPCaptureDriver::CreateVideoChannel(uint32_t channelIndex, ipca
   return CreateCodecChannel(channelIndex, sink, *params);
 }
 
-IMotionChannel* CIPCaptureDriver::CreateMotionChannel(uint32_t, ipcapture::IVideoFrameSink*) { return nullptr; }
+IMotionChannel* CIPCaptureDriver::CreateMotionChannel(uint32_t channelIndex, ipcapture::IVideoFrameSink* sink) {
+  // Motion frames go to the sink; without one there is nobody to tell.
+  if (sink == nullptr) return nullptr;
+  return new CMotionChannel(channelIndex, this, sink);
+}
 
 IEdgeStorageHandler* CIPCaptureDriver::CreateEdgeStorageHandler() { return nullptr; }
 

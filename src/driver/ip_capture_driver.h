@@ -5,10 +5,11 @@
 #include <memory>
 #include <string>
 
-#include "driver/channel_creators.h"
 #include "device/idriver.h"
+#include "driver/channel_creators.h"
 #include "platform/host_version.h"
 #include "strandline/capture_driver.h"
+#include "strandline/capture_io.h"
 
 namespace orbisan {
 
@@ -92,6 +93,7 @@ class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx5,
   ipcapture::IDebugOutput* debugOutput_ = nullptr;
   ipcapture::IMediaSampleAllocator* sampleAllocator_ = nullptr;
   std::unique_ptr<CIPVideoCapture> videoCapture_;
+  std::unique_ptr<ipcapture::ICaptureIOApi> digitalIO_;
   IEdgeStorageTask* edgeStorageTask_ = nullptr;
 };
 

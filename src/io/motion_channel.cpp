@@ -1,0 +1,95 @@
+#include "io/motion_channel.h"
+
+#include <string_view>
+
+#include "runtime/format.h"
+
+namespace orbisan {
+
+CMotionChannel::CMotionChannel(uint32_t channelIndex, IDriver* driver, ipcapture::IVideoFrameSink* sink)
+    : CBaseMotionChannel(channelIndex, driver, sink), CLoggerInstance(driver) {}
+
+CMotionChannel::~CMotionChannel() { Stop(); }
+
+// The sender is made for each start from the device record as it is then
+// (the driver sets its time-outs at the end of its open).
+bool CMotionChannel::Start() {
+  Stop();
+  {
+    std::lock_guard<std::mutex> lock(senderMutex_);
+    sender_ = std::make_shared<Web::CHttpSender>(*driver_->GetDeviceInfo());
+  }
+  splitter_.Clear();
+  overflowLogged_ = false;
+  return CBaseMotionChannel::Start();
+}
+
+void CMotionChannel::CancelRequest() {
+  std::shared_ptr<Web::CHttpSender> sender;
+  {
+    std::lock_guard<std::mutex> lock(senderMutex_);
+    sender = sender_;
+  }
+  if (sender) sender->Cancel();
+}
+
+void CMotionChannel::RunThread() {
+  while (!IsStopping()) {
+    try {
+      ResetLog();
+      RunStream();
+      if (StopEvent().Wait(kRetryMs)) break;
+      CheckSignal();
+    } catch (...) {
+      LogMessage(kLogError, "%s(): Unhandled exception during \"Motion detection\" thread processing.",
+                 "orbisan::CMotionChannel::ThreadFunction");
+      if (StopEvent().Wait(kRetryMs)) break;
+    }
+  }
+}
+
+void CMotionChannel::RunStream() {
+  std::shared_ptr<Web::CHttpSender> sender;
+  {
+    std::lock_guard<std::mutex> lock(senderMutex_);
+    sender = sender_;
+  }
+  if (!sender) return;
+  const std::string path = "/cgi-bin/encoder?" + driver_->GetDeviceInfo()->GetLoginQuery() + "&GET_CTRL_MSG=MD,3";
+  std::vector<char> chunk;
+  while (!IsStopping()) {
+    // An answer other than 2xx (a refused login, say) is no stream: it counts
+    // as a request that cannot be sent, so a lasting one ends in signal loss.
+    if (!sender->Send(Web::CHttpRequest("GET", path)) || sender->GetStatusCode() / 100 != 2) {
+      sender->Cancel();
+      return;
+    }
+    for (;;) {
+      const uint32_t available = sender->QueryDataAvailable();
+      if (available == 0 || IsStopping()) break;
+      if (sender->Read(chunk, std::min(available, kReadLimit), true) == 0) break;
+      OnChunk(chunk);
+    }
+    sender->Cancel();
+    if (StopEvent().Wait(kRetryMs)) return;
+  }
+}
+
+void CMotionChannel::OnChunk(const std::vector<char>& chunk) {
+  const bool kept = splitter_.Feed(std::string_view(chunk.data(), chunk.size()), [this](const std::string& message) {
+    overflowLogged_ = false;
+    const bool motion = ParseMotionMessage(message);
+    NotifyMotionDataReceived();
+    ReportMotion(motion);
+  });
+  if (!kept && !overflowLogged_) {
+    overflowLogged_ = true;
+    driver_->DebugMessage(kLogWarning,
+                          "%s(): Motion message stream of device %s (channel %u) exceeds %u bytes "
+                          "without a message end; dropped",
+                          "orbisan::CMotionChannel::OnChunk", driver_->GetDeviceName().c_str(), GetChannelIndex(),
+                          static_cast<unsigned>(CMotionMessageSplitter::kDefaultLimit));
+  }
+}
+
+}  // namespace orbisan

@@ -1,0 +1,207 @@
+// Digital I/O against a scripted camera on loopback: the output masks and
+// paths it sends, the input changes it reports, and how it fails.
+#include "io/acti_digital_io.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "camera/scripted_http_server.h"
+#include "support/test_driver.h"
+#include "support/wait_until.h"
+
+using namespace orbisan;
+using orbisan::test::HttpReply;
+using orbisan::test::ScriptedHttpServer;
+using orbisan::test::WaitUntil;
+
+namespace {
+
+class RecordingCallback : public ipcapture::IIOCallback {
+ public:
+  void OnInputStateChanged(uint32_t index, uint32_t state) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    changes.emplace_back(index, state);
+  }
+  void OnIOFailure() override { ++failures; }
+  std::vector<std::pair<uint32_t, uint32_t>> Changes() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return changes;
+  }
+  std::mutex mutex;
+  std::vector<std::pair<uint32_t, uint32_t>> changes;
+  std::atomic<int> failures{0};
+};
+
+// A camera whose input register answers per channel; output commands and
+// status queries are recorded by the server.
+class IoRig {
+ public:
+  IoRig(uint32_t channels, uint32_t inputs, uint32_t outputs)
+      : server({}, [this](const std::string& uri) { return Answer(uri); }) {
+    driver.info.port = server.Port();
+    driver.info.user = "admin";
+    driver.info.password = "pw";
+    driver.info.connectTimeoutMs = 2000;
+    driver.channelCount = channels;
+    driver.inputCount = inputs;
+    driver.outputCount = outputs;
+  }
+  ~IoRig() {
+    if (io) io->StopIO();
+  }
+  void Start() {
+    io = std::make_unique<CActiDigitalIO>(&driver);
+    io->SetPollIntervalMs(200);
+    io->SetCallback(&callback);
+    ASSERT_TRUE(io->StartIO());
+  }
+  HttpReply Answer(const std::string& uri) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (failing) return {500, "busy\r\n"};
+    if (uri.find("DIO_OUTPUT") != std::string::npos) return {200, refuseOutputs ? "ERROR: DIO_OUTPUT\r\n" : "OK\r\n"};
+    int channel = 1;
+    const size_t at = uri.find("CHANNEL=");
+    if (at != std::string::npos) channel = std::stoi(uri.substr(at + 8));
+    const auto it = status.find(channel);
+    return {200, "DIO_STATUS='" + (it == status.end() ? std::string("0x00") : it->second) + "'\r\n"};
+  }
+  std::vector<std::string> Uris(const std::string& needle) {
+    std::vector<std::string> out;
+    for (const std::string& uri : server.AcceptedUris()) {
+      if (uri.find(needle) != std::string::npos) out.push_back(uri);
+    }
+    return out;
+  }
+  void SetStatus(int channel, const std::string& value) {
+    std::lock_guard<std::mutex> lock(mutex);
+    status[channel] = value;
+  }
+
+  std::mutex mutex;
+  std::map<int, std::string> status;
+  bool failing = false;
+  bool refuseOutputs = false;
+  ScriptedHttpServer server;
+  test::TestDriver driver;
+  RecordingCallback callback;
+  std::unique_ptr<CActiDigitalIO> io;
+};
+
+using Changes = std::vector<std::pair<uint32_t, uint32_t>>;
+
+TEST(ActiDigitalIO, OutputsSendTheWholeRegisterOncePerChange) {
+  struct Case {
+    const char* group;  // host parameter 5
+    uint32_t channels;
+    uint32_t outputs;
+    std::vector<std::pair<uint32_t, uint32_t>> sets;
+    std::vector<std::string> commands;  // after the start-up writes
+  };
+  const Case cases[] = {
+      // Two outputs of one camera: 03 with both set, 01 when the second is cleared;
+      // a repeated state and an index beyond the count send nothing.
+      {nullptr,
+       1,
+       2,
+       {{0, 1}, {1, 1}, {1, 2}, {1, 2}, {2, 1}},
+       {"/cgi-bin/encoder?USER=admin&PWD=pw&DIO_OUTPUT=0x01", "/cgi-bin/encoder?USER=admin&PWD=pw&DIO_OUTPUT=0x03",
+        "/cgi-bin/encoder?USER=admin&PWD=pw&DIO_OUTPUT=0x01"}},
+      // Another camera group speaks to the mpeg4 CGI.
+      {"1", 1, 1, {{0, 1}}, {"/cgi-bin/mpeg4?USER=admin&PWD=pw&DIO_OUTPUT=0x01"}},
+      // A video server writes the register of the output's channel only.
+      {"2",
+       4,
+       8,
+       {{5, 1}, {4, 1}},
+       {"/cgi-bin/encoder?USER=admin&PWD=pw&CHANNEL=3&DIO_OUTPUT=0x02",
+        "/cgi-bin/encoder?USER=admin&PWD=pw&CHANNEL=3&DIO_OUTPUT=0x03"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.commands.front());
+    IoRig rig(c.channels, 0, c.outputs);
+    if (c.group != nullptr) rig.driver.parameters[5] = c.group;
+    rig.Start();
+    // The start writes every output once, released.
+    ASSERT_TRUE(WaitUntil([&] { return rig.Uris("DIO_OUTPUT").size() == c.outputs; }));
+    for (const std::string& uri : rig.Uris("DIO_OUTPUT")) EXPECT_NE(uri.find("DIO_OUTPUT=0x00"), std::string::npos);
+    rig.server.ClearRequests();
+    for (const auto& [index, state] : c.sets) {
+      EXPECT_EQ(rig.io->SetOutputState(index, state), index < c.outputs);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return rig.Uris("DIO_OUTPUT").size() >= c.commands.size(); }));
+    rig.io->StopIO();
+    EXPECT_EQ(rig.Uris("DIO_OUTPUT"), c.commands);
+  }
+}
+
+TEST(ActiDigitalIO, InputChangesAreReportedOnceAndMappedPerChannel) {
+  {
+    // 0x02 on two inputs: input 0 clear, input 1 set; the same answer again is no change.
+    IoRig rig(1, 2, 0);
+    rig.SetStatus(1, "0x02");
+    rig.Start();
+    ASSERT_TRUE(WaitUntil([&] { return rig.callback.Changes().size() == 2; }));
+    EXPECT_EQ(rig.callback.Changes(), (Changes{{0, 2}, {1, 1}}));
+    const size_t polls = rig.Uris("DIO_STATUS").size();
+    ASSERT_TRUE(WaitUntil([&] { return rig.Uris("DIO_STATUS").size() >= polls + 2; }));
+    EXPECT_EQ(rig.callback.Changes().size(), 2u);
+    EXPECT_EQ(rig.Uris("DIO_STATUS").front(), "/cgi-bin/encoder?USER=admin&PWD=pw&DIO_STATUS");
+  }
+  {
+    // Four channels, eight inputs: bit 1 of channel 3 is input 5.
+    IoRig rig(4, 8, 0);
+    rig.SetStatus(3, "0x02");
+    rig.Start();
+    ASSERT_TRUE(WaitUntil([&] { return rig.callback.Changes().size() == 8; }));
+    const std::vector<std::string> polls = rig.Uris("DIO_STATUS");
+    ASSERT_GE(polls.size(), 4u);
+    for (int channel = 1; channel <= 4; ++channel) {
+      EXPECT_EQ(polls[static_cast<size_t>(channel - 1)],
+                "/cgi-bin/encoder?USER=admin&PWD=pw&CHANNEL=" + std::to_string(channel) + "&DIO_STATUS");
+    }
+    for (const auto& [index, state] : rig.callback.Changes()) EXPECT_EQ(state, index == 5 ? 1u : 2u) << index;
+  }
+}
+
+TEST(ActiDigitalIO, FailedPollsReportAllAgainAndLogOncePerRun) {
+  IoRig rig(1, 2, 0);
+  rig.SetStatus(1, "0x01");
+  rig.Start();
+  ASSERT_TRUE(WaitUntil([&] { return rig.callback.Changes().size() == 2; }));
+  {
+    std::lock_guard<std::mutex> lock(rig.mutex);
+    rig.failing = true;
+  }
+  ASSERT_TRUE(WaitUntil([&] { return rig.callback.failures.load() >= 3; }));
+  {
+    std::lock_guard<std::mutex> lock(rig.mutex);
+    rig.failing = false;
+  }
+  ASSERT_TRUE(WaitUntil([&] { return rig.callback.Changes().size() == 4; }));
+  EXPECT_EQ(rig.callback.Changes(), (Changes{{0, 1}, {1, 2}, {0, 1}, {1, 2}}));
+  EXPECT_EQ(rig.driver.LinesWith("GetInputStates() method failed! Device 127.0.0.1:").size(), 1u);
+  // An answer whose value is not a register leaves the inputs as they were.
+  rig.SetStatus(1, "busy");
+  const size_t polls = rig.Uris("DIO_STATUS").size();
+  ASSERT_TRUE(WaitUntil([&] { return rig.Uris("DIO_STATUS").size() >= polls + 2; }));
+  EXPECT_EQ(rig.callback.Changes().size(), 4u);
+}
+
+TEST(ActiDigitalIO, RefusedOutputWriteIsAFailure) {
+  IoRig rig(1, 0, 1);
+  rig.refuseOutputs = true;
+  rig.Start();
+  ASSERT_TRUE(WaitUntil([&] { return rig.callback.failures.load() == 1; }));
+  EXPECT_TRUE(rig.io->SetOutputState(0, 1));
+  ASSERT_TRUE(WaitUntil([&] { return rig.callback.failures.load() == 2; }));
+  const auto lines = rig.driver.LinesWith("Unable to change output state for device 127.0.0.1:");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].level, kLogError);
+}
+
+}  // namespace
