@@ -4,6 +4,7 @@
 #include <map>
 
 #include "camera/h_utils.h"
+#include "device/host_parameter.h"
 #include "runtime/format.h"
 
 namespace orbisan {
@@ -19,9 +20,9 @@ bool ReadMask(const std::string& value, unsigned& mask) {
 }  // namespace
 
 CActiDigitalIO::CActiDigitalIO(IDriver* driver) : CIOBase(driver) {
-  const int32_t override = driver->GetIntParameter(12);
+  const int32_t override = driver->GetIntParameter(kParamDeviceType);
   singleChannelOverride_ = override == kNoIntParameter ? 0 : static_cast<uint32_t>(override);
-  const int32_t group = driver->GetIntParameter(5);
+  const int32_t group = driver->GetIntParameter(kParamCameraGroup);
   cgiName_ = (group == 2 || group == kNoIntParameter) ? "encoder" : "mpeg4";
 }
 
