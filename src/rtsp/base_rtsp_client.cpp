@@ -24,7 +24,7 @@ namespace {
 
 constexpr const char* kVersion = "RTSP/1.0\r\n";
 constexpr const char* kUserAgent = "User-Agent: Orbisan\r\n";
-constexpr size_t kReceiveBuffer = 8192;
+constexpr size_t kReceiveBuffer = 65536;  // an HD key frame arrives in few reads
 constexpr uint32_t kStopReceiveTimeoutMs = 100;
 constexpr uint32_t kPollSliceMs = 50;
 constexpr uint32_t kMinWaitMs = 50;
@@ -122,6 +122,7 @@ bool CBaseRTSPClient::StartSession(const RTSP_SESSION_PARAMS& params, IRTSPClien
     parser_.Reset();
     stream_.Reset();
     rtcp_.Clear();
+    rtcpReporting_ = false;
     answerArrived_ = false;
     answer_.clear();
     peerClosed_ = false;
@@ -327,13 +328,21 @@ void CBaseRTSPClient::RtpArrived(const CRTPPacket& packet) {
   }
 }
 
+void CBaseRTSPClient::SendRtcpFrame(const uint8_t* data, size_t length) {
+  std::string frame = {'$', static_cast<char>(stream_.GetChannel() + 1), static_cast<char>(length >> 8),
+                       static_cast<char>(length & 0xFF)};
+  frame.append(reinterpret_cast<const char*>(data), length);
+  SendAll(frame);
+}
+
 void CBaseRTSPClient::RtcpArrived(const uint8_t* data, size_t length) {
-  if ((rtcp_.ReadCompound(data, length, TickCountMs()) & CRTCPReportState::kSawSenderReport) == 0) return;
+  const uint32_t seen = rtcp_.ReadCompound(data, length, TickCountMs());
+  if (seen & CRTCPReportState::kSawBye) rtcpReporting_ = false;
+  if ((seen & CRTCPReportState::kSawSenderReport) == 0) return;
+  rtcpReporting_ = true;
   uint8_t report[CRTCPReportState::kReceiverReportSize];
   rtcp_.BuildReceiverReport(TickCountMs(), report);
-  std::string frame = {'$', static_cast<char>(stream_.GetChannel() + 1), 0, static_cast<char>(sizeof report)};
-  frame.append(reinterpret_cast<const char*>(report), sizeof report);
-  SendAll(frame);
+  SendRtcpFrame(report, sizeof report);
 }
 
 bool CBaseRTSPClient::PumpOnce(uint32_t waitMs) {
@@ -499,6 +508,13 @@ uint32_t CBaseRTSPClient::ThreadFunction() {
       }
     }
     interleaving_.store(false);
+    if (rtcpReporting_) {
+      // As over UDP: a camera that spoke RTCP hears the goodbye.
+      uint8_t bye[CRTCPReportState::kByeSize];
+      rtcp_.BuildBye(bye);
+      std::lock_guard<std::recursive_mutex> lock(exchangeMutex_);
+      SendRtcpFrame(bye, sizeof bye);
+    }
     Request(kRtspTeardown);
   }
   if (user_ != nullptr) {

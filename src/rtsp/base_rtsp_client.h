@@ -44,6 +44,9 @@ class CBaseRTSPClient : public CBaseThread {
   bool Start(const RTSP_SESSION_PARAMS& params, IRTSPClientUser* user, uint32_t transportMode);
   bool StartMulticast(const RTSP_SESSION_PARAMS& params, IRTSPClientUser* user);
   void Stop();
+  // OPTIONS from the caller's thread; false (nothing sent) in a multicast
+  // session and while the session thread reads an interleaved stream, which
+  // keeps itself alive.
   bool SendKeepAlive();
   void RequestPause() { pauseEvent_.Set(); }
   void RequestPlay() { playEvent_.Set(); }
@@ -85,6 +88,7 @@ class CBaseRTSPClient : public CBaseThread {
   void AnswerArrived(std::string_view text, bool complete);
   void RtpArrived(const CRTPPacket& packet);
   void RtcpArrived(const uint8_t* data, size_t length);
+  void SendRtcpFrame(const uint8_t* data, size_t length);
   uint32_t KeepAlivePeriodSec();
   uint32_t NextWaitMs();
   void KeepAliveCheck();
@@ -126,6 +130,7 @@ class CBaseRTSPClient : public CBaseThread {
   PacketTap tap_{*this};
   CRTSPStreamParser stream_{&tap_, 0};
   CRTCPReportState rtcp_;
+  bool rtcpReporting_ = false;  // a sender report came (interleaved)
   // The answer to the request in flight, as the stream parser found it.
   bool answerArrived_ = false;
   bool answerComplete_ = false;

@@ -554,8 +554,11 @@ TEST_F(RtspClientTest, InterleavedSessionIsKeptAlive) {
   EXPECT_EQ(std::count(methods.begin(), methods.end(), "PAUSE"), 1);
   EXPECT_EQ(std::count(methods.begin(), methods.end(), "PLAY"), 2);
   EXPECT_EQ(methods.back(), "TEARDOWN");
-  const auto frames = server.Frames();
-  ASSERT_GE(frames.size(), 5u);
+  auto frames = server.Frames();
+  ASSERT_GE(frames.size(), 6u);
+  EXPECT_EQ(frames.back(), std::make_pair(uint8_t{1}, frames.back().second));
+  EXPECT_EQ(static_cast<uint8_t>(frames.back().second[1]), 203) << "goodbye before TEARDOWN";
+  frames.pop_back();
   for (const auto& [channel, report] : frames) {
     EXPECT_EQ(channel, 1);
     ASSERT_EQ(report.size(), 32u);
