@@ -19,7 +19,7 @@ bool Serves(std::string_view family, std::string_view name) {
   }
   if (family == "encoder") {
     return name.starts_with("VIDEO_") || name.starts_with("NIGHT_") || name.starts_with("PRIVACY_REGION") ||
-           name == "FISHEYE_INSTALL" || name == "FPS_CAP_QUERY_ALL" || name == "PTZ_VENDOR";
+           name == "FISHEYE_INSTALL" || name == "FPS_CAP_QUERY_ALL" || name == "PTZ_VENDOR" || PtzHead::IsCommand(name);
   }
   if (family == "mpeg4") return name.starts_with("VIDEO_") || name.starts_with("NIGHT_");
   if (family == "update") return name == "CONFIG_GET";
@@ -155,7 +155,12 @@ void CgiHandler::Query(std::string_view name, int channel, std::string& out, boo
 
 void CgiHandler::Change(std::string_view name, const std::string& value, int channel, std::string& out) const {
   std::string answer;
-  if (name == "FPS_CAP_QUERY_ALL") {
+  if (PtzHead::IsCommand(name)) {
+    if (settings_.model().ptz && ptz_.Apply(name, value)) {
+      out.append("OK: ").append(name).append("=").append(value).append(kLineEnd);
+      return;
+    }
+  } else if (name == "FPS_CAP_QUERY_ALL") {
     answer = FrameRateCapability(value);
     if (!answer.empty()) {
       QueryLine(out, name, answer);

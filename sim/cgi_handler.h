@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sim/camera_clock.h"
+#include "sim/ptz_head.h"
 #include "sim/settings_table.h"
 
 namespace strandline::sim {
@@ -41,6 +42,8 @@ class CgiHandler {
   CgiResponse Handle(std::string_view family, std::string_view query, bool header_authenticated) const;
 
   static bool IsFamily(std::string_view family);
+  // The PTZ head that the encoder CGI's PTZ commands steer (PTZ models only).
+  const PtzHead& Ptz() const { return ptz_; }
 
  private:
   std::string SystemInfo() const;
@@ -56,6 +59,7 @@ class CgiHandler {
   const std::string password_;
   mutable std::mutex address_mutex_;
   UnitAddress address_;
+  mutable PtzHead ptz_;
 };
 
 }  // namespace strandline::sim

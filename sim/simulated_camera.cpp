@@ -308,6 +308,8 @@ int SimulatedCamera::ClockSetCount() const { return clock_->SetCount(); }
 
 void SimulatedCamera::SetClockRefusing(bool refusing) { clock_->SetRefusing(refusing); }
 
+PtzState SimulatedCamera::Ptz() const { return cgi_->Ptz().State(); }
+
 void SimulatedCamera::SetRtspRefuseConnections(bool refuse) {
   std::lock_guard<std::mutex> lock(services_mutex_);
   refuse_ = refuse;

@@ -49,6 +49,7 @@
 #include <vector>
 
 #include "sim/http_server.h"
+#include "sim/ptz_head.h"
 #include "sim/rtsp_server.h"
 #include "sim/stream_settings.h"
 
@@ -128,6 +129,8 @@ class SimulatedCamera {
   bool SetSetting(const std::string& name, const std::string& value, int channel = 1);
   // What an RTSP session of this channel would stream now.
   StreamSettings CurrentStream(int channel = 1) const;
+  // Where the PTZ head stands and what it does (PTZ models).
+  PtzState Ptz() const;
 
   // The camera's clock: how far it is off the host's clock now, and how
   // often DATE_CONFIG set it. While refusing, DATE_CONFIG answers ERROR.

@@ -1,8 +1,11 @@
 #include "driver/acti_ip_capture_driver.h"
 
+#include <new>
+
 #include "camera/time_sync.h"
 #include "device/host_parameter.h"
 #include "io/acti_digital_io.h"
+#include "ptz/acti_ptz_handler.h"
 
 namespace orbisan {
 
@@ -35,8 +38,12 @@ bool CActiIPCaptureDriver::CreateDigitalIO() {
   return digitalIO_ != nullptr;
 }
 
-// The family's PTZ object is not part of this build; the host gets null from
-// its getters instead of an object that pretends to work.
-bool CActiIPCaptureDriver::CreatePTZHandler() { return true; }
+bool CActiIPCaptureDriver::CreatePTZHandler() {
+  if (!ptzHandler_) {
+    const std::string brand = GetStringParameter(kParamCameraBrand);
+    ptzHandler_.reset(new (std::nothrow) CActiPTZHandler(this, channelCount_, brand.empty() ? "ACTi" : brand));
+  }
+  return ptzHandler_ != nullptr;
+}
 
 }  // namespace orbisan

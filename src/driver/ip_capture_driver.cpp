@@ -9,6 +9,7 @@
 #include "edge/iedge_storage.h"
 #include "io/motion_channel.h"
 #include "platform/host_directory.h"
+#include "ptz/base_ptz_handler.h"
 #include "runtime/debug_info.h"
 #include "runtime/format.h"
 
@@ -82,6 +83,7 @@ bool CIPCaptureDriver::Open(ipcapture::IDebugOutput* log, ipcapture::IMediaSampl
 void CIPCaptureDriver::Close() {
   videoCapture_.reset();
   digitalIO_.reset();
+  ptzHandler_.reset();
   if (edgeStorageTask_ != nullptr) {
     edgeStorageTask_->Abort();
     delete edgeStorageTask_;
@@ -93,8 +95,8 @@ ipcapture::IIPVideoCapture* CIPCaptureDriver::GetVideoCapture() { return videoCa
 ipcapture::IIPVideoCaptureEx* CIPCaptureDriver::GetVideoCaptureEx() { return videoCapture_.get(); }
 ipcapture::IIPVideoCaptureEx2* CIPCaptureDriver::GetVideoCaptureEx2() { return videoCapture_.get(); }
 ipcapture::ICaptureIOApi* CIPCaptureDriver::GetDigitalIO() { return digitalIO_.get(); }
-ipcapture::IIPPTZDriver* CIPCaptureDriver::GetPTZDriver() { return nullptr; }
-ipcapture::IIPPTZDriverEx* CIPCaptureDriver::GetPTZDriverEx() { return nullptr; }
+ipcapture::IIPPTZDriver* CIPCaptureDriver::GetPTZDriver() { return ptzHandler_.get(); }
+ipcapture::IIPPTZDriverEx* CIPCaptureDriver::GetPTZDriverEx() { return ptzHandler_.get(); }
 ipcapture::IIPAudioCapture2* CIPCaptureDriver::GetAudioCapture() { return nullptr; }
 ipcapture::IIPAudioSender* CIPCaptureDriver::GetAudioSender() { return nullptr; }
 

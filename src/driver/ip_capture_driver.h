@@ -14,6 +14,7 @@
 namespace orbisan {
 
 class CIPVideoCapture;
+class CBasePTZHandler;
 
 // The generic driver object: holds the device record and host parameters,
 // logs to the host, and owns every sub-object it creates.
@@ -94,6 +95,7 @@ class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx5,
   ipcapture::IMediaSampleAllocator* sampleAllocator_ = nullptr;
   std::unique_ptr<CIPVideoCapture> videoCapture_;
   std::unique_ptr<ipcapture::ICaptureIOApi> digitalIO_;
+  std::unique_ptr<CBasePTZHandler> ptzHandler_;
   IEdgeStorageTask* edgeStorageTask_ = nullptr;
 };
 

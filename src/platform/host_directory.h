@@ -4,8 +4,11 @@
 
 namespace orbisan {
 
-// Directory of the host executable, ending with "/"; empty when it cannot be
-// found or its path is too long.
+// Environment variable that names another host directory.
+inline constexpr const char* kHostDirectoryVariable = "STRANDLINE_HOST_DIR";
+
+// Directory of the host executable (or the one STRANDLINE_HOST_DIR names),
+// ending with "/"; empty when it cannot be found or its path is too long.
 std::string HostDirectory();
 
 // Directory part (with the trailing "/") of an executable path; empty when
