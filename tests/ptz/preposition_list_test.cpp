@@ -1,0 +1,190 @@
+// Named presets: slots, the current preset, and the camera's preset file.
+#include "ptz/preposition_list.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "runtime/text_utils.h"
+#include "support/temp_dir.h"
+#include "support/test_driver.h"
+
+namespace orbisan::test {
+namespace {
+
+// The camera side of a preset list: calls recorded, answers chosen.
+class FakePresetCamera : public IPrepositionComm {
+ public:
+  bool SavePreposition(uint32_t slot, const std::wstring&) override { return Call("save", slot); }
+  bool GoToPreposition(uint32_t slot, const std::wstring&, uint32_t) override { return Call("go", slot); }
+  bool RemovePreposition(uint32_t slot, const std::wstring&) override { return Call("remove", slot); }
+  std::string GetDeviceName() override { return log.GetDeviceName(); }
+  void DebugMessage(uint32_t level, const char* format, ...) override {
+    va_list args;
+    va_start(args, format);
+    log.DebugMessage(level, "%s", FormatV(format, args).c_str());
+    va_end(args);
+  }
+  bool Call(const char* what, uint32_t slot) {
+    calls.push_back(std::string(what) + " " + std::to_string(slot));
+    return !refuse;
+  }
+
+  TestDriver log;
+  std::vector<std::string> calls;
+  bool refuse = false;
+};
+
+class PrepositionListTest : public ::testing::Test {
+ protected:
+  static constexpr const char* kFile = "ACTi_000F7C0A1B2C.preset";
+
+  TSmartPtr<CXMLPrepositionReader> Store() {
+    TSmartPtr<CXMLPrepositionReader> store(new CXMLPrepositionReader("ACTi", dir_.Path()));
+    EXPECT_TRUE(store->Initialize(kFile));
+    return store;
+  }
+  std::unique_ptr<CPrepositionList> List(uint32_t channel, const TSmartPtr<CXMLPrepositionReader>& store) {
+    auto list = std::make_unique<CPrepositionList>(channel, true);
+    list->SetComm(&camera_, 32);
+    list->SetStorage(store);
+    return list;
+  }
+  std::vector<std::wstring> Names(CPrepositionList& list) {
+    std::vector<std::wstring> names;
+    std::wstring name;
+    for (uint32_t i = 0; list.GetName(i, name); ++i) names.push_back(name);
+    return names;
+  }
+  std::string FileText() { return dir_.Read(kFile); }
+
+  ScratchDir dir_{"preset_test"};
+  FakePresetCamera camera_;
+};
+
+TEST_F(PrepositionListTest, NamesAndCapacity) {
+  CPrepositionList list(0, false);
+  EXPECT_EQ(list.AddPreposition(L"Gate"), -18) << "no camera yet";
+  list.SetComm(&camera_, 32);
+  for (const wchar_t* bad : {L"", L"O'Hara", L"a&b", L"x!", L"<y", L"y>", L"\"q\""}) {
+    EXPECT_EQ(list.AddPreposition(bad), -3) << WideToUtf8(bad);
+  }
+  EXPECT_EQ(camera_.log.LinesWith("A preposition \"O'Hara\" cannot be added - the name is invalid.").size(), 1u);
+  for (int i = 0; i < 32; ++i) {
+    ASSERT_EQ(list.AddPreposition(L"P" + std::to_wstring(i)), 1);
+    list.PositionChanged();
+  }
+  EXPECT_EQ(list.AddPreposition(L"Extra"), -26);
+  EXPECT_EQ(
+      camera_.log.LinesWith("\"Extra\" cannot be added. Camera supports saving not more than 32 prepositions.").size(),
+      1u);
+  camera_.refuse = true;
+  EXPECT_FALSE(list.GoTo(L"P3", 0));
+  std::wstring current;
+  EXPECT_FALSE(list.GetCurrentName(current)) << "a refused go-to changes nothing";
+}
+
+TEST_F(PrepositionListTest, GoToRenameAndCaseSensitiveNames) {
+  CPrepositionList list(0, false);
+  list.SetComm(&camera_, 32);
+  ASSERT_EQ(list.AddPreposition(L"Gate"), 1);
+  list.PositionChanged();
+  ASSERT_EQ(list.AddPreposition(L"Parking"), 1);
+  EXPECT_FALSE(list.GoTo(L"gate", 0));
+  EXPECT_TRUE(list.GoTo(L"Gate", 0));
+  EXPECT_TRUE(list.GoTo(L"Gate", 0));
+  EXPECT_EQ(camera_.calls, (std::vector<std::string>{"save 0", "save 1", "go 0"})) << "second go-to is not sent";
+
+  EXPECT_EQ(list.AddPreposition(L"Entrance"), 1) << "adding right after a go-to renames";
+  EXPECT_EQ(Names(list), (std::vector<std::wstring>{L"Entrance", L"Parking"}));
+  EXPECT_EQ(camera_.log.LinesWith("index 0 was renamed from \"Gate\" to \"Entrance\".").size(), 1u);
+  list.PositionChanged();
+  EXPECT_EQ(list.AddPreposition(L"Dock"), 1) << "after a move, adding adds";
+  EXPECT_EQ(list.GetCount(), 3u);
+  std::wstring current;
+  ASSERT_TRUE(list.GetCurrentName(current));
+  EXPECT_EQ(current, L"Dock");
+}
+
+TEST_F(PrepositionListTest, RemovalFreesTheSlotAndTheFileStaysContiguous) {
+  auto store = Store();
+  auto list = List(0, store);
+  for (const wchar_t* name : {L"A", L"B", L"C"}) {
+    ASSERT_EQ(list->AddPreposition(name), 1);
+    list->PositionChanged();
+  }
+  ASSERT_TRUE(list->RemovePreposition(L"B"));
+  std::string text = FileText();
+  EXPECT_NE(text.find("<Preposition001>"), std::string::npos);
+  EXPECT_EQ(text.find("<Preposition002>"), std::string::npos);
+  EXPECT_NE(text.find("<Name>C</Name>"), std::string::npos);
+  ASSERT_EQ(list->AddPreposition(L"D"), 1);
+  EXPECT_EQ(camera_.calls.back(), "save 1") << "the freed slot is reused";
+  text = FileText();
+  const size_t entry = text.find("<Preposition002>");
+  ASSERT_NE(entry, std::string::npos);
+  EXPECT_NE(text.find("<Name>D</Name>", entry), std::string::npos);
+  EXPECT_NE(text.find("<Slot>1</Slot>", entry), std::string::npos);
+
+  camera_.refuse = true;
+  EXPECT_TRUE(list->RemovePreposition(L"A")) << "a refused removal still reports success";
+  EXPECT_EQ(list->GetCount(), 3u);
+}
+
+TEST_F(PrepositionListTest, ChannelsShareTheFileAndReloadTheirOwnPresets) {
+  {
+    auto store = Store();
+    auto first = List(0, store);
+    auto second = List(1, store);
+    ASSERT_EQ(first->AddPreposition(L"Gate"), 1);
+    ASSERT_EQ(second->AddPreposition(L"Dock"), 1);
+    second->PositionChanged();
+    ASSERT_EQ(second->AddPreposition(L"Yard \u00e9"), 1);
+    ASSERT_TRUE(second->RemovePreposition(L"Dock"));
+  }
+  auto store = Store();
+  auto first = List(0, store);
+  auto second = List(1, store);
+  EXPECT_EQ(Names(*first), (std::vector<std::wstring>{L"Gate"}));
+  EXPECT_EQ(Names(*second), (std::vector<std::wstring>{L"Yard \u00e9"}));
+  std::wstring current;
+  EXPECT_FALSE(first->GetCurrentName(current)) << "nothing is current after a load";
+}
+
+TEST_F(PrepositionListTest, DamagedFilesNeverCrashAndAreKept) {
+  const std::string good =
+      "<?xml version='1.0'?><ACTi><PtzChannel01><Preposition000><Name>Gate</Name><Slot>4</Slot>"
+      "</Preposition000><Preposition001><Name>Bad</Name><Slot>x</Slot></Preposition001>"
+      "<Preposition002><Name>Twice</Name><Slot>4</Slot></Preposition002><Preposition003>"
+      "<Name>Far</Name><Slot>99</Slot></Preposition003></PtzChannel01></ACTi>";
+  dir_.Write(kFile, good);
+  auto list = List(0, Store());
+  EXPECT_EQ(Names(*list), (std::vector<std::wstring>{L"Gate"})) << "bad, doubled and out-of-range slots skipped";
+
+  for (const std::string& damaged : {good.substr(0, good.size() / 2), std::string("\x00\xff garbage", 10)}) {
+    dir_.Write(kFile, damaged);
+    std::filesystem::remove(dir_.File(std::string(kFile) + ".unreadable"));
+    auto store = Store();
+    EXPECT_EQ(List(0, store)->GetCount(), 0u);
+    EXPECT_EQ(dir_.Read(std::string(kFile) + ".unreadable"), damaged) << "the damaged bytes are kept aside";
+    EXPECT_NE(FileText().find("<ACTi"), std::string::npos) << "and a new file is started";
+  }
+}
+
+TEST_F(PrepositionListTest, FailedSaveLeavesTheOldFileWhole) {
+  auto store = Store();
+  auto list = List(0, store);
+  ASSERT_EQ(list->AddPreposition(L"Gate"), 1);
+  list->PositionChanged();
+  const std::string before = FileText();
+  const std::string blocker = dir_.File(std::string(kFile) + ".tmp");
+  std::filesystem::create_directory(blocker);
+  EXPECT_EQ(list->AddPreposition(L"Dock"), -18) << "saved on the camera, not in the file";
+  EXPECT_EQ(FileText(), before);
+  std::filesystem::create_directory(blocker);
+  EXPECT_FALSE(list->RemovePreposition(L"Gate"));
+  EXPECT_EQ(FileText(), before);
+}
+
+}  // namespace
+}  // namespace orbisan::test
