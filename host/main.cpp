@@ -18,6 +18,10 @@ void Usage() {
                "  demo      record from the built-in simulated camera\n"
                "  simulate  run the simulated camera until interrupted\n"
                "  probe     ask the driver what a device can do (--json, --as-params)\n"
+               "  ptz       steer a PTZ channel: [--channel N] [--host-dir DIR] ACTION...\n"
+               "            move DIR [SPEED] | zoom in|out [SPEED] | focus near|far [SPEED] |\n"
+               "            iris open|close [SPEED] | stop | unzoom | wait MS | caps |\n"
+               "            preset add|goto|remove NAME | preset list | preset current\n"
                "device options: --address HOST --port N --user U --password P --model M --channels N\n"
                "  --inputs N --outputs N --param INDEX=TEXT --config FILE --host-version A.B.C.D\n"
                "  --driver PATH --log-level N\n");
@@ -35,6 +39,7 @@ int main(int argc, char** argv) {
   if (command == "open") return strandline::host::RunOpen(args);
   if (command == "record") return strandline::host::RunRecord(args);
   if (command == "demo") return strandline::host::RunDemo(args);
+  if (command == "ptz") return strandline::host::RunPtz(args);
   if (command == "simulate") return strandline::host::RunSimulate(argc - 1, argv + 1);
   if (command == "probe") return strandline::host::RunProbe(args);
   if (command == "--help" || command == "-h" || command == "help") {

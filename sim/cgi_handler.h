@@ -44,6 +44,7 @@ class CgiHandler {
   static bool IsFamily(std::string_view family);
   // The PTZ head that the encoder CGI's PTZ commands steer (PTZ models only).
   const PtzHead& Ptz() const { return ptz_; }
+  void HoldPtz(bool hold) const { ptz_.Hold(hold); }
 
  private:
   std::string SystemInfo() const;

@@ -56,8 +56,19 @@ void PtzHead::Advance() const {
   }
 }
 
-bool PtzHead::Apply(std::string_view name, std::string_view value) {
+void PtzHead::Hold(bool hold) {
   std::lock_guard<std::mutex> lock(mutex_);
+  hold_ = hold;
+  if (!hold) released_.notify_all();
+}
+
+bool PtzHead::Apply(std::string_view name, std::string_view value) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (hold_) {
+    ++state_.held;
+    released_.wait_for(lock, std::chrono::seconds(30), [this] { return !hold_; });
+    --state_.held;
+  }
   Advance();
   auto args = Split(value, ',');
   if (name == "MOVE") {

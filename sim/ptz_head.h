@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <string>
@@ -29,6 +30,7 @@ struct PtzState {
   std::string focus = "AUTO";          // last focus mode or motion: AUTO, ZOOM_AF, MANUAL, NEAR, FAR, STOP
   std::map<int, PtzPosition> presets;  // stored slots (1-based)
   int preset_gos = 0;                  // PTZ_PRESET_GO commands accepted
+  int held = 0;                        // commands waiting behind Hold
 };
 
 class PtzHead {
@@ -41,12 +43,17 @@ class PtzHead {
   bool Apply(std::string_view name, std::string_view value);
   static bool IsCommand(std::string_view name);
   PtzState State() const;
+  // A head busy with something else: commands wait (at most 30 s each) until
+  // released, as on a camera that answers slowly.
+  void Hold(bool hold);
 
  private:
   // Brings the position up to now from the motion under way.
   void Advance() const;
 
   mutable std::mutex mutex_;
+  std::condition_variable released_;
+  bool hold_ = false;
   mutable PtzState state_;
   mutable std::chrono::steady_clock::time_point since_ = std::chrono::steady_clock::now();
 };

@@ -310,6 +310,8 @@ void SimulatedCamera::SetClockRefusing(bool refusing) { clock_->SetRefusing(refu
 
 PtzState SimulatedCamera::Ptz() const { return cgi_->Ptz().State(); }
 
+void SimulatedCamera::HoldPtzCommands(bool hold) { cgi_->HoldPtz(hold); }
+
 void SimulatedCamera::SetRtspRefuseConnections(bool refuse) {
   std::lock_guard<std::mutex> lock(services_mutex_);
   refuse_ = refuse;

@@ -131,6 +131,8 @@ class SimulatedCamera {
   StreamSettings CurrentStream(int channel = 1) const;
   // Where the PTZ head stands and what it does (PTZ models).
   PtzState Ptz() const;
+  // PTZ commands wait for the release before they are answered.
+  void HoldPtzCommands(bool hold);
 
   // The camera's clock: how far it is off the host's clock now, and how
   // often DATE_CONFIG set it. While refusing, DATE_CONFIG answers ERROR.

@@ -141,16 +141,23 @@ int32_t CActiProtoPTZComm::GetCapabilities(ipcapture::PTZ_CAPABILITIES* capabili
   return ipcapture::kPtzOk;
 }
 
+bool CActiProtoPTZComm::SendPresetCommand(const std::string& command) {
+  // Moves the host posted before this preset request reach the camera first:
+  // a save stores where the head ends up, and a go-to is not undone by them.
+  WaitIdle(presetWaitMs_);
+  return SendCommand(command);
+}
+
 bool CActiProtoPTZComm::SavePreposition(uint32_t slot, const std::wstring&) {
-  return SendCommand(Format("PTZ_PRESET_SET=%u,1,0,0,65535,5,5,7,10,preset%u", slot + 1, slot + 1));
+  return SendPresetCommand(Format("PTZ_PRESET_SET=%u,1,0,0,65535,5,5,7,10,preset%u", slot + 1, slot + 1));
 }
 
 bool CActiProtoPTZComm::GoToPreposition(uint32_t slot, const std::wstring&, uint32_t) {
-  return SendCommand(Format("PTZ_PRESET_GO=%u", slot + 1));
+  return SendPresetCommand(Format("PTZ_PRESET_GO=%u", slot + 1));
 }
 
 bool CActiProtoPTZComm::RemovePreposition(uint32_t slot, const std::wstring&) {
-  return SendCommand(Format("PTZ_PRESET_SET=%u,0,0,0,65535,5,5,7,10,preset%u", slot + 1, slot + 1));
+  return SendPresetCommand(Format("PTZ_PRESET_SET=%u,0,0,0,65535,5,5,7,10,preset%u", slot + 1, slot + 1));
 }
 
 }  // namespace orbisan

@@ -38,6 +38,9 @@ class CActiProtoPTZComm : public CBasePTZComm {
   // Sends one command; the worker thread and preset callers take turns, as
   // one HTTP connection serves both.
   bool SendCommand(const std::string& command);
+  bool SendPresetCommand(const std::string& command);
+  // How long a preset request waits for the commands posted before it.
+  void SetPresetWait(uint32_t ms) { presetWaitMs_ = ms; }
   // One GET of the path with a non-empty answer required.
   virtual bool Transmit(const std::string& path);
 
@@ -54,6 +57,7 @@ class CActiProtoPTZComm : public CBasePTZComm {
   std::string autoFocusCommand_ = "FOCUS=AUTO";
 
   uint32_t lastMoveSpeed_ = 0;  // worker thread only
+  uint32_t presetWaitMs_ = 2000;
 };
 
 }  // namespace orbisan

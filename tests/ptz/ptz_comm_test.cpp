@@ -168,6 +168,7 @@ TEST_F(PTZCommTest, PresetsAreSentAtOnceWithOneBasedSlots) {
 
 TEST_F(PTZCommTest, PresetRequestWaitsWhileTheWorkerSends) {
   RecordingPTZComm& comm = Open();
+  comm.SetPresetWait(0);
   comm.Hold();
   comm.StartMove(&params_, 0, 16);
   ASSERT_TRUE(comm.WaitHeld());
@@ -177,6 +178,18 @@ TEST_F(PTZCommTest, PresetRequestWaitsWhileTheWorkerSends) {
   preset.join();
   EXPECT_EQ(comm.MostAtOnce(), 1);
   EXPECT_EQ(Sent().size(), 2u);
+}
+
+TEST_F(PTZCommTest, PresetsFollowTheMovesPostedBefore) {
+  RecordingPTZComm& comm = Open();
+  comm.Hold();
+  comm.StartMove(&params_, 0, 16);
+  ASSERT_TRUE(comm.WaitHeld());
+  comm.StartMove(&params_, 1, 16);
+  std::thread preset([&] { comm.SavePreposition(0, L"Gate"); });
+  comm.Release();
+  preset.join();
+  EXPECT_EQ(Sent(), (Commands{"MOVE=LEFT,5", "MOVE=RIGHT,5", "PTZ_PRESET_SET=1,1,0,0,65535,5,5,7,10,preset1"}));
 }
 
 TEST_F(PTZCommTest, PostingAfterCloseFailsAndLogs) {

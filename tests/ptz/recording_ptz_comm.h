@@ -18,6 +18,7 @@ namespace orbisan::test {
 class RecordingPTZComm : public CActiProtoPTZComm {
  public:
   using CActiProtoPTZComm::CActiProtoPTZComm;
+  using CActiProtoPTZComm::SetPresetWait;
   ~RecordingPTZComm() override { Close(); }
 
   // Commands sent so far, without the path and login.
