@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -184,7 +185,11 @@ int RunPtz(const std::vector<std::string>& args) {
     return 2;
   }
   // The driver keeps its preset files in the host's directory.
-  if (!hostDir.empty()) ::setenv("STRANDLINE_HOST_DIR", hostDir.c_str(), 1);
+  if (!hostDir.empty()) {
+    std::error_code failed;
+    std::filesystem::create_directories(hostDir, failed);
+    ::setenv("STRANDLINE_HOST_DIR", hostDir.c_str(), 1);
+  }
 
   HostSession session(options);
   if (!session.Open(error)) {
