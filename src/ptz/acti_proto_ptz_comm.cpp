@@ -2,6 +2,7 @@
 
 #include "camera/h_utils.h"
 #include "camera/http_sender.h"
+#include "device/host_parameter.h"
 #include "ptz/ip_params.h"
 #include "ptz/scale_converter.h"
 #include "runtime/format.h"
@@ -137,7 +138,7 @@ int32_t CActiProtoPTZComm::GetCapabilities(ipcapture::PTZ_CAPABILITIES* capabili
     focusModeControl_ = f[ipcapture::kPtzCapFocusMode] == 1;
     if (Has(model, "KCM")) autoFocusCommand_ = "FOCUS=ZOOM_AF";
   }
-  if (Driver()->GetIntParameter(13) == 2) SetQueueLimit(1);
+  if (Driver()->GetIntParameter(kParamChannelMode) == 2) SetQueueLimit(1);
   return ipcapture::kPtzOk;
 }
 

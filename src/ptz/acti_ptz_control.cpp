@@ -2,18 +2,18 @@
 
 #include <new>
 
+#include "device/host_parameter.h"
 #include "ptz/acti_proto_ptz_comm.h"
 
 namespace orbisan {
 
 namespace {
-constexpr uint32_t kPtzProtocolParameter = 6;
 constexpr int32_t kUrlProtocol = 1;
 }  // namespace
 
 CBasePTZComm* CActiPTZControl::CreatePTZComm() {
   const auto channel = static_cast<uint16_t>(GetChannel());
-  if (Driver()->GetIntParameter(kPtzProtocolParameter) == kUrlProtocol) {
+  if (Driver()->GetIntParameter(kParamPtzProtocol) == kUrlProtocol) {
     return new (std::nothrow) CActiProtoPTZComm(Driver(), channel);
   }
   // Heads on the camera's serial port (Pelco-D) are not driven by this build.

@@ -2,13 +2,10 @@
 
 #include <new>
 
+#include "device/host_parameter.h"
 #include "ptz/acti_ptz_control.h"
 
 namespace orbisan {
-
-namespace {
-constexpr uint32_t kMacParameter = 9;
-}
 
 std::string CActiPTZHandler::CleanMac(const std::string& text) {
   std::string clean;
@@ -23,7 +20,7 @@ std::string CActiPTZHandler::CleanMac(const std::string& text) {
 }
 
 bool CActiPTZHandler::GenerateXMLStorageFileName(std::string& fileName) {
-  const std::string mac = Driver()->GetStringParameter(kMacParameter);
+  const std::string mac = Driver()->GetStringParameter(kParamMacAddress);
   if (mac.empty()) return false;
   const std::string clean = CleanMac(mac);
   if (clean.empty() || clean.find("NONE") != std::string::npos) {
