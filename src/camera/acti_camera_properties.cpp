@@ -8,8 +8,6 @@ namespace orbisan {
 
 namespace {
 
-const char* const kModeTexts[] = {"SINGLE", "DUAL", "EPTZ", "MD_PRESET", "FISHEYE_VIEW"};
-
 void AppendRates(std::string& text, const std::set<uint32_t>& rates) {
   bool first = true;
   for (uint32_t rate : rates) {
@@ -25,28 +23,14 @@ CActiCameraProperties::CActiCameraProperties(const DEVICE_INFO& device, uint32_t
       http_(device),
       configPath_(ConfigurationFilePath("Strandline", HostDirectory())) {}
 
-const char* CActiCameraProperties::ModeText(uint32_t mode) { return mode < 5 ? kModeTexts[mode] : kModeTexts[0]; }
-
-uint32_t CActiCameraProperties::ModeFromText(const std::string& text) {
-  for (uint32_t mode = 0; mode < 5; ++mode) {
-    if (text == kModeTexts[mode]) return mode;
-  }
-  return 0;
-}
-
-const char* CActiCameraProperties::MountingText(uint32_t mounting) { return mounting == 1 ? "CEILING" : "WALL"; }
-
-uint32_t CActiCameraProperties::MountingFromText(const std::string& text) { return text == "CEILING" ? 1 : 2; }
-
 bool CActiCameraProperties::Get(const std::string& url, std::string& answer) {
   return HUtils::RequestGet(http_, url, answer);
 }
 
-bool CActiCameraProperties::SendCgiCommand(const std::string& cgi, const std::string& params) {
-  const std::string url = HUtils::FormatString("/cgi-bin/%s?%s&%s%s", cgi.c_str(), Login().c_str(),
-                                               channels_ >= 2 ? "CHANNEL=1&" : "", params.c_str());
+bool CActiCameraProperties::SendCgiCommand(std::string_view family, const std::string& params) {
   std::string answer;
-  return Get(url, answer) && answer.find("ERROR") == std::string::npos;
+  return Get(Path(family).Channel(channels_ >= 2 ? 1 : 0).Items(params), answer) &&
+         answer.find("ERROR") == std::string::npos;
 }
 
 bool CActiCameraProperties::Query(uint32_t& status) {

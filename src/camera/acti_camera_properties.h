@@ -4,9 +4,11 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "camera/base_camera_properties.h"
+#include "camera/cgi_path.h"
 #include "camera/http_sender.h"
 #include "device/stream_kind_settings.h"
 
@@ -23,17 +25,11 @@ class CActiCameraProperties : public CBaseCameraProperties {
   void GetProperties(ipcapture::ICapabilityStore& store) override;
   bool Query(uint32_t& status) override;
 
-  // "/cgi-bin/<cgi>?<login>&[CHANNEL=1&]<params>"; true when the request
-  // succeeded and the answer holds no "ERROR".
-  bool SendCgiCommand(const std::string& cgi, const std::string& params);
+  // The request "<params>" of the family (with CHANNEL=1 on a device of
+  // several channels); true when it succeeded and the answer holds no "ERROR".
+  bool SendCgiCommand(std::string_view family, const std::string& params);
   // The "Stream capabilities" text (property 15).
   std::string StreamCapabilityText() const;
-
-  // Stream mode and mounting texts; unknown texts read as 0 and 2.
-  static const char* ModeText(uint32_t mode);
-  static uint32_t ModeFromText(const std::string& text);
-  static const char* MountingText(uint32_t mounting);
-  static uint32_t MountingFromText(const std::string& text);
 
   uint32_t CameraGroup() const { return cameraGroup_; }
   uint32_t DeviceType() const { return deviceType_; }
@@ -53,7 +49,7 @@ class CActiCameraProperties : public CBaseCameraProperties {
   void SetConfigurationPath(const std::string& path) { configPath_ = path; }
 
  private:
-  std::string Login() const { return device_.GetLoginQuery(); }
+  CCgiPath Path(std::string_view family) const { return CCgiPath(family, device_); }
   bool Get(const std::string& url, std::string& answer);
 
   // Identification steps.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "camera/acti_camera_properties.h"
+#include "camera/b2_switch.h"
 #include "camera/h_utils.h"
 #include "camera/resolution_codes.h"
 #include "runtime/text_utils.h"
@@ -24,7 +25,7 @@ bool ListHas(const std::string& list, const std::string& value) {
 
 bool CActiCameraProperties::QueryConfiguration() {
   std::string answer;
-  if (!Get(HUtils::FormatString("/cgi-bin/update?%s&CONFIG_GET", Login().c_str()), answer) || answer.empty()) {
+  if (!Get(Path(cgi::kUpdate).Item("CONFIG_GET"), answer) || answer.empty()) {
     return false;
   }
   auto value = [&](const std::string& key) { return HUtils::GetValue(answer, key, "=", "\r\n"); };
@@ -112,8 +113,7 @@ bool CActiCameraProperties::FillDefaults() {
       // Each code is tried by setting it; the camera keeps the last one.
       for (const auto& [size, code] : ntsc ? NtscResolutionCodes() : PalResolutionCodes()) {
         std::string answer;
-        if (!Get(HUtils::FormatString("/cgi-bin/mpeg4?%s&VIDEO_RESOLUTION=%s", Login().c_str(), code.c_str()),
-                 answer)) {
+        if (!Get(Path(cgi::kMpeg4).Item("VIDEO_RESOLUTION", code), answer)) {
           return false;
         }
         if (!Has(answer, "OK: VIDEO_RESOLUTION=")) continue;
@@ -130,18 +130,16 @@ bool CActiCameraProperties::FillDefaults() {
 }
 
 void CActiCameraProperties::QueryB2Switch() {
-  if (SendCgiCommand("system", "RTP_B2&RTSP_AUTHEN")) {
-    b2Key_ = "RTP_B2";
-    b2DisableAccepted_ = SendCgiCommand("system", "RTP_B2=2&RTSP_AUTHEN=2") ? 1 : 0;
-  } else if (SendCgiCommand("system", "B2_RTP_APPENDED&RTSP_AUTHEN")) {
-    b2Key_ = "B2_RTP_APPENDED";
-    b2DisableAccepted_ = SendCgiCommand("system", "B2_RTP_APPENDED=2&RTSP_AUTHEN=2") ? 1 : 0;
-  }
+  const B2Probe probe =
+      ProbeB2Switch([this](const std::string& items) { return SendCgiCommand(cgi::kSystem, items); }, true);
+  if (probe.name == nullptr) return;
+  b2Key_ = probe.name;
+  b2DisableAccepted_ = probe.offAccepted ? 1 : 0;
 }
 
 void CActiCameraProperties::QueryPtzVendor() {
   std::string answer;
-  if (!Get(HUtils::FormatString("/cgi-bin/encoder?%s&PTZ_VENDOR", Login().c_str()), answer)) return;
+  if (!Get(Path(cgi::kEncoder).Item("PTZ_VENDOR"), answer)) return;
   const std::string vendor = HUtils::GetValue(answer, "PTZ_VENDOR", "=", "\r\n");
   if (vendor.empty()) return;
   ptzSupported_ = 1;
@@ -150,7 +148,7 @@ void CActiCameraProperties::QueryPtzVendor() {
 
 void CActiCameraProperties::QueryDiskState() {
   std::string answer;
-  if (Get("/cgi-bin/system?" + Login() + "&DISK_STATE", answer) && Has(answer, "MOUNT")) edgeStorage_ = 1;
+  if (Get(Path(cgi::kSystem).Item("DISK_STATE"), answer) && Has(answer, "MOUNT")) edgeStorage_ = 1;
 }
 
 }  // namespace orbisan

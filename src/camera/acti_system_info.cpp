@@ -5,6 +5,7 @@
 #include "camera/acti_camera_properties.h"
 #include "camera/h_utils.h"
 #include "device/configuration.h"
+#include "device/configuration_text.h"
 #include "runtime/text_utils.h"
 
 namespace orbisan {
@@ -31,7 +32,7 @@ bool ParseCount(const std::string& text, uint32_t& out) {
 
 bool CActiCameraProperties::QuerySystemInfo() {
   std::string answer;
-  if (!Get(HUtils::FormatString("/cgi-bin/system?%s&SYSTEM_INFO", Login().c_str()), answer) || answer.empty()) {
+  if (!Get(Path(cgi::kSystem).Item("SYSTEM_INFO"), answer) || answer.empty()) {
     return false;
   }
   auto value = [&](const char* key) { return HUtils::GetValue(answer, key, " = ", "\r\n"); };
@@ -127,41 +128,41 @@ void CActiCameraProperties::AddCodec(uint32_t codec) {
 }
 
 void CActiCameraProperties::DetectStreamMode(const std::string& mdCap) {
-  const std::string modeUrl = HUtils::FormatString("/cgi-bin/encoder?%s&VIDEO_STREAM", Login().c_str());
+  const CCgiPath modeQuery = Path(cgi::kEncoder).Item("VIDEO_STREAM");
+  auto setMode = [&](const std::string& mode) { return Path(cgi::kEncoder).Item("VIDEO_STREAM", mode); };
   auto readMode = [](const std::string& answer) { return HUtils::GetValue(answer, "VIDEO_STREAM", "='", " '\r\n"); };
   std::string answer;
   if (!Has(mdCap, "hemispheric")) {
-    if (Get(modeUrl, answer) && !answer.empty()) {
+    if (Get(modeQuery, answer) && !answer.empty()) {
       const std::string value = readMode(answer);
-      channelMode_ = ModeFromText(value);
+      channelMode_ = TextToStreamMode(value);
       // An unknown mode is put right so that the camera and the driver agree.
-      if (!Has(value, ModeText(channelMode_))) {
-        HUtils::RequestGet(http_, modeUrl + "=" + ModeText(channelMode_), false);
-      }
+      const std::string known = StreamModeToText(channelMode_);
+      if (!Has(value, known.c_str())) HUtils::RequestGet(http_, setMode(known), false);
     }
   } else {
     const ViewSettings wanted = GetViewSettings(configPath_, device_);
-    const char* modeText = ModeText(wanted.streamMode);
-    if (Get(modeUrl, answer) && !Has(answer, "ERROR")) {
-      if (Has(answer, modeText)) {
+    const std::string modeText = StreamModeToText(wanted.streamMode);
+    if (Get(modeQuery, answer) && !Has(answer, "ERROR")) {
+      if (Has(answer, modeText.c_str())) {
         channelMode_ = wanted.streamMode;
       } else {
         std::string changed;
-        Get(modeUrl + "=" + modeText, changed);
+        Get(setMode(modeText), changed);
         if (!changed.empty())
-          channelMode_ = Has(changed, modeText) ? wanted.streamMode : ModeFromText(readMode(changed));
+          channelMode_ = Has(changed, modeText.c_str()) ? wanted.streamMode : TextToStreamMode(readMode(changed));
       }
     }
-    const std::string mountUrl = HUtils::FormatString("/cgi-bin/encoder?%s&FISHEYE_INSTALL", Login().c_str());
-    const char* mountText = MountingText(wanted.mountingType);
-    if (Get(mountUrl, answer) && !Has(answer, "ERROR")) {
-      if (Has(answer, mountText)) {
+    const std::string mountText = MountingTypeToText(wanted.mountingType);
+    if (Get(Path(cgi::kEncoder).Item("FISHEYE_INSTALL"), answer) && !Has(answer, "ERROR")) {
+      if (Has(answer, mountText.c_str())) {
         mountingType_ = wanted.mountingType;
       } else {
         const auto items = HUtils::GetValueList(answer, "FISHEYE_INSTALL", "=", "\r\n", ",");
         if (items.size() == 2) {
           std::string changed;
-          Get(mountUrl + "=" + mountText + "," + HUtils::RemoveChars(items[1], "'"), changed);
+          const std::string install = mountText + "," + HUtils::RemoveChars(items[1], "'");
+          Get(Path(cgi::kEncoder).Item("FISHEYE_INSTALL", install), changed);
           if (!changed.empty() && !Has(changed, "ERROR")) mountingType_ = wanted.mountingType;
         }
       }
@@ -179,9 +180,8 @@ void CActiCameraProperties::QueryFrameRateCaps(const std::string& firstList, con
   if (second.empty()) {
     for (const std::string& item : first) {
       if (Stopping()) return;
-      const std::string url =
-          "/cgi-bin/encoder?" + Login() + "&FPS_CAP_QUERY_ALL=" + ModeText(channelMode_) + "," + codec + "," + item;
-      if (!Get(url, answer)) continue;
+      const std::string query = StreamModeToText(channelMode_) + "," + codec + "," + item;
+      if (!Get(Path(cgi::kEncoder).Item("FPS_CAP_QUERY_ALL", query), answer)) continue;
       const auto pieces = Split(HUtils::GetValue(answer, "FPS_CAP_QUERY_ALL", "='", "'\r\n"), "-");
       if (pieces.empty()) continue;
       RecordFrameRates(0, item, pieces[0]);
@@ -194,9 +194,9 @@ void CActiCameraProperties::QueryFrameRateCaps(const std::string& firstList, con
     return;
   }
   if (first.empty()) return;
-  const std::string stem = "/cgi-bin/encoder?" + Login() + "&FPS_CAP_QUERY_ALL=DUAL,";
   auto query = [&](const std::string& a, const std::string& b, size_t index) -> std::string {
-    if (!Get(stem + codec + "," + a + "," + codec + "," + b, answer)) return {};
+    const std::string pair = "DUAL," + codec + "," + a + "," + codec + "," + b;
+    if (!Get(Path(cgi::kEncoder).Item("FPS_CAP_QUERY_ALL", pair), answer)) return {};
     const auto pieces =
         Split(HUtils::RemoveChars(HUtils::GetValue(answer, "FPS_CAP_QUERY_ALL", "=", "\r\n"), "'"), ";", false);
     return index < pieces.size() ? pieces[index] : std::string();

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "camera/cgi_path.h"
 #include "camera/h_utils.h"
 #include "device/host_parameter.h"
 
@@ -48,9 +49,8 @@ void CPrivacyZoneHandler::SetZones(ipcapture::IPrivacyZoneList* zones) {
 
 void CPrivacyZoneHandler::ApplyZones(const STREAM_PARAMS& request) {
   if (!filledFromHost_) return;
-  const std::string stem = "/cgi-bin/encoder?" + driver_->GetDeviceInfo()->GetLoginQuery() + "&PRIVACY_REGION=";
   for (const Zone& zone : zones_) {
-    std::string url = stem;
+    std::string region;
     if (zone.enabled) {
       const double left = Percent(zone.left);
       const double top = Percent(zone.top);
@@ -58,12 +58,13 @@ void CPrivacyZoneHandler::ApplyZones(const STREAM_PARAMS& request) {
       const uint32_t y = Pixels(top, request.height);
       const uint32_t w = Pixels(std::min(Percent(zone.width), 100 - left), request.width);
       const uint32_t h = Pixels(std::min(Percent(zone.height), 100 - top), request.height);
-      url += HUtils::FormatString("%u,1,000000,%u,%u,%u,%u", zone.index + 1, x, y, x + w, y + h);
+      region = HUtils::FormatString("%u,1,000000,%u,%u,%u,%u", zone.index + 1, x, y, x + w, y + h);
     } else {
-      url += HUtils::FormatString("%u,0,000000,1,1,20,20", zone.index + 1);
+      region = HUtils::FormatString("%u,0,000000,1,1,20,20", zone.index + 1);
     }
     std::string answer;
-    if (!HUtils::RequestGet(http_, url, answer)) {
+    if (!HUtils::RequestGet(http_, CCgiPath(cgi::kEncoder, *driver_->GetDeviceInfo()).Item("PRIVACY_REGION", region),
+                            answer)) {
       LogMessage(kLogError, "Can't set privacy zone %u info, device: %s ", zone.index + 1,
                  driver_->GetDeviceName().c_str());
       return;

@@ -2,9 +2,10 @@
 
 #include <cstdio>
 
-#include "camera/acti_camera_properties.h"
+#include "camera/b2_switch.h"
 #include "camera/h_utils.h"
 #include "camera/stream_values.h"
+#include "device/configuration_text.h"
 #include "device/host_parameter.h"
 
 namespace orbisan {
@@ -30,32 +31,24 @@ bool CStreamConfigurator::Get(const std::string& url, std::string& answer) {
   return HUtils::RequestGet(http_, url, answer);
 }
 
-std::string CStreamConfigurator::ChannelParam(bool mapStreams) {
-  if (Param(kParamDeviceType, 0) == 1) return {};
-  if (driver_->GetChannelCount() > 1) return HUtils::FormatString("&CHANNEL=%u", channelIndex_ + 1);
+uint32_t CStreamConfigurator::ChannelNumber(bool mapStreams) {
+  if (Param(kParamDeviceType, 0) == 1) return 0;
+  if (driver_->GetChannelCount() > 1) return channelIndex_ + 1;
   const int32_t mode = Param(kParamChannelMode, 0);
   if (mapStreams && (mode == 1 || mode == 3)) {
-    if (params_.streamKind == kStreamLive) return "&CHANNEL=2";
-    if (params_.streamKind == kStreamRemote) return "&CHANNEL=3";
+    if (params_.streamKind == kStreamLive) return 2;
+    if (params_.streamKind == kStreamRemote) return 3;
   }
-  return {};
+  return 0;
 }
 
-std::string CStreamConfigurator::SystemUrl() const {
-  return "/cgi-bin/system?" + driver_->GetDeviceInfo()->GetLoginQuery();
-}
-
-std::string CStreamConfigurator::EncoderUrl() const {
-  return "/cgi-bin/encoder?" + driver_->GetDeviceInfo()->GetLoginQuery();
-}
-
-std::string CStreamConfigurator::Mpeg4Url() const {
-  return "/cgi-bin/mpeg4?" + driver_->GetDeviceInfo()->GetLoginQuery();
+CCgiPath CStreamConfigurator::Path(std::string_view family, uint32_t channel) const {
+  return CCgiPath(family, *driver_->GetDeviceInfo()).Channel(channel);
 }
 
 bool CStreamConfigurator::SendSystemCommand(const std::string& params) {
   std::string answer;
-  return Get(SystemUrl() + ChannelParam(false) + "&" + params, answer) && !Has(answer, "ERROR");
+  return Get(Path(cgi::kSystem, ChannelNumber(false)).Items(params), answer) && !Has(answer, "ERROR");
 }
 
 std::string CStreamConfigurator::ResolutionCode() {
@@ -77,7 +70,9 @@ uint32_t CStreamConfigurator::FrameRateNumber(bool useTables) {
 uint32_t CStreamConfigurator::FrameRatio() {
   const uint32_t wanted = FrameRateNumber(false);
   std::string answer;
-  if (!Get(EncoderUrl() + ChannelParam(true) + "&VIDEO_FPS_RATIO=100", answer) || answer.empty()) return 100;
+  if (!Get(Path(cgi::kEncoder, ChannelNumber(true)).Item("VIDEO_FPS_RATIO", 100u), answer) || answer.empty()) {
+    return 100;
+  }
   const std::string value = HUtils::GetValue(answer, "VIDEO_FPS_RATIO", "=", "\r\n");
   if (value.empty()) return 100;
   unsigned a = 0;
@@ -113,7 +108,9 @@ std::string CStreamConfigurator::FrameRateParams(const std::string& answer, bool
 bool CStreamConfigurator::ConfigureStreaming() {
   if (Param(kParamCameraGroup, 1) == 2) return ConfigureB2();
   std::string answer;
-  if (!Get(SystemUrl() + ChannelParam(true) + "&V2_STREAMING_TYPE&V2_STREAMING_METHOD", answer)) return false;
+  if (!Get(Path(cgi::kSystem, ChannelNumber(true)).Item("V2_STREAMING_TYPE").Item("V2_STREAMING_METHOD"), answer)) {
+    return false;
+  }
   std::string change;
   const std::string type = HUtils::GetValue(answer, "V2_STREAMING_TYPE", "=", "\r\n");
   if (!type.empty() && !Has(type, "2")) change = "V2_STREAMING_TYPE=2";
@@ -132,36 +129,29 @@ bool CStreamConfigurator::ConfigureB2() {
   const std::string value = driver_->GetStringParameter(kParamDisableB2AndAuth);
   if (!name.empty() && !value.empty()) {
     std::string answer;
-    if (!Get(SystemUrl() + ChannelParam(false) + "&" + name + "&RTSP_AUTHEN", answer)) return false;
+    if (!Get(Path(cgi::kSystem, ChannelNumber(false)).Items(B2SwitchQuery(name)), answer)) return false;
     const std::string authen = HUtils::GetValue(answer, "RTSP_AUTHEN", "=", "\r\n");
     const std::string current = HUtils::GetValue(answer, name, "=", "\r\n");
     if (!authen.empty() && !current.empty() && (!Has(authen, value) || !Has(current, value))) {
-      HUtils::RequestGet(http_, SystemUrl() + ChannelParam(false) + "&" + name + "=" + value + "&RTSP_AUTHEN=" + value,
-                         true);
+      HUtils::RequestGet(http_, Path(cgi::kSystem, ChannelNumber(false)).Items(B2SwitchSetting(name, value)), true);
     }
     return true;
   }
-  std::string command;
-  if (SendSystemCommand("RTP_B2&RTSP_AUTHEN")) {
-    command = SendSystemCommand("RTP_B2=2&RTSP_AUTHEN=2") ? "RTP_B2=1&RTSP_AUTHEN=1" : "RTP_B2=0&RTSP_AUTHEN=0";
-  } else {
-    command = SendSystemCommand("B2_RTP_APPENDED=2&RTSP_AUTHEN=2") ? "B2_RTP_APPENDED=1&RTSP_AUTHEN=1"
-                                                                   : "B2_RTP_APPENDED=0&RTSP_AUTHEN=0";
-  }
-  return SendSystemCommand(command);
+  const B2Probe probe = ProbeB2Switch([this](const std::string& items) { return SendSystemCommand(items); }, false);
+  return SendSystemCommand(B2SwitchSetting(probe.name, probe.offAccepted ? "1" : "0"));
 }
 
 bool CStreamConfigurator::ConfigureVideoStream() {
   const int32_t mounting = Param(kParamMountingType, 0);
   std::string answer;
-  if (!Get(EncoderUrl() + "&VIDEO_STREAM" + (mounting != 0 ? "&FISHEYE_INSTALL" : ""), answer) || answer.empty()) {
-    return false;
-  }
+  CCgiPath query = Path(cgi::kEncoder).Item("VIDEO_STREAM");
+  if (mounting != 0) query.Item("FISHEYE_INSTALL");
+  if (!Get(query, answer) || answer.empty()) return false;
   std::string items;
-  const char* mode = CActiCameraProperties::ModeText(static_cast<uint32_t>(Param(kParamChannelMode, 0)));
-  if (!Has(answer, mode)) items += std::string("&VIDEO_STREAM=") + mode;
+  const std::string mode = StreamModeToText(static_cast<uint32_t>(Param(kParamChannelMode, 0)));
+  if (!Has(answer, mode)) items += "&VIDEO_STREAM=" + mode;
   if (mounting != 0) {
-    const char* mountText = CActiCameraProperties::MountingText(static_cast<uint32_t>(mounting));
+    const std::string mountText = MountingTypeToText(static_cast<uint32_t>(mounting));
     if (!Has(answer, mountText)) {
       const auto install = HUtils::GetValueList(answer, "FISHEYE_INSTALL", "=", "\r\n", ",");
       if (install.size() == 2) {
@@ -169,13 +159,13 @@ bool CStreamConfigurator::ConfigureVideoStream() {
       }
     }
   }
-  return SendChange(EncoderUrl(), items);
+  return SendChange(Path(cgi::kEncoder), items);
 }
 
-bool CStreamConfigurator::SendChange(const std::string& stem, const std::string& items) {
+bool CStreamConfigurator::SendChange(const CCgiPath& stem, const std::string& items) {
   if (items.empty()) return true;
   std::string answer;
-  return Get(stem + items, answer);
+  return Get(CCgiPath(stem).Items(items), answer);
 }
 
 bool CStreamConfigurator::ConfigureStream(Codec codec) {
@@ -204,10 +194,10 @@ bool CStreamConfigurator::RunSequence(Codec codec, uint32_t group) {
   if (!ConfigureStreaming()) return false;
   if (modern && !ConfigureVideoStream()) return false;
 
-  const std::string stem = EncoderUrl() + ChannelParam(true);
+  const CCgiPath stem = Path(cgi::kEncoder, ChannelNumber(true));
   const char* codecText = codec == kCodecH264 ? "H264" : (codec == kCodecMjpeg ? "MJPEG" : "MPEG4");
   std::string answer;
-  Get(stem + "&VIDEO_ENCODER&VIDEO_RESOLUTION", answer);
+  Get(CCgiPath(stem).Item("VIDEO_ENCODER").Item("VIDEO_RESOLUTION"), answer);
   const std::string first = HUtils::ChangeParam(answer, "VIDEO_ENCODER", codecText) +
                             HUtils::ChangeParam(answer, "VIDEO_RESOLUTION", ResolutionCode());
   if (!SendChange(stem, first)) return false;
@@ -220,7 +210,7 @@ bool CStreamConfigurator::RunSequence(Codec codec, uint32_t group) {
     const std::string quality = codec == kCodecH264 ? "H264" : "MPEG4";
     query = "&VIDEO_GOP&VIDEO_FPS_NUM&VIDEO_FPS_RATIO&VIDEO_" + quality + "_QUALITY&VIDEO_MAX_BITRATE";
     if (night) query += "&NIGHT_GOP&NIGHT_FPS_NUM&NIGHT_FPS_RATIO&NIGHT_" + quality + "_QUALITY&NIGHT_MAX_BITRATE";
-    Get(stem + query, answer);
+    Get(CCgiPath(stem).Items(query), answer);
     const std::string bitrate = Bitrate();
     items = HUtils::ChangeParamU(answer, "VIDEO_GOP", 0) + HUtils::ChangeParamU(answer, "NIGHT_GOP", 0) +
             FrameRateParams(answer, night, codec == kCodecMpeg4) +
@@ -231,17 +221,17 @@ bool CStreamConfigurator::RunSequence(Codec codec, uint32_t group) {
   } else if (codec == kCodecMjpeg && group == 2) {
     query = "&VIDEO_FPS&VIDEO_FPS_NUM&VIDEO_FPS_RATIO&VIDEO_MJPEG_QUALITY";
     if (night) query += "&NIGHT_FPS_NUM&NIGHT_FPS_RATIO&NIGHT_MJPEG_QUALITY";
-    Get(stem + query, answer);
+    Get(CCgiPath(stem).Items(query), answer);
     items = HUtils::ChangeParam(answer, "VIDEO_FPS", "MODE1") + FrameRateParams(answer, night, false) +
             HUtils::ChangeParamU(answer, "VIDEO_MJPEG_QUALITY", params_.bitrate) +
             HUtils::ChangeParamU(answer, "NIGHT_MJPEG_QUALITY", params_.bitrate);
   } else if (codec == kCodecMjpeg) {
-    Get(stem + "&VIDEO_FPS&VIDEO_MJPEG_QUALITY&VIDEO_FPS_NUM", answer);
+    Get(CCgiPath(stem).Items("VIDEO_FPS&VIDEO_MJPEG_QUALITY&VIDEO_FPS_NUM"), answer);
     items = HUtils::ChangeParam(answer, "VIDEO_FPS", "MODE1") +
             HUtils::ChangeParamU(answer, "VIDEO_MJPEG_QUALITY", params_.bitrate) +
             FrameRateParams(answer, false, false);
   } else {
-    Get(stem + "&VIDEO_FPS&VIDEO_GOP&VIDEO_MPEG4_QUALITY&VIDEO_MAX_BITRATE&VIDEO_FPS_NUM", answer);
+    Get(CCgiPath(stem).Items("VIDEO_FPS&VIDEO_GOP&VIDEO_MPEG4_QUALITY&VIDEO_MAX_BITRATE&VIDEO_FPS_NUM"), answer);
     items = HUtils::ChangeParam(answer, "VIDEO_FPS", "MODE1") + HUtils::ChangeParamU(answer, "VIDEO_GOP", 0) +
             HUtils::ChangeParam(answer, "VIDEO_MPEG4_QUALITY", "NONE") +
             HUtils::ChangeParam(answer, "VIDEO_MAX_BITRATE", Bitrate()) + FrameRateParams(answer, false, false);
@@ -251,10 +241,11 @@ bool CStreamConfigurator::RunSequence(Codec codec, uint32_t group) {
 
 bool CStreamConfigurator::SequenceM0() {
   if (!ConfigureStreaming()) return false;
-  const std::string url = Mpeg4Url() + ChannelParam(true) + "&VIDEO_RESOLUTION=" + ResolutionCode() +
-                          "&VIDEO_FPS=MODE1" +
-                          HUtils::FormatString("&VIDEO_FPS_NUM=%u", FrameRateFromInterval(params_.frameRate)) +
-                          "&VIDEO_BITRATE=" + Bitrate();
+  const CCgiPath url = Path(cgi::kMpeg4, ChannelNumber(true))
+                           .Item("VIDEO_RESOLUTION", ResolutionCode())
+                           .Item("VIDEO_FPS", "MODE1")
+                           .Item("VIDEO_FPS_NUM", FrameRateFromInterval(params_.frameRate))
+                           .Item("VIDEO_BITRATE", Bitrate());
   std::string answer;
   const bool ok = Get(url, answer);
   // The CAM series needs a moment to apply the change; a stopping channel
@@ -264,10 +255,8 @@ bool CStreamConfigurator::SequenceM0() {
 }
 
 bool CStreamConfigurator::ConfigureSdkStream() {
-  const std::string login = driver_->GetDeviceInfo()->GetLoginQuery();
   std::string answer;
-  if (!Get(HUtils::FormatString("/cgi-bin/mpeg4?%s&VIDEO_RESOLUTION&VIDEO_FPS_NUM&VIDEO_BITRATE", login.c_str()),
-           answer) ||
+  if (!Get(Path(cgi::kMpeg4).Item("VIDEO_RESOLUTION").Item("VIDEO_FPS_NUM").Item("VIDEO_BITRATE"), answer) ||
       answer.empty()) {
     return false;
   }
@@ -278,18 +267,20 @@ bool CStreamConfigurator::ConfigureSdkStream() {
       Has(answer, "VIDEO_BITRATE='" + bitrate + "'")) {
     return true;
   }
-  const std::string change =
-      HUtils::FormatString("/cgi-bin/mpeg4?%s&VIDEO_FPS=MODE1&VIDEO_FPS_NUM=%u&VIDEO_RESOLUTION=%s&VIDEO_BITRATE=%s",
-                           login.c_str(), rate, code.c_str(), bitrate.c_str());
+  const CCgiPath change = Path(cgi::kMpeg4)
+                              .Item("VIDEO_FPS", "MODE1")
+                              .Item("VIDEO_FPS_NUM", rate)
+                              .Item("VIDEO_RESOLUTION", code)
+                              .Item("VIDEO_BITRATE", bitrate);
   if (!Get(change, answer)) return false;
-  HUtils::RequestGet(http_, HUtils::FormatString("/cgi-bin/system?%s&SAVE_REBOOT", login.c_str()), false);
+  HUtils::RequestGet(http_, Path(cgi::kSystem).Item("SAVE_REBOOT"), false);
   return true;
 }
 
 void CStreamConfigurator::SaveAndReboot() {
   if (Param(kParamCameraGroup, 1) == 2) return;
   driver_->DebugMessage(kLogInfo, "Save and reboot device %s", driver_->GetDeviceName().c_str());
-  HUtils::RequestGet(http_, SystemUrl() + "&SAVE_REBOOT", false);
+  HUtils::RequestGet(http_, Path(cgi::kSystem).Item("SAVE_REBOOT"), false);
 }
 
 }  // namespace orbisan

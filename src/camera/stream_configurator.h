@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
+#include "camera/cgi_path.h"
 #include "camera/http_sender.h"
 #include "device/idriver.h"
 #include "device/stream_params.h"
@@ -39,10 +41,10 @@ class CStreamConfigurator {
   void SaveAndReboot();
 
   // Building blocks.
-  std::string ChannelParam(bool mapStreams);
-  std::string SystemUrl() const;
-  std::string EncoderUrl() const;
-  std::string Mpeg4Url() const;
+  // The CHANNEL item's number for this stream; 0 for none.
+  uint32_t ChannelNumber(bool mapStreams);
+  // A request path of the family, with the CHANNEL item when channel > 0.
+  CCgiPath Path(std::string_view family, uint32_t channel = 0) const;
   bool SendSystemCommand(const std::string& params);
   std::string ResolutionCode();
   uint32_t FrameRateNumber(bool useTables);
@@ -57,7 +59,7 @@ class CStreamConfigurator {
   int32_t Param(uint32_t id, int32_t absent);
   bool Get(const std::string& url, std::string& answer);
   // Sends stem + items when any item was added; true when nothing was needed.
-  bool SendChange(const std::string& stem, const std::string& items);
+  bool SendChange(const CCgiPath& stem, const std::string& items);
   bool RunSequence(Codec codec, uint32_t group);
   bool SequenceM0();
 

@@ -1,5 +1,6 @@
 #include "camera/sync_item.h"
 
+#include "camera/cgi_path.h"
 #include "camera/h_utils.h"
 
 namespace orbisan {
@@ -15,7 +16,7 @@ std::string CSyncItem::DateConfigText(const SYSTEMTIME& utc) {
 }
 
 std::string CSyncItem::DateConfigPath(const SYSTEMTIME& utc) const {
-  return "/cgi-bin/system?" + device_.GetLoginQuery() + "&DATE_CONFIG=" + DateConfigText(utc);
+  return CCgiPath(cgi::kSystem, device_).Item("DATE_CONFIG", DateConfigText(utc));
 }
 
 void CSyncItem::Sync() {

@@ -86,6 +86,23 @@ TEST_F(StreamConfiguratorTest, OnlyTheDifferingItemsAreChanged) {
   EXPECT_EQ(camera_.Setting("VIDEO_FPS_NUM"), "15");
 }
 
+TEST_F(StreamConfiguratorTest, B2SwitchFoundByTrialWithoutTheHostsProperties) {
+  driver_.parameters = {{5, "2"}};
+  auto firstThree = [this] {
+    const auto requests = camera_.Requests();
+    return std::vector<std::string>(requests.begin(), requests.begin() + std::min<size_t>(3, requests.size()));
+  };
+  EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 33, 50)));
+  EXPECT_THAT(firstThree(), ElementsAre("system?RTP_B2&RTSP_AUTHEN", "system?RTP_B2=2&RTSP_AUTHEN=2",
+                                        "system?RTP_B2=1&RTSP_AUTHEN=1"));
+  // Firmware that does not know the first name: the second is set untried.
+  camera_.ClearRequests();
+  camera_.refused = {"RTP_B2"};
+  EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 33, 50)));
+  EXPECT_THAT(firstThree(), ElementsAre("system?RTP_B2&RTSP_AUTHEN", "system?B2_RTP_APPENDED=2&RTSP_AUTHEN=2",
+                                        "system?B2_RTP_APPENDED=1&RTSP_AUTHEN=1"));
+}
+
 TEST_F(StreamConfiguratorTest, ChannelSelectors) {
   driver_.parameters[13] = "1";  // DUAL
   EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 33, 50, kStreamLive)));
@@ -121,7 +138,7 @@ TEST_F(StreamConfiguratorTest, ChannelSelectors) {
   // A quad server numbers its channels by itself.
   driver_.parameters[12] = "1";
   Web::CHttpSender http(driver_.info);
-  EXPECT_EQ(CStreamConfigurator(&driver_, http, 2, Request(640, 480, 33, 50), nullptr).ChannelParam(true), "");
+  EXPECT_EQ(CStreamConfigurator(&driver_, http, 2, Request(640, 480, 33, 50), nullptr).ChannelNumber(true), 0u);
 }
 
 TEST_F(StreamConfiguratorTest, FrameRateAndBitrateValues) {
