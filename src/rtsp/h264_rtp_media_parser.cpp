@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "rtsp/resolution_class.h"
-
 namespace orbisan {
 namespace {
 
@@ -200,14 +198,7 @@ void CH264RTPMediaParser::ProcessFrame(uint32_t rtpTimestamp) {
   if (!CopyFrame(allocator, sample, "orbisan::CH264RTPMediaParser::ProcessFrame")) return;
 
   UseDefaultSizeIfSmall();
-  SYSTEMTIME time{};
-  client_->ConvertTimestamp(rtpTimestamp, time);
-  sample->SetWidth(width_);
-  sample->SetHeight(height_);
-  sample->SetResolutionClass(ResolutionClass(width_, height_));
-  sample->SetDataSize(size);
-  sample->SetFourCC(fourcc);
-  sample->SetTime(&time);
+  StampSample(sample, rtpTimestamp, size, fourcc);
   DeliverSample(allocator, sample);
 }
 

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "rtsp/mpeg4_vol_parser.h"
-#include "rtsp/resolution_class.h"
 
 namespace orbisan {
 namespace {
@@ -120,14 +119,7 @@ void CMpeg4RTPMediaParser::ProcessFrame(uint32_t rtpTimestamp) {
   ipcapture::IMediaSample* sample = allocator->CreateSample(fourcc, size, client_->GetStreamName().c_str());
   if (!sample) return;
 
-  SYSTEMTIME time{};
-  client_->ConvertTimestamp(rtpTimestamp, time);
-  sample->SetWidth(width_);
-  sample->SetHeight(height_);
-  sample->SetResolutionClass(ResolutionClass(width_, height_));
-  sample->SetDataSize(size);
-  sample->SetFourCC(fourcc);
-  sample->SetTime(&time);
+  StampSample(sample, rtpTimestamp, size, fourcc);
   if (!CopyFrame(allocator, sample, "orbisan::CMpeg4RTPMediaParser::ProcessFrame")) return;
   DeliverSample(allocator, sample);
 }

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "rtsp/resolution_class.h"
+
 namespace orbisan {
 
 CRTPMediaParser::CRTPMediaParser(IDebugMessage* driver) : driver_(driver) {}
@@ -51,6 +53,18 @@ bool CRTPMediaParser::CopyFrame(ipcapture::IMediaSampleAllocator* allocator, ipc
   }
   std::memcpy(buffer, frame_.data(), frame_.size());
   return true;
+}
+
+void CRTPMediaParser::StampSample(ipcapture::IMediaSample* sample, uint32_t rtpTimestamp, uint32_t size,
+                                  uint32_t fourcc) {
+  SYSTEMTIME time{};
+  client_->ConvertTimestamp(rtpTimestamp, time);
+  sample->SetWidth(width_);
+  sample->SetHeight(height_);
+  sample->SetResolutionClass(ResolutionClass(width_, height_));
+  sample->SetDataSize(size);
+  sample->SetFourCC(fourcc);
+  sample->SetTime(&time);
 }
 
 void CRTPMediaParser::DeliverSample(ipcapture::IMediaSampleAllocator* allocator, ipcapture::IMediaSample* sample) {

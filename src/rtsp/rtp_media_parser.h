@@ -55,6 +55,9 @@ class CRTPMediaParser {
   // Copies the frame buffer into the sample; on failure logs the copy error
   // for `method`, resets, releases the sample and returns false.
   bool CopyFrame(ipcapture::IMediaSampleAllocator* allocator, ipcapture::IMediaSample* sample, const char* method);
+  // Capture time, picture size and class, data size and FourCC, in the order
+  // the H.264 and MPEG-4 samples are filled (hosts read them in that order).
+  void StampSample(ipcapture::IMediaSample* sample, uint32_t rtpTimestamp, uint32_t size, uint32_t fourcc);
   // Gives a filled sample to the client and releases it; a refused frame
   // resets the depacketizer.
   void DeliverSample(ipcapture::IMediaSampleAllocator* allocator, ipcapture::IMediaSample* sample);
