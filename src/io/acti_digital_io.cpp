@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <map>
 
+#include "camera/cgi_path.h"
 #include "camera/h_utils.h"
 #include "device/host_parameter.h"
 #include "runtime/format.h"
@@ -43,9 +44,9 @@ void CActiDigitalIO::CancelRequests() {
 bool CActiDigitalIO::SingleUnit() const { return driver_->GetChannelCount() <= 1 || singleChannelOverride_ == 1; }
 
 std::string CActiDigitalIO::Path(uint32_t channel, bool withChannel, const std::string& items) const {
-  const std::string prefix = withChannel ? Format("CHANNEL=%d&", static_cast<int>(channel)) : std::string();
-  return Format("/cgi-bin/%s?%s&%s%s", cgiName_.c_str(), driver_->GetDeviceInfo()->GetLoginQuery().c_str(),
-                prefix.c_str(), items.c_str());
+  CCgiPath path(cgiName_, *driver_->GetDeviceInfo());
+  if (withChannel) path.Item("CHANNEL", channel);
+  return path.Items(items);
 }
 
 bool CActiDigitalIO::QueryInputs(uint32_t count, uint32_t channel, bool withChannel) {

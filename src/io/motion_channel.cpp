@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "runtime/format.h"
+#include "camera/cgi_path.h"
 
 namespace orbisan {
 
@@ -55,7 +55,7 @@ void CMotionChannel::RunStream() {
     sender = sender_;
   }
   if (!sender) return;
-  const std::string path = "/cgi-bin/encoder?" + driver_->GetDeviceInfo()->GetLoginQuery() + "&GET_CTRL_MSG=MD,3";
+  const std::string path = CCgiPath(cgi::kEncoder, *driver_->GetDeviceInfo()).Item("GET_CTRL_MSG", "MD,3");
   std::vector<char> chunk;
   while (!IsStopping()) {
     // An answer other than 2xx (a refused login, say) is no stream: it counts

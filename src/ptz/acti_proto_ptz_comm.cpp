@@ -1,5 +1,6 @@
 #include "ptz/acti_proto_ptz_comm.h"
 
+#include "camera/cgi_path.h"
 #include "camera/h_utils.h"
 #include "camera/http_sender.h"
 #include "device/host_parameter.h"
@@ -29,7 +30,7 @@ CActiProtoPTZComm::~CActiProtoPTZComm() {
 }
 
 std::string CActiProtoPTZComm::CommandPath(const DEVICE_INFO& device, const std::string& command) {
-  return Format("/cgi-bin/encoder?%s&%s", device.GetLoginQuery().c_str(), command.c_str());
+  return CCgiPath(cgi::kEncoder, device).Items(command);
 }
 
 std::pair<uint32_t, uint32_t> CActiProtoPTZComm::ConvertMoveSpeed(uint32_t direction, uint32_t speed) {
