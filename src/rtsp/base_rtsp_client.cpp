@@ -450,7 +450,9 @@ bool CBaseRTSPClient::SendKeepAlive() {
 
 uint32_t CBaseRTSPClient::KeepAlivePeriodSec() {
   std::lock_guard<std::recursive_mutex> lock(exchangeMutex_);
-  return parser_.GetSessionTimeout() != 0 ? parser_.GetSessionTimeout() : params_.keepAlivePeriodSec;
+  const uint32_t period = parser_.GetSessionTimeout() != 0 ? parser_.GetSessionTimeout() : params_.keepAlivePeriodSec;
+  // A period below 2 s would flood the camera with OPTIONS.
+  return std::max<uint32_t>(period, 2);
 }
 
 uint32_t CBaseRTSPClient::NextWaitMs() {
