@@ -72,7 +72,7 @@ TEST(CapabilityProbe, PropertiesOfEveryModelMakeTheCameraStreamWhatIsAsked) {
   }
 }
 
-TEST(CapabilityProbe, JsonHidesThePasswordAndFailuresExitOne) {
+TEST(CapabilityProbe, LinesAndJsonHideThePasswordAndFailuresExitOne) {
   auto camera = StartCamera("KCM5311");
   std::string out;
   ASSERT_EQ(RunShell(Host(*camera, "probe --json") +
@@ -84,6 +84,12 @@ TEST(CapabilityProbe, JsonHidesThePasswordAndFailuresExitOne) {
   EXPECT_EQ(out,
             "ACTi KCM5311 *** 2 {'101': {'name': 'Audio Input Parameters', 'value': 'Count=1; IsStereo=0'}, "
             "'102': {'name': 'Audio Output Parameters', 'value': 'Count=1; IsStereo=0'}}\n");
+  ASSERT_EQ(RunShell(Host(*camera, "probe"), &out), 0);
+  for (const char* line : {"device=ACTi KCM5311\n", "capability 8=1\n", "resolution 1280x720 frame=33\n",
+                           "framerates default=67 values=1000,500,333,250,200,167,143,100,67,33\n",
+                           "connection 4=***\n", "property 13=1\n"}) {
+    EXPECT_NE(out.find(line), std::string::npos) << line << out;
+  }
   camera->Stop();
   EXPECT_EQ(RunShell(Host(*camera, "probe") + " 2>&1", &out), 1);
   EXPECT_NE(out.find("status 3: Failed to get camera properties"), std::string::npos) << out;
