@@ -51,27 +51,18 @@ void CH264RTPMediaParser::UseDefaultSizeIfSmall() {
   }
 }
 
-void CH264RTPMediaParser::ProcessPacket(const CRTPPacket& packet) {
-  try {
-    if (!CheckSequence(packet)) Reset();
-    const bool ok = Depacketize(packet.GetPayload(), packet.GetPayloadLength());
-    if (!ok || !CheckBufferSize()) {
-      Reset();
-      return;
+void CH264RTPMediaParser::ProcessPayload(const CRTPPacket& packet, const uint8_t* payload, size_t size) {
+  const bool ok = Depacketize(payload, size);
+  if (!ok || !CheckBufferSize()) {
+    Reset();
+    return;
+  }
+  if (packet.GetMarker()) {
+    if (!frame_.empty()) {
+      ProcessFrame(packet.GetTimestamp());
+      frame_.clear();
     }
-    if (packet.GetMarker()) {
-      if (!frame_.empty()) {
-        ProcessFrame(packet.GetTimestamp());
-        frame_.clear();
-      }
-      parameterSetPending_ = false;
-    }
-  } catch (...) {
-    // A packet that cannot be handled (memory) costs the frame, not the channel.
-    try {
-      Reset();
-    } catch (...) {
-    }
+    parameterSetPending_ = false;
   }
 }
 

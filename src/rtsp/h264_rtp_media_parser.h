@@ -12,13 +12,13 @@ class CH264RTPMediaParser : public CRTPMediaParser {
  public:
   explicit CH264RTPMediaParser(IDebugMessage* driver);
 
-  void ProcessPacket(const CRTPPacket& packet) override;
   void Reset() override;
   using CRTPMediaParser::SetSdpParameters;
   void SetSdpParameters(const std::vector<uint8_t>& sps, const std::vector<uint8_t>& pps,
                         const std::vector<uint8_t>& config, uint32_t width, uint32_t height) override;
 
  private:
+  void ProcessPayload(const CRTPPacket& packet, const uint8_t* payload, size_t size) override;
   bool Depacketize(const uint8_t* payload, size_t size);
   bool ProcessSingleNal(const uint8_t* payload, size_t size);
   bool ProcessStapA(const uint8_t* payload, size_t size);

@@ -29,38 +29,28 @@ void CJpegRTPMediaParser::Reset() {
   frame_.clear();
 }
 
-void CJpegRTPMediaParser::ProcessPacket(const CRTPPacket& packet) {
-  try {
-    if (!CheckSequence(packet)) Reset();
-    const uint8_t* payload = packet.GetPayload();
-    const size_t size = payload ? packet.GetPayloadLength() : 0;
-    if (size < 4) return;
+void CJpegRTPMediaParser::ProcessPayload(const CRTPPacket& packet, const uint8_t* payload, size_t size) {
+  if (size < 4) return;
 
-    if (FragmentOffset(payload) == 0) {
-      if (size > 11) headerLength_ = HasRestartHeader(payload[4]) ? kMainHeader + kRestartHeader : kMainHeader;
-      // A picture whose last packet never came (without a gap in the
-      // numbering) must not run into this one.
-      frame_.clear();
-      frame_.insert(frame_.end(), payload, payload + size);
-      waitingForFirstFragment_ = false;
-    } else {
-      if (waitingForFirstFragment_) {
-        Reset();
-        return;
-      }
-      if (size > headerLength_) frame_.insert(frame_.end(), payload + headerLength_, payload + size);
-    }
-
-    if (!CheckBufferSize()) return;
-    if (packet.GetMarker() && !frame_.empty()) {
-      ProcessFrame(packet.GetTimestamp());
-      frame_.clear();
-    }
-  } catch (...) {
-    try {
+  if (FragmentOffset(payload) == 0) {
+    if (size > 11) headerLength_ = HasRestartHeader(payload[4]) ? kMainHeader + kRestartHeader : kMainHeader;
+    // A picture whose last packet never came (without a gap in the
+    // numbering) must not run into this one.
+    frame_.clear();
+    frame_.insert(frame_.end(), payload, payload + size);
+    waitingForFirstFragment_ = false;
+  } else {
+    if (waitingForFirstFragment_) {
       Reset();
-    } catch (...) {
+      return;
     }
+    if (size > headerLength_) frame_.insert(frame_.end(), payload + headerLength_, payload + size);
+  }
+
+  if (!CheckBufferSize()) return;
+  if (packet.GetMarker() && !frame_.empty()) {
+    ProcessFrame(packet.GetTimestamp());
+    frame_.clear();
   }
 }
 

@@ -11,10 +11,10 @@ class CJpegRTPMediaParser : public CRTPMediaParser {
  public:
   explicit CJpegRTPMediaParser(IDebugMessage* driver);
 
-  void ProcessPacket(const CRTPPacket& packet) override;
   void Reset() override;
 
  private:
+  void ProcessPayload(const CRTPPacket& packet, const uint8_t* payload, size_t size) override;
   void ProcessFrame(uint32_t rtpTimestamp);
   // Writes the picture into out; its size, or 0 when the headers cannot be
   // rebuilt.

@@ -42,60 +42,49 @@ void CMpeg4RTPMediaParser::Reset() {
   frame_.clear();
 }
 
-void CMpeg4RTPMediaParser::ProcessPacket(const CRTPPacket& packet) {
-  try {
-    if (!CheckSequence(packet)) Reset();
-    const uint8_t* payload = packet.GetPayload();
-    const size_t size = payload ? packet.GetPayloadLength() : 0;
+void CMpeg4RTPMediaParser::ProcessPayload(const CRTPPacket& packet, const uint8_t* payload, size_t size) {
+  // Configuration in band: the headers in front of the first VOP.
+  size_t offset = 0;
+  if (size >= 5 && IsStartCode(payload, size, kVisualObjectSequence)) {
+    const size_t vop = FindStartCode(payload, size, 4, kVop);
+    if (vop < size) {
+      inbandConfig_.assign(payload, payload + vop);
+      offset = vop;
+    } else if (size <= kMaxBareConfig) {
+      inbandConfig_.assign(payload, payload + size);
+      offset = size;
+    }
+  }
 
-    // Configuration in band: the headers in front of the first VOP.
-    size_t offset = 0;
-    if (size >= 5 && IsStartCode(payload, size, kVisualObjectSequence)) {
-      const size_t vop = FindStartCode(payload, size, 4, kVop);
-      if (vop < size) {
-        inbandConfig_.assign(payload, payload + vop);
-        offset = vop;
-      } else if (size <= kMaxBareConfig) {
-        inbandConfig_.assign(payload, payload + size);
-        offset = size;
-      }
+  // A picture starts with a VOP, or with a GOV header right before one
+  // (encoders put one in front of every I-VOP).
+  const uint8_t* rest = payload + offset;
+  const size_t restSize = size - offset;
+  size_t vop = restSize;
+  if (restSize > 4 && IsStartCode(rest, restSize, kVop)) {
+    vop = 0;
+  } else if (restSize > 4 && IsStartCode(rest, restSize, kGroupOfVop)) {
+    vop = FindStartCode(rest, restSize, 4, kVop);
+  }
+  if (vop + 4 < restSize) {
+    frame_.clear();
+    if ((rest[vop + 4] >> 6) == 0) {  // I-VOP
+      const std::vector<uint8_t>& config = !inbandConfig_.empty() ? inbandConfig_ : config_;
+      frame_.insert(frame_.end(), config.begin(), config.end());
+      waitingForIntra_ = false;
+      keyFrame_ = true;
+    } else {
+      keyFrame_ = false;
     }
+  }
 
-    // A picture starts with a VOP, or with a GOV header right before one
-    // (encoders put one in front of every I-VOP).
-    const uint8_t* rest = payload + offset;
-    const size_t restSize = size - offset;
-    size_t vop = restSize;
-    if (restSize > 4 && IsStartCode(rest, restSize, kVop)) {
-      vop = 0;
-    } else if (restSize > 4 && IsStartCode(rest, restSize, kGroupOfVop)) {
-      vop = FindStartCode(rest, restSize, 4, kVop);
-    }
-    if (vop + 4 < restSize) {
-      frame_.clear();
-      if ((rest[vop + 4] >> 6) == 0) {  // I-VOP
-        const std::vector<uint8_t>& config = !inbandConfig_.empty() ? inbandConfig_ : config_;
-        frame_.insert(frame_.end(), config.begin(), config.end());
-        waitingForIntra_ = false;
-        keyFrame_ = true;
-      } else {
-        keyFrame_ = false;
-      }
-    }
-
-    if (!waitingForIntra_ && restSize > 0) {
-      frame_.insert(frame_.end(), rest, rest + restSize);
-      if (!CheckBufferSize()) return;
-    }
-    if (packet.GetMarker() && !frame_.empty()) {
-      ProcessFrame(packet.GetTimestamp());
-      frame_.clear();
-    }
-  } catch (...) {
-    try {
-      Reset();
-    } catch (...) {
-    }
+  if (!waitingForIntra_ && restSize > 0) {
+    frame_.insert(frame_.end(), rest, rest + restSize);
+    if (!CheckBufferSize()) return;
+  }
+  if (packet.GetMarker() && !frame_.empty()) {
+    ProcessFrame(packet.GetTimestamp());
+    frame_.clear();
   }
 }
 

@@ -10,10 +10,10 @@ class CMpeg4RTPMediaParser : public CRTPMediaParser {
  public:
   explicit CMpeg4RTPMediaParser(IDebugMessage* driver);
 
-  void ProcessPacket(const CRTPPacket& packet) override;
   void Reset() override;
 
  private:
+  void ProcessPayload(const CRTPPacket& packet, const uint8_t* payload, size_t size) override;
   void ProcessFrame(uint32_t rtpTimestamp);
 
   bool waitingForIntra_ = true;

@@ -19,6 +19,19 @@ void CRTPMediaParser::SetSdpParameters(const std::vector<uint8_t>& sps, const st
   sdpHeight_ = height;
 }
 
+void CRTPMediaParser::ProcessPacket(const CRTPPacket& packet) {
+  try {
+    if (!CheckSequence(packet)) Reset();
+    const uint8_t* payload = packet.GetPayload();
+    ProcessPayload(packet, payload, payload ? packet.GetPayloadLength() : 0);
+  } catch (...) {
+    try {
+      Reset();
+    } catch (...) {
+    }
+  }
+}
+
 bool CRTPMediaParser::CheckSequence(const CRTPPacket& packet) {
   const uint16_t sequence = packet.GetSequenceNumber();
   const bool follows = firstPacket_ || sequence == static_cast<uint16_t>(lastSequence_ + 1);

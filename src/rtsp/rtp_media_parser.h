@@ -25,8 +25,9 @@ class CRTPMediaParser {
   CRTPMediaParser(const CRTPMediaParser&) = delete;
   CRTPMediaParser& operator=(const CRTPMediaParser&) = delete;
 
-  // Every RTP packet of the stream, in arrival order.
-  virtual void ProcessPacket(const CRTPPacket& packet) = 0;
+  // Every RTP packet of the stream, in arrival order. A packet that cannot
+  // be handled (memory) costs the frame, not the channel.
+  void ProcessPacket(const CRTPPacket& packet);
   // Drops the frame in progress and waits for the next starting point.
   virtual void Reset() = 0;
   // Codec parameters of the session description: H.264 parameter sets
@@ -47,6 +48,8 @@ class CRTPMediaParser {
   uint32_t GetHeight() const { return height_; }
 
  protected:
+  // The packet's payload (null and 0 when empty), after the sequence check.
+  virtual void ProcessPayload(const CRTPPacket& packet, const uint8_t* payload, size_t size) = 0;
   // True when the packet follows the previous one without a gap (the first
   // packet always does). The number is remembered in every case.
   bool CheckSequence(const CRTPPacket& packet);

@@ -67,9 +67,10 @@ int32_t CEvent::WaitForAny(CEvent* const events[], uint32_t count, uint32_t time
       if (it != impl.waiters.end()) impl.waiters.erase(it);
     }
   };
-  for (;;) {
-    // Check the events in order, registering with each that is not yet set,
-    // so that a Set after our check still wakes us.
+  // The first set event in order (an auto-reset one is reset), after leaving
+  // every event; -1 when none is set. With enrol, registers with each event
+  // that is not set, so that a Set after the check still wakes us.
+  auto take = [&](bool enrol) -> int32_t {
     for (uint32_t i = 0; i < count; ++i) {
       Impl& impl = *events[i]->impl_;
       std::unique_lock<std::mutex> lock(impl.mutex);
@@ -79,10 +80,15 @@ int32_t CEvent::WaitForAny(CEvent* const events[], uint32_t count, uint32_t time
         unregister(count);  // earlier rounds may have registered with every event
         return static_cast<int32_t>(i);
       }
-      if (std::find(impl.waiters.begin(), impl.waiters.end(), &waiter) == impl.waiters.end()) {
+      if (enrol && std::find(impl.waiters.begin(), impl.waiters.end(), &waiter) == impl.waiters.end()) {
         impl.waiters.push_back(&waiter);
       }
     }
+    return -1;
+  };
+  for (;;) {
+    const int32_t set = take(true);
+    if (set >= 0) return set;
     if (timeoutMs == 0) {
       unregister(count);
       return -1;
@@ -99,18 +105,9 @@ int32_t CEvent::WaitForAny(CEvent* const events[], uint32_t count, uint32_t time
     wl.unlock();
     if (!woken) {
       // One last look: a Set may have raced with the time-out.
-      for (uint32_t i = 0; i < count; ++i) {
-        Impl& impl = *events[i]->impl_;
-        std::unique_lock<std::mutex> lock(impl.mutex);
-        if (impl.signalled) {
-          if (!impl.manual) impl.signalled = false;
-          lock.unlock();
-          unregister(count);
-          return static_cast<int32_t>(i);
-        }
-      }
-      unregister(count);
-      return -1;
+      const int32_t late = take(false);
+      if (late < 0) unregister(count);
+      return late;
     }
   }
 }
