@@ -6,8 +6,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -22,7 +26,73 @@ namespace {
 std::atomic<bool> g_interrupted{false};
 std::atomic<bool> g_progressShown{false};
 
-void OnSignal(int) { g_interrupted = true; }
+// The longest a stop may take before the process ends without it: the
+// driver bounds each thread's stop by twice the connect time-out (10 s).
+constexpr auto kStopBound = std::chrono::seconds(20);
+
+void WriteLine(const char* text) {
+  // Only async-signal-safe calls: this runs in a signal handler too.
+  const ssize_t written = ::write(STDERR_FILENO, text, std::strlen(text));
+  (void)written;
+}
+
+// The first signal asks for a clean stop; a second one ends the process at
+// once, for a driver that does not stop.
+void OnSignal(int signal) {
+  if (!g_interrupted.exchange(true)) return;
+  WriteLine("\nstrandline record: interrupted again, ending at once without a clean stop\n");
+  ::_exit(128 + signal);
+}
+
+// Ends the process when the stop has not finished within kStopBound.
+class StopWatchdog {
+ public:
+  StopWatchdog()
+      : thread_([this] {
+          std::unique_lock<std::mutex> lock(mutex_);
+          if (!changed_.wait_for(lock, kStopBound, [this] { return done_; })) {
+            WriteLine("\nstrandline record: the driver did not stop within 20 s, ending at once\n");
+            ::_exit(1);
+          }
+        }) {}
+  ~StopWatchdog() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool done_ = false;
+  std::thread thread_;
+};
+
+// The driver's statistics text of one stream, parsed; false when it gave none.
+struct DriverStreamStats {
+  uint64_t rtpLost = 0;
+  uint64_t framesDropped = 0;
+  std::string failure;
+};
+
+bool QueryDriverStats(orbisan::ipcapture::IIPVideoCaptureEx2* capture, uint32_t input, uint32_t kind,
+                      DriverStreamStats& out) {
+  uint16_t buffer[512] = {};
+  const std::string name = "StreamStatistics:" + std::to_string(input) + ":" + std::to_string(kind);
+  if (!capture->GetParameter(name.c_str(), buffer, sizeof buffer)) return false;
+  std::string text;
+  for (size_t i = 0; i < 512 && buffer[i] != 0; ++i) text += static_cast<char>(buffer[i] < 0x80 ? buffer[i] : '?');
+  unsigned long long lost = 0, dropped = 0;
+  if (std::sscanf(text.c_str(), "rtp_lost=%llu frames_dropped=%llu", &lost, &dropped) != 2) return false;
+  out.rtpLost = lost;
+  out.framesDropped = dropped;
+  const size_t failure = text.find(" failure=");
+  if (failure != std::string::npos) out.failure = text.substr(failure + 9);
+  return true;
+}
 
 void ClearProgress() {
   if (g_progressShown.exchange(false)) std::fputs("\r\033[K", stderr);
@@ -144,6 +214,16 @@ int RecordStream(const HostOptions& options) {
     std::this_thread::sleep_for(std::chrono::milliseconds(terminal || options.frames != 0 ? 20 : 100));
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  // Read before the stop: the driver lets go of a stream's numbers with it.
+  DriverStreamStats driverStats;
+  for (auto& r : recordings) {
+    DriverStreamStats one;
+    if (!r->started || !QueryDriverStats(r->capture, options.input, options.streamKind, one)) continue;
+    driverStats.rtpLost += one.rtpLost;
+    driverStats.framesDropped += one.framesDropped;
+    if (driverStats.failure.empty()) driverStats.failure = one.failure;
+  }
+  StopWatchdog watchdog;
   for (auto& r : recordings) {
     if (options.streamKind == 0) {
       r->capture->StopCapture(options.input);
@@ -176,16 +256,18 @@ int RecordStream(const HostOptions& options) {
   const double fps = seconds > 0 ? static_cast<double>(stats.frames) / seconds : 0;
   const double kbps = seconds > 0 ? static_cast<double>(stats.bytes) * 8 / 1000 / seconds : 0;
   if (stats.frames == 0) {
-    std::fprintf(stderr, "strandline record: no frames arrived from %s:%u within %.1f s\n", options.address.c_str(),
-                 static_cast<unsigned>(options.port), seconds);
+    const std::string reason = driverStats.failure.empty() ? std::string() : ": " + driverStats.failure;
+    std::fprintf(stderr, "strandline record: no frames arrived from %s:%u within %.1f s%s\n", options.address.c_str(),
+                 static_cast<unsigned>(options.port), seconds, reason.c_str());
   }
   std::printf(
       "frames=%llu keyframes=%llu bytes=%llu seconds=%.3f fps=%.2f kbps=%.1f width=%u height=%u fourcc=%s "
-      "first_frame_ms=%lld signal_lost=%llu\n",
+      "first_frame_ms=%lld signal_lost=%llu rtp_lost=%llu frames_dropped=%llu\n",
       static_cast<unsigned long long>(stats.frames), static_cast<unsigned long long>(stats.keyframes),
       static_cast<unsigned long long>(stats.bytes), seconds, fps, kbps, stats.width, stats.height,
       stats.frames ? RecordingSink::FourCCText(stats.fourcc).c_str() : "none",
-      static_cast<long long>(stats.firstFrameMs), static_cast<unsigned long long>(stats.signalLost));
+      static_cast<long long>(stats.firstFrameMs), static_cast<unsigned long long>(stats.signalLost),
+      static_cast<unsigned long long>(driverStats.rtpLost), static_cast<unsigned long long>(driverStats.framesDropped));
   std::fflush(stdout);
   return stats.frames > 0 ? 0 : 1;
 }

@@ -8,6 +8,19 @@
 namespace orbisan::ipcapture {
 
 // Starts and stops the video streams of the device's inputs.
+//
+// StopCapture and StopStream may be called from inside the stream's own
+// IVideoFrameSink::OnFrame or OnSignalLost: the call then returns at once,
+// the stream delivers nothing more, and its threads are joined later on a
+// driver thread (Close waits for them). Called from anywhere else they return
+// once the stream's threads have ended.
+//
+// GetParameter("StreamStatistics:<input>[:<kind>]", buffer, bytes) fills the
+// buffer with the UTF-16 text "rtp_lost=N frames_dropped=M failure=TEXT" for
+// a running stream (kind 0 recording, 1 live, 2 remote): RTP packets missing
+// from the sequence or dropped by the driver, frames begun but never
+// delivered, and why the stream last failed to start or ended (empty when
+// nothing failed). False when no such stream runs.
 class IIPVideoCapture {
  public:
   virtual ~IIPVideoCapture() = default;

@@ -105,6 +105,12 @@ CHttpSender::~CHttpSender() {
 
 bool CHttpSender::Send(const CHttpRequest& request) {
   cancelled_.store(false);
+  lastError_ = CURLE_OK;
+  // Checked after the reset above, so a Shutdown racing with it still wins.
+  if (shutdown_.load()) {
+    lastError_ = CURLE_ABORTED_BY_CALLBACK;
+    return false;
+  }
   uint32_t scheme = secure_;
   int result = Attempt(request, scheme);
   if (result == 0 && !cancelled_.load()) {
@@ -116,6 +122,15 @@ bool CHttpSender::Send(const CHttpRequest& request) {
     return true;
   }
   return false;
+}
+
+void CHttpSender::Shutdown() {
+  shutdown_.store(true);
+  Cancel();
+}
+
+std::string CHttpSender::GetLastErrorText() const {
+  return lastError_ == CURLE_OK ? std::string() : curl_easy_strerror(static_cast<CURLcode>(lastError_));
 }
 
 void CHttpSender::Cancel() {
@@ -154,11 +169,13 @@ int CHttpSender::Attempt(const CHttpRequest& request, uint32_t scheme) {
 
   const Drive outcome = Run([this] { return headersComplete_; });
   if (outcome == Drive::kCancelled || outcome == Drive::kTimedOut) {
+    lastError_ = outcome == Drive::kCancelled ? CURLE_ABORTED_BY_CALLBACK : CURLE_OPERATION_TIMEDOUT;
     CloseRequest();
     return -1;
   }
   if (outcome == Drive::kDone && transferResult_ != CURLE_OK) {
     const int code = transferResult_;
+    lastError_ = code;
     CloseRequest();
     switch (code) {
       case CURLE_OPERATION_TIMEDOUT:
@@ -171,6 +188,7 @@ int CHttpSender::Attempt(const CHttpRequest& request, uint32_t scheme) {
     }
   }
   if (outcome == Drive::kFailed) {
+    lastError_ = CURLE_RECV_ERROR;
     CloseRequest();
     return 0;
   }
@@ -179,9 +197,11 @@ int CHttpSender::Attempt(const CHttpRequest& request, uint32_t scheme) {
   curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
   if (status <= 0) status = pendingStatus_;
   if (status <= 0) {
+    lastError_ = CURLE_WEIRD_SERVER_REPLY;
     CloseRequest();
     return 0;
   }
+  lastError_ = CURLE_OK;
   statusCode_ = static_cast<uint32_t>(status);
   if (statusCode_ != 204) {
     curl_off_t length = -1;
@@ -328,7 +348,9 @@ uint32_t CHttpSender::Read(std::vector<char>& buffer, uint32_t maxBytes, bool cl
 
 uint32_t CHttpSender::ReadAll(std::vector<char>& body) {
   body.clear();
-  uint32_t budget = contentLength_ != 0 ? contentLength_ : kNoLengthBudget;
+  // A server's Content-Length is a claim, not a budget: a broken or hostile
+  // one must not make the driver hold gigabytes.
+  uint32_t budget = contentLength_ != 0 ? std::min(contentLength_, kNoLengthBudget) : kNoLengthBudget;
   while (requestOpen_ && budget > 0) {
     const uint32_t got = Read(body, std::min<uint32_t>(budget, 8192), false);
     if (got == 0) break;

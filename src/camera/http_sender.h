@@ -33,14 +33,22 @@ class CHttpSender {
   // Ends a send or read blocked on another thread and suppresses the scheme
   // fallback of the send under way.
   virtual void Cancel();
+  // Cancels the request under way and refuses every later one until Resume
+  // (the owner is stopping; may be called from another thread).
+  void Shutdown();
+  void Resume() { shutdown_.store(false); }
   // Bytes readable now; waits (bounded by the time-out) when none are buffered.
   virtual uint32_t QueryDataAvailable();
-  // The whole body: Content-Length bytes, or up to 1 MiB without one.
+  // The whole body: Content-Length bytes, or up to 1 MiB without one; never
+  // more than 1 MiB, whatever length the server announces.
   virtual uint32_t ReadAll(std::vector<char>& body);
   // Appends up to maxBytes from one read; 0 at the end, on error or cancel.
   virtual uint32_t Read(std::vector<char>& buffer, uint32_t maxBytes, bool clearFirst);
 
   uint32_t GetStatusCode() const { return statusCode_; }
+  // Why the last send got no answer ("Couldn't connect to server",
+  // "Timeout was reached" ...); empty when it got one.
+  std::string GetLastErrorText() const;
   uint32_t GetContentLength() const { return contentLength_; }
   bool IsSecure() const { return secure_ != 0; }
   // libcurl authentication bit learnt from the first 401; 0 before.
@@ -77,6 +85,8 @@ class CHttpSender {
   unsigned long authScheme_ = 0;
   uint32_t secure_ = 0;
   std::atomic<bool> cancelled_{false};
+  std::atomic<bool> shutdown_{false};
+  int lastError_ = 0;  // CURLcode of the last send's failure
 
   // Per-transfer state written by the callbacks.
   uint32_t pendingStatus_ = 0;

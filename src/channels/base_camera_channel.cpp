@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "channels/host_callback_scope.h"
 #include "runtime/format.h"
 
 namespace orbisan {
@@ -22,6 +23,30 @@ void CBaseCameraChannel::StopFromDestructor() {
 ChannelState CBaseCameraChannel::GetState() {
   CAutoLock guard(stateLock_);
   return state_;
+}
+
+CHANNEL_STATISTICS CBaseCameraChannel::GetStatistics() {
+  CHANNEL_STATISTICS statistics;
+  FillLossCounters(statistics);
+  CAutoLock guard(failureLock_);
+  statistics.lastFailure = lastFailure_;
+  return statistics;
+}
+
+void CBaseCameraChannel::LogFailure(uint32_t level, const std::string& text) {
+  driver_->DebugMessage(level, "%s", text.c_str());
+}
+
+void CBaseCameraChannel::ReportFailure(FailureKind kind, const std::string& text) {
+  {
+    CAutoLock guard(failureLock_);
+    lastFailure_ = text;
+  }
+  const uint32_t bit = 1u << kind;
+  if ((failuresLogged_.fetch_or(bit) & bit) != 0) return;
+  const uint32_t level = kind == kFailureHttpCredentials || kind == kFailureRtspCredentials ? kLogError : kLogWarning;
+  LogFailure(level, Format("%s: %s %s, device %s", "orbisan::CBaseCameraChannel::ReportFailure", text.c_str(),
+                           Suffix().c_str(), driver_->GetDeviceName().c_str()));
 }
 
 void CBaseCameraChannel::SetState(ChannelState state) {
@@ -105,8 +130,11 @@ bool CBaseCameraChannel::SendFrameCallback(ipcapture::IMediaSample* sample) {
     if (sample != nullptr) Notify_SendFrameCallback(sample);
     return true;
   }
-  if (sink_ == nullptr || sample == nullptr) return false;
+  // A channel asked to stop delivers nothing more, even from a thread that
+  // has not yet seen the stop.
+  if (sink_ == nullptr || sample == nullptr || IsStopRequested()) return false;
   try {
+    CHostCallbackScope scope;
     if (!sink_->OnFrame(sample)) return false;
   } catch (...) {
     driver_->DebugMessage(kLogError, "%s(): Unexpected exception, device %s",
@@ -130,8 +158,16 @@ void CBaseCameraChannel::Notify_SendFrameCallback(ipcapture::IMediaSample* sampl
   }
 }
 
+void CBaseCameraChannel::RequestStop() {
+  SetState(Stopped);
+  stopEvent_.Set();
+}
+
 void CBaseCameraChannel::NotifySignalLost() {
-  if (sink_ != nullptr) sink_->OnSignalLost();
+  if (sink_ != nullptr && !IsStopRequested()) {
+    CHostCallbackScope scope;
+    sink_->OnSignalLost();
+  }
   if (IEdgeStorageCallback* callback = edgeCallback_.load()) callback->OnSignalLost(channelIndex_);
 }
 
@@ -150,6 +186,7 @@ bool CBaseCameraChannel::StartThread() {
   if (!threadLock_.TryEnter()) return false;  // a stop is in progress elsewhere
   bool started = false;
   if (!thread_) {
+    OnStartThread();
     stopEvent_.Reset();
     threadEnded_.Reset();
     threadPublished_.Reset();

@@ -26,17 +26,45 @@ class CBaseCameraChannel : public ICameraChannel {
   void SetEdgeStorageCallback(IEdgeStorageCallback* callback) override { edgeCallback_.store(callback); }
   bool Start(const STREAM_PARAMS* params) override;
   void Stop() override;
+  void RequestStop() override;
   bool Restart(const STREAM_PARAMS* params) override;
   bool StartEdgeMonitoring() override { return false; }
   bool StopEdgeMonitoring() override { return false; }
   ChannelState GetState() override;
+  CHANNEL_STATISTICS GetStatistics() override;
 
   // "camera 10.1.2.3" or "video-server 10.1.2.3 (channel 2)", capitalised or not.
   std::string DeviceLabel(bool capital);
 
  protected:
+  // Kinds of failure that keep a stream from coming up, each logged once
+  // per outage.
+  enum FailureKind : uint32_t {
+    kFailureHttpCredentials,
+    kFailureHttpConnection,
+    kFailureRtspCredentials,
+    kFailureRtspConnection,
+    kFailureRtspStatus,
+    kFailureNoRtp,
+    kFailureAddress,
+    kFailureKinds
+  };
+
   virtual uint32_t ThreadFunction() = 0;
+  // Called with the stop under way, before the join (from the stopping thread).
   virtual void OnStopThread() {}
+  // Called before each start of the capture thread.
+  virtual void OnStartThread() {}
+  // Loss counters of the stream (zero for channels without RTP).
+  virtual void FillLossCounters(CHANNEL_STATISTICS& statistics) { (void)statistics; }
+  // Logs a failure line (level, text) for ReportFailure.
+  virtual void LogFailure(uint32_t level, const std::string& text);
+
+  // Remembers why the stream does not come up and logs it, the first time
+  // of its kind in this outage only.
+  void ReportFailure(FailureKind kind, const std::string& text);
+  // A frame arrived: the outage is over, the next failures are news again.
+  void EndOutage() { failuresLogged_.store(0); }
 
   void SetState(ChannelState state);
   void SetCameraState(bool online);
@@ -76,6 +104,9 @@ class CBaseCameraChannel : public ICameraChannel {
   STREAM_PARAMS params_;
   CManualEvent stopEvent_;
   CTime lastFrameTime_;
+  std::atomic<uint32_t> failuresLogged_{0};
+  CRecursiveLock failureLock_;
+  std::string lastFailure_;
 };
 
 }  // namespace orbisan

@@ -32,9 +32,7 @@ uint32_t ResolveIPv4(const std::string& host) {
 }  // namespace
 
 CBaseRTPChannel::CBaseRTPChannel(uint32_t channelIndex, IDriver* driver, ipcapture::IVideoFrameSink* sink)
-    : CBaseCameraChannel(channelIndex, driver, sink), receiver_(this, driver), rtcp_(this, driver) {
-  cameraAddress_ = ResolveIPv4(driver->GetDeviceInfo()->address);
-}
+    : CBaseCameraChannel(channelIndex, driver, sink), receiver_(this, driver), rtcp_(this, driver) {}
 
 CBaseRTPChannel::~CBaseRTPChannel() { StopFromDestructor(); }
 
@@ -44,6 +42,7 @@ uint32_t CBaseRTPChannel::ThreadFunction() {
   const RtpSettings rtp = configuration.GetRtpSettings();
   transportMode_ = rtp.rtpMode == 2 ? 2 : 0;
   blockSize_ = rtp.rtpPacketSize;
+  receiver_.SetSocketReceiveBuffer(rtp.receiveBufferBytes);
   streamingMode_ = configuration.GetStreamingMode();
   AdjustStreamingMode(streamingMode_);
   if (streamingMode_ == 0) {
@@ -60,6 +59,35 @@ void CBaseRTPChannel::ReportOutageIfDue() {
   outageReported_ = true;
   NotifySignalLost();
   SetCameraState(false);
+}
+
+bool CBaseRTPChannel::ResolveCamera() {
+  const std::string& host = Driver()->GetDeviceInfo()->address;
+  cameraAddress_.store(ResolveIPv4(host));
+  if (cameraAddress_.load() != 0) return true;
+  ReportFailure(kFailureAddress, "the camera address \"" + host + "\" does not resolve to an IPv4 address");
+  return false;
+}
+
+void CBaseRTPChannel::RestartLossCounter() {
+  CAutoLock guard(packetLock_);
+  loss_.Restart();
+  packetsSinceStart_ = false;
+}
+
+void CBaseRTPChannel::FillLossCounters(CHANNEL_STATISTICS& statistics) {
+  CAutoLock guard(packetLock_);
+  statistics.rtpLost = loss_.LostPackets();
+  statistics.framesDropped = loss_.DroppedFrames();
+}
+
+void CBaseRTPChannel::HandlePacket(const CRTPPacket& packet) {
+  packetReceived_.Set();
+  packetsSinceStart_ = true;
+  rtcp_.CountPacket(packet.GetSequenceNumber());
+  CAutoLock guard(packetLock_);
+  loss_.PacketHandled(packet.GetSequenceNumber(), packet.GetTimestamp());
+  ProcessRtpPacket(packet);
 }
 
 void CBaseRTPChannel::ResetTimeStamps() {
@@ -91,6 +119,7 @@ void CBaseRTPChannel::RunUnicastLoop() {
         if (which == 1) {
           SetState(Streaming);
         } else if (which < 0) {
+          FirstFrameMissing(firstFrameWait);
           waitMs = 10;  // no first frame: try again at once
         }
       }
@@ -111,7 +140,7 @@ void CBaseRTPChannel::RunUnicastLoop() {
 
 bool CBaseRTPChannel::StartMulticastTransport(const std::string& group, uint16_t port) {
   if (!receiver_.StartMulticast(group, port)) return false;
-  if (!rtcp_.StartMulticast(cameraAddress_, group, static_cast<uint16_t>(port + 1))) {
+  if (!rtcp_.StartMulticast(cameraAddress_.load(), group, static_cast<uint16_t>(port + 1))) {
     receiver_.Stop();
     return false;
   }
@@ -119,17 +148,20 @@ bool CBaseRTPChannel::StartMulticastTransport(const std::string& group, uint16_t
 }
 
 void CBaseRTPChannel::RtpPacketArrived(const sockaddr_in& source, const CRTPPacket& packet) {
-  if (source.sin_addr.s_addr != cameraAddress_) return;
-  packetReceived_.Set();
-  rtcp_.CountPacket(packet.GetSequenceNumber());
-  ProcessRtpPacket(packet);
+  if (source.sin_addr.s_addr != cameraAddress_.load()) return;
+  HandlePacket(packet);
 }
 
 bool CBaseRTPChannel::FrameReady(ipcapture::IMediaSample* frame) {
   frameDelivered_.Set();
   if (!SendFrameCallback(frame)) return false;
+  {
+    CAutoLock guard(packetLock_);
+    loss_.FrameDelivered();
+  }
   LastFrameTime().Touch();
   outageReported_ = false;
+  EndOutage();
   SetCameraState(true);
   return true;
 }

@@ -7,6 +7,7 @@
 #include "channels/base_camera_channel.h"
 #include "rtsp/media_parser_client.h"
 #include "rtsp/rtcp_handler.h"
+#include "rtsp/rtp_loss_counter.h"
 #include "rtsp/rtp_receiver.h"
 #include "rtsp/time_stamp_converter.h"
 #include "runtime/recursive_lock.h"
@@ -57,6 +58,20 @@ class CBaseRTPChannel : public CBaseCameraChannel,
   virtual void ProcessRtpPacket(const CRTPPacket& packet) = 0;
   virtual void FillSessionParams(RTSP_SESSION_PARAMS& params) = 0;
 
+  void FillLossCounters(CHANNEL_STATISTICS& statistics) override;
+  // The wait for the first frame of a started session ran out.
+  virtual void FirstFrameMissing(uint32_t waitedMs) { (void)waitedMs; }
+  // Whether any RTP packet came since the loss counter last restarted.
+  bool PacketsSinceStart() const { return packetsSinceStart_.load(); }
+
+  // Resolves the camera's name again (it may have moved, or failed to
+  // resolve before); false, with the failure reported, when it does not.
+  bool ResolveCamera();
+  // A session starts: the loss counter forgets the last session's numbers.
+  void RestartLossCounter();
+  // Counts a packet for loss and hands it to the depacketizer.
+  void HandlePacket(const CRTPPacket& packet);
+
   void RunUnicastLoop();
   // Common to both loops: report the outage once it has lasted the signal
   // time-out (one host call and one offline line per outage).
@@ -64,7 +79,7 @@ class CBaseRTPChannel : public CBaseCameraChannel,
   // Resets the converter to live mode, under the packet lock.
   void ResetTimeStamps();
 
-  uint32_t cameraAddress_ = 0;  // network order; 0 when the name did not resolve
+  std::atomic<uint32_t> cameraAddress_{0};  // network order; 0 when the name did not resolve
   CRTPReceiver receiver_;
   CRTCPHandler rtcp_;
   CManualEvent packetReceived_;
@@ -76,11 +91,13 @@ class CBaseRTPChannel : public CBaseCameraChannel,
   // Serialises packet processing with depacketizer and time stamp changes.
   CRecursiveLock packetLock_;
   CTimeStampConverter timeStamps_;
+  CRtpLossCounter loss_;  // guarded by packetLock_
 
  private:
   uint32_t periodicIntervalMs_ = 30000;
   CTime periodicTimer_;
   std::atomic<bool> outageReported_{false};
+  std::atomic<bool> packetsSinceStart_{false};
 };
 
 }  // namespace orbisan

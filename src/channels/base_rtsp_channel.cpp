@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 
 #include "rtsp/h264_rtp_media_parser.h"
 #include "rtsp/jpeg_rtp_media_parser.h"
 #include "rtsp/mpeg4_rtp_media_parser.h"
 #include "rtsp/rtp_port_choice.h"
+#include "runtime/format.h"
 #include "runtime/text_utils.h"
 
 namespace orbisan {
@@ -46,7 +49,8 @@ bool CBaseRTSPChannel::StartSession() {
   uint16_t rtpPort = 0;
   uint16_t rtcpPort = 0;
   if (transportMode_ == 0) {
-    if (!ChooseRtpPortPair(receiver_, rtcp_, cameraAddress_, StopEvent(), packetReceived_, kVideoPortQuietMs)) {
+    if (!ResolveCamera()) return false;
+    if (!ChooseRtpPortPair(receiver_, rtcp_, cameraAddress_.load(), StopEvent(), packetReceived_, kVideoPortQuietMs)) {
       return false;
     }
     rtpPort = receiver_.GetPort();
@@ -55,21 +59,62 @@ bool CBaseRTSPChannel::StartSession() {
   RTSP_SESSION_PARAMS params = BaseSessionParams(rtpPort, rtcpPort);
   FillSessionParams(params);
   if (IsStopRequested()) return false;
+  described_ = false;
+  failureTold_ = false;
+  RestartLossCounter();
   return client_.Start(params, this, transportMode_);
 }
 
 bool CBaseRTSPChannel::StartMulticastSession() {
+  if (!ResolveCamera()) return false;
   RTSP_SESSION_PARAMS params = BaseSessionParams(0, 0);
   FillSessionParams(params);
   sessionClosed_.Reset();
   if (IsStopRequested()) return false;
+  described_ = false;
+  failureTold_ = false;
+  RestartLossCounter();
   return client_.StartMulticast(params, this);
 }
 
 void CBaseRTSPChannel::StopSession() {
+  sessionStopping_ = true;
   client_.Stop();
+  sessionStopping_ = false;
   receiver_.Stop();
   rtcp_.Stop();
+}
+
+void CBaseRTSPChannel::LogFailure(uint32_t level, const std::string& text) { LogMessage(level, "%s", text.c_str()); }
+
+void CBaseRTSPChannel::SessionFailed(uint32_t kind, uint32_t status, int error) {
+  if (IsStopRequested() || sessionStopping_) return;
+  failureTold_ = true;
+  const DEVICE_INFO* info = Driver()->GetDeviceInfo();
+  const std::string where = client_.GetBaseUrl();
+  static const char* const kMethods[] = {"connect", "DESCRIBE", "SETUP", "PLAY"};
+  const char* method = kind < 4 ? kMethods[kind] : "request";
+  if (kind == kRtspConnect) {
+    const std::string why = error == ECONNREFUSED ? std::string("connection refused")
+                            : error == ETIMEDOUT  ? Format("connection timed out after %u ms", info->connectTimeoutMs)
+                                                  : std::string(std::strerror(error));
+    ReportFailure(kFailureRtspConnection, Format("RTSP connection to %s failed: %s", where.c_str(), why.c_str()));
+  } else if (status == 401) {
+    ReportFailure(kFailureRtspCredentials,
+                  Format("the camera refused the user name or password over RTSP (%s answered 401)", method));
+  } else if (status != 0) {
+    ReportFailure(kFailureRtspStatus, Format("RTSP %s answered with status %u by %s", method, status, where.c_str()));
+  } else {
+    ReportFailure(kFailureRtspStatus, Format("RTSP %s got no usable answer from %s within %u ms", method, where.c_str(),
+                                             info->connectTimeoutMs));
+  }
+}
+
+void CBaseRTSPChannel::FirstFrameMissing(uint32_t waitedMs) {
+  if (!described_ || failureTold_ || IsStopRequested()) return;
+  ReportFailure(kFailureNoRtp, PacketsSinceStart()
+                                   ? Format("RTP packets arrived but no whole frame within %u ms after PLAY", waitedMs)
+                                   : Format("no RTP packets arrived within %u ms after PLAY", waitedMs));
 }
 
 bool CBaseRTSPChannel::IsAlive() {
@@ -115,6 +160,7 @@ void CBaseRTSPChannel::RunMulticastLoop() {
     if (which == 1) {
       SetState(Streaming);
     } else if (which < 0) {
+      FirstFrameMissing(half);
       waitMs = 10;
       if (GetState() != SignalLost) SetState(SignalLost);
     }
@@ -141,6 +187,7 @@ bool CBaseRTSPChannel::SdpInfoReceived(const SDP_SESSION_INFO& info) {
       return false;
     }
   }
+  described_ = true;
   const std::string encoding = ToLower(info.video.encoding);
   CRTPMediaParser* parser = nullptr;
   if (encoding.empty() || StartsWith(encoding, "jpeg")) {
@@ -165,11 +212,7 @@ bool CBaseRTSPChannel::SdpInfoReceived(const SDP_SESSION_INFO& info) {
   return true;
 }
 
-void CBaseRTSPChannel::RtpPacketReceived(const CRTPPacket& packet) {
-  packetReceived_.Set();
-  rtcp_.CountPacket(packet.GetSequenceNumber());
-  ProcessRtpPacket(packet);
-}
+void CBaseRTSPChannel::RtpPacketReceived(const CRTPPacket& packet) { HandlePacket(packet); }
 
 void CBaseRTSPChannel::ProcessRtpPacket(const CRTPPacket& packet) {
   CAutoLock guard(packetLock_);

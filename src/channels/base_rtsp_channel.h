@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -28,6 +29,7 @@ class CBaseRTSPChannel : public CBaseRTPChannel, public IRTSPClientUser, public 
   bool SdpInfoReceived(const SDP_SESSION_INFO& info) override;
   void RtpPacketReceived(const CRTPPacket& packet) override;
   void SessionClosed() override { sessionClosed_.Set(); }
+  void SessionFailed(uint32_t kind, uint32_t status, int error) override;
 
   CBaseRTSPClient& Client() { return client_; }
 
@@ -39,11 +41,19 @@ class CBaseRTSPChannel : public CBaseRTPChannel, public IRTSPClientUser, public 
   void ProcessRtpPacket(const CRTPPacket& packet) override;
 
   bool StartMulticastSession();
+  void LogFailure(uint32_t level, const std::string& text) override;
+  void FirstFrameMissing(uint32_t waitedMs) override;
+  // True while StopSession ends the session: failures then are our own doing.
+  bool SessionStopping() const { return sessionStopping_.load(); }
   // The session parameters every start begins with.
   RTSP_SESSION_PARAMS BaseSessionParams(uint16_t rtpPort, uint16_t rtcpPort);
 
   CBaseRTSPClient client_;
   CManualEvent sessionClosed_;
+  std::atomic<bool> sessionStopping_{false};
+  // This session start got a description, or failed in a way already told.
+  std::atomic<bool> described_{false};
+  std::atomic<bool> failureTold_{false};
   TSmartPtr<CRTPMediaParser> parser_;  // guarded by packetLock_
 };
 

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "camera/reboot_hold_off.h"
+#include "device/configuration.h"
 #include "device/host_parameter.h"
 #include "runtime/format.h"
 #include "runtime/text_utils.h"
@@ -54,10 +56,49 @@ bool CCommonChannel::ConfigureCodec(CStreamConfigurator::Codec codec) {
   if (StreamingMode() == 2) return true;  // multicast as the camera sends it, no set-up
   CStreamConfigurator configurator(Driver(), http_, GetChannelIndex(), Params(), &StopEvent());
   configurator.SetStreamingMode(StreamingMode());
-  return configurator.ConfigureStream(codec);
+  if (configurator.ConfigureStream(codec)) return true;
+  if (IsStopRequested()) return false;
+  const std::string where = Format("%s:%u", deviceInfo_.address.c_str(), static_cast<unsigned>(deviceInfo_.port));
+  const uint32_t status = http_.GetStatusCode();
+  if (status == 401) {
+    ReportFailure(kFailureHttpCredentials, "the camera refused the user name or password over HTTP (401) at " + where);
+  } else if (status == 0) {
+    ReportFailure(kFailureHttpConnection, "no HTTP answer from " + where + " (" + http_.GetLastErrorText() + ")");
+  }
+  return false;
+}
+
+void CCommonChannel::OnStopThread() {
+  CBaseRTSPChannel::OnStopThread();
+  http_.Shutdown();
+}
+
+void CCommonChannel::OnStartThread() {
+  CBaseRTSPChannel::OnStartThread();
+  http_.Resume();
+}
+
+void CCommonChannel::SessionFailed(uint32_t kind, uint32_t status, int error) {
+  if (kind == kRtspDescribe) describeStatus_.store(status);
+  CBaseRTSPChannel::SessionFailed(kind, status, error);
 }
 
 void CCommonChannel::DescribeFailed() {
+  // Our own stop cuts an answer short, and a camera that answers "busy"
+  // (503) or refuses the request (4xx) has a working RTSP service: only
+  // silence, an unreadable answer or a server error calls for a reboot.
+  const uint32_t status = describeStatus_.load();
+  if (IsStopRequested() || SessionStopping() || status == 503 || (status != 0 && status < 500)) return;
+  const uint32_t holdOff = CConfiguration(Driver()).GetRebootHoldOffSeconds();
+  const std::string device = Driver()->GetDeviceName();
+  if (!CRebootHoldOff::TryTake(device, holdOff)) {
+    LogMessage(kLogWarning,
+               "%s: RTSP service of device %s failed again; reboot held back, the last one was less than %u s ago "
+               "(%u s to go)",
+               "orbisan::CCommonChannel::DescribeFailed", device.c_str(), holdOff,
+               CRebootHoldOff::SecondsLeft(device, holdOff));
+    return;
+  }
   CStreamConfigurator configurator(Driver(), http_, GetChannelIndex(), Params(), &StopEvent());
   configurator.SaveAndReboot();
 }

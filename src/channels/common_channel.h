@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -11,8 +12,8 @@
 namespace orbisan {
 
 // The camera family's session parameters: RTSP port and path from the host
-// parameters, multicast path, privacy zones, and a reboot when the camera
-// stops answering DESCRIBE.
+// parameters, multicast path, privacy zones, and a reboot when the camera's
+// RTSP service stops answering DESCRIBE.
 class CCommonChannel : public CBaseRTSPChannel {
  public:
   CCommonChannel(uint32_t channelIndex, IDriver* driver, ipcapture::IVideoFrameSink* sink);
@@ -20,13 +21,18 @@ class CCommonChannel : public CBaseRTSPChannel {
 
   void SetPrivacyMask(ipcapture::IPrivacyZoneList* zones) override;
   void DescribeFailed() override;
+  void SessionFailed(uint32_t kind, uint32_t status, int error) override;
 
  protected:
   void AdjustStreamingMode(uint32_t& mode) override;
   void FillSessionParams(RTSP_SESSION_PARAMS& params) override;
   // The encoder set-up for this stream with the given codec sequence.
   bool ConfigureCodec(CStreamConfigurator::Codec codec);
+  // CGI requests under way end when the channel stops.
+  void OnStopThread() override;
+  void OnStartThread() override;
 
+  std::atomic<uint32_t> describeStatus_{0};  // status of the last failed DESCRIBE, 0 for no answer
   int32_t cameraGroup_ = 1;
   int32_t deviceType_ = 0;
   int32_t channelMode_ = 0;

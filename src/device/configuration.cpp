@@ -84,6 +84,9 @@ RtpSettings CConfiguration::GetRtpSettings() const {
   if (settings.rtpMode == 2 && HasRtpOverRtspExemption(device_.model)) settings.rtpMode = 0;
   const uint32_t size = LeadingNumber(parser.GetNodeText(base + "/RTPPacketSize"));
   if (size > 100) settings.rtpPacketSize = size;
+  // Below 64 KiB an HD key frame burst cannot fit; such a value is a slip.
+  const uint32_t buffer = LeadingNumber(parser.GetNodeText(base + "/RTPReceiveBuffer"));
+  if (buffer >= 65536 && buffer != UINT32_MAX) settings.receiveBufferBytes = buffer;
   parser.Close();
   return settings;
 }
@@ -97,6 +100,16 @@ uint32_t CConfiguration::GetStreamingMode() const {
   const size_t multicast = text.find("multicast");
   if (multicast == std::string::npos) return 0;
   return text.find("primary", multicast) != std::string::npos ? 1 : 2;
+}
+
+uint32_t CConfiguration::GetRebootHoldOffSeconds() const {
+  if (path_.empty()) return kMinRebootHoldOffSeconds;
+  CXMLParser parser;
+  if (!parser.Load(path_)) return kMinRebootHoldOffSeconds;
+  const uint32_t value = LeadingNumber(parser.GetNodeText(DeviceBasePath(parser, device_) + "/RebootHoldOffSeconds"));
+  parser.Close();
+  // A shorter hold-off would let a busy camera be rebooted over and over.
+  return value > kMinRebootHoldOffSeconds ? value : kMinRebootHoldOffSeconds;
 }
 
 uint32_t GetFirstPTZChannelID(const std::string& configPath, const DEVICE_INFO& device) {

@@ -14,9 +14,14 @@ class IDriver;
 inline constexpr const char* kConfigurationPathVariable = "STRANDLINE_CONFIG";
 
 struct RtpSettings {
-  uint32_t rtpMode = 0;        // 0 RTP over UDP, 2 RTP inside the RTSP connection
-  uint32_t rtpPacketSize = 0;  // 0 leaves the transport's own default
+  uint32_t rtpMode = 0;             // 0 RTP over UDP, 2 RTP inside the RTSP connection
+  uint32_t rtpPacketSize = 0;       // 0 leaves the transport's own default
+  uint32_t receiveBufferBytes = 0;  // UDP socket receive buffer; 0 leaves the receiver's default (4 MiB)
 };
+
+// Shortest time between two reboots of a device after its RTSP service
+// stopped answering, and the default.
+inline constexpr uint32_t kMinRebootHoldOffSeconds = 600;
 
 struct ViewSettings {
   uint32_t streamMode = 0;    // 0 SINGLE .. 4 FISHEYE_VIEW
@@ -41,6 +46,9 @@ class CConfiguration {
   RtpSettings GetRtpSettings() const;
   // 0 unicast, 1 multicast of the primary stream, 2 multicast.
   uint32_t GetStreamingMode() const;
+  // Seconds a reboot after a failed DESCRIBE holds off the next one
+  // (RebootHoldOffSeconds, never below kMinRebootHoldOffSeconds).
+  uint32_t GetRebootHoldOffSeconds() const;
 
   const std::string& GetPath() const { return path_; }
 

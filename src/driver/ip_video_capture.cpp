@@ -2,6 +2,12 @@
 
 #include <strings.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "channels/host_callback_scope.h"
 #include "edge/iedge_storage.h"
 #include "io/imotion_channel.h"
 
@@ -10,6 +16,27 @@ namespace orbisan {
 namespace {
 
 bool IsEdgeStorageState(const char* name) { return name != nullptr && ::strcasecmp(name, "EdgeStorageState") == 0; }
+
+constexpr const char* kStatisticsName = "StreamStatistics:";
+
+// "StreamStatistics:<input>" or "StreamStatistics:<input>:<kind>".
+bool ParseStatisticsName(const char* name, uint32_t& input, uint32_t& kind) {
+  if (name == nullptr || ::strncasecmp(name, kStatisticsName, std::strlen(kStatisticsName)) != 0) return false;
+  unsigned parsedInput = 0;
+  unsigned parsedKind = 0;
+  char rest = 0;
+  const char* numbers = name + std::strlen(kStatisticsName);
+  const int fields = std::sscanf(numbers, "%u:%u%c", &parsedInput, &parsedKind, &rest);
+  if (fields == 1) {
+    if (std::sscanf(numbers, "%u%c", &parsedInput, &rest) != 1) return false;
+    parsedKind = 0;
+  } else if (fields != 2) {
+    return false;
+  }
+  input = parsedInput;
+  kind = parsedKind;
+  return true;
+}
 
 }  // namespace
 
@@ -33,7 +60,31 @@ CIPVideoCapture::~CIPVideoCapture() {
   for (uint32_t input = 0; input < inputs_.size(); ++input) StopCapture(input);
   // Kind-3 entries are never filled, but free one if it ever were.
   for (Entry& entry : inputs_) StopAndRelease(entry.kind3);
+  // Stops deferred from host callbacks end here at the latest.
+  reaper_.Stop();
   edgeStorageHandler_.reset();
+}
+
+CIPVideoCapture::DeferredStop::~DeferredStop() {
+  for (ChannelRef& channel : channels) StopAndRelease(channel);
+  if (motion != nullptr) {
+    motion->Stop();
+    delete motion;
+  }
+}
+
+void CIPVideoCapture::DeferStop(std::vector<ChannelRef> channels, IMotionChannel* motion) {
+  auto* item = new DeferredStop;
+  for (ChannelRef& channel : channels) {
+    if (!channel) continue;
+    channel->RequestStop();
+    item->channels.push_back(std::move(channel));
+  }
+  item->motion = motion;
+  CAutoLock guard(reaperLock_);
+  reaper_.AddItem(item, 0);
+  // Should the thread not start, the item waits for the destructor.
+  if (!reaper_.IsRunning()) reaper_.Start("Video capture stop");
 }
 
 void CIPVideoCapture::StopAndRelease(ChannelRef& channel) {
@@ -142,11 +193,15 @@ bool CIPVideoCapture::StopCapture(uint32_t input) {
     handler->UnregisterChannel(motion);
     handler->UnregisterChannel(recording.get());
   }
+  const bool any = recording || live || remote || motion != nullptr;
+  if (CHostCallbackScope::Active()) {
+    DeferStop({std::move(recording), std::move(live), std::move(remote)}, motion);
+    return any;
+  }
   if (motion != nullptr) {
     motion->Stop();
     delete motion;
   }
-  const bool any = recording || live || remote || motion != nullptr;
   StopAndRelease(live);
   StopAndRelease(remote);
   StopAndRelease(recording);
@@ -189,8 +244,30 @@ bool CIPVideoCapture::SetParameter(const char* name, const uint16_t* value, uint
 }
 
 bool CIPVideoCapture::GetParameter(const char* name, uint16_t* value, uint32_t size) {
+  uint32_t input = 0;
+  uint32_t kind = 0;
+  if (ParseStatisticsName(name, input, kind)) return GetStatisticsText(input, kind, value, size);
   if (!IsEdgeStorageState(name) || value == nullptr || size != 2) return false;
   *value = edgeStorageEnabled_ ? 1 : 0;
+  return true;
+}
+
+bool CIPVideoCapture::GetStatisticsText(uint32_t input, uint32_t kind, uint16_t* value, uint32_t size) {
+  if (input >= inputs_.size() || kind > 2 || value == nullptr || size < 2) return false;
+  ChannelRef channel;
+  {
+    CAutoLock guard(lock_);
+    channel = inputs_[input].Stream(kind);
+  }
+  if (!channel) return false;
+  const CHANNEL_STATISTICS statistics = channel->GetStatistics();
+  std::string text = "rtp_lost=" + std::to_string(statistics.rtpLost) +
+                     " frames_dropped=" + std::to_string(statistics.framesDropped) +
+                     " failure=" + statistics.lastFailure;
+  // UTF-16 units as the host's texts are; the driver's own texts are ASCII.
+  const size_t units = std::min<size_t>(text.size(), size / 2 - 1);
+  for (size_t i = 0; i < units; ++i) value[i] = static_cast<unsigned char>(text[i]);
+  value[units] = 0;
   return true;
 }
 
@@ -232,7 +309,11 @@ bool CIPVideoCapture::StopStream(uint32_t input, uint32_t streamKind) {
     channel = std::move(inputs_[input].Stream(streamKind));
   }
   if (!channel) return false;
-  StopAndRelease(channel);
+  if (CHostCallbackScope::Active()) {
+    DeferStop({std::move(channel)}, nullptr);
+  } else {
+    StopAndRelease(channel);
+  }
   return true;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "driver/channel_creators.h"
+#include "runtime/queue_thread.h"
 #include "runtime/recursive_lock.h"
 #include "strandline/video_capture.h"
 
@@ -53,8 +54,25 @@ class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx2 {
     ChannelRef& Stream(uint32_t kind);
   };
 
+  // Channels the host stopped from inside one of their own callbacks: the
+  // stop is requested at once, and the threads are joined on the reaper
+  // thread (the destructor of the item does it, handled or dropped).
+  struct DeferredStop {
+    std::vector<ChannelRef> channels;
+    IMotionChannel* motion = nullptr;
+    ~DeferredStop();
+  };
+  class CReaper : public CQueueThread<DeferredStop> {
+   protected:
+    void HandleItem(DeferredStop*) override {}
+  };
+
   static void StopAndRelease(ChannelRef& channel);
+  // For a caller inside a host callback of a channel: requests the stop and
+  // hands the rest to the reaper.
+  void DeferStop(std::vector<ChannelRef> channels, IMotionChannel* motion);
   ChannelRef RecordingChannel(uint32_t input);
+  bool GetStatisticsText(uint32_t input, uint32_t kind, uint16_t* value, uint32_t size);
   IEdgeStorageHandler* EdgeStorageHandler();
 
   IVideoChannelCreator* creator_;
@@ -64,6 +82,8 @@ class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx2 {
   std::atomic<bool> edgeStorageEnabled_{false};
   // Made once under lock_ and kept until destruction.
   std::unique_ptr<IEdgeStorageHandler> edgeStorageHandler_;
+  CRecursiveLock reaperLock_;
+  CReaper reaper_;
 };
 
 }  // namespace orbisan

@@ -38,6 +38,13 @@ bool SetReceiveBufferSize(int fd, uint32_t bytes) {
   return setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &value, sizeof value) == 0;
 }
 
+uint32_t GetReceiveBufferSize(int fd) {
+  int value = 0;
+  socklen_t length = sizeof value;
+  if (getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &value, &length) != 0 || value <= 0) return 0;
+  return static_cast<uint32_t>(value) / 2;
+}
+
 bool SetNonBlocking(int fd, bool nonBlocking) {
   const int flags = fcntl(fd, F_GETFL, 0);
   if (flags < 0) return false;
@@ -51,13 +58,19 @@ bool ParseIPv4(const std::string& text, in_addr& out) {
 }
 
 bool ResolveIPv4(const std::string& host, in_addr& out) {
-  if (host.empty()) return false;
+  if (host.empty()) {
+    errno = EADDRNOTAVAIL;
+    return false;
+  }
   if (ParseIPv4(host, out)) return true;
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* result = nullptr;
-  if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || result == nullptr) return false;
+  if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || result == nullptr) {
+    errno = EADDRNOTAVAIL;
+    return false;
+  }
   bool found = false;
   for (addrinfo* it = result; it != nullptr; it = it->ai_next) {
     if (it->ai_family == AF_INET && it->ai_addr != nullptr) {
@@ -67,11 +80,15 @@ bool ResolveIPv4(const std::string& host, in_addr& out) {
     }
   }
   freeaddrinfo(result);
+  if (!found) errno = EADDRNOTAVAIL;
   return found;
 }
 
 bool ConnectWithTimeout(int fd, const sockaddr_in& address, uint32_t timeoutMs) {
-  if (timeoutMs < 100) return false;
+  if (timeoutMs < 100) {
+    errno = ETIMEDOUT;
+    return false;
+  }
   if (!SetNonBlocking(fd, true)) return false;
   int rc = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
   if (rc != 0) {
@@ -85,11 +102,18 @@ bool ConnectWithTimeout(int fd, const sockaddr_in& address, uint32_t timeoutMs) 
       if (ready > 0) {
         int error = 0;
         socklen_t length = sizeof error;
-        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) return false;
+        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return false;
+        if (error != 0) {
+          errno = error;  // refused, unreachable ...: the caller can say which
+          return false;
+        }
         connected = true;
       }
     }
-    if (!connected) return false;
+    if (!connected) {
+      errno = ETIMEDOUT;
+      return false;
+    }
   }
   return SetNonBlocking(fd, false);
 }

@@ -13,6 +13,9 @@ constexpr int kInvalidSocket = -1;
 bool SetReceiveTimeoutMs(int fd, uint32_t ms);
 bool SetSendTimeoutMs(int fd, uint32_t ms);
 bool SetReceiveBufferSize(int fd, uint32_t bytes);
+// The receive buffer the system granted, in the units it was asked in (the
+// kernel reports twice the request for its bookkeeping); 0 when unknown.
+uint32_t GetReceiveBufferSize(int fd);
 bool SetNonBlocking(int fd, bool nonBlocking);
 
 // Dotted IPv4 text to an address (network order); false for anything else.
@@ -23,7 +26,8 @@ bool ResolveIPv4(const std::string& host, in_addr& out);
 // Connects without ever blocking longer than timeoutMs: the socket is made
 // non-blocking and writability is awaited in rounds of 100 ms (timeoutMs /
 // 100 rounds). Below 100 ms there is no round at all and the connect fails.
-// The socket is left blocking again on success.
+// The socket is left blocking again on success; on failure errno says why
+// (ECONNREFUSED, ETIMEDOUT ...). ResolveIPv4 leaves EADDRNOTAVAIL.
 bool ConnectWithTimeout(int fd, const sockaddr_in& address, uint32_t timeoutMs);
 
 // Result of waiting for a socket to become readable.

@@ -132,7 +132,13 @@ bool CBaseRTSPClient::StartSession(const RTSP_SESSION_PARAMS& params, IRTSPClien
     receiveTimeoutMs_.store(params.receiveTimeoutMs);
     sendTimeoutMs_.store(params.sendTimeoutMs);
   }
-  if (!CredentialsUsable() || !Connect()) {
+  if (!CredentialsUsable()) {
+    Stop();
+    return false;
+  }
+  if (!Connect()) {
+    const int error = errno;
+    if (user != nullptr) user->SessionFailed(kRtspConnect, 0, error);
     Stop();
     return false;
   }
@@ -408,7 +414,12 @@ bool CBaseRTSPClient::Exchange(uint32_t kind) {
   answerArrived_ = false;
   if (request.empty() || !SendAll(request)) return false;
   std::string answer;
-  if (!AwaitAnswer(kind, answer) || !parser_.Parse(answer, kind)) return false;
+  const bool answered = AwaitAnswer(kind, answer);
+  answerStatus_ = 0;
+  if (!answered) return false;
+  const bool parsed = parser_.Parse(answer, kind);
+  answerStatus_ = parser_.GetStatusCode();
+  if (!parsed) return false;
   if (kind == kRtspSetup) stream_.SetChannel(parser_.GetInterleavedChannel());
   return true;
 }
@@ -423,7 +434,15 @@ bool CBaseRTSPClient::Request(uint32_t kind) {
   }
   lastExchangeResult_.store(ok);
   const uint32_t status = parser_.GetStatusCode();
+  const uint32_t answerStatus = answerStatus_;
   lock.unlock();
+  const bool failed = !ok || status < 200 || status >= 300;
+  if (failed && kind <= kRtspPlay && user_ != nullptr && !IsStopping()) {
+    try {
+      user_->SessionFailed(kind, answerStatus, 0);
+    } catch (...) {
+    }
+  }
   if (!ok && kind == kRtspDescribe) {
     // A DESCRIBE cut short by our own stop says nothing about the camera.
     if (user_ != nullptr && !IsStopping()) {

@@ -123,6 +123,7 @@ class CBaseRTSPClient : public CBaseThread {
   std::atomic<bool> interleaving_{false};
   bool peerClosed_ = false;
   uint64_t lastKeepAliveCheck_ = 0;  // monotonic ms, 0: none yet
+  uint32_t answerStatus_ = 0;        // status of the last answer, 0 when none came
   std::atomic<bool> lastExchangeResult_{false};
   CEvent pauseEvent_{false};
   CEvent playEvent_{false};

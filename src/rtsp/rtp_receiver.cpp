@@ -12,7 +12,8 @@ constexpr uint32_t kPollTimeMs = 2000;
 
 }  // namespace
 
-CRTPReceiver::CRTPReceiver(IRTPReceiverUser* user, IDebugMessage* owner) : CBaseThread(owner), user_(user) {}
+CRTPReceiver::CRTPReceiver(IRTPReceiverUser* user, IDebugMessage* owner)
+    : CBaseThread(owner), user_(user), owner_(owner) {}
 
 CRTPReceiver::~CRTPReceiver() { Stop(); }
 
@@ -23,6 +24,8 @@ bool CRTPReceiver::StartMulticast(const std::string& group, uint16_t port) { ret
 bool CRTPReceiver::StartClient(const std::string* group, uint16_t port) {
   Stop();
   auto* udp = new CUDPClient();
+  const uint32_t asked = socketBuffer_.load() != 0 ? socketBuffer_.load() : kDefaultSocketBuffer;
+  udp->SetSocketReceiveBuffer(asked);
   udp->SetBufferSize(kReceiveBufferBytes);
   udp->SetTimeout(kPollTimeMs);
   {
@@ -40,6 +43,7 @@ bool CRTPReceiver::StartClient(const std::string* group, uint16_t port) {
   }
   udp->SetBufferSize(kReceiveBufferBytes);
   udp->SetTimeout(kPollTimeMs);
+  LogGrantedBuffer(udp->GetGrantedReceiveBuffer(), asked);
   ClearQueue();
   if (!StartThread(Format("RTP Packet Queue (%hu)", port))) {
     Stop();
@@ -81,6 +85,29 @@ void CRTPReceiver::ClearQueue() {
   CAutoLock guard(lock_);
   for (Item* item : queue_) delete item;
   queue_.clear();
+  dropping_ = false;
+}
+
+void CRTPReceiver::LogGrantedBuffer(uint32_t granted, uint32_t asked) {
+  if (owner_ == nullptr || granted >= asked || bufferLogged_.exchange(true)) return;
+  owner_->DebugMessage(kLogTrace,
+                       "%s: UDP receive buffer of %u bytes granted instead of %u (the system's maximum, "
+                       "net.core.rmem_max, caps it); HD key frames may overflow it, device %s",
+                       "orbisan::CRTPReceiver::Start", granted, asked, owner_->GetDeviceName().c_str());
+}
+
+void CRTPReceiver::LogDropRun(bool starts, uint64_t dropped) {
+  if (owner_ == nullptr) return;
+  if (starts) {
+    owner_->DebugMessage(kLogWarning,
+                         "%s: RTP packet queue full (%zu packets), the frame sink does not keep up: dropping the "
+                         "oldest packets, device %s",
+                         "orbisan::CRTPReceiver::DataReceived", queueLimit_.load(), owner_->GetDeviceName().c_str());
+  } else {
+    owner_->DebugMessage(kLogInfo, "%s: RTP packet queue drains again after %llu packets were dropped, device %s",
+                         "orbisan::CRTPReceiver::DataReceived", static_cast<unsigned long long>(dropped),
+                         owner_->GetDeviceName().c_str());
+  }
 }
 
 void CRTPReceiver::DataReceived(IRTPClient* client, const sockaddr_in& source, const uint8_t* data, size_t length) {
@@ -92,11 +119,34 @@ void CRTPReceiver::DataReceived(IRTPClient* client, const sockaddr_in& source, c
     return;
   }
   bool wasEmpty;
+  bool runStarts = false;
+  bool runEnds = false;
+  uint64_t runDropped = 0;
   {
     CAutoLock guard(lock_);
+    const size_t limit = queueLimit_.load();
+    size_t dropped = 0;
+    while (!queue_.empty() && queue_.size() >= limit) {
+      delete queue_.front();
+      queue_.pop_front();
+      ++dropped;
+    }
+    if (dropped != 0) {
+      droppedPackets_.fetch_add(dropped);
+      if (!dropping_) {
+        dropping_ = runStarts = true;
+        droppedAtRunStart_ = droppedPackets_.load() - dropped;
+      }
+    } else if (dropping_ && queue_.size() < limit / 2) {
+      // Half empty again: the sink caught up, the run of drops is over.
+      dropping_ = false;
+      runEnds = true;
+      runDropped = droppedPackets_.load() - droppedAtRunStart_;
+    }
     wasEmpty = queue_.empty();
     queue_.push_back(item);
   }
+  if (runStarts || runEnds) LogDropRun(runStarts, runDropped);
   // The queue thread takes everything queued at each wake, so it needs a
   // signal only when the queue turns non-empty.
   if (wasEmpty) dataQueued_.Set();

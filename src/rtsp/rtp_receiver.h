@@ -28,7 +28,9 @@ class IRTPReceiverUser {
 
 // Receives RTP datagrams on one UDP port, parses them on the socket thread
 // and delivers them in arrival order from its own queue thread, so that a
-// slow depacketizer never holds up the socket.
+// slow depacketizer never holds up the socket. The queue is bounded: while
+// the user is blocked (a host's frame sink that does not return) the oldest
+// packets are dropped and counted, and the stream shows the gap.
 class CRTPReceiver : public IRTPClientUser, public CBaseThread {
  public:
   explicit CRTPReceiver(IRTPReceiverUser* user, IDebugMessage* owner = nullptr);
@@ -40,6 +42,18 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   // Port of the running client; 0 when stopped.
   uint16_t GetPort();
   size_t QueuedCount();
+
+  // Socket receive buffer asked for at the next start (0: kDefaultSocketBuffer).
+  // A key frame of an HD stream arrives as one burst of a few hundred
+  // kilobytes that must fit while the socket thread is not scheduled.
+  void SetSocketReceiveBuffer(uint32_t bytes) { socketBuffer_.store(bytes); }
+  // Packets waiting for the queue thread beyond this are dropped, oldest first.
+  void SetQueueLimit(size_t packets) { queueLimit_.store(packets == 0 ? 1 : packets); }
+  uint64_t DroppedPackets() const { return droppedPackets_.load(); }
+
+  static constexpr uint32_t kDefaultSocketBuffer = 4 * 1024 * 1024;
+  // About six seconds of an 8 Mbit/s stream.
+  static constexpr size_t kDefaultQueueLimit = 4096;
 
   void DataReceived(IRTPClient* client, const sockaddr_in& source, const uint8_t* data, size_t length) override;
   void ReceiveTimeout(IRTPClient* client) override;
@@ -56,6 +70,8 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
 
   bool StartClient(const std::string* group, uint16_t port);
   void ClearQueue();
+  void LogGrantedBuffer(uint32_t granted, uint32_t asked);
+  void LogDropRun(bool starts, uint64_t dropped);
 
   IRTPReceiverUser* user_;
   CRecursiveLock lock_;
@@ -66,6 +82,13 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   CEvent dataQueued_{false};
   // Items the queue thread has taken and not yet handed on.
   std::atomic<size_t> inBatch_{0};
+  IDebugMessage* owner_;
+  std::atomic<uint32_t> socketBuffer_{0};
+  std::atomic<size_t> queueLimit_{kDefaultQueueLimit};
+  std::atomic<uint64_t> droppedPackets_{0};
+  uint64_t droppedAtRunStart_ = 0;  // guarded by lock_
+  bool dropping_ = false;           // guarded by lock_
+  std::atomic<bool> bufferLogged_{false};
 };
 
 }  // namespace orbisan

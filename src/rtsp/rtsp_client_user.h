@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "rtsp/rtp_packet.h"
 #include "rtsp/sdp_session_info.h"
 
@@ -17,6 +19,14 @@ class IRTSPClientUser {
   virtual void SessionClosed() = 0;
   // DESCRIBE got no usable answer.
   virtual void DescribeFailed() = 0;
+  // Why a session does not come up: the request kind that failed
+  // (kRtspConnect for the connection, with its errno in error) and the
+  // status of its answer, 0 when no answer came. Called before DescribeFailed.
+  virtual void SessionFailed(uint32_t kind, uint32_t status, int error) {
+    (void)kind;
+    (void)status;
+    (void)error;
+  }
 };
 
 }  // namespace orbisan

@@ -29,6 +29,7 @@ struct RTSP_SESSION_PARAMS {
 
 // RTSP request kinds, numbered as the client composes them.
 enum RTSPRequest : uint32_t {
+  kRtspConnect = 0,  // not a request: the connection before the first
   kRtspDescribe = 1,
   kRtspSetup = 2,
   kRtspPlay = 3,

@@ -26,7 +26,7 @@ CUDPClient::CUDPClient() = default;
 CUDPClient::~CUDPClient() { Close(); }
 
 bool CUDPClient::Open(IRTPClientUser* user, uint16_t port) {
-  return OpenSocket(user, nullptr, port, kDefaultReceiveBuffer, kReceiveTimeoutMs, kSendTimeoutMs);
+  return OpenSocket(user, nullptr, port, socketReceiveBuffer_.load(), kReceiveTimeoutMs, kSendTimeoutMs);
 }
 
 bool CUDPClient::OpenMulticast(IRTPClientUser* user, const std::string& group, uint16_t port) {
@@ -35,7 +35,7 @@ bool CUDPClient::OpenMulticast(IRTPClientUser* user, const std::string& group, u
     Close();
     return false;
   }
-  return OpenSocket(user, &address, port, kDefaultReceiveBuffer, kReceiveTimeoutMs, kSendTimeoutMs);
+  return OpenSocket(user, &address, port, socketReceiveBuffer_.load(), kReceiveTimeoutMs, kSendTimeoutMs);
 }
 
 bool CUDPClient::OpenSocket(IRTPClientUser* user, const in_addr* group, uint16_t port, uint32_t receiveBuffer,
@@ -73,6 +73,7 @@ bool CUDPClient::OpenSocket(IRTPClientUser* user, const in_addr* group, uint16_t
       CloseSocket(fd);
       return false;
     }
+    grantedReceiveBuffer_.store(GetReceiveBufferSize(fd));
     socket_ = fd;
     port_ = port;
     multicast_ = group != nullptr;

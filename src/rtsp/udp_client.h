@@ -32,6 +32,10 @@ class CUDPClient : public CBaseThread, public IRTPClient {
   bool SendTo(const sockaddr_in& destination, const uint8_t* data, size_t length);
   bool IsOpen();
   uint32_t GetBufferSize() const { return bufferSize_.load(); }
+  // The socket receive buffer the next open asks for (0: 64 KiB), and what
+  // the system granted the open socket (it caps requests silently).
+  void SetSocketReceiveBuffer(uint32_t bytes) { socketReceiveBuffer_.store(bytes); }
+  uint32_t GetGrantedReceiveBuffer() const { return grantedReceiveBuffer_.load(); }
 
  protected:
   uint32_t ThreadFunction() override;
@@ -47,6 +51,8 @@ class CUDPClient : public CBaseThread, public IRTPClient {
   uint16_t port_ = 0;
   std::atomic<uint32_t> bufferSize_{8192};
   std::atomic<uint32_t> pollTimeMs_{2000};
+  std::atomic<uint32_t> socketReceiveBuffer_{0};
+  std::atomic<uint32_t> grantedReceiveBuffer_{0};
   bool multicast_ = false;
   in_addr group_{};
   uint32_t socketTimeoutMs_ = 0;

@@ -296,22 +296,66 @@ TEST(HttpSender, SilentServerTimesOutWithoutTryingTheOtherScheme) {
   server.ReleaseStalls();
 }
 
-TEST(HttpSender, BodyWithoutLengthIsCappedAtOneMebibyte) {
-  Server server({}, [](const std::string&) {
+TEST(HttpSender, BodyIsCappedAtOneMebibyteWithOrWithoutALength) {
+  Server server({}, [](const std::string& uri) {
     HttpReply reply;
     reply.body = "0123456789abcdef";
-    reply.withLength = false;
     reply.repeatBody = 2 * 1024 * 1024 / 16;
+    // A length larger than the budget is no licence to read past it.
+    reply.withLength = uri.find("LENGTH") != std::string::npos;
+    if (reply.withLength) {
+      reply.repeatBody = 1;
+      for (int i = 0; i < 17; ++i) reply.body += reply.body;  // 2 MiB
+    }
     return reply;
   });
   ASSERT_TRUE(server.Running());
   const DEVICE_INFO device = Device(server.Port());
   Web::CHttpSender http(device);
-  ASSERT_TRUE(http.Send(Web::CHttpRequest("GET", Url(device, "A"))));
-  EXPECT_EQ(http.GetContentLength(), 0u);
-  std::vector<char> body;
-  EXPECT_EQ(http.ReadAll(body), 0x100000u);
-  EXPECT_EQ(std::string(body.begin(), body.begin() + 16), "0123456789abcdef");
+  for (const char* item : {"A", "LENGTH"}) {
+    SCOPED_TRACE(item);
+    ASSERT_TRUE(http.Send(Web::CHttpRequest("GET", Url(device, item))));
+    EXPECT_EQ(http.GetContentLength(), std::string(item) == "A" ? 0u : 0x200000u);
+    std::vector<char> body;
+    EXPECT_EQ(http.ReadAll(body), 0x100000u);
+    EXPECT_EQ(std::string(body.begin(), body.begin() + 16), "0123456789abcdef");
+  }
+}
+
+TEST(HttpSender, ShutdownCancelsTheRequestUnderWayAndRefusesLaterOnesUntilResumed) {
+  std::atomic<bool> release{false};
+  Server server({}, [&](const std::string& uri) {
+    if (uri.find("SLOW") != std::string::npos) {
+      for (int i = 0; i < 500 && !release.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return HttpReply{200, "ok"};
+  });
+  ASSERT_TRUE(server.Running());
+  DEVICE_INFO device = Device(server.Port());
+  device.connectTimeoutMs = 8000;
+  Web::CHttpSender http(device);
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    http.Shutdown();
+  });
+  const auto start = Clock::now();
+  EXPECT_FALSE(http.Send(Web::CHttpRequest("GET", Url(device, "SLOW"))));
+  stopper.join();
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(4));
+  release.store(true);
+  server.ClearRequests();
+  EXPECT_FALSE(http.Send(Web::CHttpRequest("GET", Url(device, "B"))));
+  EXPECT_TRUE(server.Requests().empty()) << "nothing is sent while shut down";
+  http.Resume();
+  EXPECT_TRUE(http.Send(Web::CHttpRequest("GET", Url(device, "C"))));
+  EXPECT_EQ(http.GetStatusCode(), 200u);
+}
+
+TEST(HttpSender, FailureTextSaysWhyNoAnswerCame) {
+  const DEVICE_INFO device = Device(UnusedPort());
+  Web::CHttpSender http(device);
+  EXPECT_FALSE(http.Send(Web::CHttpRequest("GET", Url(device, "A"))));
+  EXPECT_EQ(http.GetLastErrorText(), "Couldn't connect to server");
 }
 
 TEST(HttpSender, OneConnectionServesTenRequests) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 
 #include "device/configuration_text.h"
 #include "support/test_driver.h"
@@ -113,6 +114,18 @@ TEST_F(ConfigurationTest, PacketSizeTakesLeadingDigitsAboveHundred) {
   for (auto [text, expected] : cases) {
     WriteSettings(std::string("<RTPPacketSize>") + text + "</RTPPacketSize>");
     EXPECT_EQ(Rtp().rtpPacketSize, expected) << '"' << text << '"';
+  }
+}
+
+TEST_F(ConfigurationTest, ReceiveBufferAndRebootHoldOff) {
+  EXPECT_EQ(CConfiguration(&driver_).GetRebootHoldOffSeconds(), kMinRebootHoldOffSeconds);
+  const std::tuple<const char*, const char*, uint32_t, uint32_t> cases[] = {
+      {"8388608", "3600", 8388608, 3600}, {"65535", "599", 0, 600}, {"", "", 0, 600}, {"lots", "-5", 0, 600}};
+  for (auto [buffer, holdOff, wantedBuffer, wantedHoldOff] : cases) {
+    WriteSettings(std::string("<RTPReceiveBuffer>") + buffer + "</RTPReceiveBuffer><RebootHoldOffSeconds>" + holdOff +
+                  "</RebootHoldOffSeconds>");
+    EXPECT_EQ(Rtp().receiveBufferBytes, wantedBuffer) << buffer;
+    EXPECT_EQ(CConfiguration(&driver_).GetRebootHoldOffSeconds(), wantedHoldOff) << holdOff;
   }
 }
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "driver/acti_ip_capture_driver.h"
+#include "rtsp/scripted_rtsp_server.h"
 #include "runtime/time_utils.h"
 #include "sim/simulated_camera.h"
 #include "support/test_samples.h"
@@ -349,21 +350,85 @@ TEST(VideoChannelFaults, FrozenStreamIsReconnected) {
   EXPECT_TRUE(rig.capture->StopCapture(0));
 }
 
-TEST(VideoChannelFaults, FailedDescribeRebootsTheCamera) {
-  Rig rig;
-  ASSERT_TRUE(rig.started);
-  ASSERT_TRUE(rig.Open(2000, 4000));
-  rig.camera->SetDescribeFault(strandline::sim::DescribeFault::kStatus500);
-  Request request(3, 320, 240, 10);
-  ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
-  bool rebooted = false;
-  for (int i = 0; i < 200 && !rebooted; ++i) {
-    for (const auto& r : rig.camera->CgiRequests()) rebooted |= r.query.find("SAVE_REBOOT") != std::string::npos;
-    std::this_thread::sleep_for(50ms);
+int SaveRebootCount(SimulatedCamera& camera) {
+  int n = 0;
+  for (const auto& r : camera.CgiRequests()) n += r.query.find("SAVE_REBOOT") != std::string::npos;
+  return n;
+}
+
+TEST(VideoChannelFaults, RebootOnlyForAFailedRtspServiceAndAtMostOncePerHoldOff) {
+  {
+    SCOPED_TRACE("500 on every DESCRIBE");
+    Rig rig;
+    ASSERT_TRUE(rig.started);
+    ASSERT_TRUE(rig.Open(1000, 3000));
+    rig.camera->SetDescribeFault(strandline::sim::DescribeFault::kStatus500);
+    Request request(3, 320, 240, 10);
+    ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
+    // The camera comes back from its reboot still failing: the next reboot waits.
+    for (int i = 0; i < 400 && rig.log.Count("reboot held back") == 0; ++i) std::this_thread::sleep_for(50ms);
+    EXPECT_GE(rig.log.Count("reboot held back"), 1);
+    EXPECT_EQ(SaveRebootCount(*rig.camera), 1);
+    EXPECT_EQ(rig.log.Count("Save and reboot device 127.0.0.1:"), 1);
+    EXPECT_TRUE(rig.capture->StopCapture(0));
   }
-  EXPECT_TRUE(rebooted);
-  EXPECT_GE(rig.log.Count("Save and reboot device 127.0.0.1:"), 1);
-  EXPECT_TRUE(rig.capture->StopCapture(0));
+  {
+    SCOPED_TRACE("503: busy, but the service works");
+    test::ScriptedRtspServer busy([](const std::string& request, size_t) {
+      const size_t cseq = request.find("CSeq: ");
+      const std::string number =
+          cseq == std::string::npos ? "0" : request.substr(cseq + 6, request.find('\r', cseq) - cseq - 6);
+      return "RTSP/1.0 503 Service Unavailable\r\nCSeq: " + number + "\r\n\r\n";
+    });
+    Rig rig;
+    ASSERT_TRUE(rig.started);
+    rig.setup.params[7] = std::to_string(busy.port());
+    ASSERT_TRUE(rig.Open(1000, 3000));
+    Request request(3, 320, 240, 10);
+    ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
+    ASSERT_TRUE(busy.WaitForRequests(3, 20000));
+    EXPECT_TRUE(rig.capture->StopCapture(0));
+    EXPECT_EQ(SaveRebootCount(*rig.camera), 0);
+    EXPECT_EQ(rig.log.Count("RTSP DESCRIBE answered with status 503"), 1) << "once per outage";
+  }
+}
+
+TEST(VideoChannelFaults, StopCaptureFromInsideTheHostCallbacksReturns) {
+  struct Case {
+    const char* name;
+    bool fromSignalLost;
+    const char* config;
+  };
+  for (const Case& c : {Case{"OnFrame, UDP", false, ""}, Case{"OnFrame, interleaved", false, kInterleaved},
+                        Case{"OnSignalLost", true, ""}}) {
+    SCOPED_TRACE(c.name);
+    Rig rig("TCM5311", c.config);
+    ASSERT_TRUE(rig.started);
+    ASSERT_TRUE(rig.Open(2000, 3000));
+    std::atomic<int> calls{0};
+    CManualEvent returned;
+    auto stop = [&] {
+      if (calls++ == 0) {
+        rig.capture->StopCapture(0);
+        returned.Set();
+      }
+    };
+    (c.fromSignalLost ? rig.sink.afterSignalLost : rig.sink.afterFrame) = stop;
+    Request request(3, 320, 240, 10);
+    ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
+    if (c.fromSignalLost) {
+      ASSERT_TRUE(rig.WaitFrames(3, 30s));
+      rig.camera->SetStreamFrozen(true);
+    }
+    ASSERT_TRUE(returned.Wait(30000));
+    const size_t frames = rig.sink.FrameCount();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(rig.sink.FrameCount(), frames) << "nothing reaches the sink after the stop";
+    EXPECT_EQ(calls.load(), 1);
+    uint32_t state = 0, reserved = 0;
+    EXPECT_FALSE(rig.capture->GetStreamState(0, &state, &reserved, nullptr, 0)) << "the input has no stream";
+    rig.Close();  // waits for the deferred stop
+  }
 }
 
 TEST(VideoChannelFaults, NoRebootInCameraGroupTwo) {
@@ -402,6 +467,7 @@ TEST(VideoChannelFaults, StopDuringAConnectThatNeverAnswersKeepsItsBound) {
   EXPECT_TRUE(rig.capture->StopCapture(0));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2 * connectMs + 500));
   EXPECT_EQ(rig.log.Count("cannot be stopped"), 0);
+  EXPECT_EQ(SaveRebootCount(*rig.camera), 0) << "a DESCRIBE cut short by our own stop is no camera failure";
   ::close(listener);
 }
 

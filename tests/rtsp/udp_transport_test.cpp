@@ -3,12 +3,15 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
 #include "rtp_test_util.h"
 #include "rtsp/rtp_receiver.h"
 #include "rtsp/udp_client.h"
+#include "runtime/event.h"
+#include "support/test_driver.h"
 #include "udp_test_socket.h"
 
 namespace orbisan {
@@ -232,6 +235,76 @@ TEST(RtpReceiverTest, SlowUserDoesNotHoldUpTheSocket) {
   ASSERT_TRUE(user.WaitForCount(40));
   std::lock_guard<std::mutex> lock(user.mutex);
   EXPECT_EQ(user.sequences.size(), 40u);
+}
+
+TEST(RtpReceiverTest, SocketBufferIsSizedForBurstsAndASmallerGrantIsLoggedOnce) {
+  uint32_t systemMax = 0;
+  std::ifstream("/proc/sys/net/core/rmem_max") >> systemMax;
+  ASSERT_GT(systemMax, 0u);
+  PacketUser user;
+  test::TestDriver log;
+  CRTPReceiver receiver(&user, &log);
+  // Asking for more than the system allows: what it grants is read back.
+  receiver.SetSocketReceiveBuffer(systemMax + 65536);
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_NE(StartOnFreePort(receiver), 0);
+    receiver.Stop();
+  }
+  const auto lines = log.LinesWith("UDP receive buffer of");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].level, kLogTrace);
+  EXPECT_NE(lines[0].text.find(std::to_string(systemMax) + " bytes granted"), std::string::npos) << lines[0].text;
+
+  // The default asks for 4 MiB, not the 64 KiB that overflows on a key frame.
+  CUDPClient client;
+  client.SetSocketReceiveBuffer(CRTPReceiver::kDefaultSocketBuffer);
+  RawUser quiet;
+  ASSERT_NE(OpenOnFreePort(client, &quiet), 0);
+  EXPECT_EQ(client.GetGrantedReceiveBuffer(), std::min(CRTPReceiver::kDefaultSocketBuffer, systemMax));
+}
+
+TEST(RtpReceiverTest, BlockedUserBoundsTheQueueAndCountsWhatWasDropped) {
+  // The first packet blocks the user, as a host's frame sink that hangs.
+  class BlockingUser : public PacketUser {
+   public:
+    void RtpPacketArrived(const sockaddr_in& source, const CRTPPacket& packet) override {
+      entered.Set();
+      release.Wait(kInfinite);
+      PacketUser::RtpPacketArrived(source, packet);
+    }
+    CManualEvent entered;
+    CManualEvent release;
+  } user;
+  test::TestDriver log;
+  CRTPReceiver receiver(&user, &log);
+  struct Release {
+    CManualEvent& event;
+    ~Release() { event.Set(); }  // before the receiver stops, whatever failed
+  } release{user.release};
+  constexpr size_t kLimit = 50;
+  constexpr uint16_t kSent = 300;
+  receiver.SetQueueLimit(kLimit);
+  const uint16_t port = StartOnFreePort(receiver);
+  ASSERT_NE(port, 0);
+  UdpTestSocket camera;
+  ASSERT_TRUE(camera.SendTo(port, Rtp(1)));
+  ASSERT_TRUE(user.entered.Wait(10000));
+  for (uint16_t seq = 2; seq <= kSent; ++seq) ASSERT_TRUE(camera.SendTo(port, Rtp(seq)));
+  // Packet 1 is held by the user; of the rest only the newest kLimit wait.
+  const uint64_t expectedDrops = kSent - 1 - kLimit;
+  for (int i = 0; i < 1000 && receiver.DroppedPackets() < expectedDrops; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(receiver.DroppedPackets(), expectedDrops);
+  EXPECT_LE(receiver.QueuedCount(), kLimit + 1);
+  EXPECT_EQ(log.LinesWith("RTP packet queue full").size(), 1u) << "one line per run of drops";
+
+  user.release.Set();
+  ASSERT_TRUE(user.WaitForCount(kLimit + 1));
+  std::this_thread::sleep_for(50ms);
+  std::lock_guard<std::mutex> lock(user.mutex);
+  ASSERT_EQ(user.sequences.size(), kLimit + 1);
+  EXPECT_EQ(user.sequences.front(), 1);
+  EXPECT_EQ(user.sequences[1], kSent - kLimit + 1) << "the oldest were dropped";
+  EXPECT_EQ(user.sequences.back(), kSent);
 }
 
 TEST(RtpReceiverTest, IgnoresDataFromOtherClientsAndStopsCleanly) {

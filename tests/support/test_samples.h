@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -91,12 +92,18 @@ class TestSink : public ipcapture::IVideoFrameSink {
   bool OnFrame(ipcapture::IMediaSample* sample) override {
     auto* s = static_cast<TestSample*>(sample);
     if (throwOnFrame) throw std::runtime_error("sink failure");
-    std::lock_guard<std::mutex> lock(mutex_);
-    frames_.push_back({s->GetFourCC(), s->width, s->height, s->resolutionClass, s->time, s->Bytes(), s->streamName});
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      frames_.push_back({s->GetFourCC(), s->width, s->height, s->resolutionClass, s->time, s->Bytes(), s->streamName});
+    }
+    if (afterFrame) afterFrame();
     return accept;
   }
   void OnFormatChanged() override {}
-  void OnSignalLost() override { ++signalLost; }
+  void OnSignalLost() override {
+    ++signalLost;
+    if (afterSignalLost) afterSignalLost();
+  }
 
   std::vector<DeliveredFrame> Frames() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -110,6 +117,9 @@ class TestSink : public ipcapture::IVideoFrameSink {
   std::atomic<bool> accept{true};
   std::atomic<bool> throwOnFrame{false};
   std::atomic<int> signalLost{0};
+  // What the host does inside the callbacks (set before the stream starts).
+  std::function<void()> afterFrame;
+  std::function<void()> afterSignalLost;
 
  private:
   std::mutex mutex_;

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+
+namespace orbisan {
+
+// Loss seen in one RTP stream, in the order packets are handled: packets
+// missing from the sequence, and frames (runs of one RTP time stamp) begun
+// after the first delivered frame that never reached the host. Frames wholly
+// lost leave no time stamp behind and show only as lost packets. Not locked:
+// one thread at a time, under its owner's lock.
+class CRtpLossCounter {
+ public:
+  // One packet, before the depacketizer sees it (depacketizers deliver a
+  // frame while handling its last packet).
+  void PacketHandled(uint16_t sequence, uint32_t timestamp);
+  // A frame reached the host.
+  void FrameDelivered();
+  // A new session: sequence and time stamps start afresh, totals stay.
+  void Restart();
+
+  uint64_t LostPackets() const { return lostPackets_; }
+  uint64_t DroppedFrames() const { return droppedFrames_; }
+
+ private:
+  uint64_t lostPackets_ = 0;
+  uint64_t droppedFrames_ = 0;
+  uint64_t delivered_ = 0;
+  uint64_t deliveredAtFrameStart_ = 0;
+  uint16_t lastSequence_ = 0;
+  uint32_t lastTimestamp_ = 0;
+  bool havePacket_ = false;
+  bool delivering_ = false;  // a frame was delivered in this session
+};
+
+}  // namespace orbisan
