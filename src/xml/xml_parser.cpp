@@ -2,21 +2,12 @@
 
 #include <pugixml.hpp>
 
+#include "runtime/text_utils.h"
 #include "xml/xml_file_reader.h"
 
 namespace orbisan {
 
 namespace {
-
-bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-std::string Trim(const std::string& text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && IsXmlSpace(text[begin])) ++begin;
-  while (end > begin && IsXmlSpace(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
 
 // All character data below a node, in document order; the node's value for
 // attributes and text nodes.
