@@ -9,6 +9,7 @@
 #include <chrono>
 #include <thread>
 
+#include "camera/cgi_path.h"
 #include "camera/h_utils.h"
 #include "camera/scripted_http_server.h"
 
@@ -29,7 +30,7 @@ DEVICE_INFO Device(uint16_t port, const std::string& user = "admin", const std::
 }
 
 std::string Url(const DEVICE_INFO& device, const std::string& item) {
-  return "/cgi-bin/system?" + device.GetLoginQuery() + "&" + item;
+  return CCgiPath(cgi::kSystem, device).Items(item);
 }
 
 Server::Handler Fixed(unsigned status, const std::string& body) {
