@@ -109,6 +109,15 @@ CgiResponse CgiHandler::Handle(std::string_view family, std::string_view query, 
       }
       continue;
     }
+    const bool io_family = family == "encoder" || family == "mpeg4";
+    if (channel_valid && io_family && dio_ != nullptr && DioRegister::Serves(item.name)) {
+      dio_->Answer(item.name, item.value, channel, response.body);
+      continue;
+    }
+    if (channel_valid && family == "encoder" && item.name == "GET_CTRL_MSG" && item.value == "MD,3") {
+      response.motion_channel = channel;
+      continue;
+    }
     if (!channel_valid || !Serves(family, item.name)) {
       ErrorLine(response.body, item.name, item.value ? &*item.value : nullptr);
       continue;
@@ -120,7 +129,7 @@ CgiResponse CgiHandler::Handle(std::string_view family, std::string_view query, 
     }
   }
   // A request that asked nothing (only a login, or only a selector) still gets a line.
-  if (response.body.empty()) Line(response.body, "ERROR: no command");
+  if (response.body.empty() && response.motion_channel == 0) Line(response.body, "ERROR: no command");
   return response;
 }
 

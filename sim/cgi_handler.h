@@ -7,15 +7,17 @@
 #include <vector>
 
 #include "sim/camera_clock.h"
+#include "sim/dio_register.h"
 #include "sim/ptz_head.h"
 #include "sim/settings_table.h"
 
 namespace strandline::sim {
 
 struct CgiResponse {
-  int status = 200;     // 200, 401 (login refused) or 404 (no such CGI)
-  std::string body;     // CR LF ended lines
-  bool reboot = false;  // SAVE_REBOOT was accepted: reboot once the answer is out
+  int status = 200;        // 200, 401 (login refused) or 404 (no such CGI)
+  std::string body;        // CR LF ended lines
+  bool reboot = false;     // SAVE_REBOOT was accepted: reboot once the answer is out
+  int motion_channel = 0;  // GET_CTRL_MSG=MD,3: answer with this channel's motion stream instead
 };
 
 // Facts the answers need that only exist once the camera is running.
@@ -35,6 +37,8 @@ class CgiHandler {
   CgiHandler(SettingsTable& settings, CameraClock& clock, std::string user, std::string password);
 
   void SetUnitAddress(const UnitAddress& address);
+  // The I/O register that DIO_STATUS and DIO_OUTPUT reach; none until set.
+  void SetDioRegister(DioRegister* dio) { dio_ = dio; }
 
   // family: "system", "encoder", "mpeg4" or "update". header_authenticated:
   // the HTTP layer already accepted Basic or Digest credentials, so a query
@@ -61,6 +65,7 @@ class CgiHandler {
   mutable std::mutex address_mutex_;
   UnitAddress address_;
   mutable PtzHead ptz_;
+  DioRegister* dio_ = nullptr;
 };
 
 }  // namespace strandline::sim

@@ -4,7 +4,9 @@
 #include <microhttpd.h>
 #include <netinet/in.h>
 #include <openssl/rand.h>
+#include <sys/socket.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace strandline::sim {
@@ -68,6 +70,38 @@ struct FaultyBody {
   }
 
   static void Free(void* cls) { delete static_cast<FaultyBody*>(cls); }
+};
+
+// A body that a stream produces for as long as the client stays. The
+// connection has its own thread, so waiting here holds nobody else up.
+struct StreamedBody {
+  HttpServer* server;
+  MHD_Connection* connection;
+  std::shared_ptr<HttpBodyStream> stream;
+
+  // The client went away (or broke the connection) without reading on.
+  bool PeerGone() const {
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    if (info == nullptr) return true;
+    char byte;
+    const ssize_t got = recv(info->connect_fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+  }
+
+  static ssize_t Read(void* cls, uint64_t, char* buf, size_t max) {
+    auto* self = static_cast<StreamedBody*>(cls);
+    for (;;) {
+      if (!self->server->Pause(std::chrono::milliseconds(0)) || self->PeerGone()) {
+        return MHD_CONTENT_READER_END_WITH_ERROR;
+      }
+      const long got = self->stream->Next(buf, max, std::chrono::milliseconds(100));
+      if (got > 0) return got;
+      if (got == HttpBodyStream::kEnd) return MHD_CONTENT_READER_END_OF_STREAM;
+      if (got == HttpBodyStream::kDrop) return MHD_CONTENT_READER_END_WITH_ERROR;
+    }
+  }
+
+  static void Free(void* cls) { delete static_cast<StreamedBody*>(cls); }
 };
 
 struct HttpServerCallbacks {
@@ -140,6 +174,20 @@ struct HttpServerCallbacks {
     return result;
   }
 
+  static MHD_Result Stream(HttpServer* server, MHD_Connection* connection, const HttpReply& reply) {
+    auto* body = new StreamedBody{server, connection, reply.stream};
+    MHD_Response* response =
+        MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 4096, &StreamedBody::Read, body, &StreamedBody::Free);
+    if (!response) {
+      delete body;
+      return MHD_NO;
+    }
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, reply.stream->ContentType().c_str());
+    MHD_Result result = MHD_queue_response(connection, static_cast<unsigned>(reply.status), response);
+    MHD_destroy_response(response);
+    return result;
+  }
+
   static MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char*, const char* method, const char*,
                               const char*, size_t* upload_size, void** con_cls) {
     auto* server = static_cast<HttpServer*>(cls);
@@ -194,6 +242,7 @@ struct HttpServerCallbacks {
     }
     if (reply.status == 404) return reply_with(404, "404 Not Found\r\n");
     state->after_sent = reply.after_sent;
+    if (reply.stream) return Stream(server, connection, reply);
     if (fault == HttpFault::kNone) return reply_with(reply.status, reply.body);
     uint64_t size = fault == HttpFault::kTrickle ? reply.body.size() : kHugeContentLength;
     auto* body = new FaultyBody{server, fault, interval, std::move(reply.body)};

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "sim/http_body_stream.h"
+
 struct MHD_Daemon;
 struct MHD_Connection;
 
@@ -38,6 +40,8 @@ struct HttpReply {
   int status = 200;
   std::string body;
   bool after_sent = false;  // run the server's after-sent hook once the reply has gone out
+  // When set, the body comes from here instead (no length, until it ends).
+  std::shared_ptr<HttpBodyStream> stream;
 };
 
 class HttpServer {
@@ -81,6 +85,7 @@ class HttpServer {
  private:
   friend struct HttpServerCallbacks;
   friend struct FaultyBody;
+  friend struct StreamedBody;
   // Waits for the given time; false when the server is stopping.
   bool Pause(std::chrono::milliseconds duration);
   // Holds an unanswered request until the fault changes or the server stops.

@@ -46,6 +46,9 @@ SimulatedCamera::SimulatedCamera(Options options)
   clock_ = std::make_unique<CameraClock>();
   clock_->SetOffset(options_.clock_offset);
   cgi_ = std::make_unique<CgiHandler>(*settings_, *clock_, options_.user, options_.password);
+  dio_ = std::make_unique<DioRegister>(settings_->model().channels);
+  motion_ = std::make_unique<MotionStream>(settings_->model().channels);
+  cgi_->SetDioRegister(dio_.get());
 }
 
 SimulatedCamera::~SimulatedCamera() { Stop(); }
@@ -145,6 +148,7 @@ bool SimulatedCamera::StartServices(std::string* error) {
     reply.status = response.status;
     reply.body = std::move(response.body);
     reply.after_sent = response.reboot;
+    if (response.motion_channel != 0) reply.stream = motion_->Open(response.motion_channel);
     return reply;
   };
   auto observer = [this](std::string_view path, std::string_view query, int status) { Record(path, query, status); };
@@ -301,6 +305,12 @@ bool SimulatedCamera::SetSetting(const std::string& name, const std::string& val
 }
 
 StreamSettings SimulatedCamera::CurrentStream(int channel) const { return settings_->Stream(channel); }
+
+void SimulatedCamera::SetDigitalInputs(uint32_t mask, int channel) { dio_->SetInputs(mask, channel); }
+
+uint32_t SimulatedCamera::DigitalOutputs(int channel) const { return dio_->Outputs(channel); }
+
+MotionStream& SimulatedCamera::Motion() { return *motion_; }
 
 std::chrono::seconds SimulatedCamera::ClockOffset() const { return clock_->Offset(); }
 

@@ -48,7 +48,9 @@
 #include <thread>
 #include <vector>
 
+#include "sim/dio_register.h"
 #include "sim/http_server.h"
+#include "sim/motion_stream.h"
 #include "sim/ptz_head.h"
 #include "sim/rtsp_server.h"
 #include "sim/stream_settings.h"
@@ -140,6 +142,14 @@ class SimulatedCamera {
   int ClockSetCount() const;
   void SetClockRefusing(bool refusing);
 
+  // Digital I/O of a channel: the input register (bit i = input i) and the
+  // output register as the last DIO_OUTPUT left it.
+  void SetDigitalInputs(uint32_t mask, int channel = 1);
+  uint32_t DigitalOutputs(int channel = 1) const;
+  // The motion message stream (GET_CTRL_MSG=MD,3): motion on and off, levels,
+  // interval and its faults.
+  MotionStream& Motion();
+
   // Faults. They stay in force across reboots until turned off.
   void SetRtspRefuseConnections(bool refuse);
   void SetDescribeFault(DescribeFault fault);
@@ -177,6 +187,8 @@ class SimulatedCamera {
   std::unique_ptr<SettingsTable> settings_;
   std::unique_ptr<CameraClock> clock_;
   std::unique_ptr<CgiHandler> cgi_;
+  std::unique_ptr<DioRegister> dio_;
+  std::unique_ptr<MotionStream> motion_;
   std::shared_ptr<const ReplayClip> clip_;
   std::string certificate_pem_;
   std::string key_pem_;

@@ -1,0 +1,47 @@
+#pragma once
+
+// Threads and descriptors of this process, for tests that check that
+// repeated starts and stops leave nothing behind.
+
+#include <dirent.h>
+
+#include <chrono>
+#include <thread>
+
+namespace orbisan::test {
+
+inline int CountEntries(const char* dir) {
+  int n = 0;
+  if (DIR* d = opendir(dir)) {
+    while (dirent* e = readdir(d)) {
+      if (e->d_name[0] != '.') ++n;
+    }
+    closedir(d);
+  }
+  return n;
+}
+
+// The count once it has stopped changing for half a second (at most 10 s):
+// servers in this process close their side of a connection a little later.
+inline int SettledCount(const char* dir) {
+  int last = CountEntries(dir);
+  for (int stable = 0, i = 0; stable < 5 && i < 100; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const int now = CountEntries(dir);
+    stable = now == last ? stable + 1 : 0;
+    last = now;
+  }
+  return last;
+}
+
+// Waits (at most 10 s) for the count to come down to the baseline.
+inline int CountBackTo(const char* dir, int baseline) {
+  int now = CountEntries(dir);
+  for (int i = 0; i < 100 && now > baseline; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    now = CountEntries(dir);
+  }
+  return now;
+}
+
+}  // namespace orbisan::test
