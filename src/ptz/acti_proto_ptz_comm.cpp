@@ -52,7 +52,13 @@ bool CActiProtoPTZComm::SendCommand(const std::string& command) {
   return Transmit(path);
 }
 
+void CActiProtoPTZComm::CancelRequests() {
+  closing_ = true;
+  http_->Cancel();
+}
+
 bool CActiProtoPTZComm::Transmit(const std::string& path) {
+  if (closing_) return false;
   std::string answer;
   // A camera that refuses a command says so in the answer, not in the status.
   return HUtils::RequestGet(*http_, path, answer) && !answer.empty() && answer.find("ERROR") == std::string::npos;

@@ -35,6 +35,7 @@ class CActiProtoPTZComm : public CBasePTZComm {
 
  protected:
   void HandleWorkItem(CWorkItem* item) override;
+  void CancelRequests() override;
   // Sends one command; the worker thread and preset callers take turns, as
   // one HTTP connection serves both.
   bool SendCommand(const std::string& command);
@@ -50,6 +51,7 @@ class CActiProtoPTZComm : public CBasePTZComm {
 
   std::unique_ptr<Web::CHttpSender> http_;
   std::mutex sendMutex_;
+  std::atomic<bool> closing_{false};
 
   // Written by GetCapabilities on a host thread, read by the worker.
   std::mutex stateMutex_;

@@ -42,6 +42,10 @@ bool CBasePTZComm::Open() {
 }
 
 void CBasePTZComm::Close() {
+  // No new item starts; a request already on its way is cut short rather than
+  // waited for, so a camera that stopped answering cannot hold up the close.
+  StopEvent().Set();
+  CancelRequests();
   Stop();
   started_ = false;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -65,6 +66,8 @@ class CBasePTZComm : public CQueueThread<CWorkItem>, public IPrepositionComm {
  protected:
   void HandleItem(CWorkItem* item) final;
   virtual void HandleWorkItem(CWorkItem* item) = 0;
+  // Ends a camera request under way on the worker thread (at close).
+  virtual void CancelRequests() {}
 
   IDriver* Driver() const { return driver_; }
   void SetPresetCapacity(uint32_t capacity) { presetCapacity_ = capacity; }
