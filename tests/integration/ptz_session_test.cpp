@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <functional>
 #include <thread>
 
 #include "sim/simulated_camera.h"
 #include "strandline/ptz.h"
 #include "support/temp_dir.h"
 #include "support/test_capture_setup.h"
+#include "support/wait_until.h"
 
 namespace orbisan::test {
 namespace {
@@ -16,15 +18,8 @@ namespace {
 using strandline::sim::SimulatedCamera;
 using Commands = std::vector<std::string>;
 
-template <typename Condition>
-bool WaitFor(Condition condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
+// Generous: the camera and the driver's worker run on a busy machine.
+bool WaitFor(const std::function<bool()>& condition) { return WaitUntil(condition, std::chrono::seconds(20)); }
 
 class PtzSessionTest : public ::testing::Test {
  protected:
@@ -47,7 +42,7 @@ class PtzSessionTest : public ::testing::Test {
 
   ipcapture::IIPPTZApi* OpenDriver() {
     driver_ = module_.Create();
-    if (driver_ == nullptr || !driver_->Open(&log_, nullptr, &setup_)) return nullptr;
+    if (driver_ == nullptr || !driver_->Open(nullptr, nullptr, &setup_)) return nullptr;
     ipcapture::IIPPTZDriverEx* ptz = driver_->GetPTZDriverEx();
     return ptz ? ptz->GetPTZApiEx(0) : nullptr;
   }
@@ -74,7 +69,6 @@ class PtzSessionTest : public ::testing::Test {
   ScratchDir dir_{"ptz_session"};
   std::unique_ptr<SimulatedCamera> camera_;
   TestCaptureSetup setup_;
-  TestLog log_;
   ipcapture::IIPCaptureDriverEx5* driver_ = nullptr;
 };
 

@@ -106,49 +106,37 @@ TEST_F(PrepositionListTest, GoToRenameAndCaseSensitiveNames) {
   EXPECT_EQ(current, L"Dock");
 }
 
-TEST_F(PrepositionListTest, RemovalFreesTheSlotAndTheFileStaysContiguous) {
-  auto store = Store();
-  auto list = List(0, store);
-  for (const wchar_t* name : {L"A", L"B", L"C"}) {
-    ASSERT_EQ(list->AddPreposition(name), 1);
-    list->PositionChanged();
-  }
-  ASSERT_TRUE(list->RemovePreposition(L"B"));
-  std::string text = FileText();
-  EXPECT_NE(text.find("<Preposition001>"), std::string::npos);
-  EXPECT_EQ(text.find("<Preposition002>"), std::string::npos);
-  EXPECT_NE(text.find("<Name>C</Name>"), std::string::npos);
-  ASSERT_EQ(list->AddPreposition(L"D"), 1);
-  EXPECT_EQ(camera_.calls.back(), "save 1") << "the freed slot is reused";
-  text = FileText();
-  const size_t entry = text.find("<Preposition002>");
-  ASSERT_NE(entry, std::string::npos);
-  EXPECT_NE(text.find("<Name>D</Name>", entry), std::string::npos);
-  EXPECT_NE(text.find("<Slot>1</Slot>", entry), std::string::npos);
-
-  camera_.refuse = true;
-  EXPECT_TRUE(list->RemovePreposition(L"A")) << "a refused removal still reports success";
-  EXPECT_EQ(list->GetCount(), 3u);
-}
-
-TEST_F(PrepositionListTest, ChannelsShareTheFileAndReloadTheirOwnPresets) {
+TEST_F(PrepositionListTest, RemovalFreesTheSlotAndChannelsKeepTheirOwnPresetsInOneFile) {
   {
     auto store = Store();
-    auto first = List(0, store);
-    auto second = List(1, store);
-    ASSERT_EQ(first->AddPreposition(L"Gate"), 1);
-    ASSERT_EQ(second->AddPreposition(L"Dock"), 1);
-    second->PositionChanged();
-    ASSERT_EQ(second->AddPreposition(L"Yard \u00e9"), 1);
-    ASSERT_TRUE(second->RemovePreposition(L"Dock"));
+    auto other = List(1, store);
+    ASSERT_EQ(other->AddPreposition(L"Yard \u00e9"), 1);
+    auto list = List(0, store);
+    for (const wchar_t* name : {L"A", L"B", L"C"}) {
+      ASSERT_EQ(list->AddPreposition(name), 1);
+      list->PositionChanged();
+    }
+    ASSERT_TRUE(list->RemovePreposition(L"B"));
+    std::string text = FileText();
+    EXPECT_NE(text.find("<Preposition001>"), std::string::npos);
+    EXPECT_EQ(text.find("<Preposition002>"), std::string::npos);
+    ASSERT_EQ(list->AddPreposition(L"D"), 1);
+    EXPECT_EQ(camera_.calls.back(), "save 1") << "the freed slot is reused";
+    text = FileText();
+    const size_t entry = text.find("<Preposition002>");
+    ASSERT_NE(entry, std::string::npos);
+    EXPECT_NE(text.find("<Name>D</Name>", entry), std::string::npos);
+    EXPECT_NE(text.find("<Slot>1</Slot>", entry), std::string::npos);
+    camera_.refuse = true;
+    EXPECT_TRUE(list->RemovePreposition(L"A")) << "a refused removal still reports success";
+    EXPECT_EQ(list->GetCount(), 3u);
   }
   auto store = Store();
-  auto first = List(0, store);
-  auto second = List(1, store);
-  EXPECT_EQ(Names(*first), (std::vector<std::wstring>{L"Gate"}));
-  EXPECT_EQ(Names(*second), (std::vector<std::wstring>{L"Yard \u00e9"}));
+  auto list = List(0, store);
+  EXPECT_EQ(Names(*list), (std::vector<std::wstring>{L"A", L"C", L"D"}));
+  EXPECT_EQ(Names(*List(1, store)), (std::vector<std::wstring>{L"Yard \u00e9"}));
   std::wstring current;
-  EXPECT_FALSE(first->GetCurrentName(current)) << "nothing is current after a load";
+  EXPECT_FALSE(list->GetCurrentName(current)) << "nothing is current after a load";
 }
 
 TEST_F(PrepositionListTest, DamagedFilesNeverCrashAndAreKept) {

@@ -40,11 +40,6 @@ class RecordingPTZComm : public CActiProtoPTZComm {
     held_ = false;
     changed_.notify_all();
   }
-  // Largest number of sends that were under way at the same time.
-  int MostAtOnce() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return mostAtOnce_;
-  }
   // Waits (bounded) until count sends were entered.
   bool WaitEntered(size_t count, std::chrono::milliseconds limit) {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -57,7 +52,6 @@ class RecordingPTZComm : public CActiProtoPTZComm {
   bool Transmit(const std::string& path) override {
     std::unique_lock<std::mutex> lock(mutex_);
     ++entered_;
-    mostAtOnce_ = std::max(mostAtOnce_, ++atOnce_);
     const size_t login = path.find("&PWD=");
     const size_t command = path.find('&', login + 1);
     commands_.push_back(command == std::string::npos ? path : path.substr(command + 1));
@@ -68,7 +62,6 @@ class RecordingPTZComm : public CActiProtoPTZComm {
       changed_.wait_for(lock, std::chrono::seconds(10), [this] { return !held_; });
       waiting_ = false;
     }
-    --atOnce_;
     return !refuse;
   }
 
@@ -79,8 +72,6 @@ class RecordingPTZComm : public CActiProtoPTZComm {
   bool held_ = false;
   bool waiting_ = false;
   size_t entered_ = 0;
-  int atOnce_ = 0;
-  int mostAtOnce_ = 0;
 };
 
 // The focus and iris flags a control keeps for its command object.

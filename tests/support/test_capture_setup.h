@@ -1,17 +1,14 @@
 #pragma once
 
 // The host's side of an open, for tests that drive the exported driver: the
-// device description, numbered parameters, and a log sink that keeps lines.
+// device description and its numbered parameters, and the driver module.
 
 #include <dlfcn.h>
 
 #include <map>
-#include <mutex>
 #include <string>
-#include <vector>
 
 #include "strandline/capture_setup.h"
-#include "strandline/debug_output.h"
 #include "strandline/exports.h"
 
 namespace orbisan::test {
@@ -49,22 +46,6 @@ class TestCaptureSetup : public ipcapture::ICaptureSetup,
   std::string model;
   uint32_t channels = 1;
   std::map<uint32_t, std::string> params;
-};
-
-class TestLog : public ipcapture::IDebugOutput {
- public:
-  void Output(CDebugInfoIf* info) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    lines_.push_back(info->GetText() ? info->GetText() : "");
-  }
-  std::vector<std::string> Lines() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lines_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::string> lines_;
 };
 
 // The driver module as a host loads it, with its factory and delete exports.
