@@ -15,6 +15,7 @@ void Usage() {
                "commands:\n"
                "  open      open the driver for a device, print its log, close it\n"
                "  record    record a stream from a device\n"
+               "  events    print input changes and motion of a device (--duration S, --output INDEX=STATE)\n"
                "  demo      record from the built-in simulated camera\n"
                "  simulate  run the simulated camera until interrupted\n"
                "  probe     ask the driver what a device can do (--json, --as-params)\n"
@@ -38,6 +39,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 2, argv + argc);
   if (command == "open") return strandline::host::RunOpen(args);
   if (command == "record") return strandline::host::RunRecord(args);
+  if (command == "events") return strandline::host::RunEvents(args);
   if (command == "demo") return strandline::host::RunDemo(args);
   if (command == "ptz") return strandline::host::RunPtz(args);
   if (command == "simulate") return strandline::host::RunSimulate(argc - 1, argv + 1);

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "sim/event_pattern.h"
 #include "sim/simulated_camera.h"
 
 namespace strandline::sim {
@@ -74,6 +75,7 @@ void PrintHelp() {
       "usage: simulate [--http-port N] [--rtsp-port N] [--user U --password P] [--model M]\n"
       "                [--http-auth none|basic|digest|either] [--rtsp-auth none|basic|digest]\n"
       "                [--source FILE] [--https] [--reboot-seconds S] [--multicast-port N] [--clock] [--verbose]\n"
+      "                [--input-pattern MASK[,MASK...][@SECONDS]] [--motion-period SECONDS]\n"
       "                [--clock-offset SECONDS] [--refuse-clock]\n"
       "models:");
   for (const auto& id : SimulatedCamera::Models()) std::printf(" %s", id.c_str());
@@ -118,6 +120,7 @@ int RunSimulateCommand(int argc, char** argv) {
   bool have_password = false;
   bool verbose = false;
   bool refuse_clock = false;
+  EventPattern events;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto value = [&](std::string* out) {
@@ -156,6 +159,13 @@ int RunSimulateCommand(int argc, char** argv) {
         return Usage("--clock-offset needs seconds, optionally negative");
       }
       options.clock_offset = std::chrono::seconds(behind ? -number : number);
+    } else if (arg == "--input-pattern") {
+      if (!value(&text) || !events.ParseInputPattern(text)) {
+        return Usage("--input-pattern needs masks such as 0x00,0x01,0x03, optionally @SECONDS");
+      }
+    } else if (arg == "--motion-period") {
+      if (!value(&text) || !ParseNumber(text, 1, 3600, &number)) return Usage("--motion-period needs 1 to 3600");
+      events.SetMotionPeriod(std::chrono::seconds(number));
     } else if (arg == "--user") {
       if (!value(&options.user)) return Usage("--user needs a name");
       have_user = true;
@@ -194,7 +204,9 @@ int RunSimulateCommand(int argc, char** argv) {
   std::printf("READY %s://127.0.0.1:%u rtsp://127.0.0.1:%u\n", options.https ? "https" : "http", camera.HttpPort(),
               camera.RtspPort());
   std::fflush(stdout);
+  events.Start(camera);
   WaitForSignal();
+  events.Stop();
   camera.Stop();
   return 0;
 }
