@@ -24,7 +24,7 @@ CActiDigitalIO::CActiDigitalIO(IDriver* driver) : CIOBase(driver) {
   const int32_t override = driver->GetIntParameter(kParamDeviceType);
   singleChannelOverride_ = override == kNoIntParameter ? 0 : static_cast<uint32_t>(override);
   const int32_t group = driver->GetIntParameter(kParamCameraGroup);
-  cgiName_ = (group == 2 || group == kNoIntParameter) ? "encoder" : "mpeg4";
+  cgiName_ = std::string((group == 2 || group == kNoIntParameter) ? cgi::kEncoder : cgi::kMpeg4);
 }
 
 CActiDigitalIO::~CActiDigitalIO() { StopIO(); }
@@ -43,14 +43,16 @@ void CActiDigitalIO::CancelRequests() {
 
 bool CActiDigitalIO::SingleUnit() const { return driver_->GetChannelCount() <= 1 || singleChannelOverride_ == 1; }
 
-std::string CActiDigitalIO::Path(uint32_t channel, bool withChannel, const std::string& items) const {
+std::string CActiDigitalIO::Path(uint32_t channel, bool withChannel, const std::string& name,
+                                 const std::string& value) const {
   CCgiPath path(cgiName_, *driver_->GetDeviceInfo());
-  if (withChannel) path.Item("CHANNEL", channel);
-  return path.Items(items);
+  if (withChannel) path.Channel(channel);
+  if (value.empty()) return path.Item(name);
+  return path.Item(name, value);
 }
 
 bool CActiDigitalIO::QueryInputs(uint32_t count, uint32_t channel, bool withChannel) {
-  const std::string path = Path(channel, withChannel, "DIO_STATUS");
+  const std::string path = Path(channel, withChannel, "DIO_STATUS", "");
   if (IsStopping() || !inputSender_) return true;
   std::string answer;
   if (!HUtils::RequestGet(*inputSender_, path, answer)) return false;
@@ -84,7 +86,7 @@ bool CActiDigitalIO::SendOutputs(uint32_t count, uint32_t channel, bool withChan
     if (state == 1 && i < 32) mask |= 1u << i;
   }
   if (IsStopping() || !outputSender_) return true;
-  const std::string path = Path(channel, withChannel, Format("DIO_OUTPUT=0x%.2x", mask));
+  const std::string path = Path(channel, withChannel, "DIO_OUTPUT", Format("0x%.2x", mask));
   std::string answer;
   if (!HUtils::RequestGet(*outputSender_, path, answer)) return false;
   // A refused command answers 200 with an ERROR line: the relay did not move.

@@ -30,7 +30,8 @@ class CActiDigitalIO : public CIOBase {
   bool SingleUnit() const;
   bool QueryInputs(uint32_t count, uint32_t channel, bool withChannel);
   bool SendOutputs(uint32_t count, uint32_t channel, bool withChannel);
-  std::string Path(uint32_t channel, bool withChannel, const std::string& items) const;
+  // The CGI path of one item; an empty value asks for the item.
+  std::string Path(uint32_t channel, bool withChannel, const std::string& name, const std::string& value) const;
 
   std::unique_ptr<Web::CHttpSender> outputSender_;
   std::unique_ptr<Web::CHttpSender> inputSender_;
