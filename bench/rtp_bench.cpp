@@ -94,15 +94,17 @@ void BM_MemcpyStreamPayloads(benchmark::State& state) {
 }
 BENCHMARK(BM_MemcpyStreamPayloads);
 
-// The stream fed in 8192-byte blocks, as the session's receive loop reads it.
+// The stream fed in blocks of the given size (the session reads up to
+// 65536 bytes at a time; smaller blocks cut more packets).
 void BM_InterleavedParse(benchmark::State& state) {
   const std::vector<uint8_t> stream = MakeStream(nullptr);
+  const size_t block = static_cast<size_t>(state.range(0));
   const int packetsPerStream = kPacketsPerStream;
   NullUser user;
   orbisan::CRTSPStreamParser parser(&user, 0);
   for (auto _ : state) {
-    for (size_t offset = 0; offset < stream.size(); offset += 8192) {
-      parser.Feed(stream.data() + offset, std::min<size_t>(8192, stream.size() - offset));
+    for (size_t offset = 0; offset < stream.size(); offset += block) {
+      parser.Feed(stream.data() + offset, std::min(block, stream.size() - offset));
     }
     benchmark::ClobberMemory();
   }
@@ -110,6 +112,6 @@ void BM_InterleavedParse(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * packetsPerStream);
   state.SetBytesProcessed(state.iterations() * packetsPerStream * kPayload);
 }
-BENCHMARK(BM_InterleavedParse);
+BENCHMARK(BM_InterleavedParse)->Arg(1500)->Arg(8192)->Arg(65536);
 
 }  // namespace
