@@ -61,9 +61,6 @@ class PtzSessionTest : public ::testing::Test {
     }
     return out;
   }
-  bool WaitReceived(size_t count) {
-    return WaitFor([&] { return Received().size() >= count; });
-  }
 
   DriverModule module_{STRANDLINE_DRIVER_PATH};
   ScratchDir dir_{"ptz_session"};

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "ptz/recording_ptz_comm.h"
 #include "runtime/text_utils.h"
 #include "support/temp_dir.h"
 #include "support/test_driver.h"
@@ -12,28 +13,10 @@
 namespace orbisan::test {
 namespace {
 
-// The camera side of a preset list: calls recorded, answers chosen.
-class FakePresetCamera : public IPrepositionComm {
- public:
-  bool SavePreposition(uint32_t slot, const std::wstring&) override { return Call("save", slot); }
-  bool GoToPreposition(uint32_t slot, const std::wstring&, uint32_t) override { return Call("go", slot); }
-  bool RemovePreposition(uint32_t slot, const std::wstring&) override { return Call("remove", slot); }
-  std::string GetDeviceName() override { return log.GetDeviceName(); }
-  void DebugMessage(uint32_t level, const char* format, ...) override {
-    va_list args;
-    va_start(args, format);
-    log.DebugMessage(level, "%s", FormatV(format, args).c_str());
-    va_end(args);
-  }
-  bool Call(const char* what, uint32_t slot) {
-    calls.push_back(std::string(what) + " " + std::to_string(slot));
-    return !refuse;
-  }
-
-  TestDriver log;
-  std::vector<std::string> calls;
-  bool refuse = false;
-};
+// Preset commands as the camera receives them.
+std::string Save(int n) {
+  return "PTZ_PRESET_SET=" + std::to_string(n) + ",1,0,0,65535,5,5,7,10,preset" + std::to_string(n);
+}
 
 class PrepositionListTest : public ::testing::Test {
  protected:
@@ -59,7 +42,8 @@ class PrepositionListTest : public ::testing::Test {
   std::string FileText() { return dir_.Read(kFile); }
 
   ScratchDir dir_{"preset_test"};
-  FakePresetCamera camera_;
+  TestDriver driver_;
+  RecordingPTZComm camera_{&driver_, 0};
 };
 
 TEST_F(PrepositionListTest, NamesAndCapacity) {
@@ -69,15 +53,14 @@ TEST_F(PrepositionListTest, NamesAndCapacity) {
   for (const wchar_t* bad : {L"", L"O'Hara", L"a&b", L"x!", L"<y", L"y>", L"\"q\""}) {
     EXPECT_EQ(list.AddPreposition(bad), -3) << WideToUtf8(bad);
   }
-  EXPECT_EQ(camera_.log.LinesWith("A preposition \"O'Hara\" cannot be added - the name is invalid.").size(), 1u);
+  EXPECT_EQ(driver_.LinesWith("A preposition \"O'Hara\" cannot be added - the name is invalid.").size(), 1u);
   for (int i = 0; i < 32; ++i) {
     ASSERT_EQ(list.AddPreposition(L"P" + std::to_wstring(i)), 1);
     list.PositionChanged();
   }
   EXPECT_EQ(list.AddPreposition(L"Extra"), -26);
   EXPECT_EQ(
-      camera_.log.LinesWith("\"Extra\" cannot be added. Camera supports saving not more than 32 prepositions.").size(),
-      1u);
+      driver_.LinesWith("\"Extra\" cannot be added. Camera supports saving not more than 32 prepositions.").size(), 1u);
   camera_.refuse = true;
   EXPECT_FALSE(list.GoTo(L"P3", 0));
   std::wstring current;
@@ -93,11 +76,12 @@ TEST_F(PrepositionListTest, GoToRenameAndCaseSensitiveNames) {
   EXPECT_FALSE(list.GoTo(L"gate", 0));
   EXPECT_TRUE(list.GoTo(L"Gate", 0));
   EXPECT_TRUE(list.GoTo(L"Gate", 0));
-  EXPECT_EQ(camera_.calls, (std::vector<std::string>{"save 0", "save 1", "go 0"})) << "second go-to is not sent";
+  EXPECT_EQ(camera_.Commands(), (std::vector<std::string>{Save(1), Save(2), "PTZ_PRESET_GO=1"}))
+      << "second go-to is not sent";
 
   EXPECT_EQ(list.AddPreposition(L"Entrance"), 1) << "adding right after a go-to renames";
   EXPECT_EQ(Names(list), (std::vector<std::wstring>{L"Entrance", L"Parking"}));
-  EXPECT_EQ(camera_.log.LinesWith("index 0 was renamed from \"Gate\" to \"Entrance\".").size(), 1u);
+  EXPECT_EQ(driver_.LinesWith("index 0 was renamed from \"Gate\" to \"Entrance\".").size(), 1u);
   list.PositionChanged();
   EXPECT_EQ(list.AddPreposition(L"Dock"), 1) << "after a move, adding adds";
   EXPECT_EQ(list.GetCount(), 3u);
@@ -121,7 +105,7 @@ TEST_F(PrepositionListTest, RemovalFreesTheSlotAndChannelsKeepTheirOwnPresetsInO
     EXPECT_NE(text.find("<Preposition001>"), std::string::npos);
     EXPECT_EQ(text.find("<Preposition002>"), std::string::npos);
     ASSERT_EQ(list->AddPreposition(L"D"), 1);
-    EXPECT_EQ(camera_.calls.back(), "save 1") << "the freed slot is reused";
+    EXPECT_EQ(camera_.Commands().back(), Save(2)) << "the freed slot is reused";
     text = FileText();
     const size_t entry = text.find("<Preposition002>");
     ASSERT_NE(entry, std::string::npos);

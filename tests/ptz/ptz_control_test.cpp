@@ -52,6 +52,8 @@ TEST_F(PTZHandlerTest, OneControlPerChannelFromAnyThread) {
   EXPECT_EQ(handler.GetPTZApi(1), seen[0]);
   EXPECT_NE(handler.GetPTZApiEx(0), seen[0]);
   EXPECT_TRUE(std::filesystem::exists(dir_.File("ACTi_000F7C0A1B2C.preset")));
+  driver_.parameters[6] = "0";
+  EXPECT_EQ(CActiPTZHandler(&driver_, 1, "ACTi").GetPTZApiEx(0), nullptr) << "serial-port heads are not driven yet";
 }
 
 TEST_F(PTZHandlerTest, FileNameFromTheMacAndTheBrand) {
@@ -83,12 +85,6 @@ TEST_F(PTZHandlerTest, FileNameFromTheMacAndTheBrand) {
     ASSERT_NE(api, nullptr);
     EXPECT_NE(dir_.Read(c.file).find(std::string("<") + c.brand + " />"), std::string::npos) << "root named by brand";
   }
-}
-
-TEST_F(PTZHandlerTest, SerialHeadsGetNoControlYet) {
-  driver_.parameters[6] = "0";
-  CActiPTZHandler handler(&driver_, 1, "ACTi");
-  EXPECT_EQ(handler.GetPTZApiEx(0), nullptr);
 }
 
 TEST_F(PTZHandlerTest, ControlChecksAndStops) {
@@ -125,16 +121,12 @@ TEST_F(PTZHandlerTest, PresetNamesAndCapabilities) {
   EXPECT_EQ(control.Move(0, 1), 1);
   EXPECT_EQ(control.GetCurrentPresetName(buffer, 5), -23) << "a move leaves the preset";
   EXPECT_EQ(control.GoToPreset(0, "Dock"), -23);
-  EXPECT_EQ(control.GoToPreset(0, nullptr), -3);
-  EXPECT_EQ(control.GoToPreset(0, "Gate"), 1);
   ipcapture::PTZ_CAPABILITIES caps;
   EXPECT_EQ(control.GetCapabilities(nullptr), -3);
   ASSERT_EQ(control.GetCapabilities(&caps), 1);
-  EXPECT_EQ(caps.fields[7], 32u);
-  EXPECT_EQ(caps.fields[8], 1u);
+  EXPECT_EQ(caps.fields[8], 1u) << "the stored preset count";
   EXPECT_EQ(control.RemovePreset("Gate"), 1);
   EXPECT_EQ(control.RemovePreset("Gate"), -23);
-  EXPECT_EQ(control.GetPresetCount(), 0);
 }
 
 }  // namespace
