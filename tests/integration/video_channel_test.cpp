@@ -22,6 +22,7 @@
 #include "rtsp/scripted_rtsp_server.h"
 #include "runtime/time_utils.h"
 #include "sim/simulated_camera.h"
+#include "support/process_stats.h"
 #include "support/test_samples.h"
 
 using namespace orbisan;
@@ -469,6 +470,31 @@ TEST(VideoChannelFaults, StopDuringAConnectThatNeverAnswersKeepsItsBound) {
   EXPECT_EQ(rig.log.Count("cannot be stopped"), 0);
   EXPECT_EQ(SaveRebootCount(*rig.camera), 0) << "a DESCRIBE cut short by our own stop is no camera failure";
   ::close(listener);
+}
+
+// A camera whose DESCRIBE answer trickles in a byte every 50 ms, or claims
+// 4 GB and streams filler: the channel neither grows without bound nor holds
+// its stop, although the receive time-out alone would allow 20 s.
+TEST(VideoChannelFaults, HostileDescribeAnswersKeepMemoryAndStopBounded) {
+  using strandline::sim::DescribeFault;
+  for (const DescribeFault fault : {DescribeFault::kTrickle, DescribeFault::kHugeContentLength}) {
+    SCOPED_TRACE(fault == DescribeFault::kTrickle ? "trickle" : "4 GB");
+    Rig rig;
+    ASSERT_TRUE(rig.started);
+    rig.camera->SetDescribeFault(fault);
+    const uint32_t connectMs = 20000;
+    ASSERT_TRUE(rig.Open(connectMs, 60000));
+    const long residentBefore = test::ResidentKiB();
+    Request request(3, 320, 240, 10);
+    ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
+    std::this_thread::sleep_for(3s);  // encoder set-up, port choice, DESCRIBE under way
+    EXPECT_LT(test::ResidentKiB() - residentBefore, 64 * 1024) << "KiB grown while the answer came";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(rig.capture->StopCapture(0));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    EXPECT_EQ(rig.log.Count("cannot be stopped"), 0);
+    rig.Close();
+  }
 }
 
 TEST(VideoChannelSoak, StartStopCyclesAndDriverCyclesLeaveNothingBehind) {
