@@ -12,8 +12,6 @@ namespace orbisan {
 
 namespace {
 
-bool Has(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
-
 bool ListHas(const std::string& list, const std::string& value) {
   for (const std::string& item : Split(list, ",")) {
     if (item == value) return true;
@@ -35,13 +33,13 @@ bool CActiCameraProperties::QueryConfiguration() {
   bool pal = ntsc_ == 0;
   const std::string resolution = value("VIDEO_RESOLUTION");
   if (!resolution.empty()) {
-    pal = Has(resolution, "P");
+    pal = Contains(resolution, "P");
   } else if (present("VIDEO_TV")) {
-    pal = Has(value("VIDEO_TV"), "PAL");
+    pal = Contains(value("VIDEO_TV"), "PAL");
   }
-  if (present("MEDIA_TV")) pal = Has(value("MEDIA_TV"), "PAL");
-  if (present("MEDIA1_ENCODER_RESOLUTION")) pal = Has(value("MEDIA1_ENCODER_RESOLUTION"), "P");
-  if (present("RESOLUTION_1")) pal = Has(value("RESOLUTION_1"), "P");
+  if (present("MEDIA_TV")) pal = Contains(value("MEDIA_TV"), "PAL");
+  if (present("MEDIA1_ENCODER_RESOLUTION")) pal = Contains(value("MEDIA1_ENCODER_RESOLUTION"), "P");
+  if (present("RESOLUTION_1")) pal = Contains(value("RESOLUTION_1"), "P");
   ntsc_ = pal ? 0 : 1;
 
   if (present("MEDIA_DAYNIGHT_MODE")) dayNight_ = 1;
@@ -67,7 +65,7 @@ bool CActiCameraProperties::QueryConfiguration() {
   while (numbered < 999 && addPort(HUtils::FormatString("%.2u_V2_PORT_RTSP", numbered + 1))) ++numbered;
   channels_ = std::max(channels_, numbered);
 
-  if (Has(model_, "ACD") && deviceType_ != 1) {
+  if (Contains(model_, "ACD") && deviceType_ != 1) {
     digitalInputs_ = 2 * channels_;
     digitalOutputs_ = 2 * channels_;
   }
@@ -75,7 +73,7 @@ bool CActiCameraProperties::QueryConfiguration() {
   if (cameraGroup_ == 1 && !ptzSupported_) {
     privacyMaskCount_ = 1;
     privacySupported_ = 1;
-  } else if (cameraGroup_ == 2 && !((Has(model_, "TCM") || Has(model_, "KCM")) && streamCount_ > 1)) {
+  } else if (cameraGroup_ == 2 && !((Contains(model_, "TCM") || Contains(model_, "KCM")) && streamCount_ > 1)) {
     uint32_t count = 0;
     while (count < 5 && present(HUtils::FormatString("PRIVACY_REGION%u", count + 1))) ++count;
     privacyMaskCount_ = static_cast<uint8_t>(count);
@@ -94,7 +92,7 @@ bool CActiCameraProperties::FillDefaults() {
       main.frameRates = {30, 15, 10, 7, 6, 5, 4, 3, 2, 1};
     } else {
       main.frameRates = {25, 12, 8, 6, 5, 4, 3, 2, 1};
-      if (Has(model_, "CAM6510")) main.frameRates.erase(1);
+      if (Contains(model_, "CAM6510")) main.frameRates.erase(1);
     }
   }
   if (main.resolutions.empty()) {
@@ -116,7 +114,7 @@ bool CActiCameraProperties::FillDefaults() {
         if (!Get(Path(cgi::kMpeg4).Item("VIDEO_RESOLUTION", code), answer)) {
           return false;
         }
-        if (!Has(answer, "OK: VIDEO_RESOLUTION=")) continue;
+        if (!Contains(answer, "OK: VIDEO_RESOLUTION=")) continue;
         uint32_t sizeRate = main.frameRates.empty() ? rate : *main.frameRates.rbegin();
         if (size.first == 1280) {
           sizeRate = megapixelFrameRate_;
@@ -143,12 +141,12 @@ void CActiCameraProperties::QueryPtzVendor() {
   const std::string vendor = HUtils::GetValue(answer, "PTZ_VENDOR", "=", "\r\n");
   if (vendor.empty()) return;
   ptzSupported_ = 1;
-  if (Has(vendor, "ACTI") || Has(model_, "KCM")) ptzProtocol_ = 1;
+  if (Contains(vendor, "ACTI") || Contains(model_, "KCM")) ptzProtocol_ = 1;
 }
 
 void CActiCameraProperties::QueryDiskState() {
   std::string answer;
-  if (Get(Path(cgi::kSystem).Item("DISK_STATE"), answer) && Has(answer, "MOUNT")) edgeStorage_ = 1;
+  if (Get(Path(cgi::kSystem).Item("DISK_STATE"), answer) && Contains(answer, "MOUNT")) edgeStorage_ = 1;
 }
 
 }  // namespace orbisan

@@ -12,10 +12,8 @@ namespace orbisan {
 
 namespace {
 
-bool Has(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
-
 bool HasAny(const std::string& text, std::initializer_list<const char*> parts) {
-  return std::any_of(parts.begin(), parts.end(), [&](const char* p) { return Has(text, p); });
+  return std::any_of(parts.begin(), parts.end(), [&](const char* p) { return Contains(text, p); });
 }
 
 // A decimal number made of digits only, within u32.
@@ -46,7 +44,7 @@ bool CActiCameraProperties::QuerySystemInfo() {
   uint32_t count = 0;
   if (ParseCount(Trim(value("DI"), HUtils::kAnswerBlanks), count) && count != 0) digitalInputs_ = count;
   if (ParseCount(Trim(value("DO"), HUtils::kAnswerBlanks), count) && count != 0) digitalOutputs_ = count;
-  if (Has(value("Unit Type"), "Quad Server")) deviceType_ = 1;
+  if (Contains(value("Unit Type"), "Quad Server")) deviceType_ = 1;
   if (ParseCount(Trim(value("Audio"), HUtils::kAnswerBlanks), count)) {
     if (count > 0) audioIn_ = {1, 0};
     if (count > 1) audioOut_ = {1, 0};
@@ -57,16 +55,16 @@ bool CActiCameraProperties::QuerySystemInfo() {
     DetectStreamMode(ToLower(mdCap));
   }
   const std::string encoders = value("ENCODER_CAP");
-  if (Has(encoders, "H264")) {
+  if (Contains(encoders, "H264")) {
     cameraGroup_ = 2;
     AddCodec(kCodecH264);
   }
-  if (Has(encoders, "MPEG4")) AddCodec(kCodecMpeg4);
-  if (Has(encoders, "MJPEG")) AddCodec(kCodecMjpeg);
+  if (Contains(encoders, "MPEG4")) AddCodec(kCodecMpeg4);
+  if (Contains(encoders, "MJPEG")) AddCodec(kCodecMjpeg);
   const std::string sensor = value("Sensor Board");
-  if (Has(sensor, "IT1")) {
+  if (Contains(sensor, "IT1")) {
     deviceType_ = 2;
-  } else if (Has(sensor, "MT9P031")) {
+  } else if (Contains(sensor, "MT9P031")) {
     deviceType_ = 3;
   }
   if (deviceType_ == 1 && ParseCount(Trim(value("Channels"), HUtils::kAnswerBlanks), count) && count > 0)
@@ -76,39 +74,39 @@ bool CActiCameraProperties::QuerySystemInfo() {
 }
 
 void CActiCameraProperties::ApplyModelRules(const std::string& id) {
-  if (Has(id, "AMU")) {
+  if (Contains(id, "AMU")) {
     brand_ = "VIDO";
     ptzSupported_ = 1;
-  } else if (Has(id, "TMU")) {
+  } else if (Contains(id, "TMU")) {
     brand_ = "Messoa";
     ptzSupported_ = 1;
-  } else if (Has(id, "CAM")) {
+  } else if (Contains(id, "CAM")) {
     AddCodec(kCodecMpeg4);
     cameraGroup_ = 0;
     staticResolutions_ = 1;
-    if (Has(id, "CAM6")) {
+    if (Contains(id, "CAM6")) {
       digitalInputs_ = 2;
       digitalOutputs_ = 1;
       ptzSupported_ = 1;
-    } else if (Has(id, "CAM5")) {
+    } else if (Contains(id, "CAM5")) {
       digitalInputs_ = 1;
       digitalOutputs_ = 1;
     }
-  } else if (Has(id, "ACM")) {
+  } else if (Contains(id, "ACM")) {
     if (HasAny(id, {"ACM5", "ACM7", "ACM8"})) {
       digitalInputs_ = 1;
       digitalOutputs_ = 1;
     }
-    if (Has(id, "ACM8")) ptzSupported_ = 1;
+    if (Contains(id, "ACM8")) ptzSupported_ = 1;
     if (HasAny(id, {"ACM10", "ACM14", "ACM30", "ACM36", "ACM40", "ACM50"})) d1Allowed_ = 0;
-  } else if (Has(id, "ACD")) {
+  } else if (Contains(id, "ACD")) {
     AddCodec(kCodecMjpeg);
     AddCodec(kCodecMpeg4);
     cameraGroup_ = 1;
     ptzSupported_ = 1;
   } else if (HasAny(id, {"TCM50", "TCM10", "TCM41"})) {
     d1Allowed_ = 0;
-  } else if (Has(id, "SED")) {
+  } else if (Contains(id, "SED")) {
     ptzSupported_ = 1;
     AddCodec(kCodecMpeg4);
     cameraGroup_ = 3;
@@ -132,30 +130,30 @@ void CActiCameraProperties::DetectStreamMode(const std::string& mdCap) {
   auto setMode = [&](const std::string& mode) { return Path(cgi::kEncoder).Item("VIDEO_STREAM", mode); };
   auto readMode = [](const std::string& answer) { return HUtils::GetValue(answer, "VIDEO_STREAM", "='", " '\r\n"); };
   std::string answer;
-  if (!Has(mdCap, "hemispheric")) {
+  if (!Contains(mdCap, "hemispheric")) {
     if (Get(modeQuery, answer) && !answer.empty()) {
       const std::string value = readMode(answer);
       channelMode_ = TextToStreamMode(value);
       // An unknown mode is put right so that the camera and the driver agree.
       const std::string known = StreamModeToText(channelMode_);
-      if (!Has(value, known.c_str())) HUtils::RequestGet(http_, setMode(known), false);
+      if (!Contains(value, known.c_str())) HUtils::RequestGet(http_, setMode(known), false);
     }
   } else {
     const ViewSettings wanted = GetViewSettings(configPath_, device_);
     const std::string modeText = StreamModeToText(wanted.streamMode);
-    if (Get(modeQuery, answer) && !Has(answer, "ERROR")) {
-      if (Has(answer, modeText.c_str())) {
+    if (Get(modeQuery, answer) && !Contains(answer, "ERROR")) {
+      if (Contains(answer, modeText.c_str())) {
         channelMode_ = wanted.streamMode;
       } else {
         std::string changed;
         Get(setMode(modeText), changed);
         if (!changed.empty())
-          channelMode_ = Has(changed, modeText.c_str()) ? wanted.streamMode : TextToStreamMode(readMode(changed));
+          channelMode_ = Contains(changed, modeText.c_str()) ? wanted.streamMode : TextToStreamMode(readMode(changed));
       }
     }
     const std::string mountText = MountingTypeToText(wanted.mountingType);
-    if (Get(Path(cgi::kEncoder).Item("FISHEYE_INSTALL"), answer) && !Has(answer, "ERROR")) {
-      if (Has(answer, mountText.c_str())) {
+    if (Get(Path(cgi::kEncoder).Item("FISHEYE_INSTALL"), answer) && !Contains(answer, "ERROR")) {
+      if (Contains(answer, mountText.c_str())) {
         mountingType_ = wanted.mountingType;
       } else {
         const auto items = HUtils::GetValueList(answer, "FISHEYE_INSTALL", "=", "\r\n", ",");
@@ -163,7 +161,7 @@ void CActiCameraProperties::DetectStreamMode(const std::string& mdCap) {
           std::string changed;
           const std::string install = mountText + "," + HUtils::RemoveChars(items[1], "'");
           Get(Path(cgi::kEncoder).Item("FISHEYE_INSTALL", install), changed);
-          if (!changed.empty() && !Has(changed, "ERROR")) mountingType_ = wanted.mountingType;
+          if (!changed.empty() && !Contains(changed, "ERROR")) mountingType_ = wanted.mountingType;
         }
       }
     }
@@ -186,7 +184,7 @@ void CActiCameraProperties::QueryFrameRateCaps(const std::string& firstList, con
       if (pieces.empty()) continue;
       RecordFrameRates(0, item, pieces[0]);
       if (channelMode_ == 3) {
-        const std::string other = Has(item, "1280x720") ? "1280x352" : item;
+        const std::string other = Contains(item, "1280x720") ? "1280x352" : item;
         if (streamCount_ > 1) RecordFrameRates(1, other, pieces[0]);
         if (streamCount_ > 2) RecordFrameRates(2, other, pieces[0]);
       }

@@ -7,12 +7,11 @@
 #include "camera/stream_values.h"
 #include "device/configuration_text.h"
 #include "device/host_parameter.h"
+#include "runtime/text_utils.h"
 
 namespace orbisan {
 
 namespace {
-
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 constexpr uint32_t kCamSettleMs = 5000;
 
@@ -48,7 +47,7 @@ CCgiPath CStreamConfigurator::Path(std::string_view family, uint32_t channel) co
 
 bool CStreamConfigurator::SendSystemCommand(const std::string& params) {
   std::string answer;
-  return Get(Path(cgi::kSystem, ChannelNumber(false)).Items(params), answer) && !Has(answer, "ERROR");
+  return Get(Path(cgi::kSystem, ChannelNumber(false)).Items(params), answer) && !Contains(answer, "ERROR");
 }
 
 std::string CStreamConfigurator::ResolutionCode() {
@@ -113,10 +112,10 @@ bool CStreamConfigurator::ConfigureStreaming() {
   }
   std::string change;
   const std::string type = HUtils::GetValue(answer, "V2_STREAMING_TYPE", "=", "\r\n");
-  if (!type.empty() && !Has(type, "2")) change = "V2_STREAMING_TYPE=2";
+  if (!type.empty() && !Contains(type, "2")) change = "V2_STREAMING_TYPE=2";
   const std::string method = streamingMode_ != 0 ? "4" : "3";
   const std::string current = HUtils::GetValue(answer, "V2_STREAMING_METHOD", "=", "\r\n");
-  if (!current.empty() && !Has(current, method))
+  if (!current.empty() && !Contains(current, method))
     change += (change.empty() ? "" : "&") + ("V2_STREAMING_METHOD=" + method);
   if (change.empty()) return ConfigureB2();
   // The camera changes its transport: do not start the stream against it now.
@@ -132,7 +131,7 @@ bool CStreamConfigurator::ConfigureB2() {
     if (!Get(Path(cgi::kSystem, ChannelNumber(false)).Items(B2SwitchQuery(name)), answer)) return false;
     const std::string authen = HUtils::GetValue(answer, "RTSP_AUTHEN", "=", "\r\n");
     const std::string current = HUtils::GetValue(answer, name, "=", "\r\n");
-    if (!authen.empty() && !current.empty() && (!Has(authen, value) || !Has(current, value))) {
+    if (!authen.empty() && !current.empty() && (!Contains(authen, value) || !Contains(current, value))) {
       HUtils::RequestGet(http_, Path(cgi::kSystem, ChannelNumber(false)).Items(B2SwitchSetting(name, value)), true);
     }
     return true;
@@ -149,10 +148,10 @@ bool CStreamConfigurator::ConfigureVideoStream() {
   if (!Get(query, answer) || answer.empty()) return false;
   std::string items;
   const std::string mode = StreamModeToText(static_cast<uint32_t>(Param(kParamChannelMode, 0)));
-  if (!Has(answer, mode)) items += "&VIDEO_STREAM=" + mode;
+  if (!Contains(answer, mode)) items += "&VIDEO_STREAM=" + mode;
   if (mounting != 0) {
     const std::string mountText = MountingTypeToText(static_cast<uint32_t>(mounting));
-    if (!Has(answer, mountText)) {
+    if (!Contains(answer, mountText)) {
       const auto install = HUtils::GetValueList(answer, "FISHEYE_INSTALL", "=", "\r\n", ",");
       if (install.size() == 2) {
         items += std::string("&FISHEYE_INSTALL=") + mountText + "," + HUtils::RemoveChars(install[1], "'");
@@ -263,8 +262,8 @@ bool CStreamConfigurator::ConfigureSdkStream() {
   const uint32_t rate = FrameRateFromInterval(params_.frameRate);
   const std::string bitrate = SdkBitrateText(params_.bitrate);
   const std::string code = ResolutionCode();
-  if (Has(answer, code) && Has(answer, HUtils::FormatString("VIDEO_FPS_NUM='%u'", rate)) &&
-      Has(answer, "VIDEO_BITRATE='" + bitrate + "'")) {
+  if (Contains(answer, code) && Contains(answer, HUtils::FormatString("VIDEO_FPS_NUM='%u'", rate)) &&
+      Contains(answer, "VIDEO_BITRATE='" + bitrate + "'")) {
     return true;
   }
   const CCgiPath change = Path(cgi::kMpeg4)

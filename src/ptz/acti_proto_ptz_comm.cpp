@@ -7,6 +7,7 @@
 #include "ptz/ip_params.h"
 #include "ptz/scale_converter.h"
 #include "runtime/format.h"
+#include "runtime/text_utils.h"
 
 namespace orbisan {
 
@@ -14,8 +15,6 @@ namespace {
 
 constexpr uint32_t kHostSpeedMax = 16;
 constexpr uint32_t kPresetCapacity = 32;
-
-bool Has(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
 
 }  // namespace
 
@@ -135,15 +134,15 @@ int32_t CActiProtoPTZComm::GetCapabilities(ipcapture::PTZ_CAPABILITIES* capabili
   f[ipcapture::kPtzCapFocusMode] = 1;
   f[ipcapture::kPtzCapExtra] = 1;
   const std::string model = Driver()->GetDeviceInfo()->model;
-  if (Has(model, "8201") || Has(model, "8211")) f[ipcapture::kPtzCapFocus] = 0;
-  if (Has(model, "KCM7911")) {
+  if (Contains(model, "8201") || Contains(model, "8211")) f[ipcapture::kPtzCapFocus] = 0;
+  if (Contains(model, "KCM7911")) {
     f[ipcapture::kPtzCapFocusMode] = 0;
     f[ipcapture::kPtzCapExtra] = 0;
   }
   {
     std::lock_guard<std::mutex> lock(stateMutex_);
     focusModeControl_ = f[ipcapture::kPtzCapFocusMode] == 1;
-    if (Has(model, "KCM")) autoFocusCommand_ = "FOCUS=ZOOM_AF";
+    if (Contains(model, "KCM")) autoFocusCommand_ = "FOCUS=ZOOM_AF";
   }
   if (Driver()->GetIntParameter(kParamChannelMode) == 2) SetQueueLimit(1);
   return ipcapture::kPtzOk;

@@ -6,6 +6,8 @@
 
 namespace orbisan {
 
+// Whether part occurs anywhere in text.
+inline bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 // ASCII letters to lower case; other bytes stay as they are (no locale).
 std::string ToLower(std::string_view text);
 // Without the leading and trailing characters that are in blanks.
