@@ -7,13 +7,14 @@ For each client the user+system CPU time of its process and the frames it
 received are measured; the result is CPU microseconds per frame, the median
 of several runs, and the driver/ffmpeg ratio.
 
-  bench/e2e_benchmark.py [--seconds 20] [--runs 3] [--case h264-1080p|mjpeg-720p|all]
+  bench/e2e_benchmark.py [--seconds 20] [--runs 3] [--case h264-1080p|h264-1080p-20M|mjpeg-720p|all]
   bench/e2e_benchmark.py --streams 64 [--seconds 20]     # many streams in one driver process
 """
 import argparse
 import os
 import re
 import resource
+import socket
 import statistics
 import subprocess
 import sys
@@ -24,10 +25,9 @@ BIN = os.path.join(ROOT, "build", "bin", "strandline")
 CACHE = os.path.join(ROOT, "build", "bench")
 
 CASES = {
-    # name: (codec option, ffmpeg encoder args, width, height, fps, clip extension)
-    "h264-1080p": ("h264", ["-c:v", "libx264", "-preset", "ultrafast", "-tune", "zerolatency", "-b:v", "8M",
-                            "-maxrate", "8M", "-bufsize", "8M", "-g", "30", "-bf", "0", "-f", "h264"],
-                   1920, 1080, 30, "h264"),
+    # name: (codec option, ffmpeg encoder args or kbit/s for scripts/make-clip, width, height, fps, clip extension)
+    "h264-1080p": ("h264", 8000, 1920, 1080, 30, "h264"),
+    "h264-1080p-20M": ("h264", 20000, 1920, 1080, 30, "h264"),
     "mjpeg-720p": ("mjpeg", ["-c:v", "mjpeg", "-q:v", "4", "-pix_fmt", "yuvj420p", "-f", "mjpeg"],
                    1280, 720, 15, "mjpeg"),
 }
@@ -36,11 +36,35 @@ CASES = {
 def make_clip(name):
     codec, args, w, h, fps, ext = CASES[name]
     os.makedirs(CACHE, exist_ok=True)
+    if isinstance(args, int):
+        # A camera-like H.264 stream: noise, key frames of real size once a second.
+        out = subprocess.run([os.path.join(ROOT, "scripts", "make-clip"), "--kbps", str(args), "--size", f"{w}x{h}",
+                              "--fps", str(fps), "--seconds", "30", "--dir", CACHE],
+                             check=True, capture_output=True, text=True)
+        return out.stdout.strip()
     path = os.path.join(CACHE, f"{name}.{ext}")
     if not os.path.exists(path):
         subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
                         f"testsrc2=size={w}x{h}:rate={fps}", "-t", "10"] + args + [path], check=True)
     return path
+
+
+def udp_receive_buffer_errors():
+    """The kernel's count of UDP datagrams dropped for a full receive buffer."""
+    with open("/proc/net/snmp") as snmp:
+        lines = [line.split() for line in snmp if line.startswith("Udp:")]
+    return int(lines[1][lines[0].index("RcvbufErrors")]) if len(lines) >= 2 else 0
+
+
+def free_ports(count):
+    """Ports nothing listens on now (fixed ones collide with another run on the same machine)."""
+    sockets = [socket.socket() for _ in range(count)]
+    for s in sockets:
+        s.bind(("127.0.0.1", 0))
+    ports = [s.getsockname()[1] for s in sockets]
+    for s in sockets:
+        s.close()
+    return ports
 
 
 def start_camera(clip, http_port, rtsp_port):
@@ -74,12 +98,15 @@ def driver_run(name, http_port, rtsp_port, seconds, streams=1):
             "--out", "/dev/null", "--log-level", "1"]
     if streams > 1:
         argv += ["--streams", str(streams)]
+    drops = udp_receive_buffer_errors()
     cpu, out, err = measured(argv, seconds * 4 + 60)
+    drops = udp_receive_buffer_errors() - drops
     match = re.findall(r"(?:^|\s)frames=(\d+)", out)
     frames = int(match[-1]) if match else 0
     lost = re.findall(r"signal_lost=(\d+)", out)
     rates = re.findall(r"per stream min [0-9.]+ mean [0-9.]+ max [0-9.]+", err)
     summary = out.strip().splitlines()[-1] if out.strip() else err.strip()
+    summary += f"\n  UDP datagrams the kernel dropped: {drops}"
     return cpu, frames, summary + ("\n  " + rates[-1] if rates else "")
 
 
@@ -100,10 +127,10 @@ def compare(name, seconds, runs):
     between a run of `seconds` and one 20 s longer, which leaves out what
     every run pays once (start-up, connection, encoder set-up)."""
     clip = make_clip(name)
-    http_port, rtsp_port = 18080, 17070
+    http_port, rtsp_port = free_ports(2)
     camera = start_camera(clip, http_port, rtsp_port)
     clients = {
-        "driver": lambda s: driver_run(name, http_port, rtsp_port, s)[:2],
+        "driver": lambda s: driver_run(name, http_port, rtsp_port, s),
         "ffmpeg-udp": lambda s: ffmpeg_run(rtsp_port, s, "udp"),
         "ffmpeg-tcp": lambda s: ffmpeg_run(rtsp_port, s, "tcp"),
     }
@@ -112,10 +139,12 @@ def compare(name, seconds, runs):
         steady = {k: [] for k in clients}
         for _ in range(runs):
             for key, run in clients.items():
-                cpu_short, frames_short = run(seconds)
-                cpu_long, frames_long = run(seconds + 20)
+                cpu_short, frames_short, *_ = run(seconds)
+                cpu_long, frames_long, *summary = run(seconds + 20)
                 print(f"  {key}: {seconds} s cpu {cpu_short:.3f} frames {frames_short}; "
                       f"{seconds + 20} s cpu {cpu_long:.3f} frames {frames_long}", flush=True)
+                if summary:
+                    print(f"    {summary[0]}", flush=True)
                 whole[key].append(us_per_frame(cpu_long, frames_long))
                 steady[key].append(us_per_frame(cpu_long - cpu_short, frames_long - frames_short))
         for title, table in (("whole run", whole), ("steady state", steady)):
@@ -133,7 +162,7 @@ def compare(name, seconds, runs):
 def many(streams, seconds):
     name = "h264-1080p"
     clip = make_clip(name)
-    http_port, rtsp_port = 18081, 17071
+    http_port, rtsp_port = free_ports(2)
     camera = start_camera(clip, http_port, rtsp_port)
     try:
         cpu, frames, summary = driver_run(name, http_port, rtsp_port, seconds, streams)
