@@ -67,7 +67,7 @@ struct CameraModel;
 struct CgiRequest {
   std::string path;   // "/cgi-bin/encoder"
   std::string query;  // text after the first "?", "" when none
-  int status = 0;     // HTTP status it was answered with (401 for refused logins)
+  int status = 0;     // HTTP status it was answered with (401 for refused logins, 0 for none)
 };
 
 class SimulatedCamera {
