@@ -37,9 +37,10 @@ def make_clip(name):
     codec, args, w, h, fps, ext = CASES[name]
     os.makedirs(CACHE, exist_ok=True)
     if isinstance(args, int):
-        # A camera-like H.264 stream: noise, key frames of real size once a second.
+        # A camera-like H.264 stream: noise, key frames of real size once a second
+        # (kept in build/clips, shared with the integration tests).
         out = subprocess.run([os.path.join(ROOT, "scripts", "make-clip"), "--kbps", str(args), "--size", f"{w}x{h}",
-                              "--fps", str(fps), "--seconds", "30", "--dir", CACHE],
+                              "--fps", str(fps), "--seconds", "30"],
                              check=True, capture_output=True, text=True)
         return out.stdout.strip()
     path = os.path.join(CACHE, f"{name}.{ext}")
