@@ -52,14 +52,14 @@ bool CPrepositionList::GetName(uint32_t index, std::wstring& name) {
 
 bool CPrepositionList::GetCurrentName(std::wstring& name) {
   CAutoLock guard(lock_);
-  if (current_ < 0 || static_cast<size_t>(current_) >= order_.size()) return false;
-  return GetName(static_cast<uint32_t>(current_), name);
+  const int32_t current = current_;
+  if (current < 0 || static_cast<size_t>(current) >= order_.size()) return false;
+  return GetName(static_cast<uint32_t>(current), name);
 }
 
-void CPrepositionList::PositionChanged() {
-  CAutoLock guard(lock_);
-  current_ = -1;
-}
+// Lock-free: a move must not wait while a preset request holds the list
+// waiting for the camera's answer.
+void CPrepositionList::PositionChanged() { current_ = -1; }
 
 bool CPrepositionList::FindSlot(const std::wstring& name, uint32_t& slot) {
   for (const auto& [candidate, candidateName] : names_) {
@@ -103,28 +103,30 @@ int32_t CPrepositionList::AddPreposition(const std::wstring& name) {
   if (!comm_->SavePreposition(slot, name)) return ipcapture::kPtzNotSent;
   names_[slot] = name;
   order_.push_back(slot);
-  current_ = static_cast<int32_t>(order_.size()) - 1;
+  const auto position = static_cast<uint32_t>(order_.size() - 1);
+  current_ = static_cast<int32_t>(position);
   if (!storage_) return ipcapture::kPtzOk;
-  return WriteEntry(static_cast<uint32_t>(current_), slot, name) ? ipcapture::kPtzOk : ipcapture::kPtzNotSent;
+  return WriteEntry(position, slot, name) ? ipcapture::kPtzOk : ipcapture::kPtzNotSent;
 }
 
 int32_t CPrepositionList::RenameCurrentPreposition(const std::wstring& name) {
   CAutoLock guard(lock_);
-  if (current_ == -1) return ipcapture::kPtzNotSent;
-  if (current_ < 0 || static_cast<size_t>(current_) >= order_.size()) return ipcapture::kPtzInvalidArgument;
-  const uint32_t slot = order_[static_cast<size_t>(current_)];
+  const int32_t current = current_;
+  if (current == -1) return ipcapture::kPtzNotSent;
+  if (current < 0 || static_cast<size_t>(current) >= order_.size()) return ipcapture::kPtzInvalidArgument;
+  const uint32_t slot = order_[static_cast<size_t>(current)];
   auto it = names_.find(slot);
   if (it == names_.end()) return ipcapture::kPtzNotSent;
   bool ok = false;
   if (storage_) {
-    ok = WriteEntry(static_cast<uint32_t>(current_), slot, name);
+    ok = WriteEntry(static_cast<uint32_t>(current), slot, name);
   } else {
     ok = comm_ != nullptr && comm_->SavePreposition(slot, name);
   }
   if (!ok) return ipcapture::kPtzNotSent;
   if (comm_ != nullptr) {
     comm_->DebugMessage(3, "%s: A preposition with index %d was renamed from \"%s\" to \"%s\".",
-                        "orbisan::CPrepositionList::RenameCurrentPreposition", current_, WideToUtf8(it->second).c_str(),
+                        "orbisan::CPrepositionList::RenameCurrentPreposition", current, WideToUtf8(it->second).c_str(),
                         WideToUtf8(name).c_str());
   }
   it->second = name;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -57,7 +58,7 @@ class CPrepositionList {
   CRecursiveLock lock_;
   std::map<uint32_t, std::wstring> names_;
   std::vector<uint32_t> order_;
-  int32_t current_ = -1;
+  std::atomic<int32_t> current_{-1};  // position of the preset the camera stands on
 };
 
 }  // namespace orbisan

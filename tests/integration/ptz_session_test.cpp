@@ -142,14 +142,22 @@ TEST_F(PtzSessionTest, BurstFromFourThreadsReachesTheCameraAsTheQueueLimit) {
   EXPECT_EQ(Received().size(), 7u) << "the first command and the six newest";
 }
 
-TEST_F(PtzSessionTest, CloseDoesNotWaitForACameraThatStoppedAnswering) {
+TEST_F(PtzSessionTest, NeitherMovesNorCloseWaitForACameraThatStoppedAnswering) {
   setup_.params[5] = "0";  // camera group 0: a silent camera is given up only after 10 s
   ipcapture::IIPPTZApi* api = OpenDriver();
   ASSERT_NE(api, nullptr);
   camera_->HoldPtzCommands(true);  // answers only after 30 s
-  ASSERT_EQ(api->Move(ipcapture::kPtzLeft, 16), 1);
+  std::thread preset([&] { api->AddPreset("Gate"); });
   ASSERT_TRUE(WaitFor([&] { return camera_->Ptz().held == 1; }));
-  const auto start = std::chrono::steady_clock::now();
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(api->Move(ipcapture::kPtzLeft, 16), 1) << "while a preset request waits for the camera";
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+  camera_->HoldPtzCommands(false);
+  preset.join();
+  camera_->HoldPtzCommands(true);
+  ASSERT_EQ(api->Move(ipcapture::kPtzRight, 16), 1);
+  ASSERT_TRUE(WaitFor([&] { return camera_->Ptz().held == 1; }));
+  start = std::chrono::steady_clock::now();
   CloseDriver();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   camera_->HoldPtzCommands(false);
