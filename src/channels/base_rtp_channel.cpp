@@ -76,7 +76,7 @@ void CBaseRTPChannel::RestartLossCounter() {
 }
 
 void CBaseRTPChannel::FillLossCounters(CHANNEL_STATISTICS& statistics) {
-  CAutoLock guard(packetLock_);
+  // Without the packet lock: a frame sink that blocks holds it.
   statistics.rtpLost = loss_.LostPackets();
   statistics.framesDropped = loss_.DroppedFrames();
 }

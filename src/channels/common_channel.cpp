@@ -62,7 +62,7 @@ bool CCommonChannel::ConfigureCodec(CStreamConfigurator::Codec codec) {
   const uint32_t status = http_.GetStatusCode();
   if (status == 401) {
     ReportFailure(kFailureHttpCredentials, "the camera refused the user name or password over HTTP (401) at " + where);
-  } else if (status == 0) {
+  } else if (status == 0 && !http_.GetLastErrorText().empty()) {
     ReportFailure(kFailureHttpConnection, "no HTTP answer from " + where + " (" + http_.GetLastErrorText() + ")");
   }
   return false;

@@ -8,12 +8,12 @@ void CRtpLossCounter::PacketHandled(uint16_t sequence, uint32_t timestamp) {
     // A step back (half the number space or more) is a late or repeated
     // packet, not a gap.
     if (step == 0 || step >= 0x8000) return;
-    lostPackets_ += step - 1u;
+    lostPackets_.fetch_add(step - 1u, std::memory_order_relaxed);
     if (timestamp != lastTimestamp_) {
       // Frames are delivered on their last packet, so the frame that just
       // ended had its chance. With the stream joined mid-way, frames before
       // the first delivered one are the wait for a key frame, not a loss.
-      if (delivering_ && delivered_ == deliveredAtFrameStart_) ++droppedFrames_;
+      if (delivering_ && delivered_ == deliveredAtFrameStart_) droppedFrames_.fetch_add(1, std::memory_order_relaxed);
       deliveredAtFrameStart_ = delivered_;
     }
   }

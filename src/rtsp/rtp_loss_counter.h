@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 namespace orbisan {
@@ -7,8 +8,9 @@ namespace orbisan {
 // Loss seen in one RTP stream, in the order packets are handled: packets
 // missing from the sequence, and frames (runs of one RTP time stamp) begun
 // after the first delivered frame that never reached the host. Frames wholly
-// lost leave no time stamp behind and show only as lost packets. Not locked:
-// one thread at a time, under its owner's lock.
+// lost leave no time stamp behind and show only as lost packets. Updated by
+// one thread at a time (under its owner's lock); the totals may be read from
+// any thread without it.
 class CRtpLossCounter {
  public:
   // One packet, before the depacketizer sees it (depacketizers deliver a
@@ -19,12 +21,12 @@ class CRtpLossCounter {
   // A new session: sequence and time stamps start afresh, totals stay.
   void Restart();
 
-  uint64_t LostPackets() const { return lostPackets_; }
-  uint64_t DroppedFrames() const { return droppedFrames_; }
+  uint64_t LostPackets() const { return lostPackets_.load(std::memory_order_relaxed); }
+  uint64_t DroppedFrames() const { return droppedFrames_.load(std::memory_order_relaxed); }
 
  private:
-  uint64_t lostPackets_ = 0;
-  uint64_t droppedFrames_ = 0;
+  std::atomic<uint64_t> lostPackets_{0};
+  std::atomic<uint64_t> droppedFrames_{0};
   uint64_t delivered_ = 0;
   uint64_t deliveredAtFrameStart_ = 0;
   uint16_t lastSequence_ = 0;
