@@ -12,6 +12,7 @@
 
 #include "camera/scripted_http_server.h"
 #include "support/test_driver.h"
+#include "support/test_io_callback.h"
 #include "support/wait_until.h"
 
 using namespace orbisan;
@@ -20,22 +21,6 @@ using orbisan::test::ScriptedHttpServer;
 using orbisan::test::WaitUntil;
 
 namespace {
-
-class RecordingCallback : public ipcapture::IIOCallback {
- public:
-  void OnInputStateChanged(uint32_t index, uint32_t state) override {
-    std::lock_guard<std::mutex> lock(mutex);
-    changes.emplace_back(index, state);
-  }
-  void OnIOFailure() override { ++failures; }
-  std::vector<std::pair<uint32_t, uint32_t>> Changes() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return changes;
-  }
-  std::mutex mutex;
-  std::vector<std::pair<uint32_t, uint32_t>> changes;
-  std::atomic<int> failures{0};
-};
 
 // A camera whose input register answers per channel; output commands and
 // status queries are recorded by the server.
@@ -50,9 +35,6 @@ class IoRig {
     driver.channelCount = channels;
     driver.inputCount = inputs;
     driver.outputCount = outputs;
-  }
-  ~IoRig() {
-    if (io) io->StopIO();
   }
   void Start() {
     io = std::make_unique<CActiDigitalIO>(&driver);
@@ -71,10 +53,8 @@ class IoRig {
     return {200, "DIO_STATUS='" + (it == status.end() ? std::string("0x00") : it->second) + "'\r\n"};
   }
   std::vector<std::string> Uris(const std::string& needle) {
-    std::vector<std::string> out;
-    for (const std::string& uri : server.AcceptedUris()) {
-      if (uri.find(needle) != std::string::npos) out.push_back(uri);
-    }
+    std::vector<std::string> out = server.AcceptedUris();
+    std::erase_if(out, [&](const std::string& uri) { return uri.find(needle) == std::string::npos; });
     return out;
   }
   void SetStatus(int channel, const std::string& value) {
@@ -84,15 +64,15 @@ class IoRig {
 
   std::mutex mutex;
   std::map<int, std::string> status;
-  bool failing = false;
-  bool refuseOutputs = false;
+  std::atomic<bool> failing{false};
+  std::atomic<bool> refuseOutputs{false};
   ScriptedHttpServer server;
   test::TestDriver driver;
-  RecordingCallback callback;
+  test::TestIOCallback callback;
   std::unique_ptr<CActiDigitalIO> io;
 };
 
-using Changes = std::vector<std::pair<uint32_t, uint32_t>>;
+using Changes = std::vector<test::TestIOCallback::Change>;
 
 TEST(ActiDigitalIO, OutputsSendTheWholeRegisterOncePerChange) {
   struct Case {
@@ -173,15 +153,9 @@ TEST(ActiDigitalIO, FailedPollsReportAllAgainAndLogOncePerRun) {
   rig.SetStatus(1, "0x01");
   rig.Start();
   ASSERT_TRUE(WaitUntil([&] { return rig.callback.Changes().size() == 2; }));
-  {
-    std::lock_guard<std::mutex> lock(rig.mutex);
-    rig.failing = true;
-  }
+  rig.failing = true;
   ASSERT_TRUE(WaitUntil([&] { return rig.callback.failures.load() >= 3; }));
-  {
-    std::lock_guard<std::mutex> lock(rig.mutex);
-    rig.failing = false;
-  }
+  rig.failing = false;
   ASSERT_TRUE(WaitUntil([&] { return rig.callback.Changes().size() == 4; }));
   EXPECT_EQ(rig.callback.Changes(), (Changes{{0, 1}, {1, 2}, {0, 1}, {1, 2}}));
   EXPECT_EQ(rig.driver.LinesWith("GetInputStates() method failed! Device 127.0.0.1:").size(), 1u);

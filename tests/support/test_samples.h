@@ -126,4 +126,13 @@ class TestSink : public ipcapture::IVideoFrameSink {
   std::vector<DeliveredFrame> frames_;
 };
 
+// The motion byte of every "MEMD" frame a sink took, in order.
+inline std::vector<int> MotionStates(TestSink& sink) {
+  std::vector<int> out;
+  for (const auto& frame : sink.Frames()) {
+    if (frame.fourcc == ipcapture::kFourCC_MEMD && frame.bytes.size() == 2) out.push_back(frame.bytes[1]);
+  }
+  return out;
+}
+
 }  // namespace orbisan::test
