@@ -1,7 +1,6 @@
 // The RTSP video channels end to end: the driver object opened for the
 // simulated camera, streams started through the host-facing capture object,
 // frames checked by an independent decoder (ffmpeg).
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -23,6 +22,7 @@
 #include "runtime/time_utils.h"
 #include "sim/simulated_camera.h"
 #include "support/process_stats.h"
+#include "support/process_counts.h"
 #include "support/test_samples.h"
 
 using namespace orbisan;
@@ -31,41 +31,6 @@ using namespace std::chrono_literals;
 using strandline::sim::SimulatedCamera;
 
 namespace {
-
-int CountEntries(const char* dir) {
-  int n = 0;
-  if (DIR* d = opendir(dir)) {
-    while (dirent* e = readdir(d)) {
-      if (e->d_name[0] != '.') ++n;
-    }
-    closedir(d);
-  }
-  return n;
-}
-
-// The count once it has stopped changing for half a second (at most 10 s):
-// the simulated camera in this process closes its side of a connection a
-// little after the driver has gone.
-int SettledCount(const char* dir) {
-  int last = CountEntries(dir);
-  for (int stable = 0, i = 0; stable < 5 && i < 100; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const int now = CountEntries(dir);
-    stable = now == last ? stable + 1 : 0;
-    last = now;
-  }
-  return last;
-}
-
-// Waits (at most 10 s) for the count to come down to the baseline.
-int CountBackTo(const char* dir, int baseline) {
-  int now = CountEntries(dir);
-  for (int i = 0; i < 100 && now > baseline; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    now = CountEntries(dir);
-  }
-  return now;
-}
 
 std::string TempPath(const std::string& name) {
   return std::string(STRANDLINE_BUILD_DIR) + "/integration-" + std::to_string(::getpid()) + "-" + name;
@@ -507,8 +472,8 @@ TEST(VideoChannelSoak, StartStopCyclesAndDriverCyclesLeaveNothingBehind) {
   ASSERT_TRUE(rig.WaitFrames(3, 30s));
   rig.capture->StopCapture(0);
   rig.Close();
-  const int threads = SettledCount("/proc/self/task");
-  const int fds = SettledCount("/proc/self/fd");
+  const int threads = test::SettledCount("/proc/self/task");
+  const int fds = test::SettledCount("/proc/self/fd");
   const int cycles = std::getenv("STRANDLINE_SOAK") ? 500 : 40;
   ASSERT_TRUE(rig.Open());
   for (int i = 0; i < cycles; ++i) {
@@ -526,8 +491,8 @@ TEST(VideoChannelSoak, StartStopCyclesAndDriverCyclesLeaveNothingBehind) {
   }
   // Fewer is fine (the camera may still drop connections of earlier tests);
   // more means the driver left something behind.
-  EXPECT_LE(CountBackTo("/proc/self/task", threads), threads);
-  EXPECT_LE(CountBackTo("/proc/self/fd", fds), fds);
+  EXPECT_LE(test::CountBackTo("/proc/self/task", threads), threads);
+  EXPECT_LE(test::CountBackTo("/proc/self/fd", fds), fds);
   EXPECT_EQ(rig.allocator.created.load(), rig.allocator.released.load());
 }
 
