@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -92,7 +93,7 @@ class ClockedMotionChannel : public CMotionChannel {
   uint64_t NowMs() override { return now; }
   void Feed(const std::string& text) { OnChunk(std::vector<char>(text.begin(), text.end())); }
   using CBaseMotionChannel::CheckSignal;
-  uint64_t now = 100000;
+  std::atomic<uint64_t> now{100000};
 };
 
 std::string Part(int level, int threshold) {
@@ -188,6 +189,25 @@ TEST(MotionChannel, StopReturnsWithinItsBoundWhileTheCameraIsSilent) {
   server.ReleaseStalls();
   EXPECT_LT(took, std::chrono::milliseconds(1500 + 1000));
   EXPECT_TRUE(rig.driver.LinesWith("was not stopped").empty());
+}
+
+TEST(MotionChannel, RefusedRequestsEndInSignalLoss) {
+  // The first request streams a part; later ones are refused (a changed password, say).
+  std::atomic<int> requests{0};
+  test::ScriptedHttpServer server({}, [&](const std::string&) {
+    if (requests++ > 0) return test::HttpReply{401, "denied"};
+    return test::HttpReply{200, Part(30, 20) + "--"};
+  });
+  MotionRig rig;
+  rig.driver.info.port = server.Port();
+  rig.driver.info.signalTimeoutMs = 3000;
+  ClockedMotionChannel channel(0, &rig.driver, &rig.sink);
+  ASSERT_TRUE(channel.Start());
+  ASSERT_TRUE(WaitUntil([&] { return rig.sink.FrameCount() == 2; }));
+  channel.now += 3001;
+  ASSERT_TRUE(WaitUntil([&] { return rig.sink.signalLost.load() == 1; }));
+  channel.Stop();
+  EXPECT_FALSE(channel.IsActive());
 }
 
 }  // namespace
