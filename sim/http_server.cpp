@@ -330,9 +330,9 @@ void HttpServer::Stop() {
 void HttpServer::SetFault(HttpFault fault, std::chrono::milliseconds trickle_interval) {
   {
     std::lock_guard<std::mutex> lock(fault_mutex_);
+    if (fault != fault_) ++fault_generation_;
     fault_ = fault;
     trickle_interval_ = trickle_interval;
-    ++fault_generation_;
   }
   fault_changed_.notify_all();
 }

@@ -92,37 +92,32 @@ TEST_F(FaultTest, TrickledDescribeComesWholeButAByteAtATime) {
   camera_->SetDescribeFault(DescribeFault::kTrickle);
   RawRtspClient client;
   ASSERT_TRUE(client.Connect(camera_->RtspPort()));
-  EXPECT_EQ(client.Request("OPTIONS", camera_->RtspUrl("/")).status, 200) << "only DESCRIBE's connection is slowed";
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(client.Request("DESCRIBE", camera_->RtspUrl("/"), "", 300ms).status, 0) << "not complete yet";
   auto answer = client.ReadAnswer(20s);
-  auto took = std::chrono::steady_clock::now() - start;
   ASSERT_EQ(answer.status, 200);
   EXPECT_THAT(answer.body, HasSubstr("m=video"));
-  size_t bytes = answer.body.size() + 100;  // the head is longer than that
-  EXPECT_GE(took, bytes * 2ms);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, answer.body.size() * 2ms);
 }
 
-TEST_F(FaultTest, HugeContentLengthIsFollowedByFillerForAsLongAsTheClientReads) {
-  constexpr size_t kMiB = 1 << 20;
+TEST_F(FaultTest, HugeContentLengthIsFollowedByFillerAndDoesNotHoldUpTheStop) {
   camera_->SetDescribeFault(DescribeFault::kHugeContentLength);
-  RawRtspClient rtsp;
-  ASSERT_TRUE(rtsp.Connect(camera_->RtspPort()));
-  rtsp.SendVerbatim("DESCRIBE " + camera_->RtspUrl("/") + " RTSP/1.0\r\nCSeq: 1\r\n\r\n", 0ms);
-  std::string rtsp_bytes = rtsp.ReadRaw(2 * kMiB, 20s);
-  EXPECT_THAT(rtsp_bytes, HasSubstr("Content-Length: 4000000000\r\n"));
-  EXPECT_THAT(rtsp_bytes, HasSubstr("m=video"));
-  EXPECT_EQ(rtsp_bytes.size(), 2 * kMiB);
-
   camera_->SetHttpFault(HttpFault::kHugeContentLength);
-  RawRtspClient http;
-  ASSERT_TRUE(http.Connect(camera_->HttpPort()));
-  http.SendVerbatim("GET /cgi-bin/system?USER=admin&PWD=admin&SYSTEM_INFO HTTP/1.1\r\nHost: camera\r\n\r\n", 0ms);
-  std::string http_bytes = http.ReadRaw(2 * kMiB, 20s);
-  EXPECT_THAT(http_bytes, HasSubstr("Content-Length: 4000000000\r\n"));
-  EXPECT_THAT(http_bytes, HasSubstr("Production ID"));
-  EXPECT_EQ(http_bytes.size(), 2 * kMiB);
-  // Both are still writing when the camera stops.
+  const std::string kGet = "GET /cgi-bin/system?USER=admin&PWD=admin&SYSTEM_INFO HTTP/1.1\r\nHost: camera\r\n\r\n";
+  struct Case {
+    uint16_t port;
+    std::string request, answer_part;
+  } cases[] = {{camera_->RtspPort(), "DESCRIBE " + camera_->RtspUrl("/") + " RTSP/1.0\r\nCSeq: 1\r\n\r\n", "m=video"},
+               {camera_->HttpPort(), kGet, "Production ID"}};
+  RawRtspClient clients[2];
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(clients[i].Connect(cases[i].port));
+    clients[i].SendVerbatim(cases[i].request, 0ms);
+    std::string bytes = clients[i].ReadRaw(2 << 20, 20s);
+    EXPECT_THAT(bytes, HasSubstr("Content-Length: 4000000000\r\n"));
+    EXPECT_THAT(bytes, HasSubstr(cases[i].answer_part));
+    EXPECT_EQ(bytes.size(), 2u << 20);
+  }
   auto start = std::chrono::steady_clock::now();
   camera_->Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
@@ -133,32 +128,25 @@ TEST_F(FaultTest, CgiAnswersTrickleOrNeverCome) {
   camera_->SetHttpFault(HttpFault::kTrickle);
   auto start = std::chrono::steady_clock::now();
   auto slow = HttpGet(Cgi("encoder", "&VIDEO_ENCODER"));
-  EXPECT_EQ(slow.status, 200);
   EXPECT_THAT(slow.body, HasSubstr("VIDEO_ENCODER='"));
   EXPECT_GE(std::chrono::steady_clock::now() - start, slow.body.size() * 20ms);
 
-  camera_->SetHttpFault(HttpFault::kNoAnswer);
+  // Held unanswered until the fault changes, then let go; a held request does not hold up the stop.
+  const std::string get = "GET /cgi-bin/system?USER=admin&PWD=admin&SYSTEM_INFO HTTP/1.1\r\nHost: camera\r\n\r\n";
   RawRtspClient held;
-  ASSERT_TRUE(held.Connect(camera_->HttpPort()));
-  held.SendVerbatim("GET /cgi-bin/system?USER=admin&PWD=admin&SYSTEM_INFO HTTP/1.1\r\nHost: camera\r\n\r\n", 0ms);
-  EXPECT_EQ(held.ReadRaw(1, 500ms), "");
-  auto requests = camera_->CgiRequests();
-  ASSERT_FALSE(requests.empty());
-  EXPECT_EQ(requests.back().status, 0) << "taken, never answered";
-  // Lifting the fault lets the held connection go, unanswered.
-  camera_->SetHttpFault(HttpFault::kNone);
-  EXPECT_EQ(held.ReadRaw(1, 5s), "");
-  EXPECT_TRUE(held.Receive(100ms).closed);
-  EXPECT_EQ(HttpGet(Cgi("encoder", "&VIDEO_ENCODER")).status, 200);
-
-  // A held request does not hold up the camera's stop.
-  camera_->SetHttpFault(HttpFault::kNoAnswer);
-  ASSERT_TRUE(held.Connect(camera_->HttpPort()));
-  held.SendVerbatim("GET /cgi-bin/system?USER=admin&PWD=admin&SYSTEM_INFO HTTP/1.1\r\nHost: camera\r\n\r\n", 0ms);
-  EXPECT_EQ(held.ReadRaw(1, 300ms), "");
-  auto stop = std::chrono::steady_clock::now();
+  for (HttpFault next : {HttpFault::kNone, HttpFault::kNoAnswer}) {
+    camera_->SetHttpFault(HttpFault::kNoAnswer);
+    ASSERT_TRUE(held.Connect(camera_->HttpPort()));
+    held.SendVerbatim(get, 0ms);
+    EXPECT_EQ(held.ReadRaw(1, 300ms), "");
+    EXPECT_EQ(camera_->CgiRequests().back().status, 0) << "taken, never answered";
+    camera_->SetHttpFault(next);
+  }
+  EXPECT_FALSE(held.Receive(100ms).closed);
+  start = std::chrono::steady_clock::now();
   camera_->Stop();
-  EXPECT_LT(std::chrono::steady_clock::now() - stop, 5s);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  EXPECT_TRUE(held.Receive(1000ms).closed);
 }
 
 TEST_F(FaultTest, FrozenStreamSendsNoRtpUntilThawed) {
