@@ -397,6 +397,22 @@ TEST(VideoChannelFaults, StopCaptureFromInsideTheHostCallbacksReturns) {
   }
 }
 
+TEST(VideoChannelFaults, StopCancelsTheCgiRequestUnderWay) {
+  Rig rig;
+  ASSERT_TRUE(rig.started);
+  const uint32_t connectMs = 4000;
+  ASSERT_TRUE(rig.Open(connectMs, 8000));
+  rig.camera->SetHttpFault(strandline::sim::HttpFault::kNoAnswer);
+  Request request(3, 320, 240, 10);
+  ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
+  for (int i = 0; i < 200 && rig.camera->CgiRequests().empty(); ++i) std::this_thread::sleep_for(20ms);
+  ASSERT_FALSE(rig.camera->CgiRequests().empty());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(rig.capture->StopCapture(0));
+  // Without the cancel the stop waits for the HTTP time-out.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(connectMs / 2));
+}
+
 TEST(VideoChannelFaults, NoRebootInCameraGroupTwo) {
   Rig rig;
   ASSERT_TRUE(rig.started);
