@@ -6,6 +6,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "host/host_audio.h"
+
 namespace strandline::host {
 
 namespace {
@@ -40,6 +42,19 @@ orbisan::ipcapture::IMediaSample* HostAllocator::CreateSample(uint32_t fourcc, u
   if (size > 64u * 1024 * 1024) return nullptr;
   ++created_;
   return new HostSample(fourcc, size, streamName);
+}
+
+orbisan::ipcapture::IAudioSample* HostAllocator::CreateAudioSample(uint32_t fourcc, uint32_t size,
+                                                                   const char* streamName) {
+  if (size > 16u * 1024 * 1024) return nullptr;
+  ++created_;
+  return new HostAudioSample(fourcc, size, streamName);
+}
+
+void HostAllocator::ReleaseAudioSample(orbisan::ipcapture::IAudioSample* sample) {
+  if (sample == nullptr) return;
+  ++released_;
+  delete static_cast<HostAudioSample*>(sample);
 }
 
 void HostAllocator::ReleaseSample(orbisan::ipcapture::IMediaSample* sample) {

@@ -52,8 +52,8 @@ class HostAllocator : public orbisan::ipcapture::IMediaSampleAllocator {
  public:
   uint32_t GetVersion() override { return 1; }
   orbisan::ipcapture::IMediaSample* CreateSample(uint32_t fourcc, uint32_t size, const char* streamName) override;
-  orbisan::ipcapture::IAudioSample* CreateAudioSample(uint32_t, uint32_t, const char*) override { return nullptr; }
-  void ReleaseAudioSample(orbisan::ipcapture::IAudioSample*) override {}
+  orbisan::ipcapture::IAudioSample* CreateAudioSample(uint32_t fourcc, uint32_t size, const char* streamName) override;
+  void ReleaseAudioSample(orbisan::ipcapture::IAudioSample* sample) override;
   uint32_t GetFreeCount() override { return 0; }
   void ReleaseSample(orbisan::ipcapture::IMediaSample* sample) override;
   int Outstanding() const { return created_.load() - released_.load(); }

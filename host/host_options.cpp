@@ -158,6 +158,10 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& o, std:
         return false;
       }
       o.streams = static_cast<uint32_t>(n);
+    } else if (name == "--audio") {
+      if (!value(o.audio)) return false;
+    } else if (name == "--audio-only") {
+      o.audioOnly = true;
     } else if (name == "--frames") {
       if (!number(100000000, n)) return false;
       o.frames = n;

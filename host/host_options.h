@@ -36,7 +36,9 @@ struct HostOptions {
   std::string index;
   double durationSeconds = 10;
   uint64_t frames = 0;
-  uint32_t streams = 1;  // driver objects recording at once (load tests)
+  uint32_t streams = 1;    // driver objects recording at once (load tests)
+  std::string audio;       // audio output file (".wav": with a mu-law WAV header)
+  bool audioOnly = false;  // no video stream
 };
 
 // Parses argv[first..]; on error returns false with a one-line message.

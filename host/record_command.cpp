@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "host/commands.h"
+#include "host/host_audio.h"
 #include "host/host_frames.h"
 #include "host/host_session.h"
 
@@ -154,12 +155,34 @@ int RecordStream(const HostOptions& options) {
     }
     recordings.push_back(std::move(recording));
   }
+  // Audio of the first driver object, on host channel 0 from the recorded input.
+  AudioRecorder audio;
+  orbisan::ipcapture::IIPAudioCapture2* audioCapture = nullptr;
+  const bool withAudio = options.audioOnly || !options.audio.empty();
+  if (withAudio) {
+    audioCapture = recordings[0]->session.Driver()->GetAudioCapture();
+    if (audioCapture == nullptr) {
+      std::fprintf(stderr,
+                   "strandline record: the driver has no audio capture object (--param 101=\"Count=1; "
+                   "IsStereo=0\" asks for one)\n");
+      return 1;
+    }
+    if (!audio.Open(options.audio, error)) {
+      std::fprintf(stderr, "strandline record: %s\n", error.c_str());
+      return 1;
+    }
+  }
   HostStreamRequest request(static_cast<uint16_t>(options.codec), static_cast<uint16_t>(options.width),
                             static_cast<uint16_t>(options.height), static_cast<uint16_t>(0x7000 | options.fps),
                             static_cast<uint16_t>(options.bitrate));
   const auto start = std::chrono::steady_clock::now();
   bool anyStarted = false;
+  if (audioCapture != nullptr) {
+    anyStarted = audioCapture->OpenChannel(0, options.input, &audio, nullptr);
+    if (!anyStarted) std::fprintf(stderr, "strandline record: the driver could not open the audio channel\n");
+  }
   for (auto& r : recordings) {
+    if (options.audioOnly) break;
     r->sink.MarkRequested();
     r->started = options.streamKind == 0
                      ? r->capture->StartCapture(options.input, &r->sink, &request)
@@ -191,7 +214,8 @@ int RecordStream(const HostOptions& options) {
   while (anyStarted && !g_interrupted) {
     const auto now = std::chrono::steady_clock::now();
     const StreamStats stats = total();
-    if (options.frames != 0 ? stats.frames >= options.frames : now - start >= limit) break;
+    const uint64_t counted = options.audioOnly ? audio.Frames() : stats.frames;
+    if (options.frames != 0 ? counted >= options.frames : now - start >= limit) break;
     // A frame count alone must not wait forever for a camera that never comes.
     if (options.frames != 0 && now - start >= std::chrono::duration<double>(options.durationSeconds * 6)) break;
     if (terminal && now >= nextProgress) {
@@ -224,7 +248,14 @@ int RecordStream(const HostOptions& options) {
     if (driverStats.failure.empty()) driverStats.failure = one.failure;
   }
   StopWatchdog watchdog;
+  uint32_t audioState = 0;
+  if (audioCapture != nullptr) {
+    audioState = audioCapture->GetChannelState(0);
+    audioCapture->CloseChannel(0);
+    audio.Close();
+  }
   for (auto& r : recordings) {
+    if (options.audioOnly) break;
     if (options.streamKind == 0) {
       r->capture->StopCapture(options.input);
     } else {
@@ -255,20 +286,28 @@ int RecordStream(const HostOptions& options) {
   const StreamStats stats = total();
   const double fps = seconds > 0 ? static_cast<double>(stats.frames) / seconds : 0;
   const double kbps = seconds > 0 ? static_cast<double>(stats.bytes) * 8 / 1000 / seconds : 0;
-  if (stats.frames == 0) {
+  if (options.audioOnly) {
+    if (audio.Frames() == 0) {
+      std::fprintf(stderr, "strandline record: no audio frames arrived from %s:%u within %.1f s\n",
+                   options.address.c_str(), static_cast<unsigned>(options.port), seconds);
+    }
+  } else if (stats.frames == 0) {
     const std::string reason = driverStats.failure.empty() ? std::string() : ": " + driverStats.failure;
     std::fprintf(stderr, "strandline record: no frames arrived from %s:%u within %.1f s%s\n", options.address.c_str(),
                  static_cast<unsigned>(options.port), seconds, reason.c_str());
   }
   std::printf(
       "frames=%llu keyframes=%llu bytes=%llu seconds=%.3f fps=%.2f kbps=%.1f width=%u height=%u fourcc=%s "
-      "first_frame_ms=%lld signal_lost=%llu rtp_lost=%llu frames_dropped=%llu\n",
+      "first_frame_ms=%lld signal_lost=%llu rtp_lost=%llu frames_dropped=%llu audio_frames=%llu audio_bytes=%llu "
+      "audio_state=%u\n",
       static_cast<unsigned long long>(stats.frames), static_cast<unsigned long long>(stats.keyframes),
       static_cast<unsigned long long>(stats.bytes), seconds, fps, kbps, stats.width, stats.height,
       stats.frames ? RecordingSink::FourCCText(stats.fourcc).c_str() : "none",
       static_cast<long long>(stats.firstFrameMs), static_cast<unsigned long long>(stats.signalLost),
-      static_cast<unsigned long long>(driverStats.rtpLost), static_cast<unsigned long long>(driverStats.framesDropped));
+      static_cast<unsigned long long>(driverStats.rtpLost), static_cast<unsigned long long>(driverStats.framesDropped),
+      static_cast<unsigned long long>(audio.Frames()), static_cast<unsigned long long>(audio.Bytes()), audioState);
   std::fflush(stdout);
+  if (options.audioOnly) return audio.Frames() > 0 ? 0 : 1;
   return stats.frames > 0 ? 0 : 1;
 }
 

@@ -15,7 +15,8 @@ constexpr int kFrameRates[] = {30, 25, 20, 15, 12, 10, 8, 6, 5, 4, 3, 2, 1};
 bool Serves(std::string_view family, std::string_view name) {
   if (family == "system") {
     return name == "SYSTEM_INFO" || name == "DISK_STATE" || name == "DATE_CONFIG" || name == "SAVE_REBOOT" ||
-           name == "RTP_B2" || name == "B2_RTP_APPENDED" || name == "RTSP_AUTHEN" || name.starts_with("V2_STREAMING_");
+           name == "RTP_B2" || name == "B2_RTP_APPENDED" || name == "RTSP_AUTHEN" ||
+           name.starts_with("V2_STREAMING_") || name == "V2_AUDIO_ENABLED" || name == "AUDIO_IN_FORMAT";
   }
   if (family == "encoder") {
     return name.starts_with("VIDEO_") || name.starts_with("NIGHT_") || name.starts_with("PRIVACY_REGION") ||

@@ -46,6 +46,13 @@ std::string LivePipeline(const StreamSettings& s, bool with_clock) {
   return text;
 }
 
+std::string AudioBranch(int hz) {
+  if (hz <= 0) return {};
+  return " audiotestsrc is-live=true wave=sine volume=0.5 samplesperbuffer=160 freq=" + std::to_string(hz) +
+         " ! audio/x-raw,format=S16LE,rate=8000,channels=1 ! mulawenc ! rtppcmupay name=" + kAudioPayloaderName +
+         " pt=0";
+}
+
 std::string ReplayPipeline(VideoCodec codec) {
   std::string text = "appsrc name=" + std::string(kReplaySourceName) +
                      " is-live=true format=time do-timestamp=false max-buffers=4 block=false ! ";

@@ -9,6 +9,7 @@ namespace strandline::sim {
 
 // Element names the rest of the server relies on.
 inline constexpr const char* kPayloaderName = "pay0";
+inline constexpr const char* kAudioPayloaderName = "pay1";
 inline constexpr const char* kEncoderName = "enc";
 inline constexpr const char* kReplaySourceName = "src";
 // The live picture's mixer and its input pad for the still noise layer.
@@ -24,5 +25,8 @@ std::string LivePipeline(const StreamSettings& settings, bool with_clock);
 // An appsrc named "src" fed with whole frames of a pre-encoded clip, a parser
 // and the payloader "pay0".
 std::string ReplayPipeline(VideoCodec codec);
+// The microphone track to append to either pipeline: a sine tone as G.711
+// mu-law, 8000 Hz mono, payload type 0; empty for hz 0.
+std::string AudioBranch(int hz);
 
 }  // namespace strandline::sim

@@ -138,13 +138,14 @@ RtspMount::~RtspMount() {
 
 std::string RtspMount::KeySuffix() {
   std::string suffix = "|g" + std::to_string(generation_);
-  if (clip_) return suffix + "|replay";
   pending_ = settings_(config_.encoder);
+  if (clip_) return suffix + "|replay|a" + std::to_string(pending_.audio_hz);
   return suffix + "|" + pending_.Signature();
 }
 
 GstElement* RtspMount::CreateElement() {
   std::string description = clip_ ? ReplayPipeline(clip_->codec()) : LivePipeline(pending_, config_.with_clock);
+  description += AudioBranch(pending_.audio_hz);
   GError* error = nullptr;
   GstElement* element = gst_parse_launch_full(description.c_str(), nullptr, GST_PARSE_FLAG_PLACE_IN_BIN, &error);
   if (error) {
@@ -162,13 +163,15 @@ GstElement* RtspMount::CreateElement() {
 
 void RtspMount::Configure(GstRTSPMedia* media) {
   GstElement* element = gst_rtsp_media_get_element(media);
-  if (GstElement* pay = Child(element, kPayloaderName)) {
-    if (GstPad* src = gst_element_get_static_pad(pay, "src")) {
-      MakeUnseekable(src);
-      InstallFreezeGate(src, frozen_);
-      gst_object_unref(src);
+  for (const char* name : {kPayloaderName, kAudioPayloaderName}) {
+    if (GstElement* pay = Child(element, name)) {
+      if (GstPad* src = gst_element_get_static_pad(pay, "src")) {
+        MakeUnseekable(src);
+        InstallFreezeGate(src, frozen_);
+        gst_object_unref(src);
+      }
+      gst_object_unref(pay);
     }
-    gst_object_unref(pay);
   }
   if (GstElement* encoder = Child(element, kEncoderName)) {
     GstElementFactory* kind = gst_element_get_factory(encoder);

@@ -112,6 +112,10 @@ void SettingsTable::Seed() {
   if (model_.fisheye) unit_["FISHEYE_INSTALL"] = {"CEILING,0"};
   unit_[model_.b2_key] = {"1"};
   unit_["RTSP_AUTHEN"] = {"1"};
+  if (model_.audio > 0) {
+    unit_["V2_AUDIO_ENABLED"] = {"0"};
+    unit_["AUDIO_IN_FORMAT"] = {"G711U"};
+  }
   for (int zone = 1; zone <= model_.privacy_zones; ++zone) {
     unit_[std::string(kPrivacyRegion) + std::to_string(zone)] = {std::to_string(zone) + ",0,000000,1,1,20,20"};
   }
@@ -152,6 +156,8 @@ bool SettingsTable::Accepts(std::string_view name, std::string_view value) const
     auto modes = model_.StreamModes();
     return std::find(modes.begin(), modes.end(), value) != modes.end();
   }
+  if (name == "V2_AUDIO_ENABLED") return value == "0" || value == "1";
+  if (name == "AUDIO_IN_FORMAT") return value == "G711U";
   if (name == "FISHEYE_INSTALL") {
     auto parts = Split(value, ',');
     return parts.size() == 2 && (parts[0] == "CEILING" || parts[0] == "WALL") && InRange(parts[1], 0, 9);
@@ -225,6 +231,9 @@ StreamSettings SettingsTable::Stream(int channel) const {
   if (const Value* g = text("VIDEO_GOP")) gop = Integer(g->text).value_or(0);
   // GOP 0 lets the encoder choose: one key frame a second.
   s.gop = gop > 0 ? static_cast<int>(gop) : s.fps;
+  // The microphone streams once enabled; the streams of one camera share it.
+  auto audio = unit_.find("V2_AUDIO_ENABLED");
+  if (audio != unit_.end() && audio->second.text == "1") s.audio_hz = AudioToneHz(model_.channels > 1 ? channel : 1);
   return s;
 }
 

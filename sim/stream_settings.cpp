@@ -6,8 +6,8 @@ namespace strandline::sim {
 
 std::string StreamSettings::Signature() const {
   char text[128];
-  std::snprintf(text, sizeof(text), "%s:%dx%d@%d:%dk:q%d:g%d", CodecName(codec), width, height, fps, kbps, quality,
-                gop);
+  std::snprintf(text, sizeof(text), "%s:%dx%d@%d:%dk:q%d:g%d:a%d", CodecName(codec), width, height, fps, kbps, quality,
+                gop, audio_hz);
   return text;
 }
 
@@ -22,6 +22,8 @@ const char* CodecName(VideoCodec codec) {
   }
   return "H264";
 }
+
+int AudioToneHz(int input) { return 500 + 250 * (input > 0 ? input - 1 : 0); }
 
 bool ParseCodecName(const std::string& text, VideoCodec* codec) {
   if (text == "H264") {

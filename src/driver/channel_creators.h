@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "audio/audio_channel_creator.h"
 #include "channels/camera_channel.h"
 #include "strandline/media_sample.h"
 
@@ -9,8 +10,6 @@ namespace orbisan {
 
 class IMotionChannel;
 class IEdgeStorageHandler;
-class IAudioInputChannel;
-class IAudioOutputChannel;
 
 // Makes the video, motion and edge-storage objects of the driver. The caller
 // owns what it gets.
@@ -21,13 +20,6 @@ class IVideoChannelCreator {
                                              STREAM_PARAMS* params) = 0;
   virtual IMotionChannel* CreateMotionChannel(uint32_t channelIndex, ipcapture::IVideoFrameSink* sink) = 0;
   virtual IEdgeStorageHandler* CreateEdgeStorageHandler() = 0;
-};
-
-class IAudioChannelCreator {
- public:
-  virtual ~IAudioChannelCreator() = default;
-  virtual IAudioInputChannel* CreateAudioCaptureChannel(uint32_t a, uint32_t b, void* c, void* d) = 0;
-  virtual IAudioOutputChannel* CreateAudioOutputChannel(uint32_t a, uint32_t b, void* c, void* d) = 0;
 };
 
 }  // namespace orbisan

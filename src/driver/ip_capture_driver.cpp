@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "audio/audio_capabilities.h"
+#include "audio/audio_capture_channel.h"
+#include "audio/ip_audio_capture.h"
 #include "device/host_parameter.h"
 #include "driver/ip_video_capture.h"
 #include "edge/iedge_storage.h"
@@ -14,19 +17,6 @@
 #include "runtime/format.h"
 
 namespace orbisan {
-
-namespace {
-
-// Audio capability text "Count=%u; IsStereo=%u"; anything else counts as 0.
-uint32_t AudioCount(const char* text) {
-  if (text == nullptr) return 0;
-  unsigned count = 0;
-  unsigned stereo = 0;
-  if (std::sscanf(text, "Count=%u; IsStereo=%u", &count, &stereo) != 2) return 0;
-  return count;
-}
-
-}  // namespace
 
 CIPCaptureDriver::CIPCaptureDriver() = default;
 
@@ -69,21 +59,25 @@ bool CIPCaptureDriver::Open(ipcapture::IDebugOutput* log, ipcapture::IMediaSampl
   const char* audioIn = setup->GetParameter(kParamAudioInput);
   const char* audioOut = setup->GetParameter(kParamAudioOutput);
   if (audioIn == nullptr && audioOut == nullptr) return true;
-  // Audio capture and output are not part of this driver build: a host that
-  // asks for them gets a failed open rather than silent streams.
-  const uint32_t inputs = AudioCount(audioIn);
-  const uint32_t outputs = AudioCount(audioOut);
-  if (inputs != 0 || outputs != 0) {
-    DebugMessage(kLogError, "%s: Audio is not supported by this driver build, device %s",
+  CAudioCapabilities input;
+  CAudioCapabilities output;
+  input.FromText(audioIn);
+  output.FromText(audioOut);
+  if (input.Count() != 0 && !audioCapture_) audioCapture_ = std::make_unique<CIPAudioCapture>(this, input.Count());
+  // Audio output is not part of this driver build: a host that asks for it
+  // alone gets a failed open rather than a silent loudspeaker.
+  if (output.Count() != 0) {
+    DebugMessage(kLogError, "%s: Audio output is not supported by this driver build, device %s",
                  "orbisan::CIPCaptureDriver::Open", GetDeviceName().c_str());
   }
-  return false;
+  return audioCapture_ != nullptr;
 }
 
 void CIPCaptureDriver::Close() {
   videoCapture_.reset();
   digitalIO_.reset();
   ptzHandler_.reset();
+  audioCapture_.reset();
   if (edgeStorageTask_ != nullptr) {
     edgeStorageTask_->Abort();
     delete edgeStorageTask_;
@@ -97,7 +91,7 @@ ipcapture::IIPVideoCaptureEx2* CIPCaptureDriver::GetVideoCaptureEx2() { return v
 ipcapture::ICaptureIOApi* CIPCaptureDriver::GetDigitalIO() { return digitalIO_.get(); }
 ipcapture::IIPPTZDriver* CIPCaptureDriver::GetPTZDriver() { return ptzHandler_.get(); }
 ipcapture::IIPPTZDriverEx* CIPCaptureDriver::GetPTZDriverEx() { return ptzHandler_.get(); }
-ipcapture::IIPAudioCapture2* CIPCaptureDriver::GetAudioCapture() { return nullptr; }
+ipcapture::IIPAudioCapture2* CIPCaptureDriver::GetAudioCapture() { return audioCapture_.get(); }
 ipcapture::IIPAudioSender* CIPCaptureDriver::GetAudioSender() { return nullptr; }
 
 void CIPCaptureDriver::LogDriverOpened(const std::string& firmware) {
@@ -182,7 +176,9 @@ IMotionChannel* CIPCaptureDriver::CreateMotionChannel(uint32_t channelIndex, ipc
 
 IEdgeStorageHandler* CIPCaptureDriver::CreateEdgeStorageHandler() { return nullptr; }
 
-IAudioInputChannel* CIPCaptureDriver::CreateAudioCaptureChannel(uint32_t, uint32_t, void*, void*) { return nullptr; }
+IAudioInputChannel* CIPCaptureDriver::CreateAudioCaptureChannel(uint32_t a, uint32_t b, void* c, void* d) {
+  return new CAudioCaptureChannel(this, b, a, static_cast<ipcapture::IAudioInputSink*>(c), d);
+}
 
 IAudioOutputChannel* CIPCaptureDriver::CreateAudioOutputChannel(uint32_t, uint32_t, void*, void*) { return nullptr; }
 

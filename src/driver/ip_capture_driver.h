@@ -15,6 +15,7 @@ namespace orbisan {
 
 class CIPVideoCapture;
 class CBasePTZHandler;
+class CIPAudioCapture;
 
 // The generic driver object: holds the device record and host parameters,
 // logs to the host, and owns every sub-object it creates.
@@ -96,6 +97,7 @@ class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx5,
   std::unique_ptr<CIPVideoCapture> videoCapture_;
   std::unique_ptr<ipcapture::ICaptureIOApi> digitalIO_;
   std::unique_ptr<CBasePTZHandler> ptzHandler_;
+  std::unique_ptr<CIPAudioCapture> audioCapture_;
   IEdgeStorageTask* edgeStorageTask_ = nullptr;
 };
 

@@ -155,11 +155,17 @@ TEST(DriverOpen, DeviceRecordTimeoutsAndCloseTwice) {
   EXPECT_EQ(slow.GetDeviceInfo()->signalTimeoutMs, 30000u);
 }
 
-TEST(DriverOpen, AudioAskedForButNotAvailableFailsOpen) {
+TEST(DriverOpen, AudioObjectsAsTheCapabilitiesAskForThem) {
   HostSetup setup;
   setup.params = {{101, "Count=1; IsStereo=0"}};
   CActiIPCaptureDriver driver;
-  EXPECT_FALSE(driver.Open(nullptr, nullptr, &setup));
+  EXPECT_TRUE(driver.Open(nullptr, nullptr, &setup));
+  EXPECT_NE(driver.GetAudioCapture(), nullptr);
+  driver.Close();
+  EXPECT_EQ(driver.GetAudioCapture(), nullptr);
+  setup.params = {{101, "Count=0; IsStereo=0"}, {102, "Count=1; IsStereo=0"}};
+  CActiIPCaptureDriver outputOnly;
+  EXPECT_FALSE(outputOnly.Open(nullptr, nullptr, &setup)) << "audio output is not built";
   setup.params = {{102, "garbage"}};
   CActiIPCaptureDriver other;
   EXPECT_FALSE(other.Open(nullptr, nullptr, &setup)) << "a present audio text without an object fails open";
