@@ -52,6 +52,7 @@ class CBaseAudioRTSPChannel : public CBaseRTPDataChannel,
   virtual void ResetParser() = 0;
 
   bool Multicast() const { return multicast_; }
+  void SetMulticast(bool multicast) { multicast_ = multicast; }
   CBaseRTSPClient& Client() { return client_; }
   CRecursiveLock& PacketLock() { return packetLock_; }
   // Joins the group the description names (multicast sessions).
