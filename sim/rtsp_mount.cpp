@@ -163,6 +163,10 @@ GstElement* RtspMount::CreateElement() {
 
 void RtspMount::Configure(GstRTSPMedia* media) {
   GstElement* element = gst_rtsp_media_get_element(media);
+  // A shared media answers every DESCRIBE with 503 once a client has set up
+  // only some of its streams (the microphone alone, say): with the
+  // microphone on, each unicast session gets a media of its own.
+  if (pending_.audio_hz > 0 && !config_.multicast) gst_rtsp_media_set_shared(media, FALSE);
   for (const char* name : {kPayloaderName, kAudioPayloaderName}) {
     if (GstElement* pay = Child(element, name)) {
       if (GstPad* src = gst_element_get_static_pad(pay, "src")) {
@@ -221,7 +225,7 @@ void RtspMount::OnUnpreparedSignal(GstRTSPMedia* media, gpointer data) {
 }
 
 void RtspMount::OnPrepared(GstRTSPMedia* media) {
-  if (shutdown_ || held_ == media) return;
+  if (shutdown_ || held_ == media || !gst_rtsp_media_is_shared(media)) return;
   // One more prepare of our own keeps the encoder running between sessions.
   GstRTSPThread* thread = gst_rtsp_thread_pool_get_thread(pool_, GST_RTSP_THREAD_TYPE_MEDIA, nullptr);
   if (!thread || !gst_rtsp_media_prepare(media, thread)) return;

@@ -6,9 +6,12 @@
 #include <dlfcn.h>
 
 #include <map>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "strandline/capture_setup.h"
+#include "strandline/debug_output.h"
 #include "strandline/exports.h"
 
 namespace orbisan::test {
@@ -46,6 +49,30 @@ class TestCaptureSetup : public ipcapture::ICaptureSetup,
   std::string model;
   uint32_t channels = 1;
   std::map<uint32_t, std::string> params;
+};
+
+// The host's log sink: keeps every line the driver sends.
+class TestLog : public ipcapture::IDebugOutput {
+ public:
+  void Output(CDebugInfoIf* info) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back(info->GetText() ? info->GetText() : "");
+  }
+  std::vector<std::string> Lines() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+  }
+  // Lines that contain the text.
+  int Count(const std::string& needle) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    int n = 0;
+    for (const auto& line : lines_) n += line.find(needle) != std::string::npos;
+    return n;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> lines_;
 };
 
 // The driver module as a host loads it, with its factory and delete exports.

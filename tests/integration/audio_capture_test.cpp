@@ -1,0 +1,187 @@
+// Audio capture end to end: the exported driver opened for the simulated
+// camera, the microphone track recorded through the host-facing audio objects
+// and through `strandline record`, decoded by an independent decoder (ffmpeg).
+#include "strandline/audio_capture.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/simulated_camera.h"
+#include "sim/stream_settings.h"
+#include "strandline/capture_driver.h"
+#include "support/process_counts.h"
+#include "support/run_shell.h"
+#include "support/temp_dir.h"
+#include "support/test_capture_setup.h"
+#include "support/test_samples.h"
+#include "support/wait_until.h"
+
+using namespace orbisan;
+using namespace orbisan::ipcapture;
+using namespace std::chrono_literals;
+using strandline::sim::SimulatedCamera;
+
+namespace {
+
+// The simulated camera and the exported driver opened for it with one audio input.
+struct AudioRig {
+  explicit AudioRig(const std::string& model = "TCM5311", const std::string& config = "") {
+    SimulatedCamera::Options options;
+    options.model = model;
+    camera = std::make_unique<SimulatedCamera>(options);
+    started = camera->Start();
+    setup.model = model;
+    setup.port = camera->HttpPort();
+    setup.params = {{7, std::to_string(camera->RtspPort())}, {101, "Count=1; IsStereo=0"}};
+    if (!config.empty()) {
+      scratch.Write("config.xml", config);
+      setenv("STRANDLINE_CONFIG", scratch.File("config.xml").c_str(), 1);
+    }
+    driver = module.Create();
+    opened = driver->Open(&log, &allocator, &setup);
+    capture = driver->GetAudioCapture();
+  }
+  ~AudioRig() {
+    module.Delete(driver);
+    unsetenv("STRANDLINE_CONFIG");
+  }
+  int Lines(const std::string& needle) { return log.Count(needle); }
+
+  test::ScratchDir scratch;
+  std::unique_ptr<SimulatedCamera> camera;
+  bool started = false;
+  test::TestCaptureSetup setup;
+  test::TestLog log;
+  test::TestAllocator allocator;
+  test::TestAudioSink sink;
+  test::DriverModule module{STRANDLINE_DRIVER_PATH};
+  IIPCaptureDriverEx5* driver = nullptr;
+  bool opened = false;
+  IIPAudioCapture2* capture = nullptr;
+};
+
+// Rising zero crossings per second of 16-bit mono samples at 8000 Hz.
+double DominantFrequency(const std::string& pcm) {
+  const auto* samples = reinterpret_cast<const int16_t*>(pcm.data());
+  const size_t count = pcm.size() / 2;
+  size_t crossings = 0;
+  for (size_t i = 1; i < count; ++i) crossings += samples[i - 1] < 0 && samples[i] >= 0;
+  return count ? static_cast<double>(crossings) * 8000.0 / static_cast<double>(count) : 0;
+}
+
+}  // namespace
+
+TEST(AudioCapture, RecordWritesTheChannelsToneAsWholeSecondsWithVideo) {
+  SimulatedCamera camera;
+  ASSERT_TRUE(camera.Start());
+  test::ScratchDir dir;
+  const std::string command =
+      std::string(STRANDLINE_BUILD_DIR) + "/bin/strandline record --address 127.0.0.1 --port " +
+      std::to_string(camera.HttpPort()) +
+      " --user admin --password admin --model TCM5311 --param 7=" + std::to_string(camera.RtspPort()) +
+      " --param '101=Count=1; IsStereo=0' --width 320 --height 240 --fps 10" + " --out " + dir.File("v.h264") +
+      " --audio " + dir.File("a.wav") + " --duration 20 2>/dev/null";
+  std::string summary;
+  ASSERT_EQ(test::RunShell(command, &summary), 0) << summary;
+  unsigned long long frames = 0, audioFrames = 0, audioBytes = 0;
+  unsigned state = 9;
+  ASSERT_EQ(std::sscanf(summary.c_str() + summary.find("frames="), "frames=%llu", &frames), 1) << summary;
+  ASSERT_NE(summary.find("audio_frames="), std::string::npos) << summary;
+  ASSERT_EQ(std::sscanf(summary.c_str() + summary.find("audio_frames="),
+                        "audio_frames=%llu audio_bytes=%llu audio_state=%u", &audioFrames, &audioBytes, &state),
+            3)
+      << summary;
+  EXPECT_GT(frames, 50u) << "video from the same camera at once";
+  // 20 s of audio are 19 or 20 whole seconds after the session start; the
+  // partial second at the end is not a frame.
+  EXPECT_GE(audioFrames, 15u) << summary;
+  EXPECT_LE(audioFrames, 20u) << summary;
+  EXPECT_EQ(audioBytes, audioFrames * 8000) << "every frame exactly one second";
+  EXPECT_EQ(state, static_cast<unsigned>(kAudioRunning));
+
+  const std::string decode =
+      "ffmpeg -v error -y -i " + dir.File("a.wav") + " -f s16le -ac 1 -ar 8000 " + dir.File("a.raw") + " 2>&1";
+  std::string ffmpegErrors;
+  ASSERT_EQ(test::RunShell(decode, &ffmpegErrors), 0) << ffmpegErrors;
+  const std::string pcm = dir.Read("a.raw");
+  EXPECT_EQ(pcm.size(), audioBytes * 2);
+  const double expected = strandline::sim::AudioToneHz(1);
+  EXPECT_NEAR(DominantFrequency(pcm), expected, expected * 0.02);
+}
+
+TEST(AudioCapture, DroppedSessionComesBackWithOneLostAndOneOkLine) {
+  AudioRig rig;
+  ASSERT_TRUE(rig.started);
+  ASSERT_TRUE(rig.opened);
+  ASSERT_NE(rig.capture, nullptr);
+  ASSERT_TRUE(rig.capture->OpenChannel(1, 0, &rig.sink, nullptr));
+  ASSERT_TRUE(test::WaitUntil([&] { return rig.sink.Frames().size() >= 2; }, 30s));
+  EXPECT_EQ(rig.capture->GetChannelState(1), kAudioRunning);
+  EXPECT_EQ(rig.Lines("Audio signal from camera 127.0.0.1 is OK"), 1);
+
+  rig.camera->DropRtspConnections();
+  const auto dropped = std::chrono::steady_clock::now();
+  ASSERT_TRUE(test::WaitUntil([&] { return rig.capture->GetChannelState(1) == kAudioBroken; }, 30s));
+  ASSERT_TRUE(test::WaitUntil([&] { return rig.Lines("is OK") == 2; }, 30s));
+  const auto back = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - dropped);
+  EXPECT_EQ(rig.capture->GetChannelState(1), kAudioRunning);
+  EXPECT_EQ(rig.Lines("Audio signal was lost for camera 127.0.0.1"), 1);
+  // Silence is noticed after the connect time-out (5000 ms) at the next loop
+  // pass (2000 ms); the new session's first second of audio follows.
+  std::printf("audio back %lld ms after the drop\n", static_cast<long long>(back.count()));
+  EXPECT_LT(back, 5000ms + 2000ms + 10000ms) << "generous for a loaded machine";
+  const std::vector<uint32_t> states = rig.sink.States();
+  const std::vector<uint32_t> expected = {kAudioStarting, kAudioRunning, kAudioBroken, kAudioStarting, kAudioRunning};
+  EXPECT_EQ(std::vector<uint32_t>(states.begin(), states.begin() + std::min(states.size(), expected.size())), expected);
+  for (const auto& frame : rig.sink.Frames()) EXPECT_EQ(frame.size(), 8000u);
+
+  EXPECT_TRUE(rig.capture->CloseChannel(1));
+  EXPECT_EQ(rig.sink.States().back(), kAudioStopped);
+  EXPECT_EQ(rig.Lines("Audio channel was stopped for camera 127.0.0.1"), 1);
+  EXPECT_EQ(rig.allocator.created.load(), rig.allocator.released.load());
+}
+
+TEST(AudioCapture, ModelWithoutAudioIsBrokenAndRetriesQuietly) {
+  AudioRig rig("SED2300");
+  ASSERT_TRUE(rig.started);
+  ASSERT_TRUE(rig.opened);
+  ASSERT_TRUE(rig.capture->OpenChannel(1, 0, &rig.sink, nullptr));
+  auto checks = [&] {
+    int n = 0;
+    for (const auto& request : rig.camera->CgiRequests())
+      n += request.query.find("V2_AUDIO_ENABLED=1") != std::string::npos;
+    return n;
+  };
+  ASSERT_TRUE(test::WaitUntil([&] { return checks() >= 3; }, 60s));
+  EXPECT_EQ(rig.capture->GetChannelState(1), kAudioBroken);
+  EXPECT_EQ(rig.Lines("did not enable its audio input"), 1) << "repeats are not logged again";
+  EXPECT_EQ(rig.Lines("Audio signal"), 0);
+  EXPECT_TRUE(rig.sink.Frames().empty());
+  EXPECT_TRUE(rig.capture->CloseChannel(1));
+}
+
+TEST(AudioCapture, OpenCloseCyclesLeaveNoThreadsOrDescriptors) {
+  AudioRig rig;
+  ASSERT_TRUE(rig.opened);
+  ASSERT_TRUE(rig.capture->OpenChannel(1, 0, &rig.sink, nullptr));
+  ASSERT_TRUE(test::WaitUntil([&] { return !rig.sink.Frames().empty(); }, 30s));
+  rig.capture->CloseChannel(1);
+  const int threads = test::SettledCount("/proc/self/task");
+  const int fds = test::SettledCount("/proc/self/fd");
+  for (int i = 0; i < 200; ++i) {
+    ASSERT_TRUE(rig.capture->OpenChannel(1, 0, &rig.sink, nullptr));
+    if (i % 20 == 0) std::this_thread::sleep_for(300ms);  // some cycles reach the session
+    EXPECT_TRUE(rig.capture->CloseChannel(1));
+  }
+  EXPECT_EQ(rig.capture->GetOpenChannelCount(), 0u);
+  EXPECT_LE(test::CountBackTo("/proc/self/task", threads), threads);
+  EXPECT_LE(test::CountBackTo("/proc/self/fd", fds), fds);
+  EXPECT_EQ(rig.allocator.created.load(), rig.allocator.released.load());
+}
