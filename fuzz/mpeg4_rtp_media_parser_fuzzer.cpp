@@ -1,9 +1,9 @@
 // Packet sequences through the mpeg4 depacketizer (input layout in
-// tests/depacketizers/packet_feeder.h).
+// fuzz/packet_feeder.h).
 #include <cstddef>
 #include <cstdint>
 
-#include "../tests/depacketizers/packet_feeder.h"
+#include "packet_feeder.h"
 #include "rtsp/mpeg4_rtp_media_parser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

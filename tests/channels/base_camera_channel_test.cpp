@@ -124,7 +124,7 @@ TEST(BaseCameraChannel, StateAndLogLinesAcrossALifetime) {
   auto online = driver.LinesWith("is online");
   ASSERT_EQ(online.size(), 1u);
   EXPECT_EQ(online[0].level, 3u);
-  EXPECT_EQ(online[0].text, "orbisan::CBaseCameraChannel::SetCameraState: Camera 10.1.2.3 is online (Live)");
+  EXPECT_EQ(online[0].Message(), "Camera 10.1.2.3 is online (Live)");
 
   // Signal lost while online: lower-case device name, level 1.
   channel.SetState(SignalLost);
@@ -132,7 +132,7 @@ TEST(BaseCameraChannel, StateAndLogLinesAcrossALifetime) {
   auto lost = driver.LinesWith("Signal was lost");
   ASSERT_EQ(lost.size(), 1u);
   EXPECT_EQ(lost[0].level, 1u);
-  EXPECT_EQ(lost[0].text, "orbisan::CBaseCameraChannel::SetCameraState: Signal was lost for camera 10.1.2.3 (Live)");
+  EXPECT_EQ(lost[0].Message(), "Signal was lost for camera 10.1.2.3 (Live)");
 
   // Failure while connecting.
   channel.SetState(Streaming);
@@ -150,8 +150,7 @@ TEST(BaseCameraChannel, StateAndLogLinesAcrossALifetime) {
   EXPECT_EQ(channel.GetState(), Stopped);
   auto stopped = driver.LinesWith("Channel was stopped");
   ASSERT_EQ(stopped.size(), 1u);
-  EXPECT_EQ(stopped[0].text,
-            "orbisan::CBaseCameraChannel::SetCameraState: Camera 10.1.2.3 is offline. Channel was stopped (Live)");
+  EXPECT_EQ(stopped[0].Message(), "Camera 10.1.2.3 is offline. Channel was stopped (Live)");
   EXPECT_EQ(stopped[0].level, 3u);
 }
 

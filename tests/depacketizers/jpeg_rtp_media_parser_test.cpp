@@ -230,7 +230,7 @@ TEST_F(JpegDepacketizer, MissingAllocatorIsLogged) {
   EXPECT_TRUE(client.frames.empty());
   const auto lines = driver.LinesWith("Frame allocation error");
   ASSERT_EQ(1u, lines.size());
-  EXPECT_EQ("orbisan::CJpegRTPMediaParser::ProcessFrame: Frame allocation error, device 127.0.0.1:80", lines[0].text);
+  EXPECT_EQ("Frame allocation error, device 127.0.0.1:80", lines[0].Message());
 }
 
 TEST(JpegHeader, ComputedTablesFollowTheQFactor) {

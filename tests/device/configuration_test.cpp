@@ -239,22 +239,5 @@ TEST_F(ConfigurationTest, FileLocation) {
   EXPECT_EQ(ConfigurationFilePath("Strandline", "/opt/host/"), "/opt/host/Strandline.xml");
 }
 
-TEST(ConfigurationTextTest, Conversions) {
-  const char* names[] = {"SINGLE", "DUAL", "EPTZ", "MD_PRESET", "FISHEYE_VIEW"};
-  for (uint32_t i = 0; i < 5; ++i) {
-    EXPECT_EQ(StreamModeToText(i), names[i]);
-    EXPECT_EQ(TextToStreamMode(names[i]), i);
-  }
-  EXPECT_EQ(StreamModeToText(5), "SINGLE");
-  EXPECT_EQ(TextToStreamMode("dual"), 0u);  // the caller upper-cases
-  EXPECT_EQ(TextToStreamMode("DUAL "), 0u);
-  EXPECT_EQ(MountingTypeToText(1), "CEILING");
-  EXPECT_EQ(MountingTypeToText(0), "WALL");
-  EXPECT_EQ(MountingTypeToText(2), "WALL");
-  EXPECT_EQ(TextToMountingType("CEILING"), 1u);
-  EXPECT_EQ(TextToMountingType("ceiling"), 2u);
-  EXPECT_EQ(TextToMountingType("WALL"), 2u);
-}
-
 }  // namespace
 }  // namespace orbisan

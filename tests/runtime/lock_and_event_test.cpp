@@ -59,12 +59,11 @@ TEST(RecursiveLock, TryEnterSpinsOnlyOnMultiProcessorMachines) {
     const uint64_t before = lock.Attempts();
     EXPECT_FALSE(lock.TryEnter());
     const uint64_t attempts = lock.Attempts() - before;
+    // One processor: the holder cannot run while we spin, so one look only.
     if (processors == 1) {
-      EXPECT_EQ(lock.SpinCount(), 0u);
       EXPECT_EQ(attempts, 1u);
     } else {
-      EXPECT_EQ(lock.SpinCount(), 4000u);
-      EXPECT_EQ(attempts, 4001u);
+      EXPECT_GT(attempts, 1u);
     }
     done.Set();
     holder.join();

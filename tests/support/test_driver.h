@@ -17,6 +17,11 @@ namespace orbisan::test {
 struct LogLine {
   uint32_t level;
   std::string text;
+  // The text after the "where: " prefix, which names a method and may change with the code.
+  std::string Message() const {
+    const size_t at = text.find(": ");
+    return at == std::string::npos ? text : text.substr(at + 2);
+  }
 };
 
 class TestDriver : public IDriver {

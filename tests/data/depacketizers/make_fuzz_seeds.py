@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes seed corpora for the depacketizer fuzz targets from the captured
-streams (layout: tests/depacketizers/packet_feeder.h)."""
+streams (layout: fuzz/packet_feeder.h)."""
 import os
 import struct
 

@@ -17,9 +17,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "../support/test_driver.h"
-#include "../support/test_samples.h"
-#include "collecting_client.h"
+#include "../tests/depacketizers/collecting_client.h"
+#include "../tests/support/test_driver.h"
+#include "../tests/support/test_samples.h"
 #include "rtsp/rtp_media_parser.h"
 
 namespace orbisan::test {
