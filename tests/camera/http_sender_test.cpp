@@ -352,13 +352,6 @@ TEST(HttpSender, ShutdownCancelsTheRequestUnderWayAndRefusesLaterOnesUntilResume
   EXPECT_EQ(http.GetStatusCode(), 200u);
 }
 
-TEST(HttpSender, FailureTextSaysWhyNoAnswerCame) {
-  const DEVICE_INFO device = Device(UnusedPort());
-  Web::CHttpSender http(device);
-  EXPECT_FALSE(http.Send(Web::CHttpRequest("GET", Url(device, "A"))));
-  EXPECT_EQ(http.GetLastErrorText(), "Couldn't connect to server");
-}
-
 TEST(HttpSender, OneConnectionServesTenRequests) {
   Server server({Server::Auth::kDigest}, Fixed(200, "VALUE='1'\r\n"));
   ASSERT_TRUE(server.Running());
