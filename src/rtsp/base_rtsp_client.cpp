@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "platform/random_bytes.h"
 #include "platform/socket_utils.h"
 #include "rtsp/base64.h"
 #include "rtsp/digest_auth.h"
@@ -236,9 +237,40 @@ std::string CBaseRTSPClient::AuthorizationHeader(const char* method) {
       return {};
     }
     if (!FitsInQuotes(uri)) return {};
-    const std::string response = DigestResponse(params_.userName, realm, params_.password, method, uri, nonce);
-    return Format("Authorization: Digest username=\"%s\", realm=\"%s\", nonce=\"%s\", uri=\"%s\", response=\"%s\"\r\n",
-                  params_.userName.c_str(), realm.c_str(), nonce.c_str(), uri.c_str(), response.c_str());
+    DigestRequest request;
+    request.algorithm = parser_.GetDigestAlgorithm();
+    request.realm = realm;
+    request.nonce = nonce;
+    request.method = method;
+    request.uri = uri;
+    request.qopAuth = parser_.GetQopAuth();
+    const bool session =
+        request.algorithm == DigestAlgorithm::kMd5Sess || request.algorithm == DigestAlgorithm::kSha256Sess;
+    if (request.qopAuth || session) {
+      uint8_t random[16];
+      RandomBytes16(random);
+      for (const uint8_t byte : random) request.cnonce += Format("%02x", byte);
+    }
+    // The count runs per nonce so that the camera can tell a replayed request.
+    if (nonce != countedNonce_) {
+      countedNonce_ = nonce;
+      nonceCount_ = 0;
+    }
+    request.nonceCount = ++nonceCount_;
+    const std::string response = DigestResponse(params_.userName, params_.password, request);
+    if (response.empty()) return {};
+    std::string header = Format("Authorization: Digest username=\"%s\", realm=\"%s\", nonce=\"%s\", uri=\"%s\", ",
+                                params_.userName.c_str(), realm.c_str(), nonce.c_str(), uri.c_str());
+    // MD5 is what a header without the parameter means; naming it anyway
+    // trips cameras that compare the parameters strictly.
+    if (request.algorithm != DigestAlgorithm::kMd5) {
+      header += Format("algorithm=%s, ", DigestAlgorithmName(request.algorithm));
+    }
+    if (request.qopAuth) header += "qop=auth, nc=" + NonceCountText(request.nonceCount) + ", ";
+    if (!request.cnonce.empty()) header += "cnonce=\"" + request.cnonce + "\", ";
+    header += Format("response=\"%s\"", response.c_str());
+    if (!parser_.GetOpaque().empty()) header += ", opaque=\"" + parser_.GetOpaque() + "\"";
+    return header + "\r\n";
   }
   return {};
 }
@@ -259,6 +291,7 @@ std::string CBaseRTSPClient::ComposeText(uint32_t kind) {
   const std::string base = GetBaseUrl();
   const std::string cseq = Format("CSeq: %u\r\n", parser_.GetCSeq());
   const std::string authorization = AuthorizationHeader(method);
+  sentAuthorization_ = !authorization.empty();
   const std::string session =
       parser_.GetSessionId().empty() ? std::string() : Format("Session: %s\r\n", parser_.GetSessionId().c_str());
   const std::string range = "Range: " + (params_.range.empty() ? std::string("npt=0.000-") : params_.range) + "\r\n";
@@ -428,7 +461,10 @@ bool CBaseRTSPClient::Request(uint32_t kind) {
   if (kind != kRtspTeardown && IsStopping()) return false;
   std::unique_lock<std::recursive_mutex> lock(exchangeMutex_);
   bool ok = Exchange(kind);
-  if (ok && parser_.GetStatusCode() == 401 && parser_.GetAuthScheme() != params_.authScheme) {
+  // One more try after a refusal when the camera asks for another scheme, or
+  // when only the nonce of the credentials sent had expired (stale).
+  if (ok && parser_.GetStatusCode() == 401 &&
+      (parser_.GetAuthScheme() != params_.authScheme || (parser_.GetStale() && sentAuthorization_))) {
     params_.authScheme = parser_.GetAuthScheme();
     ok = Exchange(kind);
   }

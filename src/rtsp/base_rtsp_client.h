@@ -124,6 +124,9 @@ class CBaseRTSPClient : public CBaseThread {
   bool peerClosed_ = false;
   uint64_t lastKeepAliveCheck_ = 0;  // monotonic ms, 0: none yet
   uint32_t answerStatus_ = 0;        // status of the last answer, 0 when none came
+  bool sentAuthorization_ = false;   // the last request carried credentials
+  std::string countedNonce_;         // Digest nonce the count below belongs to
+  uint32_t nonceCount_ = 0;
   std::atomic<bool> lastExchangeResult_{false};
   CEvent pauseEvent_{false};
   CEvent playEvent_{false};

@@ -1,6 +1,8 @@
 #include "rtsp/rtsp_response_parser.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <map>
 #include <vector>
 
 #include "rtsp/rtsp_text.h"
@@ -37,14 +39,6 @@ std::vector<std::string> SplitHeaderLines(std::string_view text, size_t& bodySta
     }
   }
   return lines;
-}
-
-std::string WithoutQuotes(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c != '"') out += c;
-  }
-  return out;
 }
 
 bool HasControlCharacter(std::string_view text) {
@@ -121,6 +115,11 @@ void CRTSPResponseParser::Reset() {
   authScheme_ = kAuthNone;
   realm_.clear();
   nonce_.clear();
+  algorithm_ = DigestAlgorithm::kMd5;
+  qopAuth_ = false;
+  stale_ = false;
+  opaque_.clear();
+  challengeInAnswer_ = false;
   interleavedChannel_ = 0;
 }
 
@@ -135,6 +134,8 @@ bool CRTSPResponseParser::Parse(std::string_view response, uint32_t requestKind)
   protocolVersion_ = version;
   statusCode_ = status;
   contentLength_ = 0;
+  challengeInAnswer_ = false;
+  stale_ = false;
   if (status != 200 && status != 401) return false;
 
   size_t index = 1;
@@ -222,23 +223,89 @@ bool CRTSPResponseParser::ParseSession(const std::string& value) {
   return !sessionId_.empty();
 }
 
+namespace {
+
+// Rank of a challenge: 0 for one the client cannot answer, Basic below every
+// Digest, and Digest by its algorithm.
+int ChallengeStrength(uint32_t scheme, DigestAlgorithm algorithm) {
+  if (scheme == kAuthBasic) return 1;
+  if (scheme != kAuthDigest || algorithm == DigestAlgorithm::kUnsupported) return 0;
+  return 1 + static_cast<int>(algorithm);
+}
+
+bool HasToken(const std::string& list, const std::string& token) {
+  size_t start = 0;
+  while (start <= list.size()) {
+    const size_t end = std::min(list.find(',', start), list.size());
+    if (ToLower(Trim(list.substr(start, end - start))) == token) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// The auth-params of a challenge (name=token or name="quoted, text"), names
+// in lower case, values without their quotes.
+std::map<std::string, std::string> ChallengeParams(const std::string& text) {
+  std::map<std::string, std::string> params;
+  size_t at = 0;
+  while (at < text.size()) {
+    const size_t equals = text.find('=', at);
+    if (equals == std::string::npos) break;
+    const std::string name = ToLower(Trim(text.substr(at, equals - at)));
+    size_t start = text.find_first_not_of(" \t", equals + 1);
+    if (start == std::string::npos) start = text.size();
+    std::string value;
+    size_t end = start;
+    if (start < text.size() && text[start] == '"') {
+      end = text.find('"', start + 1);
+      if (end == std::string::npos) end = text.size();
+      value = text.substr(start + 1, end - start - 1);
+      end = text.find(',', end);
+    } else {
+      end = text.find(',', start);
+      value = Trim(text.substr(start, end == std::string::npos ? end : end - start));
+    }
+    params.emplace(name, value);
+    if (end == std::string::npos) break;
+    at = end + 1;
+  }
+  return params;
+}
+
+}  // namespace
+
 bool CRTSPResponseParser::ParseAuthenticate(const std::string& value) {
   const size_t schemeEnd = value.find_first_of(" \t");
   const std::string scheme = ToLower(value.substr(0, schemeEnd));
-  realm_.clear();
-  nonce_.clear();
+  uint32_t kind = kAuthNone;
   if (scheme == "digest") {
-    authScheme_ = kAuthDigest;
+    kind = kAuthDigest;
   } else if (scheme == "basic") {
-    authScheme_ = kAuthBasic;
-  } else {
-    authScheme_ = kAuthNone;
-    return true;
+    kind = kAuthBasic;
   }
   const std::string rest = schemeEnd == std::string::npos ? std::string() : value.substr(schemeEnd);
-  realm_ = WithoutQuotes(Trim(ExtractValue(rest, "realm", "=", ",\r\n")));
-  nonce_ = WithoutQuotes(Trim(ExtractValue(rest, "nonce", "=", ",\r\n")));
-  if (HasControlCharacter(realm_) || HasControlCharacter(nonce_)) return false;
+  std::map<std::string, std::string> params = ChallengeParams(rest);
+  const DigestAlgorithm algorithm =
+      kind == kAuthDigest ? DigestAlgorithmFromName(params["algorithm"]) : DigestAlgorithm::kMd5;
+  // A later challenge of the same answer replaces an earlier one only when
+  // it is stronger; the first one of an answer replaces the last answer's.
+  const int strength = ChallengeStrength(kind, algorithm);
+  if (challengeInAnswer_ && strength <= ChallengeStrength(authScheme_, algorithm_)) return true;
+  challengeInAnswer_ = true;
+  realm_.clear();
+  nonce_.clear();
+  opaque_.clear();
+  qopAuth_ = false;
+  stale_ = false;
+  algorithm_ = algorithm;
+  authScheme_ = strength == 0 ? kAuthNone : kind;
+  if (authScheme_ == kAuthNone) return true;
+  realm_ = params["realm"];
+  nonce_ = params["nonce"];
+  opaque_ = params["opaque"];
+  qopAuth_ = HasToken(params["qop"], "auth");
+  stale_ = ToLower(params["stale"]) == "true";
+  if (HasControlCharacter(realm_) || HasControlCharacter(nonce_) || HasControlCharacter(opaque_)) return false;
   if (authScheme_ == kAuthDigest && (realm_.empty() || nonce_.empty())) return false;
   return true;
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "rtsp/digest_auth.h"
 #include "rtsp/rtsp_session_params.h"
 #include "rtsp/sdp_session_info.h"
 
@@ -49,6 +50,12 @@ class CRTSPResponseParser {
   uint32_t GetAuthScheme() const { return authScheme_; }
   const std::string& GetRealm() const { return realm_; }
   const std::string& GetNonce() const { return nonce_; }
+  // Digest challenge details; of several challenges in one answer the
+  // strongest the client can answer is kept.
+  DigestAlgorithm GetDigestAlgorithm() const { return algorithm_; }
+  bool GetQopAuth() const { return qopAuth_; }
+  bool GetStale() const { return stale_; }
+  const std::string& GetOpaque() const { return opaque_; }
   uint8_t GetInterleavedChannel() const { return interleavedChannel_; }
 
  private:
@@ -68,6 +75,11 @@ class CRTSPResponseParser {
   uint32_t authScheme_ = kAuthNone;
   std::string realm_;
   std::string nonce_;
+  DigestAlgorithm algorithm_ = DigestAlgorithm::kMd5;
+  bool qopAuth_ = false;
+  bool stale_ = false;
+  std::string opaque_;
+  bool challengeInAnswer_ = false;
   uint8_t interleavedChannel_ = 0;
 };
 

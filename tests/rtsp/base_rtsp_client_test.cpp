@@ -269,6 +269,57 @@ TEST_F(RtspClientTest, DigestRetryUsesTheBaseUrl) {
   EXPECT_NE(r[2].find("uri=\"" + uri + "\", response=\"" + setup + "\""), std::string::npos) << r[2];
 }
 
+// The value of name="value" or name=value in an Authorization header.
+std::string AuthParam(const std::string& request, const std::string& name) {
+  const size_t at = request.find(" " + name + "=");
+  if (at == std::string::npos) return {};
+  size_t start = at + name.size() + 2;
+  const bool quoted = request[start] == '"';
+  if (quoted) ++start;
+  return request.substr(start, request.find_first_of(quoted ? "\"" : ",\r", start) - start);
+}
+
+TEST_F(RtspClientTest, Sha256DigestWithQopAndStaleNonce) {
+  const std::string challenge = "WWW-Authenticate: Basic realm=\"cam\"\r\nWWW-Authenticate: Digest realm=\"cam\", ";
+  ScriptedRtspServer server([&](const std::string& r, size_t i) {
+    if (i == 0 || i == 2) {
+      const std::string nonce = i == 0 ? "n1\"" : "n2\", stale=true";
+      return "RTSP/1.0 401 Unauthorized\r\nCSeq: " + CSeqOf(r) + "\r\n" + challenge + "nonce=\"" + nonce +
+             ", algorithm=SHA-256, qop=\"auth\", opaque=\"xyz\"\r\n\r\n";
+    }
+    return CameraScript()(r, i);
+  });
+  RTSP_SESSION_PARAMS params = Params(server.port());
+  params.userName = "admin";
+  params.password = "secret";
+  CBaseRTSPClient client(&driver_);
+  client.SetIdleWaitMs(600000);
+  ASSERT_TRUE(client.Start(params, &user_, kRtpOverUdp));
+  ASSERT_TRUE(server.WaitForRequests(5));
+  client.Stop();
+  const std::vector<std::string> r = server.Requests();
+  const std::string uri = "rtsp://127.0.0.1:" + std::to_string(server.port()) + "/live";
+  const std::string ha1 = Sha256Hex("admin:cam:secret");
+  // DESCRIBE answered, SETUP refused as stale, SETUP again with the new nonce.
+  const std::vector<std::pair<size_t, std::string>> signed_requests = {
+      {1, "n1:00000001"}, {2, "n1:00000002"}, {3, "n2:00000001"}};
+  for (const auto& [index, nonceAndCount] : signed_requests) {
+    const std::string& request = r[index];
+    const std::string method = Method(request);
+    EXPECT_EQ(method, index == 1 ? "DESCRIBE" : "SETUP");
+    EXPECT_EQ(AuthParam(request, "algorithm"), "SHA-256");
+    EXPECT_EQ(AuthParam(request, "qop"), "auth");
+    EXPECT_EQ(AuthParam(request, "opaque"), "xyz");
+    EXPECT_EQ(AuthParam(request, "nonce") + ":" + AuthParam(request, "nc"), nonceAndCount);
+    const std::string cnonce = AuthParam(request, "cnonce");
+    EXPECT_EQ(cnonce.size(), 32u);
+    EXPECT_EQ(AuthParam(request, "response"),
+              Sha256Hex(ha1 + ":" + nonceAndCount + ":" + cnonce + ":auth:" + Sha256Hex(method + ":" + uri)))
+        << request;
+  }
+  EXPECT_EQ(Method(r[4]), "PLAY");
+}
+
 TEST_F(RtspClientTest, BasicAfterChallengeAndSecond401EndsSession) {
   ScriptedRtspServer basic([&](const std::string& r, size_t i) {
     if (i == 0)

@@ -23,5 +23,37 @@ TEST(DigestAuthTest, ResponseWithoutQop) {
             "670fd8c2df070c60b045671b8b24ff02");
 }
 
+TEST(DigestAuthTest, Rfc7616Example) {
+  // The example of RFC 7616 section 3.9.1 (GET /dir/index.html, qop=auth).
+  // Expected values computed independently with Python's hashlib:
+  //   H = hashlib.md5 / hashlib.sha256 over the UTF-8 text,
+  //   H(H(user:realm:pw) ":" nonce ":00000001:" cnonce ":auth:" H("GET:/dir/index.html"))
+  // and equal to the ones printed in the RFC.
+  DigestRequest request;
+  request.realm = "http-auth@example.org";
+  request.nonce = "7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v";
+  request.method = "GET";
+  request.uri = "/dir/index.html";
+  request.qopAuth = true;
+  request.nonceCount = 1;
+  request.cnonce = "f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ";
+  request.algorithm = DigestAlgorithmFromName("MD5");
+  EXPECT_EQ(DigestResponse("Mufasa", "Circle of Life", request), "8ca523f5e9506fed4657c9700eebdbec");
+  request.algorithm = DigestAlgorithmFromName("sha-256");
+  EXPECT_EQ(DigestResponse("Mufasa", "Circle of Life", request),
+            "753927fa0e85d155564e2e272a28d1802ca10daf4496794697cf8db5856cb6c1");
+  // -sess: HA1 = H(H(user:realm:pw):nonce:cnonce), same hashlib recipe.
+  request.algorithm = DigestAlgorithmFromName("SHA-256-sess");
+  const std::string ha1 =
+      Sha256Hex(Sha256Hex("Mufasa:http-auth@example.org:Circle of Life") + ":" + request.nonce + ":" + request.cnonce);
+  EXPECT_EQ(DigestResponse("Mufasa", "Circle of Life", request),
+            Sha256Hex(ha1 + ":" + request.nonce + ":00000001:" + request.cnonce +
+                      ":auth:" + Sha256Hex("GET:/dir/index.html")));
+  request.algorithm = DigestAlgorithmFromName("SHA-512-256");
+  EXPECT_EQ(request.algorithm, DigestAlgorithm::kUnsupported);
+  EXPECT_EQ(DigestResponse("Mufasa", "Circle of Life", request), "");
+  EXPECT_EQ(NonceCountText(0x1a), "0000001a");
+}
+
 }  // namespace
 }  // namespace orbisan

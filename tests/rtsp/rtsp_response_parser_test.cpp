@@ -98,13 +98,39 @@ TEST(RtspResponseParserTest, Challenges) {
   EXPECT_EQ(parser.GetAuthScheme(), kAuthDigest);
   EXPECT_EQ(parser.GetRealm(), "GStreamer Server");
   EXPECT_EQ(parser.GetNonce(), "1a2b3c");
-  // Several challenges: the last one decides.
+  // Several challenges: the strongest the client can answer decides,
+  // whatever their order; unknown algorithms are passed over.
+  ASSERT_TRUE(parser.Parse(Answer("WWW-Authenticate: Basic realm=\"b\"\r\n"
+                                  "WWW-Authenticate: Digest realm=\"r\", nonce=\"n\"\r\n"
+                                  "WWW-Authenticate: Digest realm=\"s\", nonce=\"m\", algorithm=SHA-256, "
+                                  "qop=\"auth-int,auth\", opaque=\"op\"\r\n"
+                                  "WWW-Authenticate: Digest realm=\"x\", nonce=\"x\", algorithm=SHA-512-256\r\n"
+                                  "WWW-Authenticate: Basic realm=\"c\"\r\n",
+                                  401),
+                           kRtspDescribe));
+  EXPECT_EQ(parser.GetAuthScheme(), kAuthDigest);
+  EXPECT_EQ(parser.GetDigestAlgorithm(), DigestAlgorithm::kSha256);
+  EXPECT_EQ(parser.GetRealm(), "s");
+  EXPECT_EQ(parser.GetNonce(), "m");
+  EXPECT_EQ(parser.GetOpaque(), "op");
+  EXPECT_TRUE(parser.GetQopAuth());
+  EXPECT_FALSE(parser.GetStale());
+  // The next answer's challenge replaces it even when weaker.
+  ASSERT_TRUE(parser.Parse(Answer("WWW-Authenticate: Digest realm=\"r\", nonce=\"n2\", qop=\"auth-int\", "
+                                  "stale=TRUE\r\n",
+                                  401),
+                           kRtspDescribe));
+  EXPECT_EQ(parser.GetDigestAlgorithm(), DigestAlgorithm::kMd5);
+  EXPECT_EQ(parser.GetNonce(), "n2");
+  EXPECT_TRUE(parser.GetOpaque().empty());
+  EXPECT_FALSE(parser.GetQopAuth()) << "auth-int alone is not auth";
+  EXPECT_TRUE(parser.GetStale());
   ASSERT_TRUE(parser.Parse(Answer("WWW-Authenticate: Digest realm=\"r\", nonce=\"n\"\r\n"
                                   "WWW-Authenticate: Basic realm=\"b\"\r\n",
                                   401),
                            kRtspDescribe));
-  EXPECT_EQ(parser.GetAuthScheme(), kAuthBasic);
-  EXPECT_EQ(parser.GetRealm(), "b");
+  EXPECT_EQ(parser.GetRealm(), "r");
+  EXPECT_FALSE(parser.GetStale());
   ASSERT_TRUE(parser.Parse(Answer("WWW-Authenticate: NTLM\r\n", 401), kRtspDescribe));
   EXPECT_EQ(parser.GetAuthScheme(), kAuthNone);
   EXPECT_FALSE(parser.Parse(Answer("WWW-Authenticate: Digest realm=\"r\"\r\n", 401), kRtspDescribe))
