@@ -236,7 +236,8 @@ TEST(HttpSender, CancelFromAnotherThreadEndsAStalledBodyAtOnce) {
   const auto returnedAt = Clock::now();
   canceller.join();
   EXPECT_EQ(body.size(), 100u);
-  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(returnedAt - cancelledAt).count(), 200);
+  // Well before the 8 s time-out that a read ignoring the cancel would wait for.
+  EXPECT_LT(returnedAt - cancelledAt, std::chrono::seconds(4));
   // The response is closed: nothing more can be read.
   EXPECT_EQ(http.Read(body, 10, true), 0u);
 }

@@ -249,11 +249,9 @@ TEST_F(StreamConfiguratorTest, CamSeriesWaitsAfterItsCommandUnlessStopped) {
       std::async(std::launch::async, [&] { return Configure(kCodecMpeg4, Request(352, 240, 100, 50), 0, &stop); });
   // Still settling a second later ...
   EXPECT_EQ(done.wait_for(std::chrono::seconds(1)), std::future_status::timeout);
-  const auto stoppedAt = std::chrono::steady_clock::now();
   stop.Set();
-  // ... and back at once when the channel stops.
+  // ... and back when the channel stops, not at the end of the 5 s wait.
   ASSERT_EQ(done.wait_for(std::chrono::seconds(3)), std::future_status::ready);
-  EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, std::chrono::seconds(2));
   EXPECT_TRUE(done.get());
   EXPECT_EQ(camera_.Requests().back(),
             "mpeg4?VIDEO_RESOLUTION=N352x240&VIDEO_FPS=MODE1&VIDEO_FPS_NUM=10&VIDEO_BITRATE=1M");

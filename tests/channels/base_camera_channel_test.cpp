@@ -1,6 +1,5 @@
 #include "channels/base_camera_channel.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,24 +7,15 @@
 #include <thread>
 
 #include "rtsp/resolution_class.h"
+#include "support/process_counts.h"
 #include "support/test_driver.h"
 #include "support/test_samples.h"
+#include "support/wait_until.h"
 
 using namespace orbisan;
 using namespace std::chrono_literals;
 
 namespace {
-
-int ThreadCount() {
-  int n = 0;
-  if (DIR* dir = opendir("/proc/self/task")) {
-    while (dirent* e = readdir(dir)) {
-      if (e->d_name[0] != '.') ++n;
-    }
-    closedir(dir);
-  }
-  return n;
-}
 
 // A channel whose thread delivers one frame each time the test asks, goes
 // online after a delivered frame, and can be told to ignore the stop.
@@ -44,6 +34,7 @@ class TestChannel : public CBaseCameraChannel {
 
   CEvent produce{false};
   CManualEvent delivered;
+  CManualEvent busyStarted;
   std::atomic<bool> busy{false};
   std::atomic<int> framesSent{0};
   std::atomic<int> runs{0};
@@ -59,6 +50,7 @@ class TestChannel : public CBaseCameraChannel {
       // The thread reads its parameters whenever it likes, as a real one does.
       widthSeenByThread = Params().width;
       if (busy) {
+        busyStarted.Set();
         std::this_thread::sleep_for(400ms);  // ignores the stop meanwhile
         busy = false;
       }
@@ -238,14 +230,14 @@ TEST(BaseCameraChannel, RestartKeepsTheBitrateAndMakesNoOfflineReport) {
   ASSERT_TRUE(channel.Restart(&q));
   EXPECT_EQ(channel.Seen().bitrate, 42u);
   EXPECT_EQ(channel.Seen().width, 1280u);
-  for (int i = 0; i < 1000 && channel.runs < 2; ++i) std::this_thread::sleep_for(5ms);
+  EXPECT_TRUE(test::WaitUntil([&] { return channel.runs >= 2; }));
   EXPECT_EQ(channel.runs, 2);
   Produce(channel);
   EXPECT_EQ(channel.widthSeenByThread, 1280u);
   EXPECT_TRUE(driver.LinesWith("offline").empty());
   // A start while running replaces the thread.
   ASSERT_TRUE(channel.Start(&q));
-  for (int i = 0; i < 1000 && channel.runs < 3; ++i) std::this_thread::sleep_for(5ms);
+  EXPECT_TRUE(test::WaitUntil([&] { return channel.runs >= 3; }));
   EXPECT_EQ(channel.runs, 3);
 }
 
@@ -256,9 +248,10 @@ TEST(BaseCameraChannel, StopWaitsForABusyThreadWithinItsBound) {
   TestChannel channel(0, &driver, &sink);
   STREAM_PARAMS p = Params(kStreamRecording);
   ASSERT_TRUE(channel.Start(&p));
+  channel.busyStarted.Reset();
   channel.busy = true;
   channel.produce.Set();
-  std::this_thread::sleep_for(50ms);
+  ASSERT_TRUE(channel.busyStarted.Wait(10000));
   channel.Stop();
   auto warn =
       driver.LinesWith("Video capture thread for camera 127.0.0.1 cannot be stopped and will be terminated now");
@@ -271,9 +264,10 @@ TEST(BaseCameraChannel, StopWaitsForABusyThreadWithinItsBound) {
   driver.info.connectTimeoutMs = 5000;
   driver.ClearLines();
   ASSERT_TRUE(channel.Start(&p));
+  channel.busyStarted.Reset();
   channel.busy = true;
   channel.produce.Set();
-  std::this_thread::sleep_for(50ms);
+  ASSERT_TRUE(channel.busyStarted.Wait(10000));
   const auto start = std::chrono::steady_clock::now();
   channel.Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
@@ -286,7 +280,7 @@ TEST(BaseCameraChannel, TwoHundredStartStopCyclesLeaveNoThreads) {
   // A sanitizer may start a helper thread of its own with the first thread
   // the program creates; let that happen before counting.
   std::thread([] {}).join();
-  const int before = ThreadCount();
+  const int before = test::CountEntries("/proc/self/task");
   {
     TestChannel channel(0, &driver, &sink);
     STREAM_PARAMS p = Params(kStreamRecording);
@@ -298,7 +292,7 @@ TEST(BaseCameraChannel, TwoHundredStartStopCyclesLeaveNoThreads) {
     EXPECT_LE(channel.runs, 200);
     EXPECT_GE(channel.runs, 4);  // a stop may come before a new thread gets going
   }
-  EXPECT_EQ(ThreadCount(), before);
+  EXPECT_EQ(test::CountEntries("/proc/self/task"), before);
 }
 
 TEST(StreamHelpers, FrameRateResolutionClassAndNames) {
