@@ -61,7 +61,11 @@ std::string RateList(int max_fps) {
 }  // namespace
 
 CgiHandler::CgiHandler(SettingsTable& settings, CameraClock& clock, std::string user, std::string password)
-    : settings_(settings), clock_(clock), user_(std::move(user)), password_(std::move(password)) {}
+    : settings_(settings),
+      clock_(clock),
+      user_(std::move(user)),
+      password_(std::move(password)),
+      serial_(settings.ChannelCount()) {}
 
 void CgiHandler::SetUnitAddress(const UnitAddress& address) {
   std::lock_guard<std::mutex> lock(address_mutex_);
@@ -113,6 +117,15 @@ CgiResponse CgiHandler::Handle(std::string_view family, std::string_view query, 
     const bool io_family = family == "encoder" || family == "mpeg4";
     if (channel_valid && io_family && dio_ != nullptr && DioRegister::Serves(item.name)) {
       dio_->Answer(item.name, item.value, channel, response.body);
+      continue;
+    }
+    if (channel_valid && io_family && item.name == "SERIAL_HEX" && settings_.model().ptz_vendor == "PELCO-D") {
+      // The camera writes the bytes to the channel's serial port, after checking them.
+      if (item.value && serial_.Write(channel, *item.value)) {
+        response.body.append("OK: ").append(item.name).append("=").append(*item.value).append(kLineEnd);
+      } else {
+        ErrorLine(response.body, item.name, item.value ? &*item.value : nullptr);
+      }
       continue;
     }
     if (channel_valid && family == "encoder" && item.name == "GET_CTRL_MSG" && item.value == "MD,3") {

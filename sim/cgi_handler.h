@@ -8,6 +8,7 @@
 
 #include "sim/camera_clock.h"
 #include "sim/dio_register.h"
+#include "sim/pelco_d_dome.h"
 #include "sim/ptz_head.h"
 #include "sim/settings_table.h"
 
@@ -49,6 +50,8 @@ class CgiHandler {
   // The PTZ head that the encoder CGI's PTZ commands steer (PTZ models only).
   const PtzHead& Ptz() const { return ptz_; }
   void HoldPtz(bool hold) const { ptz_.Hold(hold); }
+  // The domes on the serial ports that "SERIAL_HEX" reaches (Pelco-D models).
+  const SerialPorts& Serial() const { return serial_; }
 
  private:
   std::string SystemInfo() const;
@@ -65,6 +68,7 @@ class CgiHandler {
   mutable std::mutex address_mutex_;
   UnitAddress address_;
   mutable PtzHead ptz_;
+  mutable SerialPorts serial_;
   DioRegister* dio_ = nullptr;
 };
 

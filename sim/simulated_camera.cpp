@@ -322,6 +322,8 @@ PtzState SimulatedCamera::Ptz() const { return cgi_->Ptz().State(); }
 
 void SimulatedCamera::HoldPtzCommands(bool hold) { cgi_->HoldPtz(hold); }
 
+DomeState SimulatedCamera::SerialDome(int channel) const { return cgi_->Serial().State(channel); }
+
 void SimulatedCamera::SetRtspRefuseConnections(bool refuse) {
   std::lock_guard<std::mutex> lock(services_mutex_);
   refuse_ = refuse;

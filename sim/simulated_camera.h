@@ -51,6 +51,7 @@
 #include "sim/dio_register.h"
 #include "sim/http_server.h"
 #include "sim/motion_stream.h"
+#include "sim/pelco_d_dome.h"
 #include "sim/ptz_head.h"
 #include "sim/rtsp_server.h"
 #include "sim/stream_settings.h"
@@ -135,6 +136,8 @@ class SimulatedCamera {
   PtzState Ptz() const;
   // PTZ commands wait for the release before they are answered.
   void HoldPtzCommands(bool hold);
+  // The dome on a channel's serial port (Pelco-D models), 1-based channel.
+  DomeState SerialDome(int channel = 1) const;
 
   // The camera's clock: how far it is off the host's clock now, and how
   // often DATE_CONFIG set it. While refusing, DATE_CONFIG answers ERROR.

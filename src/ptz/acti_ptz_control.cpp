@@ -4,6 +4,7 @@
 
 #include "device/host_parameter.h"
 #include "ptz/acti_proto_ptz_comm.h"
+#include "ptz/acti_ptz_comm.h"
 
 namespace orbisan {
 
@@ -16,11 +17,8 @@ CBasePTZComm* CActiPTZControl::CreatePTZComm() {
   if (Driver()->GetIntParameter(kParamPtzProtocol) == kUrlProtocol) {
     return new (std::nothrow) CActiProtoPTZComm(Driver(), channel);
   }
-  // Heads on the camera's serial port (Pelco-D) are not driven by this build.
-  Driver()->DebugMessage(kLogError, "%s: serial-port PTZ is not supported for channel %u, device %s",
-                         "orbisan::CActiPTZControl::CreatePTZComm", GetChannel() + 1,
-                         Driver()->GetDeviceName().c_str());
-  return nullptr;
+  // Every other device drives a head on its serial port with Pelco-D.
+  return new (std::nothrow) CActiPTZComm(Driver(), channel);
 }
 
 }  // namespace orbisan
