@@ -196,8 +196,8 @@ TEST(IoEvents, MotionStartStopCyclesLeaveNothingBehind) {
     ASSERT_TRUE(WaitUntil([&] { return rig.camera->CgiRequests().size() > asked; })) << i;
     channel->Stop();
   }
-  EXPECT_LE(test::CountBackTo("/proc/self/task", threads), threads);
-  EXPECT_LE(test::CountBackTo("/proc/self/fd", descriptors), descriptors);
+  EXPECT_EQ(test::CountSettlesAt("/proc/self/task", threads), threads);
+  EXPECT_EQ(test::CountSettlesAt("/proc/self/fd", descriptors), descriptors);
   EXPECT_TRUE(WaitUntil([&] { return rig.camera->Motion().OpenStreams() == 0; }));
   EXPECT_EQ(rig.log.notStopped.load(), 0);
 }

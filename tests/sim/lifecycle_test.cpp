@@ -9,6 +9,7 @@
 
 #include "sim/simulated_camera.h"
 #include "sim_test_support.h"
+#include "support/process_counts.h"
 
 namespace {
 
@@ -41,29 +42,18 @@ void OneLife(bool stream) {
   camera.Stop();
 }
 
-// Threads and descriptors released by a stop may take a moment to be gone.
-bool SettlesAt(int threads, int fds, std::chrono::seconds limit) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (simtest::ThreadCount() <= threads && simtest::OpenFdCount() <= fds) return true;
-    std::this_thread::sleep_for(100ms);
-  }
-  return false;
-}
-
 TEST(LifecycleTest, FiftyStartsAndStopsLeakNoThreadsOrDescriptors) {
   // The first life creates what GStreamer, GLib and libcurl keep for the process.
   OneLife(true);
   OneLife(false);
-  std::this_thread::sleep_for(500ms);
-  int threads = simtest::ThreadCount();
-  int fds = simtest::OpenFdCount();
+  const int threads = orbisan::test::SettledCount("/proc/self/task");
+  const int fds = orbisan::test::SettledCount("/proc/self/fd");
   for (int i = 0; i < 50; ++i) {
     OneLife(i % 10 == 0);
     if (HasFatalFailure()) return;
   }
-  EXPECT_TRUE(SettlesAt(threads, fds, 30s)) << "threads " << threads << " -> " << simtest::ThreadCount() << ", fds "
-                                            << fds << " -> " << simtest::OpenFdCount();
+  EXPECT_EQ(orbisan::test::CountSettlesAt("/proc/self/task", threads), threads);
+  EXPECT_EQ(orbisan::test::CountSettlesAt("/proc/self/fd", fds), fds);
 }
 
 TEST(LifecycleTest, StartFailsCleanlyOnABusyPortAndForAnUnknownModel) {

@@ -202,18 +202,6 @@ std::optional<ProbedStream> Probe(const std::string& url, const std::string& tra
   return stream;
 }
 
-int ThreadCount() {
-  int count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ++count;
-  return count;
-}
-
-int OpenFdCount() {
-  int count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
-  return count;
-}
-
 bool WaitForListening(uint16_t port, bool listening, std::chrono::milliseconds timeout) {
   auto deadline = Clock::now() + timeout;
   while (true) {

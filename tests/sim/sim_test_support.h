@@ -45,10 +45,6 @@ struct ProbedStream {
 std::optional<ProbedStream> Probe(const std::string& url, const std::string& transport,
                                   std::string* error_text = nullptr);
 
-// Counts the threads and open descriptors of this process.
-int ThreadCount();
-int OpenFdCount();
-
 // A deliberately plain RTSP client: one request at a time, Basic or Digest
 // answers to a challenge (Digest with the base URL as uri for every request,
 // as this camera family's clients do), RTP interleaved on TCP.
