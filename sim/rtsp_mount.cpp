@@ -189,6 +189,12 @@ void RtspMount::Configure(GstRTSPMedia* media) {
     GstRTSPAddressPool* pool = gst_rtsp_address_pool_new();
     gst_rtsp_address_pool_add_range(pool, config_.group.c_str(), config_.group.c_str(), config_.group_port,
                                     static_cast<uint16_t>(config_.group_port + 1), 1);
+    // The microphone track takes the pair kAudioGroupPortOffset above it.
+    if (pending_.audio_hz > 0) {
+      const auto audio_port = static_cast<uint16_t>(config_.group_port + kAudioGroupPortOffset);
+      gst_rtsp_address_pool_add_range(pool, config_.group.c_str(), config_.group.c_str(), audio_port,
+                                      static_cast<uint16_t>(audio_port + 1), 1);
+    }
     gst_rtsp_media_set_address_pool(media, pool);
     g_object_unref(pool);
     SetFreeGroupPorts(media, [weak = weak_from_this()](GstRTSPMedia* keep) {

@@ -23,6 +23,8 @@ namespace strandline::sim {
 // ends. Everything except the constructor runs on the server's main loop.
 class RtspMount : public std::enable_shared_from_this<RtspMount> {
  public:
+  // Multicast: the microphone's group ports lie this far above the video's.
+  static constexpr uint16_t kAudioGroupPortOffset = 100;
   struct MountConfig {
     std::string path;  // "/", "/track1", "/multicast"
     int encoder = 1;   // channel whose settings this path streams

@@ -185,3 +185,17 @@ TEST(AudioCapture, OpenCloseCyclesLeaveNoThreadsOrDescriptors) {
   EXPECT_LE(test::CountBackTo("/proc/self/fd", fds), fds);
   EXPECT_EQ(rig.allocator.created.load(), rig.allocator.released.load());
 }
+
+TEST(AudioCaptureMulticast, ReceivesTheMicrophoneFromTheGroup) {
+  if (std::getenv("STRANDLINE_NETNS") == nullptr) {
+    GTEST_SKIP() << "multicast runs only inside a private network namespace (scripts/netns-run)";
+  }
+  AudioRig rig("TCM5311", "<Configuration><StreamingMode>multicast</StreamingMode></Configuration>");
+  ASSERT_TRUE(rig.opened);
+  ASSERT_TRUE(rig.capture->OpenChannel(1, 0, &rig.sink, nullptr));
+  ASSERT_TRUE(test::WaitUntil([&] { return rig.sink.Frames().size() >= 3; }, 30s));
+  EXPECT_EQ(rig.capture->GetChannelState(1), kAudioRunning);
+  for (const auto& frame : rig.sink.Frames()) EXPECT_EQ(frame.size(), 8000u);
+  EXPECT_TRUE(rig.capture->CloseChannel(1));
+  EXPECT_EQ(rig.Lines("RTP multicast stream cannot be started"), 0);
+}
