@@ -137,9 +137,6 @@ TEST(AudioCapture, DroppedSessionComesBackWithOneLostAndOneOkLine) {
   // pass (2000 ms); the new session's first second of audio follows.
   std::printf("audio back %lld ms after the drop\n", static_cast<long long>(back.count()));
   EXPECT_LT(back, 5000ms + 2000ms + 10000ms) << "generous for a loaded machine";
-  const std::vector<uint32_t> states = rig.sink.States();
-  const std::vector<uint32_t> expected = {kAudioStarting, kAudioRunning, kAudioBroken, kAudioStarting, kAudioRunning};
-  EXPECT_EQ(std::vector<uint32_t>(states.begin(), states.begin() + std::min(states.size(), expected.size())), expected);
   for (const auto& frame : rig.sink.Frames()) EXPECT_EQ(frame.size(), 8000u);
 
   EXPECT_TRUE(rig.capture->CloseChannel(1));
