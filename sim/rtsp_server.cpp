@@ -11,6 +11,7 @@
 
 #include "sim/faulty_answer_writer.h"
 #include "sim/http_server.h"
+#include "sim/sha256_digest_auth.h"
 
 namespace strandline::sim {
 namespace {
@@ -335,7 +336,13 @@ bool RtspServer::SetUp(std::string* error) {
     g_object_unref(mount_points);
     g_object_unref(pool);
 
-    if (config_.auth != RtspAuth::kNone) {
+    if (config_.auth == RtspAuth::kDigestSha256) {
+      GstRTSPToken* token = gst_rtsp_token_new(GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE, G_TYPE_STRING, kRole, nullptr);
+      GstRTSPAuth* auth = NewSha256DigestAuth(config_.user, config_.password, token);
+      gst_rtsp_token_unref(token);
+      gst_rtsp_server_set_auth(server, auth);
+      g_object_unref(auth);
+    } else if (config_.auth != RtspAuth::kNone) {
       GstRTSPAuth* auth = gst_rtsp_auth_new();
       gst_rtsp_auth_set_realm(auth, "IP Camera");
       GstRTSPToken* token = gst_rtsp_token_new(GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE, G_TYPE_STRING, kRole, nullptr);

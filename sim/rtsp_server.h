@@ -18,7 +18,8 @@
 
 namespace strandline::sim {
 
-enum class RtspAuth { kNone, kBasic, kDigest };
+// kDigestSha256 offers Digest SHA-256 (qop=auth) first and MD5 Digest after it.
+enum class RtspAuth { kNone, kBasic, kDigest, kDigestSha256 };
 
 enum class DescribeFault {
   kNone,

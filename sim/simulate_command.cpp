@@ -60,6 +60,8 @@ bool ParseRtspAuth(const std::string& text, RtspAuth* out) {
     *out = RtspAuth::kBasic;
   else if (text == "digest")
     *out = RtspAuth::kDigest;
+  else if (text == "digest-sha256")
+    *out = RtspAuth::kDigestSha256;
   else
     return false;
   return true;
@@ -73,7 +75,7 @@ int Usage(const std::string& message) {
 void PrintHelp() {
   std::printf(
       "usage: simulate [--http-port N] [--rtsp-port N] [--user U --password P] [--model M]\n"
-      "                [--http-auth none|basic|digest|either] [--rtsp-auth none|basic|digest]\n"
+      "                [--http-auth none|basic|digest|either] [--rtsp-auth none|basic|digest|digest-sha256]\n"
       "                [--source FILE] [--https] [--reboot-seconds S] [--multicast-port N] [--clock] [--verbose]\n"
       "                [--input-pattern MASK[,MASK...][@SECONDS]] [--motion-period SECONDS]\n"
       "                [--clock-offset SECONDS] [--refuse-clock]\n"
@@ -182,7 +184,7 @@ int RunSimulateCommand(int argc, char** argv) {
       }
     } else if (arg == "--rtsp-auth") {
       if (!value(&text) || !ParseRtspAuth(text, &options.rtsp_auth)) {
-        return Usage("--rtsp-auth takes none, basic or digest");
+        return Usage("--rtsp-auth takes none, basic, digest or digest-sha256");
       }
     } else {
       return Usage("unknown option " + arg);

@@ -9,7 +9,7 @@ namespace strandline::sim {
 //   --user U --password P   login (default admin / admin)
 //   --model M          Production ID (default TCM5311)
 //   --http-auth none|basic|digest|either   (default none)
-//   --rtsp-auth none|basic|digest          (default none)
+//   --rtsp-auth none|basic|digest|digest-sha256        (default none)
 //   --source FILE      loop a pre-encoded clip instead of encoding live
 //   --https            HTTPS with a self-signed certificate on the HTTP port
 //   --reboot-seconds S how long SAVE_REBOOT keeps the camera away (default 3)

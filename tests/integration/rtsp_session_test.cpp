@@ -1,6 +1,7 @@
 // The session client against two independent servers (the simulated camera
 // and GStreamer's RTSP server): DESCRIBE, SETUP, PLAY and TEARDOWN over UDP
-// and interleaved, without authorization, with Basic and with Digest; RTP
+// and interleaved, without authorization, with Basic and with Digest (SHA-256
+// on the simulated camera too); RTP
 // packets must arrive in every mode, and a wrong password ends the session.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -135,9 +136,10 @@ std::string ModeName(const ::testing::TestParamInfo<Mode>& info) {
   const Server kind = std::get<0>(info.param);
   const RtspAuth auth = std::get<1>(info.param);
   return std::string(kind == Server::kSim ? "Sim" : "Gst") +
-         (auth == RtspAuth::kNone    ? "None"
-          : auth == RtspAuth::kBasic ? "Basic"
-                                     : "Digest") +
+         (auth == RtspAuth::kNone     ? "None"
+          : auth == RtspAuth::kBasic  ? "Basic"
+          : auth == RtspAuth::kDigest ? "Digest"
+                                      : "DigestSha256") +
          (std::get<2>(info.param) == kRtpOverUdp ? "Udp" : "Interleaved");
 }
 
@@ -146,11 +148,16 @@ INSTANTIATE_TEST_SUITE_P(AuthAndTransport, RtspSessionTest,
                                             ::testing::Values(RtspAuth::kNone, RtspAuth::kBasic, RtspAuth::kDigest),
                                             ::testing::Values(kRtpOverUdp, kRtpInterleaved)),
                          ModeName);
+// GStreamer's own server knows no SHA-256; the simulated camera offers it first.
+INSTANTIATE_TEST_SUITE_P(Sha256, RtspSessionTest,
+                         ::testing::Combine(::testing::Values(Server::kSim), ::testing::Values(RtspAuth::kDigestSha256),
+                                            ::testing::Values(kRtpOverUdp, kRtpInterleaved)),
+                         ModeName);
 
 class RtspWrongPasswordTest : public ::testing::TestWithParam<Server> {};
 
 TEST_P(RtspWrongPasswordTest, EndsTheSessionWithoutMedia) {
-  AnyServer server(GetParam(), RtspAuth::kDigest, "right");
+  AnyServer server(GetParam(), GetParam() == Server::kSim ? RtspAuth::kDigestSha256 : RtspAuth::kDigest, "right");
   ASSERT_NE(server.port(), 0);
   test::TestDriver driver;
   test::RecordingRtspUser user;
