@@ -61,12 +61,13 @@ TEST_F(PrivacyZoneTest, ZonesAreWrittenInPixelsOfTheRequestedFrame) {
   driver_.parameters[16] = "3";
   CPrivacyZoneHandler handler(&driver_, 0);
   HostZoneList list;
-  list.zones = {{true, 10, 20, 50, 25}, {false, 5, 5, 5, 5}, {true, 0, 0, 100, 100}};
+  list.zones = {
+      {true, 10, 20, 50, 25}, {false, 5, 5, 5, 5}, {true, 50, 50, 100, 100}};  // the last one is cut at the edge
   handler.SetZones(&list);
   handler.ApplyZones(Frame(640, 480));
   EXPECT_THAT(camera_.Requests(), ElementsAre("encoder?PRIVACY_REGION=1,1,000000,64,96,384,216",
                                               "encoder?PRIVACY_REGION=2,0,000000,1,1,20,20",
-                                              "encoder?PRIVACY_REGION=3,1,000000,0,0,640,480"));
+                                              "encoder?PRIVACY_REGION=3,1,000000,320,240,640,480"));
   // Written again, as they stand, on every stream start.
   camera_.ClearRequests();
   handler.ApplyZones(Frame(352, 240));

@@ -8,13 +8,13 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "../support/temp_dir.h"
 #include "../support/test_driver.h"
 #include "../support/test_samples.h"
 #include "collecting_client.h"
@@ -80,32 +80,13 @@ inline Bytes FromHex(const std::string& hex) {
   return out;
 }
 
-// A scratch directory removed with the object.
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/depacketizer_test_XXXXXX";
-    path_ = mkdtemp(pattern);
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
 struct CommandResult {
   int status = -1;
   std::string output;  // stdout
   std::string errors;  // stderr
 };
 
-inline CommandResult RunCommand(const std::string& command, const TempDir& dir) {
+inline CommandResult RunCommand(const std::string& command, const ScratchDir& dir) {
   const std::string out = dir.File("cmd.out");
   const std::string err = dir.File("cmd.err");
   CommandResult r;
@@ -122,7 +103,7 @@ struct DecodeResult {
   int frames = 0;
 };
 
-inline DecodeResult DecodeWithFfmpeg(const std::string& inputOptions, const std::string& file, const TempDir& dir) {
+inline DecodeResult DecodeWithFfmpeg(const std::string& inputOptions, const std::string& file, const ScratchDir& dir) {
   CommandResult r = RunCommand("ffmpeg -nostdin -v error " + inputOptions + " -i " + file + " -f framecrc -", dir);
   DecodeResult d;
   d.errors = r.errors;

@@ -135,8 +135,8 @@ class RealH264 : public DepacketizerTest {
     std::string stream = Concatenate(client.frames);
     for (const ParsedFrame& f : client.frames) ASSERT_EQ(Str(kAud), f.bytes.substr(f.bytes.size() - 5));
     stream.resize(stream.size() - kAud.size());
-    TempDir dir;
-    WriteFile(dir.File("out.h264"), stream);
+    ScratchDir dir;
+    dir.Write("out.h264", stream);
     const DecodeResult d = DecodeWithFfmpeg("-f h264", dir.File("out.h264"), dir);
     EXPECT_EQ("", d.errors);
     EXPECT_EQ(expectedFrames, d.frames);
@@ -241,8 +241,8 @@ class RealMpeg4 : public DepacketizerTest {
  protected:
   RealMpeg4() : parser(&driver) { parser.SetClient(&client); }
   void ExpectDecodesCleanly(int expectedFrames) {
-    TempDir dir;
-    WriteFile(dir.File("out.m4v"), Concatenate(client.frames));
+    ScratchDir dir;
+    dir.Write("out.m4v", Concatenate(client.frames));
     const DecodeResult d = DecodeWithFfmpeg("-f m4v", dir.File("out.m4v"), dir);
     EXPECT_EQ("", d.errors);
     EXPECT_EQ(expectedFrames, d.frames);
@@ -297,22 +297,22 @@ class RealJpeg : public DepacketizerTest {
     client.defaultResolution = {176, 144};
   }
   // Raw pictures of a concatenation of JPEG files, through ffmpeg.
-  static std::string Pixels(const std::string& mjpeg, const TempDir& dir, std::string* errors) {
-    WriteFile(dir.File("in.mjpeg"), mjpeg);
+  static std::string Pixels(const std::string& mjpeg, const ScratchDir& dir, std::string* errors) {
+    dir.Write("in.mjpeg", mjpeg);
     CommandResult r = RunCommand(
         "ffmpeg -nostdin -v error -f mjpeg -i " + dir.File("in.mjpeg") + " -f rawvideo -pix_fmt yuv420p -", dir);
     *errors = r.errors;
     return r.output;
   }
   // What GStreamer's depayloader makes of the same packets.
-  static std::string GstreamerPictures(const std::vector<Bytes>& packets, const TempDir& dir) {
+  static std::string GstreamerPictures(const std::vector<Bytes>& packets, const ScratchDir& dir) {
     std::string framed;
     for (const Bytes& p : packets) {
       framed.push_back(static_cast<char>(p.size() >> 8));
       framed.push_back(static_cast<char>(p.size()));
       framed.append(p.begin(), p.end());
     }
-    WriteFile(dir.File("in.rtp"), framed);
+    dir.Write("in.rtp", framed);
     CommandResult r =
         RunCommand("gst-launch-1.0 -q filesrc location=" + dir.File("in.rtp") +
                        " ! 'application/x-rtp-stream,media=video,clock-rate=90000,encoding-name=JPEG,payload=26'"
@@ -329,7 +329,7 @@ TEST_F(RealJpeg, PicturesMatchGstreamersDepayloader) {
   const std::vector<Bytes> packets = LoadStream("jpeg_176x144_20.rtp");
   Feed(parser, packets);
   ASSERT_EQ(20u, client.frames.size());
-  TempDir dir;
+  ScratchDir dir;
   std::string errors;
   const size_t pictureSize = 176 * 144 * 3 / 2;
   for (const ParsedFrame& f : client.frames) {
@@ -367,7 +367,7 @@ TEST_F(RealJpeg, ComputedTablesMatchTheEncodersAndGiveTheSamePictures) {
   }
   Feed(parser, withQ80);
   ASSERT_EQ(20u, client.frames.size());
-  TempDir dir;
+  ScratchDir dir;
   std::string errors;
   const std::string ours = Pixels(Concatenate(client.frames), dir, &errors);
   EXPECT_EQ("", errors);
@@ -386,7 +386,7 @@ TEST_F(RealJpeg, OnePercentLossDeliversExactlyTheWholePictures) {
   std::set<uint32_t> delivered;
   for (const ParsedFrame& f : client.frames) delivered.insert(f.rtpTimestamp);
   EXPECT_EQ(whole, delivered);
-  TempDir dir;
+  ScratchDir dir;
   std::string errors;
   const std::string pixels = Pixels(Concatenate(client.frames), dir, &errors);
   EXPECT_EQ("", errors);
