@@ -126,11 +126,16 @@ struct HttpServerCallbacks {
     *con_cls = nullptr;
   }
 
+  static MHD_DigestAuthAlgorithm Algorithm(HttpAuth auth) {
+    return auth == HttpAuth::kDigestSha256 ? MHD_DIGEST_ALG_SHA256 : MHD_DIGEST_ALG_MD5;
+  }
+
   static bool CheckCredentials(HttpServer* server, MHD_Connection* connection, bool* stale_nonce) {
     const auto& config = server->config_;
     *stale_nonce = false;
     bool basic = config.auth == HttpAuth::kBasic || config.auth == HttpAuth::kEither;
-    bool digest = config.auth == HttpAuth::kDigest || config.auth == HttpAuth::kEither;
+    bool digest =
+        config.auth == HttpAuth::kDigest || config.auth == HttpAuth::kEither || config.auth == HttpAuth::kDigestSha256;
     if (basic) {
       char* password = nullptr;
       char* user = MHD_basic_auth_get_username_password(connection, &password);
@@ -145,7 +150,7 @@ struct HttpServerCallbacks {
         int result = MHD_NO;
         if (config.user == user) {
           result = MHD_digest_auth_check2(connection, config.realm.c_str(), config.user.c_str(),
-                                          config.password.c_str(), kNonceTimeoutSeconds, MHD_DIGEST_ALG_MD5);
+                                          config.password.c_str(), kNonceTimeoutSeconds, Algorithm(config.auth));
         }
         MHD_free(user);
         if (result == MHD_YES) return true;
@@ -168,7 +173,7 @@ struct HttpServerCallbacks {
         MHD_add_response_header(response, MHD_HTTP_HEADER_WWW_AUTHENTICATE, basic.c_str());
       }
       result = MHD_queue_auth_fail_response2(connection, config.realm.c_str(), server->opaque_.c_str(), response,
-                                             stale_nonce ? MHD_YES : MHD_NO, MHD_DIGEST_ALG_MD5);
+                                             stale_nonce ? MHD_YES : MHD_NO, Algorithm(config.auth));
     }
     MHD_destroy_response(response);
     return result;

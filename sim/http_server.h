@@ -19,10 +19,11 @@ struct MHD_Connection;
 namespace strandline::sim {
 
 enum class HttpAuth {
-  kNone,    // credentials only in the query
-  kBasic,   // challenge with Basic
-  kDigest,  // challenge with Digest (MD5)
-  kEither,  // offer both, accept either
+  kNone,          // credentials only in the query
+  kBasic,         // challenge with Basic
+  kDigest,        // challenge with Digest (MD5)
+  kEither,        // offer both, accept either
+  kDigestSha256,  // challenge with Digest (SHA-256)
 };
 
 // How answers go out, for clients' tests of slow and hostile cameras.

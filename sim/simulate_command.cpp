@@ -48,6 +48,8 @@ bool ParseHttpAuth(const std::string& text, HttpAuth* out) {
     *out = HttpAuth::kDigest;
   else if (text == "either")
     *out = HttpAuth::kEither;
+  else if (text == "digest-sha256")
+    *out = HttpAuth::kDigestSha256;
   else
     return false;
   return true;
@@ -75,7 +77,8 @@ int Usage(const std::string& message) {
 void PrintHelp() {
   std::printf(
       "usage: simulate [--http-port N] [--rtsp-port N] [--user U --password P] [--model M]\n"
-      "                [--http-auth none|basic|digest|either] [--rtsp-auth none|basic|digest|digest-sha256]\n"
+      "                [--http-auth none|basic|digest|either|digest-sha256] [--rtsp-auth "
+      "none|basic|digest|digest-sha256]\n"
       "                [--source FILE] [--https] [--reboot-seconds S] [--multicast-port N] [--clock] [--verbose]\n"
       "                [--input-pattern MASK[,MASK...][@SECONDS]] [--motion-period SECONDS]\n"
       "                [--clock-offset SECONDS] [--refuse-clock]\n"
@@ -180,7 +183,7 @@ int RunSimulateCommand(int argc, char** argv) {
       if (!value(&options.source_file)) return Usage("--source needs a file");
     } else if (arg == "--http-auth") {
       if (!value(&text) || !ParseHttpAuth(text, &options.http_auth)) {
-        return Usage("--http-auth takes none, basic, digest or either");
+        return Usage("--http-auth takes none, basic, digest, either or digest-sha256");
       }
     } else if (arg == "--rtsp-auth") {
       if (!value(&text) || !ParseRtspAuth(text, &options.rtsp_auth)) {

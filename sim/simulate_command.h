@@ -8,7 +8,7 @@ namespace strandline::sim {
 //   --rtsp-port N      RTSP port of the first input (default 7070; 0 = any)
 //   --user U --password P   login (default admin / admin)
 //   --model M          Production ID (default TCM5311)
-//   --http-auth none|basic|digest|either   (default none)
+//   --http-auth none|basic|digest|either|digest-sha256  (default none)
 //   --rtsp-auth none|basic|digest|digest-sha256        (default none)
 //   --source FILE      loop a pre-encoded clip instead of encoding live
 //   --https            HTTPS with a self-signed certificate on the HTTP port
