@@ -11,31 +11,14 @@
 
 namespace orbisan {
 
-namespace {
-
-int32_t ParamOr(IDriver* driver, uint32_t id, int32_t fallback) {
-  const int32_t value = driver->GetIntParameter(id);
-  return value == kNoIntParameter ? fallback : value;
-}
-
-// A decimal port above 0, else 0.
-uint16_t PortOf(const std::string& item) {
-  const std::string text = Trim(item, " \t");
-  if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return 0;
-  const long value = std::strtol(text.c_str(), nullptr, 10);
-  return value > 0 && value <= 65535 ? static_cast<uint16_t>(value) : 0;
-}
-
-}  // namespace
-
 CAudioCaptureChannel::CAudioCaptureChannel(IDriver* driver, uint32_t cameraChannel, uint32_t channelId,
                                            ipcapture::IAudioInputSink* sink, void* hostValue)
     : CBaseAudioRTSPChannel(driver, cameraChannel, channelId, sink, hostValue),
       device_(*driver->GetDeviceInfo()),
       http_(device_),
       parser_(driver, static_cast<uint8_t>(channelId), AUDIO_FORMAT{}, this),
-      portListMode_(ParamOr(driver, kParamDeviceType, 0)),
-      audioFormatMode_(ParamOr(driver, kParamCameraGroup, 2)) {}
+      portListMode_(IntParameterOr(driver, kParamDeviceType, 0)),
+      audioFormatMode_(IntParameterOr(driver, kParamCameraGroup, 2)) {}
 
 CAudioCaptureChannel::~CAudioCaptureChannel() {
   http_.Shutdown();
@@ -73,11 +56,11 @@ void CAudioCaptureChannel::FillSessionParams(RTSP_SESSION_PARAMS& params) {
   const std::vector<std::string> list = Split(Driver()->GetStringParameter(kParamRtspPorts), ",", false);
   if (portListMode_ == 1) {
     if (!list.empty()) {
-      if (const uint16_t port = PortOf(list[0])) params.serverPort = port;
+      if (const uint16_t port = ParsePort(list[0])) params.serverPort = port;
     }
     params.trackIndex = CameraChannel() + 1;
   } else if (CameraChannel() < list.size()) {
-    if (const uint16_t port = PortOf(list[CameraChannel()])) params.serverPort = port;
+    if (const uint16_t port = ParsePort(list[CameraChannel()])) params.serverPort = port;
   }
 }
 

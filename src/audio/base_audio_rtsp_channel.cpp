@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "channels/device_session_params.h"
 #include "device/configuration.h"
 
 namespace orbisan {
@@ -56,15 +57,7 @@ uint32_t CBaseAudioRTSPChannel::ThreadFunction() {
 }
 
 RTSP_SESSION_PARAMS CBaseAudioRTSPChannel::SessionParams(uint16_t rtpPort, uint16_t rtcpPort) {
-  const DEVICE_INFO* info = Driver()->GetDeviceInfo();
-  RTSP_SESSION_PARAMS params;
-  params.host = info->address;
-  params.userName = info->user;
-  params.password = info->password;
-  params.connectTimeoutMs = info->connectTimeoutMs;
-  params.receiveTimeoutMs = info->connectTimeoutMs;
-  params.clientRtpPort = rtpPort;
-  params.clientRtcpPort = rtcpPort;
+  RTSP_SESSION_PARAMS params = DeviceSessionParams(*Driver()->GetDeviceInfo(), rtpPort, rtcpPort);
   params.mediaKind = 2;
   FillSessionParams(params);
   return params;

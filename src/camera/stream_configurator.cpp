@@ -21,10 +21,7 @@ CStreamConfigurator::CStreamConfigurator(IDriver* driver, Web::CHttpSender& http
                                          const STREAM_PARAMS& params, CEvent* stopEvent)
     : driver_(driver), http_(http), channelIndex_(channelIndex), params_(params), stopEvent_(stopEvent) {}
 
-int32_t CStreamConfigurator::Param(uint32_t id, int32_t absent) {
-  const int32_t value = driver_->GetIntParameter(id);
-  return value == kNoIntParameter ? absent : value;
-}
+int32_t CStreamConfigurator::Param(uint32_t id, int32_t absent) { return IntParameterOr(driver_, id, absent); }
 
 bool CStreamConfigurator::Get(const std::string& url, std::string& answer) {
   return HUtils::RequestGet(http_, url, answer);

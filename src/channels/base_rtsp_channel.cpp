@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "channels/device_session_params.h"
 #include "rtsp/h264_rtp_media_parser.h"
 #include "rtsp/jpeg_rtp_media_parser.h"
 #include "rtsp/mpeg4_rtp_media_parser.h"
@@ -32,15 +33,7 @@ CBaseRTSPChannel::~CBaseRTSPChannel() {
 }
 
 RTSP_SESSION_PARAMS CBaseRTSPChannel::BaseSessionParams(uint16_t rtpPort, uint16_t rtcpPort) {
-  const DEVICE_INFO* info = Driver()->GetDeviceInfo();
-  RTSP_SESSION_PARAMS params;
-  params.host = info->address;
-  params.userName = info->user;
-  params.password = info->password;
-  params.connectTimeoutMs = info->connectTimeoutMs;
-  params.receiveTimeoutMs = info->connectTimeoutMs;
-  params.clientRtpPort = rtpPort;
-  params.clientRtcpPort = rtcpPort;
+  RTSP_SESSION_PARAMS params = DeviceSessionParams(*Driver()->GetDeviceInfo(), rtpPort, rtcpPort);
   params.blockSize = blockSize_;
   return params;
 }

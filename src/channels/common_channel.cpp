@@ -11,32 +11,12 @@
 
 namespace orbisan {
 
-namespace {
-
-int32_t ParamOr(IDriver* driver, uint32_t id, int32_t fallback) {
-  const int32_t value = driver->GetIntParameter(id);
-  return value == kNoIntParameter ? fallback : value;
-}
-
-// Decimal port above 0 and within range (blanks around it allowed), else 0.
-uint16_t PortOf(const std::string& item) {
-  const std::string text = Trim(item, " \t");
-  if (text.empty() || text.size() > 5) return 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return 0;
-  }
-  const long value = std::strtol(text.c_str(), nullptr, 10);
-  return value > 0 && value <= 65535 ? static_cast<uint16_t>(value) : 0;
-}
-
-}  // namespace
-
 CCommonChannel::CCommonChannel(uint32_t channelIndex, IDriver* driver, ipcapture::IVideoFrameSink* sink)
     : CBaseRTSPChannel(channelIndex, driver, sink),
-      cameraGroup_(ParamOr(driver, kParamCameraGroup, 1)),
-      deviceType_(ParamOr(driver, kParamDeviceType, 0)),
-      channelMode_(ParamOr(driver, kParamChannelMode, 0)),
-      mountingType_(ParamOr(driver, kParamMountingType, 0)),
+      cameraGroup_(IntParameterOr(driver, kParamCameraGroup, 1)),
+      deviceType_(IntParameterOr(driver, kParamDeviceType, 0)),
+      channelMode_(IntParameterOr(driver, kParamChannelMode, 0)),
+      mountingType_(IntParameterOr(driver, kParamMountingType, 0)),
       deviceInfo_(*driver->GetDeviceInfo()),
       http_(deviceInfo_),
       privacy_(driver, channelIndex) {}
@@ -114,7 +94,7 @@ void CCommonChannel::FillSessionParams(RTSP_SESSION_PARAMS& params) {
   const std::vector<std::string> list = Split(ports, ",", false);
   if (deviceType_ != 1) {
     if (GetChannelIndex() < list.size()) {
-      if (const uint16_t port = PortOf(list[GetChannelIndex()])) params.serverPort = port;
+      if (const uint16_t port = ParsePort(list[GetChannelIndex()])) params.serverPort = port;
     }
     if (channelMode_ == 1 || channelMode_ == 3) {
       switch (Params().streamKind) {
@@ -131,7 +111,7 @@ void CCommonChannel::FillSessionParams(RTSP_SESSION_PARAMS& params) {
     }
   } else {
     if (!list.empty()) {
-      if (const uint16_t port = PortOf(list[0])) params.serverPort = port;
+      if (const uint16_t port = ParsePort(list[0])) params.serverPort = port;
     }
     params.trackIndex = GetChannelIndex() + 1;
   }

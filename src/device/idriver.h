@@ -35,4 +35,10 @@ class IDriver : public IDebugMessage {
   virtual const StreamKindSettings& GetStreamKindSettings() = 0;
 };
 
+// The host's integer parameter, or fallback when it is absent or not a number.
+inline int32_t IntParameterOr(IDriver* driver, uint32_t id, int32_t fallback) {
+  const int32_t value = driver->GetIntParameter(id);
+  return value == kNoIntParameter ? fallback : value;
+}
+
 }  // namespace orbisan

@@ -93,4 +93,11 @@ std::string WideToUtf8(const std::wstring& text) {
   return out;
 }
 
+uint16_t ParsePort(std::string_view text) {
+  const std::string digits = Trim(text, " \t");
+  if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) return 0;
+  const unsigned long value = std::stoul(digits);
+  return value <= 65535 ? static_cast<uint16_t>(value) : 0;
+}
+
 }  // namespace orbisan

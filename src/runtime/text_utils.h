@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,9 @@ std::string Trim(std::string_view text, std::string_view blanks = " \t\r\n");
 std::vector<std::string> Split(std::string_view text, std::string_view separators, bool skipEmpty = true);
 
 // UTF-8 <-> UTF-32 wide strings; empty on empty or malformed input.
+// A decimal port 1..65535 (blanks around it allowed), else 0.
+uint16_t ParsePort(std::string_view text);
+
 std::wstring Utf8ToWide(const std::string& text);
 std::string WideToUtf8(const std::wstring& text);
 
