@@ -12,6 +12,18 @@ namespace strandline::host {
 
 namespace {
 
+// Milliseconds since the epoch of a UTC capture time.
+int64_t EpochMs(const orbisan::SYSTEMTIME& t) {
+  std::tm tm{};
+  tm.tm_year = t.wYear - 1900;
+  tm.tm_mon = t.wMonth - 1;
+  tm.tm_mday = t.wDay;
+  tm.tm_hour = t.wHour;
+  tm.tm_min = t.wMinute;
+  tm.tm_sec = t.wSecond;
+  return static_cast<int64_t>(::timegm(&tm)) * 1000 + t.wMilliseconds;
+}
+
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
@@ -69,6 +81,9 @@ bool RecordingSink::OpenOutputs(const std::string& out, const std::string& index
   if (out == "-") {
     out_ = stdout;
     outIsStdout_ = true;
+  } else if (ContainerWriter::WantsContainer(out)) {
+    container_ = std::make_unique<ContainerWriter>();
+    if (!container_->Open(out, error)) return false;
   } else if (!out.empty()) {
     out_ = std::fopen(out.c_str(), "wb");
     if (out_ == nullptr) {
@@ -124,6 +139,10 @@ bool RecordingSink::OnFrame(orbisan::ipcapture::IMediaSample* sample) {
   const bool key = IsKeyFrame(fourcc);
   std::lock_guard<std::mutex> lock(mutex_);
   if (out_ != nullptr && std::fwrite(data, 1, size, out_) != size) return false;
+  if (container_ != nullptr &&
+      !container_->Write(data, size, fourcc, sample->GetWidth(), sample->GetHeight(), EpochMs(time))) {
+    return false;
+  }
   static const uint8_t kDelimiter[5] = {0, 0, 1, 0x09, 0x30};
   endsWithDelimiter_ = (fourcc == orbisan::ipcapture::kFourCC_H264 || fourcc == orbisan::ipcapture::kFourCC_I264) &&
                        size >= 5 && std::memcmp(data + size - 5, kDelimiter, 5) == 0;
@@ -169,6 +188,10 @@ void RecordingSink::CloseOutputs() {
       std::fclose(out_);
     }
     out_ = nullptr;
+  }
+  if (container_ != nullptr) {
+    container_->Close();
+    container_.reset();
   }
   if (index_ != nullptr) {
     std::fclose(index_);

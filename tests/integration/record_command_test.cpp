@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -14,6 +15,8 @@
 #include <vector>
 
 #include "sim/simulated_camera.h"
+#include "support/run_shell.h"
+#include "support/temp_dir.h"
 
 using namespace std::chrono_literals;
 using strandline::sim::SimulatedCamera;
@@ -149,6 +152,69 @@ TEST(RecordCommand, FirstSignalStopsCleanlyASecondEndsAtOnce) {
     } else {
       EXPECT_NE(record.Out().find("frames="), std::string::npos) << record.Err();
     }
+  }
+}
+
+// Capture times of the index file, in milliseconds after the first frame.
+std::vector<long long> IndexTimes(const std::string& csv) {
+  std::vector<long long> times;
+  std::istringstream lines(csv);
+  std::string line;
+  std::getline(lines, line);  // header
+  while (std::getline(lines, line)) {
+    unsigned hour = 0, minute = 0, second = 0, ms = 0;
+    const size_t t = line.find('T');
+    if (t == std::string::npos || std::sscanf(line.c_str() + t + 1, "%u:%u:%u.%u", &hour, &minute, &second, &ms) != 4) {
+      continue;
+    }
+    long long at = ((hour * 60LL + minute) * 60 + second) * 1000 + ms;
+    if (!times.empty() && at < times.front()) at += 86400000;  // past midnight
+    times.push_back(at);
+  }
+  for (size_t i = times.size(); i-- > 0;) times[i] -= times.front();
+  return times;
+}
+
+TEST(RecordCommand, ContainerFilesCarryTheCaptureTimes) {
+  Camera sim;
+  ASSERT_TRUE(sim.started);
+  orbisan::test::ScratchDir dir("strandline_container");
+  for (const std::string name : {"rec.mkv", "rec.mp4"}) {
+    std::vector<std::string> args = sim.Args("admin", "4");
+    args.insert(args.end(), {"--out", dir.File(name), "--index", dir.File(name + ".csv")});
+    Record record(args);
+    ASSERT_EQ(record.Wait(40s), 0) << record.Err();
+    const std::vector<long long> index = IndexTimes(dir.Read(name + ".csv"));
+    ASSERT_GT(index.size(), 10u) << name;
+    std::string info, packets;
+    ASSERT_EQ(orbisan::test::RunShell("ffprobe -v error -show_entries stream=codec_name,width,height:format=duration "
+                                      "-of default=nw=1 " +
+                                          dir.File(name),
+                                      &info),
+              0)
+        << name;
+    // The size the driver reported with the frames: "n,utc,fourcc,width,height,..."
+    const std::string csv = dir.Read(name + ".csv");
+    std::istringstream row(csv.substr(csv.find('\n') + 1));
+    std::string field, size;
+    for (int i = 0; i < 5 && std::getline(row, field, ','); ++i) {
+      if (i == 3) size = "width=" + field;
+      if (i == 4) size += "\nheight=" + field + "\n";
+    }
+    EXPECT_NE(info.find("codec_name=h264\n" + size), std::string::npos) << name << info;
+    const size_t at = info.find("duration=");
+    ASSERT_NE(at, std::string::npos) << info;
+    const double recorded = (index.back() + index.back() / static_cast<double>(index.size() - 1)) / 1000;
+    EXPECT_NEAR(std::stod(info.substr(at + 9)), recorded, 0.5) << name;
+    ASSERT_EQ(orbisan::test::RunShell(
+                  "ffprobe -v error -select_streams v:0 -show_entries packet=pts_time -of csv=p=0 " + dir.File(name),
+                  &packets),
+              0)
+        << name;
+    std::vector<long long> times;
+    std::istringstream lines(packets);
+    for (std::string line; std::getline(lines, line);) times.push_back(std::llround(std::stod(line) * 1000));
+    EXPECT_EQ(times, index) << name;
   }
 }
 
