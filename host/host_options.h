@@ -31,7 +31,7 @@ struct HostOptions {
   uint32_t width = 640;
   uint32_t height = 480;
   uint32_t fps = 25;
-  uint32_t bitrate = 0;
+  uint32_t bitrate = 50;  // bit-rate selector 0-100; 0 would ask the camera for its lowest rate
   std::string out;
   std::string index;
   double durationSeconds = 10;
