@@ -3,13 +3,15 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <new>
 
 #include "audio/audio_capabilities.h"
 #include "audio/audio_capture_channel.h"
 #include "audio/ip_audio_capture.h"
 #include "device/host_parameter.h"
 #include "driver/ip_video_capture.h"
-#include "edge/iedge_storage.h"
+#include "edge/base_edge_storage_handler.h"
+#include "edge/edge_storage_task.h"
 #include "io/motion_channel.h"
 #include "platform/host_directory.h"
 #include "ptz/base_ptz_handler.h"
@@ -174,7 +176,14 @@ IMotionChannel* CIPCaptureDriver::CreateMotionChannel(uint32_t channelIndex, ipc
   return new CMotionChannel(channelIndex, this, sink);
 }
 
-IEdgeStorageHandler* CIPCaptureDriver::CreateEdgeStorageHandler() { return nullptr; }
+IEdgeStorageHandler* CIPCaptureDriver::CreateEdgeStorageHandler() {
+  auto* handler = new (std::nothrow) CBaseEdgeStorageHandler(this, channelCount_ * 10);
+  if (handler == nullptr) return nullptr;
+  // One task per driver object; it serves the handler made last.
+  if (edgeStorageTask_ == nullptr) edgeStorageTask_ = new (std::nothrow) CEdgeStorageTask(this);
+  if (edgeStorageTask_ != nullptr) edgeStorageTask_->SetHandler(handler);
+  return handler;
+}
 
 IAudioInputChannel* CIPCaptureDriver::CreateAudioCaptureChannel(uint32_t a, uint32_t b, void* c, void* d) {
   return new CAudioCaptureChannel(this, b, a, static_cast<ipcapture::IAudioInputSink*>(c), d);

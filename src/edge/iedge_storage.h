@@ -23,6 +23,10 @@ class IEdgeStorageTask {
   virtual bool ProcessTaskItem(uint64_t* position) = 0;
   virtual void AbortChannel(uint32_t key) = 0;
   virtual void Abort() = 0;
+  // Where fetched frames find their channel's sink; null detaches (the
+  // handler goes away before the task does).
+  virtual void SetHandler(IEdgeStorageHandler* handler) = 0;
+  virtual IEdgeStorageHandler* GetHandler() = 0;
 };
 
 }  // namespace orbisan

@@ -48,7 +48,7 @@ class TestDriver : public IDriver {
   int32_t GetVideoStandard(uint32_t, uint32_t) override { return videoStandard; }
   uint32_t GetDefaultCodec() override { return defaultCodec; }
   uint32_t GetChannelCount() override { return channelCount; }
-  IEdgeStorageTask* GetEdgeStorageTask() override { return nullptr; }
+  IEdgeStorageTask* GetEdgeStorageTask() override { return edgeStorageTask; }
   std::string GetStringParameter(uint32_t id) override {
     auto it = parameters.find(id);
     if (it == parameters.end() || it->second == "(none)") return {};
@@ -94,6 +94,7 @@ class TestDriver : public IDriver {
   int32_t videoStandard = 0;
   ipcapture::IMediaSampleAllocator* allocator = nullptr;
   StreamKindSettings streamKindSettings;
+  IEdgeStorageTask* edgeStorageTask = nullptr;
 
  private:
   std::mutex mutex_;

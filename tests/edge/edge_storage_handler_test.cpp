@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "edge/base_edge_storage_handler.h"
+#include "runtime/time_utils.h"
+#include "support/test_driver.h"
+#include "support/test_samples.h"
+#include "support/wait_until.h"
+
+namespace orbisan {
+namespace {
+
+using test::WaitUntil;
+
+constexpr uint64_t kSecond = 10000000ull;
+
+struct Interval {
+  uint32_t key;
+  uint64_t begin;
+  uint64_t end;
+};
+
+// A retrieval task that records what the handler asks of it.
+class FakeTask : public IEdgeStorageTask {
+ public:
+  void SetInterval(uint32_t key, uint64_t begin, uint64_t end) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    intervals_.push_back({key, begin, end});
+  }
+  bool ProcessTaskItem(uint64_t* position) override {
+    ++passes;
+    *position = reached.load();
+    return finishes.load();
+  }
+  void AbortChannel(uint32_t key) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    aborted_.push_back(key);
+  }
+  void Abort() override {}
+  void SetHandler(IEdgeStorageHandler*) override {}
+  IEdgeStorageHandler* GetHandler() override { return nullptr; }
+
+  std::vector<Interval> Intervals() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return intervals_;
+  }
+  std::vector<uint32_t> Aborted() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return aborted_;
+  }
+
+  std::atomic<bool> finishes{true};
+  std::atomic<uint64_t> reached{0};
+  std::atomic<int> passes{0};
+
+ private:
+  std::mutex mutex_;
+  std::vector<Interval> intervals_;
+  std::vector<uint32_t> aborted_;
+};
+
+class FakeChannel : public IEdgeMonitorChannel {
+ public:
+  FakeChannel(uint32_t index, ipcapture::IVideoFrameSink* sink) : index_(index), sink_(sink) {}
+  uint32_t GetChannelIndex() override { return index_; }
+  ipcapture::IVideoFrameSink* GetFrameSink() override { return sink_; }
+  void SetEdgeStorageCallback(IEdgeStorageCallback* callback) override { callback_ = callback; }
+  // A delivered frame, as the channel reports it.
+  void Frame(uint64_t time) {
+    if (IEdgeStorageCallback* callback = callback_.load()) callback->OnFrameTime(index_, time);
+  }
+  IEdgeStorageCallback* Callback() { return callback_.load(); }
+
+ private:
+  uint32_t index_;
+  ipcapture::IVideoFrameSink* sink_;
+  std::atomic<IEdgeStorageCallback*> callback_{nullptr};
+};
+
+class EdgeStorageHandlerTest : public ::testing::Test {
+ protected:
+  EdgeStorageHandlerTest() {
+    driver_.info.signalTimeoutMs = 100;
+    driver_.edgeStorageTask = &task_;
+  }
+
+  // A silence of the channel from its frame at `before`, then video back
+  // at `after`: the gap is queued.
+  void MakeGap(FakeChannel& channel, uint64_t before, uint64_t after) {
+    const uint64_t silences = handler_->SilenceCount();
+    channel.Frame(before);
+    ASSERT_TRUE(WaitUntil([&] { return handler_->SilenceCount() > silences; }));
+    channel.Frame(after);
+  }
+
+  test::TestDriver driver_;
+  FakeTask task_;
+  test::TestSink sink_;
+  std::unique_ptr<CBaseEdgeStorageHandler> handler_ = std::make_unique<CBaseEdgeStorageHandler>(&driver_, 10);
+};
+
+TEST_F(EdgeStorageHandlerTest, GapRunsFromTheLastFrameBeforeTheSilenceToTheFirstAfterIt) {
+  FakeChannel delivering(1, &sink_);
+  FakeChannel silent(2, &sink_);  // never delivers: never gets an item
+  handler_->RegisterChannel(&delivering);
+  handler_->RegisterChannel(&silent);
+  const uint64_t before = NowFileTime() - 10 * kSecond;
+  const uint64_t after = NowFileTime();
+  MakeGap(delivering, before, after);
+  ASSERT_TRUE(WaitUntil([&] { return task_.Intervals().size() == 1; }));
+  // The item is worked on at the next activity: video is back.
+  ASSERT_TRUE(WaitUntil([&] {
+    delivering.Frame(NowFileTime());
+    return task_.passes.load() == 1;
+  }));
+  const std::vector<Interval> intervals = task_.Intervals();
+  ASSERT_EQ(intervals.size(), 1u);
+  EXPECT_EQ(intervals[0].key, 1u);
+  EXPECT_EQ(intervals[0].begin, before);
+  EXPECT_EQ(intervals[0].end, after);
+  EXPECT_EQ(driver_.LinesWith("- Processing finished.").size(), 1u);
+}
+
+TEST_F(EdgeStorageHandlerTest, ChannelIsDroppedOnlyByItsLastUnregistration) {
+  FakeChannel channel(3, &sink_);
+  FakeChannel withoutSink(4, nullptr);
+  handler_->RegisterChannel(&withoutSink);
+  EXPECT_EQ(withoutSink.Callback(), nullptr);
+  handler_->RegisterChannel(&channel);
+  handler_->RegisterChannel(&channel);
+  handler_->UnregisterChannel(&channel);
+  EXPECT_EQ(handler_->FindChannel(3), &sink_);
+  EXPECT_TRUE(task_.Aborted().empty());
+  handler_->UnregisterChannel(&channel);
+  EXPECT_EQ(handler_->FindChannel(3), nullptr);
+  EXPECT_EQ(task_.Aborted(), std::vector<uint32_t>{3});
+  EXPECT_EQ(channel.Callback(), nullptr);
+}
+
+TEST_F(EdgeStorageHandlerTest, UnfinishedItemBacksOffParksWhenItsChannelStopsAndReturnsWithIt) {
+  handler_->SetRetryPolicy(60000, 60000, 10);
+  task_.finishes = false;
+  FakeChannel channel(5, &sink_);
+  handler_->RegisterChannel(&channel);
+  const uint64_t before = NowFileTime() - 20 * kSecond;
+  const uint64_t after = NowFileTime();
+  task_.reached = before + kSecond;
+  MakeGap(channel, before, after);
+  ASSERT_TRUE(WaitUntil([&] {
+    channel.Frame(NowFileTime());
+    return task_.passes.load() == 1;
+  }));
+  // Frames keep coming: a camera that failed is not asked again at once.
+  for (int i = 0; i < 50; ++i) channel.Frame(NowFileTime());
+  handler_->UnregisterChannel(&channel);
+  ASSERT_TRUE(WaitUntil([&] { return handler_->PendingCount() == 1; }));
+  EXPECT_EQ(task_.passes.load(), 1);
+  EXPECT_EQ(driver_.LinesWith("channel was stopped. Task will be processed later").size(), 1u);
+  handler_->RegisterChannel(&channel);
+  ASSERT_TRUE(WaitUntil([&] { return task_.Intervals().size() == 2; }));
+  EXPECT_EQ(handler_->PendingCount(), 0u);
+  // Resumed from where the last pass got to.
+  EXPECT_EQ(task_.Intervals()[1].begin, before + kSecond);
+  EXPECT_EQ(task_.Intervals()[1].end, after);
+}
+
+TEST_F(EdgeStorageHandlerTest, ItemsNeedASetBeginBeforeTheirEnd) {
+  EXPECT_EQ(CEdgeStorageTaskItem::Create(1, 0, 5), nullptr);
+  EXPECT_EQ(CEdgeStorageTaskItem::Create(1, 5, 5), nullptr);
+  EXPECT_NE(CEdgeStorageTaskItem::Create(1, 4, 5), nullptr);
+}
+
+}  // namespace
+}  // namespace orbisan

@@ -1,0 +1,178 @@
+#include "edge/edge_storage_task.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+#include "edge/base_edge_storage_task.h"
+#include "runtime/time_utils.h"
+#include "support/test_driver.h"
+#include "support/test_samples.h"
+#include "support/wait_until.h"
+
+namespace orbisan {
+namespace {
+
+constexpr uint64_t kMs = 10000ull;
+
+// A handler that knows one channel.
+class OneChannel : public IEdgeStorageHandler {
+ public:
+  explicit OneChannel(ipcapture::IVideoFrameSink* sink) : sink_(sink) {}
+  void RegisterChannel(IEdgeMonitorChannel*) override {}
+  void UnregisterChannel(IEdgeMonitorChannel*) override {}
+  ipcapture::IVideoFrameSink* FindChannel(uint32_t key) override { return key == 7 ? sink_ : nullptr; }
+
+ private:
+  ipcapture::IVideoFrameSink* sink_;
+};
+
+// The task with a scripted session: `play` runs on a thread of its own as
+// the session's packet thread would.
+class ScriptedTask : public CBaseEdgeStorageTask {
+ public:
+  using CBaseEdgeStorageTask::CBaseEdgeStorageTask;
+  ~ScriptedTask() override { StopSession(); }
+
+  void Frame(uint64_t time, bool key) {
+    test::TestSample sample(key ? ipcapture::kFourCC_H264 : ipcapture::kFourCC_I264, 4, "");
+    sample.dataSize = 4;
+    FileTimeToSystemTimeUtc(time, sample.time);
+    NotifyPlaying();
+    FrameReady(&sample);
+  }
+  void Close() { NotifySessionClosed(); }
+
+  bool storage = true;
+  bool answered = true;
+  std::atomic<bool> running{true};
+  std::atomic<int> sessions{0};
+  uint64_t startedAt = 0;
+  std::function<void()> play;
+
+ protected:
+  bool CheckStorage() override { return storage; }
+  bool StartSession(uint64_t position) override {
+    ++sessions;
+    startedAt = position;
+    if (play) player_ = std::thread(play);
+    return true;
+  }
+  void StopSession() override {
+    if (player_.joinable()) player_.join();
+  }
+  bool IsSessionRunning() override { return running; }
+  bool LastExchangeResult() override { return answered; }
+
+ private:
+  std::thread player_;
+};
+
+class EdgeStorageTaskTest : public ::testing::Test {
+ protected:
+  EdgeStorageTaskTest() {
+    // Long enough that a loaded machine is not taken for a silent camera.
+    driver_.info.connectTimeoutMs = 1000;
+    task_.SetHandler(&handler_);
+    task_.SetInterval(7, begin_, end_);
+  }
+
+  std::vector<uint64_t> DeliveredTimes() {
+    std::vector<uint64_t> times;
+    for (const test::DeliveredFrame& frame : sink_.Frames()) times.push_back(SystemTimeToFileTime64(frame.time));
+    return times;
+  }
+
+  test::TestDriver driver_;
+  test::TestSink sink_;
+  OneChannel handler_{&sink_};
+  ScriptedTask task_{&driver_};
+  // Whole milliseconds: frame times carry no finer part.
+  const uint64_t begin_ = (NowFileTime() / kMs - 60000) * kMs;
+  const uint64_t end_ = begin_ + 1000 * kMs;
+};
+
+TEST_F(EdgeStorageTaskTest, WithoutStorageNoSessionAndTheLastExchangeDecides) {
+  task_.storage = false;
+  uint64_t position = 0;
+  task_.answered = false;
+  EXPECT_FALSE(task_.ProcessTaskItem(&position));
+  task_.answered = true;
+  EXPECT_TRUE(task_.ProcessTaskItem(&position));
+  EXPECT_EQ(task_.sessions.load(), 0);
+  EXPECT_EQ(position, begin_);
+  // Repeats of the same failure are told once.
+  EXPECT_EQ(driver_.LinesWith("no storage").size(), 1u);
+}
+
+TEST_F(EdgeStorageTaskTest, DeliversOnlyFramesInsideTheIntervalFromTheFirstKeyFrameOn) {
+  task_.play = [&] {
+    task_.Frame(begin_, true);              // already recorded live
+    task_.Frame(begin_ + 40 * kMs, false);  // no key frame yet
+    task_.Frame(begin_ + 80 * kMs, true);
+    task_.Frame(begin_ + 120 * kMs, false);
+    task_.Frame(end_, false);  // the live frame that ended the gap
+    task_.Frame(end_ + 40 * kMs, true);
+  };
+  uint64_t position = 0;
+  EXPECT_TRUE(task_.ProcessTaskItem(&position));
+  EXPECT_EQ(DeliveredTimes(), (std::vector<uint64_t>{begin_ + 80 * kMs, begin_ + 120 * kMs}));
+  EXPECT_EQ(task_.GetStreamName(), "Strandline::EdgeChannel");
+  EXPECT_GE(position, end_);
+  EXPECT_EQ(task_.DeliveredFrames(), 2u);
+  EXPECT_EQ(task_.startedAt, begin_);
+  EXPECT_EQ(CBaseEdgeStorageTask::PlaybackStart(begin_ + 1234567), begin_ + 1234567 - (begin_ + 1234567) % 10000000);
+}
+
+TEST_F(EdgeStorageTaskTest, FramesEndingEarlyWhileTheSessionRunsEndTheItem) {
+  task_.play = [&] { task_.Frame(begin_ + 40 * kMs, true); };
+  uint64_t position = 0;
+  EXPECT_TRUE(task_.ProcessTaskItem(&position));
+  EXPECT_EQ(driver_.LinesWith("No video for selected time interval").size(), 1u);
+  EXPECT_EQ(position, begin_ + 40 * kMs);
+}
+
+TEST_F(EdgeStorageTaskTest, ClosedSessionIsRetriedFromThePositionReached) {
+  task_.play = [&] {
+    task_.Frame(begin_ + 40 * kMs, true);
+    task_.Close();
+  };
+  uint64_t position = 0;
+  EXPECT_FALSE(task_.ProcessTaskItem(&position));
+  EXPECT_EQ(driver_.LinesWith("RTSP session was closed").size(), 1u);
+  EXPECT_EQ(driver_.LinesWith("processing ERROR").size(), 1u);
+  EXPECT_EQ(position, begin_ + 40 * kMs);
+  task_.play = [&] {
+    task_.Frame(begin_ + 40 * kMs, true);  // delivered already
+    task_.Frame(begin_ + 80 * kMs, true);
+    task_.Frame(end_ + kMs, false);
+  };
+  EXPECT_TRUE(task_.ProcessTaskItem(&position));
+  EXPECT_EQ(task_.startedAt, begin_ + 40 * kMs);
+  EXPECT_EQ(DeliveredTimes(), (std::vector<uint64_t>{begin_ + 40 * kMs, begin_ + 80 * kMs}));
+}
+
+TEST(EdgeStorageTask, PlaybackPortAndPath) {
+  test::TestDriver driver;
+  const std::pair<const char*, uint16_t> cases[] = {
+      {"8554,7070", 8554}, {"", 7070}, {"abc,8554", 7070}, {"0", 7070}, {"-5", 7070}};
+  for (const auto& [parameter, port] : cases) {
+    driver.parameters[7] = parameter;
+    EXPECT_EQ(CEdgeStorageTask(&driver).RtspPort(), port) << parameter;
+  }
+  SYSTEMTIME utc{};
+  utc.wYear = 2026;
+  utc.wMonth = 12;
+  utc.wDay = 6;
+  utc.wHour = 9;
+  utc.wMinute = 5;
+  utc.wSecond = 3;
+  utc.wMilliseconds = 999;
+  EXPECT_EQ(CBaseRTSPEdgeStorageTask::PlaybackPath(SystemTimeToFileTime64(utc)),
+            "/playback/datetime=2026.12.06.09.05.03");
+}
+
+}  // namespace
+}  // namespace orbisan
