@@ -2,48 +2,23 @@
 // entry of three channels into preset lists, and writing them back. A file
 // that cannot be read is kept aside and a new one started; either way the
 // reader must come out usable.
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "ptz/preposition_list.h"
 #include "ptz/xml_preposition_reader.h"
+#include "scratch_file.h"
 
-namespace {
-
-const std::string& WorkDirectory() {
-  static const std::string* dir = [] {
-    char pattern[] = "/tmp/preset_file_fuzz_XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (made == nullptr) abort();
-    auto* path = new std::string(std::string(made) + "/");
-    std::atexit([] { std::filesystem::remove_all(WorkDirectory()); });
-    return path;
-  }();
-  return *dir;
-}
-
-void Check(bool condition, const char* what) {
-  if (!condition) {
-    std::fprintf(stderr, "check failed: %s\n", what);
-    abort();
-  }
-}
-
-}  // namespace
+using fuzzing::Check;
+using fuzzing::WorkDirectory;
+using fuzzing::WriteFile;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string name = "ACTi_000F7C0A1B2C.preset";
   const std::string path = WorkDirectory() + name;
   std::filesystem::remove(path + ".unreadable");
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) abort();
-  if (size > 0 && std::fwrite(data, 1, size, file) != size) abort();
-  std::fclose(file);
+  WriteFile(path, data, size);
 
   orbisan::TSmartPtr<orbisan::CXMLPrepositionReader> store(new orbisan::CXMLPrepositionReader("ACTi", WorkDirectory()));
   Check(store->Initialize(name), "a damaged file is replaced by a usable one");

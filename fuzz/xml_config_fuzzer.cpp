@@ -1,48 +1,18 @@
 // Configuration reading and the XML document store over arbitrary files.
 // Input: first line = device address (also used as a stored text), next
 // byte = port, the rest = the file.
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 #include "device/configuration.h"
+#include "scratch_file.h"
 #include "xml/xml_settings_api.h"
 
-namespace {
-
-// Made once, removed at exit; never destroyed so the exit handler can use it.
-const std::string& WorkDirectory() {
-  static const std::string* dir = [] {
-    char pattern[] = "/tmp/xml_config_fuzz_XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (made == nullptr) abort();
-    auto* path = new std::string(std::string(made) + "/");
-    std::atexit([] { std::filesystem::remove_all(WorkDirectory()); });
-    return path;
-  }();
-  return *dir;
-}
-
-void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) abort();
-  if (size > 0 && std::fwrite(data, 1, size, file) != size) abort();
-  std::fclose(file);
-}
-
-void Check(bool condition, const char* what) {
-  if (!condition) {
-    std::fprintf(stderr, "check failed: %s\n", what);
-    abort();
-  }
-}
-
-}  // namespace
+using fuzzing::Check;
+using fuzzing::WorkDirectory;
+using fuzzing::WriteFile;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* newline = static_cast<const uint8_t*>(std::memchr(data, '\n', size));

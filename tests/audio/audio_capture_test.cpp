@@ -28,13 +28,17 @@ CRTPPacket Packet(uint16_t sequence, size_t payload, uint8_t fill = 0x55) {
 
 struct Receiver : IAudioFrameReceiver {
   bool AudioFrameReady(IAudioSample* sample) override {
-    auto* s = static_cast<test::TestAudioSample*>(sample);
-    frames.push_back(s->data);
-    last = *s;
+    frames.emplace_back(sample->GetData(), sample->GetData() + sample->GetDataSize());
+    last = {sample->GetFourCC(), sample->GetSampleRate(), sample->GetBitsPerSample(), sample->GetBitRate(),
+            sample->GetChannelId()};
+    sample->GetTime(&lastTime);
     return accept;
   }
   std::vector<std::vector<uint8_t>> frames;
-  test::TestAudioSample last{0, 0};
+  struct {
+    uint32_t fourcc, rate, bits, bitRate, channelId;
+  } last{};
+  SYSTEMTIME lastTime{};
   bool accept = true;
 };
 
@@ -87,7 +91,7 @@ TEST(RtpAudioParser, SampleFieldsAndFailures) {
   EXPECT_EQ(rig.receiver.last.bits, 8u);
   EXPECT_EQ(rig.receiver.last.bitRate, 64000u);
   EXPECT_EQ(rig.receiver.last.channelId, 3u);
-  EXPECT_NE(rig.receiver.last.time.wYear, 0u);
+  EXPECT_NE(rig.receiver.lastTime.wYear, 0u);
 
   // A refused frame is logged and the parser starts over.
   rig.receiver.accept = false;

@@ -1,19 +1,17 @@
 #pragma once
 
-// Shared pieces of the depacketizer tests: RTP packets from bytes, the
-// captured streams under tests/data/depacketizers, and ffmpeg as the
-// independent decoder.
+// Shared pieces of the depacketizer tests: RTP packets from bytes and the
+// captured streams under tests/data/depacketizers.
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "../support/run_command.h"
 #include "../support/temp_dir.h"
 #include "../support/test_driver.h"
 #include "../support/test_samples.h"
@@ -78,44 +76,6 @@ inline Bytes FromHex(const std::string& hex) {
   for (size_t i = 0; i + 1 < hex.size(); i += 2)
     out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
   return out;
-}
-
-struct CommandResult {
-  int status = -1;
-  std::string output;  // stdout
-  std::string errors;  // stderr
-};
-
-inline CommandResult RunCommand(const std::string& command, const ScratchDir& dir) {
-  const std::string out = dir.File("cmd.out");
-  const std::string err = dir.File("cmd.err");
-  CommandResult r;
-  r.status = std::system((command + " >" + out + " 2>" + err).c_str());
-  r.output = ReadText(out);
-  r.errors = ReadText(err);
-  return r;
-}
-
-// Decodes a file with ffmpeg; errors holds everything ffmpeg complained
-// about, frames the number of pictures it decoded.
-struct DecodeResult {
-  std::string errors;
-  int frames = 0;
-};
-
-inline DecodeResult DecodeWithFfmpeg(const std::string& inputOptions, const std::string& file, const ScratchDir& dir) {
-  CommandResult r = RunCommand("ffmpeg -nostdin -v error " + inputOptions + " -i " + file + " -f framecrc -", dir);
-  DecodeResult d;
-  d.errors = r.errors;
-  if (r.status != 0 && d.errors.empty()) d.errors = "ffmpeg failed";
-  size_t pos = 0;
-  while (pos < r.output.size()) {
-    size_t end = r.output.find('\n', pos);
-    if (end == std::string::npos) end = r.output.size();
-    if (end > pos && r.output[pos] != '#') ++d.frames;
-    pos = end + 1;
-  }
-  return d;
 }
 
 // Driver (the log), allocator and client wired up for one depacketizer.

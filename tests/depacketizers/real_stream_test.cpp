@@ -137,7 +137,7 @@ class RealH264 : public DepacketizerTest {
     stream.resize(stream.size() - kAud.size());
     ScratchDir dir;
     dir.Write("out.h264", stream);
-    const DecodeResult d = DecodeWithFfmpeg("-f h264", dir.File("out.h264"), dir);
+    const DecodeResult d = DecodeWithFfmpeg("h264", dir.File("out.h264"));
     EXPECT_EQ("", d.errors);
     EXPECT_EQ(expectedFrames, d.frames);
   }
@@ -243,7 +243,7 @@ class RealMpeg4 : public DepacketizerTest {
   void ExpectDecodesCleanly(int expectedFrames) {
     ScratchDir dir;
     dir.Write("out.m4v", Concatenate(client.frames));
-    const DecodeResult d = DecodeWithFfmpeg("-f m4v", dir.File("out.m4v"), dir);
+    const DecodeResult d = DecodeWithFfmpeg("m4v", dir.File("out.m4v"));
     EXPECT_EQ("", d.errors);
     EXPECT_EQ(expectedFrames, d.frames);
   }
@@ -299,10 +299,10 @@ class RealJpeg : public DepacketizerTest {
   // Raw pictures of a concatenation of JPEG files, through ffmpeg.
   static std::string Pixels(const std::string& mjpeg, const ScratchDir& dir, std::string* errors) {
     dir.Write("in.mjpeg", mjpeg);
-    CommandResult r = RunCommand(
-        "ffmpeg -nostdin -v error -f mjpeg -i " + dir.File("in.mjpeg") + " -f rawvideo -pix_fmt yuv420p -", dir);
-    *errors = r.errors;
-    return r.output;
+    CommandResult r = RunCommand({"ffmpeg", "-nostdin", "-v", "error", "-f", "mjpeg", "-i", dir.File("in.mjpeg"), "-f",
+                                  "rawvideo", "-pix_fmt", "yuv420p", "-"});
+    *errors = r.err;
+    return r.out;
   }
   // What GStreamer's depayloader makes of the same packets.
   static std::string GstreamerPictures(const std::vector<Bytes>& packets, const ScratchDir& dir) {
@@ -314,12 +314,10 @@ class RealJpeg : public DepacketizerTest {
     }
     dir.Write("in.rtp", framed);
     CommandResult r =
-        RunCommand("gst-launch-1.0 -q filesrc location=" + dir.File("in.rtp") +
-                       " ! 'application/x-rtp-stream,media=video,clock-rate=90000,encoding-name=JPEG,payload=26'"
-                       " ! rtpstreamdepay ! rtpjpegdepay ! filesink location=" +
-                       dir.File("gst.mjpeg"),
-                   dir);
-    EXPECT_EQ(0, r.status) << r.errors;
+        RunCommand({"gst-launch-1.0", "-q", "filesrc", "location=" + dir.File("in.rtp"), "!",
+                    "application/x-rtp-stream,media=video,clock-rate=90000,encoding-name=JPEG,payload=26", "!",
+                    "rtpstreamdepay", "!", "rtpjpegdepay", "!", "filesink", "location=" + dir.File("gst.mjpeg")});
+    EXPECT_EQ(0, r.exit_code) << r.err;
     return ReadText(dir.File("gst.mjpeg"));
   }
   CJpegRTPMediaParser parser;

@@ -8,6 +8,7 @@
 
 #include "driver/acti_ip_capture_driver.h"
 #include "strandline/exports.h"
+#include "support/test_capture_setup.h"
 
 using namespace orbisan;
 using namespace orbisan::ipcapture;
@@ -24,43 +25,16 @@ extern "C" __attribute__((visibility("default"))) int basalt_product_version(uin
 
 namespace {
 
-class HostSetup : public ICaptureSetup, public IUnitInfo, public IConnectionInfo {
- public:
-  IUnitInfo* GetUnitInfo() override { return this; }
-  IConnectionInfo* GetConnectionInfo() override { return this; }
-  uint32_t GetParameterCount() override { return 0; }
-  const char* GetParameter(uint32_t index) override {
-    ++parameterCalls[index];
-    auto it = params.find(index);
-    return it == params.end() ? nullptr : it->second.c_str();
+// A device at 10.1.2.3:8080 with two inputs and one output.
+struct HostSetup : test::TestCaptureSetup {
+  HostSetup() {
+    address = "10.1.2.3";
+    port = 8080;
+    password = "secret";
+    model = "ACM-8221";
+    inputs = 2;
+    outputs = 1;
   }
-  const char* GetName() override { return "unit"; }
-  const char* GetModel() override { return model.c_str(); }
-  uint32_t GetChannelCount() override { return channels; }
-  uint32_t GetUnitType() override { return 0; }
-  uint32_t GetInputCount() override { return 2; }
-  uint32_t GetOutputCount() override { return 1; }
-  const char* GetAddress() override { return "10.1.2.3"; }
-  uint16_t GetPort() override { return 8080; }
-  uint32_t GetProtocol() override { return 0; }
-  uint32_t GetDefaultCodec() override { return 3; }
-  const char* GetUserName() override { return "admin"; }
-  const char* GetPassword() override { return "secret"; }
-
-  std::map<uint32_t, std::string> params;
-  std::map<uint32_t, int> parameterCalls;
-  std::string model = "ACM-8221";
-  uint32_t channels = 1;
-};
-
-class Log : public IDebugOutput {
- public:
-  void Output(CDebugInfoIf* info) override {
-    std::lock_guard<std::mutex> lock(mutex);
-    lines.push_back({info->GetLevel(), info->GetText() ? info->GetText() : "<null>"});
-  }
-  std::mutex mutex;
-  std::vector<std::pair<int, std::string>> lines;
 };
 
 void SetHostVersion(std::initializer_list<uint16_t> v) {
@@ -121,7 +95,7 @@ TEST(DriverParameters, IntegerParsingAndNoneText) {
 
 TEST(DriverOpen, DeviceRecordTimeoutsAndCloseTwice) {
   HostSetup setup;  // GetParameter(1) is null: no parameters at all
-  Log log;
+  test::TestLog log;
   CActiIPCaptureDriver driver;
   ASSERT_TRUE(driver.Open(&log, nullptr, &setup));
   EXPECT_EQ(setup.parameterCalls[1], 1);
@@ -196,13 +170,13 @@ TEST(DriverOpen, OpenedLineThroughTheExportsAndTheHostVersion) {
     ASSERT_NE(destroy, nullptr);
     HostSetup setup;
     setup.params = {{1, "0"}, {2, "(none)"}, {3, ""}, {4, ""}, {5, "1"}, {6, ""}, {7, ""}, {8, "A1D-500-V6.12.02-AC"}};
-    Log log;
+    test::TestLog log;
     IIPCaptureDriverEx5* driver = create();
     ASSERT_NE(driver, nullptr);
     ASSERT_TRUE(driver->Open(&log, nullptr, &setup));
-    ASSERT_EQ(log.lines.size(), 1u);
-    EXPECT_EQ(log.lines[0].first, c.level);
-    EXPECT_EQ(log.lines[0].second,
+    ASSERT_EQ(log.Lines().size(), 1u);
+    EXPECT_EQ(log.Levels()[0], c.level);
+    EXPECT_EQ(log.Lines()[0],
               "DRIVER IS OPENED (name: Strandline, device model: ACM-8221, FW: A1D-500-V6.12.02-AC, address: "
               "10.1.2.3:8080)");
     destroy(driver);
@@ -215,10 +189,10 @@ TEST(DriverOpen, OpenedLineThroughTheExportsAndTheHostVersion) {
   auto create = reinterpret_cast<StrandlineCreateFn>(dlsym(module, "CreateIPCapture"));
   HostSetup anonymous;
   anonymous.model = "";
-  Log log;
+  test::TestLog log;
   IIPCaptureDriverEx5* driver = create();
   ASSERT_TRUE(driver->Open(&log, nullptr, &anonymous));
-  EXPECT_TRUE(log.lines.empty());
+  EXPECT_TRUE(log.Lines().empty());
   reinterpret_cast<StrandlineDeleteFn>(dlsym(module, "DeleteIPCapture"))(driver);
   dlclose(module);
 }

@@ -10,6 +10,7 @@
 
 #include "edge/iedge_storage.h"
 #include "io/imotion_channel.h"
+#include "support/test_stream_request.h"
 
 using namespace orbisan;
 using namespace orbisan::ipcapture;
@@ -96,26 +97,9 @@ class Creator : public IVideoChannelCreator {
   Journal& j_;
 };
 
-// Host stream request with fixed answers.
-class Request : public IStreamRequest, IVideoFormat, IStreamSettings, IFrameSize {
- public:
-  IVideoFormat* GetVideoFormat() override { return this; }
-  IStreamSettings* GetStreamSettings() override { return this; }
-  uint32_t GetPriority() override { return 0; }
-  const char* GetStreamId() override { return ""; }
-  IPrivacyZoneList* GetPrivacyMask() override { return nullptr; }
-  uint16_t GetFormatVersion() override { return 0; }
-  uint16_t GetColorDepth() override { return 0; }
-  IFrameSize* GetFrameSize() override { return this; }
-  uint16_t GetCodec() override { return codec; }
-  uint16_t GetFrameRate() override { return 40; }
-  uint16_t GetQuality() override { return 0; }
-  uint16_t GetBitrate() override { return 5; }
-  uint16_t IsMotionDetectionEnabled() override { return motion; }
-  uint16_t GetWidth() override { return 1280; }
-  uint16_t GetHeight() override { return 720; }
-  uint16_t codec = 3;
-  uint16_t motion = 0;
+// A host stream request: 720p H.264 at 25 frames a second (40 ms), 5 Mbit/s.
+struct Request : test::TestStreamRequest {
+  Request() : TestStreamRequest(3, 1280, 720, 40) { bitrate = 5; }
 };
 
 }  // namespace

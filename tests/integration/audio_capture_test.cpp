@@ -18,7 +18,7 @@
 #include "sim/stream_settings.h"
 #include "strandline/capture_driver.h"
 #include "support/process_counts.h"
-#include "support/run_shell.h"
+#include "support/run_command.h"
 #include "support/temp_dir.h"
 #include "support/test_capture_setup.h"
 #include "support/test_samples.h"

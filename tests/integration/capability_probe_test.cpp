@@ -7,7 +7,7 @@
 
 #include "camera/time_sync.h"
 #include "sim/simulated_camera.h"
-#include "support/run_shell.h"
+#include "support/run_command.h"
 #include "support/test_driver.h"
 #include "support/wait_until.h"
 

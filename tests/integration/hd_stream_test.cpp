@@ -13,7 +13,7 @@
 
 #include "rtsp/gst_rtsp_server_process.h"
 #include "sim/simulated_camera.h"
-#include "support/run_shell.h"
+#include "support/run_command.h"
 #include "support/temp_dir.h"
 
 namespace orbisan::test {

@@ -1,7 +1,6 @@
 // Digital I/O and motion events end to end: the driver module loaded as a
 // host loads it, opened for the simulated camera, its I/O object and motion
 // channels driven through the host-facing interfaces.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -12,10 +11,11 @@
 #include "driver/acti_ip_capture_driver.h"
 #include "io/imotion_channel.h"
 #include "sim/simulated_camera.h"
-#include "strandline/exports.h"
 #include "support/process_counts.h"
+#include "support/test_capture_setup.h"
 #include "support/test_io_callback.h"
 #include "support/test_samples.h"
+#include "support/test_stream_request.h"
 #include "support/wait_until.h"
 
 using namespace orbisan;
@@ -26,64 +26,6 @@ using strandline::sim::SimulatedCamera;
 
 namespace {
 
-// A two-input, two-output speed dome; camera group 1.
-class Setup : public ICaptureSetup, public IUnitInfo, public IConnectionInfo {
- public:
-  IUnitInfo* GetUnitInfo() override { return this; }
-  IConnectionInfo* GetConnectionInfo() override { return this; }
-  uint32_t GetParameterCount() override { return 0; }
-  const char* GetParameter(uint32_t index) override {
-    auto it = params.find(index);
-    return it != params.end() ? it->second.c_str() : (index <= 16 ? "(none)" : nullptr);
-  }
-  const char* GetName() override { return "sim"; }
-  const char* GetModel() override { return "SED2300"; }
-  uint32_t GetChannelCount() override { return 1; }
-  uint32_t GetUnitType() override { return 0; }
-  uint32_t GetInputCount() override { return 2; }
-  uint32_t GetOutputCount() override { return 2; }
-  const char* GetAddress() override { return "127.0.0.1"; }
-  uint16_t GetPort() override { return httpPort; }
-  uint32_t GetProtocol() override { return 0; }
-  uint32_t GetDefaultCodec() override { return 1; }
-  const char* GetUserName() override { return "admin"; }
-  const char* GetPassword() override { return "admin"; }
-
-  std::map<uint32_t, std::string> params{{5, "1"}};
-  uint16_t httpPort = 0;
-};
-
-// Counts the driver's warnings about threads that would not stop.
-class Log : public IDebugOutput {
- public:
-  void Output(CDebugInfoIf* info) override {
-    if (info->GetText() != nullptr && std::string(info->GetText()).find("was not stopped") != std::string::npos) {
-      ++notStopped;
-    }
-  }
-  std::atomic<int> notStopped{0};
-};
-
-// A small MJPEG recording stream with motion detection on.
-class Request : public IStreamRequest, IVideoFormat, IStreamSettings, IFrameSize {
- public:
-  IVideoFormat* GetVideoFormat() override { return this; }
-  IStreamSettings* GetStreamSettings() override { return this; }
-  uint32_t GetPriority() override { return 0; }
-  const char* GetStreamId() override { return ""; }
-  IPrivacyZoneList* GetPrivacyMask() override { return nullptr; }
-  uint16_t GetFormatVersion() override { return 0; }
-  uint16_t GetColorDepth() override { return 0; }
-  IFrameSize* GetFrameSize() override { return this; }
-  uint16_t GetCodec() override { return 1; }
-  uint16_t GetFrameRate() override { return 0x7000 | 5; }
-  uint16_t GetQuality() override { return 0; }
-  uint16_t GetBitrate() override { return 0; }
-  uint16_t IsMotionDetectionEnabled() override { return 1; }
-  uint16_t GetWidth() override { return 320; }
-  uint16_t GetHeight() override { return 240; }
-};
-
 // The simulated camera, the driver module as a recorder loads it, and the
 // same driver built into this program for the motion channel alone.
 struct Rig {
@@ -92,30 +34,31 @@ struct Rig {
     options.model = "SED2300";
     camera = std::make_unique<SimulatedCamera>(options);
     EXPECT_TRUE(camera->Start());
-    setup.httpPort = camera->HttpPort();
-    setup.params[7] = std::to_string(camera->RtspPort());
-    module = dlopen(STRANDLINE_DRIVER_PATH, RTLD_NOW | RTLD_LOCAL);
-    EXPECT_NE(module, nullptr) << dlerror();
-    destroy = reinterpret_cast<StrandlineDeleteFn>(dlsym(module, "DeleteIPCaptureEx5"));
-    exported = reinterpret_cast<StrandlineCreateFn>(dlsym(module, "CreateIPCaptureEx5"))();
+    // A two-input, two-output speed dome in camera group 1.
+    setup.model = "SED2300";
+    setup.inputs = setup.outputs = 2;
+    setup.defaultCodec = 1;
+    setup.port = camera->HttpPort();
+    setup.params = {{5, "1"}, {7, std::to_string(camera->RtspPort())}};
+    EXPECT_TRUE(module.Loaded());
+    exported = module.Create();
     EXPECT_TRUE(exported->Open(&log, &allocator, &setup));
     EXPECT_TRUE(local.Open(&log, &allocator, &setup));
     local.GetDeviceInfo()->connectTimeoutMs = 2000;
   }
   ~Rig() {
-    destroy(exported);
+    module.Delete(exported);
     local.Close();
     camera->Stop();
-    dlclose(module);
   }
+  int NotStopped() { return log.Count("was not stopped"); }
 
-  Setup setup;
-  Log log;
+  test::TestCaptureSetup setup;
+  test::TestLog log;
   test::TestAllocator allocator;
   test::TestSink sink;
   std::unique_ptr<SimulatedCamera> camera;
-  void* module = nullptr;
-  StrandlineDeleteFn destroy = nullptr;
+  test::DriverModule module{STRANDLINE_DRIVER_PATH};
   IIPCaptureDriverEx5* exported = nullptr;
   CActiIPCaptureDriver local;
 };
@@ -150,7 +93,8 @@ TEST(IoEvents, MotionReachesTheHostInOrderWithEveryByteAChunk) {
   Rig rig;
   rig.camera->Motion().SetInterval(200ms);
   rig.camera->Motion().SetByteChunks(true);
-  Request request;
+  test::TestStreamRequest request(1, 320, 240, 0x7000 | 5);  // MJPEG with motion detection
+  request.motion = 1;
   IIPVideoCapture* capture = rig.exported->GetVideoCapture();
   ASSERT_TRUE(capture->StartCapture(0, &rig.sink, &request));
   ASSERT_TRUE(WaitUntil([&] { return test::MotionStates(rig.sink).size() == 2; }, 20s));
@@ -178,7 +122,7 @@ TEST(IoEvents, MotionSurvivesADropAndStopsInTimeWhileSilent) {
   const auto begin = std::chrono::steady_clock::now();
   channel->Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - begin, 2000ms + 1000ms);
-  EXPECT_EQ(rig.log.notStopped.load(), 0);
+  EXPECT_EQ(rig.NotStopped(), 0);
 }
 
 TEST(IoEvents, MotionStartStopCyclesLeaveNothingBehind) {
@@ -199,7 +143,7 @@ TEST(IoEvents, MotionStartStopCyclesLeaveNothingBehind) {
   EXPECT_EQ(test::CountSettlesAt("/proc/self/task", threads), threads);
   EXPECT_EQ(test::CountSettlesAt("/proc/self/fd", descriptors), descriptors);
   EXPECT_TRUE(WaitUntil([&] { return rig.camera->Motion().OpenStreams() == 0; }));
-  EXPECT_EQ(rig.log.notStopped.load(), 0);
+  EXPECT_EQ(rig.NotStopped(), 0);
 }
 
 }  // namespace

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "sim/simulated_camera.h"
-#include "support/run_shell.h"
+#include "support/run_command.h"
 #include "support/temp_dir.h"
 
 using namespace std::chrono_literals;

@@ -5,7 +5,7 @@
 #include <tuple>
 
 #include "sim/simulated_camera.h"
-#include "support/run_shell.h"
+#include "support/run_command.h"
 #include "support/temp_dir.h"
 
 namespace orbisan::test {

@@ -22,100 +22,21 @@
 #include "sim/simulated_camera.h"
 #include "support/process_counts.h"
 #include "support/process_stats.h"
+#include "support/run_command.h"
+#include "support/temp_dir.h"
+#include "support/test_capture_setup.h"
 #include "support/test_samples.h"
+#include "support/test_stream_request.h"
+#include "support/wait_until.h"
 
 using namespace orbisan;
 using namespace orbisan::ipcapture;
 using namespace std::chrono_literals;
+using orbisan::test::WaitUntil;
 using strandline::sim::SimulatedCamera;
+using Request = orbisan::test::TestStreamRequest;
 
 namespace {
-
-std::string TempPath(const std::string& name) {
-  return std::string(STRANDLINE_BUILD_DIR) + "/integration-" + std::to_string(::getpid()) + "-" + name;
-}
-
-// Runs a shell command, returns its exit status and combined error output.
-int Run(const std::string& command, std::string* output = nullptr) {
-  std::string text;
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return -1;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-  const int status = ::pclose(pipe);
-  if (output != nullptr) *output = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-class Setup : public ICaptureSetup, public IUnitInfo, public IConnectionInfo {
- public:
-  IUnitInfo* GetUnitInfo() override { return this; }
-  IConnectionInfo* GetConnectionInfo() override { return this; }
-  uint32_t GetParameterCount() override { return 0; }
-  const char* GetParameter(uint32_t index) override {
-    auto it = params.find(index);
-    if (it != params.end()) return it->second.c_str();
-    return index <= 16 ? "(none)" : nullptr;
-  }
-  const char* GetName() override { return "sim"; }
-  const char* GetModel() override { return model.c_str(); }
-  uint32_t GetChannelCount() override { return 1; }
-  uint32_t GetUnitType() override { return 0; }
-  uint32_t GetInputCount() override { return 0; }
-  uint32_t GetOutputCount() override { return 0; }
-  const char* GetAddress() override { return "127.0.0.1"; }
-  uint16_t GetPort() override { return httpPort; }
-  uint32_t GetProtocol() override { return 0; }
-  uint32_t GetDefaultCodec() override { return 3; }
-  const char* GetUserName() override { return "admin"; }
-  const char* GetPassword() override { return "admin"; }
-
-  std::map<uint32_t, std::string> params;
-  std::string model;
-  uint16_t httpPort = 0;
-};
-
-class Log : public IDebugOutput {
- public:
-  void Output(CDebugInfoIf* info) override {
-    std::lock_guard<std::mutex> lock(mutex);
-    lines.push_back(info->GetText() ? info->GetText() : "");
-    if (std::getenv("STRANDLINE_TEST_VERBOSE"))
-      std::fprintf(stderr, "[%d] %s\n", info->GetLevel(), lines.back().c_str());
-  }
-  int Count(const std::string& needle) {
-    std::lock_guard<std::mutex> lock(mutex);
-    int n = 0;
-    for (const auto& l : lines) n += l.find(needle) != std::string::npos;
-    return n;
-  }
-  std::mutex mutex;
-  std::vector<std::string> lines;
-};
-
-class Request : public IStreamRequest, IVideoFormat, IStreamSettings, IFrameSize {
- public:
-  Request(uint16_t codec, uint16_t w, uint16_t h, uint16_t fps) : codec_(codec), w_(w), h_(h), fps_(fps) {}
-  IVideoFormat* GetVideoFormat() override { return this; }
-  IStreamSettings* GetStreamSettings() override { return this; }
-  uint32_t GetPriority() override { return 0; }
-  const char* GetStreamId() override { return ""; }
-  IPrivacyZoneList* GetPrivacyMask() override { return nullptr; }
-  uint16_t GetFormatVersion() override { return 0; }
-  uint16_t GetColorDepth() override { return 0; }
-  IFrameSize* GetFrameSize() override { return this; }
-  uint16_t GetCodec() override { return codec_; }
-  uint16_t GetFrameRate() override { return static_cast<uint16_t>(0x7000 | fps_); }
-  uint16_t GetQuality() override { return 0; }
-  uint16_t GetBitrate() override { return 0; }
-  uint16_t IsMotionDetectionEnabled() override { return 0; }
-  uint16_t GetWidth() override { return w_; }
-  uint16_t GetHeight() override { return h_; }
-
- private:
-  uint16_t codec_, w_, h_, fps_;
-};
 
 // One simulated camera and one driver opened for it.
 class Rig {
@@ -130,14 +51,13 @@ class Rig {
     started = camera->Start(&error);
     EXPECT_TRUE(started) << error;
     if (!config.empty()) {
-      configPath = TempPath("config.xml");
-      std::ofstream(configPath) << config;
-      ::setenv("STRANDLINE_CONFIG", configPath.c_str(), 1);
+      scratch.Write("config.xml", config);
+      ::setenv("STRANDLINE_CONFIG", scratch.File("config.xml").c_str(), 1);
     } else {
       ::unsetenv("STRANDLINE_CONFIG");
     }
     setup.model = model;
-    setup.httpPort = camera->HttpPort();
+    setup.port = camera->HttpPort();
     setup.params[5] = "1";
     setup.params[7] = std::to_string(camera->RtspPort());
   }
@@ -145,7 +65,6 @@ class Rig {
     Close();
     camera->Stop();
     ::unsetenv("STRANDLINE_CONFIG");
-    if (!configPath.empty()) std::remove(configPath.c_str());
   }
   bool Open(uint32_t connectMs = 3000, uint32_t signalMs = 6000) {
     driver = std::make_unique<CActiIPCaptureDriver>();
@@ -161,23 +80,18 @@ class Rig {
     capture = nullptr;
   }
   bool WaitFrames(size_t count, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (sink.FrameCount() < count) {
-      if (std::chrono::steady_clock::now() > end) return false;
-      std::this_thread::sleep_for(20ms);
-    }
-    return true;
+    return WaitUntil([&] { return sink.FrameCount() >= count; }, limit);
   }
 
   std::unique_ptr<SimulatedCamera> camera;
   bool started = false;
-  Setup setup;
-  Log log;
+  test::ScratchDir scratch;
+  test::TestCaptureSetup setup;
+  test::TestLog log;
   test::TestAllocator allocator;
   test::TestSink sink;
   std::unique_ptr<CActiIPCaptureDriver> driver;
   IIPVideoCaptureEx2* capture = nullptr;
-  std::string configPath;
 };
 
 const char* kInterleaved = "<Configuration><Default><RTPMode>RTPOVERRTSP</RTPMode></Default></Configuration>";
@@ -191,7 +105,8 @@ struct CodecCase {
 
 void CheckRecording(const std::vector<test::DeliveredFrame>& frames, const CodecCase& c, const std::string& tag) {
   ASSERT_GE(frames.size(), 5u) << tag;
-  const std::string path = TempPath(tag + ".bin");
+  test::ScratchDir dir;
+  const std::string path = dir.File(tag + ".bin");
   {
     // H.264 frames close with an access unit delimiter announcing the next
     // picture; the last one of a file has no picture after it, which ffmpeg
@@ -204,12 +119,9 @@ void CheckRecording(const std::vector<test::DeliveredFrame>& frames, const Codec
       out << (trim ? b.substr(0, b.size() - 5) : b);
     }
   }
-  std::string errors;
-  const int status =
-      Run(std::string("ffmpeg -nostdin -v error -f ") + c.ffmpegFormat + " -i " + path + " -f null -", &errors);
-  EXPECT_EQ(status, 0) << tag << ": " << errors;
-  EXPECT_EQ(errors, "") << tag << ": decoder complained, stream kept in " << path;
-  if (errors.empty() && status == 0) std::remove(path.c_str());
+  const test::DecodeResult decoded = test::DecodeWithFfmpeg(c.ffmpegFormat, path);
+  EXPECT_EQ(decoded.errors, "") << tag;
+  EXPECT_GE(decoded.frames, 4) << tag;
 
   // Frame times increase and follow the wall clock.
   const uint64_t now = NowFileTime();

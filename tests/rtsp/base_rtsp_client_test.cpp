@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
-#include <fstream>
 #include <thread>
 
 #include "recording_rtsp_user.h"
@@ -14,6 +12,8 @@
 #include "rtsp/base64.h"
 #include "runtime/time_utils.h"
 #include "scripted_rtsp_server.h"
+#include "support/run_command.h"
+#include "support/temp_dir.h"
 #include "support/test_driver.h"
 
 namespace orbisan {
@@ -224,17 +224,9 @@ TEST_F(RtspClientTest, UnicastStartAfterMulticastOnTheSameClient) {
 
 // An independent MD5: coreutils' md5sum.
 std::string SystemMd5(const std::string& text) {
-  const std::string path = testing::TempDir() + "/md5_input";
-  {
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-  }
-  FILE* pipe = popen(("md5sum " + path).c_str(), "r");
-  if (pipe == nullptr) return {};
-  char digest[33] = {};
-  const size_t n = fread(digest, 1, 32, pipe);
-  pclose(pipe);
-  return std::string(digest, n);
+  test::ScratchDir dir;
+  dir.Write("md5_input", text);
+  return test::RunCommand({"md5sum", dir.File("md5_input")}).out.substr(0, 32);
 }
 
 TEST_F(RtspClientTest, DigestRetryUsesTheBaseUrl) {

@@ -6,10 +6,7 @@
 #include <netinet/in.h>
 #include <openssl/evp.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,8 +16,6 @@
 #include <mutex>
 #include <sstream>
 #include <thread>
-
-extern char** environ;
 
 // Font configuration loaded for the clock overlay is kept for the life of the
 // process on purpose; LeakSanitizer (when present) should not count it.
@@ -118,66 +113,6 @@ std::vector<std::string> Lines(const std::string& text) {
     if (!line.empty()) lines.push_back(line);
   }
   return lines;
-}
-
-CommandResult RunCommand(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
-  CommandResult result;
-  int out_pipe[2];
-  int err_pipe[2];
-  if (pipe2(out_pipe, O_CLOEXEC) != 0) return result;
-  if (pipe2(err_pipe, O_CLOEXEC) != 0) {
-    close(out_pipe[0]);
-    close(out_pipe[1]);
-    return result;
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = -1;
-  int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(out_pipe[1]);
-  close(err_pipe[1]);
-  if (spawned != 0) {
-    close(out_pipe[0]);
-    close(err_pipe[0]);
-    return result;
-  }
-  auto deadline = Clock::now() + timeout;
-  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
-  bool open[2] = {true, true};
-  bool killed = false;
-  while (open[0] || open[1]) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) {
-      kill(pid, SIGKILL);
-      killed = true;
-      break;
-    }
-    for (int i = 0; i < 2; ++i) fds[i].fd = open[i] ? (i == 0 ? out_pipe[0] : err_pipe[0]) : -1;
-    if (poll(fds, 2, static_cast<int>(std::min<long long>(left, 200))) < 0 && errno != EINTR) break;
-    for (int i = 0; i < 2; ++i) {
-      if (!open[i] || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      char buffer[4096];
-      ssize_t n = read(fds[i].fd, buffer, sizeof(buffer));
-      if (n <= 0) {
-        open[i] = false;
-      } else {
-        (i == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
-      }
-    }
-  }
-  close(out_pipe[0]);
-  close(err_pipe[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (!killed && WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
-  return result;
 }
 
 std::optional<ProbedStream> Probe(const std::string& url, const std::string& transport, std::string* error_text) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "support/run_command.h"
+
 namespace simtest {
 
 struct HttpResult {
@@ -26,14 +28,9 @@ HttpResult HttpGet(const std::string& url, HttpAuthKind auth = HttpAuthKind::kNo
 // Lines of a CR LF text, without their line ends.
 std::vector<std::string> Lines(const std::string& text);
 
-struct CommandResult {
-  int exit_code = -1;  // -1 when killed by the time-out or not started
-  std::string out;
-  std::string err;
-};
-
-// Runs a program (argv[0] searched in PATH) with a time-out, capturing its output.
-CommandResult RunCommand(const std::vector<std::string>& argv, std::chrono::milliseconds timeout);
+// The shared runner, under the name these tests know it by.
+using orbisan::test::CommandResult;
+using orbisan::test::RunCommand;
 
 struct ProbedStream {
   std::string codec;

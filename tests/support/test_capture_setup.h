@@ -5,6 +5,8 @@
 
 #include <dlfcn.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <string>
@@ -25,6 +27,7 @@ class TestCaptureSetup : public ipcapture::ICaptureSetup,
   uint32_t GetParameterCount() override { return static_cast<uint32_t>(params.size()); }
   // Gaps below the highest index read as "(none)", as a host stores them.
   const char* GetParameter(uint32_t index) override {
+    ++parameterCalls[index];
     auto it = params.find(index);
     if (it != params.end()) return it->second.c_str();
     return !params.empty() && index >= 1 && index < params.rbegin()->first ? "(none)" : nullptr;
@@ -33,12 +36,12 @@ class TestCaptureSetup : public ipcapture::ICaptureSetup,
   const char* GetModel() override { return model.c_str(); }
   uint32_t GetChannelCount() override { return channels; }
   uint32_t GetUnitType() override { return 0; }
-  uint32_t GetInputCount() override { return 0; }
-  uint32_t GetOutputCount() override { return 0; }
+  uint32_t GetInputCount() override { return inputs; }
+  uint32_t GetOutputCount() override { return outputs; }
   const char* GetAddress() override { return address.c_str(); }
   uint16_t GetPort() override { return port; }
   uint32_t GetProtocol() override { return 0; }
-  uint32_t GetDefaultCodec() override { return 3; }
+  uint32_t GetDefaultCodec() override { return defaultCodec; }
   const char* GetUserName() override { return user.c_str(); }
   const char* GetPassword() override { return password.c_str(); }
 
@@ -48,7 +51,11 @@ class TestCaptureSetup : public ipcapture::ICaptureSetup,
   std::string password = "admin";
   std::string model;
   uint32_t channels = 1;
+  uint32_t inputs = 0;
+  uint32_t outputs = 0;
+  uint32_t defaultCodec = 3;
   std::map<uint32_t, std::string> params;
+  std::map<uint32_t, int> parameterCalls;  // reads per index
 };
 
 // The host's log sink: keeps every line the driver sends.
@@ -57,10 +64,17 @@ class TestLog : public ipcapture::IDebugOutput {
   void Output(CDebugInfoIf* info) override {
     std::lock_guard<std::mutex> lock(mutex_);
     lines_.push_back(info->GetText() ? info->GetText() : "");
+    levels_.push_back(info->GetLevel());
+    if (std::getenv("STRANDLINE_TEST_VERBOSE"))
+      std::fprintf(stderr, "[%d] %s\n", levels_.back(), lines_.back().c_str());
   }
   std::vector<std::string> Lines() {
     std::lock_guard<std::mutex> lock(mutex_);
     return lines_;
+  }
+  std::vector<int> Levels() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return levels_;
   }
   // Lines that contain the text.
   int Count(const std::string& needle) {
@@ -73,6 +87,7 @@ class TestLog : public ipcapture::IDebugOutput {
  private:
   std::mutex mutex_;
   std::vector<std::string> lines_;
+  std::vector<int> levels_;
 };
 
 // The driver module as a host loads it, with its factory and delete exports.

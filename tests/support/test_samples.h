@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "host/host_audio.h"
 #include "strandline/audio_capture.h"
 #include "strandline/media_sample.h"
 
@@ -67,53 +68,12 @@ struct DeliveredFrame {
   std::string streamName;
 };
 
-// An audio record that keeps what the driver put into it.
-class TestAudioSample : public ipcapture::IAudioSample {
- public:
-  TestAudioSample(uint32_t fourcc, uint32_t size) : fourcc(fourcc), capacity(size) {}
-  bool SetData(const uint8_t* d, uint32_t size) override {
-    if (size > capacity) return false;
-    data.assign(d, d + size);
-    return true;
-  }
-  const uint8_t* GetData() override { return data.data(); }
-  uint32_t GetDataSize() override { return static_cast<uint32_t>(data.size()); }
-  void GetTime(SYSTEMTIME* utc) override { *utc = time; }
-  void SetTime(const SYSTEMTIME* utc) override { time = *utc; }
-  const char* GetStreamName() override { return ""; }
-  uint32_t GetSampleRate() override { return rate; }
-  uint32_t GetBitsPerSample() override { return bits; }
-  bool IsStereo() override { return stereo; }
-  uint32_t GetBitRate() override { return bitRate; }
-  uint32_t GetFourCC() override { return fourcc; }
-  void SetFourCC(uint32_t f) override { fourcc = f; }
-  void SetBitRate(uint32_t b) override { bitRate = b; }
-  uint32_t GetChannelId() override { return channelId; }
-  void SetChannelId(uint32_t id) override { channelId = id; }
-  uint32_t GetFlags() override { return 0; }
-  void SetFlags(uint32_t) override {}
-  uint32_t GetDuration() override { return 0; }
-  void SetDuration(uint32_t) override {}
-  void* GetHostData() override { return nullptr; }
-  void SetFormat(uint32_t r, uint32_t b, bool s) override {
-    rate = r;
-    bits = b;
-    stereo = s;
-  }
-
-  uint32_t fourcc, capacity, rate = 0, bits = 0, bitRate = 0, channelId = 0;
-  bool stereo = false;
-  SYSTEMTIME time{};
-  std::vector<uint8_t> data;
-};
-
 // The host's audio object: keeps the frames it takes and every state report.
 class TestAudioSink : public ipcapture::IAudioInputSink {
  public:
   bool OnAudioSample(ipcapture::IAudioSample* sample) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto* s = static_cast<TestAudioSample*>(sample);
-    frames_.push_back(s->data);
+    frames_.emplace_back(sample->GetData(), sample->GetData() + sample->GetDataSize());
     return accept;
   }
   void OnAudioState(uint32_t, uint32_t state) override {
@@ -144,14 +104,15 @@ class TestAllocator : public ipcapture::IMediaSampleAllocator {
     ++created;
     return new TestSample(fourcc, size, streamName);
   }
-  ipcapture::IAudioSample* CreateAudioSample(uint32_t fourcc, uint32_t size, const char*) override {
+  // The reference host's audio record, so that the driver is tested against what a host hands out.
+  ipcapture::IAudioSample* CreateAudioSample(uint32_t fourcc, uint32_t size, const char* streamName) override {
     if (failCreate) return nullptr;
     ++created;
-    return new TestAudioSample(fourcc, size);
+    return new strandline::host::HostAudioSample(fourcc, size, streamName);
   }
   void ReleaseAudioSample(ipcapture::IAudioSample* sample) override {
     ++released;
-    delete static_cast<TestAudioSample*>(sample);
+    delete static_cast<strandline::host::HostAudioSample*>(sample);
   }
   uint32_t GetFreeCount() override { return 0; }
   void ReleaseSample(ipcapture::IMediaSample* sample) override {
