@@ -60,4 +60,12 @@ inline std::vector<uint8_t> EscapeNal(uint8_t header, const std::vector<uint8_t>
   return out;
 }
 
+// Baseline SPS for a picture of the given macroblock counts.
+inline std::vector<uint8_t> BaselineSps(uint32_t widthMbs, uint32_t heightMbs) {
+  BitWriter w;
+  w.Bits(66, 8).Bits(0, 8).Bits(30, 8).UE(0).UE(0).UE(0).UE(2).UE(1).Bit(0);
+  w.UE(widthMbs - 1).UE(heightMbs - 1).Bit(1).Bit(1).Bit(0).Bit(0);
+  return EscapeNal(0x67, w.Finish());
+}
+
 }  // namespace orbisan::test

@@ -14,15 +14,8 @@ using ipcapture::kFourCC_I264;
 const Bytes kStart = {0, 0, 1};
 const Bytes kAud = {0, 0, 1, 0x09, 0x30};
 
-// Baseline SPS for a picture of the given macroblock counts.
-Bytes Sps(uint32_t widthMbs, uint32_t heightMbs) {
-  BitWriter w;
-  w.Bits(66, 8).Bits(0, 8).Bits(30, 8).UE(0).UE(0).UE(0).UE(2).UE(1).Bit(0);
-  w.UE(widthMbs - 1).UE(heightMbs - 1).Bit(1).Bit(1).Bit(0).Bit(0);
-  return EscapeNal(0x67, w.Finish());
-}
-const Bytes kSps720 = Sps(80, 45);
-const Bytes kSps1080 = Sps(120, 68);
+const Bytes kSps720 = BaselineSps(80, 45);
+const Bytes kSps1080 = BaselineSps(120, 68);
 const Bytes kPps = {0x68, 0xCE, 0x3C, 0x80};
 const Bytes kPps2 = {0x68, 0xCE, 0x38, 0x80};
 const Bytes kIdr = {0x65, 0x88, 0x84, 0x21, 0xA0};
@@ -51,7 +44,6 @@ class H264Depacketizer : public DepacketizerTest {
     parser.ProcessPacket(MakePacket(sequence++, timestamp ? timestamp : frameTimestamp, marker, payload));
     if (marker) frameTimestamp += 3000;
   }
-  void SkipSequence() { ++sequence; }
   // One delta frame as a single packet.
   void SendDelta() { Send(true, kSlice); }
 
@@ -146,24 +138,6 @@ TEST_F(H264Depacketizer, FragmentedSeiDoesNotHideTheKeyFrame) {
   EXPECT_EQ(Str(Cat({kStart, kSps720, kStart, kPps, kStart, kIdr, kAud})), client.frames[0].bytes);
 }
 
-TEST_F(H264Depacketizer, LostPacketDropsFramesUntilTheNextKeyFrame) {
-  parser.SetSdpParameters(kSps720, kPps, {}, 0, 0);
-  Send(true, kIdr);
-  Send(false, Fu(0x80, 1, {0x9A, 0x20}));
-  SkipSequence();  // the middle fragment is lost
-  Send(true, Fu(0x40, 1, {0x2E}));
-  SendDelta();
-  EXPECT_EQ(1u, client.frames.size());
-
-  // The packet that shows the gap still starts the next frame.
-  SkipSequence();
-  Send(true, kIdr);
-  SendDelta();
-  ASSERT_EQ(3u, client.frames.size());
-  EXPECT_EQ(kFourCC_H264, client.frames[1].fourcc);
-  EXPECT_EQ(kFourCC_I264, client.frames[2].fourcc);
-}
-
 TEST_F(H264Depacketizer, SequenceNumbersWrapWithoutABreak) {
   sequence = 65534;
   Send(false, kSps720);
@@ -191,61 +165,13 @@ TEST_F(H264Depacketizer, UnsupportedPacketizationResetsSilently) {
 
 TEST_F(H264Depacketizer, TinyPictureTakesTheConfiguredSize) {
   client.defaultResolution = {704, 576};
-  Send(false, Sps(8, 6));  // 128 x 96
+  Send(false, BaselineSps(8, 6));  // 128 x 96
   Send(false, kPps);
   Send(true, kIdr);
   ASSERT_EQ(1u, client.frames.size());
   EXPECT_EQ(704u, client.frames[0].width);
   EXPECT_EQ(576u, client.frames[0].height);
   EXPECT_EQ(4u, client.frames[0].resolutionClass);
-}
-
-TEST_F(H264Depacketizer, OversizedFrameIsLoggedAndDropped) {
-  parser.SetSdpParameters(kSps720, kPps, {}, 0, 0);
-  Bytes chunk(60000, 0x5A);
-  Send(false, Fu(0x80, 5, chunk));
-  for (int i = 0; i < 180; ++i) Send(false, Fu(0x00, 5, chunk));  // about 10.8 MB
-  Send(true, Fu(0x40, 5, chunk));
-  EXPECT_TRUE(client.frames.empty());
-  const auto lines = driver.LinesWith("Frame buffer overflow detected");
-  ASSERT_EQ(1u, lines.size());
-  EXPECT_EQ(1u, lines[0].level);
-  EXPECT_EQ("Frame buffer overflow detected, device 127.0.0.1:80", lines[0].Message());
-  Send(true, kIdr);
-  EXPECT_EQ(1u, client.frames.size());
-}
-
-TEST_F(H264Depacketizer, RefusedFrameMakesItWaitForAKeyFrame) {
-  parser.SetSdpParameters(kSps720, kPps, {}, 0, 0);
-  client.accept = false;
-  Send(true, kIdr);
-  client.accept = true;
-  SendDelta();
-  EXPECT_EQ(1u, client.offered);
-  Send(true, kIdr);
-  SendDelta();
-  EXPECT_EQ(3u, client.offered);
-}
-
-// A host sample smaller than asked for cannot take the frame.
-class ShortSampleAllocator : public TestAllocator {
- public:
-  ipcapture::IMediaSample* CreateSample(uint32_t fourcc, uint32_t size, const char* name) override {
-    return TestAllocator::CreateSample(fourcc, size / 2, name);
-  }
-};
-
-TEST_F(H264Depacketizer, CopyFailureIsLoggedAndResets) {
-  ShortSampleAllocator shortAllocator;
-  client.allocator = &shortAllocator;
-  parser.SetSdpParameters(kSps720, kPps, {}, 0, 0);
-  Send(true, kIdr);
-  EXPECT_TRUE(client.frames.empty());
-  EXPECT_EQ(1u, driver.LinesWith(": Data copying error, device 127.0.0.1:80").size());
-  EXPECT_EQ(shortAllocator.created.load(), shortAllocator.released.load());
-  client.allocator = &allocator;
-  SendDelta();  // still waiting
-  EXPECT_TRUE(client.frames.empty());
 }
 
 }  // namespace

@@ -224,15 +224,6 @@ TEST_F(JpegDepacketizer, FragmentsWithoutTheirStartAreDropped) {
   EXPECT_EQ(Str(Cat({kScanA, kEoi})), Walk(client.frames[1].bytes).scan);
 }
 
-TEST_F(JpegDepacketizer, MissingAllocatorIsLogged) {
-  client.allocator = nullptr;
-  Send(true, Cat({MainHeader(0, 1, 50, 22, 18), kScanA}));
-  EXPECT_TRUE(client.frames.empty());
-  const auto lines = driver.LinesWith("Frame allocation error");
-  ASSERT_EQ(1u, lines.size());
-  EXPECT_EQ("Frame allocation error, device 127.0.0.1:80", lines[0].Message());
-}
-
 TEST(JpegHeader, ComputedTablesFollowTheQFactor) {
   uint8_t tables[128];
   CJpegHeader::MakeTables(25, tables);  // factor 200

@@ -158,34 +158,5 @@ TEST_F(Mpeg4Depacketizer, IntraFrameWithoutConfigurationIsDropped) {
   EXPECT_EQ(1u, client.frames.size());
 }
 
-TEST_F(Mpeg4Depacketizer, LostPacketWaitsForTheNextIntraFrame) {
-  parser.SetSdpParameters({}, {}, MakeConfig({}), 0, 0);
-  Send(true, kIVop);
-  Send(false, kPVop);
-  ++sequence;
-  Send(true, kMore);
-  Send(true, kPVop);
-  EXPECT_EQ(1u, client.frames.size());
-  Send(true, kIVop);
-  EXPECT_EQ(2u, client.frames.size());
-  EXPECT_EQ(kFourCC_DIVX, client.frames[1].fourcc);
-}
-
-TEST_F(Mpeg4Depacketizer, CopyAndRefusalFailuresReset) {
-  parser.SetSdpParameters({}, {}, MakeConfig({}), 0, 0);
-  client.accept = false;
-  Send(true, kIVop);
-  client.accept = true;
-  Send(true, kPVop);
-  EXPECT_EQ(1u, client.offered);
-
-  Send(false, kIVop);
-  Send(false, Bytes(CRTPMediaParser::kMaxFrameSize / 2, 0x11));
-  Send(false, Bytes(CRTPMediaParser::kMaxFrameSize / 2, 0x22));
-  Send(true, kMore);
-  EXPECT_EQ(1u, client.offered);
-  EXPECT_EQ(1u, driver.LinesWith("Frame buffer overflow detected, device 127.0.0.1:80").size());
-}
-
 }  // namespace
 }  // namespace orbisan::test
