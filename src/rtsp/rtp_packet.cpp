@@ -16,6 +16,32 @@ uint32_t ReadU32(const uint8_t* p) {
 
 }  // namespace
 
+CRTPPacket::CRTPPacket(const CRTPPacket& other) { *this = other; }
+
+CRTPPacket& CRTPPacket::operator=(const CRTPPacket& other) {
+  if (this == &other) return *this;
+  csrcCount_ = other.csrcCount_;
+  csrcList_ = other.csrcList_;
+  ssrc_ = other.ssrc_;
+  marker_ = other.marker_;
+  padding_ = other.padding_;
+  payloadType_ = other.payloadType_;
+  sequenceNumber_ = other.sequenceNumber_;
+  timestamp_ = other.timestamp_;
+  extensionProfile_ = other.extensionProfile_;
+  extensionLength_ = other.extensionLength_;
+  extensionData_ = other.extensionData_;
+  payloadLength_ = other.payloadLength_;
+  const uint8_t* payload = other.GetPayload();
+  if (payload != nullptr) {
+    payload_.assign(payload, payload + payloadLength_);
+  } else {
+    payload_.clear();
+  }
+  payloadData_ = payload_.data();
+  return *this;
+}
+
 void CRTPPacket::Clear() {
   csrcCount_ = 0;
   csrcList_.clear();
@@ -30,9 +56,10 @@ void CRTPPacket::Clear() {
   extensionData_.clear();
   payloadLength_ = 0;
   payload_.clear();
+  payloadData_ = nullptr;
 }
 
-bool CRTPPacket::Parse(const uint8_t* data, size_t length) {
+bool CRTPPacket::ParseImpl(const uint8_t* data, size_t length, bool copyPayload) {
   Clear();
   // A packet must carry at least one byte after the fixed header.
   if (data == nullptr || length <= kFixedHeaderSize || length > UINT32_MAX) return false;
@@ -88,7 +115,13 @@ bool CRTPPacket::Parse(const uint8_t* data, size_t length) {
 
   const size_t payloadBytes = length - offset - paddingBytes;
   payloadLength_ = static_cast<uint32_t>(payloadBytes);
-  if (payloadBytes > 0) payload_.assign(data + offset, data + offset + payloadBytes);
+  if (payloadBytes == 0) return true;
+  if (copyPayload) {
+    payload_.assign(data + offset, data + offset + payloadBytes);
+    payloadData_ = payload_.data();
+  } else {
+    payloadData_ = data + offset;
+  }
   return true;
 }
 

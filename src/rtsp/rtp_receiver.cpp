@@ -1,7 +1,10 @@
 #include "rtsp/rtp_receiver.h"
 
+#include <algorithm>
+
 #include "rtsp/udp_client.h"
 #include "runtime/format.h"
+#include "runtime/time_utils.h"
 
 namespace orbisan {
 
@@ -9,6 +12,12 @@ namespace {
 
 constexpr uint32_t kReceiveBufferBytes = 1536;
 constexpr uint32_t kPollTimeMs = 2000;
+// Datagrams per read: a burst of a key frame in few system calls.
+constexpr uint32_t kReadBatch = 32;
+// An unfinished frame this long, or a packet waiting this long, wakes the
+// queue thread anyway (streams without markers, senders that pace a frame).
+constexpr size_t kWakeEveryPackets = 128;
+constexpr uint64_t kWakeAfterMs = 10;
 
 }  // namespace
 
@@ -28,6 +37,8 @@ bool CRTPReceiver::StartClient(const std::string* group, uint16_t port) {
   udp->SetSocketReceiveBuffer(asked);
   udp->SetBufferSize(kReceiveBufferBytes);
   udp->SetTimeout(kPollTimeMs);
+  udp->SetBatchSize(kReadBatch);
+  PrepareSlots();
   {
     CAutoLock guard(lock_);
     client_.Reset(udp);
@@ -41,8 +52,6 @@ bool CRTPReceiver::StartClient(const std::string* group, uint16_t port) {
     Stop();
     return false;
   }
-  udp->SetBufferSize(kReceiveBufferBytes);
-  udp->SetTimeout(kPollTimeMs);
   LogGrantedBuffer(udp->GetGrantedReceiveBuffer(), asked);
   ClearQueue();
   if (!StartThread(Format("RTP Packet Queue (%hu)", port))) {
@@ -78,13 +87,32 @@ uint16_t CRTPReceiver::GetPort() {
 
 size_t CRTPReceiver::QueuedCount() {
   CAutoLock guard(lock_);
-  return queue_.size() + inBatch_.load();
+  return queuedCount_ + inBatch_.load();
+}
+
+void CRTPReceiver::PrepareSlots() {
+  CAutoLock guard(lock_);
+  const size_t count = queueLimit_.load() + kTakeAtOnce;
+  if (slots_.size() != count) {
+    slots_.clear();
+    slots_.resize(count);
+    slots_.shrink_to_fit();
+    queued_.assign(count, 0);
+  }
+  queuedHead_ = queuedCount_ = 0;
+  free_.clear();
+  free_.reserve(count);
+  for (size_t i = count; i-- > 0;) free_.push_back(static_cast<uint32_t>(i));
+  lastHadMarker_ = true;
+  waitingSinceMs_ = 0;
 }
 
 void CRTPReceiver::ClearQueue() {
   CAutoLock guard(lock_);
-  for (Item* item : queue_) delete item;
-  queue_.clear();
+  for (; queuedCount_ > 0; --queuedCount_) {
+    free_.push_back(queued_[queuedHead_]);
+    queuedHead_ = (queuedHead_ + 1) % queued_.size();
+  }
   dropping_ = false;
 }
 
@@ -110,25 +138,34 @@ void CRTPReceiver::LogDropRun(bool starts, uint64_t dropped) {
   }
 }
 
+bool CRTPReceiver::FrameBoundary(const CRTPPacket& packet) {
+  const bool newFrame = !lastHadMarker_ && packet.GetTimestamp() != lastTimestamp_;
+  lastHadMarker_ = packet.GetMarker() != 0;
+  lastTimestamp_ = packet.GetTimestamp();
+  const uint64_t now = SteadyMs();
+  const bool wake = lastHadMarker_ || newFrame || queuedCount_ % kWakeEveryPackets == 0 ||
+                    (waitingSinceMs_ != 0 && now - waitingSinceMs_ >= kWakeAfterMs);
+  waitingSinceMs_ = wake ? 0 : (waitingSinceMs_ != 0 ? waitingSinceMs_ : now);
+  return wake;
+}
+
 void CRTPReceiver::DataReceived(IRTPClient* client, const sockaddr_in& source, const uint8_t* data, size_t length) {
   if (client == nullptr || client != ownClient_.load()) return;
-  auto* item = new Item;
-  item->source = source;
-  if (!item->packet.Parse(data, length) || IsStopping()) {
-    delete item;
-    return;
-  }
-  bool wasEmpty;
+  // Only checked here (header fields, no copy); the queue thread parses again in place.
+  if (!check_.ParseInPlace(data, length) || IsStopping()) return;
+  bool wake;
   bool runStarts = false;
   bool runEnds = false;
   uint64_t runDropped = 0;
   {
     CAutoLock guard(lock_);
-    const size_t limit = queueLimit_.load();
+    if (slots_.empty()) return;
+    const size_t limit = std::min(queueLimit_.load(), slots_.size() - kTakeAtOnce);
     size_t dropped = 0;
-    while (!queue_.empty() && queue_.size() >= limit) {
-      delete queue_.front();
-      queue_.pop_front();
+    while (queuedCount_ > 0 && (queuedCount_ >= limit || free_.empty())) {
+      free_.push_back(queued_[queuedHead_]);
+      queuedHead_ = (queuedHead_ + 1) % queued_.size();
+      --queuedCount_;
       ++dropped;
     }
     if (dropped != 0) {
@@ -137,19 +174,24 @@ void CRTPReceiver::DataReceived(IRTPClient* client, const sockaddr_in& source, c
         dropping_ = runStarts = true;
         droppedAtRunStart_ = droppedPackets_.load() - dropped;
       }
-    } else if (dropping_ && queue_.size() < limit / 2) {
+    } else if (dropping_ && queuedCount_ < limit / 2) {
       // Half empty again: the sink caught up, the run of drops is over.
       dropping_ = false;
       runEnds = true;
       runDropped = droppedPackets_.load() - droppedAtRunStart_;
     }
-    wasEmpty = queue_.empty();
-    queue_.push_back(item);
+    if (free_.empty()) return;  // every slot is with the queue thread
+    const uint32_t index = free_.back();
+    free_.pop_back();
+    Slot& slot = slots_[index];
+    slot.source = source;
+    slot.bytes.assign(data, data + length);
+    queued_[(queuedHead_ + queuedCount_) % queued_.size()] = index;
+    ++queuedCount_;
+    wake = FrameBoundary(check_);
   }
   if (runStarts || runEnds) LogDropRun(runStarts, runDropped);
-  // The queue thread takes everything queued at each wake, so it needs a
-  // signal only when the queue turns non-empty.
-  if (wasEmpty) dataQueued_.Set();
+  if (wake) dataQueued_.Set();
 }
 
 void CRTPReceiver::ReceiveTimeout(IRTPClient* client) {
@@ -170,25 +212,35 @@ void CRTPReceiver::ClientClosed(IRTPClient* client) {
 
 uint32_t CRTPReceiver::ThreadFunction() {
   CEvent* events[2] = {&StopEvent(), &dataQueued_};
-  std::deque<Item*> batch;
+  uint32_t taken[kTakeAtOnce];
+  CRTPPacket packet;
   for (;;) {
+    // The time-out also picks up a frame whose end was never marked.
     if (CEvent::WaitForAny(events, 2, 1000) == 0) break;
-    {
-      CAutoLock guard(lock_);
-      batch.swap(queue_);
-      inBatch_.store(batch.size());
-    }
-    for (Item* item : batch) {
-      if (!IsStopping() && user_ != nullptr) {
+    for (;;) {
+      size_t count = 0;
+      {
+        CAutoLock guard(lock_);
+        for (; count < kTakeAtOnce && queuedCount_ > 0; ++count, --queuedCount_) {
+          taken[count] = queued_[queuedHead_];
+          queuedHead_ = (queuedHead_ + 1) % queued_.size();
+        }
+        inBatch_.store(count);
+      }
+      if (count == 0) break;
+      // The taken slots are this thread's until handed back below.
+      for (size_t i = 0; i < count; ++i) {
+        const Slot& slot = slots_[taken[i]];
+        if (IsStopping() || user_ == nullptr || !packet.ParseInPlace(slot.bytes.data(), slot.bytes.size())) continue;
         try {
-          user_->RtpPacketArrived(item->source, item->packet);
+          user_->RtpPacketArrived(slot.source, packet);
         } catch (...) {
         }
       }
-      delete item;
-      inBatch_.fetch_sub(1);
+      CAutoLock guard(lock_);
+      for (size_t i = count; i-- > 0;) free_.push_back(taken[i]);
+      inBatch_.store(0);
     }
-    batch.clear();
   }
   return 0;
 }

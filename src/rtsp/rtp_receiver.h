@@ -4,8 +4,8 @@
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <string>
+#include <vector>
 
 #include "rtsp/rtp_client.h"
 #include "rtsp/rtp_packet.h"
@@ -26,11 +26,15 @@ class IRTPReceiverUser {
   virtual void ClientClosed() = 0;
 };
 
-// Receives RTP datagrams on one UDP port, parses them on the socket thread
+// Receives RTP datagrams on one UDP port, checks them on the socket thread
 // and delivers them in arrival order from its own queue thread, so that a
-// slow depacketizer never holds up the socket. The queue is bounded: while
-// the user is blocked (a host's frame sink that does not return) the oldest
-// packets are dropped and counted, and the stream shows the gap.
+// slow depacketizer or a frame sink that blocks never holds up the socket.
+// Datagrams wait in a fixed set of reused slots (no allocation per packet)
+// and are parsed in place; the queue thread is woken once per frame (at the
+// marker bit or a new timestamp; at the latest 10 ms after a packet), not
+// per packet. The queue is bounded:
+// while the user is blocked (a host's frame sink that does not return) the
+// oldest packets are dropped and counted, and the stream shows the gap.
 class CRTPReceiver : public IRTPClientUser, public CBaseThread {
  public:
   explicit CRTPReceiver(IRTPReceiverUser* user, IDebugMessage* owner = nullptr);
@@ -52,8 +56,8 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   uint64_t DroppedPackets() const { return droppedPackets_.load(); }
 
   static constexpr uint32_t kDefaultSocketBuffer = 4 * 1024 * 1024;
-  // About six seconds of an 8 Mbit/s stream.
-  static constexpr size_t kDefaultQueueLimit = 4096;
+  // About two seconds of an 8 Mbit/s stream, on top of the socket buffer.
+  static constexpr size_t kDefaultQueueLimit = 1024;
 
   void DataReceived(IRTPClient* client, const sockaddr_in& source, const uint8_t* data, size_t length) override;
   void ReceiveTimeout(IRTPClient* client) override;
@@ -63,12 +67,22 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   uint32_t ThreadFunction() override;
 
  private:
-  struct Item {
+  // One datagram waiting for the queue thread. A slot's buffer keeps its
+  // capacity, and freed slots are reused most recent first, so only as many
+  // slots as the queue really needs ever take memory.
+  struct Slot {
     sockaddr_in source;
-    CRTPPacket packet;
+    std::vector<uint8_t> bytes;
   };
+  // Slots the queue thread takes per pass.
+  static constexpr size_t kTakeAtOnce = 64;
 
   bool StartClient(const std::string* group, uint16_t port);
+  // Sizes the slots for the queue limit; only while no thread runs.
+  void PrepareSlots();
+  // Whether the queue thread must look now: a frame is complete (marker, or
+  // a new timestamp after a frame without one), or the queue fills up.
+  bool FrameBoundary(const CRTPPacket& packet);
   void ClearQueue();
   void LogGrantedBuffer(uint32_t granted, uint32_t asked);
   void LogDropRun(bool starts, uint64_t dropped);
@@ -78,7 +92,18 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   TSmartPtr<IRTPClient> client_;
   // The running client, compared against the sender of every callback.
   std::atomic<IRTPClient*> ownClient_{nullptr};
-  std::deque<Item*> queue_;
+  // Guarded by lock_: the slots, the free ones (a stack) and the queued ones
+  // in arrival order (a ring of slot indices).
+  std::vector<Slot> slots_;
+  std::vector<uint32_t> free_;
+  std::vector<uint32_t> queued_;
+  size_t queuedHead_ = 0;
+  size_t queuedCount_ = 0;
+  // Socket thread only: the packet being checked and the previous one's frame.
+  CRTPPacket check_;
+  uint32_t lastTimestamp_ = 0;
+  bool lastHadMarker_ = true;
+  uint64_t waitingSinceMs_ = 0;  // steady time of the oldest packet queued without a wake
   CEvent dataQueued_{false};
   // Items the queue thread has taken and not yet handed on.
   std::atomic<size_t> inBatch_{0};

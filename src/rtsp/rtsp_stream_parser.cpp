@@ -66,7 +66,8 @@ CRTSPStreamParser::Unit CRTSPStreamParser::Classify(const uint8_t* data, size_t 
 }
 
 void CRTSPStreamParser::DeliverRtp(const uint8_t* data, size_t length) {
-  if (user_ == nullptr || !packet_.Parse(data, length)) return;
+  // The packet refers into the block being fed; users get it only for the call.
+  if (user_ == nullptr || !packet_.ParseInPlace(data, length)) return;
   try {
     user_->RtpPacketReceived(packet_);
   } catch (...) {

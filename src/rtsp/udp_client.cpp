@@ -131,6 +131,8 @@ void CUDPClient::SetBufferSize(uint32_t bytes) { bufferSize_.store(bytes); }
 
 void CUDPClient::SetTimeout(uint32_t milliseconds) { pollTimeMs_.store(milliseconds); }
 
+void CUDPClient::SetBatchSize(uint32_t datagrams) { batchSize_.store(std::clamp<uint32_t>(datagrams, 1, kMaxBatch)); }
+
 uint16_t CUDPClient::GetPort() {
   CAutoLock guard(lock_);
   return port_;
@@ -189,34 +191,49 @@ uint32_t CUDPClient::ThreadFunction() {
   }
   // The socket stays open until this thread has ended (Close joins first).
   if (fd == kInvalidSocket) return 0;
-  std::vector<uint8_t> buffer(std::min(std::max<uint32_t>(bufferSize_.load(), 1), kMaxDatagram));
+  const size_t batch = batchSize_.load();
+  size_t each = 0;
+  std::vector<uint8_t> buffers;
+  mmsghdr messages[kMaxBatch];
+  iovec vectors[kMaxBatch];
+  sockaddr_in sources[kMaxBatch];
   while (WaitForData(fd)) {
     // Drain what the socket holds before polling again: one poll per burst
     // instead of one per datagram. Bounded so a stop is seen promptly.
-    for (int burst = 0; burst < 64 && !IsStopping(); ++burst) {
+    for (int round = 0; round < 64 && !IsStopping(); ++round) {
       const size_t wanted = std::min(std::max<uint32_t>(bufferSize_.load(), 1), kMaxDatagram);
-      if (wanted != buffer.size()) buffer.resize(wanted);
-      sockaddr_in source{};
-      socklen_t sourceLength = sizeof source;
-      // MSG_TRUNC makes the call report the datagram's real size, so a
-      // datagram that did not fit is recognised and not handed on cut short.
-      const ssize_t received = recvfrom(fd, buffer.data(), buffer.size(), MSG_TRUNC | MSG_DONTWAIT,
-                                        reinterpret_cast<sockaddr*>(&source), &sourceLength);
-      if (received < 0) break;  // nothing more for now (or an error the next poll reports)
-      if (received == 0) continue;
-      if (static_cast<size_t>(received) > buffer.size()) {
-        const size_t grown = std::min<size_t>(buffer.size() + 1024, kMaxDatagram);
-        buffer.resize(grown);
-        bufferSize_.store(static_cast<uint32_t>(grown));
-        continue;
+      if (wanted != each) {
+        each = wanted;
+        buffers.resize(each * batch);
       }
-      if (IsStopping()) break;
-      if (IRTPClientUser* user = user_.load()) {
-        try {
-          user->DataReceived(this, source, buffer.data(), static_cast<size_t>(received));
-        } catch (...) {
+      for (size_t i = 0; i < batch; ++i) {
+        vectors[i] = {buffers.data() + i * each, each};
+        messages[i].msg_hdr = {};
+        messages[i].msg_hdr.msg_name = &sources[i];
+        messages[i].msg_hdr.msg_namelen = sizeof sources[i];
+        messages[i].msg_hdr.msg_iov = &vectors[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+        messages[i].msg_len = 0;
+      }
+      const int received = recvmmsg(fd, messages, static_cast<unsigned>(batch), MSG_DONTWAIT, nullptr);
+      if (received <= 0) break;  // nothing more for now (or an error the next poll reports)
+      bool grow = false;
+      for (int i = 0; i < received && !IsStopping(); ++i) {
+        // A datagram that did not fit is recognised and not handed on cut short.
+        if (messages[i].msg_hdr.msg_flags & MSG_TRUNC) {
+          grow = true;
+          continue;
+        }
+        if (messages[i].msg_len == 0) continue;
+        if (IRTPClientUser* user = user_.load()) {
+          try {
+            user->DataReceived(this, sources[i], buffers.data() + i * each, messages[i].msg_len);
+          } catch (...) {
+          }
         }
       }
+      if (grow) bufferSize_.store(static_cast<uint32_t>(std::min<size_t>(each + 1024, kMaxDatagram)));
+      if (static_cast<size_t>(received) < batch) break;  // the socket is empty
     }
   }
   return 0;

@@ -13,8 +13,9 @@
 namespace orbisan {
 
 // A UDP socket with its own receive thread ("UDP client thread, port %u").
-// Datagrams go to the user one by one from that thread; the receive buffer
-// grows by 1024 bytes after each datagram that did not fit.
+// Datagrams are read in batches of up to SetBatchSize at a time (one system
+// call for a burst) and go to the user one by one from that thread; the
+// receive buffer of each datagram grows by 1024 bytes after one that did not fit.
 class CUDPClient : public CBaseThread, public IRTPClient {
  public:
   CUDPClient();
@@ -36,6 +37,9 @@ class CUDPClient : public CBaseThread, public IRTPClient {
   // the system granted the open socket (it caps requests silently).
   void SetSocketReceiveBuffer(uint32_t bytes) { socketReceiveBuffer_.store(bytes); }
   uint32_t GetGrantedReceiveBuffer() const { return grantedReceiveBuffer_.load(); }
+  // Datagrams read per system call (1 to kMaxBatch), for the next open.
+  void SetBatchSize(uint32_t datagrams);
+  static constexpr uint32_t kMaxBatch = 64;
 
  protected:
   uint32_t ThreadFunction() override;
@@ -53,6 +57,7 @@ class CUDPClient : public CBaseThread, public IRTPClient {
   std::atomic<uint32_t> pollTimeMs_{2000};
   std::atomic<uint32_t> socketReceiveBuffer_{0};
   std::atomic<uint32_t> grantedReceiveBuffer_{0};
+  std::atomic<uint32_t> batchSize_{1};
   bool multicast_ = false;
   in_addr group_{};
   uint32_t socketTimeoutMs_ = 0;

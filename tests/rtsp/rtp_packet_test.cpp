@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "rtp_test_util.h"
@@ -44,6 +45,27 @@ TEST(RtpPacketTest, ReadsEveryHeaderField) {
   EXPECT_EQ(packet.GetExtensionData(), fields.extensionData);
   ASSERT_EQ(packet.GetPayloadLength(), 100u);
   EXPECT_EQ(std::vector<uint8_t>(packet.GetPayload(), packet.GetPayload() + 100), fields.payload);
+}
+
+TEST(RtpPacketTest, InPlacePayloadIsAViewAndACopyOwnsItsPayload) {
+  RtpFields fields;
+  fields.padding = 4;
+  fields.payload = Bytes(50, 7);
+  std::vector<uint8_t> wire = BuildRtp(fields);
+  CRTPPacket view;
+  ASSERT_TRUE(view.ParseInPlace(wire.data(), wire.size()));
+  ASSERT_EQ(view.GetPayloadLength(), 50u);
+  EXPECT_EQ(view.GetPayload(), wire.data() + 12) << "no copy of the payload";
+  const CRTPPacket copy = view;
+  CRTPPacket assigned;
+  assigned = view;
+  std::fill(wire.begin(), wire.end(), 0);  // the receive buffer is reused
+  for (const CRTPPacket* owned : {&copy, static_cast<const CRTPPacket*>(&assigned)}) {
+    ASSERT_EQ(owned->GetPayloadLength(), 50u);
+    EXPECT_EQ(std::vector<uint8_t>(owned->GetPayload(), owned->GetPayload() + 50), fields.payload);
+  }
+  EXPECT_FALSE(view.ParseInPlace(wire.data(), wire.size()));
+  EXPECT_EQ(view.GetPayload(), nullptr);
 }
 
 TEST(RtpPacketTest, MinimumSizeAndVersion) {

@@ -186,9 +186,12 @@ uint16_t StartOnFreePort(CRTPReceiver& receiver) {
   return 0;
 }
 
+// Each packet a whole frame (marker set, its own timestamp), as audio sends them.
 std::vector<uint8_t> Rtp(uint16_t sequence, size_t bytes = 100) {
   RtpFields fields;
+  fields.marker = true;
   fields.sequence = sequence;
+  fields.timestamp = sequence * 160u;
   fields.payload = Bytes(bytes, static_cast<uint8_t>(sequence));
   return BuildRtp(fields);
 }
