@@ -1,5 +1,6 @@
-// The reference host's record command as a user meets it: the reason in its
-// "no frames" line, and how it ends on signals.
+// The reference host's record command as a user meets it: its exit statuses,
+// the reason in its "no frames" line, how it ends on signals, and a recording
+// that decodes with an index and a summary that match its frames.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -103,9 +104,15 @@ struct Camera {
   bool started = false;
 };
 
-TEST(RecordCommand, NoFramesLineSaysWhy) {
+TEST(RecordCommand, NoFramesLineSaysWhyAndABadOptionExitsTwo) {
   Camera sim;
   ASSERT_TRUE(sim.started);
+  {
+    std::vector<std::string> args = sim.Args("admin", "3");
+    args.push_back("--no-such-option");
+    Record record(args);
+    EXPECT_EQ(record.Wait(30s), 2) << record.Err();
+  }
   {
     Record record(sim.Args("wrong", "3"));
     ASSERT_EQ(record.Wait(30s), 1) << record.Err();
@@ -175,7 +182,17 @@ std::vector<long long> IndexTimes(const std::string& csv) {
   return times;
 }
 
-TEST(RecordCommand, ContainerFilesCarryTheCaptureTimes) {
+// The summary's field names up to the first that is not "name=value".
+std::vector<std::string> SummaryNames(const std::string& line) {
+  std::vector<std::string> names;
+  std::istringstream words(line);
+  for (std::string word; words >> word && word.find('=') != std::string::npos;) {
+    names.push_back(word.substr(0, word.find('=')));
+  }
+  return names;
+}
+
+TEST(RecordCommand, RecordingDecodesWithOneIndexRowPerFrameAndTheSummaryInOrder) {
   Camera sim;
   ASSERT_TRUE(sim.started);
   orbisan::test::ScratchDir dir("strandline_container");
@@ -186,6 +203,18 @@ TEST(RecordCommand, ContainerFilesCarryTheCaptureTimes) {
     ASSERT_EQ(record.Wait(40s), 0) << record.Err();
     const std::vector<long long> index = IndexTimes(dir.Read(name + ".csv"));
     ASSERT_GT(index.size(), 10u) << name;
+    for (size_t i = 1; i < index.size(); ++i) EXPECT_LT(index[i - 1], index[i]) << name << " row " << i;
+    const std::vector<std::string> names = SummaryNames(record.Out());
+    const std::vector<std::string> first = {"frames",      "keyframes", "bytes",         "seconds", "fps",
+                                            "kbps",        "width",     "height",        "fourcc",  "first_frame_ms",
+                                            "signal_lost", "rtp_lost",  "frames_dropped"};
+    ASSERT_GE(names.size(), first.size()) << record.Out();
+    EXPECT_EQ(std::vector<std::string>(names.begin(), names.begin() + first.size()), first) << record.Out();
+    EXPECT_NE(record.Out().find("frames=" + std::to_string(index.size()) + " "), std::string::npos) << record.Out();
+    const orbisan::test::CommandResult decoded =
+        orbisan::test::RunCommand({"ffmpeg", "-nostdin", "-v", "error", "-i", dir.File(name), "-f", "null", "-"});
+    EXPECT_EQ(decoded.exit_code, 0) << name;
+    EXPECT_EQ(decoded.err, "") << name;
     std::string info, packets;
     ASSERT_EQ(orbisan::test::RunShell("ffprobe -v error -show_entries stream=codec_name,width,height:format=duration "
                                       "-of default=nw=1 " +
