@@ -34,16 +34,6 @@ inline int SettledCount(const char* dir) {
   return last;
 }
 
-// Waits (at most 10 s) for the count to come down to the baseline.
-inline int CountBackTo(const char* dir, int baseline) {
-  int now = CountEntries(dir);
-  for (int i = 0; i < 100 && now > baseline; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    now = CountEntries(dir);
-  }
-  return now;
-}
-
 // Waits (at most 30 s) for the count to be back exactly at a settled
 // baseline: fewer would mean the baseline held something still closing.
 inline int CountSettlesAt(const char* dir, int baseline) {
