@@ -157,7 +157,7 @@ void CgiHandler::Query(std::string_view name, int channel, std::string& out, boo
     Line(out, "OK: SAVE_REBOOT");
     reboot = true;
   } else if (name == "DISK_STATE") {
-    QueryLine(out, name, model.storage ? "MOUNT" : "NONE");
+    QueryLine(out, name, (disk_mounted_ ? disk_mounted_() : model.storage) ? "MOUNT" : "NONE");
   } else if (name == "DATE_CONFIG") {
     QueryLine(out, name, clock_.Text());
   } else if (name == "PTZ_VENDOR" && !model.ptz_vendor.empty()) {

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "sim/camera_clock.h"
@@ -40,6 +42,8 @@ class CgiHandler {
   void SetUnitAddress(const UnitAddress& address);
   // The I/O register that DIO_STATUS and DIO_OUTPUT reach; none until set.
   void SetDioRegister(DioRegister* dio) { dio_ = dio; }
+  // Whether a storage card is mounted, as DISK_STATE reports it; the model decides until set.
+  void SetDiskState(std::function<bool()> mounted) { disk_mounted_ = std::move(mounted); }
 
   // family: "system", "encoder", "mpeg4" or "update". header_authenticated:
   // the HTTP layer already accepted Basic or Digest credentials, so a query
@@ -70,6 +74,7 @@ class CgiHandler {
   mutable PtzHead ptz_;
   mutable SerialPorts serial_;
   DioRegister* dio_ = nullptr;
+  std::function<bool()> disk_mounted_;
 };
 
 }  // namespace strandline::sim

@@ -177,6 +177,12 @@ void RtspMount::Configure(GstRTSPMedia* media) {
       gst_object_unref(pay);
     }
   }
+  if (card_ && !config_.multicast && config_.encoder == 1) {
+    if (GstElement* pay = Child(element, kPayloaderName)) {
+      card_->Tap(pay);
+      gst_object_unref(pay);
+    }
+  }
   if (GstElement* encoder = Child(element, kEncoderName)) {
     GstElementFactory* kind = gst_element_get_factory(encoder);
     if (kind && g_strcmp0(GST_OBJECT_NAME(kind), "avenc_mpeg4") == 0) RestampEncoderOutput(encoder);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/replay_clip.h"
+#include "sim/storage_card.h"
 #include "sim/stream_settings.h"
 
 namespace strandline::sim {
@@ -48,6 +49,9 @@ class RtspMount : public std::enable_shared_from_this<RtspMount> {
   // The factory to put into the server's mount points (owned by this object).
   GstRTSPMediaFactory* factory() const { return factory_; }
 
+  // The card that records what this path's first stream encodes (unicast paths only).
+  void SetStorageCard(std::shared_ptr<StorageCard> card) { card_ = std::move(card); }
+
   // Ends the running stream with an RTCP BYE; the next session gets a new encoder.
   void SendBye();
   // Stops keeping the encoder running (camera shutting down).
@@ -75,6 +79,7 @@ class RtspMount : public std::enable_shared_from_this<RtspMount> {
   SettingsSource settings_;
   std::shared_ptr<const ReplayClip> clip_;
   std::shared_ptr<std::atomic<bool>> frozen_;
+  std::shared_ptr<StorageCard> card_;
   GstRTSPThreadPool* pool_;
   GMainContext* context_;
   GstRTSPMediaFactory* factory_ = nullptr;

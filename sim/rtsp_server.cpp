@@ -11,6 +11,7 @@
 
 #include "sim/faulty_answer_writer.h"
 #include "sim/http_server.h"
+#include "sim/playback_mount.h"
 #include "sim/sha256_digest_auth.h"
 
 namespace strandline::sim {
@@ -312,6 +313,11 @@ bool RtspServer::SetUp(std::string* error) {
 
     auto group_port = static_cast<uint16_t>(config_.multicast_port + 2 * input);
 
+    if (input == 0 && config_.card) {
+      GstRTSPMountPoints* playback = NewPlaybackMountPoints();
+      gst_rtsp_server_set_mount_points(server, playback);
+      g_object_unref(playback);
+    }
     GstRTSPMountPoints* mount_points = gst_rtsp_server_get_mount_points(server);
     const char* paths[] = {"/", "/track1", "/track2", "/track3", "/multicast"};
     const int encoders[] = {1, 1, 2, 3, 1};
@@ -324,6 +330,7 @@ bool RtspServer::SetUp(std::string* error) {
       mount_config.group_port = group_port;
       mount_config.with_clock = config_.with_clock;
       auto mount = RtspMount::Create(mount_config, config_.settings, config_.clip, faults_->frozen, pool, context_);
+      if (input == 0) mount->SetStorageCard(config_.card);
       GstRTSPMediaFactory* factory = mount->factory();
       if (config_.auth != RtspAuth::kNone) {
         gst_rtsp_media_factory_add_role(factory, kRole, GST_RTSP_PERM_MEDIA_FACTORY_ACCESS, G_TYPE_BOOLEAN, TRUE,
@@ -333,6 +340,8 @@ bool RtspServer::SetUp(std::string* error) {
                                         GST_RTSP_MEDIA_FACTORY(g_object_ref(factory)));
       instance->mounts.push_back(std::move(mount));
     }
+    if (input == 0 && config_.card)
+      gst_rtsp_mount_points_add_factory(mount_points, kPlaybackPath, NewPlaybackFactory(config_.card));
     g_object_unref(mount_points);
     g_object_unref(pool);
 

@@ -14,6 +14,7 @@
 
 #include "sim/replay_clip.h"
 #include "sim/rtsp_mount.h"
+#include "sim/storage_card.h"
 #include "sim/stream_settings.h"
 
 namespace strandline::sim {
@@ -51,6 +52,8 @@ class RtspServer {
     std::string multicast_group = "239.255.42.42";
     uint16_t multicast_port = 0;  // even; input k uses port + 2 (k - 1)
     bool with_clock = false;
+    // Records the first input's first stream and serves "/playback/..." when set.
+    std::shared_ptr<StorageCard> card;
   };
 
   RtspServer();

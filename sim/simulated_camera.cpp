@@ -49,6 +49,8 @@ SimulatedCamera::SimulatedCamera(Options options)
   dio_ = std::make_unique<DioRegister>(settings_->model().channels);
   motion_ = std::make_unique<MotionStream>(settings_->model().channels);
   cgi_->SetDioRegister(dio_.get());
+  card_ = std::make_shared<StorageCard>(settings_->model().storage, std::chrono::minutes(options_.storage_minutes));
+  cgi_->SetDiskState([card = card_.get()] { return card->Mounted(); });
 }
 
 SimulatedCamera::~SimulatedCamera() { Stop(); }
@@ -116,6 +118,7 @@ bool SimulatedCamera::StartServices(std::string* error) {
   rtsp.multicast_group = options_.multicast_group;
   rtsp.multicast_port = multicast_port_;
   rtsp.with_clock = options_.clock_overlay;
+  rtsp.card = card_;
   rtsp_.SetRefuseConnections(refuse_);
   rtsp_.SetDescribeFault(describe_fault_);
   rtsp_.SetRequestStatus(rtsp_request_status_);

@@ -98,6 +98,8 @@ class SimulatedCamera {
     // Told one line per HTTP request ("<status> <path>?<query>"), when set.
     // Called on the HTTP server's thread; it must not call back into the camera.
     std::function<void(const std::string&)> log;
+    // Minutes of video the storage card keeps (models with a card slot).
+    int storage_minutes = 10;
   };
 
   SimulatedCamera();  // default Options
@@ -153,7 +155,15 @@ class SimulatedCamera {
   // interval and its faults.
   MotionStream& Motion();
 
+  // The storage card: whether one is mounted (models with a card slot start
+  // with one) and what it holds.
+  void SetStorageMounted(bool mounted);
+  const StorageCard& Storage() const { return *card_; }
+
   // Faults. They stay in force across reboots until turned off.
+  // The network between recorder and camera breaks: RTSP connections are
+  // refused and running sessions dropped; the camera keeps recording.
+  void SetNetworkOutage(bool outage);
   void SetRtspRefuseConnections(bool refuse);
   void SetDescribeFault(DescribeFault fault);
   // Every RTSP request answered with this status (503: a busy camera); 0 = off.
@@ -192,6 +202,7 @@ class SimulatedCamera {
   std::unique_ptr<CgiHandler> cgi_;
   std::unique_ptr<DioRegister> dio_;
   std::unique_ptr<MotionStream> motion_;
+  std::shared_ptr<StorageCard> card_;
   std::shared_ptr<const ReplayClip> clip_;
   std::string certificate_pem_;
   std::string key_pem_;
