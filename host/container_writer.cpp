@@ -26,11 +26,6 @@ AVCodecID CodecOf(uint32_t fourcc) {
 
 bool IsKey(uint32_t fourcc) { return fourcc == kFourCC_H264 || fourcc == kFourCC_DIVX || fourcc == kFourCC_JPEG; }
 
-bool EndsWith(const std::string& text, const char* tail) {
-  const size_t n = std::strlen(tail);
-  return text.size() >= n && text.compare(text.size() - n, n, tail) == 0;
-}
-
 // Offsets of the Annex B start codes (00 00 01) in data.
 size_t NextStartCode(const uint8_t* data, size_t size, size_t from) {
   for (size_t i = from; i + 3 <= size; ++i) {
@@ -75,10 +70,6 @@ std::string AvError(int code) {
 }  // namespace
 
 ContainerWriter::~ContainerWriter() { Close(); }
-
-bool ContainerWriter::WantsContainer(const std::string& path) {
-  return EndsWith(path, ".mkv") || EndsWith(path, ".mp4");
-}
 
 bool ContainerWriter::Open(const std::string& path, std::string& error) {
   path_ = path;
@@ -192,3 +183,8 @@ void ContainerWriter::Close() {
 }
 
 }  // namespace strandline::host
+
+extern "C" __attribute__((visibility("default"))) strandline::host::IContainerOutput*
+strandline_new_container_output() {
+  return new strandline::host::ContainerWriter();
+}

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "host/container_output.h"
+
 struct AVFormatContext;
 struct AVStream;
 
@@ -11,19 +13,17 @@ namespace strandline::host {
 // Writes delivered video frames into a Matroska or MP4 file with the
 // capture times as time stamps, so players show the right duration and can
 // seek. The container is chosen by the file name's extension.
-class ContainerWriter {
+class ContainerWriter : public IContainerOutput {
  public:
   ContainerWriter() = default;
-  ~ContainerWriter();
+  ~ContainerWriter() override;
   ContainerWriter(const ContainerWriter&) = delete;
   ContainerWriter& operator=(const ContainerWriter&) = delete;
 
-  // True when the file name asks for a container rather than raw frames.
-  static bool WantsContainer(const std::string& path);
-  bool Open(const std::string& path, std::string& error);
-  // timeMs: the capture time in milliseconds since the epoch.
-  bool Write(const uint8_t* data, uint32_t size, uint32_t fourcc, uint32_t width, uint32_t height, int64_t timeMs);
-  void Close();
+  bool Open(const std::string& path, std::string& error) override;
+  bool Write(const uint8_t* data, uint32_t size, uint32_t fourcc, uint32_t width, uint32_t height,
+             int64_t timeMs) override;
+  void Close() override;
 
  private:
   bool Start(const uint8_t* data, uint32_t size, uint32_t fourcc, uint32_t width, uint32_t height);

@@ -9,14 +9,16 @@ DriverModule::~DriverModule() {
   if (handle_ != nullptr) ::dlclose(handle_);
 }
 
-std::string DriverModule::DefaultPath() {
+std::string DriverModule::DefaultPath() { return LibraryPath("libstrandline.so"); }
+
+std::string DriverModule::LibraryPath(const std::string& file) {
   char buffer[4096];
   const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return "libstrandline.so";
+  if (n <= 0) return file;
   std::string exe(buffer, static_cast<size_t>(n));
   const size_t slash = exe.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : exe.substr(0, slash);
-  return dir + "/../lib/libstrandline.so";
+  return dir + "/../lib/" + file;
 }
 
 bool DriverModule::Load(const std::string& path, std::string& error) {

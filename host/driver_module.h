@@ -21,6 +21,8 @@ class DriverModule {
     if (delete_) delete_(driver);
   }
   static std::string DefaultPath();
+  // A module that lies beside the driver (the lib directory next to bin).
+  static std::string LibraryPath(const std::string& file);
 
  private:
   void* handle_ = nullptr;

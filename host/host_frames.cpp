@@ -81,9 +81,9 @@ bool RecordingSink::OpenOutputs(const std::string& out, const std::string& index
   if (out == "-") {
     out_ = stdout;
     outIsStdout_ = true;
-  } else if (ContainerWriter::WantsContainer(out)) {
-    container_ = std::make_unique<ContainerWriter>();
-    if (!container_->Open(out, error)) return false;
+  } else if (WantsContainer(out)) {
+    container_ = LoadContainerOutput(error);
+    if (container_ == nullptr || !container_->Open(out, error)) return false;
   } else if (!out.empty()) {
     out_ = std::fopen(out.c_str(), "wb");
     if (out_ == nullptr) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "host/container_writer.h"
+#include "host/container_output.h"
 #include "strandline/media_sample.h"
 #include "strandline/stream_request.h"
 
@@ -101,7 +101,7 @@ class RecordingSink : public orbisan::ipcapture::IVideoFrameSink {
   std::mutex mutex_;
   std::FILE* out_ = nullptr;
   std::FILE* index_ = nullptr;
-  std::unique_ptr<ContainerWriter> container_;  // for .mkv and .mp4 instead of out_
+  std::unique_ptr<IContainerOutput> container_;  // for .mkv and .mp4 instead of out_
   bool outIsStdout_ = false;
   bool endsWithDelimiter_ = false;
   StreamStats stats_;

@@ -391,14 +391,14 @@ bool CBaseRTSPClient::PumpOnce(uint32_t waitMs) {
   pollfd pfd{fd, POLLIN, 0};
   const int ready = poll(&pfd, 1, static_cast<int>(waitMs));
   if (ready == 0 || (ready < 0 && errno == EINTR)) return true;
-  if (receiveBuffer_.size() != kReceiveBuffer) receiveBuffer_.resize(kReceiveBuffer);
-  const ssize_t received = ready > 0 ? recv(fd, receiveBuffer_.data(), receiveBuffer_.size(), 0) : -1;
+  if (!receiveBuffer_) receiveBuffer_.reset(new uint8_t[kReceiveBuffer]);
+  const ssize_t received = ready > 0 ? recv(fd, receiveBuffer_.get(), kReceiveBuffer, 0) : -1;
   if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return true;
   if (received <= 0) {
     peerClosed_ = true;
     return false;
   }
-  stream_.Feed(receiveBuffer_.data(), static_cast<size_t>(received));
+  stream_.Feed(receiveBuffer_.get(), static_cast<size_t>(received));
   return true;
 }
 

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -139,7 +140,8 @@ class CBaseRTSPClient : public CBaseThread {
   bool answerArrived_ = false;
   bool answerComplete_ = false;
   std::string answer_;
-  std::vector<uint8_t> receiveBuffer_;
+  // Not zero-filled: only the part reads really fill takes memory.
+  std::unique_ptr<uint8_t[]> receiveBuffer_;
   // Serialises exchanges of the session thread and SendKeepAlive (both use
   // the socket and the parser).
   std::recursive_mutex exchangeMutex_;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <vector>
 
 #include "platform/socket_utils.h"
@@ -193,7 +194,8 @@ uint32_t CUDPClient::ThreadFunction() {
   if (fd == kInvalidSocket) return 0;
   const size_t batch = batchSize_.load();
   size_t each = 0;
-  std::vector<uint8_t> buffers;
+  // Not zero-filled: a batch slot takes memory only once a datagram lands in it.
+  std::unique_ptr<uint8_t[]> buffers;
   mmsghdr messages[kMaxBatch];
   iovec vectors[kMaxBatch];
   sockaddr_in sources[kMaxBatch];
@@ -204,10 +206,10 @@ uint32_t CUDPClient::ThreadFunction() {
       const size_t wanted = std::min(std::max<uint32_t>(bufferSize_.load(), 1), kMaxDatagram);
       if (wanted != each) {
         each = wanted;
-        buffers.resize(each * batch);
+        buffers.reset(new uint8_t[each * batch]);
       }
       for (size_t i = 0; i < batch; ++i) {
-        vectors[i] = {buffers.data() + i * each, each};
+        vectors[i] = {buffers.get() + i * each, each};
         messages[i].msg_hdr = {};
         messages[i].msg_hdr.msg_name = &sources[i];
         messages[i].msg_hdr.msg_namelen = sizeof sources[i];
@@ -227,7 +229,7 @@ uint32_t CUDPClient::ThreadFunction() {
         if (messages[i].msg_len == 0) continue;
         if (IRTPClientUser* user = user_.load()) {
           try {
-            user->DataReceived(this, sources[i], buffers.data() + i * each, messages[i].msg_len);
+            user->DataReceived(this, sources[i], buffers.get() + i * each, messages[i].msg_len);
           } catch (...) {
           }
         }
