@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "rtsp/resolution_class.h"
-#include "support/process_counts.h"
 #include "support/test_driver.h"
 #include "support/test_samples.h"
 #include "support/wait_until.h"
@@ -272,27 +271,6 @@ TEST(BaseCameraChannel, StopWaitsForABusyThreadWithinItsBound) {
   channel.Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
   EXPECT_TRUE(driver.LinesWith("cannot be stopped").empty());
-}
-
-TEST(BaseCameraChannel, TwoHundredStartStopCyclesLeaveNoThreads) {
-  test::TestDriver driver;
-  test::TestSink sink;
-  // A sanitizer may start a helper thread of its own with the first thread
-  // the program creates; let that happen before counting.
-  std::thread([] {}).join();
-  const int before = test::CountEntries("/proc/self/task");
-  {
-    TestChannel channel(0, &driver, &sink);
-    STREAM_PARAMS p = Params(kStreamRecording);
-    for (int i = 0; i < 200; ++i) {
-      ASSERT_TRUE(channel.Start(&p));
-      if (i % 50 == 0) Produce(channel);
-      channel.Stop();
-    }
-    EXPECT_LE(channel.runs, 200);
-    EXPECT_GE(channel.runs, 4);  // a stop may come before a new thread gets going
-  }
-  EXPECT_EQ(test::CountEntries("/proc/self/task"), before);
 }
 
 TEST(StreamHelpers, FrameRateResolutionClassAndNames) {
