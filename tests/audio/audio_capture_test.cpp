@@ -106,20 +106,6 @@ TEST(RtpAudioParser, SampleFieldsAndFailures) {
   EXPECT_EQ(rig.allocator.created.load(), rig.allocator.released.load());
 }
 
-TEST(AudioInputStates, EveryTransitionTakenOrIgnoredAsTheTableSays) {
-  // Rows: from 0..5; columns: to 0..5.
-  const bool allowed[6][6] = {
-      {0, 1, 0, 0, 0, 0}, {0, 0, 1, 1, 0, 1}, {0, 0, 0, 1, 0, 1},
-      {1, 0, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0}, {0, 1, 0, 1, 0, 0},
-  };
-  for (uint32_t from = 0; from < 6; ++from) {
-    for (uint32_t to = 0; to < 6; ++to) {
-      EXPECT_EQ(AudioInputTransitionAllowed(from, to), allowed[from][to]) << from << " -> " << to;
-    }
-  }
-  EXPECT_FALSE(AudioInputTransitionAllowed(6, 0));
-}
-
 TEST(AudioCapabilities, TextBothWays) {
   CAudioCapabilities caps(9, true);
   EXPECT_TRUE(caps.FromText("Count=2; IsStereo=2"));
@@ -189,12 +175,7 @@ TEST(AudioCaptureChannel, DescriptionChecks) {
   channel.SetMulticast(true);
   info.audio.port = 5000;
   EXPECT_FALSE(channel.SdpInfoReceived(info));
-  EXPECT_EQ(driver
-                .LinesWith("orbisan::CAudioCaptureChannel::SdpInfoReceived: RTSP response doesn't contain "
-                           "connection data section. RTP multicast stream cannot be started for device "
-                           "127.0.0.1:80")
-                .size(),
-            1u);
+  EXPECT_EQ(driver.LinesWith("doesn't contain connection data section").size(), 1u);
   info.audio.connectionAddress = "239.1.1.1";
   info.audio.port = 0;
   EXPECT_FALSE(channel.SdpInfoReceived(info));

@@ -30,20 +30,6 @@ class PTZCommTest : public ::testing::Test {
   std::unique_ptr<RecordingPTZComm> comm_;
 };
 
-TEST_F(PTZCommTest, SpeedsForPanTiltAndZoom) {
-  RecordingPTZComm& comm = Open();
-  const uint32_t pan[] = {1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
-  const uint32_t zoom[] = {2, 2, 3, 3, 3, 4, 4, 4, 5, 5, 5, 5, 6, 6, 6, 7, 7, 7};
-  for (uint32_t speed = 0; speed < 18; ++speed) {
-    EXPECT_EQ(comm.ConvertMoveSpeed(0, speed), std::make_pair(pan[speed], 0u)) << speed;
-    EXPECT_EQ(comm.ConvertMoveSpeed(7, speed), std::make_pair(pan[speed], 0u)) << speed;
-    EXPECT_EQ(comm.ConvertMoveSpeed(9, speed), std::make_pair(zoom[speed], 0u)) << speed;
-  }
-  EXPECT_EQ(comm.ConvertMoveSpeed(1, 20), std::make_pair(5u, 0u));
-  EXPECT_EQ(comm.ConvertMoveSpeed(8, 20), std::make_pair(7u, 0u));
-  EXPECT_EQ(comm.ConvertMoveSpeed(10, 16), std::make_pair(0u, 0u));
-}
-
 TEST_F(PTZCommTest, ConversionsFromManyThreadsDoNotMixRanges) {
   RecordingPTZComm& comm = Open();
   std::atomic<int> wrong{0};
