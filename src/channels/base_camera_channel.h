@@ -47,6 +47,7 @@ class CBaseCameraChannel : public ICameraChannel {
     kFailureRtspStatus,
     kFailureNoRtp,
     kFailureAddress,
+    kFailureLibrary,
     kFailureKinds
   };
 
@@ -63,6 +64,12 @@ class CBaseCameraChannel : public ICameraChannel {
   // Remembers why the stream does not come up and logs it, the first time
   // of its kind in this outage only.
   void ReportFailure(FailureKind kind, const std::string& text);
+  // Like ReportFailure, but logged at every attempt: for causes that no
+  // retry mends and that the user has to act on.
+  void ReportFailureEachTime(FailureKind kind, const std::string& text) {
+    failuresLogged_.fetch_and(~(1u << kind));
+    ReportFailure(kind, text);
+  }
   // A frame arrived: the outage is over, the next failures are news again.
   void EndOutage() { failuresLogged_.store(0); }
 

@@ -1,23 +1,19 @@
 #include "channels/common_channel.h"
+#include "channels/sdk_channel.h"
 #include "device/host_parameter.h"
 #include "driver/ip_capture_driver.h"
 
 namespace orbisan {
 
 // Codec dispatch. MPEG-4 of camera group 3 goes through the vendor streaming
-// library, which this build does not carry: no channel is made for it rather
-// than one that cannot stream.
+// library.
 ICameraChannel* CIPCaptureDriver::CreateCodecChannel(uint32_t channelIndex, ipcapture::IVideoFrameSink* sink,
                                                      const STREAM_PARAMS& params) {
   switch (params.codec) {
     case kCodecMjpeg:
       return new CMJPEGChannelRTSP(channelIndex, this, sink);
     case kCodecMpeg4:
-      if (GetIntParameter(kParamCameraGroup) == 3) {
-        DebugMessage(kLogError, "%s: MPEG-4 through the vendor streaming library is not available, device %s",
-                     "orbisan::CIPCaptureDriver::CreateCodecChannel", GetDeviceName().c_str());
-        return nullptr;
-      }
+      if (GetIntParameter(kParamCameraGroup) == 3) return new CSDKChannel(channelIndex, this, sink);
       return new CMPEGChannelRTSP(channelIndex, this, sink);
     case kCodecH264:
       return new CH264ChannelRTSP(channelIndex, this, sink);

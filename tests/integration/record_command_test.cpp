@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "sim/simulated_camera.h"
+#include "support/host_process.h"
 #include "support/run_command.h"
 #include "support/temp_dir.h"
 
@@ -24,64 +25,16 @@ using strandline::sim::SimulatedCamera;
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // `strandline record` in a child process, its output in files.
-class Record {
+class Record : public orbisan::test::HostProcess {
  public:
-  explicit Record(std::vector<std::string> args) {
-    const std::string base = std::string(STRANDLINE_BUILD_DIR) + "/record-test-" + std::to_string(::getpid());
-    outPath_ = base + ".out";
-    errPath_ = base + ".err";
-    args.insert(args.begin(), {std::string(STRANDLINE_BUILD_DIR) + "/bin/strandline", "record"});
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      const int out = ::open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      const int err = ::open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      ::dup2(out, STDOUT_FILENO);
-      ::dup2(err, STDERR_FILENO);
-      std::vector<char*> argv;
-      for (std::string& arg : args) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-  }
-  ~Record() {
-    if (pid_ > 0 && status_ < 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    std::remove(outPath_.c_str());
-    std::remove(errPath_.c_str());
-  }
-  void Signal(int signal) { ::kill(pid_, signal); }
-  // Exit status, or -1 when the process has not ended within the limit.
-  int Wait(std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (status_ < 0 && std::chrono::steady_clock::now() < end) {
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-      } else {
-        std::this_thread::sleep_for(20ms);
-      }
-    }
-    return status_;
-  }
-  std::string Out() const { return ReadFile(outPath_); }
-  std::string Err() const { return ReadFile(errPath_); }
+  explicit Record(std::vector<std::string> args) : HostProcess(WithCommand(std::move(args))) {}
 
  private:
-  pid_t pid_ = -1;
-  int status_ = -1;
-  std::string outPath_;
-  std::string errPath_;
+  static std::vector<std::string> WithCommand(std::vector<std::string> args) {
+    args.insert(args.begin(), "record");
+    return args;
+  }
 };
 
 struct Camera {

@@ -1,0 +1,354 @@
+#include "channels/sdk_channel.h"
+
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <unordered_map>
+
+#include "camera/h_utils.h"
+#include "device/stream_params.h"
+#include "platform/abandonable_call.h"
+#include "platform/kmpeg4_media_config.h"
+#include "rtsp/mpeg4_vol_parser.h"
+#include "rtsp/resolution_class.h"
+#include "runtime/format.h"
+
+namespace orbisan {
+
+namespace {
+
+// Connections by key. The library gets the key as its callback context, so a
+// callback that comes late, after its connection was torn down or abandoned,
+// finds nothing instead of a channel that may be gone.
+std::shared_mutex gConnectionsMutex;
+std::unordered_map<uintptr_t, CSDKChannel*> gConnections;
+std::atomic<uintptr_t> gNextKey{1};
+
+uintptr_t Register(CSDKChannel* channel) {
+  const uintptr_t key = gNextKey.fetch_add(1);
+  std::unique_lock<std::shared_mutex> guard(gConnectionsMutex);
+  gConnections[key] = channel;
+  return key;
+}
+
+// Returns once no callback of the connection runs any more.
+void Unregister(uintptr_t key) {
+  std::unique_lock<std::shared_mutex> guard(gConnectionsMutex);
+  gConnections.erase(key);
+}
+
+uint32_t ReadU32(const uint8_t* data) {
+  return static_cast<uint32_t>(data[0]) | (static_cast<uint32_t>(data[1]) << 8) |
+         (static_cast<uint32_t>(data[2]) << 16) | (static_cast<uint32_t>(data[3]) << 24);
+}
+
+void CloseConnection(const KMpeg4Library* lib, KHandle handle) {
+  lib->KStop(handle);
+  lib->KStopStreaming(handle);
+  lib->KDisconnect(handle);
+  lib->KCloseInterface(handle);
+}
+
+// One connect sequence through the library, run on a thread of its own.
+struct ConnectJob {
+  const KMpeg4Library* lib = nullptr;
+  KMediaConfigFields fields;
+  uint32_t channelIndex = 0;
+  uint32_t channelCount = 1;
+  uintptr_t key = 0;
+  KHandle handle = nullptr;
+  bool ok = false;
+  std::atomic<const char*> step{"KOpenInterface"};
+
+  void Run() {
+    handle = lib->KOpenInterface();
+    if (handle == nullptr) return;
+    step = "KGetPortInfoByHTTP";
+    uint8_t ports[kKPortInfoSize] = {};
+    const char* address = fields.address.c_str();
+    const char* user = fields.user.c_str();
+    const char* password = fields.password.c_str();
+    if (lib->KGetPortInfoByHTTP(handle, ports, address, fields.httpPort, user, password, channelIndex + 1) != 0) {
+      fields.ports[0] = ReadU32(ports + 12);
+      fields.ports[1] = ReadU32(ports + 20);
+      fields.ports[2] = ReadU32(ports + 16);
+    } else {
+      CSDKChannel::DefaultPorts(channelIndex, channelCount, fields.ports);
+    }
+    step = "KGetTCPTypeByHTTP";
+    const int32_t type = lib->KGetTCPTypeByHTTP(handle, address, fields.httpPort, user, password, 0);
+    step = "KSetTCPType";
+    lib->KSetTCPType(handle, type);
+    KMediaConfig record;
+    std::string tooLong;
+    BuildKMediaConfig(fields, record, tooLong);  // lengths were checked before the job
+    step = "KSetMediaConfig";
+    if (lib->KSetMediaConfig(handle, record.data()) == 0) return;
+    step = "KSetRawDataCallback";
+    lib->KSetRawDataCallback(handle, reinterpret_cast<void*>(key), &CSDKChannel::OnRawData);
+    step = "KConnect";
+    if (lib->KConnect(handle) == 0) return;
+    step = "KStartStreaming";
+    ok = lib->KStartStreaming(handle) != 0;
+  }
+};
+
+}  // namespace
+
+CSDKChannel::CSDKChannel(uint32_t channelIndex, IDriver* driver, ipcapture::IVideoFrameSink* sink,
+                         const KMpeg4Library* library)
+    : CBaseCameraChannel(channelIndex, driver, sink),
+      library_(library),
+      deviceInfo_(*driver->GetDeviceInfo()),
+      http_(deviceInfo_) {}
+
+CSDKChannel::~CSDKChannel() {
+  StopFromDestructor();
+  TearDown();
+}
+
+std::string CSDKChannel::GetStreamName() { return StreamName(Driver()->GetDriverName(), Params().streamKind); }
+
+const char* CSDKChannel::BitrateText(uint32_t selector) {
+  static const char* const kTexts[] = {"256K", "384K", "500K", "750K", "1M", "1.5M", "2M", "2.5M", "3M"};
+  const uint64_t index = static_cast<uint64_t>(selector) * 9 / 100;
+  return kTexts[index > 8 ? 8 : index];
+}
+
+void CSDKChannel::DefaultPorts(uint32_t channelIndex, uint32_t channelCount, uint32_t ports[3]) {
+  ports[0] = 6000;
+  if (channelCount <= 2) {
+    ports[1] = 6002 + 2 * channelIndex;
+    ports[2] = 6001 + 2 * channelIndex;
+  } else {
+    ports[1] = 6050 + channelIndex;
+    ports[2] = 6010 + channelIndex;
+  }
+}
+
+void CSDKChannel::OnStopThread() { http_.Shutdown(); }
+
+void CSDKChannel::OnStartThread() { http_.Resume(); }
+
+uint32_t CSDKChannel::ThreadFunction() {
+  SetState(Connecting);
+  bool needConnect = true;
+  for (;;) {
+    try {
+      if (needConnect) {
+        if (Connect()) {
+          SetCameraState(true);
+          SetState(Streaming);
+          needConnect = false;
+        } else if (!IsStopRequested()) {
+          SetState(SignalLost);
+          NotifySignalLost();
+          TearDown();
+        }
+      } else {
+        const uint32_t elapsed = LastFrameTime().ElapsedMs();
+        const uint32_t timeout = deviceInfo_.signalTimeoutMs;
+        if (elapsed >= timeout / 2) {
+          needConnect = true;
+          SetState(SignalLost);
+          if (elapsed >= timeout) {
+            NotifySignalLost();
+            SetCameraState(false);
+          }
+        }
+      }
+    } catch (...) {
+      Driver()->DebugMessage(kLogError, "%s: Unexpected exception, device %s", "orbisan::CSDKChannel::ThreadFunction",
+                             Driver()->GetDeviceName().c_str());
+    }
+    if (StopEvent().Wait(1000)) break;
+  }
+  TearDown();
+  return 0;
+}
+
+const KMpeg4Library* CSDKChannel::Library() {
+  if (library_ != nullptr) return library_;
+  std::string error;
+  const KMpeg4Library* lib = LoadKMpeg4Library(Driver()->GetHostDirectory(), error);
+  if (lib == nullptr) {
+    // No retry mends this: say it at every attempt, once.
+    ReportFailureEachTime(kFailureLibrary, error + "; MPEG-4 of camera group 3 cannot stream");
+    return nullptr;
+  }
+  library_ = lib;
+  return lib;
+}
+
+bool CSDKChannel::ConfigureCamera() {
+  const std::string login = deviceInfo_.GetLoginQuery();
+  std::string answer;
+  const bool asked = HUtils::RequestGet(
+      http_, Format("/cgi-bin/mpeg4?%s&VIDEO_RESOLUTION&VIDEO_FPS_NUM&VIDEO_BITRATE", login.c_str()), answer);
+  if (!asked || answer.empty()) {
+    if (IsStopRequested()) return false;
+    const std::string where = Format("%s:%u", deviceInfo_.address.c_str(), static_cast<unsigned>(deviceInfo_.port));
+    if (http_.GetStatusCode() == 401) {
+      ReportFailure(kFailureHttpCredentials,
+                    "the camera refused the user name or password over HTTP (401) at " + where);
+    } else {
+      ReportFailure(kFailureHttpConnection,
+                    "no HTTP answer from " + where +
+                        (http_.GetLastErrorText().empty() ? std::string() : " (" + http_.GetLastErrorText() + ")"));
+    }
+    return false;
+  }
+  const STREAM_PARAMS& params = Params();
+  const char* prefix = Driver()->GetVideoStandard(params.width, params.height) != 0 ? "N" : "P";
+  const uint32_t fps = DecodeFrameRate(params.frameRate);
+  const char* bitrate = BitrateText(params.bitrate);
+  const std::string resolution = Format("%s%ux%u", prefix, params.width, params.height);
+  if (answer.find(resolution) != std::string::npos &&
+      answer.find(Format("VIDEO_FPS_NUM='%u'", fps)) != std::string::npos &&
+      answer.find(Format("VIDEO_BITRATE='%s'", bitrate)) != std::string::npos) {
+    return true;
+  }
+  if (!HUtils::RequestGet(
+          http_,
+          Format("/cgi-bin/mpeg4?%s&VIDEO_FPS=MODE1&VIDEO_FPS_NUM=%u&VIDEO_RESOLUTION=%s&VIDEO_BITRATE=%s",
+                 login.c_str(), fps, resolution.c_str(), bitrate),
+          false)) {
+    return false;
+  }
+  Driver()->DebugMessage(kLogInfo, "%s: MPEG-4 encoder set to %s, %u fps, %s; the camera restarts, device %s",
+                         "orbisan::CSDKChannel::ConfigureCamera", resolution.c_str(), fps, bitrate,
+                         Driver()->GetDeviceName().c_str());
+  return HUtils::RequestGet(http_, Format("/cgi-bin/system?%s&SAVE_REBOOT", login.c_str()), false);
+}
+
+bool CSDKChannel::Connect() {
+  TearDown();
+  if (!ConfigureCamera()) return false;
+  const KMpeg4Library* lib = Library();
+  if (lib == nullptr) return false;
+
+  auto job = std::make_shared<ConnectJob>();
+  job->lib = lib;
+  job->channelIndex = GetChannelIndex();
+  job->channelCount = Driver()->GetChannelCount();
+  job->fields.input = static_cast<uint16_t>(GetChannelIndex() + 1);
+  job->fields.address = deviceInfo_.address;
+  job->fields.user = deviceInfo_.user;
+  job->fields.password = deviceInfo_.password;
+  job->fields.httpPort = deviceInfo_.port;
+  job->fields.maxAddress = 14;
+  job->fields.maxText = 14;
+  KMediaConfig unused;
+  std::string tooLong;
+  if (!BuildKMediaConfig(job->fields, unused, tooLong)) {
+    ReportFailureEachTime(kFailureLibrary,
+                          "the " + tooLong + " is longer than the vendor streaming library takes (14 characters)");
+    return false;
+  }
+
+  width_ = Params().width;
+  height_ = Params().height;
+  assembler_.WaitForKeyFrame();
+  job->key = Register(this);
+  const uint32_t bound = 2 * deviceInfo_.connectTimeoutMs;
+  const auto outcome = CAbandonableCall::Run([job] { job->Run(); },
+                                             [job] {
+                                               Unregister(job->key);
+                                               if (job->handle != nullptr) CloseConnection(job->lib, job->handle);
+                                             },
+                                             &StopEvent(), bound);
+  if (outcome != CAbandonableCall::kDone) {
+    Unregister(job->key);
+    if (outcome == CAbandonableCall::kTimedOut) {
+      ReportFailureEachTime(kFailureLibrary, Format("the vendor streaming library did not return from %s within %u ms; "
+                                                    "that connection is left to end on its own",
+                                                    job->step.load(), bound));
+    }
+    return false;
+  }
+  connectionKey_.store(job->key);
+  libraryHandle_.store(job->handle);
+  if (!job->ok) {
+    ReportFailure(kFailureLibrary, std::string("the vendor streaming library refused ") + job->step.load());
+    return false;
+  }
+  // The stream has half the signal time-out to bring its first frame.
+  LastFrameTime().Touch();
+  EndOutage();
+  return true;
+}
+
+void CSDKChannel::TearDown() {
+  if (const uintptr_t key = connectionKey_.exchange(0)) Unregister(key);
+  KHandle handle = libraryHandle_.exchange(nullptr);
+  if (handle == nullptr) return;
+  const KMpeg4Library* lib = library_;
+  const uint32_t bound = deviceInfo_.connectTimeoutMs;
+  if (CAbandonableCall::Run([lib, handle] { CloseConnection(lib, handle); }, nullptr, nullptr, bound) !=
+      CAbandonableCall::kDone) {
+    Driver()->DebugMessage(kLogWarning,
+                           "%s: the vendor streaming library did not close its connection within %u ms; it is left to "
+                           "end on its own, device %s",
+                           "orbisan::CSDKChannel::TearDown", bound, Driver()->GetDeviceName().c_str());
+  }
+}
+
+void CSDKChannel::OnRawData(void* context, uint32_t dataType, const uint8_t* data, uint32_t length) {
+  if (context == nullptr || dataType == 2) return;
+  std::shared_lock<std::shared_mutex> guard(gConnectionsMutex);
+  auto it = gConnections.find(reinterpret_cast<uintptr_t>(context));
+  if (it == gConnections.end()) return;
+  try {
+    it->second->HandleBlock(data, length);
+  } catch (...) {
+    // Whatever the data, the library's thread goes on.
+  }
+}
+
+void CSDKChannel::HandleBlock(const uint8_t* data, uint32_t length) {
+  if (!assembler_.Feed(data, length)) return;
+  DeliverFrame();
+}
+
+void CSDKChannel::DeliverFrame() {
+  const std::vector<uint8_t>& frame = assembler_.Frame();
+  if (frame.empty()) return;
+  ipcapture::IMediaSampleAllocator* allocator = Driver()->GetSampleAllocator();
+  if (allocator == nullptr) return;
+  uint32_t fourcc = ipcapture::kFourCC_DIVI;
+  const uint32_t size = static_cast<uint32_t>(frame.size());
+  if (assembler_.IsKeyFrame()) {
+    uint32_t width = 0, height = 0;
+    if (ParseMpegHeader(frame.data(), size, &width, &height) <= 0) {
+      assembler_.WaitForKeyFrame();
+      return;
+    }
+    width_ = width;
+    height_ = height;
+    fourcc = ipcapture::kFourCC_DIVX;
+  } else if (assembler_.WaitingForKeyFrame()) {
+    return;
+  }
+  ipcapture::IMediaSample* sample = allocator->CreateSample(fourcc, size, Driver()->GetDriverName().c_str());
+  if (sample == nullptr) return;
+  if (sample->GetSize() < size) {
+    allocator->ReleaseSample(sample);
+    return;
+  }
+  sample->SetWidth(width_);
+  sample->SetHeight(height_);
+  sample->SetResolutionClass(ResolutionClass(width_, height_));
+  sample->SetDataSize(size);
+  sample->SetFourCC(fourcc);
+  sample->SetTimeNow();
+  std::copy(frame.begin(), frame.end(), sample->GetBuffer());
+  if (SendFrameCallback(sample)) {
+    LastFrameTime().Touch();
+    EndOutage();
+  } else {
+    assembler_.WaitForKeyFrame();
+  }
+  allocator->ReleaseSample(sample);
+}
+
+}  // namespace orbisan

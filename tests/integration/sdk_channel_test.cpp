@@ -1,0 +1,158 @@
+// MPEG-4 of camera group 3 through the vendor library (the stand-in built by
+// this project, which serves the simulated camera), and the camera's
+// loudspeaker through the same library, driven by the reference host.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/simulated_camera.h"
+#include "support/host_process.h"
+#include "support/run_command.h"
+#include "support/temp_dir.h"
+#include "support/wait_until.h"
+
+using namespace std::chrono_literals;
+using orbisan::test::HostProcess;
+using orbisan::test::WaitUntil;
+using strandline::sim::SimulatedCamera;
+
+namespace {
+
+using Env = std::vector<std::pair<std::string, std::string>>;
+
+// An MPEG-4 camera with a loudspeaker, already set up as the tests ask.
+struct Group3Camera {
+  Group3Camera() {
+    SimulatedCamera::Options options;
+    options.model = "ACM8201";
+    camera = std::make_unique<SimulatedCamera>(options);
+    started = camera->Start();
+  }
+  std::vector<std::string> Device(const std::string& command) const {
+    return {command,  "--address", "127.0.0.1",  "--port", std::to_string(camera->HttpPort()),
+            "--user", "admin",     "--password", "admin",  "--param",
+            "1=1",    "--param",   "5=3"};
+  }
+  std::vector<std::string> Record(const std::string& seconds) const {
+    std::vector<std::string> args = Device("record");
+    for (const char* arg :
+         {"--codec", "mpeg4", "--width", "640", "--height", "480", "--fps", "30", "--bitrate", "50", "--duration"}) {
+      args.push_back(arg);
+    }
+    args.push_back(seconds);
+    return args;
+  }
+  std::unique_ptr<SimulatedCamera> camera;
+  bool started = false;
+};
+
+Env WithStandIn(Env more = {}) {
+  more.emplace_back("LD_LIBRARY_PATH", STRANDLINE_STANDIN_DIR);
+  return more;
+}
+
+size_t Count(const std::string& text, const std::string& needle) {
+  size_t n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+  return n;
+}
+
+// Capture times of the index file in ms since midnight, one per frame.
+std::vector<long long> IndexTimes(const std::string& csv) {
+  std::vector<long long> times;
+  std::istringstream lines(csv);
+  std::string line;
+  std::getline(lines, line);
+  while (std::getline(lines, line)) {
+    unsigned hour = 0, minute = 0, second = 0, ms = 0;
+    const size_t t = line.find('T');
+    if (t != std::string::npos && std::sscanf(line.c_str() + t + 1, "%u:%u:%u.%u", &hour, &minute, &second, &ms) == 4) {
+      times.push_back(((hour * 60LL + minute) * 60 + second) * 1000 + ms);
+    }
+  }
+  return times;
+}
+
+TEST(SdkChannel, RecordsDecodableMpeg4AtTheCamerasPace) {
+  Group3Camera sim;
+  ASSERT_TRUE(sim.started);
+  orbisan::test::ScratchDir dir("strandline_sdk");
+  std::vector<std::string> args = sim.Record("5");
+  args.insert(args.end(), {"--out", dir.File("rec.m4v"), "--index", dir.File("rec.csv")});
+  HostProcess record(args, WithStandIn());
+  ASSERT_EQ(record.Wait(40s), 0) << record.Err();
+  EXPECT_NE(record.Out().find("fourcc=DIV"), std::string::npos) << record.Out();
+  EXPECT_NE(record.Out().find("width=640 height=480"), std::string::npos) << record.Out();
+  std::string messages;
+  ASSERT_EQ(
+      orbisan::test::RunShell("ffmpeg -v warning -nostdin -i " + dir.File("rec.m4v") + " -f null - 2>&1", &messages),
+      0);
+  EXPECT_EQ(messages, "");
+  // Frames are stamped as they arrive: 30 fps from the camera, so the span of
+  // the stamps matches the frame count within a generous margin.
+  const std::vector<long long> times = IndexTimes(dir.Read("rec.csv"));
+  ASSERT_GT(times.size(), 30u);
+  const double span = static_cast<double>(times.back() - times.front());
+  const double expected = (static_cast<double>(times.size()) - 1) * 1000.0 / 30;
+  EXPECT_NEAR(span, expected, expected * 0.25);
+}
+
+TEST(SdkChannel, StoppedCallbacksAreOneSignalLossThenTheStreamComesBack) {
+  Group3Camera sim;
+  ASSERT_TRUE(sim.started);
+  orbisan::test::ScratchDir dir("strandline_sdk");
+  std::vector<std::string> args = sim.Record("18");
+  args.insert(args.end(), {"--index", dir.File("rec.csv")});
+  HostProcess record(args, WithStandIn({{"STRANDLINE_KMPEG4_STALL_AFTER_MS", "3000"}}));
+  // The camera is away (busy) for the first reconnect, then back; the
+  // session already running goes on.
+  ASSERT_TRUE(WaitUntil([&] { return record.Err().find("is online") != std::string::npos; }, 20s));
+  sim.camera->SetRtspRequestStatus(503);
+  ASSERT_TRUE(WaitUntil([&] { return record.Err().find("refused KConnect") != std::string::npos; }, 20s))
+      << record.Err();
+  sim.camera->SetRtspRequestStatus(0);
+  ASSERT_EQ(record.Wait(40s), 0) << record.Err();
+  EXPECT_NE(record.Out().find("signal_lost=1 "), std::string::npos) << record.Out();
+  // Frames before and after a gap of at least half the signal time-out.
+  const std::vector<long long> times = IndexTimes(dir.Read("rec.csv"));
+  size_t gap = 0;
+  for (size_t i = 1; i < times.size(); ++i) {
+    if (times[i] - times[i - 1] > 7000) gap = i;
+  }
+  ASSERT_GT(gap, 0u) << record.Err();
+  EXPECT_GT(times.size() - gap, 10u);
+}
+
+TEST(SdkChannel, StopDoesNotWaitForALibraryCallThatHangs) {
+  Group3Camera sim;
+  ASSERT_TRUE(sim.started);
+  HostProcess record(sim.Record("2"), WithStandIn({{"STRANDLINE_KMPEG4_BLOCK", "KConnect:60000"}}));
+  // Two seconds of recording, then a stop that the channel bounds by twice
+  // its connect time-out (10 s); the hung call is left behind.
+  ASSERT_EQ(record.Wait(12s), 1) << record.Err();
+  EXPECT_EQ(record.Err().find("cannot be stopped"), std::string::npos) << record.Err();
+}
+
+TEST(SdkChannel, WithoutTheLibraryEachAttemptSaysSoOnce) {
+  Group3Camera sim;
+  ASSERT_TRUE(sim.started);
+  HostProcess record(sim.Record("3"), {{"LD_LIBRARY_PATH", ""}});
+  ASSERT_EQ(record.Wait(30s), 1) << record.Err();
+  const std::string err = record.Err();
+  const size_t lines = Count(err,
+                             "[level 2] orbisan::CBaseCameraChannel::ReportFailure: the vendor streaming library "
+                             "libKMpeg4.so was not found");
+  EXPECT_GE(lines, 2u) << err;
+  EXPECT_LE(lines, 5u) << err;  // one a second, no flood
+  EXPECT_NE(err.find("no frames arrived from 127.0.0.1:" + std::to_string(sim.camera->HttpPort()) +
+                     " within 3.0 s: the vendor streaming library libKMpeg4.so was not found"),
+            std::string::npos)
+      << err;
+}
+
+}  // namespace

@@ -1,0 +1,216 @@
+#include "channels/sdk_channel.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "camera/scripted_http_server.h"
+#include "support/mpeg4_headers.h"
+#include "support/test_driver.h"
+#include "support/test_samples.h"
+#include "support/wait_until.h"
+#include "vendor/fake_kmpeg4.h"
+
+namespace orbisan::test {
+namespace {
+
+using ::testing::ElementsAre;
+using Bytes = std::vector<uint8_t>;
+
+Bytes Cat(const Bytes& a, const Bytes& b) {
+  Bytes out = a;
+  out.insert(out.end(), b.begin(), b.end());
+  return out;
+}
+
+uint32_t U32(const Bytes& b, size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t{b[at + 3]} << 24; }
+
+class SdkChannelTest : public ::testing::Test {
+ protected:
+  SdkChannelTest()
+      : server_({}, [this](const std::string& uri) {
+          HttpReply reply;
+          reply.body = uri.find("VIDEO_RESOLUTION&") != std::string::npos ? answer_ : "OK\r\n";
+          return reply;
+        }) {
+    driver_.info.port = server_.Port();
+    driver_.info.user = "admin";
+    driver_.info.password = "secret";
+    driver_.info.connectTimeoutMs = 2000;
+    driver_.videoStandard = 1;
+    driver_.allocator = &allocator_;
+    params_.width = 720;
+    params_.height = 480;
+    params_.frameRate = 33;
+    params_.bitrate = 50;
+    params_.codec = 2;
+  }
+  // The requests without the login.
+  std::vector<std::string> Uris() {
+    std::vector<std::string> out;
+    for (std::string uri : server_.AcceptedUris()) {
+      const size_t login = uri.find("USER=admin&PWD=secret&");
+      if (login != std::string::npos) uri.erase(login, 22);
+      out.push_back(uri);
+    }
+    return out;
+  }
+
+  std::string answer_ = "VIDEO_RESOLUTION='N720x480'\r\nVIDEO_FPS_NUM='30'\r\nVIDEO_BITRATE='1M'\r\n";
+  ScriptedHttpServer server_;
+  TestDriver driver_;
+  TestAllocator allocator_;
+  TestSink sink_;
+  FakeKMpeg4 fake_;
+  STREAM_PARAMS params_;
+};
+
+TEST_F(SdkChannelTest, KeyFramesCarryTheirHeaderSizeAndInterFramesWaitForOne) {
+  CSDKChannel channel(0, &driver_, &sink_, &fake_.lib);
+  ASSERT_TRUE(channel.Start(&params_));
+  ASSERT_TRUE(WaitUntil([&] { return fake_.CountOf("KStartStreaming") == 1; }));
+  EXPECT_THAT(fake_.Calls(), ElementsAre("KOpenInterface", "KGetPortInfoByHTTP", "KGetTCPTypeByHTTP", "KSetTCPType 7",
+                                         "KSetMediaConfig", "KSetRawDataCallback", "KConnect", "KStartStreaming"));
+  const Bytes config = MakeConfig({704, 480});
+  fake_.Feed(Cat(kPVop, Bytes(40, 0x55)));  // before any key frame: dropped
+  fake_.Feed(Cat(config, kIVop), 2);        // not video
+  fake_.Feed(Cat(config, kIVop));           // DIVX 704x480
+  fake_.Feed(kPVop);                        // DIVI, same size
+  fake_.Feed(MakeConfig({352, 240}));       // a header without a picture changes nothing
+  fake_.Feed(Cat(kIVop, Bytes(20, 0x11)));  // key frame with the kept header
+  ASSERT_TRUE(WaitUntil([&] { return sink_.FrameCount() == 3; }));
+  const std::vector<DeliveredFrame> frames = sink_.Frames();
+  EXPECT_EQ(frames[0].fourcc, ipcapture::kFourCC_DIVX);
+  EXPECT_EQ(frames[0].bytes, std::string(config.begin(), config.end()) + std::string(kIVop.begin(), kIVop.end()));
+  EXPECT_EQ(frames[0].streamName, "Strandline");
+  EXPECT_EQ(frames[1].fourcc, ipcapture::kFourCC_DIVI);
+  EXPECT_EQ(frames[1].bytes, std::string(kPVop.begin(), kPVop.end()));
+  EXPECT_EQ(frames[2].fourcc, ipcapture::kFourCC_DIVX);
+  for (const DeliveredFrame& frame : frames) {
+    EXPECT_EQ(frame.width, 704u);
+    EXPECT_EQ(frame.height, 480u);
+    EXPECT_EQ(frame.resolutionClass, 4u);
+  }
+  // A refused frame drops the rest until the next key frame.
+  sink_.accept = false;
+  fake_.Feed(kPVop);
+  sink_.accept = true;
+  fake_.Feed(kPVop);
+  EXPECT_EQ(sink_.FrameCount(), 4u);
+  channel.Stop();
+  const std::vector<std::string> calls = fake_.Calls();
+  EXPECT_THAT(std::vector<std::string>(calls.end() - 4, calls.end()),
+              ElementsAre("KStop", "KStopStreaming", "KDisconnect", "KCloseInterface"));
+  EXPECT_EQ(allocator_.created.load(), allocator_.released.load());
+}
+
+TEST_F(SdkChannelTest, ConnectionRecordAndPorts) {
+  driver_.info.address = "127.0.0.1";
+  CSDKChannel channel(0, &driver_, &sink_, &fake_.lib);
+  ASSERT_TRUE(channel.Start(&params_));
+  ASSERT_TRUE(WaitUntil([&] { return fake_.CountOf("KStartStreaming") == 1; }));
+  Bytes record = fake_.Record();
+  ASSERT_EQ(record.size(), 468u);
+  EXPECT_EQ(U32(record, 0), 5u);
+  EXPECT_EQ(record[4], 1);
+  EXPECT_STREQ(reinterpret_cast<const char*>(&record[8]), "127.0.0.1");
+  EXPECT_STREQ(reinterpret_cast<const char*>(&record[296]), "admin");
+  EXPECT_STREQ(reinterpret_cast<const char*>(&record[360]), "secret");
+  EXPECT_EQ(U32(record, 424), 6000u);
+  EXPECT_EQ(U32(record, 428), 6002u);
+  EXPECT_EQ(U32(record, 432), 6001u);
+  EXPECT_EQ(U32(record, 448), driver_.info.port);
+  channel.Stop();
+
+  uint32_t ports[3];
+  CSDKChannel::DefaultPorts(3, 4, ports);
+  EXPECT_THAT(ports, ElementsAre(6000u, 6053u, 6013u));
+
+  // The device's own answer: A at 12, C at 16, B at 20.
+  fake_.portInfo.assign(32, 0);
+  fake_.portInfo[12] = 11;
+  fake_.portInfo[16] = 33;
+  fake_.portInfo[20] = 22;
+  ASSERT_TRUE(channel.Start(&params_));
+  ASSERT_TRUE(WaitUntil([&] { return fake_.CountOf("KStartStreaming") == 2; }));
+  record = fake_.Record();
+  EXPECT_EQ(U32(record, 424), 11u);
+  EXPECT_EQ(U32(record, 428), 22u);
+  EXPECT_EQ(U32(record, 432), 33u);
+  channel.Stop();
+
+  // Texts that do not fit are refused before the library sees them.
+  driver_.info.password = "fifteen-chars-x";
+  CSDKChannel longPassword(0, &driver_, &sink_, &fake_.lib);
+  ASSERT_TRUE(longPassword.Start(&params_));
+  ASSERT_TRUE(WaitUntil([&] { return !driver_.LinesWith("password is longer").empty(); }));
+  longPassword.Stop();
+  EXPECT_EQ(fake_.CountOf("KOpenInterface"), 2u);
+}
+
+TEST_F(SdkChannelTest, CameraIsReconfiguredOnlyWhenItsAnswerDiffers) {
+  CSDKChannel channel(0, &driver_, &sink_, &fake_.lib);
+  for (int standard : {1, 0}) {
+    driver_.videoStandard = standard;
+    server_.ClearRequests();
+    ASSERT_TRUE(channel.Start(&params_));
+    ASSERT_TRUE(WaitUntil([&] { return fake_.CountOf("KStartStreaming") == static_cast<size_t>(2 - standard); }));
+    channel.Stop();
+  }
+  EXPECT_THAT(Uris(), ElementsAre("/cgi-bin/mpeg4?VIDEO_RESOLUTION&VIDEO_FPS_NUM&VIDEO_BITRATE",
+                                  "/cgi-bin/mpeg4?VIDEO_FPS=MODE1&VIDEO_FPS_NUM=30&VIDEO_RESOLUTION=P720x480&"
+                                  "VIDEO_BITRATE=1M",
+                                  "/cgi-bin/system?SAVE_REBOOT"));
+  EXPECT_STREQ(CSDKChannel::BitrateText(0), "256K");
+  EXPECT_STREQ(CSDKChannel::BitrateText(11), "256K");
+  EXPECT_STREQ(CSDKChannel::BitrateText(12), "384K");
+  EXPECT_STREQ(CSDKChannel::BitrateText(100), "3M");
+  EXPECT_STREQ(CSDKChannel::BitrateText(0xFFFFFFFF), "3M");
+}
+
+TEST_F(SdkChannelTest, StopReturnsWhileTheLibraryHangsInConnect) {
+  fake_.connectRelease.Reset();
+  CSDKChannel channel(0, &driver_, &sink_, &fake_.lib);
+  ASSERT_TRUE(channel.Start(&params_));
+  ASSERT_TRUE(fake_.connectEntered.Wait(10000));
+  const auto start = std::chrono::steady_clock::now();
+  channel.Stop();
+  const auto took = std::chrono::steady_clock::now() - start;
+  // The channel's own bound is twice the connect time-out; it must not be
+  // reached, or the stop waited for the library.
+  EXPECT_LT(took, std::chrono::milliseconds(2 * driver_.info.connectTimeoutMs));
+  EXPECT_TRUE(driver_.LinesWith("cannot be stopped").empty());
+  // Once the library returns, the abandoned connection is closed by itself
+  // and no block reaches the stopped channel.
+  fake_.connectRelease.Set();
+  ASSERT_TRUE(WaitUntil([&] { return fake_.CountOf("KCloseInterface") == 1; }));
+  fake_.Feed(Cat(MakeConfig({704, 480}), kIVop));
+  EXPECT_EQ(sink_.FrameCount(), 0u);
+}
+
+TEST(SdkChannelLibrary, MissingLibraryIsSaidOncePerAttempt) {
+  TestDriver driver;
+  TestSink sink;
+  ScriptedHttpServer server({}, [](const std::string&) {
+    HttpReply reply;
+    reply.body = "VIDEO_RESOLUTION='N720x480'\r\n";
+    return reply;
+  });
+  driver.info.port = server.Port();
+  driver.hostDirectory = "/nonexistent/";
+  CSDKChannel channel(0, &driver, &sink);
+  STREAM_PARAMS params;
+  ASSERT_TRUE(channel.Start(&params));
+  ASSERT_TRUE(WaitUntil([&] { return driver.LinesWith("libKMpeg4.so was not found").size() >= 2; }));
+  channel.Stop();
+  size_t attempts = 0;
+  for (const std::string& uri : server.AcceptedUris()) attempts += uri.find("VIDEO_RESOLUTION&") != std::string::npos;
+  const size_t lines = driver.LinesWith("libKMpeg4.so was not found").size();
+  EXPECT_TRUE(lines == attempts || lines + 1 == attempts) << lines << " lines for " << attempts << " attempts";
+  EXPECT_NE(channel.GetStatistics().lastFailure.find("/nonexistent/libKMpeg4.so"), std::string::npos);
+  EXPECT_GE(sink.signalLost.load(), 2);
+}
+
+}  // namespace
+}  // namespace orbisan::test
