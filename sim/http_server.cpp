@@ -33,7 +33,10 @@ struct RequestState {
   std::string raw_path;
   std::string raw_query;
   bool after_sent = false;
+  std::string body;  // of a POST, up to kMaxUpload bytes
 };
+
+constexpr size_t kMaxUpload = 1 << 20;
 
 MHD_Response* TextResponse(const std::string& body) {
   MHD_Response* response =
@@ -194,12 +197,14 @@ struct HttpServerCallbacks {
   }
 
   static MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char*, const char* method, const char*,
-                              const char*, size_t* upload_size, void** con_cls) {
+                              const char* upload_data, size_t* upload_size, void** con_cls) {
     auto* server = static_cast<HttpServer*>(cls);
     auto* state = static_cast<RequestState*>(*con_cls);
     if (!state) return MHD_NO;
-    // Request bodies are not used by any command; swallow them.
+    // Request bodies are kept for the upload handler only.
     if (*upload_size != 0) {
+      if (server->upload_ && state->body.size() + *upload_size <= kMaxUpload)
+        state->body.append(upload_data, *upload_size);
       *upload_size = 0;
       return MHD_YES;
     }
@@ -214,7 +219,8 @@ struct HttpServerCallbacks {
       if (server->observer_) server->observer_(state->raw_path, state->raw_query, status);
     };
 
-    if (std::strcmp(method, MHD_HTTP_METHOD_GET) != 0) {
+    const bool upload = server->upload_ && std::strcmp(method, MHD_HTTP_METHOD_POST) == 0;
+    if (!upload && std::strcmp(method, MHD_HTTP_METHOD_GET) != 0) {
       observe(405);
       return reply_with(405, "405 Method Not Allowed\r\n");
     }
@@ -239,7 +245,8 @@ struct HttpServerCallbacks {
       server->HoldWhileSilent();
       return MHD_NO;
     }
-    HttpReply reply = server->handler_(state->raw_path, state->raw_query, header_ok);
+    HttpReply reply = upload ? server->upload_(state->raw_path, state->raw_query, state->body)
+                             : server->handler_(state->raw_path, state->raw_query, header_ok);
     observe(reply.status);
     if (reply.status == 401) {
       if (server->config_.auth != HttpAuth::kNone) return Challenge(server, connection, false);

@@ -65,6 +65,9 @@ class HttpServer {
       std::function<HttpReply(std::string_view raw_path, std::string_view raw_query, bool header_authenticated)>;
   // Called after the handler's reply has been sent, for replies with after_sent set.
   using AfterSent = std::function<void()>;
+  // POST requests with their body (the loudspeaker's audio); without one
+  // POST is refused with 405.
+  using Upload = std::function<HttpReply(std::string_view raw_path, std::string_view raw_query, std::string_view body)>;
   // Told about every request: its target and the status it got.
   using Observer = std::function<void(std::string_view raw_path, std::string_view raw_query, int status)>;
 
@@ -74,6 +77,8 @@ class HttpServer {
   HttpServer& operator=(const HttpServer&) = delete;
 
   bool Start(const Config& config, Handler handler, AfterSent after_sent, Observer observer, std::string* error);
+  // Set before Start.
+  void SetUploadHandler(Upload upload) { upload_ = std::move(upload); }
   // Closes the listening socket and every connection; waits for the server thread.
   void Stop();
   bool IsRunning() const { return daemon_ != nullptr; }
@@ -94,6 +99,7 @@ class HttpServer {
 
   Config config_;
   Handler handler_;
+  Upload upload_;
   AfterSent after_sent_;
   Observer observer_;
   MHD_Daemon* daemon_ = nullptr;

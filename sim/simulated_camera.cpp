@@ -2,12 +2,15 @@
 
 #include <gst/gst.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 
 #include "sim/camera_clock.h"
 #include "sim/camera_model.h"
 #include "sim/cgi_handler.h"
+#include "sim/cgi_query.h"
 #include "sim/replay_clip.h"
 #include "sim/self_signed_certificate.h"
 #include "sim/settings_table.h"
@@ -155,6 +158,11 @@ bool SimulatedCamera::StartServices(std::string* error) {
     return reply;
   };
   auto observer = [this](std::string_view path, std::string_view query, int status) { Record(path, query, status); };
+  if (model_->audio >= 2) {
+    http_.SetUploadHandler([this](std::string_view path, std::string_view query, std::string_view body) {
+      return Speak(path, query, body);
+    });
+  }
   if (!http_.Start(
           http, handler, [this] { RequestReboot(); }, observer, error))
     return false;
@@ -377,6 +385,49 @@ void SimulatedCamera::SendRtcpBye() {
 size_t SimulatedCamera::RtspClientCount() {
   std::lock_guard<std::mutex> lock(services_mutex_);
   return rtsp_.ClientCount();
+}
+
+HttpReply SimulatedCamera::Speak(std::string_view path, std::string_view query, std::string_view body) {
+  HttpReply reply;
+  if (path != "/cgi-bin/speaker") {
+    reply.status = 404;
+    return reply;
+  }
+  std::string user, password;
+  int channel = 1;
+  for (const CgiItem& item : ParseCgiQuery(query)) {
+    if (!item.value) continue;
+    if (item.name == "USER") user = *item.value;
+    if (item.name == "PWD") password = *item.value;
+    if (item.name == "CHANNEL") channel = std::atoi(item.value->c_str());
+  }
+  if (user != options_.user || password != options_.password) {
+    reply.status = 401;
+    return reply;
+  }
+  if (channel < 1 || channel > std::max(1, model_->channels) || body.size() % 2 != 0) {
+    reply.body = "ERROR: CHANNEL\r\n";
+    return reply;
+  }
+  std::lock_guard<std::mutex> lock(speaker_mutex_);
+  if (speaker_.size() < static_cast<size_t>(channel)) speaker_.resize(static_cast<size_t>(channel));
+  std::vector<int16_t>& samples = speaker_[static_cast<size_t>(channel - 1)];
+  for (size_t i = 0; i + 1 < body.size(); i += 2) {
+    samples.push_back(static_cast<int16_t>(static_cast<uint8_t>(body[i]) | (static_cast<uint8_t>(body[i + 1]) << 8)));
+  }
+  reply.body = "OK: SPEAKER\r\n";
+  return reply;
+}
+
+std::vector<int16_t> SimulatedCamera::SpeakerSamples(int channel) const {
+  std::lock_guard<std::mutex> lock(speaker_mutex_);
+  if (channel < 1 || speaker_.size() < static_cast<size_t>(channel)) return {};
+  return speaker_[static_cast<size_t>(channel - 1)];
+}
+
+void SimulatedCamera::ClearSpeaker() {
+  std::lock_guard<std::mutex> lock(speaker_mutex_);
+  speaker_.clear();
 }
 
 }  // namespace strandline::sim

@@ -160,6 +160,13 @@ class SimulatedCamera {
   void SetStorageMounted(bool mounted);
   const StorageCard& Storage() const { return *card_; }
 
+  // The loudspeaker of an input (models with audio output): every 16-bit
+  // sample that reached it through the vendor library's audio path
+  // (POST /cgi-bin/speaker?USER=u&PWD=p&CHANNEL=n, little-endian samples),
+  // oldest first.
+  std::vector<int16_t> SpeakerSamples(int channel = 1) const;
+  void ClearSpeaker();
+
   // Faults. They stay in force across reboots until turned off.
   // The network between recorder and camera breaks: RTSP connections are
   // refused and running sessions dropped; the camera keeps recording.
@@ -194,6 +201,7 @@ class SimulatedCamera {
   void ControlLoop();
   void RequestReboot();
   void Record(std::string_view path, std::string_view query, int status);
+  HttpReply Speak(std::string_view path, std::string_view query, std::string_view body);
 
   const Options options_;
   const CameraModel* model_;
@@ -231,6 +239,9 @@ class SimulatedCamera {
 
   mutable std::mutex log_mutex_;
   std::vector<CgiRequest> requests_;
+
+  mutable std::mutex speaker_mutex_;
+  std::vector<std::vector<int16_t>> speaker_;  // by input, from 1
 };
 
 }  // namespace strandline::sim
