@@ -1,23 +1,31 @@
 #!/usr/bin/env python3
 """End-to-end CPU cost of receiving a stream: the driver (through the
-reference host) against ffmpeg, on the same stream of the same simulated
-camera, for the same time.
+reference host) against ffmpeg, on the same stream, alternating run by run so
+that both see the same load on the machine.
 
-For each client the user+system CPU time of its process and the frames it
-received are measured; the result is CPU microseconds per frame, the median
-of several runs, and the driver/ffmpeg ratio.
+Sources: the simulated camera replaying a clip, and GStreamer's RTSP server
+playing the same clip from its start for each client. Transports: RTP over
+UDP and interleaved in the RTSP connection (TCP). Each run takes a fixed
+number of frames; it counts only when every frame arrived (no RTP sequence
+gap, no frame dropped, nothing dropped by the kernel), else it is reported as
+lossy and left out of the medians.
 
-  bench/e2e_benchmark.py [--seconds 20] [--runs 3] [--case h264-1080p|h264-1080p-20M|mjpeg-720p|all]
+Reported per client: CPU microseconds per frame (user + system of the client
+process alone), peak RSS, and the driver/ffmpeg ratio of the medians.
+
+  bench/e2e_benchmark.py [--seconds 20] [--runs 3] [--case h264-1080p|h264-1080p-20M|all]
+                         [--source sim|gst|all] [--transport udp|tcp|all]
   bench/e2e_benchmark.py --streams 64 [--seconds 20]     # many streams in one driver process
 """
 import argparse
 import os
 import re
-import resource
 import socket
 import statistics
 import subprocess
 import sys
+import tempfile
+import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -25,29 +33,21 @@ BIN = os.path.join(ROOT, "build", "bin", "strandline")
 CACHE = os.path.join(ROOT, "build", "bench")
 
 CASES = {
-    # name: (codec option, ffmpeg encoder args or kbit/s for scripts/make-clip, width, height, fps, clip extension)
-    "h264-1080p": ("h264", 8000, 1920, 1080, 30, "h264"),
-    "h264-1080p-20M": ("h264", 20000, 1920, 1080, 30, "h264"),
-    "mjpeg-720p": ("mjpeg", ["-c:v", "mjpeg", "-q:v", "4", "-pix_fmt", "yuvj420p", "-f", "mjpeg"],
-                   1280, 720, 15, "mjpeg"),
+    # name: (codec option, kbit/s of the clip scripts/make-clip makes, width, height, fps)
+    "h264-1080p": ("h264", 8000, 1920, 1080, 30),
+    "h264-1080p-20M": ("h264", 20000, 1920, 1080, 30),
 }
 
 
 def make_clip(name):
-    codec, args, w, h, fps, ext = CASES[name]
-    os.makedirs(CACHE, exist_ok=True)
-    if isinstance(args, int):
-        # A camera-like H.264 stream: noise, key frames of real size once a second
-        # (kept in build/clips, shared with the integration tests).
-        out = subprocess.run([os.path.join(ROOT, "scripts", "make-clip"), "--kbps", str(args), "--size", f"{w}x{h}",
-                              "--fps", str(fps), "--seconds", "30"],
-                             check=True, capture_output=True, text=True)
-        return out.stdout.strip()
-    path = os.path.join(CACHE, f"{name}.{ext}")
-    if not os.path.exists(path):
-        subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
-                        f"testsrc2=size={w}x{h}:rate={fps}", "-t", "10"] + args + [path], check=True)
-    return path
+    """A camera-like H.264 clip: noise, one key frame a second, kept in build/clips."""
+    _, kbps, w, h, fps = CASES[name]
+    out = subprocess.run([os.path.join(ROOT, "scripts", "make-clip"), "--kbps", str(kbps), "--size", f"{w}x{h}",
+                          "--fps", str(fps), "--seconds", "30"], check=True, capture_output=True, text=True)
+    return out.stdout.strip()
+
+
+TEST_SERVER = os.path.join(ROOT, "build", "bin", "rtsp_test_server")
 
 
 def udp_receive_buffer_errors():
@@ -82,114 +82,165 @@ def start_camera(clip, http_port, rtsp_port):
     raise RuntimeError("simulated camera did not start")
 
 
+def start_gst(clip):
+    """GStreamer's RTSP server playing the clip's Matroska copy from its start for each client."""
+    mkv = os.path.splitext(clip)[0] + ".mkv"
+    launch = f"( filesrc location={mkv} ! matroskademux ! h264parse config-interval=-1 ! rtph264pay name=pay0 pt=96 )"
+    proc = subprocess.Popen([TEST_SERVER, "--mount", "/", launch], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL, text=True)
+    line = proc.stdout.readline()
+    if not line.startswith("PORT "):
+        proc.kill()
+        raise RuntimeError("GStreamer's RTSP server did not start")
+    return proc, int(line.split()[1])
+
+
 def measured(argv, seconds_limit):
-    """Runs argv, returns (cpu_seconds, stdout, stderr) of that child alone."""
-    before = resource.getrusage(resource.RUSAGE_CHILDREN)
-    proc = subprocess.run(argv, capture_output=True, text=True, timeout=seconds_limit)
-    after = resource.getrusage(resource.RUSAGE_CHILDREN)
-    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
-    return cpu, proc.stdout, proc.stderr
+    """Runs argv; returns (cpu_seconds, peak_rss_kib, stdout, stderr) of that child alone."""
+    with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:
+        proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+        timer = threading.Timer(seconds_limit, proc.kill)
+        timer.start()
+        _, status, usage = os.wait4(proc.pid, 0)
+        timer.cancel()
+        proc.returncode = os.waitstatus_to_exitcode(status)  # reaped here, not by Popen
+        out.seek(0)
+        err.seek(0)
+        return usage.ru_utime + usage.ru_stime, usage.ru_maxrss, out.read(), err.read()
 
 
-def driver_run(name, http_port, rtsp_port, seconds, streams=1):
-    codec, _, w, h, fps, _ = CASES[name]
+def config_file(transport):
+    path = os.path.join(CACHE, f"driver-{transport}.xml")
+    os.makedirs(CACHE, exist_ok=True)
+    with open(path, "w") as f:
+        f.write("<Configuration><Default><RTPMode>RTPOVERRTSP</RTPMode></Default></Configuration>"
+                if transport == "tcp" else "<Configuration/>")
+    return path
+
+
+def driver_run(name, http_port, rtsp_port, frames, transport="udp", streams=1, seconds=0):
+    codec, _, w, h, fps = CASES[name]
     argv = [BIN, "record", "--address", "127.0.0.1", "--port", str(http_port), "--user", "admin",
             "--password", "admin", "--model", "TCM5311", "--param", f"7={rtsp_port}", "--codec", codec,
-            "--width", str(w), "--height", str(h), "--fps", str(fps), "--duration", str(seconds),
-            "--out", "/dev/null", "--log-level", "1"]
+            "--width", str(w), "--height", str(h), "--fps", str(fps), "--out", "/dev/null", "--log-level", "1",
+            "--config", config_file(transport)]
+    argv += ["--duration", str(seconds)] if seconds else ["--frames", str(frames)]
     if streams > 1:
         argv += ["--streams", str(streams)]
     drops = udp_receive_buffer_errors()
-    cpu, out, err = measured(argv, seconds * 4 + 60)
+    cpu, rss, out, err = measured(argv, (seconds or frames / fps) * 4 + 60)
     drops = udp_receive_buffer_errors() - drops
-    match = re.findall(r"(?:^|\s)frames=(\d+)", out)
-    frames = int(match[-1]) if match else 0
-    lost = re.findall(r"signal_lost=(\d+)", out)
+    summary = out.strip().splitlines()[-1] if out.strip() else err.strip()[-300:]
+    got = int((re.findall(r"(?:^|\s)frames=(\d+)", summary) or [0])[-1])
+    lost = sum(int(x) for x in re.findall(r"(?:rtp_lost|frames_dropped)=(\d+)", summary))
     rates = re.findall(r"per stream min [0-9.]+ mean [0-9.]+ max [0-9.]+", err)
-    summary = out.strip().splitlines()[-1] if out.strip() else err.strip()
-    summary += f"\n  UDP datagrams the kernel dropped: {drops}"
-    return cpu, frames, summary + ("\n  " + rates[-1] if rates else "")
+    lossy = lost != 0 or drops != 0 or (not seconds and got < frames * streams)
+    note = f"frames {got}, rtp_lost+frames_dropped {lost}, kernel UDP drops {drops}"
+    if rates:
+        note += ", " + rates[-1]
+    return cpu, rss, got, lossy, note
 
 
-def ffmpeg_run(rtsp_port, seconds, transport):
+def ffmpeg_run(rtsp_port, frames, transport):
     argv = ["ffmpeg", "-nostdin", "-rtsp_transport", transport, "-i", f"rtsp://127.0.0.1:{rtsp_port}/",
-            "-t", str(seconds), "-c", "copy", "-f", "null", "-"]
-    cpu, out, err = measured(argv, seconds * 4 + 60)
-    match = re.findall(r"frame=\s*(\d+)", err)
-    return cpu, int(match[-1]) if match else 0
+            "-frames:v", str(frames), "-c", "copy", "-f", "null", "-"]
+    drops = udp_receive_buffer_errors()
+    cpu, rss, out, err = measured(argv, frames / 30 * 4 + 60)
+    drops = udp_receive_buffer_errors() - drops
+    got = int((re.findall(r"frame=\s*(\d+)", err) or [0])[-1])
+    missed = len(re.findall(r"RTP: missed|max delay reached|corrupt", err))
+    lossy = got < frames or missed != 0 or drops != 0
+    return cpu, rss, got, lossy, f"frames {got}, loss warnings {missed}, kernel UDP drops {drops}"
 
 
 def us_per_frame(cpu, frames):
     return cpu * 1e6 / frames if frames else float("inf")
 
 
-def compare(name, seconds, runs):
-    """Whole-run CPU per frame, and the steady-state cost: the difference
-    between a run of `seconds` and one 20 s longer, which leaves out what
-    every run pays once (start-up, connection, encoder set-up)."""
-    clip = make_clip(name)
+def start_source(source, clip):
+    """Returns (http port of the simulated camera, RTSP port of the source, processes to stop)."""
     http_port, rtsp_port = free_ports(2)
     camera = start_camera(clip, http_port, rtsp_port)
+    if source == "sim":
+        return http_port, rtsp_port, [camera]
+    gst, gst_port = start_gst(clip)
+    return http_port, gst_port, [camera, gst]
+
+
+def stop(procs):
+    for proc in procs:
+        if proc.stdin:
+            proc.stdin.close()
+        proc.terminate()
+        proc.wait(timeout=30)
+
+
+def compare(name, source, transport, seconds, runs):
+    clip = make_clip(name)
+    frames = seconds * CASES[name][4]
+    http_port, rtsp_port, procs = start_source(source, clip)
     clients = {
-        "driver": lambda s: driver_run(name, http_port, rtsp_port, s),
-        "ffmpeg-udp": lambda s: ffmpeg_run(rtsp_port, s, "udp"),
-        "ffmpeg-tcp": lambda s: ffmpeg_run(rtsp_port, s, "tcp"),
+        "driver": lambda: driver_run(name, http_port, rtsp_port, frames, transport),
+        "ffmpeg": lambda: ffmpeg_run(rtsp_port, frames, transport),
     }
+    title = f"{name} from {source} over {transport.upper()}, {frames} frames per run"
+    print(title, flush=True)
+    cost = {k: [] for k in clients}
+    rss = {k: [] for k in clients}
     try:
-        whole = {k: [] for k in clients}
-        steady = {k: [] for k in clients}
         for _ in range(runs):
-            for key, run in clients.items():
-                cpu_short, frames_short, *_ = run(seconds)
-                cpu_long, frames_long, *summary = run(seconds + 20)
-                print(f"  {key}: {seconds} s cpu {cpu_short:.3f} frames {frames_short}; "
-                      f"{seconds + 20} s cpu {cpu_long:.3f} frames {frames_long}", flush=True)
-                if summary:
-                    print(f"    {summary[0]}", flush=True)
-                whole[key].append(us_per_frame(cpu_long, frames_long))
-                steady[key].append(us_per_frame(cpu_long - cpu_short, frames_long - frames_short))
-        for title, table in (("whole run", whole), ("steady state", steady)):
-            med = {k: statistics.median(v) for k, v in table.items()}
-            print(f"{name}: CPU us/frame, {title} (median of {runs})")
-            for k, v in med.items():
-                print(f"  {k:11s} {v:9.1f}   runs: " + ", ".join(f"{x:.1f}" for x in table[k]))
-            for t in ("udp", "tcp"):
-                print(f"  driver / ffmpeg-{t} = {med['driver'] / med['ffmpeg-' + t]:.3f}")
+            for key, run in clients.items():  # alternating: both see the same load
+                cpu, peak, got, lossy, note = run()
+                print(f"  {key}: cpu {cpu:.3f} s, {us_per_frame(cpu, got):.1f} us/frame, peak RSS {peak / 1024:.1f} "
+                      f"MiB; {note}" + ("  LOSSY, not counted" if lossy else ""), flush=True)
+                rss[key].append(peak)
+                if not lossy:
+                    cost[key].append(us_per_frame(cpu, got))
     finally:
-        camera.terminate()
-        camera.wait(timeout=30)
+        stop(procs)
+    med = {k: statistics.median(v) if v else float("nan") for k, v in cost.items()}
+    line = f"RESULT {title}: driver {med['driver']:.1f} us/frame ({len(cost['driver'])} lossless runs), " \
+           f"ffmpeg {med['ffmpeg']:.1f} ({len(cost['ffmpeg'])}), ratio {med['driver'] / med['ffmpeg']:.3f}; " \
+           f"peak RSS driver {max(rss['driver']) / 1024:.1f} MiB, ffmpeg {max(rss['ffmpeg']) / 1024:.1f} MiB"
+    print(line, flush=True)
+    return line
 
 
-def many(streams, seconds):
+def many(streams, seconds, source):
     name = "h264-1080p"
     clip = make_clip(name)
-    http_port, rtsp_port = free_ports(2)
-    camera = start_camera(clip, http_port, rtsp_port)
+    http_port, rtsp_port, procs = start_source(source, clip)
     try:
-        cpu, frames, summary = driver_run(name, http_port, rtsp_port, seconds, streams)
-        print(f"{streams} streams of {name} ({CASES[name][4]} fps) in one driver process for {seconds} s")
-        print(f"  frames {frames}; each stream's rate from its first frame on is below (a drop shows as < fps)")
-        print(f"  CPU {cpu:.2f} s = {cpu / seconds * 100:.1f} % of one core, {cpu / streams / seconds * 100:.2f} % per stream")
-        print(f"  {summary}")
+        cpu, rss, frames, lossy, note = driver_run(name, http_port, rtsp_port, 0, "udp", streams, seconds)
+        print(f"{streams} streams of {name} ({CASES[name][4]} fps) from {source} in one driver process for {seconds} s")
+        print(f"  {note}" + ("  LOSSY" if lossy else ""))
+        print(f"  CPU {cpu:.2f} s = {cpu / seconds * 100:.1f} % of one core, "
+              f"{cpu / streams / seconds * 100:.2f} % per stream, {us_per_frame(cpu, frames):.1f} us/frame; "
+              f"peak RSS {rss / 1024:.1f} MiB")
     finally:
-        camera.terminate()
-        camera.wait(timeout=30)
+        stop(procs)
 
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--seconds", type=int, default=10)
+    parser.add_argument("--seconds", type=int, default=20)
     parser.add_argument("--runs", type=int, default=3)
-    parser.add_argument("--case", default="all", choices=["all"] + list(CASES))
+    parser.add_argument("--case", default="all", choices=["all", "h264-1080p", "h264-1080p-20M"])
+    parser.add_argument("--source", default="all", choices=["all", "sim", "gst"])
+    parser.add_argument("--transport", default="all", choices=["all", "udp", "tcp"])
     parser.add_argument("--streams", type=int, default=0)
     args = parser.parse_args()
     if not os.path.exists(BIN):
         sys.exit("build first: scripts/setup")
     if args.streams:
-        many(args.streams, args.seconds)
+        many(args.streams, args.seconds, "sim" if args.source == "all" else args.source)
         return
-    for name in (CASES if args.case == "all" else [args.case]):
-        compare(name, args.seconds, args.runs)
+    results = []
+    for name in (["h264-1080p", "h264-1080p-20M"] if args.case == "all" else [args.case]):
+        for source in (["sim", "gst"] if args.source == "all" else [args.source]):
+            for transport in (["udp", "tcp"] if args.transport == "all" else [args.transport]):
+                results.append(compare(name, source, transport, args.seconds, args.runs))
+    print("\n".join(results))
 
 
 if __name__ == "__main__":

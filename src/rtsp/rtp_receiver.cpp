@@ -14,6 +14,9 @@ constexpr uint32_t kReceiveBufferBytes = 1536;
 constexpr uint32_t kPollTimeMs = 2000;
 // Datagrams per read: a burst of a key frame in few system calls.
 constexpr uint32_t kReadBatch = 32;
+// How long the socket thread lets a burst arrive before reading it: a frame
+// costs it two or three wake-ups instead of one per datagram or two.
+constexpr uint32_t kBurstWaitUs = 1000;
 // An unfinished frame this long, or a packet waiting this long, wakes the
 // queue thread anyway (streams without markers, senders that pace a frame).
 constexpr size_t kWakeEveryPackets = 128;
@@ -38,6 +41,7 @@ bool CRTPReceiver::StartClient(const std::string* group, uint16_t port) {
   udp->SetBufferSize(kReceiveBufferBytes);
   udp->SetTimeout(kPollTimeMs);
   udp->SetBatchSize(kReadBatch);
+  udp->SetBurstWait(kBurstWaitUs);
   PrepareSlots();
   {
     CAutoLock guard(lock_);

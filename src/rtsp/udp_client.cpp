@@ -1,6 +1,7 @@
 #include "rtsp/udp_client.h"
 
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -200,6 +201,12 @@ uint32_t CUDPClient::ThreadFunction() {
   iovec vectors[kMaxBatch];
   sockaddr_in sources[kMaxBatch];
   while (WaitForData(fd)) {
+    // A sender writes a frame as a burst of datagrams; woken by its first
+    // one, this thread would otherwise wake again for nearly every other.
+    if (const uint32_t waitUs = burstWaitUs_.load()) {
+      const timespec pause{0, static_cast<long>(std::min<uint32_t>(waitUs, 100000)) * 1000};
+      nanosleep(&pause, nullptr);
+    }
     // Drain what the socket holds before polling again: one poll per burst
     // instead of one per datagram. Bounded so a stop is seen promptly.
     for (int round = 0; round < 64 && !IsStopping(); ++round) {

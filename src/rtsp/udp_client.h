@@ -40,6 +40,9 @@ class CUDPClient : public CBaseThread, public IRTPClient {
   // Datagrams read per system call (1 to kMaxBatch), for the next open.
   void SetBatchSize(uint32_t datagrams);
   static constexpr uint32_t kMaxBatch = 64;
+  // After the socket turns readable, wait this long before reading, so that
+  // the rest of a burst is read with the same wake-up (0: read at once).
+  void SetBurstWait(uint32_t microseconds) { burstWaitUs_.store(microseconds); }
 
  protected:
   uint32_t ThreadFunction() override;
@@ -58,6 +61,7 @@ class CUDPClient : public CBaseThread, public IRTPClient {
   std::atomic<uint32_t> socketReceiveBuffer_{0};
   std::atomic<uint32_t> grantedReceiveBuffer_{0};
   std::atomic<uint32_t> batchSize_{1};
+  std::atomic<uint32_t> burstWaitUs_{0};
   bool multicast_ = false;
   in_addr group_{};
   uint32_t socketTimeoutMs_ = 0;
