@@ -97,7 +97,7 @@ bool RecordingSink::OpenOutputs(const std::string& out, const std::string& index
       error = "cannot write " + index + ": " + std::strerror(errno);
       return false;
     }
-    std::fputs("n,utc,fourcc,width,height,bytes,key\n", index_);
+    std::fputs("n,utc,fourcc,width,height,bytes,key,source\n", index_);
   }
   return true;
 }
@@ -137,15 +137,16 @@ bool RecordingSink::OnFrame(orbisan::ipcapture::IMediaSample* sample) {
   sample->GetTime(&time);
   const uint32_t fourcc = sample->GetFourCC();
   const bool key = IsKeyFrame(fourcc);
+  SpooledFrame frame;
+  frame.timeMs = EpochMs(time);
+  frame.fourcc = fourcc;
+  frame.width = sample->GetWidth();
+  frame.height = sample->GetHeight();
+  frame.edge = IsEdgeFrame(sample);
+  frame.size = size;
   std::lock_guard<std::mutex> lock(mutex_);
-  if (out_ != nullptr && std::fwrite(data, 1, size, out_) != size) return false;
-  if (container_ != nullptr &&
-      !container_->Write(data, size, fourcc, sample->GetWidth(), sample->GetHeight(), EpochMs(time))) {
-    return false;
-  }
-  static const uint8_t kDelimiter[5] = {0, 0, 1, 0x09, 0x30};
-  endsWithDelimiter_ = (fourcc == orbisan::ipcapture::kFourCC_H264 || fourcc == orbisan::ipcapture::kFourCC_I264) &&
-                       size >= 5 && std::memcmp(data + size - 5, kDelimiter, 5) == 0;
+  if (spool_ ? !spool_->Add(data, frame) : !WriteFrame(data, frame)) return false;
+  if (frame.edge) ++stats_.edgeFrames;
   ++stats_.frames;
   if (key) ++stats_.keyframes;
   stats_.bytes += size;
@@ -154,9 +155,47 @@ bool RecordingSink::OnFrame(orbisan::ipcapture::IMediaSample* sample) {
   stats_.height = sample->GetHeight();
   stats_.lastFrameMs = NowMs() - requestedMs_;
   if (stats_.firstFrameMs < 0) stats_.firstFrameMs = stats_.lastFrameMs;
+  return true;
+}
+
+bool RecordingSink::OrderByCaptureTime(std::string& error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  spool_ = std::make_unique<FrameSpool>();
+  return spool_->Open(error);
+}
+
+bool RecordingSink::IsEdgeFrame(orbisan::ipcapture::IMediaSample* sample) {
+  static const std::string kSuffix = "::EdgeChannel";
+  const std::string name = sample->GetStreamName() != nullptr ? sample->GetStreamName() : "";
+  return name.size() >= kSuffix.size() && name.compare(name.size() - kSuffix.size(), kSuffix.size(), kSuffix) == 0;
+}
+
+bool RecordingSink::WriteFrame(const uint8_t* data, const SpooledFrame& frame) {
+  const uint32_t size = frame.size;
+  if (out_ != nullptr && std::fwrite(data, 1, size, out_) != size) return false;
+  if (container_ != nullptr && !container_->Write(data, size, frame.fourcc, frame.width, frame.height, frame.timeMs)) {
+    return false;
+  }
+  static const uint8_t kDelimiter[5] = {0, 0, 1, 0x09, 0x30};
+  const uint32_t fourcc = frame.fourcc;
+  endsWithDelimiter_ = (fourcc == orbisan::ipcapture::kFourCC_H264 || fourcc == orbisan::ipcapture::kFourCC_I264) &&
+                       size >= 5 && std::memcmp(data + size - 5, kDelimiter, 5) == 0;
+  ++written_;
   if (index_ != nullptr) {
-    std::fprintf(index_, "%llu,%s,%s,%u,%u,%u,%d\n", static_cast<unsigned long long>(stats_.frames),
-                 IsoTime(time).c_str(), FourCCText(fourcc).c_str(), stats_.width, stats_.height, size, key ? 1 : 0);
+    const std::time_t seconds = static_cast<std::time_t>(frame.timeMs / 1000);
+    std::tm tm{};
+    gmtime_r(&seconds, &tm);
+    orbisan::SYSTEMTIME t{};
+    t.wYear = static_cast<uint16_t>(tm.tm_year + 1900);
+    t.wMonth = static_cast<uint16_t>(tm.tm_mon + 1);
+    t.wDay = static_cast<uint16_t>(tm.tm_mday);
+    t.wHour = static_cast<uint16_t>(tm.tm_hour);
+    t.wMinute = static_cast<uint16_t>(tm.tm_min);
+    t.wSecond = static_cast<uint16_t>(tm.tm_sec);
+    t.wMilliseconds = static_cast<uint16_t>(frame.timeMs % 1000);
+    std::fprintf(index_, "%llu,%s,%s,%u,%u,%u,%d,%s\n", static_cast<unsigned long long>(written_), IsoTime(t).c_str(),
+                 FourCCText(fourcc).c_str(), frame.width, frame.height, size, IsKeyFrame(fourcc) ? 1 : 0,
+                 frame.edge ? "edge" : "live");
   }
   return true;
 }
@@ -173,6 +212,17 @@ StreamStats RecordingSink::Stats() {
 
 void RecordingSink::CloseOutputs() {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (spool_) {
+    uint64_t skipped = 0;
+    if (!spool_->Replay([this](const std::vector<uint8_t>& bytes,
+                               const SpooledFrame& frame) { return WriteFrame(bytes.data(), frame); },
+                        skipped)) {
+      std::fprintf(stderr, "strandline: the recording could not be written in capture-time order\n");
+    }
+    stats_.frames -= skipped;
+    stats_.edgeFrames -= skipped;
+    spool_.reset();
+  }
   if (out_ != nullptr) {
     if (outIsStdout_) {
       std::fflush(out_);

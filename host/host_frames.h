@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/container_output.h"
+#include "host/frame_spool.h"
 #include "strandline/media_sample.h"
 #include "strandline/stream_request.h"
 
@@ -76,6 +77,7 @@ struct StreamStats {
   int64_t firstFrameMs = -1;  // since the stream was requested
   int64_t lastFrameMs = -1;   // since the stream was requested
   uint64_t signalLost = 0;
+  uint64_t edgeFrames = 0;  // played back from the camera's storage
 };
 
 // Takes the frames of one stream: appends their bytes to the output file and
@@ -86,6 +88,9 @@ class RecordingSink : public orbisan::ipcapture::IVideoFrameSink {
   ~RecordingSink() override;
   bool OpenOutputs(const std::string& out, const std::string& index, std::string& error);
   void MarkRequested();
+  // Frames go to the outputs in capture-time order when the outputs close
+  // (frames from the camera's storage arrive after later live ones).
+  bool OrderByCaptureTime(std::string& error);
   bool OnFrame(orbisan::ipcapture::IMediaSample* sample) override;
   void OnFormatChanged() override {}
   void OnSignalLost() override;
@@ -96,9 +101,15 @@ class RecordingSink : public orbisan::ipcapture::IVideoFrameSink {
   static std::string FourCCText(uint32_t fourcc);
   // "2026-12-06T09:10:11.123Z"
   static std::string IsoTime(const orbisan::SYSTEMTIME& t);
+  // Whether the driver played the frame back from the camera's storage.
+  static bool IsEdgeFrame(orbisan::ipcapture::IMediaSample* sample);
 
  private:
+  bool WriteFrame(const uint8_t* data, const SpooledFrame& frame);
+
   std::mutex mutex_;
+  std::unique_ptr<FrameSpool> spool_;
+  uint64_t written_ = 0;
   std::FILE* out_ = nullptr;
   std::FILE* index_ = nullptr;
   std::unique_ptr<IContainerOutput> container_;  // for .mkv and .mp4 instead of out_

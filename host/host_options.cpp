@@ -162,6 +162,8 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& o, std:
       if (!value(o.audio)) return false;
     } else if (name == "--audio-only") {
       o.audioOnly = true;
+    } else if (name == "--edge") {
+      o.edge = true;
     } else if (name == "--frames") {
       if (!number(100000000, n)) return false;
       o.frames = n;

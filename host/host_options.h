@@ -39,6 +39,7 @@ struct HostOptions {
   uint32_t streams = 1;    // driver objects recording at once (load tests)
   std::string audio;       // audio output file (".wav": with a mu-law WAV header)
   bool audioOnly = false;  // no video stream
+  bool edge = false;       // fill gaps of the recording stream from the camera's storage
 };
 
 // Parses argv[first..]; on error returns false with a one-line message.

@@ -139,7 +139,8 @@ int RecordStream(const HostOptions& options) {
   for (uint32_t i = 0; i < options.streams; ++i) {
     auto recording = std::make_unique<Recording>(options);
     // With several streams only the first writes the output files.
-    if (i == 0 && !recording->sink.OpenOutputs(options.out, options.index, error)) {
+    if (i == 0 && (!recording->sink.OpenOutputs(options.out, options.index, error) ||
+                   (options.edge && !recording->sink.OrderByCaptureTime(error)))) {
       std::fprintf(stderr, "strandline record: %s\n", error.c_str());
       return 1;
     }
@@ -184,6 +185,12 @@ int RecordStream(const HostOptions& options) {
   for (auto& r : recordings) {
     if (options.audioOnly) break;
     r->sink.MarkRequested();
+    if (options.edge) {
+      const uint16_t on = 1;
+      if (!r->capture->SetParameter("EdgeStorageState", &on, 2)) {
+        std::fprintf(stderr, "strandline record: the driver does not take edge storage\n");
+      }
+    }
     r->started = options.streamKind == 0
                      ? r->capture->StartCapture(options.input, &r->sink, &request)
                      : r->capture->StartStream(options.input, options.streamKind, &r->sink, &request);
@@ -204,6 +211,7 @@ int RecordStream(const HostOptions& options) {
       sum.keyframes += s.keyframes;
       sum.bytes += s.bytes;
       sum.signalLost += s.signalLost;
+      sum.edgeFrames += s.edgeFrames;
       if (s.firstFrameMs > sum.firstFrameMs) sum.firstFrameMs = s.firstFrameMs;  // the slowest stream
     }
     return sum;
@@ -299,13 +307,14 @@ int RecordStream(const HostOptions& options) {
   std::printf(
       "frames=%llu keyframes=%llu bytes=%llu seconds=%.3f fps=%.2f kbps=%.1f width=%u height=%u fourcc=%s "
       "first_frame_ms=%lld signal_lost=%llu rtp_lost=%llu frames_dropped=%llu audio_frames=%llu audio_bytes=%llu "
-      "audio_state=%u\n",
+      "audio_state=%u edge_frames=%llu\n",
       static_cast<unsigned long long>(stats.frames), static_cast<unsigned long long>(stats.keyframes),
       static_cast<unsigned long long>(stats.bytes), seconds, fps, kbps, stats.width, stats.height,
       stats.frames ? RecordingSink::FourCCText(stats.fourcc).c_str() : "none",
       static_cast<long long>(stats.firstFrameMs), static_cast<unsigned long long>(stats.signalLost),
       static_cast<unsigned long long>(driverStats.rtpLost), static_cast<unsigned long long>(driverStats.framesDropped),
-      static_cast<unsigned long long>(audio.Frames()), static_cast<unsigned long long>(audio.Bytes()), audioState);
+      static_cast<unsigned long long>(audio.Frames()), static_cast<unsigned long long>(audio.Bytes()), audioState,
+      static_cast<unsigned long long>(stats.edgeFrames));
   std::fflush(stdout);
   if (options.audioOnly) return audio.Frames() > 0 ? 0 : 1;
   return stats.frames > 0 ? 0 : 1;

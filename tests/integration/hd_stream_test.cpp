@@ -61,7 +61,7 @@ void ExpectEveryFrame(const Recording& r, const std::string& context) {
   std::string line;
   size_t frames = 0;
   for (std::getline(lines, line); std::getline(lines, line); ++frames) {
-    if (line.ends_with(",1")) keys.push_back(frames);
+    if (line.ends_with(",1,live")) keys.push_back(frames);
   }
   ASSERT_GE(keys.size(), 15u) << context << r.summary;
   for (size_t k = 1; k < keys.size(); ++k) EXPECT_EQ(keys[k] - keys[k - 1], kGop) << context << r.summary;
