@@ -12,5 +12,6 @@ int RunDemo(const std::vector<std::string>& args);
 int RunPtz(const std::vector<std::string>& args);
 int RunSimulate(int argc, char** argv);
 int RunProbe(const std::vector<std::string>& args);
+int RunTalk(const std::vector<std::string>& args);
 
 }  // namespace strandline::host

@@ -23,6 +23,7 @@ void Usage() {
                "            move DIR [SPEED] | zoom in|out [SPEED] | focus near|far [SPEED] |\n"
                "            iris open|close [SPEED] | stop | unzoom | wait MS | caps |\n"
                "            preset add|goto|remove NAME | preset list | preset current\n"
+               "  talk      send a mu-law file to a camera's loudspeaker: --file FILE [--channel N]\n"
                "device options: --address HOST --port N --user U --password P --model M --channels N\n"
                "  --inputs N --outputs N --param INDEX=TEXT --config FILE --host-version A.B.C.D\n"
                "  --driver PATH --log-level N\n");
@@ -44,6 +45,7 @@ int main(int argc, char** argv) {
   if (command == "ptz") return strandline::host::RunPtz(args);
   if (command == "simulate") return strandline::host::RunSimulate(argc - 1, argv + 1);
   if (command == "probe") return strandline::host::RunProbe(args);
+  if (command == "talk") return strandline::host::RunTalk(args);
   if (command == "--help" || command == "-h" || command == "help") {
     Usage();
     return 0;

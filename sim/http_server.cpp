@@ -33,7 +33,8 @@ struct RequestState {
   std::string raw_path;
   std::string raw_query;
   bool after_sent = false;
-  std::string body;  // of a POST, up to kMaxUpload bytes
+  std::string body;            // of a POST, up to kMaxUpload bytes
+  bool body_expected = false;  // a POST's first call comes before its body
 };
 
 constexpr size_t kMaxUpload = 1 << 20;
@@ -201,6 +202,10 @@ struct HttpServerCallbacks {
     auto* server = static_cast<HttpServer*>(cls);
     auto* state = static_cast<RequestState*>(*con_cls);
     if (!state) return MHD_NO;
+    if (server->upload_ && !state->body_expected && std::strcmp(method, MHD_HTTP_METHOD_POST) == 0) {
+      state->body_expected = true;
+      return MHD_YES;
+    }
     // Request bodies are kept for the upload handler only.
     if (*upload_size != 0) {
       if (server->upload_ && state->body.size() + *upload_size <= kMaxUpload)

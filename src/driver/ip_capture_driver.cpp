@@ -7,7 +7,9 @@
 
 #include "audio/audio_capabilities.h"
 #include "audio/audio_capture_channel.h"
+#include "audio/audio_output_channel.h"
 #include "audio/ip_audio_capture.h"
+#include "audio/ip_audio_sender.h"
 #include "device/host_parameter.h"
 #include "driver/ip_video_capture.h"
 #include "edge/base_edge_storage_handler.h"
@@ -66,13 +68,8 @@ bool CIPCaptureDriver::Open(ipcapture::IDebugOutput* log, ipcapture::IMediaSampl
   input.FromText(audioIn);
   output.FromText(audioOut);
   if (input.Count() != 0 && !audioCapture_) audioCapture_ = std::make_unique<CIPAudioCapture>(this, input.Count());
-  // Audio output is not part of this driver build: a host that asks for it
-  // alone gets a failed open rather than a silent loudspeaker.
-  if (output.Count() != 0) {
-    DebugMessage(kLogError, "%s: Audio output is not supported by this driver build, device %s",
-                 "orbisan::CIPCaptureDriver::Open", GetDeviceName().c_str());
-  }
-  return audioCapture_ != nullptr;
+  if (output.Count() != 0 && !audioSender_) audioSender_ = std::make_unique<CIPAudioSender>(this, output.Count());
+  return audioCapture_ != nullptr || audioSender_ != nullptr;
 }
 
 void CIPCaptureDriver::Close() {
@@ -80,6 +77,7 @@ void CIPCaptureDriver::Close() {
   digitalIO_.reset();
   ptzHandler_.reset();
   audioCapture_.reset();
+  audioSender_.reset();
   if (edgeStorageTask_ != nullptr) {
     edgeStorageTask_->Abort();
     delete edgeStorageTask_;
@@ -94,7 +92,7 @@ ipcapture::ICaptureIOApi* CIPCaptureDriver::GetDigitalIO() { return digitalIO_.g
 ipcapture::IIPPTZDriver* CIPCaptureDriver::GetPTZDriver() { return ptzHandler_.get(); }
 ipcapture::IIPPTZDriverEx* CIPCaptureDriver::GetPTZDriverEx() { return ptzHandler_.get(); }
 ipcapture::IIPAudioCapture2* CIPCaptureDriver::GetAudioCapture() { return audioCapture_.get(); }
-ipcapture::IIPAudioSender* CIPCaptureDriver::GetAudioSender() { return nullptr; }
+ipcapture::IIPAudioSender* CIPCaptureDriver::GetAudioSender() { return audioSender_.get(); }
 
 void CIPCaptureDriver::LogDriverOpened(const std::string& firmware) {
   const std::string name = GetDriverName();
@@ -189,6 +187,9 @@ IAudioInputChannel* CIPCaptureDriver::CreateAudioCaptureChannel(uint32_t a, uint
   return new CAudioCaptureChannel(this, b, a, static_cast<ipcapture::IAudioInputSink*>(c), d);
 }
 
-IAudioOutputChannel* CIPCaptureDriver::CreateAudioOutputChannel(uint32_t, uint32_t, void*, void*) { return nullptr; }
+IAudioOutputChannel* CIPCaptureDriver::CreateAudioOutputChannel(uint32_t a, uint32_t b, void* c, void* d) {
+  return new CAudioOutputChannel(this, a, b, static_cast<ipcapture::IAudioOutputObserver*>(c),
+                                 static_cast<ipcapture::IAudioFormatList*>(d));
+}
 
 }  // namespace orbisan

@@ -16,6 +16,7 @@ namespace orbisan {
 class CIPVideoCapture;
 class CBasePTZHandler;
 class CIPAudioCapture;
+class CIPAudioSender;
 
 // The generic driver object: holds the device record and host parameters,
 // logs to the host, and owns every sub-object it creates.
@@ -98,6 +99,7 @@ class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx5,
   std::unique_ptr<ipcapture::ICaptureIOApi> digitalIO_;
   std::unique_ptr<CBasePTZHandler> ptzHandler_;
   std::unique_ptr<CIPAudioCapture> audioCapture_;
+  std::unique_ptr<CIPAudioSender> audioSender_;
   IEdgeStorageTask* edgeStorageTask_ = nullptr;
 };
 

@@ -56,6 +56,29 @@ class CQueueThread : public CBaseThread {
     return true;
   }
 
+  // Takes ownership of item; queued items that it replaces (replaces(queued)
+  // true) are dropped first, the others stay.
+  template <typename Replaces>
+  bool AddItemReplacing(T* item, Replaces replaces) {
+    if (IsStopping()) {
+      delete item;
+      return false;
+    }
+    {
+      CAutoLock guard(queueLock_);
+      for (auto it = queue_.begin(); it != queue_.end();) {
+        if (replaces(*it)) {
+          delete *it;
+          it = queue_.erase(it);
+        } else {
+          ++it;
+        }
+      }
+      queue_.push_back(item);
+    }
+    itemEvent_.Set();
+    return true;
+  }
   size_t QueuedCount() {
     CAutoLock guard(queueLock_);
     return queue_.size();

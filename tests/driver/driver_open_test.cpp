@@ -139,7 +139,11 @@ TEST(DriverOpen, AudioObjectsAsTheCapabilitiesAskForThem) {
   EXPECT_EQ(driver.GetAudioCapture(), nullptr);
   setup.params = {{101, "Count=0; IsStereo=0"}, {102, "Count=1; IsStereo=0"}};
   CActiIPCaptureDriver outputOnly;
-  EXPECT_FALSE(outputOnly.Open(nullptr, nullptr, &setup)) << "audio output is not built";
+  EXPECT_TRUE(outputOnly.Open(nullptr, nullptr, &setup));
+  EXPECT_EQ(outputOnly.GetAudioCapture(), nullptr);
+  EXPECT_NE(outputOnly.GetAudioSender(), nullptr);
+  outputOnly.Close();
+  EXPECT_EQ(outputOnly.GetAudioSender(), nullptr);
   setup.params = {{102, "garbage"}};
   CActiIPCaptureDriver other;
   EXPECT_FALSE(other.Open(nullptr, nullptr, &setup)) << "a present audio text without an object fails open";

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/simulated_camera.h"
+#include "support/g711.h"
 #include "support/host_process.h"
 #include "support/run_command.h"
 #include "support/temp_dir.h"
@@ -153,6 +154,32 @@ TEST(SdkChannel, WithoutTheLibraryEachAttemptSaysSoOnce) {
                      " within 3.0 s: the vendor streaming library libKMpeg4.so was not found"),
             std::string::npos)
       << err;
+}
+
+TEST(SdkAudio, ATenSecondToneReachesTheLoudspeakerSampleForSample) {
+  Group3Camera sim;
+  ASSERT_TRUE(sim.started);
+  orbisan::test::ScratchDir dir("strandline_talk");
+  const std::string tone = dir.File("tone.ul");
+  ASSERT_EQ(orbisan::test::RunShell("ffmpeg -v error -nostdin -f lavfi -i sine=frequency=1000:duration=10 -ar 8000 "
+                                    "-ac 1 -f mulaw " +
+                                    tone),
+            0);
+  const std::string input = dir.Read("tone.ul");
+  ASSERT_EQ(input.size(), 80000u);
+  std::vector<std::string> args = sim.Device("talk");
+  args.insert(args.end(), {"--file", tone, "--channel", "1"});
+  HostProcess talk(args, WithStandIn());
+  ASSERT_EQ(talk.Wait(40s), 0) << talk.Err() << talk.Out();
+  EXPECT_NE(talk.Out().find("state 2 running"), std::string::npos) << talk.Out();
+  EXPECT_NE(talk.Out().find("buffers=10 bytes=80000 state=2\n"), std::string::npos) << talk.Out();
+  const std::vector<int16_t> heard = sim.camera->SpeakerSamples(1);
+  ASSERT_EQ(heard.size(), input.size());
+  size_t wrong = 0;
+  for (size_t i = 0; i < heard.size(); ++i) {
+    wrong += heard[i] * 4 != orbisan::test::StandardMuLaw(static_cast<uint8_t>(input[i]));
+  }
+  EXPECT_EQ(wrong, 0u);
 }
 
 }  // namespace
