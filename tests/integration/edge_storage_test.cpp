@@ -2,7 +2,8 @@
 // recording on its card, and once it is reachable again the driver plays the
 // missing interval back into the same recording. Over UDP and interleaved
 // RTP, and against a camera without a card, all three at once.
-// STRANDLINE_EDGE_LONG=1 runs the one-minute recording with a 20 s outage.
+// STRANDLINE_EDGE_LONG=1 runs the one-minute recording with a 20 s outage;
+// STRANDLINE_SOAK=1 runs 50 outage cycles instead of one.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,8 +17,12 @@
 #include <vector>
 
 #include "sim/simulated_camera.h"
+#include "support/driver_rig.h"
+#include "support/process_counts.h"
+#include "support/process_stats.h"
 #include "support/run_command.h"
 #include "support/temp_dir.h"
+#include "support/test_stream_request.h"
 #include "support/wait_until.h"
 
 using namespace std::chrono_literals;
@@ -182,6 +187,62 @@ TEST(EdgeStorage, OutageIsFilledFromTheCardOverUdpAndInterleavedAndLeftWithoutOn
   for (const auto& request : none.camera->CgiRequests()) asked += request.query.find("DISK_STATE") != std::string::npos;
   EXPECT_GE(asked, 1u) << context;
   EXPECT_LE(asked, 4u) << context;
+}
+
+size_t Count(const std::vector<std::string>& lines, const std::string& text) {
+  return static_cast<size_t>(std::count_if(lines.begin(), lines.end(),
+                                           [&](const std::string& l) { return l.find(text) != std::string::npos; }));
+}
+
+TEST(EdgeStorageSoak, OutageCyclesLeaveThreadsDescriptorsAndMemoryFlat) {
+  const int cycles = std::getenv("STRANDLINE_SOAK") ? 50 : 1;
+  orbisan::test::Rig rig;
+  ASSERT_TRUE(rig.started);
+  ASSERT_TRUE(rig.Open(2000, 4000));  // a 4 s signal time-out keeps each outage short
+  const uint16_t on = 1;
+  ASSERT_TRUE(rig.capture->SetParameter("EdgeStorageState", &on, 2));
+  orbisan::test::TestStreamRequest request(3, 320, 240, 10);
+  ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
+  ASSERT_TRUE(rig.WaitFrames(10, 30s));
+  auto edgeFrames = [&] {
+    size_t n = 0;
+    for (const auto& frame : rig.sink.Frames()) n += frame.streamName.ends_with("::EdgeChannel");
+    return n;
+  };
+  // Every item taken up has ended, and another one has.
+  auto settled = [&](size_t ended) {
+    const auto lines = rig.log.Lines();
+    const size_t finished = Count(lines, "- Processing finished.");
+    return finished > ended && finished == Count(lines, "- Processing started.");
+  };
+  // One outage; most cycles wait for its gap to be filled, every fifth cuts
+  // the playback short with the next outage (the item is taken up again).
+  auto cycle = [&](int i) {
+    const size_t ended = Count(rig.log.Lines(), "- Processing finished.");
+    const size_t before = edgeFrames();
+    rig.camera->SetNetworkOutage(true);
+    std::this_thread::sleep_for(5500ms);
+    rig.camera->SetNetworkOutage(false);
+    if (i % 5 == 4) return orbisan::test::WaitUntil([&] { return edgeFrames() > before; }, 60s);
+    return orbisan::test::WaitUntil([&] { return settled(ended); }, 90s);
+  };
+  ASSERT_TRUE(cycle(0)) << "no gap filled";
+  const int threads = orbisan::test::SettledCount("/proc/self/task");
+  const int fds = orbisan::test::SettledCount("/proc/self/fd");
+  const long rss = orbisan::test::ResidentKiB();
+  for (int i = 1; i <= cycles; ++i) ASSERT_TRUE(cycle(i)) << "cycle " << i;
+  EXPECT_EQ(orbisan::test::CountSettlesAt("/proc/self/task", threads), threads);
+  EXPECT_EQ(orbisan::test::CountSettlesAt("/proc/self/fd", fds), fds);
+  EXPECT_LT(orbisan::test::ResidentKiB() - rss, 20 * 1024) << "KiB before " << rss;
+  EXPECT_GT(edgeFrames(), static_cast<size_t>(cycles) * 20);
+  RecordProperty("threads",
+                 std::to_string(threads) + " -> " + std::to_string(orbisan::test::CountEntries("/proc/self/task")));
+  RecordProperty("fds", std::to_string(fds) + " -> " + std::to_string(orbisan::test::CountEntries("/proc/self/fd")));
+  RecordProperty("rss_kib", std::to_string(rss) + " -> " + std::to_string(orbisan::test::ResidentKiB()));
+  RecordProperty("edge_frames", std::to_string(edgeFrames()));
+  rig.capture->StopCapture(0);
+  rig.Close();
+  EXPECT_EQ(rig.allocator.created.load(), rig.allocator.released.load());
 }
 
 }  // namespace

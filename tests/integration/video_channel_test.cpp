@@ -21,6 +21,7 @@
 #include "driver/acti_ip_capture_driver.h"
 #include "runtime/time_utils.h"
 #include "sim/simulated_camera.h"
+#include "support/driver_rig.h"
 #include "support/process_counts.h"
 #include "support/process_stats.h"
 #include "support/run_command.h"
@@ -36,64 +37,9 @@ using namespace std::chrono_literals;
 using orbisan::test::WaitUntil;
 using strandline::sim::SimulatedCamera;
 using Request = orbisan::test::TestStreamRequest;
+using orbisan::test::Rig;
 
 namespace {
-
-// One simulated camera and one driver opened for it.
-class Rig {
- public:
-  explicit Rig(const std::string& model = "TCM5311", const std::string& config = "", uint16_t multicastPort = 0) {
-    SimulatedCamera::Options options;
-    options.model = model;
-    options.multicast_port = multicastPort;
-    options.clock_overlay = false;
-    camera = std::make_unique<SimulatedCamera>(options);
-    std::string error;
-    started = camera->Start(&error);
-    EXPECT_TRUE(started) << error;
-    if (!config.empty()) {
-      scratch.Write("config.xml", config);
-      ::setenv("STRANDLINE_CONFIG", scratch.File("config.xml").c_str(), 1);
-    } else {
-      ::unsetenv("STRANDLINE_CONFIG");
-    }
-    setup.model = model;
-    setup.port = camera->HttpPort();
-    setup.params[5] = "1";
-    setup.params[7] = std::to_string(camera->RtspPort());
-  }
-  ~Rig() {
-    Close();
-    camera->Stop();
-    ::unsetenv("STRANDLINE_CONFIG");
-  }
-  bool Open(uint32_t connectMs = 3000, uint32_t signalMs = 6000) {
-    driver = std::make_unique<CActiIPCaptureDriver>();
-    if (!driver->Open(&log, &allocator, &setup)) return false;
-    driver->GetDeviceInfo()->connectTimeoutMs = connectMs;
-    driver->GetDeviceInfo()->signalTimeoutMs = signalMs;
-    capture = driver->GetVideoCaptureEx2();
-    return capture != nullptr;
-  }
-  void Close() {
-    if (driver) driver->Close();
-    driver.reset();
-    capture = nullptr;
-  }
-  bool WaitFrames(size_t count, std::chrono::milliseconds limit) {
-    return WaitUntil([&] { return sink.FrameCount() >= count; }, limit);
-  }
-
-  std::unique_ptr<SimulatedCamera> camera;
-  bool started = false;
-  test::ScratchDir scratch;
-  test::TestCaptureSetup setup;
-  test::TestLog log;
-  test::TestAllocator allocator;
-  test::TestSink sink;
-  std::unique_ptr<CActiIPCaptureDriver> driver;
-  IIPVideoCaptureEx2* capture = nullptr;
-};
 
 const char* kInterleaved = "<Configuration><Default><RTPMode>RTPOVERRTSP</RTPMode></Default></Configuration>";
 
