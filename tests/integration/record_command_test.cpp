@@ -17,6 +17,7 @@
 
 #include "sim/simulated_camera.h"
 #include "support/host_process.h"
+#include "support/index_csv.h"
 #include "support/run_command.h"
 #include "support/temp_dir.h"
 
@@ -115,26 +116,6 @@ TEST(RecordCommand, FirstSignalStopsCleanlyASecondEndsAtOnce) {
   }
 }
 
-// Capture times of the index file, in milliseconds after the first frame.
-std::vector<long long> IndexTimes(const std::string& csv) {
-  std::vector<long long> times;
-  std::istringstream lines(csv);
-  std::string line;
-  std::getline(lines, line);  // header
-  while (std::getline(lines, line)) {
-    unsigned hour = 0, minute = 0, second = 0, ms = 0;
-    const size_t t = line.find('T');
-    if (t == std::string::npos || std::sscanf(line.c_str() + t + 1, "%u:%u:%u.%u", &hour, &minute, &second, &ms) != 4) {
-      continue;
-    }
-    long long at = ((hour * 60LL + minute) * 60 + second) * 1000 + ms;
-    if (!times.empty() && at < times.front()) at += 86400000;  // past midnight
-    times.push_back(at);
-  }
-  for (size_t i = times.size(); i-- > 0;) times[i] -= times.front();
-  return times;
-}
-
 // The summary's field names up to the first that is not "name=value".
 std::vector<std::string> SummaryNames(const std::string& line) {
   std::vector<std::string> names;
@@ -154,7 +135,7 @@ TEST(RecordCommand, RecordingDecodesWithOneIndexRowPerFrameAndTheSummaryInOrder)
     args.insert(args.end(), {"--out", dir.File(name), "--index", dir.File(name + ".csv")});
     Record record(args);
     ASSERT_EQ(record.Wait(40s), 0) << record.Err();
-    const std::vector<long long> index = IndexTimes(dir.Read(name + ".csv"));
+    const std::vector<long long> index = orbisan::test::IndexTimes(dir.Read(name + ".csv"));
     ASSERT_GT(index.size(), 10u) << name;
     for (size_t i = 1; i < index.size(); ++i) EXPECT_LT(index[i - 1], index[i]) << name << " row " << i;
     const std::vector<std::string> names = SummaryNames(record.Out());

@@ -13,12 +13,14 @@
 #include "sim/simulated_camera.h"
 #include "support/g711.h"
 #include "support/host_process.h"
+#include "support/index_csv.h"
 #include "support/run_command.h"
 #include "support/temp_dir.h"
 #include "support/wait_until.h"
 
 using namespace std::chrono_literals;
 using orbisan::test::HostProcess;
+using orbisan::test::IndexTimes;
 using orbisan::test::WaitUntil;
 using strandline::sim::SimulatedCamera;
 
@@ -61,22 +63,6 @@ size_t Count(const std::string& text, const std::string& needle) {
   size_t n = 0;
   for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
   return n;
-}
-
-// Capture times of the index file in ms since midnight, one per frame.
-std::vector<long long> IndexTimes(const std::string& csv) {
-  std::vector<long long> times;
-  std::istringstream lines(csv);
-  std::string line;
-  std::getline(lines, line);
-  while (std::getline(lines, line)) {
-    unsigned hour = 0, minute = 0, second = 0, ms = 0;
-    const size_t t = line.find('T');
-    if (t != std::string::npos && std::sscanf(line.c_str() + t + 1, "%u:%u:%u.%u", &hour, &minute, &second, &ms) == 4) {
-      times.push_back(((hour * 60LL + minute) * 60 + second) * 1000 + ms);
-    }
-  }
-  return times;
 }
 
 TEST(SdkChannel, RecordsDecodableMpeg4AtTheCamerasPace) {
