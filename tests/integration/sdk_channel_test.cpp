@@ -3,6 +3,7 @@
 // loudspeaker through the same library, driven by the reference host.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -80,20 +81,22 @@ TEST(SdkChannel, RecordsDecodableMpeg4AtTheCamerasPace) {
       orbisan::test::RunShell("ffmpeg -v warning -nostdin -i " + dir.File("rec.m4v") + " -f null - 2>&1", &messages),
       0);
   EXPECT_EQ(messages, "");
-  // Frames are stamped as they arrive: 30 fps from the camera, so the span of
-  // the stamps matches the frame count within a generous margin.
+  // Frames are stamped as they arrive from a 30 fps camera: the typical step
+  // is a frame time, and the stamps span the recording, not a burst.
   const std::vector<long long> times = IndexTimes(dir.Read("rec.csv"));
   ASSERT_GT(times.size(), 30u);
-  const double span = static_cast<double>(times.back() - times.front());
-  const double expected = (static_cast<double>(times.size()) - 1) * 1000.0 / 30;
-  EXPECT_NEAR(span, expected, expected * 0.25);
+  std::vector<long long> steps;
+  for (size_t i = 1; i < times.size(); ++i) steps.push_back(times[i] - times[i - 1]);
+  std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
+  EXPECT_NEAR(steps[steps.size() / 2], 33, 8);
+  EXPECT_GT(times.back(), 2000);
 }
 
 TEST(SdkChannel, StoppedCallbacksAreOneSignalLossThenTheStreamComesBack) {
   Group3Camera sim;
   ASSERT_TRUE(sim.started);
   orbisan::test::ScratchDir dir("strandline_sdk");
-  std::vector<std::string> args = sim.Record("18");
+  std::vector<std::string> args = sim.Record("20");
   args.insert(args.end(), {"--index", dir.File("rec.csv")});
   HostProcess record(args, WithStandIn({{"STRANDLINE_KMPEG4_STALL_AFTER_MS", "3000"}}));
   // The camera is away (busy) for the first reconnect, then back; the
