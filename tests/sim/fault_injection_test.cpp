@@ -1,4 +1,7 @@
-// Faults the tests of a client inject into the simulated camera, and its reboot.
+// Faults the tests of a client inject into the simulated camera, and its
+// reboot: those whose absence a driver test would not notice (a refused,
+// busy, frozen or dropped camera makes the driver's fault tests fail when it
+// does nothing).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -36,24 +39,6 @@ class FaultTest : public ::testing::Test {
   std::unique_ptr<SimulatedCamera> camera_;
 };
 
-TEST_F(FaultTest, RefusedConnectionsComeBackOnTheSamePort) {
-  uint16_t port = camera_->RtspPort();
-  RawRtspClient playing;
-  ASSERT_TRUE(playing.Connect(port));
-  ASSERT_TRUE(playing.PlayInterleaved(camera_->RtspUrl("/")));
-  camera_->SetRtspRefuseConnections(true);
-  EXPECT_TRUE(WaitForListening(port, false, 2s));
-  RawRtspClient refused;
-  EXPECT_FALSE(refused.Connect(port));
-  // A session that was running goes on.
-  EXPECT_GT(playing.Receive(500ms).rtp_packets, 0);
-  camera_->SetRtspRefuseConnections(false);
-  EXPECT_EQ(camera_->RtspPort(), port);
-  RawRtspClient again;
-  ASSERT_TRUE(again.Connect(port));
-  EXPECT_EQ(again.Request("OPTIONS", camera_->RtspUrl("/")).status, 200);
-}
-
 TEST_F(FaultTest, DescribeAnswers500OrNothing) {
   camera_->SetDescribeFault(DescribeFault::kStatus500);
   RawRtspClient client;
@@ -73,17 +58,6 @@ TEST_F(FaultTest, DescribeAnswers500OrNothing) {
 
   camera_->SetDescribeFault(DescribeFault::kNone);
   ASSERT_TRUE(client.Connect(camera_->RtspPort()));
-  EXPECT_EQ(client.Request("DESCRIBE", camera_->RtspUrl("/")).status, 200);
-}
-
-TEST_F(FaultTest, BusyCameraAnswers503ToEveryRequestUntilLifted) {
-  camera_->SetRtspRequestStatus(503);
-  RawRtspClient client;
-  ASSERT_TRUE(client.Connect(camera_->RtspPort()));
-  for (const char* method : {"OPTIONS", "DESCRIBE", "SETUP", "PLAY", "PAUSE", "GET_PARAMETER", "TEARDOWN"}) {
-    EXPECT_EQ(client.Request(method, camera_->RtspUrl("/")).status, 503) << method;
-  }
-  camera_->SetRtspRequestStatus(0);
   EXPECT_EQ(client.Request("DESCRIBE", camera_->RtspUrl("/")).status, 200);
 }
 
@@ -147,39 +121,6 @@ TEST_F(FaultTest, CgiAnswersTrickleOrNeverCome) {
   camera_->Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
   EXPECT_TRUE(held.Receive(1000ms).closed);
-}
-
-TEST_F(FaultTest, FrozenStreamSendsNoRtpUntilThawed) {
-  RawRtspClient client;
-  ASSERT_TRUE(client.Connect(camera_->RtspPort()));
-  ASSERT_TRUE(client.PlayInterleaved(camera_->RtspUrl("/")));
-  ASSERT_GT(client.Receive(700ms).rtp_packets, 0);
-  camera_->SetStreamFrozen(true);
-  client.Receive(300ms);  // what was already on its way
-  auto frozen = client.Receive(1000ms);
-  EXPECT_EQ(frozen.rtp_packets, 0);
-  EXPECT_FALSE(frozen.closed);
-  EXPECT_EQ(client.Request("OPTIONS", camera_->RtspUrl("/")).status, 200) << "the session itself stays up";
-  camera_->SetStreamFrozen(false);
-  EXPECT_GT(client.Receive(1000ms).rtp_packets, 0);
-}
-
-TEST_F(FaultTest, DroppedConnectionsEndTheirSessions) {
-  RawRtspClient tcp;
-  ASSERT_TRUE(tcp.Connect(camera_->RtspPort()));
-  ASSERT_TRUE(tcp.PlayInterleaved(camera_->RtspUrl("/")));
-  RawRtspClient idle;
-  ASSERT_TRUE(idle.Connect(camera_->RtspPort()));
-  EXPECT_EQ(idle.Request("OPTIONS", camera_->RtspUrl("/")).status, 200);
-  EXPECT_EQ(camera_->RtspClientCount(), 2u);
-  camera_->DropRtspConnections();
-  EXPECT_TRUE(tcp.Receive(2000ms).closed);
-  EXPECT_TRUE(idle.Receive(2000ms).closed);
-  EXPECT_EQ(camera_->RtspClientCount(), 0u);
-  // New connections are welcome.
-  RawRtspClient next;
-  ASSERT_TRUE(next.Connect(camera_->RtspPort()));
-  EXPECT_EQ(next.Request("DESCRIBE", camera_->RtspUrl("/")).status, 200);
 }
 
 TEST_F(FaultTest, ByeEndsTheRunningStreamAndTheNextSessionGetsANewOne) {
