@@ -7,7 +7,6 @@
 
 #include "camera/acti_camera_properties.h"
 #include "camera/http_sender.h"
-#include "camera/privacy_zone_handler.h"
 #include "camera/stream_configurator.h"
 #include "sim/simulated_camera.h"
 #include "support/capability_store_recorder.h"
@@ -117,39 +116,6 @@ TEST_F(CameraStreamSetupTest, RecordingStreamIsSetUpOnceAndThenLeftAlone) {
   ASSERT_TRUE(Configure(Params(1280, 720, 67, 50, kStreamRecording), kCodecH264));
   EXPECT_THAT(Changes(Queries()), ::testing::IsEmpty()) << ::testing::PrintToString(Queries());
   EXPECT_EQ(camera_->RebootCount(), 0);
-}
-
-TEST_F(CameraStreamSetupTest, OnlyTheRecordingChannelWritesPrivacyZones) {
-  Start("TCM5311");
-  Identify();
-  ASSERT_GT(driver_.GetIntParameter(16), 0);
-  camera_->ClearCgiRequests();
-
-  CPrivacyZoneHandler live(&driver_, 1);
-  live.ApplyZones(Params(640, 480, 33, 50, kStreamLive));
-  for (const std::string& request : Queries()) EXPECT_EQ(request.find("PRIVACY_REGION"), std::string::npos);
-
-  struct Zone : ipcapture::IPrivacyZone {
-    uint32_t GetIndex() override { return 0; }
-    uint32_t GetColor() override { return 0; }
-    uint32_t IsEnabled() override { return 1; }
-    double GetLeft() override { return 10; }
-    double GetTop() override { return 20; }
-    double GetWidth() override { return 50; }
-    double GetHeight() override { return 25; }
-  } zone;
-  struct List : ipcapture::IPrivacyZoneList {
-    explicit List(ipcapture::IPrivacyZone* z) : zone(z) {}
-    ipcapture::IPrivacyZone* GetZone(uint32_t index) override { return index == 0 ? zone : nullptr; }
-    ipcapture::IPrivacyZone* zone;
-  } list(&zone);
-  CPrivacyZoneHandler recording(&driver_, 0);
-  recording.SetZones(&list);
-  recording.ApplyZones(Params(640, 480, 33, 50, kStreamRecording));
-  const auto requests = Queries();
-  ASSERT_EQ(requests.size(), static_cast<size_t>(driver_.GetIntParameter(16)));
-  EXPECT_NE(requests[0].find("PRIVACY_REGION=1,1,000000,64,96,384,216"), std::string::npos);
-  EXPECT_TRUE(driver_.Lines().empty()) << driver_.Lines().front().text;
 }
 
 TEST_F(CameraStreamSetupTest, DualStreamCameraLiveChannelUsesTheSecondStream) {
