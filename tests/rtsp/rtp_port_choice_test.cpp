@@ -67,20 +67,26 @@ TEST(RtpPortChoiceTest, SkipsTakenPortsAndPortsAlreadyReceivingTheCamera) {
   UdpTestSocket occupant("0.0.0.0", base);
   ASSERT_TRUE(occupant.ok());
   std::atomic<bool> sending{true};
+  CManualEvent cameraSending;
   std::thread camera([&] {
     UdpTestSocket socket;
     test::RtpFields fields;
     fields.payload = {1, 2, 3};
-    for (int i = 0; i < 2000 && sending.load(); ++i) {
+    for (int i = 0; i < 20000 && sending.load(); ++i) {
       fields.sequence = static_cast<uint16_t>(i);
       socket.SendTo(base + 2, test::BuildRtp(fields));
+      cameraSending.Set();
       std::this_thread::sleep_for(5ms);
     }
   });
-  const bool chosen =
-      ChooseRtpPortPair(receiver, rtcp, htonl(INADDR_LOOPBACK), stop, user.packetReceived, 300, base, base + 8);
+  // The old stream must already flow when the search listens on its port; a
+  // one-second window leaves a loaded machine room to deliver one of its packets.
+  const bool flowing = cameraSending.Wait(10000);
+  const bool chosen = flowing && ChooseRtpPortPair(receiver, rtcp, htonl(INADDR_LOOPBACK), stop, user.packetReceived,
+                                                   1000, base, base + 8);
   sending.store(false);
   camera.join();
+  ASSERT_TRUE(flowing);
   ASSERT_TRUE(chosen);
   EXPECT_EQ(receiver.GetPort(), base + 4);
   EXPECT_EQ(rtcp.GetPort(), base + 5);
