@@ -33,6 +33,12 @@
 // channel's settings hold when the session starts. Sessions started with the
 // same settings share one encoder.
 //
+// Storage card (models with a card slot): the first stream as encoded is kept
+// for storage_minutes; DISK_STATE answers MOUNT or NONE, and
+// "/playback/datetime=YYYY.MM.DD.hh.mm.ss" (UTC) plays the card from that
+// second on at the recorded pace. SetNetworkOutage(true) refuses and drops RTSP
+// while the card keeps recording.
+//
 // Every member function is thread-safe.
 #pragma once
 
