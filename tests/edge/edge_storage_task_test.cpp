@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <functional>
 #include <thread>
 
@@ -10,30 +9,20 @@
 #include "runtime/time_utils.h"
 #include "support/test_driver.h"
 #include "support/test_samples.h"
-#include "support/wait_until.h"
 
 namespace orbisan {
 namespace {
 
 constexpr uint64_t kMs = 10000ull;
 
-// A handler that knows one channel.
-class OneChannel : public IEdgeStorageHandler {
+// The task with a scripted session (`play` runs on a thread of its own as
+// the session's packet thread would), and its own handler of channel 7.
+class ScriptedTask : public CBaseEdgeStorageTask, public IEdgeStorageHandler {
  public:
-  explicit OneChannel(ipcapture::IVideoFrameSink* sink) : sink_(sink) {}
+  ScriptedTask(IDriver* driver, ipcapture::IVideoFrameSink* sink) : CBaseEdgeStorageTask(driver), sink_(sink) {}
   void RegisterChannel(IEdgeMonitorChannel*) override {}
   void UnregisterChannel(IEdgeMonitorChannel*) override {}
   ipcapture::IVideoFrameSink* FindChannel(uint32_t key) override { return key == 7 ? sink_ : nullptr; }
-
- private:
-  ipcapture::IVideoFrameSink* sink_;
-};
-
-// The task with a scripted session: `play` runs on a thread of its own as
-// the session's packet thread would.
-class ScriptedTask : public CBaseEdgeStorageTask {
- public:
-  using CBaseEdgeStorageTask::CBaseEdgeStorageTask;
   ~ScriptedTask() override { StopSession(); }
 
   void Frame(uint64_t time, bool key) {
@@ -43,19 +32,16 @@ class ScriptedTask : public CBaseEdgeStorageTask {
     NotifyPlaying();
     FrameReady(&sample);
   }
-  void Close() { NotifySessionClosed(); }
+  using CBaseEdgeStorageTask::NotifySessionClosed;
 
   bool storage = true;
   bool answered = true;
-  std::atomic<bool> running{true};
-  std::atomic<int> sessions{0};
   uint64_t startedAt = 0;
   std::function<void()> play;
 
  protected:
   bool CheckStorage() override { return storage; }
   bool StartSession(uint64_t position) override {
-    ++sessions;
     startedAt = position;
     if (play) player_ = std::thread(play);
     return true;
@@ -63,10 +49,11 @@ class ScriptedTask : public CBaseEdgeStorageTask {
   void StopSession() override {
     if (player_.joinable()) player_.join();
   }
-  bool IsSessionRunning() override { return running; }
+  bool IsSessionRunning() override { return true; }
   bool LastExchangeResult() override { return answered; }
 
  private:
+  ipcapture::IVideoFrameSink* sink_;
   std::thread player_;
 };
 
@@ -75,7 +62,7 @@ class EdgeStorageTaskTest : public ::testing::Test {
   EdgeStorageTaskTest() {
     // Long enough that a loaded machine is not taken for a silent camera.
     driver_.info.connectTimeoutMs = 1000;
-    task_.SetHandler(&handler_);
+    task_.SetHandler(&task_);
     task_.SetInterval(7, begin_, end_);
   }
 
@@ -87,8 +74,7 @@ class EdgeStorageTaskTest : public ::testing::Test {
 
   test::TestDriver driver_;
   test::TestSink sink_;
-  OneChannel handler_{&sink_};
-  ScriptedTask task_{&driver_};
+  ScriptedTask task_{&driver_, &sink_};
   // Whole milliseconds: frame times carry no finer part.
   const uint64_t begin_ = (NowFileTime() / kMs - 60000) * kMs;
   const uint64_t end_ = begin_ + 1000 * kMs;
@@ -101,8 +87,7 @@ TEST_F(EdgeStorageTaskTest, WithoutStorageNoSessionAndTheLastExchangeDecides) {
   EXPECT_FALSE(task_.ProcessTaskItem(&position));
   task_.answered = true;
   EXPECT_TRUE(task_.ProcessTaskItem(&position));
-  EXPECT_EQ(task_.sessions.load(), 0);
-  EXPECT_EQ(position, begin_);
+  EXPECT_EQ(task_.startedAt, 0u);  // no session
   // Repeats of the same failure are told once.
   EXPECT_EQ(driver_.LinesWith("no storage").size(), 1u);
 }
@@ -121,9 +106,6 @@ TEST_F(EdgeStorageTaskTest, DeliversOnlyFramesInsideTheIntervalFromTheFirstKeyFr
   EXPECT_EQ(DeliveredTimes(), (std::vector<uint64_t>{begin_ + 80 * kMs, begin_ + 120 * kMs}));
   EXPECT_EQ(task_.GetStreamName(), "Strandline::EdgeChannel");
   EXPECT_GE(position, end_);
-  EXPECT_EQ(task_.DeliveredFrames(), 2u);
-  EXPECT_EQ(task_.startedAt, begin_);
-  EXPECT_EQ(CBaseEdgeStorageTask::PlaybackStart(begin_ + 1234567), begin_ + 1234567 - (begin_ + 1234567) % 10000000);
 }
 
 TEST_F(EdgeStorageTaskTest, FramesEndingEarlyWhileTheSessionRunsEndTheItem) {
@@ -137,12 +119,11 @@ TEST_F(EdgeStorageTaskTest, FramesEndingEarlyWhileTheSessionRunsEndTheItem) {
 TEST_F(EdgeStorageTaskTest, ClosedSessionIsRetriedFromThePositionReached) {
   task_.play = [&] {
     task_.Frame(begin_ + 40 * kMs, true);
-    task_.Close();
+    task_.NotifySessionClosed();
   };
   uint64_t position = 0;
   EXPECT_FALSE(task_.ProcessTaskItem(&position));
   EXPECT_EQ(driver_.LinesWith("RTSP session was closed").size(), 1u);
-  EXPECT_EQ(driver_.LinesWith("processing ERROR").size(), 1u);
   EXPECT_EQ(position, begin_ + 40 * kMs);
   task_.play = [&] {
     task_.Frame(begin_ + 40 * kMs, true);  // delivered already
@@ -162,14 +143,7 @@ TEST(EdgeStorageTask, PlaybackPortAndPath) {
     driver.parameters[7] = parameter;
     EXPECT_EQ(CEdgeStorageTask(&driver).RtspPort(), port) << parameter;
   }
-  SYSTEMTIME utc{};
-  utc.wYear = 2026;
-  utc.wMonth = 12;
-  utc.wDay = 6;
-  utc.wHour = 9;
-  utc.wMinute = 5;
-  utc.wSecond = 3;
-  utc.wMilliseconds = 999;
+  const SYSTEMTIME utc{2026, 12, 0, 6, 9, 5, 3, 999};
   EXPECT_EQ(CBaseRTSPEdgeStorageTask::PlaybackPath(SystemTimeToFileTime64(utc)),
             "/playback/datetime=2026.12.06.09.05.03");
 }
