@@ -16,6 +16,7 @@ process alone), peak RSS, and the driver/ffmpeg ratio of the medians.
   bench/e2e_benchmark.py [--seconds 20] [--runs 3] [--case h264-1080p|h264-1080p-20M|all]
                          [--source sim|gst|all] [--transport udp|tcp|all]
   bench/e2e_benchmark.py --streams 64 [--seconds 20]     # many streams in one driver process
+  --bin PATH measures another build's reference host (the driver module beside it).
 """
 import argparse
 import os
@@ -24,12 +25,14 @@ import socket
 import statistics
 import subprocess
 import sys
+import signal
 import tempfile
 import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BIN = os.path.join(ROOT, "build", "bin", "strandline")
+SIM_BIN = BIN  # the simulated camera always comes from this build
 CACHE = os.path.join(ROOT, "build", "bench")
 
 CASES = {
@@ -69,7 +72,7 @@ def free_ports(count):
 
 
 def start_camera(clip, http_port, rtsp_port):
-    proc = subprocess.Popen([BIN, "simulate", "--http-port", str(http_port), "--rtsp-port", str(rtsp_port),
+    proc = subprocess.Popen([SIM_BIN, "simulate", "--http-port", str(http_port), "--rtsp-port", str(rtsp_port),
                              "--source", clip], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     deadline = time.time() + 30
     while time.time() < deadline:
@@ -96,17 +99,22 @@ def start_gst(clip):
 
 
 def measured(argv, seconds_limit):
-    """Runs argv; returns (cpu_seconds, peak_rss_kib, stdout, stderr) of that child alone."""
-    with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:
-        proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
-        timer = threading.Timer(seconds_limit, proc.kill)
+    """Runs argv; returns (cpu_seconds, peak_rss_kib, stdout, stderr) of that process alone. It runs under
+    GNU time for its peak RSS (a child forked from this script would count the script's own memory in its
+    peak); the CPU time comes from the kernel's account of time and its child, in microseconds."""
+    with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err, \
+            tempfile.NamedTemporaryFile("r") as timing:
+        proc = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", timing.name] + argv, stdin=subprocess.DEVNULL,
+                                stdout=out, stderr=err, start_new_session=True)
+        timer = threading.Timer(seconds_limit, lambda: os.killpg(proc.pid, signal.SIGKILL))
         timer.start()
         _, status, usage = os.wait4(proc.pid, 0)
         timer.cancel()
         proc.returncode = os.waitstatus_to_exitcode(status)  # reaped here, not by Popen
         out.seek(0)
         err.seek(0)
-        return usage.ru_utime + usage.ru_stime, usage.ru_maxrss, out.read(), err.read()
+        peak = (timing.read().split() or ["0"])[-1]
+        return usage.ru_utime + usage.ru_stime, int(peak) if peak.isdigit() else 0, out.read(), err.read()
 
 
 def config_file(transport):
@@ -229,7 +237,9 @@ def main():
     parser.add_argument("--source", default="all", choices=["all", "sim", "gst"])
     parser.add_argument("--transport", default="all", choices=["all", "udp", "tcp"])
     parser.add_argument("--streams", type=int, default=0)
+    parser.add_argument("--bin", default=BIN, help="the reference host to measure (another build's, to compare)")
     args = parser.parse_args()
+    globals()["BIN"] = os.path.abspath(args.bin)
     if not os.path.exists(BIN):
         sys.exit("build first: scripts/setup")
     if args.streams:

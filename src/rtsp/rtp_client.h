@@ -18,6 +18,20 @@ class IRTPClientUser {
   virtual void DataReceived(IRTPClient* client, const sockaddr_in& source, const uint8_t* data, size_t length) = 0;
   virtual void ReceiveTimeout(IRTPClient* client) = 0;
   virtual void ClientClosed(IRTPClient* client) = 0;
+  // Optional: a user that keeps datagrams lends the client buffers of at
+  // least `bytes` each, so that datagrams are received straight into them
+  // (no copy). Returns how many it lent, at most `count`; 0 means the client
+  // reads into its own buffer and calls DataReceived.
+  virtual size_t LendBuffers(IRTPClient* client, size_t bytes, uint8_t** buffers, size_t count) {
+    (void)client, (void)bytes, (void)buffers, (void)count;
+    return 0;
+  }
+  // Gives back every lent buffer, in the order lent: lengths[i] bytes from
+  // sources[i] are in buffers[i], or nothing when lengths[i] is 0.
+  virtual void BuffersFilled(IRTPClient* client, uint8_t* const* buffers, const size_t* lengths,
+                             const sockaddr_in* sources, size_t count) {
+    (void)client, (void)buffers, (void)lengths, (void)sources, (void)count;
+  }
 };
 
 // A UDP transport for RTP or RTCP as its users see it.

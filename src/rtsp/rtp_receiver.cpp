@@ -1,6 +1,7 @@
 #include "rtsp/rtp_receiver.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "rtsp/udp_client.h"
 #include "runtime/format.h"
@@ -96,7 +97,7 @@ size_t CRTPReceiver::QueuedCount() {
 
 void CRTPReceiver::PrepareSlots() {
   CAutoLock guard(lock_);
-  const size_t count = queueLimit_.load() + kTakeAtOnce;
+  const size_t count = queueLimit_.load() + kTakeAtOnce + kLendAtOnce;
   if (slots_.size() != count) {
     slots_.clear();
     slots_.resize(count);
@@ -153,46 +154,100 @@ bool CRTPReceiver::FrameBoundary(const CRTPPacket& packet) {
   return wake;
 }
 
+uint8_t* CRTPReceiver::Slot::Reserve(size_t wanted) {
+  if (capacity < wanted) {
+    bytes.reset(new uint8_t[wanted]);
+    capacity = wanted;
+  }
+  return bytes.get();
+}
+
+bool CRTPReceiver::QueueSlot(uint32_t index, bool& runStarts, bool& runEnds, uint64_t& runDropped) {
+  const size_t limit = std::min(queueLimit_.load(), slots_.size() - kTakeAtOnce - kLendAtOnce);
+  size_t dropped = 0;
+  while (queuedCount_ > 0 && queuedCount_ >= limit) {
+    free_.push_back(queued_[queuedHead_]);
+    queuedHead_ = (queuedHead_ + 1) % queued_.size();
+    --queuedCount_;
+    ++dropped;
+  }
+  if (dropped != 0) {
+    droppedPackets_.fetch_add(dropped);
+    if (!dropping_) {
+      dropping_ = runStarts = true;
+      droppedAtRunStart_ = droppedPackets_.load() - dropped;
+    }
+  } else if (dropping_ && queuedCount_ < limit / 2) {
+    // Half empty again: the sink caught up, the run of drops is over.
+    dropping_ = false;
+    runEnds = true;
+    runDropped = droppedPackets_.load() - droppedAtRunStart_;
+  }
+  queued_[(queuedHead_ + queuedCount_) % queued_.size()] = index;
+  ++queuedCount_;
+  return FrameBoundary(check_);
+}
+
 void CRTPReceiver::DataReceived(IRTPClient* client, const sockaddr_in& source, const uint8_t* data, size_t length) {
   if (client == nullptr || client != ownClient_.load()) return;
   // Only checked here (header fields, no copy); the queue thread parses again in place.
   if (!check_.ParseInPlace(data, length) || IsStopping()) return;
-  bool wake;
-  bool runStarts = false;
-  bool runEnds = false;
+  bool wake = false, runStarts = false, runEnds = false;
   uint64_t runDropped = 0;
   {
     CAutoLock guard(lock_);
-    if (slots_.empty()) return;
-    const size_t limit = std::min(queueLimit_.load(), slots_.size() - kTakeAtOnce);
-    size_t dropped = 0;
-    while (queuedCount_ > 0 && (queuedCount_ >= limit || free_.empty())) {
+    if (free_.empty() && queuedCount_ > 0) {  // every free slot is with the queue thread
       free_.push_back(queued_[queuedHead_]);
       queuedHead_ = (queuedHead_ + 1) % queued_.size();
       --queuedCount_;
-      ++dropped;
+      droppedPackets_.fetch_add(1);
     }
-    if (dropped != 0) {
-      droppedPackets_.fetch_add(dropped);
-      if (!dropping_) {
-        dropping_ = runStarts = true;
-        droppedAtRunStart_ = droppedPackets_.load() - dropped;
-      }
-    } else if (dropping_ && queuedCount_ < limit / 2) {
-      // Half empty again: the sink caught up, the run of drops is over.
-      dropping_ = false;
-      runEnds = true;
-      runDropped = droppedPackets_.load() - droppedAtRunStart_;
-    }
-    if (free_.empty()) return;  // every slot is with the queue thread
+    if (free_.empty()) return;
     const uint32_t index = free_.back();
     free_.pop_back();
     Slot& slot = slots_[index];
+    std::memcpy(slot.Reserve(length), data, length);
+    slot.length = length;
     slot.source = source;
-    slot.bytes.assign(data, data + length);
-    queued_[(queuedHead_ + queuedCount_) % queued_.size()] = index;
-    ++queuedCount_;
-    wake = FrameBoundary(check_);
+    wake = QueueSlot(index, runStarts, runEnds, runDropped);
+  }
+  if (runStarts || runEnds) LogDropRun(runStarts, runDropped);
+  if (wake) dataQueued_.Set();
+}
+
+size_t CRTPReceiver::LendBuffers(IRTPClient* client, size_t bytes, uint8_t** buffers, size_t count) {
+  if (client == nullptr || client != ownClient_.load()) return 0;
+  count = std::min(count, kLendAtOnce);
+  size_t lent = 0;
+  CAutoLock guard(lock_);
+  // The slots for this are set aside (queue limit + the queue thread's + these).
+  for (; lent < count && !free_.empty(); ++lent) {
+    lent_[lent] = free_.back();
+    free_.pop_back();
+    buffers[lent] = slots_[lent_[lent]].Reserve(bytes);
+  }
+  return lent;
+}
+
+void CRTPReceiver::BuffersFilled(IRTPClient* client, uint8_t* const* buffers, const size_t* lengths,
+                                 const sockaddr_in* sources, size_t count) {
+  (void)client;
+  (void)buffers;
+  bool wake = false, runStarts = false, runEnds = false;
+  uint64_t runDropped = 0;
+  {
+    CAutoLock guard(lock_);
+    for (size_t i = 0; i < count; ++i) {
+      Slot& slot = slots_[lent_[i]];
+      // Only checked here (header fields, no copy); the queue thread parses again in place.
+      if (lengths[i] == 0 || IsStopping() || !check_.ParseInPlace(slot.bytes.get(), lengths[i])) {
+        free_.push_back(lent_[i]);
+        continue;
+      }
+      slot.length = lengths[i];
+      slot.source = sources[i];
+      wake = QueueSlot(lent_[i], runStarts, runEnds, runDropped) || wake;
+    }
   }
   if (runStarts || runEnds) LogDropRun(runStarts, runDropped);
   if (wake) dataQueued_.Set();
@@ -235,7 +290,7 @@ uint32_t CRTPReceiver::ThreadFunction() {
       // The taken slots are this thread's until handed back below.
       for (size_t i = 0; i < count; ++i) {
         const Slot& slot = slots_[taken[i]];
-        if (IsStopping() || user_ == nullptr || !packet.ParseInPlace(slot.bytes.data(), slot.bytes.size())) continue;
+        if (IsStopping() || user_ == nullptr || !packet.ParseInPlace(slot.bytes.get(), slot.length)) continue;
         try {
           user_->RtpPacketArrived(slot.source, packet);
         } catch (...) {

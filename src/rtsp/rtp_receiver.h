@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,8 +30,8 @@ class IRTPReceiverUser {
 // Receives RTP datagrams on one UDP port, checks them on the socket thread
 // and delivers them in arrival order from its own queue thread, so that a
 // slow depacketizer or a frame sink that blocks never holds up the socket.
-// Datagrams wait in a fixed set of reused slots (no allocation per packet)
-// and are parsed in place; the queue thread is woken once per frame (at the
+// Datagrams are read straight into a fixed set of reused slots (no
+// allocation and no copy per packet) and parsed in place; the queue thread is woken once per frame (at the
 // marker bit or a new timestamp; at the latest 10 ms after a packet), not
 // per packet. The queue is bounded:
 // while the user is blocked (a host's frame sink that does not return) the
@@ -62,6 +63,9 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   void DataReceived(IRTPClient* client, const sockaddr_in& source, const uint8_t* data, size_t length) override;
   void ReceiveTimeout(IRTPClient* client) override;
   void ClientClosed(IRTPClient* client) override;
+  size_t LendBuffers(IRTPClient* client, size_t bytes, uint8_t** buffers, size_t count) override;
+  void BuffersFilled(IRTPClient* client, uint8_t* const* buffers, const size_t* lengths, const sockaddr_in* sources,
+                     size_t count) override;
 
  protected:
   uint32_t ThreadFunction() override;
@@ -72,10 +76,15 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   // slots as the queue really needs ever take memory.
   struct Slot {
     sockaddr_in source;
-    std::vector<uint8_t> bytes;
+    size_t length;
+    size_t capacity;
+    std::unique_ptr<uint8_t[]> bytes;
+    // Room for `bytes`; a slot is allocated on its first use only.
+    uint8_t* Reserve(size_t wanted);
   };
-  // Slots the queue thread takes per pass.
+  // Slots the queue thread takes per pass, and the socket thread per read.
   static constexpr size_t kTakeAtOnce = 64;
+  static constexpr size_t kLendAtOnce = 64;
 
   bool StartClient(const std::string* group, uint16_t port);
   // Sizes the slots for the queue limit; only while no thread runs.
@@ -83,6 +92,9 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   // Whether the queue thread must look now: a frame is complete (marker, or
   // a new timestamp after a frame without one), or the queue fills up.
   bool FrameBoundary(const CRTPPacket& packet);
+  // Puts a filled slot at the end of the queue, dropping the oldest beyond
+  // the limit; under lock_. True when the queue thread must be woken.
+  bool QueueSlot(uint32_t index, bool& runStarts, bool& runEnds, uint64_t& runDropped);
   void ClearQueue();
   void LogGrantedBuffer(uint32_t granted, uint32_t asked);
   void LogDropRun(bool starts, uint64_t dropped);
@@ -99,7 +111,9 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   std::vector<uint32_t> queued_;
   size_t queuedHead_ = 0;
   size_t queuedCount_ = 0;
-  // Socket thread only: the packet being checked and the previous one's frame.
+  // Socket thread only: the slots lent to the client, the packet being
+  // checked and the previous one's frame.
+  uint32_t lent_[kLendAtOnce];
   CRTPPacket check_;
   uint32_t lastTimestamp_ = 0;
   bool lastHadMarker_ = true;

@@ -215,8 +215,13 @@ uint32_t CUDPClient::ThreadFunction() {
         each = wanted;
         buffers.reset(new uint8_t[each * batch]);
       }
-      for (size_t i = 0; i < batch; ++i) {
-        vectors[i] = {buffers.get() + i * each, each};
+      IRTPClientUser* user = user_.load();
+      uint8_t* targets[kMaxBatch];
+      const size_t lent = user ? std::min(user->LendBuffers(this, each, targets, batch), batch) : 0;
+      const size_t slots = lent != 0 ? lent : batch;
+      for (size_t i = 0; i < slots; ++i) {
+        if (lent == 0) targets[i] = buffers.get() + i * each;
+        vectors[i] = {targets[i], each};
         messages[i].msg_hdr = {};
         messages[i].msg_hdr.msg_name = &sources[i];
         messages[i].msg_hdr.msg_namelen = sizeof sources[i];
@@ -224,25 +229,33 @@ uint32_t CUDPClient::ThreadFunction() {
         messages[i].msg_hdr.msg_iovlen = 1;
         messages[i].msg_len = 0;
       }
-      const int received = recvmmsg(fd, messages, static_cast<unsigned>(batch), MSG_DONTWAIT, nullptr);
-      if (received <= 0) break;  // nothing more for now (or an error the next poll reports)
+      const int received = recvmmsg(fd, messages, static_cast<unsigned>(slots), MSG_DONTWAIT, nullptr);
       bool grow = false;
-      for (int i = 0; i < received && !IsStopping(); ++i) {
+      size_t lengths[kMaxBatch];
+      for (size_t i = 0; i < slots; ++i) {
+        lengths[i] = 0;
+        if (static_cast<int>(i) >= received || IsStopping()) continue;
         // A datagram that did not fit is recognised and not handed on cut short.
         if (messages[i].msg_hdr.msg_flags & MSG_TRUNC) {
           grow = true;
           continue;
         }
-        if (messages[i].msg_len == 0) continue;
-        if (IRTPClientUser* user = user_.load()) {
-          try {
-            user->DataReceived(this, sources[i], buffers.get() + i * each, messages[i].msg_len);
-          } catch (...) {
-          }
+        lengths[i] = messages[i].msg_len;
+        if (lent != 0 || lengths[i] == 0 || user == nullptr) continue;
+        try {
+          user->DataReceived(this, sources[i], targets[i], lengths[i]);
+        } catch (...) {
+        }
+      }
+      if (lent != 0) {
+        try {
+          user->BuffersFilled(this, targets, lengths, sources, lent);
+        } catch (...) {
         }
       }
       if (grow) bufferSize_.store(static_cast<uint32_t>(std::min<size_t>(each + 1024, kMaxDatagram)));
-      if (static_cast<size_t>(received) < batch) break;  // the socket is empty
+      if (received <= 0) break;                          // nothing more for now (or an error the next poll reports)
+      if (static_cast<size_t>(received) < slots) break;  // the socket is empty
     }
   }
   return 0;
