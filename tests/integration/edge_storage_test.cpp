@@ -134,6 +134,7 @@ TEST(EdgeStorageSoak, OutageCyclesLeaveThreadsDescriptorsAndMemoryFlat) {
   orbisan::test::Rig rig;
   ASSERT_TRUE(rig.started);
   ASSERT_TRUE(rig.Open(2000, 4000));  // a 4 s signal time-out keeps each outage short
+  rig.sink.keepBytes = false;         // memory is measured
   const uint16_t on = 1;
   ASSERT_TRUE(rig.capture->SetParameter("EdgeStorageState", &on, 2));
   orbisan::test::TestStreamRequest request(3, 320, 240, 10);
