@@ -164,6 +164,7 @@ class SimulatedCamera {
   // The storage card: whether one is mounted (models with a card slot start
   // with one) and what it holds.
   void SetStorageMounted(bool mounted);
+  void SetStorageRetention(std::chrono::seconds keep);
   const StorageCard& Storage() const { return *card_; }
 
   // The loudspeaker of an input (models with audio output): every 16-bit

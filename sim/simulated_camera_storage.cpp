@@ -5,6 +5,8 @@ namespace strandline::sim {
 
 void SimulatedCamera::SetStorageMounted(bool mounted) { card_->SetMounted(mounted); }
 
+void SimulatedCamera::SetStorageRetention(std::chrono::seconds keep) { card_->SetRetention(keep); }
+
 void SimulatedCamera::SetNetworkOutage(bool outage) {
   std::lock_guard<std::mutex> lock(services_mutex_);
   refuse_ = outage;

@@ -67,7 +67,7 @@ void StorageCard::Record(GstBuffer* buffer, GstCaps* caps, Clock::time_point tim
   if (caps && (!caps_ || !gst_caps_is_equal(caps, caps_))) gst_caps_replace(&caps_, caps);
   frames_.push_back({time, gst_buffer_ref(buffer)});
   bytes_ += gst_buffer_get_size(buffer);
-  while (!frames_.empty() && (bytes_ > max_bytes_ || time - frames_.front().time > keep_)) DropOldest();
+  while (!frames_.empty() && (bytes_ > max_bytes_ || time - frames_.front().time > keep_.load())) DropOldest();
 }
 
 std::shared_ptr<const StorageCard::Recording> StorageCard::From(Clock::time_point from) const {

@@ -41,6 +41,8 @@ class StorageCard {
   // Unmounting empties the card.
   void SetMounted(bool mounted);
   bool Mounted() const { return mounted_.load(); }
+  // How much the card keeps from now on.
+  void SetRetention(std::chrono::seconds keep) { keep_ = keep; }
   size_t FrameCount() const;
 
   // Records every frame that enters this payloader's sink pad. Of several
@@ -57,7 +59,7 @@ class StorageCard {
   void DropOldest();
 
   std::atomic<bool> mounted_;
-  const std::chrono::seconds keep_;
+  std::atomic<std::chrono::seconds> keep_;
   const size_t max_bytes_;
   mutable std::mutex mutex_;
   std::deque<Frame> frames_;

@@ -134,7 +134,9 @@ TEST(EdgeStorageSoak, OutageCyclesLeaveThreadsDescriptorsAndMemoryFlat) {
   orbisan::test::Rig rig;
   ASSERT_TRUE(rig.started);
   ASSERT_TRUE(rig.Open(2000, 4000));  // a 4 s signal time-out keeps each outage short
-  rig.sink.keepBytes = false;         // memory is measured
+  // Memory is measured: the sink keeps no frame bytes, the card one minute.
+  rig.sink.keepBytes = false;
+  rig.camera->SetStorageRetention(60s);
   const uint16_t on = 1;
   ASSERT_TRUE(rig.capture->SetParameter("EdgeStorageState", &on, 2));
   orbisan::test::TestStreamRequest request(3, 320, 240, 10);
