@@ -58,6 +58,8 @@ class CBaseAudioOutputChannel : public CQueueThread<CAudioItem>, public IAudioOu
   uint32_t ChannelId() const { return channelId_; }
 
  private:
+  // The thread's own start and stop take a name and skip the state table; callers use the ones above.
+  using CQueueThread<CAudioItem>::Start;
   bool HasFormat();
   void Fail();
   bool Reconnect();
