@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <string>
 
-#include "strandline/capability_store.h"
 #include "camera/stream_capabilities.h"
 #include "device/device_info.h"
 #include "runtime/event.h"
+#include "strandline/capability_store.h"
 
 namespace orbisan {
 

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "camera/http_sender.h"
-#include "device/stream_params.h"
 #include "device/idriver.h"
+#include "device/stream_params.h"
 #include "runtime/logger_instance.h"
 #include "strandline/stream_request.h"
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "xml/xml_pella_file_base.h"
 #include "runtime/recursive_lock.h"
+#include "xml/xml_pella_file_base.h"
 
 namespace pugi {
 class xml_document;
