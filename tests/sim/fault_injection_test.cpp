@@ -39,28 +39,6 @@ class FaultTest : public ::testing::Test {
   std::unique_ptr<SimulatedCamera> camera_;
 };
 
-TEST_F(FaultTest, DescribeAnswers500OrNothing) {
-  camera_->SetDescribeFault(DescribeFault::kStatus500);
-  RawRtspClient client;
-  ASSERT_TRUE(client.Connect(camera_->RtspPort()));
-  EXPECT_EQ(client.Request("OPTIONS", camera_->RtspUrl("/")).status, 200);
-  EXPECT_EQ(client.Request("DESCRIBE", camera_->RtspUrl("/")).status, 500);
-  client.Close();
-
-  camera_->SetDescribeFault(DescribeFault::kNoAnswer);
-  ASSERT_TRUE(client.Connect(camera_->RtspPort()));
-  auto silent = client.Request("DESCRIBE", camera_->RtspUrl("/"), "", 1500ms);
-  EXPECT_EQ(silent.status, 0);
-  // The connection stays open: nothing arrives, not even its end.
-  auto traffic = client.Receive(300ms);
-  EXPECT_FALSE(traffic.closed);
-  client.Close();
-
-  camera_->SetDescribeFault(DescribeFault::kNone);
-  ASSERT_TRUE(client.Connect(camera_->RtspPort()));
-  EXPECT_EQ(client.Request("DESCRIBE", camera_->RtspUrl("/")).status, 200);
-}
-
 TEST_F(FaultTest, TrickledDescribeComesWholeButAByteAtATime) {
   camera_->SetTrickleInterval(2ms);
   camera_->SetDescribeFault(DescribeFault::kTrickle);

@@ -4,7 +4,6 @@
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <openssl/evp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -40,40 +39,6 @@ std::string Trim(const std::string& text) {
   size_t start = text.find_first_not_of(" \t");
   size_t end = text.find_last_not_of(" \t\r\n");
   return start == std::string::npos ? "" : text.substr(start, end - start + 1);
-}
-
-std::string Md5Hex(const std::string& text) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int size = 0;
-  EVP_Digest(text.data(), text.size(), digest, &size, EVP_md5(), nullptr);
-  static const char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned i = 0; i < size; ++i) {
-    out.push_back(kHex[digest[i] >> 4]);
-    out.push_back(kHex[digest[i] & 15]);
-  }
-  return out;
-}
-
-std::string Base64(const std::string& text) {
-  std::string out(4 * ((text.size() + 2) / 3) + 1, '\0');
-  int size = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                             reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
-  out.resize(static_cast<size_t>(size));
-  return out;
-}
-
-// Value of key="value" or key=value inside a challenge header.
-std::string Param(const std::string& header, const std::string& key) {
-  size_t at = header.find(key + "=");
-  if (at == std::string::npos) return "";
-  at += key.size() + 1;
-  if (at < header.size() && header[at] == '"') {
-    size_t end = header.find('"', at + 1);
-    return header.substr(at + 1, end == std::string::npos ? std::string::npos : end - at - 1);
-  }
-  size_t end = header.find_first_of(", ", at);
-  return header.substr(at, end == std::string::npos ? std::string::npos : end - at);
 }
 
 }  // namespace
@@ -175,12 +140,6 @@ void RawRtspClient::Close() {
   fd_ = -1;
   pending_.clear();
   session_.clear();
-  scheme_.clear();
-}
-
-void RawRtspClient::SetCredentials(const std::string& user, const std::string& password) {
-  user_ = user;
-  password_ = password;
 }
 
 bool RawRtspClient::SendText(const std::string& text) {
@@ -191,18 +150,6 @@ bool RawRtspClient::SendText(const std::string& text) {
     sent += static_cast<size_t>(n);
   }
   return true;
-}
-
-std::string RawRtspClient::Authorization(const std::string& method, const std::string& uri) {
-  if (scheme_ == "basic") return "Authorization: Basic " + Base64(user_ + ":" + password_) + "\r\n";
-  if (scheme_ == "digest") {
-    std::string ha1 = Md5Hex(user_ + ":" + realm_ + ":" + password_);
-    std::string ha2 = Md5Hex(method + ":" + uri);
-    std::string response = Md5Hex(ha1 + ":" + nonce_ + ":" + ha2);
-    return "Authorization: Digest username=\"" + user_ + "\", realm=\"" + realm_ + "\", nonce=\"" + nonce_ +
-           "\", uri=\"" + uri + "\", response=\"" + response + "\"\r\n";
-  }
-  return "";
 }
 
 std::string RawRtspClient::ReadRaw(size_t max_bytes, std::chrono::milliseconds timeout) {
@@ -269,38 +216,10 @@ RawRtspClient::Response RawRtspClient::ReadResponse(std::chrono::milliseconds ti
 
 RawRtspClient::Response RawRtspClient::Request(const std::string& method, const std::string& url,
                                                const std::string& extra, std::chrono::milliseconds timeout) {
-  if (method == "DESCRIBE" || base_url_.empty()) base_url_ = url;
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    std::string text =
-        method + " " + url + " RTSP/1.0\r\nCSeq: " + std::to_string(++cseq_) + "\r\nUser-Agent: simtest\r\n";
-    if (!session_.empty()) text += "Session: " + session_ + "\r\n";
-    text += Authorization(method, base_url_);
-    text += extra + "\r\n";
-    if (fd_ < 0 || !SendText(text)) return Response();
-    Response response = ReadResponse(timeout);
-    if (response.status == 401 && attempt == 0 && !user_.empty() && scheme_.empty()) {
-      std::string challenge = response.headers["www-authenticate"];
-      // Several challenges are joined by newlines; take Digest when offered.
-      std::istringstream all(challenge);
-      std::string one;
-      while (std::getline(all, one)) {
-        if (one.rfind("Digest", 0) == 0) {
-          scheme_ = "digest";
-          realm_ = Param(one, "realm");
-          nonce_ = Param(one, "nonce");
-        } else if (one.rfind("Basic", 0) == 0 && scheme_.empty()) {
-          scheme_ = "basic";
-        }
-      }
-      if (!scheme_.empty()) continue;
-    }
-    if (response.headers.count("session")) {
-      std::string value = response.headers["session"];
-      session_ = value.substr(0, value.find(';'));
-    }
-    return response;
-  }
-  return Response();
+  std::string text =
+      method + " " + url + " RTSP/1.0\r\nCSeq: " + std::to_string(++cseq_) + "\r\nUser-Agent: simtest\r\n";
+  if (!session_.empty()) text += "Session: " + session_ + "\r\n";
+  return SendVerbatim(text + extra + "\r\n", timeout);
 }
 
 RawRtspClient::Response RawRtspClient::SendVerbatim(const std::string& text, std::chrono::milliseconds timeout) {
@@ -352,12 +271,9 @@ RawRtspClient::Traffic RawRtspClient::Receive(std::chrono::milliseconds duration
         traffic.rtp_timestamps.push_back((uint32_t{data[4]} << 24) | (uint32_t{data[5]} << 16) |
                                          (uint32_t{data[6]} << 8) | data[7]);
       } else if (channel == 1) {
-        size_t offset = 0;
-        while (offset + 4 <= length) {
+        for (size_t offset = 0; offset + 4 <= length;
+             offset += ((size_t{data[offset + 2]} << 8 | data[offset + 3]) + 1) * 4)
           traffic.rtcp_types.push_back(data[offset + 1]);
-          size_t words = (size_t{data[offset + 2]} << 8) | data[offset + 3];
-          offset += (words + 1) * 4;
-        }
       }
       pending_.erase(0, 4 + length);
     }

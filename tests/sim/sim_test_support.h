@@ -42,9 +42,7 @@ struct ProbedStream {
 std::optional<ProbedStream> Probe(const std::string& url, const std::string& transport,
                                   std::string* error_text = nullptr);
 
-// A deliberately plain RTSP client: one request at a time, Basic or Digest
-// answers to a challenge (Digest with the base URL as uri for every request,
-// as this camera family's clients do), RTP interleaved on TCP.
+// A deliberately plain RTSP client: one request at a time, RTP interleaved on TCP.
 class RawRtspClient {
  public:
   struct Response {
@@ -56,10 +54,9 @@ class RawRtspClient {
   ~RawRtspClient();
   bool Connect(uint16_t port);
   void Close();
-  void SetCredentials(const std::string& user, const std::string& password);
 
-  // Sends one request (CSeq, Session and Authorization added) and reads the
-  // answer, answering a 401 challenge once. extra: further header lines with CR LF.
+  // Sends one request (CSeq and Session added) and reads the answer.
+  // extra: further header lines with CR LF.
   Response Request(const std::string& method, const std::string& url, const std::string& extra = "",
                    std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 
@@ -76,8 +73,8 @@ class RawRtspClient {
   // DESCRIBE, SETUP (interleaved 0-1) and PLAY on base_url; true when all answer 200.
   bool PlayInterleaved(const std::string& base_url, const std::string& play_extra = "");
 
-  // Reads interleaved frames for the given time. Counts RTP packets (channel 0)
-  // and remembers RTCP packet types (channel 1). False when the server closed the connection.
+  // Reads interleaved frames for the given time, counting RTP packets (channel 0)
+  // and keeping their time stamps, and the RTCP packet types (channel 1).
   struct Traffic {
     int rtp_packets = 0;
     std::vector<uint32_t> rtp_timestamps;
@@ -91,17 +88,10 @@ class RawRtspClient {
  private:
   bool SendText(const std::string& text);
   Response ReadResponse(std::chrono::milliseconds timeout);
-  std::string Authorization(const std::string& method, const std::string& uri);
 
   int fd_ = -1;
   int cseq_ = 0;
   std::string session_;
-  std::string user_;
-  std::string password_;
-  std::string scheme_;
-  std::string realm_;
-  std::string nonce_;
-  std::string base_url_;
   std::string pending_;  // bytes read past the last response
 };
 
