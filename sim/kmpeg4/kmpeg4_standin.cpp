@@ -345,7 +345,8 @@ STANDIN_EXPORT int KGetAudioToken(KHandle handle, uint8_t* token) {
   // The loudspeaker must answer before the session counts as open.
   const std::string target = "/cgi-bin/system?" + Login(k->audio, k->user, k->password) + "&V2_AUDIO_ENABLED";
   if (!Http(k->audio, k->address, k->httpPort, target, nullptr, nullptr)) return 0;
-  std::memcpy(token, "SPEAKER", 7);
+  static constexpr uint8_t kSpeakerToken[] = {'S', 'P', 'E', 'A', 'K', 'E', 'R'};  // bytes, not a string
+  std::memcpy(token, kSpeakerToken, sizeof kSpeakerToken);
   k->token = true;
   return 1;
 }

@@ -36,7 +36,8 @@ CAudioOutputChannel::CAudioOutputChannel(IDriver* driver, uint32_t channelId, ui
 
 CAudioOutputChannel::~CAudioOutputChannel() {
   http_.Shutdown();
-  CQueueThread<CAudioItem>::Stop();
+  // The base Stop reports state changes to the host, which a destructor must not do.
+  CQueueThread<CAudioItem>::Stop();  // NOLINT(bugprone-parent-virtual-call)
   CloseSession();
 }
 
