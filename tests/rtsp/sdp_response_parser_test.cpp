@@ -18,7 +18,6 @@ std::string ReadData(const std::string& name) {
 }
 
 const char kSps[] = "Z0LAFdoFB+wFqDAwNSgAAAMACAAAAwCkeLF1";
-const char kPps[] = "aM48gA==";
 
 std::string H264Section(const std::string& fmtp) {
   return "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=test\r\nt=0 0\r\n"
@@ -26,24 +25,6 @@ std::string H264Section(const std::string& fmtp) {
          "a=rtpmap:96 H264/90000\r\n"
          "a=control:trackID=1\r\n" +
          fmtp + "\r\n";
-}
-
-TEST(SdpParserTest, H264VideoSection) {
-  CSDPResponseParser parser;
-  ASSERT_TRUE(parser.Parse(H264Section(std::string("a=fmtp:96 packetization-mode=1;sprop-parameter-sets=") + kSps +
-                                       "," + kPps + ";profile-level-id=42c015")));
-  const SDP_SESSION_INFO& info = parser.GetSessionInfo();
-  EXPECT_EQ(info.video.port, 0);
-  EXPECT_EQ(info.video.transportProtocol, "RTP/AVP");
-  EXPECT_EQ(info.video.encoding, "H264/90000");
-  EXPECT_EQ(info.video.control, "trackID=1");
-  EXPECT_EQ(info.sps, DecodeBase64(kSps));
-  ASSERT_EQ(info.pps.size(), 4u);
-  EXPECT_EQ(info.pps[0], 0x68);
-  ASSERT_FALSE(info.sps.empty());
-  EXPECT_EQ(info.sps[0], 0x67);
-  EXPECT_TRUE(info.audio.encoding.empty());
-  EXPECT_EQ(info.audio.port, 0);
 }
 
 TEST(SdpParserTest, FormatParameterFailures) {
@@ -146,16 +127,8 @@ TEST(SdpParserTest, LineEndingsDoNotMatter) {
   }
 }
 
-TEST(SdpParserTest, ParseClearsPreviousResult) {
-  CSDPResponseParser parser;
-  ASSERT_TRUE(parser.Parse(ReadData("gst_h264.sdp")));
-  ASSERT_FALSE(parser.GetSessionInfo().sps.empty());
-  ASSERT_TRUE(parser.Parse(ReadData("gst_pcmu.sdp")));
-  EXPECT_TRUE(parser.GetSessionInfo().sps.empty());
-  EXPECT_TRUE(parser.GetSessionInfo().video.encoding.empty());
-}
-
-// Descriptions captured from GStreamer's RTSP server.
+// Descriptions captured from GStreamer's RTSP server, parsed one after another
+// by the same parser: each result holds nothing of the one before.
 TEST(SdpParserTest, GStreamerDescriptions) {
   CSDPResponseParser parser;
   ASSERT_TRUE(parser.Parse(ReadData("gst_h264.sdp")));
@@ -165,15 +138,14 @@ TEST(SdpParserTest, GStreamerDescriptions) {
     EXPECT_EQ(info.video.control, "stream=0") << "the session-level control * is not kept";
     EXPECT_EQ(info.video.connectionAddress, "0.0.0.0");
     EXPECT_EQ(info.video.transportProtocol, "RTP/AVP");
-    EXPECT_EQ(info.sps, DecodeBase64("Z0LAFdoFB+wFqDAwNSgAAAMACAAAAwCkeLF1"));
+    EXPECT_EQ(info.sps, DecodeBase64(kSps));
     EXPECT_EQ(info.pps, (std::vector<uint8_t>{0x68, 0xCE, 0x3C, 0x80}));
   }
   ASSERT_TRUE(parser.Parse(ReadData("gst_mpeg4.sdp")));
   {
     const SDP_SESSION_INFO& info = parser.GetSessionInfo();
     EXPECT_EQ(info.video.encoding, "MP4V-ES/90000");
-    ASSERT_GE(info.config.size(), 4u);
-    EXPECT_EQ(info.config.size(), 47u);
+    ASSERT_EQ(info.config.size(), 47u);
     EXPECT_EQ(info.config[3], 0xB0) << "visual object sequence start code";
     EXPECT_TRUE(info.sps.empty());
   }
