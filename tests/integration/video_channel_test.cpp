@@ -114,7 +114,6 @@ TEST_P(CodecTransport, FramesArriveDecodeAndFollowTheClock) {
   ASSERT_TRUE(rig.started);
   ASSERT_TRUE(rig.Open());
   Request request(c.codec, 320, 240, 10);
-  const auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
   EXPECT_TRUE(rig.WaitFrames(25, 40s)) << tag << ": only " << rig.sink.FrameCount() << " frames";
   uint32_t state = 9, reserved = 0;
@@ -124,7 +123,6 @@ TEST_P(CodecTransport, FramesArriveDecodeAndFollowTheClock) {
   CheckRecording(rig.sink.Frames(), c, tag);
   EXPECT_EQ(rig.log.Count("is online (Rec)"), 1) << tag;
   EXPECT_EQ(rig.allocator.created.load(), rig.allocator.released.load()) << tag << ": samples not released";
-  (void)start;
 }
 
 INSTANTIATE_TEST_SUITE_P(AllCodecs, CodecTransport, ::testing::Combine(::testing::Values(0, 1, 2), ::testing::Bool()));
