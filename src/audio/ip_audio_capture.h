@@ -1,11 +1,10 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 
 #include "audio/audio_channel_creator.h"
+#include "audio/audio_channel_set.h"
 #include "audio/audio_input_channel.h"
-#include "runtime/recursive_lock.h"
 #include "strandline/audio_capture.h"
 
 namespace orbisan {
@@ -28,10 +27,8 @@ class CIPAudioCapture : public ipcapture::IIPAudioCapture2 {
   bool Reserved6(uint32_t, void*, void*) override { return false; }
 
  private:
-  CRecursiveLock lock_;
-  std::map<uint32_t, IAudioInputChannel*> channels_;
   IAudioChannelCreator* factory_;
-  uint32_t maxChannels_;
+  CAudioChannelSet<IAudioInputChannel> channels_;
 };
 
 }  // namespace orbisan

@@ -1,11 +1,10 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 
 #include "audio/audio_channel_creator.h"
+#include "audio/audio_channel_set.h"
 #include "audio/iaudio_output_channel.h"
-#include "runtime/recursive_lock.h"
 #include "strandline/audio_output.h"
 
 namespace orbisan {
@@ -30,12 +29,8 @@ class CIPAudioSender : public ipcapture::IIPAudioSender {
   bool Reserved8(uint32_t, void*, void*) override { return false; }
 
  private:
-  IAudioOutputChannel* Find(uint32_t channelId);
-
-  CRecursiveLock lock_;
-  std::map<uint32_t, IAudioOutputChannel*> channels_;
   IAudioChannelCreator* factory_;
-  uint32_t maxChannels_;
+  CAudioChannelSet<IAudioOutputChannel> channels_;
 };
 
 }  // namespace orbisan
