@@ -123,10 +123,7 @@ int RunEvents(const std::vector<std::string>& arguments) {
     return 2;
   }
   g_stop = false;
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  CatchStopSignals(OnStopSignal);
 
   HostAllocator allocator;
   HostSession session(options);

@@ -1,5 +1,6 @@
 #include "host/host_session.h"
 
+#include <csignal>
 #include <cstdlib>
 
 namespace strandline::host {
@@ -37,6 +38,13 @@ void HostSession::Close() {
   driver_->Close();
   module_.Delete(driver_);
   driver_ = nullptr;
+}
+
+void CatchStopSignals(void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
 }
 
 }  // namespace strandline::host

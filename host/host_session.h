@@ -10,6 +10,9 @@
 namespace strandline::host {
 
 // One driver object opened for the device the options describe.
+// SIGINT and SIGTERM call handler (which only sets a flag the command polls).
+void CatchStopSignals(void (*handler)(int));
+
 class HostSession {
  public:
   explicit HostSession(const HostOptions& options);

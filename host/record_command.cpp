@@ -128,10 +128,7 @@ struct Recording {
 
 int RecordStream(const HostOptions& options) {
   g_interrupted = false;
-  struct sigaction action {};
-  action.sa_handler = OnSignal;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  CatchStopSignals(OnSignal);
 
   const bool terminal = ::isatty(STDERR_FILENO) != 0;
   std::vector<std::unique_ptr<Recording>> recordings;

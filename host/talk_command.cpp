@@ -163,10 +163,7 @@ int RunTalk(const std::vector<std::string>& arguments) {
   // The host offers one loudspeaker channel unless told otherwise.
   options.params.emplace(102, "Count=1; IsStereo=0");
   g_stop = false;
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  CatchStopSignals(OnStopSignal);
 
   HostAllocator allocator;
   HostSession session(options);
