@@ -24,6 +24,23 @@ int64_t EpochMs(const orbisan::SYSTEMTIME& t) {
   return static_cast<int64_t>(::timegm(&tm)) * 1000 + t.wMilliseconds;
 }
 
+// The UTC calendar time of milliseconds since the epoch (the inverse of EpochMs).
+orbisan::SYSTEMTIME UtcTime(int64_t ms) {
+  const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+  std::tm tm{};
+  gmtime_r(&seconds, &tm);
+  orbisan::SYSTEMTIME t{};
+  t.wYear = static_cast<uint16_t>(tm.tm_year + 1900);
+  t.wMonth = static_cast<uint16_t>(tm.tm_mon + 1);
+  t.wDay = static_cast<uint16_t>(tm.tm_mday);
+  t.wDayOfWeek = static_cast<uint16_t>(tm.tm_wday);
+  t.wHour = static_cast<uint16_t>(tm.tm_hour);
+  t.wMinute = static_cast<uint16_t>(tm.tm_min);
+  t.wSecond = static_cast<uint16_t>(tm.tm_sec);
+  t.wMilliseconds = static_cast<uint16_t>(ms % 1000);
+  return t;
+}
+
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
@@ -35,19 +52,9 @@ HostSample::HostSample(uint32_t fourcc, uint32_t size, const char* streamName)
     : buffer_(size), fourcc_(fourcc), streamName_(streamName != nullptr ? streamName : "") {}
 
 void HostSample::SetTimeNow() {
-  const auto now = std::chrono::system_clock::now();
-  const std::time_t t = std::chrono::system_clock::to_time_t(now);
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  time_.wYear = static_cast<uint16_t>(tm.tm_year + 1900);
-  time_.wMonth = static_cast<uint16_t>(tm.tm_mon + 1);
-  time_.wDay = static_cast<uint16_t>(tm.tm_mday);
-  time_.wDayOfWeek = static_cast<uint16_t>(tm.tm_wday);
-  time_.wHour = static_cast<uint16_t>(tm.tm_hour);
-  time_.wMinute = static_cast<uint16_t>(tm.tm_min);
-  time_.wSecond = static_cast<uint16_t>(tm.tm_sec);
-  time_.wMilliseconds = static_cast<uint16_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+  time_ =
+      UtcTime(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+                  .count());
 }
 
 orbisan::ipcapture::IMediaSample* HostAllocator::CreateSample(uint32_t fourcc, uint32_t size, const char* streamName) {
@@ -182,17 +189,7 @@ bool RecordingSink::WriteFrame(const uint8_t* data, const SpooledFrame& frame) {
                        size >= 5 && std::memcmp(data + size - 5, kDelimiter, 5) == 0;
   ++written_;
   if (index_ != nullptr) {
-    const std::time_t seconds = static_cast<std::time_t>(frame.timeMs / 1000);
-    std::tm tm{};
-    gmtime_r(&seconds, &tm);
-    orbisan::SYSTEMTIME t{};
-    t.wYear = static_cast<uint16_t>(tm.tm_year + 1900);
-    t.wMonth = static_cast<uint16_t>(tm.tm_mon + 1);
-    t.wDay = static_cast<uint16_t>(tm.tm_mday);
-    t.wHour = static_cast<uint16_t>(tm.tm_hour);
-    t.wMinute = static_cast<uint16_t>(tm.tm_min);
-    t.wSecond = static_cast<uint16_t>(tm.tm_sec);
-    t.wMilliseconds = static_cast<uint16_t>(frame.timeMs % 1000);
+    const orbisan::SYSTEMTIME t = UtcTime(frame.timeMs);
     std::fprintf(index_, "%llu,%s,%s,%u,%u,%u,%d,%s\n", static_cast<unsigned long long>(written_), IsoTime(t).c_str(),
                  FourCCText(fourcc).c_str(), frame.width, frame.height, size, IsKeyFrame(fourcc) ? 1 : 0,
                  frame.edge ? "edge" : "live");
