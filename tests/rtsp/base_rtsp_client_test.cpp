@@ -70,6 +70,21 @@ RTSP_SESSION_PARAMS Params(uint16_t port) {
 
 class RtspClientTest : public ::testing::Test {
  protected:
+  // Starts a client with these credentials, lets it send `requests` requests
+  // over UDP, stops it and returns what the server received.
+  std::vector<std::string> RequestsWithCredentials(ScriptedRtspServer& server, const char* user, const char* password,
+                                                   size_t requests) {
+    RTSP_SESSION_PARAMS params = Params(server.port());
+    params.userName = user;
+    params.password = password;
+    CBaseRTSPClient client(&driver_);
+    client.SetIdleWaitMs(600000);
+    EXPECT_TRUE(client.Start(params, &user_, kRtpOverUdp));
+    EXPECT_TRUE(server.WaitForRequests(requests));
+    client.Stop();
+    return server.Requests();
+  }
+
   test::TestDriver driver_;
   RecordingRtspUser user_;
 };
@@ -238,15 +253,8 @@ TEST_F(RtspClientTest, DigestRetryUsesTheBaseUrl) {
     }
     return CameraScript()(r, i);
   });
-  RTSP_SESSION_PARAMS params = Params(server.port());
-  params.userName = "Mufasa";
-  params.password = "Circle Of Life";
-  CBaseRTSPClient client(&driver_);
-  client.SetIdleWaitMs(600000);
-  ASSERT_TRUE(client.Start(params, &user_, kRtpOverUdp));
-  ASSERT_TRUE(server.WaitForRequests(3));
-  client.Stop();
-  const std::vector<std::string> r = server.Requests();
+  const std::vector<std::string> r = RequestsWithCredentials(server, "Mufasa", "Circle Of Life", 3);
+  ASSERT_GE(r.size(), 3u);
   EXPECT_EQ(CSeqOf(r[1]), "2") << "the retry takes the next CSeq";
   const std::string uri = "rtsp://127.0.0.1:" + std::to_string(server.port()) + "/live";
   const std::string ha1 = SystemMd5("Mufasa:testrealm@host.com:Circle Of Life");
@@ -281,15 +289,8 @@ TEST_F(RtspClientTest, Sha256DigestWithQopAndStaleNonce) {
     }
     return CameraScript()(r, i);
   });
-  RTSP_SESSION_PARAMS params = Params(server.port());
-  params.userName = "admin";
-  params.password = "secret";
-  CBaseRTSPClient client(&driver_);
-  client.SetIdleWaitMs(600000);
-  ASSERT_TRUE(client.Start(params, &user_, kRtpOverUdp));
-  ASSERT_TRUE(server.WaitForRequests(5));
-  client.Stop();
-  const std::vector<std::string> r = server.Requests();
+  const std::vector<std::string> r = RequestsWithCredentials(server, "admin", "secret", 5);
+  ASSERT_GE(r.size(), 5u);
   const std::string uri = "rtsp://127.0.0.1:" + std::to_string(server.port()) + "/live";
   const std::string ha1 = Sha256Hex("admin:cam:secret");
   // DESCRIBE answered, SETUP refused as stale, SETUP again with the new nonce.
