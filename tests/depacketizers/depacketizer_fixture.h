@@ -49,9 +49,28 @@ inline CRTPPacket MakePacket(uint16_t sequence, uint32_t timestamp, bool marker,
   return packet;
 }
 
+inline std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline Bytes FromHex(const std::string& hex) {
+  Bytes out;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return out;
+}
+
+inline std::string DataFile(const std::string& name) {
+  return std::string(STRANDLINE_TEST_DATA_DIR) + "/depacketizers/" + name;
+}
+
+// The configuration header the encoder wrote for the captured MPEG-4 stream.
+inline Bytes CapturedMpeg4Config() { return FromHex(ReadText(DataFile("mpeg4_176x144_60.config"))); }
+
 // The packets of a captured stream (RFC 4571 framing), as raw datagrams.
 inline std::vector<Bytes> LoadStream(const std::string& name) {
-  const std::string path = std::string(STRANDLINE_TEST_DATA_DIR) + "/depacketizers/" + name;
+  const std::string path = DataFile(name);
   std::ifstream in(path, std::ios::binary);
   EXPECT_TRUE(in.good()) << path;
   Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -66,18 +85,6 @@ inline std::vector<Bytes> LoadStream(const std::string& name) {
   return packets;
 }
 
-inline std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-inline Bytes FromHex(const std::string& hex) {
-  Bytes out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2)
-    out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  return out;
-}
-
 // Driver (the log), allocator and client wired up for one depacketizer.
 class DepacketizerTest : public ::testing::Test {
  protected:
@@ -85,6 +92,29 @@ class DepacketizerTest : public ::testing::Test {
   TestDriver driver;
   TestAllocator allocator;
   CollectingClient client;
+};
+
+// One depacketizer wired to the fixture's client. Send numbers and stamps
+// packets as a sender would: the timestamp moves on after each marker.
+template <typename Parser>
+class ParserTest : public DepacketizerTest {
+ protected:
+  ParserTest() { parser.SetClient(&client); }
+  void Send(bool marker, const Bytes& payload) {
+    parser.ProcessPacket(MakePacket(sequence++, timestamp, marker, payload));
+    if (marker) timestamp += 3000;
+  }
+  // Datagrams as captured, numbering and all.
+  void Feed(const std::vector<Bytes>& packets) {
+    CRTPPacket packet;
+    for (const Bytes& p : packets) {
+      ASSERT_TRUE(packet.Parse(p.data(), p.size()));
+      parser.ProcessPacket(packet);
+    }
+  }
+  Parser parser{&driver};
+  uint16_t sequence = 100;
+  uint32_t timestamp = 9000;
 };
 
 }  // namespace orbisan::test

@@ -31,11 +31,7 @@ struct H264 {
 struct Mpeg4 {
   using Parser = CMpeg4RTPMediaParser;
   static constexpr bool kIndependentFrames = false;
-  static void Describe(Parser& p) {
-    p.SetSdpParameters(
-        {}, {}, FromHex(ReadText(std::string(STRANDLINE_TEST_DATA_DIR) + "/depacketizers/mpeg4_176x144_60.config")), 0,
-        0);
-  }
+  static void Describe(Parser& p) { p.SetSdpParameters({}, {}, CapturedMpeg4Config(), 0, 0); }
   static Bytes Key() { return {0, 0, 1, 0xB6, 0x10, 0x60, 0x91, 0x82}; }
   static Bytes Delta() { return {0, 0, 1, 0xB6, 0x50, 0x88, 0x8E, 0x10}; }
   static std::vector<Bytes> Fragments(const std::vector<Bytes>& middles) {
@@ -76,33 +72,22 @@ struct Jpeg {
 };
 
 template <typename Codec>
-class DepacketizerErrors : public DepacketizerTest {
+class DepacketizerErrors : public ParserTest<typename Codec::Parser> {
  protected:
-  DepacketizerErrors() {
-    parser.SetClient(&client);
-    Codec::Describe(parser);
-  }
-  void Send(bool marker, const Bytes& payload) {
-    parser.ProcessPacket(MakePacket(sequence++, timestamp, marker, payload));
-    if (marker) timestamp += 3000;
-  }
+  DepacketizerErrors() { Codec::Describe(this->parser); }
   // A fragmented key frame; the fragment at index lost (if any) never arrives.
   void SendFragments(const std::vector<Bytes>& middles, size_t lost = SIZE_MAX) {
     const std::vector<Bytes> parts = Codec::Fragments(middles);
     for (size_t i = 0; i < parts.size(); ++i) {
       if (i == lost) {
-        ++sequence;
+        ++this->sequence;
         continue;
       }
-      Send(i + 1 == parts.size(), parts[i]);
+      this->Send(i + 1 == parts.size(), parts[i]);
     }
   }
   // Frames after a failed one: none until a key frame, unless frames stand alone.
   static size_t After(size_t dependent) { return Codec::kIndependentFrames ? dependent : 0; }
-
-  typename Codec::Parser parser{&driver};
-  uint16_t sequence = 100;
-  uint32_t timestamp = 9000;
 };
 
 using Codecs = ::testing::Types<H264, Mpeg4, Jpeg>;

@@ -37,19 +37,10 @@ Bytes Stap(std::initializer_list<Bytes> units) {
   return out;
 }
 
-class H264Depacketizer : public DepacketizerTest {
+class H264Depacketizer : public ParserTest<CH264RTPMediaParser> {
  protected:
-  H264Depacketizer() : parser(&driver) { parser.SetClient(&client); }
-  void Send(bool marker, const Bytes& payload, uint32_t timestamp = 0) {
-    parser.ProcessPacket(MakePacket(sequence++, timestamp ? timestamp : frameTimestamp, marker, payload));
-    if (marker) frameTimestamp += 3000;
-  }
   // One delta frame as a single packet.
   void SendDelta() { Send(true, kSlice); }
-
-  CH264RTPMediaParser parser;
-  uint16_t sequence = 100;
-  uint32_t frameTimestamp = 9000;
 };
 
 TEST_F(H264Depacketizer, KeyFrameGetsDescriptionSetsAndDeltaFramesFollow) {
@@ -57,7 +48,8 @@ TEST_F(H264Depacketizer, KeyFrameGetsDescriptionSetsAndDeltaFramesFollow) {
   EXPECT_EQ(1280u, parser.GetWidth());
   Send(false, {0x09, 0x10});        // access unit delimiter: dropped
   Send(false, {0x06, 0x05, 0x01});  // SEI: dropped
-  Send(true, kIdr, 45000);
+  timestamp = 45000;
+  Send(true, kIdr);
   SendDelta();
 
   ASSERT_EQ(2u, client.frames.size());
@@ -106,24 +98,6 @@ TEST_F(H264Depacketizer, StapAWithSetsAndIdrMakesAKeyFrame) {
   Send(false, {0x18, 0x00, 0x09, 0x41, 0x9A});
   Send(true, kSlice);
   EXPECT_EQ(1u, client.frames.size());
-}
-
-TEST_F(H264Depacketizer, FragmentedIdrRightAfterResetWaitsForTheNextOne) {
-  parser.SetSdpParameters(kSps720, kPps, {}, 0, 0);
-  // No in-band sets and no marker yet: the first IDR is not given the sets,
-  // so it is no key frame and is dropped while waiting.
-  Send(false, Fu(0x80, 5, {0x88, 0x84}));
-  Send(false, Fu(0x00, 5, {0x21}));
-  Send(true, Fu(0x40, 5, {0xA0}));
-  SendDelta();
-  EXPECT_TRUE(client.frames.empty());
-
-  Send(false, Fu(0x80, 5, {0x88, 0x84}));
-  Send(false, Fu(0x00, 5, {0x21}));
-  Send(true, Fu(0x40, 5, {0xA0}));
-  ASSERT_EQ(1u, client.frames.size());
-  EXPECT_EQ(kFourCC_H264, client.frames[0].fourcc);
-  EXPECT_EQ(Str(Cat({kStart, kSps720, kStart, kPps, kStart, kIdr, kAud})), client.frames[0].bytes);
 }
 
 TEST_F(H264Depacketizer, FragmentedSeiDoesNotHideTheKeyFrame) {

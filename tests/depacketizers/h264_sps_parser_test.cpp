@@ -71,12 +71,16 @@ Size ParseSps(const std::vector<uint8_t>& nal) {
   return s;
 }
 
-TEST(H264SpsParser, ReadsSizeAcrossProfilesAndOptionalParts) {
-  SpsFields baseline;  // 176 x 144
-  Size s = ParseSps(MakeSps(baseline));
+void ExpectSize(const SpsFields& fields, uint32_t width, uint32_t height) {
+  const Size s = ParseSps(MakeSps(fields));
   EXPECT_TRUE(s.ok);
-  EXPECT_EQ(176u, s.width);
-  EXPECT_EQ(144u, s.height);
+  EXPECT_EQ(width, s.width);
+  EXPECT_EQ(height, s.height);
+}
+
+TEST(H264SpsParser, ReadsSizeAcrossProfilesAndOptionalParts) {
+  SpsFields baseline;
+  ExpectSize(baseline, 176, 144);
 
   SpsFields high;  // 1080p as encoders send it: 68 rows of macroblocks cropped by 8 lines
   high.profile = 100;
@@ -86,19 +90,13 @@ TEST(H264SpsParser, ReadsSizeAcrossProfilesAndOptionalParts) {
   high.heightUnitsMinus1 = 67;
   high.crop = true;
   high.cropBottom = 4;
-  s = ParseSps(MakeSps(high));
-  EXPECT_TRUE(s.ok);
-  EXPECT_EQ(1920u, s.width);
-  EXPECT_EQ(1080u, s.height);
+  ExpectSize(high, 1920, 1080);
 
   SpsFields pocCycle = baseline;  // picture order count type 1 with its offset list
   pocCycle.pocType = 1;
   pocCycle.widthMbsMinus1 = 79;
   pocCycle.heightUnitsMinus1 = 44;
-  s = ParseSps(MakeSps(pocCycle));
-  EXPECT_TRUE(s.ok);
-  EXPECT_EQ(1280u, s.width);
-  EXPECT_EQ(720u, s.height);
+  ExpectSize(pocCycle, 1280, 720);
 
   SpsFields fourFourFour;  // 4:4:4 has twelve scaling lists and crops in luma samples
   fourFourFour.profile = 244;
@@ -108,24 +106,13 @@ TEST(H264SpsParser, ReadsSizeAcrossProfilesAndOptionalParts) {
   fourFourFour.heightUnitsMinus1 = 29;
   fourFourFour.crop = true;
   fourFourFour.cropRight = 3;
-  s = ParseSps(MakeSps(fourFourFour));
-  EXPECT_TRUE(s.ok);
-  EXPECT_EQ(637u, s.width);
-  EXPECT_EQ(480u, s.height);
-}
+  ExpectSize(fourFourFour, 637, 480);
 
-TEST(H264SpsParser, InterlacedPicturesCountFieldLines) {
-  SpsFields interlaced;  // 1080i: 34 map units of 32 lines, cropped by 2 field lines
-  interlaced.profile = 100;
-  interlaced.widthMbsMinus1 = 119;
+  SpsFields interlaced = high;  // 1080i: 34 map units of 32 lines, cropped by 2 field lines
   interlaced.heightUnitsMinus1 = 33;
   interlaced.frameMbsOnly = false;
-  interlaced.crop = true;
   interlaced.cropBottom = 2;
-  const Size s = ParseSps(MakeSps(interlaced));
-  EXPECT_TRUE(s.ok);
-  EXPECT_EQ(1920u, s.width);
-  EXPECT_EQ(1080u, s.height);
+  ExpectSize(interlaced, 1920, 1080);
 }
 
 TEST(H264SpsParser, RemovesEmulationPreventionBytes) {
@@ -134,10 +121,7 @@ TEST(H264SpsParser, RemovesEmulationPreventionBytes) {
   f.spsId = 255;  // eight leading zero bits right after a zero level byte
   const std::vector<uint8_t> nal = MakeSps(f);
   ASSERT_EQ(0x03, nal[4]) << "the test set must carry an escape";
-  const Size s = ParseSps(nal);
-  EXPECT_TRUE(s.ok);
-  EXPECT_EQ(176u, s.width);
-  EXPECT_EQ(144u, s.height);
+  ExpectSize(f, 176, 144);
 }
 
 TEST(H264SpsParser, RejectsDamagedSets) {

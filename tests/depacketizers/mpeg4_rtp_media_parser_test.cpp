@@ -16,55 +16,32 @@ using ipcapture::kFourCC_DIVX;
 const Bytes kGov = {0, 0, 1, 0xB3, 0x00, 0x10, 0x07};
 const Bytes kMore = {0x3E, 0xA8, 0xEC, 0x19};
 
-TEST(Mpeg4VolParser, ReadsSizeWithOptionalFields) {
-  uint32_t w = 0, h = 0;
-  const Bytes plain = MakeConfig({});
-  EXPECT_EQ(1, ParseMpegHeader(plain.data(), static_cast<uint32_t>(plain.size()), &w, &h));
-  EXPECT_EQ(176u, w);
-  EXPECT_EQ(144u, h);
+// The parser's answer and the size it wrote (7 x 7 when it wrote none).
+std::pair<int, std::pair<uint32_t, uint32_t>> ParseVol(const Bytes& header) {
+  uint32_t w = 7, h = 7;
+  const int ok = ParseMpegHeader(header.data(), static_cast<uint32_t>(header.size()), &w, &h);
+  return {ok, {w, h}};
+}
 
+TEST(Mpeg4VolParser, ReadsSizeWithOptionalFieldsAndNeedsARectangularShape) {
   VolFields all;
   all.width = 720;
   all.height = 576;
   all.layerIdentifier = all.extendedPar = all.vbv = all.fixedRate = true;
-  const Bytes full = Cat({MakeConfig(all), kIVop});
-  EXPECT_EQ(1, ParseMpegHeader(full.data(), static_cast<uint32_t>(full.size()), &w, &h));
-  EXPECT_EQ(720u, w);
-  EXPECT_EQ(576u, h);
-
-  // The configuration ffmpeg's encoder wrote for the captured stream.
-  const Bytes captured =
-      FromHex(ReadText(std::string(STRANDLINE_TEST_DATA_DIR) + "/depacketizers/mpeg4_176x144_60.config"));
-  EXPECT_EQ(1, ParseMpegHeader(captured.data(), static_cast<uint32_t>(captured.size()), &w, &h));
-  EXPECT_EQ(176u, w);
-  EXPECT_EQ(144u, h);
-}
-
-TEST(Mpeg4VolParser, RejectsHeadersWithoutARectangularSize) {
-  uint32_t w = 7, h = 7;
   VolFields binary;
   binary.shape = 2;
-  const Bytes shaped = MakeConfig(binary);
-  EXPECT_EQ(0, ParseMpegHeader(shaped.data(), static_cast<uint32_t>(shaped.size()), &w, &h));
-  const Bytes vopFirst = Cat({kIVop, MakeConfig({})});
-  EXPECT_EQ(0, ParseMpegHeader(vopFirst.data(), static_cast<uint32_t>(vopFirst.size()), &w, &h));
-  const Bytes config = MakeConfig({});
-  EXPECT_EQ(0, ParseMpegHeader(config.data(), static_cast<uint32_t>(config.size() - 4), &w, &h));
-  EXPECT_EQ(7u, w);
-  EXPECT_EQ(7u, h);
+  const Bytes plain = MakeConfig({});
+  const std::pair<Bytes, std::pair<int, std::pair<uint32_t, uint32_t>>> cases[] = {
+      {plain, {1, {176, 144}}},
+      {Cat({MakeConfig(all), kIVop}), {1, {720, 576}}},
+      {CapturedMpeg4Config(), {1, {176, 144}}},
+      {MakeConfig(binary), {0, {7, 7}}},
+      {Cat({kIVop, plain}), {0, {7, 7}}},
+      {Bytes(plain.begin(), plain.end() - 4), {0, {7, 7}}}};
+  for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(cases[i].second, ParseVol(cases[i].first)) << "case " << i;
 }
 
-class Mpeg4Depacketizer : public DepacketizerTest {
- protected:
-  Mpeg4Depacketizer() : parser(&driver) { parser.SetClient(&client); }
-  void Send(bool marker, const Bytes& payload) {
-    parser.ProcessPacket(MakePacket(sequence++, timestamp, marker, payload));
-    if (marker) timestamp += 3000;
-  }
-  CMpeg4RTPMediaParser parser;
-  uint16_t sequence = 7;
-  uint32_t timestamp = 1000;
-};
+using Mpeg4Depacketizer = ParserTest<CMpeg4RTPMediaParser>;
 
 TEST_F(Mpeg4Depacketizer, DescriptionConfigGoesInFrontOfEveryIntraFrame) {
   const Bytes config = MakeConfig({});
@@ -81,7 +58,7 @@ TEST_F(Mpeg4Depacketizer, DescriptionConfigGoesInFrontOfEveryIntraFrame) {
   EXPECT_EQ(176u, client.frames[0].width);
   EXPECT_EQ(144u, client.frames[0].height);
   EXPECT_EQ(1u, client.frames[0].resolutionClass);
-  EXPECT_EQ(4000u, client.frames[0].rtpTimestamp);
+  EXPECT_EQ(12000u, client.frames[0].rtpTimestamp);
   EXPECT_EQ(kFourCC_DIVI, client.frames[1].fourcc);
   EXPECT_EQ(Str(kPVop), client.frames[1].bytes);
   EXPECT_EQ(176u, client.frames[1].width);

@@ -5,38 +5,30 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
+#include <functional>
+#include <map>
 #include <string>
-#include <tuple>
+#include <utility>
+#include <vector>
 
-#include "device/configuration_text.h"
+#include "support/temp_dir.h"
 #include "support/test_driver.h"
 
 namespace orbisan {
 namespace {
 
-namespace fs = std::filesystem;
-
 class ConfigurationTest : public ::testing::Test {
  protected:
   void SetUp() override {
     unsetenv(kConfigurationPathVariable);
-    char pattern[] = "/tmp/strandline_config_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    driver_.hostDirectory = dir_ + "/";
+    driver_.hostDirectory = dir_.Path();
     driver_.info.address = "10.0.0.5";
     driver_.info.port = 80;
     driver_.info.model = "ACTi TCM-5311";
   }
-  void TearDown() override {
-    unsetenv(kConfigurationPathVariable);
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { unsetenv(kConfigurationPathVariable); }
 
-  void WriteFile(const std::string& text, const std::string& name = "Strandline.xml") {
-    std::ofstream(dir_ + "/" + name, std::ios::binary) << text;
-  }
+  void WriteFile(const std::string& text, const std::string& name = "Strandline.xml") { dir_.Write(name, text); }
   // A file whose Device element (for 10.0.0.5:80) and Default element hold
   // the given children; StreamingMode holds streaming.
   void WriteSettings(const std::string& device, const std::string& defaults = "", const std::string& streaming = "") {
@@ -48,7 +40,7 @@ class ConfigurationTest : public ::testing::Test {
   RtpSettings Rtp() { return CConfiguration(&driver_).GetRtpSettings(); }
   uint32_t Streaming() { return CConfiguration(&driver_).GetStreamingMode(); }
 
-  std::string dir_;
+  test::ScratchDir dir_;
   test::TestDriver driver_;
 };
 
@@ -107,66 +99,59 @@ TEST_F(ConfigurationTest, RtpModeTextAndModelRule) {
   EXPECT_EQ(Rtp().rtpMode, 0u);
 }
 
-TEST_F(ConfigurationTest, PacketSizeTakesLeadingDigitsAboveHundred) {
-  const std::pair<const char*, uint32_t> cases[] = {{"100", 0},           {"101", 101},    {"1400", 1400},
-                                                    {"1400 bytes", 1400}, {" 1400", 1400}, {"bytes 1400", 0},
-                                                    {"-1400", 0},         {"", 0}};
-  for (auto [text, expected] : cases) {
-    WriteSettings(std::string("<RTPPacketSize>") + text + "</RTPPacketSize>");
-    EXPECT_EQ(Rtp().rtpPacketSize, expected) << '"' << text << '"';
+// Each setting from its text: leading digits, bounds, names in any case.
+TEST_F(ConfigurationTest, SettingTexts) {
+  const std::map<std::string, std::function<uint32_t()>> readers = {
+      {"RTPPacketSize", [&] { return Rtp().rtpPacketSize; }},
+      {"RTPReceiveBuffer", [&] { return Rtp().receiveBufferBytes; }},
+      {"RebootHoldOffSeconds", [&] { return CConfiguration(&driver_).GetRebootHoldOffSeconds(); }},
+      {"StreamingMode", [&] { return Streaming(); }},
+      {"StreamMode", [&] { return GetViewSettings(&driver_).streamMode; }},
+      {"MountingType", [&] { return GetViewSettings(&driver_).mountingType; }},
+      {"FirstPTZChannelID", [&] { return GetFirstPTZChannelID(&driver_); }},
+  };
+  EXPECT_EQ(readers.at("RebootHoldOffSeconds")(), kMinRebootHoldOffSeconds);
+  const std::pair<std::string, std::vector<std::pair<const char*, uint32_t>>> cases[] = {
+      {"RTPPacketSize",
+       {{"100", 0},
+        {"101", 101},
+        {"1400", 1400},
+        {"1400 bytes", 1400},
+        {" 1400", 1400},
+        {"bytes 1400", 0},
+        {"-1400", 0},
+        {"", 0}}},
+      {"RTPReceiveBuffer", {{"8388608", 8388608}, {"65535", 0}, {"", 0}, {"lots", 0}}},
+      {"RebootHoldOffSeconds", {{"3600", 3600}, {"599", 600}, {"", 600}, {"-5", 600}}},
+      {"StreamingMode",
+       {{"Multicast", 2},
+        {"multicast primary", 1},
+        {"MULTICAST-PRIMARY", 1},
+        {"primary multicast", 2},
+        {"unicast", 0},
+        {"", 0},
+        {"multi cast", 0}}},
+      {"StreamMode", {{"dual", 1}, {"EPTZ", 2}, {"md_preset", 3}, {"Fisheye_View", 4}, {"quad", 0}, {"", 0}}},
+      {"MountingType", {{"ceiling", 1}, {" CEILING\n", 1}, {"wall", 2}, {"floor", 2}, {"", 2}}},
+      {"FirstPTZChannelID", {{"3", 3}, {"0", 1}, {"7 heads", 7}, {"99999999999", 1}, {"-2", 1}, {"none", 1}}}};
+  for (const auto& [element, texts] : cases) {
+    for (const auto& [text, expected] : texts) {
+      const std::string xml = "<" + element + ">" + text + "</" + element + ">";
+      // The streaming mode is a setting of the whole file, the rest belong to a device.
+      if (element == "StreamingMode") {
+        WriteSettings("", "", text);
+      } else {
+        WriteSettings(xml);
+      }
+      EXPECT_EQ(readers.at(element)(), expected) << xml;
+    }
   }
-}
-
-TEST_F(ConfigurationTest, ReceiveBufferAndRebootHoldOff) {
-  EXPECT_EQ(CConfiguration(&driver_).GetRebootHoldOffSeconds(), kMinRebootHoldOffSeconds);
-  const std::tuple<const char*, const char*, uint32_t, uint32_t> cases[] = {
-      {"8388608", "3600", 8388608, 3600}, {"65535", "599", 0, 600}, {"", "", 0, 600}, {"lots", "-5", 0, 600}};
-  for (auto [buffer, holdOff, wantedBuffer, wantedHoldOff] : cases) {
-    WriteSettings(std::string("<RTPReceiveBuffer>") + buffer + "</RTPReceiveBuffer><RebootHoldOffSeconds>" + holdOff +
-                  "</RebootHoldOffSeconds>");
-    EXPECT_EQ(Rtp().receiveBufferBytes, wantedBuffer) << buffer;
-    EXPECT_EQ(CConfiguration(&driver_).GetRebootHoldOffSeconds(), wantedHoldOff) << holdOff;
-  }
-}
-
-TEST_F(ConfigurationTest, StreamingModeTexts) {
-  const std::pair<const char*, uint32_t> cases[] = {
-      {"Multicast", 2}, {"multicast primary", 1}, {"MULTICAST-PRIMARY", 1}, {"primary multicast", 2}, {"unicast", 0},
-      {"", 0},          {"multi cast", 0}};
-  for (auto [text, expected] : cases) {
-    WriteSettings("", "", text);
-    EXPECT_EQ(Streaming(), expected) << '"' << text << '"';
-  }
-  // Only the whole-file element counts, not one inside a device element.
+  // A streaming mode inside a device element does not count.
   WriteSettings("<StreamingMode>multicast</StreamingMode>");
   EXPECT_EQ(Streaming(), 0u);
-}
-
-TEST_F(ConfigurationTest, ViewSettingTexts) {
-  const std::pair<const char*, uint32_t> modes[] = {{"dual", 1},         {"EPTZ", 2}, {"md_preset", 3},
-                                                    {"Fisheye_View", 4}, {"quad", 0}, {"", 0}};
-  for (auto [text, expected] : modes) {
-    WriteSettings(std::string("<StreamMode>") + text + "</StreamMode>");
-    EXPECT_EQ(GetViewSettings(&driver_).streamMode, expected) << '"' << text << '"';
-  }
-  const std::pair<const char*, uint32_t> mountings[] = {
-      {"ceiling", 1}, {" CEILING\n", 1}, {"wall", 2}, {"floor", 2}, {"", 2}};
-  for (auto [text, expected] : mountings) {
-    WriteSettings(std::string("<MountingType>") + text + "</MountingType>");
-    EXPECT_EQ(GetViewSettings(&driver_).mountingType, expected) << '"' << text << '"';
-  }
   WriteSettings("<StreamMode><![CDATA[DUAL]]></StreamMode><MountingType>CEIL<!-- x -->ING</MountingType>");
   EXPECT_EQ(GetViewSettings(&driver_).streamMode, 1u);
   EXPECT_EQ(GetViewSettings(&driver_).mountingType, 1u);
-}
-
-TEST_F(ConfigurationTest, FirstPtzChannelId) {
-  const std::pair<const char*, uint32_t> cases[] = {{"3", 3},           {"0", 1},  {"7 heads", 7},
-                                                    {"99999999999", 1}, {"-2", 1}, {"none", 1}};
-  for (auto [text, expected] : cases) {
-    WriteSettings(std::string("<FirstPTZChannelID>") + text + "</FirstPTZChannelID>");
-    EXPECT_EQ(GetFirstPTZChannelID(&driver_), expected) << '"' << text << '"';
-  }
 }
 
 TEST_F(ConfigurationTest, EveryQueryReadsTheFileAgainAndMalformedGivesDefaults) {
@@ -201,7 +186,7 @@ TEST_F(ConfigurationTest, EveryQueryReadsTheFileAgainAndMalformedGivesDefaults) 
   EXPECT_EQ(configuration.GetStreamingMode(), 2u);
   WriteFile(valid + std::string(16 * 1024 * 1024, ' '));
   ExpectDefaults(driver_);
-  const std::string file = dir_ + "/Strandline.xml";
+  const std::string file = dir_.File("Strandline.xml");
   std::filesystem::remove(file);
   std::filesystem::create_directory(file);
   ExpectDefaults(driver_);
@@ -232,8 +217,8 @@ TEST_F(ConfigurationTest, FileLocation) {
   // The override names any file, and an empty override is no override.
   WriteFile("<Configuration><StreamingMode>multicast primary</StreamingMode></Configuration>", "other.xml");
   EXPECT_EQ(Streaming(), 0u);
-  setenv(kConfigurationPathVariable, (dir_ + "/other.xml").c_str(), 1);
-  EXPECT_EQ(ConfigurationFilePath("", ""), dir_ + "/other.xml");
+  setenv(kConfigurationPathVariable, dir_.File("other.xml").c_str(), 1);
+  EXPECT_EQ(ConfigurationFilePath("", ""), dir_.File("other.xml"));
   EXPECT_EQ(Streaming(), 1u);
   setenv(kConfigurationPathVariable, "", 1);
   EXPECT_EQ(ConfigurationFilePath("Strandline", "/opt/host/"), "/opt/host/Strandline.xml");

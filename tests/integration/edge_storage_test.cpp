@@ -19,7 +19,6 @@
 #include "support/driver_rig.h"
 #include "support/index_csv.h"
 #include "support/process_counts.h"
-#include "support/process_stats.h"
 #include "support/run_command.h"
 #include "support/temp_dir.h"
 #include "support/test_stream_request.h"

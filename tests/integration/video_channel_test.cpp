@@ -23,7 +23,6 @@
 #include "sim/simulated_camera.h"
 #include "support/driver_rig.h"
 #include "support/process_counts.h"
-#include "support/process_stats.h"
 #include "support/run_command.h"
 #include "support/temp_dir.h"
 #include "support/test_capture_setup.h"

@@ -45,33 +45,6 @@ TEST(RecursiveLock, ReleasedOnlyAtTheLastLeaveOfARecursiveHolder) {
   EXPECT_TRUE(otherGotIt);
 }
 
-TEST(RecursiveLock, TryEnterSpinsOnlyOnMultiProcessorMachines) {
-  for (unsigned processors : {1u, 2u}) {
-    CRecursiveLock lock(processors);
-    CManualEvent held, done;
-    std::thread holder([&] {
-      lock.Enter();
-      held.Set();
-      done.Wait(kInfinite);
-      lock.Leave();
-    });
-    held.Wait(kInfinite);
-    const uint64_t before = lock.Attempts();
-    EXPECT_FALSE(lock.TryEnter());
-    const uint64_t attempts = lock.Attempts() - before;
-    // One processor: the holder cannot run while we spin, so one look only.
-    if (processors == 1) {
-      EXPECT_EQ(attempts, 1u);
-    } else {
-      EXPECT_GT(attempts, 1u);
-    }
-    done.Set();
-    holder.join();
-    EXPECT_TRUE(lock.TryEnter());
-    lock.Leave();
-  }
-}
-
 TEST(RecursiveLock, ContendedCounterStaysExact) {
   for (unsigned processors : {1u, 4u}) {
     CRecursiveLock lock(processors);

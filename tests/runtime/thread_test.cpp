@@ -8,6 +8,7 @@
 #include "runtime/queue_thread.h"
 #include "runtime/tick_thread.h"
 #include "support/test_driver.h"
+#include "support/wait_until.h"
 
 using namespace orbisan;
 using namespace std::chrono_literals;
@@ -81,12 +82,13 @@ TEST(BaseThread, StartDuringAStopFromAnotherThreadKeepsTheStop) {
     ~Busy() override { StopThread(5000); }
     using CBaseThread::IsStopping;
     CManualEvent running;
+    CManualEvent proceed;
     std::atomic<bool> sawStop{false};
 
    protected:
     uint32_t ThreadFunction() override {
       running.Set();
-      std::this_thread::sleep_for(200ms);  // busy: the stop waits for this
+      proceed.Wait(10000);  // busy: the stop waits for this
       sawStop = StopEvent().Wait(10000);
       return 0;
     }
@@ -95,8 +97,9 @@ TEST(BaseThread, StartDuringAStopFromAnotherThreadKeepsTheStop) {
   ASSERT_TRUE(thread.StartThread("busy"));
   thread.running.Wait(kInfinite);
   std::thread stopper([&thread] { thread.StopThread(5000); });
-  for (int i = 0; i < 5000 && !thread.IsStopping(); ++i) std::this_thread::sleep_for(1ms);
+  ASSERT_TRUE(test::WaitUntil([&] { return thread.IsStopping(); }));
   EXPECT_FALSE(thread.StartThread("again"));
+  thread.proceed.Set();
   stopper.join();
   EXPECT_TRUE(thread.sawStop);
   EXPECT_FALSE(thread.IsRunning());
@@ -161,13 +164,9 @@ TEST(QueueThread, DropRulesKeepTheNewestItems) {
   EXPECT_EQ(queue.QueuedCount(), 1u);
   EXPECT_EQ(deleted, 3);
   ASSERT_TRUE(queue.Start("queue"));
-  for (int i = 0; i < 500 && queue.QueuedCount() != 0; ++i) std::this_thread::sleep_for(5ms);
-  for (int i = 0; i < 500 && deleted != 4; ++i) std::this_thread::sleep_for(5ms);
-  {
-    std::lock_guard<std::mutex> lock(queue.mutex);
-    EXPECT_EQ(queue.handled, std::vector<int>{7});
-  }
-  EXPECT_EQ(deleted, 4);
+  EXPECT_TRUE(test::WaitUntil([&] { return queue.QueuedCount() == 0 && deleted == 4; }));
+  std::lock_guard<std::mutex> lock(queue.mutex);
+  EXPECT_EQ(queue.handled, std::vector<int>{7});
 }
 
 TEST(QueueThread, AddAfterStopIsRefusedAndDeleted) {
@@ -190,8 +189,7 @@ TEST(QueueThread, ThrowingItemsDoNotEndTheQueueAndOrderIsKept) {
   queue.throwOnOdd = true;
   ASSERT_TRUE(queue.Start("queue"));
   for (int i = 0; i < 20; ++i) ASSERT_TRUE(queue.AddItem(new Item(i, &deleted), 0));
-  for (int i = 0; i < 1000 && deleted != 20; ++i) std::this_thread::sleep_for(5ms);
-  EXPECT_EQ(deleted, 20);
+  EXPECT_TRUE(test::WaitUntil([&] { return deleted == 20; }));
   std::lock_guard<std::mutex> lock(queue.mutex);
   ASSERT_EQ(queue.handled.size(), 20u);
   for (int i = 0; i < 20; ++i) EXPECT_EQ(queue.handled[static_cast<size_t>(i)], i);
@@ -225,8 +223,7 @@ TEST(TickThread, TicksAtOnceOnStartThenEveryIntervalUntilStopped) {
   EXPECT_EQ(ticker.Interval(), 2000u);
   ticker.SetInterval(20);
   ASSERT_TRUE(ticker.StartTicking("poll"));
-  for (int i = 0; i < 1000 && poller.ticks < 3; ++i) std::this_thread::sleep_for(5ms);
-  EXPECT_GE(poller.ticks, 3);
+  EXPECT_TRUE(test::WaitUntil([&] { return poller.ticks >= 3; }));
   EXPECT_TRUE(ticker.StopTicking(5000));
   const int after = poller.ticks;
   std::this_thread::sleep_for(60ms);
@@ -237,8 +234,7 @@ TEST(TickThread, TicksAtOnceOnStartThenEveryIntervalUntilStopped) {
   TTickThread<Poller> lazy(&slow, &Poller::Poll);
   lazy.SetInterval(60000);
   ASSERT_TRUE(lazy.StartTicking("slow"));
-  for (int i = 0; i < 1000 && slow.ticks == 0; ++i) std::this_thread::sleep_for(5ms);
-  EXPECT_EQ(slow.ticks, 1);
+  EXPECT_TRUE(test::WaitUntil([&] { return slow.ticks == 1; }));
   const auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(lazy.StopTicking(5000));
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << "stop must not wait for the interval";

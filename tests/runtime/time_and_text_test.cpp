@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <tuple>
 
 #include "runtime/smart_ptr.h"
 #include "runtime/text_utils.h"
@@ -10,26 +11,17 @@
 using namespace orbisan;
 
 TEST(TimeFunctions, FileTimeRoundTripsThroughSystemTime) {
-  SYSTEMTIME t;
-  t.wYear = 2026;
-  t.wMonth = 2;
-  t.wDay = 28;
-  t.wHour = 23;
-  t.wMinute = 59;
-  t.wSecond = 58;
-  t.wMilliseconds = 123;
+  const SYSTEMTIME t{
+      .wYear = 2026, .wMonth = 2, .wDay = 28, .wHour = 23, .wMinute = 59, .wSecond = 58, .wMilliseconds = 123};
   const uint64_t ft = SystemTimeToFileTime64(t);
   // 2026-02-28T23:59:58.123Z in seconds since 1970 is 1772323198.
   EXPECT_EQ(ft, 1772323198ull * 10000000ull + 1230000ull + kFileTimeUnixEpoch);
   SYSTEMTIME back;
   ASSERT_TRUE(FileTimeToSystemTimeUtc(ft, back));
-  EXPECT_EQ(back.wYear, 2026);
-  EXPECT_EQ(back.wMonth, 2);
-  EXPECT_EQ(back.wDay, 28);
-  EXPECT_EQ(back.wHour, 23);
-  EXPECT_EQ(back.wMinute, 59);
-  EXPECT_EQ(back.wSecond, 58);
-  EXPECT_EQ(back.wMilliseconds, 123);
+  const auto fields = [](const SYSTEMTIME& s) {
+    return std::tuple(s.wYear, s.wMonth, s.wDay, s.wHour, s.wMinute, s.wSecond, s.wMilliseconds);
+  };
+  EXPECT_EQ(fields(back), fields(t));
   EXPECT_EQ(back.wDayOfWeek, 6);  // a Saturday
 
   SYSTEMTIME bad = t;
@@ -50,14 +42,7 @@ TEST(TimeFunctions, ElapsedAndLocalTimeText) {
 
   setenv("TZ", "UTC", 1);
   tzset();
-  SYSTEMTIME t;
-  t.wYear = 2025;
-  t.wMonth = 7;
-  t.wDay = 4;
-  t.wHour = 5;
-  t.wMinute = 6;
-  t.wSecond = 7;
-  t.wMilliseconds = 8;
+  const SYSTEMTIME t{.wYear = 2025, .wMonth = 7, .wDay = 4, .wHour = 5, .wMinute = 6, .wSecond = 7, .wMilliseconds = 8};
   EXPECT_EQ(FormatLocalTime(SystemTimeToFileTime64(t)), "2025/07/04 05:06:07.008");
 
   CTime stamp;

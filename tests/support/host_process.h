@@ -8,13 +8,12 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "support/temp_dir.h"
 
 namespace orbisan::test {
 
@@ -23,11 +22,8 @@ class HostProcess {
   // args start with the command ("record"); env entries are set (or, with an
   // empty value, removed) in the child only.
   explicit HostProcess(std::vector<std::string> args, std::vector<std::pair<std::string, std::string>> env = {}) {
-    static int serial = 0;
-    const std::string base =
-        std::string(STRANDLINE_BUILD_DIR) + "/host-test-" + std::to_string(::getpid()) + "-" + std::to_string(++serial);
-    outPath_ = base + ".out";
-    errPath_ = base + ".err";
+    const std::string outPath = scratch_.File("out");
+    const std::string errPath = scratch_.File("err");
     args.insert(args.begin(), std::string(STRANDLINE_BUILD_DIR) + "/bin/strandline");
     pid_ = ::fork();
     if (pid_ == 0) {
@@ -38,8 +34,8 @@ class HostProcess {
           ::setenv(name.c_str(), value.c_str(), 1);
         }
       }
-      const int out = ::open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      const int err = ::open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       ::dup2(out, STDOUT_FILENO);
       ::dup2(err, STDERR_FILENO);
       std::vector<char*> argv;
@@ -54,8 +50,6 @@ class HostProcess {
       ::kill(pid_, SIGKILL);
       ::waitpid(pid_, nullptr, 0);
     }
-    std::remove(outPath_.c_str());
-    std::remove(errPath_.c_str());
   }
   HostProcess(const HostProcess&) = delete;
   HostProcess& operator=(const HostProcess&) = delete;
@@ -74,21 +68,13 @@ class HostProcess {
     }
     return status_;
   }
-  std::string Out() const { return Read(outPath_); }
-  std::string Err() const { return Read(errPath_); }
+  std::string Out() const { return scratch_.Read("out"); }
+  std::string Err() const { return scratch_.Read("err"); }
 
  private:
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-
+  ScratchDir scratch_{"strandline_host"};
   pid_t pid_ = -1;
   int status_ = -1;
-  std::string outPath_;
-  std::string errPath_;
 };
 
 }  // namespace orbisan::test

@@ -1,11 +1,13 @@
 #pragma once
 
-// Threads and descriptors of this process, for tests that check that
-// repeated starts and stops leave nothing behind.
+// Threads, descriptors and memory of this process (from /proc), for tests
+// that check that repeated starts and stops leave nothing behind.
 
 #include <dirent.h>
 
 #include <chrono>
+#include <fstream>
+#include <string>
 #include <thread>
 
 namespace orbisan::test {
@@ -43,6 +45,15 @@ inline int CountSettlesAt(const char* dir, int baseline) {
     now = CountEntries(dir);
   }
   return now;
+}
+
+// Resident memory in KiB (0 when it cannot be read).
+inline long ResidentKiB() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return 0;
 }
 
 }  // namespace orbisan::test

@@ -1,12 +1,12 @@
 #include "xml/xml_settings_api.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
+
+#include "support/temp_dir.h"
 
 namespace orbisan {
 namespace {
@@ -15,27 +15,15 @@ namespace fs = std::filesystem;
 
 class XmlSettingsApiTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/strandline_xmlset_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string Read(const std::string& name) {
-    std::ifstream in(dir_ + "/" + name, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-
-  std::string dir_;
+  // The directory without its trailing "/", as the host names it.
+  test::ScratchDir scratch_;
+  const std::string dir_ = scratch_.Path().substr(0, scratch_.Path().size() - 1);
 };
 
 TEST_F(XmlSettingsApiTest, CreateSetSaveReloadDelete) {
   CXMLSettingsAPI store(dir_);
   ASSERT_TRUE(store.CreateDocumentFile("ACTi_000F7C0A1B2C.preset", "ACTi"));
-  EXPECT_EQ(Read("ACTi_000F7C0A1B2C.preset").rfind("<?xml version='1.0' encoding='utf-8'?>\n<ACTi />", 0), 0u);
+  EXPECT_EQ(scratch_.Read("ACTi_000F7C0A1B2C.preset").rfind("<?xml version='1.0' encoding='utf-8'?>\n<ACTi />", 0), 0u);
 
   ASSERT_TRUE(store.LoadFile("ACTi_000F7C0A1B2C.preset"));  // no directory: the base directory
   EXPECT_EQ(store.GetFileName(), dir_ + "/ACTi_000F7C0A1B2C.preset");
@@ -111,7 +99,7 @@ TEST_F(XmlSettingsApiTest, FailedLoadKeepsTheOpenDocumentAndSaveFailureKeepsTheF
   fs::create_directory(dir_ + "/good.xml.tmp");
   ASSERT_TRUE(store.SetValue("Root/A", "2"));
   EXPECT_FALSE(store.Save());
-  EXPECT_EQ(Read("good.xml"), "<Root><A>1</A></Root>");
+  EXPECT_EQ(scratch_.Read("good.xml"), "<Root><A>1</A></Root>");
 }
 
 TEST_F(XmlSettingsApiTest, DocumentStaysUntilTheLastUserCloses) {
