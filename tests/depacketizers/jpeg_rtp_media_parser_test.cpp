@@ -61,8 +61,8 @@ const Bytes kEoi = {0xFF, 0xD9};
 
 using JpegDepacketizer = ParserTest<CJpegRTPMediaParser>;
 
-// The table values and the frame header are judged by decoding captured
-// streams; here the picture's frame and the segments a host file needs.
+// The table values are judged by decoding captured streams; here the
+// picture's frame, its segments and the tables each component uses.
 TEST_F(JpegDepacketizer, FragmentsMakeOneStandAlonePicture) {
   Send(false, Cat({MainHeader(0, 1, 50, 22, 18), kScanA}));
   Send(true, Cat({MainHeader(5, 1, 50, 22, 18), kScanB}));
@@ -82,6 +82,13 @@ TEST_F(JpegDepacketizer, FragmentsMakeOneStandAlonePicture) {
   EXPECT_EQ(0u, jpeg.segments.count(0xDD));
   EXPECT_EQ(2u, jpeg.segments.count(0xDB));
   EXPECT_EQ(4u, jpeg.segments.count(0xC4));
+  const std::string sof = jpeg.segments.find(0xC0)->second;
+  EXPECT_EQ(144, Word(sof, 1));
+  EXPECT_EQ(176, Word(sof, 3));
+  EXPECT_EQ(3, sof[5]);
+  EXPECT_EQ(0x22, sof[7]) << "type 1 is 4:2:0";
+  EXPECT_EQ(1, sof[11]) << "chrominance uses the second table";
+  EXPECT_EQ(1, sof[14]);
   EXPECT_EQ(allocator.created.load(), allocator.released.load());
 }
 
