@@ -15,10 +15,7 @@ CMotionChannel::~CMotionChannel() { Stop(); }
 // (the driver sets its time-outs at the end of its open).
 bool CMotionChannel::Start() {
   Stop();
-  {
-    std::lock_guard<std::mutex> lock(senderMutex_);
-    sender_ = std::make_shared<Web::CHttpSender>(*driver_->GetDeviceInfo());
-  }
+  device_ = *driver_->GetDeviceInfo();
   splitter_.Clear();
   overflowLogged_ = false;
   return CBaseMotionChannel::Start();
@@ -30,14 +27,39 @@ void CMotionChannel::CancelRequest() {
     std::lock_guard<std::mutex> lock(senderMutex_);
     sender = sender_;
   }
-  if (sender) sender->Cancel();
+  if (sender) sender->Shutdown();
 }
 
 void CMotionChannel::RunThread() {
+  std::shared_ptr<Web::CHttpSender> sender;
+  try {
+    sender = std::make_shared<Web::CHttpSender>(device_);
+  } catch (...) {
+    LogMessage(kLogError, "%s(): Unhandled exception during \"Motion detection\" thread processing.",
+               "orbisan::CMotionChannel::ThreadFunction");
+    return;
+  }
+  // A Stop that looked for the sender before this has set the stop event
+  // already, which the loop sees before its first request.
+  {
+    std::lock_guard<std::mutex> lock(senderMutex_);
+    sender_ = sender;
+  }
+  RunWith(*sender);
+  {
+    std::lock_guard<std::mutex> lock(senderMutex_);
+    sender_.reset();
+  }
+  // The last reference closes the connection: here, or in a CancelRequest
+  // running at this moment, which Stop waits for.
+  sender.reset();
+}
+
+void CMotionChannel::RunWith(Web::CHttpSender& sender) {
   while (!IsStopping()) {
     try {
       ResetLog();
-      RunStream();
+      RunStream(sender);
       if (StopEvent().Wait(kRetryMs)) break;
       CheckSignal();
     } catch (...) {
@@ -48,29 +70,23 @@ void CMotionChannel::RunThread() {
   }
 }
 
-void CMotionChannel::RunStream() {
-  std::shared_ptr<Web::CHttpSender> sender;
-  {
-    std::lock_guard<std::mutex> lock(senderMutex_);
-    sender = sender_;
-  }
-  if (!sender) return;
-  const std::string path = CCgiPath(cgi::kEncoder, *driver_->GetDeviceInfo()).Item("GET_CTRL_MSG", "MD,3");
+void CMotionChannel::RunStream(Web::CHttpSender& sender) {
+  const std::string path = CCgiPath(cgi::kEncoder, device_).Item("GET_CTRL_MSG", "MD,3");
   std::vector<char> chunk;
   while (!IsStopping()) {
     // An answer other than 2xx (a refused login, say) is no stream: it counts
     // as a request that cannot be sent, so a lasting one ends in signal loss.
-    if (!sender->Send(Web::CHttpRequest("GET", path)) || sender->GetStatusCode() / 100 != 2) {
-      sender->Cancel();
+    if (!sender.Send(Web::CHttpRequest("GET", path)) || sender.GetStatusCode() / 100 != 2) {
+      sender.Cancel();
       return;
     }
     for (;;) {
-      const uint32_t available = sender->QueryDataAvailable();
+      const uint32_t available = sender.QueryDataAvailable();
       if (available == 0 || IsStopping()) break;
-      if (sender->Read(chunk, std::min(available, kReadLimit), true) == 0) break;
+      if (sender.Read(chunk, std::min(available, kReadLimit), true) == 0) break;
       OnChunk(chunk);
     }
-    sender->Cancel();
+    sender.Cancel();
     if (StopEvent().Wait(kRetryMs)) return;
   }
 }

@@ -25,6 +25,8 @@ class CMotionChannel : public CBaseMotionChannel, private CLoggerInstance {
   ~CMotionChannel() override;
 
   bool Start() override;
+  // Shuts the running thread's sender down: its request ends and no later one
+  // is sent.
   void CancelRequest() override;
 
   // Splits a chunk of the stream and reports every complete message.
@@ -32,10 +34,17 @@ class CMotionChannel : public CBaseMotionChannel, private CLoggerInstance {
 
  private:
   void RunThread() override;
+  void RunWith(Web::CHttpSender& sender);
   // Returns when the stop event is set or the request cannot be sent.
-  void RunStream();
+  void RunStream(Web::CHttpSender& sender);
 
-  std::mutex senderMutex_;  // the pointer, not the sender: Cancel comes from other threads
+  // The device record as it was at the start; the thread makes its sender
+  // from it.
+  DEVICE_INFO device_;
+  // The sender belongs to the thread and goes (with its connection) when the
+  // thread ends, so a joined thread leaves nothing open whatever it was doing
+  // when the stop came. Published here only for CancelRequest.
+  std::mutex senderMutex_;
   std::shared_ptr<Web::CHttpSender> sender_;
   CMotionMessageSplitter splitter_;
   bool overflowLogged_ = false;

@@ -10,6 +10,7 @@
 
 #include "driver/acti_ip_capture_driver.h"
 #include "io/imotion_channel.h"
+#include "io/motion_channel.h"
 #include "sim/simulated_camera.h"
 #include "support/process_counts.h"
 #include "support/test_capture_setup.h"
@@ -125,6 +126,13 @@ TEST(IoEvents, MotionSurvivesADropAndStopsInTimeWhileSilent) {
   EXPECT_EQ(rig.NotStopped(), 0);
 }
 
+// A motion channel whose cancel never reaches the request.
+class LateCancelMotionChannel : public CMotionChannel {
+ public:
+  using CMotionChannel::CMotionChannel;
+  void CancelRequest() override {}
+};
+
 TEST(IoEvents, MotionStartStopCyclesLeaveNothingBehind) {
   Rig rig;
   std::unique_ptr<IMotionChannel> channel(rig.local.CreateMotionChannel(0, &rig.sink));
@@ -139,6 +147,15 @@ TEST(IoEvents, MotionStartStopCyclesLeaveNothingBehind) {
     ASSERT_TRUE(channel->Start()) << i;
     ASSERT_TRUE(WaitUntil([&] { return rig.camera->CgiRequests().size() > asked; })) << i;
     channel->Stop();
+  }
+  // The stop seen before any cancel takes effect: the stream is open when the
+  // thread leaves, and must close all the same.
+  LateCancelMotionChannel late(0, &rig.local, &rig.sink);
+  for (int i = 0; i < 3; ++i) {
+    const size_t asked = rig.camera->CgiRequests().size();
+    ASSERT_TRUE(late.Start()) << i;
+    ASSERT_TRUE(WaitUntil([&] { return rig.camera->CgiRequests().size() > asked; })) << i;
+    late.Stop();
   }
   EXPECT_EQ(test::CountSettlesAt("/proc/self/task", threads), threads);
   EXPECT_EQ(test::CountSettlesAt("/proc/self/fd", descriptors), descriptors);
