@@ -5,16 +5,17 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "recording_rtsp_user.h"
 #include "rtp_test_util.h"
-#include "rtsp/base64.h"
 #include "runtime/time_utils.h"
 #include "scripted_rtsp_server.h"
 #include "support/run_command.h"
 #include "support/temp_dir.h"
 #include "support/test_driver.h"
+#include "support/wait_until.h"
 
 namespace orbisan {
 namespace {
@@ -24,6 +25,9 @@ using test::CSeqOf;
 using test::Method;
 using test::RecordingRtspUser;
 using test::ScriptedRtspServer;
+
+// Stands for StartMulticast where the tests take a streaming mode.
+constexpr uint32_t kMulticast = ~0u;
 
 std::string Sdp(const std::string& control) {
   return "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=cam\r\nt=0 0\r\nm=video 0 RTP/AVP 96\r\nc=IN IP4 0.0.0.0\r\n"
@@ -36,6 +40,10 @@ std::string Ok(const std::string& request, const std::string& extra = "", const 
   if (!body.empty())
     answer += "Content-Type: application/sdp\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
   return answer + "\r\n" + body;
+}
+
+std::string Refused(const std::string& request, const std::string& status, const std::string& headers = "") {
+  return "RTSP/1.0 " + status + "\r\nCSeq: " + CSeqOf(request) + "\r\n" + headers + "\r\n";
 }
 
 // A camera that answers every request well. DESCRIBE gives the content base
@@ -58,28 +66,52 @@ struct CameraScript {
   }
 };
 
-RTSP_SESSION_PARAMS Params(uint16_t port) {
+RTSP_SESSION_PARAMS Params(uint16_t port, const char* user = "", const char* password = "") {
   RTSP_SESSION_PARAMS params;
   params.host = "127.0.0.1";
   params.serverPort = port;
   params.path = "/live";
   params.clientRtpPort = 5000;
   params.clientRtcpPort = 5001;
+  params.userName = user;
+  params.password = password;
   return params;
+}
+
+std::vector<std::string> Methods(const std::vector<std::string>& requests) {
+  std::vector<std::string> methods;
+  for (const std::string& request : requests) methods.push_back(Method(request));
+  return methods;
+}
+
+// An independent digest: coreutils' md5sum or sha256sum.
+std::string SystemHash(const char* tool, const std::string& text) {
+  test::ScratchDir dir;
+  dir.Write("hash_input", text);
+  const std::string out = test::RunCommand({tool, dir.File("hash_input")}).out;
+  return out.substr(0, out.find(' '));
+}
+
+// The value of name="value" or name=value in an Authorization header.
+std::string AuthParam(const std::string& request, const std::string& name) {
+  const size_t at = request.find(" " + name + "=");
+  if (at == std::string::npos) return {};
+  size_t start = at + name.size() + 2;
+  const bool quoted = request[start] == '"';
+  if (quoted) ++start;
+  return request.substr(start, request.find_first_of(quoted ? "\"" : ",\r", start) - start);
 }
 
 class RtspClientTest : public ::testing::Test {
  protected:
-  // Starts a client with these credentials, lets it send `requests` requests
-  // over UDP, stops it and returns what the server received.
-  std::vector<std::string> RequestsWithCredentials(ScriptedRtspServer& server, const char* user, const char* password,
-                                                   size_t requests) {
-    RTSP_SESSION_PARAMS params = Params(server.port());
-    params.userName = user;
-    params.password = password;
+  // Starts a session against `server`, lets it send `requests` requests,
+  // stops it and returns what the server received.
+  std::vector<std::string> Session(ScriptedRtspServer& server, RTSP_SESSION_PARAMS params, size_t requests,
+                                   uint32_t mode = kRtpOverUdp) {
+    params.serverPort = server.port();
     CBaseRTSPClient client(&driver_);
-    client.SetIdleWaitMs(600000);
-    EXPECT_TRUE(client.Start(params, &user_, kRtpOverUdp));
+    client.SetIdleWaitMs(600000);  // no keep-alive of its own
+    EXPECT_TRUE(mode == kMulticast ? client.StartMulticast(params, &user_) : client.Start(params, &user_, mode));
     EXPECT_TRUE(server.WaitForRequests(requests));
     client.Stop();
     return server.Requests();
@@ -89,14 +121,16 @@ class RtspClientTest : public ::testing::Test {
   RecordingRtspUser user_;
 };
 
+// One request as the client writes it.
+std::string Request(const std::string& method, const std::string& url, int cseq, const std::string& headers) {
+  return method + " " + url + " RTSP/1.0\r\nCSeq: " + std::to_string(cseq) + "\r\nUser-Agent: Orbisan\r\n" + headers +
+         "\r\n";
+}
+
 TEST_F(RtspClientTest, SixRequestsByteForByte) {
-  ScriptedRtspServer server([](const std::string& r, size_t i) {
-    CameraScript script;
-    return script(r, i);
-  });
-  const std::string port = std::to_string(server.port());
-  const std::string base = "rtsp://127.0.0.1:" + port + "/live";
+  ScriptedRtspServer server(CameraScript{});
   // Content base takes over from the first answer on; this camera sends none.
+  const std::string base = "rtsp://127.0.0.1:" + std::to_string(server.port()) + "/live";
   CBaseRTSPClient client(&driver_);
   client.SetIdleWaitMs(600000);  // no keep-alive of its own in this test
   ASSERT_TRUE(client.Start(Params(server.port()), &user_, kRtpOverUdp));
@@ -110,189 +144,128 @@ TEST_F(RtspClientTest, SixRequestsByteForByte) {
   ASSERT_TRUE(server.WaitForRequests(7));
   EXPECT_TRUE(client.GetLastExchangeResult()) << "TEARDOWN answered";
 
-  const std::vector<std::string> r = server.Requests();
-  ASSERT_EQ(r.size(), 7u);
-  EXPECT_EQ(r[0],
-            "DESCRIBE " + base + " RTSP/1.0\r\nCSeq: 1\r\nUser-Agent: Orbisan\r\nAccept: application/sdp\r\n\r\n");
-  EXPECT_EQ(r[1], "SETUP " + base +
-                      "/trackID=1 RTSP/1.0\r\nCSeq: 2\r\nUser-Agent: Orbisan\r\n"
-                      "Transport: RTP/AVP/UDP;unicast;client_port=5000-5001\r\n\r\n");
-  EXPECT_EQ(r[2], "PLAY " + base +
-                      " RTSP/1.0\r\nCSeq: 3\r\nUser-Agent: Orbisan\r\nSession: 1234\r\nRange: npt=0.000-\r\n\r\n");
-  EXPECT_EQ(r[3], "PAUSE " + base +
-                      " RTSP/1.0\r\nCSeq: 4\r\nUser-Agent: Orbisan\r\nSession: 1234\r\nRange: npt=0.000-\r\n\r\n");
-  EXPECT_EQ(r[4], "PLAY " + base +
-                      " RTSP/1.0\r\nCSeq: 5\r\nUser-Agent: Orbisan\r\nSession: 1234\r\nRange: npt=0.000-\r\n\r\n");
-  EXPECT_EQ(r[5], "OPTIONS " + base + " RTSP/1.0\r\nCSeq: 6\r\nUser-Agent: Orbisan\r\nSession: 1234\r\n\r\n");
-  EXPECT_EQ(r[6], "TEARDOWN " + base + " RTSP/1.0\r\nCSeq: 7\r\nUser-Agent: Orbisan\r\nSession: 1234\r\n\r\n");
+  const std::string session = "Session: 1234\r\n";
+  const std::string range = session + "Range: npt=0.000-\r\n";
+  EXPECT_EQ(server.Requests(),
+            (std::vector<std::string>{
+                Request("DESCRIBE", base, 1, "Accept: application/sdp\r\n"),
+                Request("SETUP", base + "/trackID=1", 2, "Transport: RTP/AVP/UDP;unicast;client_port=5000-5001\r\n"),
+                Request("PLAY", base, 3, range), Request("PAUSE", base, 4, range), Request("PLAY", base, 5, range),
+                Request("OPTIONS", base, 6, session), Request("TEARDOWN", base, 7, session)}));
   ASSERT_TRUE(user_.WaitForEvent("closed"));
   EXPECT_EQ(user_.Events(), (std::vector<std::string>{"sdp", "closed"}));
   EXPECT_EQ(user_.Sdp().video.encoding, "H264/90000");
 }
 
-// Runs a session until SETUP and returns the SETUP request.
-std::string SetupRequest(test::TestDriver& driver, CameraScript script, RTSP_SESSION_PARAMS params,
-                         uint32_t mode = kRtpOverUdp, bool multicast = false) {
-  ScriptedRtspServer server([&script](const std::string& r, size_t i) { return script(r, i); });
-  RecordingRtspUser user;
-  CBaseRTSPClient client(&driver);
-  client.SetIdleWaitMs(600000);
-  params.serverPort = server.port();
-  const bool started = multicast ? client.StartMulticast(params, &user) : client.Start(params, &user, mode);
-  if (!started || !server.WaitForRequests(2)) return {};
-  client.Stop();
-  return server.Requests()[1];
-}
-
-std::string FirstLine(const std::string& text) { return text.substr(0, text.find("\r\n")); }
-
-TEST_F(RtspClientTest, TrackUrlRules) {
-  CameraScript script;
-  script.contentBase = "rtsp://10.1.1.1:7070/cam/";
-  EXPECT_EQ(FirstLine(SetupRequest(driver_, script, Params(0))), "SETUP rtsp://10.1.1.1:7070/cam/trackID=1 RTSP/1.0");
-  script.control = "/trackID=1";
-  EXPECT_EQ(FirstLine(SetupRequest(driver_, script, Params(0))), "SETUP rtsp://10.1.1.1:7070/cam/trackID=1 RTSP/1.0");
-  script.contentBase = "rtsp://10.1.1.1:7070/cam";
-  script.control = "trackID=1";
-  EXPECT_EQ(FirstLine(SetupRequest(driver_, script, Params(0))), "SETUP rtsp://10.1.1.1:7070/cam/trackID=1 RTSP/1.0");
-  script.control = "rtsp://10.9.9.9/other/track";
-  EXPECT_EQ(FirstLine(SetupRequest(driver_, script, Params(0))), "SETUP rtsp://10.9.9.9/other/track RTSP/1.0");
-  // A content base without "rtsp://" is not kept: the URL is built from host, port and track form.
-  script.contentBase = "/relative/";
-  script.control = "stream=0";
-  RTSP_SESSION_PARAMS params = Params(0);
-  params.urlForm = 1;
-  params.trackIndex = 2;
-  const std::string setup = SetupRequest(driver_, script, params);
-  EXPECT_NE(FirstLine(setup).find("/track3/stream=0 RTSP/1.0"), std::string::npos) << setup;
-}
-
-TEST_F(RtspClientTest, TransportHeaderPerModeAndBlockSize) {
-  CameraScript script;
-  RTSP_SESSION_PARAMS params = Params(0);
-  params.blockSize = 100;
-  std::string setup = SetupRequest(driver_, script, params);
-  EXPECT_NE(setup.find("Transport: RTP/AVP/UDP;unicast;client_port=5000-5001\r\n\r\n"), std::string::npos) << setup;
-  EXPECT_EQ(setup.find("Blocksize"), std::string::npos);
-
-  params.blockSize = 101;
-  setup = SetupRequest(driver_, script, params, kRtpOverTcp);
-  EXPECT_NE(setup.find("Transport: RTP/AVP/TCP;unicast;client_port=5000-5001\r\nBlocksize: 101\r\n\r\n"),
-            std::string::npos)
-      << setup;
-
-  params.blockSize = 0;
-  setup = SetupRequest(driver_, script, params, kRtpInterleaved);
-  EXPECT_NE(setup.find("Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n"), std::string::npos) << setup;
-
-  setup = SetupRequest(driver_, script, params, kRtpOverUdp, true);
-  EXPECT_NE(setup.find("Transport: RTP/AVP/UDP;multicast;client_port=0-1\r\n"), std::string::npos) << setup;
+// The SETUP URL from content base, control and track form, and the
+// Transport header per streaming mode and block size.
+TEST_F(RtspClientTest, SetupUrlAndTransport) {
+  struct Case {
+    std::string contentBase;
+    std::string control;
+    uint32_t mode;
+    uint32_t blockSize;
+    uint32_t urlForm;
+    std::string expected;  // part of the SETUP request
+  };
+  const std::string cam = "rtsp://10.1.1.1:7070/cam";
+  const std::string setup = "SETUP " + cam + "/trackID=1 RTSP/1.0\r\n";
+  const Case cases[] = {
+      {cam + "/", "trackID=1", kRtpOverUdp, 0, 0, setup},
+      {cam + "/", "/trackID=1", kRtpOverUdp, 0, 0, setup},
+      {cam, "trackID=1", kRtpOverUdp, 0, 0, setup},
+      {cam, "rtsp://10.9.9.9/other/track", kRtpOverUdp, 0, 0, "SETUP rtsp://10.9.9.9/other/track RTSP/1.0\r\n"},
+      // A content base without "rtsp://" is not kept: the URL is built from host, port and track form.
+      {"/relative/", "stream=0", kRtpOverUdp, 0, 1, "/track3/stream=0 RTSP/1.0\r\n"},
+      {"", "trackID=1", kRtpOverUdp, 100, 0, "Transport: RTP/AVP/UDP;unicast;client_port=5000-5001\r\n\r\n"},
+      {"", "trackID=1", kRtpOverTcp, 101, 0,
+       "Transport: RTP/AVP/TCP;unicast;client_port=5000-5001\r\nBlocksize: 101\r\n\r\n"},
+      {"", "trackID=1", kRtpInterleaved, 0, 0, "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n"},
+      {"", "trackID=1", kMulticast, 0, 0, "Transport: RTP/AVP/UDP;multicast;client_port=0-1\r\n"},
+  };
+  for (const Case& c : cases) {
+    CameraScript script;
+    script.contentBase = c.contentBase;
+    script.control = c.control;
+    ScriptedRtspServer server(script);
+    RTSP_SESSION_PARAMS params = Params(0);
+    params.blockSize = c.blockSize;
+    params.urlForm = c.urlForm;
+    params.trackIndex = 2;
+    const std::vector<std::string> requests = Session(server, params, 2, c.mode);
+    ASSERT_GE(requests.size(), 2u);
+    EXPECT_NE(requests[1].find(c.expected), std::string::npos) << requests[1];
+  }
 }
 
 // A channel reuses its client when the streaming mode changes between runs:
 // a unicast start after a multicast one asks for unicast again, and keeps
 // its session alive again (a multicast session sends no keep-alive).
 TEST_F(RtspClientTest, UnicastStartAfterMulticastOnTheSameClient) {
-  CameraScript script;
-  ScriptedRtspServer server([&script](const std::string& r, size_t i) { return script(r, i); });
-  RecordingRtspUser user;
+  ScriptedRtspServer server(CameraScript{});
   CBaseRTSPClient client(&driver_);
   client.SetIdleWaitMs(10);
-  RTSP_SESSION_PARAMS params = Params(0);
-  params.serverPort = server.port();
-  ASSERT_TRUE(client.StartMulticast(params, &user));
+  const RTSP_SESSION_PARAMS params = Params(server.port());
+  ASSERT_TRUE(client.StartMulticast(params, &user_));
   ASSERT_TRUE(server.WaitForRequests(3));
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // idle checks every 10 ms: none may send
+  std::this_thread::sleep_for(200ms);  // idle checks every 10 ms: none may send
   client.Stop();
-  ASSERT_TRUE(client.Start(params, &user, kRtpOverUdp));
-  // Wait for the second SETUP itself rather than for a request count.
-  std::vector<std::string> requests;
-  std::string secondSetup;
-  size_t setupIndex = 0;
-  for (int attempt = 0; attempt < 250 && secondSetup.empty(); ++attempt) {
-    requests = server.Requests();
-    for (size_t i = 3; i < requests.size(); ++i) {
-      if (requests[i].rfind("SETUP ", 0) == 0) {
-        secondSetup = requests[i];
-        setupIndex = i;
-      }
-    }
-    if (secondSetup.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  EXPECT_TRUE(server.WaitForRequests(setupIndex + 3)) << "PLAY and the first keep-alive";
+  ASSERT_TRUE(client.Start(params, &user_, kRtpOverUdp));
+  // Wait for the second SETUP itself: the first session's TEARDOWN may be
+  // counted late.
+  size_t setupAt = 0;
+  ASSERT_TRUE(test::WaitUntil([&] {
+    const std::vector<std::string> methods = Methods(server.Requests());
+    const auto second = std::find(methods.begin() + std::min<size_t>(methods.size(), 2), methods.end(), "SETUP");
+    setupAt = static_cast<size_t>(second - methods.begin());
+    return second != methods.end();
+  }));
+  EXPECT_TRUE(server.WaitForRequests(setupAt + 3)) << "PLAY and the first keep-alive";
   client.Stop();
-  ASSERT_GE(requests.size(), 2u);
-  EXPECT_NE(requests[1].find(";multicast;"), std::string::npos) << requests[1];
-  const std::vector<std::string> all = server.Requests();
-  bool optionsInMulticast = false;
-  bool optionsInUnicast = false;
-  bool unicast = false;
-  for (size_t i = 0; i < all.size(); ++i) {
-    unicast = unicast || all[i] == secondSetup;
-    if (Method(all[i]) == "OPTIONS") (unicast ? optionsInUnicast : optionsInMulticast) = true;
-  }
-  EXPECT_FALSE(optionsInMulticast);
-  EXPECT_TRUE(optionsInUnicast);
-  EXPECT_NE(secondSetup.find("Transport: RTP/AVP/UDP;unicast;client_port=5000-5001\r\n"), std::string::npos)
-      << secondSetup;
-}
-
-// An independent MD5: coreutils' md5sum.
-std::string SystemMd5(const std::string& text) {
-  test::ScratchDir dir;
-  dir.Write("md5_input", text);
-  return test::RunCommand({"md5sum", dir.File("md5_input")}).out.substr(0, 32);
+  const std::vector<std::string> r = server.Requests();
+  const std::vector<std::string> methods = Methods(r);
+  EXPECT_NE(r[1].find(";multicast;"), std::string::npos) << r[1];
+  EXPECT_EQ(std::count(methods.begin(), methods.begin() + setupAt, "OPTIONS"), 0);
+  EXPECT_NE(r[setupAt].find("Transport: RTP/AVP/UDP;unicast;client_port=5000-5001\r\n"), std::string::npos)
+      << r[setupAt];
+  EXPECT_EQ(methods[setupAt + 2], "OPTIONS");
 }
 
 TEST_F(RtspClientTest, DigestRetryUsesTheBaseUrl) {
   const std::string nonce = "dcd98b7102dd2f0e8b11d0f600bfb0c093";
   ScriptedRtspServer server([&](const std::string& r, size_t i) {
-    if (i == 0) {
-      return "RTSP/1.0 401 Unauthorized\r\nCSeq: " + CSeqOf(r) +
-             "\r\nWWW-Authenticate: Digest realm=\"testrealm@host.com\", nonce=\"" + nonce + "\"\r\n\r\n";
-    }
-    return CameraScript()(r, i);
+    if (i > 0) return CameraScript()(r, i);
+    return Refused(r, "401 Unauthorized",
+                   "WWW-Authenticate: Digest realm=\"testrealm@host.com\", nonce=\"" + nonce + "\"\r\n");
   });
-  const std::vector<std::string> r = RequestsWithCredentials(server, "Mufasa", "Circle Of Life", 3);
+  const std::vector<std::string> r = Session(server, Params(0, "Mufasa", "Circle Of Life"), 3);
   ASSERT_GE(r.size(), 3u);
   EXPECT_EQ(CSeqOf(r[1]), "2") << "the retry takes the next CSeq";
   const std::string uri = "rtsp://127.0.0.1:" + std::to_string(server.port()) + "/live";
-  const std::string ha1 = SystemMd5("Mufasa:testrealm@host.com:Circle Of Life");
+  const std::string ha1 = SystemHash("md5sum", "Mufasa:testrealm@host.com:Circle Of Life");
   ASSERT_EQ(ha1.size(), 32u) << "md5sum not available";
-  const std::string describe = SystemMd5(SystemMd5("Mufasa:testrealm@host.com:Circle Of Life") + ":" + nonce + ":" +
-                                         SystemMd5("DESCRIBE:" + uri));
+  const std::string describe = SystemHash("md5sum", ha1 + ":" + nonce + ":" + SystemHash("md5sum", "DESCRIBE:" + uri));
   EXPECT_EQ(r[1], "DESCRIBE " + uri + " RTSP/1.0\r\nCSeq: 2\r\nAuthorization: Digest username=\"Mufasa\", " +
                       "realm=\"testrealm@host.com\", nonce=\"" + nonce + "\", uri=\"" + uri + "\", response=\"" +
                       describe + "\"\r\nUser-Agent: Orbisan\r\nAccept: application/sdp\r\n\r\n");
   // SETUP signs the base URL too, not the track URL.
-  const std::string setup = SystemMd5(ha1 + ":" + nonce + ":" + SystemMd5("SETUP:" + uri));
+  const std::string setup = SystemHash("md5sum", ha1 + ":" + nonce + ":" + SystemHash("md5sum", "SETUP:" + uri));
   EXPECT_NE(r[2].find("uri=\"" + uri + "\", response=\"" + setup + "\""), std::string::npos) << r[2];
-}
-
-// The value of name="value" or name=value in an Authorization header.
-std::string AuthParam(const std::string& request, const std::string& name) {
-  const size_t at = request.find(" " + name + "=");
-  if (at == std::string::npos) return {};
-  size_t start = at + name.size() + 2;
-  const bool quoted = request[start] == '"';
-  if (quoted) ++start;
-  return request.substr(start, request.find_first_of(quoted ? "\"" : ",\r", start) - start);
 }
 
 TEST_F(RtspClientTest, Sha256DigestWithQopAndStaleNonce) {
   const std::string challenge = "WWW-Authenticate: Basic realm=\"cam\"\r\nWWW-Authenticate: Digest realm=\"cam\", ";
   ScriptedRtspServer server([&](const std::string& r, size_t i) {
-    if (i == 0 || i == 2) {
-      const std::string nonce = i == 0 ? "n1\"" : "n2\", stale=true";
-      return "RTSP/1.0 401 Unauthorized\r\nCSeq: " + CSeqOf(r) + "\r\n" + challenge + "nonce=\"" + nonce +
-             ", algorithm=SHA-256, qop=\"auth\", opaque=\"xyz\"\r\n\r\n";
-    }
-    return CameraScript()(r, i);
+    if (i != 0 && i != 2) return CameraScript()(r, i);
+    const std::string nonce = i == 0 ? "n1\"" : "n2\", stale=true";
+    return Refused(r, "401 Unauthorized",
+                   challenge + "nonce=\"" + nonce + ", algorithm=SHA-256, qop=\"auth\", opaque=\"xyz\"\r\n");
   });
-  const std::vector<std::string> r = RequestsWithCredentials(server, "admin", "secret", 5);
+  const std::vector<std::string> r = Session(server, Params(0, "admin", "secret"), 5);
   ASSERT_GE(r.size(), 5u);
   const std::string uri = "rtsp://127.0.0.1:" + std::to_string(server.port()) + "/live";
-  const std::string ha1 = Sha256Hex("admin:cam:secret");
+  const std::string ha1 = SystemHash("sha256sum", "admin:cam:secret");
+  ASSERT_EQ(ha1.size(), 64u) << "sha256sum not available";
   // DESCRIBE answered, SETUP refused as stale, SETUP again with the new nonce.
   const std::vector<std::pair<size_t, std::string>> signed_requests = {
       {1, "n1:00000001"}, {2, "n1:00000002"}, {3, "n2:00000001"}};
@@ -306,73 +279,70 @@ TEST_F(RtspClientTest, Sha256DigestWithQopAndStaleNonce) {
     EXPECT_EQ(AuthParam(request, "nonce") + ":" + AuthParam(request, "nc"), nonceAndCount);
     const std::string cnonce = AuthParam(request, "cnonce");
     EXPECT_EQ(cnonce.size(), 32u);
+    const std::string ha2 = SystemHash("sha256sum", method + ":" + uri);
     EXPECT_EQ(AuthParam(request, "response"),
-              Sha256Hex(ha1 + ":" + nonceAndCount + ":" + cnonce + ":auth:" + Sha256Hex(method + ":" + uri)))
+              SystemHash("sha256sum", ha1 + ":" + nonceAndCount + ":" + cnonce + ":auth:" + ha2))
         << request;
   }
   EXPECT_EQ(Method(r[4]), "PLAY");
 }
 
-TEST_F(RtspClientTest, BasicAfterChallengeAndSecond401EndsSession) {
-  ScriptedRtspServer basic([&](const std::string& r, size_t i) {
-    if (i == 0)
-      return "RTSP/1.0 401 Unauthorized\r\nCSeq: " + CSeqOf(r) + "\r\nWWW-Authenticate: Basic realm=\"cam\"\r\n\r\n";
+// Sessions that end by themselves: what the client still sends (method and
+// CSeq) and what its user hears.
+TEST_F(RtspClientTest, RefusedSessionsEnd) {
+  struct Case {
+    const char* name;
+    ScriptedRtspServer::Script script;
+    bool acceptSdp;
+    std::vector<std::string> sent;
+    std::vector<std::string> events;
+    std::optional<bool> lastExchangeOk;  // none: not looked at
+  };
+  CameraScript lineBreakInBase;
+  lineBreakInBase.contentBase = "rtsp://127.0.0.1/x\rX-Evil: 1";
+  const auto refused454 = [](const std::string& r, size_t) { return Refused(r, "454 Session Not Found"); };
+  const auto refused401 = [](const std::string& r, size_t) {
+    return Refused(r, "401 Unauthorized", "WWW-Authenticate: Digest realm=\"cam\", nonce=\"abc\"\r\n");
+  };
+  // A late answer to an earlier request is passed over; an answer with a CSeq
+  // the client never sent fails the request instead of steering the counter.
+  const auto cseqMixUp = [](const std::string& r, size_t i) {
+    if (Method(r) == "DESCRIBE") return "RTSP/1.0 200 OK\r\nCSeq: 0\r\n\r\n" + CameraScript()(r, i);
+    if (Method(r) == "SETUP") return std::string("RTSP/1.0 200 OK\r\nCSeq: 99\r\nSession: 1\r\n\r\n");
     return CameraScript()(r, i);
-  });
-  RTSP_SESSION_PARAMS params = Params(basic.port());
-  params.userName = "admin";
-  params.password = "secret";
-  {
+  };
+  const std::vector<std::string> describeFailed = {"describe-failed", "closed"};
+  const std::vector<std::string> sdpAndClosed = {"sdp", "closed"};
+  const Case cases[] = {
+      {"454 to DESCRIBE", refused454, true, {"DESCRIBE 1"}, describeFailed, false},
+      {"description declined", CameraScript{}, false, {"DESCRIBE 1", "TEARDOWN 2"}, sdpAndClosed, true},
+      {"line break in the content base", lineBreakInBase, true, {"DESCRIBE 1"}, describeFailed, false},
+      {"credentials refused twice", refused401, true, {"DESCRIBE 1", "DESCRIBE 2"}, {"closed"}, std::nullopt},
+      {"stale and foreign CSeq", cseqMixUp, true, {"DESCRIBE 1", "SETUP 2", "TEARDOWN 3"}, sdpAndClosed, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedRtspServer server(c.script);
+    RecordingRtspUser user;
+    user.acceptSdp = c.acceptSdp;
     CBaseRTSPClient client(&driver_);
     client.SetIdleWaitMs(600000);
-    ASSERT_TRUE(client.Start(params, &user_, kRtpOverUdp));
-    ASSERT_TRUE(basic.WaitForRequests(3));
+    ASSERT_TRUE(client.Start(Params(server.port(), "admin", "secret"), &user, kRtpOverUdp));
+    ASSERT_TRUE(user.WaitForEvent("closed"));
     client.Stop();
-    EXPECT_NE(basic.Requests()[1].find("Authorization: Basic " + EncodeBase64("admin:secret") + "\r\n"),
-              std::string::npos);
+    std::vector<std::string> sent;
+    for (const std::string& request : server.Requests()) sent.push_back(Method(request) + " " + CSeqOf(request));
+    EXPECT_EQ(sent, c.sent);
+    EXPECT_EQ(user.Events(), c.events);
+    if (c.lastExchangeOk) {
+      EXPECT_EQ(client.GetLastExchangeResult(), *c.lastExchangeOk);
+    }
   }
-
-  ScriptedRtspServer refusing([&](const std::string& r, size_t) {
-    return "RTSP/1.0 401 Unauthorized\r\nCSeq: " + CSeqOf(r) +
-           "\r\nWWW-Authenticate: Digest realm=\"cam\", nonce=\"abc\"\r\n\r\n";
-  });
-  RecordingRtspUser user;
-  CBaseRTSPClient client(&driver_);
-  params.serverPort = refusing.port();
-  ASSERT_TRUE(client.Start(params, &user, kRtpOverUdp));
-  ASSERT_TRUE(user.WaitForEvent("closed"));
-  client.Stop();
-  EXPECT_EQ(refusing.Requests().size(), 2u) << "one retry, no SETUP, no TEARDOWN";
-  EXPECT_EQ(user.Events(), std::vector<std::string>{"closed"});
-}
-
-TEST_F(RtspClientTest, Status454FailsDescribe) {
-  ScriptedRtspServer server(
-      [](const std::string& r, size_t) { return "RTSP/1.0 454 Session Not Found\r\nCSeq: " + CSeqOf(r) + "\r\n\r\n"; });
-  CBaseRTSPClient client(&driver_);
-  ASSERT_TRUE(client.Start(Params(server.port()), &user_, kRtpOverUdp));
-  ASSERT_TRUE(user_.WaitForEvent("closed"));
-  client.Stop();
-  EXPECT_EQ(user_.Events(), (std::vector<std::string>{"describe-failed", "closed"}));
-  EXPECT_EQ(server.Requests().size(), 1u);
-  EXPECT_FALSE(client.GetLastExchangeResult());
-}
-
-TEST_F(RtspClientTest, DeclinedDescriptionIsTornDown) {
-  ScriptedRtspServer server([](const std::string& r, size_t i) { return CameraScript()(r, i); });
-  user_.acceptSdp = false;
-  CBaseRTSPClient client(&driver_);
-  ASSERT_TRUE(client.Start(Params(server.port()), &user_, kRtpOverUdp));
-  ASSERT_TRUE(user_.WaitForEvent("closed"));
-  client.Stop();
-  const std::vector<std::string> r = server.Requests();
-  ASSERT_EQ(r.size(), 2u);
-  EXPECT_EQ(Method(r[1]), "TEARDOWN");
 }
 
 // Long header blocks are read whole; answers larger than the cap, a
-// Content-Length of 4 GB, or an answer trickling in cannot hold the session
-// or its stop, nor fill memory.
+// Content-Length of 4 GB, an answer trickling in or none at all cannot hold
+// the session or its stop, nor fill memory.
 TEST_F(RtspClientTest, AnswersAreBoundedInSizeAndTime) {
   {
     ScriptedRtspServer server([](const std::string& r, size_t i) {
@@ -381,14 +351,11 @@ TEST_F(RtspClientTest, AnswersAreBoundedInSizeAndTime) {
       for (int k = 0; k < 12; ++k) filler += "X-Filler-" + std::to_string(k) + ": " + std::string(400, 'x') + "\r\n";
       return Ok(r, filler, Sdp("trackID=1"));
     });
-    RecordingRtspUser user;
-    CBaseRTSPClient client(&driver_);
-    client.SetIdleWaitMs(600000);
-    ASSERT_TRUE(client.Start(Params(server.port()), &user, kRtpOverUdp));
-    ASSERT_TRUE(user.WaitForEvent("sdp"));
-    client.Stop();
-    EXPECT_EQ(user.Sdp().video.encoding, "H264/90000") << "description behind a 5 KB header block";
+    Session(server, Params(0), 3);
+    EXPECT_EQ(user_.Sdp().video.encoding, "H264/90000") << "description behind a 5 KB header block";
   }
+  RTSP_SESSION_PARAMS params = Params(0);
+  params.receiveTimeoutMs = 30000;  // a blocked receive would last 30 s without the shortening
   {
     // Headers claiming 4 GB, then body data for as long as the client reads.
     ScriptedRtspServer server([](const std::string& r, size_t) {
@@ -397,67 +364,42 @@ TEST_F(RtspClientTest, AnswersAreBoundedInSizeAndTime) {
     });
     RecordingRtspUser user;
     CBaseRTSPClient client(&driver_);
-    RTSP_SESSION_PARAMS params = Params(server.port());
-    params.receiveTimeoutMs = 30000;
+    params.serverPort = server.port();
     ASSERT_TRUE(client.Start(params, &user, kRtpOverUdp));
     EXPECT_TRUE(user.WaitForEvent("describe-failed", 10000)) << "refused at its header";
     client.Stop();
   }
-  {
-    // One byte every 50 ms, a header block without end.
-    ScriptedRtspServer server([](const std::string& r, size_t) {
+  // One byte every 50 ms of a header block without end, or no answer at all.
+  for (const bool trickle : {true, false}) {
+    SCOPED_TRACE(trickle ? "trickling" : "silent");
+    ScriptedRtspServer server([trickle](const std::string& r, size_t) {
+      if (!trickle) return ScriptedRtspServer::kSilent;
       return "RTSP/1.0 200 OK\r\nCSeq: " + CSeqOf(r) + "\r\nX-Slow: " + std::string(100000, 's');
     });
     server.SetTrickleMs(50);
     RecordingRtspUser user;
     CBaseRTSPClient client(&driver_);
-    RTSP_SESSION_PARAMS params = Params(server.port());
-    params.receiveTimeoutMs = 30000;
+    params.serverPort = server.port();
     ASSERT_TRUE(client.Start(params, &user, kRtpOverUdp));
     ASSERT_TRUE(server.WaitForRequests(1));
     std::this_thread::sleep_for(300ms);  // some bytes have trickled in
     const auto before = std::chrono::steady_clock::now();
     client.Stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 3s) << "the stop does not wait for the answer";
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 10s) << "the stop does not wait for the answer";
+    EXPECT_FALSE(client.IsConnected());
     EXPECT_TRUE(user.WaitForEvent("closed", 1000));
   }
 }
 
-// A late answer to an earlier request is passed over; an answer with a CSeq
-// the client never sent fails the request instead of steering the counter.
-TEST_F(RtspClientTest, AnswerCSeqIsChecked) {
-  ScriptedRtspServer server([](const std::string& r, size_t i) {
-    if (Method(r) == "DESCRIBE") return "RTSP/1.0 200 OK\r\nCSeq: 0\r\n\r\n" + CameraScript()(r, i);
-    if (Method(r) == "SETUP") return std::string("RTSP/1.0 200 OK\r\nCSeq: 99\r\nSession: 1\r\n\r\n");
-    return CameraScript()(r, i);
-  });
-  CBaseRTSPClient client(&driver_);
-  client.SetIdleWaitMs(600000);
-  ASSERT_TRUE(client.Start(Params(server.port()), &user_, kRtpOverUdp));
-  ASSERT_TRUE(user_.WaitForEvent("closed"));
-  client.Stop();
-  const std::vector<std::string> r = server.Requests();
-  ASSERT_EQ(r.size(), 3u);
-  EXPECT_EQ(user_.Sdp().video.encoding, "H264/90000") << "the DESCRIBE answer behind the stale one";
-  EXPECT_EQ(Method(r[2]), "TEARDOWN") << "SETUP failed on the foreign CSeq";
-  EXPECT_EQ(CSeqOf(r[2]), "3");
-}
-
-// Credentials and camera texts that would break a request line or header
-// are refused before anything is sent.
+// Credentials that would break a request line or header are refused before
+// anything is sent.
 TEST_F(RtspClientTest, LineBreaksNeverReachARequest) {
-  ScriptedRtspServer server([](const std::string& r, size_t i) { return CameraScript()(r, i); });
-  for (const std::string user : {"admin\r\nX-Evil: 1", "ad\"min", "admin\n"}) {
-    RTSP_SESSION_PARAMS params = Params(server.port());
-    params.userName = user;
-    params.password = "secret";
+  ScriptedRtspServer server(CameraScript{});
+  for (const auto& [user, password] : std::vector<std::pair<const char*, const char*>>{
+           {"admin\r\nX-Evil: 1", "secret"}, {"ad\"min", "secret"}, {"admin\n", "secret"}, {"", "pass\rword"}}) {
     CBaseRTSPClient client(&driver_);
-    EXPECT_FALSE(client.Start(params, &user_, kRtpOverUdp));
+    EXPECT_FALSE(client.Start(Params(server.port(), user, password), &user_, kRtpOverUdp)) << user << password;
   }
-  RTSP_SESSION_PARAMS params = Params(server.port());
-  params.password = "pass\rword";
-  CBaseRTSPClient client(&driver_);
-  EXPECT_FALSE(client.Start(params, &user_, kRtpOverUdp));
   std::this_thread::sleep_for(100ms);
   EXPECT_TRUE(server.Requests().empty());
   bool logged = false;
@@ -465,18 +407,6 @@ TEST_F(RtspClientTest, LineBreaksNeverReachARequest) {
     logged = logged || (line.level == kLogError && line.text.find("Authorization") != std::string::npos);
   }
   EXPECT_TRUE(logged);
-
-  // A content base with a lone line break fails DESCRIBE; nothing follows.
-  CameraScript script;
-  script.contentBase = "rtsp://127.0.0.1/x\rX-Evil: 1";
-  ScriptedRtspServer camera([&script](const std::string& r, size_t i) { return script(r, i); });
-  RecordingRtspUser user;
-  CBaseRTSPClient second(&driver_);
-  ASSERT_TRUE(second.Start(Params(camera.port()), &user, kRtpOverUdp));
-  ASSERT_TRUE(user.WaitForEvent("closed"));
-  second.Stop();
-  EXPECT_EQ(camera.Requests().size(), 1u);
-  EXPECT_EQ(user.Events(), (std::vector<std::string>{"describe-failed", "closed"}));
 }
 
 TEST_F(RtspClientTest, KeepAliveSpacingFollowsSessionTimeout) {
@@ -489,7 +419,7 @@ TEST_F(RtspClientTest, KeepAliveSpacingFollowsSessionTimeout) {
     SCOPED_TRACE("session" + c.sessionSuffix + " period " + std::to_string(c.periodParam));
     CameraScript script;
     script.sessionSuffix = c.sessionSuffix;
-    ScriptedRtspServer server([&script](const std::string& r, size_t i) { return script(r, i); });
+    ScriptedRtspServer server(script);
     std::atomic<uint64_t> now{5000000};  // monotonic ms
     RecordingRtspUser user;
     CBaseRTSPClient client(&driver_);
@@ -544,7 +474,7 @@ TEST_F(RtspClientTest, InterleavedChannelFromSetup) {
   std::vector<uint16_t> sequences;
   for (const auto& p : user_.Packets()) sequences.push_back(p.sequence);
   EXPECT_EQ(sequences, (std::vector<uint16_t>{1, 2, 3})) << "only channel 2";
-  EXPECT_EQ(Method(server.Requests().back()), "TEARDOWN");
+  EXPECT_EQ(Methods(server.Requests()).back(), "TEARDOWN");
   EXPECT_TRUE(client.GetLastExchangeResult()) << "the answer is found among the RTP data";
 }
 
@@ -556,7 +486,7 @@ TEST_F(RtspClientTest, InterleavedSessionIsKeptAlive) {
   CameraScript script;
   script.sessionSuffix = ";timeout=2";
   script.transport = "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n";
-  ScriptedRtspServer server([&script](const std::string& r, size_t i) { return script(r, i); });
+  ScriptedRtspServer server(script);
   server.SetSessionTimeoutMs(2500);
   std::atomic<bool> streaming{true};
   CBaseRTSPClient client(&driver_);
@@ -592,8 +522,7 @@ TEST_F(RtspClientTest, InterleavedSessionIsKeptAlive) {
   client.Stop();
 
   EXPECT_EQ(server.Drops(), 0) << "the session was never dropped for silence";
-  std::vector<std::string> methods;
-  for (const std::string& request : server.Requests()) methods.push_back(Method(request));
+  const std::vector<std::string> methods = Methods(server.Requests());
   EXPECT_GE(std::count(methods.begin(), methods.end(), "OPTIONS"), 5);
   EXPECT_EQ(std::count(methods.begin(), methods.end(), "PAUSE"), 1);
   EXPECT_EQ(std::count(methods.begin(), methods.end(), "PLAY"), 2);
@@ -614,27 +543,13 @@ TEST_F(RtspClientTest, InterleavedSessionIsKeptAlive) {
   for (size_t i = 1; i < packets.size(); ++i) ASSERT_EQ(packets[i].sequence, packets[i - 1].sequence + 1);
 }
 
-TEST_F(RtspClientTest, StopReturnsWhenServerNeverAnswers) {
-  ScriptedRtspServer server([](const std::string&, size_t) { return ScriptedRtspServer::kSilent; });
-  CBaseRTSPClient client(&driver_);
-  RTSP_SESSION_PARAMS params = Params(server.port());
-  params.receiveTimeoutMs = 30000;  // a blocked receive would last 30 s without the shortening
-  ASSERT_TRUE(client.Start(params, &user_, kRtpOverUdp));
-  ASSERT_TRUE(server.WaitForRequests(1));
-  const auto before = std::chrono::steady_clock::now();
-  client.Stop();
-  EXPECT_LT(std::chrono::steady_clock::now() - before, 10s);
-  EXPECT_FALSE(client.IsConnected());
-  EXPECT_TRUE(user_.WaitForEvent("closed", 1000));
-}
-
 TEST_F(RtspClientTest, ConnectFailures) {
   CBaseRTSPClient client(&driver_);
   RTSP_SESSION_PARAMS params = Params(1);  // nothing listens on port 1
   EXPECT_FALSE(client.Start(params, &user_, kRtpOverUdp));
   params.host = "no-such-host.invalid";
   EXPECT_FALSE(client.Start(params, &user_, kRtpOverUdp));
-  ScriptedRtspServer server([](const std::string& r, size_t i) { return CameraScript()(r, i); });
+  ScriptedRtspServer server(CameraScript{});
   params = Params(server.port());
   params.connectTimeoutMs = 99;
   EXPECT_FALSE(client.Start(params, &user_, kRtpOverUdp)) << "a connect time-out below 100 ms cannot succeed";

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "rtp_test_util.h"
 
@@ -55,6 +56,7 @@ TEST(RtpPacketTest, InPlacePayloadIsAViewAndACopyOwnsItsPayload) {
   CRTPPacket view;
   ASSERT_TRUE(view.ParseInPlace(wire.data(), wire.size()));
   ASSERT_EQ(view.GetPayloadLength(), 50u);
+  EXPECT_EQ(view.GetPadding(), 1);
   EXPECT_EQ(view.GetPayload(), wire.data() + 12) << "no copy of the payload";
   const CRTPPacket copy = view;
   CRTPPacket assigned;
@@ -68,66 +70,62 @@ TEST(RtpPacketTest, InPlacePayloadIsAViewAndACopyOwnsItsPayload) {
   EXPECT_EQ(view.GetPayload(), nullptr);
 }
 
-TEST(RtpPacketTest, MinimumSizeAndVersion) {
-  RtpFields fields;
-  fields.payload = {0x55};
+std::vector<uint8_t> Wire(const RtpFields& fields, size_t cut = 0) {
   std::vector<uint8_t> wire = BuildRtp(fields);
-  CRTPPacket packet;
-  EXPECT_FALSE(packet.Parse(wire.data(), 12)) << "header alone";
-  ASSERT_TRUE(packet.Parse(wire.data(), 13));
-  EXPECT_EQ(packet.GetPayloadLength(), 1u);
-  EXPECT_EQ(packet.GetPayload()[0], 0x55);
-  for (uint8_t version : {0, 1, 3}) {
-    wire[0] = static_cast<uint8_t>((wire[0] & 0x3F) | (version << 6));
-    EXPECT_FALSE(packet.Parse(wire.data(), wire.size())) << "version " << int(version);
+  wire.resize(wire.size() - cut);
+  return wire;
+}
+
+// What a packet must hold beyond the fixed header: at least one byte, its
+// CSRC list and extension whole; padding may take everything after the header.
+TEST(RtpPacketTest, LengthAndVersionRules) {
+  RtpFields oneByte;
+  oneByte.payload = {0x55};
+  RtpFields csrc;
+  csrc.csrc = {1, 2, 3};
+  csrc.payload = {0x77};
+  RtpFields extension;  // 12 + 4 + 12, no payload
+  extension.extension = true;
+  extension.extensionData = Bytes(12, 1);
+  RtpFields padded;
+  padded.payload = Bytes(10, 0);
+  padded.padding = 4;
+  auto withByte = [](std::vector<uint8_t> wire, size_t at, uint8_t value) {
+    wire[at] = value;
+    return wire;
+  };
+  const std::vector<uint8_t> pad = Wire(padded);
+  const uint8_t headerByte = Wire(oneByte)[0];
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> wire;
+    std::optional<std::vector<uint8_t>> payload;  // none: invalid
+  };
+  const Case cases[] = {
+      {"header alone", Wire(oneByte, 1), std::nullopt},
+      {"one payload byte", Wire(oneByte), std::vector<uint8_t>{0x55}},
+      {"CSRC list filling the packet", Wire(csrc, 1), std::nullopt},
+      {"CSRC list and one byte", Wire(csrc), std::vector<uint8_t>{0x77}},
+      {"extension filling the packet", Wire(extension), std::vector<uint8_t>{}},
+      {"extension longer than the packet", Wire(extension, 1), std::nullopt},
+      {"fewer than 4 extension header bytes", Wire(extension, 13), std::nullopt},
+      {"padding", pad, Bytes(10, 0)},
+      {"padding all after the header", withByte(pad, pad.size() - 1, 14), std::vector<uint8_t>{}},
+      {"padding beyond the header", withByte(pad, pad.size() - 1, 15), std::nullopt},
+      {"version 0", withByte(Wire(oneByte), 0, headerByte & 0x3F), std::nullopt},
+      {"version 1", withByte(Wire(oneByte), 0, (headerByte & 0x3F) | 0x40), std::nullopt},
+      {"version 3", withByte(Wire(oneByte), 0, headerByte | 0xC0), std::nullopt},
+  };
+  for (const Case& c : cases) {
+    CRTPPacket packet;
+    ASSERT_EQ(packet.Parse(c.wire.data(), c.wire.size()), c.payload.has_value()) << c.name;
+    if (!c.payload) continue;
+    const uint8_t* payload = packet.GetPayload();
+    EXPECT_EQ(std::vector<uint8_t>(payload, payload + packet.GetPayloadLength()), *c.payload) << c.name;
+    EXPECT_EQ(payload == nullptr, c.payload->empty()) << c.name;
   }
+  CRTPPacket packet;
   EXPECT_FALSE(packet.Parse(nullptr, 100));
-}
-
-TEST(RtpPacketTest, CsrcListMustLeaveRoomForPayload) {
-  RtpFields fields;
-  fields.csrc = {1, 2, 3};
-  fields.payload = {};
-  std::vector<uint8_t> wire = BuildRtp(fields);  // exactly 12 + 12 bytes
-  CRTPPacket packet;
-  EXPECT_FALSE(packet.Parse(wire.data(), wire.size()));
-  wire.push_back(0x77);
-  ASSERT_TRUE(packet.Parse(wire.data(), wire.size()));
-  EXPECT_EQ(packet.GetPayloadLength(), 1u);
-  EXPECT_EQ(packet.GetPayload()[0], 0x77);
-}
-
-TEST(RtpPacketTest, ExtensionBounds) {
-  RtpFields fields;
-  fields.extension = true;
-  fields.extensionData = Bytes(12, 1);
-  fields.payload = {};
-  const std::vector<uint8_t> wire = BuildRtp(fields);  // 12 + 4 + 12, no payload
-  CRTPPacket packet;
-  ASSERT_TRUE(packet.Parse(wire.data(), wire.size())) << "extension filling the packet leaves an empty payload";
-  EXPECT_EQ(packet.GetPayloadLength(), 0u);
-  EXPECT_EQ(packet.GetPayload(), nullptr);
-  EXPECT_FALSE(packet.Parse(wire.data(), wire.size() - 1)) << "extension longer than the packet";
-  EXPECT_FALSE(packet.Parse(wire.data(), 15)) << "fewer than 4 extension header bytes";
-}
-
-TEST(RtpPacketTest, Padding) {
-  RtpFields fields;
-  fields.payload = Bytes(10, 0);
-  fields.padding = 4;
-  std::vector<uint8_t> wire = BuildRtp(fields);
-  CRTPPacket packet;
-  ASSERT_TRUE(packet.Parse(wire.data(), wire.size()));
-  EXPECT_EQ(packet.GetPadding(), 1);
-  EXPECT_EQ(packet.GetPayloadLength(), 10u);
-
-  // Padding count equal to everything after the header: empty, valid.
-  wire.back() = 14;
-  ASSERT_TRUE(packet.Parse(wire.data(), wire.size()));
-  EXPECT_EQ(packet.GetPayloadLength(), 0u);
-  // One more than that: invalid.
-  wire.back() = 15;
-  EXPECT_FALSE(packet.Parse(wire.data(), wire.size()));
 }
 
 TEST(RtpPacketTest, ReparseReplacesEarlierContents) {

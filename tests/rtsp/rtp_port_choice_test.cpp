@@ -40,28 +40,34 @@ uint16_t FreeEvenBase() {
   return 0;
 }
 
-TEST(RtpPortChoiceTest, TakesFirstQuietPair) {
+class RtpPortChoiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    base = FreeEvenBase();
+    ASSERT_NE(base, 0);
+  }
+  void TearDown() override {
+    receiver.Stop();
+    rtcp.Stop();
+  }
+  bool Choose(uint32_t quietMs, uint16_t first, uint16_t limit) {
+    return ChooseRtpPortPair(receiver, rtcp, htonl(INADDR_LOOPBACK), stop, user.packetReceived, quietMs, first, limit);
+  }
+
   CameraPacketUser user;
-  CRTPReceiver receiver(&user);
-  CRTCPHandler rtcp(&user);
+  CRTPReceiver receiver{&user};
+  CRTCPHandler rtcp{&user};
   CManualEvent stop;
-  const uint16_t base = FreeEvenBase();
-  ASSERT_NE(base, 0);
-  ASSERT_TRUE(
-      ChooseRtpPortPair(receiver, rtcp, htonl(INADDR_LOOPBACK), stop, user.packetReceived, 100, base, base + 8));
+  uint16_t base = 0;
+};
+
+TEST_F(RtpPortChoiceTest, TakesFirstQuietPair) {
+  ASSERT_TRUE(Choose(100, base, base + 8));
   EXPECT_EQ(receiver.GetPort(), base);
   EXPECT_EQ(rtcp.GetPort(), base + 1);
-  receiver.Stop();
-  rtcp.Stop();
 }
 
-TEST(RtpPortChoiceTest, SkipsTakenPortsAndPortsAlreadyReceivingTheCamera) {
-  CameraPacketUser user;
-  CRTPReceiver receiver(&user);
-  CRTCPHandler rtcp(&user);
-  CManualEvent stop;
-  const uint16_t base = FreeEvenBase();
-  ASSERT_NE(base, 0);
+TEST_F(RtpPortChoiceTest, SkipsTakenPortsAndPortsAlreadyReceivingTheCamera) {
   // base: bound by someone else. base + 2: an old stream of the camera still
   // arrives there. base + 4 is quiet and must be chosen (base + 5 for RTCP).
   UdpTestSocket occupant("0.0.0.0", base);
@@ -82,53 +88,27 @@ TEST(RtpPortChoiceTest, SkipsTakenPortsAndPortsAlreadyReceivingTheCamera) {
   // The old stream must already flow when the search listens on its port; a
   // one-second window leaves a loaded machine room to deliver one of its packets.
   const bool flowing = cameraSending.Wait(10000);
-  const bool chosen = flowing && ChooseRtpPortPair(receiver, rtcp, htonl(INADDR_LOOPBACK), stop, user.packetReceived,
-                                                   1000, base, base + 8);
+  const bool chosen = flowing && Choose(1000, base, base + 8);
   sending.store(false);
   camera.join();
   ASSERT_TRUE(flowing);
   ASSERT_TRUE(chosen);
   EXPECT_EQ(receiver.GetPort(), base + 4);
   EXPECT_EQ(rtcp.GetPort(), base + 5);
-  receiver.Stop();
-  rtcp.Stop();
 }
 
-TEST(RtpPortChoiceTest, FailsWhenRtcpPortIsTakenEverywhereOrOnStop) {
-  CameraPacketUser user;
-  CRTPReceiver receiver(&user);
-  CRTCPHandler rtcp(&user);
-  CManualEvent stop;
-  const uint16_t base = FreeEvenBase();
-  ASSERT_NE(base, 0);
+TEST_F(RtpPortChoiceTest, FailsWhenRtcpPortIsTakenEverywhereOrOnStop) {
   UdpTestSocket rtcp1("0.0.0.0", base + 1);
   UdpTestSocket rtcp2("0.0.0.0", base + 3);
-  EXPECT_FALSE(
-      ChooseRtpPortPair(receiver, rtcp, htonl(INADDR_LOOPBACK), stop, user.packetReceived, 50, base, base + 4));
+  EXPECT_FALSE(Choose(50, base, base + 4));
   EXPECT_EQ(receiver.GetPort(), 0) << "nothing left running after a failed search";
 
   stop.Set();
   const auto before = std::chrono::steady_clock::now();
-  EXPECT_FALSE(
-      ChooseRtpPortPair(receiver, rtcp, htonl(INADDR_LOOPBACK), stop, user.packetReceived, 30000, base + 4, base + 8));
+  EXPECT_FALSE(Choose(30000, base + 4, base + 8));
   // A search that ignored the stop would wait 30 s on each pair.
   EXPECT_LT(std::chrono::steady_clock::now() - before, 15s) << "a stop request ends the search at once";
   EXPECT_EQ(receiver.GetPort(), 0);
-}
-
-TEST(RtpPortChoiceTest, DefaultRangeGivesEvenPairAbove3556) {
-  CameraPacketUser user;
-  CRTPReceiver receiver(&user);
-  CRTCPHandler rtcp(&user);
-  CManualEvent stop;
-  ASSERT_TRUE(ChooseRtpPortPair(receiver, rtcp, htonl(INADDR_LOOPBACK), stop, user.packetReceived, 50));
-  const uint16_t port = receiver.GetPort();
-  EXPECT_GE(port, kFirstRtpPort);
-  EXPECT_LT(port, kRtpPortLimit);
-  EXPECT_EQ(port % 2, 0);
-  EXPECT_EQ(rtcp.GetPort(), port + 1);
-  receiver.Stop();
-  rtcp.Stop();
 }
 
 }  // namespace

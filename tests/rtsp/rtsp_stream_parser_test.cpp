@@ -53,33 +53,6 @@ std::vector<uint8_t> MixedStream(std::vector<SeenPacket>& expected) {
   return stream;
 }
 
-TEST(RtspStreamParserTest, DeliversOnlyItsChannel) {
-  // The documented case: RTCP on 1 before RTP on 0, channel 0 wanted.
-  std::vector<uint8_t> block = Interleave(1, Bytes(32, 0x81));
-  Append(block, Interleave(0, RtpWire(7, 20)));
-  RecordingRtspUser user;
-  CRTSPStreamParser parser(&user, 0);
-  parser.Feed(block.data(), block.size());
-  EXPECT_EQ(user.Packets(), std::vector<SeenPacket>{Expected(7, 20)});
-
-  RecordingRtspUser user2;
-  CRTSPStreamParser parser2(&user2, 2);
-  std::vector<uint8_t> block2 = Interleave(0, RtpWire(1, 20));
-  Append(block2, Interleave(2, RtpWire(2, 20)));
-  Append(block2, Interleave(3, Bytes(32, 0x81)));
-  parser2.Feed(block2.data(), block2.size());
-  EXPECT_EQ(user2.Packets(), std::vector<SeenPacket>{Expected(2, 20)});
-}
-
-TEST(RtspStreamParserTest, ZeroLengthRestartsSearch) {
-  std::vector<uint8_t> block = {'$', 0, 0, 0};
-  Append(block, Interleave(0, RtpWire(4, 10)));
-  RecordingRtspUser user;
-  CRTSPStreamParser parser(&user, 0);
-  parser.Feed(block.data(), block.size());
-  EXPECT_EQ(user.Packets(), std::vector<SeenPacket>{Expected(4, 10)});
-}
-
 // Every channel is skipped by its length: a "$" and a channel number inside
 // an RTCP report (here in the sender's SSRC and time stamps) start nothing.
 TEST(RtspStreamParserTest, DollarInsideRtcpKeepsSync) {

@@ -71,4 +71,15 @@ class UdpTestSocket {
   int fd_ = -1;
 };
 
+// Calls open(port) with free ports the kernel picks for a probe socket until
+// it succeeds; returns that port, or 0.
+template <typename Open>
+uint16_t OnFreePort(Open open) {
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    const uint16_t port = UdpTestSocket("0.0.0.0").port();
+    if (open(port)) return port;
+  }
+  return 0;
+}
+
 }  // namespace orbisan::test
