@@ -31,6 +31,10 @@ TEST(DigestAuthTest, Rfc7616Example) {
     EXPECT_EQ(DigestResponse("Mufasa", "Circle of Life", request), expected) << algorithm;
   }
   EXPECT_EQ(NonceCountText(0x1a), "0000001a");
+  // The RFC 2617 example without qop.
+  EXPECT_EQ(DigestResponse("Mufasa", "testrealm@host.com", "Circle Of Life", "GET", "/dir/index.html",
+                           "dcd98b7102dd2f0e8b11d0f600bfb0c093"),
+            "670fd8c2df070c60b045671b8b24ff02");
 }
 
 }  // namespace

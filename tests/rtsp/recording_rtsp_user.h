@@ -2,6 +2,7 @@
 
 // An IRTSPClientUser that records what it is given (thread-safe).
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -34,16 +35,8 @@ class RecordingRtspUser : public IRTSPClientUser {
         {packet.GetSequenceNumber(), packet.GetTimestamp(), std::vector<uint8_t>(p, p + packet.GetPayloadLength())});
     changed_.notify_all();
   }
-  void SessionClosed() override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    events_.push_back("closed");
-    changed_.notify_all();
-  }
-  void DescribeFailed() override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    events_.push_back("describe-failed");
-    changed_.notify_all();
-  }
+  void SessionClosed() override { Record("closed"); }
+  void DescribeFailed() override { Record("describe-failed"); }
 
   std::vector<SeenPacket> Packets() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -66,9 +59,7 @@ class RecordingRtspUser : public IRTSPClientUser {
   bool WaitForEvent(const std::string& name, int timeoutMs = 10000) {
     return WaitFor(
         [&](RecordingRtspUser& self) {
-          for (const std::string& e : self.events_)
-            if (e == name) return true;
-          return false;
+          return std::find(self.events_.begin(), self.events_.end(), name) != self.events_.end();
         },
         timeoutMs);
   }
@@ -79,6 +70,12 @@ class RecordingRtspUser : public IRTSPClientUser {
   bool acceptSdp = true;
 
  private:
+  void Record(const std::string& event) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.push_back(event);
+    changed_.notify_all();
+  }
+
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<SeenPacket> packets_;

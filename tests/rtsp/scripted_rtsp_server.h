@@ -74,7 +74,6 @@ class ScriptedRtspServer {
   // Drops the connection when no request came for this long (0: never).
   void SetSessionTimeoutMs(int ms) { sessionTimeoutMs_.store(ms); }
   int Drops() const { return drops_.load(); }
-  bool Connected() const { return connection_.load() >= 0; }
   // Interleaved frames the client sent: channel and data.
   std::vector<std::pair<uint8_t, std::string>> Frames() {
     std::lock_guard<std::mutex> lock(mutex_);

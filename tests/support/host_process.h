@@ -20,11 +20,13 @@ namespace orbisan::test {
 class HostProcess {
  public:
   // args start with the command ("record"); env entries are set (or, with an
-  // empty value, removed) in the child only.
-  explicit HostProcess(std::vector<std::string> args, std::vector<std::pair<std::string, std::string>> env = {}) {
+  // empty value, removed) in the child only. Another program than the host
+  // runs with its own path in `program`.
+  explicit HostProcess(std::vector<std::string> args, std::vector<std::pair<std::string, std::string>> env = {},
+                       std::string program = "") {
     const std::string outPath = scratch_.File("out");
     const std::string errPath = scratch_.File("err");
-    args.insert(args.begin(), std::string(STRANDLINE_BUILD_DIR) + "/bin/strandline");
+    args.insert(args.begin(), program.empty() ? std::string(STRANDLINE_BUILD_DIR) + "/bin/strandline" : program);
     pid_ = ::fork();
     if (pid_ == 0) {
       for (const auto& [name, value] : env) {

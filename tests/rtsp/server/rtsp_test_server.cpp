@@ -4,20 +4,21 @@
 //   rtsp_test_server [--auth none|basic|digest] [--user U] [--password P]
 //                    --mount /path '( launch line )' [--mount ...]
 //
-// Prints "PORT <n>" once listening on 127.0.0.1 and runs until its standard
-// input closes (so it never outlives the test that started it).
+// Prints "PORT <n>" once listening on 127.0.0.1 and runs until it is killed;
+// it never outlives the test that started it.
 #include <gst/gst.h>
 #include <gst/rtsp-server/rtsp-server.h>
-#include <unistd.h>
+#include <sys/prctl.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 int main(int argc, char** argv) {
+  prctl(PR_SET_PDEATHSIG, SIGKILL);  // the test that started it has ended
   gst_init(&argc, &argv);
   std::string authMode = "none";
   std::string user = "user";
@@ -83,16 +84,6 @@ int main(int argc, char** argv) {
   std::printf("PORT %d\n", gst_rtsp_server_get_bound_port(server));
   std::fflush(stdout);
 
-  // Standard input closing (the test ended, or died) stops the server.
-  std::thread watcher([loop] {
-    char byte;
-    while (read(0, &byte, 1) > 0) {
-    }
-    g_main_loop_quit(loop);
-  });
   g_main_loop_run(loop);
-  watcher.join();
-  g_object_unref(server);
-  g_main_loop_unref(loop);
   return 0;
 }
