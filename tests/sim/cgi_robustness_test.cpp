@@ -15,57 +15,30 @@ namespace {
 
 using namespace strandline::sim;
 
-const char* const kNames[] = {"USER",
-                              "PWD",
-                              "CHANNEL",
-                              "SYSTEM_INFO",
-                              "CONFIG_GET",
-                              "VIDEO_ENCODER",
-                              "VIDEO_RESOLUTION",
-                              "VIDEO_FPS_NUM",
-                              "VIDEO_GOP",
-                              "VIDEO_MAX_BITRATE",
-                              "VIDEO_BITRATE",
-                              "VIDEO_MJPEG_QUALITY",
-                              "VIDEO_STREAM",
-                              "FISHEYE_INSTALL",
-                              "FPS_CAP_QUERY_ALL",
-                              "PRIVACY_REGION",
-                              "PRIVACY_REGION1",
-                              "DATE_CONFIG",
-                              "SAVE_REBOOT",
-                              "RTP_B2",
-                              "RTSP_AUTHEN",
-                              "V2_STREAMING_TYPE",
-                              "NIGHT_FPS_NUM",
-                              "PTZ_VENDOR",
-                              "DISK_STATE"};
-const char* const kValues[] = {"admin",
-                               "H264",
-                               "MJPEG",
-                               "N320x240",
-                               "N1280x1024",
-                               "P352x288",
-                               "0",
-                               "1",
-                               "2",
-                               "30",
-                               "-1",
-                               "99999999999",
-                               "UNLIMITED",
-                               "1.5M",
-                               "DUAL",
-                               "CEILING,0",
-                               "SINGLE,H264,N640x480",
-                               "DUAL,H264,N640x480,H264,N320x240",
-                               "1,1,000000,1,2,3,4",
-                               "1,120500002026,17:57:26,+00",
-                               "%41",
-                               "%",
-                               "%zz",
-                               "'",
-                               "\r\n",
-                               ""};
+// Pieces of the random queries: real names, and values both real and malformed.
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> pieces(1);
+  for (char c : text) {
+    if (c == separator) {
+      pieces.emplace_back();
+    } else {
+      pieces.back() += c;
+    }
+  }
+  return pieces;
+}
+
+const std::vector<std::string> kNames = Split(
+    "USER PWD CHANNEL SYSTEM_INFO CONFIG_GET VIDEO_ENCODER VIDEO_RESOLUTION VIDEO_FPS_NUM VIDEO_GOP VIDEO_MAX_BITRATE "
+    "VIDEO_BITRATE VIDEO_MJPEG_QUALITY VIDEO_STREAM FISHEYE_INSTALL FPS_CAP_QUERY_ALL PRIVACY_REGION PRIVACY_REGION1 "
+    "DATE_CONFIG SAVE_REBOOT RTP_B2 RTSP_AUTHEN V2_STREAMING_TYPE NIGHT_FPS_NUM PTZ_VENDOR DISK_STATE",
+    ' ');
+// The last value is the empty one.
+const std::vector<std::string> kValues = Split(
+    "admin|H264|MJPEG|N320x240|N1280x1024|P352x288|0|1|2|30|-1|99999999999|UNLIMITED|1.5M|DUAL|CEILING,0|"
+    "SINGLE,H264,N640x480|DUAL,H264,N640x480,H264,N320x240|1,1,000000,1,2,3,4|1,120500002026,17:57:26,+00|%41|%|%zz|'|"
+    "\r\n|",
+    '|');
 
 std::string RandomQuery(std::mt19937& random) {
   std::string query;
