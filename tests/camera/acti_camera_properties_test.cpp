@@ -32,6 +32,7 @@ class CameraPropertiesTest : public ::testing::Test {
     device_.user = "admin";
     device_.password = "secret";
     device_.connectTimeoutMs = 3000;
+    camera_.configDump = "VIDEO_RESOLUTION='N640x480'\r\n";  // unless a case says otherwise
   }
   void SetUp() override { ASSERT_TRUE(server_.Running()); }
   void TearDown() override { hostVersionKnown = false; }
@@ -90,7 +91,6 @@ TEST_F(CameraPropertiesTest, ModelFamilies) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.id);
     camera_.systemInfo = Info(c.id);
-    camera_.configDump = "VIDEO_RESOLUTION='N640x480'\r\n";
     auto properties = Identify();
     EXPECT_EQ(properties->Brand(), c.brand);
     EXPECT_EQ(properties->Model(), c.id);
@@ -151,7 +151,6 @@ TEST_F(CameraPropertiesTest, SystemInfoKeys) {
 
 TEST_F(CameraPropertiesTest, MissingProductionIdFailsWithStatus3) {
   camera_.systemInfo = Info("", "DI = 1\r\nENCODER_CAP = H264\r\nMD_CAP = MD\r\n");
-  camera_.configDump = "VIDEO_RESOLUTION='N640x480'\r\n";
   Identify(1, false);
   EXPECT_THAT(camera_.Requests(), ElementsAre("system?SYSTEM_INFO"));
   camera_.ClearRequests();
@@ -228,7 +227,6 @@ TEST_F(CameraPropertiesTest, SingleStreamFrameRateCapabilities) {
   camera_.settings["VIDEO_STREAM"] = "SINGLE";
   camera_.answers["FPS_CAP_QUERY_ALL=SINGLE,H264,N640x480"] = "FPS_CAP_QUERY_ALL='30,15,0,x,5-30,15'\r\n";
   camera_.answers["FPS_CAP_QUERY_ALL=SINGLE,H264,N1280x720"] = "FPS_CAP_QUERY_ALL='10,5'\r\n";
-  camera_.configDump = "VIDEO_RESOLUTION='N640x480'\r\n";
   auto properties = Identify(1);
   EXPECT_TRUE(properties->MotionSupported());
   EXPECT_EQ(properties->ChannelMode(), 0u);
@@ -253,7 +251,6 @@ TEST_F(CameraPropertiesTest, DualStreamFrameRateCapabilities) {
   camera_.answers["FPS_CAP_QUERY_ALL=DUAL,H264,N1280x720,H264,N640x480"] = "FPS_CAP_QUERY_ALL='30,15;30'\r\n";
   camera_.answers["FPS_CAP_QUERY_ALL=DUAL,H264,N640x480,H264,N640x480"] = "FPS_CAP_QUERY_ALL='30,25;30'\r\n";
   camera_.answers["FPS_CAP_QUERY_ALL=DUAL,H264,N1280x720,H264,N320x240"] = "FPS_CAP_QUERY_ALL='30;20,10'\r\n";
-  camera_.configDump = "VIDEO_RESOLUTION='N640x480'\r\n";
   auto properties = Identify(1);
   EXPECT_EQ(properties->ChannelMode(), 1u);
   EXPECT_EQ(properties->StreamCount(), 2u);
@@ -271,7 +268,6 @@ TEST_F(CameraPropertiesTest, DualStreamFrameRateCapabilities) {
 TEST_F(CameraPropertiesTest, UnknownStreamModeIsPutRight) {
   camera_.systemInfo = Info("XYZ-8", "MD_CAP = MD\r\n");
   camera_.settings["VIDEO_STREAM"] = "WEIRD";
-  camera_.configDump = "VIDEO_RESOLUTION='N640x480'\r\n";
   auto properties = Identify(1);
   EXPECT_EQ(properties->ChannelMode(), 0u);
   EXPECT_THAT(RequestsStartingWith("encoder?VIDEO_STREAM"),
@@ -280,7 +276,6 @@ TEST_F(CameraPropertiesTest, UnknownStreamModeIsPutRight) {
 
 TEST_F(CameraPropertiesTest, PropertiesB2PtzAndDisk) {
   camera_.systemInfo = Info("XYZ-9", "Unit Type = Quad Server\r\nChannels = 2\r\n");
-  camera_.configDump = "VIDEO_RESOLUTION='N640x480'\r\n";
   camera_.settings["B2_RTP_APPENDED"] = "1";
   camera_.settings["RTSP_AUTHEN"] = "1";
   camera_.refused = {"RTP_B2"};
@@ -330,7 +325,6 @@ TEST_F(CameraPropertiesTest, PropertiesB2PtzAndDisk) {
 
 TEST_F(CameraPropertiesTest, StopEventSkipsTheRemainingSteps) {
   camera_.systemInfo = Info("XYZ-10");
-  camera_.configDump = "VIDEO_RESOLUTION='N640x480'\r\n";
   CActiCameraProperties properties(device_, 1);
   properties.StopEvent().Set();
   uint32_t status = 0;
