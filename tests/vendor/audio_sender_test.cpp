@@ -5,9 +5,7 @@
 
 #include "audio/audio_output_channel.h"
 #include "audio/ip_audio_sender.h"
-#include "audio/mulaw.h"
 #include "camera/scripted_http_server.h"
-#include "support/g711.h"
 #include "support/test_driver.h"
 #include "support/test_samples.h"
 #include "support/wait_until.h"
@@ -19,17 +17,6 @@ namespace {
 using namespace ipcapture;
 using ::testing::ElementsAre;
 using Clock = std::chrono::steady_clock;
-
-TEST(MuLaw, EveryCodeMatchesTheStandardsDecoding) {
-  for (int code = 0; code < 256; ++code) {
-    // This system's samples are the standard's scaled to 13 bits.
-    EXPECT_EQ(MuLawToLinear(static_cast<uint8_t>(code)) * 4, StandardMuLaw(static_cast<uint8_t>(code))) << code;
-  }
-  const uint8_t codes[] = {0xFF, 0x00, 0x80};
-  uint8_t samples[6];
-  ExpandMuLaw(codes, 3, samples);
-  EXPECT_THAT(samples, ElementsAre(0, 0, 0xA1, 0xE0, 0x5F, 0x1F));  // 0, -8031, +8031 little-endian
-}
 
 struct Format : IAudioFormat {
   Format(uint32_t f, bool e) : fourcc(f), enabled(e) {}
