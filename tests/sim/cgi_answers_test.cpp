@@ -66,6 +66,14 @@ TEST_P(CgiFamilyTest, AnswersInTheFamilyGrammar) {
   std::string two = "&" + model.b2_key + "=2&RTSP_AUTHEN=2";
   EXPECT_EQ(HttpGet(Cgi(camera, "system", two)).body.find("ERROR") == std::string::npos, model.b2_max >= 2);
 
+  // PTZ_VENDOR only on units with PTZ.
+  auto ptz = HttpGet(Cgi(camera, "encoder", "&PTZ_VENDOR")).body;
+  if (model.ptz_vendor.empty()) {
+    EXPECT_THAT(ptz, HasSubstr("ERROR"));
+  } else {
+    EXPECT_THAT(Lines(ptz), ElementsAre("PTZ_VENDOR='" + model.ptz_vendor + "'"));
+  }
+
   // The configuration dump is NAME='value' lines and names the real RTSP port.
   auto dump = HttpGet(Cgi(camera, "update", "&CONFIG_GET"));
   ASSERT_EQ(dump.status, 200);
