@@ -446,46 +446,16 @@ TEST_F(RtspClientTest, KeepAliveSpacingFollowsSessionTimeout) {
   }
 }
 
-TEST_F(RtspClientTest, InterleavedChannelFromSetup) {
-  CameraScript script;
-  script.transport = "Transport: RTP/AVP/TCP;unicast;interleaved=2-3\r\n";
-  std::string frames;
-  auto frame = [](uint8_t channel, uint16_t sequence) {
-    test::RtpFields fields;
-    fields.sequence = sequence;
-    fields.payload = test::Bytes(300, static_cast<uint8_t>(sequence));
-    const std::vector<uint8_t> bytes = test::Interleave(channel, test::BuildRtp(fields));
-    return std::string(bytes.begin(), bytes.end());
-  };
-  frames = frame(0, 100) + frame(2, 1) + frame(3, 200) + frame(2, 2) + frame(1, 300) + frame(2, 3);
-
-  ScriptedRtspServer server([&](const std::string& r, size_t i) {
-    if (Method(r) == "PLAY") return Ok(r, "Session: 1234\r\n") + frames;
-    return script(r, i);
-  });
-  CBaseRTSPClient client(&driver_);
-  client.SetIdleWaitMs(600000);
-  ASSERT_TRUE(client.Start(Params(server.port()), &user_, kRtpInterleaved));
-  ASSERT_TRUE(user_.WaitForPackets(3));
-  std::this_thread::sleep_for(100ms);
-  const auto before = std::chrono::steady_clock::now();
-  client.Stop();
-  EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
-  std::vector<uint16_t> sequences;
-  for (const auto& p : user_.Packets()) sequences.push_back(p.sequence);
-  EXPECT_EQ(sequences, (std::vector<uint16_t>{1, 2, 3})) << "only channel 2";
-  EXPECT_EQ(Methods(server.Requests()).back(), "TEARDOWN");
-  EXPECT_TRUE(client.GetLastExchangeResult()) << "the answer is found among the RTP data";
-}
-
 // A camera that drops sessions without a request for 2 s, streaming over the
-// RTSP connection with sender reports on the RTCP channel: the session stays
-// up with keep-alives (also across a step of the wall clock), every sender
-// report is answered on the RTCP channel, and pause and play go through.
+// RTSP connection on the channels its SETUP answer names (and another track on
+// channel 0) with sender reports on the RTCP channel: the session stays up with
+// keep-alives (also across a step of the wall clock), only its own channel is
+// delivered, every sender report is answered on the RTCP channel, pause and
+// play go through, and answers are found among the RTP data.
 TEST_F(RtspClientTest, InterleavedSessionIsKeptAlive) {
   CameraScript script;
   script.sessionSuffix = ";timeout=2";
-  script.transport = "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n";
+  script.transport = "Transport: RTP/AVP/TCP;unicast;interleaved=2-3\r\n";
   ScriptedRtspServer server(script);
   server.SetSessionTimeoutMs(2500);
   std::atomic<bool> streaming{true};
@@ -497,11 +467,16 @@ TEST_F(RtspClientTest, InterleavedSessionIsKeptAlive) {
       test::RtpFields fields;
       fields.sequence = sequence;
       fields.payload = test::Bytes(200, static_cast<uint8_t>(sequence));
-      std::vector<uint8_t> bytes = test::Interleave(0, test::BuildRtp(fields));
+      std::vector<uint8_t> bytes = test::Interleave(2, test::BuildRtp(fields));
+      if (sequence % 10 == 0) {
+        fields.sequence += 30000;
+        const std::vector<uint8_t> other = test::Interleave(0, test::BuildRtp(fields));
+        bytes.insert(bytes.end(), other.begin(), other.end());
+      }
       if (sequence % 25 == 0) {
         // Sender report with "$" and channel bytes inside.
         const std::vector<uint8_t> report = test::Interleave(
-            1, {0x80, 200, 0, 6, '$', 0, 0, 0x10, 0, 0, '$', 0, 0x12, 0x34, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+            3, {0x80, 200, 0, 6, '$', 0, 0, 0x10, 0, 0, '$', 0, 0x12, 0x34, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
         bytes.insert(bytes.begin(), report.begin(), report.end());
       }
       server.Send(std::string(bytes.begin(), bytes.end()));
@@ -516,10 +491,11 @@ TEST_F(RtspClientTest, InterleavedSessionIsKeptAlive) {
   std::this_thread::sleep_for(3s);
   const size_t before = user_.Packets().size();
   EXPECT_TRUE(user_.WaitForPackets(before + 20)) << "still streaming";
+  client.Stop();
+  EXPECT_TRUE(client.GetLastExchangeResult()) << "TEARDOWN answered while RTP data flows";
   streaming.store(false);
   camera.join();
   ShiftWallClockForTesting(36000000000ll);
-  client.Stop();
 
   EXPECT_EQ(server.Drops(), 0) << "the session was never dropped for silence";
   const std::vector<std::string> methods = Methods(server.Requests());
@@ -529,16 +505,16 @@ TEST_F(RtspClientTest, InterleavedSessionIsKeptAlive) {
   EXPECT_EQ(methods.back(), "TEARDOWN");
   auto frames = server.Frames();
   ASSERT_GE(frames.size(), 6u);
-  EXPECT_EQ(frames.back(), std::make_pair(uint8_t{1}, frames.back().second));
+  EXPECT_EQ(frames.back(), std::make_pair(uint8_t{3}, frames.back().second));
   EXPECT_EQ(static_cast<uint8_t>(frames.back().second[1]), 203) << "goodbye before TEARDOWN";
   frames.pop_back();
   for (const auto& [channel, report] : frames) {
-    EXPECT_EQ(channel, 1);
+    EXPECT_EQ(channel, 3);
     ASSERT_EQ(report.size(), 32u);
     EXPECT_EQ(static_cast<uint8_t>(report[1]), 201) << "receiver report";
     EXPECT_EQ(report.substr(8, 4), std::string("$\0\0\x10", 4)) << "addressed to the sender's SSRC";
   }
-  // No packet lost behind the "$" bytes of the reports.
+  // No packet lost behind the "$" bytes of the reports, none of channel 0.
   const std::vector<test::SeenPacket> packets = user_.Packets();
   for (size_t i = 1; i < packets.size(); ++i) ASSERT_EQ(packets[i].sequence, packets[i - 1].sequence + 1);
 }
