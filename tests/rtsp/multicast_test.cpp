@@ -6,9 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
-#include <mutex>
 #include <thread>
 
 #include "rtp_test_util.h"
@@ -42,22 +40,11 @@ class MulticastSender : public test::UdpTestSocket {
   }
 };
 
-class Collector : public IRTPReceiverUser {
+class Collector : public IRTPReceiverUser, public test::Recorded<uint16_t> {
  public:
-  void RtpPacketArrived(const sockaddr_in&, const CRTPPacket& packet) override {
-    std::lock_guard<std::mutex> lock(mutex);
-    sequences.push_back(packet.GetSequenceNumber());
-    changed.notify_all();
-  }
+  void RtpPacketArrived(const sockaddr_in&, const CRTPPacket& packet) override { Add(packet.GetSequenceNumber()); }
   void ReceiveTimeout() override {}
   void ClientClosed() override {}
-  bool WaitForCount(size_t n, std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> lock(mutex);
-    return changed.wait_for(lock, timeout, [&] { return sequences.size() >= n; });
-  }
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::vector<uint16_t> sequences;
 };
 
 TEST(MulticastTest, ReceiverJoinsAndLeavesTheGroup) {

@@ -1,8 +1,12 @@
 #pragma once
 
-// Builders for RTP packets and interleaved frames used by several tests.
+// Builders for RTP packets and interleaved frames used by several tests, and
+// a record of what the code under test hands over on its own threads.
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 namespace orbisan::test {
@@ -65,5 +69,28 @@ inline std::vector<uint8_t> Bytes(size_t count, uint8_t seed) {
   for (size_t i = 0; i < count; ++i) out[i] = static_cast<uint8_t>(seed + i * 7);
   return out;
 }
+
+template <typename T>
+class Recorded {
+ public:
+  void Add(T item) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    items_.push_back(std::move(item));
+    changed_.notify_all();
+  }
+  bool WaitForCount(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return items_.size() >= count; });
+  }
+  std::vector<T> Items() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return items_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<T> items_;
+};
 
 }  // namespace orbisan::test

@@ -2,9 +2,7 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <fstream>
-#include <mutex>
 #include <thread>
 
 #include "rtp_test_util.h"
@@ -23,30 +21,20 @@ using test::Bytes;
 using test::RtpFields;
 using test::UdpTestSocket;
 
+struct Datagram {
+  sockaddr_in source;
+  std::vector<uint8_t> bytes;
+};
+
 // Records the raw callbacks of a UDP client.
-class RawUser : public IRTPClientUser {
+class RawUser : public IRTPClientUser, public test::Recorded<Datagram> {
  public:
   void DataReceived(IRTPClient*, const sockaddr_in& source, const uint8_t* data, size_t length) override {
-    std::lock_guard<std::mutex> lock(mutex);
-    datagrams.emplace_back(data, data + length);
-    lastSource = source;
-    changed.notify_all();
+    Add({source, std::vector<uint8_t>(data, data + length)});
   }
   void ReceiveTimeout(IRTPClient*) override { ++timeouts; }
   void ClientClosed(IRTPClient*) override { ++closed; }
-  sockaddr_in LastSource() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return lastSource;
-  }
-  bool WaitForCount(size_t count) {
-    std::unique_lock<std::mutex> lock(mutex);
-    return changed.wait_for(lock, 5s, [&] { return datagrams.size() >= count; });
-  }
 
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::vector<std::vector<uint8_t>> datagrams;
-  sockaddr_in lastSource{};
   std::atomic<int> timeouts{0};
   std::atomic<int> closed{0};
 };
@@ -66,7 +54,7 @@ TEST(UdpClientTest, DeliversDatagramsAndGrowsBufferAfterOversizedOne) {
   UdpTestSocket sender;
   ASSERT_TRUE(sender.SendTo(port, Bytes(100, 1)));
   ASSERT_TRUE(user.WaitForCount(1));
-  EXPECT_EQ(ntohs(user.LastSource().sin_port), sender.port());
+  EXPECT_EQ(ntohs(user.Items()[0].source.sin_port), sender.port());
 
   // Too big for 1536 bytes: lost, and the buffer grows by 1024.
   ASSERT_TRUE(sender.SendTo(port, Bytes(2000, 2)));
@@ -75,10 +63,10 @@ TEST(UdpClientTest, DeliversDatagramsAndGrowsBufferAfterOversizedOne) {
   EXPECT_EQ(client.GetBufferSize(), 2560u);
   ASSERT_TRUE(sender.SendTo(port, Bytes(2000, 4)));
   ASSERT_TRUE(user.WaitForCount(3));
-  std::lock_guard<std::mutex> lock(user.mutex);
-  ASSERT_EQ(user.datagrams.size(), 3u);
-  EXPECT_EQ(user.datagrams[1], Bytes(10, 3)) << "the oversized datagram is not handed on cut short";
-  EXPECT_EQ(user.datagrams[2], Bytes(2000, 4));
+  const std::vector<Datagram> datagrams = user.Items();
+  ASSERT_EQ(datagrams.size(), 3u);
+  EXPECT_EQ(datagrams[1].bytes, Bytes(10, 3)) << "the oversized datagram is not handed on cut short";
+  EXPECT_EQ(datagrams[2].bytes, Bytes(2000, 4));
 }
 
 TEST(UdpClientTest, TimeoutsCloseAndReopen) {
@@ -109,8 +97,7 @@ TEST(UdpClientTest, TimeoutsCloseAndReopen) {
   EXPECT_TRUE(user.WaitForCount(1));
   client.Close();
   EXPECT_EQ(user.closed.load(), 2);
-  std::lock_guard<std::mutex> lock(other.mutex);
-  EXPECT_TRUE(other.datagrams.empty()) << "a failed open keeps the first user";
+  EXPECT_TRUE(other.Items().empty()) << "a failed open keeps the first user";
   EXPECT_EQ(other.closed, 0);
 }
 
@@ -122,32 +109,28 @@ TEST(UdpClientTest, MulticastNeedsAGroupAddress) {
   EXPECT_FALSE(client.IsOpen());
 }
 
+struct Arrival {
+  uint16_t sequence;
+  sockaddr_in source;
+  std::thread::id thread;
+};
+
 // Receiver user that records packets and can be made to throw.
-class PacketUser : public IRTPReceiverUser {
+class PacketUser : public IRTPReceiverUser, public test::Recorded<Arrival> {
  public:
   void RtpPacketArrived(const sockaddr_in& source, const CRTPPacket& packet) override {
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      sequences.push_back(packet.GetSequenceNumber());
-      lastSource = source;
-      threads.push_back(std::this_thread::get_id());
-    }
-    changed.notify_all();
+    Add({packet.GetSequenceNumber(), source, std::this_thread::get_id()});
     if (throwEach) throw std::runtime_error("user failure");
   }
   void ReceiveTimeout() override {}
   void ClientClosed() override { ++closed; }
-  bool WaitForCount(size_t count, std::chrono::milliseconds timeout = 10s) {
-    std::unique_lock<std::mutex> lock(mutex);
-    return changed.wait_for(lock, timeout, [&] { return sequences.size() >= count; });
+  std::vector<uint16_t> Sequences() {
+    std::vector<uint16_t> sequences;
+    for (const Arrival& arrival : Items()) sequences.push_back(arrival.sequence);
+    return sequences;
   }
 
   bool throwEach = false;
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::vector<uint16_t> sequences;
-  std::vector<std::thread::id> threads;
-  sockaddr_in lastSource{};
   std::atomic<int> closed{0};
 };
 
@@ -181,12 +164,11 @@ TEST(RtpReceiverTest, DeliversValidPacketsInOrderAndDropsInvalidOnes) {
   }
   ASSERT_TRUE(user.WaitForCount(20));
   std::this_thread::sleep_for(50ms);
-  std::lock_guard<std::mutex> lock(user.mutex);
   std::vector<uint16_t> expected;
   for (uint16_t seq = 1; seq <= 20; ++seq) expected.push_back(seq);
-  EXPECT_EQ(user.sequences, expected);
-  EXPECT_EQ(ntohs(user.lastSource.sin_port), camera.port());
-  EXPECT_NE(user.threads.front(), std::this_thread::get_id());
+  EXPECT_EQ(user.Sequences(), expected);
+  EXPECT_EQ(ntohs(user.Items().back().source.sin_port), camera.port());
+  EXPECT_NE(user.Items().front().thread, std::this_thread::get_id());
 }
 
 TEST(RtpReceiverTest, SocketBufferIsSizedForBurstsAndASmallerGrantIsLoggedOnce) {
@@ -245,11 +227,11 @@ TEST(RtpReceiverTest, BlockedUserBoundsTheQueueAndCountsWhatWasDropped) {
   user.release.Set();
   ASSERT_TRUE(user.WaitForCount(kLimit + 1));
   std::this_thread::sleep_for(50ms);
-  std::lock_guard<std::mutex> lock(user.mutex);
-  ASSERT_EQ(user.sequences.size(), kLimit + 1);
-  EXPECT_EQ(user.sequences.front(), 1);
-  EXPECT_EQ(user.sequences[1], kSent - kLimit + 1) << "the oldest were dropped";
-  EXPECT_EQ(user.sequences.back(), kSent);
+  const std::vector<uint16_t> sequences = user.Sequences();
+  ASSERT_EQ(sequences.size(), kLimit + 1);
+  EXPECT_EQ(sequences.front(), 1);
+  EXPECT_EQ(sequences[1], kSent - kLimit + 1) << "the oldest were dropped";
+  EXPECT_EQ(sequences.back(), kSent);
 }
 
 TEST(RtpReceiverTest, IgnoresDataFromOtherClientsAndStopsCleanly) {
