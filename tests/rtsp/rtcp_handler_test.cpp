@@ -159,7 +159,6 @@ TEST(RtcpHandlerTest, SequenceStatistics) {
   handler.CountPacket(1000);
   auto s = handler.GetSequenceState();
   EXPECT_TRUE(s.started);
-  EXPECT_EQ(s.base, 999u);
   EXPECT_EQ(s.highest, 1000);
   EXPECT_EQ(s.received, 1u);
   handler.CountPacket(1001);
@@ -172,7 +171,6 @@ TEST(RtcpHandlerTest, SequenceStatistics) {
   s = handler.GetSequenceState();
   EXPECT_EQ(s.highest, 1001);
   EXPECT_EQ(s.received, 4u);
-  EXPECT_EQ(s.bad, 20001u);
   handler.CountPacket(20001);  // the jump repeats: statistics restart there
   s = handler.GetSequenceState();
   EXPECT_EQ(s.highest, 20001);

@@ -70,15 +70,12 @@ TEST(SdpParserTest, ControlLines) {
 
 TEST(SdpParserTest, PictureSize) {
   CSDPResponseParser parser;
-  ASSERT_TRUE(parser.Parse("m=video 0 RTP/AVP 26\r\na=x-dimensions:640,480\r\n"));
-  EXPECT_EQ(parser.GetSessionInfo().width, 640u);
-  EXPECT_EQ(parser.GetSessionInfo().height, 480u);
-  ASSERT_TRUE(parser.Parse("m=video 0 RTP/AVP 26\r\na=x-dimensions:640\r\n"));
-  EXPECT_EQ(parser.GetSessionInfo().width, 0u);
-  EXPECT_EQ(parser.GetSessionInfo().height, 0u);
-  ASSERT_TRUE(parser.Parse("m=video 0 RTP/AVP 26\r\na=x-dimensions:64x,480\r\n"));
-  EXPECT_EQ(parser.GetSessionInfo().width, 0u);
-  EXPECT_EQ(parser.GetSessionInfo().height, 480u);
+  for (const auto& [text, width, height] :
+       {std::tuple{"640,480", 640u, 480u}, {"640", 0u, 0u}, {"64x,480", 0u, 480u}}) {
+    ASSERT_TRUE(parser.Parse(std::string("m=video 0 RTP/AVP 26\r\na=x-dimensions:") + text + "\r\n"));
+    EXPECT_EQ(parser.GetSessionInfo().width, width) << text;
+    EXPECT_EQ(parser.GetSessionInfo().height, height) << text;
+  }
 }
 
 TEST(SdpParserTest, MpegConfigHexOrBase64) {
@@ -183,12 +180,7 @@ TEST(Base64Test, EncodeRoundTrip) {
   EXPECT_EQ(EncodeBase64(""), "");
   EXPECT_EQ(EncodeBase64("a"), "YQ==");
   EXPECT_EQ(EncodeBase64("ab"), "YWI=");
-  for (size_t n = 0; n < 40; ++n) {
-    std::string text;
-    for (size_t i = 0; i < n; ++i) text += static_cast<char>(i * 37 + 5);
-    const std::vector<uint8_t> decoded = DecodeBase64(EncodeBase64(text));
-    EXPECT_EQ(std::string(decoded.begin(), decoded.end()), text);
-  }
+  EXPECT_EQ(EncodeBase64("ab\xff\xfe\x01\x80"), "YWL//gGA") << "bytes above 127";
 }
 
 }  // namespace
