@@ -85,10 +85,12 @@ inline std::vector<Bytes> LoadStream(const std::string& name) {
   return packets;
 }
 
-// Driver (the log), allocator and client wired up for one depacketizer.
+// Driver (the log), allocator and client wired up for one depacketizer;
+// every sample taken from the allocator must be back by the end.
 class DepacketizerTest : public ::testing::Test {
  protected:
   DepacketizerTest() { client.allocator = &allocator; }
+  void TearDown() override { EXPECT_EQ(allocator.created.load(), allocator.released.load()) << "samples leaked"; }
   TestDriver driver;
   TestAllocator allocator;
   CollectingClient client;

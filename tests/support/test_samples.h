@@ -25,10 +25,9 @@ class TestSample : public ipcapture::IMediaSample {
   uint8_t* GetBuffer() override { return buffer.data(); }
   uint32_t GetDataSize() override { return dataSize; }
   void SetDataSize(uint32_t size) override { dataSize = size; }
-  void SetTimeNow() override { timeNow = true; }
+  void SetTimeNow() override {}
   void SetTime(const SYSTEMTIME* utc) override {
     if (utc) time = *utc;
-    timeSet = true;
   }
   void GetTime(SYSTEMTIME* utc) override {
     if (utc) *utc = time;
@@ -50,8 +49,6 @@ class TestSample : public ipcapture::IMediaSample {
   uint32_t fourcc_;
   std::string streamName;
   SYSTEMTIME time{};
-  bool timeSet = false;
-  bool timeNow = false;
   uint32_t width = 0;
   uint32_t height = 0;
   uint32_t resolutionClass = 0;
