@@ -1,22 +1,8 @@
 #include "camera/cgi_camera.h"
 
+#include "runtime/text_utils.h"
+
 namespace orbisan::test {
-
-namespace {
-
-std::vector<std::string> Items(const std::string& query) {
-  std::vector<std::string> items;
-  size_t start = 0;
-  while (start <= query.size()) {
-    size_t end = query.find('&', start);
-    if (end == std::string::npos) end = query.size();
-    if (end > start) items.push_back(query.substr(start, end - start));
-    start = end + 1;
-  }
-  return items;
-}
-
-}  // namespace
 
 HttpReply CgiCamera::Handle(const std::string& uri) {
   std::lock_guard<std::mutex> lock(mutex);
@@ -26,7 +12,7 @@ HttpReply CgiCamera::Handle(const std::string& uri) {
   std::string shown = cgi + "?";
   std::string body;
   bool firstItem = true;
-  for (const std::string& item : Items(mark == std::string::npos ? "" : uri.substr(mark + 1))) {
+  for (const std::string& item : Split(mark == std::string::npos ? "" : uri.substr(mark + 1), "&")) {
     if (item.rfind("USER=", 0) == 0 || item.rfind("PWD=", 0) == 0) continue;
     shown += (firstItem ? "" : "&") + item;
     firstItem = false;

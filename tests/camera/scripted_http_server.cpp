@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace orbisan::test {
 
@@ -113,21 +114,20 @@ ScriptedHttpServer::ScriptedHttpServer(Options options, Handler handler)
   address.sin_port = htons(options_.port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_THREAD_PER_CONNECTION;
+  std::vector<MHD_OptionItem> items = {{MHD_OPTION_SOCK_ADDR, 0, &address},
+                                       {MHD_OPTION_URI_LOG_CALLBACK, reinterpret_cast<intptr_t>(&LogUri), this},
+                                       {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&Completed), this},
+                                       {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&Notify), this},
+                                       {MHD_OPTION_DIGEST_AUTH_RANDOM, sizeof(kDigestRandom), kDigestRandom},
+                                       {MHD_OPTION_CONNECTION_TIMEOUT, 30, nullptr}};
   if (options_.tls) {
     if (!MakeSelfSignedCertificate(key_, cert_)) return;
     flags |= MHD_USE_TLS;
-    daemon_ = MHD_start_daemon(
-        flags, 0, nullptr, nullptr, &Access, this, MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_URI_LOG_CALLBACK, &LogUri,
-        this, MHD_OPTION_NOTIFY_COMPLETED, &Completed, this, MHD_OPTION_NOTIFY_CONNECTION, &Notify, this,
-        MHD_OPTION_DIGEST_AUTH_RANDOM, sizeof(kDigestRandom), kDigestRandom, MHD_OPTION_CONNECTION_TIMEOUT, 30u,
-        MHD_OPTION_HTTPS_MEM_KEY, key_.c_str(), MHD_OPTION_HTTPS_MEM_CERT, cert_.c_str(), MHD_OPTION_END);
-  } else {
-    daemon_ =
-        MHD_start_daemon(flags, 0, nullptr, nullptr, &Access, this, MHD_OPTION_SOCK_ADDR, &address,
-                         MHD_OPTION_URI_LOG_CALLBACK, &LogUri, this, MHD_OPTION_NOTIFY_COMPLETED, &Completed, this,
-                         MHD_OPTION_NOTIFY_CONNECTION, &Notify, this, MHD_OPTION_DIGEST_AUTH_RANDOM,
-                         sizeof(kDigestRandom), kDigestRandom, MHD_OPTION_CONNECTION_TIMEOUT, 30u, MHD_OPTION_END);
+    items.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, key_.data()});
+    items.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, cert_.data()});
   }
+  items.push_back({MHD_OPTION_END, 0, nullptr});
+  daemon_ = MHD_start_daemon(flags, 0, nullptr, nullptr, &Access, this, MHD_OPTION_ARRAY, items.data(), MHD_OPTION_END);
   if (daemon_ != nullptr) {
     const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT);
     port_ = info != nullptr ? info->port : 0;
