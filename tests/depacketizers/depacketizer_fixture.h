@@ -30,19 +30,18 @@ inline Bytes Cat(std::initializer_list<Bytes> parts) {
 
 inline std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
+// Writes the low `count` bytes of value at `at`, most significant first.
+inline void StoreBigEndian(uint8_t* at, uint32_t value, int count) {
+  for (int i = 0; i < count; ++i) at[i] = static_cast<uint8_t>(value >> (8 * (count - 1 - i)));
+}
+
 inline CRTPPacket MakePacket(uint16_t sequence, uint32_t timestamp, bool marker, const Bytes& payload) {
-  Bytes bytes = {0x80,
-                 static_cast<uint8_t>((marker ? 0x80 : 0) | 96),
-                 static_cast<uint8_t>(sequence >> 8),
-                 static_cast<uint8_t>(sequence),
-                 static_cast<uint8_t>(timestamp >> 24),
-                 static_cast<uint8_t>(timestamp >> 16),
-                 static_cast<uint8_t>(timestamp >> 8),
-                 static_cast<uint8_t>(timestamp),
-                 1,
-                 2,
-                 3,
-                 4};
+  Bytes bytes(12);
+  bytes[0] = 0x80;
+  bytes[1] = static_cast<uint8_t>((marker ? 0x80 : 0) | 96);
+  StoreBigEndian(&bytes[2], sequence, 2);
+  StoreBigEndian(&bytes[4], timestamp, 4);
+  StoreBigEndian(&bytes[8], 0x01020304, 4);  // SSRC
   bytes.insert(bytes.end(), payload.begin(), payload.end());
   CRTPPacket packet;
   EXPECT_TRUE(packet.Parse(bytes.data(), bytes.size()));
@@ -83,6 +82,13 @@ inline std::vector<Bytes> LoadStream(const std::string& name) {
     pos += 2 + n;
   }
   return packets;
+}
+
+// JPEG main header: fragment offset, type, Q, width and height in 8-pixel units.
+inline Bytes JpegMainHeader(uint32_t offset, uint8_t type, uint8_t q, uint8_t width8, uint8_t height8) {
+  Bytes header = {0, 0, 0, 0, type, q, width8, height8};
+  StoreBigEndian(&header[1], offset, 3);
+  return header;
 }
 
 // Driver (the log), allocator and client wired up for one depacketizer;

@@ -46,17 +46,8 @@ struct Jpeg {
   using Parser = CJpegRTPMediaParser;
   static constexpr bool kIndependentFrames = true;
   static void Describe(Parser&) {}
-  // Main header: fragment offset, type 1, Q 50, 176 x 144.
-  static Bytes Header(size_t offset) {
-    return {0,
-            static_cast<uint8_t>(offset >> 16),
-            static_cast<uint8_t>(offset >> 8),
-            static_cast<uint8_t>(offset),
-            1,
-            50,
-            22,
-            18};
-  }
+  // Type 1, Q 50, 176 x 144.
+  static Bytes Header(size_t offset) { return JpegMainHeader(static_cast<uint32_t>(offset), 1, 50, 22, 18); }
   static Bytes Key() { return Cat({Header(0), {0x12, 0x34, 0xFF, 0x00, 0x56}}); }
   static Bytes Delta() { return Key(); }
   static std::vector<Bytes> Fragments(const std::vector<Bytes>& middles) {

@@ -44,17 +44,6 @@ uint16_t Word(const std::string& s, size_t i) {
   return static_cast<uint16_t>((static_cast<uint8_t>(s[i]) << 8) | static_cast<uint8_t>(s[i + 1]));
 }
 
-Bytes MainHeader(uint32_t offset, uint8_t type, uint8_t q, uint8_t w8, uint8_t h8) {
-  return {0,
-          static_cast<uint8_t>(offset >> 16),
-          static_cast<uint8_t>(offset >> 8),
-          static_cast<uint8_t>(offset),
-          type,
-          q,
-          w8,
-          h8};
-}
-
 const Bytes kScanA = {0x12, 0x34, 0xFF, 0x00, 0x56};
 const Bytes kScanB = {0x78, 0x9A, 0xBC};
 const Bytes kEoi = {0xFF, 0xD9};
@@ -64,8 +53,8 @@ using JpegDepacketizer = ParserTest<CJpegRTPMediaParser>;
 // The table values are judged by decoding captured streams; here the
 // picture's frame, its segments and the tables each component uses.
 TEST_F(JpegDepacketizer, FragmentsMakeOneStandAlonePicture) {
-  Send(false, Cat({MainHeader(0, 1, 50, 22, 18), kScanA}));
-  Send(true, Cat({MainHeader(5, 1, 50, 22, 18), kScanB}));
+  Send(false, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA}));
+  Send(true, Cat({JpegMainHeader(5, 1, 50, 22, 18), kScanB}));
   ASSERT_EQ(1u, client.frames.size());
   const ParsedFrame& f = client.frames[0];
   EXPECT_EQ(kFourCC_JPEG, f.fourcc);
@@ -94,7 +83,7 @@ TEST_F(JpegDepacketizer, FragmentsMakeOneStandAlonePicture) {
 TEST_F(JpegDepacketizer, InBandTablesBecomeOneOrTwoQuantizationSegments) {
   Bytes tables(128);
   for (size_t i = 0; i < tables.size(); ++i) tables[i] = static_cast<uint8_t>(i + 1);
-  Send(true, Cat({MainHeader(0, 0, 255, 40, 30), {0, 0, 0, 128}, tables, kScanA}));
+  Send(true, Cat({JpegMainHeader(0, 0, 255, 40, 30), {0, 0, 0, 128}, tables, kScanA}));
   ASSERT_EQ(1u, client.frames.size());
   JpegLayout jpeg = Walk(client.frames[0].bytes);
   ASSERT_TRUE(jpeg.valid);
@@ -106,7 +95,8 @@ TEST_F(JpegDepacketizer, InBandTablesBecomeOneOrTwoQuantizationSegments) {
   EXPECT_EQ(Str(Cat({kScanA, kEoi})), jpeg.scan);
 
   // One table: every component must use it.
-  Send(true, Cat({MainHeader(0, 1, 255, 40, 30), {0, 0, 0, 64}, Bytes(tables.begin(), tables.begin() + 64), kScanA}));
+  Send(true,
+       Cat({JpegMainHeader(0, 1, 255, 40, 30), {0, 0, 0, 64}, Bytes(tables.begin(), tables.begin() + 64), kScanA}));
   ASSERT_EQ(2u, client.frames.size());
   jpeg = Walk(client.frames[1].bytes);
   ASSERT_TRUE(jpeg.valid);
@@ -117,8 +107,8 @@ TEST_F(JpegDepacketizer, InBandTablesBecomeOneOrTwoQuantizationSegments) {
   EXPECT_EQ(0, sof[14]);
 
   // Below Q 255 a picture may refer to the tables of an earlier one.
-  Send(true, Cat({MainHeader(0, 1, 200, 40, 30), {0, 0, 0, 128}, tables, kScanA}));
-  Send(true, Cat({MainHeader(0, 1, 200, 40, 30), {0, 0, 0, 0}, kScanB}));
+  Send(true, Cat({JpegMainHeader(0, 1, 200, 40, 30), {0, 0, 0, 128}, tables, kScanA}));
+  Send(true, Cat({JpegMainHeader(0, 1, 200, 40, 30), {0, 0, 0, 0}, kScanB}));
   ASSERT_EQ(4u, client.frames.size());
   jpeg = Walk(client.frames[3].bytes);
   ASSERT_TRUE(jpeg.valid);
@@ -127,15 +117,15 @@ TEST_F(JpegDepacketizer, InBandTablesBecomeOneOrTwoQuantizationSegments) {
   EXPECT_EQ(Str(Cat({kScanB, kEoi})), jpeg.scan);
 
   // A table that the packet does not hold, or 16-bit tables: no picture.
-  Send(true, Cat({MainHeader(0, 1, 255, 40, 30), {0, 0, 0, 128}, Bytes(60, 1)}));
-  Send(true, Cat({MainHeader(0, 1, 255, 40, 30), {0, 1, 0, 128}, tables, kScanA}));
+  Send(true, Cat({JpegMainHeader(0, 1, 255, 40, 30), {0, 0, 0, 128}, Bytes(60, 1)}));
+  Send(true, Cat({JpegMainHeader(0, 1, 255, 40, 30), {0, 1, 0, 128}, tables, kScanA}));
   EXPECT_EQ(4u, client.frames.size());
 }
 
 TEST_F(JpegDepacketizer, RestartMarkersGiveADriSegment) {
   const Bytes restart = {0x00, 0x0F, 0xFF, 0xFF};
-  Send(false, Cat({MainHeader(0, 65, 60, 22, 18), restart, kScanA}));
-  Send(true, Cat({MainHeader(5, 65, 60, 22, 18), restart, kScanB}));
+  Send(false, Cat({JpegMainHeader(0, 65, 60, 22, 18), restart, kScanA}));
+  Send(true, Cat({JpegMainHeader(5, 65, 60, 22, 18), restart, kScanB}));
   ASSERT_EQ(1u, client.frames.size());
   const JpegLayout jpeg = Walk(client.frames[0].bytes);
   ASSERT_TRUE(jpeg.valid);
@@ -146,9 +136,9 @@ TEST_F(JpegDepacketizer, RestartMarkersGiveADriSegment) {
 }
 
 TEST_F(JpegDepacketizer, EndOfImageIsAddedOnlyWhenMissing) {
-  Send(true, Cat({MainHeader(0, 1, 50, 22, 18), kScanA, kEoi}));
-  Send(true, Cat({MainHeader(0, 1, 50, 22, 18), kScanA, kEoi, {0x00}}));
-  Send(true, Cat({MainHeader(0, 1, 50, 22, 18), kScanA, {0xFF}}));
+  Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA, kEoi}));
+  Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA, kEoi, {0x00}}));
+  Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA, {0xFF}}));
   ASSERT_EQ(3u, client.frames.size());
   EXPECT_EQ(Str(Cat({kScanA, kEoi})), Walk(client.frames[0].bytes).scan);
   EXPECT_EQ(Str(Cat({kScanA, kEoi, {0x00}})), Walk(client.frames[1].bytes).scan);
@@ -157,17 +147,17 @@ TEST_F(JpegDepacketizer, EndOfImageIsAddedOnlyWhenMissing) {
 
 TEST_F(JpegDepacketizer, LargePicturesTakeTheirSizeFromDescriptionOrConfiguration) {
   client.defaultResolution = {1920, 1080};
-  Send(true, Cat({MainHeader(0, 1, 50, 240, 135), kScanA}));
+  Send(true, Cat({JpegMainHeader(0, 1, 50, 240, 135), kScanA}));
   ASSERT_EQ(1u, client.frames.size());
   EXPECT_EQ(1920u, client.frames[0].width);
   EXPECT_EQ(1080u, client.frames[0].height);
 
   // 2560 x 1440 does not fit the header's width byte: 0, or wrapped to 512.
   client.defaultResolution = {2560, 1440};
-  Send(true, Cat({MainHeader(0, 1, 50, 0, 180), kScanA}));
-  Send(true, Cat({MainHeader(0, 1, 50, 64, 180), kScanA}));
+  Send(true, Cat({JpegMainHeader(0, 1, 50, 0, 180), kScanA}));
+  Send(true, Cat({JpegMainHeader(0, 1, 50, 64, 180), kScanA}));
   parser.SetSdpParameters({}, {}, {}, 2592, 1944);
-  Send(true, Cat({MainHeader(0, 1, 50, 0, 0), kScanA}));
+  Send(true, Cat({JpegMainHeader(0, 1, 50, 0, 0), kScanA}));
   ASSERT_EQ(4u, client.frames.size());
   EXPECT_EQ(2560u, client.frames[1].width);
   EXPECT_EQ(1440u, client.frames[1].height);
@@ -180,25 +170,25 @@ TEST_F(JpegDepacketizer, LargePicturesTakeTheirSizeFromDescriptionOrConfiguratio
 
   // A camera sending less than was asked for keeps its own size.
   client.defaultResolution = {640, 480};
-  Send(true, Cat({MainHeader(0, 1, 50, 22, 18), kScanA}));
+  Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA}));
   ASSERT_EQ(5u, client.frames.size());
   EXPECT_EQ(176u, client.frames[4].width);
   EXPECT_EQ(144u, client.frames[4].height);
 }
 
 TEST_F(JpegDepacketizer, FragmentsWithoutTheirStartAreDropped) {
-  Send(true, Cat({MainHeader(5, 1, 50, 22, 18), kScanB}));  // joined mid-picture
-  Send(false, Cat({MainHeader(0, 1, 50, 22, 18), kScanA}));
+  Send(true, Cat({JpegMainHeader(5, 1, 50, 22, 18), kScanB}));  // joined mid-picture
+  Send(false, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA}));
   ++sequence;  // lost fragment
-  Send(true, Cat({MainHeader(10, 1, 50, 22, 18), kScanB}));
+  Send(true, Cat({JpegMainHeader(10, 1, 50, 22, 18), kScanB}));
   EXPECT_TRUE(client.frames.empty());
   Send(false, {0x00, 0x00});  // too short to look at
-  Send(true, Cat({MainHeader(0, 1, 50, 22, 18), kScanA}));
+  Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA}));
   EXPECT_EQ(1u, client.frames.size());
 
   // A picture whose last packet lost only its marker does not run into the next.
-  Send(false, Cat({MainHeader(0, 1, 50, 22, 18), kScanB}));
-  Send(true, Cat({MainHeader(0, 1, 50, 22, 18), kScanA}));
+  Send(false, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanB}));
+  Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA}));
   ASSERT_EQ(2u, client.frames.size());
   EXPECT_EQ(Str(Cat({kScanA, kEoi})), Walk(client.frames[1].bytes).scan);
 }

@@ -48,12 +48,8 @@ LossyStream MakeLossy(const std::vector<Bytes>& original, int loops, double loss
     for (const Bytes& p : original) {
       Bytes q = p;
       const uint32_t ts = Timestamp(p) + static_cast<uint32_t>(loop) * span;
-      q[2] = static_cast<uint8_t>(sequence >> 8);
-      q[3] = static_cast<uint8_t>(sequence);
-      q[4] = static_cast<uint8_t>(ts >> 24);
-      q[5] = static_cast<uint8_t>(ts >> 16);
-      q[6] = static_cast<uint8_t>(ts >> 8);
-      q[7] = static_cast<uint8_t>(ts);
+      StoreBigEndian(&q[2], sequence, 2);
+      StoreBigEndian(&q[4], ts, 4);
       ++sequence;
       s.all.push_back(q);
     }
@@ -184,8 +180,7 @@ TEST_F(RealH264, SetsFromTheDescriptionAloneServeFromTheSecondKeyFrame) {
   }
   // Keep the numbering continuous, as a sender without in-band sets would.
   for (size_t i = 0; i < withoutSets.size(); ++i) {
-    withoutSets[i][2] = static_cast<uint8_t>(i >> 8);
-    withoutSets[i][3] = static_cast<uint8_t>(i);
+    StoreBigEndian(&withoutSets[i][2], static_cast<uint32_t>(i), 2);
   }
   SDP_SESSION_INFO description;
   description.sps = sps;
