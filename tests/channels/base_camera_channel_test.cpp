@@ -99,58 +99,72 @@ void Produce(TestChannel& channel) {
   ASSERT_TRUE(channel.delivered.Wait(10000));
 }
 
+// Keeps the thread busy past the stop, once the thread took up the work.
+void MakeBusy(TestChannel& channel) {
+  channel.busyStarted.Reset();
+  channel.busy = true;
+  channel.produce.Set();
+  ASSERT_TRUE(channel.busyStarted.Wait(10000));
+}
+
+class BaseCameraChannel : public ::testing::Test {
+ protected:
+  void Start(uint32_t kind = kStreamRecording, uint32_t bitrate = 7) {
+    STREAM_PARAMS p = Params(kind, bitrate);
+    ASSERT_TRUE(channel_.Start(&p));
+  }
+
+  test::TestDriver driver_;
+  test::TestSink sink_;
+  TestChannel channel_{0, &driver_, &sink_};
+};
+
 }  // namespace
 
-TEST(BaseCameraChannel, StateAndLogLinesAcrossALifetime) {
-  test::TestDriver driver;
-  driver.info.address = "10.1.2.3";
-  test::TestSink sink;
-  TestChannel channel(0, &driver, &sink);
-  EXPECT_EQ(channel.GetState(), Stopped);
-  STREAM_PARAMS p = Params(kStreamLive);
-  ASSERT_TRUE(channel.Start(&p));
-  Produce(channel);
-  EXPECT_EQ(channel.GetState(), Streaming);
-  Produce(channel);  // a second online report logs nothing
-  auto online = driver.LinesWith("is online");
+TEST_F(BaseCameraChannel, StateAndLogLinesAcrossALifetime) {
+  driver_.info.address = "10.1.2.3";
+  EXPECT_EQ(channel_.GetState(), Stopped);
+  Start(kStreamLive);
+  Produce(channel_);
+  EXPECT_EQ(channel_.GetState(), Streaming);
+  Produce(channel_);  // a second online report logs nothing
+  auto online = driver_.LinesWith("is online");
   ASSERT_EQ(online.size(), 1u);
   EXPECT_EQ(online[0].level, 3u);
   EXPECT_EQ(online[0].Message(), "Camera 10.1.2.3 is online (Live)");
 
   // Signal lost while online: lower-case device name, level 1.
-  channel.SetState(SignalLost);
-  channel.SetCameraState(false);
-  auto lost = driver.LinesWith("Signal was lost");
+  channel_.SetState(SignalLost);
+  channel_.SetCameraState(false);
+  auto lost = driver_.LinesWith("Signal was lost");
   ASSERT_EQ(lost.size(), 1u);
   EXPECT_EQ(lost[0].level, 1u);
   EXPECT_EQ(lost[0].Message(), "Signal was lost for camera 10.1.2.3 (Live)");
 
   // Failure while connecting.
-  channel.SetState(Streaming);
-  channel.SetCameraState(true);
-  channel.SetState(Connecting);
-  channel.SetCameraState(false);
-  auto failed = driver.LinesWith("is offline or failed");
+  channel_.SetState(Streaming);
+  channel_.SetCameraState(true);
+  channel_.SetState(Connecting);
+  channel_.SetCameraState(false);
+  auto failed = driver_.LinesWith("is offline or failed");
   ASSERT_EQ(failed.size(), 1u);
   EXPECT_EQ(failed[0].level, 1u);
 
   // Stop from streaming: "Channel was stopped" because Stop sets Stopped first.
-  channel.SetState(Streaming);
-  channel.SetCameraState(true);
-  channel.Stop();
-  EXPECT_EQ(channel.GetState(), Stopped);
-  auto stopped = driver.LinesWith("Channel was stopped");
+  channel_.SetState(Streaming);
+  channel_.SetCameraState(true);
+  channel_.Stop();
+  EXPECT_EQ(channel_.GetState(), Stopped);
+  auto stopped = driver_.LinesWith("Channel was stopped");
   ASSERT_EQ(stopped.size(), 1u);
   EXPECT_EQ(stopped[0].Message(), "Camera 10.1.2.3 is offline. Channel was stopped (Live)");
   EXPECT_EQ(stopped[0].level, 3u);
 }
 
-TEST(BaseCameraChannel, VideoServerNamingAndStreamSuffixes) {
-  test::TestDriver driver;
-  driver.info.address = "10.1.2.3";
-  driver.channelCount = 4;
-  test::TestSink sink;
-  TestChannel channel(2, &driver, &sink);
+TEST_F(BaseCameraChannel, VideoServerNamingAndStreamSuffixes) {
+  driver_.info.address = "10.1.2.3";
+  driver_.channelCount = 4;
+  TestChannel channel(2, &driver_, &sink_);
   EXPECT_EQ(channel.DeviceLabel(true), "Video-server 10.1.2.3 (channel 2)");
   EXPECT_EQ(channel.DeviceLabel(false), "video-server 10.1.2.3 (channel 2)");
   STREAM_PARAMS p = Params(kStreamRecording);
@@ -158,119 +172,96 @@ TEST(BaseCameraChannel, VideoServerNamingAndStreamSuffixes) {
   channel.SetCameraState(true);
   channel.SetState(SignalLost);
   channel.SetCameraState(false);
-  EXPECT_EQ(driver.LinesWith("Video-server 10.1.2.3 (channel 2) is online (Rec)").size(), 1u);
-  EXPECT_EQ(driver.LinesWith("Signal was lost for video-server 10.1.2.3 (channel 2) (Rec)").size(), 1u);
+  EXPECT_EQ(driver_.LinesWith("Video-server 10.1.2.3 (channel 2) is online (Rec)").size(), 1u);
+  EXPECT_EQ(driver_.LinesWith("Signal was lost for video-server 10.1.2.3 (channel 2) (Rec)").size(), 1u);
 }
 
-TEST(BaseCameraChannel, MonitoringModeReachesTheEdgeCallbackButNotTheSink) {
-  test::TestDriver driver;
-  test::TestSink sink;
+TEST_F(BaseCameraChannel, MonitoringModeReachesTheEdgeCallbackButNotTheSink) {
   EdgeCallback edge;
-  TestChannel channel(0, &driver, &sink);
-  channel.SetEdgeStorageCallback(&edge);
+  channel_.SetEdgeStorageCallback(&edge);
   test::TestSample sample(ipcapture::kFourCC_JPEG, 8, "x");
   SYSTEMTIME t;
   t.wYear = 2026;
   t.wMonth = 1;
   t.wDay = 2;
   sample.SetTime(&t);
-  channel.SetMonitorOnly(true);
-  EXPECT_TRUE(channel.SendFrameCallback(&sample));
-  EXPECT_EQ(sink.FrameCount(), 0u);
+  channel_.SetMonitorOnly(true);
+  EXPECT_TRUE(channel_.SendFrameCallback(&sample));
+  EXPECT_EQ(sink_.FrameCount(), 0u);
   EXPECT_EQ(edge.frames, 1);
   EXPECT_EQ(edge.last, SystemTimeToFileTime64(t));
-  channel.SetMonitorOnly(false);
-  EXPECT_TRUE(channel.SendFrameCallback(&sample));
-  EXPECT_EQ(sink.FrameCount(), 1u);
+  channel_.SetMonitorOnly(false);
+  EXPECT_TRUE(channel_.SendFrameCallback(&sample));
+  EXPECT_EQ(sink_.FrameCount(), 1u);
   EXPECT_EQ(edge.frames, 2);
   // A refused frame does not reach edge storage.
-  sink.accept = false;
-  EXPECT_FALSE(channel.SendFrameCallback(&sample));
+  sink_.accept = false;
+  EXPECT_FALSE(channel_.SendFrameCallback(&sample));
   EXPECT_EQ(edge.frames, 2);
-  EXPECT_FALSE(channel.SendFrameCallback(nullptr));
+  EXPECT_FALSE(channel_.SendFrameCallback(nullptr));
   // Signal loss reaches both.
-  channel.NotifySignalLost();
-  EXPECT_EQ(sink.signalLost, 1);
+  channel_.NotifySignalLost();
+  EXPECT_EQ(sink_.signalLost, 1);
   EXPECT_EQ(edge.lost, 1);
   // An edge callback that throws is caught and logged.
-  sink.accept = true;
+  sink_.accept = true;
   edge.throwIt = true;
-  EXPECT_TRUE(channel.SendFrameCallback(&sample));
-  EXPECT_EQ(driver.LinesWith("Notify_SendFrameCallback: Unhandled exception").size(), 1u);
+  EXPECT_TRUE(channel_.SendFrameCallback(&sample));
+  EXPECT_EQ(driver_.LinesWith("Notify_SendFrameCallback: Unhandled exception").size(), 1u);
 }
 
-TEST(BaseCameraChannel, ASinkThatThrowsDoesNotEndTheThread) {
-  test::TestDriver driver;
-  test::TestSink sink;
-  TestChannel channel(0, &driver, &sink);
-  STREAM_PARAMS p = Params(kStreamRecording);
-  ASSERT_TRUE(channel.Start(&p));
-  sink.throwOnFrame = true;
-  Produce(channel);
-  EXPECT_EQ(channel.framesSent, 0);
-  auto caught = driver.LinesWith("SendFrameCallback(): Unexpected exception, device 127.0.0.1:80");
+TEST_F(BaseCameraChannel, ASinkThatThrowsDoesNotEndTheThread) {
+  Start();
+  sink_.throwOnFrame = true;
+  Produce(channel_);
+  EXPECT_EQ(channel_.framesSent, 0);
+  auto caught = driver_.LinesWith("SendFrameCallback(): Unexpected exception, device 127.0.0.1:80");
   ASSERT_EQ(caught.size(), 1u);
   EXPECT_EQ(caught[0].level, 1u);
-  sink.throwOnFrame = false;
-  Produce(channel);
-  EXPECT_EQ(channel.framesSent, 1);
+  sink_.throwOnFrame = false;
+  Produce(channel_);
+  EXPECT_EQ(channel_.framesSent, 1);
 }
 
-TEST(BaseCameraChannel, RestartKeepsTheBitrateAndMakesNoOfflineReport) {
-  test::TestDriver driver;
-  test::TestSink sink;
-  TestChannel channel(0, &driver, &sink);
-  STREAM_PARAMS p = Params(kStreamRecording, 42);
-  ASSERT_TRUE(channel.Start(&p));
-  Produce(channel);
-  driver.ClearLines();
+TEST_F(BaseCameraChannel, RestartKeepsTheBitrateAndMakesNoOfflineReport) {
+  Start(kStreamRecording, 42);
+  Produce(channel_);
+  driver_.ClearLines();
   STREAM_PARAMS q = Params(kStreamRecording, 99);
   q.width = 1280;
-  ASSERT_TRUE(channel.Restart(&q));
-  EXPECT_EQ(channel.Seen().bitrate, 42u);
-  EXPECT_EQ(channel.Seen().width, 1280u);
-  EXPECT_TRUE(test::WaitUntil([&] { return channel.runs >= 2; }));
-  EXPECT_EQ(channel.runs, 2);
-  Produce(channel);
-  EXPECT_EQ(channel.widthSeenByThread, 1280u);
-  EXPECT_TRUE(driver.LinesWith("offline").empty());
+  ASSERT_TRUE(channel_.Restart(&q));
+  EXPECT_EQ(channel_.Seen().bitrate, 42u);
+  EXPECT_EQ(channel_.Seen().width, 1280u);
+  EXPECT_TRUE(test::WaitUntil([&] { return channel_.runs >= 2; }));
+  EXPECT_EQ(channel_.runs, 2);
+  Produce(channel_);
+  EXPECT_EQ(channel_.widthSeenByThread, 1280u);
+  EXPECT_TRUE(driver_.LinesWith("offline").empty());
   // A start while running replaces the thread.
-  ASSERT_TRUE(channel.Start(&q));
-  EXPECT_TRUE(test::WaitUntil([&] { return channel.runs >= 3; }));
-  EXPECT_EQ(channel.runs, 3);
+  ASSERT_TRUE(channel_.Start(&q));
+  EXPECT_TRUE(test::WaitUntil([&] { return channel_.runs >= 3; }));
+  EXPECT_EQ(channel_.runs, 3);
 }
 
-TEST(BaseCameraChannel, StopWaitsForABusyThreadWithinItsBound) {
-  test::TestDriver driver;
-  driver.info.connectTimeoutMs = 50;  // bound is 100 ms, the thread is busy 400 ms
-  test::TestSink sink;
-  TestChannel channel(0, &driver, &sink);
-  STREAM_PARAMS p = Params(kStreamRecording);
-  ASSERT_TRUE(channel.Start(&p));
-  channel.busyStarted.Reset();
-  channel.busy = true;
-  channel.produce.Set();
-  ASSERT_TRUE(channel.busyStarted.Wait(10000));
-  channel.Stop();
+TEST_F(BaseCameraChannel, StopWaitsForABusyThreadWithinItsBound) {
+  driver_.info.connectTimeoutMs = 50;  // bound is 100 ms, the thread is busy 400 ms
+  Start();
+  MakeBusy(channel_);
+  channel_.Stop();
   auto warn =
-      driver.LinesWith("Video capture thread for camera 127.0.0.1 cannot be stopped and will be terminated now");
-  EXPECT_EQ(warn.size(), 1u);
-  if (!warn.empty()) {
-    EXPECT_EQ(warn[0].level, 2u);
-  }
+      driver_.LinesWith("Video capture thread for camera 127.0.0.1 cannot be stopped and will be terminated now");
+  ASSERT_EQ(warn.size(), 1u);
+  EXPECT_EQ(warn[0].level, 2u);
 
   // With the normal bound the same stop needs no warning.
-  driver.info.connectTimeoutMs = 5000;
-  driver.ClearLines();
-  ASSERT_TRUE(channel.Start(&p));
-  channel.busyStarted.Reset();
-  channel.busy = true;
-  channel.produce.Set();
-  ASSERT_TRUE(channel.busyStarted.Wait(10000));
+  driver_.info.connectTimeoutMs = 5000;
+  driver_.ClearLines();
+  Start();
+  MakeBusy(channel_);
   const auto start = std::chrono::steady_clock::now();
-  channel.Stop();
+  channel_.Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
-  EXPECT_TRUE(driver.LinesWith("cannot be stopped").empty());
+  EXPECT_TRUE(driver_.LinesWith("cannot be stopped").empty());
 }
 
 TEST(StreamHelpers, FrameRateResolutionClassAndNames) {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,34 +18,47 @@ using namespace orbisan::ipcapture;
 
 namespace {
 
-// Channels that record what the capture object does with them.
+// Channels that record what the capture object does with them; safe from
+// any thread, so that concurrent host calls can use them too.
 struct Journal {
+  void Add(const std::string& event) {
+    std::lock_guard<std::mutex> lock(mutex);
+    events.push_back(event);
+  }
+  std::mutex mutex;
   std::vector<std::string> events;
+  std::atomic<int> alive{0};
 };
 
 class FakeChannel : public ICameraChannel {
  public:
-  FakeChannel(Journal& j, std::string name, bool startOk) : j_(j), name_(std::move(name)), startOk_(startOk) {}
-  ~FakeChannel() override { j_.events.push_back("delete " + name_); }
+  FakeChannel(Journal& j, std::string name, bool startOk) : j_(j), name_(std::move(name)), startOk_(startOk) {
+    ++j_.alive;
+  }
+  ~FakeChannel() override {
+    j_.Add("delete " + name_);
+    --j_.alive;
+  }
   uint32_t GetChannelIndex() override { return 0; }
   IVideoFrameSink* GetFrameSink() override { return nullptr; }
   void SetEdgeStorageCallback(IEdgeStorageCallback*) override {}
   void SetPrivacyMask(IPrivacyZoneList* zones) override {
-    j_.events.push_back(std::string("mask ") + name_ + (zones ? " zones" : " none"));
+    j_.Add(std::string("mask ") + name_ + (zones ? " zones" : " none"));
   }
   bool Start(const STREAM_PARAMS* p) override {
     params = *p;
-    j_.events.push_back("start " + name_);
+    j_.Add("start " + name_);
     state = Streaming;
+    std::this_thread::yield();  // widens the window between stop and store
     return startOk_;
   }
   void Stop() override {
-    j_.events.push_back("stop " + name_);
+    j_.Add("stop " + name_);
     state = Stopped;
   }
   bool Restart(const STREAM_PARAMS* p) override {
     params = *p;
-    j_.events.push_back("restart " + name_);
+    j_.Add("restart " + name_);
     return true;
   }
   bool StartEdgeMonitoring() override { return true; }
@@ -52,7 +66,7 @@ class FakeChannel : public ICameraChannel {
   ChannelState GetState() override { return state; }
 
   STREAM_PARAMS params;
-  ChannelState state = Stopped;
+  std::atomic<ChannelState> state = Stopped;
 
  private:
   Journal& j_;
@@ -63,19 +77,31 @@ class FakeChannel : public ICameraChannel {
 class FakeMotion : public IMotionChannel {
  public:
   FakeMotion(Journal& j, bool ok) : j_(j), ok_(ok) {}
-  ~FakeMotion() override { j_.events.push_back("delete motion"); }
+  ~FakeMotion() override { j_.Add("delete motion"); }
   uint32_t GetChannelIndex() override { return 0; }
   IVideoFrameSink* GetFrameSink() override { return nullptr; }
   void SetEdgeStorageCallback(IEdgeStorageCallback*) override {}
   bool Start() override {
-    j_.events.push_back("start motion");
+    j_.Add("start motion");
     return ok_;
   }
-  void Stop() override { j_.events.push_back("stop motion"); }
+  void Stop() override { j_.Add("stop motion"); }
 
  private:
   Journal& j_;
   bool ok_;
+};
+
+// Counts the channels registered with it.
+class CountingHandler : public IEdgeStorageHandler {
+ public:
+  void RegisterChannel(IEdgeMonitorChannel*) override { ++registered; }
+  void UnregisterChannel(IEdgeMonitorChannel* channel) override {
+    if (channel != nullptr) ++unregistered;
+  }
+  IVideoFrameSink* FindChannel(uint32_t) override { return nullptr; }
+  std::atomic<int> registered{0};
+  std::atomic<int> unregistered{0};
 };
 
 class Creator : public IVideoChannelCreator {
@@ -84,14 +110,23 @@ class Creator : public IVideoChannelCreator {
   ICameraChannel* CreateVideoChannel(uint32_t input, IVideoFrameSink*, STREAM_PARAMS* p) override {
     if (p->codec == 9) return nullptr;
     static const char* kinds[] = {"rec", "live", "remote"};
-    last = new FakeChannel(j_, std::string(kinds[p->streamKind % 3]) + std::to_string(input), startOk);
-    return last;
+    FakeChannel* channel = new FakeChannel(j_, std::string(kinds[p->streamKind % 3]) + std::to_string(input), startOk);
+    last = channel;
+    return channel;
   }
   IMotionChannel* CreateMotionChannel(uint32_t, IVideoFrameSink*) override { return new FakeMotion(j_, motionOk); }
-  IEdgeStorageHandler* CreateEdgeStorageHandler() override { return nullptr; }
-  FakeChannel* last = nullptr;
+  IEdgeStorageHandler* CreateEdgeStorageHandler() override {
+    ++handlersMade;
+    auto* handler = new CountingHandler;
+    lastHandler = handler;
+    return handler;
+  }
+  FakeChannel* Last() { return last.load(); }
+  std::atomic<FakeChannel*> last{nullptr};
   bool startOk = true;
   bool motionOk = true;
+  std::atomic<int> handlersMade{0};
+  std::atomic<CountingHandler*> lastHandler{nullptr};
 
  private:
   Journal& j_;
@@ -110,15 +145,15 @@ TEST(IPVideoCapture, StartCaptureStopsEverythingTheInputHadFirst) {
   CIPVideoCapture capture(&creator, 2);
   Request request;
   ASSERT_TRUE(capture.StartCapture(1, nullptr, &request));
-  EXPECT_EQ(creator.last->params.frameRate, 40u);
-  EXPECT_EQ(creator.last->params.bitrate, 5u);
-  EXPECT_EQ(creator.last->params.width, 1280u);
-  EXPECT_EQ(creator.last->params.height, 720u);
-  EXPECT_EQ(creator.last->params.codec, 3u);
-  EXPECT_EQ(creator.last->params.streamKind, 0u);
+  EXPECT_EQ(creator.Last()->params.frameRate, 40u);
+  EXPECT_EQ(creator.Last()->params.bitrate, 5u);
+  EXPECT_EQ(creator.Last()->params.width, 1280u);
+  EXPECT_EQ(creator.Last()->params.height, 720u);
+  EXPECT_EQ(creator.Last()->params.codec, 3u);
+  EXPECT_EQ(creator.Last()->params.streamKind, 0u);
   ASSERT_TRUE(capture.StartStream(1, 1, nullptr, &request));
   ASSERT_TRUE(capture.StartStream(1, 2, nullptr, &request));
-  EXPECT_EQ(creator.last->params.streamKind, 2u);
+  EXPECT_EQ(creator.Last()->params.streamKind, 2u);
   j.events.clear();
   ASSERT_TRUE(capture.StartCapture(1, nullptr, &request));
   const std::vector<std::string> expected = {"stop live1", "delete live1", "stop remote1",   "delete remote1",
@@ -168,18 +203,18 @@ TEST(IPVideoCapture, StreamStateParametersAndMissingChannels) {
   ASSERT_TRUE(capture.StartCapture(0, nullptr, &request));
   ASSERT_TRUE(capture.GetStreamState(0, &state, &reserved, nullptr, 0));
   EXPECT_EQ(state, 0u);
-  creator.last->state = Stopped;
+  creator.Last()->state = Stopped;
   ASSERT_TRUE(capture.GetStreamState(0, &state, &reserved, nullptr, 0));
   EXPECT_EQ(state, 2u) << "stopped reads as signal lost";
-  creator.last->state = Connecting;
+  creator.Last()->state = Connecting;
   ASSERT_TRUE(capture.GetStreamState(0, &state, &reserved, nullptr, 0));
   EXPECT_EQ(state, 1u);
 
   // Restart keeps codec and kind out of the new request (both 0).
   ASSERT_TRUE(capture.ChangeFrameSize(0, request.GetVideoFormat()->GetFrameSize(), 0x7000 | 12));
-  EXPECT_EQ(creator.last->params.frameRate, 0x7000u | 12);
-  EXPECT_EQ(creator.last->params.codec, 0u);
-  EXPECT_EQ(creator.last->params.width, 1280u);
+  EXPECT_EQ(creator.Last()->params.frameRate, 0x7000u | 12);
+  EXPECT_EQ(creator.Last()->params.codec, 0u);
+  EXPECT_EQ(creator.Last()->params.width, 1280u);
 
   uint16_t on = 1, value = 7;
   EXPECT_FALSE(capture.SetParameter("EdgeStorageState", &on, 4));
@@ -194,66 +229,12 @@ TEST(IPVideoCapture, StreamStateParametersAndMissingChannels) {
   EXPECT_EQ(capture.QueryReserved(), 0u);
 }
 
-namespace {
-
-// Counts channels alive and edge storage handlers made; safe from any thread.
-class CountingChannel : public ICameraChannel {
- public:
-  explicit CountingChannel(std::atomic<int>& alive) : alive_(alive) { ++alive_; }
-  ~CountingChannel() override { --alive_; }
-  uint32_t GetChannelIndex() override { return 0; }
-  IVideoFrameSink* GetFrameSink() override { return nullptr; }
-  void SetEdgeStorageCallback(IEdgeStorageCallback*) override {}
-  void SetPrivacyMask(IPrivacyZoneList*) override {}
-  bool Start(const STREAM_PARAMS*) override {
-    std::this_thread::yield();  // widens the window between stop and store
-    return true;
-  }
-  void Stop() override {}
-  bool Restart(const STREAM_PARAMS*) override { return true; }
-  bool StartEdgeMonitoring() override { return true; }
-  bool StopEdgeMonitoring() override { return true; }
-  ChannelState GetState() override { return Streaming; }
-
- private:
-  std::atomic<int>& alive_;
-};
-
-class CountingHandler : public IEdgeStorageHandler {
- public:
-  void RegisterChannel(IEdgeMonitorChannel*) override { ++registered; }
-  void UnregisterChannel(IEdgeMonitorChannel* channel) override {
-    if (channel != nullptr) ++unregistered;
-  }
-  IVideoFrameSink* FindChannel(uint32_t) override { return nullptr; }
-  std::atomic<int> registered{0};
-  std::atomic<int> unregistered{0};
-};
-
-class CountingCreator : public IVideoChannelCreator {
- public:
-  ICameraChannel* CreateVideoChannel(uint32_t, IVideoFrameSink*, STREAM_PARAMS*) override {
-    return new CountingChannel(alive);
-  }
-  IMotionChannel* CreateMotionChannel(uint32_t, IVideoFrameSink*) override { return nullptr; }
-  IEdgeStorageHandler* CreateEdgeStorageHandler() override {
-    ++handlersMade;
-    auto* handler = new CountingHandler;
-    lastHandler = handler;
-    return handler;
-  }
-  std::atomic<int> alive{0};
-  std::atomic<int> handlersMade{0};
-  std::atomic<CountingHandler*> lastHandler{nullptr};
-};
-
-}  // namespace
-
 // Host threads start, stop and configure inputs at the same time: one edge
 // storage handler is made, and a channel replaced by a concurrent start of
 // the same input is stopped and deleted, never left running unowned.
 TEST(IPVideoCapture, ConcurrentHostCallsShareOneHandlerAndLeaveNoOrphans) {
-  CountingCreator creator;
+  Journal j;
+  Creator creator(j);
   {
     CIPVideoCapture capture(&creator, 2);
     const uint16_t on = 1;
@@ -280,10 +261,10 @@ TEST(IPVideoCapture, ConcurrentHostCallsShareOneHandlerAndLeaveNoOrphans) {
     });
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(creator.handlersMade, 1);
-    EXPECT_EQ(creator.alive, 4) << "one recording and one live channel per input";
+    EXPECT_EQ(j.alive, 4) << "one recording and one live channel per input";
     CountingHandler* handler = creator.lastHandler;
     ASSERT_NE(handler, nullptr);
     EXPECT_EQ(handler->registered - handler->unregistered, 2) << "the two recording channels";
   }
-  EXPECT_EQ(creator.alive, 0);
+  EXPECT_EQ(j.alive, 0);
 }

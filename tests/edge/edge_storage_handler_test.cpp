@@ -88,6 +88,13 @@ class EdgeStorageHandlerTest : public ::testing::Test {
     ASSERT_TRUE(WaitUntil([&] { return handler_->SilenceCount() > silences; }));
     channel.Frame(after);
   }
+  // Frames keep coming until the handler worked on an item that many times.
+  bool FramesUntilPasses(FakeChannel& channel, int passes) {
+    return WaitUntil([&] {
+      channel.Frame(NowFileTime());
+      return task_.passes.load() == passes;
+    });
+  }
 
   test::TestDriver driver_;
   FakeTask task_;
@@ -104,10 +111,7 @@ TEST_F(EdgeStorageHandlerTest, GapRunsFromTheLastFrameBeforeTheSilenceToTheFirst
   const uint64_t after = NowFileTime();
   MakeGap(delivering, before, after);
   // The item is worked on at the next activity: video is back.
-  ASSERT_TRUE(WaitUntil([&] {
-    delivering.Frame(NowFileTime());
-    return task_.passes.load() == 1;
-  }));
+  ASSERT_TRUE(FramesUntilPasses(delivering, 1));
   EXPECT_EQ(task_.Intervals(), (std::vector<Interval>{{1, before, after}}));
   EXPECT_EQ(driver_.LinesWith("- Processing finished.").size(), 1u);
 }
@@ -134,10 +138,7 @@ TEST_F(EdgeStorageHandlerTest, UnfinishedItemBacksOffParksWhenItsChannelStopsAnd
   const uint64_t after = NowFileTime();
   task_.reached = before + kSecond;
   MakeGap(channel, before, after);
-  ASSERT_TRUE(WaitUntil([&] {
-    channel.Frame(NowFileTime());
-    return task_.passes.load() == 1;
-  }));
+  ASSERT_TRUE(FramesUntilPasses(channel, 1));
   // Frames keep coming: a camera that failed is not asked again at once.
   for (int i = 0; i < 50; ++i) channel.Frame(NowFileTime());
   handler_->UnregisterChannel(&channel);

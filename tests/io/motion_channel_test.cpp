@@ -114,18 +114,15 @@ TEST(MotionChannel, ReportsAPairFirstAndHoldsChangesForASecond) {
   channel.Feed(Part(30, 20));
   channel.Feed("--");
   EXPECT_EQ(test::MotionStates(rig.sink), (std::vector<int>{0, 1}));
-  channel.now += 500;
-  channel.Feed(Part(10, 20) + "--");
-  EXPECT_EQ(test::MotionStates(rig.sink), (std::vector<int>{0, 1}));  // held back
-  channel.now += 499;
-  channel.Feed(Part(10, 20) + "--");
-  EXPECT_EQ(test::MotionStates(rig.sink), (std::vector<int>{0, 1}));
-  channel.now += 1;
-  channel.Feed(Part(10, 20) + "--");
-  EXPECT_EQ(test::MotionStates(rig.sink), (std::vector<int>{0, 1, 0}));
-  channel.now += 5000;
-  channel.Feed(Part(10, 20) + "--");
-  EXPECT_EQ(test::MotionStates(rig.sink).size(), 3u);  // no change, no frame
+  // A change is held back until a second after the last report, and no
+  // change, however late, is no frame.
+  const std::pair<uint64_t, std::vector<int>> steps[] = {
+      {500, {0, 1}}, {499, {0, 1}}, {1, {0, 1, 0}}, {5000, {0, 1, 0}}};
+  for (const auto& [advance, states] : steps) {
+    channel.now += advance;
+    channel.Feed(Part(10, 20) + "--");
+    EXPECT_EQ(test::MotionStates(rig.sink), states) << "after another " << advance << " ms";
+  }
 
   const auto frames = rig.sink.Frames();
   for (const auto& frame : frames) {
