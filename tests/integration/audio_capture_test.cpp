@@ -16,11 +16,10 @@
 
 #include "sim/simulated_camera.h"
 #include "sim/stream_settings.h"
-#include "strandline/capture_driver.h"
+#include "support/driver_rig.h"
 #include "support/process_counts.h"
 #include "support/run_command.h"
 #include "support/temp_dir.h"
-#include "support/test_capture_setup.h"
 #include "support/test_samples.h"
 #include "support/wait_until.h"
 
@@ -31,41 +30,19 @@ using strandline::sim::SimulatedCamera;
 
 namespace {
 
-// The simulated camera and the exported driver opened for it with one audio input.
-struct AudioRig {
-  explicit AudioRig(const std::string& model = "TCM5311", const std::string& config = "") {
-    SimulatedCamera::Options options;
-    options.model = model;
-    camera = std::make_unique<SimulatedCamera>(options);
-    started = camera->Start();
-    setup.model = model;
-    setup.port = camera->HttpPort();
-    setup.params = {{7, std::to_string(camera->RtspPort())}, {101, "Count=1; IsStereo=0"}};
-    if (!config.empty()) {
-      scratch.Write("config.xml", config);
-      setenv("STRANDLINE_CONFIG", scratch.File("config.xml").c_str(), 1);
-    }
-    driver = module.Create();
-    opened = driver->Open(&log, &allocator, &setup);
-    capture = driver->GetAudioCapture();
-  }
-  ~AudioRig() {
-    module.Delete(driver);
-    unsetenv("STRANDLINE_CONFIG");
+// The simulated camera and the driver opened for it with one audio input.
+struct AudioRig : test::Rig {
+  explicit AudioRig(const std::string& model = "TCM5311", const std::string& config = "") : Rig(model, config) {
+    setup.params.erase(5);
+    setup.params[101] = "Count=1; IsStereo=0";
+    opened = Open(5000, 15000);
+    audio = opened ? driver->GetAudioCapture() : nullptr;
   }
   int Lines(const std::string& needle) { return log.Count(needle); }
 
-  test::ScratchDir scratch;
-  std::unique_ptr<SimulatedCamera> camera;
-  bool started = false;
-  test::TestCaptureSetup setup;
-  test::TestLog log;
-  test::TestAllocator allocator;
-  test::TestAudioSink sink;
-  test::DriverModule module{STRANDLINE_DRIVER_PATH};
-  IIPCaptureDriverEx5* driver = nullptr;
+  test::TestAudioSink audioSink;
   bool opened = false;
-  IIPAudioCapture2* capture = nullptr;
+  IIPAudioCapture2* audio = nullptr;
 };
 
 // Rising zero crossings per second of 16-bit mono samples at 8000 Hz.
@@ -121,10 +98,10 @@ TEST(AudioCapture, DroppedSessionComesBackWithOneLostAndOneOkLine) {
   AudioRig rig;
   ASSERT_TRUE(rig.started);
   ASSERT_TRUE(rig.opened);
-  ASSERT_NE(rig.capture, nullptr);
-  ASSERT_TRUE(rig.capture->OpenChannel(1, 0, &rig.sink, nullptr));
-  ASSERT_TRUE(test::WaitUntil([&] { return rig.sink.Frames().size() >= 2; }, 30s));
-  EXPECT_EQ(rig.capture->GetChannelState(1), kAudioRunning);
+  ASSERT_NE(rig.audio, nullptr);
+  ASSERT_TRUE(rig.audio->OpenChannel(1, 0, &rig.audioSink, nullptr));
+  ASSERT_TRUE(test::WaitUntil([&] { return rig.audioSink.Frames().size() >= 2; }, 30s));
+  EXPECT_EQ(rig.audio->GetChannelState(1), kAudioRunning);
   EXPECT_EQ(rig.Lines("Audio signal from camera 127.0.0.1 is OK"), 1);
 
   rig.camera->DropRtspConnections();
@@ -132,22 +109,22 @@ TEST(AudioCapture, DroppedSessionComesBackWithOneLostAndOneOkLine) {
   // Every state the channel takes reaches the host: the short stay in 5 too.
   ASSERT_TRUE(test::WaitUntil(
       [&] {
-        const auto states = rig.sink.States();
+        const auto states = rig.audioSink.States();
         return std::find(states.begin(), states.end(), kAudioBroken) != states.end();
       },
       30s));
   ASSERT_TRUE(test::WaitUntil([&] { return rig.Lines("is OK") == 2; }, 30s));
   const auto back = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - dropped);
-  EXPECT_EQ(rig.capture->GetChannelState(1), kAudioRunning);
+  EXPECT_EQ(rig.audio->GetChannelState(1), kAudioRunning);
   EXPECT_EQ(rig.Lines("Audio signal was lost for camera 127.0.0.1"), 1);
   // Silence is noticed after the connect time-out (5000 ms) at the next loop
   // pass (2000 ms); the new session's first second of audio follows.
   std::printf("audio back %lld ms after the drop\n", static_cast<long long>(back.count()));
   EXPECT_LT(back, 5000ms + 2000ms + 10000ms) << "generous for a loaded machine";
-  for (const auto& frame : rig.sink.Frames()) EXPECT_EQ(frame.size(), 8000u);
+  for (const auto& frame : rig.audioSink.Frames()) EXPECT_EQ(frame.size(), 8000u);
 
-  EXPECT_TRUE(rig.capture->CloseChannel(1));
-  EXPECT_EQ(rig.sink.States().back(), kAudioStopped);
+  EXPECT_TRUE(rig.audio->CloseChannel(1));
+  EXPECT_EQ(rig.audioSink.States().back(), kAudioStopped);
   EXPECT_EQ(rig.Lines("Audio channel was stopped for camera 127.0.0.1"), 1);
   EXPECT_EQ(rig.allocator.created.load(), rig.allocator.released.load());
 }
@@ -156,7 +133,7 @@ TEST(AudioCapture, ModelWithoutAudioIsBrokenAndRetriesQuietly) {
   AudioRig rig("SED2300");
   ASSERT_TRUE(rig.started);
   ASSERT_TRUE(rig.opened);
-  ASSERT_TRUE(rig.capture->OpenChannel(1, 0, &rig.sink, nullptr));
+  ASSERT_TRUE(rig.audio->OpenChannel(1, 0, &rig.audioSink, nullptr));
   auto checks = [&] {
     int n = 0;
     for (const auto& request : rig.camera->CgiRequests())
@@ -164,31 +141,31 @@ TEST(AudioCapture, ModelWithoutAudioIsBrokenAndRetriesQuietly) {
     return n;
   };
   // Each retry passes through the starting state while its check is in flight.
-  ASSERT_TRUE(test::WaitUntil([&] { return checks() >= 3 && rig.capture->GetChannelState(1) == kAudioBroken; }, 60s));
+  ASSERT_TRUE(test::WaitUntil([&] { return checks() >= 3 && rig.audio->GetChannelState(1) == kAudioBroken; }, 60s));
   EXPECT_EQ(rig.Lines("did not enable its audio input"), 1) << "repeats are not logged again";
   EXPECT_EQ(rig.Lines("Audio signal"), 0);
-  EXPECT_TRUE(rig.sink.Frames().empty());
-  EXPECT_TRUE(rig.capture->CloseChannel(1));
+  EXPECT_TRUE(rig.audioSink.Frames().empty());
+  EXPECT_TRUE(rig.audio->CloseChannel(1));
 }
 
 TEST(AudioCapture, OpenCloseCyclesLeaveNoThreadsOrDescriptors) {
   AudioRig rig;
   ASSERT_TRUE(rig.opened);
-  ASSERT_TRUE(rig.capture->OpenChannel(1, 0, &rig.sink, nullptr));
-  ASSERT_TRUE(test::WaitUntil([&] { return !rig.sink.Frames().empty(); }, 30s));
-  rig.capture->CloseChannel(1);
+  ASSERT_TRUE(rig.audio->OpenChannel(1, 0, &rig.audioSink, nullptr));
+  ASSERT_TRUE(test::WaitUntil([&] { return !rig.audioSink.Frames().empty(); }, 30s));
+  rig.audio->CloseChannel(1);
   const int threads = test::SettledCount("/proc/self/task");
   const int fds = test::SettledCount("/proc/self/fd");
   for (int i = 0; i < 200; ++i) {
-    const size_t before = rig.sink.Frames().size();
-    ASSERT_TRUE(rig.capture->OpenChannel(1, 0, &rig.sink, nullptr));
+    const size_t before = rig.audioSink.Frames().size();
+    ASSERT_TRUE(rig.audio->OpenChannel(1, 0, &rig.audioSink, nullptr));
     // Some channels close while their audio flows, the others during set-up.
     if (i % 50 == 0) {
-      ASSERT_TRUE(test::WaitUntil([&] { return rig.sink.Frames().size() > before; }, 30s)) << "cycle " << i;
+      ASSERT_TRUE(test::WaitUntil([&] { return rig.audioSink.Frames().size() > before; }, 30s)) << "cycle " << i;
     }
-    EXPECT_TRUE(rig.capture->CloseChannel(1));
+    EXPECT_TRUE(rig.audio->CloseChannel(1));
   }
-  EXPECT_EQ(rig.capture->GetOpenChannelCount(), 0u);
+  EXPECT_EQ(rig.audio->GetOpenChannelCount(), 0u);
   EXPECT_EQ(test::CountSettlesAt("/proc/self/task", threads), threads);
   EXPECT_EQ(test::CountSettlesAt("/proc/self/fd", fds), fds);
   EXPECT_EQ(rig.allocator.created.load(), rig.allocator.released.load());
@@ -200,10 +177,10 @@ TEST(AudioCaptureMulticast, ReceivesTheMicrophoneFromTheGroup) {
   }
   AudioRig rig("TCM5311", "<Configuration><StreamingMode>multicast</StreamingMode></Configuration>");
   ASSERT_TRUE(rig.opened);
-  ASSERT_TRUE(rig.capture->OpenChannel(1, 0, &rig.sink, nullptr));
-  ASSERT_TRUE(test::WaitUntil([&] { return rig.sink.Frames().size() >= 3; }, 30s));
-  EXPECT_EQ(rig.capture->GetChannelState(1), kAudioRunning);
-  for (const auto& frame : rig.sink.Frames()) EXPECT_EQ(frame.size(), 8000u);
-  EXPECT_TRUE(rig.capture->CloseChannel(1));
+  ASSERT_TRUE(rig.audio->OpenChannel(1, 0, &rig.audioSink, nullptr));
+  ASSERT_TRUE(test::WaitUntil([&] { return rig.audioSink.Frames().size() >= 3; }, 30s));
+  EXPECT_EQ(rig.audio->GetChannelState(1), kAudioRunning);
+  for (const auto& frame : rig.audioSink.Frames()) EXPECT_EQ(frame.size(), 8000u);
+  EXPECT_TRUE(rig.audio->CloseChannel(1));
   EXPECT_EQ(rig.Lines("RTP multicast stream cannot be started"), 0);
 }

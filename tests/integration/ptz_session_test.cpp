@@ -120,28 +120,6 @@ TEST_F(PtzSessionTest, PresetsSurviveCloseAndOpen) {
   EXPECT_EQ(Received(), (Commands{"PTZ_PRESET_GO=2"}));
 }
 
-TEST_F(PtzSessionTest, BurstFromFourThreadsReachesTheCameraAsTheQueueLimit) {
-  ipcapture::IIPPTZApi* api = OpenDriver();
-  ASSERT_NE(api, nullptr);
-  camera_->HoldPtzCommands(true);
-  ASSERT_EQ(api->Move(ipcapture::kPtzLeft, 16), 1);
-  ASSERT_TRUE(WaitFor([&] { return camera_->Ptz().held == 1; }));
-  std::vector<std::thread> threads;
-  std::atomic<int> refused{0};
-  for (uint32_t t = 0; t < 4; ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < 250; ++i) {
-        if (api->Move(t, 16) != 1) ++refused;
-      }
-    });
-  }
-  for (auto& thread : threads) thread.join();
-  camera_->HoldPtzCommands(false);
-  CloseDriver();  // lets the queue drain
-  EXPECT_EQ(refused.load(), 0);
-  EXPECT_EQ(Received().size(), 7u) << "the first command and the six newest";
-}
-
 TEST_F(PtzSessionTest, NeitherMovesNorCloseWaitForACameraThatStoppedAnswering) {
   setup_.params[5] = "0";  // camera group 0: a silent camera is given up only after 10 s
   ipcapture::IIPPTZApi* api = OpenDriver();

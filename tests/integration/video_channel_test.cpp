@@ -96,6 +96,16 @@ void CheckRecording(const std::vector<test::DeliveredFrame>& frames, const Codec
   EXPECT_TRUE(sawKey) << tag;
 }
 
+// Opens the rig's driver with the given time-outs and starts a 320x240 H.264
+// stream on input 0; faults meant for the set-up are armed before the call.
+::testing::AssertionResult StartH264(Rig& rig, uint32_t connectMs = 2000, uint32_t signalMs = 4000) {
+  if (!rig.started) return ::testing::AssertionFailure() << "the simulated camera did not start";
+  if (!rig.Open(connectMs, signalMs)) return ::testing::AssertionFailure() << "the driver did not open";
+  Request request(3, 320, 240, 10);
+  if (!rig.capture->StartCapture(0, &rig.sink, &request)) return ::testing::AssertionFailure() << "no capture";
+  return ::testing::AssertionSuccess();
+}
+
 }  // namespace
 
 class CodecTransport : public ::testing::TestWithParam<std::tuple<int, bool>> {};
@@ -128,10 +138,7 @@ INSTANTIATE_TEST_SUITE_P(AllCodecs, CodecTransport, ::testing::Combine(::testing
 
 TEST(VideoChannelFaults, CameraGoesAwayAndComesBack) {
   Rig rig;
-  ASSERT_TRUE(rig.started);
-  ASSERT_TRUE(rig.Open(2000, 4000));
-  Request request(3, 320, 240, 10);
-  ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
+  ASSERT_TRUE(StartH264(rig));
   ASSERT_TRUE(rig.WaitFrames(10, 30s));
   rig.camera->SetRtspRefuseConnections(true);
   rig.camera->DropRtspConnections();
@@ -148,10 +155,7 @@ TEST(VideoChannelFaults, CameraGoesAwayAndComesBack) {
 
 TEST(VideoChannelFaults, FrozenStreamIsReconnected) {
   Rig rig;
-  ASSERT_TRUE(rig.started);
-  ASSERT_TRUE(rig.Open(2000, 4000));
-  Request request(3, 320, 240, 10);
-  ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
+  ASSERT_TRUE(StartH264(rig));
   ASSERT_TRUE(rig.WaitFrames(10, 30s));
   rig.camera->ClearCgiRequests();
   rig.camera->SetStreamFrozen(true);
@@ -173,14 +177,10 @@ TEST(VideoChannelFaults, RebootOnlyForAFailedRtspServiceAndAtMostOncePerHoldOff)
   {
     SCOPED_TRACE("500 on every DESCRIBE");
     Rig rig;
-    ASSERT_TRUE(rig.started);
-    ASSERT_TRUE(rig.Open(1000, 3000));
     rig.camera->SetDescribeFault(strandline::sim::DescribeFault::kStatus500);
-    Request request(3, 320, 240, 10);
-    ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
+    ASSERT_TRUE(StartH264(rig, 1000, 3000));
     // The camera comes back from its reboot still failing: the next reboot waits.
-    for (int i = 0; i < 400 && rig.log.Count("reboot held back") == 0; ++i) std::this_thread::sleep_for(50ms);
-    EXPECT_GE(rig.log.Count("reboot held back"), 1);
+    EXPECT_TRUE(WaitUntil([&] { return rig.log.Count("reboot held back") >= 1; }, 30s));
     EXPECT_EQ(SaveRebootCount(*rig.camera), 1);
     EXPECT_EQ(rig.log.Count("Save and reboot device 127.0.0.1:"), 1);
     EXPECT_TRUE(rig.capture->StopCapture(0));
@@ -188,12 +188,9 @@ TEST(VideoChannelFaults, RebootOnlyForAFailedRtspServiceAndAtMostOncePerHoldOff)
   {
     SCOPED_TRACE("503: busy, but the service works");
     Rig rig;
-    ASSERT_TRUE(rig.started);
     rig.camera->SetRtspRequestStatus(503);
-    ASSERT_TRUE(rig.Open(1000, 3000));
-    Request request(3, 320, 240, 10);
-    ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
-    for (int i = 0; i < 400 && rig.log.Count("answered with status 503") == 0; ++i) std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(StartH264(rig, 1000, 3000));
+    EXPECT_TRUE(WaitUntil([&] { return rig.log.Count("answered with status 503") >= 1; }, 30s));
     std::this_thread::sleep_for(3s);  // a few more tries
     EXPECT_TRUE(rig.capture->StopCapture(0));
     EXPECT_EQ(SaveRebootCount(*rig.camera), 0);
@@ -211,8 +208,6 @@ TEST(VideoChannelFaults, StopCaptureFromInsideTheHostCallbacksReturns) {
                         Case{"OnSignalLost", true, ""}}) {
     SCOPED_TRACE(c.name);
     Rig rig("TCM5311", c.config);
-    ASSERT_TRUE(rig.started);
-    ASSERT_TRUE(rig.Open(2000, 3000));
     std::atomic<int> calls{0};
     CManualEvent returned;
     auto stop = [&] {
@@ -222,8 +217,7 @@ TEST(VideoChannelFaults, StopCaptureFromInsideTheHostCallbacksReturns) {
       }
     };
     (c.fromSignalLost ? rig.sink.afterSignalLost : rig.sink.afterFrame) = stop;
-    Request request(3, 320, 240, 10);
-    ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
+    ASSERT_TRUE(StartH264(rig, 2000, 3000));
     if (c.fromSignalLost) {
       ASSERT_TRUE(rig.WaitFrames(3, 30s));
       rig.camera->SetStreamFrozen(true);
@@ -241,14 +235,10 @@ TEST(VideoChannelFaults, StopCaptureFromInsideTheHostCallbacksReturns) {
 
 TEST(VideoChannelFaults, StopCancelsTheCgiRequestUnderWay) {
   Rig rig;
-  ASSERT_TRUE(rig.started);
   const uint32_t connectMs = 4000;
-  ASSERT_TRUE(rig.Open(connectMs, 8000));
   rig.camera->SetHttpFault(strandline::sim::HttpFault::kNoAnswer);
-  Request request(3, 320, 240, 10);
-  ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
-  for (int i = 0; i < 200 && rig.camera->CgiRequests().empty(); ++i) std::this_thread::sleep_for(20ms);
-  ASSERT_FALSE(rig.camera->CgiRequests().empty());
+  ASSERT_TRUE(StartH264(rig, connectMs, 8000));
+  ASSERT_TRUE(WaitUntil([&] { return !rig.camera->CgiRequests().empty(); }, 30s));
   const auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(rig.capture->StopCapture(0));
   // Without the cancel the stop waits for the HTTP time-out.
@@ -257,12 +247,9 @@ TEST(VideoChannelFaults, StopCancelsTheCgiRequestUnderWay) {
 
 TEST(VideoChannelFaults, NoRebootInCameraGroupTwo) {
   Rig rig;
-  ASSERT_TRUE(rig.started);
   rig.setup.params[5] = "2";
-  ASSERT_TRUE(rig.Open(2000, 4000));
   rig.camera->SetDescribeFault(strandline::sim::DescribeFault::kStatus500);
-  Request request(3, 320, 240, 10);
-  ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
+  ASSERT_TRUE(StartH264(rig));
   std::this_thread::sleep_for(4s);
   for (const auto& r : rig.camera->CgiRequests()) EXPECT_EQ(r.query.find("SAVE_REBOOT"), std::string::npos);
   EXPECT_EQ(rig.log.Count("Save and reboot"), 0);
@@ -280,12 +267,9 @@ TEST(VideoChannelFaults, StopDuringAConnectThatNeverAnswersKeepsItsBound) {
   socklen_t len = sizeof addr;
   ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
   Rig rig;
-  ASSERT_TRUE(rig.started);
   rig.setup.params[7] = std::to_string(ntohs(addr.sin_port));
   const uint32_t connectMs = 1500;
-  ASSERT_TRUE(rig.Open(connectMs, 4000));
-  Request request(3, 320, 240, 10);
-  ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
+  ASSERT_TRUE(StartH264(rig, connectMs, 4000));
   // Stop once the DESCRIBE has been sent and waits for its answer.
   ::fcntl(listener, F_SETFL, O_NONBLOCK);
   std::vector<int> connections;
@@ -316,13 +300,9 @@ TEST(VideoChannelFaults, HostileDescribeAnswersKeepMemoryAndStopBounded) {
   for (const DescribeFault fault : {DescribeFault::kTrickle, DescribeFault::kHugeContentLength}) {
     SCOPED_TRACE(fault == DescribeFault::kTrickle ? "trickle" : "4 GB");
     Rig rig;
-    ASSERT_TRUE(rig.started);
     rig.camera->SetDescribeFault(fault);
-    const uint32_t connectMs = 20000;
-    ASSERT_TRUE(rig.Open(connectMs, 60000));
     const long residentBefore = test::ResidentKiB();
-    Request request(3, 320, 240, 10);
-    ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
+    ASSERT_TRUE(StartH264(rig, 20000, 60000));
     std::this_thread::sleep_for(3s);  // encoder set-up, port choice, DESCRIBE under way
     EXPECT_LT(test::ResidentKiB() - residentBefore, 64 * 1024) << "KiB grown while the answer came";
     const auto start = std::chrono::steady_clock::now();
@@ -377,10 +357,7 @@ TEST(VideoChannelMulticast, ReceivesTheGroupAndRebuildsAfterBye) {
   }
   for (const char* mode : {"multicast", "multicast primary"}) {
     Rig rig("TCM5311", std::string("<Configuration><StreamingMode>") + mode + "</StreamingMode></Configuration>");
-    ASSERT_TRUE(rig.started);
-    ASSERT_TRUE(rig.Open(2000, 4000));
-    Request request(3, 320, 240, 10);
-    ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
+    ASSERT_TRUE(StartH264(rig));
     ASSERT_TRUE(rig.WaitFrames(15, 40s)) << mode << ": " << rig.sink.FrameCount() << " frames";
     CheckRecording(rig.sink.Frames(), {3, "TCM5311", "h264", kFourCC_H264}, "multicast");
     bool configured = false;
@@ -396,11 +373,8 @@ TEST(VideoChannelMulticast, ReceivesTheGroupAndRebuildsAfterBye) {
 
 TEST(VideoChannelMulticast, CameraGroupZeroFallsBackToUnicast) {
   Rig rig("TCM5311", "<Configuration><StreamingMode>multicast</StreamingMode></Configuration>");
-  ASSERT_TRUE(rig.started);
   rig.setup.params[5] = "0";
-  ASSERT_TRUE(rig.Open(2000, 4000));
-  Request request(3, 320, 240, 10);
-  ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
+  ASSERT_TRUE(StartH264(rig));
   ASSERT_TRUE(rig.WaitFrames(5, 40s));
   EXPECT_TRUE(rig.capture->StopCapture(0));
   bool multicastPath = false;
@@ -410,10 +384,7 @@ TEST(VideoChannelMulticast, CameraGroupZeroFallsBackToUnicast) {
 
 TEST(VideoChannelEdge, MonitoringPausesAndResumesTheSameSession) {
   Rig rig;
-  ASSERT_TRUE(rig.started);
-  ASSERT_TRUE(rig.Open(2000, 4000));
-  Request request(3, 320, 240, 10);
-  ASSERT_TRUE(rig.capture->StartCapture(0, &rig.sink, &request));
+  ASSERT_TRUE(StartH264(rig));
   ASSERT_TRUE(rig.WaitFrames(5, 30s));
   rig.camera->ClearCgiRequests();
   ASSERT_TRUE(rig.capture->StartEdgeMonitoring(0));
