@@ -201,14 +201,13 @@ TEST(IPVideoCapture, StreamStateParametersAndMissingChannels) {
   EXPECT_FALSE(capture.StartEdgeMonitoring(0));
 
   ASSERT_TRUE(capture.StartCapture(0, nullptr, &request));
-  ASSERT_TRUE(capture.GetStreamState(0, &state, &reserved, nullptr, 0));
-  EXPECT_EQ(state, 0u);
-  creator.Last()->state = Stopped;
-  ASSERT_TRUE(capture.GetStreamState(0, &state, &reserved, nullptr, 0));
-  EXPECT_EQ(state, 2u) << "stopped reads as signal lost";
-  creator.Last()->state = Connecting;
-  ASSERT_TRUE(capture.GetStreamState(0, &state, &reserved, nullptr, 0));
-  EXPECT_EQ(state, 1u);
+  // A stopped channel reads as signal lost.
+  const std::pair<ChannelState, uint32_t> states[] = {{Streaming, 0}, {Stopped, 2}, {Connecting, 1}};
+  for (const auto& [channelState, hostState] : states) {
+    creator.Last()->state = channelState;
+    ASSERT_TRUE(capture.GetStreamState(0, &state, &reserved, nullptr, 0));
+    EXPECT_EQ(state, hostState) << channelState;
+  }
 
   // Restart keeps codec and kind out of the new request (both 0).
   ASSERT_TRUE(capture.ChangeFrameSize(0, request.GetVideoFormat()->GetFrameSize(), 0x7000 | 12));
