@@ -83,7 +83,6 @@ class RawRtspClient {
   };
   Traffic Receive(std::chrono::milliseconds duration);
 
-  int fd() const { return fd_; }
 
  private:
   bool SendText(const std::string& text);
