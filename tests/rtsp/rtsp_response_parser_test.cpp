@@ -19,6 +19,11 @@ std::string Answer(const std::string& headers, int status = 200) {
   return "RTSP/1.0 " + std::to_string(status) + " Whatever\r\n" + headers + "\r\n";
 }
 
+// A 401 answer to DESCRIBE with these headers.
+bool ParseChallenge(CRTSPResponseParser& parser, const std::string& headers) {
+  return parser.Parse(Answer(headers, 401), kRtspDescribe);
+}
+
 TEST(RtspResponseParserTest, StatusLineAndCSeqCheck) {
   CRTSPResponseParser parser;
   parser.NextCSeq();
@@ -93,21 +98,19 @@ TEST(RtspResponseParserTest, SessionHeader) {
 
 TEST(RtspResponseParserTest, Challenges) {
   CRTSPResponseParser parser;
-  ASSERT_TRUE(parser.Parse(Answer("WWW-Authenticate: Digest realm=\"GStreamer Server\", nonce=\"1a2b3c\"\r\n", 401),
-                           kRtspDescribe));
+  ASSERT_TRUE(ParseChallenge(parser, "WWW-Authenticate: Digest realm=\"GStreamer Server\", nonce=\"1a2b3c\"\r\n"));
   EXPECT_EQ(parser.GetAuthScheme(), kAuthDigest);
   EXPECT_EQ(parser.GetRealm(), "GStreamer Server");
   EXPECT_EQ(parser.GetNonce(), "1a2b3c");
   // Several challenges: the strongest the client can answer decides,
   // whatever their order; unknown algorithms are passed over.
-  ASSERT_TRUE(parser.Parse(Answer("WWW-Authenticate: Basic realm=\"b\"\r\n"
-                                  "WWW-Authenticate: Digest realm=\"r\", nonce=\"n\"\r\n"
-                                  "WWW-Authenticate: Digest realm=\"s\", nonce=\"m\", algorithm=SHA-256, "
-                                  "qop=\"auth-int,auth\", opaque=\"op\"\r\n"
-                                  "WWW-Authenticate: Digest realm=\"x\", nonce=\"x\", algorithm=SHA-512-256\r\n"
-                                  "WWW-Authenticate: Basic realm=\"c\"\r\n",
-                                  401),
-                           kRtspDescribe));
+  ASSERT_TRUE(ParseChallenge(parser,
+                             "WWW-Authenticate: Basic realm=\"b\"\r\n"
+                             "WWW-Authenticate: Digest realm=\"r\", nonce=\"n\"\r\n"
+                             "WWW-Authenticate: Digest realm=\"s\", nonce=\"m\", algorithm=SHA-256, "
+                             "qop=\"auth-int,auth\", opaque=\"op\"\r\n"
+                             "WWW-Authenticate: Digest realm=\"x\", nonce=\"x\", algorithm=SHA-512-256\r\n"
+                             "WWW-Authenticate: Basic realm=\"c\"\r\n"));
   EXPECT_EQ(parser.GetAuthScheme(), kAuthDigest);
   EXPECT_EQ(parser.GetDigestAlgorithm(), DigestAlgorithm::kSha256);
   EXPECT_EQ(parser.GetRealm(), "s");
@@ -116,26 +119,22 @@ TEST(RtspResponseParserTest, Challenges) {
   EXPECT_TRUE(parser.GetQopAuth());
   EXPECT_FALSE(parser.GetStale());
   // The next answer's challenge replaces it even when weaker.
-  ASSERT_TRUE(parser.Parse(Answer("WWW-Authenticate: Digest realm=\"r\", nonce=\"n2\", qop=\"auth-int\", "
-                                  "stale=TRUE\r\n",
-                                  401),
-                           kRtspDescribe));
+  ASSERT_TRUE(
+      ParseChallenge(parser, "WWW-Authenticate: Digest realm=\"r\", nonce=\"n2\", qop=\"auth-int\", stale=TRUE\r\n"));
   EXPECT_EQ(parser.GetDigestAlgorithm(), DigestAlgorithm::kMd5);
   EXPECT_EQ(parser.GetNonce(), "n2");
   EXPECT_TRUE(parser.GetOpaque().empty());
   EXPECT_FALSE(parser.GetQopAuth()) << "auth-int alone is not auth";
   EXPECT_TRUE(parser.GetStale());
-  ASSERT_TRUE(parser.Parse(Answer("WWW-Authenticate: Digest realm=\"r\", nonce=\"n\"\r\n"
-                                  "WWW-Authenticate: Basic realm=\"b\"\r\n",
-                                  401),
-                           kRtspDescribe));
+  ASSERT_TRUE(ParseChallenge(parser,
+                             "WWW-Authenticate: Digest realm=\"r\", nonce=\"n\"\r\n"
+                             "WWW-Authenticate: Basic realm=\"b\"\r\n"));
   EXPECT_EQ(parser.GetRealm(), "r");
   EXPECT_FALSE(parser.GetStale());
-  ASSERT_TRUE(parser.Parse(Answer("WWW-Authenticate: NTLM\r\n", 401), kRtspDescribe));
+  ASSERT_TRUE(ParseChallenge(parser, "WWW-Authenticate: NTLM\r\n"));
   EXPECT_EQ(parser.GetAuthScheme(), kAuthNone);
-  EXPECT_FALSE(parser.Parse(Answer("WWW-Authenticate: Digest realm=\"r\"\r\n", 401), kRtspDescribe))
-      << "Digest without a nonce";
-  ASSERT_TRUE(parser.Parse(Answer("Www-Authenticate:digest realm=\"r\", nonce=\"n\"\r\n", 401), kRtspDescribe));
+  EXPECT_FALSE(ParseChallenge(parser, "WWW-Authenticate: Digest realm=\"r\"\r\n")) << "Digest without a nonce";
+  ASSERT_TRUE(ParseChallenge(parser, "Www-Authenticate:digest realm=\"r\", nonce=\"n\"\r\n"));
   EXPECT_EQ(parser.GetAuthScheme(), kAuthDigest);
   EXPECT_EQ(parser.GetNonce(), "n");
 }

@@ -138,19 +138,17 @@ TEST_F(TimeStampConverterTest, PlaybackCountsFromStart) {
 
 TEST_F(TimeStampConverterTest, GetTimeFallsBackToClock) {
   converter.StartPlayback(kStart + 12345 * kMs);
-  SYSTEMTIME noStamp;
-  converter.GetTime(noStamp);  // no timestamp yet: the clock
-  SYSTEMTIME expected;
-  ASSERT_TRUE(FileTimeToSystemTimeUtc(kStart, expected));
-  EXPECT_EQ(noStamp.wSecond, expected.wSecond);
-  EXPECT_EQ(noStamp.wMilliseconds, expected.wMilliseconds);
-  converter.Convert(500);
-  SYSTEMTIME stamped;
-  converter.GetTime(stamped);
-  ASSERT_TRUE(FileTimeToSystemTimeUtc(kStart + 12345 * kMs, expected));
-  EXPECT_EQ(stamped.wMinute, expected.wMinute);
-  EXPECT_EQ(stamped.wSecond, expected.wSecond);
-  EXPECT_EQ(stamped.wMilliseconds, expected.wMilliseconds);
+  // No timestamp yet: the clock; then the playback time.
+  for (const uint64_t expectedTime : {kStart, kStart + 12345 * kMs}) {
+    SYSTEMTIME got;
+    converter.GetTime(got);
+    SYSTEMTIME expected;
+    ASSERT_TRUE(FileTimeToSystemTimeUtc(expectedTime, expected));
+    EXPECT_EQ(got.wMinute, expected.wMinute);
+    EXPECT_EQ(got.wSecond, expected.wSecond);
+    EXPECT_EQ(got.wMilliseconds, expected.wMilliseconds);
+    converter.Convert(500);
+  }
 }
 
 TEST(StatisticsHelperTest, SlidingWindowMean) {
