@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <string>
 
 #include "recording_rtsp_user.h"
@@ -34,11 +35,16 @@ void Append(std::vector<uint8_t>& out, const std::vector<uint8_t>& more) {
 }
 void Append(std::vector<uint8_t>& out, const std::string& text) { out.insert(out.end(), text.begin(), text.end()); }
 
-// A realistic stream: an RTSP answer, RTCP on channel 1, RTP on channel 0,
-// stray bytes and a zero-length frame.
+constexpr const char* kFirstAnswer = "RTSP/1.0 200 OK\r\nCSeq: 5\r\nRange: npt=0.000-\r\n\r\n";
+constexpr const char* kBodyAnswer = "RTSP/1.0 200 OK\r\ncseq: 4\r\ncontent-length:5\r\n\r\nv=0\r\n";
+constexpr const char* kHugeAnswer = "RTSP/1.0 200 OK\r\nContent-Length: 4294967295\r\n\r\n";
+
+// A realistic stream: RTSP answers (one with a body, one claiming more than
+// the cap), RTCP on channel 1, RTP on channel 0, stray bytes and a
+// zero-length frame.
 std::vector<uint8_t> MixedStream(std::vector<SeenPacket>& expected) {
   std::vector<uint8_t> stream;
-  Append(stream, std::string("RTSP/1.0 200 OK\r\nCSeq: 5\r\nRange: npt=0.000-\r\n\r\n"));
+  Append(stream, std::string(kFirstAnswer));
   Append(stream, Interleave(1, Bytes(28, 0x80)));
   Append(stream, Interleave(0, RtpWire(1, 1400)));
   expected.push_back(Expected(1, 1400));
@@ -50,7 +56,33 @@ std::vector<uint8_t> MixedStream(std::vector<SeenPacket>& expected) {
   Append(stream, Interleave(0, std::vector<uint8_t>(8, 0x80)));  // too short for RTP: dropped
   Append(stream, Interleave(0, RtpWire(3, 300)));
   expected.push_back(Expected(3, 300));
+  Append(stream, std::string(kBodyAnswer));
+  Append(stream, std::string(kHugeAnswer));
+  Append(stream, Interleave(0, RtpWire(4, 10)));
+  expected.push_back(Expected(4, 10));
   return stream;
+}
+
+// What a parser of channel 0 gives for a stream fed in pieces cut at the
+// given offsets.
+struct Parsed {
+  std::vector<SeenPacket> packets;
+  std::vector<std::pair<std::string, bool>> answers;  // text, complete
+  bool operator==(const Parsed&) const = default;
+};
+
+Parsed Parse(const std::vector<uint8_t>& stream, std::vector<size_t> cuts) {
+  RecordingRtspUser user;
+  CRTSPStreamParser parser(&user, 0);
+  Parsed parsed;
+  parser.SetAnswerSink([&](std::string_view text, bool complete) { parsed.answers.emplace_back(text, complete); });
+  cuts.push_back(stream.size());
+  for (size_t at = 0; const size_t cut : cuts) {
+    parser.Feed(stream.data() + at, cut - at);
+    at = cut;
+  }
+  parsed.packets = user.Packets();
+  return parsed;
 }
 
 // Every channel is skipped by its length: a "$" and a channel number inside
@@ -71,30 +103,8 @@ TEST(RtspStreamParserTest, DollarInsideRtcpKeepsSync) {
   EXPECT_EQ(parser.GetSkippedBytes(), 0u);
 }
 
-// Answers come out whole between frames, also when they trickle in; one that
-// claims more than the cap is refused at its header, not read.
-TEST(RtspStreamParserTest, AnswersBetweenFramesAndTheirCap) {
-  const std::string answer = "RTSP/1.0 200 OK\r\ncseq: 4\r\ncontent-length:5\r\n\r\nv=0\r\n";
-  std::vector<uint8_t> stream = Interleave(0, RtpWire(1, 10));
-  Append(stream, answer);
-  Append(stream, Interleave(0, RtpWire(2, 10)));
-  Append(stream, std::string("RTSP/1.0 200 OK\r\nContent-Length: 4294967295\r\n\r\n"));
-  Append(stream, Interleave(0, RtpWire(3, 10)));
-  for (size_t step : {stream.size(), size_t{1}, size_t{7}}) {
-    RecordingRtspUser user;
-    CRTSPStreamParser parser(&user, 0);
-    std::vector<std::pair<std::string, bool>> answers;
-    parser.SetAnswerSink([&](std::string_view text, bool complete) { answers.emplace_back(text, complete); });
-    for (size_t at = 0; at < stream.size(); at += step)
-      parser.Feed(stream.data() + at, std::min(step, stream.size() - at));
-    SCOPED_TRACE(step);
-    ASSERT_EQ(answers.size(), 2u);
-    EXPECT_EQ(answers[0], std::make_pair(answer, true));
-    EXPECT_FALSE(answers[1].second);
-    EXPECT_EQ(user.Packets(), (std::vector<SeenPacket>{Expected(1, 10), Expected(2, 10), Expected(3, 10)}));
-  }
-  // A header block that never ends is dropped at the cap, and what follows
-  // is found again.
+TEST(RtspStreamParserTest, HeaderBlockWithoutEndIsDroppedAtTheCap) {
+  // What follows is found again.
   RecordingRtspUser user;
   CRTSPStreamParser parser(&user, 0);
   size_t refused = 0;
@@ -109,33 +119,27 @@ TEST(RtspStreamParserTest, AnswersBetweenFramesAndTheirCap) {
   EXPECT_EQ(user.Packets(), std::vector<SeenPacket>{Expected(9, 10)});
 }
 
-TEST(RtspStreamParserTest, EverySplitPointGivesTheSamePackets) {
+// Answers come out whole between frames; one that claims more than the cap
+// is refused at its header, not read. Wherever the stream is cut, the same
+// comes out.
+TEST(RtspStreamParserTest, EverySplitPointGivesTheSamePacketsAndAnswers) {
   std::vector<SeenPacket> expected;
   const std::vector<uint8_t> stream = MixedStream(expected);
-  ASSERT_EQ(expected.size(), 3u);
-  for (size_t split = 0; split <= stream.size(); ++split) {
-    RecordingRtspUser user;
-    CRTSPStreamParser parser(&user, 0);
-    parser.Feed(stream.data(), split);
-    parser.Feed(stream.data() + split, stream.size() - split);
-    ASSERT_EQ(user.Packets(), expected) << "split at " << split;
-  }
-  // Two cuts around every byte of the first RTP frame's header and a
+  const Parsed whole = Parse(stream, {});
+  EXPECT_EQ(whole.packets, expected);
+  ASSERT_EQ(whole.answers.size(), 3u);
+  EXPECT_EQ(whole.answers[0], std::make_pair(std::string(kFirstAnswer), true));
+  EXPECT_EQ(whole.answers[1], std::make_pair(std::string(kBodyAnswer), true));
+  EXPECT_FALSE(whole.answers[2].second);
+  for (size_t split = 0; split <= stream.size(); ++split) ASSERT_EQ(Parse(stream, {split}), whole) << split;
+  // Two cuts around every byte of the first RTP frame's header, and a
   // byte-by-byte feed.
   for (size_t a = 40; a < 90; ++a) {
-    for (size_t b = a; b < a + 6 && b <= stream.size(); ++b) {
-      RecordingRtspUser user;
-      CRTSPStreamParser parser(&user, 0);
-      parser.Feed(stream.data(), a);
-      parser.Feed(stream.data() + a, b - a);
-      parser.Feed(stream.data() + b, stream.size() - b);
-      ASSERT_EQ(user.Packets(), expected) << "cuts at " << a << "," << b;
-    }
+    for (size_t b = a; b < a + 6; ++b) ASSERT_EQ(Parse(stream, {a, b}), whole) << a << "," << b;
   }
-  RecordingRtspUser user;
-  CRTSPStreamParser parser(&user, 0);
-  for (uint8_t byte : stream) parser.Feed(&byte, 1);
-  EXPECT_EQ(user.Packets(), expected);
+  std::vector<size_t> everyByte(stream.size());
+  std::iota(everyByte.begin(), everyByte.end(), 0);
+  EXPECT_EQ(Parse(stream, everyByte), whole);
 }
 
 class ThrowingUser : public RecordingRtspUser {
