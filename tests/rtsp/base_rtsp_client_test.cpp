@@ -483,7 +483,7 @@ TEST_F(RtspClientTest, InterleavedSessionIsKeptAlive) {
       std::this_thread::sleep_for(20ms);
     }
   });
-  ASSERT_TRUE(user_.WaitForPackets(50));
+  EXPECT_TRUE(user_.WaitForPackets(50));     // no ASSERT: the camera thread must be joined
   ShiftWallClockForTesting(-36000000000ll);  // the clock steps back an hour
   std::this_thread::sleep_for(3s);
   client.RequestPause();
