@@ -78,9 +78,14 @@ class Recorded {
     items_.push_back(std::move(item));
     changed_.notify_all();
   }
-  bool WaitForCount(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+  // Waits (bounded) until pred(items) holds.
+  template <typename Pred>
+  bool WaitFor(Pred pred, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return items_.size() >= count; });
+    return changed_.wait_for(lock, timeout, [&] { return pred(items_); });
+  }
+  bool WaitForCount(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    return WaitFor([count](const std::vector<T>& items) { return items.size() >= count; }, timeout);
   }
   std::vector<T> Items() {
     std::lock_guard<std::mutex> lock(mutex_);
