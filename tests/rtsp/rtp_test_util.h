@@ -73,10 +73,12 @@ inline std::vector<uint8_t> Bytes(size_t count, uint8_t seed) {
 template <typename T>
 class Recorded {
  public:
-  void Add(T item) {
+  // Returns the item's index.
+  size_t Add(T item) {
     std::lock_guard<std::mutex> lock(mutex_);
     items_.push_back(std::move(item));
     changed_.notify_all();
+    return items_.size() - 1;
   }
   // Waits (bounded) until pred(items) holds.
   template <typename Pred>

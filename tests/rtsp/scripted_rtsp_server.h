@@ -18,13 +18,14 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "rtp_test_util.h"
 
 namespace orbisan::test {
 
@@ -55,13 +56,9 @@ class ScriptedRtspServer {
   }
 
   uint16_t port() const { return port_; }
-  std::vector<std::string> Requests() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return requests_;
-  }
+  std::vector<std::string> Requests() { return requests_.Items(); }
   bool WaitForRequests(size_t count, int timeoutMs = 10000) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return requests_.size() >= count; });
+    return requests_.WaitForCount(count, std::chrono::milliseconds(timeoutMs));
   }
   // Sends raw bytes on the current connection (interleaved data); false
   // when there is none or the client stopped reading for a second.
@@ -75,10 +72,7 @@ class ScriptedRtspServer {
   void SetSessionTimeoutMs(int ms) { sessionTimeoutMs_.store(ms); }
   int Drops() const { return drops_.load(); }
   // Interleaved frames the client sent: channel and data.
-  std::vector<std::pair<uint8_t, std::string>> Frames() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return frames_;
-  }
+  std::vector<std::pair<uint8_t, std::string>> Frames() { return frames_.Items(); }
 
  private:
   void Run() {
@@ -135,8 +129,7 @@ class ScriptedRtspServer {
           if (pending.size() < 4) break;
           const size_t length = (static_cast<uint8_t>(pending[2]) << 8) | static_cast<uint8_t>(pending[3]);
           if (pending.size() < 4 + length) break;
-          std::lock_guard<std::mutex> lock(mutex_);
-          frames_.emplace_back(static_cast<uint8_t>(pending[1]), pending.substr(4, length));
+          frames_.Add({static_cast<uint8_t>(pending[1]), pending.substr(4, length)});
           pending.erase(0, 4 + length);
           continue;
         }
@@ -145,14 +138,7 @@ class ScriptedRtspServer {
         lastRequest = std::chrono::steady_clock::now();
         const std::string request = pending.substr(0, end + 4);
         pending.erase(0, end + 4);
-        size_t index;
-        {
-          std::lock_guard<std::mutex> lock(mutex_);
-          requests_.push_back(request);
-          index = requests_.size() - 1;
-        }
-        changed_.notify_all();
-        const std::string answer = script_(request, index);
+        const std::string answer = script_(request, requests_.Add(request));
         if (answer == kClose) return;
         if (answer != kSilent && !answer.empty()) SendBounded(fd, answer, trickleMs_.load());
       }
@@ -168,10 +154,8 @@ class ScriptedRtspServer {
   std::atomic<int> sessionTimeoutMs_{0};
   std::atomic<int> drops_{0};
   std::mutex sendMutex_;
-  std::mutex mutex_;
-  std::vector<std::pair<uint8_t, std::string>> frames_;
-  std::condition_variable changed_;
-  std::vector<std::string> requests_;
+  Recorded<std::pair<uint8_t, std::string>> frames_;
+  Recorded<std::string> requests_;
   std::thread thread_;
 };
 
