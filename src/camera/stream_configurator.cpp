@@ -269,6 +269,8 @@ bool CStreamConfigurator::ConfigureSdkStream() {
                               .Item("VIDEO_RESOLUTION", code)
                               .Item("VIDEO_BITRATE", bitrate);
   if (!Get(change, answer)) return false;
+  driver_->DebugMessage(kLogInfo, "MPEG-4 encoder set to %s, %u fps, %s; the camera restarts, device %s", code.c_str(),
+                        rate, bitrate.c_str(), driver_->GetDeviceName().c_str());
   HUtils::RequestGet(http_, Path(cgi::kSystem).Item("SAVE_REBOOT"), false);
   return true;
 }

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "camera/h_utils.h"
+#include "camera/stream_configurator.h"
 #include "device/stream_params.h"
 #include "platform/abandonable_call.h"
 #include "platform/kmpeg4_media_config.h"
@@ -109,12 +110,6 @@ CSDKChannel::~CSDKChannel() {
 
 std::string CSDKChannel::GetStreamName() { return StreamName(Driver()->GetDriverName(), Params().streamKind); }
 
-const char* CSDKChannel::BitrateText(uint32_t selector) {
-  static const char* const kTexts[] = {"256K", "384K", "500K", "750K", "1M", "1.5M", "2M", "2.5M", "3M"};
-  const uint64_t index = static_cast<uint64_t>(selector) * 9 / 100;
-  return kTexts[index > 8 ? 8 : index];
-}
-
 void CSDKChannel::DefaultPorts(uint32_t channelIndex, uint32_t channelCount, uint32_t ports[3]) {
   ports[0] = 6000;
   if (channelCount <= 2) {
@@ -181,44 +176,17 @@ const KMpeg4Library* CSDKChannel::Library() {
 }
 
 bool CSDKChannel::ConfigureCamera() {
-  const std::string login = deviceInfo_.GetLoginQuery();
-  std::string answer;
-  const bool asked = HUtils::RequestGet(
-      http_, Format("/cgi-bin/mpeg4?%s&VIDEO_RESOLUTION&VIDEO_FPS_NUM&VIDEO_BITRATE", login.c_str()), answer);
-  if (!asked || answer.empty()) {
-    if (IsStopRequested()) return false;
-    const std::string where = Format("%s:%u", deviceInfo_.address.c_str(), static_cast<unsigned>(deviceInfo_.port));
-    if (http_.GetStatusCode() == 401) {
-      ReportFailure(kFailureHttpCredentials,
-                    "the camera refused the user name or password over HTTP (401) at " + where);
-    } else {
-      ReportFailure(kFailureHttpConnection,
-                    "no HTTP answer from " + where +
-                        (http_.GetLastErrorText().empty() ? std::string() : " (" + http_.GetLastErrorText() + ")"));
-    }
-    return false;
+  if (CStreamConfigurator(Driver(), http_, GetChannelIndex(), Params(), nullptr).ConfigureSdkStream()) return true;
+  if (IsStopRequested()) return false;
+  const std::string where = Format("%s:%u", deviceInfo_.address.c_str(), static_cast<unsigned>(deviceInfo_.port));
+  if (http_.GetStatusCode() == 401) {
+    ReportFailure(kFailureHttpCredentials, "the camera refused the user name or password over HTTP (401) at " + where);
+  } else {
+    ReportFailure(kFailureHttpConnection,
+                  "no HTTP answer from " + where +
+                      (http_.GetLastErrorText().empty() ? std::string() : " (" + http_.GetLastErrorText() + ")"));
   }
-  const STREAM_PARAMS& params = Params();
-  const char* prefix = Driver()->GetVideoStandard(params.width, params.height) != 0 ? "N" : "P";
-  const uint32_t fps = DecodeFrameRate(params.frameRate);
-  const char* bitrate = BitrateText(params.bitrate);
-  const std::string resolution = Format("%s%ux%u", prefix, params.width, params.height);
-  if (answer.find(resolution) != std::string::npos &&
-      answer.find(Format("VIDEO_FPS_NUM='%u'", fps)) != std::string::npos &&
-      answer.find(Format("VIDEO_BITRATE='%s'", bitrate)) != std::string::npos) {
-    return true;
-  }
-  if (!HUtils::RequestGet(
-          http_,
-          Format("/cgi-bin/mpeg4?%s&VIDEO_FPS=MODE1&VIDEO_FPS_NUM=%u&VIDEO_RESOLUTION=%s&VIDEO_BITRATE=%s",
-                 login.c_str(), fps, resolution.c_str(), bitrate),
-          false)) {
-    return false;
-  }
-  Driver()->DebugMessage(kLogInfo, "%s: MPEG-4 encoder set to %s, %u fps, %s; the camera restarts, device %s",
-                         "orbisan::CSDKChannel::ConfigureCamera", resolution.c_str(), fps, bitrate,
-                         Driver()->GetDeviceName().c_str());
-  return HUtils::RequestGet(http_, Format("/cgi-bin/system?%s&SAVE_REBOOT", login.c_str()), false);
+  return false;
 }
 
 bool CSDKChannel::Connect() {

@@ -29,8 +29,6 @@ class CSDKChannel : public CBaseCameraChannel {
   // The library's callback; context is the connection's key, not a pointer.
   static void OnRawData(void* context, uint32_t dataType, const uint8_t* data, uint32_t length);
 
-  // Bit-rate text for a selector percentage ("256K" ... "3M").
-  static const char* BitrateText(uint32_t selector);
   // Ports A, B, C of the connection record when the device names none.
   static void DefaultPorts(uint32_t channelIndex, uint32_t channelCount, uint32_t ports[3]);
 

@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "camera/scripted_http_server.h"
+#include "camera/stream_values.h"
 #include "support/mpeg4_headers.h"
 #include "support/test_driver.h"
 #include "support/test_samples.h"
@@ -153,9 +154,9 @@ TEST_F(SdkChannelTest, CameraIsReconfiguredOnlyWhenItsAnswerDiffers) {
                   "/cgi-bin/mpeg4?USER=admin&PWD=secret&VIDEO_FPS=MODE1&VIDEO_FPS_NUM=30&VIDEO_RESOLUTION=P720x480&"
                   "VIDEO_BITRATE=1M",
                   "/cgi-bin/system?USER=admin&PWD=secret&SAVE_REBOOT"));
-  EXPECT_STREQ(CSDKChannel::BitrateText(11), "256K");
-  EXPECT_STREQ(CSDKChannel::BitrateText(12), "384K");
-  EXPECT_STREQ(CSDKChannel::BitrateText(0xFFFFFFFF), "3M");
+  EXPECT_EQ(SdkBitrateText(11), "256K");
+  EXPECT_EQ(SdkBitrateText(12), "384K");
+  EXPECT_EQ(SdkBitrateText(0xFFFFFFFF), "3M");
 }
 
 TEST_F(SdkChannelTest, StopReturnsWhileTheLibraryHangsInConnect) {
