@@ -8,6 +8,7 @@
 #include <cstring>
 #include <thread>
 
+#include "support/wait_until.h"
 #include "udp_test_socket.h"
 
 namespace orbisan {
@@ -132,7 +133,7 @@ TEST(RtcpHandlerTest, IgnoresOtherHostsAndHandlesCameraBye) {
   ASSERT_TRUE(camera.SendTo(port, SenderReport()));
   ASSERT_TRUE(camera.Receive(5000).has_value());
   ASSERT_TRUE(camera.SendTo(port, kCameraBye));
-  for (int i = 0; i < 100 && user.byes.load() == 0; ++i) std::this_thread::sleep_for(20ms);
+  EXPECT_TRUE(test::WaitUntil([&] { return user.byes.load() > 0; }));
   EXPECT_EQ(user.byes.load(), 1);
   EXPECT_FALSE(handler.IsReporting());
   handler.Stop();

@@ -10,6 +10,7 @@
 #include "rtsp/udp_client.h"
 #include "runtime/event.h"
 #include "support/test_driver.h"
+#include "support/wait_until.h"
 #include "udp_test_socket.h"
 
 namespace orbisan {
@@ -75,8 +76,7 @@ TEST(UdpClientTest, TimeoutsCloseAndReopen) {
   client.SetTimeout(50);
   const uint16_t port = OpenOnFreePort(client, &user);
   ASSERT_NE(port, 0);
-  for (int i = 0; i < 100 && user.timeouts.load() < 2; ++i) std::this_thread::sleep_for(20ms);
-  EXPECT_GE(user.timeouts.load(), 2) << "quiet polls are reported";
+  EXPECT_TRUE(test::WaitUntil([&] { return user.timeouts.load() >= 2; })) << "quiet polls are reported";
 
   RawUser other;
   CUDPClient second;
@@ -219,7 +219,7 @@ TEST(RtpReceiverTest, BlockedUserBoundsTheQueueAndCountsWhatWasDropped) {
   for (uint16_t seq = 2; seq <= kSent; ++seq) ASSERT_TRUE(camera.SendTo(port, Rtp(seq)));
   // Packet 1 is held by the user; of the rest only the newest kLimit wait.
   const uint64_t expectedDrops = kSent - 1 - kLimit;
-  for (int i = 0; i < 1000 && receiver.DroppedPackets() < expectedDrops; ++i) std::this_thread::sleep_for(10ms);
+  test::WaitUntil([&] { return receiver.DroppedPackets() >= expectedDrops; });
   EXPECT_EQ(receiver.DroppedPackets(), expectedDrops);
   EXPECT_LE(receiver.QueuedCount(), kLimit + 1);
   EXPECT_EQ(log.LinesWith("RTP packet queue full").size(), 1u) << "one line per run of drops";
