@@ -104,63 +104,58 @@ TEST(SdpParserTest, MediaLinesAndRtpMap) {
   EXPECT_TRUE(parser.Parse(""));
 }
 
-TEST(SdpParserTest, LineEndingsDoNotMatter) {
-  const std::string crlf = ReadData("gst_h264.sdp");
-  std::string lf;
-  std::string cr;
+// The captured description with its lines ended by CR LF as sent, by LF
+// alone, or by CR alone.
+std::string WithLineEnd(const std::string& crlf, const std::string& end) {
+  std::string out;
   for (char c : crlf) {
-    if (c != '\r') lf += c;
-    if (c != '\n') cr += c;
+    if (c == '\n') out += end;
+    if (c != '\r' && c != '\n') out += c;
   }
-  CSDPResponseParser a, b, c;
-  ASSERT_TRUE(a.Parse(crlf));
-  ASSERT_TRUE(b.Parse(lf));
-  ASSERT_TRUE(c.Parse(cr));
-  for (const CSDPResponseParser* p : {&b, &c}) {
-    EXPECT_EQ(p->GetSessionInfo().video.encoding, a.GetSessionInfo().video.encoding);
-    EXPECT_EQ(p->GetSessionInfo().video.control, a.GetSessionInfo().video.control);
-    EXPECT_EQ(p->GetSessionInfo().sps, a.GetSessionInfo().sps);
-    EXPECT_EQ(p->GetSessionInfo().pps, a.GetSessionInfo().pps);
-  }
+  return out;
 }
 
 // Descriptions captured from GStreamer's RTSP server, parsed one after another
-// by the same parser: each result holds nothing of the one before.
+// by the same parser: each result holds nothing of the one before, whatever
+// ends the lines.
 TEST(SdpParserTest, GStreamerDescriptions) {
-  CSDPResponseParser parser;
-  ASSERT_TRUE(parser.Parse(ReadData("gst_h264.sdp")));
-  {
-    const SDP_SESSION_INFO& info = parser.GetSessionInfo();
-    EXPECT_EQ(info.video.encoding, "H264/90000");
-    EXPECT_EQ(info.video.control, "stream=0") << "the session-level control * is not kept";
-    EXPECT_EQ(info.video.connectionAddress, "0.0.0.0");
-    EXPECT_EQ(info.video.transportProtocol, "RTP/AVP");
-    EXPECT_EQ(info.sps, DecodeBase64(kSps));
-    EXPECT_EQ(info.pps, (std::vector<uint8_t>{0x68, 0xCE, 0x3C, 0x80}));
-  }
-  ASSERT_TRUE(parser.Parse(ReadData("gst_mpeg4.sdp")));
-  {
-    const SDP_SESSION_INFO& info = parser.GetSessionInfo();
-    EXPECT_EQ(info.video.encoding, "MP4V-ES/90000");
-    ASSERT_EQ(info.config.size(), 47u);
-    EXPECT_EQ(info.config[3], 0xB0) << "visual object sequence start code";
-    EXPECT_TRUE(info.sps.empty());
-  }
-  ASSERT_TRUE(parser.Parse(ReadData("gst_mjpeg.sdp")));
-  {
-    const SDP_SESSION_INFO& info = parser.GetSessionInfo();
-    EXPECT_EQ(info.video.encoding, "JPEG/90000");
-    EXPECT_EQ(info.video.control, "stream=0");
-    EXPECT_TRUE(info.config.empty());
-  }
-  ASSERT_TRUE(parser.Parse(ReadData("gst_pcmu.sdp")));
-  {
-    const SDP_SESSION_INFO& info = parser.GetSessionInfo();
-    EXPECT_EQ(info.audio.encoding, "PCMU/8000");
-    EXPECT_EQ(info.audio.control, "stream=0");
-    EXPECT_EQ(info.audio.connectionAddress, "0.0.0.0");
-    EXPECT_EQ(info.video.port, 0);
-    EXPECT_TRUE(info.video.encoding.empty());
+  for (const std::string end : {"\r\n", "\n", "\r"}) {
+    SCOPED_TRACE(end == "\r\n" ? "CR LF" : end == "\n" ? "LF" : "CR");
+    CSDPResponseParser parser;
+    ASSERT_TRUE(parser.Parse(WithLineEnd(ReadData("gst_h264.sdp"), end)));
+    {
+      const SDP_SESSION_INFO& info = parser.GetSessionInfo();
+      EXPECT_EQ(info.video.encoding, "H264/90000");
+      EXPECT_EQ(info.video.control, "stream=0") << "the session-level control * is not kept";
+      EXPECT_EQ(info.video.connectionAddress, "0.0.0.0");
+      EXPECT_EQ(info.video.transportProtocol, "RTP/AVP");
+      EXPECT_EQ(info.sps, DecodeBase64(kSps));
+      EXPECT_EQ(info.pps, (std::vector<uint8_t>{0x68, 0xCE, 0x3C, 0x80}));
+    }
+    ASSERT_TRUE(parser.Parse(WithLineEnd(ReadData("gst_mpeg4.sdp"), end)));
+    {
+      const SDP_SESSION_INFO& info = parser.GetSessionInfo();
+      EXPECT_EQ(info.video.encoding, "MP4V-ES/90000");
+      ASSERT_EQ(info.config.size(), 47u);
+      EXPECT_EQ(info.config[3], 0xB0) << "visual object sequence start code";
+      EXPECT_TRUE(info.sps.empty());
+    }
+    ASSERT_TRUE(parser.Parse(WithLineEnd(ReadData("gst_mjpeg.sdp"), end)));
+    {
+      const SDP_SESSION_INFO& info = parser.GetSessionInfo();
+      EXPECT_EQ(info.video.encoding, "JPEG/90000");
+      EXPECT_EQ(info.video.control, "stream=0");
+      EXPECT_TRUE(info.config.empty());
+    }
+    ASSERT_TRUE(parser.Parse(WithLineEnd(ReadData("gst_pcmu.sdp"), end)));
+    {
+      const SDP_SESSION_INFO& info = parser.GetSessionInfo();
+      EXPECT_EQ(info.audio.encoding, "PCMU/8000");
+      EXPECT_EQ(info.audio.control, "stream=0");
+      EXPECT_EQ(info.audio.connectionAddress, "0.0.0.0");
+      EXPECT_EQ(info.video.port, 0);
+      EXPECT_TRUE(info.video.encoding.empty());
+    }
   }
 }
 
