@@ -135,6 +135,11 @@ void CBaseRTSPChannel::RunMulticastLoop() {
       if (LastFrameTime().ElapsedMs() < half && !bye) continue;
       SetState(SignalLost);
       waitMs = bye ? 1000 : 10;
+      if (bye) {
+        Driver()->DebugMessage(kLogInfo,
+                               "The camera ended the multicast stream (RTCP BYE); setting it up again, device %s",
+                               Driver()->GetDeviceName().c_str());
+      }
     }
     if (GetState() == SignalLost) ReportOutageIfDue();
     StopSession();

@@ -365,6 +365,7 @@ TEST(VideoChannelMulticast, ReceivesTheGroupAndRebuildsAfterBye) {
     // "multicast" alone streams as the camera is set; "primary" sets it up first.
     EXPECT_EQ(configured, std::string(mode) == "multicast primary") << mode;
     rig.camera->SendRtcpBye();
+    EXPECT_TRUE(WaitUntil([&] { return rig.log.Count("ended the multicast stream (RTCP BYE)") == 1; }, 30s)) << mode;
     const size_t before = rig.sink.FrameCount();
     EXPECT_TRUE(rig.WaitFrames(before + 10, 30s)) << mode << ": no frames after BYE";
     EXPECT_TRUE(rig.capture->StopCapture(0));
