@@ -42,13 +42,6 @@ std::string Md5Hex(const std::string& text) { return HexDigest(text, EVP_md5(), 
 
 std::string Sha256Hex(const std::string& text) { return HexDigest(text, EVP_sha256(), 32); }
 
-std::string DigestResponse(const std::string& user, const std::string& realm, const std::string& password,
-                           const std::string& method, const std::string& uri, const std::string& nonce) {
-  const std::string ha1 = Md5Hex(user + ":" + realm + ":" + password);
-  const std::string ha2 = Md5Hex(method + ":" + uri);
-  return Md5Hex(ha1 + ":" + nonce + ":" + ha2);
-}
-
 DigestAlgorithm DigestAlgorithmFromName(const std::string& name) {
   std::string lower;
   for (const char c : name) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

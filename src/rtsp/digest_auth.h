@@ -10,11 +10,6 @@ std::string Md5Hex(const std::string& text);
 // 64 lowercase hexadecimal digits of the SHA-256 digest of text.
 std::string Sha256Hex(const std::string& text);
 
-// RFC 2617 digest response without qop: MD5(HA1:nonce:HA2) with
-// HA1 = MD5(user:realm:password) and HA2 = MD5(method:uri).
-std::string DigestResponse(const std::string& user, const std::string& realm, const std::string& password,
-                           const std::string& method, const std::string& uri, const std::string& nonce);
-
 // Hash functions a Digest challenge may name; the "-sess" forms hash the
 // nonce and client nonce into HA1 as well. Higher values are stronger.
 enum class DigestAlgorithm : uint8_t { kUnsupported = 0, kMd5, kMd5Sess, kSha256, kSha256Sess };

@@ -32,9 +32,12 @@ TEST(DigestAuthTest, Rfc7616Example) {
   }
   EXPECT_EQ(NonceCountText(0x1a), "0000001a");
   // The RFC 2617 example without qop.
-  EXPECT_EQ(DigestResponse("Mufasa", "testrealm@host.com", "Circle Of Life", "GET", "/dir/index.html",
-                           "dcd98b7102dd2f0e8b11d0f600bfb0c093"),
-            "670fd8c2df070c60b045671b8b24ff02");
+  request = DigestRequest{};
+  request.realm = "testrealm@host.com";
+  request.nonce = "dcd98b7102dd2f0e8b11d0f600bfb0c093";
+  request.method = "GET";
+  request.uri = "/dir/index.html";
+  EXPECT_EQ(DigestResponse("Mufasa", "Circle Of Life", request), "670fd8c2df070c60b045671b8b24ff02");
 }
 
 }  // namespace
