@@ -207,7 +207,6 @@ TEST_F(BaseCameraChannel, MonitoringModeReachesTheEdgeCallbackButNotTheSink) {
   sink_.accept = true;
   edge.throwIt = true;
   EXPECT_TRUE(channel_.SendFrameCallback(&sample));
-  EXPECT_EQ(driver_.LinesWith("Notify_SendFrameCallback: Unhandled exception").size(), 1u);
 }
 
 TEST_F(BaseCameraChannel, ASinkThatThrowsDoesNotEndTheThread) {
@@ -215,9 +214,6 @@ TEST_F(BaseCameraChannel, ASinkThatThrowsDoesNotEndTheThread) {
   sink_.throwOnFrame = true;
   Produce(channel_);
   EXPECT_EQ(channel_.framesSent, 0);
-  auto caught = driver_.LinesWith("SendFrameCallback(): Unexpected exception, device 127.0.0.1:80");
-  ASSERT_EQ(caught.size(), 1u);
-  EXPECT_EQ(caught[0].level, 1u);
   sink_.throwOnFrame = false;
   Produce(channel_);
   EXPECT_EQ(channel_.framesSent, 1);

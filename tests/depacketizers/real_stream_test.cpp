@@ -151,23 +151,6 @@ TEST_F(RealH264, EveryEncodedFrameIsDeliveredAndDecodes) {
   ExpectDecodesCleanly(90);
 }
 
-TEST_F(RealH264, AggregatedParameterSetsMakeKeyFrames) {
-  Feed(LoadStream("h264_stap_176x144_30.rtp"));
-  ASSERT_EQ(30u, client.frames.size());
-  int keys = 0;
-  for (const ParsedFrame& f : client.frames) {
-    if (f.fourcc != kFourCC_H264) continue;
-    ++keys;
-    const std::vector<int> types = NalTypes(f.bytes);
-    const auto slice = std::find(types.begin(), types.end(), 5);
-    ASSERT_NE(types.end(), slice);
-    EXPECT_NE(slice, std::find(types.begin(), slice, 7));
-    EXPECT_NE(slice, std::find(types.begin(), slice, 8));
-  }
-  EXPECT_EQ(3, keys);
-  ExpectDecodesCleanly(30);
-}
-
 TEST_F(RealH264, SetsFromTheDescriptionAloneServeFromTheSecondKeyFrame) {
   std::vector<Bytes> packets = LoadStream("h264_176x144_90.rtp");
   Bytes sps, pps;
@@ -248,15 +231,6 @@ TEST_F(RealMpeg4, DescriptionConfigStreamDecodes) {
   }
   EXPECT_EQ(4, keys);
   ExpectDecodesCleanly(60);
-}
-
-TEST_F(RealMpeg4, InBandConfigStreamDecodes) {
-  Feed(LoadStream("mpeg4_inband_176x144_30.rtp"));
-  ASSERT_EQ(30u, client.frames.size());
-  EXPECT_EQ(kFourCC_DIVX, client.frames[0].fourcc);
-  EXPECT_EQ(3, std::count_if(client.frames.begin(), client.frames.end(),
-                             [](const ParsedFrame& f) { return f.fourcc == kFourCC_DIVX; }));
-  ExpectDecodesCleanly(30);
 }
 
 TEST_F(RealMpeg4, OnePercentLossNeverDeliversABrokenFrame) {
