@@ -151,33 +151,6 @@ TEST_F(RealH264, EveryEncodedFrameIsDeliveredAndDecodes) {
   ExpectDecodesCleanly(90);
 }
 
-TEST_F(RealH264, SetsFromTheDescriptionAloneServeFromTheSecondKeyFrame) {
-  std::vector<Bytes> packets = LoadStream("h264_176x144_90.rtp");
-  Bytes sps, pps;
-  std::vector<Bytes> withoutSets;
-  for (const Bytes& p : packets) {
-    const uint8_t type = Payload(p)[0] & 0x1F;
-    if (type == 7 && sps.empty()) sps.assign(p.begin() + 12, p.end());
-    if (type == 8 && pps.empty()) pps.assign(p.begin() + 12, p.end());
-    if (type != 7 && type != 8) withoutSets.push_back(p);
-  }
-  // Keep the numbering continuous, as a sender without in-band sets would.
-  for (size_t i = 0; i < withoutSets.size(); ++i) {
-    StoreBigEndian(&withoutSets[i][2], static_cast<uint32_t>(i), 2);
-  }
-  SDP_SESSION_INFO description;
-  description.sps = sps;
-  description.pps = pps;
-  parser.SetSdpParameters(description);
-  Feed(withoutSets);
-  // The first IDR comes fragmented before any marker bit, so it is not given
-  // the sets and the first group of pictures is not delivered.
-  ASSERT_EQ(75u, client.frames.size());
-  EXPECT_EQ(kFourCC_H264, client.frames[0].fourcc);
-  EXPECT_EQ(7, NalTypes(client.frames[0].bytes)[0]);
-  ExpectDecodesCleanly(75);
-}
-
 TEST_F(RealH264, OnePercentLossNeverDeliversABrokenFrame) {
   const LossyStream s = MakeLossy(LoadStream("h264_176x144_90.rtp"), 8, 0.01, 20261206);
   ASSERT_GE(s.lostTimestamps.size(), 10u);
@@ -216,22 +189,6 @@ class RealMpeg4 : public ParserTest<CMpeg4RTPMediaParser> {
   }
   const Bytes config = CapturedMpeg4Config();
 };
-
-TEST_F(RealMpeg4, DescriptionConfigStreamDecodes) {
-  parser.SetSdpParameters({}, {}, config, 0, 0);
-  Feed(LoadStream("mpeg4_176x144_60.rtp"));
-  ASSERT_EQ(60u, client.frames.size());
-  int keys = 0;
-  for (const ParsedFrame& f : client.frames) {
-    EXPECT_EQ(176u, f.width);
-    EXPECT_EQ(144u, f.height);
-    if (f.fourcc != kFourCC_DIVX) continue;
-    ++keys;
-    EXPECT_EQ(Str(config), f.bytes.substr(0, config.size()));
-  }
-  EXPECT_EQ(4, keys);
-  ExpectDecodesCleanly(60);
-}
 
 TEST_F(RealMpeg4, OnePercentLossNeverDeliversABrokenFrame) {
   const LossyStream s = MakeLossy(LoadStream("mpeg4_176x144_60.rtp"), 8, 0.01, 7);
