@@ -8,7 +8,6 @@
 
 #include "camera/cgi_camera.h"
 #include "camera/host_version.h"
-#include "camera/scripted_http_server.h"
 #include "support/capability_store_recorder.h"
 
 namespace orbisan::test {
@@ -24,21 +23,15 @@ std::string Info(const std::string& productId, const std::string& more = "") {
   return text + more;
 }
 
-class CameraPropertiesTest : public ::testing::Test {
+class CameraPropertiesTest : public CgiCameraTest {
  protected:
-  CameraPropertiesTest() : server_({ScriptedHttpServer::Auth::kBasic}, camera_.Handler()) {
-    device_.address = "127.0.0.1";
-    device_.port = server_.Port();
-    device_.user = "admin";
-    device_.password = "secret";
-    device_.connectTimeoutMs = 3000;
+  CameraPropertiesTest() {
     camera_.configDump = "VIDEO_RESOLUTION='N640x480'\r\n";  // unless a case says otherwise
   }
-  void SetUp() override { ASSERT_TRUE(server_.Running()); }
   void TearDown() override { hostVersionKnown = false; }
 
   std::unique_ptr<CActiCameraProperties> Identify(uint32_t flag = 1, bool expectSuccess = true) {
-    auto properties = std::make_unique<CActiCameraProperties>(device_, flag);
+    auto properties = std::make_unique<CActiCameraProperties>(driver_.info, flag);
     uint32_t status = 0;
     EXPECT_EQ(properties->Query(status), expectSuccess);
     if (!expectSuccess) {
@@ -53,10 +46,6 @@ class CameraPropertiesTest : public ::testing::Test {
     }
     return out;
   }
-
-  CgiCamera camera_;
-  ScriptedHttpServer server_;
-  DEVICE_INFO device_;
 };
 
 std::vector<FrameSize> Sizes(const StreamCapabilities& stream) {
@@ -325,7 +314,7 @@ TEST_F(CameraPropertiesTest, PropertiesB2PtzAndDisk) {
 
 TEST_F(CameraPropertiesTest, StopEventSkipsTheRemainingSteps) {
   camera_.systemInfo = Info("XYZ-10");
-  CActiCameraProperties properties(device_, 1);
+  CActiCameraProperties properties(driver_.info, 1);
   properties.StopEvent().Set();
   uint32_t status = 0;
   EXPECT_TRUE(properties.Query(status));
@@ -347,7 +336,7 @@ TEST_F(CameraPropertiesTest, HemisphericCameraTakesTheConfiguredModeAndMounting)
   camera_.settings["FISHEYE_INSTALL"] = "WALL,360";
   camera_.answers["FPS_CAP_QUERY_ALL=MD_PRESET,H264,N1280x720"] = "FPS_CAP_QUERY_ALL='15,8-30'\r\n";
   camera_.configDump = "VIDEO_RESOLUTION='N1280x720'\r\n";
-  CActiCameraProperties properties(device_, 1);
+  CActiCameraProperties properties(driver_.info, 1);
   properties.SetConfigurationPath(path);
   uint32_t status = 0;
   ASSERT_TRUE(properties.Query(status));

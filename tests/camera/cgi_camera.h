@@ -5,6 +5,8 @@
 // items set ("OK: NAME=VALUE"), fixed texts for SYSTEM_INFO and CONFIG_GET,
 // answers for chosen items, and names the camera refuses ("ERROR").
 
+#include <gtest/gtest.h>
+
 #include <map>
 #include <mutex>
 #include <set>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "camera/scripted_http_server.h"
+#include "support/test_driver.h"
 
 namespace orbisan::test {
 
@@ -38,6 +41,22 @@ class CgiCamera {
 
  private:
   std::vector<std::string> requests_;
+};
+
+// The scripted camera behind a Basic-auth server, and a driver logged in to it.
+class CgiCameraTest : public ::testing::Test {
+ protected:
+  CgiCameraTest() : server_({ScriptedHttpServer::Auth::kBasic}, camera_.Handler()) {
+    driver_.info.port = server_.Port();
+    driver_.info.user = "admin";
+    driver_.info.password = "secret";
+    driver_.info.connectTimeoutMs = 3000;
+  }
+  void SetUp() override { ASSERT_TRUE(server_.Running()); }
+
+  CgiCamera camera_;
+  ScriptedHttpServer server_;
+  TestDriver driver_;
 };
 
 }  // namespace orbisan::test

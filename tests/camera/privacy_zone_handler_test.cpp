@@ -9,7 +9,6 @@
 
 #include "camera/cgi_camera.h"
 #include "camera/scripted_http_server.h"
-#include "support/test_driver.h"
 
 namespace orbisan::test {
 namespace {
@@ -42,20 +41,7 @@ STREAM_PARAMS Frame(uint32_t width, uint32_t height) {
   return params;
 }
 
-class PrivacyZoneTest : public ::testing::Test {
- protected:
-  PrivacyZoneTest() : server_({ScriptedHttpServer::Auth::kBasic}, camera_.Handler()) {
-    driver_.info.port = server_.Port();
-    driver_.info.user = "admin";
-    driver_.info.password = "secret";
-    driver_.info.connectTimeoutMs = 3000;
-  }
-  void SetUp() override { ASSERT_TRUE(server_.Running()); }
-
-  CgiCamera camera_;
-  ScriptedHttpServer server_;
-  TestDriver driver_;
-};
+using PrivacyZoneTest = CgiCameraTest;
 
 TEST_F(PrivacyZoneTest, ZonesAreWrittenInPixelsOfTheRequestedFrame) {
   driver_.parameters[16] = "3";
@@ -131,7 +117,7 @@ TEST_F(PrivacyZoneTest, BrokenHostValuesStayInsideThePicture) {
   EXPECT_THAT(camera_.Requests(), ElementsAre("encoder?PRIVACY_REGION=1,1,000000,0,0,640,480"));
 }
 
-TEST(PrivacyZoneFailures, RequestFailureStopsAndErrorAnswersGoOn) {
+TEST_F(PrivacyZoneTest, RequestFailureStopsAndErrorAnswersGoOn) {
   std::atomic<int> calls{0};
   ScriptedHttpServer server({}, [&](const std::string& uri) {
     ++calls;
@@ -140,18 +126,15 @@ TEST(PrivacyZoneFailures, RequestFailureStopsAndErrorAnswersGoOn) {
     return HttpReply{200, "OK\r\n"};
   });
   ASSERT_TRUE(server.Running());
-  TestDriver driver;
-  driver.info.port = server.Port();
-  driver.info.user = "admin";
-  driver.info.password = "secret";
-  driver.parameters[16] = "4";
-  CPrivacyZoneHandler handler(&driver, 0);
+  driver_.info.port = server.Port();
+  driver_.parameters[16] = "4";
+  CPrivacyZoneHandler handler(&driver_, 0);
   HostZoneList empty;
   handler.SetZones(&empty);
   handler.ApplyZones(Frame(640, 480));
   EXPECT_EQ(calls, 3);  // zone 4 is not sent after the failed request
   const std::string device = "127.0.0.1:" + std::to_string(server.Port());
-  const auto lines = driver.Lines();
+  const auto lines = driver_.Lines();
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].text, "Error setting privacy zone 1 info, device: " + device + " ");
   EXPECT_EQ(lines[1].text, "Can't set privacy zone 3 info, device: " + device + " ");

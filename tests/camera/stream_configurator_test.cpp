@@ -6,9 +6,7 @@
 #include <future>
 
 #include "camera/cgi_camera.h"
-#include "camera/scripted_http_server.h"
 #include "camera/stream_values.h"
-#include "support/test_driver.h"
 
 namespace orbisan::test {
 namespace {
@@ -27,13 +25,9 @@ STREAM_PARAMS Request(uint32_t width, uint32_t height, uint32_t interval, uint32
   return params;
 }
 
-class StreamConfiguratorTest : public ::testing::Test {
+class StreamConfiguratorTest : public CgiCameraTest {
  protected:
-  StreamConfiguratorTest() : server_({ScriptedHttpServer::Auth::kBasic}, camera_.Handler()) {
-    driver_.info.port = server_.Port();
-    driver_.info.user = "admin";
-    driver_.info.password = "secret";
-    driver_.info.connectTimeoutMs = 3000;
+  StreamConfiguratorTest() {
     driver_.videoStandard = 1;
     // An H.264 camera already set up for 640x480 at 30 fps, bit rate 2M.
     camera_.settings = {{"RTP_B2", "1"},
@@ -48,25 +42,12 @@ class StreamConfiguratorTest : public ::testing::Test {
                         {"VIDEO_MAX_BITRATE", "2M"}};
     driver_.parameters = {{5, "2"}, {10, "1"}, {11, "RTP_B2"}};
   }
-  void SetUp() override { ASSERT_TRUE(server_.Running()); }
-
   bool Configure(Codec codec, const STREAM_PARAMS& params, uint32_t channelIndex = 0, CEvent* stop = nullptr) {
     Web::CHttpSender http(driver_.info);
     CStreamConfigurator configurator(&driver_, http, channelIndex, params, stop);
     return configurator.ConfigureStream(codec);
   }
-
-  CgiCamera camera_;
-  ScriptedHttpServer server_;
-  TestDriver driver_;
 };
-
-TEST_F(StreamConfiguratorTest, CameraAlreadyConfiguredGetsOnlyTheQueries) {
-  EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 33, 50)));
-  EXPECT_THAT(camera_.Requests(),
-              ElementsAre("system?RTP_B2&RTSP_AUTHEN", "encoder?VIDEO_STREAM", "encoder?VIDEO_ENCODER&VIDEO_RESOLUTION",
-                          "encoder?VIDEO_GOP&VIDEO_FPS_NUM&VIDEO_FPS_RATIO&VIDEO_H264_QUALITY&VIDEO_MAX_BITRATE"));
-}
 
 TEST_F(StreamConfiguratorTest, OnlyTheDifferingItemsAreChanged) {
   camera_.settings["VIDEO_ENCODER"] = "MPEG4";
@@ -147,19 +128,18 @@ TEST_F(StreamConfiguratorTest, FrameRateAndBitrateValues) {
   EXPECT_EQ(FrameRateFromInterval(2000), 1u);
   EXPECT_EQ(FrameRateFromInterval(10000), 1u);
   EXPECT_EQ(FrameRateFromInterval(0x7000 | 50), 50u);
+  struct Snap {
+    uint32_t rate, deviceType, width;
+    const char* model;
+    uint32_t snapped;
+  };
+  for (const Snap& c : {Snap{25, 2, 640, "", 24}, Snap{7, 0, 640, "", 6}, Snap{30, 1, 640, "", 24},
+                        Snap{9, 3, 1920, "", 6}, Snap{4, 3, 2032, "", 3}, Snap{12, 3, 1280, "KCM3311", 10}}) {
+    uint32_t snapped = 0;
+    ASSERT_TRUE(SnapFrameRate(c.rate, c.deviceType, c.width, c.model, snapped)) << c.rate;
+    EXPECT_EQ(snapped, c.snapped) << c.rate;
+  }
   uint32_t snapped = 0;
-  ASSERT_TRUE(SnapFrameRate(25, 2, 640, "", snapped));
-  EXPECT_EQ(snapped, 24u);
-  ASSERT_TRUE(SnapFrameRate(7, 0, 640, "", snapped));
-  EXPECT_EQ(snapped, 6u);
-  ASSERT_TRUE(SnapFrameRate(30, 1, 640, "", snapped));
-  EXPECT_EQ(snapped, 24u);
-  ASSERT_TRUE(SnapFrameRate(9, 3, 1920, "", snapped));
-  EXPECT_EQ(snapped, 6u);
-  ASSERT_TRUE(SnapFrameRate(4, 3, 2032, "", snapped));
-  EXPECT_EQ(snapped, 3u);
-  ASSERT_TRUE(SnapFrameRate(12, 3, 1280, "KCM3311", snapped));
-  EXPECT_EQ(snapped, 10u);
   EXPECT_FALSE(SnapFrameRate(12, 3, 1280, "ACM3311", snapped));
 
   const StreamKindSettings map = {{0, {{{1280, 720}, {5, 10, 20}}}}};
