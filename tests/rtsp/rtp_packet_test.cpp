@@ -113,7 +113,6 @@ TEST(RtpPacketTest, LengthAndVersionRules) {
       {"padding all after the header", withByte(pad, pad.size() - 1, 14), std::vector<uint8_t>{}},
       {"padding beyond the header", withByte(pad, pad.size() - 1, 15), std::nullopt},
       {"version 0", withByte(Wire(oneByte), 0, headerByte & 0x3F), std::nullopt},
-      {"version 1", withByte(Wire(oneByte), 0, (headerByte & 0x3F) | 0x40), std::nullopt},
       {"version 3", withByte(Wire(oneByte), 0, headerByte | 0xC0), std::nullopt},
   };
   for (const Case& c : cases) {
