@@ -85,24 +85,6 @@ Parsed Parse(const std::vector<uint8_t>& stream, std::vector<size_t> cuts) {
   return parsed;
 }
 
-// Every channel is skipped by its length: a "$" and a channel number inside
-// an RTCP report (here in the sender's SSRC and time stamps) start nothing.
-TEST(RtspStreamParserTest, DollarInsideRtcpKeepsSync) {
-  std::vector<uint8_t> report = {0x80, 200, 0, 6, '$', 0, 0x00, 0x10, '$', 0, 0x05, 0xDC};
-  report.resize(28, '$');
-  std::vector<uint8_t> block = Interleave(1, report);
-  Append(block, Interleave(0, RtpWire(1, 40)));
-  Append(block, Interleave(0, RtpWire(2, 1400)));
-  RecordingRtspUser user;
-  CRTSPStreamParser parser(&user, 0);
-  std::vector<std::vector<uint8_t>> rtcp;
-  parser.SetRtcpSink([&](const uint8_t* data, size_t length) { rtcp.emplace_back(data, data + length); });
-  for (uint8_t byte : block) parser.Feed(&byte, 1);
-  EXPECT_EQ(user.Packets(), (std::vector<SeenPacket>{Expected(1, 40), Expected(2, 1400)}));
-  EXPECT_EQ(rtcp, std::vector<std::vector<uint8_t>>{report});
-  EXPECT_EQ(parser.GetSkippedBytes(), 0u);
-}
-
 TEST(RtspStreamParserTest, HeaderBlockWithoutEndIsDroppedAtTheCap) {
   // What follows is found again.
   RecordingRtspUser user;
