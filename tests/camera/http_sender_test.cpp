@@ -44,7 +44,7 @@ Server::Handler Fixed(unsigned status, const std::string& body) {
 // Holds a handler's answer back until the test lets it go (bounded, so that a
 // failing test cannot hang the server).
 void HoldUntil(const std::atomic<bool>& release) {
-  for (int i = 0; i < 500 && !release.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  WaitUntil([&] { return release.load(); });
 }
 
 // A server on loopback and a client for it.
