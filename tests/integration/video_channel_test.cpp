@@ -245,17 +245,6 @@ TEST(VideoChannelFaults, StopCancelsTheCgiRequestUnderWay) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(connectMs / 2));
 }
 
-TEST(VideoChannelFaults, NoRebootInCameraGroupTwo) {
-  Rig rig;
-  rig.setup.params[5] = "2";
-  rig.camera->SetDescribeFault(strandline::sim::DescribeFault::kStatus500);
-  ASSERT_TRUE(StartH264(rig));
-  std::this_thread::sleep_for(4s);
-  for (const auto& r : rig.camera->CgiRequests()) EXPECT_EQ(r.query.find("SAVE_REBOOT"), std::string::npos);
-  EXPECT_EQ(rig.log.Count("Save and reboot"), 0);
-  EXPECT_TRUE(rig.capture->StopCapture(0));
-}
-
 TEST(VideoChannelFaults, StopDuringAConnectThatNeverAnswersKeepsItsBound) {
   // A TCP server that accepts and never says a word.
   const int listener = ::socket(AF_INET, SOCK_STREAM, 0);

@@ -24,17 +24,14 @@ using namespace std::chrono_literals;
 class FaultTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SimulatedCamera::Options options;
-    options.model = "TCM5311";
+    auto options = simtest::OptionsFor("TCM5311");
     options.reboot_duration = 1s;
     camera_ = std::make_unique<SimulatedCamera>(options);
     ASSERT_TRUE(camera_->Start());
     camera_->SetSetting("VIDEO_RESOLUTION", "N320x240");
   }
 
-  std::string Cgi(const std::string& family, const std::string& items) {
-    return camera_->HttpUrl() + "/cgi-bin/" + family + "?USER=admin&PWD=admin" + items;
-  }
+  std::string Cgi(const std::string& family, const std::string& items) { return simtest::Cgi(*camera_, family, items); }
 
   std::unique_ptr<SimulatedCamera> camera_;
 };

@@ -23,12 +23,10 @@ using namespace std::chrono_literals;
 // One life of a camera that did some work: a CGI request, an RTSP exchange
 // and, when asked, a stream.
 void OneLife(bool stream) {
-  SimulatedCamera::Options options;
-  options.model = stream ? "KCM5311" : "ACD2400";
-  SimulatedCamera camera(options);
+  SimulatedCamera camera(simtest::OptionsFor(stream ? "KCM5311" : "ACD2400"));
   std::string error;
   ASSERT_TRUE(camera.Start(&error)) << error;
-  auto answer = HttpGet(camera.HttpUrl() + "/cgi-bin/system?USER=admin&PWD=admin&SYSTEM_INFO");
+  auto answer = HttpGet(simtest::Cgi(camera, "system", "&SYSTEM_INFO"));
   ASSERT_EQ(answer.status, 200);
   RawRtspClient client;
   ASSERT_TRUE(client.Connect(camera.RtspPort()));
@@ -74,7 +72,7 @@ TEST(LifecycleTest, StartFailsCleanlyOnABusyPortAndForAnUnknownModel) {
   EXPECT_THAT(error, HasSubstr(std::to_string(first.RtspPort())));
   EXPECT_FALSE(third.IsRunning());
   // The first camera is untouched.
-  EXPECT_EQ(HttpGet(first.HttpUrl() + "/cgi-bin/system?USER=admin&PWD=admin&SYSTEM_INFO").status, 200);
+  EXPECT_EQ(HttpGet(simtest::Cgi(first, "system", "&SYSTEM_INFO")).status, 200);
   RawRtspClient client;
   ASSERT_TRUE(client.Connect(first.RtspPort()));
   EXPECT_EQ(client.Request("OPTIONS", first.RtspUrl("/")).status, 200);

@@ -11,22 +11,14 @@
 
 namespace {
 
+using simtest::Cgi;
 using simtest::HttpGet;
+using simtest::OptionsFor;
 using simtest::Probe;
 using simtest::RawRtspClient;
 using ::strandline::sim::RtspAuth;
 using ::strandline::sim::SimulatedCamera;
 using ::testing::HasSubstr;
-
-std::string Cgi(const SimulatedCamera& camera, const std::string& family, const std::string& items) {
-  return camera.HttpUrl() + "/cgi-bin/" + family + "?USER=admin&PWD=admin" + items;
-}
-
-SimulatedCamera::Options OptionsFor(const std::string& model) {
-  SimulatedCamera::Options options;
-  options.model = model;
-  return options;
-}
 
 TEST(StreamPathTest, TracksOfAMultiStreamCameraAndInputsOfAVideoServer) {
   SimulatedCamera camera(OptionsFor("KCM5311"));

@@ -69,6 +69,17 @@ HttpResult HttpGet(const std::string& url, HttpAuthKind auth, const std::string&
   return result;
 }
 
+std::string Cgi(const strandline::sim::SimulatedCamera& camera, const std::string& family, const std::string& items,
+                const std::string& user, const std::string& password) {
+  return camera.HttpUrl() + "/cgi-bin/" + family + "?USER=" + user + "&PWD=" + password + items;
+}
+
+strandline::sim::SimulatedCamera::Options OptionsFor(const std::string& model) {
+  strandline::sim::SimulatedCamera::Options options;
+  options.model = model;
+  return options;
+}
+
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/simulated_camera.h"
 #include "support/run_command.h"
 
 namespace simtest {
@@ -24,6 +25,13 @@ enum class HttpAuthKind { kNone, kBasic, kDigest };
 // One GET with libcurl; credentials (when given) use the chosen scheme only.
 HttpResult HttpGet(const std::string& url, HttpAuthKind auth = HttpAuthKind::kNone, const std::string& user = "",
                    const std::string& password = "");
+
+// The URL of a CGI request to camera with the given items ("&NAME=value...") and login.
+std::string Cgi(const strandline::sim::SimulatedCamera& camera, const std::string& family, const std::string& items,
+                const std::string& user = "admin", const std::string& password = "admin");
+
+// Options for a camera of the given model, everything else as by default.
+strandline::sim::SimulatedCamera::Options OptionsFor(const std::string& model);
 
 // Lines of a CR LF text, without their line ends.
 std::vector<std::string> Lines(const std::string& text);
@@ -82,7 +90,6 @@ class RawRtspClient {
     bool closed = false;
   };
   Traffic Receive(std::chrono::milliseconds duration);
-
 
  private:
   bool SendText(const std::string& text);
