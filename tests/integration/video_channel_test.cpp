@@ -1,11 +1,7 @@
 // The RTSP video channels end to end: the driver object opened for the
 // simulated camera, streams started through the host-facing capture object,
 // frames checked by an independent decoder (ffmpeg).
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -19,6 +15,7 @@
 #include <vector>
 
 #include "driver/acti_ip_capture_driver.h"
+#include "rtsp/scripted_rtsp_server.h"
 #include "runtime/time_utils.h"
 #include "sim/simulated_camera.h"
 #include "support/driver_rig.h"
@@ -246,39 +243,19 @@ TEST(VideoChannelFaults, StopCancelsTheCgiRequestUnderWay) {
 }
 
 TEST(VideoChannelFaults, StopDuringAConnectThatNeverAnswersKeepsItsBound) {
-  // A TCP server that accepts and never says a word.
-  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ASSERT_EQ(::listen(listener, 8), 0);
-  socklen_t len = sizeof addr;
-  ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  // A server that accepts and never says a word.
+  test::ScriptedRtspServer silent([](const std::string&, size_t) { return test::ScriptedRtspServer::kSilent; });
   Rig rig;
-  rig.setup.params[7] = std::to_string(ntohs(addr.sin_port));
+  rig.setup.params[7] = std::to_string(silent.port());
   const uint32_t connectMs = 1500;
   ASSERT_TRUE(StartH264(rig, connectMs, 4000));
   // Stop once the DESCRIBE has been sent and waits for its answer.
-  ::fcntl(listener, F_SETFL, O_NONBLOCK);
-  std::vector<int> connections;
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        for (int c; (c = ::accept(listener, nullptr, nullptr)) >= 0;) connections.push_back(c);
-        char byte;
-        for (int c : connections) {
-          if (::recv(c, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0) return true;
-        }
-        return false;
-      },
-      30s));
+  ASSERT_TRUE(silent.WaitForRequests(1, 30000));
   const auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(rig.capture->StopCapture(0));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2 * connectMs + 500));
   EXPECT_EQ(rig.log.Count("cannot be stopped"), 0);
   EXPECT_EQ(SaveRebootCount(*rig.camera), 0) << "a DESCRIBE cut short by our own stop is no camera failure";
-  for (int c : connections) ::close(c);
-  ::close(listener);
 }
 
 // A camera whose DESCRIBE answer trickles in a byte every 50 ms, or claims
