@@ -77,9 +77,7 @@ TEST(LifecycleTest, StartFailsCleanlyOnABusyPortAndForAnUnknownModel) {
   ASSERT_TRUE(client.Connect(first.RtspPort()));
   EXPECT_EQ(client.Request("OPTIONS", first.RtspUrl("/")).status, 200);
 
-  options = {};
-  options.model = "XYZ9999";
-  SimulatedCamera unknown(options);
+  SimulatedCamera unknown(simtest::OptionsFor("XYZ9999"));
   EXPECT_FALSE(unknown.Start(&error));
   EXPECT_THAT(error, HasSubstr("XYZ9999"));
 }

@@ -8,9 +8,7 @@
 namespace {
 
 TEST(SerialPortTest, ValidMessagesMoveTheSelectedDomeOnly) {
-  strandline::sim::SimulatedCamera::Options options;
-  options.model = "ACD2400";
-  strandline::sim::SimulatedCamera camera(options);
+  strandline::sim::SimulatedCamera camera(simtest::OptionsFor("ACD2400"));
   ASSERT_TRUE(camera.Start());
   const std::pair<std::string, bool> cases[] = {
       {"encoder?USER=admin&PWD=admin&CHANNEL=2&SERIAL_HEX=FF010004200025", true},    // left at 32
