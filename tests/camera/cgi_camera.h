@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "camera/scripted_http_server.h"
+#include "device/stream_params.h"
 #include "support/test_driver.h"
 
 namespace orbisan::test {
@@ -42,6 +43,18 @@ class CgiCamera {
  private:
   std::vector<std::string> requests_;
 };
+
+// What a channel asks of the camera: picture size, frame interval, bit rate, stream kind.
+inline STREAM_PARAMS Request(uint32_t width, uint32_t height, uint32_t interval = 0, uint32_t bitrate = 0,
+                             uint32_t kind = 0) {
+  STREAM_PARAMS params;
+  params.width = width;
+  params.height = height;
+  params.frameRate = interval;
+  params.bitrate = bitrate;
+  params.streamKind = kind;
+  return params;
+}
 
 // The scripted camera behind a Basic-auth server, and a driver logged in to it.
 class CgiCameraTest : public ::testing::Test {

@@ -34,13 +34,6 @@ struct HostZoneList : ipcapture::IPrivacyZoneList {
   std::vector<HostZone> zones;
 };
 
-STREAM_PARAMS Frame(uint32_t width, uint32_t height) {
-  STREAM_PARAMS params;
-  params.width = width;
-  params.height = height;
-  return params;
-}
-
 using PrivacyZoneTest = CgiCameraTest;
 
 TEST_F(PrivacyZoneTest, ZonesAreWrittenInPixelsOfTheRequestedFrame) {
@@ -50,13 +43,13 @@ TEST_F(PrivacyZoneTest, ZonesAreWrittenInPixelsOfTheRequestedFrame) {
   list.zones = {
       {true, 10, 20, 50, 25}, {false, 5, 5, 5, 5}, {true, 50, 50, 100, 100}};  // the last one is cut at the edge
   handler.SetZones(&list);
-  handler.ApplyZones(Frame(640, 480));
+  handler.ApplyZones(Request(640, 480));
   EXPECT_THAT(camera_.Requests(), ElementsAre("encoder?PRIVACY_REGION=1,1,000000,64,96,384,216",
                                               "encoder?PRIVACY_REGION=2,0,000000,1,1,20,20",
                                               "encoder?PRIVACY_REGION=3,1,000000,320,240,640,480"));
   // Written again, as they stand, on every stream start.
   camera_.ClearRequests();
-  handler.ApplyZones(Frame(352, 240));
+  handler.ApplyZones(Request(352, 240));
   EXPECT_EQ(camera_.Requests().front(), "encoder?PRIVACY_REGION=1,1,000000,35,48,211,108");
   EXPECT_TRUE(driver_.Lines().empty());
 }
@@ -74,7 +67,7 @@ TEST_F(PrivacyZoneTest, FewerHostZonesLeaveTheOtherRecordsAsTheyWere) {
   EXPECT_FALSE(handler.Zones()[0].enabled);
   EXPECT_TRUE(handler.Zones()[1].enabled);
   EXPECT_EQ(handler.Zones()[2].left, 30);
-  handler.ApplyZones(Frame(100, 100));
+  handler.ApplyZones(Request(100, 100));
   EXPECT_THAT(camera_.Requests(), ElementsAre("encoder?PRIVACY_REGION=1,0,000000,1,1,20,20",
                                               "encoder?PRIVACY_REGION=2,1,000000,20,20,30,30",
                                               "encoder?PRIVACY_REGION=3,1,000000,30,30,40,40"));
@@ -91,19 +84,19 @@ TEST_F(PrivacyZoneTest, NothingIsSentWithoutZonesOrWithoutHostRecords) {
   HostZoneList list;
   list.zones = {{true, 10, 20, 50, 25}};
   noZones.SetZones(&list);
-  noZones.ApplyZones(Frame(640, 480));
+  noZones.ApplyZones(Request(640, 480));
   // A live or remote channel never gets the host's zones: it leaves the
   // device's masks alone.
   driver_.parameters[16] = "2";
   CPrivacyZoneHandler live(&driver_, 1);
-  live.ApplyZones(Frame(640, 480));
+  live.ApplyZones(Request(640, 480));
   EXPECT_FALSE(live.FilledFromHost());
   EXPECT_THAT(camera_.Requests(), IsEmpty());
   // A recording channel given an empty list writes its (disabled) zones.
   CPrivacyZoneHandler recording(&driver_, 0);
   HostZoneList empty;
   recording.SetZones(&empty);
-  recording.ApplyZones(Frame(640, 480));
+  recording.ApplyZones(Request(640, 480));
   EXPECT_EQ(camera_.Requests().size(), 2u);
 }
 
@@ -113,7 +106,7 @@ TEST_F(PrivacyZoneTest, BrokenHostValuesStayInsideThePicture) {
   HostZoneList list;
   list.zones = {{true, -20, std::numeric_limits<double>::quiet_NaN(), 500, 1e300}};
   handler.SetZones(&list);
-  handler.ApplyZones(Frame(640, 480));
+  handler.ApplyZones(Request(640, 480));
   EXPECT_THAT(camera_.Requests(), ElementsAre("encoder?PRIVACY_REGION=1,1,000000,0,0,640,480"));
 }
 
@@ -131,7 +124,7 @@ TEST_F(PrivacyZoneTest, RequestFailureStopsAndErrorAnswersGoOn) {
   CPrivacyZoneHandler handler(&driver_, 0);
   HostZoneList empty;
   handler.SetZones(&empty);
-  handler.ApplyZones(Frame(640, 480));
+  handler.ApplyZones(Request(640, 480));
   EXPECT_EQ(calls, 3);  // zone 4 is not sent after the failed request
   const std::string device = "127.0.0.1:" + std::to_string(server.Port());
   const auto lines = driver_.Lines();

@@ -15,16 +15,6 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using Codec = CStreamConfigurator::Codec;
 
-STREAM_PARAMS Request(uint32_t width, uint32_t height, uint32_t interval, uint32_t bitrate, uint32_t kind = 0) {
-  STREAM_PARAMS params;
-  params.width = width;
-  params.height = height;
-  params.frameRate = interval;
-  params.bitrate = bitrate;
-  params.streamKind = kind;
-  return params;
-}
-
 class StreamConfiguratorTest : public CgiCameraTest {
  protected:
   StreamConfiguratorTest() {
