@@ -13,12 +13,10 @@
 #include "rtsp/h264_rtp_media_parser.h"
 #include "rtsp/jpeg_header.h"
 #include "rtsp/jpeg_rtp_media_parser.h"
-#include "rtsp/mpeg4_rtp_media_parser.h"
 
 namespace orbisan::test {
 namespace {
 
-using ipcapture::kFourCC_DIVX;
 using ipcapture::kFourCC_H264;
 
 uint32_t Timestamp(const Bytes& p) {
@@ -158,46 +156,6 @@ TEST_F(RealH264, OnePercentLossNeverDeliversABrokenFrame) {
   EXPECT_LT(client.frames.size(), 720u);
   EXPECT_GT(client.frames.size(), 300u);
   ExpectResumesAtKeyFrames(s, client.frames, H264KeyTimestamps(s.all), kFourCC_H264);
-  ExpectDecodesCleanly(static_cast<int>(client.frames.size()));
-}
-
-// ---------------------------------------------------------------- MPEG-4
-
-std::set<uint32_t> Mpeg4KeyTimestamps(const std::vector<Bytes>& packets) {
-  std::set<uint32_t> out;
-  for (const Bytes& p : packets) {
-    const uint8_t* q = Payload(p);
-    const size_t n = p.size() - 12;
-    for (size_t i = 0; i + 4 < n && i < 64; ++i) {
-      if (q[i] == 0 && q[i + 1] == 0 && q[i + 2] == 1 && q[i + 3] == 0xB6) {
-        if ((q[i + 4] >> 6) == 0) out.insert(Timestamp(p));
-        break;
-      }
-    }
-  }
-  return out;
-}
-
-class RealMpeg4 : public ParserTest<CMpeg4RTPMediaParser> {
- protected:
-  void ExpectDecodesCleanly(int expectedFrames) {
-    ScratchDir dir;
-    dir.Write("out.m4v", Concatenate(client.frames));
-    const DecodeResult d = DecodeWithFfmpeg("m4v", dir.File("out.m4v"));
-    EXPECT_EQ("", d.errors);
-    EXPECT_EQ(expectedFrames, d.frames);
-  }
-  const Bytes config = CapturedMpeg4Config();
-};
-
-TEST_F(RealMpeg4, OnePercentLossNeverDeliversABrokenFrame) {
-  const LossyStream s = MakeLossy(LoadStream("mpeg4_176x144_60.rtp"), 8, 0.01, 7);
-  ASSERT_GE(s.lostTimestamps.size(), 10u);
-  parser.SetSdpParameters({}, {}, config, 0, 0);
-  Feed(s.sent);
-  EXPECT_LT(client.frames.size(), 480u);
-  EXPECT_GT(client.frames.size(), 200u);
-  ExpectResumesAtKeyFrames(s, client.frames, Mpeg4KeyTimestamps(s.all), kFourCC_DIVX);
   ExpectDecodesCleanly(static_cast<int>(client.frames.size()));
 }
 
