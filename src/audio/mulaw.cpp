@@ -24,8 +24,6 @@ constexpr std::array<int16_t, 256> kTable = MakeTable();
 
 }  // namespace
 
-int16_t MuLawToLinear(uint8_t code) { return kTable[code]; }
-
 void ExpandMuLaw(const uint8_t* codes, size_t count, uint8_t* samples) {
   for (size_t i = 0; i < count; ++i) {
     const uint16_t sample = static_cast<uint16_t>(kTable[codes[i]]);

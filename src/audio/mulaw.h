@@ -5,9 +5,8 @@
 
 namespace orbisan {
 
-// G.711 mu-law byte to a 16-bit linear sample (magnitudes 0 to 8031).
-int16_t MuLawToLinear(uint8_t code);
-// Expands count bytes into 2 * count bytes of little-endian samples.
+// Expands count G.711 mu-law bytes into 2 * count bytes of little-endian
+// 16-bit linear samples (magnitudes 0 to 8031).
 void ExpandMuLaw(const uint8_t* codes, size_t count, uint8_t* samples);
 
 }  // namespace orbisan
