@@ -22,7 +22,6 @@ CH264RTPMediaParser::CH264RTPMediaParser(IDebugMessage* driver) : CRTPMediaParse
 
 void CH264RTPMediaParser::Reset() {
   waitingForKeyFrame_ = true;
-  parameterSetPending_ = true;
   skippingFragments_ = false;
   width_ = 0;
   height_ = 0;
@@ -62,7 +61,6 @@ void CH264RTPMediaParser::ProcessPayload(const CRTPPacket& packet, const uint8_t
       ProcessFrame(packet.GetTimestamp());
       frame_.clear();
     }
-    parameterSetPending_ = false;
   }
 }
 
@@ -87,11 +85,9 @@ bool CH264RTPMediaParser::ProcessSingleNal(const uint8_t* payload, size_t size) 
       break;
     case kNalSps:
       sps_.assign(payload, payload + size);
-      parameterSetPending_ = false;
       break;
     case kNalPps:
       pps_.assign(payload, payload + size);
-      parameterSetPending_ = false;
       break;
     default:
       AppendNal(payload, size);
@@ -127,7 +123,10 @@ bool CH264RTPMediaParser::ProcessFuA(const uint8_t* payload, size_t size) {
     skippingFragments_ = type == kNalSei || type == kNalAud;
     if (skippingFragments_) return true;
     const uint8_t nalHeader = static_cast<uint8_t>((indicator & 0xE0) | type);
-    if ((header & 0x1F) == kNalIdr && frame_.empty() && !parameterSetPending_) InsertParameterSets();
+    // As for an unfragmented IDR: the known sets go in front, also right
+    // after a start or a loss, when they came only with the description (a
+    // large key frame always comes fragmented).
+    if ((header & 0x1F) == kNalIdr && frame_.empty()) InsertParameterSets();
     frame_.insert(frame_.end(), std::begin(kStartCode), std::end(kStartCode));
     frame_.push_back(nalHeader);
   }

@@ -31,9 +31,6 @@ class CH264RTPMediaParser : public CRTPMediaParser {
   void UseDefaultSizeIfSmall();
 
   bool waitingForKeyFrame_ = true;
-  // Set after every reset, cleared by an in-band parameter set or a packet
-  // with the marker bit: until then a fragmented IDR is not given the sets.
-  bool parameterSetPending_ = true;
   // The fragments of the current FU-A belong to a NAL unit that is left out.
   bool skippingFragments_ = false;
   CH264SpsParser spsParser_;

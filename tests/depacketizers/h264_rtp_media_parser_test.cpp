@@ -67,6 +67,15 @@ TEST_F(H264Depacketizer, KeyFrameGetsDescriptionSetsAndDeltaFramesFollow) {
   EXPECT_EQ(1280u, delta.width);
 }
 
+TEST_F(H264Depacketizer, FragmentedKeyFrameRightAfterTheStartGetsTheDescriptionSets) {
+  parser.SetSdpParameters(kSps720, kPps, {}, 0, 0);
+  Send(false, Fu(0x80, 5, {0x88, 0x84}));
+  Send(true, Fu(0x40, 5, {0x21, 0xA0}));
+  ASSERT_EQ(1u, client.frames.size()) << "the first group of pictures is not lost";
+  EXPECT_EQ(kFourCC_H264, client.frames[0].fourcc);
+  EXPECT_EQ(Str(Cat({kStart, kSps720, kStart, kPps, kStart, kIdr, kAud})), client.frames[0].bytes);
+}
+
 TEST_F(H264Depacketizer, InBandSetsReplaceStoredOnesAndNeverAppearOnTheirOwn) {
   parser.SetSdpParameters(kSps720, kPps, {}, 0, 0);
   Send(false, kSps1080);
