@@ -88,9 +88,10 @@ void CBaseRTSPChannel::SessionFailed(uint32_t kind, uint32_t status, int error) 
   static const char* const kMethods[] = {"connect", "DESCRIBE", "SETUP", "PLAY"};
   const char* method = kind < 4 ? kMethods[kind] : "request";
   if (kind == kRtspConnect) {
+    char text[128];  // strerror's own buffer is shared by every thread
     const std::string why = error == ECONNREFUSED ? std::string("connection refused")
                             : error == ETIMEDOUT  ? Format("connection timed out after %u ms", info->connectTimeoutMs)
-                                                  : std::string(std::strerror(error));
+                                                  : std::string(strerror_r(error, text, sizeof text));
     ReportFailure(kFailureRtspConnection, Format("RTSP connection to %s failed: %s", where.c_str(), why.c_str()));
   } else if (status == 401) {
     ReportFailure(kFailureRtspCredentials,

@@ -99,7 +99,6 @@ size_t CRTSPStreamParser::Process(const uint8_t* data, size_t length) {
     if (unit == Unit::kNeedMore) break;
     if (unit == Unit::kNone) {
       const size_t next = NextCandidate(data, i + 1, length);
-      skipped_ += next - i;
       scanned_ = 0;
       i = next;
       continue;

@@ -37,8 +37,6 @@ class CRTSPStreamParser {
   void SetUser(IRTSPClientUser* user) { user_ = user; }
   void SetAnswerSink(AnswerSink sink) { answerSink_ = std::move(sink); }
   void SetRtcpSink(RtcpSink sink) { rtcpSink_ = std::move(sink); }
-  // Bytes that belonged to no unit (for the log).
-  uint64_t GetSkippedBytes() const { return skipped_; }
 
  private:
   enum class Unit { kNeedMore, kFrame, kAnswer, kRefusedAnswer, kNone };
@@ -56,7 +54,6 @@ class CRTSPStreamParser {
   RtcpSink rtcpSink_;
   std::vector<uint8_t> pending_;  // a unit cut by the end of a block (bounded by the unit sizes)
   size_t scanned_ = 0;            // bytes of pending_ searched for an answer's end
-  uint64_t skipped_ = 0;
   CRTPPacket packet_;
 };
 

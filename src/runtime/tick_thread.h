@@ -19,7 +19,6 @@ class CTickThread : private CBaseThread {
 
   // May be changed while ticking; the next wait uses the new interval.
   void SetInterval(uint32_t intervalMs) { intervalMs_.store(intervalMs); }
-  uint32_t Interval() const { return intervalMs_.load(); }
   void SetTickOnStart(bool tickOnStart) { tickOnStart_.store(tickOnStart); }
   using CBaseThread::IsRunning;
 
