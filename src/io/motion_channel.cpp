@@ -35,8 +35,7 @@ void CMotionChannel::RunThread() {
   try {
     sender = std::make_shared<Web::CHttpSender>(device_);
   } catch (...) {
-    LogMessage(kLogError, "%s(): Unhandled exception during \"Motion detection\" thread processing.",
-               "orbisan::CMotionChannel::ThreadFunction");
+    LogUnhandledException();
     return;
   }
   // A Stop that looked for the sender before this has set the stop event
@@ -55,6 +54,11 @@ void CMotionChannel::RunThread() {
   sender.reset();
 }
 
+void CMotionChannel::LogUnhandledException() {
+  LogMessage(kLogError, "%s(): Unhandled exception during \"Motion detection\" thread processing.",
+             "orbisan::CMotionChannel::ThreadFunction");
+}
+
 void CMotionChannel::RunWith(Web::CHttpSender& sender) {
   while (!IsStopping()) {
     try {
@@ -63,8 +67,7 @@ void CMotionChannel::RunWith(Web::CHttpSender& sender) {
       if (StopEvent().Wait(kRetryMs)) break;
       CheckSignal();
     } catch (...) {
-      LogMessage(kLogError, "%s(): Unhandled exception during \"Motion detection\" thread processing.",
-                 "orbisan::CMotionChannel::ThreadFunction");
+      LogUnhandledException();
       if (StopEvent().Wait(kRetryMs)) break;
     }
   }

@@ -35,6 +35,7 @@ class CMotionChannel : public CBaseMotionChannel, private CLoggerInstance {
  private:
   void RunThread() override;
   void RunWith(Web::CHttpSender& sender);
+  void LogUnhandledException();
   // Returns when the stop event is set or the request cannot be sent.
   void RunStream(Web::CHttpSender& sender);
 
