@@ -56,6 +56,8 @@ class CBaseRTSPClient : public CBaseThread {
   // Whether the most recent exchange (request and answer, authorization
   // retry included) succeeded, whatever its status.
   bool GetLastExchangeResult() const { return lastExchangeResult_.load(); }
+  // From the sender reports that came interleaved; false when none did.
+  bool CameraClockOffsetMs(int64_t& offset) const { return rtcp_.CameraClockOffsetMs(offset); }
   bool IsPaused() const { return paused_.load(); }
 
   // Test hooks: the clock of the keep-alive check and the longest idle wait

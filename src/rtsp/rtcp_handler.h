@@ -42,6 +42,7 @@ class CRTCPHandler : public CBaseThread, public IRTPClientUser {
   // Own SSRC as sent (network order bytes).
   uint32_t GetOwnSsrc();
   bool IsReporting();
+  bool CameraClockOffsetMs(int64_t& offset) const { return state_.CameraClockOffsetMs(offset); }
 
   void DataReceived(IRTPClient* client, const sockaddr_in& source, const uint8_t* data, size_t length) override;
   void ReceiveTimeout(IRTPClient*) override {}

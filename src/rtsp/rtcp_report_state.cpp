@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "platform/random_bytes.h"
+#include "runtime/time_utils.h"
 
 namespace orbisan {
 
@@ -13,6 +14,20 @@ namespace {
 constexpr uint32_t kMaxDropout = 3000;
 constexpr uint32_t kMaxMisorder = 100;
 constexpr uint32_t kSeqMod = 65536;
+constexpr int64_t kNtpUnixEpochSeconds = 2208988800;
+
+uint32_t GetU32(const uint8_t* p) {
+  return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+         (static_cast<uint32_t>(p[2]) << 8) | p[3];
+}
+
+// The sender's NTP time stamp against the host's UTC clock now, in ms.
+int64_t ClockOffsetMs(const uint8_t* ntp) {
+  const int64_t cameraMs = (static_cast<int64_t>(GetU32(ntp)) - kNtpUnixEpochSeconds) * 1000 +
+                           static_cast<int64_t>((static_cast<uint64_t>(GetU32(ntp + 4)) * 1000) >> 32);
+  const int64_t hostMs = static_cast<int64_t>((NowFileTime() - kFileTimeUnixEpoch) / kFileTimeUnitsPerMs);
+  return cameraMs - hostMs;
+}
 
 void PutU32(uint8_t* p, uint32_t value) {
   p[0] = static_cast<uint8_t>(value >> 24);
@@ -92,6 +107,7 @@ uint32_t CRTCPReportState::ReadCompound(const uint8_t* data, size_t length, uint
       std::memcpy(&lastSr_, part + 10, 4);
       arrivalMs_ = nowMs;
       arrivalKnown_ = true;
+      if (partLength >= 16) clockOffsetMs_.store(ClockOffsetMs(part + 8), std::memory_order_relaxed);
       seen |= kSawSenderReport;
     } else if (type == kBye) {
       seen |= kSawBye;
@@ -99,6 +115,13 @@ uint32_t CRTCPReportState::ReadCompound(const uint8_t* data, size_t length, uint
     offset += partLength;
   }
   return seen;
+}
+
+bool CRTCPReportState::CameraClockOffsetMs(int64_t& offset) const {
+  const int64_t value = clockOffsetMs_.load(std::memory_order_relaxed);
+  if (value == kNoOffset) return false;
+  offset = value;
+  return true;
 }
 
 void CRTCPReportState::BuildReceiverReport(uint32_t nowMs, uint8_t (&out)[kReceiverReportSize]) const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -24,7 +25,7 @@ class CRTCPReportState {
   static constexpr size_t kReceiverReportSize = 32;
   static constexpr size_t kByeSize = 8;
 
-  // Forgets everything and picks a new own SSRC.
+  // Forgets everything but the camera's clock offset and picks a new own SSRC.
   void Clear();
   void CountPacket(uint16_t sequenceNumber);
   // Walks a compound RTCP packet; a part that does not fit ends the walk.
@@ -34,6 +35,9 @@ class CRTCPReportState {
   void BuildBye(uint8_t (&out)[kByeSize]) const;
 
   const SequenceState& Sequence() const { return sequence_; }
+  // The camera's sender-report clock minus the host's UTC clock at the
+  // report's arrival, in ms (from any thread); false before a report.
+  bool CameraClockOffsetMs(int64_t& offset) const;
   uint32_t OwnSsrc() const { return ownSsrc_; }
 
   static constexpr uint32_t kSawSenderReport = 1;
@@ -50,6 +54,8 @@ class CRTCPReportState {
   bool arrivalKnown_ = false;
   uint32_t ownSsrc_ = 0;  // bytes as sent
   SequenceState sequence_;
+  static constexpr int64_t kNoOffset = INT64_MIN;
+  std::atomic<int64_t> clockOffsetMs_{kNoOffset};
 };
 
 }  // namespace orbisan

@@ -111,6 +111,11 @@ uint64_t SteadyMs() {
   return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
 }
 
+uint64_t SteadyUs() {
+  const auto since = std::chrono::steady_clock::now().time_since_epoch();
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(since).count());
+}
+
 CTime::CTime() : stamp_(NowFileTime()), steadyMs_(static_cast<int64_t>(SteadyMs())) {}
 
 void CTime::Touch() {

@@ -27,6 +27,8 @@ uint32_t TickCountMs();
 // Milliseconds of the monotonic clock, not wrapping: what intervals are
 // measured on, so that a step of the wall clock neither fakes nor hides one.
 uint64_t SteadyMs();
+// The same clock in microseconds.
+uint64_t SteadyUs();
 // Moves the wall clock seen by NowFileTime (100 ns units, either way); lets a
 // test step the clock as an operator or time service would.
 void ShiftWallClockForTesting(int64_t units);
