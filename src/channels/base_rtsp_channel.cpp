@@ -80,6 +80,13 @@ void CBaseRTSPChannel::StopSession() {
 
 void CBaseRTSPChannel::LogFailure(uint32_t level, const std::string& text) { LogMessage(level, "%s", text.c_str()); }
 
+void CBaseRTSPChannel::FillLossCounters(CHANNEL_STATISTICS& statistics) {
+  CBaseRTPChannel::FillLossCounters(statistics);
+  // Interleaved, the sender reports come on the RTSP connection.
+  int64_t offset = 0;
+  if (!statistics.cameraClockOffsetMs && client_.CameraClockOffsetMs(offset)) statistics.cameraClockOffsetMs = offset;
+}
+
 void CBaseRTSPChannel::SessionFailed(uint32_t kind, uint32_t status, int error) {
   if (IsStopRequested() || sessionStopping_) return;
   failureTold_ = true;

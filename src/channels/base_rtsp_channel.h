@@ -42,6 +42,7 @@ class CBaseRTSPChannel : public CBaseRTPChannel, public IRTSPClientUser, public 
 
   bool StartMulticastSession();
   void LogFailure(uint32_t level, const std::string& text) override;
+  void FillLossCounters(CHANNEL_STATISTICS& statistics) override;
   void FirstFrameMissing(uint32_t waitedMs) override;
   // True while StopSession ends the session: failures then are our own doing.
   bool SessionStopping() const { return sessionStopping_.load(); }
