@@ -16,11 +16,25 @@ namespace orbisan::ipcapture {
 // once the stream's threads have ended.
 //
 // GetParameter("StreamStatistics:<input>[:<kind>]", buffer, bytes) fills the
-// buffer with the UTF-16 text "rtp_lost=N frames_dropped=M failure=TEXT" for
-// a running stream (kind 0 recording, 1 live, 2 remote): RTP packets missing
-// from the sequence or dropped by the driver, frames begun but never
-// delivered, and why the stream last failed to start or ended (empty when
-// nothing failed). False when no such stream runs.
+// buffer with the UTF-16 text "rtp_lost=N frames_dropped=M failure=TEXT ..."
+// for a running stream (kind 0 recording, 1 live, 2 remote); false when no
+// such stream runs. The fields, in this order (later versions only add
+// fields at the end; an empty value is a figure not known):
+//   rtp_lost        RTP packets missing from the sequence or dropped by the driver
+//   frames_dropped  frames begun but never delivered
+//   failure         why the stream last failed to start or ended (empty when
+//                   nothing failed; may hold spaces)
+//   frames, key_frames, bytes   delivered to the sink since the start
+//   fps, kbps       over the last ten whole seconds (or since the start)
+//   rtp_duplicates, rtp_reordered   RTP packets that came twice, or late
+//   jitter_ms       RFC 3550 interarrival jitter of the RTP stream (90 kHz clock)
+//   reconnects      times the stream came back after it had run
+//   signal_lost     outages told to the sink through OnSignalLost
+//   seconds_since_last_frame   empty before the first frame
+//   camera_clock_offset_ms     the camera's RTCP sender-report clock minus the
+//                   host's UTC clock on arrival; empty while the camera sent none
+//   last_failure    the same text as failure, last so that it runs to the end
+// The text is cut to fit the buffer (with its terminating 0).
 class IIPVideoCapture {
  public:
   virtual ~IIPVideoCapture() = default;

@@ -28,6 +28,19 @@ ChannelState CBaseCameraChannel::GetState() {
 CHANNEL_STATISTICS CBaseCameraChannel::GetStatistics() {
   CHANNEL_STATISTICS statistics;
   FillLossCounters(statistics);
+  const uint64_t now = SteadyMs();
+  statistics.frames = frames_.load();
+  statistics.keyFrames = keyFrames_.load();
+  statistics.bytes = bytes_.load();
+  const CRateWindow::Rates rates = rates_.Read(now);
+  statistics.fps = rates.framesPerSecond;
+  statistics.kbps = rates.kilobitsPerSecond;
+  const uint64_t starts = streamingStarts_.load();
+  statistics.reconnects = starts > 0 ? starts - 1 : 0;
+  statistics.signalLost = signalLostCount_.load();
+  if (const uint64_t last = lastDeliveryMs_.load(); last != 0) {
+    statistics.secondsSinceLastFrame = static_cast<double>(now > last ? now - last : 0) / 1000.0;
+  }
   CAutoLock guard(failureLock_);
   statistics.lastFailure = lastFailure_;
   return statistics;
@@ -51,12 +64,14 @@ void CBaseCameraChannel::ReportFailure(FailureKind kind, const std::string& text
 
 void CBaseCameraChannel::SetState(ChannelState state) {
   CAutoLock guard(stateLock_);
+  if (state == Streaming && state_ != Streaming) ++streamingStarts_;
   state_ = state;
 }
 
 bool CBaseCameraChannel::Start(const STREAM_PARAMS* params) {
   Stop();
   if (params != nullptr) params_ = *params;
+  rates_.Start(SteadyMs());
   // Sockets need no start-up on this platform.
   return StartThread();
 }
@@ -141,8 +156,22 @@ bool CBaseCameraChannel::SendFrameCallback(ipcapture::IMediaSample* sample) {
                           "orbisan::CBaseCameraChannel::SendFrameCallback", driver_->GetDeviceName().c_str());
     return false;
   }
+  CountDelivery(sample);
   Notify_SendFrameCallback(sample);
   return true;
+}
+
+void CBaseCameraChannel::CountDelivery(ipcapture::IMediaSample* sample) {
+  const uint32_t fourcc = sample->GetFourCC();
+  const uint32_t size = sample->GetDataSize();
+  const uint64_t now = SteadyMs();
+  frames_.fetch_add(1, std::memory_order_relaxed);
+  if (fourcc == ipcapture::kFourCC_H264 || fourcc == ipcapture::kFourCC_DIVX || fourcc == ipcapture::kFourCC_JPEG) {
+    keyFrames_.fetch_add(1, std::memory_order_relaxed);
+  }
+  bytes_.fetch_add(size, std::memory_order_relaxed);
+  lastDeliveryMs_.store(now != 0 ? now : 1, std::memory_order_relaxed);
+  rates_.Add(now, size);
 }
 
 void CBaseCameraChannel::Notify_SendFrameCallback(ipcapture::IMediaSample* sample) {
@@ -164,6 +193,7 @@ void CBaseCameraChannel::RequestStop() {
 }
 
 void CBaseCameraChannel::NotifySignalLost() {
+  ++signalLostCount_;
   if (sink_ != nullptr && !IsStopRequested()) {
     CHostCallbackScope scope;
     sink_->OnSignalLost();

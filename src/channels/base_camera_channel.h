@@ -9,6 +9,7 @@
 #include "channels/camera_channel.h"
 #include "device/idriver.h"
 #include "runtime/event.h"
+#include "runtime/rate_window.h"
 #include "runtime/recursive_lock.h"
 #include "runtime/time_utils.h"
 
@@ -56,7 +57,8 @@ class CBaseCameraChannel : public ICameraChannel {
   virtual void OnStopThread() {}
   // Called before each start of the capture thread.
   virtual void OnStartThread() {}
-  // Loss counters of the stream (zero for channels without RTP).
+  // RTP-level figures of the stream (loss, jitter, camera clock; left as
+  // they are by channels without RTP).
   virtual void FillLossCounters(CHANNEL_STATISTICS& statistics) { (void)statistics; }
   // Logs a failure line (level, text) for ReportFailure.
   virtual void LogFailure(uint32_t level, const std::string& text);
@@ -95,6 +97,7 @@ class CBaseCameraChannel : public ICameraChannel {
 
  private:
   void RunThread();
+  void CountDelivery(ipcapture::IMediaSample* sample);
 
   std::atomic<bool> online_{false};
   std::atomic<bool> monitorOnly_{false};
@@ -114,6 +117,14 @@ class CBaseCameraChannel : public ICameraChannel {
   std::atomic<uint32_t> failuresLogged_{0};
   CRecursiveLock failureLock_;
   std::string lastFailure_;
+  // Delivery figures: counters only, read without a lock.
+  std::atomic<uint64_t> frames_{0};
+  std::atomic<uint64_t> keyFrames_{0};
+  std::atomic<uint64_t> bytes_{0};
+  std::atomic<uint64_t> lastDeliveryMs_{0};  // monotonic; 0 before the first frame
+  std::atomic<uint64_t> streamingStarts_{0};
+  std::atomic<uint64_t> signalLostCount_{0};
+  CRateWindow rates_;
 };
 
 }  // namespace orbisan

@@ -72,6 +72,7 @@ bool CBaseRTPChannel::ResolveCamera() {
 void CBaseRTPChannel::RestartLossCounter() {
   CAutoLock guard(packetLock_);
   loss_.Restart();
+  jitter_.Restart();
   packetsSinceStart_ = false;
 }
 
@@ -79,6 +80,9 @@ void CBaseRTPChannel::FillLossCounters(CHANNEL_STATISTICS& statistics) {
   // Without the packet lock: a frame sink that blocks holds it.
   statistics.rtpLost = loss_.LostPackets();
   statistics.framesDropped = loss_.DroppedFrames();
+  if (const double jitter = jitter_.JitterMs(); jitter >= 0) statistics.jitterMs = jitter;
+  int64_t offset = 0;
+  if (rtcp_.CameraClockOffsetMs(offset)) statistics.cameraClockOffsetMs = offset;
 }
 
 void CBaseRTPChannel::HandlePacket(const CRTPPacket& packet) {
@@ -86,6 +90,7 @@ void CBaseRTPChannel::HandlePacket(const CRTPPacket& packet) {
   packetsSinceStart_ = true;
   rtcp_.CountPacket(packet.GetSequenceNumber());
   CAutoLock guard(packetLock_);
+  jitter_.PacketArrived(packet.GetTimestamp(), SteadyUs());
   loss_.PacketHandled(packet.GetSequenceNumber(), packet.GetTimestamp());
   ProcessRtpPacket(packet);
 }

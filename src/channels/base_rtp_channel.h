@@ -7,6 +7,7 @@
 #include "channels/base_camera_channel.h"
 #include "rtsp/media_parser_client.h"
 #include "rtsp/rtcp_handler.h"
+#include "rtsp/rtp_jitter.h"
 #include "rtsp/rtp_loss_counter.h"
 #include "rtsp/rtp_receiver.h"
 #include "rtsp/time_stamp_converter.h"
@@ -92,6 +93,7 @@ class CBaseRTPChannel : public CBaseCameraChannel,
   CRecursiveLock packetLock_;
   CTimeStampConverter timeStamps_;
   CRtpLossCounter loss_;  // guarded by packetLock_
+  CRtpJitter jitter_;     // guarded by packetLock_
 
  private:
   uint32_t periodicIntervalMs_ = 30000;

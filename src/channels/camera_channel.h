@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "device/stream_params.h"
@@ -25,11 +26,24 @@ class IEdgeMonitorChannel {
   virtual void SetEdgeStorageCallback(IEdgeStorageCallback* callback) = 0;
 };
 
-// What a channel lost and why it last failed, for the host.
+// What a channel delivered and lost and why it last failed, for the host.
+// Empty optionals are figures the channel cannot know (yet).
 struct CHANNEL_STATISTICS {
   uint64_t rtpLost = 0;        // RTP packets missing from the sequence (or dropped by the driver)
   uint64_t framesDropped = 0;  // frames begun but never delivered, after the first delivered one
   std::string lastFailure;     // why the stream last failed to start or ended; empty when nothing failed
+  uint64_t frames = 0;         // delivered to the host
+  uint64_t keyFrames = 0;
+  uint64_t bytes = 0;
+  double fps = 0;   // over the last ten whole seconds
+  double kbps = 0;  // likewise
+  std::optional<uint64_t> rtpDuplicates;
+  std::optional<uint64_t> rtpReordered;
+  std::optional<double> jitterMs;  // RFC 3550 interarrival jitter
+  uint64_t reconnects = 0;         // times the stream came back after it had run
+  uint64_t signalLost = 0;         // outages told to the host
+  std::optional<double> secondsSinceLastFrame;
+  std::optional<int64_t> cameraClockOffsetMs;  // camera sender-report clock minus the host's clock
 };
 
 // One video stream of one input.

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "channels/host_callback_scope.h"
+#include "driver/stream_statistics_text.h"
 #include "edge/iedge_storage.h"
 #include "io/imotion_channel.h"
 
@@ -260,10 +261,7 @@ bool CIPVideoCapture::GetStatisticsText(uint32_t input, uint32_t kind, uint16_t*
     channel = inputs_[input].Stream(kind);
   }
   if (!channel) return false;
-  const CHANNEL_STATISTICS statistics = channel->GetStatistics();
-  std::string text = "rtp_lost=" + std::to_string(statistics.rtpLost) +
-                     " frames_dropped=" + std::to_string(statistics.framesDropped) +
-                     " failure=" + statistics.lastFailure;
+  const std::string text = StreamStatisticsText(channel->GetStatistics());
   // UTF-16 units as the host's texts are; the driver's own texts are ASCII.
   const size_t units = std::min<size_t>(text.size(), size / 2 - 1);
   for (size_t i = 0; i < units; ++i) value[i] = static_cast<unsigned char>(text[i]);
