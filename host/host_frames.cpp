@@ -51,10 +51,11 @@ int64_t NowMs() {
 HostSample::HostSample(uint32_t fourcc, uint32_t size, const char* streamName)
     : buffer_(size), fourcc_(fourcc), streamName_(streamName != nullptr ? streamName : "") {}
 
-void HostSample::SetTimeNow() {
-  time_ =
-      UtcTime(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
-                  .count());
+void HostSample::SetTimeNow() { time_ = UtcTime(RecordingSink::UtcNowMs()); }
+
+int64_t RecordingSink::UtcNowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
 }
 
 orbisan::ipcapture::IMediaSample* HostAllocator::CreateSample(uint32_t fourcc, uint32_t size, const char* streamName) {
@@ -112,6 +113,7 @@ bool RecordingSink::OpenOutputs(const std::string& out, const std::string& index
 void RecordingSink::MarkRequested() {
   std::lock_guard<std::mutex> lock(mutex_);
   requestedMs_ = NowMs();
+  gaps_.Requested(UtcNowMs());
 }
 
 bool RecordingSink::IsKeyFrame(uint32_t fourcc) {
@@ -153,7 +155,12 @@ bool RecordingSink::OnFrame(orbisan::ipcapture::IMediaSample* sample) {
   frame.size = size;
   std::lock_guard<std::mutex> lock(mutex_);
   if (spool_ ? !spool_->Add(data, frame) : !WriteFrame(data, frame)) return false;
-  if (frame.edge) ++stats_.edgeFrames;
+  if (frame.edge) {
+    ++stats_.edgeFrames;
+    gaps_.EdgeFrame(frame.timeMs);
+  } else {
+    gaps_.LiveFrame(frame.timeMs);
+  }
   ++stats_.frames;
   if (key) ++stats_.keyframes;
   stats_.bytes += size;
@@ -200,6 +207,7 @@ bool RecordingSink::WriteFrame(const uint8_t* data, const SpooledFrame& frame) {
 void RecordingSink::OnSignalLost() {
   std::lock_guard<std::mutex> lock(mutex_);
   ++stats_.signalLost;
+  gaps_.SignalLost(UtcNowMs());
 }
 
 StreamStats RecordingSink::Stats() {

@@ -10,6 +10,7 @@
 
 #include "host/container_output.h"
 #include "host/frame_spool.h"
+#include "host/gap_log.h"
 #include "strandline/media_sample.h"
 #include "strandline/stream_request.h"
 
@@ -96,6 +97,7 @@ class RecordingSink : public orbisan::ipcapture::IVideoFrameSink {
   void OnSignalLost() override;
   StreamStats Stats();
   void CloseOutputs();
+  GapLog& Gaps() { return gaps_; }
 
   static bool IsKeyFrame(uint32_t fourcc);
   static std::string FourCCText(uint32_t fourcc);
@@ -103,6 +105,8 @@ class RecordingSink : public orbisan::ipcapture::IVideoFrameSink {
   static std::string IsoTime(const orbisan::SYSTEMTIME& t);
   // Whether the driver played the frame back from the camera's storage.
   static bool IsEdgeFrame(orbisan::ipcapture::IMediaSample* sample);
+  // The host's UTC clock, in milliseconds since the epoch.
+  static int64_t UtcNowMs();
 
  private:
   bool WriteFrame(const uint8_t* data, const SpooledFrame& frame);
@@ -117,6 +121,7 @@ class RecordingSink : public orbisan::ipcapture::IVideoFrameSink {
   bool endsWithDelimiter_ = false;
   StreamStats stats_;
   int64_t requestedMs_ = 0;
+  GapLog gaps_;
 };
 
 // A stream request as a recorder would hand it over.

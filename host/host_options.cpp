@@ -164,6 +164,23 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& o, std:
       o.audioOnly = true;
     } else if (name == "--edge") {
       o.edge = true;
+    } else if (name == "--gaps") {
+      if (!value(o.gaps)) return false;
+    } else if (name == "--stats") {
+      if (!value(text)) return false;
+      char* end = nullptr;
+      o.statsSeconds = std::strtod(text.c_str(), &end);
+      if (end == text.c_str() || *end != '\0' || !(o.statsSeconds >= 0.1) || o.statsSeconds > 86400) {
+        error = "--stats needs seconds >= 0.1";
+        return false;
+      }
+    } else if (name == "--quiet") {
+      o.quiet = true;
+    } else if (name == "--metrics-port") {
+      if (!number(0xFFFF, n)) return false;
+      o.metricsPort = static_cast<int32_t>(n);
+    } else if (name == "--metrics-address") {
+      if (!value(o.metricsAddress)) return false;
     } else if (name == "--frames") {
       if (!number(100000000, n)) return false;
       o.frames = n;

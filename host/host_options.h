@@ -36,10 +36,15 @@ struct HostOptions {
   std::string index;
   double durationSeconds = 10;
   uint64_t frames = 0;
-  uint32_t streams = 1;    // driver objects recording at once (load tests)
-  std::string audio;       // audio output file (".wav": with a mu-law WAV header)
-  bool audioOnly = false;  // no video stream
-  bool edge = false;       // fill gaps of the recording stream from the camera's storage
+  uint32_t streams = 1;      // driver objects recording at once (load tests)
+  std::string audio;         // audio output file (".wav": with a mu-law WAV header)
+  bool audioOnly = false;    // no video stream
+  bool edge = false;         // fill gaps of the recording stream from the camera's storage
+  std::string gaps;          // CSV of the holes in the recorded stream
+  double statsSeconds = 0;   // status line interval on standard error; 0: 2 s on a terminal, else none
+  bool quiet = false;        // no status line
+  int32_t metricsPort = -1;  // serve /metrics there while recording; -1: not at all, 0: any free port
+  std::string metricsAddress = "127.0.0.1";
 };
 
 // Parses argv[first..]; on error returns false with a one-line message.

@@ -19,6 +19,8 @@
 #include "host/host_audio.h"
 #include "host/host_frames.h"
 #include "host/host_session.h"
+#include "host/metrics_server.h"
+#include "host/stream_snapshot.h"
 
 namespace strandline::host {
 
@@ -72,42 +74,8 @@ class StopWatchdog {
   std::thread thread_;
 };
 
-// The driver's statistics text of one stream, parsed; false when it gave none.
-struct DriverStreamStats {
-  uint64_t rtpLost = 0;
-  uint64_t framesDropped = 0;
-  std::string failure;
-};
-
-bool QueryDriverStats(orbisan::ipcapture::IIPVideoCaptureEx2* capture, uint32_t input, uint32_t kind,
-                      DriverStreamStats& out) {
-  uint16_t buffer[512] = {};
-  const std::string name = "StreamStatistics:" + std::to_string(input) + ":" + std::to_string(kind);
-  if (!capture->GetParameter(name.c_str(), buffer, sizeof buffer)) return false;
-  std::string text;
-  for (size_t i = 0; i < 512 && buffer[i] != 0; ++i) text += static_cast<char>(buffer[i] < 0x80 ? buffer[i] : '?');
-  unsigned long long lost = 0, dropped = 0;
-  if (std::sscanf(text.c_str(), "rtp_lost=%llu frames_dropped=%llu", &lost, &dropped) != 2) return false;
-  out.rtpLost = lost;
-  out.framesDropped = dropped;
-  const size_t failure = text.find(" failure=");
-  if (failure != std::string::npos) out.failure = text.substr(failure + 9);
-  return true;
-}
-
 void ClearProgress() {
   if (g_progressShown.exchange(false)) std::fputs("\r\033[K", stderr);
-}
-
-const char* StateText(uint32_t state) {
-  switch (state) {
-    case 0:
-      return "streaming";
-    case 1:
-      return "connecting";
-    default:
-      return "no signal";
-  }
 }
 
 }  // namespace
@@ -122,7 +90,30 @@ struct Recording {
   HostSession session;
   orbisan::ipcapture::IIPVideoCaptureEx2* capture = nullptr;
   bool started = false;
+  uint32_t number = 1;
+  uint64_t reconnects = 0;  // as last seen, to date each new one
 };
+
+// The host's and the driver's figures of one recording now.
+StreamSnapshot Snapshot(Recording& r, const HostOptions& options) {
+  StreamSnapshot s;
+  s.device = options.address + ":" + std::to_string(options.port);
+  s.input = options.input;
+  s.kind = options.streamKind;
+  s.driver = r.number;
+  s.host = r.sink.Stats();
+  s.haveHealth = r.started && QueryStreamHealth(r.capture, options.input, options.streamKind, s.health);
+  uint32_t reserved = 0;
+  if (options.streamKind != 0 || !r.capture->GetStreamState(options.input, &s.state, &reserved, nullptr, 0)) {
+    const bool flowing = s.health.secondsSinceLastFrame && *s.health.secondsSinceLastFrame < 2;
+    s.state = flowing ? 0 : s.host.frames == 0 ? 1 : 2;
+  }
+  for (const GapLog::Gap& gap : r.sink.Gaps().Gaps(RecordingSink::UtcNowMs())) {
+    ++s.gaps;
+    s.gapSeconds += gap.Seconds();
+  }
+  return s;
+}
 
 }  // namespace
 
@@ -147,6 +138,7 @@ int RecordStream(const HostOptions& options) {
       return 1;
     }
     recording->capture = recording->session.Driver()->GetVideoCaptureEx2();
+    recording->number = i + 1;
     if (recording->capture == nullptr) {
       std::fprintf(stderr, "strandline record: the driver has no video capture object\n");
       return 1;
@@ -213,9 +205,32 @@ int RecordStream(const HostOptions& options) {
     }
     return sum;
   };
+  auto snapshots = [&] {
+    std::vector<StreamSnapshot> all;
+    for (auto& r : recordings) all.push_back(Snapshot(*r, options));
+    return all;
+  };
+  MetricsServer metrics;
+  if (options.metricsPort >= 0 && anyStarted && !options.audioOnly) {
+    if (metrics.Start(
+            options.metricsAddress, static_cast<uint16_t>(options.metricsPort),
+            [&] { return RenderMetrics(snapshots()); }, error)) {
+      std::fprintf(stderr, "strandline record: metrics on http://%s:%u/metrics\n", options.metricsAddress.c_str(),
+                   static_cast<unsigned>(metrics.Port()));
+    } else {
+      std::fprintf(stderr, "strandline record: %s\n", error.c_str());
+    }
+  }
+  // The status line: every --stats seconds, every 2 s on a terminal.
+  const double statsSeconds = options.quiet || options.audioOnly ? 0
+                              : options.statsSeconds > 0         ? options.statsSeconds
+                              : terminal                         ? 2
+                                                                 : 0;
+  const auto statsInterval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      std::chrono::duration<double>(statsSeconds > 0 ? statsSeconds : 1));
   const auto limit = std::chrono::duration<double>(options.durationSeconds);
-  auto nextProgress = start + std::chrono::seconds(1);
-  uint64_t lastFrames = 0, lastBytes = 0;
+  auto nextStatus = start + statsInterval;
+  auto nextLook = start + std::chrono::seconds(1);
   while (anyStarted && !g_interrupted) {
     const auto now = std::chrono::steady_clock::now();
     const StreamStats stats = total();
@@ -223,31 +238,39 @@ int RecordStream(const HostOptions& options) {
     if (options.frames != 0 ? counted >= options.frames : now - start >= limit) break;
     // A frame count alone must not wait forever for a camera that never comes.
     if (options.frames != 0 && now - start >= std::chrono::duration<double>(options.durationSeconds * 6)) break;
-    if (terminal && now >= nextProgress) {
-      uint32_t state = 2, reserved = 0;
-      if (options.streamKind != 0 ||
-          !recordings[0]->capture->GetStreamState(options.input, &state, &reserved, nullptr, 0)) {
-        state = stats.frames > lastFrames ? 0 : 1;
+    if (now >= nextLook) {
+      // Dates the driver's reconnects for the gap list.
+      for (auto& r : recordings) {
+        StreamHealth health;
+        if (!r->started || !QueryStreamHealth(r->capture, options.input, options.streamKind, health)) continue;
+        if (health.reconnects > r->reconnects) r->sink.Gaps().Reconnected(RecordingSink::UtcNowMs());
+        r->reconnects = health.reconnects;
       }
-      std::fprintf(stderr, "\r\033[K%s  frames %llu  fps %llu  kbit/s %llu", StateText(state),
-                   static_cast<unsigned long long>(stats.frames),
-                   static_cast<unsigned long long>(stats.frames - lastFrames),
-                   static_cast<unsigned long long>((stats.bytes - lastBytes) * 8 / 1000));
-      g_progressShown = true;
-      lastFrames = stats.frames;
-      lastBytes = stats.bytes;
-      nextProgress += std::chrono::seconds(1);
+      nextLook += std::chrono::seconds(1);
     }
-    // Wake only as often as the progress line or a frame limit needs: the
+    if (statsSeconds > 0 && now >= nextStatus) {
+      const std::string line = StatusLine(snapshots());
+      if (terminal) {
+        std::fprintf(stderr, "\r\033[K%s", line.c_str());
+        g_progressShown = true;
+      } else {
+        std::fprintf(stderr, "%s\n", line.c_str());
+      }
+      nextStatus += statsInterval;
+      if (nextStatus < now) nextStatus = now + statsInterval;
+    }
+    // Wake only as often as the status line or a frame limit needs: the
     // host's own wake-ups should not weigh on the driver's CPU figures.
-    std::this_thread::sleep_for(std::chrono::milliseconds(terminal || options.frames != 0 ? 20 : 100));
+    std::this_thread::sleep_for(std::chrono::milliseconds(statsSeconds > 0 || options.frames != 0 ? 20 : 100));
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const int64_t endUtcMs = RecordingSink::UtcNowMs();
+  metrics.Stop();
   // Read before the stop: the driver lets go of a stream's numbers with it.
-  DriverStreamStats driverStats;
+  StreamHealth driverStats;
   for (auto& r : recordings) {
-    DriverStreamStats one;
-    if (!r->started || !QueryDriverStats(r->capture, options.input, options.streamKind, one)) continue;
+    StreamHealth one;
+    if (!r->started || !QueryStreamHealth(r->capture, options.input, options.streamKind, one)) continue;
     driverStats.rtpLost += one.rtpLost;
     driverStats.framesDropped += one.framesDropped;
     if (driverStats.failure.empty()) driverStats.failure = one.failure;
@@ -289,6 +312,18 @@ int RecordStream(const HostOptions& options) {
                  recordings.size(), lowest, sum / static_cast<double>(recordings.size()), highest);
   }
   const StreamStats stats = total();
+  uint64_t gaps = 0;
+  double gapSeconds = 0;
+  for (auto& r : recordings) {
+    if (options.audioOnly) break;
+    const std::vector<GapLog::Gap> list = r->sink.Gaps().Gaps(endUtcMs);
+    for (const GapLog::Gap& gap : list) gapSeconds += gap.Seconds();
+    gaps += list.size();
+    // With several streams the file lists the first one's, as the outputs do.
+    if (r == recordings.front() && !options.gaps.empty() && !GapLog::WriteCsv(options.gaps, list, error)) {
+      std::fprintf(stderr, "strandline record: %s\n", error.c_str());
+    }
+  }
   const double fps = seconds > 0 ? static_cast<double>(stats.frames) / seconds : 0;
   const double kbps = seconds > 0 ? static_cast<double>(stats.bytes) * 8 / 1000 / seconds : 0;
   if (options.audioOnly) {
@@ -304,14 +339,14 @@ int RecordStream(const HostOptions& options) {
   std::printf(
       "frames=%llu keyframes=%llu bytes=%llu seconds=%.3f fps=%.2f kbps=%.1f width=%u height=%u fourcc=%s "
       "first_frame_ms=%lld signal_lost=%llu rtp_lost=%llu frames_dropped=%llu audio_frames=%llu audio_bytes=%llu "
-      "audio_state=%u edge_frames=%llu\n",
+      "audio_state=%u edge_frames=%llu gaps=%llu gap_seconds=%.1f\n",
       static_cast<unsigned long long>(stats.frames), static_cast<unsigned long long>(stats.keyframes),
       static_cast<unsigned long long>(stats.bytes), seconds, fps, kbps, stats.width, stats.height,
       stats.frames ? RecordingSink::FourCCText(stats.fourcc).c_str() : "none",
       static_cast<long long>(stats.firstFrameMs), static_cast<unsigned long long>(stats.signalLost),
       static_cast<unsigned long long>(driverStats.rtpLost), static_cast<unsigned long long>(driverStats.framesDropped),
       static_cast<unsigned long long>(audio.Frames()), static_cast<unsigned long long>(audio.Bytes()), audioState,
-      static_cast<unsigned long long>(stats.edgeFrames));
+      static_cast<unsigned long long>(stats.edgeFrames), static_cast<unsigned long long>(gaps), gapSeconds);
   std::fflush(stdout);
   if (options.audioOnly) return audio.Frames() > 0 ? 0 : 1;
   return stats.frames > 0 ? 0 : 1;
