@@ -1,7 +1,8 @@
 // Recording through a network outage with edge storage on: the camera keeps
 // recording on its card, and once it is reachable again the driver plays the
 // missing interval back into the same recording. Over UDP and interleaved
-// RTP, and against a camera without a card, all three at once.
+// RTP, and against a camera without a card, all three at once; the gap list
+// tells the outage and how much of it the card filled.
 // STRANDLINE_EDGE_LONG=1 runs the one-minute recording with a 20 s outage;
 // STRANDLINE_SOAK=1 runs 50 outage cycles instead of one.
 #include <gtest/gtest.h>
@@ -45,7 +46,7 @@ struct EdgeRecording {
         "--fps 10 --port " +
         std::to_string(camera->HttpPort()) + " --param 7=" + std::to_string(camera->RtspPort()) + " --duration " +
         std::to_string(seconds) + " --config " + dir.File(tag + ".xml") + " --out " + dir.File(tag + ".h264") +
-        " --index " + dir.File(tag + ".csv"));
+        " --index " + dir.File(tag + ".csv") + " --gaps " + dir.File(tag + ".gaps"));
     args.push_back(STRANDLINE_HOST_PATH);
     for (std::string word; words >> word;) args.push_back(word);
     thread =
@@ -69,6 +70,44 @@ long long LongestHole(const std::vector<long long>& times) {
   long long longest = 0;
   for (size_t i = 1; i < times.size(); ++i) longest = std::max(longest, times[i] - times[i - 1]);
   return longest;
+}
+
+struct GapRow {
+  std::string cause;
+  double seconds = 0;
+  double edgeSeconds = 0;
+};
+
+// The rows of a gap list (start_utc,end_utc,seconds,cause,edge_seconds).
+std::vector<GapRow> GapRows(const std::string& csv) {
+  std::vector<GapRow> rows;
+  std::istringstream lines(csv);
+  std::string line;
+  std::getline(lines, line);
+  EXPECT_EQ(line, "start_utc,end_utc,seconds,cause,edge_seconds");
+  while (std::getline(lines, line)) {
+    std::vector<std::string> cells;
+    std::istringstream fields(line);
+    for (std::string cell; std::getline(fields, cell, ',');) cells.push_back(cell);
+    EXPECT_EQ(cells.size(), 5u) << line;
+    if (cells.size() == 5) rows.push_back({cells[3], std::stod(cells[2]), std::stod(cells[4])});
+  }
+  return rows;
+}
+
+// The outage's row: the one hole told as a lost signal, and the number of
+// rows, which the summary counts too.
+GapRow OutageRow(const std::string& csv, const std::string& summary) {
+  const std::vector<GapRow> rows = GapRows(csv);
+  EXPECT_NE(summary.find(" gaps=" + std::to_string(rows.size()) + " "), std::string::npos) << summary << csv;
+  GapRow outage;
+  size_t lost = 0;
+  for (const GapRow& row : rows) {
+    EXPECT_TRUE(row.cause == "signal_lost" || row.cause == "start") << csv;
+    if (row.cause == "signal_lost") outage = row, ++lost;
+  }
+  EXPECT_EQ(lost, 1u) << csv;
+  return outage;
 }
 
 size_t Occurrences(const std::string& text, const std::string& needle) {
@@ -111,7 +150,12 @@ TEST(EdgeStorage, OutageIsFilledFromTheCardOverUdpAndInterleavedAndLeftWithoutOn
     for (size_t i = 1; i < times.size(); ++i) EXPECT_GT(times[i], times[i - 1]) << "row " << i << " " << context;
     const size_t edgeFrames = Occurrences(csv, ",edge\n");
     EXPECT_GT(edgeFrames, static_cast<size_t>(outage / 1s - 2) * 10) << context;
-    EXPECT_NE(r->result.out.find("edge_frames=" + std::to_string(edgeFrames) + "\n"), std::string::npos) << context;
+    EXPECT_NE(r->result.out.find(" edge_frames=" + std::to_string(edgeFrames) + " "), std::string::npos) << context;
+    // The live hole spans the outage; the card filled all of it but the wait
+    // for its first key frame.
+    const GapRow outageRow = OutageRow(dir.Read(r->tag_ + ".gaps"), r->result.out);
+    EXPECT_GE(outageRow.seconds, static_cast<double>(outage / 1s) - 0.5) << context;
+    EXPECT_GE(outageRow.edgeSeconds, outageRow.seconds - 2.5) << context;
     const orbisan::test::DecodeResult decoded = orbisan::test::DecodeWithFfmpeg("h264", dir.File(r->tag_ + ".h264"));
     EXPECT_EQ(decoded.errors, "") << context;
     EXPECT_EQ(decoded.frames, static_cast<int>(times.size())) << context;
@@ -120,8 +164,11 @@ TEST(EdgeStorage, OutageIsFilledFromTheCardOverUdpAndInterleavedAndLeftWithoutOn
   // Without a card the gap stays; the failure is told once, and the camera
   // is asked again only after growing pauses.
   const std::string context = none.result.out + none.result.err.substr(0, 4000);
-  EXPECT_NE(none.result.out.find("edge_frames=0\n"), std::string::npos) << context;
+  EXPECT_NE(none.result.out.find(" edge_frames=0 "), std::string::npos) << context;
   EXPECT_GT(LongestHole(orbisan::test::IndexTimes(dir.Read("none.csv"))), 15000) << context;
+  const GapRow unfilled = OutageRow(dir.Read("none.gaps"), none.result.out);
+  EXPECT_GE(unfilled.seconds, static_cast<double>(outage / 1s) - 0.5) << context;
+  EXPECT_EQ(unfilled.edgeSeconds, 0) << context;
   EXPECT_EQ(Occurrences(none.result.err, "no storage on device"), 1u) << context;
   size_t asked = 0;
   for (const auto& request : none.camera->CgiRequests()) asked += request.query.find("DISK_STATE") != std::string::npos;
