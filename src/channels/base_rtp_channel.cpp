@@ -73,6 +73,7 @@ void CBaseRTPChannel::RestartLossCounter() {
   CAutoLock guard(packetLock_);
   loss_.Restart();
   jitter_.Restart();
+  sequencer_.Reset();
   packetsSinceStart_ = false;
 }
 
@@ -88,12 +89,32 @@ void CBaseRTPChannel::FillLossCounters(CHANNEL_STATISTICS& statistics) {
 void CBaseRTPChannel::HandlePacket(const CRTPPacket& packet) {
   packetReceived_.Set();
   packetsSinceStart_ = true;
-  rtcp_.CountPacket(packet.GetSequenceNumber());
   CAutoLock guard(packetLock_);
-  jitter_.PacketArrived(packet.GetTimestamp(), SteadyUs());
+  if (!CRtpSequencer::IsRtcp(packet)) jitter_.PacketArrived(packet.GetTimestamp(), SteadyUs());
+  lastPacketMs_ = SteadyMs();
+  sequencer_.Push(packet, lastPacketMs_, *this);
+}
+
+void CBaseRTPChannel::SequencedPacket(const CRTPPacket& packet, uint32_t lost) {
+  rtcp_.CountPacket(packet.GetSequenceNumber());
+  // A source or numbering that started anew is no loss of the old one.
+  if (lost == kRestart) loss_.Restart();
   loss_.PacketHandled(packet.GetSequenceNumber(), packet.GetTimestamp());
   ProcessRtpPacket(packet);
 }
+
+uint32_t CBaseRTPChannel::FlushIdle(bool unlessBusy) {
+  if (unlessBusy && !packetLock_.TryEnter()) return 0;
+  CAutoLock guard(packetLock_);
+  if (unlessBusy) packetLock_.Leave();
+  const uint64_t now = SteadyMs();
+  const uint64_t reorderWait = sequencer_.Flush(now, *this);
+  const uint64_t frameWait = FinishHeldFrame(now - lastPacketMs_);
+  const uint64_t wait = reorderWait == 0 ? frameWait : frameWait == 0 ? reorderWait : std::min(reorderWait, frameWait);
+  return static_cast<uint32_t>(std::min<uint64_t>(wait, 1000));
+}
+
+uint32_t CBaseRTPChannel::QueueIdle() { return FlushIdle(false); }
 
 void CBaseRTPChannel::ResetTimeStamps() {
   CAutoLock guard(packetLock_);
@@ -135,6 +156,11 @@ void CBaseRTPChannel::RunUnicastLoop() {
     const bool stopping = StopEvent().Wait(waitMs);
     waitMs = 1000;
     if (stopping) break;
+    // Interleaved packets come on the session thread, which has no idle
+    // moment of its own: a held picture or a gap ends here at the latest.
+    if (transportMode_ == 2) {
+      if (const uint32_t again = FlushIdle(true)) waitMs = std::max<uint32_t>(again, 10);
+    }
     if (IsAlive()) continue;
     SetState(SignalLost);
     ReportOutageIfDue();

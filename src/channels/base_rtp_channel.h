@@ -10,6 +10,7 @@
 #include "rtsp/rtp_jitter.h"
 #include "rtsp/rtp_loss_counter.h"
 #include "rtsp/rtp_receiver.h"
+#include "rtsp/rtp_sequencer.h"
 #include "rtsp/time_stamp_converter.h"
 #include "runtime/recursive_lock.h"
 
@@ -23,7 +24,8 @@ struct RTSP_SESSION_PARAMS;
 class CBaseRTPChannel : public CBaseCameraChannel,
                         public IRTPReceiverUser,
                         public IRTCPHandlerUser,
-                        public IMediaParserClient {
+                        public IMediaParserClient,
+                        public IRtpSequencedSink {
  public:
   CBaseRTPChannel(uint32_t channelIndex, IDriver* driver, ipcapture::IVideoFrameSink* sink);
   ~CBaseRTPChannel() override;
@@ -32,6 +34,9 @@ class CBaseRTPChannel : public CBaseCameraChannel,
   void RtpPacketArrived(const sockaddr_in& source, const CRTPPacket& packet) override;
   void ReceiveTimeout() override {}
   void ClientClosed() override {}
+  uint32_t QueueIdle() override;
+  // IRtpSequencedSink
+  void SequencedPacket(const CRTPPacket& packet, uint32_t lost) override;
   // IRTCPHandlerUser
   void ByeReceived() override { byeReceived_.Set(); }
   // IMediaParserClient
@@ -57,6 +62,13 @@ class CBaseRTPChannel : public CBaseCameraChannel,
   virtual bool ConfigureStream() = 0;
   virtual void AdjustStreamingMode(uint32_t& mode) { (void)mode; }
   virtual void ProcessRtpPacket(const CRTPPacket& packet) = 0;
+  // A picture the depacketizer holds for a later packet, idleMs after the
+  // last one: finished when its wait is over; returns the milliseconds
+  // still to wait (0: nothing held). Under the packet lock.
+  virtual uint32_t FinishHeldFrame(uint64_t idleMs) {
+    (void)idleMs;
+    return 0;
+  }
   virtual void FillSessionParams(RTSP_SESSION_PARAMS& params) = 0;
 
   void FillLossCounters(CHANNEL_STATISTICS& statistics) override;
@@ -70,8 +82,12 @@ class CBaseRTPChannel : public CBaseCameraChannel,
   bool ResolveCamera();
   // A session starts: the loss counter forgets the last session's numbers.
   void RestartLossCounter();
-  // Counts a packet for loss and hands it to the depacketizer.
+  // Puts a packet in sequence; SequencedPacket then counts it for loss and
+  // hands it to the depacketizer.
   void HandlePacket(const CRTPPacket& packet);
+  // What the queue thread or the capture loop calls when packets pause;
+  // unlessBusy: skipped while a packet is being handled.
+  uint32_t FlushIdle(bool unlessBusy);
 
   void RunUnicastLoop();
   // Common to both loops: report the outage once it has lasted the signal
@@ -92,8 +108,10 @@ class CBaseRTPChannel : public CBaseCameraChannel,
   // Serialises packet processing with depacketizer and time stamp changes.
   CRecursiveLock packetLock_;
   CTimeStampConverter timeStamps_;
-  CRtpLossCounter loss_;  // guarded by packetLock_
-  CRtpJitter jitter_;     // guarded by packetLock_
+  CRtpLossCounter loss_;             // guarded by packetLock_
+  CRtpSequencer sequencer_{&loss_};  // guarded by packetLock_
+  uint64_t lastPacketMs_ = 0;        // guarded by packetLock_
+  CRtpJitter jitter_;                // guarded by packetLock_
 
  private:
   uint32_t periodicIntervalMs_ = 30000;

@@ -225,6 +225,11 @@ void CBaseRTSPChannel::ProcessRtpPacket(const CRTPPacket& packet) {
   if (parser_) parser_->ProcessPacket(packet);
 }
 
+uint32_t CBaseRTSPChannel::FinishHeldFrame(uint64_t idleMs) {
+  CAutoLock guard(packetLock_);
+  return parser_ ? parser_->FinishHeld(idleMs) : 0;
+}
+
 bool CBaseRTSPChannel::StartEdgeMonitoring() {
   if (MonitorOnly()) return false;
   SetMonitorOnly(true);

@@ -39,6 +39,7 @@ class CBaseRTSPChannel : public CBaseRTPChannel, public IRTSPClientUser, public 
   void StopSession() override;
   bool IsAlive() override;
   void ProcessRtpPacket(const CRTPPacket& packet) override;
+  uint32_t FinishHeldFrame(uint64_t idleMs) override;
 
   bool StartMulticastSession();
   void LogFailure(uint32_t level, const std::string& text) override;

@@ -21,12 +21,21 @@ class CRtpLossCounter {
   // A new session: sequence and time stamps start afresh, totals stay.
   void Restart();
 
+  // Counted by the sequencer in front of the depacketizer; neither is a loss.
+  void CountDuplicate() { duplicates_.fetch_add(1, std::memory_order_relaxed); }
+  void CountReordered() { reordered_.fetch_add(1, std::memory_order_relaxed); }
+
   uint64_t LostPackets() const { return lostPackets_.load(std::memory_order_relaxed); }
   uint64_t DroppedFrames() const { return droppedFrames_.load(std::memory_order_relaxed); }
+  // Repeated packets dropped, and late packets put back in their place.
+  uint64_t DuplicatePackets() const { return duplicates_.load(std::memory_order_relaxed); }
+  uint64_t ReorderedPackets() const { return reordered_.load(std::memory_order_relaxed); }
 
  private:
   std::atomic<uint64_t> lostPackets_{0};
   std::atomic<uint64_t> droppedFrames_{0};
+  std::atomic<uint64_t> duplicates_{0};
+  std::atomic<uint64_t> reordered_{0};
   uint64_t delivered_ = 0;
   uint64_t deliveredAtFrameStart_ = 0;
   uint16_t lastSequence_ = 0;

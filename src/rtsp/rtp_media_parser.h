@@ -30,6 +30,14 @@ class CRTPMediaParser {
   void ProcessPacket(const CRTPPacket& packet);
   // Drops the frame in progress and waits for the next starting point.
   virtual void Reset() = 0;
+  // A picture may be held for the packet after it (streams without marker
+  // bits end a picture only by starting the next). With idleMs since the
+  // last packet, finishes it once its wait is over; returns the
+  // milliseconds still to wait, 0 when nothing is held.
+  virtual uint32_t FinishHeld(uint64_t idleMs) {
+    (void)idleMs;
+    return 0;
+  }
   // Codec parameters of the session description: H.264 parameter sets
   // (NAL units with their header byte, no start code), the MPEG-4 decoder
   // configuration, and the picture size (0 when absent).

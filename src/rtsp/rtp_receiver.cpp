@@ -273,9 +273,10 @@ uint32_t CRTPReceiver::ThreadFunction() {
   CEvent* events[2] = {&StopEvent(), &dataQueued_};
   uint32_t taken[kTakeAtOnce];
   CRTPPacket packet;
+  uint32_t waitMs = 1000;
   for (;;) {
     // The time-out also picks up a frame whose end was never marked.
-    if (CEvent::WaitForAny(events, 2, 1000) == 0) break;
+    if (CEvent::WaitForAny(events, 2, waitMs) == 0) break;
     for (;;) {
       size_t count = 0;
       {
@@ -299,6 +300,12 @@ uint32_t CRTPReceiver::ThreadFunction() {
       CAutoLock guard(lock_);
       for (size_t i = count; i-- > 0;) free_.push_back(taken[i]);
       inBatch_.store(0);
+    }
+    waitMs = 1000;
+    if (user_ == nullptr || IsStopping()) continue;
+    try {
+      if (const uint32_t again = user_->QueueIdle()) waitMs = std::min<uint32_t>(again, 1000);
+    } catch (...) {
     }
   }
   return 0;

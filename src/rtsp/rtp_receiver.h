@@ -25,6 +25,10 @@ class IRTPReceiverUser {
   virtual void RtpPacketArrived(const sockaddr_in& source, const CRTPPacket& packet) = 0;
   virtual void ReceiveTimeout() = 0;
   virtual void ClientClosed() = 0;
+  // The queue ran empty (or nothing came for a while): time to end what
+  // waits for a later packet. Returns the milliseconds after which it wants
+  // to be asked again if nothing arrives (0: no wish).
+  virtual uint32_t QueueIdle() { return 0; }
 };
 
 // Receives RTP datagrams on one UDP port, checks them on the socket thread
