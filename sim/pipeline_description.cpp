@@ -4,7 +4,7 @@
 
 namespace strandline::sim {
 
-std::string LivePipeline(const StreamSettings& s, bool with_clock) {
+std::string LivePipeline(const StreamSettings& s, bool with_clock, bool sliced) {
   int width = std::max(16, s.width);
   int height = std::max(16, s.height);
   int fps = std::clamp(s.fps, 1, 120);
@@ -25,6 +25,7 @@ std::string LivePipeline(const StreamSettings& s, bool with_clock) {
       text += "x264enc name=" + std::string(kEncoderName) +
               " tune=zerolatency speed-preset=ultrafast bframes=0 byte-stream=true bitrate=" + std::to_string(kbps) +
               " key-int-max=" + std::to_string(gop) + " threads=" + std::to_string(threads) +
+              (sliced ? " option-string=slices=4" : "") +
               " ! video/x-h264,profile=constrained-baseline ! rtph264pay name=" + kPayloaderName +
               " pt=96 config-interval=-1";
       break;

@@ -20,7 +20,7 @@ inline constexpr const char* kNoiseStillPad = "sink_1";
 // settings (key frames of a camera's size), ending in the RTP payloader "pay0". H.264 repeats SPS and PPS before every
 // IDR picture and MPEG-4 its configuration before every key frame, as a camera does. with_clock draws the running time
 // over the picture.
-std::string LivePipeline(const StreamSettings& settings, bool with_clock);
+std::string LivePipeline(const StreamSettings& settings, bool with_clock, bool sliced = false);
 
 // An appsrc named "src" fed with whole frames of a pre-encoded clip, a parser
 // and the payloader "pay0".

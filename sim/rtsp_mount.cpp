@@ -144,7 +144,8 @@ std::string RtspMount::KeySuffix() {
 }
 
 GstElement* RtspMount::CreateElement() {
-  std::string description = clip_ ? ReplayPipeline(clip_->codec()) : LivePipeline(pending_, config_.with_clock);
+  std::string description =
+      clip_ ? ReplayPipeline(clip_->codec()) : LivePipeline(pending_, config_.with_clock, config_.sliced);
   description += AudioBranch(pending_.audio_hz);
   GError* error = nullptr;
   GstElement* element = gst_parse_launch_full(description.c_str(), nullptr, GST_PARSE_FLAG_PLACE_IN_BIN, &error);

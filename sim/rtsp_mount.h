@@ -33,6 +33,7 @@ class RtspMount : public std::enable_shared_from_this<RtspMount> {
     std::string group;        // multicast only: the group and its even port
     uint16_t group_port = 0;  // (the RTCP port is the one after it)
     bool with_clock = false;  // draw the running time over the test picture
+    bool sliced = false;      // H.264 pictures in four slices
   };
   using SettingsSource = std::function<StreamSettings(int encoder)>;
 

@@ -12,6 +12,7 @@
 #include "sim/faulty_answer_writer.h"
 #include "sim/http_server.h"
 #include "sim/playback_mount.h"
+#include "sim/quirk_relay.h"
 #include "sim/sha256_digest_auth.h"
 
 namespace strandline::sim {
@@ -233,6 +234,7 @@ struct RtspServer::Instance {
   GSource* session_watch = nullptr;
   uint16_t port = 0;
   std::vector<std::shared_ptr<RtspMount>> mounts;
+  std::unique_ptr<QuirkRelay> relay;  // owns the input's port when quirks are set
 };
 
 RtspServer::RtspServer() : faults_(std::make_shared<Faults>()) {}
@@ -329,6 +331,7 @@ bool RtspServer::SetUp(std::string* error) {
       mount_config.group = config_.multicast_group;
       mount_config.group_port = group_port;
       mount_config.with_clock = config_.with_clock;
+      mount_config.sliced = config_.quirks.Has(Quirk::kMultiSlice) || config_.quirks.Has(Quirk::kMarkerEverySlice);
       auto mount = RtspMount::Create(mount_config, config_.settings, config_.clip, faults_->frozen, pool, context_);
       if (input == 0) mount->SetStorageCard(config_.card);
       GstRTSPMediaFactory* factory = mount->factory();
@@ -393,11 +396,21 @@ bool RtspServer::SetUp(std::string* error) {
     g_source_attach(instance->session_watch, context_);
     g_object_unref(sessions);
 
+    const uint16_t public_port = instance->port;
+    if (!config_.quirks.Empty()) instance->port = 0;
     if (!refusing_ && !Listen(*instance, error)) {
       instances_.push_back(std::move(instance));
       return false;
     }
-    ports_.push_back(instance->port);
+    if (!config_.quirks.Empty()) {
+      instance->relay = std::make_unique<QuirkRelay>();
+      QuirkRelay::Config relay{public_port, instance->port, config_.quirks, config_.user, config_.password};
+      if (!instance->relay->Start(relay, error)) {
+        instances_.push_back(std::move(instance));
+        return false;
+      }
+    }
+    ports_.push_back(instance->relay ? instance->relay->Port() : instance->port);
     instances_.push_back(std::move(instance));
   }
   return true;
@@ -425,6 +438,7 @@ bool RtspServer::Listen(Instance& instance, std::string* error) {
 
 void RtspServer::TearDown() {
   for (auto& instance : instances_) {
+    if (instance->relay) instance->relay->Stop();
     if (instance->source) {
       g_source_destroy(instance->source);
       g_source_unref(instance->source);

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "sim/camera_quirks.h"
 #include "sim/replay_clip.h"
 #include "sim/rtsp_mount.h"
 #include "sim/storage_card.h"
@@ -54,6 +55,9 @@ class RtspServer {
     bool with_clock = false;
     // Records the first input's first stream and serves "/playback/..." when set.
     std::shared_ptr<StorageCard> card;
+    // Field-camera misbehaviours; with any set, a QuirkRelay in front of each
+    // input's server takes its port.
+    QuirkSet quirks;
   };
 
   RtspServer();

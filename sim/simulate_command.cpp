@@ -81,10 +81,19 @@ void PrintHelp() {
       "none|basic|digest|digest-sha256]\n"
       "                [--source FILE] [--https] [--reboot-seconds S] [--multicast-port N] [--clock] [--verbose]\n"
       "                [--input-pattern MASK[,MASK...][@SECONDS]] [--motion-period SECONDS]\n"
-      "                [--clock-offset SECONDS] [--refuse-clock]\n"
+      "                [--clock-offset SECONDS] [--refuse-clock] [--quirk NAME]... [--quirk list]\n"
       "models:");
   for (const auto& id : SimulatedCamera::Models()) std::printf(" %s", id.c_str());
   std::printf("\n");
+}
+
+void PrintQuirks() {
+  for (const QuirkInfo& info : AllQuirks()) {
+    const char* only = info.transport == QuirkTransport::kUdp           ? " (RTP over UDP only)"
+                       : info.transport == QuirkTransport::kInterleaved ? " (interleaved only)"
+                                                                        : "";
+    std::printf("%-28s %s%s\n", info.name, info.summary, only);
+  }
 }
 
 // Blocks until SIGINT or SIGTERM arrives; the previous handlers come back afterwards.
@@ -171,6 +180,13 @@ int RunSimulateCommand(int argc, char** argv) {
     } else if (arg == "--motion-period") {
       if (!value(&text) || !ParseNumber(text, 1, 3600, &number)) return Usage("--motion-period needs 1 to 3600");
       events.SetMotionPeriod(std::chrono::seconds(number));
+    } else if (arg == "--quirk") {
+      if (!value(&text)) return Usage("--quirk needs a name (--quirk list shows them)");
+      if (text == "list") {
+        PrintQuirks();
+        return 0;
+      }
+      if (!options.quirks.Add(text)) return Usage("unknown quirk " + text + " (--quirk list shows them)");
     } else if (arg == "--user") {
       if (!value(&options.user)) return Usage("--user needs a name");
       have_user = true;

@@ -122,6 +122,7 @@ bool SimulatedCamera::StartServices(std::string* error) {
   rtsp.multicast_port = multicast_port_;
   rtsp.with_clock = options_.clock_overlay;
   rtsp.card = card_;
+  rtsp.quirks = options_.quirks;
   rtsp_.SetRefuseConnections(refuse_);
   rtsp_.SetDescribeFault(describe_fault_);
   rtsp_.SetRequestStatus(rtsp_request_status_);

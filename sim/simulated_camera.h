@@ -106,6 +106,8 @@ class SimulatedCamera {
     std::function<void(const std::string&)> log;
     // Minutes of video the storage card keeps (models with a card slot).
     int storage_minutes = 10;
+    // Misbehaviours of field cameras (camera_quirks.h); none by default.
+    QuirkSet quirks;
   };
 
   SimulatedCamera();  // default Options
