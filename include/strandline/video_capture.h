@@ -26,7 +26,8 @@ namespace orbisan::ipcapture {
 //                   nothing failed; may hold spaces)
 //   frames, key_frames, bytes   delivered to the sink since the start
 //   fps, kbps       over the last ten whole seconds (or since the start)
-//   rtp_duplicates, rtp_reordered   RTP packets that came twice, or late
+//   rtp_duplicates, rtp_reordered   RTP packets that came again (dropped), and
+//                   late ones put back in their place
 //   jitter_ms       RFC 3550 interarrival jitter of the RTP stream (90 kHz clock)
 //   reconnects      times the stream came back after it had run
 //   signal_lost     outages told to the sink through OnSignalLost

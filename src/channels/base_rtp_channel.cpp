@@ -81,6 +81,8 @@ void CBaseRTPChannel::FillLossCounters(CHANNEL_STATISTICS& statistics) {
   // Without the packet lock: a frame sink that blocks holds it.
   statistics.rtpLost = loss_.LostPackets();
   statistics.framesDropped = loss_.DroppedFrames();
+  statistics.rtpDuplicates = loss_.DuplicatePackets();
+  statistics.rtpReordered = loss_.ReorderedPackets();
   if (const double jitter = jitter_.JitterMs(); jitter >= 0) statistics.jitterMs = jitter;
   int64_t offset = 0;
   if (rtcp_.CameraClockOffsetMs(offset)) statistics.cameraClockOffsetMs = offset;
@@ -90,8 +92,9 @@ void CBaseRTPChannel::HandlePacket(const CRTPPacket& packet) {
   packetReceived_.Set();
   packetsSinceStart_ = true;
   CAutoLock guard(packetLock_);
-  if (!CRtpSequencer::IsRtcp(packet)) jitter_.PacketArrived(packet.GetTimestamp(), SteadyUs());
-  lastPacketMs_ = SteadyMs();
+  const uint64_t nowUs = SteadyUs();  // one clock read per packet
+  if (!CRtpSequencer::IsRtcp(packet)) jitter_.PacketArrived(packet.GetTimestamp(), nowUs);
+  lastPacketMs_ = nowUs / 1000;
   sequencer_.Push(packet, lastPacketMs_, *this);
 }
 

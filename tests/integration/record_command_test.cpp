@@ -114,6 +114,9 @@ TEST(RecordCommand, FirstSignalStopsCleanlyASecondEndsAtOnceAndMetricsAreServedM
         << second;
     EXPECT_GT(Metric(second, "strandline_frame_rate"), 0) << second;
     EXPECT_GE(Metric(second, "strandline_rtp_jitter_seconds"), 0) << second;
+    // A camera that sends every packet once, in order.
+    EXPECT_EQ(Metric(second, "strandline_rtp_duplicate_packets_total"), 0) << second;
+    EXPECT_EQ(Metric(second, "strandline_rtp_reordered_packets_total"), 0) << second;
     if (orbisan::test::RunShell("command -v promtool >/dev/null") != 0) {
       std::fprintf(stderr, "promtool is not installed (Debian package prometheus): the page's format goes unchecked\n");
     } else {
