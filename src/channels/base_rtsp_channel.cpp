@@ -7,6 +7,7 @@
 
 #include "channels/device_session_params.h"
 #include "rtsp/h264_rtp_media_parser.h"
+#include "rtsp/h264_sps_parser.h"
 #include "rtsp/jpeg_rtp_media_parser.h"
 #include "rtsp/mpeg4_rtp_media_parser.h"
 #include "rtsp/rtp_port_choice.h"
@@ -87,7 +88,7 @@ void CBaseRTSPChannel::FillLossCounters(CHANNEL_STATISTICS& statistics) {
   if (!statistics.cameraClockOffsetMs && client_.CameraClockOffsetMs(offset)) statistics.cameraClockOffsetMs = offset;
 }
 
-void CBaseRTSPChannel::SessionFailed(uint32_t kind, uint32_t status, int error) {
+void CBaseRTSPChannel::SessionFailed(uint32_t kind, uint32_t status, int error, const std::string& problem) {
   if (IsStopRequested() || sessionStopping_) return;
   failureTold_ = true;
   const DEVICE_INFO* info = Driver()->GetDeviceInfo();
@@ -103,8 +104,16 @@ void CBaseRTSPChannel::SessionFailed(uint32_t kind, uint32_t status, int error) 
   } else if (status == 401) {
     ReportFailure(kFailureRtspCredentials,
                   Format("the camera refused the user name or password over RTSP (%s answered 401)", method));
+  } else if (!problem.empty()) {
+    // A redirect not followed, or an answer that could not be used: the
+    // status alone (often 200) would not say what went wrong.
+    const bool whole = problem.rfind("the camera", 0) == 0;
+    ReportFailure(
+        kFailureRtspStatus,
+        whole ? problem : Format("the %s answer from %s cannot be used: %s", method, where.c_str(), problem.c_str()));
   } else if (status != 0) {
-    ReportFailure(kFailureRtspStatus, Format("RTSP %s answered with status %u by %s", method, status, where.c_str()));
+    const std::string url = kind == kRtspSetup ? client_.GetTrackUrl() : where;
+    ReportFailure(kFailureRtspStatus, Format("%s refused: %u for %s", method, status, url.c_str()));
   } else {
     ReportFailure(kFailureRtspStatus, Format("RTSP %s got no usable answer from %s within %u ms", method, where.c_str(),
                                              info->connectTimeoutMs));
@@ -194,24 +203,44 @@ bool CBaseRTSPChannel::SdpInfoReceived(const SDP_SESSION_INFO& info) {
     }
   }
   described_ = true;
+  if (!info.video.present) {
+    failureTold_ = true;
+    ReportFailure(kFailureRtspStatus, "the description has no usable video section");
+    return false;
+  }
   const std::string encoding = ToLower(info.video.encoding);
   CRTPMediaParser* parser = nullptr;
+  std::vector<uint8_t> sps = info.sps;
+  std::vector<uint8_t> pps = info.pps;
   if (encoding.empty() || StartsWith(encoding, "jpeg")) {
     parser = new CJpegRTPMediaParser(Driver());
   } else if (StartsWith(encoding, "h264")) {
     parser = new CH264RTPMediaParser(Driver());
+    uint32_t width = 0;
+    uint32_t height = 0;
+    if (!sps.empty() && !CH264SpsParser().Parse(sps.data(), sps.size(), width, height)) {
+      // The stream brings its own sets before each key frame.
+      LogMessage(kLogWarning,
+                 "%s: The description's H.264 parameter sets do not read; the stream's own are used, device %s", method,
+                 device.c_str());
+      sps.clear();
+      pps.clear();
+    }
   } else if (StartsWith(encoding, "mpeg4") || StartsWith(encoding, "mp4v")) {
     parser = new CMpeg4RTPMediaParser(Driver());
   } else {
     LogMessage(kLogError, "%s: Unable to handle RTP video data from device %s - unexpected payload type \"%s\"", method,
                device.c_str(), info.video.encoding.c_str());
+    failureTold_ = true;
+    ReportFailure(kFailureRtspStatus,
+                  "the description's video encoding \"" + info.video.encoding + "\" is not H.264, MPEG-4 or JPEG");
   }
   {
     CAutoLock guard(packetLock_);
     parser_.Reset(parser);
     if (parser == nullptr) return false;
     parser->SetClient(this);
-    parser->SetSdpParameters(info.sps, info.pps, info.config, info.width, info.height);
+    parser->SetSdpParameters(sps, pps, info.config, info.width, info.height);
   }
   if (multicast && StartMulticastTransport(info.video.connectionAddress, info.video.port)) ResetLog();
   if (!multicast) ResetLog();

@@ -29,7 +29,7 @@ class CBaseRTSPChannel : public CBaseRTPChannel, public IRTSPClientUser, public 
   bool SdpInfoReceived(const SDP_SESSION_INFO& info) override;
   void RtpPacketReceived(const CRTPPacket& packet) override;
   void SessionClosed() override { sessionClosed_.Set(); }
-  void SessionFailed(uint32_t kind, uint32_t status, int error) override;
+  void SessionFailed(uint32_t kind, uint32_t status, int error, const std::string& problem) override;
 
   CBaseRTSPClient& Client() { return client_; }
 

@@ -58,9 +58,9 @@ void CCommonChannel::OnStartThread() {
   http_.Resume();
 }
 
-void CCommonChannel::SessionFailed(uint32_t kind, uint32_t status, int error) {
+void CCommonChannel::SessionFailed(uint32_t kind, uint32_t status, int error, const std::string& problem) {
   if (kind == kRtspDescribe) describeStatus_.store(status);
-  CBaseRTSPChannel::SessionFailed(kind, status, error);
+  CBaseRTSPChannel::SessionFailed(kind, status, error, problem);
 }
 
 void CCommonChannel::DescribeFailed() {

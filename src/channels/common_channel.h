@@ -21,7 +21,7 @@ class CCommonChannel : public CBaseRTSPChannel {
 
   void SetPrivacyMask(ipcapture::IPrivacyZoneList* zones) override;
   void DescribeFailed() override;
-  void SessionFailed(uint32_t kind, uint32_t status, int error) override;
+  void SessionFailed(uint32_t kind, uint32_t status, int error, const std::string& problem) override;
 
  protected:
   void AdjustStreamingMode(uint32_t& mode) override;

@@ -17,6 +17,7 @@
 #include "rtsp/rtsp_text.h"
 #include "runtime/debug_message.h"
 #include "runtime/format.h"
+#include "runtime/text_utils.h"
 #include "runtime/time_utils.h"
 
 namespace orbisan {
@@ -66,9 +67,34 @@ const char* MethodName(uint32_t kind) {
       return "OPTIONS";
     case kRtspPause:
       return "PAUSE";
+    case kRtspGetParameter:
+      return "GET_PARAMETER";
     default:
       return nullptr;
   }
+}
+
+constexpr uint32_t kMaxRedirects = 3;
+constexpr size_t kMaxLostCSeqs = 8;
+
+bool IsRedirect(uint32_t status) { return status == 301 || status == 302 || status == 303 || status == 307; }
+
+bool IsKeepAlive(uint32_t kind) { return kind == kRtspOptions || kind == kRtspGetParameter; }
+
+// Host of an rtsp URL (lower case, without user information and port).
+std::string UrlHost(const std::string& url) {
+  const size_t start = url.find("://") == std::string::npos ? 0 : url.find("://") + 3;
+  std::string authority = url.substr(start, url.find_first_of("/?", start) - start);
+  const size_t at = authority.rfind('@');
+  if (at != std::string::npos) authority.erase(0, at + 1);
+  return ToLower(authority.substr(0, authority.find(':')));
+}
+
+// Where the path of an rtsp URL starts (its length when it has none).
+size_t PathStart(const std::string& url) {
+  const size_t scheme = url.find("://");
+  const size_t slash = url.find('/', scheme == std::string::npos ? 0 : scheme + 3);
+  return slash == std::string::npos ? url.size() : slash;
 }
 
 }  // namespace
@@ -76,6 +102,7 @@ const char* MethodName(uint32_t kind) {
 CBaseRTSPClient::CBaseRTSPClient(IDebugMessage* driver) : CBaseThread(driver), driver_(driver) {
   stream_.SetAnswerSink([this](std::string_view text, bool complete) { AnswerArrived(text, complete); });
   stream_.SetRtcpSink([this](const uint8_t* data, size_t length) { RtcpArrived(data, length); });
+  stream_.SetRequestSink([this](std::string_view text) { CameraRequestArrived(text); });
 }
 
 CBaseRTSPClient::~CBaseRTSPClient() { Stop(); }
@@ -127,6 +154,11 @@ bool CBaseRTSPClient::StartSession(const RTSP_SESSION_PARAMS& params, IRTSPClien
     answerArrived_ = false;
     answer_.clear();
     peerClosed_ = false;
+    keepAliveMethod_.store(kRtspOptions);
+    refusedKeepAlives_ = 0;
+    redirectUrl_.clear();
+    alternateTrackUrl_ = false;
+    lostCSeqs_.clear();
     params_ = params;
     user_ = user;
     transportMode_ = transportMode;
@@ -139,7 +171,7 @@ bool CBaseRTSPClient::StartSession(const RTSP_SESSION_PARAMS& params, IRTSPClien
   }
   if (!Connect()) {
     const int error = errno;
-    if (user != nullptr) user->SessionFailed(kRtspConnect, 0, error);
+    if (user != nullptr) user->SessionFailed(kRtspConnect, 0, error, std::string());
     Stop();
     return false;
   }
@@ -197,11 +229,31 @@ void CBaseRTSPClient::Stop() {
   user_ = nullptr;
 }
 
+std::string CBaseRTSPClient::Authority() {
+  return Format("rtsp://%s:%u", params_.host.c_str(), static_cast<unsigned>(params_.serverPort));
+}
+
+std::string CBaseRTSPClient::AbsoluteUrl(const std::string& text) {
+  std::string url = Trim(text);
+  // "rtsp://rtsp://cam/live/" and "RTSP://cam/live/" from sloppy firmware.
+  while (ToLower(url).rfind("rtsp://rtsp://", 0) == 0) url.erase(0, 7);
+  if (ToLower(url).rfind("rtsp://", 0) == 0) return "rtsp://" + url.substr(7);
+  if (url.empty()) return url;
+  if (url.front() == '/') return Authority() + url;
+  // "10.0.0.5:554/live/" names a host; "live/" is a path on ours.
+  const std::string first = ToLower(url.substr(0, url.find('/')));
+  const bool host = first.find_first_of(".:") != std::string::npos || first == ToLower(params_.host);
+  return host ? "rtsp://" + url : Authority() + "/" + url;
+}
+
 std::string CBaseRTSPClient::GetBaseUrl() {
   std::lock_guard<std::recursive_mutex> lock(exchangeMutex_);
-  const std::string& contentBase = parser_.GetContentBase();
-  if (contentBase.find("rtsp://") != std::string::npos) return contentBase;
-  std::string url = Format("rtsp://%s:%u/", params_.host.c_str(), static_cast<unsigned>(params_.serverPort));
+  // The camera's own word on where the session lives, then where DESCRIBE
+  // was answered.
+  if (!parser_.GetContentBase().empty()) return AbsoluteUrl(parser_.GetContentBase());
+  if (!parser_.GetContentLocation().empty()) return AbsoluteUrl(parser_.GetContentLocation());
+  if (!redirectUrl_.empty()) return redirectUrl_;
+  std::string url = Authority() + "/";
   if (params_.urlForm == 1) {
     url += Format("track%u", params_.trackIndex + 1);
   } else {
@@ -217,12 +269,19 @@ std::string CBaseRTSPClient::GetTrackUrl() {
   const SDP_MEDIA_INFO& media =
       params_.mediaKind == 2 ? info.audio : (params_.mediaKind == 3 ? info.metadata : info.video);
   const std::string& control = media.control;
-  if (control.find("://") != std::string::npos) return control;
+  // An absolute control is the request URL as it stands, also when it names
+  // another address: it is sent on this connection, never connected to.
+  if (control.find("://") != std::string::npos) return AbsoluteUrl(control);
   std::string url = GetBaseUrl();
-  if (control.empty()) return url;
-  if (!url.empty() && url.back() == '/') url.pop_back();
-  if (control.front() != '/') url += '/';
-  return url + control;
+  if (control.empty() || control == "*") return url;
+  // Joined as text, so that a base with a query string keeps it.
+  const std::string joined = (!url.empty() && url.back() == '/' ? url.substr(0, url.size() - 1) : url) +
+                             (control.front() == '/' ? "" : "/") + control;
+  if (control.front() != '/') return joined;
+  // An absolute path replaces the base's path; cameras that mean it
+  // relative to the base get the joined form when SETUP is refused.
+  const std::string resolved = url.substr(0, PathStart(url)) + control;
+  return alternateTrackUrl_ ? joined : resolved;
 }
 
 std::string CBaseRTSPClient::AuthorizationHeader(const char* method) {
@@ -335,6 +394,9 @@ std::string CBaseRTSPClient::ComposeText(uint32_t kind) {
     case kRtspPause:
       return Format("PAUSE %s %s%s%s%s%s%s\r\n", base.c_str(), kVersion, cseq.c_str(), authorization.c_str(),
                     kUserAgent, session.c_str(), range.c_str());
+    case kRtspGetParameter:
+      return Format("GET_PARAMETER %s %s%s%s%s%s\r\n", base.c_str(), kVersion, cseq.c_str(), authorization.c_str(),
+                    kUserAgent, session.c_str());
     default:
       return {};
   }
@@ -349,13 +411,31 @@ bool CBaseRTSPClient::SendAll(const std::string& text) {
 
 void CBaseRTSPClient::AnswerArrived(std::string_view text, bool complete) {
   uint32_t cseq = 0;
-  if (complete && CRTSPResponseParser::ReadCSeq(text, cseq) && cseq < parser_.GetCSeq()) {
-    // A late answer to an earlier request (one that timed out): not ours.
-    return;
+  if (complete && CRTSPResponseParser::ReadCSeq(text, cseq) && cseq != parser_.GetCSeq()) {
+    // A late answer to a request that timed out is not ours; any other
+    // number is a camera counting its own way, and the answer is ours.
+    const auto lost = std::find(lostCSeqs_.begin(), lostCSeqs_.end(), cseq);
+    if (lost != lostCSeqs_.end()) {
+      lostCSeqs_.erase(lost);
+      return;
+    }
   }
   answerArrived_ = true;
   answerComplete_ = complete;
   answer_.assign(text);
+}
+
+void CBaseRTSPClient::CameraRequestArrived(std::string_view text) {
+  const std::string method(text.substr(0, text.find(' ')));
+  // Cameras ask whether the client is still there; nothing else is served.
+  const bool known = method == "OPTIONS" || method == "GET_PARAMETER";
+  std::string answer = known ? "RTSP/1.0 200 OK\r\n" : "RTSP/1.0 501 Not Implemented\r\n";
+  uint32_t cseq = 0;
+  if (CRTSPResponseParser::ReadCSeq(text, cseq)) answer += Format("CSeq: %u\r\n", cseq);
+  if (method == "OPTIONS") answer += "Public: OPTIONS, GET_PARAMETER\r\n";
+  const std::string& session = parser_.GetSessionId();
+  if (!session.empty()) answer += "Session: " + session + "\r\n";
+  if (WellFormedRequest(answer)) SendAll(answer + "\r\n");
 }
 
 void CBaseRTSPClient::RtpArrived(const CRTPPacket& packet) {
@@ -449,11 +529,53 @@ bool CBaseRTSPClient::Exchange(uint32_t kind) {
   std::string answer;
   const bool answered = AwaitAnswer(kind, answer);
   answerStatus_ = 0;
-  if (!answered) return false;
+  if (!answered) {
+    if (lostCSeqs_.size() == kMaxLostCSeqs) lostCSeqs_.erase(lostCSeqs_.begin());
+    lostCSeqs_.push_back(parser_.GetCSeq());
+    return false;
+  }
   const bool parsed = parser_.Parse(answer, kind);
   answerStatus_ = parser_.GetStatusCode();
   if (!parsed) return false;
+  // The camera's channel pair, whatever was asked for.
   if (kind == kRtspSetup) stream_.SetChannel(parser_.GetInterleavedChannel());
+  return true;
+}
+
+bool CBaseRTSPClient::ChallengeRenewed() {
+  if (parser_.GetAuthScheme() != params_.authScheme) return true;
+  if (!sentAuthorization_) return false;
+  return parser_.GetStale() || (params_.authScheme == kAuthDigest && parser_.GetNonce() != countedNonce_);
+}
+
+bool CBaseRTSPClient::FollowRedirect(std::string& problem) {
+  const uint32_t status = parser_.GetStatusCode();
+  const std::string url = AbsoluteUrl(parser_.GetLocation());
+  // The recorder talks to the camera it was given: credentials, the CGI
+  // set-up and the RTP source check all belong to that address.
+  if (UrlHost(url) != ToLower(params_.host)) {
+    problem = Format("the camera answered %u to a host we do not follow (%s)", status, url.c_str());
+    return false;
+  }
+  const size_t portAt = url.find(':', url.find("://") + 3);
+  const size_t pathAt = PathStart(url);
+  uint16_t port = 554;
+  if (portAt < pathAt) port = ParsePort(url.substr(portAt + 1, pathAt - portAt - 1));
+  if (port == 0) {
+    problem = Format("the camera answered %u with a Location that does not read (%s)", status, url.c_str());
+    return false;
+  }
+  // Cameras often close the connection after a redirect: a new one.
+  CloseSocket();
+  peerClosed_ = false;
+  stream_.Reset();
+  params_.serverPort = port;
+  if (IsStopping() || !Connect()) {
+    problem = Format("the camera answered %u and %s did not take a connection", status, url.c_str());
+    return false;
+  }
+  redirectUrl_ = url;
+  parser_.ForgetBase();
   return true;
 }
 
@@ -461,25 +583,54 @@ bool CBaseRTSPClient::Request(uint32_t kind) {
   if (kind != kRtspTeardown && IsStopping()) return false;
   std::unique_lock<std::recursive_mutex> lock(exchangeMutex_);
   bool ok = Exchange(kind);
-  // One more try after a refusal when the camera asks for another scheme, or
-  // when only the nonce of the credentials sent had expired (stale).
-  if (ok && parser_.GetStatusCode() == 401 &&
-      (parser_.GetAuthScheme() != params_.authScheme || (parser_.GetStale() && sentAuthorization_))) {
-    params_.authScheme = parser_.GetAuthScheme();
-    ok = Exchange(kind);
+  std::string problem;
+  bool authRetried = false;
+  bool setupRetried = false;
+  uint32_t redirects = 0;
+  while (ok) {
+    const uint32_t status = parser_.GetStatusCode();
+    if (status == 401 && !authRetried && ChallengeRenewed()) {
+      // One more try after a refusal when the camera asks for another
+      // scheme or renewed its nonce (stale, or a new one on a keep-alive).
+      authRetried = true;
+      params_.authScheme = parser_.GetAuthScheme();
+      ok = Exchange(kind);
+    } else if (kind == kRtspDescribe && IsRedirect(status) && !parser_.GetLocation().empty()) {
+      if (redirects == kMaxRedirects) {
+        problem = Format("the camera redirected DESCRIBE more than %u times (last to %s)", kMaxRedirects,
+                         AbsoluteUrl(parser_.GetLocation()).c_str());
+        break;
+      }
+      if (!FollowRedirect(problem)) break;
+      ++redirects;
+      authRetried = false;
+      ok = Exchange(kind);
+    } else if (kind == kRtspSetup && status >= 400 && status < 500 && !setupRetried) {
+      // The other reading of an absolute-path control, when it has one.
+      setupRetried = true;
+      const std::string first = GetTrackUrl();
+      alternateTrackUrl_ = true;
+      if (GetTrackUrl() == first) break;
+      ok = Exchange(kind);
+    } else {
+      break;
+    }
   }
-  lastExchangeResult_.store(ok);
   const uint32_t status = parser_.GetStatusCode();
+  const bool success = ok && status >= 200 && status < 300;
+  // Any answer to a keep-alive shows the session alive; other requests
+  // count as exchanged when answered well or asked for credentials.
+  lastExchangeResult_.store(ok && (IsKeepAlive(kind) || success || status == 401));
   const uint32_t answerStatus = answerStatus_;
+  if (!ok && answerStatus != 0 && problem.empty()) problem = parser_.GetError();
   lock.unlock();
-  const bool failed = !ok || status < 200 || status >= 300;
-  if (failed && kind <= kRtspPlay && user_ != nullptr && !IsStopping()) {
+  if (!success && kind <= kRtspPlay && user_ != nullptr && !IsStopping()) {
     try {
-      user_->SessionFailed(kind, answerStatus, 0);
+      user_->SessionFailed(kind, answerStatus, 0, problem);
     } catch (...) {
     }
   }
-  if (!ok && kind == kRtspDescribe) {
+  if (!success && kind == kRtspDescribe && !(ok && status == 401)) {
     // A DESCRIBE cut short by our own stop says nothing about the camera.
     if (user_ != nullptr && !IsStopping()) {
       try {
@@ -489,7 +640,28 @@ bool CBaseRTSPClient::Request(uint32_t kind) {
     }
     StopEvent().Set();
   }
-  return ok && status >= 200 && status < 300;
+  return success;
+}
+
+bool CBaseRTSPClient::KeepAliveRequest() {
+  const uint32_t method = keepAliveMethod_.load();
+  Request(method);
+  std::lock_guard<std::recursive_mutex> lock(exchangeMutex_);
+  const uint32_t status = parser_.GetStatusCode();
+  if (!lastExchangeResult_.load() || status < 400 || status == 401) return lastExchangeResult_.load();
+  // Refused (405, 501, ...): the other method; when both are refused,
+  // OPTIONS goes on, since any answer shows the session alive.
+  refusedKeepAlives_ |= 1u << method;
+  const uint32_t other = method == kRtspOptions ? kRtspGetParameter : kRtspOptions;
+  const uint32_t next = (refusedKeepAlives_ & (1u << other)) ? kRtspOptions : other;
+  if (next != method && driver_ != nullptr) {
+    driver_->DebugMessage(kLogInfo,
+                          "orbisan::CBaseRTSPClient::KeepAlive: %s answered %u; keeping the session alive "
+                          "with %s, device %s",
+                          MethodName(method), status, MethodName(next), driver_->GetDeviceName().c_str());
+  }
+  keepAliveMethod_.store(next);
+  return true;
 }
 
 bool CBaseRTSPClient::SendKeepAlive() {
@@ -500,7 +672,18 @@ bool CBaseRTSPClient::SendKeepAlive() {
     std::lock_guard<std::recursive_mutex> lock(exchangeMutex_);
     if (multicast_) return false;
   }
-  return Request(kRtspOptions);
+  return KeepAliveRequest();
+}
+
+void CBaseRTSPClient::SetClientPorts(uint16_t rtpPort, uint16_t rtcpPort) {
+  std::lock_guard<std::recursive_mutex> lock(exchangeMutex_);
+  params_.clientRtpPort = rtpPort;
+  params_.clientRtcpPort = rtcpPort;
+}
+
+RTSP_TRANSPORT_INFO CBaseRTSPClient::GetServerTransport() {
+  std::lock_guard<std::recursive_mutex> lock(exchangeMutex_);
+  return parser_.GetTransport();
 }
 
 uint32_t CBaseRTSPClient::KeepAlivePeriodSec() {
@@ -523,7 +706,7 @@ void CBaseRTSPClient::KeepAliveCheck() {
   if (lastKeepAliveCheck_ == 0 || now - lastKeepAliveCheck_ > halfPeriodMs || now < lastKeepAliveCheck_) {
     // A multicast session needs none; the flag itself stays as the owner set
     // it, so that a later unicast session of this client has its keep-alive.
-    if (keepAliveEnabled_.load() && !multicast_) Request(kRtspOptions);
+    if (keepAliveEnabled_.load() && !multicast_) KeepAliveRequest();
     lastKeepAliveCheck_ = std::max<uint64_t>(now, 1);
   }
 }
@@ -552,7 +735,8 @@ uint32_t CBaseRTSPClient::ThreadFunction() {
       interleaving_.store(interleaved);
       for (;;) {
         const uint32_t waitMs = NextWaitMs();
-        const int32_t which = interleaved ? PumpUntilEvent(events, 3, waitMs) : CEvent::WaitForAny(events, 3, waitMs);
+        // Read in every mode: the camera's own requests want an answer.
+        const int32_t which = PumpUntilEvent(events, 3, waitMs);
         if (which == 0) break;
         if (which == 1) {
           if (Request(kRtspPause)) paused_.store(true);

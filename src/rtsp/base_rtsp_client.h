@@ -45,10 +45,18 @@ class CBaseRTSPClient : public CBaseThread {
   bool Start(const RTSP_SESSION_PARAMS& params, IRTSPClientUser* user, uint32_t transportMode);
   bool StartMulticast(const RTSP_SESSION_PARAMS& params, IRTSPClientUser* user);
   void Stop();
-  // OPTIONS from the caller's thread; false (nothing sent) in a multicast
-  // session and while the session thread reads an interleaved stream, which
-  // keeps itself alive.
+  // A keep-alive from the caller's thread; false (nothing sent) in a
+  // multicast session and while the session thread reads an interleaved
+  // stream, which keeps itself alive.
   bool SendKeepAlive();
+  // The client ports SETUP announces, changed before SETUP (from
+  // SdpInfoReceived) when the chosen pair turned out to be in use.
+  void SetClientPorts(uint16_t rtpPort, uint16_t rtcpPort);
+  // The Transport the camera answered SETUP with.
+  RTSP_TRANSPORT_INFO GetServerTransport();
+  // The keep-alive method in use: OPTIONS, or GET_PARAMETER once OPTIONS
+  // was refused.
+  uint32_t GetKeepAliveMethod() const { return keepAliveMethod_.load(); }
   void RequestPause() { pauseEvent_.Set(); }
   void RequestPlay() { playEvent_.Set(); }
   bool IsConnected() const { return socket_.load() >= 0; }
@@ -89,6 +97,20 @@ class CBaseRTSPClient : public CBaseThread {
   // Waits for one of the events while reading the connection (interleaved).
   int32_t PumpUntilEvent(CEvent* const events[], uint32_t count, uint32_t waitMs);
   void AnswerArrived(std::string_view text, bool complete);
+  // A request of the camera's own: answered, never taken for an answer.
+  void CameraRequestArrived(std::string_view text);
+  // The keep-alive of the session thread and of SendKeepAlive: one method,
+  // changed when the camera refuses it.
+  bool KeepAliveRequest();
+  // After a redirect of DESCRIBE: the next DESCRIBE goes to Location on a
+  // new connection; false (problem says why) when it is not followed.
+  bool FollowRedirect(std::string& problem);
+  // Whether the 401 just received is worth one more try: another scheme, a
+  // new nonce (a keep-alive after the camera renewed it) or a stale one.
+  bool ChallengeRenewed();
+  // Content-Base, Content-Location or a Location made into an rtsp URL.
+  std::string AbsoluteUrl(const std::string& text);
+  std::string Authority();
   void RtpArrived(const CRTPPacket& packet);
   void RtcpArrived(const uint8_t* data, size_t length);
   void SendRtcpFrame(const uint8_t* data, size_t length);
@@ -126,6 +148,11 @@ class CBaseRTSPClient : public CBaseThread {
   std::atomic<bool> interleaving_{false};
   bool peerClosed_ = false;
   uint64_t lastKeepAliveCheck_ = 0;  // monotonic ms, 0: none yet
+  std::atomic<uint32_t> keepAliveMethod_{kRtspOptions};
+  uint32_t refusedKeepAlives_ = 0;   // bit per request kind
+  std::string redirectUrl_;          // where DESCRIBE was sent on, empty: the configured URL
+  bool alternateTrackUrl_ = false;   // SETUP tries the other reading of an absolute-path control
+  std::vector<uint32_t> lostCSeqs_;  // requests that got no answer in time
   uint32_t answerStatus_ = 0;        // status of the last answer, 0 when none came
   bool sentAuthorization_ = false;   // the last request carried credentials
   std::string countedNonce_;         // Digest nonce the count below belongs to

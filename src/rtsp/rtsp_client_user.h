@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "rtsp/rtp_packet.h"
 #include "rtsp/sdp_session_info.h"
@@ -20,12 +21,15 @@ class IRTSPClientUser {
   // DESCRIBE got no usable answer.
   virtual void DescribeFailed() = 0;
   // Why a session does not come up: the request kind that failed
-  // (kRtspConnect for the connection, with its errno in error) and the
-  // status of its answer, 0 when no answer came. Called before DescribeFailed.
-  virtual void SessionFailed(uint32_t kind, uint32_t status, int error) {
+  // (kRtspConnect for the connection, with its errno in error), the status
+  // of its answer (0 when no answer came) and, when neither tells it, what
+  // was wrong in words (an unusable answer, a redirect not followed).
+  // Called before DescribeFailed.
+  virtual void SessionFailed(uint32_t kind, uint32_t status, int error, const std::string& problem) {
     (void)kind;
     (void)status;
     (void)error;
+    (void)problem;
   }
 };
 

@@ -108,6 +108,9 @@ void CRTSPResponseParser::Reset() {
   statusCode_ = 0;
   cseq_ = 0;
   contentBase_.clear();
+  contentLocation_.clear();
+  location_.clear();
+  error_.clear();
   contentType_.clear();
   contentLength_ = 0;
   sessionId_.clear();
@@ -120,49 +123,48 @@ void CRTSPResponseParser::Reset() {
   stale_ = false;
   opaque_.clear();
   challengeInAnswer_ = false;
-  interleavedChannel_ = 0;
+  transport_ = RTSP_TRANSPORT_INFO{};
+}
+
+bool CRTSPResponseParser::Fail(const std::string& why) {
+  error_ = why;
+  return false;
 }
 
 bool CRTSPResponseParser::Parse(std::string_view response, uint32_t requestKind) {
+  error_.clear();
   size_t bodyStart = 0;
   const std::vector<std::string> lines = SplitHeaderLines(response, bodyStart);
-  if (lines.empty()) return false;
+  if (lines.empty()) return Fail("the answer is empty");
 
   char version[256] = {};
   unsigned int status = 0;
-  if (std::sscanf(lines[0].c_str(), "%255s %u ", version, &status) < 2) return false;
+  if (std::sscanf(lines[0].c_str(), "%255s %u", version, &status) < 2 || status < 100 || status > 999) {
+    return Fail("the answer does not start with an RTSP status line (\"" + lines[0].substr(0, 60) + "\")");
+  }
   protocolVersion_ = version;
   statusCode_ = status;
   contentLength_ = 0;
   challengeInAnswer_ = false;
   stale_ = false;
-  if (status != 200 && status != 401) return false;
+  location_.clear();
 
   size_t index = 1;
   for (; index < lines.size() && !lines[index].empty(); ++index) {
     if (!ParseHeader(lines[index])) return false;
   }
 
-  if (requestKind == kRtspDescribe) {
-    // Only a successful answer carries a description; the body of a 401 is
-    // whatever the server chose to explain the refusal with.
-    if (status == 200 && contentLength_ > 0) {
+  // Only a successful answer carries a description; the body of a 401 is
+  // whatever the server chose to explain the refusal with. A description
+  // that does not read leaves the session without media, which the user
+  // of the session tells in its own words.
+  if (requestKind == kRtspDescribe && status >= 200 && status < 300) {
+    sessionInfo_ = SDP_SESSION_INFO{};
+    if (contentLength_ > 0) {
       const std::string_view body = bodyStart < response.size() ? response.substr(bodyStart) : std::string_view();
       CSDPResponseParser sdp;
-      const bool ok = sdp.Parse(body.substr(0, contentLength_));
+      sdp.Parse(body.substr(0, contentLength_));
       sessionInfo_ = sdp.GetSessionInfo();
-      if (!ok) return false;
-    }
-  } else if (requestKind == kRtspSetup) {
-    for (size_t i = 1; i < index && i < lines.size(); ++i) {
-      const std::string line = ToLower(lines[i]);
-      const size_t key = line.find("interleaved");
-      if (key == std::string::npos) continue;
-      const size_t equals = line.find('=', key);
-      if (equals == std::string::npos) continue;
-      const size_t end = line.find_first_of(";-\r\n", equals + 1);
-      const std::string value = Trim(line.substr(equals + 1, end == std::string::npos ? end : end - equals - 1));
-      interleavedChannel_ = static_cast<uint8_t>(ParseDecimal(value, 255));
     }
   }
   return true;
@@ -174,53 +176,105 @@ bool CRTSPResponseParser::ParseHeader(const std::string& line) {
   if (!SplitHeader(line, name, value)) return true;
 
   if (name == "cseq") {
-    // The answer must be the one to the request just sent: a counter copied
-    // from the camera would let a stray answer steer the next requests.
-    uint64_t number = 0;
-    return ParseNumber(value, number) && number == cseq_;
+    // Read by the client to pair answers with requests; a camera that
+    // numbers its answers its own way still answers.
+    return true;
   }
   if (name == "content-length") {
     uint64_t number = 0;
-    if (!ParseNumber(value, number) || number > kMaxAnswerBytes) return false;
+    if (!ParseNumber(value, number) || number > kMaxAnswerBytes) {
+      return Fail("its Content-Length \"" + value.substr(0, 30) + "\" does not read");
+    }
     contentLength_ = static_cast<uint32_t>(number);
     return true;
   }
   if (name == "content-type") {
     const std::string lower = ToLower(value);
-    contentType_ = lower.substr(0, lower.find_first_of(" \t;"));
-    return !contentType_.empty();
+    contentType_ = Trim(lower.substr(0, lower.find(';')));
+    return true;
   }
-  if (name == "content-base") {
-    if (HasControlCharacter(value)) return false;
-    const size_t scheme = ToLower(value).find("rtsp://");
-    if (scheme != std::string::npos) contentBase_ = value.substr(scheme);
+  if (name == "content-base" || name == "content-location" || name == "location") {
+    if (HasControlCharacter(value)) return Fail("its " + name + " holds a control character");
+    std::string& target = name == "content-base" ? contentBase_ : name == "location" ? location_ : contentLocation_;
+    if (!value.empty()) target = value;
     return true;
   }
   if (name == "session") return ParseSession(value);
-  if (name == "www-authenticate") return ParseAuthenticate(value);
-  // Date, Transport, Range, RTP-Info, Server, Accept-Ranges, RTCP-Interval
-  // and anything unknown carry nothing the client keeps.
+  if (name == "transport") {
+    ParseTransport(value);
+    return true;
+  }
+  if (name == "www-authenticate") return ParseAuthenticate(value) || Fail("its Digest challenge has no realm or nonce");
+  // Date, Range, RTP-Info (a hint only), Server, Accept-Ranges,
+  // RTCP-Interval and anything unknown carry nothing the client keeps.
   return true;
 }
 
 bool CRTSPResponseParser::ParseSession(const std::string& value) {
   const size_t end = value.find(';');
-  sessionId_ = Trim(value.substr(0, end));
-  if (HasControlCharacter(sessionId_)) sessionId_.clear();
-  if (end != std::string::npos) {
-    const std::string parameters = ToLower(value.substr(end));
-    const size_t timeout = parameters.find("timeout");
-    const size_t equals = timeout == std::string::npos ? timeout : parameters.find('=', timeout);
-    if (equals == std::string::npos) {
-      sessionId_.clear();
-    } else {
-      const size_t valueEnd = parameters.find(';', equals + 1);
-      const uint32_t seconds = ParseDecimal(
-          Trim(parameters.substr(equals + 1, valueEnd == std::string::npos ? valueEnd : valueEnd - equals - 1)));
-      sessionTimeout_ = seconds == 0 ? kDefaultSessionTimeout : seconds;
+  const std::string id = Trim(value.substr(0, end));
+  if (HasControlCharacter(id)) return Fail("its Session header holds a control character");
+  // An empty Session header names no session; the one known stays.
+  if (id.empty()) return true;
+  sessionId_ = id;
+  if (end == std::string::npos) return true;
+  for (const std::string& parameter : rtsptext::Split(ToLower(value.substr(end + 1)), ";", true)) {
+    const size_t equals = parameter.find('=');
+    if (Trim(parameter.substr(0, equals)) != "timeout") continue;
+    const uint32_t seconds =
+        equals == std::string::npos ? 0 : ParseDecimal(Trim(parameter.substr(equals + 1), " \t\""));
+    sessionTimeout_ = seconds == 0 ? kDefaultSessionTimeout : seconds;
+  }
+  return true;
+}
+
+namespace {
+
+// "a-b" or "a" as two numbers; the second defaults to a + 1.
+bool ReadPair(const std::string& text, uint32_t max, uint32_t& first, uint32_t& second) {
+  const size_t dash = text.find('-');
+  const std::string a = Trim(text.substr(0, dash));
+  if (a.empty() || a.find_first_not_of("0123456789") != std::string::npos) return false;
+  first = ParseDecimal(a, max);
+  second = first + 1;
+  if (dash != std::string::npos) {
+    const std::string b = Trim(text.substr(dash + 1));
+    if (!b.empty() && b.find_first_not_of("0123456789") == std::string::npos) second = ParseDecimal(b, max);
+  }
+  return first <= max && second <= max;
+}
+
+bool ReadHex32(const std::string& text, uint32_t& out) {
+  if (text.empty() || text.size() > 8 || text.find_first_not_of("0123456789abcdef") != std::string::npos) return false;
+  out = static_cast<uint32_t>(std::stoul(text, nullptr, 16));
+  return true;
+}
+
+}  // namespace
+
+void CRTSPResponseParser::ParseTransport(const std::string& value) {
+  // The first transport of a list is the one the camera chose; parameters
+  // in any order and case, values possibly quoted or blank-padded.
+  transport_ = RTSP_TRANSPORT_INFO{};
+  const std::string first = ToLower(value.substr(0, value.find(',')));
+  for (const std::string& item : rtsptext::Split(first, ";", true)) {
+    const size_t equals = item.find('=');
+    const std::string key = Trim(item.substr(0, equals));
+    if (equals == std::string::npos) continue;
+    const std::string text = Trim(item.substr(equals + 1), " \t\"");
+    uint32_t a = 0;
+    uint32_t b = 0;
+    if (key == "interleaved" && ReadPair(text, 255, a, b)) {
+      transport_.interleavedGiven = true;
+      transport_.rtpChannel = static_cast<uint8_t>(a);
+      transport_.rtcpChannel = static_cast<uint8_t>(b);
+    } else if (key == "server_port" && ReadPair(text, 65535, a, b)) {
+      transport_.serverRtpPort = static_cast<uint16_t>(a);
+      transport_.serverRtcpPort = static_cast<uint16_t>(b);
+    } else if (key == "ssrc") {
+      transport_.ssrcGiven = ReadHex32(text, transport_.ssrc);
     }
   }
-  return !sessionId_.empty();
 }
 
 namespace {

@@ -36,6 +36,7 @@ enum RTSPRequest : uint32_t {
   kRtspTeardown = 4,
   kRtspOptions = 5,
   kRtspPause = 6,
+  kRtspGetParameter = 7,  // the other keep-alive
 };
 
 // Authorization schemes.

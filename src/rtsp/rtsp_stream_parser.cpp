@@ -13,12 +13,40 @@ constexpr std::string_view kAnswerStart = "RTSP/";
 constexpr std::string_view kHeaderEnd = "\r\n\r\n";
 constexpr size_t kFrameHeader = 4;
 
-// Where the next unit may start: "$" or "R".
+constexpr size_t kMaxMethod = 20;
+constexpr size_t kMaxRequestLine = 2048;
+
+// Where the next unit may start: "$", or a capital letter ("RTSP/" of an
+// answer, the method of a request).
 size_t NextCandidate(const uint8_t* data, size_t from, size_t length) {
   for (size_t i = from; i < length; ++i) {
-    if (data[i] == '$' || data[i] == 'R') return i;
+    if (data[i] == '$' || (data[i] >= 'A' && data[i] <= 'Z')) return i;
   }
   return length;
+}
+
+enum class Line { kYes, kNo, kNeedMore };
+
+// Whether data starts a request line "METHOD URL RTSP/x.y" followed by a
+// line end. Decided from the bytes alone (a prefix that may still become
+// one needs more), so that block cuts never change the outcome.
+Line RequestLine(const uint8_t* data, size_t available) {
+  size_t i = 0;
+  while (i < available && i < kMaxMethod && ((data[i] >= 'A' && data[i] <= 'Z') || data[i] == '_')) ++i;
+  if (i == available) return Line::kNeedMore;
+  if (i == 0 || data[i] != ' ') return Line::kNo;
+  const size_t urlStart = ++i;
+  while (i < available && i < kMaxRequestLine && data[i] > ' ' && data[i] < 0x7F) ++i;
+  if (i == available) return i < kMaxRequestLine ? Line::kNeedMore : Line::kNo;
+  if (i == urlStart || data[i] != ' ') return Line::kNo;
+  ++i;
+  for (size_t k = 0; k < kAnswerStart.size(); ++k, ++i) {
+    if (i == available) return Line::kNeedMore;
+    if (data[i] != static_cast<uint8_t>(kAnswerStart[k])) return Line::kNo;
+  }
+  while (i < available && ((data[i] >= '0' && data[i] <= '9') || data[i] == '.')) ++i;
+  if (i == available) return Line::kNeedMore;
+  return data[i] == '\r' || data[i] == '\n' ? Line::kYes : Line::kNo;
 }
 
 }  // namespace
@@ -37,8 +65,18 @@ CRTSPStreamParser::Unit CRTSPStreamParser::Classify(const uint8_t* data, size_t 
     return available >= size ? Unit::kFrame : Unit::kNeedMore;
   }
   const size_t prefix = std::min(available, kAnswerStart.size());
-  if (std::memcmp(data, kAnswerStart.data(), prefix) != 0) return Unit::kNone;
+  if (std::memcmp(data, kAnswerStart.data(), prefix) != 0) {
+    // Not an answer; maybe the camera asking something.
+    const Line line = RequestLine(data, available);
+    if (line == Line::kNeedMore) return Unit::kNeedMore;
+    return line == Line::kYes ? ClassifyText(data, available, size, Unit::kRequest) : Unit::kNone;
+  }
   if (available < kAnswerStart.size()) return Unit::kNeedMore;
+  return ClassifyText(data, available, size, Unit::kAnswer);
+}
+
+CRTSPStreamParser::Unit CRTSPStreamParser::ClassifyText(const uint8_t* data, size_t available, size_t& size,
+                                                        Unit whole) {
   // Only the part not yet searched is searched again (a trickling answer),
   // and never beyond the cap, so that the outcome does not depend on how the
   // bytes were cut into blocks.
@@ -50,7 +88,7 @@ CRTSPStreamParser::Unit CRTSPStreamParser::Classify(const uint8_t* data, size_t 
     scanned_ = text.size();
     if (available < cap) return Unit::kNeedMore;
     size = cap;
-    return Unit::kRefusedAnswer;
+    return whole == Unit::kRequest ? Unit::kRefusedRequest : Unit::kRefusedAnswer;
   }
   const size_t headerSize = headerEnd + kHeaderEnd.size();
   uint64_t bodySize = 0;
@@ -59,10 +97,10 @@ CRTSPStreamParser::Unit CRTSPStreamParser::Classify(const uint8_t* data, size_t 
     // Not trusted, not skipped by its length either: a body that large is
     // not an answer this client reads.
     size = headerSize;
-    return Unit::kRefusedAnswer;
+    return whole == Unit::kRequest ? Unit::kRefusedRequest : Unit::kRefusedAnswer;
   }
   size = headerSize + static_cast<size_t>(bodySize);
-  return available >= size ? Unit::kAnswer : Unit::kNeedMore;
+  return available >= size ? whole : Unit::kNeedMore;
 }
 
 void CRTSPStreamParser::DeliverRtp(const uint8_t* data, size_t length) {
@@ -88,7 +126,13 @@ void CRTSPStreamParser::Dispatch(Unit unit, const uint8_t* data, size_t size) {
     }
     return;
   }
-  if (answerSink_) answerSink_(std::string_view(reinterpret_cast<const char*>(data), size), unit == Unit::kAnswer);
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  if (unit == Unit::kRefusedRequest) return;  // no camera question is that large
+  if (unit == Unit::kRequest) {
+    if (requestSink_) requestSink_(text);
+    return;
+  }
+  if (answerSink_) answerSink_(text, unit == Unit::kAnswer);
 }
 
 size_t CRTSPStreamParser::Process(const uint8_t* data, size_t length) {

@@ -5,20 +5,16 @@
 
 namespace orbisan {
 
-using rtsptext::ExtractValue;
 using rtsptext::ParseDecimal;
 using rtsptext::Split;
 using rtsptext::ToLower;
+using rtsptext::Trim;
 
 namespace {
 
-constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::string_view kBlanks = " \t";
-constexpr std::string_view kParameterEnd = " ;\r\n";
-
-bool StartsWith(const std::string& text, std::string_view prefix) {
-  return text.compare(0, prefix.size(), prefix) == 0;
-}
+constexpr uint8_t kNalSps = 7;
+constexpr uint8_t kNalPps = 8;
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -27,16 +23,26 @@ int HexDigit(char c) {
   return -1;
 }
 
-// Pairs of hex digits up to the first character that is not one.
+bool AllHex(const std::string& text) {
+  for (char c : text) {
+    if (HexDigit(c) < 0) return false;
+  }
+  return !text.empty();
+}
+
 std::vector<uint8_t> DecodeHex(const std::string& text) {
   std::vector<uint8_t> out;
   for (size_t i = 0; i + 1 < text.size(); i += 2) {
-    const int high = HexDigit(text[i]);
-    const int low = HexDigit(text[i + 1]);
-    if (high < 0 || low < 0) break;
-    out.push_back(static_cast<uint8_t>(high * 16 + low));
+    out.push_back(static_cast<uint8_t>(HexDigit(text[i]) * 16 + HexDigit(text[i + 1])));
   }
   return out;
+}
+
+// Some cameras put an Annex B start code in front of a set.
+void DropStartCode(std::vector<uint8_t>& nal) {
+  size_t zeros = 0;
+  while (zeros < nal.size() && nal[zeros] == 0) ++zeros;
+  if (zeros >= 2 && zeros < nal.size() && nal[zeros] == 1) nal.erase(nal.begin(), nal.begin() + zeros + 1);
 }
 
 }  // namespace
@@ -57,101 +63,167 @@ SDP_MEDIA_INFO* CSDPResponseParser::Current() {
 bool CSDPResponseParser::Parse(std::string_view text) {
   info_ = SDP_SESSION_INFO{};
   current_ = kNone;
+  firstFormat_.clear();
+  encodingMatched_ = false;
+  sessionConnection_.clear();
+  for (bool& own : ownConnection_) own = false;
   size_t pos = 0;
   while (pos < text.size()) {
     while (pos < text.size() && (text[pos] == '\r' || text[pos] == '\n')) ++pos;
-    if (pos >= text.size()) break;
     size_t end = pos;
     while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
-    if (!ParseLine(std::string(text.substr(pos, end - pos)))) return false;
+    if (end > pos) ParseLine(text.substr(pos, end - pos));
     pos = end;
   }
-  return true;
+  // A session-level address holds for every section without its own.
+  SDP_MEDIA_INFO* media[] = {nullptr, &info_.video, &info_.audio, &info_.metadata};
+  for (int kind = kVideo; kind <= kMetadata; ++kind) {
+    if (media[kind]->present && !ownConnection_[kind]) media[kind]->connectionAddress = sessionConnection_;
+  }
+  return info_.video.present || info_.audio.present || info_.metadata.present;
 }
 
-bool CSDPResponseParser::ParseLine(const std::string& line) {
-  const std::string lower = ToLower(line);
-  if (lower.empty()) return true;
-  if (StartsWith(lower, "m=")) return ParseMedia(line);
-  if (StartsWith(lower, "c=in")) return ParseConnection(line);
-  if (StartsWith(lower, "a=control")) return ParseControl(line);
-  if (StartsWith(lower, "a=fmtp")) return ParseFormatParameters(line);
-  if (StartsWith(lower, "a=rtpmap")) return ParseRtpMap(line);
-  if (StartsWith(lower, "a=x-dimensions")) ParseDimensions(line);
-  return true;
+void CSDPResponseParser::ParseLine(std::string_view raw) {
+  const std::string line = Trim(raw, kBlanks);
+  if (line.size() < 2 || line[1] != '=') return;
+  const std::string_view value = std::string_view(line).substr(2);
+  switch (line[0]) {
+    case 'm':
+    case 'M':
+      ParseMedia(value);
+      break;
+    case 'c':
+    case 'C':
+      ParseConnection(value);
+      break;
+    case 'a':
+    case 'A':
+      if (current_ != kSkipped) ParseAttribute(value);
+      break;
+    default:
+      break;
+  }
 }
 
-bool CSDPResponseParser::ParseMedia(const std::string& line) {
-  current_ = kNone;
-  const std::vector<std::string> tokens = Split(ExtractValue(line, "m", "=", kLineEnd), kBlanks, true);
-  if (tokens.empty()) return false;
+void CSDPResponseParser::ParseMedia(std::string_view value) {
+  current_ = kSkipped;
+  firstFormat_.clear();
+  encodingMatched_ = false;
+  const std::vector<std::string> tokens = Split(value, kBlanks, true);
+  if (tokens.empty()) return;
   const std::string kind = ToLower(tokens[0]);
+  MediaKind next = kSkipped;
   if (kind == "video") {
-    current_ = kVideo;
+    next = kVideo;
   } else if (kind == "audio") {
-    current_ = kAudio;
+    next = kAudio;
   } else if (kind == "metadata" || kind == "data" || kind == "application") {
-    current_ = kMetadata;
-  } else {
-    return true;
+    next = kMetadata;
   }
-  if (tokens.size() < 3) return true;
+  if (next == kSkipped) return;
+  current_ = next;
   SDP_MEDIA_INFO* media = Current();
-  media->port = static_cast<uint16_t>(ParseDecimal(tokens[1], 65535));
+  if (media->present) {
+    current_ = kSkipped;  // a later section of a kind already read
+    return;
+  }
+  media->present = true;
+  if (tokens.size() < 3) return;
+  // "5000/2" announces a port count after the port.
+  media->port = static_cast<uint16_t>(ParseDecimal(tokens[1].substr(0, tokens[1].find('/')), 65535));
   media->transportProtocol = tokens[2];
-  return true;
+  if (tokens.size() > 3) firstFormat_ = tokens[3];
 }
 
-bool CSDPResponseParser::ParseConnection(const std::string& line) {
-  const std::vector<std::string> tokens = Split(ExtractValue(line, "c", "=", kLineEnd), kBlanks, true);
-  if (tokens.size() < 3 || tokens[0] != "IN") return false;
-  if (tokens[1] == "IP6") return true;
-  if (tokens[1] != "IP4") return false;
-  const std::string address = tokens[2].substr(0, tokens[2].find('/'));
-  if (SDP_MEDIA_INFO* media = Current()) media->connectionAddress = address;
-  return !address.empty();
-}
-
-bool CSDPResponseParser::ParseControl(const std::string& line) {
-  constexpr std::string_view kKey = "a=control:";
-  const size_t pos = line.find(kKey);
-  if (pos == std::string::npos) return false;
-  const std::string value = line.substr(pos + kKey.size());
-  if (value.empty()) return false;
-  SDP_MEDIA_INFO* media = Current();
-  if (media != nullptr && media->control.empty()) media->control = value;
-  return true;
-}
-
-bool CSDPResponseParser::ParseFormatParameters(const std::string& line) {
-  if (current_ == kNone) return false;
-  if (current_ != kVideo) return true;
-  const std::string sets = ExtractValue(line, "sprop-parameter-sets", "=", kParameterEnd);
-  if (!sets.empty()) {
-    const std::vector<std::string> entries = Split(sets, ",", false);
-    if (entries.size() < 2) return false;
-    info_.sps = DecodeBase64(entries[0]);
-    info_.pps = DecodeBase64(entries[1]);
-    return !info_.sps.empty() && !info_.pps.empty();
+void CSDPResponseParser::ParseConnection(std::string_view value) {
+  const std::vector<std::string> tokens = Split(value, kBlanks, true);
+  if (tokens.size() < 3 || ToLower(tokens[0]) != "in") return;
+  // An IP6 line is the section's own, though not one this driver uses.
+  const bool ip4 = ToLower(tokens[1]) == "ip4";
+  if (!ip4 && ToLower(tokens[1]) != "ip6") return;
+  if (!ip4) {
+    if (current_ != kNone && current_ != kSkipped) ownConnection_[current_] = true;
+    return;
   }
-  const std::string config = ExtractValue(line, "config", "=", kParameterEnd);
-  if (config.empty()) return false;
-  info_.config = config.find('=') != std::string::npos ? DecodeBase64(config) : DecodeHex(config);
-  return !info_.config.empty();
+  const std::string address = tokens[2].substr(0, tokens[2].find('/'));
+  if (address.empty()) return;
+  if (current_ == kNone) {
+    sessionConnection_ = address;
+  } else if (SDP_MEDIA_INFO* media = Current()) {
+    media->connectionAddress = address;
+    ownConnection_[current_] = true;
+  }
 }
 
-bool CSDPResponseParser::ParseRtpMap(const std::string& line) {
-  const std::vector<std::string> tokens = Split(ExtractValue(line, "a=rtpmap", ":", kLineEnd), kBlanks, true);
-  if (tokens.size() < 2) return current_ == kMetadata;
-  if (SDP_MEDIA_INFO* media = Current()) media->encoding = tokens[1];
-  return true;
+bool CSDPResponseParser::NamesFirstFormat(std::string_view value) const {
+  const size_t end = value.find_first_of(kBlanks);
+  return !firstFormat_.empty() && value.substr(0, end) == firstFormat_;
 }
 
-void CSDPResponseParser::ParseDimensions(const std::string& line) {
-  const std::vector<std::string> entries = Split(ExtractValue(line, "x-dimensions", ":", " ;=\r\n"), ",", false);
-  if (entries.size() != 2) return;
-  info_.width = ParseDecimal(entries[0]);
-  info_.height = ParseDecimal(entries[1]);
+void CSDPResponseParser::ParseAttribute(std::string_view value) {
+  const size_t colon = value.find(':');
+  const std::string name = ToLower(Trim(value.substr(0, colon), kBlanks));
+  if (colon == std::string_view::npos) return;
+  const std::string rest = Trim(value.substr(colon + 1), kBlanks);
+  SDP_MEDIA_INFO* media = Current();
+  if (media == nullptr) return;  // session level: nothing kept
+  if (name == "control") {
+    if (!rest.empty() && media->control.empty()) media->control = rest;
+  } else if (name == "rtpmap") {
+    ParseRtpMap(rest);
+  } else if (name == "fmtp") {
+    if (current_ == kVideo) ParseFormatParameters(rest);
+  } else if (name == "x-dimensions") {
+    const std::vector<std::string> entries = Split(rest, ",", false);
+    if (entries.size() != 2) return;
+    info_.width = ParseDecimal(Trim(entries[0], kBlanks));
+    info_.height = ParseDecimal(Trim(entries[1], kBlanks));
+  }
+}
+
+void CSDPResponseParser::ParseRtpMap(std::string_view value) {
+  const std::vector<std::string> tokens = Split(value, kBlanks, true);
+  if (tokens.size() < 2) return;
+  // The first format of the m= line decides; other maps only stand in.
+  const bool matches = NamesFirstFormat(value);
+  SDP_MEDIA_INFO* media = Current();
+  if (encodingMatched_ || (!matches && !media->encoding.empty())) return;
+  media->encoding = tokens[1];
+  encodingMatched_ = matches;
+}
+
+void CSDPResponseParser::ParseFormatParameters(std::string_view value) {
+  const size_t blank = value.find_first_of(kBlanks);
+  if (blank == std::string_view::npos) return;  // "a=fmtp:96" alone
+  for (const std::string& item : Split(value.substr(blank), ";", true)) {
+    const size_t equals = item.find('=');
+    if (equals == std::string::npos) continue;
+    const std::string key = ToLower(Trim(std::string_view(item).substr(0, equals), kBlanks));
+    std::string parameter = Trim(std::string_view(item).substr(equals + 1), kBlanks);
+    if (parameter.size() > 1 && parameter.front() == '"' && parameter.back() == '"') {
+      parameter = parameter.substr(1, parameter.size() - 2);
+    }
+    if (key == "sprop-parameter-sets") {
+      ParseParameterSets(parameter);
+    } else if (key == "config" && info_.config.empty()) {
+      // RFC 3016 writes hexadecimal; some cameras write Base64.
+      info_.config = AllHex(parameter) ? DecodeHex(parameter) : DecodeBase64(parameter);
+    }
+  }
+}
+
+void CSDPResponseParser::ParseParameterSets(const std::string& sets) {
+  // Told apart by their NAL type, not their place: cameras list them in
+  // either order, with other units among them. Whether a set reads is the
+  // depacketizer's question; the stream's own sets win anyway.
+  for (const std::string& entry : Split(sets, ",", true)) {
+    std::vector<uint8_t> nal = DecodeBase64(entry);
+    DropStartCode(nal);
+    if (nal.empty() || (nal[0] & 0x80) != 0) continue;
+    const uint8_t type = nal[0] & 0x1F;
+    if (type == kNalSps && info_.sps.empty()) info_.sps = std::move(nal);
+    if (type == kNalPps && info_.pps.empty()) info_.pps = std::move(nal);
+  }
 }
 
 }  // namespace orbisan

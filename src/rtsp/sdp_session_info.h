@@ -13,6 +13,7 @@ struct SDP_MEDIA_INFO {
   std::string connectionAddress;
   std::string control;
   std::string encoding;  // "H264/90000"
+  bool present = false;  // the description has a section of this kind
 };
 
 struct SDP_SESSION_INFO {

@@ -187,11 +187,11 @@ TEST(VideoChannelFaults, RebootOnlyForAFailedRtspServiceAndAtMostOncePerHoldOff)
     Rig rig;
     rig.camera->SetRtspRequestStatus(503);
     ASSERT_TRUE(StartH264(rig, 1000, 3000));
-    EXPECT_TRUE(WaitUntil([&] { return rig.log.Count("answered with status 503") >= 1; }, 30s));
+    EXPECT_TRUE(WaitUntil([&] { return rig.log.Count("DESCRIBE refused: 503") >= 1; }, 30s));
     std::this_thread::sleep_for(3s);  // a few more tries
     EXPECT_TRUE(rig.capture->StopCapture(0));
     EXPECT_EQ(SaveRebootCount(*rig.camera), 0);
-    EXPECT_EQ(rig.log.Count("RTSP DESCRIBE answered with status 503"), 1) << "once per outage";
+    EXPECT_EQ(rig.log.Count("DESCRIBE refused: 503 for"), 1) << "once per outage";
   }
 }
 
