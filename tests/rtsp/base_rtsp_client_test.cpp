@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <thread>
 
@@ -535,6 +536,160 @@ TEST_F(RtspClientTest, InterleavedSessionIsKeptAlive) {
   // No packet lost behind the "$" bytes of the reports, none of channel 0.
   const std::vector<test::SeenPacket> packets = user_.Packets();
   for (size_t i = 1; i < packets.size(); ++i) ASSERT_EQ(packets[i].sequence, packets[i - 1].sequence + 1);
+}
+
+// DESCRIBE redirected: followed on a new connection to the same host, with
+// the credentials, at most three hops; another host or a fourth hop ends the
+// session with the reason.
+TEST_F(RtspClientTest, DescribeRedirects) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> hops;  // status, Location ({here}: this server)
+    std::string setup;                                      // expected SETUP URL, empty: none
+    std::string failure;
+  };
+  const Case cases[] = {
+      {"302 to another path", {{"302 Found", "/other/path"}}, "{here}/other/path/trackID=1", ""},
+      {"301, 303, 307",
+       {{"301 Moved", "{here}/a"}, {"303 See Other", "{here}/b"}, {"307 Temporary", "{here}/c/"}},
+       "{here}/c/trackID=1",
+       ""},
+      {"four hops",
+       {{"301 M", "/a"}, {"301 M", "/b"}, {"301 M", "/c"}, {"301 M", "/d"}},
+       "",
+       "1 301 the camera redirected DESCRIBE more than 3 times (last to {here}/d)"},
+      {"another host",
+       {{"302 Found", "rtsp://192.0.2.7:554/x"}},
+       "",
+       "1 302 the camera answered 302 to a host we do not follow (rtsp://192.0.2.7:554/x)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::atomic<uint16_t> port{0};
+    const auto here = [&port](std::string text) {
+      if (text.front() == '/') text = "{here}" + text;
+      const size_t at = text.find("{here}");
+      if (at != std::string::npos) text.replace(at, 6, "rtsp://127.0.0.1:" + std::to_string(port.load()));
+      return text;
+    };
+    std::atomic<size_t> describes{0};
+    ScriptedRtspServer server([&](const std::string& r, size_t i) {
+      if (Method(r) == "DESCRIBE" && describes < c.hops.size()) {
+        const auto& [status, location] = c.hops[describes++];
+        return Refused(r, status, "Location: " + here(location) + "\r\n");
+      }
+      return CameraScript()(r, i);
+    });
+    port = server.port();
+    RecordingRtspUser user;
+    RTSP_SESSION_PARAMS params = Params(server.port(), "admin", "secret");
+    params.authScheme = kAuthBasic;
+    CBaseRTSPClient client(&driver_);
+    client.SetIdleWaitMs(600000);
+    ASSERT_TRUE(client.Start(params, &user, kRtpOverUdp));
+    if (c.setup.empty()) {
+      ASSERT_TRUE(user.WaitForEvent("closed"));
+    } else {
+      ASSERT_TRUE(server.WaitForRequests(c.hops.size() + 3));
+    }
+    client.Stop();
+    const std::vector<std::string> r = server.Requests();
+    for (size_t k = 1; k <= c.hops.size() && k < r.size(); ++k) {
+      EXPECT_EQ(r[k].substr(0, r[k].find(" RTSP/")), "DESCRIBE " + here(c.hops[k - 1].second).substr(0, 100));
+      EXPECT_NE(r[k].find("Authorization: Basic "), std::string::npos) << "credentials to the same host";
+    }
+    if (c.setup.empty()) {
+      EXPECT_EQ(user.Failures(), std::vector<std::string>{here(c.failure)});
+      EXPECT_EQ(user.Events(), (std::vector<std::string>{"describe-failed", "closed"}));
+    } else {
+      ASSERT_GT(r.size(), c.hops.size() + 1);
+      EXPECT_EQ(r[c.hops.size() + 1].rfind("SETUP " + here(c.setup) + " RTSP/1.0\r\n", 0), 0u) << r[c.hops.size() + 1];
+      EXPECT_TRUE(user.Failures().empty());
+    }
+  }
+}
+
+// Keep-alives the camera refuses (with its own CSeq), challenges with a new
+// nonce, or answers late: the session goes on with the other method or the
+// new nonce. The camera's own requests between them are answered with their
+// CSeq and never taken for an answer.
+TEST_F(RtspClientTest, KeepAliveRefusalsAndCameraRequests) {
+  struct Case {
+    const char* name;
+    std::function<std::string(const std::string&, size_t keepAlive)> keepAlive;  // "" : the normal answer
+    std::vector<std::string> sent;                                               // keep-alive requests seen
+  };
+  const auto refuse = [](const std::string&, const char* status) {
+    return "RTSP/1.0 " + std::string(status) + "\r\nCSeq: 99\r\n\r\n";
+  };
+  const std::string challenge = "WWW-Authenticate: Digest realm=\"cam\", nonce=\"n2\"\r\n";
+  const Case cases[] = {
+      {"OPTIONS refused",
+       [&](const std::string& r, size_t) { return Method(r) == "OPTIONS" ? refuse(r, "405 Method Not Allowed") : ""; },
+       {"OPTIONS", "GET_PARAMETER", "GET_PARAMETER"}},
+      {"both refused",
+       [&](const std::string& r, size_t) {
+         return refuse(r, Method(r) == "OPTIONS" ? "405 Method Not Allowed" : "501 Not Implemented");
+       },
+       {"OPTIONS", "GET_PARAMETER", "OPTIONS"}},
+      {"new nonce",
+       [&](const std::string& r, size_t k) { return k == 0 ? Refused(r, "401 No", challenge) : ""; },
+       {"OPTIONS", "OPTIONS n2", "OPTIONS n2"}},
+      {"late answer",
+       [&](const std::string& r, size_t k) {
+         if (k == 0) return ScriptedRtspServer::kSilent;
+         return k == 1 ? "RTSP/1.0 405 Late\r\nCSeq: 4\r\n\r\n" + Ok(r) : std::string();
+       },
+       {"OPTIONS", "OPTIONS", "OPTIONS"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::atomic<size_t> keepAlives{0};
+    ScriptedRtspServer server([&](const std::string& r, size_t i) {
+      if (r.rfind("RTSP/", 0) == 0) return ScriptedRtspServer::kSilent;  // the client answering the camera
+      if (i == 0) return Refused(r, "401 No", "WWW-Authenticate: Digest realm=\"cam\", nonce=\"n1\"\r\n");
+      if (Method(r) == "OPTIONS" || Method(r) == "GET_PARAMETER") {
+        const std::string answer = c.keepAlive(r, keepAlives++);
+        if (!answer.empty()) return answer;
+      }
+      return CameraScript()(r, i);
+    });
+    std::atomic<uint64_t> now{5000000};
+    RecordingRtspUser user;
+    CBaseRTSPClient client(&driver_);
+    client.SetClock([&now] { return now.load(); });
+    client.SetIdleWaitMs(10);
+    RTSP_SESSION_PARAMS params = Params(server.port(), "admin", "secret");
+    params.receiveTimeoutMs = 500;
+    ASSERT_TRUE(client.Start(params, &user, kRtpOverUdp));
+    ASSERT_TRUE(test::WaitUntil([&] { return keepAlives.load() >= 1; }));
+    for (size_t next = 2; next <= 3; ++next) {
+      now += 31000;
+      EXPECT_TRUE(test::WaitUntil([&] { return keepAlives.load() >= next; })) << next;
+    }
+    server.Send(
+        "OPTIONS rtsp://127.0.0.1/ RTSP/1.0\r\nCSeq: 41\r\n\r\nGET_PARAMETER rtsp://127.0.0.1/ RTSP/1.0\r\nCSeq: 42\r\n"
+        "Session: 1234\r\n\r\nANNOUNCE rtsp://127.0.0.1/ RTSP/1.0\r\nCSeq: 43\r\nContent-Length: 7\r\n\r\nv=0\r\n\r\n");
+    EXPECT_TRUE(test::WaitUntil([&] { return server.Requests().size() >= keepAlives.load() + 7; }));
+    EXPECT_TRUE(test::WaitUntil([&] { return client.GetLastExchangeResult(); })) << "the session is alive";
+    client.Stop();
+    std::vector<std::string> sent;
+    std::vector<std::string> answers;
+    const std::vector<std::string> requests = server.Requests();
+    for (size_t k = 0; k < requests.size(); ++k) {
+      const std::string& r = requests[k];
+      const std::string method = Method(r);
+      if (method == "RTSP/1.0") answers.push_back(r.substr(0, r.find("\r\n")) + " " + CSeqOf(r));
+      if ((method == "OPTIONS" || method == "GET_PARAMETER") && sent.size() < 3) {
+        sent.push_back(method + (r.find("nonce=\"n2\"") != std::string::npos ? " n2" : ""));
+      }
+      EXPECT_TRUE(method != "TEARDOWN" || k + 1 == requests.size()) << "only the stop ends the session";
+    }
+    EXPECT_EQ(sent, c.sent);
+    EXPECT_EQ(answers, (std::vector<std::string>{"RTSP/1.0 200 OK 41", "RTSP/1.0 200 OK 42",
+                                                 "RTSP/1.0 501 Not Implemented 43"}));
+    EXPECT_EQ(user.Events(), (std::vector<std::string>{"sdp", "closed"}));
+  }
 }
 
 TEST_F(RtspClientTest, ConnectFailures) {

@@ -37,9 +37,14 @@ class RecordingRtspUser : public IRTSPClientUser {
   }
   void SessionClosed() override { events_.Add("closed"); }
   void DescribeFailed() override { events_.Add("describe-failed"); }
+  void SessionFailed(uint32_t kind, uint32_t status, int, const std::string& problem) override {
+    failures_.Add(std::to_string(kind) + " " + std::to_string(status) + " " + problem);
+  }
 
   std::vector<SeenPacket> Packets() { return packets_.Items(); }
   std::vector<std::string> Events() { return events_.Items(); }
+  // "kind status problem" per SessionFailed call.
+  std::vector<std::string> Failures() { return failures_.Items(); }
   SDP_SESSION_INFO Sdp() {
     std::lock_guard<std::mutex> lock(sdpMutex_);
     return sdp_;
@@ -60,6 +65,7 @@ class RecordingRtspUser : public IRTSPClientUser {
  private:
   Recorded<SeenPacket> packets_;
   Recorded<std::string> events_;
+  Recorded<std::string> failures_;
   std::mutex sdpMutex_;
   SDP_SESSION_INFO sdp_;
 };

@@ -52,8 +52,8 @@ TEST(RtspResponseParserTest, AnswerVariants) {
       {"unreadable CSeq", "RTSP/1.0 200 OK\r\nCSeq: x\r\n\r\n", kRtspOptions, true, 200, "", 0, -1, 0, 0},
       {"no status", "RTSP/1.0\r\n\r\n", kRtspOptions, false, 0, "", 0, -1, 0, 0},
       {"trailing blanks, blanks and id characters",
-       ok + "Session:  a$-_.+9 \t; timeout = 60 \t\r\nTransport: RTP/AVP/TCP;unicast;interleaved=0-1 \r\n",
-       kRtspSetup, true, 200, "a$-_.+9", 60, 0, 0, 0},
+       ok + "Session:  a$-_.+9 \t; timeout = 60 \t\r\nTransport: RTP/AVP/TCP;unicast;interleaved=0-1 \r\n", kRtspSetup,
+       true, 200, "a$-_.+9", 60, 0, 0, 0},
       {"session parameters without a timeout", ok + "Session: 1234;foo=bar\r\n", kRtspSetup, true, 200, "1234", 0, -1,
        0, 0},
       {"timeout=0 and quoted", ok + "Session: 1234;TimeOut=\"0\"\r\n", kRtspSetup, true, 200, "1234", 30, -1, 0, 0},
@@ -63,8 +63,8 @@ TEST(RtspResponseParserTest, AnswerVariants) {
        ok + "transport: RTP/AVP;SSRC= \"  1A2b \" ;Server_Port=\"6000-6001\";UNICAST;client_port=5000-5001\r\n",
        kRtspSetup, true, 200, "", 0, 0, 0x1A2B, 6000},
       {"the camera's channel pair, no /TCP",
-       ok + "Transport: RTP/AVP;unicast;interleaved=6-7,RTP/AVP/TCP;interleaved=0-1\r\nSession: 9\r\n", kRtspSetup, true,
-       200, "9", 0, 6, 0, 0},
+       ok + "Transport: RTP/AVP;unicast;interleaved=6-7,RTP/AVP/TCP;interleaved=0-1\r\nSession: 9\r\n", kRtspSetup,
+       true, 200, "9", 0, 6, 0, 0},
       {"no server_port", ok + "Transport: RTP/AVP/UDP;unicast;client_port=5000-5001;ssrc=DEADBEEF0\r\n", kRtspSetup,
        true, 200, "", 0, 0, 0, 0},
       {"RTP-Info of no track", ok + "RTP-Info: url=rtsp://cam/nothing;seq=1;rtptime=2\r\n", kRtspPlay, true, 200, "", 0,
@@ -99,10 +99,10 @@ TEST(RtspResponseParserTest, HeaderVariants) {
 
   // Name case, blanks around the colon (or none) and long lines.
   const std::string longServer = "Server: " + std::string(3000, 's') + "\r\n";
-  ASSERT_TRUE(parser.Parse(Answer(longServer +
-                                  "CONTENT-BASE:rtsp://Cam.local:554/Live/ \r\ncontent-type :Application/SDP; "
-                                  "charset=utf-8\r\nContent-Location: /loc\r\nLocation: rtsp://x/\r\n"),
-                           kRtspSetup));
+  ASSERT_TRUE(
+      parser.Parse(Answer(longServer + "CONTENT-BASE:rtsp://Cam.local:554/Live/ \r\ncontent-type :Application/SDP; "
+                                       "charset=utf-8\r\nContent-Location: /loc\r\nLocation: rtsp://x/\r\n"),
+                   kRtspSetup));
   EXPECT_EQ(parser.GetContentBase(), "rtsp://Cam.local:554/Live/") << "received case, trimmed";
   EXPECT_EQ(parser.GetContentType(), "application/sdp");
   EXPECT_EQ(parser.GetContentLocation(), "/loc");
