@@ -1,0 +1,146 @@
+// Every misbehaviour of field cameras that the simulated camera reproduces
+// (`--quirk`), each recorded by the reference host through the exported driver
+// over RTP/UDP and interleaved TCP: the stream must come through whole.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/simulated_camera.h"
+#include "support/host_process.h"
+#include "support/index_csv.h"
+#include "support/run_command.h"
+#include "support/temp_dir.h"
+
+namespace orbisan::test {
+namespace {
+
+using strandline::sim::AllQuirks;
+using strandline::sim::QuirkTransport;
+using namespace std::chrono_literals;
+
+constexpr int kFps = 25;
+constexpr int kWorkers = 4;  // cameras at once; each records over both transports at once
+
+long long WallMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// What is wrong with one recording of the camera; empty when nothing is.
+std::string Recorded(const ScratchDir& dir, HostProcess& record, const std::string& tag, long long begin) {
+  const int status = record.Wait(120s);
+  const long long end = WallMs();
+  if (status != 0) {
+    const std::string err = record.Err();
+    return "record exited with " + std::to_string(status) + ": " + err.substr(err.rfind('\n', err.size() - 2) + 1);
+  }
+  std::ostringstream problems;
+  const std::vector<long long> times = IndexEpochMs(dir.Read(tag + ".csv"));
+  const DecodeResult decoded = DecodeWithFfmpeg("h264", dir.File(tag + ".h264"));
+  if (!decoded.errors.empty()) problems << "ffmpeg: " << decoded.errors.substr(0, decoded.errors.find('\n')) << "; ";
+  if (decoded.frames != static_cast<int>(times.size())) {
+    problems << times.size() << " host frames hold " << decoded.frames << " pictures; ";
+  }
+  if (times.size() < 2 * kFps) return problems.str() + "only " + std::to_string(times.size()) + " frames";
+  bool backwards = false, hole = false;
+  for (size_t i = 1; i < times.size(); ++i) {
+    if (times[i] <= times[i - 1] && !backwards) problems << "time steps back after frame " << i << "; ";
+    if (times[i] - times[i - 1] > 1000 && !hole)
+      problems << times[i] - times[i - 1] << " ms hole at frame " << i << "; ";
+    backwards |= times[i] <= times[i - 1];
+    hole |= times[i] - times[i - 1] > 1000;
+  }
+  // None before the run began, none more than the 1 s the driver may lead the host's clock after it ended.
+  const auto [early, late] = std::minmax_element(times.begin(), times.end());
+  if (*early < begin || *late > end + 1000) {
+    problems << "capture times from " << *early - begin << " to " << *late - end << " ms off the run; ";
+  }
+  const double rate = (times.size() - 1) * 1000.0 / static_cast<double>(times.back() - times.front());
+  if (rate < 0.8 * kFps || rate > 1.2 * kFps) problems << rate << " frames a second; ";
+  return problems.str();
+}
+
+TEST(CameraQuirks, EveryQuirkStreamsWholeOverUdpAndInterleaved) {
+  // Row 0 is the camera without quirks: the checks hold for a well-behaved one.
+  std::vector<const strandline::sim::QuirkInfo*> rows{nullptr};
+  for (const auto& info : AllQuirks()) rows.push_back(&info);
+  std::vector<std::string> results(2 * rows.size());
+  std::atomic<size_t> next{0};
+  ScratchDir dir("strandline_quirks");
+  dir.Write("udp.xml", "<Configuration/>");
+  dir.Write("tcp.xml", "<Configuration><Default><RTPMode>RTPOVERRTSP</RTPMode></Default></Configuration>");
+  auto worker = [&] {
+    for (size_t row; (row = next++) < rows.size();) {
+      strandline::sim::SimulatedCamera::Options options;
+      if (rows[row]) options.quirks.Add(rows[row]->quirk);
+      strandline::sim::SimulatedCamera camera(options);
+      std::string error;
+      if (!camera.Start(&error)) {
+        results[2 * row] = results[2 * row + 1] = "camera: " + error;
+        continue;
+      }
+      std::vector<std::unique_ptr<HostProcess>> records(2);
+      const long long begin = WallMs();
+      for (int tcp = 0; tcp < 2; ++tcp) {
+        const QuirkTransport only = rows[row] ? rows[row]->transport : QuirkTransport::kBoth;
+        if (only == (tcp ? QuirkTransport::kUdp : QuirkTransport::kInterleaved)) continue;
+        const std::string tag = std::to_string(row) + (tcp ? "tcp" : "udp");
+        records[tcp] = std::make_unique<HostProcess>(std::vector<std::string>{"record",
+                                                                              "--address",
+                                                                              "127.0.0.1",
+                                                                              "--user",
+                                                                              "admin",
+                                                                              "--password",
+                                                                              "admin",
+                                                                              "--model",
+                                                                              "TCM5311",
+                                                                              "--codec",
+                                                                              "h264",
+                                                                              "--width",
+                                                                              "640",
+                                                                              "--height",
+                                                                              "480",
+                                                                              "--fps",
+                                                                              std::to_string(kFps),
+                                                                              "--duration",
+                                                                              "6",
+                                                                              "--port",
+                                                                              std::to_string(camera.HttpPort()),
+                                                                              "--param",
+                                                                              "7=" + std::to_string(camera.RtspPort()),
+                                                                              "--config",
+                                                                              dir.File(tcp ? "tcp.xml" : "udp.xml"),
+                                                                              "--out",
+                                                                              dir.File(tag + ".h264"),
+                                                                              "--index",
+                                                                              dir.File(tag + ".csv")});
+      }
+      for (int tcp = 0; tcp < 2; ++tcp) {
+        if (records[tcp]) {
+          results[2 * row + tcp] = Recorded(dir, *records[tcp], std::to_string(row) + (tcp ? "tcp" : "udp"), begin);
+        } else {
+          results[2 * row + tcp] = "-";
+        }
+      }
+    }
+  };
+  std::vector<std::thread> workers;
+  for (int i = 0; i < kWorkers; ++i) workers.emplace_back(worker);
+  for (auto& w : workers) w.join();
+  for (size_t row = 0; row < rows.size(); ++row) {
+    for (int tcp = 0; tcp < 2; ++tcp) {
+      if (results[2 * row + tcp] == "-") continue;
+      EXPECT_EQ(results[2 * row + tcp], "")
+          << (rows[row] ? rows[row]->name : "no quirk") << (tcp ? " interleaved" : " over UDP");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace orbisan::test
