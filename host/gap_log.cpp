@@ -30,13 +30,21 @@ void GapLog::Requested(int64_t utcMs) {
 void GapLog::LiveFrame(int64_t utcMs) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (firstLiveMs_ < 0) firstLiveMs_ = utcMs;
-  if (lastLiveMs_ >= 0 && utcMs - lastLiveMs_ > kHoleMs) holes_.emplace_back(lastLiveMs_, utcMs);
+  if (lastLiveMs_ >= 0 && utcMs - lastLiveMs_ > kHoleMs) holes_.push_back({lastLiveMs_, utcMs, lastLiveMs_});
   lastLiveMs_ = std::max(lastLiveMs_, utcMs);
 }
 
 void GapLog::EdgeFrame(int64_t utcMs) {
   std::lock_guard<std::mutex> lock(mutex_);
-  edgeFrames_.push_back(utcMs);
+  // Played back after the hole closed: the latest holes are the likely ones.
+  for (auto hole = holes_.rbegin(); hole != holes_.rend(); ++hole) {
+    if (utcMs <= hole->startMs) continue;
+    if (utcMs < hole->endMs && utcMs > hole->lastPointMs) {
+      if (utcMs - hole->lastPointMs > kHoleMs) hole->emptyMs += utcMs - hole->lastPointMs;
+      hole->lastPointMs = utcMs;
+    }
+    return;
+  }
 }
 
 void GapLog::SignalLost(int64_t utcMs) {
@@ -54,43 +62,30 @@ bool GapLog::Within(const std::vector<int64_t>& events, int64_t startMs, int64_t
                      [&](int64_t t) { return t >= startMs && t <= endMs + kEventSlackMs; });
 }
 
-double GapLog::EdgeFilled(int64_t startMs, int64_t endMs) const {
-  // What stays empty is every stretch of more than a second between the
-  // hole's ends and the played-back frames inside it.
-  std::vector<int64_t> points{startMs, endMs};
-  for (int64_t t : edgeFrames_) {
-    if (t > startMs && t < endMs) points.push_back(t);
-  }
-  std::sort(points.begin(), points.end());
-  int64_t empty = 0;
-  for (size_t i = 1; i < points.size(); ++i) {
-    if (points[i] - points[i - 1] > kHoleMs) empty += points[i] - points[i - 1];
-  }
-  return static_cast<double>(endMs - startMs - empty) / 1000.0;
-}
-
 std::vector<GapLog::Gap> GapLog::Gaps(int64_t endMs) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<Gap> gaps;
-  auto add = [&](int64_t start, int64_t end, const char* cause) {
+  auto add = [&](int64_t start, int64_t end, const char* cause, int64_t emptyMs) {
     Gap gap;
     gap.startMs = start;
     gap.endMs = end;
     gap.cause = cause;
-    gap.edgeSeconds = EdgeFilled(start, end);
+    gap.edgeSeconds = static_cast<double>(end - start - emptyMs) / 1000.0;
     gaps.push_back(gap);
   };
   if (requestedMs_ >= 0) {
     const int64_t firstEnd = firstLiveMs_ >= 0 ? firstLiveMs_ : endMs;
-    if (firstEnd - requestedMs_ > kHoleMs) add(requestedMs_, firstEnd, "start");
+    if (firstEnd - requestedMs_ > kHoleMs) add(requestedMs_, firstEnd, "start", firstEnd - requestedMs_);
   }
-  for (const auto& [start, end] : holes_) {
+  for (const Hole& hole : holes_) {
     // Frames that stopped without the driver reconnecting count as lost too.
-    const bool reconnect = !Within(signalLost_, start, end) && Within(reconnects_, start, end);
-    add(start, end, reconnect ? "reconnect" : "signal_lost");
+    const bool reconnect =
+        !Within(signalLost_, hole.startMs, hole.endMs) && Within(reconnects_, hole.startMs, hole.endMs);
+    const int64_t tail = hole.endMs - hole.lastPointMs;
+    add(hole.startMs, hole.endMs, reconnect ? "reconnect" : "signal_lost", hole.emptyMs + (tail > kHoleMs ? tail : 0));
   }
   // Video that stopped and had not come back when the recording ended.
-  if (lastLiveMs_ >= 0 && endMs - lastLiveMs_ > kHoleMs) add(lastLiveMs_, endMs, "camera_ended");
+  if (lastLiveMs_ >= 0 && endMs - lastLiveMs_ > kHoleMs) add(lastLiveMs_, endMs, "camera_ended", endMs - lastLiveMs_);
   return gaps;
 }
 

@@ -38,15 +38,22 @@ class GapLog {
   // by the host's next look: events this long after a hole still belong to it.
   static constexpr int64_t kEventSlackMs = 2500;
 
+  // A hole with what played-back frames (which come in time order) left of
+  // it so far: every stretch of more than a second without a frame.
+  struct Hole {
+    int64_t startMs;
+    int64_t endMs;
+    int64_t lastPointMs;  // the start, or the last played-back frame in it
+    int64_t emptyMs = 0;
+  };
+
   bool Within(const std::vector<int64_t>& events, int64_t startMs, int64_t endMs) const;
-  double EdgeFilled(int64_t startMs, int64_t endMs) const;
 
   std::mutex mutex_;
   int64_t requestedMs_ = -1;
   int64_t firstLiveMs_ = -1;
   int64_t lastLiveMs_ = -1;
-  std::vector<std::pair<int64_t, int64_t>> holes_;
-  std::vector<int64_t> edgeFrames_;
+  std::vector<Hole> holes_;
   std::vector<int64_t> signalLost_;
   std::vector<int64_t> reconnects_;
 };
