@@ -92,6 +92,19 @@ bool CAudioOutputChannel::SendBuffer(const std::vector<uint8_t>& muLaw) {
   }
   const KMpeg4Library* lib = Library();
   if (lib == nullptr) return false;
+  if (calls_.Busy()) {
+    // A new session would cost one more thread, handle and socket for as
+    // long as the camera stalls; wait for the one left running.
+    if (!reportedBusy_) {
+      reportedBusy_ = true;
+      Driver()->DebugMessage(kLogWarning,
+                             "%s: the vendor library has not yet returned from the call left running; no new audio "
+                             "session until it has, device %s",
+                             "orbisan::CAudioOutputChannel::SendBuffer", Driver()->GetDeviceName().c_str());
+    }
+    return false;
+  }
+  reportedBusy_ = false;
 
   KMediaConfigFields fields;
   fields.input = CameraChannel();
@@ -133,7 +146,7 @@ bool CAudioOutputChannel::SendBuffer(const std::vector<uint8_t>& muLaw) {
   // A second of audio and the session's opening: the library gets twice the
   // connect time-out on top of the buffer's own length.
   const uint32_t bound = 2 * deviceInfo_.connectTimeoutMs + static_cast<uint32_t>(muLaw.size() / 8) * 2;
-  const auto outcome = CAbandonableCall::Run(
+  const auto outcome = calls_.Run(
       job, [session] { session->Close(); }, &StopEvent(), bound);
   if (outcome != CAbandonableCall::kDone) {
     session_.reset();  // closed by the call once the library returns
@@ -152,7 +165,7 @@ bool CAudioOutputChannel::CloseSession() {
   std::shared_ptr<Session> session = std::move(session_);
   if (!session || session->handle == nullptr) return true;
   const uint32_t bound = deviceInfo_.connectTimeoutMs;
-  if (CAbandonableCall::Run([session] { session->Close(); }, nullptr, nullptr, bound) == CAbandonableCall::kDone) {
+  if (calls_.Run([session] { session->Close(); }, nullptr, nullptr, bound) == CAbandonableCall::kDone) {
     return true;
   }
   Driver()->DebugMessage(kLogWarning, "%s: the vendor library did not close the audio session within %u ms, device %s",

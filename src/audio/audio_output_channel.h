@@ -6,6 +6,7 @@
 
 #include "audio/base_audio_output_channel.h"
 #include "camera/http_sender.h"
+#include "platform/abandonable_call.h"
 #include "platform/kmpeg4_library.h"
 #include "runtime/time_utils.h"
 
@@ -43,6 +44,8 @@ class CAudioOutputChannel : public CBaseAudioOutputChannel {
   Web::CHttpSender http_;
   const KMpeg4Library* library_;
   std::shared_ptr<Session> session_;
+  CCallSlot calls_;  // one call left running at most
+  bool reportedBusy_ = false;
   CTime lastCheck_;
 };
 

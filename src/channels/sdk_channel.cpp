@@ -20,22 +20,39 @@ namespace {
 
 // Connections by key. The library gets the key as its callback context, so a
 // callback that comes late, after its connection was torn down or abandoned,
-// finds nothing instead of a channel that may be gone.
+// finds nothing instead of a channel that may be gone. A block is handled
+// under its connection's own lock only: a host sink that holds one delivery
+// holds neither the connects nor the tear-downs of other channels.
+struct Connection {
+  std::mutex delivering;
+  CSDKChannel* channel;
+};
+
 std::shared_mutex gConnectionsMutex;
-std::unordered_map<uintptr_t, CSDKChannel*> gConnections;
+std::unordered_map<uintptr_t, std::shared_ptr<Connection>> gConnections;
 std::atomic<uintptr_t> gNextKey{1};
 
 uintptr_t Register(CSDKChannel* channel) {
   const uintptr_t key = gNextKey.fetch_add(1);
+  auto connection = std::make_shared<Connection>();
+  connection->channel = channel;
   std::unique_lock<std::shared_mutex> guard(gConnectionsMutex);
-  gConnections[key] = channel;
+  gConnections[key] = std::move(connection);
   return key;
 }
 
 // Returns once no callback of the connection runs any more.
 void Unregister(uintptr_t key) {
-  std::unique_lock<std::shared_mutex> guard(gConnectionsMutex);
-  gConnections.erase(key);
+  std::shared_ptr<Connection> connection;
+  {
+    std::unique_lock<std::shared_mutex> guard(gConnectionsMutex);
+    auto it = gConnections.find(key);
+    if (it == gConnections.end()) return;
+    connection = std::move(it->second);
+    gConnections.erase(it);
+  }
+  std::lock_guard<std::mutex> guard(connection->delivering);
+  connection->channel = nullptr;
 }
 
 uint32_t ReadU32(const uint8_t* data) {
@@ -191,6 +208,19 @@ bool CSDKChannel::ConfigureCamera() {
 
 bool CSDKChannel::Connect() {
   TearDown();
+  if (calls_.Busy()) {
+    // Another connection would cost one more thread, handle and sockets for
+    // as long as the camera stalls; wait for the one left running.
+    if (!reportedBusy_) {
+      reportedBusy_ = true;
+      Driver()->DebugMessage(kLogWarning,
+                             "%s: the vendor streaming library has not yet returned from the call left running; no "
+                             "new connection until it has, device %s",
+                             "orbisan::CSDKChannel::Connect", Driver()->GetDeviceName().c_str());
+    }
+    return false;
+  }
+  reportedBusy_ = false;
   if (!ConfigureCamera()) return false;
   const KMpeg4Library* lib = Library();
   if (lib == nullptr) return false;
@@ -219,12 +249,12 @@ bool CSDKChannel::Connect() {
   assembler_.WaitForKeyFrame();
   job->key = Register(this);
   const uint32_t bound = 2 * deviceInfo_.connectTimeoutMs;
-  const auto outcome = CAbandonableCall::Run([job] { job->Run(); },
-                                             [job] {
-                                               Unregister(job->key);
-                                               if (job->handle != nullptr) CloseConnection(job->lib, job->handle);
-                                             },
-                                             &StopEvent(), bound);
+  const auto outcome = calls_.Run([job] { job->Run(); },
+                                  [job] {
+                                    Unregister(job->key);
+                                    if (job->handle != nullptr) CloseConnection(job->lib, job->handle);
+                                  },
+                                  &StopEvent(), bound);
   if (outcome != CAbandonableCall::kDone) {
     Unregister(job->key);
     if (outcome == CAbandonableCall::kTimedOut) {
@@ -252,8 +282,7 @@ void CSDKChannel::TearDown() {
   if (handle == nullptr) return;
   const KMpeg4Library* lib = library_;
   const uint32_t bound = deviceInfo_.connectTimeoutMs;
-  if (CAbandonableCall::Run([lib, handle] { CloseConnection(lib, handle); }, nullptr, nullptr, bound) !=
-      CAbandonableCall::kDone) {
+  if (calls_.Run([lib, handle] { CloseConnection(lib, handle); }, nullptr, nullptr, bound) != CAbandonableCall::kDone) {
     Driver()->DebugMessage(kLogWarning,
                            "%s: the vendor streaming library did not close its connection within %u ms; it is left to "
                            "end on its own, device %s",
@@ -263,11 +292,17 @@ void CSDKChannel::TearDown() {
 
 void CSDKChannel::OnRawData(void* context, uint32_t dataType, const uint8_t* data, uint32_t length) {
   if (context == nullptr || dataType == 2) return;
-  std::shared_lock<std::shared_mutex> guard(gConnectionsMutex);
-  auto it = gConnections.find(reinterpret_cast<uintptr_t>(context));
-  if (it == gConnections.end()) return;
+  std::shared_ptr<Connection> connection;
+  {
+    std::shared_lock<std::shared_mutex> guard(gConnectionsMutex);
+    auto it = gConnections.find(reinterpret_cast<uintptr_t>(context));
+    if (it == gConnections.end()) return;
+    connection = it->second;
+  }
+  std::lock_guard<std::mutex> guard(connection->delivering);
+  if (connection->channel == nullptr) return;
   try {
-    it->second->HandleBlock(data, length);
+    connection->channel->HandleBlock(data, length);
   } catch (...) {
     // Whatever the data, the library's thread goes on.
   }

@@ -7,6 +7,7 @@
 #include "camera/http_sender.h"
 #include "channels/base_camera_channel.h"
 #include "channels/mpeg4_block_assembler.h"
+#include "platform/abandonable_call.h"
 #include "platform/kmpeg4_library.h"
 
 namespace orbisan {
@@ -51,6 +52,8 @@ class CSDKChannel : public CBaseCameraChannel {
   DEVICE_INFO deviceInfo_;
   Web::CHttpSender http_;
   CMpeg4BlockAssembler assembler_;
+  CCallSlot calls_;  // connect and close; one left running at most
+  bool reportedBusy_ = false;
   uint32_t width_ = 0;
   uint32_t height_ = 0;
 };

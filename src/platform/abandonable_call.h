@@ -1,7 +1,9 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "runtime/event.h"
 
@@ -20,6 +22,21 @@ class CAbandonableCall {
   // kStopped when stop (may be null) was set first, kTimedOut after
   // timeoutMs: then job keeps running and whenAbandoned runs after it.
   static Outcome Run(std::function<void()> job, std::function<void()> whenAbandoned, CEvent* stop, uint32_t timeoutMs);
+};
+
+// One owner's calls into a library that may hang: at most one of them is
+// left running at a time, so a peer that stalls every call costs one thread
+// and one handle, not one per retry. While Busy, the owner starts no call.
+class CCallSlot {
+ public:
+  bool Busy() const { return busy_->load(); }
+  // As CAbandonableCall::Run; the slot stays busy until job (and
+  // whenAbandoned) ended, also on its own thread.
+  CAbandonableCall::Outcome Run(std::function<void()> job, std::function<void()> whenAbandoned, CEvent* stop,
+                                uint32_t timeoutMs);
+
+ private:
+  std::shared_ptr<std::atomic<bool>> busy_ = std::make_shared<std::atomic<bool>>(false);
 };
 
 }  // namespace orbisan

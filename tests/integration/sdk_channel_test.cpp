@@ -1,14 +1,18 @@
 // MPEG-4 of camera group 3 through the vendor library (the stand-in built by
 // this project, which serves the simulated camera), and the camera's
 // loudspeaker through the same library, driven by the reference host.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/simulated_camera.h"
@@ -17,6 +21,9 @@
 #include "support/index_csv.h"
 #include "support/run_command.h"
 #include "support/temp_dir.h"
+#include "support/test_capture_setup.h"
+#include "support/test_samples.h"
+#include "support/test_stream_request.h"
 #include "support/wait_until.h"
 
 using namespace std::chrono_literals;
@@ -126,6 +133,53 @@ TEST(SdkChannel, StopDoesNotWaitForALibraryCallThatHangs) {
   // its connect time-out (10 s); the hung call is left behind.
   ASSERT_EQ(record.Wait(12s), 1) << record.Err();
   EXPECT_EQ(record.Err().find("cannot be stopped"), std::string::npos) << record.Err();
+}
+
+// A driver opened for the camera through the module's exports, the way a recorder does it.
+bool RunDriver(const Group3Camera& sim, const std::function<void(orbisan::ipcapture::IIPVideoCapture*)>& use) {
+  orbisan::test::DriverModule module{STRANDLINE_DRIVER_PATH};
+  orbisan::test::TestCaptureSetup setup;
+  setup.model = "ACM8201";
+  setup.port = sim.camera->HttpPort();
+  setup.params = {{1, "1"}, {5, "3"}};
+  orbisan::test::TestLog log;
+  orbisan::test::TestAllocator allocator;
+  if (!module.Loaded()) return false;
+  auto* driver = module.Create();
+  const bool opened = driver->Open(&log, &allocator, &setup);
+  if (opened) use(driver->GetVideoCapture());
+  module.Delete(driver);
+  return opened;
+}
+
+bool DriverStillLoaded() {
+  void* module = ::dlopen(STRANDLINE_DRIVER_PATH, RTLD_NOW | RTLD_NOLOAD);
+  if (module != nullptr) ::dlclose(module);
+  return module != nullptr;
+}
+
+TEST(SdkChannel, AHungLibraryCallKeepsTheDriverInMemoryAfterTheHostUnloadsIt) {
+  Group3Camera sim;
+  ASSERT_TRUE(sim.started);
+  // The stand-in reads its faults once, when this process first loads it.
+  ::setenv("STRANDLINE_HOST_DIR", STRANDLINE_STANDIN_DIR, 1);
+  ::setenv("STRANDLINE_KMPEG4_BLOCK", "KConnect:14000", 1);
+  // Without a library call the module goes as it came.
+  ASSERT_TRUE(RunDriver(sim, [](auto*) {}));
+  EXPECT_FALSE(DriverStillLoaded());
+  // KConnect outlasts the channel's bound (twice the 5 s connect time-out)
+  // and is left running, then returns into the module the host unloaded.
+  orbisan::test::TestSink sink;
+  orbisan::test::TestStreamRequest request(2, 640, 480, 30);
+  ASSERT_TRUE(RunDriver(sim, [&](orbisan::ipcapture::IIPVideoCapture* capture) {
+    ASSERT_TRUE(capture->StartCapture(0, &sink, &request));
+    EXPECT_TRUE(WaitUntil([&] { return sink.signalLost > 0; }, 30s));
+    EXPECT_TRUE(capture->StopCapture(0));
+  }));
+  EXPECT_TRUE(DriverStillLoaded());
+  std::this_thread::sleep_for(5s);  // the call returns meanwhile: no crash
+  ::unsetenv("STRANDLINE_KMPEG4_BLOCK");
+  ::unsetenv("STRANDLINE_HOST_DIR");
 }
 
 TEST(SdkChannel, WithoutTheLibraryEachAttemptSaysSoOnce) {

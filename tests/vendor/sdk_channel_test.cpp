@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 
 #include "camera/scripted_http_server.h"
 #include "camera/stream_values.h"
@@ -177,6 +178,40 @@ TEST_F(SdkChannelTest, StopReturnsWhileTheLibraryHangsInConnect) {
   ASSERT_TRUE(WaitUntil([&] { return fake_.CountOf("KCloseInterface") == 1; }));
   fake_.Feed(Cat(MakeConfig({704, 480}), kIVop));
   EXPECT_EQ(sink_.FrameCount(), 0u);
+}
+
+TEST_F(SdkChannelTest, AStalledLibraryHoldsOneConnectionAtATime) {
+  driver_.info.connectTimeoutMs = 300;
+  fake_.connectRelease.Reset();
+  CSDKChannel channel(0, &driver_, &sink_, &fake_.lib);
+  ASSERT_TRUE(channel.Start(&params_));
+  // Three failed passes while the first KConnect hangs: no second handle.
+  ASSERT_TRUE(WaitUntil([&] { return sink_.signalLost >= 3; }));
+  EXPECT_EQ(fake_.CountOf("KOpenInterface"), 1u);
+  EXPECT_EQ(driver_.LinesWith("no new connection until it has").size(), 1u);
+  // Once the library returns, the abandoned connection is closed and a new one comes up.
+  fake_.connectRelease.Set();
+  ASSERT_TRUE(WaitUntil([&] { return channel.GetState() == Streaming; }));
+  EXPECT_EQ(fake_.CountOf("KOpenInterface"), 2u);
+  channel.Stop();
+}
+
+TEST_F(SdkChannelTest, ASinkHeldInOnFrameDoesNotHoldAnotherChannelsConnect) {
+  CManualEvent inFrame, release;
+  sink_.afterFrame = [&] { inFrame.Set(), release.Wait(20000); };
+  CSDKChannel first(0, &driver_, &sink_, &fake_.lib);
+  ASSERT_TRUE(first.Start(&params_));
+  ASSERT_TRUE(WaitUntil([&] { return fake_.CountOf("KStartStreaming") == 1; }));
+  std::thread library([&] { fake_.Feed(Cat(MakeConfig({704, 480}), kIVop)); });
+  ASSERT_TRUE(inFrame.Wait(10000));
+  TestSink other;
+  CSDKChannel second(1, &driver_, &other, &fake_.lib);
+  ASSERT_TRUE(second.Start(&params_));
+  EXPECT_TRUE(WaitUntil([&] { return fake_.CountOf("KStartStreaming") == 2; }));
+  release.Set();
+  library.join();
+  second.Stop();
+  first.Stop();
 }
 
 }  // namespace
