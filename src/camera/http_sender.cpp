@@ -163,11 +163,16 @@ int CHttpSender::Attempt(const CHttpRequest& request, uint32_t scheme) {
   transferResult_ = CURLE_OK;
   lastUpload_ = 0;
   // Connecting has its own time-out; the wait for the answer starts after it.
-  lastActivity_ = Clock::now() + std::chrono::milliseconds(device_.connectTimeoutMs);
+  const auto now = Clock::now();
+  const std::chrono::milliseconds timeout(device_.connectTimeoutMs);
+  lastActivity_ = now + timeout;
+  deadline_ = now + timeout * kDeadlineTimeouts;
+  windowStart_ = lastActivity_;
+  windowBytes_ = 0;
   if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) return -1;
   requestOpen_ = true;
 
-  const Drive outcome = Run([this] { return headersComplete_; });
+  const Drive outcome = Run([this] { return headersComplete_; }, true);
   if (outcome == Drive::kCancelled || outcome == Drive::kTimedOut) {
     lastError_ = outcome == Drive::kCancelled ? CURLE_ABORTED_BY_CALLBACK : CURLE_OPERATION_TIMEDOUT;
     CloseRequest();
@@ -277,7 +282,7 @@ bool CHttpSender::ConfigureRequest(const CHttpRequest& request, uint32_t scheme,
 }
 
 template <typename Ready>
-CHttpSender::Drive CHttpSender::Run(Ready ready) {
+CHttpSender::Drive CHttpSender::Run(Ready ready, bool bounded) {
   const auto stall = std::chrono::milliseconds(device_.connectTimeoutMs);
   while (true) {
     if (cancelled_.load()) return Drive::kCancelled;
@@ -300,7 +305,17 @@ CHttpSender::Drive CHttpSender::Run(Ready ready) {
     }
     const auto now = Clock::now();
     if (now - lastActivity_ > stall) return Drive::kTimedOut;
-    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(lastActivity_ + stall - now).count() + 1;
+    auto until = lastActivity_ + stall;
+    if (bounded) {
+      if (now >= deadline_) return Drive::kTimedOut;
+      if (now - windowStart_ >= stall) {
+        if (windowBytes_ < kLowSpeedBytes) return Drive::kTimedOut;
+        windowStart_ = now;
+        windowBytes_ = 0;
+      }
+      until = std::min({until, deadline_, windowStart_ + stall});
+    }
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count() + 1;
     curl_multi_poll(multi_, nullptr, 0, static_cast<int>(std::clamp<long long>(wait, 1, 1000)), nullptr);
   }
 }
@@ -314,11 +329,11 @@ void CHttpSender::CloseRequest() {
   pendingOffset_ = 0;
 }
 
-uint32_t CHttpSender::ReadSome(uint32_t maxBytes) {
+uint32_t CHttpSender::ReadSome(uint32_t maxBytes, bool bounded) {
   if (!requestOpen_ || maxBytes == 0) return 0;
   if (Buffered() == 0) {
-    const Drive outcome = Run([this] { return Buffered() > 0; });
-    if (outcome == Drive::kCancelled || outcome == Drive::kFailed) {
+    const Drive outcome = Run([this] { return Buffered() > 0; }, bounded);
+    if (outcome == Drive::kCancelled || outcome == Drive::kFailed || (bounded && outcome == Drive::kTimedOut)) {
       CloseRequest();
       return 0;
     }
@@ -329,13 +344,16 @@ uint32_t CHttpSender::ReadSome(uint32_t maxBytes) {
 
 uint32_t CHttpSender::QueryDataAvailable() {
   if (!requestOpen_) return 0;
-  const uint32_t ready = ReadSome(UINT32_MAX);
+  const uint32_t ready = ReadSome(UINT32_MAX, false);
   return ready;
 }
 
 uint32_t CHttpSender::Read(std::vector<char>& buffer, uint32_t maxBytes, bool clearFirst) {
   if (clearFirst) buffer.clear();
-  const uint32_t count = ReadSome(maxBytes);
+  return Take(buffer, ReadSome(maxBytes, false));
+}
+
+uint32_t CHttpSender::Take(std::vector<char>& buffer, uint32_t count) {
   if (count == 0) return 0;
   buffer.insert(buffer.end(), pending_.begin() + pendingOffset_, pending_.begin() + pendingOffset_ + count);
   pendingOffset_ += count;
@@ -352,7 +370,7 @@ uint32_t CHttpSender::ReadAll(std::vector<char>& body) {
   // one must not make the driver hold gigabytes.
   uint32_t budget = contentLength_ != 0 ? std::min(contentLength_, kNoLengthBudget) : kNoLengthBudget;
   while (requestOpen_ && budget > 0) {
-    const uint32_t got = Read(body, std::min<uint32_t>(budget, 8192), false);
+    const uint32_t got = Take(body, ReadSome(std::min<uint32_t>(budget, 8192), true));
     if (got == 0) break;
     budget -= got;
   }
@@ -363,6 +381,7 @@ size_t CHttpSender::OnHeader(char* data, size_t size, size_t count, void* self) 
   auto* sender = static_cast<CHttpSender*>(self);
   const size_t bytes = size * count;
   sender->lastActivity_ = Clock::now();
+  sender->windowBytes_ += bytes;
   const std::string line(data, bytes);
   if (line.rfind("HTTP/", 0) == 0) {
     const size_t space = line.find(' ');
@@ -387,6 +406,7 @@ size_t CHttpSender::OnBody(char* data, size_t size, size_t count, void* self) {
   auto* sender = static_cast<CHttpSender*>(self);
   const size_t bytes = size * count;
   sender->lastActivity_ = Clock::now();
+  sender->windowBytes_ += bytes;
   if (sender->inChallenge_) return bytes;  // the body of a challenge libcurl answers itself
   sender->headersComplete_ = true;
   if (sender->pendingOffset_ > 0 && sender->pendingOffset_ == sender->pending_.size()) {

@@ -40,9 +40,12 @@ class CHttpSender {
   // Bytes readable now; waits (bounded by the time-out) when none are buffered.
   virtual uint32_t QueryDataAvailable();
   // The whole body: Content-Length bytes, or up to 1 MiB without one; never
-  // more than 1 MiB, whatever length the server announces.
+  // more than 1 MiB, whatever length the server announces. Bounded like the
+  // send: by the request's deadline and the low-speed limit.
   virtual uint32_t ReadAll(std::vector<char>& body);
   // Appends up to maxBytes from one read; 0 at the end, on error or cancel.
+  // For endless answers read piece by piece: neither the deadline nor the
+  // low-speed limit applies, each read waits at most the time-out.
   virtual uint32_t Read(std::vector<char>& buffer, uint32_t maxBytes, bool clearFirst);
 
   uint32_t GetStatusCode() const { return statusCode_; }
@@ -56,17 +59,26 @@ class CHttpSender {
   const orbisan::DEVICE_INFO& GetDeviceInfo() const { return device_; }
 
   static constexpr uint32_t kNoLengthBudget = 0x100000;
+  // A request (connect, answer and ReadAll) ends at the latest this many
+  // connect time-outs after it started: one to connect, the rest for the
+  // answer and its body, so a camera that trickles cannot hold it forever.
+  static constexpr uint32_t kDeadlineTimeouts = 6;
+  // Fewer bytes than this within one connect time-out, once the answer has
+  // begun, and the request has stalled.
+  static constexpr uint32_t kLowSpeedBytes = 64;
 
  private:
   enum class Drive { kReady, kDone, kTimedOut, kCancelled, kFailed };
   // 1 done, 0 failed in a way the other scheme may fix, -1 failed otherwise.
   int Attempt(const CHttpRequest& request, uint32_t scheme);
   bool ConfigureRequest(const CHttpRequest& request, uint32_t scheme, unsigned long authUsed);
-  // Runs the transfer until ready() holds, it ends, stalls or is cancelled.
+  // Runs the transfer until ready() holds, it ends, stalls or is cancelled;
+  // bounded: also until the deadline or the low-speed limit.
   template <typename Ready>
-  Drive Run(Ready ready);
+  Drive Run(Ready ready, bool bounded);
   void CloseRequest();
-  uint32_t ReadSome(uint32_t maxBytes);
+  uint32_t ReadSome(uint32_t maxBytes, bool bounded);
+  uint32_t Take(std::vector<char>& buffer, uint32_t count);
   size_t Buffered() const { return pending_.size() - pendingOffset_; }
 
   static size_t OnHeader(char* data, size_t size, size_t count, void* self);
@@ -97,6 +109,9 @@ class CHttpSender {
   size_t pendingOffset_ = 0;
   int64_t lastUpload_ = 0;
   std::chrono::steady_clock::time_point lastActivity_{};
+  std::chrono::steady_clock::time_point deadline_{};
+  std::chrono::steady_clock::time_point windowStart_{};  // of the low-speed window
+  uint64_t windowBytes_ = 0;
 };
 
 }  // namespace Web

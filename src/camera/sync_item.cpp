@@ -34,7 +34,7 @@ void CSyncItem::Sync() {
 
 void CSyncItem::Cancel() {
   cancelled_.store(true);
-  http_.Cancel();
+  http_.Shutdown();  // sticky: a sync that starts after this sends nothing
 }
 
 }  // namespace orbisan

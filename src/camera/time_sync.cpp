@@ -19,12 +19,17 @@ void CTimeSyncService::Register(IDriver* driver) {
 }
 
 void CTimeSyncService::Unregister(IDriver* driver) {
-  CAutoLock lock(lock_);
-  if (!provider_ || !provider_->RemoveDevice(driver)) return;
-  // A stop that takes too long is logged to the driver that let go last.
-  provider_->SetOwner(driver);
-  provider_->StopThread(kStopWaitMs);
-  provider_.reset();
+  std::unique_ptr<CTimeProvider> last;
+  {
+    CAutoLock lock(lock_);
+    if (!provider_ || !provider_->RemoveDevice(driver)) return;
+    last = std::move(provider_);
+  }
+  // Stopped outside the lock: the other drivers' registrations do not wait
+  // for this thread (a new one starts its own provider meanwhile). A stop
+  // that takes too long is logged to the driver that let go last.
+  last->SetOwner(driver);
+  last->StopThread(kStopWaitMs);
 }
 
 namespace {

@@ -23,7 +23,24 @@ CEdgeStorageTask::~CEdgeStorageTask() {
   StopSession();
 }
 
+void CEdgeStorageTask::SetInterval(uint32_t key, uint64_t begin, uint64_t end) {
+  CBaseRTSPEdgeStorageTask::SetInterval(key, begin, end);
+  http_.Resume();
+}
+
+void CEdgeStorageTask::AbortChannel(uint32_t key) {
+  CBaseRTSPEdgeStorageTask::AbortChannel(key);
+  if (StopEvent().IsSet()) http_.Shutdown();
+}
+
+void CEdgeStorageTask::Abort() {
+  CBaseRTSPEdgeStorageTask::Abort();
+  http_.Shutdown();
+}
+
 bool CEdgeStorageTask::CheckStorage() {
+  // An abort between the item's start and this query is not lost.
+  if (StopEvent().IsSet()) return false;
   std::string answer;
   const DEVICE_INFO& device = *Driver()->GetDeviceInfo();
   return HUtils::RequestGet(http_, CCgiPath(cgi::kSystem, device).Item("DISK_STATE"), answer) &&

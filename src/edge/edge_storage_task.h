@@ -18,6 +18,11 @@ class CEdgeStorageTask : public CBaseRTSPEdgeStorageTask {
 
   uint16_t RtspPort() const { return rtspPort_; }
 
+  // The storage query is cut short too; it stays refused until the next item.
+  void SetInterval(uint32_t key, uint64_t begin, uint64_t end) override;
+  void AbortChannel(uint32_t key) override;
+  void Abort() override;
+
  protected:
   bool CheckStorage() override;
   void FillSessionParams(RTSP_SESSION_PARAMS& params) override { params.serverPort = rtspPort_; }

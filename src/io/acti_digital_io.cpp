@@ -36,9 +36,10 @@ void CActiDigitalIO::OnIOStarted() {
   inputSender_ = std::make_unique<Web::CHttpSender>(*driver_->GetDeviceInfo());
 }
 
+// Sticky: a request that a thread starts after this is refused as well.
 void CActiDigitalIO::CancelRequests() {
-  if (outputSender_) outputSender_->Cancel();
-  if (inputSender_) inputSender_->Cancel();
+  if (outputSender_) outputSender_->Shutdown();
+  if (inputSender_) inputSender_->Shutdown();
 }
 
 bool CActiDigitalIO::SingleUnit() const { return driver_->GetChannelCount() <= 1 || singleChannelOverride_ == 1; }

@@ -53,7 +53,7 @@ bool CActiProtoPTZComm::SendCommand(const std::string& command) {
 
 void CActiProtoPTZComm::CancelRequests() {
   closing_ = true;
-  http_->Cancel();
+  http_->Shutdown();  // sticky: a request that starts after this is refused too
 }
 
 bool CActiProtoPTZComm::Transmit(const std::string& path) {

@@ -100,7 +100,7 @@ int32_t CActiPTZComm::GetCapabilities(ipcapture::PTZ_CAPABILITIES* capabilities)
 
 void CActiPTZComm::CancelRequests() {
   closing_ = true;
-  http_->Cancel();
+  http_->Shutdown();  // sticky: a request that starts after this is refused too
 }
 
 CActiPTZComm::Delivery CActiPTZComm::Transmit(const std::string& path) {

@@ -27,11 +27,13 @@ CBasePTZControl::~CBasePTZControl() { CBasePTZControl::Close(); }
 
 void CBasePTZControl::Close() {
   if (!comm_) return;
-  presets_.SetComm(nullptr, 0);
+  // The comm's close cuts a preset request under way short; only then can
+  // the list's lock, which that request holds, be had.
   if (comm_->IsStarted()) {
     comm_->WaitIdle(kDrainMs);
     comm_->Close();
   }
+  presets_.SetComm(nullptr, 0);
   comm_.reset();
 }
 

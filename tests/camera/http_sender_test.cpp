@@ -293,6 +293,34 @@ TEST(HttpSender, SilentServerTimesOutWithoutTryingTheOtherScheme) {
   rig.server.ReleaseStalls();
 }
 
+// A camera that keeps sending, too slowly or for too long, holds a request
+// no longer than its deadline (ReadAll included); a piecewise read is not bound.
+TEST(HttpSender, ATricklingAnswerEndsAtTheLowSpeedLimitOrTheDeadline) {
+  // One byte every 100 ms is below the low-speed limit; every millisecond is
+  // above it, but the body would take far longer than the deadline.
+  for (auto [trickleMs, size] : {std::pair{100u, size_t{100}}, std::pair{1u, size_t{20000}}}) {
+    SCOPED_TRACE(trickleMs);
+    Rig rig(
+        {},
+        [&](const std::string&) {
+          HttpReply reply;
+          reply.body = std::string(size, 'z');
+          reply.trickleMs = trickleMs;
+          return reply;
+        },
+        400);
+    ASSERT_TRUE(rig.server.Running());
+    const auto start = Clock::now();
+    rig.Get("A");
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(8));
+    EXPECT_LT(rig.body.size(), size);
+    ASSERT_TRUE(rig.http.Send(Web::CHttpRequest("GET", rig.Url("B"))));
+    std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+    EXPECT_GT(rig.http.Read(rig.body, 10, true), 0u);
+    rig.server.ReleaseStalls();
+  }
+}
+
 TEST(HttpSender, BodyIsCappedAtOneMebibyteWithOrWithoutALength) {
   Rig rig({}, [](const std::string& uri) {
     HttpReply reply;

@@ -206,7 +206,7 @@ int ScriptedHttpServer::Answer(void* connectionPtr, const char*, void** context)
 
   HttpReply reply = handler_(uri);
   MHD_Response* response = nullptr;
-  if (reply.withLength && reply.stallAfter == SIZE_MAX) {
+  if (reply.withLength && reply.stallAfter == SIZE_MAX && reply.trickleMs == 0) {
     response = MHD_create_response_from_buffer(reply.body.size(), reply.body.data(), MHD_RESPMEM_MUST_COPY);
   } else {
     auto* stream = new Stream{this, reply, 0};
@@ -227,6 +227,12 @@ ssize_t ScriptedHttpServer::Produce(Stream& stream, uint64_t pos, char* buf, siz
     if (!released_.wait_for(lock, std::chrono::seconds(10), [this] { return stallsReleased_; })) {
       return MHD_CONTENT_READER_END_WITH_ERROR;
     }
+  }
+  if (stream.reply.trickleMs > 0) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const auto step = std::chrono::milliseconds(stream.reply.trickleMs);
+    if (released_.wait_for(lock, step, [this] { return stallsReleased_; })) return MHD_CONTENT_READER_END_WITH_ERROR;
+    max = 1;
   }
   uint64_t limit = stream.total - pos;
   if (pos < stream.reply.stallAfter) limit = std::min<uint64_t>(limit, stream.reply.stallAfter - pos);

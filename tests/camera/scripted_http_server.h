@@ -23,6 +23,7 @@ struct HttpReply {
   bool withLength = true;        // false: chunked, no Content-Length
   size_t repeatBody = 1;         // without length: how often the body is sent
   size_t stallAfter = SIZE_MAX;  // bytes sent before the body stalls
+  unsigned trickleMs = 0;        // > 0: the body comes one byte every trickleMs
 };
 
 struct RecordedRequest {

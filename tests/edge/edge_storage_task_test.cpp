@@ -7,8 +7,10 @@
 
 #include "edge/base_edge_storage_task.h"
 #include "runtime/time_utils.h"
+#include "support/silent_listener.h"
 #include "support/test_driver.h"
 #include "support/test_samples.h"
+#include "support/wait_until.h"
 
 namespace orbisan {
 namespace {
@@ -146,6 +148,22 @@ TEST(EdgeStorageTask, PlaybackPortAndPath) {
   const SYSTEMTIME utc{2026, 12, 0, 6, 9, 5, 3, 999};
   EXPECT_EQ(CBaseRTSPEdgeStorageTask::PlaybackPath(SystemTimeToFileTime64(utc)),
             "/playback/datetime=2026.12.06.09.05.03");
+}
+
+TEST(EdgeStorageTask, AbortCutsShortAStorageQueryTheCameraNeverAnswers) {
+  test::SilentListener camera;
+  test::TestDriver driver;
+  driver.info.port = camera.Port();
+  driver.info.connectTimeoutMs = 60000;
+  CEdgeStorageTask task(&driver);
+  task.SetInterval(7, 0, 10 * kMs);
+  uint64_t position = 0;
+  std::thread queue([&] { EXPECT_FALSE(task.ProcessTaskItem(&position)); });
+  ASSERT_TRUE(test::WaitUntil([&] { return camera.Accepted() > 0; }));
+  const auto start = std::chrono::steady_clock::now();
+  task.Abort();
+  queue.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30)) << "waited for the camera";
 }
 
 }  // namespace
