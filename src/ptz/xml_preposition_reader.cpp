@@ -1,8 +1,12 @@
 #include "ptz/xml_preposition_reader.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <map>
+#include <mutex>
 
 #include "runtime/format.h"
 #include "runtime/text_utils.h"
@@ -29,36 +33,81 @@ bool ParseSlot(const std::string& text, uint32_t& slot) {
   return true;
 }
 
+// Moves the file to the first free rescue name; link fails rather than
+// replace a name that exists, so no copy kept aside is ever lost.
+bool KeepAside(const std::string& fullName) {
+  for (int n = 0; n < 1000; ++n) {
+    const std::string aside = fullName + ".unreadable" + (n == 0 ? std::string() : Format(".%d", n));
+    if (::link(fullName.c_str(), aside.c_str()) == 0) return ::unlink(fullName.c_str()) == 0;
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+}  // namespace
+
+// One file's document, shared by every store of the process that names it.
+struct CXMLPrepositionReader::Document {
+  explicit Document(const std::string& baseDirectory) : settings(baseDirectory) {}
+  CRecursiveLock lock;
+  CXMLSettingsAPI settings;
+  bool loaded = false;
+};
+
+namespace {
+
+std::mutex gDocumentsMutex;
+std::map<std::string, std::weak_ptr<void>> gDocuments;  // by full file name and root
+
 }  // namespace
 
 CXMLPrepositionReader::CXMLPrepositionReader(std::string rootName, std::string baseDirectory)
-    : rootName_(std::move(rootName)), settings_(std::move(baseDirectory)) {}
+    : rootName_(std::move(rootName)), baseDirectory_(std::move(baseDirectory)) {}
 
-CXMLPrepositionReader::~CXMLPrepositionReader() {
-  CAutoLock guard(lock_);
-  settings_.Close();
+CXMLPrepositionReader::~CXMLPrepositionReader() = default;
+
+std::string CXMLPrepositionReader::GetFileName() const {
+  if (!document_) return {};
+  CAutoLock guard(document_->lock);
+  return document_->settings.GetFileName();
 }
 
 bool CXMLPrepositionReader::Initialize(const std::string& fileName) {
-  CAutoLock guard(lock_);
-  bool loaded = settings_.LoadFile(fileName);
-  if (loaded && !settings_.NodeExists(rootName_)) {
-    // Another root: the file is not this store's (or belongs to another name).
-    settings_.Close();
-    loaded = false;
-  }
-  if (!loaded && !settings_.IsLoaded()) {
-    const std::string fullName = settings_.ResolveName(fileName);
-    // Presets of other channels may be in there: keep the bytes for a person
-    // to rescue instead of writing a new file over them.
-    if (FileExists(fullName) && std::rename(fullName.c_str(), (fullName + ".unreadable").c_str()) != 0) {
-      autoSave_ = false;
-      return false;
+  const std::string key = CPellaFileBase(baseDirectory_).ResolveName(fileName) + '\n' + rootName_;
+  std::shared_ptr<Document> document;
+  {
+    std::lock_guard<std::mutex> guard(gDocumentsMutex);
+    document = std::static_pointer_cast<Document>(gDocuments[key].lock());
+    if (!document) {
+      document = std::make_shared<Document>(baseDirectory_);
+      gDocuments[key] = document;
     }
-    if (settings_.CreateDocumentFile(fileName, rootName_)) loaded = settings_.LoadFile(fileName);
+    for (auto it = gDocuments.begin(); it != gDocuments.end();) it = it->second.expired() ? gDocuments.erase(it) : ++it;
   }
-  autoSave_ = loaded;
-  return loaded;
+  document_ = document;
+  CAutoLock guard(document->lock);
+  CXMLSettingsAPI& settings = document->settings;
+  if (!document->loaded) {
+    bool loaded = settings.LoadFile(fileName);
+    if (loaded && !settings.NodeExists(rootName_)) {
+      // Another root: the file is not this store's (or belongs to another name).
+      settings.Close();
+      loaded = false;
+    }
+    if (!loaded && !settings.IsLoaded()) {
+      const std::string fullName = settings.ResolveName(fileName);
+      // Presets of other channels may be in there: keep the bytes for a person
+      // to rescue instead of writing a new file over them.
+      if (FileExists(fullName) && !KeepAside(fullName)) {
+        autoSave_ = false;
+        return false;
+      }
+      if (settings.CreateDocumentFile(fileName, rootName_)) loaded = settings.LoadFile(fileName);
+    }
+    document->loaded = loaded;
+  }
+  autoSave_ = document->loaded;
+  return autoSave_;
 }
 
 std::string CXMLPrepositionReader::ChannelPath(uint32_t channel) const {
@@ -70,39 +119,46 @@ std::string CXMLPrepositionReader::EntryPath(uint32_t channel, uint32_t position
 }
 
 bool CXMLPrepositionReader::ReadEntry(uint32_t channel, uint32_t position, std::wstring& name, uint32_t& slot) {
-  CAutoLock guard(lock_);
+  if (!document_) return false;
+  CAutoLock guard(document_->lock);
+  CXMLSettingsAPI& settings = document_->settings;
   const std::string entry = EntryPath(channel, position);
-  const std::string nameText = settings_.GetValue(entry + "/Name");
+  const std::string nameText = settings.GetValue(entry + "/Name");
   if (nameText.empty()) return false;
   const std::wstring wide = Utf8ToWide(nameText);
   if (wide.empty()) return false;
   uint32_t value = 0;
-  if (!ParseSlot(settings_.GetValue(entry + "/Slot"), value)) return false;
+  if (!ParseSlot(settings.GetValue(entry + "/Slot"), value)) return false;
   name = wide;
   slot = value;
   return true;
 }
 
 bool CXMLPrepositionReader::WriteEntry(uint32_t channel, uint32_t position, const std::wstring& name, uint32_t slot) {
-  CAutoLock guard(lock_);
+  if (!document_) return false;
+  CAutoLock guard(document_->lock);
+  CXMLSettingsAPI& settings = document_->settings;
   const std::string entry = EntryPath(channel, position);
-  if (!settings_.SetValue(entry + "/Name", WideToUtf8(name))) return false;
-  if (!settings_.SetValue(entry + "/Slot", Format("%u", slot))) return false;
-  return !autoSave_ || settings_.Save();
+  if (!settings.SetValue(entry + "/Name", WideToUtf8(name))) return false;
+  if (!settings.SetValue(entry + "/Slot", Format("%u", slot))) return false;
+  return !autoSave_ || settings.Save();
 }
 
 bool CXMLPrepositionReader::ClearChannel(uint32_t channel) {
-  CAutoLock guard(lock_);
+  if (!document_) return false;
+  CAutoLock guard(document_->lock);
+  CXMLSettingsAPI& settings = document_->settings;
   const std::string path = ChannelPath(channel);
-  if (!settings_.NodeExists(path) || !settings_.DeleteNode(path)) return false;
-  return !autoSave_ || settings_.Save();
+  if (!settings.NodeExists(path) || !settings.DeleteNode(path)) return false;
+  return !autoSave_ || settings.Save();
 }
 
 bool CXMLPrepositionReader::SetAutoSave(bool autoSave) {
-  CAutoLock guard(lock_);
+  if (!document_) return !autoSave;
+  CAutoLock guard(document_->lock);
   const bool turnedOn = autoSave && !autoSave_;
   autoSave_ = autoSave;
-  return !turnedOn || settings_.Save();
+  return !turnedOn || document_->settings.Save();
 }
 
 }  // namespace orbisan

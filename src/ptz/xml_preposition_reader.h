@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "runtime/recursive_lock.h"
@@ -10,7 +11,9 @@ namespace orbisan {
 
 // The preset file of one camera, shared by the lists of all its PTZ channels:
 // Root/PtzChannelNN/PrepositionNNN/{Name,Slot}. Every write is saved at once
-// unless auto-save is off.
+// unless auto-save is off. All stores of the process that name one file share
+// one document, so that one driver object's save never writes another's
+// presets back to an older state.
 class CXMLPrepositionReader {
  public:
   // baseDirectory: where a file name without a directory goes.
@@ -20,23 +23,24 @@ class CXMLPrepositionReader {
   CXMLPrepositionReader& operator=(const CXMLPrepositionReader&) = delete;
 
   // Loads the file, or creates it when there is none. A file that exists but
-  // cannot be read as this store is kept aside (".unreadable") rather than
-  // overwritten.
+  // cannot be read as this store is kept aside (".unreadable", then
+  // ".unreadable.1" and so on: a copy kept aside is never overwritten).
   bool Initialize(const std::string& fileName);
   bool ReadEntry(uint32_t channel, uint32_t position, std::wstring& name, uint32_t& slot);
   bool WriteEntry(uint32_t channel, uint32_t position, const std::wstring& name, uint32_t slot);
   bool ClearChannel(uint32_t channel);
   // Turning it on saves at once; false when that save failed.
   bool SetAutoSave(bool autoSave);
-  const std::string& GetFileName() const { return settings_.GetFileName(); }
+  std::string GetFileName() const;
 
  private:
+  struct Document;
   std::string ChannelPath(uint32_t channel) const;
   std::string EntryPath(uint32_t channel, uint32_t position) const;
 
   std::string rootName_;
-  CRecursiveLock lock_;
-  CXMLSettingsAPI settings_;
+  std::string baseDirectory_;
+  std::shared_ptr<Document> document_;  // null until Initialize
   bool autoSave_ = false;
 };
 

@@ -1,6 +1,11 @@
 #include "xml/xml_settings_api.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <mutex>
 #include <pugixml.hpp>
 
 #include "xml/xml_file_reader.h"
@@ -22,21 +27,50 @@ bool IsNameStart(unsigned char c) {
 
 bool IsNameChar(unsigned char c) { return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
 
+bool WriteAll(int fd, const std::string& bytes) {
+  for (size_t done = 0; done < bytes.size();) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Writes to a temporary file of this process, flushed to the disk before it
+// is renamed over the old one, and the rename flushed with its directory: a
+// crash or power cut leaves the old file or the new one, never a torn one.
+// Saves of the process go one at a time, so the temporary name is unique.
 bool WriteDocument(const pugi::xml_document& document, const std::string& fileName) {
   if (fileName.empty()) return false;
-  const std::string temporary = fileName + ".tmp";
-  if (!document.save_file(temporary.c_str(), "  ", kFormatFlags, pugi::encoding_utf8)) {
+  struct Collect : pugi::xml_writer {
+    std::string bytes;
+    void write(const void* data, size_t size) override { bytes.append(static_cast<const char*>(data), size); }
+  } out;
+  document.save(out, "  ", kFormatFlags, pugi::encoding_utf8);
+  static std::mutex writing;
+  std::lock_guard<std::mutex> guard(writing);
+  const std::string temporary = TemporaryName(fileName);
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  const bool written = WriteAll(fd, out.bytes) && ::fsync(fd) == 0;
+  if (::close(fd) != 0 || !written || std::rename(temporary.c_str(), fileName.c_str()) != 0) {
     std::remove(temporary.c_str());
     return false;
   }
-  if (std::rename(temporary.c_str(), fileName.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    return false;
+  const size_t slash = fileName.rfind('/');
+  const std::string directory = slash == std::string::npos ? "." : fileName.substr(0, slash + 1);
+  const int dir = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
   }
   return true;
 }
 
 }  // namespace
+
+std::string TemporaryName(const std::string& fileName) { return fileName + ".tmp." + std::to_string(::getpid()); }
 
 bool IsXmlElementName(const std::string& name) {
   if (name.empty() || !IsNameStart(static_cast<unsigned char>(name[0]))) return false;

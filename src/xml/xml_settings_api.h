@@ -44,8 +44,8 @@ class CXMLSettingsAPI : public CPellaFileBase {
   // Removes the element with everything below it. The root element stays.
   bool DeleteNode(const std::string& path);
 
-  // Writes the document to its file: to a temporary file first, then renamed
-  // over the old one, so a failed write never leaves half a file.
+  // Writes the document to its file: to a temporary file first, flushed,
+  // then renamed over the old one, so a failed write never leaves half a file.
   bool Save();
   void Close();
 
@@ -60,5 +60,8 @@ class CXMLSettingsAPI : public CPellaFileBase {
 
 // True for a name an XML element may carry.
 bool IsXmlElementName(const std::string& name);
+
+// Where Save writes before the rename: a name of this process alone.
+std::string TemporaryName(const std::string& fileName);
 
 }  // namespace orbisan

@@ -9,6 +9,7 @@
 #include "runtime/text_utils.h"
 #include "support/temp_dir.h"
 #include "support/test_driver.h"
+#include "xml/xml_settings_api.h"
 
 namespace orbisan::test {
 namespace {
@@ -123,6 +124,18 @@ TEST_F(PrepositionListTest, RemovalFreesTheSlotAndChannelsKeepTheirOwnPresetsInO
   EXPECT_FALSE(list->GetCurrentName(current)) << "nothing is current after a load";
 }
 
+TEST_F(PrepositionListTest, TwoDriverObjectsOfOneCameraKeepEachOthersPresets) {
+  auto first = Store();
+  auto second = Store();  // the same camera's file, opened by another driver object
+  auto gate = List(0, first);
+  auto yard = List(1, second);
+  ASSERT_EQ(gate->AddPreposition(L"Gate"), 1);
+  ASSERT_EQ(yard->AddPreposition(L"Yard"), 1);
+  auto reloaded = Store();
+  EXPECT_EQ(Names(*List(0, reloaded)), (std::vector<std::wstring>{L"Gate"}));
+  EXPECT_EQ(Names(*List(1, reloaded)), (std::vector<std::wstring>{L"Yard"}));
+}
+
 TEST_F(PrepositionListTest, DamagedFilesNeverCrashAndAreKept) {
   const std::string good =
       "<?xml version='1.0'?><ACTi><PtzChannel01><Preposition000><Name>Gate</Name><Slot>4</Slot>"
@@ -133,14 +146,17 @@ TEST_F(PrepositionListTest, DamagedFilesNeverCrashAndAreKept) {
   auto list = List(0, Store());
   EXPECT_EQ(Names(*list), (std::vector<std::wstring>{L"Gate"})) << "bad, doubled and out-of-range slots skipped";
 
-  for (const std::string& damaged : {good.substr(0, good.size() / 2), std::string("\x00\xff garbage", 10)}) {
-    dir_.Write(kFile, damaged);
-    std::filesystem::remove(dir_.File(std::string(kFile) + ".unreadable"));
+  list.reset();
+  const std::string damaged[] = {good.substr(0, good.size() / 2), std::string("\x00\xff garbage", 10)};
+  for (const std::string& bytes : damaged) {
+    dir_.Write(kFile, bytes);
     auto store = Store();
     EXPECT_EQ(List(0, store)->GetCount(), 0u);
-    EXPECT_EQ(dir_.Read(std::string(kFile) + ".unreadable"), damaged) << "the damaged bytes are kept aside";
     EXPECT_NE(FileText().find("<ACTi"), std::string::npos) << "and a new file is started";
   }
+  // Every damaged file is kept aside, none over an earlier one.
+  EXPECT_EQ(dir_.Read(std::string(kFile) + ".unreadable"), damaged[0]);
+  EXPECT_EQ(dir_.Read(std::string(kFile) + ".unreadable.1"), damaged[1]);
 }
 
 TEST_F(PrepositionListTest, FailedSaveLeavesTheOldFileWhole) {
@@ -149,7 +165,7 @@ TEST_F(PrepositionListTest, FailedSaveLeavesTheOldFileWhole) {
   ASSERT_EQ(list->AddPreposition(L"Gate"), 1);
   list->PositionChanged();
   const std::string before = FileText();
-  const std::string blocker = dir_.File(std::string(kFile) + ".tmp");
+  const std::string blocker = TemporaryName(dir_.File(kFile));
   std::filesystem::create_directory(blocker);
   EXPECT_EQ(list->AddPreposition(L"Dock"), -18) << "saved on the camera, not in the file";
   EXPECT_EQ(FileText(), before);
