@@ -60,12 +60,11 @@ TEST(AudioCapture, RecordWritesTheChannelsToneAsWholeSecondsWithVideo) {
   SimulatedCamera camera;
   ASSERT_TRUE(camera.Start());
   test::ScratchDir dir;
-  const std::string command =
-      std::string(STRANDLINE_BUILD_DIR) + "/bin/strandline record --address 127.0.0.1 --port " +
-      std::to_string(camera.HttpPort()) +
-      " --user admin --password admin --model TCM5311 --param 7=" + std::to_string(camera.RtspPort()) +
-      " --param '101=Count=1; IsStereo=0' --width 320 --height 240 --fps 10" + " --out " + dir.File("v.h264") +
-      " --audio " + dir.File("a.wav") + " --duration 20 2>/dev/null";
+  const std::string command = test::HostLine("record --model TCM5311 --param 7=" + std::to_string(camera.RtspPort()) +
+                                                 " --width 320 --height 240 --fps 10 --duration 20 --out " +
+                                                 dir.File("v.h264") + " --audio " + dir.File("a.wav"),
+                                             camera.HttpPort()) +
+                              " --param '101=Count=1; IsStereo=0' 2>/dev/null";
   std::string summary;
   ASSERT_EQ(test::RunShell(command, &summary), 0) << summary;
   unsigned long long frames = 0, audioFrames = 0, audioBytes = 0;

@@ -28,11 +28,6 @@ std::unique_ptr<SimulatedCamera> StartCamera(const std::string& model, std::chro
   return camera;
 }
 
-std::string Host(const SimulatedCamera& camera, const std::string& command) {
-  return std::string(STRANDLINE_BUILD_DIR) + "/bin/strandline " + command + " --address 127.0.0.1 --port " +
-         std::to_string(camera.HttpPort()) + " --user admin --password admin";
-}
-
 TEST(CapabilityProbe, PropertiesOfEveryModelMakeTheCameraStreamWhatIsAsked) {
   struct Case {
     const char* model;
@@ -51,14 +46,14 @@ TEST(CapabilityProbe, PropertiesOfEveryModelMakeTheCameraStreamWhatIsAsked) {
     SCOPED_TRACE(c.model);
     auto camera = StartCamera(c.model);
     std::string params;
-    ASSERT_EQ(RunShell(Host(*camera, "probe --host-version 6.4 --as-params"), &params), 0);
+    ASSERT_EQ(RunShell(HostLine("probe --host-version 6.4 --as-params", camera->HttpPort()), &params), 0);
     EXPECT_NE(params.find("--param 5=" + std::string(c.group) + " "), std::string::npos) << params;
     if (c.codec == nullptr) continue;
     std::string summary;
     const std::string request = std::string(" --codec ") + c.codec + " --width " + std::to_string(c.width) +
                                 " --height " + std::to_string(c.height) + " --fps 10 --frames 3 --duration 60";
-    ASSERT_EQ(RunShell(Host(*camera, "record --model " + std::string(c.model) + " " +
-                                         params.substr(0, params.size() - 1) + request + " 2>/dev/null"),
+    ASSERT_EQ(RunShell(HostLine("record --model " + std::string(c.model), camera->HttpPort()) + " " +
+                           params.substr(0, params.size() - 1) + request + " 2>/dev/null",
                        &summary),
               0);
     EXPECT_NE(summary.find(" width=" + std::to_string(c.width) + " height=" + std::to_string(c.height) + " "),
@@ -75,7 +70,7 @@ TEST(CapabilityProbe, PropertiesOfEveryModelMakeTheCameraStreamWhatIsAsked) {
 TEST(CapabilityProbe, LinesAndJsonHideThePasswordAndFailuresExitOne) {
   auto camera = StartCamera("KCM5311");
   std::string out;
-  ASSERT_EQ(RunShell(Host(*camera, "probe --json") +
+  ASSERT_EQ(RunShell(HostLine("probe --json", camera->HttpPort()) +
                          " | python3 -c 'import json,sys; d=json.load(sys.stdin); "
                          "print(d[\"device\"], d[\"connection\"][\"4\"], d[\"properties\"][\"5\"], d[\"items\"])'",
                      &out),
@@ -84,16 +79,16 @@ TEST(CapabilityProbe, LinesAndJsonHideThePasswordAndFailuresExitOne) {
   EXPECT_EQ(out,
             "ACTi KCM5311 *** 2 {'101': {'name': 'Audio Input Parameters', 'value': 'Count=1; IsStereo=0'}, "
             "'102': {'name': 'Audio Output Parameters', 'value': 'Count=1; IsStereo=0'}}\n");
-  ASSERT_EQ(RunShell(Host(*camera, "probe"), &out), 0);
+  ASSERT_EQ(RunShell(HostLine("probe", camera->HttpPort()), &out), 0);
   for (const char* line : {"device=ACTi KCM5311\n", "capability 8=1\n", "resolution 1280x720 frame=33\n",
                            "framerates default=67 values=1000,500,333,250,200,167,143,100,67,33\n",
                            "connection 4=***\n", "property 13=1\n"}) {
     EXPECT_NE(out.find(line), std::string::npos) << line << out;
   }
   camera->Stop();
-  EXPECT_EQ(RunShell(Host(*camera, "probe") + " 2>&1", &out), 1);
+  EXPECT_EQ(RunShell(HostLine("probe", camera->HttpPort()) + " 2>&1", &out), 1);
   EXPECT_NE(out.find("status 3: Failed to get camera properties"), std::string::npos) << out;
-  EXPECT_EQ(RunShell(Host(*camera, "probe --json --as-params") + " 2>/dev/null"), 2);
+  EXPECT_EQ(RunShell(HostLine("probe --json --as-params", camera->HttpPort()) + " 2>/dev/null"), 2);
 }
 
 TEST(CapabilityProbe, AGroupTwoCameraThreeHoursOffIsSetToUtc) {

@@ -44,10 +44,12 @@ Recording Record(const ScratchDir& dir, const std::string& tag, uint16_t httpPor
                               ? "<Configuration><Default><RTPMode>RTPOVERRTSP</RTPMode></Default></Configuration>"
                               : "<Configuration/>");
   Recording r;
-  RunShell(std::string(STRANDLINE_HOST_PATH) + " record --address 127.0.0.1 --user admin --password admin" +
-               " --model TCM5311 --codec h264 --width 1920 --height 1080 --fps 30 --duration 20 --out /dev/null" +
-               " --port " + std::to_string(httpPort) + " --param 7=" + std::to_string(rtspPort) + " --config " +
-               dir.File(tag + ".xml") + " --index " + dir.File(tag + ".csv") + " 2>/dev/null",
+  RunShell(HostLine("record --model TCM5311 --codec h264 --width 1920 --height 1080 --fps 30 --duration 20 --out "
+                    "/dev/null --param 7=" +
+                        std::to_string(rtspPort) + " --config " + dir.File(tag + ".xml") + " --index " +
+                        dir.File(tag + ".csv"),
+                    httpPort) +
+               " 2>/dev/null",
            &r.summary);
   r.csv = dir.Read(tag + ".csv");
   return r;

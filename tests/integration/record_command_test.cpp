@@ -36,14 +36,10 @@ struct Camera {
     camera = std::make_unique<SimulatedCamera>(options);
     started = camera->Start();
   }
-  // The record command's arguments (no word holds a space).
   std::vector<std::string> Args(const std::string& password, const std::string& seconds) const {
-    std::istringstream words("record --address 127.0.0.1 --user admin --width 320 --height 240 --port " +
-                             std::to_string(camera->HttpPort()) + " --param 7=" + std::to_string(camera->RtspPort()) +
-                             " --password " + password + " --duration " + seconds);
-    std::vector<std::string> args;
-    for (std::string word; words >> word;) args.push_back(word);
-    return args;
+    return orbisan::test::HostArgs("record", camera->HttpPort(),
+                                   "--width 320 --height 240 --param 7=" + std::to_string(camera->RtspPort()) +
+                                       " --password " + password + " --duration " + seconds);
   }
   std::unique_ptr<SimulatedCamera> camera;
   bool started = false;

@@ -44,19 +44,11 @@ struct Group3Camera {
     camera = std::make_unique<SimulatedCamera>(options);
     started = camera->Start();
   }
-  std::vector<std::string> Device(const std::string& command) const {
-    return {command,  "--address", "127.0.0.1",  "--port", std::to_string(camera->HttpPort()),
-            "--user", "admin",     "--password", "admin",  "--param",
-            "1=1",    "--param",   "5=3"};
+  std::vector<std::string> Device(const std::string& command, const std::string& more = "") const {
+    return orbisan::test::HostArgs(command, camera->HttpPort(), "--param 1=1 --param 5=3 " + more);
   }
   std::vector<std::string> Record(const std::string& seconds) const {
-    std::vector<std::string> args = Device("record");
-    for (const char* arg :
-         {"--codec", "mpeg4", "--width", "640", "--height", "480", "--fps", "30", "--bitrate", "50", "--duration"}) {
-      args.push_back(arg);
-    }
-    args.push_back(seconds);
-    return args;
+    return Device("record", "--codec mpeg4 --width 640 --height 480 --fps 30 --bitrate 50 --duration " + seconds);
   }
   std::unique_ptr<SimulatedCamera> camera;
   bool started = false;

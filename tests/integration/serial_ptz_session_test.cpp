@@ -18,8 +18,7 @@ TEST(SerialPtzSession, OperatorSessionsSteerOnlyTheChosenChannelsDome) {
   ASSERT_TRUE(camera.Start());
   ScratchDir dir("serial_ptz_session");
   auto ptz = [&](const std::string& model, uint32_t channel, const std::string& actions, std::string& out) {
-    return RunShell(std::string(STRANDLINE_BUILD_DIR) + "/bin/strandline ptz --address 127.0.0.1 --port " +
-                        std::to_string(camera.HttpPort()) + " --user admin --password admin --model '" + model +
+    return RunShell(HostLine("ptz", camera.HttpPort()) + " --model '" + model +
                         "' --channels 4 --param 6=0 --param 9=00:0F:7C:00:24:00 --host-dir " + dir.Path() +
                         " --channel " + std::to_string(channel) + " " + actions + " 2>/dev/null",
                     &out);

@@ -1,6 +1,8 @@
 #pragma once
-// The reference host (`strandline COMMAND ...`) in a child process with its
-// standard output and error in files, for end-to-end tests.
+// The reference host (`strandline COMMAND ...`), or another program, in a
+// child process of its own process group with its standard output and error in
+// files and /dev/null as its input, for end-to-end tests. Whatever is still
+// running when the object goes, shell children included, is killed.
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -8,6 +10,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -21,14 +25,18 @@ class HostProcess {
  public:
   // args start with the command ("record"); env entries are set (or, with an
   // empty value, removed) in the child only. Another program than the host
-  // runs with its own path in `program`.
+  // runs with its own path (or a name searched in PATH) in `program`.
   explicit HostProcess(std::vector<std::string> args, std::vector<std::pair<std::string, std::string>> env = {},
                        std::string program = "") {
     const std::string outPath = scratch_.File("out");
     const std::string errPath = scratch_.File("err");
     args.insert(args.begin(), program.empty() ? std::string(STRANDLINE_BUILD_DIR) + "/bin/strandline" : program);
+    std::vector<char*> argv;  // made before the fork: the child of a threaded test only calls the system
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
     pid_ = ::fork();
     if (pid_ == 0) {
+      ::setpgid(0, 0);
       for (const auto& [name, value] : env) {
         if (value.empty()) {
           ::unsetenv(name.c_str());
@@ -38,18 +46,16 @@ class HostProcess {
       }
       const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
       ::dup2(out, STDOUT_FILENO);
       ::dup2(err, STDERR_FILENO);
-      std::vector<char*> argv;
-      for (std::string& arg : args) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
+      ::execvp(argv[0], argv.data());
       ::_exit(127);
     }
   }
   ~HostProcess() {
     if (pid_ > 0 && status_ < 0) {
-      ::kill(pid_, SIGKILL);
+      ::kill(-pid_, SIGKILL);
       ::waitpid(pid_, nullptr, 0);
     }
   }
@@ -78,5 +84,21 @@ class HostProcess {
   pid_t pid_ = -1;
   int status_ = -1;
 };
+
+// The host's COMMAND for a camera on loopback at httpPort, logged in as
+// admin/admin, then the words of `more` (none of them holds a blank; a later
+// option overrides an earlier one): as arguments, and as a shell line.
+inline std::vector<std::string> HostArgs(const std::string& command, uint16_t httpPort, const std::string& more = "") {
+  std::istringstream words(command + " --address 127.0.0.1 --port " + std::to_string(httpPort) +
+                           " --user admin --password admin " + more);
+  std::vector<std::string> args;
+  for (std::string word; words >> word;) args.push_back(word);
+  return args;
+}
+inline std::string HostLine(const std::string& command, uint16_t httpPort, const std::string& more = "") {
+  std::string line = std::string(STRANDLINE_BUILD_DIR) + "/bin/strandline";
+  for (const std::string& word : HostArgs(command, httpPort, more)) line += " " + word;
+  return line;
+}
 
 }  // namespace orbisan::test
