@@ -16,23 +16,20 @@ bool StartCodeAt(const uint8_t* data, uint32_t i, uint8_t code) {
 bool CMpeg4BlockAssembler::Feed(const uint8_t* data, uint32_t size) {
   frame_.clear();
   if (data == nullptr || size < 5) return false;
+  // One pass: the configuration that counts is the last one before the
+  // first picture, so a block of nothing but start codes costs its length.
   uint32_t vop = size;
+  uint32_t config = size;
   for (uint32_t i = 0; i + 4 <= size; ++i) {
     if (StartCodeAt(data, i, kVisualObjectSequence)) {
-      const uint32_t rest = size - i;
-      if (rest >= 8) {
-        for (uint32_t j = i + 4; j + 4 <= size; ++j) {
-          if (StartCodeAt(data, j, kVop)) {
-            configHeader_.assign(data + i, data + j);
-            break;
-          }
-        }
-      }
+      config = i;
     } else if (StartCodeAt(data, i, kVop)) {
       vop = i;
       break;
     }
   }
+  if (vop == size) return false;
+  if (config < vop) configHeader_.assign(data + config, data + vop);
   // The coding type sits in the byte after the start code; a picture start
   // code at the very end has none and is no picture.
   if (vop + 4 >= size) return false;
