@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "camera/cgi_path.h"
+#include "camera/h_utils.h"
 
 namespace orbisan {
 
@@ -18,6 +19,7 @@ bool CMotionChannel::Start() {
   device_ = *driver_->GetDeviceInfo();
   splitter_.Clear();
   overflowLogged_ = false;
+  loginRefusedLogged_ = false;
   return CBaseMotionChannel::Start();
 }
 
@@ -74,6 +76,19 @@ void CMotionChannel::RunWith(Web::CHttpSender& sender) {
 }
 
 void CMotionChannel::RunStream(Web::CHttpSender& sender) {
+  // A "&" in the password would add items of its own to the request: such a
+  // login is never sent, as on every other CGI path, and the signal is lost.
+  if (!HUtils::CredentialsSendable(device_)) {
+    if (!loginRefusedLogged_) {
+      loginRefusedLogged_ = true;
+      driver_->DebugMessage(kLogError,
+                            "%s(): Cannot open the motion message stream of device %s: the user name or password "
+                            "contains a blank, a control character, \"#\" or \"&\", which cannot be sent in the "
+                            "camera's URLs",
+                            "orbisan::CMotionChannel::RunStream", driver_->GetDeviceName().c_str());
+    }
+    return;
+  }
   const std::string path = CCgiPath(cgi::kEncoder, device_).Item("GET_CTRL_MSG", "MD,3");
   std::vector<char> chunk;
   while (!IsStopping()) {

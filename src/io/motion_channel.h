@@ -49,6 +49,7 @@ class CMotionChannel : public CBaseMotionChannel, private CLoggerInstance {
   std::shared_ptr<Web::CHttpSender> sender_;
   CMotionMessageSplitter splitter_;
   bool overflowLogged_ = false;
+  bool loginRefusedLogged_ = false;
 };
 
 }  // namespace orbisan

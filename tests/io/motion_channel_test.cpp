@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "camera/scripted_http_server.h"
@@ -181,6 +182,22 @@ TEST(MotionChannel, RefusedRequestsEndInSignalLoss) {
   ASSERT_TRUE(WaitUntil([&] { return rig.sink.signalLost.load() == 1; }));
   channel.Stop();
   EXPECT_FALSE(channel.IsActive());
+}
+
+TEST(MotionChannel, ALoginThatWouldAddItemsIsNeverSent) {
+  test::ScriptedHttpServer server({}, [&](const std::string&) { return test::HttpReply{200, Part(30, 20) + "--"}; });
+  MotionRig rig;
+  rig.driver.info.port = server.Port();
+  rig.driver.info.password = "pw&SAVE_REBOOT";
+  CMotionChannel channel(0, &rig.driver, &rig.sink);
+  ASSERT_TRUE(channel.Start());
+  // Logged once, however often the thread tries again.
+  ASSERT_TRUE(WaitUntil([&] { return !rig.driver.LinesWith("cannot be sent in the camera's URLs").empty(); }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(2 * CMotionChannel::kRetryMs + 100));
+  channel.Stop();
+  EXPECT_EQ(rig.driver.LinesWith("cannot be sent in the camera's URLs").size(), 1u);
+  EXPECT_TRUE(server.Requests().empty());
+  EXPECT_EQ(rig.sink.FrameCount(), 0u);
 }
 
 }  // namespace
