@@ -2,7 +2,6 @@
 
 #include <cctype>
 
-#include "channels/host_callback_scope.h"
 #include "runtime/format.h"
 
 namespace orbisan {
@@ -145,12 +144,12 @@ bool CBaseCameraChannel::SendFrameCallback(ipcapture::IMediaSample* sample) {
     if (sample != nullptr) Notify_SendFrameCallback(sample);
     return true;
   }
-  // A channel asked to stop delivers nothing more, even from a thread that
-  // has not yet seen the stop.
-  if (sink_ == nullptr || sample == nullptr || IsStopRequested()) return false;
+  if (sink_ == nullptr || sample == nullptr) return false;
   try {
-    CHostCallbackScope scope;
-    if (!sink_->OnFrame(sample)) return false;
+    // A channel asked to stop delivers nothing more, even from a thread that
+    // has not yet seen the stop.
+    CDeliveryGate::CPass pass(gate_);
+    if (!pass || !sink_->OnFrame(sample)) return false;
   } catch (...) {
     driver_->DebugMessage(kLogError, "%s(): Unexpected exception, device %s",
                           "orbisan::CBaseCameraChannel::SendFrameCallback", driver_->GetDeviceName().c_str());
@@ -190,13 +189,14 @@ void CBaseCameraChannel::Notify_SendFrameCallback(ipcapture::IMediaSample* sampl
 void CBaseCameraChannel::RequestStop() {
   SetState(Stopped);
   stopEvent_.Set();
+  gate_.Close();
 }
 
 void CBaseCameraChannel::NotifySignalLost() {
   ++signalLostCount_;
-  if (sink_ != nullptr && !IsStopRequested()) {
-    CHostCallbackScope scope;
-    sink_->OnSignalLost();
+  if (sink_ != nullptr) {
+    CDeliveryGate::CPass pass(gate_);
+    if (pass) sink_->OnSignalLost();
   }
   if (IEdgeStorageCallback* callback = edgeCallback_.load()) callback->OnSignalLost(channelIndex_);
 }
@@ -218,6 +218,7 @@ bool CBaseCameraChannel::StartThread() {
   if (!thread_) {
     OnStartThread();
     stopEvent_.Reset();
+    gate_.Open();
     threadEnded_.Reset();
     threadPublished_.Reset();
     try {
@@ -234,6 +235,7 @@ bool CBaseCameraChannel::StartThread() {
 
 void CBaseCameraChannel::StopThread() {
   stopEvent_.Set();
+  gate_.Close();
   CAutoLock guard(threadLock_);
   if (!thread_) return;
   OnStopThread();

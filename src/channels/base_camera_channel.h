@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "channels/camera_channel.h"
+#include "channels/delivery_gate.h"
 #include "device/idriver.h"
 #include "runtime/event.h"
 #include "runtime/rate_window.h"
@@ -108,6 +109,8 @@ class CBaseCameraChannel : public ICameraChannel {
   CManualEvent threadEnded_;
   CManualEvent threadPublished_;
   ipcapture::IVideoFrameSink* sink_;
+  // Shut by every stop, so that no frame reaches the sink after it.
+  CDeliveryGate gate_;
   std::atomic<IEdgeStorageCallback*> edgeCallback_{nullptr};
   uint32_t channelIndex_;
   IDriver* driver_;

@@ -81,6 +81,7 @@ void CIPVideoCapture::DeferStop(std::vector<ChannelRef> channels, IMotionChannel
     channel->RequestStop();
     item->channels.push_back(std::move(channel));
   }
+  if (motion != nullptr) motion->RequestStop();
   item->motion = motion;
   CAutoLock guard(reaperLock_);
   reaper_.AddItem(item, 0);

@@ -55,8 +55,9 @@ class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx2 {
   };
 
   // Channels the host stopped from inside one of their own callbacks: the
-  // stop is requested at once, and the threads are joined on the reaper
-  // thread (the destructor of the item does it, handled or dropped).
+  // stop is requested at once (no channel, motion included, delivers
+  // anything after it), and the threads are joined on the reaper thread (the
+  // destructor of the item does it, handled or dropped).
   struct DeferredStop {
     std::vector<ChannelRef> channels;
     IMotionChannel* motion = nullptr;

@@ -31,6 +31,7 @@ uint64_t CBaseMotionChannel::NowMs() {
 
 bool CBaseMotionChannel::Start() {
   Stop();
+  gate_.Open();
   {
     CAutoLock guard(stateLock_);
     reportedOnce_ = false;
@@ -38,8 +39,15 @@ bool CBaseMotionChannel::Start() {
   return StartThread("Motion Detection Thread");
 }
 
+void CBaseMotionChannel::RequestStop() {
+  StopEvent().Set();
+  CancelRequest();
+  gate_.Close();
+}
+
 void CBaseMotionChannel::Stop() {
   StopEvent().Set();
+  gate_.Close();
   const uint32_t boundMs = driver_->GetDeviceInfo()->connectTimeoutMs + 1000;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
   // A request sent just after a cancel would clear it: cancel again until
@@ -87,6 +95,10 @@ void CBaseMotionChannel::ReportMotion(bool motion) {
 bool CBaseMotionChannel::CaptureMotionFrameCallback(bool motion) {
   ipcapture::IMediaSampleAllocator* allocator = driver_->GetSampleAllocator();
   if (allocator == nullptr || sink_ == nullptr) return false;
+  // A stopped channel delivers nothing, even from a thread that has not yet
+  // seen the stop; a host that stops from inside OnFrame is not waited for.
+  CDeliveryGate::CPass pass(gate_);
+  if (!pass) return false;
   ipcapture::IMediaSample* sample = allocator->CreateSample(ipcapture::kFourCC_MEMD, kSampleSize, "CBaseMotionChannel");
   if (sample == nullptr) return false;
   bool accepted = false;
@@ -126,7 +138,10 @@ void CBaseMotionChannel::CheckSignal() {
 
 void CBaseMotionChannel::DeclareSignalLost() {
   if (!active_.exchange(false)) return;
-  if (sink_ != nullptr) sink_->OnSignalLost();
+  {
+    CDeliveryGate::CPass pass(gate_);
+    if (pass && sink_ != nullptr) sink_->OnSignalLost();
+  }
   reportedOnce_ = false;
 }
 

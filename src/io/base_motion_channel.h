@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "channels/delivery_gate.h"
 #include "device/idriver.h"
 #include "io/imotion_channel.h"
 #include "runtime/base_thread.h"
@@ -28,6 +29,7 @@ class CBaseMotionChannel : public IMotionChannel, private CBaseThread {
   void SetEdgeStorageCallback(IEdgeStorageCallback* callback) override { edgeCallback_.store(callback); }
   bool Start() override;
   void Stop() override;
+  void RequestStop() override;
 
   virtual void CancelRequest() {}
   bool IsActive() const { return active_.load(); }
@@ -56,6 +58,7 @@ class CBaseMotionChannel : public IMotionChannel, private CBaseThread {
   ipcapture::IVideoFrameSink* sink_;
   std::atomic<IEdgeStorageCallback*> edgeCallback_{nullptr};
   std::atomic<bool> active_{false};
+  CDeliveryGate gate_;
   CRecursiveLock stateLock_;
   uint64_t lastReportMs_;
   bool lastState_ = false;

@@ -86,6 +86,7 @@ class FakeMotion : public IMotionChannel {
     return ok_;
   }
   void Stop() override { j_.Add("stop motion"); }
+  void RequestStop() override {}
 
  private:
   Journal& j_;

@@ -7,10 +7,12 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "driver/acti_ip_capture_driver.h"
 #include "io/imotion_channel.h"
 #include "io/motion_channel.h"
+#include "runtime/event.h"
 #include "sim/simulated_camera.h"
 #include "support/process_counts.h"
 #include "support/test_capture_setup.h"
@@ -124,6 +126,61 @@ TEST(IoEvents, MotionSurvivesADropAndStopsInTimeWhileSilent) {
   channel->Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - begin, 2000ms + 1000ms);
   EXPECT_EQ(rig.NotStopped(), 0);
+}
+
+// The host stops the input from inside a callback of its recording: from a
+// motion frame, from the motion channel's signal loss, or from a video frame
+// while motion goes on. Once the stop has returned no motion frame and no
+// loss reaches the sink, though the host stays in the callback a while.
+TEST(IoEvents, StopCaptureFromInsideACallbackEndsTheMotionToo) {
+  enum class From { kMotionFrame, kMotionLoss, kVideoFrame };
+  for (From from : {From::kMotionFrame, From::kMotionLoss, From::kVideoFrame}) {
+    SCOPED_TRACE(static_cast<int>(from));
+    Rig rig;
+    rig.local.GetDeviceInfo()->signalTimeoutMs = 3000;
+    rig.camera->Motion().SetInterval(100ms);
+    IIPVideoCapture* capture = rig.local.GetVideoCapture();
+    auto motionSeen = [&] { return test::MotionStates(rig.sink).size() + rig.sink.signalLost.load(); };
+    std::atomic<int> calls{0};
+    std::atomic<size_t> seenAtReturn{0};
+    CManualEvent returned, leave;
+    auto stop = [&] {
+      if (calls++ != 0) return;
+      capture->StopCapture(0);
+      seenAtReturn = motionSeen();
+      returned.Set();
+      leave.Wait(5000);
+    };
+    rig.sink.afterFrame = [&] {
+      const bool motion = test::TestSink::CallbackFourCC() == kFourCC_MEMD;
+      if (from == From::kMotionFrame ? motion
+                                     : from == From::kVideoFrame && !motion && test::MotionStates(rig.sink).size() >= 2)
+        stop();
+    };
+    if (from == From::kMotionLoss) rig.sink.afterSignalLost = stop;
+    test::TestStreamRequest request(1, 320, 240, 0x7000 | 5);  // MJPEG with motion detection
+    request.motion = 1;
+    ASSERT_TRUE(capture->StartCapture(0, &rig.sink, &request));
+    if (from == From::kMotionLoss) {
+      ASSERT_TRUE(WaitUntil([&] { return test::MotionStates(rig.sink).size() == 2; }, 20s));
+      rig.camera->SetHttpFault(strandline::sim::HttpFault::kNoAnswer);
+      rig.camera->Motion().DropConnections();
+    }
+    ASSERT_TRUE(returned.Wait(30000));
+    // Motion starts at the camera while the host is still inside: a running
+    // channel reports it a second after the pair.
+    rig.camera->Motion().SetMotion(true);
+    std::this_thread::sleep_for(1500ms);
+    leave.Set();
+    EXPECT_EQ(motionSeen(), seenAtReturn.load());
+    rig.camera->SetHttpFault(strandline::sim::HttpFault::kNone);
+    rig.local.Close();  // joins the stopped threads
+    EXPECT_EQ(calls.load(), 1);
+    // A video frame held by the host keeps its packet queue past that queue's bound.
+    if (from != From::kVideoFrame) {
+      EXPECT_EQ(rig.NotStopped(), 0);
+    }
+  }
 }
 
 // A motion channel whose cancel never reaches the request.

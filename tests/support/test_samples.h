@@ -132,6 +132,7 @@ class TestSink : public ipcapture::IVideoFrameSink {
       frames_.push_back({s->GetFourCC(), s->width, s->height, s->resolutionClass, s->time,
                          keepBytes ? s->Bytes() : std::string(), s->streamName});
     }
+    CallbackFourCC() = s->GetFourCC();
     if (afterFrame) afterFrame();
     return accept;
   }
@@ -141,6 +142,11 @@ class TestSink : public ipcapture::IVideoFrameSink {
     if (afterSignalLost) afterSignalLost();
   }
 
+  // The FourCC of the frame whose OnFrame runs on this thread (for afterFrame).
+  static uint32_t& CallbackFourCC() {
+    thread_local uint32_t fourcc = 0;
+    return fourcc;
+  }
   std::vector<DeliveredFrame> Frames() {
     std::lock_guard<std::mutex> lock(mutex_);
     return frames_;
