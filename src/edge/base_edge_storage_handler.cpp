@@ -1,6 +1,7 @@
 #include "edge/base_edge_storage_handler.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "runtime/time_utils.h"
 
@@ -47,7 +48,7 @@ void CBaseEdgeStorageHandler::RegisterChannel(IEdgeMonitorChannel* channel) {
     CAutoLock guard(mapLock_);
     auto it = channels_.find(key);
     if (it == channels_.end()) {
-      channels_[key] = Monitored{sink, 1, 0};
+      channels_[key] = Monitored{sink, 1, 0, std::make_shared<CDeliveryGate>()};
       std::unique_ptr<CEdgeStorageTaskItem> parked;
       {
         CAutoLock pendingGuard(pendingLock_);
@@ -70,13 +71,36 @@ void CBaseEdgeStorageHandler::UnregisterChannel(IEdgeMonitorChannel* channel) {
   if (channel == nullptr) return;
   channel->SetEdgeStorageCallback(nullptr);
   const uint32_t key = channel->GetChannelIndex();
-  CAutoLock guard(mapLock_);
-  auto it = channels_.find(key);
-  if (it == channels_.end()) return;
-  if (--it->second.registrations != 0) return;
-  if (IEdgeStorageTask* task = driver_->GetEdgeStorageTask()) task->AbortChannel(key);
-  channelGone_.Set();
-  channels_.erase(it);
+  std::shared_ptr<CDeliveryGate> gate;
+  {
+    CAutoLock guard(mapLock_);
+    auto it = channels_.find(key);
+    if (it == channels_.end()) return;
+    if (--it->second.registrations != 0) return;
+    if (IEdgeStorageTask* task = driver_->GetEdgeStorageTask()) task->AbortChannel(key);
+    channelGone_.Set();
+    gate = std::move(it->second.gate);
+    channels_.erase(it);
+  }
+  // Outside the map lock: the delivery waited for may look up other keys.
+  gate->Close();
+}
+
+bool CBaseEdgeStorageHandler::DeliverFrame(uint32_t key, ipcapture::IMediaSample* frame) {
+  ipcapture::IVideoFrameSink* sink = nullptr;
+  std::shared_ptr<CDeliveryGate> gate;
+  std::optional<CDeliveryGate::CPass> pass;
+  {
+    // Admitted under the map lock, so an unregistration either finds this
+    // delivery under way or is seen by it.
+    CAutoLock guard(mapLock_);
+    auto it = channels_.find(key);
+    if (it == channels_.end()) return false;
+    sink = it->second.sink;
+    gate = it->second.gate;
+    pass.emplace(*gate);
+  }
+  return *pass && sink->OnFrame(frame);
 }
 
 ipcapture::IVideoFrameSink* CBaseEdgeStorageHandler::FindChannel(uint32_t key) {

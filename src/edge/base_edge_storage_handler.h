@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "channels/camera_channel.h"
+#include "channels/delivery_gate.h"
 #include "device/idriver.h"
 #include "edge/edge_storage_queue_handler.h"
 #include "edge/edge_storage_task_item.h"
@@ -30,6 +31,7 @@ class CBaseEdgeStorageHandler : public CBaseThread, public IEdgeStorageHandler, 
   void RegisterChannel(IEdgeMonitorChannel* channel) override;
   void UnregisterChannel(IEdgeMonitorChannel* channel) override;
   ipcapture::IVideoFrameSink* FindChannel(uint32_t key) override;
+  bool DeliverFrame(uint32_t key, ipcapture::IMediaSample* frame) override;
   // IEdgeStorageCallback
   void OnFrameTime(uint32_t channelIndex, uint64_t frameTime) override;
   void OnSignalLost(uint32_t channelIndex) override;
@@ -55,6 +57,9 @@ class CBaseEdgeStorageHandler : public CBaseThread, public IEdgeStorageHandler, 
     ipcapture::IVideoFrameSink* sink = nullptr;
     uint32_t registrations = 0;
     uint64_t newest = 0;
+    // Shut by the last unregistration, which waits for a delivery under way
+    // on another thread (one the host unregisters from inside is not waited for).
+    std::shared_ptr<CDeliveryGate> gate = std::make_shared<CDeliveryGate>();
   };
 
   void StartEdgeStorageThreads();

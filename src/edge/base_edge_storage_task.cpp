@@ -1,7 +1,5 @@
 #include "edge/base_edge_storage_task.h"
 
-#include "channels/host_callback_scope.h"
-
 namespace orbisan {
 
 namespace {
@@ -138,11 +136,9 @@ bool CBaseEdgeStorageTask::FrameReady(ipcapture::IMediaSample* frame) {
     return true;
   }
   CAutoLock guard(handlerLock_);
-  ipcapture::IVideoFrameSink* sink = handler_ != nullptr ? handler_->FindChannel(key_.load()) : nullptr;
-  if (sink == nullptr) return true;
+  if (handler_ == nullptr) return true;
   try {
-    CHostCallbackScope scope;
-    if (!sink->OnFrame(frame)) return true;
+    if (!handler_->DeliverFrame(key_.load(), frame)) return true;
   } catch (...) {
     driver_->DebugMessage(kLogError, "%s: Unhandled exception during processing frame from device %s",
                           "orbisan::CBaseEdgeStorageTask::CaptureFrameCallback", driver_->GetDeviceName().c_str());

@@ -13,6 +13,10 @@ class IEdgeStorageHandler {
   virtual void RegisterChannel(IEdgeMonitorChannel* channel) = 0;
   virtual void UnregisterChannel(IEdgeMonitorChannel* channel) = 0;
   virtual ipcapture::IVideoFrameSink* FindChannel(uint32_t key) = 0;
+  // Hands a fetched frame to the sink of the key; false when the key is not
+  // monitored or the sink refused the frame. Once the key's last
+  // unregistration has returned, no frame reaches its sink.
+  virtual bool DeliverFrame(uint32_t key, ipcapture::IMediaSample* frame) = 0;
 };
 
 // Retrieves one recorded interval at a time.

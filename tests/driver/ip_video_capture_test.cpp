@@ -101,6 +101,7 @@ class CountingHandler : public IEdgeStorageHandler {
     if (channel != nullptr) ++unregistered;
   }
   IVideoFrameSink* FindChannel(uint32_t) override { return nullptr; }
+  bool DeliverFrame(uint32_t, IMediaSample*) override { return false; }
   std::atomic<int> registered{0};
   std::atomic<int> unregistered{0};
 };

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <thread>
 
+#include "edge/base_edge_storage_handler.h"
 #include "edge/base_edge_storage_task.h"
+#include "runtime/event.h"
 #include "runtime/time_utils.h"
 #include "support/silent_listener.h"
 #include "support/test_driver.h"
@@ -25,6 +29,7 @@ class ScriptedTask : public CBaseEdgeStorageTask, public IEdgeStorageHandler {
   void RegisterChannel(IEdgeMonitorChannel*) override {}
   void UnregisterChannel(IEdgeMonitorChannel*) override {}
   ipcapture::IVideoFrameSink* FindChannel(uint32_t key) override { return key == 7 ? sink_ : nullptr; }
+  bool DeliverFrame(uint32_t key, ipcapture::IMediaSample* frame) override { return key == 7 && sink_->OnFrame(frame); }
   ~ScriptedTask() override { StopSession(); }
 
   void Frame(uint64_t time, bool key) {
@@ -135,6 +140,54 @@ TEST_F(EdgeStorageTaskTest, ClosedSessionIsRetriedFromThePositionReached) {
   EXPECT_TRUE(task_.ProcessTaskItem(&position));
   EXPECT_EQ(task_.startedAt, begin_ + 40 * kMs);
   EXPECT_EQ(DeliveredTimes(), (std::vector<uint64_t>{begin_ + 40 * kMs, begin_ + 80 * kMs}));
+}
+
+// The recording channel of key 7, as the handler sees it.
+struct SinkChannel : IEdgeMonitorChannel {
+  explicit SinkChannel(ipcapture::IVideoFrameSink* sink) : sink(sink) {}
+  uint32_t GetChannelIndex() override { return 7; }
+  ipcapture::IVideoFrameSink* GetFrameSink() override { return sink; }
+  void SetEdgeStorageCallback(IEdgeStorageCallback*) override {}
+  ipcapture::IVideoFrameSink* sink;
+};
+
+// The host stops the channel while a fetched frame is in its sink: from
+// another thread the unregistration returns only once the frame is out of
+// the sink, from inside the callback at once; no frame follows it.
+TEST_F(EdgeStorageTaskTest, UnregistrationWaitsForAFrameInTheSink) {
+  for (bool fromInside : {false, true}) {
+    SCOPED_TRACE(fromInside);
+    test::TestSink sink;
+    CBaseEdgeStorageHandler handler(&driver_, 10);
+    SinkChannel channel(&sink);
+    handler.RegisterChannel(&channel);
+    task_.SetHandler(&handler);
+    std::atomic<bool> unregistered{false};
+    bool returnedWhileInside = false;
+    CManualEvent inside;
+    auto unregister = [&] {
+      handler.UnregisterChannel(&channel);
+      unregistered = true;
+    };
+    sink.afterFrame = [&] {
+      inside.Set();
+      if (fromInside) return unregister();
+      returnedWhileInside = test::WaitUntil([&] { return unregistered.load(); }, std::chrono::milliseconds(1000));
+    };
+    std::thread other;
+    if (!fromInside) {
+      other = std::thread([&] {
+        if (inside.Wait(10000)) unregister();
+      });
+    }
+    task_.Frame(begin_ + 40 * kMs, true);
+    task_.Frame(begin_ + 80 * kMs, true);
+    if (other.joinable()) other.join();
+    EXPECT_TRUE(unregistered.load());
+    EXPECT_FALSE(returnedWhileInside);
+    EXPECT_EQ(sink.FrameCount(), 1u);
+    task_.SetHandler(&task_);
+  }
 }
 
 TEST(EdgeStorageTask, PlaybackPortAndPath) {
