@@ -21,7 +21,7 @@ void CRTPMediaParser::SetSdpParameters(const std::vector<uint8_t>& sps, const st
 
 void CRTPMediaParser::ProcessPacket(const CRTPPacket& packet) {
   try {
-    if (!CheckSequence(packet)) Reset();
+    if (!CheckSequence(packet)) SequenceBroken(packet);
     const uint8_t* payload = packet.GetPayload();
     ProcessPayload(packet, payload, payload ? packet.GetPayloadLength() : 0);
   } catch (...) {

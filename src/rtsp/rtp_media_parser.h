@@ -58,6 +58,12 @@ class CRTPMediaParser {
  protected:
   // The packet's payload (null and 0 when empty), after the sequence check.
   virtual void ProcessPayload(const CRTPPacket& packet, const uint8_t* payload, size_t size) = 0;
+  // The packet does not follow the previous one; by default the frame in
+  // progress is dropped.
+  virtual void SequenceBroken(const CRTPPacket& packet) {
+    (void)packet;
+    Reset();
+  }
   // True when the packet follows the previous one without a gap (the first
   // packet always does). The number is remembered in every case.
   bool CheckSequence(const CRTPPacket& packet);

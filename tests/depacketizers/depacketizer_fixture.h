@@ -103,14 +103,17 @@ class DepacketizerTest : public ::testing::Test {
 };
 
 // One depacketizer wired to the fixture's client. Send numbers and stamps
-// packets as a sender would: the timestamp moves on after each marker.
+// packets as a sender would: the timestamp moves on after each marker, and
+// the stream pauses there (the receiver's idle call) until the next frame.
 template <typename Parser>
 class ParserTest : public DepacketizerTest {
  protected:
   ParserTest() { parser.SetClient(&client); }
   void Send(bool marker, const Bytes& payload) {
     parser.ProcessPacket(MakePacket(sequence++, timestamp, marker, payload));
-    if (marker) timestamp += 3000;
+    if (!marker) return;
+    parser.FinishHeld(1000);
+    timestamp += 3000;
   }
   // Datagrams as captured, numbering and all.
   void Feed(const std::vector<Bytes>& packets) {

@@ -120,6 +120,95 @@ TEST_F(H264Depacketizer, FragmentedSeiDoesNotHideTheKeyFrame) {
   EXPECT_EQ(Str(Cat({kStart, kSps720, kStart, kPps, kStart, kIdr, kAud})), client.frames[0].bytes);
 }
 
+// What cameras do with marker bits, aggregates and fragments, sent as one
+// burst and then a pause: exactly one frame per picture, stamped with the
+// picture's time.
+TEST_F(H264Depacketizer, OneFramePerPictureWhateverTheFraming) {
+  const Bytes idrB = {0x65, 0x07, 0x11};  // later slices: first_mb_in_slice > 0
+  const Bytes sliceB = {0x41, 0x07, 0x22};
+  const Bytes key = Cat({kStart, kSps720, kStart, kPps, kStart, kIdr, kAud});
+  const Bytes keyAB = Cat({kStart, kSps720, kStart, kPps, kStart, kIdr, kStart, idrB, kAud});
+  const Bytes delta = Cat({kStart, kSlice, kAud});
+  const Bytes deltaAB = Cat({kStart, kSlice, kStart, sliceB, kAud});
+  const Bytes fuDelta = Cat({kStart, {0x61, 0x9A, 0x20, 0x2E}, kAud});  // rebuilt with the FU's NRI
+  const Bytes annexB = Cat({{0, 0, 0, 1}, kSps720, kStart, kPps, {0, 0, 0, 1}, kIdr});
+  struct Packet {
+    uint32_t ts;
+    bool marker;
+    Bytes payload;
+    uint16_t skip = 0;  // sequence numbers left out in front
+  };
+  struct Case {
+    const char* name;
+    std::vector<Packet> packets;
+    std::vector<std::pair<uint32_t, Bytes>> frames;
+  };
+  const Case cases[] = {
+      {"no marker bits, equal time stamps on neighbours",
+       {{1, false, kSps720}, {1, false, kPps}, {1, false, kIdr}, {2, false, kSlice}, {2, false, kSlice}},
+       {{1, key}, {2, delta}, {2, delta}}},
+      {"a marker on every slice",
+       {{1, false, kSps720},
+        {1, false, kPps},
+        {1, true, kIdr},
+        {1, true, idrB},
+        {2, true, kSlice},
+        {2, true, sliceB},
+        {3, true, kSlice},
+        {3, true, sliceB},
+        {4, true, kSlice},
+        {4, true, sliceB},
+        {5, true, kSlice}},
+       {{1, keyAB}, {2, deltaAB}, {3, deltaAB}, {4, deltaAB}, {5, delta}}},
+      {"marked sets in an aggregate with empty units, on their own time stamp",
+       {{1, true, Stap({{}, kSps720, {}, kPps, {}})}, {2, true, kIdr}},
+       {{2, key}}},
+      {"start codes inside single units, aggregates and fragments",
+       {{1, true, annexB},
+        {2, true, Stap({Cat({kSlice, kStart, sliceB})})},
+        {3, false, Fu(0x80, 1, Cat({kStart, kSlice}))},
+        {3, true, Fu(0x40, 1, Cat({kStart, sliceB}))}},
+       {{1, key}, {2, deltaAB}, {3, deltaAB}}},
+      {"fragments: empty ones, the reserved bit, start and end in one, an end bit missing",
+       {{1, false, kSps720},
+        {1, false, kPps},
+        {1, false, Fu(0x80, 5, {0x88})},
+        {1, false, Fu(0x00, 5, {})},
+        {1, false, Fu(0x20, 5, {0x84, 0x21})},
+        {1, true, Fu(0x40, 5, {0xA0})},
+        {2, false, Fu(0xC0, 1, {0x9A, 0x20, 0x2E})},
+        {3, false, Fu(0xA0, 1, {0x9A, 0x20})},
+        {3, true, Fu(0x80, 1, {0x07, 0x22})},
+        {4, true, Fu(0x00, 1, {0x99})},
+        {5, true, kSlice}},
+       {{1, key}, {2, fuDelta}, {3, Cat({kStart, {0x61, 0x9A, 0x20}, kStart, {0x61, 0x07, 0x22}, kAud})}, {5, delta}}},
+      {"numbering jumps between pictures",
+       {{1, true, Stap({kSps720, kPps, kIdr})},
+        {2, true, kSlice},
+        {3, true, kSlice, 5000},
+        {4, true, kSlice, 2},
+        {6, true, kSlice, 1}},
+       {{1, key}, {2, delta}, {3, delta}, {4, delta}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CH264RTPMediaParser h264(&driver);
+    h264.SetClient(&client);
+    client.frames.clear();
+    uint16_t seq = 100;
+    for (const Packet& p : c.packets) {
+      seq = static_cast<uint16_t>(seq + p.skip);
+      h264.ProcessPacket(MakePacket(seq++, p.ts * 3000, p.marker, p.payload));
+    }
+    h264.FinishHeld(1000);
+    EXPECT_EQ(client.frames.size(), c.frames.size());
+    for (size_t i = 0; i < std::min(c.frames.size(), client.frames.size()); ++i) {
+      EXPECT_EQ(client.frames[i].rtpTimestamp, c.frames[i].first * 3000) << i;
+      EXPECT_EQ(client.frames[i].bytes, Str(c.frames[i].second)) << i;
+    }
+  }
+}
+
 TEST_F(H264Depacketizer, SequenceNumbersWrapWithoutABreak) {
   sequence = 65534;
   Send(false, kSps720);
