@@ -106,7 +106,7 @@ void RtpQuirkStream::Frame(Packet p, std::vector<Packet>* framed) {
   }
   if (IsParameterSet(type) && Has(Quirk::kMarkedParameterSets)) p.marker = true;
   if ((type == 1 || type == 5) && Has(Quirk::kMarkerEverySlice)) p.marker = true;
-  if ((type == 1 || type == 5) && Has(Quirk::kFuAStartEndOne)) {
+  if (type >= 1 && type <= 23 && Has(Quirk::kFuAStartEndOne)) {
     const auto nal = static_cast<uint8_t>(p.payload[0]);
     std::string fu;
     fu += static_cast<char>((nal & 0xE0) | kFuA);
@@ -161,13 +161,6 @@ void RtpQuirkStream::Frame(Packet p, std::vector<Packet>* framed) {
 }
 
 uint32_t RtpQuirkStream::MapTimestamp(uint32_t ts, bool key) {
-  if (Has(Quirk::kSsrcChange) && !restarted_ && key && pictures_ >= kLater) {
-    // An encoder restart: new source, sequence and clock.
-    restarted_ = true;
-    ssrc_ ^= 0x5A5A0F0F;
-    next_seq_ = static_cast<uint16_t>(next_seq_ + 20000);
-    ts_offset_ += 0x40000000;
-  }
   if (Has(Quirk::kSequenceJump) && !jumped_ && !key && pictures_ >= kLater) {
     jumped_ = true;
     next_seq_ = static_cast<uint16_t>(next_seq_ + 5000);
@@ -194,6 +187,14 @@ void RtpQuirkStream::Send(Packet p, Clock::time_point now, std::vector<Out>* out
                      (type == kFuA && p.payload.size() >= 2 && (p.payload[1] & 0x1F) == 5);
     last_in_ts_ = p.ts;
     last_out_ts_ = MapTimestamp(p.ts, key);
+  }
+  if (Has(Quirk::kSsrcChange) && !restarted_ && pictures_ >= kLater && (type == 7 || type == kStapA)) {
+    // An encoder restart at a key frame's parameter sets: new source, sequence and clock.
+    restarted_ = true;
+    ssrc_ ^= 0x5A5A0F0F;
+    next_seq_ = static_cast<uint16_t>(next_seq_ + 20000);
+    ts_offset_ += 0x40000000;
+    last_out_ts_ += 0x40000000;
   }
   p.seq = next_seq_++;
   p.ts = last_out_ts_ - (IsParameterSet(type) && Has(Quirk::kSetsOwnTimestamp) ? 1 : 0);
