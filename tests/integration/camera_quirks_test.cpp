@@ -91,35 +91,12 @@ TEST(CameraQuirks, EveryQuirkStreamsWholeOverUdpAndInterleaved) {
         const QuirkTransport only = rows[row] ? rows[row]->transport : QuirkTransport::kBoth;
         if (only == (tcp ? QuirkTransport::kUdp : QuirkTransport::kInterleaved)) continue;
         const std::string tag = std::to_string(row) + (tcp ? "tcp" : "udp");
-        records[tcp] = std::make_unique<HostProcess>(std::vector<std::string>{"record",
-                                                                              "--address",
-                                                                              "127.0.0.1",
-                                                                              "--user",
-                                                                              "admin",
-                                                                              "--password",
-                                                                              "admin",
-                                                                              "--model",
-                                                                              "TCM5311",
-                                                                              "--codec",
-                                                                              "h264",
-                                                                              "--width",
-                                                                              "640",
-                                                                              "--height",
-                                                                              "480",
-                                                                              "--fps",
-                                                                              std::to_string(kFps),
-                                                                              "--duration",
-                                                                              "6",
-                                                                              "--port",
-                                                                              std::to_string(camera.HttpPort()),
-                                                                              "--param",
-                                                                              "7=" + std::to_string(camera.RtspPort()),
-                                                                              "--config",
-                                                                              dir.File(tcp ? "tcp.xml" : "udp.xml"),
-                                                                              "--out",
-                                                                              dir.File(tag + ".h264"),
-                                                                              "--index",
-                                                                              dir.File(tag + ".csv")});
+        records[tcp] = std::make_unique<HostProcess>(
+            HostArgs("record", camera.HttpPort(),
+                     "--model TCM5311 --codec h264 --width 640 --height 480 --fps " + std::to_string(kFps) +
+                         " --duration 6 --param 7=" + std::to_string(camera.RtspPort()) + " --config " +
+                         dir.File(tcp ? "tcp.xml" : "udp.xml") + " --out " + dir.File(tag + ".h264") + " --index " +
+                         dir.File(tag + ".csv")));
       }
       for (int tcp = 0; tcp < 2; ++tcp) {
         if (records[tcp]) {
