@@ -15,6 +15,8 @@ constexpr uint64_t kLeadSlack = 2500000;         // 250 ms
 constexpr uint64_t kMinCorrectedStep = 40000;    // 4 ms
 constexpr uint64_t kPlaybackEqualStep = 100000;  // 10 ms
 constexpr size_t kLearningSamples = 100;
+// A larger forward step of a recording's RTP clock is a restart, not time.
+constexpr uint64_t kPlaybackMaxStep = 100000000;  // 10 s
 
 }  // namespace
 
@@ -35,6 +37,7 @@ uint64_t CTimeStampConverter::StepNow() const {
 void CTimeStampConverter::Reset() {
   output_ = 0;
   lastTimestamp_ = 0;
+  haveTimestamp_ = false;
   lead_ = 0;
   rtpSteps_.Clear();
   clockSteps_.Clear();
@@ -64,20 +67,24 @@ void CTimeStampConverter::ConvertLive(uint32_t timestamp) {
   const uint64_t now = Now();
   const uint64_t stepNow = StepNow();
   bool forceLead = false;
-  if (now == 0 || output_ == 0 || lastTimestamp_ == 0) {
+  // Steps are read modulo 2^32, so that the RTP clock's wrap is a step like any other.
+  const int32_t delta = static_cast<int32_t>(timestamp - lastTimestamp_);
+  if (now == 0 || output_ == 0 || !haveTimestamp_) {
     output_ = now;
     lead_ = 0;
-  } else if (timestamp <= lastTimestamp_) {
-    // Same frame time again (or a step back): keep the output moving.
+  } else if (delta <= 0) {
+    // Same frame time again, or the camera's clock stepped back: keep the
+    // output moving.
     output_ = std::max(output_ + kOneMs, now);
     forceLead = true;
-  } else if (static_cast<uint64_t>(timestamp - lastTimestamp_) * kUnitsPerTick >= kSnapStep) {
+  } else if (static_cast<uint64_t>(delta) * kUnitsPerTick >= kSnapStep) {
     // A jump of the camera's RTP clock (or a long gap) says nothing about the
-    // rate: restart from the clock, and keep it out of the statistics.
-    output_ = now;
-    lead_ = 0;
+    // rate: restart from the clock, never behind the last output, and keep
+    // it out of the statistics.
+    output_ = std::max(output_ + kOneMs, now);
+    forceLead = true;
   } else {
-    const uint32_t rtpStep = timestamp - lastTimestamp_;
+    const uint32_t rtpStep = static_cast<uint32_t>(delta);
     rtpSteps_.Add(rtpStep);
     if (stepNow >= lastStepTime_) clockSteps_.Add(stepNow - lastStepTime_);
     if (rtpSteps_.Count() <= kLearningSamples) {
@@ -95,7 +102,7 @@ void CTimeStampConverter::ConvertLive(uint32_t timestamp) {
         step -= correction;
         lead_ -= std::min(correction, lead_);
       }
-      output_ += step;
+      output_ += std::max<uint64_t>(step, 1);
     }
   }
   if (output_ <= now || output_ - now >= kSnapStep) {
@@ -108,22 +115,28 @@ void CTimeStampConverter::ConvertLive(uint32_t timestamp) {
   }
   lastStepTime_ = stepNow;
   lastTimestamp_ = timestamp;
+  haveTimestamp_ = true;
 }
 
 void CTimeStampConverter::ConvertPlayback(uint32_t timestamp) {
   if (output_ == 0 || playbackStep_ == 0 || timestamp == 0) return;
-  if (lastTimestamp_ == 0) {
-    lastTimestamp_ = timestamp;
-  } else if (timestamp == lastTimestamp_) {
-    output_ += playbackStep_;
-  } else if (timestamp > lastTimestamp_) {
-    output_ += static_cast<uint64_t>(timestamp - lastTimestamp_) * kUnitsPerTick;
-    lastTimestamp_ = timestamp;
+  if (haveTimestamp_) {
+    const int32_t delta = static_cast<int32_t>(timestamp - lastTimestamp_);
+    if (delta > 0 && static_cast<uint64_t>(delta) * kUnitsPerTick < kPlaybackMaxStep) {
+      output_ += static_cast<uint64_t>(delta) * kUnitsPerTick;
+    } else {
+      // The same time again, or the camera's RTP clock wrapped far, stepped
+      // back or restarted: the playback moves on by one step and counts
+      // from the new value, so that later frames are not taken as old ones.
+      output_ += playbackStep_;
+    }
   }
+  lastTimestamp_ = timestamp;
+  haveTimestamp_ = true;
 }
 
 void CTimeStampConverter::GetTime(SYSTEMTIME& out) const {
-  const uint64_t time = (output_ != 0 && lastTimestamp_ != 0) ? output_ : Now();
+  const uint64_t time = (output_ != 0 && haveTimestamp_) ? output_ : Now();
   FileTimeToSystemTimeUtc(time, out);
 }
 

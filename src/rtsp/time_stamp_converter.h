@@ -45,6 +45,7 @@ class CTimeStampConverter {
 
   uint64_t output_ = 0;
   uint32_t lastTimestamp_ = 0;
+  bool haveTimestamp_ = false;
   uint64_t lead_ = 0;
   TStatisticsHelper<uint32_t> rtpSteps_{1000};
   TStatisticsHelper<uint64_t> clockSteps_{1000};

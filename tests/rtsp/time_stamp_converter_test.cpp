@@ -94,9 +94,12 @@ TEST_F(TimeStampConverterTest, JumpsAfterLearningStayWithinOneSecondOfTheClock) 
     const char* name;
     uint32_t rtpJump;  // added once to the RTP clock
     int64_t wallStep;  // added once to the wall clock
+    uint32_t firstTs = 77;
   };
-  for (const Case& c : {Case{"RTP +30 s", 30u * 90000u, 0}, Case{"RTP +3 s", 3u * 90000u, 0},
-                        Case{"wall -1 h", 0, -36000000000ll}, Case{"wall +1 h", 0, 36000000000ll}}) {
+  for (const Case& c :
+       {Case{"RTP +30 s", 30u * 90000u, 0}, Case{"RTP +3 s", 3u * 90000u, 0}, Case{"RTP -30 s", 0u - 30u * 90000u, 0},
+        Case{"RTP -40 ms", 0u - 3600u, 0}, Case{"RTP wraps", 0, 0, 0xFFFFFFFFu - 300u * 3000u},
+        Case{"wall -1 h", 0, -36000000000ll}, Case{"wall +1 h", 0, 36000000000ll}}) {
     SCOPED_TRACE(c.name);
     now = kStart;
     uint64_t steady = 5000 * kMs;
@@ -104,7 +107,7 @@ TEST_F(TimeStampConverterTest, JumpsAfterLearningStayWithinOneSecondOfTheClock) 
     converter.SetClock([this] { return now; });
     converter.SetStepClock([&steady] { return steady; });
     converter.Reset();
-    uint32_t ts = 77;
+    uint32_t ts = c.firstTs;
     uint64_t previous = 0;
     for (int frame = 0; frame < 600; ++frame) {
       if (frame == 300) {
@@ -113,6 +116,10 @@ TEST_F(TimeStampConverterTest, JumpsAfterLearningStayWithinOneSecondOfTheClock) 
       }
       const uint64_t out = converter.Convert(ts);
       ASSERT_LE(std::abs(Diff(out, now)), static_cast<int64_t>(1000 * kMs)) << "frame " << frame;
+      // Whatever the camera's clock does, capture times only move on.
+      if (c.wallStep >= 0) {
+        ASSERT_GT(out, previous) << "frame " << frame;
+      }
       if (frame > 302) {
         EXPECT_GE(out - previous, 30 * kMs) << "frozen at frame " << frame;
       }
@@ -130,8 +137,14 @@ TEST_F(TimeStampConverterTest, PlaybackCountsFromStart) {
   EXPECT_EQ(converter.Convert(1000), kStart);
   EXPECT_EQ(converter.Convert(1000), kStart + 10 * kMs);
   EXPECT_EQ(converter.Convert(10000), kStart + 10 * kMs + 9000 * 111);
-  EXPECT_EQ(converter.Convert(5000), kStart + 10 * kMs + 9000 * 111) << "a smaller timestamp changes nothing";
   EXPECT_EQ(converter.Convert(0), kStart + 10 * kMs + 9000 * 111) << "0 is ignored";
+  // The recording's RTP clock restarts lower, or wraps: the output moves on
+  // one step and counts from the new value.
+  const uint64_t atRestart = kStart + 20 * kMs + 9000 * 111;
+  EXPECT_EQ(converter.Convert(5000), atRestart);
+  EXPECT_EQ(converter.Convert(8000), atRestart + 3000 * 111);
+  EXPECT_EQ(converter.Convert(0xFFFFF000u), atRestart + 3000 * 111 + 10 * kMs) << "a far jump is a restart";
+  EXPECT_EQ(converter.Convert(0x800u), atRestart + 3000 * 111 + 10 * kMs + 0x1800 * 111) << "the wrap is a step";
   converter.StartPlayback(0);
   EXPECT_TRUE(converter.IsLive());
 }
