@@ -136,7 +136,7 @@ void CBaseRTPChannel::RunUnicastLoop() {
       StopSession();
       frameDelivered_.Reset();
       ResetTimeStamps();
-      if (!ConfigureStream() || !StartSession()) {
+      if (!PrepareSession() || !ConfigureStream() || !StartSession()) {
         StopSession();
         waitMs = 1000;
       } else {

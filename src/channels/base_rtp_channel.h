@@ -55,6 +55,9 @@ class CBaseRTPChannel : public CBaseCameraChannel,
 
   virtual void RunMulticastLoop() = 0;
   virtual bool StartMulticastTransport(const std::string& group, uint16_t port);
+  // Before the encoder set-up: what the session start needs early (the
+  // UDP port pair, watched for stray packets meanwhile).
+  virtual bool PrepareSession() { return true; }
   virtual bool StartSession() = 0;
   virtual void StopSession() = 0;
   virtual bool IsAlive() = 0;

@@ -39,14 +39,19 @@ RTSP_SESSION_PARAMS CBaseRTSPChannel::BaseSessionParams(uint16_t rtpPort, uint16
   return params;
 }
 
+bool CBaseRTSPChannel::PrepareSession() {
+  if (transportMode_ != 0) return true;
+  if (!ResolveCamera()) return false;
+  // No wait here: the pair is watched while the CGI set-up and DESCRIBE go
+  // on, and given up in SdpInfoReceived if the camera already sends to it.
+  return ChooseRtpPortPair(receiver_, rtcp_, cameraAddress_.load(), StopEvent(), packetReceived_, 0);
+}
+
 bool CBaseRTSPChannel::StartSession() {
   uint16_t rtpPort = 0;
   uint16_t rtcpPort = 0;
   if (transportMode_ == 0) {
-    if (!ResolveCamera()) return false;
-    if (!ChooseRtpPortPair(receiver_, rtcp_, cameraAddress_.load(), StopEvent(), packetReceived_, kVideoPortQuietMs)) {
-      return false;
-    }
+    if (receiver_.GetPort() == 0 && !PrepareSession()) return false;
     rtpPort = receiver_.GetPort();
     rtcpPort = rtcp_.GetPort();
   }
@@ -203,6 +208,7 @@ bool CBaseRTSPChannel::SdpInfoReceived(const SDP_SESSION_INFO& info) {
     }
   }
   described_ = true;
+  if (!multicast && transportMode_ == 0 && packetReceived_.IsSet() && !MoveToQuietPortPair()) return false;
   if (!info.video.present) {
     failureTold_ = true;
     ReportFailure(kFailureRtspStatus, "the description has no usable video section");
@@ -244,6 +250,25 @@ bool CBaseRTSPChannel::SdpInfoReceived(const SDP_SESSION_INFO& info) {
   }
   if (multicast && StartMulticastTransport(info.video.connectionAddress, info.video.port)) ResetLog();
   if (!multicast) ResetLog();
+  return true;
+}
+
+bool CBaseRTSPChannel::MoveToQuietPortPair() {
+  // The camera's packets came before SETUP: a stream of an earlier session
+  // still arrives on this pair. The next pair must prove quiet.
+  const uint16_t busy = receiver_.GetPort();
+  LogMessage(kLogWarning, "%s: RTP port %u already receives a stream from device %s; choosing another",
+             "orbisan::CBaseRTSPChannel::SdpInfoReceived", static_cast<unsigned>(busy),
+             Driver()->GetDeviceName().c_str());
+  receiver_.Stop();
+  rtcp_.Stop();
+  if (!ChooseRtpPortPair(receiver_, rtcp_, cameraAddress_.load(), StopEvent(), packetReceived_, kVideoPortQuietMs,
+                         static_cast<uint16_t>(busy + 2))) {
+    ReportFailure(kFailureNoRtp, Format("no quiet RTP port pair above %u for the camera's stream", busy));
+    return false;
+  }
+  client_.SetClientPorts(receiver_.GetPort(), rtcp_.GetPort());
+  RestartLossCounter();
   return true;
 }
 

@@ -35,6 +35,7 @@ class CBaseRTSPChannel : public CBaseRTPChannel, public IRTSPClientUser, public 
 
  protected:
   void RunMulticastLoop() override;
+  bool PrepareSession() override;
   bool StartSession() override;
   void StopSession() override;
   bool IsAlive() override;
@@ -42,6 +43,8 @@ class CBaseRTSPChannel : public CBaseRTPChannel, public IRTSPClientUser, public 
   uint32_t FinishHeldFrame(uint64_t idleMs) override;
 
   bool StartMulticastSession();
+  // Gives up a port pair on which the camera's packets arrived before SETUP.
+  bool MoveToQuietPortPair();
   void LogFailure(uint32_t level, const std::string& text) override;
   void FillLossCounters(CHANNEL_STATISTICS& statistics) override;
   void FirstFrameMissing(uint32_t waitedMs) override;

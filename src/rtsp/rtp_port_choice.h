@@ -10,7 +10,10 @@ namespace orbisan {
 
 constexpr uint16_t kFirstRtpPort = 3556;
 constexpr uint16_t kRtpPortLimit = 4556;
-// How long a candidate RTP port must stay quiet before it is taken.
+// How long a candidate RTP port must stay quiet before it is taken. Video
+// sessions take a pair at once and watch it until SETUP instead (packets
+// of the camera arriving before SETUP belong to a stray stream); a pair
+// taken in place of one found busy is checked this long.
 constexpr uint32_t kVideoPortQuietMs = 1500;
 constexpr uint32_t kDataPortQuietMs = 500;
 
