@@ -50,7 +50,9 @@ std::string Recorded(const ScratchDir& dir, HostProcess& record, const std::stri
   if (times.size() < 2 * kFps) return problems.str() + "only " + std::to_string(times.size()) + " frames";
   bool backwards = false, hole = false;
   for (size_t i = 1; i < times.size(); ++i) {
-    if (times[i] <= times[i - 1] && !backwards) problems << "time steps back after frame " << i << "; ";
+    if (times[i] <= times[i - 1] && !backwards) {
+      problems << "capture time steps " << times[i - 1] - times[i] << " ms back after frame " << i << "; ";
+    }
     if (times[i] - times[i - 1] > 1000 && !hole)
       problems << times[i] - times[i - 1] << " ms hole at frame " << i << "; ";
     backwards |= times[i] <= times[i - 1];
