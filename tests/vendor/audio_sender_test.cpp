@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
+#include <thread>
 
 #include "audio/audio_output_channel.h"
 #include "audio/ip_audio_sender.h"
@@ -153,6 +155,31 @@ TEST_F(AudioSenderTest, ACameraThatRefusesAudioIsRetriedEvery1500MsUntilStopped)
   EXPECT_EQ(observer_.States().back(), static_cast<uint32_t>(kAudioStopped));
   EXPECT_EQ(Checks().size(), checks) << "no check after the stop";
   EXPECT_EQ(fake_.CountOf("KOpenInterface"), 0u);
+}
+
+TEST_F(AudioSenderTest, AStalledLibraryHoldsOneSessionAtATime) {
+  driver_.info.connectTimeoutMs = 300;
+  fake_.connectRelease.Reset();
+  CIPAudioSender sender(&creator_, 1);
+  ASSERT_TRUE(sender.OpenChannel(7, 1, &observer_, &formats_));
+  HostAudioSample buffer = Buffer(std::vector<uint8_t>(80, 0xFF));
+  const auto talkUntil = [&](const std::function<bool()>& done) {
+    return WaitUntil(
+        [&] {
+          sender.SendAudio(&buffer);
+          std::this_thread::sleep_for(std::chrono::milliseconds(50));
+          return done();
+        },
+        std::chrono::seconds(30));
+  };
+  // The host goes on talking through several retries while the first session hangs.
+  const auto waits = [&] { return driver_.LinesWith("no new audio session until it has").size(); };
+  ASSERT_TRUE(talkUntil([&] { return waits() > 0 && Checks().size() >= 4; }));
+  EXPECT_EQ(fake_.CountOf("KOpenInterface"), 1u);
+  EXPECT_EQ(waits(), 1u);
+  fake_.connectRelease.Set();
+  EXPECT_TRUE(talkUntil([&] { return fake_.CountOf("KSendAudio") > 0; }));
+  EXPECT_TRUE(sender.CloseChannel(7));
 }
 
 TEST_F(AudioSenderTest, WithoutAnEnabledMuLawFormatTheChannelFails) {

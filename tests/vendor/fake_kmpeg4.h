@@ -50,7 +50,10 @@ class FakeKMpeg4 {
     lib.KStopStreaming = [](KHandle) { Call("KStopStreaming"); };
     lib.KDisconnect = [](KHandle) { Call("KDisconnect"); };
     lib.KCloseInterface = [](KHandle) { Call("KCloseInterface"); };
-    lib.KGetAudioToken = [](KHandle, uint8_t*) { return Call("KGetAudioToken"), 1; };
+    lib.KGetAudioToken = [](KHandle, uint8_t*) {
+      Call("KGetAudioToken");
+      return Current()->connectRelease.Wait(kInfinite), 1;
+    };
     lib.KSendAudio = [](KHandle, const uint8_t* data, uint32_t length) {
       std::lock_guard<std::recursive_mutex> guard(Current()->mutex_);
       Current()->sent_.emplace_back(data, data + length);
@@ -80,7 +83,7 @@ class FakeKMpeg4 {
   KMpeg4Library lib;
   std::vector<uint8_t> portInfo;  // what KGetPortInfoByHTTP answers (32 bytes); empty = no answer
   CManualEvent connectEntered;
-  CManualEvent connectRelease;  // reset it to hold KConnect
+  CManualEvent connectRelease;  // reset it to hold KConnect and KGetAudioToken
 
  private:
   static FakeKMpeg4*& Current() {
