@@ -31,7 +31,8 @@ class CHttpSender {
   // True when a response arrived; its body then waits to be read.
   virtual bool Send(const CHttpRequest& request);
   // Ends a send or read blocked on another thread and suppresses the scheme
-  // fallback of the send under way.
+  // fallback of the send under way. The next Send starts afresh, so a stop,
+  // which must not be lost between two requests, uses Shutdown.
   virtual void Cancel();
   // Cancels the request under way and refuses every later one until Resume
   // (the owner is stopping; may be called from another thread).

@@ -212,7 +212,7 @@ TEST(EdgeStorageTask, AbortCutsShortAStorageQueryTheCameraNeverAnswers) {
   task.SetInterval(7, 0, 10 * kMs);
   uint64_t position = 0;
   std::thread queue([&] { EXPECT_FALSE(task.ProcessTaskItem(&position)); });
-  ASSERT_TRUE(test::WaitUntil([&] { return camera.Accepted() > 0; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return camera.Connected(); }));
   const auto start = std::chrono::steady_clock::now();
   task.Abort();
   queue.join();

@@ -117,7 +117,7 @@ TEST_F(PTZHandlerTest, CloseCutsShortAPresetRequestTheCameraNeverAnswers) {
   CActiPTZControl control(&driver_, 0, false);
   ASSERT_TRUE(control.Open());
   std::thread host([&] { EXPECT_EQ(control.AddPreset("A"), -18); });
-  ASSERT_TRUE(WaitUntil([&] { return camera.Accepted() > 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return camera.Connected(); }));
   const auto start = std::chrono::steady_clock::now();
   control.Close();
   host.join();
