@@ -2,13 +2,16 @@
 // capability text, the session parameters and the capture object's channel map.
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "audio/audio_capabilities.h"
 #include "audio/audio_capture_channel.h"
 #include "audio/ip_audio_capture.h"
 #include "audio/rtp_audio_parser.h"
+#include "runtime/event.h"
 #include "support/test_driver.h"
 #include "support/test_samples.h"
 
@@ -235,4 +238,51 @@ TEST(IPAudioCapture, ChannelMapUpToTheMaximum) {
                                              "deleted",     "create 10/0", "start",      "stop",  "deleted",
                                              "create 11/0", "stop",        "deleted"};
   EXPECT_EQ(creator.events, expected) << "a failed start is stopped and destroyed; the rest at destruction";
+}
+
+namespace {
+
+// A channel whose thread reports its stop to the host under the channel's
+// lock, as the real ones do, the host asking for the state from inside the
+// report; Stop waits for that thread as a join would, within a bound, so
+// that a deadlock shows as a stop that timed out.
+struct ReportingChannel : IAudioInputChannel {
+  ReportingChannel(CIPAudioCapture& capture, std::thread& reporter) : capture(capture), reporter(reporter) {}
+  bool Start() override { return true; }
+  bool Stop() override {
+    reporter = std::thread([this] {
+      std::lock_guard<std::recursive_mutex> lock(mutex);
+      capture.GetChannelState(1);
+      reported.Set();
+    });
+    return reported.Wait(5000);
+  }
+  uint32_t GetState() override {
+    std::lock_guard<std::recursive_mutex> lock(mutex);
+    return kAudioRunning;
+  }
+  CIPAudioCapture& capture;
+  std::thread& reporter;
+  std::recursive_mutex mutex;
+  CManualEvent reported;
+};
+
+struct ReportingCreator : FakeCreator {
+  IAudioInputChannel* CreateAudioCaptureChannel(uint32_t, uint32_t, void*, void*) override {
+    return new ReportingChannel(*capture, reporter);
+  }
+  CIPAudioCapture* capture = nullptr;
+  std::thread reporter;
+};
+
+}  // namespace
+
+TEST(IPAudioCapture, HostAskingFromInsideAStateReportDoesNotHoldUpAClose) {
+  ReportingCreator creator;
+  CIPAudioCapture capture(&creator, 1);
+  creator.capture = &capture;
+  ASSERT_TRUE(capture.OpenChannel(1, 0, nullptr, nullptr));
+  EXPECT_TRUE(capture.CloseChannel(1)) << "the stop waited for a report that waited for the close";
+  creator.reporter.join();
+  EXPECT_EQ(capture.GetOpenChannelCount(), 0u);
 }
