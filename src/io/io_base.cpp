@@ -45,6 +45,11 @@ void CIOBase::ResetStates() {
 }
 
 bool CIOBase::StartIO() {
+  std::lock_guard<std::mutex> lock(startStopMutex_);
+  // A second start begins anew: the running threads are inside the senders
+  // that OnIOStarted replaces.
+  if (started_) StopThreads();
+  started_ = true;
   stopEvent_.Reset();
   ResetStates();
   OnIOStarted();
@@ -73,6 +78,12 @@ bool CIOBase::StartIO() {
 }
 
 bool CIOBase::StopIO() {
+  std::lock_guard<std::mutex> lock(startStopMutex_);
+  started_ = false;
+  return StopThreads();
+}
+
+bool CIOBase::StopThreads() {
   const uint32_t timeoutMs = driver_->GetDeviceInfo()->connectTimeoutMs;
   stopEvent_.Set();
   outputThread_.SignalStop();

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 
 #include "device/idriver.h"
 #include "runtime/event.h"
@@ -83,6 +84,7 @@ class CIOBase : public ipcapture::ICaptureIOApi {
  private:
   void Fail();
   void PollInputs();
+  bool StopThreads();
 
   TTickThread<CIOBase> inputThread_;
   TOutputHandler<CIOBase> outputThread_;
@@ -93,6 +95,10 @@ class CIOBase : public ipcapture::ICaptureIOApi {
   bool inputFailureLog_ = true;   // input thread only
   bool outputFailureLog_ = true;  // output thread only
   CManualEvent stopEvent_;
+  // Start and stop one at a time: a start replaces the senders the threads
+  // use, so a running start is stopped first.
+  std::mutex startStopMutex_;
+  bool started_ = false;
 };
 
 }  // namespace orbisan

@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -19,6 +20,7 @@ using namespace orbisan;
 using orbisan::test::HttpReply;
 using orbisan::test::ScriptedHttpServer;
 using orbisan::test::WaitUntil;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -43,6 +45,7 @@ class IoRig {
     ASSERT_TRUE(io->StartIO());
   }
   HttpReply Answer(const std::string& uri) {
+    if (slowPolls && uri.find("DIO_STATUS") != std::string::npos) std::this_thread::sleep_for(300ms);
     std::lock_guard<std::mutex> lock(mutex);
     if (failing) return {500, "busy\r\n"};
     if (uri.find("DIO_OUTPUT") != std::string::npos) return {200, refuseOutputs ? "ERROR: DIO_OUTPUT\r\n" : "OK\r\n"};
@@ -66,6 +69,7 @@ class IoRig {
   std::map<int, std::string> status;
   std::atomic<bool> failing{false};
   std::atomic<bool> refuseOutputs{false};
+  std::atomic<bool> slowPolls{false};
   ScriptedHttpServer server;
   test::TestDriver driver;
   test::TestIOCallback callback;
@@ -156,6 +160,22 @@ TEST(ActiDigitalIO, RefusedOutputWriteIsAFailure) {
   const auto lines = rig.driver.LinesWith("Unable to change output state for device 127.0.0.1:");
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].level, kLogError);
+}
+
+TEST(ActiDigitalIO, StartWhilePollsAreUnderWayBeginsAnew) {
+  IoRig rig(1, 2, 1);
+  rig.slowPolls = true;
+  rig.Start();
+  for (int i = 0; i < 3; ++i) {
+    const size_t polls = rig.Uris("DIO_STATUS").size();
+    ASSERT_TRUE(WaitUntil([&] { return rig.Uris("DIO_STATUS").size() > polls; }));
+    EXPECT_TRUE(rig.io->StartIO()) << i;  // the poll is in the sender a new start replaces
+  }
+  // The last start reports both inputs again.
+  const size_t changes = rig.callback.Changes().size();
+  ASSERT_TRUE(WaitUntil([&] { return rig.callback.Changes().size() >= changes + 2; }));
+  EXPECT_TRUE(rig.io->StopIO());
+  EXPECT_TRUE(rig.driver.LinesWith("failed!").empty());
 }
 
 }  // namespace
