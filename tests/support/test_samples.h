@@ -129,8 +129,12 @@ class TestSink : public ipcapture::IVideoFrameSink {
     if (throwOnFrame) throw std::runtime_error("sink failure");
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      frames_.push_back({s->GetFourCC(), s->width, s->height, s->resolutionClass, s->time,
-                         keepBytes ? s->Bytes() : std::string(), s->streamName});
+      ++count_;
+      if (s->streamName.ends_with("::EdgeChannel")) ++edgeCount_;
+      if (keepRecords) {
+        frames_.push_back(
+            {s->GetFourCC(), s->width, s->height, s->resolutionClass, s->time, s->Bytes(), s->streamName});
+      }
     }
     CallbackFourCC() = s->GetFourCC();
     if (afterFrame) afterFrame();
@@ -153,13 +157,19 @@ class TestSink : public ipcapture::IVideoFrameSink {
   }
   size_t FrameCount() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return frames_.size();
+    return count_;
+  }
+  // Frames the driver played back from the camera's storage.
+  size_t EdgeFrameCount() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return edgeCount_;
   }
 
   std::atomic<bool> accept{true};
   std::atomic<bool> throwOnFrame{false};
-  // Off for long runs: frames are counted and described, their bytes not kept.
-  std::atomic<bool> keepBytes{true};
+  // Off for long runs: frames are only counted, so that the test's own
+  // records do not grow the memory it measures.
+  std::atomic<bool> keepRecords{true};
   std::atomic<int> signalLost{0};
   // What the host does inside the callbacks (set before the stream starts).
   std::function<void()> afterFrame;
@@ -167,6 +177,8 @@ class TestSink : public ipcapture::IVideoFrameSink {
 
  private:
   std::mutex mutex_;
+  size_t count_ = 0;
+  size_t edgeCount_ = 0;
   std::vector<DeliveredFrame> frames_;
 };
 
