@@ -64,6 +64,7 @@ void CBaseRTPChannel::ReportOutageIfDue() {
 bool CBaseRTPChannel::ResolveCamera() {
   const std::string& host = Driver()->GetDeviceInfo()->address;
   cameraAddress_.store(ResolveIPv4(host));
+  receiver_.SetSource(cameraAddress_.load());
   if (cameraAddress_.load() != 0) return true;
   ReportFailure(kFailureAddress, "the camera address \"" + host + "\" does not resolve to an IPv4 address");
   return false;

@@ -44,6 +44,7 @@ bool CBaseRTSPEdgeStorageTask::StartSession(uint64_t position) {
   in_addr address{};
   if (!ResolveIPv4(info->address, address)) return false;
   cameraAddress_ = address.s_addr;
+  receiver_.SetSource(address.s_addr);
   uint16_t rtpPort = 0;
   uint16_t rtcpPort = 0;
   if (rtpMode_ != kRtpInterleaved) {

@@ -101,6 +101,7 @@ void CRTPReceiver::PrepareSlots() {
   if (slots_.size() != count) {
     slots_.clear();
     slots_.resize(count);
+    bigSlots_ = 0;
     slots_.shrink_to_fit();
     queued_.assign(count, 0);
   }
@@ -115,7 +116,7 @@ void CRTPReceiver::PrepareSlots() {
 void CRTPReceiver::ClearQueue() {
   CAutoLock guard(lock_);
   for (; queuedCount_ > 0; --queuedCount_) {
-    free_.push_back(queued_[queuedHead_]);
+    FreeSlot(queued_[queuedHead_]);
     queuedHead_ = (queuedHead_ + 1) % queued_.size();
   }
   dropping_ = false;
@@ -154,19 +155,41 @@ bool CRTPReceiver::FrameBoundary(const CRTPPacket& packet) {
   return wake;
 }
 
-uint8_t* CRTPReceiver::Slot::Reserve(size_t wanted) {
-  if (capacity < wanted) {
-    bytes.reset(new uint8_t[wanted]);
-    capacity = wanted;
+uint8_t* CRTPReceiver::Reserve(Slot& slot, size_t wanted) {
+  if (slot.capacity < wanted) {
+    if (slot.capacity <= kSlotBytes && wanted > kSlotBytes) ++bigSlots_;
+    // Normal slots take a little more than asked, so that they are sized once.
+    const size_t size = std::max(wanted, kSlotBytes);
+    slot.bytes.reset(new uint8_t[size]);
+    slot.capacity = size;
   }
-  return bytes.get();
+  return slot.bytes.get();
+}
+
+void CRTPReceiver::FreeSlot(uint32_t index) {
+  Slot& slot = slots_[index];
+  // Slots grown for large datagrams are given back beyond a few, so that a
+  // burst of them does not leave every slot at 64 KiB.
+  if (slot.capacity > kSlotBytes && bigSlots_ > kMaxBigSlots) {
+    slot.bytes.reset();
+    slot.capacity = 0;
+    --bigSlots_;
+  }
+  free_.push_back(index);
+}
+
+size_t CRTPReceiver::SlotMemory() {
+  CAutoLock guard(lock_);
+  size_t total = 0;
+  for (const Slot& slot : slots_) total += slot.capacity;
+  return total;
 }
 
 bool CRTPReceiver::QueueSlot(uint32_t index, bool& runStarts, bool& runEnds, uint64_t& runDropped) {
   const size_t limit = std::min(queueLimit_.load(), slots_.size() - kTakeAtOnce - kLendAtOnce);
   size_t dropped = 0;
   while (queuedCount_ > 0 && queuedCount_ >= limit) {
-    free_.push_back(queued_[queuedHead_]);
+    FreeSlot(queued_[queuedHead_]);
     queuedHead_ = (queuedHead_ + 1) % queued_.size();
     --queuedCount_;
     ++dropped;
@@ -189,7 +212,7 @@ bool CRTPReceiver::QueueSlot(uint32_t index, bool& runStarts, bool& runEnds, uin
 }
 
 void CRTPReceiver::DataReceived(IRTPClient* client, const sockaddr_in& source, const uint8_t* data, size_t length) {
-  if (client == nullptr || client != ownClient_.load()) return;
+  if (client == nullptr || client != ownClient_.load() || !FromSource(source)) return;
   // Only checked here (header fields, no copy); the queue thread parses again in place.
   if (!check_.ParseInPlace(data, length) || IsStopping()) return;
   bool wake = false, runStarts = false, runEnds = false;
@@ -197,7 +220,7 @@ void CRTPReceiver::DataReceived(IRTPClient* client, const sockaddr_in& source, c
   {
     CAutoLock guard(lock_);
     if (free_.empty() && queuedCount_ > 0) {  // every free slot is with the queue thread
-      free_.push_back(queued_[queuedHead_]);
+      FreeSlot(queued_[queuedHead_]);
       queuedHead_ = (queuedHead_ + 1) % queued_.size();
       --queuedCount_;
       droppedPackets_.fetch_add(1);
@@ -206,7 +229,7 @@ void CRTPReceiver::DataReceived(IRTPClient* client, const sockaddr_in& source, c
     const uint32_t index = free_.back();
     free_.pop_back();
     Slot& slot = slots_[index];
-    std::memcpy(slot.Reserve(length), data, length);
+    std::memcpy(Reserve(slot, length), data, length);
     slot.length = length;
     slot.source = source;
     wake = QueueSlot(index, runStarts, runEnds, runDropped);
@@ -218,13 +241,15 @@ void CRTPReceiver::DataReceived(IRTPClient* client, const sockaddr_in& source, c
 size_t CRTPReceiver::LendBuffers(IRTPClient* client, size_t bytes, uint8_t** buffers, size_t count) {
   if (client == nullptr || client != ownClient_.load()) return 0;
   count = std::min(count, kLendAtOnce);
+  // Large datagrams are read a few at a time: the slots they need stay few.
+  if (bytes > kSlotBytes) count = std::min(count, std::max<size_t>(1, kMaxBigSlots / 2));
   size_t lent = 0;
   CAutoLock guard(lock_);
   // The slots for this are set aside (queue limit + the queue thread's + these).
   for (; lent < count && !free_.empty(); ++lent) {
     lent_[lent] = free_.back();
     free_.pop_back();
-    buffers[lent] = slots_[lent_[lent]].Reserve(bytes);
+    buffers[lent] = Reserve(slots_[lent_[lent]], bytes);
   }
   return lent;
 }
@@ -240,8 +265,9 @@ void CRTPReceiver::BuffersFilled(IRTPClient* client, uint8_t* const* buffers, co
     for (size_t i = 0; i < count; ++i) {
       Slot& slot = slots_[lent_[i]];
       // Only checked here (header fields, no copy); the queue thread parses again in place.
-      if (lengths[i] == 0 || IsStopping() || !check_.ParseInPlace(slot.bytes.get(), lengths[i])) {
-        free_.push_back(lent_[i]);
+      if (lengths[i] == 0 || IsStopping() || !FromSource(sources[i]) ||
+          !check_.ParseInPlace(slot.bytes.get(), lengths[i])) {
+        FreeSlot(lent_[i]);
         continue;
       }
       slot.length = lengths[i];
@@ -298,7 +324,7 @@ uint32_t CRTPReceiver::ThreadFunction() {
         }
       }
       CAutoLock guard(lock_);
-      for (size_t i = count; i-- > 0;) free_.push_back(taken[i]);
+      for (size_t i = count; i-- > 0;) FreeSlot(taken[i]);
       inBatch_.store(0);
     }
     waitMs = 1000;

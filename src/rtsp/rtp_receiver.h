@@ -59,6 +59,15 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   // Packets waiting for the queue thread beyond this are dropped, oldest first.
   void SetQueueLimit(size_t packets) { queueLimit_.store(packets == 0 ? 1 : packets); }
   uint64_t DroppedPackets() const { return droppedPackets_.load(); }
+  // Only datagrams from this IPv4 address (network order; 0: any) are
+  // queued, checked on the socket thread so that a flood from elsewhere
+  // never takes the camera's place in the queue.
+  void SetSource(uint32_t address) { source_.store(address); }
+  // Bytes the slots hold (for checks of the memory bound).
+  size_t SlotMemory();
+  // What a slot normally holds, and how many may be larger at a time.
+  static constexpr size_t kSlotBytes = 2048;
+  static constexpr size_t kMaxBigSlots = 16;
 
   static constexpr uint32_t kDefaultSocketBuffer = 4 * 1024 * 1024;
   // About two seconds of an 8 Mbit/s stream, on top of the socket buffer.
@@ -83,9 +92,15 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
     size_t length;
     size_t capacity;
     std::unique_ptr<uint8_t[]> bytes;
-    // Room for `bytes`; a slot is allocated on its first use only.
-    uint8_t* Reserve(size_t wanted);
   };
+  // Room for `wanted` bytes in the slot (allocated on its first use); under lock_.
+  uint8_t* Reserve(Slot& slot, size_t wanted);
+  // Back to the free stack; under lock_.
+  void FreeSlot(uint32_t index);
+  bool FromSource(const sockaddr_in& from) const {
+    const uint32_t wanted = source_.load(std::memory_order_relaxed);
+    return wanted == 0 || from.sin_addr.s_addr == wanted;
+  }
   // Slots the queue thread takes per pass, and the socket thread per read.
   static constexpr size_t kTakeAtOnce = 64;
   static constexpr size_t kLendAtOnce = 64;
@@ -132,6 +147,8 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   uint64_t droppedAtRunStart_ = 0;  // guarded by lock_
   bool dropping_ = false;           // guarded by lock_
   std::atomic<bool> bufferLogged_{false};
+  std::atomic<uint32_t> source_{0};
+  size_t bigSlots_ = 0;  // guarded by lock_
 };
 
 }  // namespace orbisan

@@ -253,7 +253,9 @@ uint32_t CUDPClient::ThreadFunction() {
         } catch (...) {
         }
       }
-      if (grow) bufferSize_.store(static_cast<uint32_t>(std::min<size_t>(each + 1024, kMaxDatagram)));
+      // One datagram that did not fit says the sender writes large ones: make
+      // room for the largest at once instead of losing one per kilobyte.
+      if (grow) bufferSize_.store(kMaxDatagram);
       if (received <= 0) break;                          // nothing more for now (or an error the next poll reports)
       if (static_cast<size_t>(received) < slots) break;  // the socket is empty
     }

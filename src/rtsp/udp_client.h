@@ -15,7 +15,7 @@ namespace orbisan {
 // A UDP socket with its own receive thread ("UDP client thread, port %u").
 // Datagrams are read in batches of up to SetBatchSize at a time (one system
 // call for a burst) and go to the user one by one from that thread; the
-// receive buffer of each datagram grows by 1024 bytes after one that did not fit.
+// receive buffer of each datagram grows to 64 KiB after one that did not fit.
 class CUDPClient : public CBaseThread, public IRTPClient {
  public:
   CUDPClient();

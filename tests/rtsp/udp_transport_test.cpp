@@ -57,17 +57,17 @@ TEST(UdpClientTest, DeliversDatagramsAndGrowsBufferAfterOversizedOne) {
   ASSERT_TRUE(user.WaitForCount(1));
   EXPECT_EQ(ntohs(user.Items()[0].source.sin_port), sender.port());
 
-  // Too big for 1536 bytes: lost, and the buffer grows by 1024.
+  // Too big for 1536 bytes: lost, and the buffer grows to the largest datagram.
   ASSERT_TRUE(sender.SendTo(port, Bytes(2000, 2)));
   ASSERT_TRUE(sender.SendTo(port, Bytes(10, 3)));
   ASSERT_TRUE(user.WaitForCount(2));
-  EXPECT_EQ(client.GetBufferSize(), 2560u);
-  ASSERT_TRUE(sender.SendTo(port, Bytes(2000, 4)));
+  EXPECT_EQ(client.GetBufferSize(), 65535u);
+  ASSERT_TRUE(sender.SendTo(port, Bytes(65000, 4)));
   ASSERT_TRUE(user.WaitForCount(3));
   const std::vector<Datagram> datagrams = user.Items();
   ASSERT_EQ(datagrams.size(), 3u);
   EXPECT_EQ(datagrams[1].bytes, Bytes(10, 3)) << "the oversized datagram is not handed on cut short";
-  EXPECT_EQ(datagrams[2].bytes, Bytes(2000, 4));
+  EXPECT_EQ(datagrams[2].bytes, Bytes(65000, 4));
 }
 
 TEST(UdpClientTest, TimeoutsCloseAndReopen) {
@@ -190,18 +190,20 @@ TEST(RtpReceiverTest, SocketBufferIsSizedForBurstsAndASmallerGrantIsLoggedOnce) 
   EXPECT_NE(lines[0].text.find(std::to_string(systemMax) + " bytes granted"), std::string::npos) << lines[0].text;
 }
 
+// The first packet blocks the user, as a host's frame sink that hangs.
+class BlockingUser : public PacketUser {
+ public:
+  void RtpPacketArrived(const sockaddr_in& source, const CRTPPacket& packet) override {
+    entered.Set();
+    release.Wait(kInfinite);
+    PacketUser::RtpPacketArrived(source, packet);
+  }
+  CManualEvent entered;
+  CManualEvent release;
+};
+
 TEST(RtpReceiverTest, BlockedUserBoundsTheQueueAndCountsWhatWasDropped) {
-  // The first packet blocks the user, as a host's frame sink that hangs.
-  class BlockingUser : public PacketUser {
-   public:
-    void RtpPacketArrived(const sockaddr_in& source, const CRTPPacket& packet) override {
-      entered.Set();
-      release.Wait(kInfinite);
-      PacketUser::RtpPacketArrived(source, packet);
-    }
-    CManualEvent entered;
-    CManualEvent release;
-  } user;
+  BlockingUser user;
   test::TestDriver log;
   CRTPReceiver receiver(&user, &log);
   struct Release {
@@ -232,6 +234,36 @@ TEST(RtpReceiverTest, BlockedUserBoundsTheQueueAndCountsWhatWasDropped) {
   EXPECT_EQ(sequences.front(), 1);
   EXPECT_EQ(sequences[1], kSent - kLimit + 1) << "the oldest were dropped";
   EXPECT_EQ(sequences.back(), kSent);
+}
+
+// A flood from another address never takes the camera's place in the
+// queue, and large datagrams leave only a few slots large.
+TEST(RtpReceiverTest, StrangersAndLargeDatagramsDoNotCrowdOutTheCamera) {
+  BlockingUser user;
+  CRTPReceiver receiver(&user);
+  struct Release {
+    CManualEvent& event;
+    ~Release() { event.Set(); }
+  } release{user.release};
+  receiver.SetQueueLimit(50);
+  receiver.SetSource(test::Loopback(0).sin_addr.s_addr);
+  const uint16_t port = StartOnFreePort(receiver);
+  ASSERT_NE(port, 0);
+  UdpTestSocket camera;
+  UdpTestSocket stranger("127.0.0.2");
+  ASSERT_TRUE(camera.SendTo(port, Rtp(0, 60000)));  // lost: the receive buffer grows for the next
+  ASSERT_TRUE(camera.SendTo(port, Rtp(1)));
+  ASSERT_TRUE(user.entered.Wait(10000));
+  for (uint16_t seq = 100; seq < 400; ++seq) ASSERT_TRUE(stranger.SendTo(port, Rtp(seq)));
+  for (uint16_t seq = 2; seq <= 40; ++seq) ASSERT_TRUE(camera.SendTo(port, Rtp(seq, seq % 2 ? 60000 : 100)));
+  user.release.Set();
+  ASSERT_TRUE(user.WaitForCount(40));
+  std::vector<uint16_t> expected;
+  for (uint16_t seq = 1; seq <= 40; ++seq) expected.push_back(seq);
+  EXPECT_EQ(user.Sequences(), expected);
+  EXPECT_EQ(receiver.DroppedPackets(), 0u);
+  const size_t slots = 50 + 2 * 64;
+  EXPECT_LE(receiver.SlotMemory(), slots * CRTPReceiver::kSlotBytes + CRTPReceiver::kMaxBigSlots * 65536);
 }
 
 TEST(RtpReceiverTest, IgnoresDataFromOtherClientsAndStopsCleanly) {
