@@ -59,11 +59,9 @@ class CH264RTPMediaParser : public CRTPMediaParser {
   bool inFragment_ = false;  // an FU-A started and not yet ended
   bool hasVcl_ = false;      // the frame holds a slice
   bool heldByMarker_ = false;
-  uint32_t frameTimestamp_ = 0;
   uint32_t packetTimestamp_ = 0;
   Markers markers_ = Markers::kProbation;
   int markerProofs_ = 0;
-  bool sawMarker_ = false;
   bool havePicture_ = false;  // a picture ended (delivered or dropped)
   uint32_t lastPictureTimestamp_ = 0;
   uint32_t pictureStep_ = 0;

@@ -29,7 +29,21 @@ void CJpegRTPMediaParser::Reset() {
   frame_.clear();
 }
 
+uint32_t CJpegRTPMediaParser::FinishHeld(uint64_t idleMs) {
+  uint32_t waitMs = 0;
+  if (!UnmarkedFrameDue(idleMs, waitMs)) return waitMs;
+  ProcessFrame(frameTimestamp_);
+  frame_.clear();
+  return 0;
+}
+
 void CJpegRTPMediaParser::ProcessPayload(const CRTPPacket& packet, const uint8_t* payload, size_t size) {
+  // Without marker bits a frame ends where the next time stamp begins.
+  if (EndsUnmarkedFrame(packet)) {
+    ProcessFrame(frameTimestamp_);
+    frame_.clear();
+    frameTimestamp_ = packet.GetTimestamp();
+  }
   if (size < 4) return;
 
   if (FragmentOffset(payload) == 0) {

@@ -12,6 +12,7 @@ class CJpegRTPMediaParser : public CRTPMediaParser {
   explicit CJpegRTPMediaParser(IDebugMessage* driver);
 
   void Reset() override;
+  uint32_t FinishHeld(uint64_t idleMs) override;
 
  private:
   void ProcessPayload(const CRTPPacket& packet, const uint8_t* payload, size_t size) override;

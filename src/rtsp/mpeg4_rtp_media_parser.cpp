@@ -42,7 +42,21 @@ void CMpeg4RTPMediaParser::Reset() {
   frame_.clear();
 }
 
+uint32_t CMpeg4RTPMediaParser::FinishHeld(uint64_t idleMs) {
+  uint32_t waitMs = 0;
+  if (!UnmarkedFrameDue(idleMs, waitMs)) return waitMs;
+  ProcessFrame(frameTimestamp_);
+  frame_.clear();
+  return 0;
+}
+
 void CMpeg4RTPMediaParser::ProcessPayload(const CRTPPacket& packet, const uint8_t* payload, size_t size) {
+  // Without marker bits a frame ends where the next time stamp begins.
+  if (EndsUnmarkedFrame(packet)) {
+    ProcessFrame(frameTimestamp_);
+    frame_.clear();
+    frameTimestamp_ = packet.GetTimestamp();
+  }
   // Configuration in band: the headers in front of the first VOP.
   size_t offset = 0;
   if (size >= 5 && IsStartCode(payload, size, kVisualObjectSequence)) {

@@ -11,6 +11,7 @@ class CMpeg4RTPMediaParser : public CRTPMediaParser {
   explicit CMpeg4RTPMediaParser(IDebugMessage* driver);
 
   void Reset() override;
+  uint32_t FinishHeld(uint64_t idleMs) override;
 
  private:
   void ProcessPayload(const CRTPPacket& packet, const uint8_t* payload, size_t size) override;

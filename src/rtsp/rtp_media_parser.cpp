@@ -40,6 +40,21 @@ bool CRTPMediaParser::CheckSequence(const CRTPPacket& packet) {
   return follows;
 }
 
+bool CRTPMediaParser::EndsUnmarkedFrame(const CRTPPacket& packet) {
+  if (packet.GetMarker()) sawMarker_ = true;
+  if (!frame_.empty()) return !sawMarker_ && packet.GetTimestamp() != frameTimestamp_;
+  frameTimestamp_ = packet.GetTimestamp();
+  return false;
+}
+
+bool CRTPMediaParser::UnmarkedFrameDue(uint64_t idleMs, uint32_t& waitMs) const {
+  waitMs = 0;
+  if (sawMarker_ || frame_.empty()) return false;
+  if (idleMs >= kUnmarkedWaitMs) return true;
+  waitMs = static_cast<uint32_t>(kUnmarkedWaitMs - idleMs);
+  return false;
+}
+
 bool CRTPMediaParser::CheckBufferSize() {
   if (frame_.size() <= kMaxFrameSize) return true;
   if (driver_) {

@@ -83,6 +83,16 @@ class CRTPMediaParser {
   // The host's sample allocator, null without a client.
   ipcapture::IMediaSampleAllocator* SampleAllocator() { return client_ ? client_->GetSampleAllocator() : nullptr; }
 
+  // For streams without marker bits: whether a marker was ever seen, and
+  // the time stamp of the frame in progress. A frame of such a stream ends
+  // when the next time stamp begins (true when the caller must finish it).
+  bool EndsUnmarkedFrame(const CRTPPacket& packet);
+  // The wait for the last frame of such a stream; true when it is over.
+  bool UnmarkedFrameDue(uint64_t idleMs, uint32_t& waitMs) const;
+  static constexpr uint64_t kUnmarkedWaitMs = 100;
+  bool sawMarker_ = false;
+  uint32_t frameTimestamp_ = 0;
+
   IDebugMessage* driver_;
   IMediaParserClient* client_ = nullptr;
   std::vector<uint8_t> frame_;

@@ -115,6 +115,16 @@ TYPED_TEST(DepacketizerErrors, OversizedFrameIsLoggedOnceAndDropped) {
   EXPECT_EQ(this->client.frames.size(), 1u);
 }
 
+TYPED_TEST(DepacketizerErrors, WithoutMarkerBitsTheNextTimeStampEndsAFrame) {
+  const Bytes pictures[] = {TypeParam::Key(), TypeParam::Delta(), TypeParam::Delta()};
+  for (uint32_t i = 0; i < 3; ++i)
+    this->parser.ProcessPacket(MakePacket(this->sequence++, 3000 * i, false, pictures[i]));
+  EXPECT_EQ(this->client.frames.size(), 2u);
+  this->parser.FinishHeld(1000);  // the last one, once the stream pauses
+  ASSERT_EQ(this->client.frames.size(), 3u);
+  for (uint32_t i = 0; i < 3; ++i) EXPECT_EQ(this->client.frames[i].rtpTimestamp, 3000 * i);
+}
+
 // A host sample smaller than asked for cannot take the frame.
 class ShortSampleAllocator : public TestAllocator {
  public:
