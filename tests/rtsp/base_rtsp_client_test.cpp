@@ -611,50 +611,39 @@ TEST_F(RtspClientTest, DescribeRedirects) {
 
 // Keep-alives the camera refuses (with its own CSeq), challenges with a new
 // nonce, or answers late: the session goes on with the other method or the
-// new nonce. The camera's own requests between them are answered with their
-// CSeq and never taken for an answer.
+// new nonce. The camera's own requests are answered with their CSeq.
 TEST_F(RtspClientTest, KeepAliveRefusalsAndCameraRequests) {
-  struct Case {
-    const char* name;
-    std::function<std::string(const std::string&, size_t keepAlive)> keepAlive;  // "" : the normal answer
-    std::vector<std::string> sent;                                               // keep-alive requests seen
-    size_t atOnce = 1;  // sent by the first check (a retry follows at once)
+  using Answer = std::function<std::string(const std::string&, size_t keepAlive)>;
+  const auto refuse = [](const std::string& options, const std::string& other) -> Answer {
+    return [=](const std::string& r, size_t) {
+      return "RTSP/1.0 " + (Method(r) == "OPTIONS" ? options : other) + "\r\nCSeq: 99\r\n\r\n";
+    };
   };
-  const auto refuse = [](const std::string&, const char* status) {
-    return "RTSP/1.0 " + std::string(status) + "\r\nCSeq: 99\r\n\r\n";
-  };
-  const std::string challenge = "WWW-Authenticate: Digest realm=\"cam\", nonce=\"n2\"\r\n";
-  const Case cases[] = {
-      {"OPTIONS refused",
-       [&](const std::string& r, size_t) { return Method(r) == "OPTIONS" ? refuse(r, "405 Method Not Allowed") : ""; },
-       {"OPTIONS", "GET_PARAMETER", "GET_PARAMETER"}},
-      {"both refused",
-       [&](const std::string& r, size_t) {
-         return refuse(r, Method(r) == "OPTIONS" ? "405 Method Not Allowed" : "501 Not Implemented");
+  const std::vector<std::tuple<const char*, Answer, std::vector<std::string>, size_t>> cases = {
+      {"OPTIONS refused", refuse("405 No", "200 OK"), {"OPTIONS", "GET_PARAMETER", "GET_PARAMETER"}, 1},
+      {"both refused", refuse("405 No", "501 No"), {"OPTIONS", "GET_PARAMETER", "OPTIONS"}, 1},
+      {"new nonce",  // answered again at once
+       [](const std::string& r, size_t k) {
+         return k == 0 ? Refused(r, "401 No", "WWW-Authenticate: Digest realm=\"cam\", nonce=\"n2\"\r\n") : "";
        },
-       {"OPTIONS", "GET_PARAMETER", "OPTIONS"}},
-      {"new nonce",
-       [&](const std::string& r, size_t k) { return k == 0 ? Refused(r, "401 No", challenge) : ""; },
        {"OPTIONS", "OPTIONS n2", "OPTIONS n2"},
        2},
       {"late answer",
-       [&](const std::string& r, size_t k) {
-         if (k == 0) return ScriptedRtspServer::kSilent;
-         return k == 1 ? "RTSP/1.0 405 Late\r\nCSeq: 4\r\n\r\n" + Ok(r) : std::string();
+       [](const std::string& r, size_t k) {
+         return k == 0 ? ScriptedRtspServer::kSilent : k == 1 ? "RTSP/1.0 405 Late\r\nCSeq: 4\r\n\r\n" + Ok(r) : "";
        },
-       {"OPTIONS", "OPTIONS", "OPTIONS"}},
+       {"OPTIONS", "OPTIONS", "OPTIONS"},
+       1},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, keepAlive, expected, atOnce] : cases) {
+    SCOPED_TRACE(name);
     std::atomic<size_t> keepAlives{0};
     ScriptedRtspServer server([&](const std::string& r, size_t i) {
       if (r.rfind("RTSP/", 0) == 0) return ScriptedRtspServer::kSilent;  // the client answering the camera
       if (i == 0) return Refused(r, "401 No", "WWW-Authenticate: Digest realm=\"cam\", nonce=\"n1\"\r\n");
-      if (Method(r) == "OPTIONS" || Method(r) == "GET_PARAMETER") {
-        const std::string answer = c.keepAlive(r, keepAlives++);
-        if (!answer.empty()) return answer;
-      }
-      return CameraScript()(r, i);
+      const std::string answer =
+          Method(r) == "OPTIONS" || Method(r) == "GET_PARAMETER" ? keepAlive(r, keepAlives++) : "";
+      return answer.empty() ? CameraScript()(r, i) : answer;
     });
     std::atomic<uint64_t> now{5000000};
     RecordingRtspUser user;
@@ -664,8 +653,8 @@ TEST_F(RtspClientTest, KeepAliveRefusalsAndCameraRequests) {
     RTSP_SESSION_PARAMS params = Params(server.port(), "admin", "secret");
     params.receiveTimeoutMs = 500;
     ASSERT_TRUE(client.Start(params, &user, kRtpOverUdp));
-    ASSERT_TRUE(test::WaitUntil([&] { return keepAlives.load() >= c.atOnce; }));
-    for (size_t next = c.atOnce + 1; next <= 3; ++next) {
+    ASSERT_TRUE(test::WaitUntil([&, n = atOnce] { return keepAlives.load() >= n; }));
+    for (size_t next = atOnce + 1; next <= 3; ++next) {
       now += 31000;
       EXPECT_TRUE(test::WaitUntil([&] { return keepAlives.load() >= next; })) << next;
     }
@@ -675,8 +664,7 @@ TEST_F(RtspClientTest, KeepAliveRefusalsAndCameraRequests) {
     EXPECT_TRUE(test::WaitUntil([&] { return server.Requests().size() >= keepAlives.load() + 7; }));
     EXPECT_TRUE(test::WaitUntil([&] { return client.GetLastExchangeResult(); })) << "the session is alive";
     client.Stop();
-    std::vector<std::string> sent;
-    std::vector<std::string> answers;
+    std::vector<std::string> sent, answers;
     const std::vector<std::string> requests = server.Requests();
     for (size_t k = 0; k < requests.size(); ++k) {
       const std::string& r = requests[k];
@@ -687,7 +675,7 @@ TEST_F(RtspClientTest, KeepAliveRefusalsAndCameraRequests) {
       }
       EXPECT_TRUE(method != "TEARDOWN" || k + 1 == requests.size()) << "only the stop ends the session";
     }
-    EXPECT_EQ(sent, c.sent);
+    EXPECT_EQ(sent, expected);
     EXPECT_EQ(answers, (std::vector<std::string>{"RTSP/1.0 200 OK 41", "RTSP/1.0 200 OK 42",
                                                  "RTSP/1.0 501 Not Implemented 43"}));
     EXPECT_EQ(user.Events(), (std::vector<std::string>{"sdp", "closed"}));
