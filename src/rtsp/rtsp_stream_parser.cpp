@@ -12,6 +12,7 @@ namespace {
 constexpr std::string_view kAnswerStart = "RTSP/";
 constexpr std::string_view kHeaderEnd = "\r\n\r\n";
 constexpr size_t kFrameHeader = 4;
+constexpr size_t kMinFrameBody = 4;  // an RTCP header; RTP needs more
 
 constexpr size_t kMaxMethod = 20;
 constexpr size_t kMaxRequestLine = 2048;
@@ -61,7 +62,15 @@ void CRTSPStreamParser::Reset() {
 CRTSPStreamParser::Unit CRTSPStreamParser::Classify(const uint8_t* data, size_t available, size_t& size) {
   if (data[0] == '$') {
     if (available < kFrameHeader) return Unit::kNeedMore;
-    size = kFrameHeader + static_cast<size_t>((data[2] << 8) | data[3]);
+    // Noise between frames is passed over up to a plausible frame header: a
+    // channel of this session and a body that starts like RTP or RTCP
+    // (version 2), so that a stray "$" never swallows the frames behind it.
+    const size_t length = static_cast<size_t>((data[2] << 8) | data[3]);
+    const bool known = data[1] == channel_ || data[1] == static_cast<uint8_t>(channel_ + 1);
+    if (!known || length < kMinFrameBody) return Unit::kNone;
+    if (available <= kFrameHeader) return Unit::kNeedMore;
+    if ((data[kFrameHeader] >> 6) != 2) return Unit::kNone;
+    size = kFrameHeader + length;
     return available >= size ? Unit::kFrame : Unit::kNeedMore;
   }
   const size_t prefix = std::min(available, kAnswerStart.size());

@@ -40,8 +40,8 @@ constexpr const char* kBodyAnswer = "RTSP/1.0 200 OK\r\ncseq: 4\r\ncontent-lengt
 constexpr const char* kHugeAnswer = "RTSP/1.0 200 OK\r\nContent-Length: 4294967295\r\n\r\n";
 
 // A realistic stream: RTSP answers (one with a body, one claiming more than
-// the cap), RTCP on channel 1, RTP on channel 0, stray bytes and a
-// zero-length frame.
+// the cap), RTCP on channel 1, RTP on channel 0, stray bytes, noise that
+// looks like frame headers and a zero-length frame.
 std::vector<uint8_t> MixedStream(std::vector<SeenPacket>& expected) {
   std::vector<uint8_t> stream;
   Append(stream, std::string(kFirstAnswer));
@@ -54,6 +54,8 @@ std::vector<uint8_t> MixedStream(std::vector<SeenPacket>& expected) {
   Append(stream, std::vector<uint8_t>{'$', 0, 0, 0});            // zero length, then a lone 0 byte
   Append(stream, Interleave(1, RtpWire(99, 50)));                // RTCP channel: skipped even if it looks like RTP
   Append(stream, Interleave(0, std::vector<uint8_t>(8, 0x80)));  // too short for RTP: dropped
+  // Noise whose "$" claims a long frame, and a frame header of an unknown channel.
+  Append(stream, std::vector<uint8_t>{'$', 0, 0xFF, 0xFF, 'x', '$', 9, 0, 0x30});
   Append(stream, Interleave(0, RtpWire(3, 300)));
   expected.push_back(Expected(3, 300));
   Append(stream, std::string(kBodyAnswer));
