@@ -167,8 +167,6 @@ int CHttpSender::Attempt(const CHttpRequest& request, uint32_t scheme) {
   const std::chrono::milliseconds timeout(device_.connectTimeoutMs);
   lastActivity_ = now + timeout;
   deadline_ = now + timeout * kDeadlineTimeouts;
-  windowStart_ = lastActivity_;
-  windowBytes_ = 0;
   if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) return -1;
   requestOpen_ = true;
 
@@ -308,12 +306,7 @@ CHttpSender::Drive CHttpSender::Run(Ready ready, bool bounded) {
     auto until = lastActivity_ + stall;
     if (bounded) {
       if (now >= deadline_) return Drive::kTimedOut;
-      if (now - windowStart_ >= stall) {
-        if (windowBytes_ < kLowSpeedBytes) return Drive::kTimedOut;
-        windowStart_ = now;
-        windowBytes_ = 0;
-      }
-      until = std::min({until, deadline_, windowStart_ + stall});
+      until = std::min(until, deadline_);
     }
     const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count() + 1;
     curl_multi_poll(multi_, nullptr, 0, static_cast<int>(std::clamp<long long>(wait, 1, 1000)), nullptr);
@@ -381,7 +374,6 @@ size_t CHttpSender::OnHeader(char* data, size_t size, size_t count, void* self) 
   auto* sender = static_cast<CHttpSender*>(self);
   const size_t bytes = size * count;
   sender->lastActivity_ = Clock::now();
-  sender->windowBytes_ += bytes;
   const std::string line(data, bytes);
   if (line.rfind("HTTP/", 0) == 0) {
     const size_t space = line.find(' ');
@@ -406,7 +398,6 @@ size_t CHttpSender::OnBody(char* data, size_t size, size_t count, void* self) {
   auto* sender = static_cast<CHttpSender*>(self);
   const size_t bytes = size * count;
   sender->lastActivity_ = Clock::now();
-  sender->windowBytes_ += bytes;
   if (sender->inChallenge_) return bytes;  // the body of a challenge libcurl answers itself
   sender->headersComplete_ = true;
   if (sender->pendingOffset_ > 0 && sender->pendingOffset_ == sender->pending_.size()) {

@@ -42,11 +42,11 @@ class CHttpSender {
   virtual uint32_t QueryDataAvailable();
   // The whole body: Content-Length bytes, or up to 1 MiB without one; never
   // more than 1 MiB, whatever length the server announces. Bounded like the
-  // send: by the request's deadline and the low-speed limit.
+  // send: by the request's deadline.
   virtual uint32_t ReadAll(std::vector<char>& body);
   // Appends up to maxBytes from one read; 0 at the end, on error or cancel.
-  // For endless answers read piece by piece: neither the deadline nor the
-  // low-speed limit applies, each read waits at most the time-out.
+  // For endless answers read piece by piece: the deadline does not apply,
+  // each read waits at most the time-out.
   virtual uint32_t Read(std::vector<char>& buffer, uint32_t maxBytes, bool clearFirst);
 
   uint32_t GetStatusCode() const { return statusCode_; }
@@ -64,9 +64,6 @@ class CHttpSender {
   // connect time-outs after it started: one to connect, the rest for the
   // answer and its body, so a camera that trickles cannot hold it forever.
   static constexpr uint32_t kDeadlineTimeouts = 6;
-  // Fewer bytes than this within one connect time-out, once the answer has
-  // begun, and the request has stalled.
-  static constexpr uint32_t kLowSpeedBytes = 64;
 
  private:
   enum class Drive { kReady, kDone, kTimedOut, kCancelled, kFailed };
@@ -74,7 +71,7 @@ class CHttpSender {
   int Attempt(const CHttpRequest& request, uint32_t scheme);
   bool ConfigureRequest(const CHttpRequest& request, uint32_t scheme, unsigned long authUsed);
   // Runs the transfer until ready() holds, it ends, stalls or is cancelled;
-  // bounded: also until the deadline or the low-speed limit.
+  // bounded: also until the deadline.
   template <typename Ready>
   Drive Run(Ready ready, bool bounded);
   void CloseRequest();
@@ -111,8 +108,6 @@ class CHttpSender {
   int64_t lastUpload_ = 0;
   std::chrono::steady_clock::time_point lastActivity_{};
   std::chrono::steady_clock::time_point deadline_{};
-  std::chrono::steady_clock::time_point windowStart_{};  // of the low-speed window
-  uint64_t windowBytes_ = 0;
 };
 
 }  // namespace Web
