@@ -10,10 +10,14 @@ namespace orbisan::ipcapture {
 // Starts and stops the video streams of the device's inputs.
 //
 // StopCapture and StopStream may be called from inside the stream's own
-// IVideoFrameSink::OnFrame or OnSignalLost: the call then returns at once,
-// the stream delivers nothing more, and its threads are joined later on a
-// driver thread (Close waits for them). Called from anywhere else they return
-// once the stream's threads have ended.
+// IVideoFrameSink::OnFrame or OnSignalLost (motion frames and played-back
+// frames included): the call then returns at once, the stream delivers
+// nothing more, and its threads are joined later on a driver thread (Close
+// waits for them). Called from anywhere else they return once the stream's
+// threads have ended. Either way no frame and no signal loss of the stopped
+// streams reaches a sink after the call returned: a callback under way on
+// another thread is waited for, so the host must not call them holding a
+// lock that its own callbacks wait for.
 //
 // GetParameter("StreamStatistics:<input>[:<kind>]", buffer, bytes) fills the
 // buffer with the UTF-16 text "rtp_lost=N frames_dropped=M failure=TEXT ..."
