@@ -16,6 +16,7 @@ constexpr int kMaxMisorder = 100;
 void CRtpSequencer::Reset() {
   haveSource_ = false;
   candidateCount_ = 0;
+  candidates_.clear();
   started_ = false;
   pendingLoss_ = 0;
   deliveredBits_ = 0;
@@ -24,22 +25,28 @@ void CRtpSequencer::Reset() {
   jump_.used = false;
 }
 
-bool CRtpSequencer::AcceptSource(const CRTPPacket& packet, uint64_t nowMs) {
+CRtpSequencer::Source CRtpSequencer::AcceptSource(const CRTPPacket& packet, uint64_t nowMs) {
   const uint32_t ssrc = packet.GetSsrc();
   if (!haveSource_ || ssrc == ssrc_) {
     haveSource_ = true;
     ssrc_ = ssrc;
     sourceSeenMs_ = nowMs;
     candidateCount_ = 0;
-    return true;
+    if (!candidates_.empty()) candidates_.clear();
+    return Source::kOwn;
   }
   // Another source: mixed in (never taken while the stream's own runs), or
   // the encoder restarted with a new identity and its own numbering.
   if (candidateCount_ == 0 || ssrc != candidate_) {
     candidate_ = ssrc;
     candidateCount_ = 0;
+    candidates_.clear();
   }
-  if (++candidateCount_ < kSourcePersistPackets || nowMs - sourceSeenMs_ < kSourceSilenceMs) return false;
+  if (++candidateCount_ < kSourcePersistPackets || nowMs - sourceSeenMs_ < kSourceSilenceMs) {
+    if (candidates_.size() == kCandidateHold) candidates_.erase(candidates_.begin());
+    candidates_.push_back(packet);
+    return Source::kForeign;
+  }
   ssrc_ = ssrc;
   sourceSeenMs_ = nowMs;
   candidateCount_ = 0;
@@ -49,7 +56,7 @@ bool CRtpSequencer::AcceptSource(const CRTPPacket& packet, uint64_t nowMs) {
   jump_.used = false;
   started_ = false;
   pendingLoss_ = kRestart;
-  return true;
+  return Source::kChanged;
 }
 
 void CRtpSequencer::RememberDelivered(uint16_t sequence) {
@@ -114,10 +121,25 @@ void CRtpSequencer::Push(const CRTPPacket& packet, uint64_t nowMs, IRtpSequenced
     ++rtcp_;
     return;
   }
-  if (!AcceptSource(packet, nowMs)) {
-    ++foreign_;
-    return;
+  switch (AcceptSource(packet, nowMs)) {
+    case Source::kForeign:
+      ++foreign_;
+      return;
+    case Source::kChanged: {
+      // The new source's first packets, held while it proved itself, go first.
+      std::vector<CRTPPacket> held;
+      held.swap(candidates_);
+      foreign_ -= held.size();
+      for (const CRTPPacket& early : held) PushAccepted(early, nowMs, sink);
+      break;
+    }
+    case Source::kOwn:
+      break;
   }
+  PushAccepted(packet, nowMs, sink);
+}
+
+void CRtpSequencer::PushAccepted(const CRTPPacket& packet, uint64_t nowMs, IRtpSequencedSink& sink) {
   const uint16_t sequence = packet.GetSequenceNumber();
   if (!started_) {
     next_ = sequence;

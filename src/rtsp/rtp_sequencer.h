@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "rtsp/rtp_packet.h"
 
@@ -37,6 +38,9 @@ class CRtpSequencer {
   // silent for at least kSourceSilenceMs, before it replaces it.
   static constexpr uint32_t kSourcePersistPackets = 8;
   static constexpr uint64_t kSourceSilenceMs = 100;
+  // Packets of a new source kept until it is taken, so that the key frame
+  // a restarted encoder opens with is not lost to the wait.
+  static constexpr size_t kCandidateHold = 256;
 
   // The counter receives duplicates and mended reorders; may be null.
   explicit CRtpSequencer(CRtpLossCounter* counter = nullptr) : counter_(counter) {}
@@ -64,8 +68,10 @@ class CRtpSequencer {
     uint64_t arrivedMs = 0;
     bool used = false;
   };
-  // Whether the packet belongs to the stream (and follows a source change).
-  bool AcceptSource(const CRTPPacket& packet, uint64_t nowMs);
+  enum class Source { kOwn, kForeign, kChanged };
+  // Whether the packet belongs to the stream, or replaces its source.
+  Source AcceptSource(const CRTPPacket& packet, uint64_t nowMs);
+  void PushAccepted(const CRTPPacket& packet, uint64_t nowMs, IRtpSequencedSink& sink);
   void Deliver(const CRTPPacket& packet, IRtpSequencedSink& sink);
   // Hands on held packets that now follow in order.
   void Drain(IRtpSequencedSink& sink);
@@ -81,6 +87,7 @@ class CRtpSequencer {
   uint64_t sourceSeenMs_ = 0;
   uint32_t candidate_ = 0;
   uint32_t candidateCount_ = 0;
+  std::vector<CRTPPacket> candidates_;
 
   bool started_ = false;
   uint16_t next_ = 0;         // the sequence number expected next

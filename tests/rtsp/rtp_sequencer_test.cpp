@@ -85,7 +85,9 @@ TEST(RtpSequencer, PutsTheStreamBackInOrderAndKeepsToItsSource) {
        Arrive(1, 2) + Arrive(900, 920, 0, kB) + Arrive(3, 3, 300) + Arrive(921, 940, 310, kB) + Arrive(4, 4, 320),
        Handing(1, 4)},
       {"encoder restart with a new source", Arrive(1, 3) + Arrive(500, 510, 200, kB),
-       Handing(1, 3) + Handing(507, 510, R)},
+       Handing(1, 3) + Handing(500, 510, R)},
+      {"new source straight after the old one", Arrive(1, 3) + Arrive(500, 510, 0, kB) + Arrive(511, 511, 150, kB),
+       Handing(1, 3) + Handing(500, 511, R)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
