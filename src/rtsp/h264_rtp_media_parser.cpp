@@ -302,6 +302,14 @@ void CH264RTPMediaParser::AppendNal(const uint8_t* nal, size_t size) {
 
 void CH264RTPMediaParser::InsertParameterSets() {
   if (hasVcl_ || sps_.empty() || pps_.empty()) return;
+  // Sets the camera sent with this picture win over stored ones (which may
+  // be the description's, for another picture size).
+  for (size_t i = 0; i + 4 < frame_.size(); ++i) {
+    if (frame_[i] == 0 && frame_[i + 1] == 0 && frame_[i + 2] == 0 && frame_[i + 3] == 1 &&
+        (frame_[i + 4] & 0x1F) == 7) {
+      return;
+    }
+  }
   AppendNal(sps_.data(), sps_.size());
   AppendNal(pps_.data(), pps_.size());
 }
