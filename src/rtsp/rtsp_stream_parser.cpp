@@ -73,6 +73,9 @@ CRTSPStreamParser::Unit CRTSPStreamParser::Classify(const uint8_t* data, size_t 
     size = kFrameHeader + length;
     return available >= size ? Unit::kFrame : Unit::kNeedMore;
   }
+  // Only where a skip may stop: a block that begins past skipped noise must
+  // not start a unit the same bytes in one block would not.
+  if (data[0] < 'A' || data[0] > 'Z') return Unit::kNone;
   const size_t prefix = std::min(available, kAnswerStart.size());
   if (std::memcmp(data, kAnswerStart.data(), prefix) != 0) {
     // Not an answer; maybe the camera asking something.
