@@ -97,12 +97,14 @@ void CTimeStampConverter::ConvertLive(uint32_t timestamp) {
       const double ratio = rtpMean > 0.0 ? clockSteps_.Mean() / rtpMean : static_cast<double>(kUnitsPerTick);
       uint64_t step = static_cast<uint64_t>(static_cast<double>(rtpStep) * ratio + 0.5);
       if (lead_ > kOneMs && step > kMinCorrectedStep) {
-        // Bleed off the lead gradually; never turn the step negative.
-        const uint64_t correction = std::min(std::max(lead_ / 10, kOneMs), step);
+        // Bleed off the lead gradually, at most half a step at a time, so
+        // that the pictures after a burst stay apart (a recorder that keeps
+        // milliseconds must still see them in order).
+        const uint64_t correction = std::min(std::max(lead_ / 10, kOneMs), step / 2);
         step -= correction;
         lead_ -= std::min(correction, lead_);
       }
-      output_ += std::max<uint64_t>(step, 1);
+      output_ += std::max(step, kOneMs);
     }
   }
   if (output_ <= now || output_ - now >= kSnapStep) {
