@@ -59,6 +59,7 @@ void CH264RTPMediaParser::Reset() {
   waitingForKeyFrame_ = true;
   skippingFragments_ = false;
   inFragment_ = false;
+  fragmentedSet_.clear();
   hasVcl_ = false;
   heldByMarker_ = false;
   width_ = 0;
@@ -147,6 +148,8 @@ uint32_t CH264RTPMediaParser::FinishHeld(uint64_t idleMs) {
 bool CH264RTPMediaParser::Depacketize(const uint8_t* payload, size_t size) {
   if (!payload || size == 0) return false;
   const uint8_t type = payload[0] & 0x1F;
+  // A fragmented set whose end bit never came is whole where the next unit starts.
+  if (!fragmentedSet_.empty() && !(type == kFuA && size >= 2 && (payload[1] & 0x80) == 0)) KeepFragmentedSet();
   if (type >= 1 && type <= 23) {
     if (size < 2) return false;
     ProcessUnit(payload, size);
@@ -272,7 +275,9 @@ bool CH264RTPMediaParser::ProcessFuA(const uint8_t* payload, size_t size) {
     // otherwise keep the parameter sets out of the key frame.
     skippingFragments_ = !BeginNal(nalHeader, length > 0 ? data[0] : 0x80) || type == kNalSei || type == kNalAud ||
                          type == kNalFiller || type == 0 || type >= kStapA;
-    if (!skippingFragments_) {
+    if (!skippingFragments_ && (type == kNalSps || type == kNalPps)) {
+      fragmentedSet_.assign(1, nalHeader);
+    } else if (!skippingFragments_) {
       // As for an unfragmented IDR: the known sets go in front, also right
       // after a start or a loss, when they came only with the description (a
       // large key frame always comes fragmented).
@@ -284,9 +289,26 @@ bool CH264RTPMediaParser::ProcessFuA(const uint8_t* payload, size_t size) {
   } else if (!inFragment_) {
     return true;  // the rest of a unit whose start is missing
   }
-  if (!skippingFragments_) frame_.insert(frame_.end(), data, data + length);
-  if (header & 0x40) inFragment_ = false;
+  if (!fragmentedSet_.empty()) {
+    fragmentedSet_.insert(fragmentedSet_.end(), data, data + length);
+    if (fragmentedSet_.size() > kMaxSpsBytes) {
+      // No parameter set is that long: the rest of the unit is left out.
+      fragmentedSet_.clear();
+      skippingFragments_ = true;
+    }
+  } else if (!skippingFragments_) {
+    frame_.insert(frame_.end(), data, data + length);
+  }
+  if (header & 0x40) {
+    inFragment_ = false;
+    KeepFragmentedSet();
+  }
   return true;
+}
+
+void CH264RTPMediaParser::KeepFragmentedSet() {
+  if (fragmentedSet_.size() >= 2) ((fragmentedSet_[0] & 0x1F) == kNalSps ? sps_ : pps_).swap(fragmentedSet_);
+  fragmentedSet_.clear();
 }
 
 void CH264RTPMediaParser::MarkVcl() {
@@ -302,14 +324,6 @@ void CH264RTPMediaParser::AppendNal(const uint8_t* nal, size_t size) {
 
 void CH264RTPMediaParser::InsertParameterSets() {
   if (hasVcl_ || sps_.empty() || pps_.empty()) return;
-  // Sets the camera sent with this picture win over stored ones (which may
-  // be the description's, for another picture size).
-  for (size_t i = 0; i + 4 < frame_.size(); ++i) {
-    if (frame_[i] == 0 && frame_[i + 1] == 0 && frame_[i + 2] == 0 && frame_[i + 3] == 1 &&
-        (frame_[i + 4] & 0x1F) == 7) {
-      return;
-    }
-  }
   AppendNal(sps_.data(), sps_.size());
   AppendNal(pps_.data(), pps_.size());
 }
@@ -324,6 +338,7 @@ void CH264RTPMediaParser::FinishPicture() {
   hasVcl_ = false;
   heldByMarker_ = false;
   inFragment_ = false;  // a unit whose end bit never came ends with its picture
+  fragmentedSet_.clear();
   skippingFragments_ = false;
   ProcessFrame(frameTimestamp_);
   frame_.clear();

@@ -47,6 +47,8 @@ class CH264RTPMediaParser : public CRTPMediaParser {
   void AppendNal(const uint8_t* nal, size_t size);
   void MarkVcl();
   void InsertParameterSets();
+  // Keeps a parameter set that came in fragments, once it is whole.
+  void KeepFragmentedSet();
   void FinishPicture();
   void ProcessFrame(uint32_t rtpTimestamp);
   // Looks for an SPS near the start of the frame; true when it parses.
@@ -57,7 +59,10 @@ class CH264RTPMediaParser : public CRTPMediaParser {
   // The fragments of the current FU-A belong to a NAL unit that is left out.
   bool skippingFragments_ = false;
   bool inFragment_ = false;  // an FU-A started and not yet ended
-  bool hasVcl_ = false;      // the frame holds a slice
+  // A parameter set arriving in FU-A fragments (empty when there is none):
+  // kept like one that came whole, never put into the frame as it is.
+  std::vector<uint8_t> fragmentedSet_;
+  bool hasVcl_ = false;  // the frame holds a slice
   bool heldByMarker_ = false;
   uint32_t packetTimestamp_ = 0;
   Markers markers_ = Markers::kProbation;

@@ -142,6 +142,7 @@ TEST_F(H264Depacketizer, OneFramePerPictureWhateverTheFraming) {
     const char* name;
     std::vector<Packet> packets;
     std::vector<std::pair<uint32_t, Bytes>> frames;
+    bool otherSizeDescribed = false;  // the description's sets are for 1080p
   };
   const Case cases[] = {
       {"no marker bits, equal time stamps on neighbours",
@@ -182,6 +183,13 @@ TEST_F(H264Depacketizer, OneFramePerPictureWhateverTheFraming) {
         {4, true, Fu(0x00, 1, {0x99})},
         {5, true, kSlice}},
        {{1, key}, {2, fuDelta}, {3, Cat({kStart, {0x61, 0x9A, 0x20}, kStart, {0x61, 0x07, 0x22}, kAud})}, {5, delta}}},
+      {"sets in fragments, one without its end bit, against a description of another size",
+       {{1, false, Fu(0x80, 7, Bytes(kSps720.begin() + 1, kSps720.begin() + 3))},
+        {1, false, Fu(0x40, 7, Bytes(kSps720.begin() + 3, kSps720.end()))},
+        {1, false, Fu(0x80, 8, Bytes(kPps.begin() + 1, kPps.end()))},
+        {1, true, kIdr}},
+       {{1, key}},
+       true},
       {"numbering jumps between pictures",
        {{1, true, Stap({kSps720, kPps, kIdr})},
         {2, true, kSlice},
@@ -194,6 +202,7 @@ TEST_F(H264Depacketizer, OneFramePerPictureWhateverTheFraming) {
     SCOPED_TRACE(c.name);
     CH264RTPMediaParser h264(&driver);
     h264.SetClient(&client);
+    if (c.otherSizeDescribed) h264.SetSdpParameters(kSps1080, kPps2, {}, 0, 0);
     client.frames.clear();
     uint16_t seq = 100;
     for (const Packet& p : c.packets) {
