@@ -107,10 +107,8 @@ void CBaseRTPChannel::SequencedPacket(const CRTPPacket& packet, uint32_t lost) {
   ProcessRtpPacket(packet);
 }
 
-uint32_t CBaseRTPChannel::FlushIdle(bool unlessBusy) {
-  if (unlessBusy && !packetLock_.TryEnter()) return 0;
+uint32_t CBaseRTPChannel::FlushIdle() {
   CAutoLock guard(packetLock_);
-  if (unlessBusy) packetLock_.Leave();
   const uint64_t now = SteadyMs();
   const uint64_t reorderWait = sequencer_.Flush(now, *this);
   const uint64_t frameWait = FinishHeldFrame(now - lastPacketMs_);
@@ -118,7 +116,7 @@ uint32_t CBaseRTPChannel::FlushIdle(bool unlessBusy) {
   return static_cast<uint32_t>(std::min<uint64_t>(wait, 1000));
 }
 
-uint32_t CBaseRTPChannel::QueueIdle() { return FlushIdle(false); }
+uint32_t CBaseRTPChannel::QueueIdle() { return FlushIdle(); }
 
 void CBaseRTPChannel::ResetTimeStamps() {
   CAutoLock guard(packetLock_);
@@ -160,11 +158,6 @@ void CBaseRTPChannel::RunUnicastLoop() {
     const bool stopping = StopEvent().Wait(waitMs);
     waitMs = 1000;
     if (stopping) break;
-    // Interleaved packets come on the session thread, which has no idle
-    // moment of its own: a held picture or a gap ends here at the latest.
-    if (transportMode_ == 2) {
-      if (const uint32_t again = FlushIdle(true)) waitMs = std::max<uint32_t>(again, 10);
-    }
     if (IsAlive()) continue;
     SetState(SignalLost);
     ReportOutageIfDue();

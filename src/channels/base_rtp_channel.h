@@ -88,9 +88,10 @@ class CBaseRTPChannel : public CBaseCameraChannel,
   // Puts a packet in sequence; SequencedPacket then counts it for loss and
   // hands it to the depacketizer.
   void HandlePacket(const CRTPPacket& packet);
-  // What the queue thread or the capture loop calls when packets pause;
-  // unlessBusy: skipped while a packet is being handled.
-  uint32_t FlushIdle(bool unlessBusy);
+  // What the thread that receives the packets (the queue thread, or the
+  // session thread when interleaved) calls when they pause: ends a held
+  // picture or a gap that waited long enough; returns the next wait.
+  uint32_t FlushIdle();
 
   void RunUnicastLoop();
   // Common to both loops: report the outage once it has lasted the signal

@@ -28,6 +28,7 @@ class CBaseRTSPChannel : public CBaseRTPChannel, public IRTSPClientUser, public 
   // IRTSPClientUser
   bool SdpInfoReceived(const SDP_SESSION_INFO& info) override;
   void RtpPacketReceived(const CRTPPacket& packet) override;
+  uint32_t StreamIdle() override { return FlushIdle(); }
   void SessionClosed() override { sessionClosed_.Set(); }
   void SessionFailed(uint32_t kind, uint32_t status, int error, const std::string& problem) override;
 

@@ -504,18 +504,32 @@ bool CBaseRTSPClient::AwaitAnswer(uint32_t kind, std::string& answer) {
   }
 }
 
+uint32_t CBaseRTSPClient::StreamIdle() {
+  if (!interleaving_.load() || user_ == nullptr || IsStopping()) return 0;
+  try {
+    return user_->StreamIdle();
+  } catch (...) {
+    return 0;
+  }
+}
+
 int32_t CBaseRTSPClient::PumpUntilEvent(CEvent* const events[], uint32_t count, uint32_t waitMs) {
   const uint64_t start = SteadyMs();
+  uint32_t dueMs = 0;
   for (;;) {
     const int32_t which = CEvent::WaitForAny(events, count, 0);
     if (which >= 0) return which;
     const uint64_t elapsed = SteadyMs() - start;
     if (elapsed >= waitMs) return -1;
     const uint32_t left = static_cast<uint32_t>(waitMs - elapsed);
-    if (!PumpOnce(std::min(kPollSliceMs, left))) {
+    // A picture held for the packet after it ends when its wait does, not
+    // at the next slice (the first frame of a session is one of them).
+    const uint32_t slice = std::min(kPollSliceMs, left);
+    if (!PumpOnce(dueMs != 0 ? std::min(dueMs, slice) : slice)) {
       // The connection is gone: nothing more to read, only events to wait for.
       return CEvent::WaitForAny(events, count, left);
     }
+    dueMs = StreamIdle();
   }
 }
 

@@ -117,6 +117,8 @@ class CBaseRTSPClient : public CBaseThread {
   uint32_t KeepAlivePeriodSec();
   uint32_t NextWaitMs();
   void KeepAliveCheck();
+  // The user's idle step while the stream is interleaved (0 otherwise).
+  uint32_t StreamIdle();
   std::string ComposeText(uint32_t kind);
   std::string AuthorizationHeader(const char* method);
   bool CredentialsUsable();

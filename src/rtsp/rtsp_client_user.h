@@ -16,6 +16,10 @@ class IRTSPClientUser {
   virtual bool SdpInfoReceived(const SDP_SESSION_INFO& info) = 0;
   // Interleaved mode: one packet of the RTP channel.
   virtual void RtpPacketReceived(const CRTPPacket& packet) = 0;
+  // Interleaved mode, after each read or quiet spell of the connection:
+  // finishes what waited for the stream to pause; returns the milliseconds
+  // until the next such wait ends (0: none).
+  virtual uint32_t StreamIdle() { return 0; }
   // The session thread ends (always called once per session).
   virtual void SessionClosed() = 0;
   // DESCRIBE got no usable answer.

@@ -1,6 +1,6 @@
 // The RTSP channel against a scripted camera: why a session does not come
-// up, in the recorder's words, and the RTP port pair given up when the
-// camera already sends to it.
+// up, in the recorder's words, the RTP port pair given up when the camera
+// already sends to it, and a held picture finished in a pause.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,12 +8,14 @@
 #include <thread>
 
 #include "channels/base_rtsp_channel.h"
+#include "depacketizers/bit_writer.h"
 #include "rtsp/rtp_port_choice.h"
 #include "rtsp/rtp_test_util.h"
 #include "rtsp/scripted_rtsp_server.h"
 #include "rtsp/udp_test_socket.h"
 #include "support/temp_dir.h"
 #include "support/test_driver.h"
+#include "support/test_samples.h"
 #include "support/wait_until.h"
 
 namespace orbisan {
@@ -23,7 +25,8 @@ using test::Method;
 
 class ScriptedCameraChannel : public CBaseRTSPChannel {
  public:
-  ScriptedCameraChannel(IDriver* driver, uint16_t port) : CBaseRTSPChannel(0, driver, nullptr), port_(port) {}
+  ScriptedCameraChannel(IDriver* driver, uint16_t port, ipcapture::IVideoFrameSink* sink = nullptr)
+      : CBaseRTSPChannel(0, driver, sink), port_(port) {}
   ~ScriptedCameraChannel() override { Stop(); }
   void SetPrivacyMask(ipcapture::IPrivacyZoneList*) override {}
   void DescribeFailed() override {}
@@ -137,6 +140,31 @@ TEST_F(RtspChannelSessionTest, PortPairReceivingAStrayStreamIsGivenUp) {
     EXPECT_TRUE(stray ? announced > first : announced == first) << announced << " " << first;
     driver.ClearLines();
   }
+}
+
+// Interleaved, the session thread also ends a picture held for the packet
+// after it: one picture and then a pause (a slow stream's first) arrives.
+TEST_F(RtspChannelSessionTest, InterleavedPictureHeldForTheNextPacketEndsInAPause) {
+  dir.Write("Strandline.xml", "<Configuration><Default><RTPMode>RTPOVERRTSP</RTPMode></Default></Configuration>");
+  test::TestAllocator allocator;
+  driver.allocator = &allocator;
+  test::TestSink sink;
+  Camera script;
+  script.setup = "200 OK\r\nSession: 1\r\nTransport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n\r\n";
+  test::ScriptedRtspServer server(script);
+  ScriptedCameraChannel channel(&driver, server.port(), &sink);
+  ASSERT_TRUE(channel.Start(&params));
+  ASSERT_TRUE(server.WaitForRequests(3));  // up to PLAY
+  test::RtpFields fields;
+  for (const auto& unit : {test::BaselineSps(20, 15), {0x68, 0xCE, 0x3C, 0x80}, {0x65, 0x88, 0x84, 0x21}}) {
+    fields.payload = unit;
+    fields.marker = unit[0] == 0x65;
+    const std::vector<uint8_t> frame = test::Interleave(0, test::BuildRtp(fields));
+    server.Send(std::string(frame.begin(), frame.end()));
+    ++fields.sequence;
+  }
+  EXPECT_TRUE(test::WaitUntil([&] { return sink.FrameCount() == 1; }));
+  channel.Stop();
 }
 
 }  // namespace
