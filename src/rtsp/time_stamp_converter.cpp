@@ -67,6 +67,7 @@ void CTimeStampConverter::ConvertLive(uint32_t timestamp) {
   const uint64_t now = Now();
   const uint64_t stepNow = StepNow();
   bool forceLead = false;
+  const uint64_t before = output_;
   // Steps are read modulo 2^32, so that the RTP clock's wrap is a step like any other.
   const int32_t delta = static_cast<int32_t>(timestamp - lastTimestamp_);
   if (now == 0 || output_ == 0 || !haveTimestamp_) {
@@ -87,31 +88,41 @@ void CTimeStampConverter::ConvertLive(uint32_t timestamp) {
     const uint32_t rtpStep = static_cast<uint32_t>(delta);
     rtpSteps_.Add(rtpStep);
     if (stepNow >= lastStepTime_) clockSteps_.Add(stepNow - lastStepTime_);
+    uint64_t step = static_cast<uint64_t>(rtpStep) * kUnitsPerTick;
     if (rtpSteps_.Count() <= kLearningSamples) {
-      output_ += static_cast<uint64_t>(rtpStep) * kUnitsPerTick;
       if (rtpSteps_.Count() == kLearningSamples) forceLead = true;
     } else {
       // Enough history: scale by the measured ratio of clock to RTP steps,
       // which absorbs a camera clock that runs a little fast or slow.
       const double rtpMean = rtpSteps_.Mean();
       const double ratio = rtpMean > 0.0 ? clockSteps_.Mean() / rtpMean : static_cast<double>(kUnitsPerTick);
-      uint64_t step = static_cast<uint64_t>(static_cast<double>(rtpStep) * ratio + 0.5);
-      if (lead_ > kOneMs && step > kMinCorrectedStep) {
-        // Bleed off the lead gradually, at most half a step at a time, so
-        // that the pictures after a burst stay apart (a recorder that keeps
-        // milliseconds must still see them in order).
-        const uint64_t correction = std::min(std::max(lead_ / 10, kOneMs), step / 2);
-        step -= correction;
-        lead_ -= std::min(correction, lead_);
-      }
-      output_ += std::max(step, kOneMs);
+      step = static_cast<uint64_t>(static_cast<double>(rtpStep) * ratio + 0.5);
     }
+    if (lead_ > kOneMs && step > kMinCorrectedStep) {
+      // Bleed off the lead gradually, at most half a step at a time, so
+      // that the pictures after a burst stay apart (a recorder that keeps
+      // milliseconds must still see them in order).
+      const uint64_t correction = std::min(std::max(lead_ / 10, kOneMs), step / 2);
+      step -= correction;
+      lead_ -= std::min(correction, lead_);
+    }
+    output_ += std::max(step, kOneMs);
   }
-  if (output_ <= now || output_ - now >= kSnapStep) {
-    // Behind the clock, or so far ahead that only a step of the wall clock
-    // explains it: follow the clock.
+  if (output_ <= now) {
     output_ = now;
     lead_ = 0;
+  } else if (output_ - now >= kSnapStep) {
+    if (before < now + kSnapStep) {
+      // A burst of late pictures ran the output a second ahead: it stays
+      // there, moving on by a millisecond, until the clock catches up.
+      output_ = std::max(before + kOneMs, now + kSnapStep - kOneMs);
+      lead_ = output_ - now;
+    } else {
+      // Already a second ahead before this picture: the wall clock stepped
+      // back, and only following it keeps the times near it.
+      output_ = now;
+      lead_ = 0;
+    }
   } else if (forceLead || output_ - now > kLeadSlack) {
     lead_ = output_ - now;
   }

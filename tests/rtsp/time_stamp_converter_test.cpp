@@ -95,12 +95,14 @@ TEST_F(TimeStampConverterTest, JumpsAfterLearningStayWithinOneSecondOfTheClock) 
     uint32_t rtpJump;  // added once to the RTP clock
     int64_t wallStep;  // added once to the wall clock
     uint32_t firstTs = 77;
-    int burst = 0;  // frames held up for 900 ms that then arrive at once
+    int burst = 0;  // frames held up for as long as they last, that then arrive at once
+    int burstAt = 300;
   };
-  for (const Case& c : {Case{"RTP +30 s", 30u * 90000u, 0}, Case{"RTP +3 s", 3u * 90000u, 0},
-                        Case{"RTP -30 s", 0u - 30u * 90000u, 0}, Case{"RTP -40 ms", 0u - 3600u, 0},
-                        Case{"RTP wraps", 0, 0, 0xFFFFFFFFu - 300u * 3000u}, Case{"wall -1 h", 0, -36000000000ll},
-                        Case{"wall +1 h", 0, 36000000000ll}, Case{"a stall, then a burst", 0, 0, 77, 28}}) {
+  for (const Case& c :
+       {Case{"RTP +30 s", 30u * 90000u, 0}, Case{"RTP +3 s", 3u * 90000u, 0}, Case{"RTP -30 s", 0u - 30u * 90000u, 0},
+        Case{"RTP -40 ms", 0u - 3600u, 0}, Case{"RTP wraps", 0, 0, 0xFFFFFFFFu - 300u * 3000u},
+        Case{"wall -1 h", 0, -36000000000ll}, Case{"wall +1 h", 0, 36000000000ll},
+        Case{"a stall, then a burst", 0, 0, 77, 28}, Case{"a longer burst while learning", 0, 0, 77, 40, 50}}) {
     SCOPED_TRACE(c.name);
     now = kStart;
     uint64_t steady = 5000 * kMs;
@@ -114,10 +116,10 @@ TEST_F(TimeStampConverterTest, JumpsAfterLearningStayWithinOneSecondOfTheClock) 
       if (frame == 300) {
         ts += c.rtpJump;
         now = static_cast<uint64_t>(static_cast<int64_t>(now) + c.wallStep);
-        if (c.burst > 0) {
-          now += 900 * kMs;
-          steady += 900 * kMs;
-        }
+      }
+      if (frame == c.burstAt && c.burst > 0) {
+        now += c.burst * 333333ull;
+        steady += c.burst * 333333ull;
       }
       const uint64_t out = converter.Convert(ts);
       ASSERT_LE(std::abs(Diff(out, now)), static_cast<int64_t>(1000 * kMs)) << "frame " << frame;
@@ -131,7 +133,7 @@ TEST_F(TimeStampConverterTest, JumpsAfterLearningStayWithinOneSecondOfTheClock) 
       }
       previous = out;
       ts += 3000;  // 30 fps
-      if (frame < 300 || frame >= 300 + c.burst) {
+      if (frame < c.burstAt || frame >= c.burstAt + c.burst) {
         now += 333333;
         steady += 333333;
       }
