@@ -3,14 +3,13 @@
 #include <arpa/inet.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-#include <openssl/x509.h>
 
 #include <chrono>
 #include <cstring>
 #include <memory>
 #include <vector>
+
+#include "sim/self_signed_certificate.h"
 
 namespace orbisan::test {
 
@@ -48,12 +47,6 @@ MHD_Result Access(void* self, MHD_Connection* connection, const char*, const cha
   return static_cast<MHD_Result>(static_cast<ScriptedHttpServer*>(self)->Answer(connection, nullptr, context));
 }
 
-std::string BioText(BIO* bio) {
-  char* data = nullptr;
-  const long size = BIO_get_mem_data(bio, &data);
-  return std::string(data, static_cast<size_t>(size));
-}
-
 }  // namespace
 
 struct ScriptedHttpServer::Stream {
@@ -73,40 +66,6 @@ void FreeStream(void* cls) { delete static_cast<ScriptedHttpServer::Stream*>(cls
 
 }  // namespace
 
-bool MakeSelfSignedCertificate(std::string& keyPem, std::string& certPem) {
-  EVP_PKEY* key = EVP_EC_gen("P-256");
-  if (key == nullptr) return false;
-  X509* cert = X509_new();
-  bool ok = cert != nullptr;
-  if (ok) {
-    X509_set_version(cert, 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
-    X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
-    X509_gmtime_adj(X509_getm_notAfter(cert), 24 * 3600);
-    X509_set_pubkey(cert, key);
-    X509_NAME* name = X509_get_subject_name(cert);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1,
-                               0);
-    X509_set_issuer_name(cert, name);
-    ok = X509_sign(cert, key, EVP_sha256()) > 0;
-  }
-  if (ok) {
-    BIO* keyBio = BIO_new(BIO_s_mem());
-    BIO* certBio = BIO_new(BIO_s_mem());
-    ok = PEM_write_bio_PrivateKey(keyBio, key, nullptr, nullptr, 0, nullptr, nullptr) == 1 &&
-         PEM_write_bio_X509(certBio, cert) == 1;
-    if (ok) {
-      keyPem = BioText(keyBio);
-      certPem = BioText(certBio);
-    }
-    BIO_free(keyBio);
-    BIO_free(certBio);
-  }
-  X509_free(cert);
-  EVP_PKEY_free(key);
-  return ok;
-}
-
 ScriptedHttpServer::ScriptedHttpServer(Options options, Handler handler)
     : options_(std::move(options)), handler_(std::move(handler)) {
   sockaddr_in address{};
@@ -121,7 +80,10 @@ ScriptedHttpServer::ScriptedHttpServer(Options options, Handler handler)
                                        {MHD_OPTION_DIGEST_AUTH_RANDOM, sizeof(kDigestRandom), kDigestRandom},
                                        {MHD_OPTION_CONNECTION_TIMEOUT, 30, nullptr}};
   if (options_.tls) {
-    if (!MakeSelfSignedCertificate(key_, cert_)) return;
+    strandline::sim::SelfSignedCertificate identity;
+    if (!strandline::sim::SelfSignedCertificate::Generate(&identity, nullptr)) return;
+    key_ = identity.key_pem;
+    cert_ = identity.certificate_pem;
     flags |= MHD_USE_TLS;
     items.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, key_.data()});
     items.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, cert_.data()});

@@ -78,7 +78,4 @@ class ScriptedHttpServer {
   std::vector<std::string> accepted_;
 };
 
-// PEM key and self-signed certificate for 127.0.0.1; false on failure.
-bool MakeSelfSignedCertificate(std::string& keyPem, std::string& certPem);
-
 }  // namespace orbisan::test

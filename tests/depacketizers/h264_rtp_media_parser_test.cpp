@@ -67,59 +67,6 @@ TEST_F(H264Depacketizer, KeyFrameGetsDescriptionSetsAndDeltaFramesFollow) {
   EXPECT_EQ(1280u, delta.width);
 }
 
-TEST_F(H264Depacketizer, FragmentedKeyFrameRightAfterTheStartGetsTheDescriptionSets) {
-  parser.SetSdpParameters(kSps720, kPps, {}, 0, 0);
-  Send(false, Fu(0x80, 5, {0x88, 0x84}));
-  Send(true, Fu(0x40, 5, {0x21, 0xA0}));
-  ASSERT_EQ(1u, client.frames.size()) << "the first group of pictures is not lost";
-  EXPECT_EQ(kFourCC_H264, client.frames[0].fourcc);
-  EXPECT_EQ(Str(Cat({kStart, kSps720, kStart, kPps, kStart, kIdr, kAud})), client.frames[0].bytes);
-}
-
-TEST_F(H264Depacketizer, InBandSetsReplaceStoredOnesAndNeverAppearOnTheirOwn) {
-  parser.SetSdpParameters(kSps720, kPps, {}, 0, 0);
-  Send(false, kSps1080);
-  Send(false, kPps2);
-  Send(true, kIdr);
-  SendDelta();
-  Send(false, kSps720);  // sets between delta frames
-  Send(false, kPps);
-  SendDelta();
-
-  ASSERT_EQ(3u, client.frames.size());
-  EXPECT_EQ(Str(Cat({kStart, kSps1080, kStart, kPps2, kStart, kIdr, kAud})), client.frames[0].bytes);
-  EXPECT_EQ(1920u, client.frames[0].width);
-  EXPECT_EQ(1088u, client.frames[0].height);
-  EXPECT_EQ(Str(Cat({kStart, kSlice, kAud})), client.frames[1].bytes);
-  EXPECT_EQ(Str(Cat({kStart, kSlice, kAud})), client.frames[2].bytes);
-}
-
-TEST_F(H264Depacketizer, StapAWithSetsAndIdrMakesAKeyFrame) {
-  Send(true, Stap({kSps720, kPps, kIdr}));
-  ASSERT_EQ(1u, client.frames.size());
-  EXPECT_EQ(kFourCC_H264, client.frames[0].fourcc);
-  EXPECT_EQ(Str(Cat({kStart, kSps720, kStart, kPps, kStart, kIdr, kAud})), client.frames[0].bytes);
-  EXPECT_EQ(720u, client.frames[0].height);
-
-  // An aggregate whose unit runs past its end costs the frame in progress.
-  Send(false, {0x01, 0x02});
-  Send(false, {0x18, 0x00, 0x09, 0x41, 0x9A});
-  Send(true, kSlice);
-  EXPECT_EQ(1u, client.frames.size());
-}
-
-TEST_F(H264Depacketizer, FragmentedSeiDoesNotHideTheKeyFrame) {
-  Send(false, kSps720);
-  Send(false, kPps);
-  Send(false, Fu(0x80, 6, {0x05, 0x10}));  // a long SEI in front of the IDR
-  Send(false, Fu(0x40, 6, {0x80}));
-  Send(false, Fu(0x80, 5, {0x88, 0x84}));
-  Send(true, Fu(0x40, 5, {0x21, 0xA0}));
-  ASSERT_EQ(1u, client.frames.size());
-  EXPECT_EQ(kFourCC_H264, client.frames[0].fourcc);
-  EXPECT_EQ(Str(Cat({kStart, kSps720, kStart, kPps, kStart, kIdr, kAud})), client.frames[0].bytes);
-}
-
 // What cameras do with marker bits, aggregates and fragments, sent as one
 // burst and then a pause: exactly one frame per picture, stamped with the
 // picture's time.
@@ -132,17 +79,21 @@ TEST_F(H264Depacketizer, OneFramePerPictureWhateverTheFraming) {
   const Bytes deltaAB = Cat({kStart, kSlice, kStart, sliceB, kAud});
   const Bytes fuDelta = Cat({kStart, {0x61, 0x9A, 0x20, 0x2E}, kAud});  // rebuilt with the FU's NRI
   const Bytes annexB = Cat({{0, 0, 0, 1}, kSps720, kStart, kPps, {0, 0, 0, 1}, kIdr});
+  const Bytes key1080 = Cat({kStart, kSps1080, kStart, kPps2, kStart, kIdr, kAud});
   struct Packet {
     uint32_t ts;
     bool marker;
     Bytes payload;
     uint16_t skip = 0;  // sequence numbers left out in front
   };
+  enum Sets { kUndescribed, k720, k1080 };
   struct Case {
     const char* name;
     std::vector<Packet> packets;
     std::vector<std::pair<uint32_t, Bytes>> frames;
-    bool otherSizeDescribed = false;  // the description's sets are for 1080p
+    Sets described = kUndescribed;  // the description brought 720p or 1080p sets
+    uint16_t firstSequence = 100;
+    uint32_t firstWidth = 1280;
   };
   const Case cases[] = {
       {"no marker bits, equal time stamps on neighbours",
@@ -189,7 +140,7 @@ TEST_F(H264Depacketizer, OneFramePerPictureWhateverTheFraming) {
         {1, false, Fu(0x80, 8, Bytes(kPps.begin() + 1, kPps.end()))},
         {1, true, kIdr}},
        {{1, key}},
-       true},
+       k1080},
       {"numbering jumps between pictures",
        {{1, true, Stap({kSps720, kPps, kIdr})},
         {2, true, kSlice},
@@ -197,34 +148,65 @@ TEST_F(H264Depacketizer, OneFramePerPictureWhateverTheFraming) {
         {4, true, kSlice, 2},
         {6, true, kSlice, 1}},
        {{1, key}, {2, delta}, {3, delta}, {4, delta}}},
+      {"a fragmented key frame right after the start gets the described sets",
+       {{1, false, Fu(0x80, 5, {0x88, 0x84})}, {1, true, Fu(0x40, 5, {0x21, 0xA0})}},
+       {{1, key}},
+       k720},
+      {"in-band sets replace the described ones and never stand on their own",
+       {{1, false, kSps1080},
+        {1, false, kPps2},
+        {1, true, kIdr},
+        {2, true, kSlice},
+        {3, false, kSps720},
+        {3, false, kPps},
+        {3, true, kSlice}},
+       {{1, key1080}, {2, delta}, {3, delta}},
+       k720,
+       100,
+       1920},
+      {"an aggregate whose unit runs past its end costs the picture in progress",
+       {{1, true, Stap({kSps720, kPps, kIdr})},
+        {2, false, {0x01, 0x02}},
+        {2, false, {0x18, 0x00, 0x09, 0x41, 0x9A}},
+        {2, true, kSlice}},
+       {{1, key}}},
+      {"a fragmented SEI in front of the IDR",
+       {{1, false, kSps720},
+        {1, false, kPps},
+        {1, false, Fu(0x80, 6, {0x05, 0x10})},
+        {1, false, Fu(0x40, 6, {0x80})},
+        {1, false, Fu(0x80, 5, {0x88, 0x84})},
+        {1, true, Fu(0x40, 5, {0x21, 0xA0})}},
+       {{1, key}}},
+      {"sequence numbers wrap without a break",
+       {{1, true, Stap({kSps720, kPps, kIdr})}, {2, true, kSlice}, {3, true, kSlice}},
+       {{1, key}, {2, delta}, {3, delta}},
+       kUndescribed,
+       65535},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     CH264RTPMediaParser h264(&driver);
     h264.SetClient(&client);
-    if (c.otherSizeDescribed) h264.SetSdpParameters(kSps1080, kPps2, {}, 0, 0);
+    if (c.described == k720) h264.SetSdpParameters(kSps720, kPps, {}, 0, 0);
+    if (c.described == k1080) h264.SetSdpParameters(kSps1080, kPps2, {}, 0, 0);
     client.frames.clear();
-    uint16_t seq = 100;
+    uint16_t seq = c.firstSequence;
     for (const Packet& p : c.packets) {
       seq = static_cast<uint16_t>(seq + p.skip);
       h264.ProcessPacket(MakePacket(seq++, p.ts * 3000, p.marker, p.payload));
     }
     h264.FinishHeld(1000);
     EXPECT_EQ(client.frames.size(), c.frames.size());
+    if (!client.frames.empty()) {
+      EXPECT_EQ(client.frames[0].fourcc, kFourCC_H264);
+      EXPECT_EQ(client.frames[0].width, c.firstWidth);
+    }
     for (size_t i = 0; i < std::min(c.frames.size(), client.frames.size()); ++i) {
       EXPECT_EQ(client.frames[i].rtpTimestamp, c.frames[i].first * 3000) << i;
       EXPECT_EQ(client.frames[i].bytes, Str(c.frames[i].second)) << i;
     }
   }
-}
-
-TEST_F(H264Depacketizer, SequenceNumbersWrapWithoutABreak) {
-  sequence = 65534;
-  Send(false, kSps720);
-  Send(false, kPps);
-  Send(true, kIdr);  // sequence 0
-  SendDelta();
-  EXPECT_EQ(2u, client.frames.size());
 }
 
 TEST_F(H264Depacketizer, UnsupportedPacketizationResetsSilently) {
