@@ -13,6 +13,9 @@
 #include "sim/http_server.h"
 #include "sim/playback_mount.h"
 #include "sim/quirk_relay.h"
+#include "sim/replay_front.h"
+#include "sim/replay_packets.h"
+#include "sim/replay_sender.h"
 #include "sim/sha256_digest_auth.h"
 
 namespace strandline::sim {
@@ -234,7 +237,8 @@ struct RtspServer::Instance {
   GSource* session_watch = nullptr;
   uint16_t port = 0;
   std::vector<std::shared_ptr<RtspMount>> mounts;
-  std::unique_ptr<QuirkRelay> relay;  // owns the input's port when quirks are set
+  std::unique_ptr<QuirkRelay> relay;   // owns the input's port when quirks are set
+  std::unique_ptr<ReplayFront> front;  // owns it in the replay mode
 };
 
 RtspServer::RtspServer() : faults_(std::make_shared<Faults>()) {}
@@ -303,6 +307,15 @@ bool RtspServer::Start(const Config& config, std::string* error) {
 
 bool RtspServer::SetUp(std::string* error) {
   ports_.clear();
+  if (config_.replay) {
+    auto packets = config_.clip ? ReplayPackets::FromClip(*config_.clip) : nullptr;
+    if (!packets || !config_.quirks.Empty()) {
+      if (error) *error = packets ? "the replay mode takes no quirks" : "the replay mode needs an H.264 clip";
+      return false;
+    }
+    sender_ = std::make_shared<ReplaySender>(std::move(packets), faults_->frozen);
+    if (!sender_->Begin(error)) return false;
+  }
   for (size_t input = 0; input < config_.ports.size(); ++input) {
     auto instance = std::make_unique<Instance>();
     instance->server = gst_rtsp_server_new();
@@ -397,7 +410,7 @@ bool RtspServer::SetUp(std::string* error) {
     g_object_unref(sessions);
 
     const uint16_t public_port = instance->port;
-    if (!config_.quirks.Empty()) instance->port = 0;
+    if (!config_.quirks.Empty() || sender_) instance->port = 0;
     if (!refusing_ && !Listen(*instance, error)) {
       instances_.push_back(std::move(instance));
       return false;
@@ -410,7 +423,16 @@ bool RtspServer::SetUp(std::string* error) {
         return false;
       }
     }
-    ports_.push_back(instance->relay ? instance->relay->Port() : instance->port);
+    if (sender_) {
+      instance->front = std::make_unique<ReplayFront>();
+      if (!instance->front->Start({public_port, instance->port, sender_}, error)) {
+        instances_.push_back(std::move(instance));
+        return false;
+      }
+    }
+    ports_.push_back(instance->relay   ? instance->relay->Port()
+                     : instance->front ? instance->front->Port()
+                                       : instance->port);
     instances_.push_back(std::move(instance));
   }
   return true;
@@ -439,6 +461,7 @@ bool RtspServer::Listen(Instance& instance, std::string* error) {
 void RtspServer::TearDown() {
   for (auto& instance : instances_) {
     if (instance->relay) instance->relay->Stop();
+    if (instance->front) instance->front->Stop();
     if (instance->source) {
       g_source_destroy(instance->source);
       g_source_unref(instance->source);
@@ -464,6 +487,8 @@ void RtspServer::TearDown() {
     instance->server = nullptr;
   }
   instances_.clear();
+  if (sender_) sender_->End();
+  sender_.reset();
 }
 
 void RtspServer::Stop() {

@@ -20,6 +20,8 @@
 
 namespace strandline::sim {
 
+class ReplaySender;
+
 // kDigestSha256 offers Digest SHA-256 (qop=auth) first and MD5 Digest after it.
 enum class RtspAuth { kNone, kBasic, kDigest, kDigestSha256 };
 
@@ -50,6 +52,9 @@ class RtspServer {
     std::string password;
     RtspMount::SettingsSource settings;
     std::shared_ptr<const ReplayClip> clip;  // when set, every path loops this clip
+    // With an H.264 clip: its packets, prepared once, go to every unicast
+    // session from one paced sender (replay_front.h); not with quirks.
+    bool replay = false;
     std::string multicast_group = "239.255.42.42";
     uint16_t multicast_port = 0;  // even; input k uses port + 2 (k - 1)
     bool with_clock = false;
@@ -109,6 +114,7 @@ class RtspServer {
   std::vector<uint16_t> ports_;
   std::shared_ptr<Faults> faults_;
   std::unique_ptr<ClientKeeper> keeper_;
+  std::shared_ptr<ReplaySender> sender_;
   bool refusing_ = false;
 };
 

@@ -79,9 +79,13 @@ void PrintHelp() {
       "usage: simulate [--http-port N] [--rtsp-port N] [--user U --password P] [--model M]\n"
       "                [--http-auth none|basic|digest|either|digest-sha256] [--rtsp-auth "
       "none|basic|digest|digest-sha256]\n"
-      "                [--source FILE] [--https] [--reboot-seconds S] [--multicast-port N] [--clock] [--verbose]\n"
+      "                [--source FILE [--replay]] [--https] [--reboot-seconds S] [--multicast-port N] [--clock] "
+      "[--verbose]\n"
       "                [--input-pattern MASK[,MASK...][@SECONDS]] [--motion-period SECONDS]\n"
       "                [--clock-offset SECONDS] [--refuse-clock] [--quirk NAME]... [--quirk list]\n"
+      "--source FILE loops a pre-encoded clip on every path through GStreamer; with --replay (H.264 clips,\n"
+      "no --quirk) the clip is cut into RTP packets once and one paced sender sends them to every unicast\n"
+      "session, each starting on a key frame: hundreds of HD streams from one process\n"
       "models:");
   for (const auto& id : SimulatedCamera::Models()) std::printf(" %s", id.c_str());
   std::printf("\n");
@@ -197,6 +201,8 @@ int RunSimulateCommand(int argc, char** argv) {
       if (!value(&options.model)) return Usage("--model needs a Production ID");
     } else if (arg == "--source") {
       if (!value(&options.source_file)) return Usage("--source needs a file");
+    } else if (arg == "--replay") {
+      options.replay = true;
     } else if (arg == "--http-auth") {
       if (!value(&text) || !ParseHttpAuth(text, &options.http_auth)) {
         return Usage("--http-auth takes none, basic, digest, either or digest-sha256");
@@ -210,6 +216,8 @@ int RunSimulateCommand(int argc, char** argv) {
     }
   }
   if (have_user != have_password) return Usage("--user and --password go together");
+  if (options.replay && options.source_file.empty()) return Usage("--replay needs --source FILE");
+  if (options.replay && !options.quirks.Empty()) return Usage("--replay takes no --quirk");
   bool known = false;
   for (const auto& id : SimulatedCamera::Models()) known = known || id == options.model;
   if (!known) return Usage("unknown model " + options.model);

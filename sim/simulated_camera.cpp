@@ -118,6 +118,7 @@ bool SimulatedCamera::StartServices(std::string* error) {
   rtsp.password = options_.password;
   rtsp.settings = [settings = settings_.get()](int channel) { return settings->Stream(channel); };
   rtsp.clip = clip_;
+  rtsp.replay = options_.replay;
   rtsp.multicast_group = options_.multicast_group;
   rtsp.multicast_port = multicast_port_;
   rtsp.with_clock = options_.clock_overlay;

@@ -94,6 +94,10 @@ class SimulatedCamera {
     // MPEG-4 elementary stream or concatenated JPEG; no B-frames) instead of
     // encoding live; the encoder settings then only affect the CGI answers.
     std::string source_file;
+    // With an H.264 source_file: the clip is cut into RTP packets once and
+    // one paced sender sends them to every unicast session (hundreds of HD
+    // streams); multicast and playback stay live. Not with quirks.
+    bool replay = false;
     std::string multicast_group = "239.255.42.42";
     uint16_t multicast_port = 0;  // 0 = a free even port (input k adds 2 (k - 1))
     // Running time drawn over the live picture. Off by default: the text

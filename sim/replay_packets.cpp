@@ -1,0 +1,147 @@
+#include "sim/replay_packets.h"
+
+#include <gst/gst.h>
+
+#include <algorithm>
+#include <string>
+
+#include "sim/replay_clip.h"
+
+namespace strandline::sim {
+namespace {
+
+constexpr uint8_t kSlice = 1;
+constexpr uint8_t kIdr = 5;
+constexpr uint8_t kSps = 7;
+constexpr uint8_t kPps = 8;
+constexpr uint8_t kDelimiter = 9;
+constexpr uint8_t kStapA = 24;
+constexpr uint8_t kFuA = 28;
+constexpr size_t kFragment = ReplayPackets::kMtu - ReplayPackets::kRtpHeader - 2;
+
+uint8_t TypeOf(std::string_view unit) { return static_cast<uint8_t>(unit[0]) & 0x1F; }
+
+}  // namespace
+
+std::vector<std::string_view> SplitAnnexB(std::string_view stream) {
+  std::vector<std::string_view> units;
+  size_t begin = std::string_view::npos;
+  size_t i = 0;
+  while (i + 2 < stream.size()) {
+    if (stream[i] == 0 && stream[i + 1] == 0 && stream[i + 2] == 1) {
+      if (begin != std::string_view::npos) {
+        size_t end = i;
+        while (end > begin && stream[end - 1] == 0) --end;  // a four-byte start code's zero, or trailing zeros
+        if (end > begin) units.push_back(stream.substr(begin, end - begin));
+      }
+      i += 3;
+      begin = i;
+    } else {
+      ++i;
+    }
+  }
+  if (begin != std::string_view::npos && begin < stream.size()) units.push_back(stream.substr(begin));
+  return units;
+}
+
+void ReplayPackets::Emit(std::string_view head, std::string_view body) {
+  Packet packet{static_cast<uint32_t>(bytes_.size()), static_cast<uint16_t>(head.size() + body.size()), false};
+  bytes_.insert(bytes_.end(), head.begin(), head.end());
+  bytes_.insert(bytes_.end(), body.begin(), body.end());
+  packets_.push_back(packet);
+}
+
+void ReplayPackets::Flush() {
+  if (aggregate_.size() == 1) Emit({}, aggregate_[0]);
+  if (aggregate_.size() > 1) {
+    uint8_t nri = 0;
+    for (std::string_view unit : aggregate_) nri = std::max<uint8_t>(nri, static_cast<uint8_t>(unit[0]) & 0x60);
+    std::string stap(1, static_cast<char>(nri | kStapA));
+    for (std::string_view unit : aggregate_) {
+      stap += static_cast<char>(unit.size() >> 8);
+      stap += static_cast<char>(unit.size() & 0xFF);
+      stap.append(unit);
+    }
+    Emit({}, stap);
+  }
+  aggregate_.clear();
+}
+
+void ReplayPackets::AddUnit(std::string_view unit) {
+  if (kRtpHeader + unit.size() > kMtu) {
+    Flush();
+    const auto header = static_cast<uint8_t>(unit[0]);
+    std::string_view rest = unit.substr(1);
+    for (bool first = true; !rest.empty(); first = false) {
+      const size_t take = std::min(rest.size(), kFragment);
+      const char fu[2] = {static_cast<char>((header & 0xE0) | kFuA),
+                          static_cast<char>((first ? 0x80 : 0) | (take == rest.size() ? 0x40 : 0) | (header & 0x1F))};
+      Emit(std::string_view(fu, 2), rest.substr(0, take));
+      rest.remove_prefix(take);
+    }
+    return;
+  }
+  size_t stap = 1;
+  for (std::string_view waiting : aggregate_) stap += 2 + waiting.size();
+  if (!aggregate_.empty() && kRtpHeader + stap + 2 + unit.size() > kMtu) Flush();
+  aggregate_.push_back(unit);
+  // The payloader sends what it holds once a slice is in, so a frame never waits for the next one.
+  const uint8_t type = TypeOf(unit);
+  if (type >= kSlice && type <= kIdr) Flush();
+}
+
+std::shared_ptr<const ReplayPackets> ReplayPackets::FromAccessUnits(const std::vector<std::string_view>& units,
+                                                                    double fps) {
+  std::shared_ptr<ReplayPackets> packets(new ReplayPackets);
+  packets->fps_ = fps > 0 ? fps : 25.0;
+  std::string sps;
+  std::string pps;
+  bool key_seen = false;
+  for (std::string_view unit : units) {
+    std::vector<std::string_view> nals = SplitAnnexB(unit);
+    std::erase_if(nals, [](std::string_view nal) { return TypeOf(nal) == kDelimiter; });
+    if (nals.empty()) continue;
+    bool key = false;
+    bool has_sets = false;
+    for (std::string_view nal : nals) {
+      const uint8_t type = TypeOf(nal);
+      key = key || type == kIdr;
+      has_sets = has_sets || type == kSps;
+      if (type == kSps) sps.assign(nal);
+      if (type == kPps) pps.assign(nal);
+    }
+    Frame frame{static_cast<uint32_t>(packets->packets_.size()), 0, key};
+    if (key && !has_sets && !sps.empty() && !pps.empty()) {
+      packets->AddUnit(sps);
+      packets->AddUnit(pps);
+    }
+    for (std::string_view nal : nals) packets->AddUnit(nal);
+    packets->Flush();
+    frame.packet_count = static_cast<uint32_t>(packets->packets_.size()) - frame.first_packet;
+    packets->packets_.back().marker = true;
+    if (key && !key_seen) packets->first_key_ = packets->frames_.size();
+    key_seen = key_seen || key;
+    packets->frames_.push_back(frame);
+  }
+  packets->aggregate_.clear();
+  if (packets->frames_.empty()) return nullptr;
+  return packets;
+}
+
+std::shared_ptr<const ReplayPackets> ReplayPackets::FromClip(const ReplayClip& clip) {
+  if (clip.codec() != VideoCodec::kH264) return nullptr;
+  std::vector<GstMapInfo> maps(clip.frame_count());
+  std::vector<std::string_view> units;
+  units.reserve(clip.frame_count());
+  for (size_t i = 0; i < clip.frame_count(); ++i) {
+    if (!gst_buffer_map(clip.frame(i), &maps[i], GST_MAP_READ)) maps[i] = GstMapInfo{};
+    units.emplace_back(reinterpret_cast<const char*>(maps[i].data), maps[i].size);
+  }
+  std::shared_ptr<const ReplayPackets> packets = FromAccessUnits(units, clip.fps());
+  for (size_t i = 0; i < clip.frame_count(); ++i) {
+    if (maps[i].memory) gst_buffer_unmap(clip.frame(i), &maps[i]);
+  }
+  return packets;
+}
+
+}  // namespace strandline::sim
