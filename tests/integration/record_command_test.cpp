@@ -30,9 +30,12 @@ namespace {
 using Record = orbisan::test::HostProcess;
 
 struct Camera {
-  explicit Camera(strandline::sim::QuirkSet quirks = {}) {
+  // With a clip: the replay mode's prepared packets instead of the live encoder.
+  explicit Camera(strandline::sim::QuirkSet quirks = {}, const std::string& clip = "") {
     SimulatedCamera::Options options;
     options.quirks = quirks;
+    options.source_file = clip;
+    options.replay = !clip.empty();
     camera = std::make_unique<SimulatedCamera>(options);
     started = camera->Start();
   }
@@ -159,11 +162,23 @@ std::vector<std::string> SummaryNames(const std::string& line) {
 }
 
 TEST(RecordCommand, RecordingDecodesWithOneIndexRowPerFrameAndTheSummaryInOrder) {
+  std::string clip;
+  ASSERT_EQ(orbisan::test::RunShell(std::string(STRANDLINE_SOURCE_DIR) +
+                                        "/scripts/make-clip --size 320x240 --kbps 300 --fps 25 --seconds 4",
+                                    &clip),
+            0);
+  clip.erase(clip.find_last_not_of("\r\n") + 1);
   Camera sim;
+  Camera replay({}, clip);
   ASSERT_TRUE(sim.started);
+  ASSERT_TRUE(replay.started);
   orbisan::test::ScratchDir dir("strandline_container");
-  for (const std::string name : {"rec.mkv", "rec.mp4"}) {
-    std::vector<std::string> args = sim.Args("admin", "4");
+  struct Case {
+    std::string name;
+    const Camera* camera;
+  };
+  for (const auto& [name, camera] : {Case{"rec.mkv", &sim}, Case{"rec.mp4", &sim}, Case{"replay.mkv", &replay}}) {
+    std::vector<std::string> args = camera->Args("admin", "4");
     args.insert(args.end(), {"--out", dir.File(name), "--index", dir.File(name + ".csv")});
     Record record(args);
     ASSERT_EQ(record.Wait(40s), 0) << record.Err();
@@ -201,6 +216,10 @@ TEST(RecordCommand, RecordingDecodesWithOneIndexRowPerFrameAndTheSummaryInOrder)
     std::istringstream lines(packets);
     for (std::string line; std::getline(lines, line);) times.push_back(std::llround(std::stod(line) * 1000));
     EXPECT_EQ(times, index) << name;
+    // The replay keeps the clip's rate: 25 frames a second on the camera's clock.
+    if (camera == &replay) {
+      EXPECT_NEAR((index.back() - index.front()) / (index.size() - 1.0), 40.0, 1.0) << name;
+    }
   }
 }
 
