@@ -15,7 +15,8 @@ process alone), peak RSS, and the driver/ffmpeg ratio of the medians.
 
   bench/e2e_benchmark.py [--seconds 20] [--runs 3] [--case h264-1080p|h264-1080p-20M|all]
                          [--source sim|gst|all] [--transport udp|tcp|all]
-  bench/e2e_benchmark.py --streams 64 [--seconds 20]     # many streams in one driver process
+  bench/e2e_benchmark.py --streams 64 [--seconds 20] [--many-case h264-1080p|h264-480p-1M] [--transport udp|tcp]
+                         # many streams in one driver process from the simulated camera's replay mode
   --bin PATH measures another build's reference host (the driver module beside it).
 """
 import argparse
@@ -71,9 +72,9 @@ def free_ports(count):
     return ports
 
 
-def start_camera(clip, http_port, rtsp_port):
+def start_camera(clip, http_port, rtsp_port, extra=()):
     proc = subprocess.Popen([SIM_BIN, "simulate", "--http-port", str(http_port), "--rtsp-port", str(rtsp_port),
-                             "--source", clip], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+                             "--source", clip, *extra], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     deadline = time.time() + 30
     while time.time() < deadline:
         line = proc.stdout.readline()
@@ -214,19 +215,92 @@ def compare(name, source, transport, seconds, runs):
     return line
 
 
-def many(streams, seconds, source):
-    name = "h264-1080p"
-    clip = make_clip(name)
-    http_port, rtsp_port, procs = start_source(source, clip)
+MANY_CASES = {
+    # name: (kbit/s, size, fps) of the clip scripts/make-clip makes for many streams
+    "h264-1080p": (8000, "1920x1080", 30),
+    "h264-480p-1M": (1000, "640x480", 30),
+}
+
+
+def proc_status(pid):
+    """The kernel's status fields of a process (kB values as numbers)."""
+    fields = {}
     try:
-        cpu, rss, frames, lossy, note = driver_run(name, http_port, rtsp_port, 0, "udp", streams, seconds)
-        print(f"{streams} streams of {name} ({CASES[name][4]} fps) from {source} in one driver process for {seconds} s")
-        print(f"  {note}" + ("  LOSSY" if lossy else ""))
-        print(f"  CPU {cpu:.2f} s = {cpu / seconds * 100:.1f} % of one core, "
-              f"{cpu / streams / seconds * 100:.2f} % per stream, {us_per_frame(cpu, frames):.1f} us/frame; "
-              f"peak RSS {rss / 1024:.1f} MiB")
+        with open(f"/proc/{pid}/status") as f:
+            for line in f:
+                key, _, value = line.partition(":")
+                fields[key] = int(value.split()[0]) if value.split() and value.split()[0].isdigit() else 0
+    except OSError:
+        pass
+    return fields
+
+
+def proc_cpu(pid):
+    """User + system CPU seconds a running process has used."""
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+    except (OSError, IndexError):
+        return 0.0
+
+
+def many(streams, seconds, case, transport):
+    """N streams in one driver process from the simulated camera's replay mode (one paced sender): the
+    driver's CPU, threads and anonymous memory (sampled twice a second), the camera's CPU, the frame rate per
+    stream and every loss the driver or the kernel saw."""
+    kbps, size, fps = MANY_CASES[case]
+    width, height = size.split("x")
+    clip = subprocess.run([os.path.join(ROOT, "scripts", "make-clip"), "--kbps", str(kbps), "--size", size, "--fps",
+                           str(fps), "--seconds", "30"], check=True, capture_output=True, text=True).stdout.strip()
+    http_port, rtsp_port = free_ports(2)
+    camera = start_camera(clip, http_port, rtsp_port, ["--replay"])
+    try:
+        argv = [BIN, "record", "--address", "127.0.0.1", "--port", str(http_port), "--user", "admin", "--password",
+                "admin", "--model", "TCM5311", "--param", f"7={rtsp_port}", "--codec", "h264", "--width", width,
+                "--height", height, "--fps", str(fps), "--out", "/dev/null", "--log-level", "1", "--config",
+                config_file(transport), "--duration", str(seconds), "--streams", str(streams)]
+        drops = udp_receive_buffer_errors()
+        camera_cpu = proc_cpu(camera.pid)
+        load = os.getloadavg()[0]
+        with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:
+            proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+            peak = {"RssAnon": 0, "VmRSS": 0, "Threads": 0}
+            deadline = time.time() + seconds * 4 + 120
+            # Reaped here, not by Popen, for the process's own CPU time.
+            pid, status, usage = os.wait4(proc.pid, os.WNOHANG)
+            while pid == 0:
+                sample = proc_status(proc.pid)
+                for key in peak:
+                    peak[key] = max(peak[key], sample.get(key, 0))
+                if time.time() > deadline:
+                    proc.kill()
+                time.sleep(0.5)
+                pid, status, usage = os.wait4(proc.pid, os.WNOHANG)
+            proc.returncode = os.waitstatus_to_exitcode(status)
+            out.seek(0)
+            err.seek(0)
+            summary, log = out.read().strip(), err.read()
+        camera_cpu = proc_cpu(camera.pid) - camera_cpu
+        drops = udp_receive_buffer_errors() - drops
     finally:
-        stop(procs)
+        stop([camera])
+    cpu = usage.ru_utime + usage.ru_stime
+    last = summary.splitlines()[-1] if summary else log.strip()[-300:]
+    frames = int((re.findall(r"(?:^|\s)frames=(\d+)", last) or [0])[-1])
+    lost = sum(int(x) for x in re.findall(r"(?:rtp_lost|frames_dropped)=(\d+)", last))
+    rates = (re.findall(r"per stream min [0-9.]+ mean [0-9.]+ max [0-9.]+", log) or ["per stream: no rate line"])[-1]
+    lossy = lost != 0 or drops != 0
+    print(f"{streams} streams of {case} ({size} {fps} fps {kbps} kbit/s) over {transport}, replay camera, "
+          f"{seconds} s, load average {load:.1f} at the start")
+    print(f"  frames {frames}, fps {rates}, rtp_lost+frames_dropped {lost}, kernel UDP drops {drops}"
+          + ("  LOSSY" if lossy else ""))
+    print(f"  driver CPU {cpu:.2f} s = {cpu / seconds * 100:.1f} % of one core, {cpu / streams / seconds * 100:.2f} % "
+          f"per stream, {us_per_frame(cpu, frames):.1f} us/frame; threads {peak['Threads']}; anonymous memory "
+          f"{peak['RssAnon'] / 1024:.1f} MiB ({peak['RssAnon'] / 1024 / streams:.2f} MiB per stream), "
+          f"RSS {peak['VmRSS'] / 1024:.1f} MiB")
+    print(f"  camera CPU {camera_cpu:.2f} s = {camera_cpu / seconds * 100:.1f} % of one core")
+    print(f"  summary: {last}", flush=True)
 
 
 def main():
@@ -237,13 +311,15 @@ def main():
     parser.add_argument("--source", default="all", choices=["all", "sim", "gst"])
     parser.add_argument("--transport", default="all", choices=["all", "udp", "tcp"])
     parser.add_argument("--streams", type=int, default=0)
+    parser.add_argument("--many-case", default="h264-1080p", choices=sorted(MANY_CASES),
+                        help="the clip of a --streams run")
     parser.add_argument("--bin", default=BIN, help="the reference host to measure (another build's, to compare)")
     args = parser.parse_args()
     globals()["BIN"] = os.path.abspath(args.bin)
     if not os.path.exists(BIN):
         sys.exit("build first: scripts/setup")
     if args.streams:
-        many(args.streams, args.seconds, "sim" if args.source == "all" else args.source)
+        many(args.streams, args.seconds, args.many_case, "tcp" if args.transport == "tcp" else "udp")
         return
     results = []
     for name in (["h264-1080p", "h264-1080p-20M"] if args.case == "all" else [args.case]):

@@ -440,6 +440,9 @@ bool RtspServer::SetUp(std::string* error) {
 
 bool RtspServer::Listen(Instance& instance, std::string* error) {
   gst_rtsp_server_set_address(instance.server, config_.bind_address.c_str());
+  // The replay front connects for each of hundreds of clients on one thread: a
+  // connect the server's default backlog of 5 left waiting would hold up all.
+  if (sender_) gst_rtsp_server_set_backlog(instance.server, 1024);
   std::string service = std::to_string(instance.port);
   gst_rtsp_server_set_service(instance.server, service.c_str());
   GError* failure = nullptr;
