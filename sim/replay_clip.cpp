@@ -211,4 +211,20 @@ void FeedAppSource(GstElement* appsrc, std::shared_ptr<const ReplayClip> clip) {
   gst_app_src_set_callbacks(src, &callbacks, new Feeder(std::move(clip)), DeleteFeeder);
 }
 
+std::shared_ptr<const ReplayPackets> PrepareReplayPackets(const ReplayClip& clip) {
+  if (clip.codec() != VideoCodec::kH264) return nullptr;
+  std::vector<GstMapInfo> maps(clip.frame_count());
+  std::vector<std::string_view> units;
+  units.reserve(clip.frame_count());
+  for (size_t i = 0; i < clip.frame_count(); ++i) {
+    if (!gst_buffer_map(clip.frame(i), &maps[i], GST_MAP_READ)) maps[i] = GstMapInfo{};
+    units.emplace_back(reinterpret_cast<const char*>(maps[i].data), maps[i].size);
+  }
+  std::shared_ptr<const ReplayPackets> packets = ReplayPackets::FromAccessUnits(units, clip.fps());
+  for (size_t i = 0; i < clip.frame_count(); ++i) {
+    if (maps[i].memory) gst_buffer_unmap(clip.frame(i), &maps[i]);
+  }
+  return packets;
+}
+
 }  // namespace strandline::sim

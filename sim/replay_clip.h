@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/replay_packets.h"
 #include "sim/stream_settings.h"
 
 namespace strandline::sim {
@@ -52,5 +53,8 @@ bool DetectClipCodec(const std::string& path, const std::string& head, VideoCode
 // Attaches an endless feed of the clip to an appsrc: frames in order, looped,
 // stamped at the clip's frame rate against the pipeline's running time.
 void FeedAppSource(GstElement* appsrc, std::shared_ptr<const ReplayClip> clip);
+
+// The clip's RTP packets for the replay sender; null unless it is H.264.
+std::shared_ptr<const ReplayPackets> PrepareReplayPackets(const ReplayClip& clip);
 
 }  // namespace strandline::sim

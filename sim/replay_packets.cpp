@@ -1,11 +1,7 @@
 #include "sim/replay_packets.h"
 
-#include <gst/gst.h>
-
 #include <algorithm>
 #include <string>
-
-#include "sim/replay_clip.h"
 
 namespace strandline::sim {
 namespace {
@@ -22,6 +18,13 @@ constexpr size_t kFragment = ReplayPackets::kMtu - ReplayPackets::kRtpHeader - 2
 uint8_t TypeOf(std::string_view unit) { return static_cast<uint8_t>(unit[0]) & 0x1F; }
 
 }  // namespace
+
+bool KeptUnit(std::string_view unit) {
+  const uint8_t type = TypeOf(unit);
+  return type != 0 && type != kDelimiter && type < kStapA;
+}
+
+namespace {}  // namespace
 
 std::vector<std::string_view> SplitAnnexB(std::string_view stream) {
   std::vector<std::string_view> units;
@@ -99,7 +102,8 @@ std::shared_ptr<const ReplayPackets> ReplayPackets::FromAccessUnits(const std::v
   bool key_seen = false;
   for (std::string_view unit : units) {
     std::vector<std::string_view> nals = SplitAnnexB(unit);
-    std::erase_if(nals, [](std::string_view nal) { return TypeOf(nal) == kDelimiter; });
+    // Types 0 and 24 to 31 are not H.264 byte stream units: sent alone they would read as aggregates or fragments.
+    std::erase_if(nals, [](std::string_view nal) { return !KeptUnit(nal); });
     if (nals.empty()) continue;
     bool key = false;
     bool has_sets = false;
@@ -125,22 +129,6 @@ std::shared_ptr<const ReplayPackets> ReplayPackets::FromAccessUnits(const std::v
   }
   packets->aggregate_.clear();
   if (packets->frames_.empty()) return nullptr;
-  return packets;
-}
-
-std::shared_ptr<const ReplayPackets> ReplayPackets::FromClip(const ReplayClip& clip) {
-  if (clip.codec() != VideoCodec::kH264) return nullptr;
-  std::vector<GstMapInfo> maps(clip.frame_count());
-  std::vector<std::string_view> units;
-  units.reserve(clip.frame_count());
-  for (size_t i = 0; i < clip.frame_count(); ++i) {
-    if (!gst_buffer_map(clip.frame(i), &maps[i], GST_MAP_READ)) maps[i] = GstMapInfo{};
-    units.emplace_back(reinterpret_cast<const char*>(maps[i].data), maps[i].size);
-  }
-  std::shared_ptr<const ReplayPackets> packets = FromAccessUnits(units, clip.fps());
-  for (size_t i = 0; i < clip.frame_count(); ++i) {
-    if (maps[i].memory) gst_buffer_unmap(clip.frame(i), &maps[i]);
-  }
   return packets;
 }
 

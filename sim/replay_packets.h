@@ -10,8 +10,6 @@
 
 namespace strandline::sim {
 
-class ReplayClip;
-
 class ReplayPackets {
  public:
   struct Packet {
@@ -30,12 +28,11 @@ class ReplayPackets {
   static constexpr size_t kRtpHeader = 12;
 
   // Annex B access units, one per frame. Parameter sets go before each key
-  // frame that lacks them, access unit delimiters are left out, and NAL units
-  // that fit are aggregated (STAP-A) up to the first slice, which is sent
-  // alone or in fragments (FU-A). Frames without a NAL unit are skipped.
+  // frame that lacks them, access unit delimiters (and types no byte stream
+  // has) are left out, and NAL units that fit are aggregated (STAP-A) up to
+  // the first slice, which is sent alone or in fragments (FU-A). Frames
+  // without a NAL unit are skipped.
   static std::shared_ptr<const ReplayPackets> FromAccessUnits(const std::vector<std::string_view>& units, double fps);
-  // Null when the clip is not H.264 or holds no frame.
-  static std::shared_ptr<const ReplayPackets> FromClip(const ReplayClip& clip);
 
   double fps() const { return fps_; }
   const std::vector<Frame>& frames() const { return frames_; }
@@ -59,6 +56,9 @@ class ReplayPackets {
   size_t first_key_ = 0;
   std::vector<std::string_view> aggregate_;  // NAL units waiting for a STAP-A
 };
+
+// Whether the packets carry this NAL unit (not delimiters, nor types no byte stream has).
+bool KeptUnit(std::string_view unit);
 
 // The NAL units of an Annex B byte stream, start codes removed.
 std::vector<std::string_view> SplitAnnexB(std::string_view stream);

@@ -308,7 +308,7 @@ bool RtspServer::Start(const Config& config, std::string* error) {
 bool RtspServer::SetUp(std::string* error) {
   ports_.clear();
   if (config_.replay) {
-    auto packets = config_.clip ? ReplayPackets::FromClip(*config_.clip) : nullptr;
+    auto packets = config_.clip ? PrepareReplayPackets(*config_.clip) : nullptr;
     if (!packets || !config_.quirks.Empty()) {
       if (error) *error = packets ? "the replay mode takes no quirks" : "the replay mode needs an H.264 clip";
       return false;
