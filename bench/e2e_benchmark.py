@@ -17,6 +17,8 @@ process alone), peak RSS, and the driver/ffmpeg ratio of the medians.
                          [--source sim|gst|all] [--transport udp|tcp|all]
   bench/e2e_benchmark.py --streams 64 [--seconds 20] [--many-case h264-1080p|h264-480p-1M] [--transport udp|tcp]
                          # many streams in one driver process from the simulated camera's replay mode
+  bench/e2e_benchmark.py --first-frame [--starts 5]       # StartCapture to the first frame, UDP and TCP
+  bench/e2e_benchmark.py --memory 16 [--seconds 10]       # peak anonymous memory, 1 stream and 16
   --bin PATH measures another build's reference host (the driver module beside it).
 """
 import argparse
@@ -128,14 +130,9 @@ def config_file(transport):
 
 
 def driver_run(name, http_port, rtsp_port, frames, transport="udp", streams=1, seconds=0):
-    codec, _, w, h, fps = CASES[name]
-    argv = [BIN, "record", "--address", "127.0.0.1", "--port", str(http_port), "--user", "admin",
-            "--password", "admin", "--model", "TCM5311", "--param", f"7={rtsp_port}", "--codec", codec,
-            "--width", str(w), "--height", str(h), "--fps", str(fps), "--out", "/dev/null", "--log-level", "1",
-            "--config", config_file(transport)]
+    fps = CASES[name][4]
+    argv = record_argv(name, http_port, rtsp_port, transport, streams)
     argv += ["--duration", str(seconds)] if seconds else ["--frames", str(frames)]
-    if streams > 1:
-        argv += ["--streams", str(streams)]
     drops = udp_receive_buffer_errors()
     cpu, rss, out, err = measured(argv, (seconds or frames / fps) * 4 + 60)
     drops = udp_receive_buffer_errors() - drops
@@ -160,6 +157,104 @@ def ffmpeg_run(rtsp_port, frames, transport):
     missed = len(re.findall(r"RTP: missed|max delay reached|corrupt", err))
     lossy = got < frames or missed != 0 or drops != 0
     return cpu, rss, got, lossy, f"frames {got}, loss warnings {missed}, kernel UDP drops {drops}"
+
+
+def record_argv(name, http_port, rtsp_port, transport, streams=1):
+    codec, _, w, h, fps = CASES[name]
+    argv = [BIN, "record", "--address", "127.0.0.1", "--port", str(http_port), "--user", "admin",
+            "--password", "admin", "--model", "TCM5311", "--param", f"7={rtsp_port}", "--codec", codec,
+            "--width", str(w), "--height", str(h), "--fps", str(fps), "--out", "/dev/null", "--log-level", "1",
+            "--config", config_file(transport)]
+    return argv + (["--streams", str(streams)] if streams > 1 else [])
+
+
+def summary_field(out, key):
+    found = re.findall(rf"(?:^|\s){key}=(-?[0-9.]+)", out.strip().splitlines()[-1] if out.strip() else "")
+    return float(found[-1]) if found else None
+
+
+def first_frame(starts):
+    """StartCapture to the first frame as the reference host reports it (first_frame_ms), each start a new
+    driver process, from GStreamer's server, which starts every session at the clip's first key frame (the
+    simulated camera's encoder runs on between sessions, so a session joins it anywhere in a group of
+    pictures and waits up to a second for the next key frame)."""
+    name = "h264-1080p"
+    http_port, rtsp_port, procs = start_source("gst", make_clip(name))
+    lines = []
+    try:
+        for transport in ("udp", "tcp"):
+            times = []
+            for _ in range(starts):
+                out = subprocess.run(record_argv(name, http_port, rtsp_port, transport) + ["--frames", "1"],
+                                     capture_output=True, text=True, timeout=120).stdout
+                ms = summary_field(out, "first_frame_ms")
+                if ms is not None and ms >= 0:
+                    times.append(ms)
+            load = os.getloadavg()[0]
+            med = statistics.median(times) if times else float("nan")
+            lines.append(f"RESULT first frame of {name} from gst over {transport.upper()}: median {med:.0f} ms of "
+                         f"{len(times)} starts (all: {' '.join(f'{t:.0f}' for t in times)}); load {load:.1f}")
+            print(lines[-1], flush=True)
+    finally:
+        stop(procs)
+    return lines
+
+
+def anonymous_kib(pid):
+    """The process's anonymous memory now (smaps_rollup; RssAnon where that is missing), in KiB."""
+    try:
+        with open(f"/proc/{pid}/smaps_rollup") as f:
+            for line in f:
+                if line.startswith("Anonymous:"):
+                    return int(line.split()[1])
+        with open(f"/proc/{pid}/status") as f:
+            for line in f:
+                if line.startswith("RssAnon:"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return 0
+
+
+def peak_anonymous(argv, seconds):
+    """Runs argv for its duration, sampling its anonymous memory ten times a second; returns (peak KiB, stdout)."""
+    with tempfile.TemporaryFile("w+") as out:
+        proc = subprocess.Popen(argv + ["--duration", str(seconds)], stdin=subprocess.DEVNULL, stdout=out,
+                                stderr=subprocess.DEVNULL)
+        peak = 0
+        deadline = time.time() + seconds * 4 + 60
+        while proc.poll() is None and time.time() < deadline:
+            peak = max(peak, anonymous_kib(proc.pid))
+            time.sleep(0.1)
+        if proc.poll() is None:
+            proc.kill()
+        proc.wait()
+        out.seek(0)
+        return peak, out.read()
+
+
+def memory(streams, seconds):
+    """Peak anonymous memory of `record` with one 1080p stream and with N, and what each further stream adds."""
+    name = "h264-1080p"
+    http_port, rtsp_port, procs = start_source("sim", make_clip(name))
+    lines = []
+    try:
+        for transport in ("udp", "tcp"):
+            peaks = {}
+            for n in (1, streams):
+                peak, out = peak_anonymous(record_argv(name, http_port, rtsp_port, transport, n), seconds)
+                frames = summary_field(out, "frames") or 0
+                peaks[n] = peak
+                print(f"  {n} x {name} over {transport.upper()}: peak anonymous {peak / 1024:.2f} MiB, "
+                      f"{frames:.0f} frames", flush=True)
+            further = (peaks[streams] - peaks[1]) / (streams - 1) if streams > 1 else 0
+            lines.append(f"RESULT memory of {name} over {transport.upper()}: 1 stream {peaks[1] / 1024:.2f} MiB, "
+                         f"{streams} streams {peaks[streams] / 1024:.2f} MiB, {further / 1024:.2f} MiB per further "
+                         f"stream; load {os.getloadavg()[0]:.1f}")
+            print(lines[-1], flush=True)
+    finally:
+        stop(procs)
+    return lines
 
 
 def us_per_frame(cpu, frames):
@@ -313,11 +408,20 @@ def main():
     parser.add_argument("--streams", type=int, default=0)
     parser.add_argument("--many-case", default="h264-1080p", choices=sorted(MANY_CASES),
                         help="the clip of a --streams run")
+    parser.add_argument("--first-frame", action="store_true")
+    parser.add_argument("--starts", type=int, default=5)
+    parser.add_argument("--memory", type=int, default=0, metavar="N")
     parser.add_argument("--bin", default=BIN, help="the reference host to measure (another build's, to compare)")
     args = parser.parse_args()
     globals()["BIN"] = os.path.abspath(args.bin)
     if not os.path.exists(BIN):
         sys.exit("build first: scripts/setup")
+    if args.first_frame:
+        first_frame(args.starts)
+        return
+    if args.memory:
+        memory(args.memory, args.seconds)
+        return
     if args.streams:
         many(args.streams, args.seconds, args.many_case, "tcp" if args.transport == "tcp" else "udp")
         return
