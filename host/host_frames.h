@@ -11,6 +11,7 @@
 #include "host/container_output.h"
 #include "host/frame_spool.h"
 #include "host/gap_log.h"
+#include "src/runtime/page_allocator.h"
 #include "strandline/media_sample.h"
 #include "strandline/stream_request.h"
 
@@ -42,7 +43,9 @@ class HostSample : public orbisan::ipcapture::IMediaSample {
   void SetResolutionClass(uint32_t c) override { resolutionClass_ = c; }
 
  private:
-  std::vector<uint8_t> buffer_;
+  // A key frame's record is pages of its own, given back when it is written:
+  // from malloc, every stream's thread would keep such a hole in its arena.
+  std::vector<uint8_t, orbisan::TPageAllocator<uint8_t>> buffer_;
   uint32_t dataSize_ = 0;
   uint32_t fourcc_;
   std::string streamName_;

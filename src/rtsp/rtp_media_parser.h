@@ -7,6 +7,7 @@
 #include "rtsp/rtp_packet.h"
 #include "rtsp/sdp_session_info.h"
 #include "runtime/debug_message.h"
+#include "runtime/page_allocator.h"
 
 namespace orbisan {
 
@@ -95,7 +96,8 @@ class CRTPMediaParser {
 
   IDebugMessage* driver_;
   IMediaParserClient* client_ = nullptr;
-  std::vector<uint8_t> frame_;
+  // The frame being put together: an HD key frame is some hundred kilobytes.
+  std::vector<uint8_t, TPageAllocator<uint8_t>> frame_;
   std::vector<uint8_t> sps_;
   std::vector<uint8_t> pps_;
   std::vector<uint8_t> config_;
