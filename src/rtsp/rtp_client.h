@@ -27,7 +27,9 @@ class IRTPClientUser {
     return 0;
   }
   // Gives back every lent buffer, in the order lent: lengths[i] bytes from
-  // sources[i] are in buffers[i], or nothing when lengths[i] is 0.
+  // sources[i] are in buffers[i], or nothing when lengths[i] is 0. A datagram
+  // larger than `bytes` is not in the lent buffer: buffers[i] then points to
+  // the client's copy of all of it, valid only during the call.
   virtual void BuffersFilled(IRTPClient* client, uint8_t* const* buffers, const size_t* lengths,
                              const sockaddr_in* sources, size_t count) {
     (void)client, (void)buffers, (void)lengths, (void)sources, (void)count;

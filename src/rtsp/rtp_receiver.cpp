@@ -105,7 +105,7 @@ void CRTPReceiver::PrepareSlots() {
     slots_.shrink_to_fit();
     queued_.assign(count, 0);
   }
-  queuedHead_ = queuedCount_ = 0;
+  queuedHead_ = queuedCount_ = queuedBytes_ = 0;
   free_.clear();
   free_.reserve(count);
   for (size_t i = count; i-- > 0;) free_.push_back(static_cast<uint32_t>(i));
@@ -115,11 +115,16 @@ void CRTPReceiver::PrepareSlots() {
 
 void CRTPReceiver::ClearQueue() {
   CAutoLock guard(lock_);
-  for (; queuedCount_ > 0; --queuedCount_) {
-    FreeSlot(queued_[queuedHead_]);
-    queuedHead_ = (queuedHead_ + 1) % queued_.size();
-  }
+  while (queuedCount_ > 0) DropOldest();
   dropping_ = false;
+}
+
+void CRTPReceiver::DropOldest() {
+  const uint32_t index = queued_[queuedHead_];
+  queuedBytes_ -= slots_[index].length;
+  FreeSlot(index);
+  queuedHead_ = (queuedHead_ + 1) % queued_.size();
+  --queuedCount_;
 }
 
 void CRTPReceiver::LogGrantedBuffer(uint32_t granted, uint32_t asked) {
@@ -187,11 +192,13 @@ size_t CRTPReceiver::SlotMemory() {
 
 bool CRTPReceiver::QueueSlot(uint32_t index, bool& runStarts, bool& runEnds, uint64_t& runDropped) {
   const size_t limit = std::min(queueLimit_.load(), slots_.size() - kTakeAtOnce - kLendAtOnce);
+  // Large datagrams are bounded by their bytes too: never less than the
+  // socket buffer held, and normal packets meet the count limit first.
+  const size_t byteLimit = std::max(limit * kSlotBytes, size_t{kDefaultSocketBuffer});
+  const size_t length = slots_[index].length;
   size_t dropped = 0;
-  while (queuedCount_ > 0 && queuedCount_ >= limit) {
-    FreeSlot(queued_[queuedHead_]);
-    queuedHead_ = (queuedHead_ + 1) % queued_.size();
-    --queuedCount_;
+  while (queuedCount_ > 0 && (queuedCount_ >= limit || queuedBytes_ + length > byteLimit)) {
+    DropOldest();
     ++dropped;
   }
   if (dropped != 0) {
@@ -208,6 +215,7 @@ bool CRTPReceiver::QueueSlot(uint32_t index, bool& runStarts, bool& runEnds, uin
   }
   queued_[(queuedHead_ + queuedCount_) % queued_.size()] = index;
   ++queuedCount_;
+  queuedBytes_ += length;
   return FrameBoundary(check_);
 }
 
@@ -220,9 +228,7 @@ void CRTPReceiver::DataReceived(IRTPClient* client, const sockaddr_in& source, c
   {
     CAutoLock guard(lock_);
     if (free_.empty() && queuedCount_ > 0) {  // every free slot is with the queue thread
-      FreeSlot(queued_[queuedHead_]);
-      queuedHead_ = (queuedHead_ + 1) % queued_.size();
-      --queuedCount_;
+      DropOldest();
       droppedPackets_.fetch_add(1);
     }
     if (free_.empty()) return;
@@ -257,7 +263,6 @@ size_t CRTPReceiver::LendBuffers(IRTPClient* client, size_t bytes, uint8_t** buf
 void CRTPReceiver::BuffersFilled(IRTPClient* client, uint8_t* const* buffers, const size_t* lengths,
                                  const sockaddr_in* sources, size_t count) {
   (void)client;
-  (void)buffers;
   bool wake = false, runStarts = false, runEnds = false;
   uint64_t runDropped = 0;
   {
@@ -265,11 +270,12 @@ void CRTPReceiver::BuffersFilled(IRTPClient* client, uint8_t* const* buffers, co
     for (size_t i = 0; i < count; ++i) {
       Slot& slot = slots_[lent_[i]];
       // Only checked here (header fields, no copy); the queue thread parses again in place.
-      if (lengths[i] == 0 || IsStopping() || !FromSource(sources[i]) ||
-          !check_.ParseInPlace(slot.bytes.get(), lengths[i])) {
+      if (lengths[i] == 0 || IsStopping() || !FromSource(sources[i]) || !check_.ParseInPlace(buffers[i], lengths[i])) {
         FreeSlot(lent_[i]);
         continue;
       }
+      // Larger than lent: the client's copy, kept in a slot of its size.
+      if (buffers[i] != slot.bytes.get()) std::memcpy(Reserve(slot, lengths[i]), buffers[i], lengths[i]);
       slot.length = lengths[i];
       slot.source = sources[i];
       wake = QueueSlot(lent_[i], runStarts, runEnds, runDropped) || wake;
@@ -309,6 +315,7 @@ uint32_t CRTPReceiver::ThreadFunction() {
         CAutoLock guard(lock_);
         for (; count < kTakeAtOnce && queuedCount_ > 0; ++count, --queuedCount_) {
           taken[count] = queued_[queuedHead_];
+          queuedBytes_ -= slots_[taken[count]].length;
           queuedHead_ = (queuedHead_ + 1) % queued_.size();
         }
         inBatch_.store(count);

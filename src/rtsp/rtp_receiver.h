@@ -56,7 +56,9 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   // A key frame of an HD stream arrives as one burst of a few hundred
   // kilobytes that must fit while the socket thread is not scheduled.
   void SetSocketReceiveBuffer(uint32_t bytes) { socketBuffer_.store(bytes); }
-  // Packets waiting for the queue thread beyond this are dropped, oldest first.
+  // Packets waiting for the queue thread beyond this are dropped, oldest
+  // first; so are large ones beyond this many times kSlotBytes (at least
+  // kDefaultSocketBuffer bytes).
   void SetQueueLimit(size_t packets) { queueLimit_.store(packets == 0 ? 1 : packets); }
   uint64_t DroppedPackets() const { return droppedPackets_.load(); }
   // Only datagrams from this IPv4 address (network order; 0: any) are
@@ -97,6 +99,8 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   uint8_t* Reserve(Slot& slot, size_t wanted);
   // Back to the free stack; under lock_.
   void FreeSlot(uint32_t index);
+  // Frees the oldest queued slot (not counted as dropped here); under lock_.
+  void DropOldest();
   bool FromSource(const sockaddr_in& from) const {
     const uint32_t wanted = source_.load(std::memory_order_relaxed);
     return wanted == 0 || from.sin_addr.s_addr == wanted;
@@ -130,6 +134,7 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   std::vector<uint32_t> queued_;
   size_t queuedHead_ = 0;
   size_t queuedCount_ = 0;
+  size_t queuedBytes_ = 0;
   // Socket thread only: the slots lent to the client, the packet being
   // checked and the previous one's frame.
   uint32_t lent_[kLendAtOnce];

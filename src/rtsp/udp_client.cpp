@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -197,8 +198,12 @@ uint32_t CUDPClient::ThreadFunction() {
   size_t each = 0;
   // Not zero-filled: a batch slot takes memory only once a datagram lands in it.
   std::unique_ptr<uint8_t[]> buffers;
+  // What a datagram brings beyond `each` bytes lands in its message's block
+  // here, behind room for the first `each`: no datagram up to the largest
+  // is cut short or lost, and only a large one touches these pages.
+  std::unique_ptr<uint8_t[]> spill(new uint8_t[kMaxDatagram * batch]);
   mmsghdr messages[kMaxBatch];
-  iovec vectors[kMaxBatch];
+  iovec vectors[kMaxBatch][2];
   sockaddr_in sources[kMaxBatch];
   while (WaitForData(fd)) {
     // A sender writes a frame as a burst of datagrams; woken by its first
@@ -221,26 +226,29 @@ uint32_t CUDPClient::ThreadFunction() {
       const size_t slots = lent != 0 ? lent : batch;
       for (size_t i = 0; i < slots; ++i) {
         if (lent == 0) targets[i] = buffers.get() + i * each;
-        vectors[i] = {targets[i], each};
+        vectors[i][0] = {targets[i], each};
+        vectors[i][1] = {spill.get() + i * kMaxDatagram + each, kMaxDatagram - each};
         messages[i].msg_hdr = {};
         messages[i].msg_hdr.msg_name = &sources[i];
         messages[i].msg_hdr.msg_namelen = sizeof sources[i];
-        messages[i].msg_hdr.msg_iov = &vectors[i];
-        messages[i].msg_hdr.msg_iovlen = 1;
+        messages[i].msg_hdr.msg_iov = vectors[i];
+        messages[i].msg_hdr.msg_iovlen = 2;
         messages[i].msg_len = 0;
       }
       const int received = recvmmsg(fd, messages, static_cast<unsigned>(slots), MSG_DONTWAIT, nullptr);
-      bool grow = false;
       size_t lengths[kMaxBatch];
       for (size_t i = 0; i < slots; ++i) {
         lengths[i] = 0;
         if (static_cast<int>(i) >= received || IsStopping()) continue;
-        // A datagram that did not fit is recognised and not handed on cut short.
-        if (messages[i].msg_hdr.msg_flags & MSG_TRUNC) {
-          grow = true;
-          continue;
-        }
+        // Not for IPv4 datagrams, which all fit; never handed on cut short.
+        if (messages[i].msg_hdr.msg_flags & MSG_TRUNC) continue;
         lengths[i] = messages[i].msg_len;
+        if (lengths[i] > each) {
+          // Put together in the block; a lender is handed this copy to keep.
+          uint8_t* whole = spill.get() + i * kMaxDatagram;
+          std::memcpy(whole, targets[i], each);
+          targets[i] = whole;
+        }
         if (lent != 0 || lengths[i] == 0 || user == nullptr) continue;
         try {
           user->DataReceived(this, sources[i], targets[i], lengths[i]);
@@ -253,9 +261,6 @@ uint32_t CUDPClient::ThreadFunction() {
         } catch (...) {
         }
       }
-      // One datagram that did not fit says the sender writes large ones: make
-      // room for the largest at once instead of losing one per kilobyte.
-      if (grow) bufferSize_.store(kMaxDatagram);
       if (received <= 0) break;                          // nothing more for now (or an error the next poll reports)
       if (static_cast<size_t>(received) < slots) break;  // the socket is empty
     }

@@ -14,8 +14,9 @@ namespace orbisan {
 
 // A UDP socket with its own receive thread ("UDP client thread, port %u").
 // Datagrams are read in batches of up to SetBatchSize at a time (one system
-// call for a burst) and go to the user one by one from that thread; the
-// receive buffer of each datagram grows to 64 KiB after one that did not fit.
+// call for a burst) and go to the user one by one from that thread. Each is
+// read into a buffer of SetBufferSize bytes; a larger one, up to the largest
+// a UDP datagram can be, is put together in the client's own memory.
 class CUDPClient : public CBaseThread, public IRTPClient {
  public:
   CUDPClient();

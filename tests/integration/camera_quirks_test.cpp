@@ -92,9 +92,6 @@ TEST(CameraQuirks, EveryQuirkStreamsWholeOverUdpAndInterleaved) {
       for (int tcp = 0; tcp < 2; ++tcp) {
         const QuirkTransport only = rows[row] ? rows[row]->transport : QuirkTransport::kBoth;
         if (only == (tcp ? QuirkTransport::kUdp : QuirkTransport::kInterleaved)) continue;
-        // Datagrams near 64 KiB over UDP still bring no frames through the
-        // receiver; kept out until that is mended (interleaved passes).
-        if (!tcp && rows[row] && rows[row]->quirk == strandline::sim::Quirk::kLargeDatagrams) continue;
         const std::string tag = std::to_string(row) + (tcp ? "tcp" : "udp");
         records[tcp] = std::make_unique<HostProcess>(
             HostArgs("record", camera.HttpPort(),

@@ -44,30 +44,28 @@ uint16_t OpenOnFreePort(CUDPClient& client, IRTPClientUser* user) {
   return test::OnFreePort([&](uint16_t port) { return client.Open(user, port); });
 }
 
-TEST(UdpClientTest, DeliversDatagramsAndGrowsBufferAfterOversizedOne) {
+// Datagrams larger than the buffer, up to the largest UDP carries, come
+// whole and in order from the first, also within one batch of reads.
+TEST(UdpClientTest, DeliversDatagramsOfEverySizeWhole) {
   RawUser user;
   CUDPClient client;
   client.SetBufferSize(1536);
+  client.SetBatchSize(8);
+  client.SetBurstWait(20000);
+  client.SetSocketReceiveBuffer(1 << 20);
   const uint16_t port = OpenOnFreePort(client, &user);
   ASSERT_NE(port, 0);
   EXPECT_EQ(client.GetPort(), port);
 
   UdpTestSocket sender;
-  ASSERT_TRUE(sender.SendTo(port, Bytes(100, 1)));
-  ASSERT_TRUE(user.WaitForCount(1));
-  EXPECT_EQ(ntohs(user.Items()[0].source.sin_port), sender.port());
-
-  // Too big for 1536 bytes: lost, and the buffer grows to the largest datagram.
-  ASSERT_TRUE(sender.SendTo(port, Bytes(2000, 2)));
-  ASSERT_TRUE(sender.SendTo(port, Bytes(10, 3)));
-  ASSERT_TRUE(user.WaitForCount(2));
-  EXPECT_EQ(client.GetBufferSize(), 65535u);
-  ASSERT_TRUE(sender.SendTo(port, Bytes(65000, 4)));
-  ASSERT_TRUE(user.WaitForCount(3));
+  const size_t sizes[] = {100, 1536, 1537, 65507, 10, 2000, 65000, 1};
+  for (size_t i = 0; i < std::size(sizes); ++i) ASSERT_TRUE(sender.SendTo(port, Bytes(sizes[i], i)));
+  ASSERT_TRUE(user.WaitForCount(std::size(sizes)));
   const std::vector<Datagram> datagrams = user.Items();
-  ASSERT_EQ(datagrams.size(), 3u);
-  EXPECT_EQ(datagrams[1].bytes, Bytes(10, 3)) << "the oversized datagram is not handed on cut short";
-  EXPECT_EQ(datagrams[2].bytes, Bytes(65000, 4));
+  ASSERT_EQ(datagrams.size(), std::size(sizes));
+  for (size_t i = 0; i < std::size(sizes); ++i) EXPECT_EQ(datagrams[i].bytes, Bytes(sizes[i], i)) << sizes[i];
+  EXPECT_EQ(ntohs(datagrams[0].source.sin_port), sender.port());
+  EXPECT_EQ(client.GetBufferSize(), 1536u) << "no buffer grows for them";
 }
 
 TEST(UdpClientTest, TimeoutsCloseAndReopen) {
@@ -113,13 +111,16 @@ struct Arrival {
   uint16_t sequence;
   sockaddr_in source;
   std::thread::id thread;
+  size_t payload;  // bytes, when they are the ones Rtp() sent; 0 otherwise
 };
 
 // Receiver user that records packets and can be made to throw.
 class PacketUser : public IRTPReceiverUser, public test::Recorded<Arrival> {
  public:
   void RtpPacketArrived(const sockaddr_in& source, const CRTPPacket& packet) override {
-    Add({packet.GetSequenceNumber(), source, std::this_thread::get_id()});
+    const std::vector<uint8_t> payload(packet.GetPayload(), packet.GetPayload() + packet.GetPayloadLength());
+    const bool intact = payload == Bytes(payload.size(), static_cast<uint8_t>(packet.GetSequenceNumber()));
+    Add({packet.GetSequenceNumber(), source, std::this_thread::get_id(), intact ? payload.size() : 0});
     if (throwEach) throw std::runtime_error("user failure");
   }
   void ReceiveTimeout() override {}
@@ -237,7 +238,8 @@ TEST(RtpReceiverTest, BlockedUserBoundsTheQueueAndCountsWhatWasDropped) {
 }
 
 // A flood from another address never takes the camera's place in the
-// queue, and large datagrams leave only a few slots large.
+// queue; large datagrams come whole from the first, a flood of them is
+// bounded by its bytes, and afterwards only a few slots stay large.
 TEST(RtpReceiverTest, StrangersAndLargeDatagramsDoNotCrowdOutTheCamera) {
   BlockingUser user;
   CRTPReceiver receiver(&user);
@@ -245,24 +247,37 @@ TEST(RtpReceiverTest, StrangersAndLargeDatagramsDoNotCrowdOutTheCamera) {
     CManualEvent& event;
     ~Release() { event.Set(); }
   } release{user.release};
-  receiver.SetQueueLimit(50);
   receiver.SetSource(test::Loopback(0).sin_addr.s_addr);
   const uint16_t port = StartOnFreePort(receiver);
   ASSERT_NE(port, 0);
   UdpTestSocket camera;
   UdpTestSocket stranger("127.0.0.2");
-  ASSERT_TRUE(camera.SendTo(port, Rtp(0, 60000)));  // lost: the receive buffer grows for the next
-  ASSERT_TRUE(camera.SendTo(port, Rtp(1)));
+  auto size = [](uint16_t seq) -> size_t { return seq == 0 ? 65507 - 12 : seq % 2 ? 60000 : 100; };
+  ASSERT_TRUE(camera.SendTo(port, Rtp(0, size(0))));
   ASSERT_TRUE(user.entered.Wait(10000));
-  for (uint16_t seq = 100; seq < 400; ++seq) ASSERT_TRUE(stranger.SendTo(port, Rtp(seq)));
-  for (uint16_t seq = 2; seq <= 40; ++seq) ASSERT_TRUE(camera.SendTo(port, Rtp(seq, seq % 2 ? 60000 : 100)));
+  for (uint16_t seq = 1000; seq < 1300; ++seq) ASSERT_TRUE(stranger.SendTo(port, Rtp(seq)));
+  constexpr uint16_t kLast = 320;  // 9.6 MB, twice what the socket buffer holds
+  for (uint16_t seq = 1; seq <= kLast; ++seq) {
+    ASSERT_TRUE(camera.SendTo(port, Rtp(seq, size(seq))));
+    // Paced, so that the kernel drops none and every drop is the receiver's.
+    if (seq % 32 == 0) {
+      ASSERT_TRUE(test::WaitUntil([&] { return receiver.QueuedCount() + receiver.DroppedPackets() == seq + 1u; }));
+    }
+  }
+  const size_t slots = CRTPReceiver::kDefaultQueueLimit + 2 * 64;
+  EXPECT_GT(receiver.DroppedPackets(), 0u);
+  EXPECT_LE(receiver.SlotMemory(),
+            slots * CRTPReceiver::kSlotBytes + CRTPReceiver::kDefaultSocketBuffer + CRTPReceiver::kMaxBigSlots * 65536);
   user.release.Set();
-  ASSERT_TRUE(user.WaitForCount(40));
-  std::vector<uint16_t> expected;
-  for (uint16_t seq = 1; seq <= 40; ++seq) expected.push_back(seq);
-  EXPECT_EQ(user.Sequences(), expected);
-  EXPECT_EQ(receiver.DroppedPackets(), 0u);
-  const size_t slots = 50 + 2 * 64;
+  ASSERT_TRUE(user.WaitForCount(kLast + 1 - receiver.DroppedPackets()));
+  const std::vector<Arrival> arrivals = user.Items();
+  for (size_t i = 0; i < arrivals.size(); ++i) {
+    EXPECT_EQ(arrivals[i].payload, size(arrivals[i].sequence)) << arrivals[i].sequence;
+    if (i > 0) {
+      EXPECT_GT(arrivals[i].sequence, arrivals[i - 1].sequence) << "oldest dropped first, no stranger";
+    }
+  }
+  EXPECT_EQ(arrivals.back().sequence, kLast);
   EXPECT_LE(receiver.SlotMemory(), slots * CRTPReceiver::kSlotBytes + CRTPReceiver::kMaxBigSlots * 65536);
 }
 
