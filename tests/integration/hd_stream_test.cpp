@@ -1,4 +1,4 @@
-// Full HD as cameras send it: 20 s of a 1080p30 8 Mbit/s H.264 clip with a key
+// Full HD as cameras send it: 8 s of a 1080p30 8 Mbit/s H.264 clip with a key
 // frame every second (bursts of 100 and more packets) from the simulated camera
 // and, at the same time, from GStreamer's own RTSP server, each recorded by the
 // reference host, over UDP and over interleaved TCP. Nothing the servers sent
@@ -44,7 +44,7 @@ Recording Record(const ScratchDir& dir, const std::string& tag, uint16_t httpPor
                               ? "<Configuration><Default><RTPMode>RTPOVERRTSP</RTPMode></Default></Configuration>"
                               : "<Configuration/>");
   Recording r;
-  RunShell(HostLine("record --model TCM5311 --codec h264 --width 1920 --height 1080 --fps 30 --duration 20 --out "
+  RunShell(HostLine("record --model TCM5311 --codec h264 --width 1920 --height 1080 --fps 30 --duration 8 --out "
                     "/dev/null --param 7=" +
                         std::to_string(rtspPort) + " --config " + dir.File(tag + ".xml") + " --index " +
                         dir.File(tag + ".csv"),
@@ -65,7 +65,7 @@ void ExpectEveryFrame(const Recording& r, const std::string& context) {
   for (std::getline(lines, line); std::getline(lines, line); ++frames) {
     if (line.ends_with(",1,live")) keys.push_back(frames);
   }
-  ASSERT_GE(keys.size(), 15u) << context << r.summary;
+  ASSERT_GE(keys.size(), 6u) << context << r.summary;
   for (size_t k = 1; k < keys.size(); ++k) EXPECT_EQ(keys[k] - keys[k - 1], kGop) << context << r.summary;
   EXPECT_LE(frames - keys.back(), kGop) << context << r.summary;
   EXPECT_NE(r.summary.find(" rtp_lost=0 frames_dropped=0"), std::string::npos) << context << r.summary;
@@ -75,7 +75,7 @@ class HdStream : public ::testing::TestWithParam<bool> {};
 
 TEST_P(HdStream, EveryFrameOfTheSimulatedCameraAndOfGStreamersServerArrives) {
   std::string clip;
-  ASSERT_EQ(RunShell(std::string(STRANDLINE_SOURCE_DIR) + "/scripts/make-clip --seconds 30", &clip), 0);
+  ASSERT_EQ(RunShell(std::string(STRANDLINE_SOURCE_DIR) + "/scripts/make-clip --seconds 12", &clip), 0);
   clip.erase(clip.find_last_not_of("\r\n") + 1);
   strandline::sim::SimulatedCamera::Options options;
   options.source_file = clip;
