@@ -383,13 +383,15 @@ def many(streams, seconds, case, transport):
     cpu = usage.ru_utime + usage.ru_stime
     last = summary.splitlines()[-1] if summary else log.strip()[-300:]
     frames = int((re.findall(r"(?:^|\s)frames=(\d+)", last) or [0])[-1])
-    lost = sum(int(x) for x in re.findall(r"(?:rtp_lost|frames_dropped)=(\d+)", last))
+    lost = {key: int((re.findall(rf"{key}=(\d+)", last) or [0])[-1])
+            for key in ("rtp_lost", "frames_dropped", "signal_lost", "first_frame_ms")}
     rates = (re.findall(r"per stream min [0-9.]+ mean [0-9.]+ max [0-9.]+", log) or ["per stream: no rate line"])[-1]
-    lossy = lost != 0 or drops != 0
+    lossy = lost["rtp_lost"] != 0 or lost["frames_dropped"] != 0 or drops != 0
     print(f"{streams} streams of {case} ({size} {fps} fps {kbps} kbit/s) over {transport}, replay camera, "
           f"{seconds} s, load average {load:.1f} at the start")
-    print(f"  frames {frames}, fps {rates}, rtp_lost+frames_dropped {lost}, kernel UDP drops {drops}"
-          + ("  LOSSY" if lossy else ""))
+    print(f"  frames {frames}, fps {rates}, rtp_lost {lost['rtp_lost']}, frames_dropped {lost['frames_dropped']}, "
+          f"kernel UDP drops {drops}, signal_lost {lost['signal_lost']}, slowest first frame "
+          f"{lost['first_frame_ms']} ms" + ("  LOSSY" if lossy else ""))
     print(f"  driver CPU {cpu:.2f} s = {cpu / seconds * 100:.1f} % of one core, {cpu / streams / seconds * 100:.2f} % "
           f"per stream, {us_per_frame(cpu, frames):.1f} us/frame; threads {peak['Threads']}; anonymous memory "
           f"{peak['RssAnon'] / 1024:.1f} MiB ({peak['RssAnon'] / 1024 / streams:.2f} MiB per stream), "
