@@ -18,7 +18,7 @@ process alone), peak RSS, and the driver/ffmpeg ratio of the medians.
   bench/e2e_benchmark.py --streams 64 [--seconds 20] [--many-case h264-1080p|h264-480p-1M] [--transport udp|tcp]
                          # many streams in one driver process from the simulated camera's replay mode
   bench/e2e_benchmark.py --first-frame [--starts 5]       # StartCapture to the first frame, UDP and TCP
-  bench/e2e_benchmark.py --memory 16 [--seconds 10]       # peak anonymous memory, 1 stream and 16
+  bench/e2e_benchmark.py --memory 16 [--seconds 10] [--runs 3]   # peak anonymous memory, 1 stream and 16
   --bin PATH measures another build's reference host (the driver module beside it).
 """
 import argparse
@@ -233,8 +233,9 @@ def peak_anonymous(argv, seconds):
         return peak, out.read()
 
 
-def memory(streams, seconds):
-    """Peak anonymous memory of `record` with one 1080p stream and with N, and what each further stream adds."""
+def memory(streams, seconds, runs):
+    """Peak anonymous memory of `record` with one 1080p stream and with N (medians of runs, which vary with how
+    far the machine's load lets the queues run ahead), and what each further stream adds."""
     name = "h264-1080p"
     http_port, rtsp_port, procs = start_source("sim", make_clip(name))
     lines = []
@@ -242,11 +243,15 @@ def memory(streams, seconds):
         for transport in ("udp", "tcp"):
             peaks = {}
             for n in (1, streams):
-                peak, out = peak_anonymous(record_argv(name, http_port, rtsp_port, transport, n), seconds)
-                frames = summary_field(out, "frames") or 0
-                peaks[n] = peak
-                print(f"  {n} x {name} over {transport.upper()}: peak anonymous {peak / 1024:.2f} MiB, "
-                      f"{frames:.0f} frames", flush=True)
+                found = []
+                for _ in range(runs):
+                    peak, out = peak_anonymous(record_argv(name, http_port, rtsp_port, transport, n), seconds)
+                    frames = summary_field(out, "frames") or 0
+                    if frames > 0:
+                        found.append(peak)
+                    print(f"  {n} x {name} over {transport.upper()}: peak anonymous {peak / 1024:.2f} MiB, "
+                          f"{frames:.0f} frames", flush=True)
+                peaks[n] = statistics.median(found) if found else float("nan")
             further = (peaks[streams] - peaks[1]) / (streams - 1) if streams > 1 else 0
             lines.append(f"RESULT memory of {name} over {transport.upper()}: 1 stream {peaks[1] / 1024:.2f} MiB, "
                          f"{streams} streams {peaks[streams] / 1024:.2f} MiB, {further / 1024:.2f} MiB per further "
@@ -422,7 +427,7 @@ def main():
         first_frame(args.starts)
         return
     if args.memory:
-        memory(args.memory, args.seconds)
+        memory(args.memory, args.seconds, args.runs)
         return
     if args.streams:
         many(args.streams, args.seconds, args.many_case, "tcp" if args.transport == "tcp" else "udp")
