@@ -1,5 +1,7 @@
 #include "edge/base_edge_storage_task.h"
 
+#include <algorithm>
+
 namespace orbisan {
 
 namespace {
@@ -115,7 +117,8 @@ bool CBaseEdgeStorageTask::WaitFileProcessing(uint64_t end) {
                  driver_->GetDeviceName().c_str());
       return false;
     }
-    stop_.Wait(1000);
+    const uint32_t again = FlushIdle();
+    stop_.Wait(again == 0 ? 1000 : std::clamp<uint32_t>(again, 10, 1000));
   }
   return true;
 }

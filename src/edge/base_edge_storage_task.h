@@ -56,6 +56,9 @@ class CBaseEdgeStorageTask : public IEdgeStorageTask, public IMediaParserClient,
   virtual bool IsSessionRunning() = 0;
   // Whether the session client's most recent request was answered.
   virtual bool LastExchangeResult() = 0;
+  // Asked while the session plays: ends what waits for packets that did not
+  // come; returns the milliseconds after which to ask again (0: no wish).
+  virtual uint32_t FlushIdle() { return 0; }
 
   // Called by the derived session on its first media packet and at its end.
   void NotifyPlaying() { playing_.Set(); }

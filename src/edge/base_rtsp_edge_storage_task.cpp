@@ -1,5 +1,8 @@
 #include "edge/base_rtsp_edge_storage_task.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "channels/device_session_params.h"
 #include "device/configuration.h"
 #include "platform/socket_utils.h"
@@ -9,6 +12,7 @@
 #include "rtsp/rtp_port_choice.h"
 #include "runtime/format.h"
 #include "runtime/text_utils.h"
+#include "runtime/time_utils.h"
 
 namespace orbisan {
 
@@ -68,7 +72,21 @@ void CBaseRTSPEdgeStorageTask::StopSession() {
   rtcp_.Stop();
   receiver_.Stop();
   CAutoLock guard(parserLock_);
+  // Nothing more comes: what waits for a gap or for the next picture is played as it is.
+  if (parser_) {
+    sequencer_.Flush(UINT64_MAX, *this);
+    parser_->FinishHeld(UINT64_MAX);
+  }
+  sequencer_.Reset();
   parser_.reset();
+}
+
+uint32_t CBaseRTSPEdgeStorageTask::FlushIdle() {
+  // Busy means packets are flowing (or a frame sink blocks): nothing is idle.
+  if (!parserLock_.TryEnter()) return 0;
+  const uint64_t wait = sequencer_.Flush(SteadyMs(), *this);
+  parserLock_.Leave();
+  return static_cast<uint32_t>(std::min<uint64_t>(wait, 1000));
 }
 
 bool CBaseRTSPEdgeStorageTask::IsSessionRunning() { return client_.IsConnected() && client_.IsRunning(); }
@@ -89,6 +107,7 @@ bool CBaseRTSPEdgeStorageTask::SdpInfoReceived(const SDP_SESSION_INFO& info) {
   }
   CAutoLock guard(parserLock_);
   parser_ = std::move(parser);
+  sequencer_.Reset();
   if (!parser_) return false;
   parser_->SetClient(this);
   parser_->SetSdpParameters(info);
@@ -106,6 +125,11 @@ void CBaseRTSPEdgeStorageTask::HandlePacket(const CRTPPacket& packet) {
   // Stray packets while a port pair is chosen are not the playback.
   if (client_.IsRunning()) NotifyPlaying();
   CAutoLock guard(parserLock_);
+  if (parser_) sequencer_.Push(packet, SteadyMs(), *this);
+}
+
+void CBaseRTSPEdgeStorageTask::SequencedPacket(const CRTPPacket& packet, uint32_t lost) {
+  (void)lost;  // the parser sees the gap in the numbering itself
   if (parser_) parser_->ProcessPacket(packet);
 }
 

@@ -10,6 +10,7 @@
 #include "rtsp/rtcp_handler.h"
 #include "rtsp/rtp_media_parser.h"
 #include "rtsp/rtp_receiver.h"
+#include "rtsp/rtp_sequencer.h"
 #include "rtsp/rtsp_client_user.h"
 #include "rtsp/rtsp_session_params.h"
 
@@ -17,11 +18,13 @@ namespace orbisan {
 
 // Plays a recorded interval over an RTSP session: RTP over a UDP port pair,
 // or inside the RTSP connection when the driver configuration asks for it,
-// into the depacketizer the session description calls for.
+// into the depacketizer the session description calls for, put back in
+// order on the way as live video is.
 class CBaseRTSPEdgeStorageTask : public CBaseEdgeStorageTask,
                                  public IRTSPClientUser,
                                  public IRTPReceiverUser,
-                                 public IRTCPHandlerUser {
+                                 public IRTCPHandlerUser,
+                                 public IRtpSequencedSink {
  public:
   explicit CBaseRTSPEdgeStorageTask(IDriver* driver);
   ~CBaseRTSPEdgeStorageTask() override;
@@ -35,8 +38,11 @@ class CBaseRTSPEdgeStorageTask : public CBaseEdgeStorageTask,
   void RtpPacketArrived(const sockaddr_in& source, const CRTPPacket& packet) override;
   void ReceiveTimeout() override {}
   void ClientClosed() override {}
+  uint32_t QueueIdle() override { return FlushIdle(); }
   // IRTCPHandlerUser
   void ByeReceived() override {}
+  // IRtpSequencedSink
+  void SequencedPacket(const CRTPPacket& packet, uint32_t lost) override;
 
   uint32_t RtpMode() const { return rtpMode_; }
   // "/playback/datetime=YYYY.MM.DD.hh.mm.ss" of a UTC file time.
@@ -47,6 +53,7 @@ class CBaseRTSPEdgeStorageTask : public CBaseEdgeStorageTask,
   void StopSession() override;
   bool IsSessionRunning() override;
   bool LastExchangeResult() override { return client_.GetLastExchangeResult(); }
+  uint32_t FlushIdle() override;
   // Server port and whatever else the camera's family decides.
   virtual void FillSessionParams(RTSP_SESSION_PARAMS& params) = 0;
 
@@ -59,6 +66,7 @@ class CBaseRTSPEdgeStorageTask : public CBaseEdgeStorageTask,
   CManualEvent packetReceived_;
   CRecursiveLock parserLock_;
   std::unique_ptr<CRTPMediaParser> parser_;
+  CRtpSequencer sequencer_;  // guarded by parserLock_
   std::atomic<uint32_t> cameraAddress_{0};
   uint32_t rtpMode_ = kRtpOverUdp;
   uint32_t rtpPacketSize_ = 0;

@@ -7,8 +7,10 @@
 #include <functional>
 #include <thread>
 
+#include "depacketizers/bit_writer.h"
 #include "edge/base_edge_storage_handler.h"
 #include "edge/base_edge_storage_task.h"
+#include "rtsp/rtp_test_util.h"
 #include "runtime/event.h"
 #include "runtime/time_utils.h"
 #include "support/silent_listener.h"
@@ -217,6 +219,53 @@ TEST(EdgeStorageTask, AbortCutsShortAStorageQueryTheCameraNeverAnswers) {
   task.Abort();
   queue.join();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30)) << "waited for the camera";
+}
+
+// Playback packets as the network brings them: put in order before the
+// depacketizer, and what waits for a gap handed on when the stream goes quiet
+// or the pass ends. Records each picture by its RTP time in frames.
+class PlaybackTask : public CEdgeStorageTask {
+ public:
+  using CBaseRTSPEdgeStorageTask::StopSession;
+  using CEdgeStorageTask::CEdgeStorageTask;
+  void ConvertTimestamp(uint32_t rtpTimestamp, SYSTEMTIME&) override { stamp = rtpTimestamp / 3000; }
+  bool FrameReady(ipcapture::IMediaSample*) override { return pictures.push_back(stamp), true; }
+  uint32_t stamp = 0;
+  std::vector<uint32_t> pictures;
+};
+
+TEST(EdgeStorageTask, PlaybackPacketsAreSequencedAndFlushed) {
+  // 0 and 1 the parameter sets, 2 a key frame, 3 to 8 pictures 1 to 6, 9 a key frame 7.
+  auto packet = [](uint8_t i) {
+    const std::vector<uint8_t> idr{uint8_t(i == 2 || i == 9 ? 0x65 : 0x41), 0x88, 0x84, 0x21, 0xA0};
+    test::RtpFields f;
+    f.marker = i >= 2;
+    f.sequence = uint16_t(100 + i);
+    f.timestamp = i < 3 ? 0u : (i - 2) * 3000u;
+    f.payload = i == 0 ? test::BaselineSps(20, 15) : i == 1 ? std::vector<uint8_t>{0x68, 0xCE, 0x3C, 0x80} : idr;
+    const std::vector<uint8_t> bytes = test::BuildRtp(f);
+    CRTPPacket out;
+    EXPECT_TRUE(out.Parse(bytes.data(), bytes.size()));
+    return out;
+  };
+  const std::tuple<std::vector<uint8_t>, bool, std::vector<uint32_t>> rows[] = {
+      // sent, quiet (else the end), pictures
+      {{0, 1, 2, 3, 5, 4, 6, 6, 7, 8}, false, {0, 1, 2, 3, 4, 5, 6}},
+      {{0, 1, 2, 3, 4, 9}, true, {0, 1, 2, 7}},
+      {{0, 1, 2, 3, 4, 9}, false, {0, 1, 2, 7}}};
+  for (const auto& [sent, quiet, pictures] : rows) {
+    test::TestDriver driver;
+    test::TestAllocator allocator;
+    driver.allocator = &allocator;
+    PlaybackTask task(&driver);
+    SDP_SESSION_INFO info;
+    info.video.encoding = "H264/90000";
+    ASSERT_TRUE(task.SdpInfoReceived(info));
+    for (uint8_t i : sent) task.RtpPacketReceived(packet(i));
+    if (!quiet) task.StopSession();
+    test::WaitUntil([&] { return task.QueueIdle() == 0 && task.pictures.size() >= pictures.size(); });
+    EXPECT_EQ(task.pictures, pictures) << testing::PrintToString(sent) << quiet;
+  }
 }
 
 }  // namespace
