@@ -6,11 +6,9 @@
 namespace strandline::sim {
 namespace {
 
-constexpr uint8_t kSlice = 1;
 constexpr uint8_t kIdr = 5;
 constexpr uint8_t kSps = 7;
 constexpr uint8_t kPps = 8;
-constexpr uint8_t kDelimiter = 9;
 constexpr uint8_t kStapA = 24;
 constexpr uint8_t kFuA = 28;
 constexpr size_t kFragment = ReplayPackets::kMtu - ReplayPackets::kRtpHeader - 2;
@@ -21,10 +19,8 @@ uint8_t TypeOf(std::string_view unit) { return static_cast<uint8_t>(unit[0]) & 0
 
 bool KeptUnit(std::string_view unit) {
   const uint8_t type = TypeOf(unit);
-  return type != 0 && type != kDelimiter && type < kStapA;
+  return type != 0 && type < kStapA;
 }
-
-namespace {}  // namespace
 
 std::vector<std::string_view> SplitAnnexB(std::string_view stream) {
   std::vector<std::string_view> units;
@@ -54,25 +50,8 @@ void ReplayPackets::Emit(std::string_view head, std::string_view body) {
   packets_.push_back(packet);
 }
 
-void ReplayPackets::Flush() {
-  if (aggregate_.size() == 1) Emit({}, aggregate_[0]);
-  if (aggregate_.size() > 1) {
-    uint8_t nri = 0;
-    for (std::string_view unit : aggregate_) nri = std::max<uint8_t>(nri, static_cast<uint8_t>(unit[0]) & 0x60);
-    std::string stap(1, static_cast<char>(nri | kStapA));
-    for (std::string_view unit : aggregate_) {
-      stap += static_cast<char>(unit.size() >> 8);
-      stap += static_cast<char>(unit.size() & 0xFF);
-      stap.append(unit);
-    }
-    Emit({}, stap);
-  }
-  aggregate_.clear();
-}
-
 void ReplayPackets::AddUnit(std::string_view unit) {
   if (kRtpHeader + unit.size() > kMtu) {
-    Flush();
     const auto header = static_cast<uint8_t>(unit[0]);
     std::string_view rest = unit.substr(1);
     for (bool first = true; !rest.empty(); first = false) {
@@ -84,13 +63,7 @@ void ReplayPackets::AddUnit(std::string_view unit) {
     }
     return;
   }
-  size_t stap = 1;
-  for (std::string_view waiting : aggregate_) stap += 2 + waiting.size();
-  if (!aggregate_.empty() && kRtpHeader + stap + 2 + unit.size() > kMtu) Flush();
-  aggregate_.push_back(unit);
-  // The payloader sends what it holds once a slice is in, so a frame never waits for the next one.
-  const uint8_t type = TypeOf(unit);
-  if (type >= kSlice && type <= kIdr) Flush();
+  Emit({}, unit);
 }
 
 std::shared_ptr<const ReplayPackets> ReplayPackets::FromAccessUnits(const std::vector<std::string_view>& units,
@@ -102,7 +75,7 @@ std::shared_ptr<const ReplayPackets> ReplayPackets::FromAccessUnits(const std::v
   bool key_seen = false;
   for (std::string_view unit : units) {
     std::vector<std::string_view> nals = SplitAnnexB(unit);
-    // Types 0 and 24 to 31 are not H.264 byte stream units: sent alone they would read as aggregates or fragments.
+    // Types 0 and 24 to 31 are no byte stream's units: sent alone they would read as aggregates or fragments.
     std::erase_if(nals, [](std::string_view nal) { return !KeptUnit(nal); });
     if (nals.empty()) continue;
     bool key = false;
@@ -115,19 +88,21 @@ std::shared_ptr<const ReplayPackets> ReplayPackets::FromAccessUnits(const std::v
       if (type == kPps) pps.assign(nal);
     }
     Frame frame{static_cast<uint32_t>(packets->packets_.size()), 0, key};
-    if (key && !has_sets && !sps.empty() && !pps.empty()) {
-      packets->AddUnit(sps);
-      packets->AddUnit(pps);
+    bool sets_due = key && !has_sets && !sps.empty() && !pps.empty();
+    for (std::string_view nal : nals) {
+      if (sets_due && TypeOf(nal) == kIdr) {
+        packets->AddUnit(sps);
+        packets->AddUnit(pps);
+        sets_due = false;
+      }
+      packets->AddUnit(nal);
     }
-    for (std::string_view nal : nals) packets->AddUnit(nal);
-    packets->Flush();
     frame.packet_count = static_cast<uint32_t>(packets->packets_.size()) - frame.first_packet;
     packets->packets_.back().marker = true;
     if (key && !key_seen) packets->first_key_ = packets->frames_.size();
     key_seen = key_seen || key;
     packets->frames_.push_back(frame);
   }
-  packets->aggregate_.clear();
   if (packets->frames_.empty()) return nullptr;
   return packets;
 }

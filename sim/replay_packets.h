@@ -1,5 +1,5 @@
 // A clip cut into RTP payloads once, for sending the same packets to many
-// sessions: H.264 access units as the H.264 payloader cuts them.
+// sessions: H.264 access units cut as the H.264 payloader cuts them.
 #pragma once
 
 #include <cstddef>
@@ -27,11 +27,11 @@ class ReplayPackets {
   static constexpr size_t kMtu = 1400;
   static constexpr size_t kRtpHeader = 12;
 
-  // Annex B access units, one per frame. Parameter sets go before each key
-  // frame that lacks them, access unit delimiters (and types no byte stream
-  // has) are left out, and NAL units that fit are aggregated (STAP-A) up to
-  // the first slice, which is sent alone or in fragments (FU-A). Frames
-  // without a NAL unit are skipped.
+  // Annex B access units, one per frame. Each NAL unit goes alone in a
+  // packet when it fits, else in fragments (FU-A), as GStreamer's payloader
+  // sends them; parameter sets go before the slices of a key frame that
+  // lacks them, unit types no byte stream has are left out. Frames without a
+  // NAL unit are skipped.
   static std::shared_ptr<const ReplayPackets> FromAccessUnits(const std::vector<std::string_view>& units, double fps);
 
   double fps() const { return fps_; }
@@ -46,7 +46,6 @@ class ReplayPackets {
 
  private:
   void AddUnit(std::string_view unit);
-  void Flush();
   void Emit(std::string_view head, std::string_view body);
 
   double fps_ = 25.0;
@@ -54,10 +53,9 @@ class ReplayPackets {
   std::vector<Packet> packets_;
   std::vector<Frame> frames_;
   size_t first_key_ = 0;
-  std::vector<std::string_view> aggregate_;  // NAL units waiting for a STAP-A
 };
 
-// Whether the packets carry this NAL unit (not delimiters, nor types no byte stream has).
+// Whether the packets carry this NAL unit (not types no byte stream has).
 bool KeptUnit(std::string_view unit);
 
 // The NAL units of an Annex B byte stream, start codes removed.

@@ -232,8 +232,18 @@ void ReplaySender::Run() {
     }
     Tick(Clock::now());
     next += period;
-    // Behind by more than a few frames (a stalled machine): go on from now instead of bursting.
-    if (Clock::now() > next + 3 * period) next = Clock::now();
+    // Behind by more than a few frames (a stalled machine): go on from now
+    // instead of bursting, and leave the frames out as an encoder would, so
+    // that RTP time keeps up with real time (and with the sender reports).
+    const Clock::time_point now = Clock::now();
+    if (now > next + 3 * period) {
+      const auto missed = static_cast<uint64_t>((now - next) / period);
+      std::lock_guard<std::mutex> lock(mutex_);
+      for (const auto& session : sessions_) {
+        if (session->playing) session->frames_sent.fetch_add(missed);
+      }
+      next = now;
+    }
   }
 }
 

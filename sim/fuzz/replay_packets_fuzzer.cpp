@@ -1,7 +1,8 @@
 // libFuzzer target for the replay mode's packetizing of a clip: the input is
 // cut at two-byte lengths into access units. The packets must fit the MTU,
 // end each frame with a marker, and carry back exactly the frame's NAL units
-// (delimiters and invalid types left out, parameter sets put before a key frame without them).
+// (invalid types left out, parameter sets put before the slices of a key
+// frame without them).
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -24,13 +25,7 @@ std::vector<std::string> Reassemble(const ReplayPackets& packets, const ReplayPa
     if (packet.marker != (i + 1 == frame.packet_count)) __builtin_trap();
     const uint8_t type = static_cast<uint8_t>(payload[0]) & 0x1F;
     if (type == 24) {
-      for (size_t at = 1; at < payload.size();) {
-        if (at + 2 > payload.size()) __builtin_trap();
-        const size_t length = static_cast<uint8_t>(payload[at]) << 8 | static_cast<uint8_t>(payload[at + 1]);
-        if (length == 0 || at + 2 + length > payload.size()) __builtin_trap();
-        units.emplace_back(payload.substr(at + 2, length));
-        at += 2 + length;
-      }
+      __builtin_trap();  // nothing is aggregated
     } else if (type == 28) {
       if (payload.size() < 3) __builtin_trap();
       const auto header = static_cast<uint8_t>(payload[1]);
@@ -67,12 +62,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (strandline::sim::KeptUnit(nal)) expected.push_back(nal);
       }
     }
-    const std::vector<std::string> got = Reassemble(*packets, frame);
-    // Parameter sets put in front are the only additions.
-    if (got.size() != expected.size() && got.size() != expected.size() + 2) __builtin_trap();
-    const size_t added = got.size() - expected.size();
+    std::vector<std::string> got = Reassemble(*packets, frame);
+    // Parameter sets put in before the key frame's first slice are the only additions.
+    if (got.size() == expected.size() + 2) {
+      size_t idr = 0;
+      while (idr < got.size() && (static_cast<uint8_t>(got[idr][0]) & 0x1F) != 5) ++idr;
+      if (idr < 2 || idr == got.size() || (got[idr - 2][0] & 0x1F) != 7 || (got[idr - 1][0] & 0x1F) != 8) {
+        __builtin_trap();
+      }
+      got.erase(got.begin() + static_cast<std::ptrdiff_t>(idr) - 2, got.begin() + static_cast<std::ptrdiff_t>(idr));
+    }
+    if (got.size() != expected.size()) __builtin_trap();
     for (size_t i = 0; i < expected.size(); ++i) {
-      if (got[added + i] != expected[i]) __builtin_trap();
+      if (got[i] != expected[i]) __builtin_trap();
     }
   }
   if (packets->first_key() >= packets->frames().size()) __builtin_trap();
