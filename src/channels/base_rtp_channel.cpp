@@ -103,6 +103,10 @@ void CBaseRTPChannel::SequencedPacket(const CRTPPacket& packet, uint32_t lost) {
   rtcp_.CountPacket(packet.GetSequenceNumber());
   // A source or numbering that started anew is no loss of the old one.
   if (lost == kRestart) loss_.Restart();
+  // A picture held for the packet after it is handed on before that packet
+  // is counted, so that it counts as delivered in its own frame, whether its
+  // wait or this packet ends it.
+  if (loss_.BeginsFrame(packet.GetTimestamp())) FinishHeldFrame(UINT64_MAX);
   loss_.PacketHandled(packet.GetSequenceNumber(), packet.GetTimestamp());
   ProcessRtpPacket(packet);
 }

@@ -16,6 +16,8 @@ class CRtpLossCounter {
   // One packet, before the depacketizer sees it (depacketizers deliver a
   // frame while handling its last packet).
   void PacketHandled(uint16_t sequence, uint32_t timestamp);
+  // Whether a packet of this time stamp begins the next frame.
+  bool BeginsFrame(uint32_t timestamp) const { return havePacket_ && timestamp != lastTimestamp_; }
   // A frame reached the host.
   void FrameDelivered();
   // A new session: sequence and time stamps start afresh, totals stay.
