@@ -283,7 +283,7 @@ bool CH264RTPMediaParser::ProcessFuA(const uint8_t* payload, size_t size) {
       // large key frame always comes fragmented).
       if (type == kNalIdr) InsertParameterSets();
       if (IsVcl(type)) MarkVcl();
-      frame_.insert(frame_.end(), std::begin(kStartCode), std::end(kStartCode));
+      frame_.append(kStartCode, sizeof kStartCode);
       frame_.push_back(nalHeader);
     }
   } else if (!inFragment_) {
@@ -297,7 +297,7 @@ bool CH264RTPMediaParser::ProcessFuA(const uint8_t* payload, size_t size) {
       skippingFragments_ = true;
     }
   } else if (!skippingFragments_) {
-    frame_.insert(frame_.end(), data, data + length);
+    frame_.append(data, length);
   }
   if (header & 0x40) {
     inFragment_ = false;
@@ -318,8 +318,8 @@ void CH264RTPMediaParser::MarkVcl() {
 }
 
 void CH264RTPMediaParser::AppendNal(const uint8_t* nal, size_t size) {
-  frame_.insert(frame_.end(), std::begin(kStartCode), std::end(kStartCode));
-  frame_.insert(frame_.end(), nal, nal + size);
+  frame_.append(kStartCode, sizeof kStartCode);
+  frame_.append(nal, size);
 }
 
 void CH264RTPMediaParser::InsertParameterSets() {
@@ -366,7 +366,7 @@ void CH264RTPMediaParser::ProcessFrame(uint32_t rtpTimestamp) {
   ipcapture::IMediaSampleAllocator* allocator = SampleAllocator();
   if (!allocator || !client_ || frame_.empty()) return;
 
-  frame_.insert(frame_.end(), std::begin(kAccessUnitDelimiter), std::end(kAccessUnitDelimiter));
+  frame_.append(kAccessUnitDelimiter, sizeof kAccessUnitDelimiter);
 
   uint32_t width = 0, height = 0;
   uint32_t fourcc = ipcapture::kFourCC_I264;

@@ -51,14 +51,14 @@ void CJpegRTPMediaParser::ProcessPayload(const CRTPPacket& packet, const uint8_t
     // A picture whose last packet never came (without a gap in the
     // numbering) must not run into this one.
     frame_.clear();
-    frame_.insert(frame_.end(), payload, payload + size);
+    frame_.append(payload, size);
     waitingForFirstFragment_ = false;
   } else {
     if (waitingForFirstFragment_) {
       Reset();
       return;
     }
-    if (size > headerLength_) frame_.insert(frame_.end(), payload + headerLength_, payload + size);
+    if (size > headerLength_) frame_.append(payload + headerLength_, size - headerLength_);
   }
 
   if (!CheckBufferSize()) return;

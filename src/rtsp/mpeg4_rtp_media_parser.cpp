@@ -84,7 +84,7 @@ void CMpeg4RTPMediaParser::ProcessPayload(const CRTPPacket& packet, const uint8_
     frame_.clear();
     if ((rest[vop + 4] >> 6) == 0) {  // I-VOP
       const std::vector<uint8_t>& config = !inbandConfig_.empty() ? inbandConfig_ : config_;
-      frame_.insert(frame_.end(), config.begin(), config.end());
+      frame_.append(config.data(), config.size());
       waitingForIntra_ = false;
       keyFrame_ = true;
     } else {
@@ -93,7 +93,7 @@ void CMpeg4RTPMediaParser::ProcessPayload(const CRTPPacket& packet, const uint8_
   }
 
   if (!waitingForIntra_ && restSize > 0) {
-    frame_.insert(frame_.end(), rest, rest + restSize);
+    frame_.append(rest, restSize);
     if (!CheckBufferSize()) return;
   }
   if (packet.GetMarker() && !frame_.empty()) {

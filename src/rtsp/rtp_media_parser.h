@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "rtsp/frame_buffer.h"
 #include "rtsp/media_parser_client.h"
 #include "rtsp/rtp_packet.h"
 #include "rtsp/sdp_session_info.h"
 #include "runtime/debug_message.h"
-#include "runtime/page_allocator.h"
 
 namespace orbisan {
 
@@ -96,8 +96,7 @@ class CRTPMediaParser {
 
   IDebugMessage* driver_;
   IMediaParserClient* client_ = nullptr;
-  // The frame being put together: an HD key frame is some hundred kilobytes.
-  std::vector<uint8_t, TPageAllocator<uint8_t>> frame_;
+  CFrameBuffer frame_;
   std::vector<uint8_t> sps_;
   std::vector<uint8_t> pps_;
   std::vector<uint8_t> config_;
