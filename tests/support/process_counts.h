@@ -56,4 +56,18 @@ inline long ResidentKiB() {
   return 0;
 }
 
+// Anonymous memory in KiB (heap, thread stacks; not the mapped libraries),
+// 0 when it cannot be read.
+inline long AnonymousKiB() {
+  std::ifstream rollup("/proc/self/smaps_rollup");
+  for (std::string line; std::getline(rollup, line);) {
+    if (line.rfind("Anonymous:", 0) == 0) return std::stol(line.substr(10));
+  }
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("RssAnon:", 0) == 0) return std::stol(line.substr(8));
+  }
+  return 0;
+}
+
 }  // namespace orbisan::test

@@ -4,6 +4,7 @@
 // what the driver wrote into them, and a sink that stores accepted frames.
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -70,7 +71,8 @@ class TestAudioSink : public ipcapture::IAudioInputSink {
  public:
   bool OnAudioSample(ipcapture::IAudioSample* sample) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    frames_.emplace_back(sample->GetData(), sample->GetData() + sample->GetDataSize());
+    ++count_;
+    if (keepFrames) frames_.emplace_back(sample->GetData(), sample->GetData() + sample->GetDataSize());
     return accept;
   }
   void OnAudioState(uint32_t, uint32_t state) override {
@@ -85,10 +87,17 @@ class TestAudioSink : public ipcapture::IAudioInputSink {
     std::lock_guard<std::mutex> lock(mutex_);
     return states_;
   }
+  size_t FrameCount() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return count_;
+  }
   std::atomic<bool> accept{true};
+  // Off for long runs, as TestSink::keepRecords.
+  std::atomic<bool> keepFrames{true};
 
  private:
   std::mutex mutex_;
+  size_t count_ = 0;
   std::vector<std::vector<uint8_t>> frames_;
   std::vector<uint32_t> states_;
 };
@@ -124,13 +133,24 @@ class TestAllocator : public ipcapture::IMediaSampleAllocator {
 
 class TestSink : public ipcapture::IVideoFrameSink {
  public:
+  ~TestSink() override {
+    for (std::FILE* file : files_) {
+      if (file != nullptr) std::fclose(file);
+    }
+  }
   bool OnFrame(ipcapture::IMediaSample* sample) override {
     auto* s = static_cast<TestSample*>(sample);
     if (throwOnFrame) throw std::runtime_error("sink failure");
     {
       std::lock_guard<std::mutex> lock(mutex_);
       ++count_;
-      if (s->streamName.ends_with("::EdgeChannel")) ++edgeCount_;
+      const bool edge = s->streamName.ends_with("::EdgeChannel");
+      edgeCount_ += edge;
+      if (s->GetFourCC() == ipcapture::kFourCC_MEMD) {
+        if (s->dataSize == 2) motion = s->buffer[1];
+      } else if (std::FILE* file = files_[edge]) {
+        std::fwrite(s->buffer.data(), 1, s->dataSize, file);
+      }
       if (keepRecords) {
         frames_.push_back(
             {s->GetFourCC(), s->width, s->height, s->resolutionClass, s->time, s->Bytes(), s->streamName});
@@ -164,6 +184,19 @@ class TestSink : public ipcapture::IVideoFrameSink {
     std::lock_guard<std::mutex> lock(mutex_);
     return edgeCount_;
   }
+  // Writes the bytes of every live and every played-back video frame, in
+  // order, to a file each (set before the stream starts).
+  bool WriteVideoTo(const std::string& live, const std::string& edge) {
+    files_[0] = std::fopen(live.c_str(), "wb");
+    files_[1] = std::fopen(edge.c_str(), "wb");
+    return files_[0] != nullptr && files_[1] != nullptr;
+  }
+  void FlushVideo() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (std::FILE* file : files_) {
+      if (file != nullptr) std::fflush(file);
+    }
+  }
 
   std::atomic<bool> accept{true};
   std::atomic<bool> throwOnFrame{false};
@@ -171,6 +204,8 @@ class TestSink : public ipcapture::IVideoFrameSink {
   // records do not grow the memory it measures.
   std::atomic<bool> keepRecords{true};
   std::atomic<int> signalLost{0};
+  // The motion state of the last motion frame (-1 before the first).
+  std::atomic<int> motion{-1};
   // What the host does inside the callbacks (set before the stream starts).
   std::function<void()> afterFrame;
   std::function<void()> afterSignalLost;
@@ -180,6 +215,7 @@ class TestSink : public ipcapture::IVideoFrameSink {
   size_t count_ = 0;
   size_t edgeCount_ = 0;
   std::vector<DeliveredFrame> frames_;
+  std::FILE* files_[2] = {nullptr, nullptr};  // live, edge
 };
 
 // The motion byte of every "MEMD" frame a sink took, in order.
