@@ -12,6 +12,7 @@
 #include <deque>
 #include <vector>
 
+#include "sim/loopback_socket.h"
 #include "sim/rtp_quirks.h"
 #include "sim/rtsp_quirk_text.h"
 
@@ -26,40 +27,6 @@ constexpr const char* kRealm = "IP Camera";
 // stands for the stream's root, or the media's absolute control.
 constexpr const char* kAliasPrefixes[] = {"/live.sdp?channel=1", "/moved/live", "/hop/1", "/hop/2"};
 constexpr const char* kAbsoluteControl = "/media/video1";
-
-sockaddr_in LoopbackAddress(uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  inet_pton(AF_INET, kLoopback, &address.sin_addr);
-  return address;
-}
-
-uint16_t BoundPort(int fd) {
-  sockaddr_in address{};
-  socklen_t length = sizeof(address);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  return ntohs(address.sin_port);
-}
-
-int BindUdp(uint16_t port) {
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address = LoopbackAddress(port);
-  if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-    close(fd);
-    fd = -1;
-  }
-  return fd;
-}
-
-bool SendAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t sent = send(fd, data.data(), data.size(), MSG_NOSIGNAL);
-    if (sent <= 0) return false;
-    data.remove_prefix(static_cast<size_t>(sent));
-  }
-  return true;
-}
 
 std::string Md5(const std::string& text) {
   gchar* digest = g_compute_checksum_for_string(G_CHECKSUM_MD5, text.c_str(), -1);
@@ -277,22 +244,7 @@ class QuirkRelay::Connection {
     setting_up_ = true;
   }
 
-  bool OpenPortPair() {
-    for (int attempt = 0; attempt < 64; ++attempt) {
-      int first = BindUdp(0);
-      if (first < 0) return false;
-      const uint16_t port = BoundPort(first);
-      int second = port % 2 == 0 && port < 65534 ? BindUdp(static_cast<uint16_t>(port + 1)) : -1;
-      if (second >= 0) {
-        rtp_ = first;
-        rtcp_ = second;
-        relay_port_ = port;
-        return true;
-      }
-      close(first);
-    }
-    return false;
-  }
+  bool OpenPortPair() { return BindLoopbackUdpPair(&rtp_, &rtcp_, &relay_port_); }
 
   std::string RelayPorts() const { return std::to_string(relay_port_) + "-" + std::to_string(relay_port_ + 1); }
 
@@ -466,15 +418,8 @@ QuirkRelay::~QuirkRelay() { Stop(); }
 bool QuirkRelay::Start(const Config& config, std::string* error) {
   Stop();
   config_ = config;
-  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const int on = 1;
-  setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
-  const sockaddr_in address = LoopbackAddress(config.port);
-  if (listener_ < 0 || bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
-      listen(listener_, 16) != 0) {
-    if (error)
-      *error = "cannot listen on " + std::string(kLoopback) + ":" + std::to_string(config.port) + ": " +
-               std::strerror(errno);
+  listener_ = ListenLoopback(config.port, 16, error);
+  if (listener_ < 0) {
     Stop();
     return false;
   }

@@ -13,20 +13,13 @@
 #include <list>
 #include <vector>
 
+#include "sim/loopback_socket.h"
 #include "sim/rtsp_quirk_text.h"
 
 namespace strandline::sim {
 namespace {
 
 constexpr size_t kMaxRequest = 65536;
-
-sockaddr_in Loopback(uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
 
 std::string Base(uint16_t port) { return "rtsp://127.0.0.1:" + std::to_string(port); }
 
@@ -39,15 +32,6 @@ std::string Hex32(uint32_t value) {
 std::string WithParameter(const std::string& transport, std::string_view name, const std::string& value) {
   if (!TransportParameter(transport, name).empty()) return WithTransportParameter(transport, name, value);
   return transport + ";" + std::string(name) + "=" + value;
-}
-
-bool SendAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t sent = send(fd, data.data(), data.size(), MSG_NOSIGNAL);
-    if (sent <= 0) return false;
-    data.remove_prefix(static_cast<size_t>(sent));
-  }
-  return true;
 }
 
 }  // namespace
@@ -264,20 +248,12 @@ ReplayFront::~ReplayFront() { Stop(); }
 bool ReplayFront::Start(const Config& config, std::string* error) {
   Stop();
   config_ = config;
-  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const int on = 1;
-  setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
-  const sockaddr_in address = Loopback(config.port);
-  if (listener_ < 0 || bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
-      listen(listener_, 512) != 0) {
-    if (error) *error = "cannot listen on 127.0.0.1:" + std::to_string(config.port) + ": " + std::strerror(errno);
+  listener_ = ListenLoopback(config.port, 512, error);
+  if (listener_ < 0) {
     Stop();
     return false;
   }
-  sockaddr_in bound{};
-  socklen_t length = sizeof(bound);
-  getsockname(listener_, reinterpret_cast<sockaddr*>(&bound), &length);
-  port_ = ntohs(bound.sin_port);
+  port_ = BoundPort(listener_);
   stopping_ = false;
   thread_ = std::thread([this] { Run(); });
   return true;
@@ -320,7 +296,7 @@ void ReplayFront::Run() {
       const int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
       if (client < 0) continue;
       const int upstream = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      const sockaddr_in server = Loopback(config_.upstream_port);
+      const sockaddr_in server = LoopbackAddress(config_.upstream_port);
       if (upstream < 0 || connect(upstream, reinterpret_cast<const sockaddr*>(&server), sizeof(server)) != 0) {
         close(client);
         if (upstream >= 0) close(upstream);

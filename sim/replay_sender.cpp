@@ -12,6 +12,8 @@
 #include <cstring>
 #include <random>
 
+#include "sim/loopback_socket.h"
+
 namespace strandline::sim {
 namespace {
 
@@ -33,26 +35,6 @@ void Put16(uint8_t* at, uint32_t value) {
 void Put32(uint8_t* at, uint32_t value) {
   Put16(at, value >> 16);
   Put16(at + 2, value & 0xFFFF);
-}
-
-int BindLoopbackUdp(uint16_t port) {
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-    close(fd);
-    fd = -1;
-  }
-  return fd;
-}
-
-uint16_t PortOf(int fd) {
-  sockaddr_in address{};
-  socklen_t length = sizeof(address);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  return ntohs(address.sin_port);
 }
 
 }  // namespace
@@ -146,19 +128,7 @@ ReplaySender::~ReplaySender() { End(); }
 
 bool ReplaySender::Begin(std::string* error) {
   End();
-  for (int attempt = 0; attempt < 64 && rtcp_fd_ < 0; ++attempt) {
-    int first = BindLoopbackUdp(0);
-    if (first < 0) break;
-    const uint16_t port = PortOf(first);
-    int second = port % 2 == 0 && port < 65534 ? BindLoopbackUdp(static_cast<uint16_t>(port + 1)) : -1;
-    if (second < 0) {
-      close(first);
-      continue;
-    }
-    rtp_fd_ = first;
-    rtcp_fd_ = second;
-    rtp_port_ = port;
-  }
+  BindLoopbackUdpPair(&rtp_fd_, &rtcp_fd_, &rtp_port_);
   if (rtcp_fd_ < 0) {
     if (error) *error = std::string("cannot bind a UDP port pair for the replay: ") + std::strerror(errno);
     return false;
