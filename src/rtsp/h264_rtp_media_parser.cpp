@@ -74,6 +74,7 @@ void CH264RTPMediaParser::SetSdpParameters(const std::vector<uint8_t>& sps, cons
     if (spsParser_.Parse(sps.data(), sps.size(), width, height)) {
       sps_ = sps;
       pps_ = pps;
+      describedSetsOnly_ = true;
       width_ = width;
       height_ = height;
     }
@@ -196,6 +197,7 @@ void CH264RTPMediaParser::ProcessNal(const uint8_t* nal, size_t size) {
       break;
     case kNalSps:
       sps_.assign(nal, nal + size);
+      describedSetsOnly_ = false;
       break;
     case kNalPps:
       pps_.assign(nal, nal + size);
@@ -307,7 +309,11 @@ bool CH264RTPMediaParser::ProcessFuA(const uint8_t* payload, size_t size) {
 }
 
 void CH264RTPMediaParser::KeepFragmentedSet() {
-  if (fragmentedSet_.size() >= 2) ((fragmentedSet_[0] & 0x1F) == kNalSps ? sps_ : pps_).swap(fragmentedSet_);
+  if (fragmentedSet_.size() >= 2) {
+    const bool sps = (fragmentedSet_[0] & 0x1F) == kNalSps;
+    (sps ? sps_ : pps_).swap(fragmentedSet_);
+    if (sps) describedSetsOnly_ = false;
+  }
   fragmentedSet_.clear();
 }
 
@@ -362,6 +368,18 @@ bool CH264RTPMediaParser::FindKeyFrameSize(uint32_t& width, uint32_t& height) {
   return false;
 }
 
+bool CH264RTPMediaParser::DoubtDescribedSets(uint32_t width, uint32_t height) {
+  if (!describedSetsOnly_ || passedDoubtfulKeyFrame_) return false;
+  const auto [configuredWidth, configuredHeight] = DefaultResolution();
+  if (configuredWidth == 0 || configuredHeight == 0 || (width == configuredWidth && height == configuredHeight)) {
+    return false;
+  }
+  // Only one key frame is given up: a camera that never sends its own sets
+  // is played with the description's from the next one on.
+  passedDoubtfulKeyFrame_ = true;
+  return true;
+}
+
 void CH264RTPMediaParser::ProcessFrame(uint32_t rtpTimestamp) {
   ipcapture::IMediaSampleAllocator* allocator = SampleAllocator();
   if (!allocator || !client_ || frame_.empty()) return;
@@ -371,6 +389,10 @@ void CH264RTPMediaParser::ProcessFrame(uint32_t rtpTimestamp) {
   uint32_t width = 0, height = 0;
   uint32_t fourcc = ipcapture::kFourCC_I264;
   if (FindKeyFrameSize(width, height)) {
+    if (waitingForKeyFrame_ && DoubtDescribedSets(width, height)) {
+      frame_.clear();
+      return;
+    }
     fourcc = ipcapture::kFourCC_H264;
     width_ = width;
     height_ = height;

@@ -54,6 +54,12 @@ class CH264RTPMediaParser : public CRTPMediaParser {
   // Looks for an SPS near the start of the frame; true when it parses.
   bool FindKeyFrameSize(uint32_t& width, uint32_t& height);
   void UseDefaultSizeIfSmall();
+  // True for the first key frame that would be played with sets that came
+  // only with the description and describe another size than the camera was
+  // set to: a stream joined between a key frame's own sets and its slices.
+  // Such a picture would decode as garbage; the next key frame brings the
+  // camera's sets.
+  bool DoubtDescribedSets(uint32_t width, uint32_t height);
 
   bool waitingForKeyFrame_ = true;
   // The fragments of the current FU-A belong to a NAL unit that is left out.
@@ -70,6 +76,9 @@ class CH264RTPMediaParser : public CRTPMediaParser {
   bool havePicture_ = false;  // a picture ended (delivered or dropped)
   uint32_t lastPictureTimestamp_ = 0;
   uint32_t pictureStep_ = 0;
+  // The sets in use came with the description; none came in band yet.
+  bool describedSetsOnly_ = false;
+  bool passedDoubtfulKeyFrame_ = false;
   CH264SpsParser spsParser_;
 };
 

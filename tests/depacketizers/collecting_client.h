@@ -53,7 +53,7 @@ class CollectingClient : public IMediaParserClient {
   ipcapture::IMediaSampleAllocator* GetSampleAllocator() override { return allocator; }
 
   std::vector<ParsedFrame> frames;
-  std::pair<uint32_t, uint32_t> defaultResolution{640, 480};
+  std::pair<uint32_t, uint32_t> defaultResolution{1280, 720};  // the size the camera was set to
   ipcapture::IMediaSampleAllocator* allocator = nullptr;
   bool accept = true;
   bool keepBytes = true;
