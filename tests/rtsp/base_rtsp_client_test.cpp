@@ -190,7 +190,6 @@ TEST_F(RtspClientTest, SetupUrlAndTransport) {
       // An absolute path replaces the base's path; refused, the joined form.
       {cam + "/", "/media/video1", kRtpOverUdp, 0, 0, "SETUP rtsp://10.1.1.1:7070/media/video1 RTSP/1.0\r\n"},
       {cam + "/", "/trackID=1", kRtpOverUdp, 0, 0, setup, "", cam + "/trackID=1"},
-      {cam, "rtsp://10.9.9.9/other/track", kRtpOverUdp, 0, 0, "SETUP rtsp://10.9.9.9/other/track RTSP/1.0\r\n"},
       {"/relative/", "stream=0", kRtpOverUdp, 0, 1, "SETUP " + here + "/relative/stream=0 RTSP/1.0\r\n"},
       {"", "stream=0", kRtpOverUdp, 0, 0, "SETUP " + cam + "/x/stream=0 RTSP/1.0\r\n",
        "Content-Location: " + cam + "/x/\r\n"},
@@ -540,7 +539,8 @@ TEST_F(RtspClientTest, InterleavedSessionIsKeptAlive) {
 
 // DESCRIBE redirected: followed on a new connection to the same host, with
 // the credentials, at most three hops; another host or a fourth hop ends the
-// session with the reason.
+// session with the reason. Each redirect status and an absolute control on
+// another host are streamed end to end by the field-camera quirk table.
 TEST_F(RtspClientTest, DescribeRedirects) {
   struct Case {
     const char* name;
@@ -550,10 +550,6 @@ TEST_F(RtspClientTest, DescribeRedirects) {
   };
   const Case cases[] = {
       {"302 to another path", {{"302 Found", "/other/path"}}, "{here}/other/path/trackID=1", ""},
-      {"301, 303, 307",
-       {{"301 Moved", "{here}/a"}, {"303 See Other", "{here}/b"}, {"307 Temporary", "{here}/c/"}},
-       "{here}/c/trackID=1",
-       ""},
       {"four hops",
        {{"301 M", "/a"}, {"301 M", "/b"}, {"301 M", "/c"}, {"301 M", "/d"}},
        "",
