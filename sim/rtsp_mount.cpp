@@ -178,6 +178,15 @@ void RtspMount::Configure(GstRTSPMedia* media) {
       gst_object_unref(pay);
     }
   }
+  if (pictures_) {
+    if (GstElement* pay = Child(element, kPayloaderName)) {
+      if (GstPad* sink = gst_element_get_static_pad(pay, "sink")) {
+        InstallPictureLog(sink, pictures_);
+        gst_object_unref(sink);
+      }
+      gst_object_unref(pay);
+    }
+  }
   if (card_ && !config_.multicast && config_.encoder == 1) {
     if (GstElement* pay = Child(element, kPayloaderName)) {
       card_->Tap(pay);

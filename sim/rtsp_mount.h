@@ -12,6 +12,7 @@
 
 #include "sim/replay_clip.h"
 #include "sim/storage_card.h"
+#include "sim/stream_probes.h"
 #include "sim/stream_settings.h"
 
 namespace strandline::sim {
@@ -52,6 +53,8 @@ class RtspMount : public std::enable_shared_from_this<RtspMount> {
 
   // The card that records what this path's first stream encodes (unicast paths only).
   void SetStorageCard(std::shared_ptr<StorageCard> card) { card_ = std::move(card); }
+  // The log of the pictures this path's encoder hands on.
+  void SetPictureLog(std::shared_ptr<PictureLog> log) { pictures_ = std::move(log); }
 
   // Ends the running stream with an RTCP BYE; the next session gets a new encoder.
   void SendBye();
@@ -81,6 +84,7 @@ class RtspMount : public std::enable_shared_from_this<RtspMount> {
   std::shared_ptr<const ReplayClip> clip_;
   std::shared_ptr<std::atomic<bool>> frozen_;
   std::shared_ptr<StorageCard> card_;
+  std::shared_ptr<PictureLog> pictures_;
   GstRTSPThreadPool* pool_;
   GMainContext* context_;
   GstRTSPMediaFactory* factory_ = nullptr;

@@ -88,6 +88,7 @@ struct RtspServer::Faults {
   std::atomic<int> describe{static_cast<int>(DescribeFault::kNone)};
   std::atomic<int> request_status{0};
   std::atomic<int> trickle_ms{50};
+  std::shared_ptr<PictureLog> pictures = std::make_shared<PictureLog>();
 };
 
 namespace {
@@ -347,6 +348,7 @@ bool RtspServer::SetUp(std::string* error) {
       mount_config.sliced = config_.quirks.Has(Quirk::kMultiSlice) || config_.quirks.Has(Quirk::kMarkerEverySlice);
       auto mount = RtspMount::Create(mount_config, config_.settings, config_.clip, faults_->frozen, pool, context_);
       if (input == 0) mount->SetStorageCard(config_.card);
+      if (input == 0 && mount_config.encoder == 1 && !mount_config.multicast) mount->SetPictureLog(faults_->pictures);
       GstRTSPMediaFactory* factory = mount->factory();
       if (config_.auth != RtspAuth::kNone) {
         gst_rtsp_media_factory_add_role(factory, kRole, GST_RTSP_PERM_MEDIA_FACTORY_ACCESS, G_TYPE_BOOLEAN, TRUE,
@@ -541,6 +543,8 @@ void RtspServer::SetTrickleInterval(std::chrono::milliseconds interval) {
 }
 
 void RtspServer::SetFrozen(bool frozen) { faults_->frozen->store(frozen); }
+
+std::vector<long long> RtspServer::PictureTimes() const { return faults_->pictures->Times(); }
 
 void RtspServer::DropConnections() {
   if (!IsRunning()) return;

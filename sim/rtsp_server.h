@@ -89,6 +89,8 @@ class RtspServer {
   void SetTrickleInterval(std::chrono::milliseconds interval);
   // While frozen no RTP leaves any encoder; sessions stay up.
   void SetFrozen(bool frozen);
+  // When the first input's encoder handed on its pictures (unicast paths).
+  std::vector<long long> PictureTimes() const;
   // Closes every client connection (their sessions end with them).
   void DropConnections();
   // Ends the running streams with RTCP BYE; later sessions get new encoders.

@@ -368,6 +368,8 @@ void SimulatedCamera::SetTrickleInterval(std::chrono::milliseconds interval) {
   http_.SetFault(http_fault_, interval);
 }
 
+std::vector<long long> SimulatedCamera::PictureTimes() const { return rtsp_.PictureTimes(); }
+
 void SimulatedCamera::SetStreamFrozen(bool frozen) {
   std::lock_guard<std::mutex> lock(services_mutex_);
   frozen_ = frozen;

@@ -193,8 +193,11 @@ class SimulatedCamera {
   // The pause before each byte of a trickled answer, HTTP and RTSP (50 ms).
   void SetTrickleInterval(std::chrono::milliseconds interval);
   void SetStreamFrozen(bool frozen);  // no more RTP; sessions stay up
-  void DropRtspConnections();         // closes every RTSP connection now
-  void SendRtcpBye();                 // ends running streams with RTCP BYE
+  // Wall-clock times (ms since the epoch) at which the first input's encoder
+  // handed on its pictures: what the camera streamed, to hold a recording to.
+  std::vector<long long> PictureTimes() const;
+  void DropRtspConnections();  // closes every RTSP connection now
+  void SendRtcpBye();          // ends running streams with RTCP BYE
   // Takes HTTP and RTSP away for reboot_duration and brings them back on the
   // same ports with the current settings (what SAVE_REBOOT does).
   void Reboot();

@@ -1,7 +1,6 @@
 #include "sim/stream_probes.h"
 
-#include <deque>
-#include <mutex>
+#include <chrono>
 
 namespace strandline::sim {
 namespace {
@@ -100,6 +99,29 @@ void InstallFreezeGate(GstPad* payloader_src, std::shared_ptr<std::atomic<bool>>
                     static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
                     OnFreezeGate, new std::shared_ptr<std::atomic<bool>>(std::move(frozen)),
                     DeleteData<std::shared_ptr<std::atomic<bool>>>);
+}
+
+void PictureLog::Add(long long ms) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  times_.push_back(ms);
+  if (times_.size() > kKept) times_.pop_front();
+}
+
+std::vector<long long> PictureLog::Times() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return {times_.begin(), times_.end()};
+}
+
+void InstallPictureLog(GstPad* payloader_sink, std::shared_ptr<PictureLog> log) {
+  gst_pad_add_probe(
+      payloader_sink, GST_PAD_PROBE_TYPE_BUFFER,
+      [](GstPad*, GstPadProbeInfo*, gpointer data) {
+        const auto now = std::chrono::system_clock::now().time_since_epoch();
+        (*static_cast<std::shared_ptr<PictureLog>*>(data))
+            ->Add(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+        return GST_PAD_PROBE_OK;
+      },
+      new std::shared_ptr<PictureLog>(std::move(log)), DeleteData<std::shared_ptr<PictureLog>>);
 }
 
 void RestampEncoderOutput(GstElement* encoder) {

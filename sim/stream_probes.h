@@ -4,7 +4,10 @@
 #include <gst/gst.h>
 
 #include <atomic>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 namespace strandline::sim {
 
@@ -22,6 +25,22 @@ void InstallFreezeGate(GstPad* payloader_src, std::shared_ptr<std::atomic<bool>>
 // ever. Copies each input buffer's time stamps and the input segment onto the
 // output (the encoder makes no B-frames, so output order is input order).
 void RestampEncoderOutput(GstElement* encoder);
+
+// Wall-clock times (milliseconds since the epoch) at which an encoder handed
+// on its latest pictures: what a recording of the stream is held against.
+class PictureLog {
+ public:
+  void Add(long long ms);
+  std::vector<long long> Times() const;
+
+ private:
+  static constexpr size_t kKept = 8192;  // minutes of pictures, a few tens of KiB
+  mutable std::mutex mutex_;
+  std::deque<long long> times_;
+};
+
+// Logs every buffer (one encoded picture) arriving at the payloader.
+void InstallPictureLog(GstPad* payloader_sink, std::shared_ptr<PictureLog> log);
 
 // Drops RTCP sender reports arriving on this source's output. The server joins
 // its own multicast group, hears its own reports and would take them for an

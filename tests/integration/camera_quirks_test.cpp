@@ -25,21 +25,33 @@ using strandline::sim::QuirkTransport;
 using namespace std::chrono_literals;
 
 constexpr int kFps = 25;
-constexpr int kWorkers = 4;  // cameras at once; each records over both transports at once
+constexpr int kWorkers = 4;
+// How far capture and encoding times of one picture may lie apart.
+constexpr long long kSlackMs = 400;  // cameras at once; each records over both transports at once
 
 long long WallMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
       .count();
 }
 
-// What is wrong with one recording of the camera; empty when nothing is.
-std::string Recorded(const ScratchDir& dir, HostProcess& record, const std::string& tag, long long begin) {
+size_t CountIn(const std::vector<long long>& times, long long from, long long to) {
+  return static_cast<size_t>(std::lower_bound(times.begin(), times.end(), to) -
+                             std::lower_bound(times.begin(), times.end(), from));
+}
+
+// What is wrong with one recording of the camera; empty when nothing is. The
+// recording is held to the pictures the camera encoded (`pictures`), so that
+// a loaded machine whose camera falls behind fails nothing.
+std::string Recorded(const ScratchDir& dir, HostProcess& record, const std::string& tag, long long begin,
+                     const strandline::sim::SimulatedCamera& camera) {
   const int status = record.Wait(120s);
   const long long end = WallMs();
   if (status != 0) {
     const std::string err = record.Err();
     return "record exited with " + std::to_string(status) + ": " + err.substr(err.rfind('\n', err.size() - 2) + 1);
   }
+  std::vector<long long> pictures = camera.PictureTimes();
+  std::sort(pictures.begin(), pictures.end());
   std::ostringstream problems;
   const std::vector<long long> times = IndexEpochMs(dir.Read(tag + ".csv"));
   const DecodeResult decoded = DecodeWithFfmpeg("h264", dir.File(tag + ".h264"));
@@ -47,24 +59,32 @@ std::string Recorded(const ScratchDir& dir, HostProcess& record, const std::stri
   if (decoded.frames != static_cast<int>(times.size())) {
     problems << times.size() << " host frames hold " << decoded.frames << " pictures; ";
   }
-  if (times.size() < 2 * kFps) return problems.str() + "only " + std::to_string(times.size()) + " frames";
+  if (times.size() < kFps) return problems.str() + "only " + std::to_string(times.size()) + " frames";
   bool backwards = false, hole = false;
   for (size_t i = 1; i < times.size(); ++i) {
     if (times[i] <= times[i - 1] && !backwards) {
       problems << "capture time steps " << times[i - 1] - times[i] << " ms back after frame " << i << "; ";
     }
-    if (times[i] - times[i - 1] > 1000 && !hole)
-      problems << times[i] - times[i - 1] << " ms hole at frame " << i << "; ";
+    // A hole is the driver's when the camera encoded pictures well inside it.
+    const long long gap = times[i] - times[i - 1];
+    if (gap > 1000 && !hole && CountIn(pictures, times[i - 1] + kSlackMs, times[i] - kSlackMs) > kFps / 5) {
+      problems << gap << " ms hole at frame " << i << "; ";
+      hole = true;
+    }
     backwards |= times[i] <= times[i - 1];
-    hole |= times[i] - times[i - 1] > 1000;
   }
   // None before the run began, none more than the 1 s the driver may lead the host's clock after it ended.
   const auto [early, late] = std::minmax_element(times.begin(), times.end());
   if (*early < begin || *late > end + 1000) {
     problems << "capture times from " << *early - begin << " to " << *late - end << " ms off the run; ";
   }
-  const double rate = (times.size() - 1) * 1000.0 / static_cast<double>(times.back() - times.front());
-  if (rate < 0.8 * kFps || rate > 1.2 * kFps) problems << rate << " frames a second; ";
+  // Every picture the camera encoded while the recording ran, once: away from
+  // its ends, where capture and encoding times of one picture may fall apart.
+  const long long from = times.front() + kSlackMs, to = times.back() - kSlackMs;
+  const size_t sent = CountIn(pictures, from, to), got = CountIn(times, from, to);
+  if (got + 3 + sent / 50 < sent || got > sent + 3 + sent / 50) {
+    problems << got << " frames for the " << sent << " pictures the camera encoded meanwhile; ";
+  }
   return problems.str();
 }
 
@@ -102,7 +122,8 @@ TEST(CameraQuirks, EveryQuirkStreamsWholeOverUdpAndInterleaved) {
       }
       for (int tcp = 0; tcp < 2; ++tcp) {
         if (records[tcp]) {
-          results[2 * row + tcp] = Recorded(dir, *records[tcp], std::to_string(row) + (tcp ? "tcp" : "udp"), begin);
+          results[2 * row + tcp] =
+              Recorded(dir, *records[tcp], std::to_string(row) + (tcp ? "tcp" : "udp"), begin, camera);
         } else {
           results[2 * row + tcp] = "-";
         }
