@@ -183,7 +183,6 @@ TEST_F(RtspClientTest, SetupUrlAndTransport) {
       {cam + "/", "trackID=1", kRtpOverUdp, 0, 0, setup},
       {cam, "trackID=1", kRtpOverUdp, 0, 0, setup},
       {"rtsp://rtsp://10.1.1.1:7070/cam/", "trackID=1", kRtpOverUdp, 0, 0, setup},
-      {"10.1.1.1:7070/cam/ ", "trackID=1 ", kRtpOverUdp, 0, 0, setup},
       {"RTSP://10.1.1.1:7070/cam", "trackID=1", kRtpOverUdp, 0, 0, setup},
       {cam + ".sdp?channel=1/", "trackID=1", kRtpOverUdp, 0, 0,
        "SETUP " + cam + ".sdp?channel=1/trackID=1 RTSP/1.0\r\n"},

@@ -50,7 +50,6 @@ TEST(SdpParserTest, FieldCameraDescriptions) {
   const Case cases[] = {
       {"no sprop", m + map + "a=fmtp:96 packetization-mode=1;profile-level-id=42c015\r\na=control:t1\r\n", true,
        "H264/90000", "t1", false, ""},
-      {"empty fmtp", m + "a=fmtp:96\r\n" + map, true, "H264/90000", "", false, ""},
       {"one set, garbage set, sets reversed, blanks and quotes",
        m + map + "a=fmtp:96 sprop-parameter-sets = \"" + pps + ",!!!," + sps + "\" ; profile-level-id=zz\r\n", true,
        "H264/90000", "", true, ""},
