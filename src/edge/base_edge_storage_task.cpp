@@ -60,14 +60,28 @@ bool CBaseEdgeStorageTask::ProcessTaskItem(uint64_t* position) {
   sessionClosed_.Reset();
   lastFrame_.Touch();
   const std::string device = driver_->GetDeviceName();
-  if (!CheckStorage()) {
+  // Only the camera's own answer ends an item unfetched: a query or a
+  // session start that got no answer (the camera still down, or an abort)
+  // leaves it to be tried again; the session client's last exchange is
+  // from an earlier pass.
+  const Storage storage = CheckStorage();
+  if (storage != Storage::kMounted) {
+    if (position != nullptr) *position = start;
+    if (storage == Storage::kUnanswered) {
+      LogMessage(kLogWarning,
+                 "%s: Recorded interval (start: %s, end: %s) cannot be fetched yet: device %s did not answer the "
+                 "storage query",
+                 method, FormatLocalTime(start).c_str(), FormatLocalTime(end).c_str(), device.c_str());
+      return false;
+    }
     LogMessage(kLogWarning, "%s: Recorded interval (start: %s, end: %s) cannot be fetched: no storage on device %s",
                method, FormatLocalTime(start).c_str(), FormatLocalTime(end).c_str(), device.c_str());
-    return FinishPass(position);
+    return true;
   }
   if (stop_.IsSet() || !StartSession(start)) {
-    const bool finished = FinishPass(position);
-    return finished && !stop_.IsSet();
+    StopSession();
+    if (position != nullptr) *position = position_.Get();
+    return false;
   }
   CEvent* events[2] = {&stop_, &playing_};
   if (CEvent::WaitForAny(events, 2, kPlayingWaitMs) != 1) {

@@ -22,6 +22,10 @@ namespace orbisan {
 // derived classes.
 class CBaseEdgeStorageTask : public IEdgeStorageTask, public IMediaParserClient, public CLoggerInstance {
  public:
+  // What the camera says of its storage card: a card to play from, none, or
+  // no answer (down, or still coming back: the interval is asked for later).
+  enum class Storage { kMounted, kNone, kUnanswered };
+
   explicit CBaseEdgeStorageTask(IDriver* driver);
   ~CBaseEdgeStorageTask() override = default;
 
@@ -48,8 +52,7 @@ class CBaseEdgeStorageTask : public IEdgeStorageTask, public IMediaParserClient,
   static uint64_t PlaybackStart(uint64_t position);
 
  protected:
-  // Whether the camera has a storage card to play from.
-  virtual bool CheckStorage() = 0;
+  virtual Storage CheckStorage() = 0;
   // Starts the playback session from position; false when it did not start.
   virtual bool StartSession(uint64_t position) = 0;
   virtual void StopSession() = 0;

@@ -38,13 +38,14 @@ void CEdgeStorageTask::Abort() {
   http_.Shutdown();
 }
 
-bool CEdgeStorageTask::CheckStorage() {
+CEdgeStorageTask::Storage CEdgeStorageTask::CheckStorage() {
   // An abort between the item's start and this query is not lost.
-  if (StopEvent().IsSet()) return false;
+  if (StopEvent().IsSet()) return Storage::kUnanswered;
   std::string answer;
   const DEVICE_INFO& device = *Driver()->GetDeviceInfo();
-  return HUtils::RequestGet(http_, CCgiPath(cgi::kSystem, device).Item("DISK_STATE"), answer) &&
-         answer.find("MOUNT") != std::string::npos;
+  if (!HUtils::RequestGet(http_, CCgiPath(cgi::kSystem, device).Item("DISK_STATE"), answer))
+    return Storage::kUnanswered;
+  return answer.find("MOUNT") != std::string::npos ? Storage::kMounted : Storage::kNone;
 }
 
 }  // namespace orbisan

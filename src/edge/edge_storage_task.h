@@ -24,7 +24,7 @@ class CEdgeStorageTask : public CBaseRTSPEdgeStorageTask {
   void Abort() override;
 
  protected:
-  bool CheckStorage() override;
+  Storage CheckStorage() override;
   void FillSessionParams(RTSP_SESSION_PARAMS& params) override { params.serverPort = rtspPort_; }
 
  private:

@@ -43,17 +43,18 @@ class ScriptedTask : public CBaseEdgeStorageTask, public IEdgeStorageHandler {
   }
   using CBaseEdgeStorageTask::NotifySessionClosed;
 
-  bool storage = true;
+  Storage storage = Storage::kMounted;
+  bool starts = true;
   bool answered = true;
   uint64_t startedAt = 0;
   std::function<void()> play;
 
  protected:
-  bool CheckStorage() override { return storage; }
+  Storage CheckStorage() override { return storage; }
   bool StartSession(uint64_t position) override {
     startedAt = position;
-    if (play) player_ = std::thread(play);
-    return true;
+    if (starts && play) player_ = std::thread(play);
+    return starts;
   }
   void StopSession() override {
     if (player_.joinable()) player_.join();
@@ -89,15 +90,25 @@ class EdgeStorageTaskTest : public ::testing::Test {
   const uint64_t end_ = begin_ + 1000 * kMs;
 };
 
-TEST_F(EdgeStorageTaskTest, WithoutStorageNoSessionAndTheLastExchangeDecides) {
-  task_.storage = false;
-  uint64_t position = 0;
-  task_.answered = false;
-  EXPECT_FALSE(task_.ProcessTaskItem(&position));
-  task_.answered = true;
-  EXPECT_TRUE(task_.ProcessTaskItem(&position));
-  EXPECT_EQ(task_.startedAt, 0u);  // no session
+// Only the camera's answer that it has no card ends an item unfetched; a
+// storage query or a session start without an answer leaves it to be tried
+// again, whatever the session client's last exchange (an earlier pass's) was.
+TEST_F(EdgeStorageTaskTest, AnItemEndsUnfetchedOnlyWhenTheCameraSaysItHasNoStorage) {
+  using Storage = ScriptedTask::Storage;
+  // storage, session starts, finished
+  const std::tuple<Storage, bool, bool> rows[] = {
+      {Storage::kUnanswered, true, false}, {Storage::kMounted, false, false}, {Storage::kNone, true, true}};
+  for (const auto& [storage, starts, finished] : rows) {
+    task_.storage = storage;
+    task_.starts = starts;
+    uint64_t position = 0;
+    EXPECT_EQ(task_.ProcessTaskItem(&position), finished) << static_cast<int>(storage) << starts;
+    EXPECT_EQ(position, begin_);
+  }
+  EXPECT_EQ(task_.startedAt, begin_);  // the session only where the card answered
   // Repeats of the same failure are told once.
+  task_.storage = Storage::kNone;
+  task_.ProcessTaskItem(nullptr);
   EXPECT_EQ(driver_.LinesWith("no storage").size(), 1u);
 }
 
