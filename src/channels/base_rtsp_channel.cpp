@@ -31,6 +31,7 @@ CBaseRTSPChannel::~CBaseRTSPChannel() {
   // (it ended by an exception), no network thread may call into this object
   // once its parts are gone.
   CBaseRTSPChannel::StopSession();
+  ClosePortPair();
 }
 
 RTSP_SESSION_PARAMS CBaseRTSPChannel::BaseSessionParams(uint16_t rtpPort, uint16_t rtcpPort) {
@@ -41,7 +42,15 @@ RTSP_SESSION_PARAMS CBaseRTSPChannel::BaseSessionParams(uint16_t rtpPort, uint16
 
 bool CBaseRTSPChannel::PrepareSession() {
   if (transportMode_ != 0) return true;
-  if (!ResolveCamera()) return false;
+  const uint32_t address = cameraAddress_.load();
+  if (!ResolveCamera()) {
+    ClosePortPair();
+    return false;
+  }
+  // A pair kept from an attempt that nothing came to has been watched ever
+  // since it was taken; one for a camera that moved is not kept.
+  if (receiver_.GetPort() != 0 && rtcp_.GetPort() != 0 && address == cameraAddress_.load()) return true;
+  ClosePortPair();
   // No wait here: the pair is watched while the CGI set-up and DESCRIBE go
   // on, and given up in SdpInfoReceived if the camera already sends to it.
   return ChooseRtpPortPair(receiver_, rtcp_, cameraAddress_.load(), StopEvent(), packetReceived_, 0);
@@ -80,6 +89,15 @@ void CBaseRTSPChannel::StopSession() {
   sessionStopping_ = true;
   client_.Stop();
   sessionStopping_ = false;
+  // While the camera is away every attempt ends here, most before SETUP: a
+  // unicast pair on which nothing arrived stays for the next attempt rather
+  // than four socket and queue threads being made and ended each time (each
+  // new thread may take another malloc arena and leave pages in it).
+  const bool quiet = transportMode_ == 0 && StreamingMode() == 0 && !packetReceived_.IsSet() && !rtcp_.IsReporting();
+  if (!quiet || IsStopRequested()) ClosePortPair();
+}
+
+void CBaseRTSPChannel::ClosePortPair() {
   receiver_.Stop();
   rtcp_.Stop();
 }

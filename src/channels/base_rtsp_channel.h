@@ -46,6 +46,7 @@ class CBaseRTSPChannel : public CBaseRTPChannel, public IRTSPClientUser, public 
   bool StartMulticastSession();
   // Gives up a port pair on which the camera's packets arrived before SETUP.
   bool MoveToQuietPortPair();
+  void ClosePortPair();
   void LogFailure(uint32_t level, const std::string& text) override;
   void FillLossCounters(CHANNEL_STATISTICS& statistics) override;
   void FirstFrameMissing(uint32_t waitedMs) override;
