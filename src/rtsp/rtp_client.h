@@ -34,6 +34,10 @@ class IRTPClientUser {
                              const sockaddr_in* sources, size_t count) {
     (void)client, (void)buffers, (void)lengths, (void)sources, (void)count;
   }
+  // After BuffersFilled, on the client's thread and outside its read (another
+  // thread may read meanwhile): what the user kept may be handed on here.
+  // `drained`: the socket held no more for now.
+  virtual void ReadDone(IRTPClient* client, bool drained) { (void)client, (void)drained; }
 };
 
 // A UDP transport for RTP or RTCP as its users see it.

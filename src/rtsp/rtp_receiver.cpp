@@ -22,6 +22,8 @@ constexpr uint32_t kBurstWaitUs = 1000;
 // queue thread anyway (streams without markers, senders that pace a frame).
 constexpr size_t kWakeEveryPackets = 128;
 constexpr uint64_t kWakeAfterMs = 10;
+// Set while the queue thread reads for a socket thread that the user holds up.
+thread_local bool tTakingOver = false;
 
 }  // namespace
 
@@ -92,12 +94,13 @@ uint16_t CRTPReceiver::GetPort() {
 
 size_t CRTPReceiver::QueuedCount() {
   CAutoLock guard(lock_);
-  return queuedCount_ + inBatch_.load();
+  return queuedCount_ + inBatch_.load() + (deliverer_.load() == kSocketThread ? inlineCount_ : 0);
 }
 
 void CRTPReceiver::PrepareSlots() {
   CAutoLock guard(lock_);
-  const size_t count = queueLimit_.load() + kTakeAtOnce + kLendAtOnce;
+  // The socket thread's batch may be with the user while the queue thread lends another.
+  const size_t count = queueLimit_.load() + kTakeAtOnce + 2 * kLendAtOnce;
   if (slots_.size() != count) {
     slots_.clear();
     slots_.resize(count);
@@ -111,6 +114,9 @@ void CRTPReceiver::PrepareSlots() {
   for (size_t i = count; i-- > 0;) free_.push_back(static_cast<uint32_t>(i));
   lastHadMarker_ = true;
   waitingSinceMs_ = 0;
+  inlineCount_ = 0;
+  deliverer_.store(kNobody);
+  idleDueMs_.store(0);
 }
 
 void CRTPReceiver::ClearQueue() {
@@ -191,7 +197,7 @@ size_t CRTPReceiver::SlotMemory() {
 }
 
 bool CRTPReceiver::QueueSlot(uint32_t index, bool& runStarts, bool& runEnds, uint64_t& runDropped) {
-  const size_t limit = std::min(queueLimit_.load(), slots_.size() - kTakeAtOnce - kLendAtOnce);
+  const size_t limit = std::min(queueLimit_.load(), slots_.size() - kTakeAtOnce - 2 * kLendAtOnce);
   // Large datagrams are bounded by their bytes too: never less than the
   // socket buffer held, and normal packets meet the count limit first.
   const size_t byteLimit = std::max(limit * kSlotBytes, size_t{kDefaultSocketBuffer});
@@ -267,9 +273,12 @@ void CRTPReceiver::BuffersFilled(IRTPClient* client, uint8_t* const* buffers, co
   uint64_t runDropped = 0;
   {
     CAutoLock guard(lock_);
+    // Nothing waits and nobody hands on: this thread hands the batch on
+    // itself after the read (ReadDone), never the queue thread's reads.
+    const bool handOn = !tTakingOver && queuedCount_ == 0 && deliverer_.load() == kNobody;
     for (size_t i = 0; i < count; ++i) {
       Slot& slot = slots_[lent_[i]];
-      // Only checked here (header fields, no copy); the queue thread parses again in place.
+      // Only checked here (header fields, no copy); the packet is parsed again in place when handed on.
       if (lengths[i] == 0 || IsStopping() || !FromSource(sources[i]) || !check_.ParseInPlace(buffers[i], lengths[i])) {
         FreeSlot(lent_[i]);
         continue;
@@ -278,11 +287,75 @@ void CRTPReceiver::BuffersFilled(IRTPClient* client, uint8_t* const* buffers, co
       if (buffers[i] != slot.bytes.get()) std::memcpy(Reserve(slot, lengths[i]), buffers[i], lengths[i]);
       slot.length = lengths[i];
       slot.source = sources[i];
-      wake = QueueSlot(lent_[i], runStarts, runEnds, runDropped) || wake;
+      if (handOn) {
+        inline_[inlineCount_++] = lent_[i];
+      } else {
+        wake = QueueSlot(lent_[i], runStarts, runEnds, runDropped) || wake;
+      }
+    }
+    if (inlineCount_ != 0) {
+      deliverer_.store(kSocketThread);
+      inlineSinceMs_.store(SteadyMs());
+      // The frame these belong to continues in the queue if the user falls behind.
+      lastHadMarker_ = check_.GetMarker() != 0;
+      lastTimestamp_ = check_.GetTimestamp();
     }
   }
   if (runStarts || runEnds) LogDropRun(runStarts, runDropped);
   if (wake) dataQueued_.Set();
+}
+
+void CRTPReceiver::ReadDone(IRTPClient* client, bool drained) {
+  if (inlineCount_ == 0) return;
+  if (client == ownClient_.load() && user_ != nullptr) {
+    CRTPPacket packet;
+    for (size_t i = 0; i < inlineCount_ && !IsStopping(); ++i) {
+      const Slot& slot = slots_[inline_[i]];
+      if (!packet.ParseInPlace(slot.bytes.get(), slot.length)) continue;
+      try {
+        user_->RtpPacketArrived(slot.source, packet);
+      } catch (...) {
+      }
+    }
+    if (drained && !IsStopping()) AskIdle();
+  }
+  bool wake;
+  {
+    CAutoLock guard(lock_);
+    FreeInline();
+    // What the queue thread read meanwhile is its to hand on.
+    wake = queuedCount_ != 0;
+  }
+  if (wake) dataQueued_.Set();
+}
+
+void CRTPReceiver::FreeInline() {
+  for (size_t i = inlineCount_; i-- > 0;) FreeSlot(inline_[i]);
+  inlineCount_ = 0;
+  deliverer_.store(kNobody);
+}
+
+void CRTPReceiver::AskIdle() {
+  uint32_t again = 0;
+  try {
+    again = user_->QueueIdle();
+  } catch (...) {
+  }
+  idleDueMs_.store(SteadyMs() + (again != 0 ? std::min<uint32_t>(again, 1000) : 1000));
+}
+
+void CRTPReceiver::TakeOverReads() {
+  TSmartPtr<IRTPClient> client;
+  {
+    CAutoLock guard(lock_);
+    client = client_;
+  }
+  if (!client) return;
+  auto* udp = static_cast<CUDPClient*>(client.Get());
+  tTakingOver = true;
+  // Bounded by the socket thread's return, or a stop (which closes the client).
+  while (!IsStopping() && deliverer_.load() == kSocketThread) udp->ReadNow(10);
+  tTakingOver = false;
 }
 
 void CRTPReceiver::ReceiveTimeout(IRTPClient* client) {
@@ -305,22 +378,41 @@ uint32_t CRTPReceiver::ThreadFunction() {
   CEvent* events[2] = {&StopEvent(), &dataQueued_};
   uint32_t taken[kTakeAtOnce];
   CRTPPacket packet;
-  uint32_t waitMs = 1000;
+  bool again = false;
   for (;;) {
-    // The time-out also picks up a frame whose end was never marked.
-    if (CEvent::WaitForAny(events, 2, waitMs) == 0) break;
+    if (!again) {
+      // Woken for a frame in the queue; else looks every kTakeOverMs whether
+      // the socket thread is held up, and when QueueIdle is due (a frame
+      // whose end was never marked, packets held for a gap).
+      const uint64_t now = SteadyMs();
+      const uint64_t due = idleDueMs_.load();
+      const uint64_t untilDue = due > now ? due - now : (due != 0 ? 0 : kTakeOverMs);
+      const uint32_t waitMs = static_cast<uint32_t>(std::min<uint64_t>(untilDue, kTakeOverMs));
+      if (CEvent::WaitForAny(events, 2, waitMs) == 0) break;
+    }
+    again = false;
+    if (IsStopping()) break;
+    if (deliverer_.load() == kSocketThread && SteadyMs() - inlineSinceMs_.load() >= kTakeOverMs) TakeOverReads();
+    bool delivered = false;
     for (;;) {
       size_t count = 0;
       {
         CAutoLock guard(lock_);
+        // The socket thread hands on its batch first and wakes this one after.
+        if (deliverer_.load() == kSocketThread) break;
         for (; count < kTakeAtOnce && queuedCount_ > 0; ++count, --queuedCount_) {
           taken[count] = queued_[queuedHead_];
           queuedBytes_ -= slots_[taken[count]].length;
           queuedHead_ = (queuedHead_ + 1) % queued_.size();
         }
         inBatch_.store(count);
+        if (count == 0) {
+          if (deliverer_.load() == kQueueThread) deliverer_.store(kNobody);
+          break;
+        }
+        deliverer_.store(kQueueThread);
       }
-      if (count == 0) break;
+      delivered = true;
       // The taken slots are this thread's until handed back below.
       for (size_t i = 0; i < count; ++i) {
         const Slot& slot = slots_[taken[i]];
@@ -334,12 +426,22 @@ uint32_t CRTPReceiver::ThreadFunction() {
       for (size_t i = count; i-- > 0;) FreeSlot(taken[i]);
       inBatch_.store(0);
     }
-    waitMs = 1000;
     if (user_ == nullptr || IsStopping()) continue;
-    try {
-      if (const uint32_t again = user_->QueueIdle()) waitMs = std::min<uint32_t>(again, 1000);
-    } catch (...) {
+    const uint64_t due = idleDueMs_.load();
+    if (!delivered && (due == 0 || SteadyMs() < due)) {
+      if (due == 0) idleDueMs_.store(SteadyMs() + 1000);
+      continue;
     }
+    {
+      CAutoLock guard(lock_);
+      if (deliverer_.load() != kNobody) continue;
+      deliverer_.store(kQueueThread);
+    }
+    AskIdle();
+    CAutoLock guard(lock_);
+    deliverer_.store(kNobody);
+    // Queued while the user was asked: nobody else hands these on.
+    again = queuedCount_ != 0;
   }
   return 0;
 }

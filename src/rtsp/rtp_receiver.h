@@ -17,8 +17,8 @@
 
 namespace orbisan {
 
-// What a packet receiver hands to its owner, on the receiver's queue thread
-// (the two notifications come from the UDP thread).
+// What a packet receiver hands to its owner, on the receiver's socket or
+// queue thread, one at a time (the two notifications come from the socket thread).
 class IRTPReceiverUser {
  public:
   virtual ~IRTPReceiverUser() = default;
@@ -32,14 +32,18 @@ class IRTPReceiverUser {
 };
 
 // Receives RTP datagrams on one UDP port, checks them on the socket thread
-// and delivers them in arrival order from its own queue thread, so that a
-// slow depacketizer or a frame sink that blocks never holds up the socket.
-// Datagrams are read straight into a fixed set of reused slots (no
-// allocation and no copy per packet) and parsed in place; the queue thread is woken once per frame (at the
-// marker bit or a new timestamp; at the latest 10 ms after a packet), not
-// per packet. The queue is bounded:
-// while the user is blocked (a host's frame sink that does not return) the
-// oldest packets are dropped and counted, and the stream shows the gap.
+// and delivers them in arrival order. Datagrams are read straight into a
+// set of reused slots (no allocation and no copy per packet) and parsed in
+// place. While the user keeps up, the socket thread hands each batch on
+// itself (no thread switch, and only a batch of slots in use); once the user
+// falls behind, packets wait in a bounded queue for the queue thread, and
+// when the user holds the socket thread up (a host's frame sink that does
+// not return), the queue thread takes over the reads, so that the socket is
+// still drained: the oldest packets are then dropped and counted, and the
+// stream shows the gap. Packets, QueueIdle included, go to the user from one
+// thread at a time and in arrival order. The queue thread is woken once per
+// frame (at the marker bit or a new timestamp; at the latest 10 ms after a
+// packet), not per packet.
 class CRTPReceiver : public IRTPClientUser, public CBaseThread {
  public:
   explicit CRTPReceiver(IRTPReceiverUser* user, IDebugMessage* owner = nullptr);
@@ -81,6 +85,9 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   size_t LendBuffers(IRTPClient* client, size_t bytes, uint8_t** buffers, size_t count) override;
   void BuffersFilled(IRTPClient* client, uint8_t* const* buffers, const size_t* lengths, const sockaddr_in* sources,
                      size_t count) override;
+  void ReadDone(IRTPClient* client, bool drained) override;
+  // A user call on the socket thread that lasts this long lets the queue thread read instead.
+  static constexpr uint32_t kTakeOverMs = 100;
 
  protected:
   uint32_t ThreadFunction() override;
@@ -108,6 +115,15 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   // Slots the queue thread takes per pass, and the socket thread per read.
   static constexpr size_t kTakeAtOnce = 64;
   static constexpr size_t kLendAtOnce = 64;
+
+  // Who hands packets to the user now; changed under lock_.
+  enum Deliverer : int { kNobody, kSocketThread, kQueueThread };
+  // Frees the slots the socket thread handed on itself; under lock_.
+  void FreeInline();
+  // The queue thread reads while the socket thread is held up by the user.
+  void TakeOverReads();
+  // Asks the user whether it waits for something (QueueIdle) and notes when to ask again.
+  void AskIdle();
 
   bool StartClient(const std::string* group, uint16_t port);
   // Sizes the slots for the queue limit; only while no thread runs.
@@ -138,6 +154,12 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
   // Socket thread only: the slots lent to the client, the packet being
   // checked and the previous one's frame.
   uint32_t lent_[kLendAtOnce];
+  // The slots the socket thread hands on itself after the read (socket thread only).
+  uint32_t inline_[kLendAtOnce];
+  size_t inlineCount_ = 0;
+  std::atomic<int> deliverer_{kNobody};
+  std::atomic<uint64_t> inlineSinceMs_{0};  // steady time the socket thread's hand-on began
+  std::atomic<uint64_t> idleDueMs_{0};      // steady time QueueIdle is due again (0: no wish)
   CRTPPacket check_;
   uint32_t lastTimestamp_ = 0;
   bool lastHadMarker_ = true;

@@ -1,5 +1,6 @@
 #include "rtsp/udp_client.h"
 
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 
 #include "platform/socket_utils.h"
 #include "runtime/format.h"
+#include "runtime/time_utils.h"
 
 namespace orbisan {
 
@@ -21,12 +23,17 @@ constexpr uint32_t kDefaultReceiveBuffer = 65535;
 constexpr uint32_t kReceiveTimeoutMs = 5000;
 constexpr uint32_t kSendTimeoutMs = 1000;
 constexpr uint32_t kMaxDatagram = 65535;
+// The spill block's pages are kept this long after a large datagram.
+constexpr uint64_t kSpillKeepMs = 2000;
 
 }  // namespace
 
 CUDPClient::CUDPClient() = default;
 
-CUDPClient::~CUDPClient() { Close(); }
+CUDPClient::~CUDPClient() {
+  Close();
+  if (read_.spill != nullptr) munmap(read_.spill, read_.spillBytes);
+}
 
 bool CUDPClient::Open(IRTPClientUser* user, uint16_t port) {
   return OpenSocket(user, nullptr, port, socketReceiveBuffer_.load(), kReceiveTimeoutMs, kSendTimeoutMs);
@@ -116,11 +123,15 @@ bool CUDPClient::Close() {
   JoinThread(waitMs);
   if (oldSocket == kInvalidSocket) return true;
 
-  uint8_t scratch[1500];
-  for (int i = 0; i < 100; ++i) {
-    if (recv(oldSocket, scratch, sizeof scratch, MSG_DONTWAIT) <= 0) break;
+  {
+    // A read from another thread (ReadNow) ends before the socket does.
+    std::lock_guard<std::mutex> reading(readMutex_);
+    uint8_t scratch[1500];
+    for (int i = 0; i < 100; ++i) {
+      if (recv(oldSocket, scratch, sizeof scratch, MSG_DONTWAIT) <= 0) break;
+    }
+    CloseSocket(oldSocket);
   }
-  CloseSocket(oldSocket);
   if (IRTPClientUser* user = user_.load()) {
     try {
       user->ClientClosed(this);
@@ -194,17 +205,6 @@ uint32_t CUDPClient::ThreadFunction() {
   }
   // The socket stays open until this thread has ended (Close joins first).
   if (fd == kInvalidSocket) return 0;
-  const size_t batch = batchSize_.load();
-  size_t each = 0;
-  // Not zero-filled: a batch slot takes memory only once a datagram lands in it.
-  std::unique_ptr<uint8_t[]> buffers;
-  // What a datagram brings beyond `each` bytes lands in its message's block
-  // here, behind room for the first `each`: no datagram up to the largest
-  // is cut short or lost, and only a large one touches these pages.
-  std::unique_ptr<uint8_t[]> spill(new uint8_t[kMaxDatagram * batch]);
-  mmsghdr messages[kMaxBatch];
-  iovec vectors[kMaxBatch][2];
-  sockaddr_in sources[kMaxBatch];
   while (WaitForData(fd)) {
     // A sender writes a frame as a burst of datagrams; woken by its first
     // one, this thread would otherwise wake again for nearly every other.
@@ -215,57 +215,121 @@ uint32_t CUDPClient::ThreadFunction() {
     // Drain what the socket holds before polling again: one poll per burst
     // instead of one per datagram. Bounded so a stop is seen promptly.
     for (int round = 0; round < 64 && !IsStopping(); ++round) {
-      const size_t wanted = std::min(std::max<uint32_t>(bufferSize_.load(), 1), kMaxDatagram);
-      if (wanted != each) {
-        each = wanted;
-        buffers.reset(new uint8_t[each * batch]);
+      int received;
+      size_t slots;
+      {
+        std::lock_guard<std::mutex> reading(readMutex_);
+        received = ReadBatch(fd);
+        slots = read_.batch;
       }
-      IRTPClientUser* user = user_.load();
-      uint8_t* targets[kMaxBatch];
-      const size_t lent = user ? std::min(user->LendBuffers(this, each, targets, batch), batch) : 0;
-      const size_t slots = lent != 0 ? lent : batch;
-      for (size_t i = 0; i < slots; ++i) {
-        if (lent == 0) targets[i] = buffers.get() + i * each;
-        vectors[i][0] = {targets[i], each};
-        vectors[i][1] = {spill.get() + i * kMaxDatagram + each, kMaxDatagram - each};
-        messages[i].msg_hdr = {};
-        messages[i].msg_hdr.msg_name = &sources[i];
-        messages[i].msg_hdr.msg_namelen = sizeof sources[i];
-        messages[i].msg_hdr.msg_iov = vectors[i];
-        messages[i].msg_hdr.msg_iovlen = 2;
-        messages[i].msg_len = 0;
-      }
-      const int received = recvmmsg(fd, messages, static_cast<unsigned>(slots), MSG_DONTWAIT, nullptr);
-      size_t lengths[kMaxBatch];
-      for (size_t i = 0; i < slots; ++i) {
-        lengths[i] = 0;
-        if (static_cast<int>(i) >= received || IsStopping()) continue;
-        // Not for IPv4 datagrams, which all fit; never handed on cut short.
-        if (messages[i].msg_hdr.msg_flags & MSG_TRUNC) continue;
-        lengths[i] = messages[i].msg_len;
-        if (lengths[i] > each) {
-          // Put together in the block; a lender is handed this copy to keep.
-          uint8_t* whole = spill.get() + i * kMaxDatagram;
-          std::memcpy(whole, targets[i], each);
-          targets[i] = whole;
-        }
-        if (lent != 0 || lengths[i] == 0 || user == nullptr) continue;
+      // nothing more for now (or an error the next poll reports), or the socket is empty
+      const bool drained = received <= 0 || static_cast<size_t>(received) < slots;
+      if (IRTPClientUser* user = user_.load()) {
         try {
-          user->DataReceived(this, sources[i], targets[i], lengths[i]);
+          user->ReadDone(this, drained);
         } catch (...) {
         }
       }
-      if (lent != 0) {
-        try {
-          user->BuffersFilled(this, targets, lengths, sources, lent);
-        } catch (...) {
-        }
-      }
-      if (received <= 0) break;                          // nothing more for now (or an error the next poll reports)
-      if (static_cast<size_t>(received) < slots) break;  // the socket is empty
+      if (drained) break;
     }
+    std::lock_guard<std::mutex> reading(readMutex_);
+    ReleaseSpillIfIdle();
   }
   return 0;
+}
+
+bool CUDPClient::ReadNow(uint32_t waitMs) {
+  std::lock_guard<std::mutex> reading(readMutex_);
+  int fd;
+  {
+    CAutoLock guard(lock_);
+    fd = socket_;
+  }
+  // Close takes readMutex_ before the socket is closed: it stays open here.
+  if (fd == kInvalidSocket || WaitReadable(fd, waitMs) != ReadinessResult::kReadable) return false;
+  return ReadBatch(fd) > 0;
+}
+
+size_t CUDPClient::SpillResident() {
+  std::lock_guard<std::mutex> reading(readMutex_);
+  if (read_.spill == nullptr) return 0;
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  std::vector<unsigned char> resident((read_.spillBytes + page - 1) / page);
+  if (mincore(read_.spill, read_.spillBytes, resident.data()) != 0) return 0;
+  size_t pages = 0;
+  for (unsigned char flag : resident) pages += flag & 1;
+  return pages * page;
+}
+
+void CUDPClient::ReleaseSpillIfIdle() {
+  if (read_.spillUsedMs == 0 || SteadyMs() - read_.spillUsedMs < kSpillKeepMs) return;
+  madvise(read_.spill, read_.spillBytes, MADV_DONTNEED);
+  read_.spillUsedMs = 0;
+}
+
+int CUDPClient::ReadBatch(int fd) {
+  ReadState& r = read_;
+  const size_t batch = batchSize_.load();
+  const size_t wanted = std::min(std::max<uint32_t>(bufferSize_.load(), 1), kMaxDatagram);
+  if (batch != r.batch || r.spill == nullptr) {
+    if (r.spill != nullptr) munmap(r.spill, r.spillBytes);
+    r.batch = batch;
+    r.spillBytes = kMaxDatagram * batch;
+    void* pages = mmap(nullptr, r.spillBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    r.spill = pages == MAP_FAILED ? nullptr : static_cast<uint8_t*>(pages);
+    r.spillUsedMs = 0;
+    r.each = 0;
+    if (r.spill == nullptr) return -1;
+  }
+  if (wanted != r.each) {
+    r.each = wanted;
+    r.buffers.reset(new uint8_t[r.each * batch]);
+  }
+  const size_t each = r.each;
+  IRTPClientUser* user = user_.load();
+  uint8_t* targets[kMaxBatch];
+  const size_t lent = user ? std::min(user->LendBuffers(this, each, targets, batch), batch) : 0;
+  const size_t slots = lent != 0 ? lent : batch;
+  for (size_t i = 0; i < slots; ++i) {
+    if (lent == 0) targets[i] = r.buffers.get() + i * each;
+    r.vectors[i][0] = {targets[i], each};
+    r.vectors[i][1] = {r.spill + i * kMaxDatagram + each, kMaxDatagram - each};
+    r.messages[i].msg_hdr = {};
+    r.messages[i].msg_hdr.msg_name = &r.sources[i];
+    r.messages[i].msg_hdr.msg_namelen = sizeof r.sources[i];
+    r.messages[i].msg_hdr.msg_iov = r.vectors[i];
+    r.messages[i].msg_hdr.msg_iovlen = 2;
+    r.messages[i].msg_len = 0;
+  }
+  const int received = recvmmsg(fd, r.messages, static_cast<unsigned>(slots), MSG_DONTWAIT, nullptr);
+  size_t lengths[kMaxBatch];
+  for (size_t i = 0; i < slots; ++i) {
+    lengths[i] = 0;
+    if (static_cast<int>(i) >= received || IsStopping()) continue;
+    // Not for IPv4 datagrams, which all fit; never handed on cut short.
+    if (r.messages[i].msg_hdr.msg_flags & MSG_TRUNC) continue;
+    lengths[i] = r.messages[i].msg_len;
+    if (lengths[i] > each) {
+      // Put together in the block; a lender is handed this copy to keep.
+      uint8_t* whole = r.spill + i * kMaxDatagram;
+      std::memcpy(whole, targets[i], each);
+      targets[i] = whole;
+      r.spillUsedMs = SteadyMs();
+    }
+    if (lent != 0 || lengths[i] == 0 || user == nullptr) continue;
+    try {
+      user->DataReceived(this, r.sources[i], targets[i], lengths[i]);
+    } catch (...) {
+    }
+  }
+  if (lent != 0) {
+    try {
+      user->BuffersFilled(this, targets, lengths, r.sources, lent);
+    } catch (...) {
+    }
+  }
+  // Fewer slots than a batch (a lender short of them) count as a full read.
+  return received > 0 && static_cast<size_t>(received) == slots ? static_cast<int>(batch) : received;
 }
 
 }  // namespace orbisan

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "rtsp/rtp_client.h"
@@ -44,6 +47,13 @@ class CUDPClient : public CBaseThread, public IRTPClient {
   // After the socket turns readable, wait this long before reading, so that
   // the rest of a burst is read with the same wake-up (0: read at once).
   void SetBurstWait(uint32_t microseconds) { burstWaitUs_.store(microseconds); }
+  // Reads one batch from another thread than the client's (while that one
+  // is held up by its user), waiting up to waitMs for the socket to turn
+  // readable. Reads of both threads are one at a time, in socket order; no
+  // ReadDone follows this one. False when closed or nothing came.
+  bool ReadNow(uint32_t waitMs);
+  // Bytes of the spill block that hold pages now (for checks of its release).
+  size_t SpillResident();
 
  protected:
   uint32_t ThreadFunction() override;
@@ -53,6 +63,30 @@ class CUDPClient : public CBaseThread, public IRTPClient {
                   uint32_t receiveTimeoutMs, uint32_t sendTimeoutMs);
   // True to go on receiving, false when the thread must end.
   bool WaitForData(int fd);
+  // One recvmmsg into the user's lent buffers (or the client's own) and the
+  // hand-over; under readMutex_. The number read, or -1 on an error.
+  int ReadBatch(int fd);
+  // The spill block's pages go back after a quiet while; under readMutex_.
+  void ReleaseSpillIfIdle();
+
+  // What a read needs, kept between reads; guarded by readMutex_.
+  struct ReadState {
+    size_t batch = 0;
+    size_t each = 0;
+    // Not zero-filled: a batch slot takes memory only once a datagram lands in it.
+    std::unique_ptr<uint8_t[]> buffers;
+    // What a datagram brings beyond `each` bytes lands in its message's part
+    // of this block (reserved pages, behind room for the first `each`): only
+    // a large datagram touches them, and they go back when none came for a while.
+    uint8_t* spill = nullptr;
+    size_t spillBytes = 0;
+    uint64_t spillUsedMs = 0;  // 0: no page of it touched since the last release
+    mmsghdr messages[kMaxBatch];
+    iovec vectors[kMaxBatch][2];
+    sockaddr_in sources[kMaxBatch];
+  };
+  std::mutex readMutex_;
+  ReadState read_;
 
   CRecursiveLock lock_;
   int socket_ = -1;
