@@ -66,6 +66,10 @@ TEST(UdpClientTest, DeliversDatagramsOfEverySizeWhole) {
   for (size_t i = 0; i < std::size(sizes); ++i) EXPECT_EQ(datagrams[i].bytes, Bytes(sizes[i], i)) << sizes[i];
   EXPECT_EQ(ntohs(datagrams[0].source.sin_port), sender.port());
   EXPECT_EQ(client.GetBufferSize(), 1536u) << "no buffer grows for them";
+  // The large ones took pages of the spill block; they go back a while after.
+  EXPECT_GT(client.SpillResident(), 0u);
+  EXPECT_TRUE(test::WaitUntil([&] { return sender.SendTo(port, Bytes(10, 0)) && client.SpillResident() == 0; }))
+      << client.SpillResident();
 }
 
 TEST(UdpClientTest, TimeoutsCloseAndReopen) {
