@@ -48,7 +48,7 @@ void CBaseEdgeStorageHandler::RegisterChannel(IEdgeMonitorChannel* channel) {
     CAutoLock guard(mapLock_);
     auto it = channels_.find(key);
     if (it == channels_.end()) {
-      channels_[key] = Monitored{sink, 1, 0, std::make_shared<CDeliveryGate>()};
+      channels_[key] = Monitored{sink, 1, 0, 0, std::make_shared<CDeliveryGate>()};
       std::unique_ptr<CEdgeStorageTaskItem> parked;
       {
         CAutoLock pendingGuard(pendingLock_);
@@ -112,7 +112,9 @@ ipcapture::IVideoFrameSink* CBaseEdgeStorageHandler::FindChannel(uint32_t key) {
 void CBaseEdgeStorageHandler::OnFrameTime(uint32_t channelIndex, uint64_t frameTime) {
   CAutoLock guard(mapLock_);
   auto it = channels_.find(channelIndex);
-  if (it == channels_.end() || frameTime <= it->second.newest) return;
+  if (it == channels_.end()) return;
+  it->second.arrivalMs = SteadyMs();
+  if (frameTime <= it->second.newest) return;
   resumeTime_.Update([frameTime](uint64_t& resume) {
     if (resume == 0) resume = frameTime;
   });
@@ -159,25 +161,36 @@ uint32_t CBaseEdgeStorageHandler::ThreadFunction() {
 }
 
 bool CBaseEdgeStorageHandler::WatchForSilence() {
+  // The silence is timed on this machine's clock, by when frames arrived:
+  // frame times are the camera's, which may run ahead of or behind this
+  // clock, and would see a silence too late (a short outage never queued) or
+  // in flowing video. The frame times only bound the gap.
   const uint32_t timeoutMs = driver_->GetDeviceInfo()->signalTimeoutMs;
   wake_.Reset();
   CEvent* events[2] = {&StopEvent(), &wake_};
+  uint32_t waitMs = timeoutMs;
   for (;;) {
-    if (CEvent::WaitForAny(events, 2, timeoutMs) == 0) return false;
+    if (CEvent::WaitForAny(events, 2, waitMs) == 0) return false;
     std::map<uint32_t, uint64_t> snapshot;
-    uint64_t newest = 0;
+    uint64_t lastArrivalMs = 0;
     {
       CAutoLock guard(mapLock_);
       for (const auto& [key, channel] : channels_) {
         if (channel.newest == 0) continue;
         snapshot[key] = channel.newest;
-        newest = std::max(newest, channel.newest);
+        lastArrivalMs = std::max(lastArrivalMs, channel.arrivalMs);
       }
     }
-    if (newest != 0 && NowFileTime() > newest + uint64_t{timeoutMs} * kFileTimeUnitsPerMs) {
+    waitMs = timeoutMs;
+    if (lastArrivalMs == 0) continue;
+    const uint64_t silentMs = SteadyMs() - lastArrivalMs;
+    if (silentMs > timeoutMs) {
       silence_ = std::move(snapshot);
       return true;
     }
+    // Looked at again when the silence would be due, not a whole time-out
+    // later, when a short outage could already be over.
+    waitMs = static_cast<uint32_t>(timeoutMs - silentMs + 20);
   }
 }
 

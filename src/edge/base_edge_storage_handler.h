@@ -56,7 +56,8 @@ class CBaseEdgeStorageHandler : public CBaseThread, public IEdgeStorageHandler, 
   struct Monitored {
     ipcapture::IVideoFrameSink* sink = nullptr;
     uint32_t registrations = 0;
-    uint64_t newest = 0;
+    uint64_t newest = 0;     // newest frame time, the camera's clock
+    uint64_t arrivalMs = 0;  // when a frame last came, this machine's steady clock
     // Shut by the last unregistration, which waits for a delivery under way
     // on another thread (one the host unregisters from inside is not waited for).
     std::shared_ptr<CDeliveryGate> gate = std::make_shared<CDeliveryGate>();

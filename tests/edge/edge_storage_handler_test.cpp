@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "edge/base_edge_storage_handler.h"
@@ -114,6 +116,32 @@ TEST_F(EdgeStorageHandlerTest, GapRunsFromTheLastFrameBeforeTheSilenceToTheFirst
   ASSERT_TRUE(FramesUntilPasses(delivering, 1));
   EXPECT_EQ(task_.Intervals(), (std::vector<Interval>{{1, before, after}}));
   EXPECT_EQ(driver_.LinesWith("- Processing finished.").size(), 1u);
+}
+
+// The camera's clock is not this machine's: a silence is timed by when
+// frames arrive, while the gap keeps the camera's own times.
+TEST_F(EdgeStorageHandlerTest, SilenceIsTimedHereWhateverTheCameraClockSays) {
+  FakeChannel behind(1, &sink_);
+  handler_->RegisterChannel(&behind);
+  // A minute behind, in flowing video: no silence.
+  const uint64_t steadyStart = SteadyMs();
+  for (int i = 0; SteadyMs() - steadyStart < 600 && i < 1000; ++i) {
+    behind.Frame(NowFileTime() - 60 * kSecond);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(handler_->SilenceCount(), 0u);
+  handler_->UnregisterChannel(&behind);
+
+  // A minute ahead: the silence is noticed and the gap queued all the same.
+  FakeChannel ahead(2, &sink_);
+  handler_->RegisterChannel(&ahead);
+  const uint64_t before = NowFileTime() + 60 * kSecond;
+  MakeGap(ahead, before, before + 2 * kSecond);
+  ASSERT_TRUE(WaitUntil([&] {
+    ahead.Frame(NowFileTime() + 63 * kSecond);
+    return task_.passes.load() == 1;
+  }));
+  EXPECT_EQ(task_.Intervals(), (std::vector<Interval>{{2, before, before + 2 * kSecond}}));
 }
 
 TEST_F(EdgeStorageHandlerTest, ChannelIsDroppedOnlyByItsLastUnregistration) {
