@@ -2,7 +2,8 @@
 // cameras with I/O, motion and a storage card, one recorded over UDP with
 // edge playback and one over interleaved RTP with its microphone, every
 // subsystem running at once while the network goes away and comes back and
-// one camera reboots.
+// one camera reboots. The cameras run in processes of their own, so that
+// what is measured here is the driver and the host objects alone.
 // Threads and descriptors must come back to where they were, anonymous
 // memory must stay flat, no preset may be lost and every recording decodes.
 // STRANDLINE_SOAK=1 runs 30 minutes (a 20 s outage every 2 minutes);
@@ -20,9 +21,9 @@
 #include <thread>
 #include <vector>
 
-#include "sim/simulated_camera.h"
 #include "strandline/audio_capture.h"
 #include "strandline/ptz.h"
+#include "support/camera_process.h"
 #include "support/driver_rig.h"
 #include "support/process_counts.h"
 #include "support/run_command.h"
@@ -39,17 +40,24 @@ namespace {
 
 std::string PresetName(int cycle) { return "p" + std::to_string(cycle); }
 
+struct CameraHolder {
+  orbisan::test::CameraProcess camera{STRANDLINE_CAMERA_PROCESS, "ACM8201"};
+};
+
 // One camera and the driver opened for it, every subsystem started.
-struct SoakDevice : orbisan::test::Rig {
-  SoakDevice(int n, bool microphone) : Rig("ACM8201"), tag("cam" + std::to_string(n)), microphone(microphone) {
+struct SoakDevice : CameraHolder, orbisan::test::Rig {
+  SoakDevice(int n, bool microphone)
+      : Rig("ACM8201", CameraHolder::camera.HttpPort(), CameraHolder::camera.RtspPort()),
+        tag("cam" + std::to_string(n)),
+        microphone(microphone) {
     setup.params.erase(5);
     setup.params[6] = "1";  // PTZ through the camera's CGI
     setup.params[9] = "00:0F:7C:00:50:0" + std::to_string(n);
     setup.params[101] = "Count=1; IsStereo=0";
     setup.inputs = setup.outputs = 1;
-    camera->SetStorageMounted(true);
-    camera->Motion().SetInterval(200ms);
+    started = started && Camera().Do("storage 1") && Camera().Do("motion-interval 200");
   }
+  orbisan::test::CameraProcess& Camera() { return CameraHolder::camera; }
   // The driver goes before the host objects it reports to.
   ~SoakDevice() { Close(); }
 
@@ -94,14 +102,14 @@ struct SoakDevice : orbisan::test::Rig {
     const bool on = cycle % 2 == 0;
     const uint32_t state = on ? 1 : 2;
     const size_t changes = ioCallback.Changes().size();
-    camera->SetDigitalInputs(on);
-    camera->Motion().SetMotion(on);
+    if (!Camera().Do(on ? "inputs 1" : "inputs 0") || !Camera().Do(on ? "motion 1" : "motion 0"))
+      return testing::AssertionFailure() << tag << ": camera";
     if (!io->SetOutputState(0, state)) return testing::AssertionFailure() << tag << ": output " << cycle;
     if (!WaitUntil(
             [&] {
               const auto seen = ioCallback.Changes();
-              return seen.size() > changes && seen.back().second == state && camera->DigitalOutputs() == on &&
-                     sink.motion == on;
+              return seen.size() > changes && seen.back().second == state &&
+                     Camera().Ask("outputs") == (on ? "ok 1" : "ok 0") && sink.motion == on;
             },
             30s))
       return testing::AssertionFailure() << tag << ": I/O or motion not seen in cycle " << cycle;
@@ -112,11 +120,7 @@ struct SoakDevice : orbisan::test::Rig {
     return testing::AssertionSuccess();
   }
 
-  void SetNetwork(bool up) {
-    camera->SetNetworkOutage(!up);
-    camera->Motion().SetSilent(!up);
-    if (!up) camera->Motion().DropConnections();
-  }
+  void SetNetwork(bool up) { EXPECT_TRUE(Camera().Do(up ? "network 1" : "network 0")) << tag; }
 
   size_t Logged(const char* text) { return static_cast<size_t>(log.Count(text)); }
 
@@ -150,14 +154,15 @@ TEST(DriverSoak, EverySubsystemOfTwoCamerasThroughOutagesAndAReboot) {
   ASSERT_TRUE(a.started && b.started);
   SoakDevice* devices[] = {&a, &b};
   dir.Write("config.xml", "<Configuration><Default/><Device address=\"127.0.0.1\" port=\"" +
-                              std::to_string(b.camera->HttpPort()) +
+                              std::to_string(b.Camera().HttpPort()) +
                               "\"><RTPMode>RTPOVERRTSP</RTPMode></Device></Configuration>");
   ::setenv("STRANDLINE_CONFIG", dir.File("config.xml").c_str(), 1);
   ::setenv("STRANDLINE_HOST_DIR", dir.Path().c_str(), 1);
   for (SoakDevice* d : devices) {
     ASSERT_TRUE(d->sink.WriteVideoTo(dir.File(d->tag + "-live.m4v"), dir.File(d->tag + "-edge.m4v")));
     // The card keeps a little more than an outage, and is full early on.
-    d->camera->SetStorageRetention(std::chrono::duration_cast<std::chrono::seconds>(outage) + 20s);
+    const auto keep = std::chrono::duration_cast<std::chrono::seconds>(outage) + 20s;
+    ASSERT_TRUE(d->Camera().Do("retention " + std::to_string(keep.count())));
   }
   // Each cycle: the network goes for a while; once back, every gap has been
   // taken up from the card and every subsystem answers again.
@@ -173,8 +178,7 @@ TEST(DriverSoak, EverySubsystemOfTwoCamerasThroughOutagesAndAReboot) {
     std::this_thread::sleep_for(outage);
     for (SoakDevice* d : devices) d->SetNetwork(true);
     if (i == 1) {
-      a.camera->Reboot();
-      if (!a.camera->WaitUntilUp(60s)) return testing::AssertionFailure() << "reboot";
+      if (!a.Camera().Do("reboot") || a.Camera().Ask("up 60") != "ok 1") return testing::AssertionFailure() << "reboot";
     }
     for (int k = 0; k < 2; ++k) {
       SoakDevice& d = *devices[k];

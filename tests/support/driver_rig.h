@@ -41,9 +41,17 @@ class Rig {
     setup.params[5] = "1";
     setup.params[7] = std::to_string(camera->RtspPort());
   }
+  // For a camera elsewhere (another process) listening at these ports.
+  Rig(const std::string& model, uint16_t httpPort, uint16_t rtspPort) : started(httpPort != 0) {
+    ::unsetenv("STRANDLINE_CONFIG");
+    setup.model = model;
+    setup.port = httpPort;
+    setup.params[5] = "1";
+    setup.params[7] = std::to_string(rtspPort);
+  }
   ~Rig() {
     Close();
-    camera->Stop();
+    if (camera) camera->Stop();
     ::unsetenv("STRANDLINE_CONFIG");
   }
   bool Open(uint32_t connectMs = 3000, uint32_t signalMs = 6000) {
