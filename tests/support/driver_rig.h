@@ -36,23 +36,23 @@ class Rig {
     } else {
       ::unsetenv("STRANDLINE_CONFIG");
     }
-    setup.model = model;
-    setup.port = camera->HttpPort();
-    setup.params[5] = "1";
-    setup.params[7] = std::to_string(camera->RtspPort());
+    PointAt(model, camera->HttpPort(), camera->RtspPort());
   }
   // For a camera elsewhere (another process) listening at these ports.
   Rig(const std::string& model, uint16_t httpPort, uint16_t rtspPort) : started(httpPort != 0) {
     ::unsetenv("STRANDLINE_CONFIG");
-    setup.model = model;
-    setup.port = httpPort;
-    setup.params[5] = "1";
-    setup.params[7] = std::to_string(rtspPort);
+    PointAt(model, httpPort, rtspPort);
   }
   ~Rig() {
     Close();
     if (camera) camera->Stop();
     ::unsetenv("STRANDLINE_CONFIG");
+  }
+  void PointAt(const std::string& model, uint16_t httpPort, uint16_t rtspPort) {
+    setup.model = model;
+    setup.port = httpPort;
+    setup.params[5] = "1";
+    setup.params[7] = std::to_string(rtspPort);
   }
   bool Open(uint32_t connectMs = 3000, uint32_t signalMs = 6000) {
     driver = std::make_unique<CActiIPCaptureDriver>();
