@@ -65,6 +65,7 @@ struct SoakDevice : CameraHolder, orbisan::test::Rig {
     // A 4 s signal time-out makes a short outage a gap.
     if (!Open(2000, 4000)) return testing::AssertionFailure() << tag << ": open";
     sink.keepRecords = false;
+    log.TallyOnly({"- Processing started.", "- Processing finished."});
     audioSink.keepFrames = false;
     const uint16_t on = 1;
     request.motion = 1;
