@@ -72,6 +72,15 @@ void CgiHandler::SetUnitAddress(const UnitAddress& address) {
   address_ = address;
 }
 
+void CgiHandler::SetAnswer(const std::string& item, std::optional<std::string> answer) {
+  std::lock_guard<std::mutex> lock(answers_mutex_);
+  if (answer) {
+    answers_[item] = std::move(*answer);
+  } else {
+    answers_.erase(item);
+  }
+}
+
 bool CgiHandler::IsFamily(std::string_view family) {
   return family == "system" || family == "encoder" || family == "mpeg4" || family == "update";
 }
@@ -113,6 +122,14 @@ CgiResponse CgiHandler::Handle(std::string_view family, std::string_view query, 
         ErrorLine(response.body, item.name, item.value ? &*item.value : nullptr);
       }
       continue;
+    }
+    {
+      std::lock_guard<std::mutex> lock(answers_mutex_);
+      auto fixed = answers_.find(item.value ? item.name + "=" + *item.value : item.name);
+      if (fixed != answers_.end()) {
+        response.body += fixed->second;
+        continue;
+      }
     }
     const bool io_family = family == "encoder" || family == "mpeg4";
     if (channel_valid && io_family && dio_ != nullptr && DioRegister::Serves(item.name)) {

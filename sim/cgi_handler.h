@@ -3,6 +3,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -44,6 +47,10 @@ class CgiHandler {
   void SetDioRegister(DioRegister* dio) { dio_ = dio; }
   // Whether a storage card is mounted, as DISK_STATE reports it; the model decides until set.
   void SetDiskState(std::function<bool()> mounted) { disk_mounted_ = std::move(mounted); }
+  // An answer that replaces the camera's own for one item exactly as sent
+  // ("SYSTEM_INFO", "VIDEO_STREAM=DUAL"), as odd firmware gives it; nullopt
+  // gives the item back its own answer.
+  void SetAnswer(const std::string& item, std::optional<std::string> answer);
 
   // family: "system", "encoder", "mpeg4" or "update". header_authenticated:
   // the HTTP layer already accepted Basic or Digest credentials, so a query
@@ -75,6 +82,8 @@ class CgiHandler {
   mutable SerialPorts serial_;
   DioRegister* dio_ = nullptr;
   std::function<bool()> disk_mounted_;
+  mutable std::mutex answers_mutex_;
+  std::map<std::string, std::string> answers_;
 };
 
 }  // namespace strandline::sim

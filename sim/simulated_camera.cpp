@@ -331,6 +331,10 @@ int SimulatedCamera::ClockSetCount() const { return clock_->SetCount(); }
 
 void SimulatedCamera::SetClockRefusing(bool refusing) { clock_->SetRefusing(refusing); }
 
+void SimulatedCamera::SetCgiAnswer(const std::string& item, std::optional<std::string> answer) {
+  cgi_->SetAnswer(item, std::move(answer));
+}
+
 PtzState SimulatedCamera::Ptz() const { return cgi_->Ptz().State(); }
 
 void SimulatedCamera::HoldPtzCommands(bool hold) { cgi_->HoldPtz(hold); }

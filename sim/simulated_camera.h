@@ -158,6 +158,10 @@ class SimulatedCamera {
   std::chrono::seconds ClockOffset() const;
   int ClockSetCount() const;
   void SetClockRefusing(bool refusing);
+  // One CGI item, exactly as sent ("SYSTEM_INFO", "VIDEO_STREAM=DUAL"),
+  // answers this text instead of its own, as odd firmware does; nullopt
+  // gives it back its own answer.
+  void SetCgiAnswer(const std::string& item, std::optional<std::string> answer);
 
   // Digital I/O of a channel: the input register (bit i = input i) and the
   // output register as the last DIO_OUTPUT left it.

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "camera/cgi_camera.h"
+#include "camera/sim_camera_test.h"
 #include "support/capability_store_recorder.h"
 
 namespace orbisan::test {
@@ -38,12 +38,24 @@ std::string Info(const std::string& productId, const std::string& more = "") {
   return text + more;
 }
 
-class CameraPropertiesTest : public CgiCameraTest {
+// The camera answers SYSTEM_INFO and CONFIG_GET as the case says; every
+// other item as the simulated model does, unless a case says otherwise.
+class CameraPropertiesTest : public SimCameraTest {
  protected:
-  CameraPropertiesTest() {
-    camera_.configDump = "VIDEO_RESOLUTION='N640x480'\r\n";  // unless a case says otherwise
-  }
+  void SetUp() override { Start("TCM5311"); }
   void TearDown() override { hostVersionKnown = false; }
+  void Answer(const std::string& item, const std::string& text) { camera_->SetCgiAnswer(item, text); }
+  // This model has no PAL sizes: it takes the PAL codes as odd firmware would.
+  void TakePalCodes(bool take) {
+    for (const char* code : {"P176x144", "P352x288", "P640x480", "P720x576"}) {
+      const std::string item = std::string("VIDEO_RESOLUTION=") + code;
+      camera_->SetCgiAnswer(item, take ? std::optional<std::string>("OK: " + item + "\r\n") : std::nullopt);
+    }
+  }
+  void Answers(const std::string& info, const std::string& config = "VIDEO_RESOLUTION='N640x480'\r\n") {
+    Answer("SYSTEM_INFO", info);
+    Answer("CONFIG_GET", config);
+  }
 
   std::unique_ptr<CActiCameraProperties> Identify(uint32_t flag = 1, bool expectSuccess = true) {
     auto properties = std::make_unique<CActiCameraProperties>(driver_.info, flag);
@@ -53,13 +65,6 @@ class CameraPropertiesTest : public CgiCameraTest {
       EXPECT_EQ(status, 3u);
     }
     return properties;
-  }
-  std::vector<std::string> RequestsStartingWith(const std::string& prefix) {
-    std::vector<std::string> out;
-    for (const std::string& r : camera_.Requests()) {
-      if (r.rfind(prefix, 0) == 0) out.push_back(r);
-    }
-    return out;
   }
 };
 
@@ -94,7 +99,7 @@ TEST_F(CameraPropertiesTest, ModelFamilies) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.id);
-    camera_.systemInfo = Info(c.id);
+    Answers(Info(c.id));
     auto properties = Identify();
     EXPECT_EQ(properties->Brand(), c.brand);
     EXPECT_EQ(properties->Model(), c.id);
@@ -110,24 +115,23 @@ TEST_F(CameraPropertiesTest, ModelFamilies) {
 }
 
 TEST_F(CameraPropertiesTest, Cam6510OnPalUsesTheStaticTableAndDropsOneFps) {
-  camera_.systemInfo = Info("CAM6510");
-  camera_.configDump = "VIDEO_RESOLUTION='P720x576'\r\n";
+  Answers(Info("CAM6510"), "VIDEO_RESOLUTION='P720x576'\r\n");
   auto properties = Identify(1);
   EXPECT_EQ(properties->Ntsc(), 0u);
   EXPECT_EQ(properties->CameraGroup(), 0u);
   EXPECT_EQ(properties->Stream(0).frameRates, (std::set<uint32_t>{2, 3, 4, 5, 6, 8, 12, 25}));
   EXPECT_THAT(Sizes(properties->Stream(0)), ElementsAre(FrameSize{176, 144}, FrameSize{352, 288}, FrameSize{720, 576}));
   // Static sizes: the camera's resolution is never touched.
-  EXPECT_THAT(RequestsStartingWith("mpeg4?VIDEO_RESOLUTION="), IsEmpty());
+  EXPECT_THAT(Requests("mpeg4?VIDEO_RESOLUTION="), IsEmpty());
   EXPECT_EQ(properties->StreamCapabilityText(),
             "Recording=176x144:2,3,4,5,6,8,12,25;352x288:2,3,4,5,6,8,12,25;720x576:2,3,4,5,6,8,12,25;.");
 }
 
 TEST_F(CameraPropertiesTest, SystemInfoKeys) {
-  camera_.systemInfo = Info("ACD2200",
-                            "DI = 4\r\nDO = 0\r\nUnit Type = Quad Server\r\nChannels = 4\r\nAudio = 2\r\n"
-                            "ENCODER_CAP = MPEG4,MJPEG\r\nSensor Board = unknown\r\n");
-  camera_.configDump = "VIDEO_RESOLUTION='N352x240'\r\n";
+  Answers(Info("ACD2200",
+               "DI = 4\r\nDO = 0\r\nUnit Type = Quad Server\r\nChannels = 4\r\nAudio = 2\r\n"
+               "ENCODER_CAP = MPEG4,MJPEG\r\nSensor Board = unknown\r\n"),
+          "VIDEO_RESOLUTION='N352x240'\r\n");
   auto properties = Identify();
   EXPECT_EQ(properties->DeviceType(), 1u);
   EXPECT_EQ(properties->Channels(), 4u);
@@ -140,7 +144,8 @@ TEST_F(CameraPropertiesTest, SystemInfoKeys) {
   // A quad server's default rate is 15 (NTSC) before probing picks the highest known rate.
   EXPECT_EQ(properties->Stream(0).resolutions.front().maxFrameRate, 30u);
 
-  camera_.systemInfo = Info("XYZ-1", "Audio = 1\r\nENCODER_CAP = H264,MJPEG\r\nSensor Board = IT1\r\nChannels = 4\r\n");
+  Answer("SYSTEM_INFO",
+         Info("XYZ-1", "Audio = 1\r\nENCODER_CAP = H264,MJPEG\r\nSensor Board = IT1\r\nChannels = 4\r\n"));
   properties = Identify();
   EXPECT_EQ(properties->CameraGroup(), 2u);
   EXPECT_EQ(properties->Stream(0).codecs, (std::set<uint32_t>{kCodecH264, kCodecMjpeg}));
@@ -149,27 +154,26 @@ TEST_F(CameraPropertiesTest, SystemInfoKeys) {
   EXPECT_EQ(properties->AudioIn().count, 1u);
   EXPECT_EQ(properties->AudioOut().count, 0u);
 
-  camera_.systemInfo = Info("XYZ-2", "Sensor Board = MT9P031\r\n");
+  Answer("SYSTEM_INFO", Info("XYZ-2", "Sensor Board = MT9P031\r\n"));
   EXPECT_EQ(Identify()->DeviceType(), 3u);
 }
 
 TEST_F(CameraPropertiesTest, MissingProductionIdFailsWithStatus3) {
-  camera_.systemInfo = Info("", "DI = 1\r\nENCODER_CAP = H264\r\nMD_CAP = MD\r\n");
+  Answers(Info("", "DI = 1\r\nENCODER_CAP = H264\r\nMD_CAP = MD\r\n"));
   Identify(1, false);
-  EXPECT_THAT(camera_.Requests(), ElementsAre("system?SYSTEM_INFO"));
-  camera_.ClearRequests();
-  camera_.systemInfo = "";
+  EXPECT_THAT(Requests(), ElementsAre("system?SYSTEM_INFO"));
+  Answer("SYSTEM_INFO", "");
   Identify(1, false);
 }
 
 TEST_F(CameraPropertiesTest, ConfigurationDump) {
-  camera_.systemInfo = Info("XYZ-3", "ENCODER_CAP = H264\r\n");
+  TakePalCodes(true);
   // The later key decides the standard; privacy regions count while consecutive.
-  camera_.configDump =
-      "VIDEO_RESOLUTION='P640x480'\r\nMEDIA_TV='NTSC'\r\nMEDIA_DAYNIGHT_MODE='AUTO'\r\n"
-      "PRIVACY_REGION1='1,0'\r\nPRIVACY_REGION2='1,0'\r\nPRIVACY_REGION4='1,0'\r\n"
-      "PORT_RTSP='7070'\r\nV2_PORT_RTSP='7070'\r\n01_V2_PORT_RTSP='7071'\r\n02_V2_PORT_RTSP='7072'\r\n"
-      "04_V2_PORT_RTSP='7074'\r\nMEDIA1_FPS_RATIO='100'\r\n";
+  Answers(Info("XYZ-3", "ENCODER_CAP = H264\r\n"),
+          "VIDEO_RESOLUTION='P640x480'\r\nMEDIA_TV='NTSC'\r\nMEDIA_DAYNIGHT_MODE='AUTO'\r\n"
+          "PRIVACY_REGION1='1,0'\r\nPRIVACY_REGION2='1,0'\r\nPRIVACY_REGION4='1,0'\r\n"
+          "PORT_RTSP='7070'\r\nV2_PORT_RTSP='7070'\r\n01_V2_PORT_RTSP='7071'\r\n02_V2_PORT_RTSP='7072'\r\n"
+          "04_V2_PORT_RTSP='7074'\r\nMEDIA1_FPS_RATIO='100'\r\n");
   auto properties = Identify(0);
   EXPECT_EQ(properties->Ntsc(), 1u);
   EXPECT_TRUE(properties->DayNight());
@@ -181,62 +185,58 @@ TEST_F(CameraPropertiesTest, ConfigurationDump) {
   // Percent frame rates on NTSC: 1 to 30.
   EXPECT_EQ(properties->Stream(0).frameRates.size(), 30u);
 
-  camera_.configDump = "VIDEO_TV='PAL'\r\nMEDIA1_FPS_RATIO='100'\r\nMEDIA1_FPS_NUM='25'\r\n";
+  Answer("CONFIG_GET", "VIDEO_TV='PAL'\r\nMEDIA1_FPS_RATIO='100'\r\nMEDIA1_FPS_NUM='25'\r\n");
   properties = Identify(1);
   EXPECT_EQ(properties->Ntsc(), 0u);
   EXPECT_FALSE(properties->FpsInPercents());
   EXPECT_EQ(properties->PrivacyMaskCount(), 0u);
 
   // A video server without PTZ has one mask.
-  camera_.systemInfo = Info("XYZ-4");
-  camera_.configDump = "RESOLUTION_1='P720x576'\r\nMEDIA1_H264_QUALITY='HIGH'\r\nVIDEO_MJPEG_QUALITY='50'\r\n";
+  Answers(Info("XYZ-4"), "RESOLUTION_1='P720x576'\r\nMEDIA1_H264_QUALITY='HIGH'\r\nVIDEO_MJPEG_QUALITY='50'\r\n");
   properties = Identify(1);
   EXPECT_EQ(properties->Ntsc(), 0u);
   EXPECT_EQ(properties->CameraGroup(), 2u);
   EXPECT_EQ(properties->Stream(0).codecs, (std::set<uint32_t>{kCodecH264, kCodecMjpeg}));
-  camera_.configDump = "VIDEO_RESOLUTION='N640x480'\r\n";
+  Answer("CONFIG_GET", "VIDEO_RESOLUTION='N640x480'\r\n");
   properties = Identify(1);
   EXPECT_EQ(properties->PrivacyMaskCount(), 1u);
 }
 
-TEST_F(CameraPropertiesTest, PalProbingListsTheAcceptedCodes) {
-  camera_.systemInfo = Info("XYZ-5");
-  camera_.configDump = "VIDEO_RESOLUTION='P352x288'\r\n";
+TEST_F(CameraPropertiesTest, ProbingListsTheAcceptedCodes) {
+  TakePalCodes(true);
+  Answers(Info("XYZ-5"), "VIDEO_RESOLUTION='P352x288'\r\n");
   auto properties = Identify(1);
-  EXPECT_THAT(RequestsStartingWith("mpeg4?"),
-              ElementsAre("mpeg4?VIDEO_RESOLUTION=P176x144", "mpeg4?VIDEO_RESOLUTION=P352x288",
-                          "mpeg4?VIDEO_RESOLUTION=P640x480", "mpeg4?VIDEO_RESOLUTION=P720x576"));
+  EXPECT_THAT(Requests("mpeg4?"), ElementsAre("mpeg4?VIDEO_RESOLUTION=P176x144", "mpeg4?VIDEO_RESOLUTION=P352x288",
+                                              "mpeg4?VIDEO_RESOLUTION=P640x480", "mpeg4?VIDEO_RESOLUTION=P720x576"));
   EXPECT_THAT(Sizes(properties->Stream(0)),
               ElementsAre(FrameSize{176, 144}, FrameSize{352, 288}, FrameSize{640, 480}, FrameSize{720, 576}));
   for (const StreamResolution& r : properties->Stream(0).resolutions) EXPECT_EQ(r.maxFrameRate, 25u);
-  EXPECT_EQ(camera_.Setting("VIDEO_RESOLUTION"), "P720x576");  // left at the last code probed
 
-  // NTSC: only some codes accepted; megapixel sizes get 8 fps, and 8 joins the set.
-  camera_.resolutions = {"N640x480", "N1280x720"};
-  camera_.configDump = "VIDEO_RESOLUTION='N640x480'\r\n";
+  // NTSC: the model's own sizes that have a code; megapixel sizes get 8 fps, and 8 joins the set.
+  Answer("CONFIG_GET", "VIDEO_RESOLUTION='N640x480'\r\n");
   properties = Identify(1);
-  ASSERT_EQ(properties->Stream(0).resolutions.size(), 2u);
+  EXPECT_THAT(Sizes(properties->Stream(0)),
+              ElementsAre(FrameSize{640, 480}, FrameSize{1280, 720}, FrameSize{1280, 1024}));
   EXPECT_EQ(properties->Stream(0).resolutions[0].maxFrameRate, 30u);
   EXPECT_EQ(properties->Stream(0).resolutions[1].maxFrameRate, 8u);
   EXPECT_TRUE(properties->Stream(0).frameRates.count(8));
 
   // Nothing accepted: identification fails.
-  camera_.resolutions = {"none"};
+  TakePalCodes(false);
+  Answer("CONFIG_GET", "VIDEO_RESOLUTION='P352x288'\r\n");
   Identify(1, false);
 }
 
 TEST_F(CameraPropertiesTest, SingleStreamFrameRateCapabilities) {
-  camera_.systemInfo =
-      Info("XYZ-6", "MD_CAP = MD\r\nENCODER_CAP = H264\r\nVIDEO_RESOLUTION_CAP = N640x480,N1280x720,bogus\r\n");
-  camera_.settings["VIDEO_STREAM"] = "SINGLE";
-  camera_.answers["FPS_CAP_QUERY_ALL=SINGLE,H264,N640x480"] = "FPS_CAP_QUERY_ALL='30,15,0,x,5-30,15'\r\n";
-  camera_.answers["FPS_CAP_QUERY_ALL=SINGLE,H264,N1280x720"] = "FPS_CAP_QUERY_ALL='10,5'\r\n";
+  Answers(Info("XYZ-6", "MD_CAP = MD\r\nENCODER_CAP = H264\r\nVIDEO_RESOLUTION_CAP = N640x480,N1280x720,bogus\r\n"));
+  Answer("FPS_CAP_QUERY_ALL=SINGLE,H264,N640x480", "FPS_CAP_QUERY_ALL='30,15,0,x,5-30,15'\r\n");
+  Answer("FPS_CAP_QUERY_ALL=SINGLE,H264,N1280x720", "FPS_CAP_QUERY_ALL='10,5'\r\n");
   auto properties = Identify(1);
   EXPECT_TRUE(properties->MotionSupported());
   EXPECT_EQ(properties->ChannelMode(), 0u);
   EXPECT_EQ(properties->StreamCount(), 1u);
   // Mode already right: no change was sent.
-  EXPECT_THAT(RequestsStartingWith("encoder?VIDEO_STREAM"), ElementsAre("encoder?VIDEO_STREAM"));
+  EXPECT_THAT(Requests("encoder?VIDEO_STREAM"), ElementsAre("encoder?VIDEO_STREAM"));
   const std::string text = properties->StreamCapabilityText();
   EXPECT_EQ(text, "Recording=640x480:5,15,30;1280x720:5,10;.");
   EXPECT_THAT(Sizes(properties->Stream(0)), ElementsAre(FrameSize{640, 480}, FrameSize{1280, 720}));
@@ -247,14 +247,13 @@ TEST_F(CameraPropertiesTest, SingleStreamFrameRateCapabilities) {
 }
 
 TEST_F(CameraPropertiesTest, DualStreamFrameRateCapabilities) {
-  camera_.systemInfo =
-      Info("XYZ-7",
-           "MD_CAP = MD\r\nENCODER_CAP = H264,MPEG4,MJPEG\r\n"
-           "VIDEO_RESOLUTION_CAP = N1280x720,N640x480\r\nVIDEO2_RESOLUTION_CAP = N640x480,N320x240\r\n");
-  camera_.settings["VIDEO_STREAM"] = "DUAL";
-  camera_.answers["FPS_CAP_QUERY_ALL=DUAL,H264,N1280x720,H264,N640x480"] = "FPS_CAP_QUERY_ALL='30,15;30'\r\n";
-  camera_.answers["FPS_CAP_QUERY_ALL=DUAL,H264,N640x480,H264,N640x480"] = "FPS_CAP_QUERY_ALL='30,25;30'\r\n";
-  camera_.answers["FPS_CAP_QUERY_ALL=DUAL,H264,N1280x720,H264,N320x240"] = "FPS_CAP_QUERY_ALL='30;20,10'\r\n";
+  Start("KCM5311");  // in DUAL mode
+  Answers(Info("XYZ-7",
+               "MD_CAP = MD\r\nENCODER_CAP = H264,MPEG4,MJPEG\r\n"
+               "VIDEO_RESOLUTION_CAP = N1280x720,N640x480\r\nVIDEO2_RESOLUTION_CAP = N640x480,N320x240\r\n"));
+  Answer("FPS_CAP_QUERY_ALL=DUAL,H264,N1280x720,H264,N640x480", "FPS_CAP_QUERY_ALL='30,15;30'\r\n");
+  Answer("FPS_CAP_QUERY_ALL=DUAL,H264,N640x480,H264,N640x480", "FPS_CAP_QUERY_ALL='30,25;30'\r\n");
+  Answer("FPS_CAP_QUERY_ALL=DUAL,H264,N1280x720,H264,N320x240", "FPS_CAP_QUERY_ALL='30;20,10'\r\n");
   auto properties = Identify(1);
   EXPECT_EQ(properties->ChannelMode(), 1u);
   EXPECT_EQ(properties->StreamCount(), 2u);
@@ -270,21 +269,20 @@ TEST_F(CameraPropertiesTest, DualStreamFrameRateCapabilities) {
 }
 
 TEST_F(CameraPropertiesTest, UnknownStreamModeIsPutRight) {
-  camera_.systemInfo = Info("XYZ-8", "MD_CAP = MD\r\n");
-  camera_.settings["VIDEO_STREAM"] = "WEIRD";
+  Answers(Info("XYZ-8", "MD_CAP = MD\r\n"));
+  Answer("VIDEO_STREAM", "VIDEO_STREAM='WEIRD'\r\n");
   auto properties = Identify(1);
   EXPECT_EQ(properties->ChannelMode(), 0u);
-  EXPECT_THAT(RequestsStartingWith("encoder?VIDEO_STREAM"),
-              ElementsAre("encoder?VIDEO_STREAM", "encoder?VIDEO_STREAM=SINGLE"));
+  EXPECT_THAT(Requests("encoder?VIDEO_STREAM"), ElementsAre("encoder?VIDEO_STREAM", "encoder?VIDEO_STREAM=SINGLE"));
 }
 
 TEST_F(CameraPropertiesTest, PropertiesB2PtzAndDisk) {
-  camera_.systemInfo = Info("XYZ-9", "Unit Type = Quad Server\r\nChannels = 2\r\n");
-  camera_.settings["B2_RTP_APPENDED"] = "1";
-  camera_.settings["RTSP_AUTHEN"] = "1";
-  camera_.refused = {"RTP_B2"};
-  camera_.settings["PTZ_VENDOR"] = "ACTI";
-  camera_.answers["DISK_STATE"] = "DISK_STATE='MOUNTED'\r\n";
+  // Firmware with the older B2 switch and an ACTi PTZ head; the model has a card.
+  Answers(Info("XYZ-9", "Unit Type = Quad Server\r\nChannels = 2\r\n"));
+  Answer("RTP_B2", "ERROR: RTP_B2\r\n");
+  Answer("B2_RTP_APPENDED", "B2_RTP_APPENDED='1'\r\n");
+  Answer("B2_RTP_APPENDED=2", "OK: B2_RTP_APPENDED=2\r\n");
+  Answer("PTZ_VENDOR", "PTZ_VENDOR='ACTI'\r\n");
   auto properties = Identify(1);
   EXPECT_EQ(properties->B2Key(), "B2_RTP_APPENDED");
   EXPECT_EQ(properties->B2DisableAccepted(), 1u);
@@ -292,7 +290,7 @@ TEST_F(CameraPropertiesTest, PropertiesB2PtzAndDisk) {
   EXPECT_TRUE(properties->PtzSupported());
   EXPECT_TRUE(properties->EdgeStorage());
   // Two channels: the CGI commands address channel 1.
-  EXPECT_THAT(RequestsStartingWith("system?CHANNEL=1&"),
+  EXPECT_THAT(Requests("system?CHANNEL=1&"),
               ElementsAre("system?CHANNEL=1&RTP_B2&RTSP_AUTHEN", "system?CHANNEL=1&B2_RTP_APPENDED&RTSP_AUTHEN",
                           "system?CHANNEL=1&B2_RTP_APPENDED=2&RTSP_AUTHEN=2"));
 
@@ -328,12 +326,12 @@ TEST_F(CameraPropertiesTest, PropertiesB2PtzAndDisk) {
 }
 
 TEST_F(CameraPropertiesTest, StopEventSkipsTheRemainingSteps) {
-  camera_.systemInfo = Info("XYZ-10");
+  Answers(Info("XYZ-10"));
   CActiCameraProperties properties(driver_.info, 1);
   properties.StopEvent().Set();
   uint32_t status = 0;
   EXPECT_TRUE(properties.Query(status));
-  EXPECT_THAT(camera_.Requests(), ElementsAre("system?SYSTEM_INFO"));
+  EXPECT_THAT(Requests(), ElementsAre("system?SYSTEM_INFO"));
   EXPECT_EQ(properties.Model(), "XYZ-10");
 }
 
@@ -344,21 +342,19 @@ TEST_F(CameraPropertiesTest, HemisphericCameraTakesTheConfiguredModeAndMounting)
     file << "<?xml version=\"1.0\"?>\n<Configuration><Default><StreamMode>MD_PRESET</StreamMode>"
             "<MountingType>CEILING</MountingType></Default></Configuration>\n";
   }
-  camera_.systemInfo = Info("KCM3911",
-                            "MD_CAP = Hemispheric,MD\r\nENCODER_CAP = H264,MJPEG\r\n"
-                            "VIDEO_RESOLUTION_CAP = N1280x720\r\n");
-  camera_.settings["VIDEO_STREAM"] = "SINGLE";
-  camera_.settings["FISHEYE_INSTALL"] = "WALL,360";
-  camera_.answers["FPS_CAP_QUERY_ALL=MD_PRESET,H264,N1280x720"] = "FPS_CAP_QUERY_ALL='15,8-30'\r\n";
-  camera_.configDump = "VIDEO_RESOLUTION='N1280x720'\r\n";
+  Start("KCM3911");
+  ASSERT_TRUE(camera_->SetSetting("FISHEYE_INSTALL", "WALL,3"));
+  Answers(
+      Info("KCM3911", "MD_CAP = Hemispheric,MD\r\nENCODER_CAP = H264,MJPEG\r\nVIDEO_RESOLUTION_CAP = N1280x720\r\n"),
+      "VIDEO_RESOLUTION='N1280x720'\r\n");
+  Answer("FPS_CAP_QUERY_ALL=MD_PRESET,H264,N1280x720", "FPS_CAP_QUERY_ALL='15,8-30'\r\n");
   CActiCameraProperties properties(driver_.info, 1);
   properties.SetConfigurationPath(path);
   uint32_t status = 0;
   ASSERT_TRUE(properties.Query(status));
-  EXPECT_THAT(RequestsStartingWith("encoder?VIDEO_STREAM"),
-              ElementsAre("encoder?VIDEO_STREAM", "encoder?VIDEO_STREAM=MD_PRESET"));
-  EXPECT_THAT(RequestsStartingWith("encoder?FISHEYE_INSTALL"),
-              ElementsAre("encoder?FISHEYE_INSTALL", "encoder?FISHEYE_INSTALL=CEILING,360"));
+  EXPECT_THAT(Requests("encoder?VIDEO_STREAM"), ElementsAre("encoder?VIDEO_STREAM", "encoder?VIDEO_STREAM=MD_PRESET"));
+  EXPECT_THAT(Requests("encoder?FISHEYE_INSTALL"),
+              ElementsAre("encoder?FISHEYE_INSTALL", "encoder?FISHEYE_INSTALL=CEILING,3"));
   EXPECT_EQ(properties.ChannelMode(), 3u);
   EXPECT_EQ(properties.MountingType(), 1u);
   EXPECT_EQ(properties.StreamCount(), 3u);
@@ -415,8 +411,7 @@ TEST_F(CameraPropertiesTest, FrameRatesInTheHostEncoding) {
   // Identification of a percent camera on a 6.4 host gives 1000 ... 33 as well.
   hostVersionKnown = true;
   hostVersion = {6, 4, 0, 0};
-  camera_.systemInfo = Info("XYZ-11");
-  camera_.configDump = "VIDEO_RESOLUTION='N640x480'\r\nMEDIA1_FPS_RATIO='100'\r\n";
+  Answers(Info("XYZ-11"), "VIDEO_RESOLUTION='N640x480'\r\nMEDIA1_FPS_RATIO='100'\r\n");
   RecordedFrameRates identified;
   ASSERT_TRUE(Identify(1)->GetFrameRates(identified));
   EXPECT_THAT(identified.values, ElementsAreArray(sink.values));

@@ -5,7 +5,7 @@
 
 #include <future>
 
-#include "camera/cgi_camera.h"
+#include "camera/sim_camera_test.h"
 #include "camera/stream_values.h"
 
 namespace orbisan::test {
@@ -15,23 +15,30 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using Codec = CStreamConfigurator::Codec;
 
-class StreamConfiguratorTest : public CgiCameraTest {
+// An H.264 camera already set up for 640x480 at 30 fps, bit rate 2M, frame
+// ratio 100, on every stream. It answers SAVE_REBOOT without rebooting.
+class StreamConfiguratorTest : public SimCameraTest {
  protected:
-  StreamConfiguratorTest() {
-    driver_.videoStandard = 1;
-    // An H.264 camera already set up for 640x480 at 30 fps, bit rate 2M.
-    camera_.settings = {{"RTP_B2", "1"},
-                        {"RTSP_AUTHEN", "1"},
-                        {"VIDEO_STREAM", "SINGLE"},
-                        {"VIDEO_ENCODER", "H264"},
-                        {"VIDEO_RESOLUTION", "N640x480"},
-                        {"VIDEO_GOP", "0"},
-                        {"VIDEO_FPS_NUM", "30"},
-                        {"VIDEO_FPS_RATIO", "100"},
-                        {"VIDEO_H264_QUALITY", "NONE"},
-                        {"VIDEO_MAX_BITRATE", "2M"}};
-    driver_.parameters = {{5, "2"}, {10, "1"}, {11, "RTP_B2"}};
+  void SetUp() override {
+    Start("KCM5311");
+    Set("VIDEO_STREAM", "SINGLE");
+    for (int channel = 1; channel <= 3; ++channel) {
+      Set("VIDEO_RESOLUTION", "N640x480", channel);
+      Set("VIDEO_GOP", "0", channel);
+      Set("VIDEO_FPS_NUM", "30", channel);
+    }
+    Answer("VIDEO_FPS_RATIO", "VIDEO_FPS_RATIO='100'\r\n");
   }
+  void Start(const std::string& model) {
+    SimCameraTest::Start(model);
+    driver_.videoStandard = 1;
+    driver_.parameters = {{5, "2"}, {10, "1"}, {11, "RTP_B2"}};
+    Answer("SAVE_REBOOT", "OK: SAVE_REBOOT\r\n");
+  }
+  void Set(const std::string& name, const std::string& value, int channel = 1) {
+    EXPECT_TRUE(camera_->SetSetting(name, value, channel)) << name;
+  }
+  void Answer(const std::string& item, const std::string& text) { camera_->SetCgiAnswer(item, text); }
   bool Configure(Codec codec, const STREAM_PARAMS& params, uint32_t channelIndex = 0, CEvent* stop = nullptr) {
     Web::CHttpSender http(driver_.info);
     CStreamConfigurator configurator(&driver_, http, channelIndex, params, stop);
@@ -40,35 +47,39 @@ class StreamConfiguratorTest : public CgiCameraTest {
 };
 
 TEST_F(StreamConfiguratorTest, OnlyTheDifferingItemsAreChanged) {
-  camera_.settings["VIDEO_ENCODER"] = "MPEG4";
-  camera_.settings["VIDEO_MAX_BITRATE"] = "1M";
-  camera_.settings["RTSP_AUTHEN"] = "0";
+  Set("VIDEO_ENCODER", "MPEG4");
+  Set("VIDEO_MAX_BITRATE", "1M");
+  Set("RTSP_AUTHEN", "0");
   driver_.parameters[4] = "1";  // day/night camera
-  camera_.settings["NIGHT_FPS_NUM"] = "5";
-  camera_.settings["NIGHT_GOP"] = "0";
+  Set("NIGHT_FPS_NUM", "5");
+  Set("NIGHT_GOP", "0");
   // 15 fps, night items asked for; the camera lacks some and they are never set.
+  Answer("NIGHT_MAX_BITRATE", "ERROR: NIGHT_MAX_BITRATE\r\n");
+  Answer("NIGHT_H264_QUALITY", "ERROR: NIGHT_H264_QUALITY\r\n");
   EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 67, 50)));
-  EXPECT_THAT(camera_.Requests(),
+  EXPECT_THAT(Requests(),
               ElementsAre("system?RTP_B2&RTSP_AUTHEN", "system?RTP_B2=1&RTSP_AUTHEN=1", "encoder?VIDEO_STREAM",
                           "encoder?VIDEO_ENCODER&VIDEO_RESOLUTION", "encoder?VIDEO_ENCODER=H264",
                           "encoder?VIDEO_GOP&VIDEO_FPS_NUM&VIDEO_FPS_RATIO&VIDEO_H264_QUALITY&VIDEO_MAX_BITRATE"
                           "&NIGHT_GOP&NIGHT_FPS_NUM&NIGHT_FPS_RATIO&NIGHT_H264_QUALITY&NIGHT_MAX_BITRATE",
                           "encoder?VIDEO_FPS_NUM=15&NIGHT_FPS_NUM=15&VIDEO_MAX_BITRATE=2M"));
-  EXPECT_EQ(camera_.Setting("VIDEO_FPS_NUM"), "15");
+  EXPECT_EQ(camera_->GetSetting("VIDEO_FPS_NUM"), "15");
 }
 
 TEST_F(StreamConfiguratorTest, B2SwitchFoundByTrialWithoutTheHostsProperties) {
   driver_.parameters = {{5, "2"}};
   auto firstThree = [this] {
-    const auto requests = camera_.Requests();
+    const auto requests = Requests();
     return std::vector<std::string>(requests.begin(), requests.begin() + std::min<size_t>(3, requests.size()));
   };
   EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 33, 50)));
   EXPECT_THAT(firstThree(), ElementsAre("system?RTP_B2&RTSP_AUTHEN", "system?RTP_B2=2&RTSP_AUTHEN=2",
                                         "system?RTP_B2=1&RTSP_AUTHEN=1"));
   // Firmware that does not know the first name: the second is set untried.
-  camera_.ClearRequests();
-  camera_.refused = {"RTP_B2"};
+  camera_->ClearCgiRequests();
+  Answer("RTP_B2", "ERROR: RTP_B2\r\n");
+  Answer("B2_RTP_APPENDED=2", "OK: B2_RTP_APPENDED=2\r\n");
+  Answer("B2_RTP_APPENDED=1", "OK: B2_RTP_APPENDED=1\r\n");
   EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 33, 50)));
   EXPECT_THAT(firstThree(), ElementsAre("system?RTP_B2&RTSP_AUTHEN", "system?B2_RTP_APPENDED=2&RTSP_AUTHEN=2",
                                         "system?B2_RTP_APPENDED=1&RTSP_AUTHEN=1"));
@@ -78,30 +89,29 @@ TEST_F(StreamConfiguratorTest, ChannelSelectors) {
   driver_.parameters[13] = "1";  // DUAL
   EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 33, 50, kStreamLive)));
   EXPECT_THAT(
-      camera_.Requests(),
+      Requests(),
       ElementsAre("system?RTP_B2&RTSP_AUTHEN", "encoder?VIDEO_STREAM", "encoder?VIDEO_STREAM=DUAL",
                   "encoder?CHANNEL=2&VIDEO_ENCODER&VIDEO_RESOLUTION",
                   "encoder?CHANNEL=2&VIDEO_GOP&VIDEO_FPS_NUM&VIDEO_FPS_RATIO&VIDEO_H264_QUALITY&VIDEO_MAX_BITRATE"));
-  camera_.ClearRequests();
-  camera_.settings["VIDEO_STREAM"] = "DUAL";
-  camera_.settings["VIDEO_FPS_NUM"] = "25";
+  camera_->ClearCgiRequests();
+  Set("VIDEO_FPS_NUM", "25", 3);
   EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 33, 50, kStreamRemote)));
   EXPECT_THAT(
-      camera_.Requests(),
+      Requests(),
       ElementsAre("system?RTP_B2&RTSP_AUTHEN", "encoder?VIDEO_STREAM",
                   "encoder?CHANNEL=3&VIDEO_ENCODER&VIDEO_RESOLUTION",
                   "encoder?CHANNEL=3&VIDEO_GOP&VIDEO_FPS_NUM&VIDEO_FPS_RATIO&VIDEO_H264_QUALITY&VIDEO_MAX_BITRATE",
                   "encoder?CHANNEL=3&VIDEO_FPS_NUM=30"));
-  camera_.ClearRequests();
+  camera_->ClearCgiRequests();
   EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 33, 50, kStreamRecording)));
-  for (const std::string& request : camera_.Requests()) EXPECT_EQ(request.find("CHANNEL"), std::string::npos);
+  for (const std::string& request : Requests()) EXPECT_EQ(request.find("CHANNEL"), std::string::npos);
 
   // A four-channel video server: the channel number, whatever the stream kind,
   // on system commands too.
   driver_.channelCount = 4;
-  camera_.ClearRequests();
+  camera_->ClearCgiRequests();
   EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 33, 50, kStreamLive), 2));
-  const auto requests = camera_.Requests();
+  const auto requests = Requests();
   ASSERT_GE(requests.size(), 3u);
   EXPECT_EQ(requests[0], "system?CHANNEL=3&RTP_B2&RTSP_AUTHEN");
   EXPECT_EQ(requests[1], "encoder?VIDEO_STREAM");  // the stream mode is the device's
@@ -150,70 +160,68 @@ TEST_F(StreamConfiguratorTest, FrameRateAndBitrateValues) {
 
 TEST_F(StreamConfiguratorTest, Mpeg4OnSensorBoardSnapsToTheCameraTable) {
   driver_.parameters[12] = "2";
-  camera_.settings["VIDEO_ENCODER"] = "MPEG4";
-  camera_.settings["VIDEO_MPEG4_QUALITY"] = "NONE";
-  camera_.settings.erase("VIDEO_H264_QUALITY");
+  Set("VIDEO_ENCODER", "MPEG4");
+  Answer("VIDEO_H264_QUALITY", "ERROR: VIDEO_H264_QUALITY\r\n");
   EXPECT_TRUE(Configure(kCodecMpeg4, Request(640, 480, 40, 100)));
-  EXPECT_EQ(camera_.Requests().back(), "encoder?VIDEO_FPS_NUM=24&VIDEO_MAX_BITRATE=UNLIMITED");
+  EXPECT_EQ(Requests().back(), "encoder?VIDEO_FPS_NUM=24&VIDEO_MAX_BITRATE=UNLIMITED");
   // Device type 3 at 1280 wide falls through to the capability map.
   driver_.parameters[12] = "3";
   driver_.streamKindSettings = {{0, {{{1280, 720}, {5, 10, 20}}}}};
-  camera_.settings["VIDEO_RESOLUTION"] = "N1280x720";
-  camera_.ClearRequests();
+  Set("VIDEO_RESOLUTION", "N1280x720");
+  camera_->ClearCgiRequests();
   EXPECT_TRUE(Configure(kCodecMpeg4, Request(1280, 720, 83, 100)));
-  EXPECT_EQ(camera_.Requests().back(), "encoder?VIDEO_FPS_NUM=20");
+  EXPECT_EQ(Requests().back(), "encoder?VIDEO_FPS_NUM=20");
 }
 
 TEST_F(StreamConfiguratorTest, FrameRatioFromTheCameraBase) {
   driver_.parameters[3] = "1";
-  camera_.answers["VIDEO_FPS_RATIO=100"] = "VIDEO_FPS_RATIO='25,25'\r\n";
+  Answer("VIDEO_FPS_RATIO=100", "VIDEO_FPS_RATIO='25,25'\r\n");
   EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 83, 50)));
-  EXPECT_THAT(camera_.Requests(), ::testing::Contains("encoder?VIDEO_FPS_RATIO=100"));
-  EXPECT_EQ(camera_.Requests().back(), "encoder?VIDEO_FPS_RATIO=49");
+  EXPECT_THAT(Requests(), ::testing::Contains("encoder?VIDEO_FPS_RATIO=100"));
+  EXPECT_EQ(Requests().back(), "encoder?VIDEO_FPS_RATIO=49");
   // Sent only when the camera's ratio differs.
-  camera_.settings["VIDEO_FPS_RATIO"] = "49";
-  camera_.ClearRequests();
+  Answer("VIDEO_FPS_RATIO", "VIDEO_FPS_RATIO='49'\r\n");
+  camera_->ClearCgiRequests();
   EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 83, 50)));
-  EXPECT_EQ(camera_.Requests().back(), "encoder?VIDEO_FPS_RATIO=100");
+  EXPECT_EQ(Requests().back(), "encoder?VIDEO_FPS_RATIO=100");
   // No usable pair: the share of the standard's base rate, never above 100.
   Web::CHttpSender http(driver_.info);
-  camera_.answers["VIDEO_FPS_RATIO=100"] = "VIDEO_FPS_RATIO='0,25'\r\n";
+  Answer("VIDEO_FPS_RATIO=100", "VIDEO_FPS_RATIO='0,25'\r\n");
   EXPECT_EQ(CStreamConfigurator(&driver_, http, 0, Request(640, 480, 83, 50), nullptr).FrameRatio(), 41u);
   EXPECT_EQ(CStreamConfigurator(&driver_, http, 0, Request(640, 480, 33, 50), nullptr).FrameRatio(), 100u);
-  camera_.answers["VIDEO_FPS_RATIO=100"] = "ERROR\r\n";
+  Answer("VIDEO_FPS_RATIO=100", "ERROR\r\n");
   EXPECT_EQ(CStreamConfigurator(&driver_, http, 0, Request(640, 480, 83, 50), nullptr).FrameRatio(), 100u);
 }
 
 TEST_F(StreamConfiguratorTest, StreamingTypeChangeRebootsASingleChannelCamera) {
   driver_.parameters = {{5, "1"}};
-  camera_.settings["V2_STREAMING_TYPE"] = "1";
-  camera_.settings["V2_STREAMING_METHOD"] = "3";
+  Set("V2_STREAMING_TYPE", "1");
   EXPECT_FALSE(Configure(kCodecMjpeg, Request(640, 480, 33, 50)));
-  EXPECT_THAT(camera_.Requests(), ElementsAre("system?V2_STREAMING_TYPE&V2_STREAMING_METHOD",
-                                              "system?V2_STREAMING_TYPE=2", "system?SAVE_REBOOT"));
-  const auto lines = driver_.LinesWith("Save and reboot device 127.0.0.1:" + std::to_string(server_.Port()));
+  EXPECT_THAT(Requests(), ElementsAre("system?V2_STREAMING_TYPE&V2_STREAMING_METHOD", "system?V2_STREAMING_TYPE=2",
+                                      "system?SAVE_REBOOT"));
+  const auto lines = driver_.LinesWith("Save and reboot device 127.0.0.1:" + std::to_string(camera_->HttpPort()));
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].level, 3u);
 
   // A multicast stream wants method 4; a video server is not rebooted.
   driver_.channelCount = 2;
-  camera_.ClearRequests();
+  camera_->ClearCgiRequests();
   Web::CHttpSender http(driver_.info);
   CStreamConfigurator configurator(&driver_, http, 0, Request(640, 480, 33, 50), nullptr);
   configurator.SetStreamingMode(1);
   EXPECT_FALSE(configurator.ConfigureStream(kCodecMjpeg));
-  EXPECT_THAT(camera_.Requests(), ElementsAre("system?CHANNEL=1&V2_STREAMING_TYPE&V2_STREAMING_METHOD",
-                                              "system?CHANNEL=1&V2_STREAMING_METHOD=4"));
+  EXPECT_THAT(Requests(), ElementsAre("system?CHANNEL=1&V2_STREAMING_TYPE&V2_STREAMING_METHOD",
+                                      "system?CHANNEL=1&V2_STREAMING_METHOD=4"));
   // Group 2 cameras are never rebooted from here.
   driver_.parameters = {{5, "2"}};
-  camera_.ClearRequests();
+  camera_->ClearCgiRequests();
   configurator.SaveAndReboot();
-  EXPECT_THAT(camera_.Requests(), IsEmpty());
+  EXPECT_THAT(Requests(), IsEmpty());
 }
 
 TEST_F(StreamConfiguratorTest, CamSeriesWaitsAfterItsCommandUnlessStopped) {
+  Start("CAM6510");  // MPEG-4 at 352x240
   driver_.parameters = {{5, "0"}};
-  camera_.settings["V2_STREAMING_TYPE"] = "2";
   CManualEvent stop;
   auto done =
       std::async(std::launch::async, [&] { return Configure(kCodecMpeg4, Request(352, 240, 100, 50), 0, &stop); });
@@ -223,8 +231,7 @@ TEST_F(StreamConfiguratorTest, CamSeriesWaitsAfterItsCommandUnlessStopped) {
   // ... and back when the channel stops, not at the end of the 5 s wait.
   ASSERT_EQ(done.wait_for(std::chrono::seconds(3)), std::future_status::ready);
   EXPECT_TRUE(done.get());
-  EXPECT_EQ(camera_.Requests().back(),
-            "mpeg4?VIDEO_RESOLUTION=N352x240&VIDEO_FPS=MODE1&VIDEO_FPS_NUM=10&VIDEO_BITRATE=1M");
+  EXPECT_EQ(Requests().back(), "mpeg4?VIDEO_RESOLUTION=N352x240&VIDEO_FPS=MODE1&VIDEO_FPS_NUM=10&VIDEO_BITRATE=1M");
 }
 
 TEST_F(StreamConfiguratorTest, SequencesThatSendNothing) {
@@ -239,18 +246,19 @@ TEST_F(StreamConfiguratorTest, SequencesThatSendNothing) {
   driver_.parameters = {{5, "1"}, {12, "1"}};
   EXPECT_TRUE(Configure(kCodecMjpeg, Request(640, 480, 33, 50), 1));
   EXPECT_TRUE(Configure(kCodecMpeg4, Request(640, 480, 33, 50), 3));
-  EXPECT_THAT(camera_.Requests(), IsEmpty());
+  EXPECT_THAT(Requests(), IsEmpty());
 }
 
 TEST_F(StreamConfiguratorTest, VendorLibraryChannel) {
   driver_.videoStandard = 0;
-  camera_.settings = {{"VIDEO_RESOLUTION", "P352x288"}, {"VIDEO_FPS_NUM", "25"}, {"VIDEO_BITRATE", "1M"}};
+  Answer("VIDEO_RESOLUTION", "VIDEO_RESOLUTION='P352x288'\r\n");
+  Answer("VIDEO_FPS_NUM", "VIDEO_FPS_NUM='25'\r\n");
   Web::CHttpSender http(driver_.info);
   EXPECT_TRUE(CStreamConfigurator(&driver_, http, 0, Request(352, 288, 40, 50), nullptr).ConfigureSdkStream());
-  EXPECT_THAT(camera_.Requests(), ElementsAre("mpeg4?VIDEO_RESOLUTION&VIDEO_FPS_NUM&VIDEO_BITRATE"));
-  camera_.ClearRequests();
+  EXPECT_THAT(Requests(), ElementsAre("mpeg4?VIDEO_RESOLUTION&VIDEO_FPS_NUM&VIDEO_BITRATE"));
+  camera_->ClearCgiRequests();
   EXPECT_TRUE(CStreamConfigurator(&driver_, http, 0, Request(352, 288, 40, 80), nullptr).ConfigureSdkStream());
-  EXPECT_THAT(camera_.Requests(),
+  EXPECT_THAT(Requests(),
               ElementsAre("mpeg4?VIDEO_RESOLUTION&VIDEO_FPS_NUM&VIDEO_BITRATE",
                           "mpeg4?VIDEO_FPS=MODE1&VIDEO_FPS_NUM=25&VIDEO_RESOLUTION=P352x288&VIDEO_BITRATE=2.5M",
                           "system?SAVE_REBOOT"));

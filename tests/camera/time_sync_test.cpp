@@ -1,4 +1,4 @@
-// Camera clock synchronisation against a scripted camera: shared items,
+// Camera clock synchronisation against the simulated camera: shared items,
 // retries after a refusal and the provider's lifetime (the DATE_CONFIG text
 // itself is checked against the simulated camera's clock end to end).
 #include "camera/time_sync.h"
@@ -7,9 +7,7 @@
 
 #include <atomic>
 
-#include "camera/cgi_camera.h"
-#include "camera/scripted_http_server.h"
-#include "support/test_driver.h"
+#include "camera/sim_camera_test.h"
 #include "support/wait_until.h"
 
 namespace orbisan::test {
@@ -30,32 +28,20 @@ TEST(SyncItem, OneKeyPerDevice) {
   EXPECT_NE(key("fe80::1", 80), key("fe80::2", 80));
 }
 
-class TimeSyncTest : public ::testing::Test {
+class TimeSyncTest : public SimCameraTest {
  protected:
-  TimeSyncTest()
-      : server_({}, [this](const std::string& uri) {
-          HttpReply reply = camera_.Handle(uri);
-          if (stall_ && uri.find("DATE_CONFIG") != std::string::npos) reply.stallAfter = 0;
-          return reply;
-        }) {
+  void SetUp() override {
+    Start();
     for (TestDriver* d : {&first_, &second_, &stranger_}) {
-      d->info.port = server_.Port();
+      d->info = driver_.info;
       d->info.connectTimeoutMs = 20000;
     }
   }
-  ~TimeSyncTest() override { server_.ReleaseStalls(); }
-  size_t DateRequests() {
-    size_t n = 0;
-    for (const std::string& r : camera_.Requests()) n += r.rfind("system?DATE_CONFIG=1,", 0) == 0;
-    return n;
-  }
+  size_t DateRequests() { return Requests("system?DATE_CONFIG=1,").size(); }
   bool Users(CTimeSyncService& service, uint32_t users) {
     return service.WithProvider([&](CTimeProvider* p) { return (p ? p->Users(first_.info) : 0) == users; });
   }
 
-  CgiCamera camera_;
-  std::atomic<bool> stall_{false};
-  ScriptedHttpServer server_;
   TestDriver first_, second_, stranger_;
 };
 
@@ -78,29 +64,26 @@ TEST_F(TimeSyncTest, DriversOfOneDeviceShareOneItemSyncedOncePerPeriod) {
 }
 
 TEST_F(TimeSyncTest, ARefusedDateIsTriedAgainEveryPass) {
-  camera_.refused.insert("DATE_CONFIG");
+  camera_->SetClockRefusing(true);
   CTimeProvider provider(60000, 10);
   provider.AddDevice(&first_);
   ASSERT_TRUE(provider.StartThread("sync"));
   ASSERT_TRUE(WaitUntil([&] { return DateRequests() >= 3; }));
   EXPECT_EQ(provider.LastSync(first_.info), 0u);
-  {
-    std::lock_guard<std::mutex> lock(camera_.mutex);
-    camera_.refused.clear();
-  }
+  camera_->SetClockRefusing(false);
   EXPECT_TRUE(WaitUntil([&] { return provider.LastSync(first_.info) != 0; }));
 }
 
 TEST_F(TimeSyncTest, TheLastUnregistrationEndsASyncUnderWayAndANewRegistrationStartsAfresh) {
-  stall_ = true;
+  camera_->SetHttpFault(strandline::sim::HttpFault::kNoAnswer);
   CTimeSyncService service(60000, 10);
   service.Register(&first_);
-  ASSERT_TRUE(WaitUntil([&] { return DateRequests() == 1; }));  // its answer now stalls
+  ASSERT_TRUE(WaitUntil([&] { return DateRequests() == 1; }));  // it is never answered
   const auto start = std::chrono::steady_clock::now();
   service.Unregister(&first_);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5000ms);
   EXPECT_TRUE(first_.LinesWith("will be terminated").empty());
-  stall_ = false;
+  camera_->SetHttpFault(strandline::sim::HttpFault::kNone);
   service.Register(&first_);
   EXPECT_TRUE(WaitUntil([&] { return DateRequests() == 2; }));  // a new item, never synced
   service.Unregister(&first_);
