@@ -59,47 +59,6 @@ TEST(StreamPathTest, TracksOfAMultiStreamCameraAndInputsOfAVideoServer) {
   EXPECT_EQ(first->width, 352);
 }
 
-TEST(StreamSharingTest, SessionsShareTheEncoderAndAReconnectFindsItReady) {
-  SimulatedCamera camera(OptionsFor("TCM5311"));
-  ASSERT_TRUE(camera.Start());
-  HttpGet(Cgi(camera, "encoder", "&VIDEO_ENCODER=MPEG4&VIDEO_RESOLUTION=N320x240&VIDEO_FPS_NUM=15"));
-  RawRtspClient first;
-  ASSERT_TRUE(first.Connect(camera.RtspPort()));
-  ASSERT_TRUE(first.PlayInterleaved(camera.RtspUrl("/")));
-  auto before = first.Receive(std::chrono::milliseconds(1000));
-  ASSERT_GT(before.rtp_packets, 0);
-
-  // A second session PLAYs with a Range; the running one must not notice.
-  RawRtspClient second;
-  ASSERT_TRUE(second.Connect(camera.RtspPort()));
-  ASSERT_TRUE(second.PlayInterleaved(camera.RtspUrl("/"), "Range: npt=0.000-\r\n"));
-  auto after = first.Receive(std::chrono::milliseconds(1500));
-  EXPECT_GT(after.rtp_packets, 5);
-  ASSERT_FALSE(after.rtp_timestamps.empty());
-  // The same source keeps its clock: time stamps go on from where they were.
-  EXPECT_GE(static_cast<int32_t>(after.rtp_timestamps.front() - before.rtp_timestamps.back()), 0);
-  EXPECT_GT(second.Receive(std::chrono::milliseconds(1000)).rtp_packets, 0);
-  second.Close();
-  first.Close();
-
-  // Reconnecting at once, over and over, always finds the stream described.
-  for (int i = 0; i < 5; ++i) {
-    RawRtspClient again;
-    ASSERT_TRUE(again.Connect(camera.RtspPort()));
-    EXPECT_EQ(again.Request("DESCRIBE", camera.RtspUrl("/"), "Accept: application/sdp\r\n").status, 200) << i;
-  }
-
-  // A settings change gives new sessions a new encoder; the old session goes on.
-  RawRtspClient old_session;
-  ASSERT_TRUE(old_session.Connect(camera.RtspPort()));
-  ASSERT_TRUE(old_session.PlayInterleaved(camera.RtspUrl("/")));
-  HttpGet(Cgi(camera, "encoder", "&VIDEO_ENCODER=MJPEG"));
-  auto probed = Probe(camera.RtspUrl("/"), "tcp");
-  ASSERT_TRUE(probed);
-  EXPECT_EQ(probed->codec, "mjpeg");
-  EXPECT_GT(old_session.Receive(std::chrono::milliseconds(1000)).rtp_packets, 0);
-}
-
 TEST(StreamPathTest, ClockOverlayStillStreams) {
   auto options = OptionsFor("ACM8201");
   options.clock_overlay = true;
