@@ -35,6 +35,7 @@ struct RequestState {
   bool after_sent = false;
   std::string body;            // of a POST, up to kMaxUpload bytes
   bool body_expected = false;  // a POST's first call comes before its body
+  bool seen = false;           // the first call of a kept-alive GET has come
 };
 
 constexpr size_t kMaxUpload = 1 << 20;
@@ -117,6 +118,10 @@ struct HttpServerCallbacks {
     state->raw_path = std::string(target.substr(0, question));
     if (question != std::string_view::npos) state->raw_query = std::string(target.substr(question + 1));
     return state;
+  }
+
+  static void OnConnection(void* cls, MHD_Connection*, void**, MHD_ConnectionNotificationCode code) {
+    if (code == MHD_CONNECTION_NOTIFY_STARTED) ++static_cast<HttpServer*>(cls)->connections_;
   }
 
   static void OnCompleted(void* cls, MHD_Connection*, void** con_cls, MHD_RequestTerminationCode code) {
@@ -202,6 +207,12 @@ struct HttpServerCallbacks {
     auto* server = static_cast<HttpServer*>(cls);
     auto* state = static_cast<RequestState*>(*con_cls);
     if (!state) return MHD_NO;
+    // Answering on a GET's first call (headers only) makes the server close
+    // the connection afterwards; a kept-alive one answers on the second.
+    if (server->config_.keep_alive && !state->seen && std::strcmp(method, MHD_HTTP_METHOD_GET) == 0) {
+      state->seen = true;
+      return MHD_YES;
+    }
     if (server->upload_ && !state->body_expected && std::strcmp(method, MHD_HTTP_METHOD_POST) == 0) {
       state->body_expected = true;
       return MHD_YES;
@@ -283,6 +294,7 @@ HttpServer::~HttpServer() { Stop(); }
 bool HttpServer::Start(const Config& config, Handler handler, AfterSent after_sent, Observer observer,
                        std::string* error) {
   Stop();
+  connections_ = 0;
   config_ = config;
   handler_ = std::move(handler);
   after_sent_ = std::move(after_sent);
@@ -315,6 +327,7 @@ bool HttpServer::Start(const Config& config, Handler handler, AfterSent after_se
       {MHD_OPTION_SOCK_ADDR, 0, &address},
       {MHD_OPTION_URI_LOG_CALLBACK, reinterpret_cast<intptr_t>(&HttpServerCallbacks::OnUri), this},
       {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&HttpServerCallbacks::OnCompleted), this},
+      {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&HttpServerCallbacks::OnConnection), this},
       {MHD_OPTION_DIGEST_AUTH_RANDOM, static_cast<intptr_t>(nonce_seed_.size()), nonce_seed_.data()},
       {MHD_OPTION_NONCE_NC_SIZE, 256, nullptr},
       {MHD_OPTION_CONNECTION_TIMEOUT, 30, nullptr},

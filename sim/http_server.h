@@ -2,6 +2,7 @@
 // authentication, handing every GET to one callback.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -57,6 +58,9 @@ class HttpServer {
     bool https = false;
     std::string certificate_pem;  // required with https
     std::string key_pem;
+    // Keeps each connection open for the client's next request, as most web
+    // servers do (the camera closes it after every answer).
+    bool keep_alive = false;
   };
   // raw_path and raw_query are the request target exactly as received, split at
   // the first "?". header_authenticated tells whether Basic or Digest
@@ -83,6 +87,8 @@ class HttpServer {
   void Stop();
   bool IsRunning() const { return daemon_ != nullptr; }
   uint16_t Port() const { return port_; }
+  // TCP connections accepted since Start.
+  unsigned Connections() const { return connections_.load(); }
 
   // Applies to answers from the next one on; a request held by kNoAnswer is
   // let go (its connection closed, still unanswered) when the fault changes.
@@ -104,6 +110,7 @@ class HttpServer {
   Observer observer_;
   MHD_Daemon* daemon_ = nullptr;
   uint16_t port_ = 0;
+  std::atomic<unsigned> connections_{0};
   std::string nonce_seed_;
   std::string opaque_;
 

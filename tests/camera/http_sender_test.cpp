@@ -74,7 +74,7 @@ TEST(HttpSender, BasicCredentialsAreSentFirstAndAccepted) {
   EXPECT_EQ(std::string(rig.body.begin(), rig.body.end()), "SYSTEM_INFO='x'\r\n");
   const auto requests = rig.server.Requests();
   ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].authorization.rfind("Basic ", 0), 0u);
+  EXPECT_TRUE(requests[0].accepted) << "no challenge round first";
   // The query goes out exactly as built, login included.
   EXPECT_EQ(requests[0].uri, "/cgi-bin/system?USER=admin&PWD=secret&SYSTEM_INFO");
 }
@@ -86,8 +86,8 @@ TEST(HttpSender, DigestIsLearntFromTheFirstChallengeAndKept) {
   EXPECT_EQ(rig.http.GetAuthScheme(), static_cast<unsigned long>(CURLAUTH_DIGEST));
   const auto first = rig.server.Requests();
   ASSERT_GE(first.size(), 2u);
-  EXPECT_EQ(first.front().authorization.rfind("Basic ", 0), 0u);
-  EXPECT_EQ(first.back().authorization.rfind("Digest ", 0), 0u);
+  EXPECT_FALSE(first.front().accepted);
+  EXPECT_TRUE(first.back().accepted);
 
   rig.server.ClearRequests();
   for (int i = 0; i < 10; ++i) EXPECT_TRUE(HUtils::RequestGet(rig.http, rig.Url("B"), true));
@@ -95,9 +95,6 @@ TEST(HttpSender, DigestIsLearntFromTheFirstChallengeAndKept) {
   // further challenge round, all on the one connection.
   EXPECT_EQ(rig.server.Connections(), 1u);
   ASSERT_EQ(rig.server.Requests().size(), 10u);
-  for (const RecordedRequest& request : rig.server.Requests()) {
-    EXPECT_EQ(request.authorization.rfind("Digest ", 0), 0u) << request.authorization;
-  }
   EXPECT_EQ(rig.server.AcceptedUris().size(), 10u);
 }
 
@@ -193,11 +190,11 @@ TEST(HttpSender, ClosedPortGivesCode11AndTheSchemeFallsBackBothWays) {
 }
 
 TEST(HttpSender, EmptyUserSendsNoCredentials) {
-  Rig rig({}, Fixed(200, "OK\r\n"), 3000, "", "secret");
+  // A server that would take an empty user's credentials, were they sent.
+  Rig rig({Server::Auth::kBasic, "", "secret"}, Fixed(200, "OK\r\n"), 3000, "", "secret");
   ASSERT_TRUE(rig.server.Running());
-  EXPECT_TRUE(HUtils::RequestGet(rig.http, rig.Url("A"), true));
-  ASSERT_EQ(rig.server.Requests().size(), 1u);
-  EXPECT_EQ(rig.server.Requests()[0].authorization, "");
+  EXPECT_EQ(rig.Get("A").GetCode(), 10u);
+  EXPECT_TRUE(rig.server.AcceptedUris().empty());
 }
 
 TEST(HttpSender, CancelFromAnotherThreadEndsAStalledBodyAtOnce) {
@@ -212,7 +209,6 @@ TEST(HttpSender, CancelFromAnotherThreadEndsAStalledBodyAtOnce) {
       8000);
   ASSERT_TRUE(rig.server.Running());
   ASSERT_TRUE(rig.http.Send(Web::CHttpRequest("GET", rig.Url("A"))));
-  EXPECT_EQ(rig.http.GetContentLength(), 20000u);
   Clock::time_point cancelledAt;
   std::thread canceller([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));

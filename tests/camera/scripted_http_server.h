@@ -1,39 +1,41 @@
 #pragma once
 
-// A small HTTP(S) server on loopback for the camera tests: every request is
-// recorded and answered by a handler the test gives. It can ask for Basic or
-// Digest credentials, speak TLS with a certificate made at start, stall a
-// body half way and count the TCP connections it accepted.
+// A small HTTP(S) server on loopback for the HTTP client's tests, on the
+// simulated camera's web server with connections kept alive: every request is
+// recorded and answered by a handler the test gives. A body can stall half
+// way, trickle or come without a length; the server counts the TCP
+// connections it accepted.
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
-struct MHD_Daemon;
+#include "sim/http_server.h"
 
 namespace orbisan::test {
 
 struct HttpReply {
   unsigned status = 200;
   std::string body;
-  bool withLength = true;        // false: chunked, no Content-Length
-  size_t repeatBody = 1;         // without length: how often the body is sent
+  // Any of these makes the body go out without a Content-Length.
+  bool withLength = true;  // false: the body repeatBody times
+  size_t repeatBody = 1;
   size_t stallAfter = SIZE_MAX;  // bytes sent before the body stalls
   unsigned trickleMs = 0;        // > 0: the body comes one byte every trickleMs
 };
 
 struct RecordedRequest {
-  std::string uri;            // path and raw query as received
-  std::string authorization;  // the Authorization header, "" when none
+  std::string uri;        // path and raw query as received
+  bool accepted = false;  // passed authentication (always, when none is asked for)
 };
 
 class ScriptedHttpServer {
  public:
-  enum class Auth { kNone, kBasic, kDigest };
+  using Auth = strandline::sim::HttpAuth;
   struct Options {
     Auth auth = Auth::kNone;
     std::string user = "admin";
@@ -44,38 +46,30 @@ class ScriptedHttpServer {
   using Handler = std::function<HttpReply(const std::string& uri)>;
 
   ScriptedHttpServer(Options options, Handler handler);
-  ~ScriptedHttpServer();
-  ScriptedHttpServer(const ScriptedHttpServer&) = delete;
-  ScriptedHttpServer& operator=(const ScriptedHttpServer&) = delete;
 
-  bool Running() const { return daemon_ != nullptr; }
-  uint16_t Port() const { return port_; }
+  bool Running() const { return server_.IsRunning(); }
+  uint16_t Port() const { return server_.Port(); }
   std::vector<RecordedRequest> Requests();
-  // Requests that passed authentication (or all when none is asked for).
   std::vector<std::string> AcceptedUris();
   void ClearRequests();
-  unsigned Connections() const { return connections_.load(); }
-  // Lets stalled bodies go on (and end).
+  unsigned Connections() const { return server_.Connections(); }
+  // Lets stalled bodies go on (and end) and trickling ones break off.
   void ReleaseStalls();
 
-  // Used by the C callbacks.
-  struct Stream;
-  int Answer(void* connection, const char* url, void** context);
-  void CountConnection() { ++connections_; }
-  ssize_t Produce(Stream& stream, uint64_t pos, char* buf, size_t max);
+  struct Stalls {
+    std::mutex mutex;
+    std::condition_variable released;
+    bool done = false;
+  };
 
  private:
-  Options options_;
+  void Record(std::string_view path, std::string_view query, bool accepted);
+
   Handler handler_;
-  MHD_Daemon* daemon_ = nullptr;
-  uint16_t port_ = 0;
-  std::string key_, cert_;
-  std::atomic<unsigned> connections_{0};
   std::mutex mutex_;
-  std::condition_variable released_;
-  bool stallsReleased_ = false;
   std::vector<RecordedRequest> requests_;
-  std::vector<std::string> accepted_;
+  std::shared_ptr<Stalls> stalls_ = std::make_shared<Stalls>();
+  strandline::sim::HttpServer server_;  // last: stopped before the rest goes
 };
 
 }  // namespace orbisan::test
