@@ -28,10 +28,20 @@ class CFrameBuffer {
     size_ += count;
   }
   void push_back(uint8_t byte) { append(&byte, 1); }
-  void clear() { size_ = 0; }  // the capacity stays for the next frame
+  // The capacity stays for the next frame. After a frame of more than
+  // 2 * kKeptBytes (a key frame, some hundred kilobytes once a second or so)
+  // the pages past kKeptBytes go back: the frames between fit in what is
+  // kept, and a stream holds a key frame's memory only while it puts one
+  // together, not all the time.
+  void clear() {
+    if (size_ > 2 * kKeptBytes) TPageAllocator<uint8_t>::Release(data_, capacity_, kKeptBytes);
+    size_ = 0;
+  }
+  static constexpr size_t kKeptBytes = 64 * 1024;
   bool empty() const { return size_ == 0; }
   size_t size() const { return size_; }
   const uint8_t* data() const { return data_; }
+  size_t capacity() const { return capacity_; }
   uint8_t operator[](size_t i) const { return data_[i]; }
 
  private:

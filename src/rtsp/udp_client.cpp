@@ -9,10 +9,10 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #include "platform/socket_utils.h"
 #include "runtime/format.h"
+#include "runtime/page_allocator.h"
 #include "runtime/time_utils.h"
 
 namespace orbisan {
@@ -252,13 +252,7 @@ bool CUDPClient::ReadNow(uint32_t waitMs) {
 
 size_t CUDPClient::SpillResident() {
   std::lock_guard<std::mutex> reading(readMutex_);
-  if (read_.spill == nullptr) return 0;
-  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-  std::vector<unsigned char> resident((read_.spillBytes + page - 1) / page);
-  if (mincore(read_.spill, read_.spillBytes, resident.data()) != 0) return 0;
-  size_t pages = 0;
-  for (unsigned char flag : resident) pages += flag & 1;
-  return pages * page;
+  return read_.spill == nullptr ? 0 : ResidentBytes(read_.spill, read_.spillBytes);
 }
 
 void CUDPClient::ReleaseSpillIfIdle() {
@@ -283,12 +277,14 @@ int CUDPClient::ReadBatch(int fd) {
   }
   if (wanted != r.each) {
     r.each = wanted;
-    r.buffers.reset(new uint8_t[r.each * batch]);
+    r.buffers.reset();
   }
   const size_t each = r.each;
   IRTPClientUser* user = user_.load();
   uint8_t* targets[kMaxBatch];
   const size_t lent = user ? std::min(user->LendBuffers(this, each, targets, batch), batch) : 0;
+  // A user that lends its own buffers never needs the client's.
+  if (lent == 0 && !r.buffers) r.buffers.reset(new uint8_t[each * batch]);
   const size_t slots = lent != 0 ? lent : batch;
   for (size_t i = 0; i < slots; ++i) {
     if (lent == 0) targets[i] = r.buffers.get() + i * each;

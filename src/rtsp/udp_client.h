@@ -73,7 +73,8 @@ class CUDPClient : public CBaseThread, public IRTPClient {
   struct ReadState {
     size_t batch = 0;
     size_t each = 0;
-    // Not zero-filled: a batch slot takes memory only once a datagram lands in it.
+    // Made on the first read without a lender; not zero-filled: a batch slot
+    // takes memory only once a datagram lands in it.
     std::unique_ptr<uint8_t[]> buffers;
     // What a datagram brings beyond `each` bytes lands in its message's part
     // of this block (reserved pages, behind room for the first `each`): only

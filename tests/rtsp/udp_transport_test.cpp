@@ -6,9 +6,11 @@
 #include <thread>
 
 #include "rtp_test_util.h"
+#include "rtsp/frame_buffer.h"
 #include "rtsp/rtp_receiver.h"
 #include "rtsp/udp_client.h"
 #include "runtime/event.h"
+#include "runtime/page_allocator.h"
 #include "support/test_driver.h"
 #include "support/wait_until.h"
 #include "udp_test_socket.h"
@@ -70,6 +72,23 @@ TEST(UdpClientTest, DeliversDatagramsOfEverySizeWhole) {
   EXPECT_GT(client.SpillResident(), 0u);
   EXPECT_TRUE(test::WaitUntil([&] { return sender.SendTo(port, Bytes(10, 0)) && client.SpillResident() == 0; }))
       << client.SpillResident();
+}
+
+// A key frame's pages go back once it was handed on, and the next one is
+// whole in the same buffer; a frame the kept part nearly holds keeps them.
+TEST(FrameBufferTest, LargeFramesGiveTheirPagesBack) {
+  CFrameBuffer frame;
+  for (uint8_t round = 0; round < 2; ++round) {
+    const std::vector<uint8_t> key = Bytes(300 * 1024, round);
+    frame.append(key.data(), key.size());
+    ASSERT_EQ(std::vector<uint8_t>(frame.data(), frame.data() + frame.size()), key);
+    frame.clear();
+    EXPECT_LE(ResidentBytes(frame.data(), frame.capacity()), CFrameBuffer::kKeptBytes);
+  }
+  const std::vector<uint8_t> between = Bytes(2 * CFrameBuffer::kKeptBytes, 9);
+  frame.append(between.data(), between.size());
+  frame.clear();
+  EXPECT_GE(ResidentBytes(frame.data(), frame.capacity()), between.size());
 }
 
 TEST(UdpClientTest, TimeoutsCloseAndReopen) {
