@@ -82,7 +82,9 @@ TEST(RtspResponseParserTest, AnswerVariants) {
     }
     EXPECT_EQ(parser.GetSessionId(), c.session);
     EXPECT_EQ(parser.GetSessionTimeout(), c.timeout);
-    if (c.channel >= 0) EXPECT_EQ(parser.GetInterleavedChannel(), c.channel);
+    if (c.channel >= 0) {
+      EXPECT_EQ(parser.GetInterleavedChannel(), c.channel);
+    }
     EXPECT_EQ(parser.GetTransport().ssrcGiven, c.ssrc != 0);
     EXPECT_EQ(parser.GetTransport().ssrc, c.ssrc);
     EXPECT_EQ(parser.GetTransport().serverRtpPort, c.serverPort);

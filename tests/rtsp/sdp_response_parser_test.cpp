@@ -19,14 +19,6 @@ std::string ReadData(const std::string& name) {
 
 const char kSps[] = "Z0LAFdoFB+wFqDAwNSgAAAMACAAAAwCkeLF1";
 
-std::string H264Section(const std::string& fmtp) {
-  return "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=test\r\nt=0 0\r\n"
-         "m=video 0 RTP/AVP 96\r\n"
-         "a=rtpmap:96 H264/90000\r\n"
-         "a=control:trackID=1\r\n" +
-         fmtp + "\r\n";
-}
-
 // What cameras in the field write: every line that does not read is
 // skipped, and the video section is still found with its values.
 TEST(SdpParserTest, FieldCameraDescriptions) {
