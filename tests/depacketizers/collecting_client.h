@@ -22,6 +22,21 @@ struct ParsedFrame {
   std::string bytes;
 };
 
+// "FOURCC WxH/class @timestamp stream" of a frame, to compare in one line.
+inline std::string Summary(const ParsedFrame& f) {
+  std::string out;
+  for (int shift = 0; shift < 32; shift += 8) out += static_cast<char>(f.fourcc >> shift);
+  return out + " " + std::to_string(f.width) + "x" + std::to_string(f.height) + "/" +
+         std::to_string(f.resolutionClass) + " @" + std::to_string(f.rtpTimestamp) + " " + f.streamName;
+}
+
+// The picture sizes of frames, "WxH" each.
+inline std::vector<std::string> Sizes(const std::vector<ParsedFrame>& frames) {
+  std::vector<std::string> out;
+  for (const ParsedFrame& f : frames) out.push_back(std::to_string(f.width) + "x" + std::to_string(f.height));
+  return out;
+}
+
 class CollectingClient : public IMediaParserClient {
  public:
   bool FrameReady(ipcapture::IMediaSample* frame) override {

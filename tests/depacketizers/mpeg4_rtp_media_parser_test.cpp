@@ -10,9 +10,6 @@
 namespace orbisan::test {
 namespace {
 
-using ipcapture::kFourCC_DIVI;
-using ipcapture::kFourCC_DIVX;
-
 const Bytes kGov = {0, 0, 1, 0xB3, 0x00, 0x10, 0x07};
 const Bytes kMore = {0x3E, 0xA8, 0xEC, 0x19};
 
@@ -53,15 +50,10 @@ TEST_F(Mpeg4Depacketizer, DescriptionConfigGoesInFrontOfEveryIntraFrame) {
   Send(true, kIVop);
 
   ASSERT_EQ(3u, client.frames.size());
-  EXPECT_EQ(kFourCC_DIVX, client.frames[0].fourcc);
+  EXPECT_EQ("DIVX 176x144/1 @12000 Strandline::LiveStream", Summary(client.frames[0]));
   EXPECT_EQ(Str(Cat({config, kIVop, kMore})), client.frames[0].bytes);
-  EXPECT_EQ(176u, client.frames[0].width);
-  EXPECT_EQ(144u, client.frames[0].height);
-  EXPECT_EQ(1u, client.frames[0].resolutionClass);
-  EXPECT_EQ(12000u, client.frames[0].rtpTimestamp);
-  EXPECT_EQ(kFourCC_DIVI, client.frames[1].fourcc);
+  EXPECT_EQ("DIVI 176x144/1 @15000 Strandline::LiveStream", Summary(client.frames[1]));
   EXPECT_EQ(Str(kPVop), client.frames[1].bytes);
-  EXPECT_EQ(176u, client.frames[1].width);
   EXPECT_EQ(Str(Cat({config, kIVop})), client.frames[2].bytes);
 }
 
@@ -76,12 +68,10 @@ TEST_F(Mpeg4Depacketizer, InBandConfigReplacesTheDescriptionOne) {
   Send(true, Cat({kGov, kIVop}));  // GOV header in front of the next I-VOP
 
   ASSERT_EQ(3u, client.frames.size());
-  EXPECT_EQ(kFourCC_DIVX, client.frames[0].fourcc);
+  EXPECT_EQ("DIVX 352x288/2 @9000 Strandline::LiveStream", Summary(client.frames[0]));
   EXPECT_EQ(Str(Cat({inband, kIVop})), client.frames[0].bytes);
-  EXPECT_EQ(352u, client.frames[0].width);
-  EXPECT_EQ(2u, client.frames[0].resolutionClass);
-  EXPECT_EQ(352u, client.frames[1].width);
-  EXPECT_EQ(kFourCC_DIVX, client.frames[2].fourcc);
+  EXPECT_EQ("DIVI 352x288/2 @12000 Strandline::LiveStream", Summary(client.frames[1]));
+  EXPECT_EQ("DIVX 352x288/2 @15000 Strandline::LiveStream", Summary(client.frames[2]));
   EXPECT_EQ(Str(Cat({inband, kGov, kIVop})), client.frames[2].bytes);
 
   // A short configuration packet of its own counts as well.
@@ -91,7 +81,7 @@ TEST_F(Mpeg4Depacketizer, InBandConfigReplacesTheDescriptionOne) {
   Send(true, kIVop);
   ASSERT_EQ(4u, client.frames.size());
   EXPECT_EQ(Str(Cat({small, kIVop})), client.frames[3].bytes);
-  EXPECT_EQ(176u, client.frames[3].width);
+  EXPECT_EQ("176x144", Sizes(client.frames)[3]);
 }
 
 TEST_F(Mpeg4Depacketizer, IntraFrameWithoutConfigurationIsDropped) {
