@@ -157,30 +157,19 @@ TEST(RtcpHandlerTest, StartNeedsCameraAddressAndClosedSocket) {
 TEST(RtcpHandlerTest, SequenceStatistics) {
   ByeUser user;
   CRTCPHandler handler(&user);
-  handler.CountPacket(1000);
-  auto s = handler.GetSequenceState();
-  EXPECT_TRUE(s.started);
-  EXPECT_EQ(s.highest, 1000);
-  EXPECT_EQ(s.received, 1u);
-  handler.CountPacket(1001);
-  handler.CountPacket(1001);  // duplicate: counted, highest unchanged
-  handler.CountPacket(990);   // late
-  s = handler.GetSequenceState();
-  EXPECT_EQ(s.highest, 1001);
-  EXPECT_EQ(s.received, 4u);
-  handler.CountPacket(20000);  // a jump: remembered, not taken
-  s = handler.GetSequenceState();
-  EXPECT_EQ(s.highest, 1001);
-  EXPECT_EQ(s.received, 4u);
-  handler.CountPacket(20001);  // the jump repeats: statistics restart there
-  s = handler.GetSequenceState();
-  EXPECT_EQ(s.highest, 20001);
-  EXPECT_EQ(s.cycles, 0u);
-  EXPECT_EQ(s.received, 1u);
-  // Two wraps.
+  // "highest received cycles", after counting these numbers.
+  const auto state = [&](std::initializer_list<uint16_t> sequences) {
+    for (uint16_t seq : sequences) handler.CountPacket(seq);
+    const auto s = handler.GetSequenceState();
+    EXPECT_TRUE(s.started);
+    return std::to_string(s.highest) + " " + std::to_string(s.received) + " " + std::to_string(s.cycles);
+  };
+  EXPECT_EQ(state({1000}), "1000 1 0");
+  EXPECT_EQ(state({1001, 1001, 990}), "1001 4 0") << "a duplicate and a late one: counted, highest unchanged";
+  EXPECT_EQ(state({20000}), "1001 4 0") << "a jump: remembered, not taken";
+  EXPECT_EQ(state({20001}), "20001 1 0") << "the jump repeats: statistics restart there";
   for (uint32_t i = 20002; i < 20002 + 2 * 65536; i += 1000) handler.CountPacket(static_cast<uint16_t>(i));
-  s = handler.GetSequenceState();
-  EXPECT_EQ(s.cycles, 2u * 65536);
+  EXPECT_EQ(handler.GetSequenceState().cycles, 2u * 65536) << "two wraps";
 }
 
 }  // namespace

@@ -19,11 +19,6 @@ std::string Answer(const std::string& headers, int status = 200) {
   return "RTSP/1.0 " + std::to_string(status) + " Whatever\r\n" + headers + "\r\n";
 }
 
-// A 401 answer to DESCRIBE with these headers.
-bool ParseChallenge(CRTSPResponseParser& parser, const std::string& headers) {
-  return parser.Parse(Answer(headers, 401), kRtspDescribe);
-}
-
 // Answers as cameras write them: every status reads (the client judges it),
 // a CSeq of the camera's own numbering is no failure, and values come with
 // blanks, case, quotes and parameters in any order. Only what would break a
@@ -124,47 +119,42 @@ TEST(RtspResponseParserTest, HeaderVariants) {
   EXPECT_FALSE(CRTSPResponseParser::ReadCSeq(Answer("X: 1\r\n") + "CSeq: 3\r\n", cseq)) << "body is no header";
 }
 
+// What one parser takes from a 401 answer to DESCRIBE with these headers:
+// "scheme algorithm realm nonce opaque" and qop, stale; "refused" when the
+// answer fails, "none" without a challenge it can answer.
+std::string Challenge(CRTSPResponseParser& parser, const std::string& headers) {
+  if (!parser.Parse(Answer(headers, 401), kRtspDescribe)) return "refused";
+  if (parser.GetAuthScheme() == kAuthNone) return "none";
+  return std::to_string(parser.GetAuthScheme()) + " " + std::to_string(static_cast<int>(parser.GetDigestAlgorithm())) +
+         " " + parser.GetRealm() + " " + parser.GetNonce() + " " + parser.GetOpaque() +
+         (parser.GetQopAuth() ? " qop" : "") + (parser.GetStale() ? " stale" : "");
+}
+
+// Several challenges: the strongest the client can answer decides, whatever
+// their order; unknown algorithms are passed over. The next answer's
+// challenge replaces it even when weaker.
 TEST(RtspResponseParserTest, Challenges) {
+  const std::string md5 = std::to_string(static_cast<int>(DigestAlgorithm::kMd5));
+  const std::string sha256 = std::to_string(static_cast<int>(DigestAlgorithm::kSha256));
+  const std::pair<std::string, std::string> cases[] = {
+      {"WWW-Authenticate: Digest realm=\"GStreamer Server\", nonce=\"1a2b3c\"\r\n",
+       "2 " + md5 + " GStreamer Server 1a2b3c "},
+      {"WWW-Authenticate: Basic realm=\"b\"\r\nWWW-Authenticate: Digest realm=\"r\", nonce=\"n\"\r\n"
+       "WWW-Authenticate: Digest realm=\"s\", nonce=\"m\", algorithm=SHA-256, qop=\"auth-int,auth\", opaque=\"op\"\r\n"
+       "WWW-Authenticate: Digest realm=\"x\", nonce=\"x\", algorithm=SHA-512-256\r\n"
+       "WWW-Authenticate: Basic realm=\"c\"\r\n",
+       "2 " + sha256 + " s m op qop"},
+      // auth-int alone is not auth
+      {"WWW-Authenticate: Digest realm=\"r\", nonce=\"n2\", qop=\"auth-int\", stale=TRUE\r\n",
+       "2 " + md5 + " r n2  stale"},
+      {"WWW-Authenticate: Digest realm=\"r\", nonce=\"n\"\r\nWWW-Authenticate: Basic realm=\"b\"\r\n",
+       "2 " + md5 + " r n "},
+      {"WWW-Authenticate: NTLM\r\n", "none"},
+      {"WWW-Authenticate: Digest realm=\"r\"\r\n", "refused"},  // no nonce
+      {"Www-Authenticate:digest realm=\"r\", nonce=\"n\"\r\n", "2 " + md5 + " r n "},
+  };
   CRTSPResponseParser parser;
-  ASSERT_TRUE(ParseChallenge(parser, "WWW-Authenticate: Digest realm=\"GStreamer Server\", nonce=\"1a2b3c\"\r\n"));
-  EXPECT_EQ(parser.GetAuthScheme(), kAuthDigest);
-  EXPECT_EQ(parser.GetRealm(), "GStreamer Server");
-  EXPECT_EQ(parser.GetNonce(), "1a2b3c");
-  // Several challenges: the strongest the client can answer decides,
-  // whatever their order; unknown algorithms are passed over.
-  ASSERT_TRUE(ParseChallenge(parser,
-                             "WWW-Authenticate: Basic realm=\"b\"\r\n"
-                             "WWW-Authenticate: Digest realm=\"r\", nonce=\"n\"\r\n"
-                             "WWW-Authenticate: Digest realm=\"s\", nonce=\"m\", algorithm=SHA-256, "
-                             "qop=\"auth-int,auth\", opaque=\"op\"\r\n"
-                             "WWW-Authenticate: Digest realm=\"x\", nonce=\"x\", algorithm=SHA-512-256\r\n"
-                             "WWW-Authenticate: Basic realm=\"c\"\r\n"));
-  EXPECT_EQ(parser.GetAuthScheme(), kAuthDigest);
-  EXPECT_EQ(parser.GetDigestAlgorithm(), DigestAlgorithm::kSha256);
-  EXPECT_EQ(parser.GetRealm(), "s");
-  EXPECT_EQ(parser.GetNonce(), "m");
-  EXPECT_EQ(parser.GetOpaque(), "op");
-  EXPECT_TRUE(parser.GetQopAuth());
-  EXPECT_FALSE(parser.GetStale());
-  // The next answer's challenge replaces it even when weaker.
-  ASSERT_TRUE(
-      ParseChallenge(parser, "WWW-Authenticate: Digest realm=\"r\", nonce=\"n2\", qop=\"auth-int\", stale=TRUE\r\n"));
-  EXPECT_EQ(parser.GetDigestAlgorithm(), DigestAlgorithm::kMd5);
-  EXPECT_EQ(parser.GetNonce(), "n2");
-  EXPECT_TRUE(parser.GetOpaque().empty());
-  EXPECT_FALSE(parser.GetQopAuth()) << "auth-int alone is not auth";
-  EXPECT_TRUE(parser.GetStale());
-  ASSERT_TRUE(ParseChallenge(parser,
-                             "WWW-Authenticate: Digest realm=\"r\", nonce=\"n\"\r\n"
-                             "WWW-Authenticate: Basic realm=\"b\"\r\n"));
-  EXPECT_EQ(parser.GetRealm(), "r");
-  EXPECT_FALSE(parser.GetStale());
-  ASSERT_TRUE(ParseChallenge(parser, "WWW-Authenticate: NTLM\r\n"));
-  EXPECT_EQ(parser.GetAuthScheme(), kAuthNone);
-  EXPECT_FALSE(ParseChallenge(parser, "WWW-Authenticate: Digest realm=\"r\"\r\n")) << "Digest without a nonce";
-  ASSERT_TRUE(ParseChallenge(parser, "Www-Authenticate:digest realm=\"r\", nonce=\"n\"\r\n"));
-  EXPECT_EQ(parser.GetAuthScheme(), kAuthDigest);
-  EXPECT_EQ(parser.GetNonce(), "n");
+  for (const auto& [headers, expected] : cases) EXPECT_EQ(Challenge(parser, headers), expected) << headers;
 }
 
 TEST(RtspResponseParserTest, DescribeBody) {
