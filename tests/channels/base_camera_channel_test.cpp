@@ -261,18 +261,14 @@ TEST_F(BaseCameraChannel, StopWaitsForABusyThreadWithinItsBound) {
 }
 
 TEST(StreamHelpers, FrameRateResolutionClassAndNames) {
-  EXPECT_EQ(DecodeFrameRate(0x7000 | 30), 30u);
-  EXPECT_EQ(DecodeFrameRate(0x7000), 0u);
-  EXPECT_EQ(DecodeFrameRate(40), 25u);
-  EXPECT_EQ(DecodeFrameRate(2000), 1u);  // 0.5 rounds up
-  EXPECT_EQ(DecodeFrameRate(3000), 0u);
-  EXPECT_EQ(DecodeFrameRate(0), 1u);
-  EXPECT_EQ(ResolutionClass(176, 144), 1u);
-  EXPECT_EQ(ResolutionClass(352, 288), 2u);
-  EXPECT_EQ(ResolutionClass(704, 240), 3u);
-  EXPECT_EQ(ResolutionClass(704, 576), 4u);
-  EXPECT_EQ(StreamName("Strandline", 0), "Strandline::RecStream");
-  EXPECT_EQ(StreamName("Strandline", 1), "Strandline::LiveStream");
-  EXPECT_EQ(StreamName("Strandline", 2), "Strandline::RemoteStream");
-  EXPECT_EQ(StreamName("Strandline", 7), "Strandline");
+  std::vector<uint32_t> rates, classes;
+  for (uint32_t code : {0x7000u | 30, 0x7000u, 40u, 2000u, 3000u, 0u}) rates.push_back(DecodeFrameRate(code));
+  EXPECT_EQ(rates, (std::vector<uint32_t>{30, 0, 25, 1, 0, 1})) << "2000: 0.5 rounds up";
+  for (auto [w, h] : {std::pair{176, 144}, {352, 288}, {704, 240}, {704, 576}})
+    classes.push_back(ResolutionClass(w, h));
+  EXPECT_EQ(classes, (std::vector<uint32_t>{1, 2, 3, 4}));
+  std::vector<std::string> names;
+  for (uint32_t kind : {0, 1, 2, 7}) names.push_back(StreamName("Strandline", kind));
+  EXPECT_EQ(names, (std::vector<std::string>{"Strandline::RecStream", "Strandline::LiveStream",
+                                             "Strandline::RemoteStream", "Strandline"}));
 }
