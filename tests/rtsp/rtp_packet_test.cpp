@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <tuple>
 
 #include "rtp_test_util.h"
 
@@ -31,18 +32,15 @@ TEST(RtpPacketTest, ReadsEveryHeaderField) {
 
   CRTPPacket packet;
   ASSERT_TRUE(packet.Parse(wire.data(), wire.size()));
-  EXPECT_EQ(packet.GetMarker(), 1);
-  EXPECT_EQ(packet.GetPadding(), 0);
-  EXPECT_EQ(packet.GetPayloadType(), 97);
-  EXPECT_EQ(packet.GetSequenceNumber(), 0xBEEF);
-  EXPECT_EQ(packet.GetTimestamp(), 0xDEADBEEFu);
+  EXPECT_EQ(std::make_tuple(packet.GetMarker(), packet.GetPadding(), packet.GetPayloadType(),
+                            packet.GetSequenceNumber(), packet.GetTimestamp()),
+            std::make_tuple(1, 0, 97, 0xBEEF, 0xDEADBEEFu));
   const uint8_t ssrcBytes[4] = {1, 2, 3, 4};
   const uint32_t ssrc = packet.GetSsrc();
   EXPECT_EQ(std::memcmp(&ssrc, ssrcBytes, 4), 0) << "SSRC stays in network order";
-  EXPECT_EQ(packet.GetCsrcCount(), 2);
+  EXPECT_EQ(std::make_tuple(packet.GetCsrcCount(), packet.GetExtensionProfile(), packet.GetExtensionLength()),
+            std::make_tuple(2, 0xABAC, 2));
   EXPECT_EQ(packet.GetCsrcList(), std::vector<uint8_t>(wire.begin() + 12, wire.begin() + 20));
-  EXPECT_EQ(packet.GetExtensionProfile(), 0xABAC);
-  EXPECT_EQ(packet.GetExtensionLength(), 2);
   EXPECT_EQ(packet.GetExtensionData(), fields.extensionData);
   ASSERT_EQ(packet.GetPayloadLength(), 100u);
   EXPECT_EQ(std::vector<uint8_t>(packet.GetPayload(), packet.GetPayload() + 100), fields.payload);
@@ -52,10 +50,8 @@ TEST(RtpPacketTest, ReadsEveryHeaderField) {
   small.payload = {9, 8, 7};
   const std::vector<uint8_t> b = BuildRtp(small);
   ASSERT_TRUE(packet.Parse(b.data(), b.size()));
-  EXPECT_EQ(packet.GetCsrcCount(), 0);
-  EXPECT_TRUE(packet.GetCsrcList().empty());
-  EXPECT_EQ(packet.GetExtensionLength(), 0);
-  EXPECT_TRUE(packet.GetExtensionData().empty());
+  EXPECT_EQ(std::make_tuple(packet.GetCsrcCount(), packet.GetExtensionLength()), std::make_tuple(0, 0));
+  EXPECT_TRUE(packet.GetCsrcList().empty() && packet.GetExtensionData().empty());
   EXPECT_EQ(std::vector<uint8_t>(packet.GetPayload(), packet.GetPayload() + packet.GetPayloadLength()), small.payload);
   ASSERT_FALSE(packet.Parse(wire.data(), 5));
   EXPECT_EQ(packet.GetPayloadLength(), 0u);
