@@ -9,10 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "sim/simulated_camera.h"
 #include "sim/stream_settings.h"

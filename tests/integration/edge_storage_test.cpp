@@ -19,7 +19,6 @@
 #include "support/index_csv.h"
 #include "support/run_command.h"
 #include "support/temp_dir.h"
-#include "support/test_stream_request.h"
 #include "support/wait_until.h"
 
 using namespace std::chrono_literals;

@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <map>
 #include <memory>
-#include <string>
 #include <thread>
 
 #include "driver/acti_ip_capture_driver.h"

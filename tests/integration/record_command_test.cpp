@@ -1,16 +1,12 @@
 // The reference host's record command as a user meets it: its exit statuses,
 // the reason in its "no frames" line, how it ends on signals, and a recording
 // that decodes with an index and a summary that match its frames.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>

@@ -5,16 +5,12 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <map>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "driver/acti_ip_capture_driver.h"
 #include "rtsp/scripted_rtsp_server.h"
 #include "runtime/time_utils.h"
 #include "sim/simulated_camera.h"
@@ -22,7 +18,6 @@
 #include "support/process_counts.h"
 #include "support/run_command.h"
 #include "support/temp_dir.h"
-#include "support/test_capture_setup.h"
 #include "support/test_samples.h"
 #include "support/test_stream_request.h"
 #include "support/wait_until.h"

@@ -16,7 +16,6 @@ using simtest::HttpGet;
 using simtest::OptionsFor;
 using simtest::Probe;
 using simtest::RawRtspClient;
-using ::strandline::sim::RtspAuth;
 using ::strandline::sim::SimulatedCamera;
 using ::testing::HasSubstr;
 
@@ -114,7 +113,7 @@ std::string Clip(const std::string& codec) {
   if (!std::filesystem::exists(path)) {
     std::filesystem::path partial = dir / (name + ".part");
     args.push_back(partial.string());
-    auto made = simtest::RunCommand(args, std::chrono::seconds(60));
+    auto made = orbisan::test::RunCommand(args, std::chrono::seconds(60));
     if (made.exit_code != 0) return "";
     std::filesystem::rename(partial, path);
   }
