@@ -53,7 +53,7 @@ TEST(LifecycleTest, FiftyStartsAndStopsLeakNoThreadsOrDescriptors) {
   EXPECT_EQ(orbisan::test::CountSettlesAt("/proc/self/fd", fds), fds);
 }
 
-TEST(LifecycleTest, StartFailsCleanlyOnABusyPortAndForAnUnknownModel) {
+TEST(LifecycleTest, StartFailsCleanlyOnABusyPortAnUnknownModelOrAMissingClip) {
   SimulatedCamera first;
   ASSERT_TRUE(first.Start());
   SimulatedCamera::Options options;
@@ -79,6 +79,12 @@ TEST(LifecycleTest, StartFailsCleanlyOnABusyPortAndForAnUnknownModel) {
   SimulatedCamera unknown(simtest::OptionsFor("XYZ9999"));
   EXPECT_FALSE(unknown.Start(&error));
   EXPECT_THAT(error, HasSubstr("XYZ9999"));
+  options = {};
+  options.source_file = "/nonexistent/clip.h264";
+  SimulatedCamera no_clip(options);
+  EXPECT_FALSE(no_clip.Start(&error));
+  EXPECT_THAT(error, HasSubstr("clip"));
+  EXPECT_FALSE(no_clip.IsRunning());
 }
 
 // The simulate command as its own process; the helper program only calls it.
