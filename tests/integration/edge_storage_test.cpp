@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "sim/simulated_camera.h"
+#include "support/host_process.h"
 #include "support/index_csv.h"
 #include "support/run_command.h"
 #include "support/temp_dir.h"
@@ -34,17 +35,13 @@ struct EdgeRecording {
     camera = std::make_unique<SimulatedCamera>();
     started = camera->Start();
     camera->SetStorageMounted(card);
-    dir.Write(tag + ".xml", interleaved
-                                ? "<Configuration><Default><RTPMode>RTPOVERRTSP</RTPMode></Default></Configuration>"
-                                : "<Configuration/>");
-    std::istringstream words(
-        "record --edge --address 127.0.0.1 --user admin --password admin --codec h264 --width 320 --height 240 "
-        "--fps 10 --port " +
-        std::to_string(camera->HttpPort()) + " --param 7=" + std::to_string(camera->RtspPort()) + " --duration " +
-        std::to_string(seconds) + " --config " + dir.File(tag + ".xml") + " --out " + dir.File(tag + ".h264") +
-        " --index " + dir.File(tag + ".csv") + " --gaps " + dir.File(tag + ".gaps"));
-    args.push_back(STRANDLINE_HOST_PATH);
-    for (std::string word; words >> word;) args.push_back(word);
+    dir.Write(tag + ".xml", orbisan::test::TransportConfig(interleaved));
+    args = orbisan::test::HostArgs(
+        "record --edge --codec h264 --width 320 --height 240 --fps 10 --param 7=" + std::to_string(camera->RtspPort()) +
+            " --duration " + std::to_string(seconds) + " --config " + dir.File(tag + ".xml") + " --out " +
+            dir.File(tag + ".h264") + " --index " + dir.File(tag + ".csv") + " --gaps " + dir.File(tag + ".gaps"),
+        camera->HttpPort());
+    args.insert(args.begin(), STRANDLINE_HOST_PATH);
     thread =
         std::thread([this, seconds] { result = orbisan::test::RunCommand(args, std::chrono::seconds(seconds) + 60s); });
   }
@@ -106,12 +103,6 @@ GapRow OutageRow(const std::string& csv, const std::string& summary) {
   return outage;
 }
 
-size_t Occurrences(const std::string& text, const std::string& needle) {
-  size_t n = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
-  return n;
-}
-
 TEST(EdgeStorage, OutageIsFilledFromTheCardOverUdpAndInterleavedAndLeftWithoutOne) {
   const bool longRun = std::getenv("STRANDLINE_EDGE_LONG") != nullptr;
   // The outage must outlast the driver's 15 s signal time-out to count as a gap.
@@ -144,7 +135,7 @@ TEST(EdgeStorage, OutageIsFilledFromTheCardOverUdpAndInterleavedAndLeftWithoutOn
     EXPECT_GT(times.back(), seconds * 1000 - 5000) << context;
     EXPECT_LE(LongestHole(times), 1100) << context;
     for (size_t i = 1; i < times.size(); ++i) EXPECT_GT(times[i], times[i - 1]) << "row " << i << " " << context;
-    const size_t edgeFrames = Occurrences(csv, ",edge\n");
+    const size_t edgeFrames = orbisan::test::Occurrences(csv, ",edge\n");
     EXPECT_GT(edgeFrames, static_cast<size_t>(outage / 1s - 2) * 10) << context;
     EXPECT_NE(r->result.out.find(" edge_frames=" + std::to_string(edgeFrames) + " "), std::string::npos) << context;
     // The live hole spans the outage; the card filled all of it but the wait
@@ -165,7 +156,7 @@ TEST(EdgeStorage, OutageIsFilledFromTheCardOverUdpAndInterleavedAndLeftWithoutOn
   const GapRow unfilled = OutageRow(dir.Read("none.gaps"), none.result.out);
   EXPECT_GE(unfilled.seconds, static_cast<double>(outage / 1s) - 0.5) << context;
   EXPECT_EQ(unfilled.edgeSeconds, 0) << context;
-  EXPECT_EQ(Occurrences(none.result.err, "no storage on device"), 1u) << context;
+  EXPECT_EQ(orbisan::test::Occurrences(none.result.err, "no storage on device"), 1u) << context;
   size_t asked = 0;
   for (const auto& request : none.camera->CgiRequests()) asked += request.query.find("DISK_STATE") != std::string::npos;
   EXPECT_LE(asked, 4u) << context;
