@@ -100,26 +100,6 @@ TEST_F(PtzSessionTest, OperatorSessionMovesTheHeadAndSendsTheExpectedCommands) {
                                   "PTZ_PRESET_GO=1", "PTZ_PRESET_SET=1,0,0,0,65535,5,5,7,10,preset1"}));
 }
 
-TEST_F(PtzSessionTest, PresetsSurviveCloseAndOpen) {
-  ipcapture::IIPPTZApi* api = OpenDriver();
-  ASSERT_NE(api, nullptr);
-  ASSERT_EQ(api->AddPreset("Gate"), 1);
-  ASSERT_EQ(api->Move(ipcapture::kPtzUp, 4), 1);
-  ASSERT_EQ(api->AddPreset("Parking"), 1);
-  CloseDriver();
-
-  api = OpenDriver();
-  ASSERT_NE(api, nullptr);
-  char name[32];
-  ASSERT_EQ(api->GetPresetCount(), 2);
-  ASSERT_EQ(api->GetPresetName(1, name, sizeof name), 1);
-  EXPECT_STREQ(name, "Parking");
-  EXPECT_EQ(api->GetCurrentPresetName(name, sizeof name), -23);
-  camera_->ClearCgiRequests();
-  EXPECT_EQ(api->GoToPreset(0, "Parking"), 1);
-  EXPECT_EQ(Received(), (Commands{"PTZ_PRESET_GO=2"}));
-}
-
 TEST_F(PtzSessionTest, NeitherMovesNorCloseWaitForACameraThatStoppedAnswering) {
   setup_.params[5] = "0";  // camera group 0: a silent camera is given up only after 10 s
   ipcapture::IIPPTZApi* api = OpenDriver();
