@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <memory>
 #include <string>
 #include <tuple>
 
@@ -27,23 +26,14 @@ using strandline::sim::RtspAuth;
 constexpr const char* kUser = "viewer";
 constexpr const char* kPassword = "s3cret: pass";
 
-// A simulated camera that asks for the given authorization; port() is 0 when it did not start.
-class Camera {
- public:
-  Camera(RtspAuth auth, const std::string& password) {
-    strandline::sim::SimulatedCamera::Options options;
-    options.rtsp_auth = auth;
-    options.user = kUser;
-    options.password = password;
-    sim_ = std::make_unique<strandline::sim::SimulatedCamera>(options);
-    if (sim_->Start()) port_ = sim_->RtspPort();
-  }
-  uint16_t port() const { return port_; }
-
- private:
-  std::unique_ptr<strandline::sim::SimulatedCamera> sim_;
-  uint16_t port_ = 0;
-};
+// A simulated camera that asks for the given authorization.
+strandline::sim::SimulatedCamera::Options AskingFor(RtspAuth auth, const std::string& password) {
+  strandline::sim::SimulatedCamera::Options options;
+  options.rtsp_auth = auth;
+  options.user = kUser;
+  options.password = password;
+  return options;
+}
 
 class UdpPackets : public IRTPReceiverUser, public IRTCPHandlerUser {
  public:
@@ -58,10 +48,10 @@ class UdpPackets : public IRTPReceiverUser, public IRTCPHandlerUser {
   CManualEvent packetReceived;
 };
 
-RTSP_SESSION_PARAMS ParamsFor(const Camera& server, const std::string& password) {
+RTSP_SESSION_PARAMS ParamsFor(const strandline::sim::SimulatedCamera& server, const std::string& password) {
   RTSP_SESSION_PARAMS params;
   params.host = "127.0.0.1";
-  params.serverPort = server.port();
+  params.serverPort = server.RtspPort();
   params.path = "/track1";
   params.userName = kUser;
   params.password = password;
@@ -74,8 +64,8 @@ class RtspSessionTest : public ::testing::TestWithParam<Mode> {};
 
 TEST_P(RtspSessionTest, PlaysAndTearsDown) {
   const auto [auth, transport] = GetParam();
-  Camera server(auth, kPassword);
-  ASSERT_NE(server.port(), 0) << "server did not start";
+  strandline::sim::SimulatedCamera server(AskingFor(auth, kPassword));
+  ASSERT_TRUE(server.Start());
 
   test::TestDriver driver;
   test::RecordingRtspUser user;
@@ -124,8 +114,8 @@ INSTANTIATE_TEST_SUITE_P(AuthAndTransport, RtspSessionTest,
                          ModeName);
 
 TEST(RtspWrongPasswordTest, EndsTheSessionWithoutMedia) {
-  Camera server(RtspAuth::kDigestSha256, "right");
-  ASSERT_NE(server.port(), 0);
+  strandline::sim::SimulatedCamera server(AskingFor(RtspAuth::kDigestSha256, "right"));
+  ASSERT_TRUE(server.Start());
   test::TestDriver driver;
   test::RecordingRtspUser user;
   CBaseRTSPClient client(&driver);
