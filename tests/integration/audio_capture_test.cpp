@@ -9,10 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "sim/simulated_camera.h"
 #include "sim/stream_settings.h"
@@ -38,7 +35,6 @@ struct AudioRig : test::Rig {
     opened = Open(5000, 15000);
     audio = opened ? driver->GetAudioCapture() : nullptr;
   }
-  int Lines(const std::string& needle) { return log.Count(needle); }
 
   test::TestAudioSink audioSink;
   bool opened = false;
@@ -101,7 +97,7 @@ TEST(AudioCapture, DroppedSessionComesBackWithOneLostAndOneOkLine) {
   ASSERT_TRUE(rig.audio->OpenChannel(1, 0, &rig.audioSink, nullptr));
   ASSERT_TRUE(test::WaitUntil([&] { return rig.audioSink.Frames().size() >= 2; }, 30s));
   EXPECT_EQ(rig.audio->GetChannelState(1), kAudioRunning);
-  EXPECT_EQ(rig.Lines("Audio signal from camera 127.0.0.1 is OK"), 1);
+  EXPECT_EQ(rig.log.Count("Audio signal from camera 127.0.0.1 is OK"), 1);
 
   rig.camera->DropRtspConnections();
   const auto dropped = std::chrono::steady_clock::now();
@@ -112,10 +108,10 @@ TEST(AudioCapture, DroppedSessionComesBackWithOneLostAndOneOkLine) {
         return std::find(states.begin(), states.end(), kAudioBroken) != states.end();
       },
       30s));
-  ASSERT_TRUE(test::WaitUntil([&] { return rig.Lines("is OK") == 2; }, 30s));
+  ASSERT_TRUE(test::WaitUntil([&] { return rig.log.Count("is OK") == 2; }, 30s));
   const auto back = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - dropped);
   EXPECT_EQ(rig.audio->GetChannelState(1), kAudioRunning);
-  EXPECT_EQ(rig.Lines("Audio signal was lost for camera 127.0.0.1"), 1);
+  EXPECT_EQ(rig.log.Count("Audio signal was lost for camera 127.0.0.1"), 1);
   // Silence is noticed after the connect time-out (5000 ms) at the next loop
   // pass (2000 ms); the new session's first second of audio follows.
   std::printf("audio back %lld ms after the drop\n", static_cast<long long>(back.count()));
@@ -124,7 +120,7 @@ TEST(AudioCapture, DroppedSessionComesBackWithOneLostAndOneOkLine) {
 
   EXPECT_TRUE(rig.audio->CloseChannel(1));
   EXPECT_EQ(rig.audioSink.States().back(), kAudioStopped);
-  EXPECT_EQ(rig.Lines("Audio channel was stopped for camera 127.0.0.1"), 1);
+  EXPECT_EQ(rig.log.Count("Audio channel was stopped for camera 127.0.0.1"), 1);
   EXPECT_EQ(rig.allocator.created.load(), rig.allocator.released.load());
 }
 
@@ -141,8 +137,8 @@ TEST(AudioCapture, ModelWithoutAudioIsBrokenAndRetriesQuietly) {
   };
   // Each retry passes through the starting state while its check is in flight.
   ASSERT_TRUE(test::WaitUntil([&] { return checks() >= 3 && rig.audio->GetChannelState(1) == kAudioBroken; }, 60s));
-  EXPECT_EQ(rig.Lines("did not enable its audio input"), 1) << "repeats are not logged again";
-  EXPECT_EQ(rig.Lines("Audio signal"), 0);
+  EXPECT_EQ(rig.log.Count("did not enable its audio input"), 1) << "repeats are not logged again";
+  EXPECT_EQ(rig.log.Count("Audio signal"), 0);
   EXPECT_TRUE(rig.audioSink.Frames().empty());
   EXPECT_TRUE(rig.audio->CloseChannel(1));
 }
@@ -181,5 +177,5 @@ TEST(AudioCaptureMulticast, ReceivesTheMicrophoneFromTheGroup) {
   EXPECT_EQ(rig.audio->GetChannelState(1), kAudioRunning);
   for (const auto& frame : rig.audioSink.Frames()) EXPECT_EQ(frame.size(), 8000u);
   EXPECT_TRUE(rig.audio->CloseChannel(1));
-  EXPECT_EQ(rig.Lines("RTP multicast stream cannot be started"), 0);
+  EXPECT_EQ(rig.log.Count("RTP multicast stream cannot be started"), 0);
 }

@@ -97,8 +97,8 @@ TEST(CameraQuirks, EveryQuirkStreamsWholeOverUdpAndInterleaved) {
   std::vector<std::string> results(2 * rows.size());
   std::atomic<size_t> next{0};
   ScratchDir dir("strandline_quirks");
-  dir.Write("udp.xml", "<Configuration/>");
-  dir.Write("tcp.xml", "<Configuration><Default><RTPMode>RTPOVERRTSP</RTPMode></Default></Configuration>");
+  dir.Write("udp.xml", TransportConfig(false));
+  dir.Write("tcp.xml", TransportConfig(true));
   auto worker = [&] {
     for (size_t row; (row = next++) < rows.size();) {
       strandline::sim::SimulatedCamera::Options options;

@@ -15,11 +15,12 @@
 #include <thread>
 #include <vector>
 
+#include "host/gap_log.h"
 #include "sim/simulated_camera.h"
+#include "support/host_process.h"
 #include "support/index_csv.h"
 #include "support/run_command.h"
 #include "support/temp_dir.h"
-#include "support/test_stream_request.h"
 #include "support/wait_until.h"
 
 using namespace std::chrono_literals;
@@ -35,17 +36,13 @@ struct EdgeRecording {
     camera = std::make_unique<SimulatedCamera>();
     started = camera->Start();
     camera->SetStorageMounted(card);
-    dir.Write(tag + ".xml", interleaved
-                                ? "<Configuration><Default><RTPMode>RTPOVERRTSP</RTPMode></Default></Configuration>"
-                                : "<Configuration/>");
-    std::istringstream words(
-        "record --edge --address 127.0.0.1 --user admin --password admin --codec h264 --width 320 --height 240 "
-        "--fps 10 --port " +
-        std::to_string(camera->HttpPort()) + " --param 7=" + std::to_string(camera->RtspPort()) + " --duration " +
-        std::to_string(seconds) + " --config " + dir.File(tag + ".xml") + " --out " + dir.File(tag + ".h264") +
-        " --index " + dir.File(tag + ".csv") + " --gaps " + dir.File(tag + ".gaps"));
-    args.push_back(STRANDLINE_HOST_PATH);
-    for (std::string word; words >> word;) args.push_back(word);
+    dir.Write(tag + ".xml", orbisan::test::TransportConfig(interleaved));
+    args = orbisan::test::HostArgs(
+        "record --edge --codec h264 --width 320 --height 240 --fps 10 --param 7=" + std::to_string(camera->RtspPort()) +
+            " --duration " + std::to_string(seconds) + " --config " + dir.File(tag + ".xml") + " --out " +
+            dir.File(tag + ".h264") + " --index " + dir.File(tag + ".csv") + " --gaps " + dir.File(tag + ".gaps"),
+        camera->HttpPort());
+    args.insert(args.begin(), STRANDLINE_HOST_PATH);
     thread =
         std::thread([this, seconds] { result = orbisan::test::RunCommand(args, std::chrono::seconds(seconds) + 60s); });
   }
@@ -107,12 +104,6 @@ GapRow OutageRow(const std::string& csv, const std::string& summary) {
   return outage;
 }
 
-size_t Occurrences(const std::string& text, const std::string& needle) {
-  size_t n = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
-  return n;
-}
-
 TEST(EdgeStorage, OutageIsFilledFromTheCardOverUdpAndInterleavedAndLeftWithoutOne) {
   const bool longRun = std::getenv("STRANDLINE_EDGE_LONG") != nullptr;
   // The outage must outlast the driver's 15 s signal time-out to count as a gap.
@@ -145,7 +136,7 @@ TEST(EdgeStorage, OutageIsFilledFromTheCardOverUdpAndInterleavedAndLeftWithoutOn
     EXPECT_GT(times.back(), seconds * 1000 - 5000) << context;
     EXPECT_LE(LongestHole(times), 1100) << context;
     for (size_t i = 1; i < times.size(); ++i) EXPECT_GT(times[i], times[i - 1]) << "row " << i << " " << context;
-    const size_t edgeFrames = Occurrences(csv, ",edge\n");
+    const size_t edgeFrames = orbisan::test::Occurrences(csv, ",edge\n");
     EXPECT_GT(edgeFrames, static_cast<size_t>(outage / 1s - 2) * 10) << context;
     EXPECT_NE(r->result.out.find(" edge_frames=" + std::to_string(edgeFrames) + " "), std::string::npos) << context;
     // The live hole spans the outage; the card filled all of it but the wait
@@ -166,10 +157,58 @@ TEST(EdgeStorage, OutageIsFilledFromTheCardOverUdpAndInterleavedAndLeftWithoutOn
   const GapRow unfilled = OutageRow(dir.Read("none.gaps"), none.result.out);
   EXPECT_GE(unfilled.seconds, static_cast<double>(outage / 1s) - 0.5) << context;
   EXPECT_EQ(unfilled.edgeSeconds, 0) << context;
-  EXPECT_EQ(Occurrences(none.result.err, "no storage on device"), 1u) << context;
+  EXPECT_EQ(orbisan::test::Occurrences(none.result.err, "no storage on device"), 1u) << context;
   size_t asked = 0;
   for (const auto& request : none.camera->CgiRequests()) asked += request.query.find("DISK_STATE") != std::string::npos;
   EXPECT_LE(asked, 4u) << context;
+}
+
+// The reference host's gap list from frame times and the driver's events
+// alone: each cause, and how much of a hole played-back frames filled.
+TEST(GapLog, TellsEachHoleItsCauseAndWhatTheCardFilled) {
+  using strandline::host::GapLog;
+  struct Case {
+    const char* name;
+    int64_t firstFrameMs;  // requested at 0; live frames every 100 ms up to lastFrameMs
+    int64_t lastFrameMs;
+    bool hole;  // no live frame from 2000 to 5000
+    int64_t signalLostMs;
+    int64_t reconnectMs;
+    int64_t edgeFromMs;  // played-back frames every 100 ms from here into the hole
+    std::vector<std::string> causes;
+    int64_t lastStartMs = 0;  // of the last row
+    int64_t lastEndMs = 0;
+    double lastEdgeSeconds = 0;
+  };
+  const Case cases[] = {
+      {"quick start, no hole", 800, 8000, false, -1, -1, -1, {}},
+      {"late first frame", 1500, 8000, false, -1, -1, -1, {"start"}, 0, 1500},
+      {"rebuilt before the signal time-out", 0, 8000, true, -1, 5200, -1, {"reconnect"}, 2000, 5000},
+      {"signal lost, then rebuilt", 0, 8000, true, 4000, 5200, -1, {"signal_lost"}, 2000, 5000},
+      {"frames stop without a reconnect", 0, 8000, true, -1, -1, -1, {"signal_lost"}, 2000, 5000},
+      {"filled from the card", 0, 8000, true, 4000, 5200, 2100, {"signal_lost"}, 2000, 5000, 3.0},
+      {"filled after a second and a half", 0, 8000, true, 4000, 5200, 3500, {"signal_lost"}, 2000, 5000, 1.5},
+      {"video gone at the end", 0, 6000, false, -1, -1, -1, {"camera_ended"}, 6000, 8000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    GapLog log;
+    log.Requested(0);
+    for (int64_t t = c.firstFrameMs; t <= c.lastFrameMs; t += 100) {
+      if (!c.hole || t <= 2000 || t >= 5000) log.LiveFrame(t);
+    }
+    if (c.signalLostMs >= 0) log.SignalLost(c.signalLostMs);
+    if (c.reconnectMs >= 0) log.Reconnected(c.reconnectMs);
+    for (int64_t t = c.edgeFromMs; c.edgeFromMs >= 0 && t < 5000; t += 100) log.EdgeFrame(t);
+    const std::vector<GapLog::Gap> gaps = log.Gaps(8000);
+    std::vector<std::string> causes;
+    for (const GapLog::Gap& gap : gaps) causes.push_back(gap.cause);
+    EXPECT_EQ(causes, c.causes);
+    if (gaps.empty()) continue;
+    EXPECT_EQ(gaps.back().startMs, c.lastStartMs);
+    EXPECT_EQ(gaps.back().endMs, c.lastEndMs);
+    EXPECT_DOUBLE_EQ(gaps.back().edgeSeconds, c.lastEdgeSeconds);
+  }
 }
 
 }  // namespace

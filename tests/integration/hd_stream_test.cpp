@@ -40,9 +40,7 @@ struct Recording {
 
 Recording Record(const ScratchDir& dir, const std::string& tag, uint16_t httpPort, uint16_t rtspPort,
                  bool interleaved) {
-  dir.Write(tag + ".xml", interleaved
-                              ? "<Configuration><Default><RTPMode>RTPOVERRTSP</RTPMode></Default></Configuration>"
-                              : "<Configuration/>");
+  dir.Write(tag + ".xml", TransportConfig(interleaved));
   Recording r;
   RunShell(HostLine("record --model TCM5311 --codec h264 --width 1920 --height 1080 --fps 30 --duration 8 --out "
                     "/dev/null --param 7=" +

@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <map>
 #include <memory>
-#include <string>
 #include <thread>
 
 #include "driver/acti_ip_capture_driver.h"
@@ -90,23 +88,6 @@ TEST(IoEvents, InputsAndOutputsThroughTheExportedDriver) {
   }
   EXPECT_FALSE(io->SetOutputState(2, 1));
   EXPECT_TRUE(io->StopIO());
-}
-
-TEST(IoEvents, MotionReachesTheHostInOrderWithEveryByteAChunk) {
-  Rig rig;
-  rig.camera->Motion().SetInterval(200ms);
-  rig.camera->Motion().SetByteChunks(true);
-  test::TestStreamRequest request(1, 320, 240, 0x7000 | 5);  // MJPEG with motion detection
-  request.motion = 1;
-  IIPVideoCapture* capture = rig.exported->GetVideoCapture();
-  ASSERT_TRUE(capture->StartCapture(0, &rig.sink, &request));
-  ASSERT_TRUE(WaitUntil([&] { return test::MotionStates(rig.sink).size() == 2; }, 20s));
-  rig.camera->Motion().SetMotion(true);
-  ASSERT_TRUE(WaitUntil([&] { return test::MotionStates(rig.sink).size() == 3; }, 20s));
-  rig.camera->Motion().SetMotion(false);
-  ASSERT_TRUE(WaitUntil([&] { return test::MotionStates(rig.sink).size() == 4; }, 20s));
-  EXPECT_TRUE(capture->StopCapture(0));
-  EXPECT_EQ(test::MotionStates(rig.sink), (std::vector<int>{1, 0, 1, 0}));
 }
 
 TEST(IoEvents, MotionSurvivesADropAndStopsInTimeWhileSilent) {

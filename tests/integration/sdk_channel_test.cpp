@@ -6,10 +6,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,12 +54,6 @@ struct Group3Camera {
 Env WithStandIn(Env more = {}) {
   more.emplace_back("LD_LIBRARY_PATH", STRANDLINE_STANDIN_DIR);
   return more;
-}
-
-size_t Count(const std::string& text, const std::string& needle) {
-  size_t n = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
-  return n;
 }
 
 TEST(SdkChannel, RecordsDecodableMpeg4AtTheCamerasPace) {
@@ -169,9 +161,10 @@ TEST(SdkChannel, WithoutTheLibraryEachAttemptSaysSoOnce) {
   HostProcess record(sim.Record("3"), {{"LD_LIBRARY_PATH", ""}});
   ASSERT_EQ(record.Wait(30s), 1) << record.Err();
   const std::string err = record.Err();
-  const size_t lines = Count(err,
-                             "[level 2] orbisan::CBaseCameraChannel::ReportFailure: the vendor streaming library "
-                             "libKMpeg4.so was not found");
+  const size_t lines =
+      orbisan::test::Occurrences(err,
+                                 "[level 2] orbisan::CBaseCameraChannel::ReportFailure: the vendor streaming library "
+                                 "libKMpeg4.so was not found");
   EXPECT_GE(lines, 2u) << err;
   EXPECT_LE(lines, 5u) << err;  // one a second, no flood
   // The seconds in the line are measured, so only the address and the reason are fixed.

@@ -3,19 +3,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <regex>
-#include <thread>
 
 #include "sim/simulated_camera.h"
 #include "sim_test_support.h"
 #include "support/process_counts.h"
+#include "support/temp_dir.h"
 
 namespace {
 
+using orbisan::test::RunCommand;
 using simtest::HttpGet;
 using simtest::RawRtspClient;
-using simtest::RunCommand;
 using ::strandline::sim::SimulatedCamera;
 using ::testing::HasSubstr;
 using namespace std::chrono_literals;
@@ -54,7 +53,7 @@ TEST(LifecycleTest, FiftyStartsAndStopsLeakNoThreadsOrDescriptors) {
   EXPECT_EQ(orbisan::test::CountSettlesAt("/proc/self/fd", fds), fds);
 }
 
-TEST(LifecycleTest, StartFailsCleanlyOnABusyPortAndForAnUnknownModel) {
+TEST(LifecycleTest, StartFailsCleanlyOnABusyPortAnUnknownModelOrAMissingClip) {
   SimulatedCamera first;
   ASSERT_TRUE(first.Start());
   SimulatedCamera::Options options;
@@ -80,15 +79,18 @@ TEST(LifecycleTest, StartFailsCleanlyOnABusyPortAndForAnUnknownModel) {
   SimulatedCamera unknown(simtest::OptionsFor("XYZ9999"));
   EXPECT_FALSE(unknown.Start(&error));
   EXPECT_THAT(error, HasSubstr("XYZ9999"));
+  options = {};
+  options.source_file = "/nonexistent/clip.h264";
+  SimulatedCamera no_clip(options);
+  EXPECT_FALSE(no_clip.Start(&error));
+  EXPECT_THAT(error, HasSubstr("clip"));
+  EXPECT_FALSE(no_clip.IsRunning());
 }
 
 // The simulate command as its own process; the helper program only calls it.
-class SimulateCommandTest : public ::testing::Test {
- protected:
-  std::string helper_ = STRANDLINE_SIM_HELPER;
-};
+const std::string kHelper = STRANDLINE_SIM_HELPER;
 
-TEST_F(SimulateCommandTest, PrintsReadyServesAndStopsOnSignal) {
+TEST(SimulateCommandTest, PrintsReadyServesAndStopsOnSignal) {
   // The shell starts the command, waits for READY, asks ffprobe, and interrupts it.
   std::string script =
       "\"$0\" --http-port 0 --rtsp-port 0 --model TCM5311 --user op --password pw > \"$1/out\" 2> \"$1/err\" &\n"
@@ -101,9 +103,8 @@ TEST_F(SimulateCommandTest, PrintsReadyServesAndStopsOnSignal) {
       "kill -INT $pid\n"
       "wait $pid\n"
       "echo EXIT=$?\n";
-  std::string dir = testing::TempDir() + "simulate_cmd";
-  std::filesystem::create_directories(dir);
-  auto result = RunCommand({"sh", "-c", script, helper_, dir}, 60s);
+  orbisan::test::ScratchDir dir("simulate_cmd");
+  auto result = RunCommand({"sh", "-c", script, kHelper, dir.Path()}, 60s);
   ASSERT_EQ(result.exit_code, 0) << result.err;
   auto lines = simtest::Lines(result.out);
   ASSERT_GE(lines.size(), 3u) << result.out;
@@ -114,21 +115,21 @@ TEST_F(SimulateCommandTest, PrintsReadyServesAndStopsOnSignal) {
   EXPECT_EQ(lines.back(), "EXIT=0");
 }
 
-TEST_F(SimulateCommandTest, BadUsageIsOneLineAndStatusTwo) {
+TEST(SimulateCommandTest, BadUsageIsOneLineAndStatusTwo) {
   for (const auto& args : std::vector<std::vector<std::string>>{{"--model", "XYZ"},
                                                                 {"--http-port", "70000"},
                                                                 {"--user", "u"},
                                                                 {"--http-auth", "ntlm"},
                                                                 {"--rtsp-port"},
                                                                 {"--frobnicate"}}) {
-    std::vector<std::string> argv = {helper_};
+    std::vector<std::string> argv = {kHelper};
     argv.insert(argv.end(), args.begin(), args.end());
     auto result = RunCommand(argv, 10s);
     EXPECT_EQ(result.exit_code, 2) << args.front();
     EXPECT_EQ(simtest::Lines(result.err).size(), 1u) << result.err;
     EXPECT_TRUE(result.out.empty());
   }
-  auto help = RunCommand({helper_, "--help"}, 10s);
+  auto help = RunCommand({kHelper, "--help"}, 10s);
   EXPECT_EQ(help.exit_code, 0);
   EXPECT_THAT(help.out, HasSubstr("ACD2400"));
 }

@@ -11,10 +11,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <mutex>
 #include <sstream>
-#include <thread>
+#include <utility>
+
+#include "support/wait_until.h"
 
 // Font configuration loaded for the clock overlay is kept for the life of the
 // process on purpose; LeakSanitizer (when present) should not count it.
@@ -39,6 +40,17 @@ std::string Trim(const std::string& text) {
   size_t start = text.find_first_not_of(" \t");
   size_t end = text.find_last_not_of(" \t\r\n");
   return start == std::string::npos ? "" : text.substr(start, end - start + 1);
+}
+
+// A TCP connection to 127.0.0.1:port, or -1 with errno telling why.
+int ConnectLoopback(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) return fd;
+  const int error = errno;
+  close(fd);
+  errno = error;
+  return -1;
 }
 
 }  // namespace
@@ -93,7 +105,7 @@ std::vector<std::string> Lines(const std::string& text) {
 
 std::optional<ProbedStream> Probe(const std::string& url, const std::string& transport, std::string* error_text) {
   // A small probe: one or two frames tell codec and size, which keeps each run short.
-  auto result = RunCommand(
+  auto result = orbisan::test::RunCommand(
       {"ffprobe", "-v", "error", "-probesize", "65536", "-analyzeduration", "1000000", "-rtsp_transport", transport,
        "-show_entries", "stream=codec_name,width,height", "-of", "default=noprint_wrappers=1", url},
       std::chrono::seconds(25));
@@ -114,36 +126,22 @@ std::optional<ProbedStream> Probe(const std::string& url, const std::string& tra
 }
 
 bool WaitForListening(uint16_t port, bool listening, std::chrono::milliseconds timeout) {
-  auto deadline = Clock::now() + timeout;
-  while (true) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-    int error = errno;
-    close(fd);
-    if (connected == listening && (connected || error == ECONNREFUSED)) return true;
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  return orbisan::test::WaitUntil(
+      [&] {
+        const int fd = ConnectLoopback(port);
+        const bool refused = fd < 0 && errno == ECONNREFUSED;
+        if (fd >= 0) close(fd);
+        return listening ? fd >= 0 : refused;
+      },
+      timeout);
 }
 
 RawRtspClient::~RawRtspClient() { Close(); }
 
 bool RawRtspClient::Connect(uint16_t port) {
   Close();
-  fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-    Close();
-    return false;
-  }
-  return true;
+  fd_ = ConnectLoopback(port);
+  return fd_ >= 0;
 }
 
 void RawRtspClient::Close() {
@@ -163,20 +161,22 @@ bool RawRtspClient::SendText(const std::string& text) {
   return true;
 }
 
-std::string RawRtspClient::ReadRaw(size_t max_bytes, std::chrono::milliseconds timeout) {
-  std::string out;
-  out.swap(pending_);
-  auto deadline = Clock::now() + timeout;
+int RawRtspClient::Fill(Clock::time_point deadline, size_t limit) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  pollfd wait{fd_, POLLIN, 0};
+  if (left <= 0 || poll(&wait, 1, static_cast<int>(left)) <= 0) return 0;
   char buffer[65536];
-  while (out.size() < max_bytes) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    pollfd wait{fd_, POLLIN, 0};
-    if (left <= 0 || poll(&wait, 1, static_cast<int>(left)) <= 0) break;
-    ssize_t n = recv(fd_, buffer, std::min(sizeof(buffer), max_bytes - out.size()), 0);
-    if (n <= 0) break;
-    out.append(buffer, static_cast<size_t>(n));
+  ssize_t n = recv(fd_, buffer, std::min(sizeof(buffer), limit), 0);
+  if (n <= 0) return -1;
+  pending_.append(buffer, static_cast<size_t>(n));
+  return 1;
+}
+
+std::string RawRtspClient::ReadRaw(size_t max_bytes, std::chrono::milliseconds timeout) {
+  auto deadline = Clock::now() + timeout;
+  while (pending_.size() < max_bytes && Fill(deadline, max_bytes - pending_.size()) > 0) {
   }
-  return out;
+  return std::exchange(pending_, {});
 }
 
 RawRtspClient::Response RawRtspClient::ReadResponse(std::chrono::milliseconds timeout) {
@@ -214,14 +214,7 @@ RawRtspClient::Response RawRtspClient::ReadResponse(std::chrono::milliseconds ti
       }
       response = Response();
     }
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return Response();
-    pollfd wait{fd_, POLLIN, 0};
-    if (poll(&wait, 1, static_cast<int>(left)) <= 0) return Response();
-    char buffer[8192];
-    ssize_t n = recv(fd_, buffer, sizeof(buffer), 0);
-    if (n <= 0) return Response();
-    pending_.append(buffer, static_cast<size_t>(n));
+    if (Fill(deadline) <= 0) return Response();
   }
 }
 
@@ -288,17 +281,9 @@ RawRtspClient::Traffic RawRtspClient::Receive(std::chrono::milliseconds duration
       }
       pending_.erase(0, 4 + length);
     }
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return traffic;
-    pollfd wait{fd_, POLLIN, 0};
-    if (poll(&wait, 1, static_cast<int>(left)) <= 0) continue;
-    char buffer[16384];
-    ssize_t n = recv(fd_, buffer, sizeof(buffer), 0);
-    if (n <= 0) {
-      traffic.closed = true;
-      return traffic;
-    }
-    pending_.append(buffer, static_cast<size_t>(n));
+    const int got = Fill(deadline);
+    traffic.closed = got < 0;
+    if (got <= 0) return traffic;
   }
 }
 

@@ -36,10 +36,6 @@ strandline::sim::SimulatedCamera::Options OptionsFor(const std::string& model);
 // Lines of a CR LF text, without their line ends.
 std::vector<std::string> Lines(const std::string& text);
 
-// The shared runner, under the name these tests know it by.
-using orbisan::test::CommandResult;
-using orbisan::test::RunCommand;
-
 struct ProbedStream {
   std::string codec;
   int width = 0;
@@ -93,6 +89,9 @@ class RawRtspClient {
 
  private:
   bool SendText(const std::string& text);
+  // Reads once what arrives before the deadline (at most limit bytes) into
+  // pending_: 1 when something came, 0 at the deadline, -1 at the peer's close.
+  int Fill(std::chrono::steady_clock::time_point deadline, size_t limit = 65536);
   Response ReadResponse(std::chrono::milliseconds timeout);
 
   int fd_ = -1;

@@ -101,4 +101,10 @@ inline std::string HostLine(const std::string& command, uint16_t httpPort, const
   return line;
 }
 
+// The host's --config file for RTP over UDP or interleaved in the RTSP connection.
+inline std::string TransportConfig(bool interleaved) {
+  return interleaved ? "<Configuration><Default><RTPMode>RTPOVERRTSP</RTPMode></Default></Configuration>"
+                     : "<Configuration/>";
+}
+
 }  // namespace orbisan::test

@@ -8,26 +8,6 @@
 
 namespace orbisan::test {
 
-// Capture times of the index rows, in milliseconds after the first row.
-inline std::vector<long long> IndexTimes(const std::string& csv) {
-  std::vector<long long> times;
-  std::istringstream lines(csv);
-  std::string line;
-  std::getline(lines, line);  // header
-  while (std::getline(lines, line)) {
-    unsigned hour = 0, minute = 0, second = 0, ms = 0;
-    const size_t t = line.find('T');
-    if (t == std::string::npos || std::sscanf(line.c_str() + t + 1, "%u:%u:%u.%u", &hour, &minute, &second, &ms) != 4) {
-      continue;
-    }
-    long long at = ((hour * 60LL + minute) * 60 + second) * 1000 + ms;
-    if (!times.empty() && at < times.front()) at += 86400000;  // past midnight
-    times.push_back(at);
-  }
-  for (size_t i = times.size(); i-- > 0;) times[i] -= times.front();
-  return times;
-}
-
 // Capture times of the index rows as milliseconds since 1970 (UTC).
 inline std::vector<long long> IndexEpochMs(const std::string& csv) {
   std::vector<long long> times;
@@ -46,6 +26,13 @@ inline std::vector<long long> IndexEpochMs(const std::string& csv) {
     t.tm_mon -= 1;
     times.push_back(static_cast<long long>(timegm(&t)) * 1000 + ms);
   }
+  return times;
+}
+
+// The same in milliseconds after the first row.
+inline std::vector<long long> IndexTimes(const std::string& csv) {
+  std::vector<long long> times = IndexEpochMs(csv);
+  for (size_t i = times.size(); i-- > 0;) times[i] -= times.front();
   return times;
 }
 

@@ -47,27 +47,22 @@ inline int CountSettlesAt(const char* dir, int baseline) {
   return now;
 }
 
-// Resident memory in KiB (0 when it cannot be read).
-inline long ResidentKiB() {
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+// A "Name: value kB" field of a /proc file; 0 when it cannot be read.
+inline long ProcKiB(const char* file, const std::string& field) {
+  std::ifstream in(file);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind(field, 0) == 0) return std::stol(line.substr(field.size()));
   }
   return 0;
 }
 
-// Anonymous memory in KiB (heap, thread stacks; not the mapped libraries),
-// 0 when it cannot be read.
+// Resident memory in KiB.
+inline long ResidentKiB() { return ProcKiB("/proc/self/status", "VmRSS:"); }
+
+// Anonymous memory in KiB (heap, thread stacks; not the mapped libraries).
 inline long AnonymousKiB() {
-  std::ifstream rollup("/proc/self/smaps_rollup");
-  for (std::string line; std::getline(rollup, line);) {
-    if (line.rfind("Anonymous:", 0) == 0) return std::stol(line.substr(10));
-  }
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("RssAnon:", 0) == 0) return std::stol(line.substr(8));
-  }
-  return 0;
+  const long rollup = ProcKiB("/proc/self/smaps_rollup", "Anonymous:");
+  return rollup != 0 ? rollup : ProcKiB("/proc/self/status", "RssAnon:");
 }
 
 }  // namespace orbisan::test

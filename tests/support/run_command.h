@@ -5,6 +5,7 @@
 // never the whole run.
 
 #include <chrono>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -48,13 +49,16 @@ inline DecodeResult DecodeWithFfmpeg(const std::string& format, const std::strin
   CommandResult r = RunCommand({"ffmpeg", "-nostdin", "-v", "error", "-f", format, "-i", file, "-f", "framecrc", "-"});
   DecodeResult d;
   d.errors = r.exit_code != 0 && r.err.empty() ? "ffmpeg failed" : r.err;
-  for (size_t pos = 0; pos < r.out.size();) {
-    size_t end = r.out.find('\n', pos);
-    if (end == std::string::npos) end = r.out.size();
-    if (end > pos && r.out[pos] != '#') ++d.frames;
-    pos = end + 1;
-  }
+  std::istringstream lines(r.out);
+  for (std::string line; std::getline(lines, line);) d.frames += !line.empty() && line[0] != '#';
   return d;
+}
+
+// How often needle occurs in text (a program's output, a log).
+inline size_t Occurrences(const std::string& text, const std::string& needle) {
+  size_t n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+  return n;
 }
 
 }  // namespace orbisan::test
