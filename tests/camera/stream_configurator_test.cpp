@@ -46,151 +46,128 @@ class StreamConfiguratorTest : public SimCameraTest {
   }
 };
 
-TEST_F(StreamConfiguratorTest, OnlyTheDifferingItemsAreChanged) {
-  Set("VIDEO_ENCODER", "MPEG4");
-  Set("VIDEO_MAX_BITRATE", "1M");
-  Set("RTSP_AUTHEN", "0");
-  driver_.parameters[4] = "1";  // day/night camera
-  Set("NIGHT_FPS_NUM", "5");
-  Set("NIGHT_GOP", "0");
-  // 15 fps, night items asked for; the camera lacks some and they are never set.
-  Answer("NIGHT_MAX_BITRATE", "ERROR: NIGHT_MAX_BITRATE\r\n");
-  Answer("NIGHT_H264_QUALITY", "ERROR: NIGHT_H264_QUALITY\r\n");
-  EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 67, 50)));
-  EXPECT_THAT(Requests(),
-              ElementsAre("system?RTP_B2&RTSP_AUTHEN", "system?RTP_B2=1&RTSP_AUTHEN=1", "encoder?VIDEO_STREAM",
-                          "encoder?VIDEO_ENCODER&VIDEO_RESOLUTION", "encoder?VIDEO_ENCODER=H264",
-                          "encoder?VIDEO_GOP&VIDEO_FPS_NUM&VIDEO_FPS_RATIO&VIDEO_H264_QUALITY&VIDEO_MAX_BITRATE"
-                          "&NIGHT_GOP&NIGHT_FPS_NUM&NIGHT_FPS_RATIO&NIGHT_H264_QUALITY&NIGHT_MAX_BITRATE",
-                          "encoder?VIDEO_FPS_NUM=15&NIGHT_FPS_NUM=15&VIDEO_MAX_BITRATE=2M"));
-  EXPECT_EQ(camera_->GetSetting("VIDEO_FPS_NUM"), "15");
-}
+// One stream set-up. `setup` holds host parameters "P5=2" (replacing the
+// defaults when any is given), camera settings "NAME=VALUE" or
+// "NAME=VALUE@CHANNEL", and "channels=N", "index=N" (the channel index),
+// "multicast". `requests` is the whole list, or its start or end where "..."
+// stands for the rest; `answers` the odd firmware's, "ITEM=>TEXT|...".
+struct Sequence {
+  std::string setup;
+  CStreamConfigurator::Codec codec;
+  STREAM_PARAMS request;
+  bool configured;
+  std::string requests, answers = "";
+};
 
-TEST_F(StreamConfiguratorTest, B2SwitchFoundByTrialWithoutTheHostsProperties) {
-  driver_.parameters = {{5, "2"}};
-  auto firstThree = [this] {
-    const auto requests = Requests();
-    return std::vector<std::string>(requests.begin(), requests.begin() + std::min<size_t>(3, requests.size()));
+TEST_F(StreamConfiguratorTest, Sequences) {
+  const std::string b2 = "P5=2 P10=1 P11=RTP_B2 ", tune = "VIDEO_GOP&VIDEO_FPS_NUM&VIDEO_FPS_RATIO&VIDEO_H264_QUALITY";
+  const std::string dual = b2 + "P13=1 VIDEO_STREAM=DUAL ", noH264 = "VIDEO_H264_QUALITY=>ERROR: VIDEO_H264_QUALITY";
+  const Sequence cases[] = {
+      // Only the differing items are changed; items the camera lacks are never set.
+      {b2 + "P4=1 VIDEO_ENCODER=MPEG4 VIDEO_MAX_BITRATE=1M RTSP_AUTHEN=0 NIGHT_FPS_NUM=5 NIGHT_GOP=0", kCodecH264,
+       Request(640, 480, 67, 50), true,
+       "system?RTP_B2&RTSP_AUTHEN system?RTP_B2=1&RTSP_AUTHEN=1 encoder?VIDEO_STREAM "
+       "encoder?VIDEO_ENCODER&VIDEO_RESOLUTION encoder?VIDEO_ENCODER=H264 encoder?" +
+           tune +
+           "&VIDEO_MAX_BITRATE&NIGHT_GOP&NIGHT_FPS_NUM&NIGHT_FPS_RATIO&NIGHT_H264_QUALITY&NIGHT_MAX_BITRATE "
+           "encoder?VIDEO_FPS_NUM=15&NIGHT_FPS_NUM=15&VIDEO_MAX_BITRATE=2M",
+       "NIGHT_MAX_BITRATE=>ERROR: NIGHT_MAX_BITRATE|NIGHT_H264_QUALITY=>ERROR: NIGHT_H264_QUALITY"},
+      // The B2 switch found by trial without the host's properties; firmware
+      // that does not know the first name has the second set untried.
+      {"P5=2", kCodecH264, Request(640, 480, 33, 50), true,
+       "system?RTP_B2&RTSP_AUTHEN system?RTP_B2=2&RTSP_AUTHEN=2 system?RTP_B2=1&RTSP_AUTHEN=1 ..."},
+      {"P5=2", kCodecH264, Request(640, 480, 33, 50), true,
+       "system?RTP_B2&RTSP_AUTHEN system?B2_RTP_APPENDED=2&RTSP_AUTHEN=2 system?B2_RTP_APPENDED=1&RTSP_AUTHEN=1 ...",
+       "RTP_B2=>ERROR: RTP_B2|B2_RTP_APPENDED=2=>OK: B2_RTP_APPENDED=2|B2_RTP_APPENDED=1=>OK: B2_RTP_APPENDED=1"},
+      // Channel selectors of the stream kinds in DUAL mode.
+      {b2 + "P13=1", kCodecH264, Request(640, 480, 33, 50, kStreamLive), true,
+       "system?RTP_B2&RTSP_AUTHEN encoder?VIDEO_STREAM encoder?VIDEO_STREAM=DUAL "
+       "encoder?CHANNEL=2&VIDEO_ENCODER&VIDEO_RESOLUTION encoder?CHANNEL=2&" +
+           tune + "&VIDEO_MAX_BITRATE"},
+      {dual + "VIDEO_FPS_NUM=25@3", kCodecH264, Request(640, 480, 33, 50, kStreamRemote), true,
+       "system?RTP_B2&RTSP_AUTHEN encoder?VIDEO_STREAM encoder?CHANNEL=3&VIDEO_ENCODER&VIDEO_RESOLUTION "
+       "encoder?CHANNEL=3&" +
+           tune + "&VIDEO_MAX_BITRATE encoder?CHANNEL=3&VIDEO_FPS_NUM=30"},
+      {dual, kCodecH264, Request(640, 480, 33, 50, kStreamRecording), true,
+       "system?RTP_B2&RTSP_AUTHEN encoder?VIDEO_STREAM encoder?VIDEO_ENCODER&VIDEO_RESOLUTION encoder?" + tune +
+           "&VIDEO_MAX_BITRATE"},
+      // A four-channel video server: the channel number, whatever the stream
+      // kind, on system commands too; the stream mode is the device's.
+      {dual + "channels=4 index=2", kCodecH264, Request(640, 480, 33, 50, kStreamLive), true,
+       "system?CHANNEL=3&RTP_B2&RTSP_AUTHEN encoder?VIDEO_STREAM encoder?CHANNEL=3&VIDEO_ENCODER&VIDEO_RESOLUTION ..."},
+      // MPEG-4 on a sensor board snaps to the camera's table; device type 3
+      // at 1280 wide falls through to the capability map.
+      {b2 + "P12=2 VIDEO_ENCODER=MPEG4", kCodecMpeg4, Request(640, 480, 40, 100), true,
+       "... encoder?VIDEO_FPS_NUM=24&VIDEO_MAX_BITRATE=UNLIMITED", noH264},
+      {b2 + "P12=3 VIDEO_ENCODER=MPEG4 VIDEO_RESOLUTION=N1280x720", kCodecMpeg4, Request(1280, 720, 83, 100), true,
+       "... encoder?VIDEO_FPS_NUM=20&VIDEO_MAX_BITRATE=UNLIMITED", noH264},
+      // The frame ratio from the camera's base, sent only when the camera's differs.
+      {b2 + "P3=1", kCodecH264, Request(640, 480, 83, 50), true,
+       "... encoder?VIDEO_FPS_RATIO=100 encoder?VIDEO_FPS_RATIO=49", "VIDEO_FPS_RATIO=100=>VIDEO_FPS_RATIO='25,25'"},
+      {b2 + "P3=1", kCodecH264, Request(640, 480, 83, 50), true, "... encoder?VIDEO_FPS_RATIO=100",
+       "VIDEO_FPS_RATIO=100=>VIDEO_FPS_RATIO='25,25'|VIDEO_FPS_RATIO=>VIDEO_FPS_RATIO='49'"},
+      // Sequences that send nothing.
+      {"multicast", kCodecH264, Request(640, 480, 33, 50), true, ""},
+      {"P5=0", kCodecMjpeg, Request(640, 480, 33, 50), false, ""},
+      {"P5=3", kCodecMpeg4, Request(640, 480, 33, 50), false, ""},
+      {"P5=1 P12=1 index=1", kCodecMjpeg, Request(640, 480, 33, 50), true, ""},
+      {"P5=1 P12=1 index=3", kCodecMpeg4, Request(640, 480, 33, 50), true, ""},
   };
-  EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 33, 50)));
-  EXPECT_THAT(firstThree(), ElementsAre("system?RTP_B2&RTSP_AUTHEN", "system?RTP_B2=2&RTSP_AUTHEN=2",
-                                        "system?RTP_B2=1&RTSP_AUTHEN=1"));
-  // Firmware that does not know the first name: the second is set untried.
-  camera_->ClearCgiRequests();
-  Answer("RTP_B2", "ERROR: RTP_B2\r\n");
-  Answer("B2_RTP_APPENDED=2", "OK: B2_RTP_APPENDED=2\r\n");
-  Answer("B2_RTP_APPENDED=1", "OK: B2_RTP_APPENDED=1\r\n");
-  EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 33, 50)));
-  EXPECT_THAT(firstThree(), ElementsAre("system?RTP_B2&RTSP_AUTHEN", "system?B2_RTP_APPENDED=2&RTSP_AUTHEN=2",
-                                        "system?B2_RTP_APPENDED=1&RTSP_AUTHEN=1"));
-}
-
-TEST_F(StreamConfiguratorTest, ChannelSelectors) {
-  driver_.parameters[13] = "1";  // DUAL
-  EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 33, 50, kStreamLive)));
-  EXPECT_THAT(
-      Requests(),
-      ElementsAre("system?RTP_B2&RTSP_AUTHEN", "encoder?VIDEO_STREAM", "encoder?VIDEO_STREAM=DUAL",
-                  "encoder?CHANNEL=2&VIDEO_ENCODER&VIDEO_RESOLUTION",
-                  "encoder?CHANNEL=2&VIDEO_GOP&VIDEO_FPS_NUM&VIDEO_FPS_RATIO&VIDEO_H264_QUALITY&VIDEO_MAX_BITRATE"));
-  camera_->ClearCgiRequests();
-  Set("VIDEO_FPS_NUM", "25", 3);
-  EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 33, 50, kStreamRemote)));
-  EXPECT_THAT(
-      Requests(),
-      ElementsAre("system?RTP_B2&RTSP_AUTHEN", "encoder?VIDEO_STREAM",
-                  "encoder?CHANNEL=3&VIDEO_ENCODER&VIDEO_RESOLUTION",
-                  "encoder?CHANNEL=3&VIDEO_GOP&VIDEO_FPS_NUM&VIDEO_FPS_RATIO&VIDEO_H264_QUALITY&VIDEO_MAX_BITRATE",
-                  "encoder?CHANNEL=3&VIDEO_FPS_NUM=30"));
-  camera_->ClearCgiRequests();
-  EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 33, 50, kStreamRecording)));
-  for (const std::string& request : Requests()) EXPECT_EQ(request.find("CHANNEL"), std::string::npos);
-
-  // A four-channel video server: the channel number, whatever the stream kind,
-  // on system commands too.
-  driver_.channelCount = 4;
-  camera_->ClearCgiRequests();
-  EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 33, 50, kStreamLive), 2));
-  const auto requests = Requests();
-  ASSERT_GE(requests.size(), 3u);
-  EXPECT_EQ(requests[0], "system?CHANNEL=3&RTP_B2&RTSP_AUTHEN");
-  EXPECT_EQ(requests[1], "encoder?VIDEO_STREAM");  // the stream mode is the device's
-  EXPECT_EQ(requests[2], "encoder?CHANNEL=3&VIDEO_ENCODER&VIDEO_RESOLUTION");
-  // A quad server numbers its channels by itself.
-  driver_.parameters[12] = "1";
-  Web::CHttpSender http(driver_.info);
-  EXPECT_EQ(CStreamConfigurator(&driver_, http, 2, Request(640, 480, 33, 50), nullptr).ChannelNumber(true), 0u);
-}
-
-TEST_F(StreamConfiguratorTest, FrameRateAndBitrateValues) {
-  EXPECT_EQ(FrameRateFromInterval(0), 1u);
-  EXPECT_EQ(FrameRateFromInterval(40), 25u);
-  EXPECT_EQ(FrameRateFromInterval(2000), 1u);
-  EXPECT_EQ(FrameRateFromInterval(10000), 1u);
-  EXPECT_EQ(FrameRateFromInterval(0x7000 | 50), 50u);
-  struct Snap {
-    uint32_t rate, deviceType, width;
-    const char* model;
-    uint32_t snapped;
-  };
-  for (const Snap& c : {Snap{25, 2, 640, "", 24}, Snap{7, 0, 640, "", 6}, Snap{30, 1, 640, "", 24},
-                        Snap{9, 3, 1920, "", 6}, Snap{4, 3, 2032, "", 3}, Snap{12, 3, 1280, "KCM3311", 10}}) {
-    uint32_t snapped = 0;
-    ASSERT_TRUE(SnapFrameRate(c.rate, c.deviceType, c.width, c.model, snapped)) << c.rate;
-    EXPECT_EQ(snapped, c.snapped) << c.rate;
+  for (const Sequence& c : cases) {
+    SCOPED_TRACE(c.setup);
+    SetUp();
+    driver_.channelCount = 1;
+    driver_.streamKindSettings = {{0, {{{1280, 720}, {5, 10, 20}}}}};
+    uint32_t index = 0, mode = 0;
+    bool parametersGiven = false;
+    for (const std::string& token : Split(c.setup, " ")) {
+      const size_t eq = token.find('='), at = token.find('@');
+      const std::string name = token.substr(0, eq), value = token.substr(eq + 1, at - eq - 1);
+      if (name[0] == 'P' && std::isdigit(name[1])) {
+        if (!parametersGiven) driver_.parameters.clear();
+        parametersGiven = true;
+        driver_.parameters[std::stoi(name.substr(1))] = value;
+      } else if (name == "channels" || name == "index") {
+        (name == "index" ? index : driver_.channelCount) = std::stoul(value);
+      } else if (name == "multicast") {
+        mode = 2;
+      } else {
+        Set(name, value, at == std::string::npos ? 1 : std::stoi(token.substr(at + 1)));
+      }
+    }
+    for (const std::string& answer : Split(c.answers, "|")) {
+      Answer(answer.substr(0, answer.find("=>")), answer.substr(answer.find("=>") + 2) + "\r\n");
+    }
+    camera_->ClearCgiRequests();
+    Web::CHttpSender http(driver_.info);
+    CStreamConfigurator configurator(&driver_, http, index, c.request, nullptr);
+    configurator.SetStreamingMode(mode);
+    EXPECT_EQ(configurator.ConfigureStream(c.codec), c.configured);
+    std::vector<std::string> requests = Requests(), expected = Split(c.requests, " ");
+    if (!expected.empty() && expected.front() == "...") {
+      expected.erase(expected.begin());
+      requests.erase(requests.begin(), requests.end() - std::min(requests.size(), expected.size()));
+    } else if (!expected.empty() && expected.back() == "...") {
+      expected.pop_back();
+      requests.resize(std::min(requests.size(), expected.size()));
+    }
+    EXPECT_EQ(requests, expected) << ::testing::PrintToString(Requests());
   }
-  uint32_t snapped = 0;
-  EXPECT_FALSE(SnapFrameRate(12, 3, 1280, "ACM3311", snapped));
-
-  const StreamKindSettings map = {{0, {{{1280, 720}, {5, 10, 20}}}}};
-  EXPECT_EQ(CapabilityFrameRate(map, 0, 1280, 720, 12), 20u);
-  EXPECT_EQ(CapabilityFrameRate(map, 0, 1280, 720, 25), 20u);
-  EXPECT_EQ(CapabilityFrameRate(map, 0, 1280, 720, 5), 5u);
-  EXPECT_EQ(CapabilityFrameRate(map, 1, 1280, 720, 12), 12u);
-  EXPECT_EQ(CapabilityFrameRate(map, 0, 640, 480, 12), 12u);
-
-  EXPECT_EQ(BitrateText(1, 100), "UNLIMITED");
-  EXPECT_EQ(BitrateText(1, 0), "28K");
-  EXPECT_EQ(BitrateText(0, 50), "1M");
-  EXPECT_EQ(BitrateText(2, 94), "6M");
-  EXPECT_EQ(BitrateText(2, 95), "UNLIMITED");
-  EXPECT_EQ(BitrateText(2, 1000), "UNLIMITED");
-  EXPECT_EQ(BitrateText(3, 10), "1M");
 }
 
-TEST_F(StreamConfiguratorTest, Mpeg4OnSensorBoardSnapsToTheCameraTable) {
-  driver_.parameters[12] = "2";
-  Set("VIDEO_ENCODER", "MPEG4");
-  Answer("VIDEO_H264_QUALITY", "ERROR: VIDEO_H264_QUALITY\r\n");
-  EXPECT_TRUE(Configure(kCodecMpeg4, Request(640, 480, 40, 100)));
-  EXPECT_EQ(Requests().back(), "encoder?VIDEO_FPS_NUM=24&VIDEO_MAX_BITRATE=UNLIMITED");
-  // Device type 3 at 1280 wide falls through to the capability map.
-  driver_.parameters[12] = "3";
-  driver_.streamKindSettings = {{0, {{{1280, 720}, {5, 10, 20}}}}};
-  Set("VIDEO_RESOLUTION", "N1280x720");
-  camera_->ClearCgiRequests();
-  EXPECT_TRUE(Configure(kCodecMpeg4, Request(1280, 720, 83, 100)));
-  EXPECT_EQ(Requests().back(), "encoder?VIDEO_FPS_NUM=20");
-}
-
-TEST_F(StreamConfiguratorTest, FrameRatioFromTheCameraBase) {
+// No usable pair: the share of the standard's base rate, never above 100. A
+// quad server numbers its channels by itself.
+TEST_F(StreamConfiguratorTest, FrameRatioAndChannelNumberBlocks) {
   driver_.parameters[3] = "1";
-  Answer("VIDEO_FPS_RATIO=100", "VIDEO_FPS_RATIO='25,25'\r\n");
-  EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 83, 50)));
-  EXPECT_THAT(Requests(), ::testing::Contains("encoder?VIDEO_FPS_RATIO=100"));
-  EXPECT_EQ(Requests().back(), "encoder?VIDEO_FPS_RATIO=49");
-  // Sent only when the camera's ratio differs.
-  Answer("VIDEO_FPS_RATIO", "VIDEO_FPS_RATIO='49'\r\n");
-  camera_->ClearCgiRequests();
-  EXPECT_TRUE(Configure(kCodecH264, Request(640, 480, 83, 50)));
-  EXPECT_EQ(Requests().back(), "encoder?VIDEO_FPS_RATIO=100");
-  // No usable pair: the share of the standard's base rate, never above 100.
   Web::CHttpSender http(driver_.info);
   Answer("VIDEO_FPS_RATIO=100", "VIDEO_FPS_RATIO='0,25'\r\n");
   EXPECT_EQ(CStreamConfigurator(&driver_, http, 0, Request(640, 480, 83, 50), nullptr).FrameRatio(), 41u);
   EXPECT_EQ(CStreamConfigurator(&driver_, http, 0, Request(640, 480, 33, 50), nullptr).FrameRatio(), 100u);
   Answer("VIDEO_FPS_RATIO=100", "ERROR\r\n");
   EXPECT_EQ(CStreamConfigurator(&driver_, http, 0, Request(640, 480, 83, 50), nullptr).FrameRatio(), 100u);
+  driver_.parameters[12] = "1";
+  driver_.channelCount = 4;
+  EXPECT_EQ(CStreamConfigurator(&driver_, http, 2, Request(640, 480, 33, 50), nullptr).ChannelNumber(true), 0u);
 }
 
 TEST_F(StreamConfiguratorTest, StreamingTypeChangeRebootsASingleChannelCamera) {
@@ -232,21 +209,6 @@ TEST_F(StreamConfiguratorTest, CamSeriesWaitsAfterItsCommandUnlessStopped) {
   ASSERT_EQ(done.wait_for(std::chrono::seconds(3)), std::future_status::ready);
   EXPECT_TRUE(done.get());
   EXPECT_EQ(Requests().back(), "mpeg4?VIDEO_RESOLUTION=N352x240&VIDEO_FPS=MODE1&VIDEO_FPS_NUM=10&VIDEO_BITRATE=1M");
-}
-
-TEST_F(StreamConfiguratorTest, SequencesThatSendNothing) {
-  Web::CHttpSender http(driver_.info);
-  CStreamConfigurator multicast(&driver_, http, 0, Request(640, 480, 33, 50), nullptr);
-  multicast.SetStreamingMode(2);
-  EXPECT_TRUE(multicast.ConfigureStream(kCodecH264));
-  driver_.parameters = {{5, "0"}};
-  EXPECT_FALSE(Configure(kCodecMjpeg, Request(640, 480, 33, 50)));
-  driver_.parameters = {{5, "3"}};
-  EXPECT_FALSE(Configure(kCodecMpeg4, Request(640, 480, 33, 50)));
-  driver_.parameters = {{5, "1"}, {12, "1"}};
-  EXPECT_TRUE(Configure(kCodecMjpeg, Request(640, 480, 33, 50), 1));
-  EXPECT_TRUE(Configure(kCodecMpeg4, Request(640, 480, 33, 50), 3));
-  EXPECT_THAT(Requests(), IsEmpty());
 }
 
 TEST_F(StreamConfiguratorTest, VendorLibraryChannel) {
