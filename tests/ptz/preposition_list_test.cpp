@@ -102,6 +102,7 @@ TEST_F(PrepositionListTest, RemovalFreesTheSlotAndChannelsKeepTheirOwnPresetsInO
       list->PositionChanged();
     }
     ASSERT_TRUE(list->RemovePreposition(L"B"));
+    EXPECT_EQ(camera_.Commands().back(), "PTZ_PRESET_SET=2,0,0,0,65535,5,5,7,10,preset2");
     std::string text = FileText();
     EXPECT_NE(text.find("<Preposition001>"), std::string::npos);
     EXPECT_EQ(text.find("<Preposition002>"), std::string::npos);

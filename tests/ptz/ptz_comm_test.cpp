@@ -107,6 +107,7 @@ TEST_F(PTZCommTest, FocusModeCommandsOnlyAfterCapabilities) {
     ipcapture::PTZ_CAPABILITIES caps;
     caps.fields[0] = 77;
     ASSERT_EQ(comm.GetCapabilities(&caps), 1);
+    EXPECT_EQ(comm.GetPresetCapacity(), 32u);
     EXPECT_EQ(std::vector<uint32_t>(caps.fields, caps.fields + 14),
               (std::vector<uint32_t>{77, 1, 1, c.focus, c.focusMode, 0, 0, 0, 0, 0, 0, 0, 0, c.extra}))
         << c.model;
@@ -118,18 +119,6 @@ TEST_F(PTZCommTest, FocusModeCommandsOnlyAfterCapabilities) {
     Commands sent = Sent();
     EXPECT_EQ(Commands(sent.begin() + static_cast<long>(before), sent.end()), c.afterCapabilities) << c.model;
   }
-}
-
-TEST_F(PTZCommTest, PresetsAreSentAtOnceWithOneBasedSlots) {
-  RecordingPTZComm& comm = Open();
-  EXPECT_TRUE(comm.GoToPreposition(0, L"Gate", 0));
-  EXPECT_TRUE(comm.SavePreposition(2, L"Gate"));
-  EXPECT_TRUE(comm.RemovePreposition(31, L"Gate"));
-  comm.refuse = true;
-  EXPECT_FALSE(comm.GoToPreposition(1, L"Gate", 0));
-  EXPECT_EQ(comm.Commands(), (Commands{"PTZ_PRESET_GO=1", "PTZ_PRESET_SET=3,1,0,0,65535,5,5,7,10,preset3",
-                                       "PTZ_PRESET_SET=32,0,0,0,65535,5,5,7,10,preset32", "PTZ_PRESET_GO=2"}));
-  EXPECT_EQ(comm.GetPresetCapacity(), 32u);
 }
 
 TEST_F(PTZCommTest, PresetRequestWaitsWhileTheWorkerSends) {

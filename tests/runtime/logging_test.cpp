@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "runtime/logger_instance.h"
-#include "runtime/result_def.h"
 #include "support/test_driver.h"
 
 using namespace orbisan;
@@ -52,18 +51,4 @@ TEST(LoggerInstance, ResetLetsTheNextMessageThroughAtOnce) {
   logger.LogMessage(1, "m20");
   EXPECT_EQ(driver.Lines().size(), 16u);
   EXPECT_EQ(driver.Lines().back().text, "m20");
-}
-
-TEST(ResultDef, StoresNumbersAndFormatsTheMessage) {
-  CResultDef result;
-  result.SetResultEx(1, 8, "status %d for %s", 404, "/x");
-  EXPECT_EQ(result.GetCategory(), 1u);
-  EXPECT_EQ(result.GetCode(), 8u);
-  EXPECT_EQ(result.GetMessage(), "status 404 for /x");
-  result.SetResultEx(4, 11, nullptr);
-  EXPECT_EQ(result.GetCategory(), 4u);
-  EXPECT_EQ(result.GetCode(), 11u);
-  EXPECT_TRUE(result.GetMessage().empty());
-  CResultDef copy = result;
-  EXPECT_EQ(copy.GetCode(), 11u);
 }
