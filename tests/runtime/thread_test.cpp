@@ -170,45 +170,29 @@ TEST(QueueThread, DropRulesKeepTheNewestItems) {
   EXPECT_EQ(queue.handled, std::vector<int>{7});
 }
 
-TEST(QueueThread, AddAfterStopIsRefusedAndDeleted) {
+// Items left queued at a stop or at destruction, or added after a stop, are
+// deleted; a new start accepts items again; throwing items end nothing and
+// the order is kept.
+TEST(QueueThread, StopsDeleteWhatIsLeftAndThrowingItemsKeepTheOrder) {
   std::atomic<int> deleted{0};
+  {
+    RecordingQueue left;
+    for (int i = 0; i < 5; ++i) left.AddItem(new Item(i, &deleted), 0);
+  }
+  EXPECT_EQ(deleted, 5);
   RecordingQueue queue;
-  ASSERT_TRUE(queue.Start("queue"));
+  for (int i = 0; i < 5; ++i) queue.AddItem(new Item(i, &deleted), 0);
   EXPECT_TRUE(queue.Stop());
+  EXPECT_EQ(deleted, 10);
   EXPECT_FALSE(queue.AddItem(new Item(1, &deleted), 0));
-  EXPECT_EQ(deleted, 1);
-  // A new start accepts items again.
-  ASSERT_TRUE(queue.Start("queue"));
-  EXPECT_TRUE(queue.AddItem(new Item(2, &deleted), 0));
-  EXPECT_TRUE(queue.Stop());
-  EXPECT_EQ(deleted, 2);
-}
-
-TEST(QueueThread, ThrowingItemsDoNotEndTheQueueAndOrderIsKept) {
-  std::atomic<int> deleted{0};
-  RecordingQueue queue;
+  EXPECT_EQ(deleted, 11);
   queue.throwOnOdd = true;
   ASSERT_TRUE(queue.Start("queue"));
   for (int i = 0; i < 20; ++i) ASSERT_TRUE(queue.AddItem(new Item(i, &deleted), 0));
-  EXPECT_TRUE(test::WaitUntil([&] { return deleted == 20; }));
+  EXPECT_TRUE(test::WaitUntil([&] { return deleted == 31; }));
   std::lock_guard<std::mutex> lock(queue.mutex);
   ASSERT_EQ(queue.handled.size(), 20u);
   for (int i = 0; i < 20; ++i) EXPECT_EQ(queue.handled[static_cast<size_t>(i)], i);
-}
-
-TEST(QueueThread, StopDeletesPendingItems) {
-  std::atomic<int> deleted{0};
-  {
-    RecordingQueue queue;
-    for (int i = 0; i < 5; ++i) queue.AddItem(new Item(i, &deleted), 0);
-    EXPECT_TRUE(queue.Stop());
-    EXPECT_EQ(deleted, 5);
-  }
-  {
-    RecordingQueue queue;
-    for (int i = 0; i < 5; ++i) queue.AddItem(new Item(i, &deleted), 0);
-  }  // destructor frees what is left
-  EXPECT_EQ(deleted, 10);
 }
 
 namespace {
@@ -238,9 +222,7 @@ TEST(TickThread, TicksAtOnceOnStartThenEveryIntervalUntilStopped) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(lazy.StopTicking(5000));
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << "stop must not wait for the interval";
-}
-
-TEST(TickThread, NullOwnerOrMethodTicksNothing) {
+  // Without an owner there is nothing to tick.
   TTickThread<Poller> none(nullptr, &Poller::Poll);
   none.SetInterval(5);
   ASSERT_TRUE(none.StartTicking("none"));
