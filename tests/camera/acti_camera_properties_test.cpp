@@ -58,8 +58,10 @@ class CameraPropertiesTest : public SimCameraTest {
   }
 
   // Stopped: the stop event is set before the query begins.
-  std::unique_ptr<CActiCameraProperties> Identify(uint32_t flag = 1, bool expectSuccess = true, bool stopped = false) {
+  std::unique_ptr<CActiCameraProperties> Identify(uint32_t flag = 1, bool expectSuccess = true, bool stopped = false,
+                                                  const std::string& viewPath = "") {
     auto properties = std::make_unique<CActiCameraProperties>(driver_.info, flag);
+    if (!viewPath.empty()) properties->SetConfigurationPath(viewPath);
     if (stopped) properties->StopEvent().Set();
     uint32_t status = 0;
     EXPECT_EQ(properties->Query(status), expectSuccess);
@@ -94,10 +96,11 @@ std::map<std::string, std::string> Fields(const CActiCameraProperties& p) {
       n(p.AudioOut().count) + " ptz=" + n(p.PtzSupported()) + " motion=" + n(p.MotionSupported()) +
       " d1=" + n(p.D1Allowed()) + " ntsc=" + n(p.Ntsc()) + " daynight=" + n(p.DayNight()) +
       " masks=" + n(p.PrivacyMaskCount()) + "/" + n(p.PrivacySupported()) + " rtsp=" + p.RtspPorts() +
-      " percent=" + n(p.FpsInPercents()) + " mode=" + n(p.ChannelMode()) + " streams=" + n(p.StreamCount()) +
-      " codecs=" + Join(p.Stream(0).codecs) + " codecs1=" + Join(p.Stream(1).codecs) +
-      " rates=" + Join(p.Stream(0).frameRates) + " nrates=" + n(static_cast<uint32_t>(p.Stream(0).frameRates.size())) +
-      " sizes=" + Join(sizes) + " caps=" + p.StreamCapabilityText();
+      " percent=" + n(p.FpsInPercents()) + " mode=" + n(p.ChannelMode()) + " mount=" + n(p.MountingType()) +
+      " streams=" + n(p.StreamCount()) + " codecs=" + Join(p.Stream(0).codecs) +
+      " codecs1=" + Join(p.Stream(1).codecs) + " rates=" + Join(p.Stream(0).frameRates) +
+      " nrates=" + n(static_cast<uint32_t>(p.Stream(0).frameRates.size())) + " sizes=" + Join(sizes) +
+      " caps=" + p.StreamCapabilityText();
   std::map<std::string, std::string> fields;
   for (const std::string& field : Split(text, " "))
     fields[field.substr(0, field.find('='))] = field.substr(field.find('=') + 1);
@@ -108,7 +111,8 @@ std::map<std::string, std::string> Fields(const CActiCameraProperties& p) {
 // with `config` (N640x480 when empty) and the items as given. `expected`
 // lists "name=value" fields, "req=PREFIX>A|B" the requests that start with
 // PREFIX, and how the case is set up: "+pal" (the PAL codes are taken),
-// "+flag0", "+fails" (identification fails), "+stopped", "+KCM5311" (another model).
+// "+flag0", "+fails" (identification fails), "+stopped", "+model=NAME",
+// "+set=NAME=VALUE" (a camera setting).
 struct Identification {
   std::string info, config, expected;
   std::vector<std::pair<std::string, std::string>> answers = {};
@@ -126,6 +130,10 @@ const std::string kDualCaps =
     "VIDEO_RESOLUTION_CAP = N1280x720,N640x480\r\nVIDEO2_RESOLUTION_CAP = N640x480,N320x240\r\n";
 
 TEST_F(CameraPropertiesTest, Identifications) {
+  // Where a hemispheric camera's configured view is read.
+  const std::string view = ::testing::TempDir() + "strandline_camera_view.xml";
+  std::ofstream(view) << "<?xml version=\"1.0\"?>\n<Configuration><Default><StreamMode>MD_PRESET</StreamMode>"
+                         "<MountingType>CEILING</MountingType></Default></Configuration>\n";
   const Identification cases[] = {
       // The model table.
       {Info("AMU1100"), "", "brand=VIDO group=1 in=0 out=0 ptz=1 codecs= d1=1 fw=A1D-500-V4.12 mac=00:0F:7C:01:02:03"},
@@ -182,7 +190,7 @@ TEST_F(CameraPropertiesTest, Identifications) {
       // A camera in DUAL mode; MPEG-4 is not offered then.
       {Info("XYZ-7", "MD_CAP = MD\r\nENCODER_CAP = H264,MPEG4,MJPEG\r\n" + kDualCaps),
        "",
-       "+KCM5311 mode=1 streams=2 codecs=1,3 codecs1=1,3 "
+       "+model=KCM5311 mode=1 streams=2 codecs=1,3 codecs1=1,3 "
        "caps=Recording=640x480:25,30;1280x720:15,30;.Live=320x240:10,20;640x480:30;.",
        {{"FPS_CAP_QUERY_ALL=DUAL,H264,N1280x720,H264,N640x480", "FPS_CAP_QUERY_ALL='30,15;30'\r\n"},
         {"FPS_CAP_QUERY_ALL=DUAL,H264,N640x480,H264,N640x480", "FPS_CAP_QUERY_ALL='30,25;30'\r\n"},
@@ -194,17 +202,34 @@ TEST_F(CameraPropertiesTest, Identifications) {
        {{"VIDEO_STREAM", "VIDEO_STREAM='WEIRD'\r\n"}}},
       // A stop skips the remaining steps.
       {Info("XYZ-10"), "", "+stopped model=XYZ-10 req=>system?SYSTEM_INFO"},
+      // A hemispheric camera takes the configured mode and mounting; no MJPEG with motion presets.
+      {Info("KCM3911", "MD_CAP = Hemispheric,MD\r\nENCODER_CAP = H264,MJPEG\r\nVIDEO_RESOLUTION_CAP = N1280x720\r\n"),
+       "VIDEO_RESOLUTION='N1280x720'\r\n",
+       "+model=KCM3911 +set=FISHEYE_INSTALL=WALL,3 mode=3 mount=1 streams=3 codecs=3 "
+       "req=encoder?VIDEO_STREAM>encoder?VIDEO_STREAM|encoder?VIDEO_STREAM=MD_PRESET "
+       "req=encoder?FISHEYE_INSTALL>encoder?FISHEYE_INSTALL|encoder?FISHEYE_INSTALL=CEILING,3 "
+       "caps=Recording=1280x720:8,15;.Live=1280x352:8,15;.Remote=1280x352:8,15;.",
+       {{"FPS_CAP_QUERY_ALL=MD_PRESET,H264,N1280x720", "FPS_CAP_QUERY_ALL='15,8-30'\r\n"}}},
   };
   for (const Identification& c : cases) {
     SCOPED_TRACE(c.info + c.expected);
     std::vector<std::string> checks, setup;
     for (const std::string& token : Split(c.expected, " ")) (token[0] == '+' ? setup : checks).push_back(token);
     auto has = [&](const std::string& option) { return std::count(setup.begin(), setup.end(), option) > 0; };
-    Start(has("+KCM5311") ? "KCM5311" : "TCM5311");
+    std::string model = "TCM5311";
+    for (const std::string& option : setup) {
+      if (option.rfind("+model=", 0) == 0) model = option.substr(7);
+    }
+    Start(model);
+    for (const std::string& option : setup) {
+      const size_t eq = option.find('=', 5);
+      EXPECT_TRUE(option.rfind("+set=", 0) != 0 ||
+                  camera_->SetSetting(option.substr(5, eq - 5), option.substr(eq + 1)));
+    }
     TakePalCodes(has("+pal"));
     Answers(c.info, c.config.empty() ? "VIDEO_RESOLUTION='N640x480'\r\n" : c.config);
     for (const auto& [item, text] : c.answers) Answer(item, text);
-    auto properties = Identify(has("+flag0") ? 0 : 1, !has("+fails"), has("+stopped"));
+    auto properties = Identify(has("+flag0") ? 0 : 1, !has("+fails"), has("+stopped"), view);
     const auto fields = Fields(*properties);
     for (const std::string& check : checks) {
       const size_t eq = check.find('=');
@@ -224,6 +249,7 @@ TEST_F(CameraPropertiesTest, Identifications) {
                 StreamKindSettings(detailed.begin(), detailed.end()));
     }
   }
+  std::remove(view.c_str());
 }
 
 TEST_F(CameraPropertiesTest, PropertiesB2PtzAndDisk) {
@@ -257,34 +283,6 @@ TEST_F(CameraPropertiesTest, PropertiesB2PtzAndDisk) {
                        "10 Disable B2 and Auth:0:1", "11 Disable B2 string:1:B2_RTP_APPENDED", "12 Device Type:0:1",
                        "13 Channel Mode:0:0", "14 Mounting Type:0:0",
                        "15 Stream capabilities:1:" + properties->StreamCapabilityText(), "16 Privacy mask count:0:1"}));
-}
-
-TEST_F(CameraPropertiesTest, HemisphericCameraTakesTheConfiguredModeAndMounting) {
-  const std::string path = ::testing::TempDir() + "strandline_camera_view.xml";
-  {
-    std::ofstream file(path);
-    file << "<?xml version=\"1.0\"?>\n<Configuration><Default><StreamMode>MD_PRESET</StreamMode>"
-            "<MountingType>CEILING</MountingType></Default></Configuration>\n";
-  }
-  Start("KCM3911");
-  ASSERT_TRUE(camera_->SetSetting("FISHEYE_INSTALL", "WALL,3"));
-  Answers(
-      Info("KCM3911", "MD_CAP = Hemispheric,MD\r\nENCODER_CAP = H264,MJPEG\r\nVIDEO_RESOLUTION_CAP = N1280x720\r\n"),
-      "VIDEO_RESOLUTION='N1280x720'\r\n");
-  Answer("FPS_CAP_QUERY_ALL=MD_PRESET,H264,N1280x720", "FPS_CAP_QUERY_ALL='15,8-30'\r\n");
-  CActiCameraProperties properties(driver_.info, 1);
-  properties.SetConfigurationPath(path);
-  uint32_t status = 0;
-  ASSERT_TRUE(properties.Query(status));
-  EXPECT_THAT(Requests("encoder?VIDEO_STREAM"), ElementsAre("encoder?VIDEO_STREAM", "encoder?VIDEO_STREAM=MD_PRESET"));
-  EXPECT_THAT(Requests("encoder?FISHEYE_INSTALL"),
-              ElementsAre("encoder?FISHEYE_INSTALL", "encoder?FISHEYE_INSTALL=CEILING,3"));
-  EXPECT_EQ(properties.ChannelMode(), 3u);
-  EXPECT_EQ(properties.MountingType(), 1u);
-  EXPECT_EQ(properties.StreamCount(), 3u);
-  EXPECT_EQ(properties.Stream(0).codecs, (std::set<uint32_t>{kCodecH264}));  // no MJPEG with motion presets
-  EXPECT_EQ(properties.StreamCapabilityText(), "Recording=1280x720:8,15;.Live=1280x352:8,15;.Remote=1280x352:8,15;.");
-  std::remove(path.c_str());
 }
 
 // GetFrameRates works on whatever the main stream holds; a derived class
