@@ -13,10 +13,8 @@
 #include "ptz/preposition_list.h"
 #include "ptz/recording_ptz_comm.h"
 #include "runtime/text_utils.h"
-#include "support/silent_listener.h"
 #include "support/temp_dir.h"
 #include "support/test_driver.h"
-#include "support/wait_until.h"
 #include "xml/xml_settings_api.h"
 
 namespace orbisan::test {
@@ -247,20 +245,6 @@ TEST_F(PTZHandlerTest, ControlChecksAndStops) {
                                                       "FOCUS=STOP"}));
   EXPECT_TRUE(control.QueryOption(3));
   EXPECT_FALSE(control.QueryOption(0));
-}
-
-TEST_F(PTZHandlerTest, CloseCutsShortAPresetRequestTheCameraNeverAnswers) {
-  SilentListener camera;
-  driver_.info.port = camera.Port();
-  driver_.info.connectTimeoutMs = 60000;
-  CActiPTZControl control(&driver_, 0, false);
-  ASSERT_TRUE(control.Open());
-  std::thread host([&] { EXPECT_EQ(control.AddPreset("A"), -18); });
-  ASSERT_TRUE(WaitUntil([&] { return camera.Connected(); }));
-  const auto start = std::chrono::steady_clock::now();
-  control.Close();
-  host.join();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30)) << "waited for the camera";
 }
 
 TEST_F(PTZHandlerTest, PresetNamesAndCapabilities) {
