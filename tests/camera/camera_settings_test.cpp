@@ -268,21 +268,44 @@ class PrivacyZoneTest : public SimCameraTest {
   void SetUp() override { Start("TCM5311"); }  // four privacy regions
 };
 
+// The zone records a channel writes, as they stand, on every stream start:
+// in pixels of the requested frame, cut at its edges. Host parameter 16 is
+// the device's zone count; a live or remote channel never takes the host's
+// zones and leaves the device's masks alone.
 TEST_F(PrivacyZoneTest, ZonesAreWrittenInPixelsOfTheRequestedFrame) {
-  driver_.parameters[16] = "3";
-  CPrivacyZoneHandler handler(&driver_, 0);
-  HostZoneList list;
-  list.zones = {
-      {true, 10, 20, 50, 25}, {false, 5, 5, 5, 5}, {true, 50, 50, 100, 100}};  // the last one is cut at the edge
-  handler.SetZones(&list);
-  handler.ApplyZones(Request(640, 480));
-  EXPECT_THAT(Requests(), ElementsAre("encoder?PRIVACY_REGION=1,1,000000,64,96,384,216",
-                                      "encoder?PRIVACY_REGION=2,0,000000,1,1,20,20",
-                                      "encoder?PRIVACY_REGION=3,1,000000,320,240,640,480"));
-  // Written again, as they stand, on every stream start.
-  camera_->ClearCgiRequests();
-  handler.ApplyZones(Request(352, 240));
-  EXPECT_EQ(Requests().front(), "encoder?PRIVACY_REGION=1,1,000000,35,48,211,108");
+  struct Case {
+    const char* count;
+    uint32_t channel;
+    std::vector<HostZone> zones;
+    bool given;  // SetZones was called
+    uint32_t width, height;
+    std::string records;  // PRIVACY_REGION values
+  };
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const std::vector<HostZone> three = {{true, 10, 20, 50, 25}, {false, 5, 5, 5, 5}, {true, 50, 50, 100, 100}};
+  const Case cases[] = {
+      {"3", 0, three, true, 640, 480, "1,1,000000,64,96,384,216 2,0,000000,1,1,20,20 3,1,000000,320,240,640,480"},
+      {"3", 0, three, true, 352, 240, "1,1,000000,35,48,211,108 2,0,000000,1,1,20,20 3,1,000000,176,120,352,240"},
+      {"", 0, {{true, 10, 20, 50, 25}}, true, 640, 480, ""},
+      {"2", 1, {}, false, 640, 480, ""},
+      {"2", 0, {}, true, 640, 480, "1,0,000000,1,1,20,20 2,0,000000,1,1,20,20"},
+      {"1", 0, {{true, -20, nan, 500, 1e300}}, true, 640, 480, "1,1,000000,0,0,640,480"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.records);
+    camera_->ClearCgiRequests();
+    driver_.parameters[16] = c.count;
+    CPrivacyZoneHandler handler(&driver_, c.channel);
+    HostZoneList list;
+    list.zones = c.zones;
+    if (c.given) handler.SetZones(&list);
+    handler.ApplyZones(Request(c.width, c.height));
+    handler.ApplyZones(Request(c.width, c.height));
+    std::string records;
+    for (const std::string& request : Requests()) records += " " + request.substr(23);
+    EXPECT_EQ(records, c.records.empty() ? "" : " " + c.records + " " + c.records);
+    EXPECT_EQ(handler.FilledFromHost(), c.given && c.channel == 0);
+  }
   EXPECT_TRUE(driver_.Lines().empty());
 }
 
@@ -308,38 +331,6 @@ TEST_F(PrivacyZoneTest, FewerHostZonesLeaveTheOtherRecordsAsTheyWere) {
   many.zones.assign(6, HostZone(true, 1, 1, 1, 1));
   handler.SetZones(&many);
   EXPECT_EQ(handler.Zones().size(), 3u);
-}
-
-TEST_F(PrivacyZoneTest, NothingIsSentWithoutZonesOrWithoutHostRecords) {
-  // No zone count: never a PRIVACY_REGION command.
-  CPrivacyZoneHandler noZones(&driver_, 0);
-  HostZoneList list;
-  list.zones = {{true, 10, 20, 50, 25}};
-  noZones.SetZones(&list);
-  noZones.ApplyZones(Request(640, 480));
-  // A live or remote channel never gets the host's zones: it leaves the
-  // device's masks alone.
-  driver_.parameters[16] = "2";
-  CPrivacyZoneHandler live(&driver_, 1);
-  live.ApplyZones(Request(640, 480));
-  EXPECT_FALSE(live.FilledFromHost());
-  EXPECT_THAT(Requests(), IsEmpty());
-  // A recording channel given an empty list writes its (disabled) zones.
-  CPrivacyZoneHandler recording(&driver_, 0);
-  HostZoneList empty;
-  recording.SetZones(&empty);
-  recording.ApplyZones(Request(640, 480));
-  EXPECT_EQ(Requests().size(), 2u);
-}
-
-TEST_F(PrivacyZoneTest, BrokenHostValuesStayInsideThePicture) {
-  driver_.parameters[16] = "1";
-  CPrivacyZoneHandler handler(&driver_, 0);
-  HostZoneList list;
-  list.zones = {{true, -20, std::numeric_limits<double>::quiet_NaN(), 500, 1e300}};
-  handler.SetZones(&list);
-  handler.ApplyZones(Request(640, 480));
-  EXPECT_THAT(Requests(), ElementsAre("encoder?PRIVACY_REGION=1,1,000000,0,0,640,480"));
 }
 
 TEST_F(PrivacyZoneTest, RequestFailureStopsAndErrorAnswersGoOn) {
