@@ -130,7 +130,7 @@ class TestChannel : public CAudioCaptureChannel {
 
 }  // namespace
 
-TEST(AudioCaptureChannel, SessionParametersAndCameraCheck) {
+TEST(AudioCaptureChannel, SessionParametersCameraCheckAndDescription) {
   struct Case {
     const char* ports;
     const char* mode;  // parameter 12
@@ -163,10 +163,8 @@ TEST(AudioCaptureChannel, SessionParametersAndCameraCheck) {
   driver.parameters[5] = "1";
   EXPECT_EQ(TestChannel(&driver, 0, 0, nullptr, nullptr).CameraCheckPath(),
             "/cgi-bin/system?USER=u&PWD=p&V2_AUDIO_ENABLED=1");
-}
 
-TEST(AudioCaptureChannel, DescriptionChecks) {
-  test::TestDriver driver;
+  // The description must offer mu-law, and a multicast one its group and port.
   TestChannel channel(&driver, 0, 0, nullptr, nullptr);
   SDP_SESSION_INFO info;
   info.audio.encoding = "PCMA/8000";

@@ -49,7 +49,7 @@ class SimCameraTest : public ::testing::Test {
     std::vector<std::string> out;
     for (const strandline::sim::CgiRequest& request : camera_->CgiRequests()) {
       std::string shown = request.path.substr(request.path.rfind('/') + 1) + "?";
-      for (const std::string& item : Split(request.query, "&")) {
+      for (const std::string& item : Split(request.query, "&", false)) {
         if (item.rfind("USER=", 0) == 0 || item.rfind("PWD=", 0) == 0) continue;
         shown += (shown.back() == '?' ? "" : "&") + item;
       }

@@ -55,8 +55,6 @@ void ExpectDefaults(test::TestDriver& driver) {
   EXPECT_EQ(configuration.GetStreamingMode(), 0u);
 }
 
-TEST_F(ConfigurationTest, MissingFileGivesDefaults) { ExpectDefaults(driver_); }
-
 TEST_F(ConfigurationTest, DeviceElementReplacesDefaultForItsAddressAndPortOnly) {
   WriteSettings(
       "<RTPMode>RTPOVERRTSP</RTPMode><RTPPacketSize>1400</RTPPacketSize>",
@@ -154,7 +152,8 @@ TEST_F(ConfigurationTest, SettingTexts) {
   EXPECT_EQ(GetViewSettings(&driver_).mountingType, 1u);
 }
 
-TEST_F(ConfigurationTest, EveryQueryReadsTheFileAgainAndMalformedGivesDefaults) {
+TEST_F(ConfigurationTest, EveryQueryReadsTheFileAgainAndMissingOrMalformedGivesDefaults) {
+  ExpectDefaults(driver_);
   CConfiguration configuration(&driver_);
   WriteSettings(
       "<RTPMode>RTPOVERRTSP</RTPMode><RTPPacketSize>1400</RTPPacketSize>"

@@ -1,6 +1,5 @@
-#include "camera/http_sender.h"
-
 #include <curl/curl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -8,6 +7,7 @@
 
 #include "camera/cgi_path.h"
 #include "camera/h_utils.h"
+#include "camera/http_sender.h"
 #include "camera/scripted_http_server.h"
 #include "support/wait_until.h"
 
@@ -65,18 +65,72 @@ struct Rig {
   std::vector<char> body;
 };
 
-TEST(HttpSender, BasicCredentialsAreSentFirstAndAccepted) {
-  Rig rig({Server::Auth::kBasic}, Fixed(200, "SYSTEM_INFO='x'\r\n"));
-  ASSERT_TRUE(rig.server.Running());
-  const CResultDef result = rig.Get("SYSTEM_INFO");
-  EXPECT_EQ(result.GetCode(), 0u);
-  EXPECT_EQ(result.GetCategory(), 3u);
-  EXPECT_EQ(std::string(rig.body.begin(), rig.body.end()), "SYSTEM_INFO='x'\r\n");
-  const auto requests = rig.server.Requests();
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_TRUE(requests[0].accepted) << "no challenge round first";
-  // The query goes out exactly as built, login included.
-  EXPECT_EQ(requests[0].uri, "/cgi-bin/system?USER=admin&PWD=secret&SYSTEM_INFO");
+// One GET of a login, a status and a body: the result, and for a failure a
+// message that names the device and the request without the password.
+TEST(HttpSender, ResultsOfStatusesAndCredentials) {
+  struct Case {
+    Server::Auth auth;
+    std::string user, password;
+    unsigned status;
+    std::string body;
+    bool requireBody;
+    uint32_t code, category;
+    std::string message;
+  };
+  using enum Server::Auth;
+  const std::string bad = "the user name or password contains a blank";
+  const Case cases[] = {
+      // Basic credentials are sent first and accepted, without a challenge round.
+      {kBasic, "admin", "secret", 200, "SYSTEM_INFO='x'\r\n", true, 0, 3, ""},
+      {kDigest, "admin", "wrong-pass", 200, "OK\r\n", true, 10, 1, "credentials are invalid"},
+      {kBasic, "admin", "wrong-pass", 200, "OK\r\n", true, 10, 1, "credentials are invalid"},
+      {kNone, "admin", "secret", 404, "no", true, 9, 1, "was not found"},
+      {kNone, "admin", "secret", 500, "boom", true, 8, 1, "HTTP status code is 500"},
+      {kNone, "admin", "secret", 302, "x", true, 8, 1, "HTTP status code is 302"},
+      {kNone, "admin", "secret", 200, "", true, 12, 2, "Incorrect response"},
+      {kNone, "admin", "secret", 200, "", false, 0, 3, ""},
+      {kNone, "admin", "secret", 204, "", false, 0, 3, ""},
+      // An empty user sends no credentials, though the server would take them.
+      {kBasic, "", "secret", 200, "OK\r\n", true, 10, 1, "credentials are invalid"},
+      // Credentials that cannot stand in a URL are refused before sending.
+      {kNone, "admin", "pass word", 200, "OK\r\n", true, 11, 4, bad},
+      {kNone, "admin", "pa\r\nX-Injected: 1", 200, "OK\r\n", true, 11, 4, bad},
+      {kNone, "admin", "pass#frag", 200, "OK\r\n", true, 11, 4, bad},
+      {kNone, "admin", "a&SAVE_REBOOT", 200, "OK\r\n", true, 11, 4, bad},
+      {kNone, "ad min", "secret", 200, "OK\r\n", true, 11, 4, bad},
+      {kNone, "admin\n", "secret", 200, "OK\r\n", true, 11, 4, bad},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.user + ":" + c.password + " " + std::to_string(c.status));
+    Rig rig({c.auth, c.user.empty() ? "" : "admin", "secret"}, Fixed(c.status, c.body), 3000, c.user, c.password);
+    ASSERT_TRUE(rig.server.Running());
+    const CResultDef result = rig.Get("SYSTEM_INFO", c.requireBody);
+    EXPECT_EQ(result.GetCode(), c.code);
+    EXPECT_EQ(result.GetCategory(), c.category);
+    const auto requests = rig.server.Requests();
+    if (c.code == 0) {
+      EXPECT_EQ(std::string(rig.body.begin(), rig.body.end()), c.requireBody ? c.body : "");
+      ASSERT_EQ(requests.size(), 1u);
+      EXPECT_TRUE(requests[0].accepted) << "no challenge round first";
+      // The query goes out exactly as built, login included.
+      EXPECT_EQ(requests[0].uri, "/cgi-bin/system?USER=admin&PWD=secret&SYSTEM_INFO");
+    } else {
+      EXPECT_NE(result.GetMessage().find(c.message), std::string::npos) << result.GetMessage();
+      EXPECT_NE(result.GetMessage().find("device 127.0.0.1:" + std::to_string(rig.server.Port())), std::string::npos);
+      EXPECT_NE(result.GetMessage().find("PWD=***&SYSTEM_INFO"), std::string::npos) << result.GetMessage();
+      EXPECT_EQ(result.GetMessage().find(c.password), std::string::npos) << result.GetMessage();
+      EXPECT_EQ(rig.server.AcceptedUris().empty(), c.code == 10 || c.code == 11);
+    }
+    // A second request of the same client ends the same way.
+    EXPECT_EQ(rig.Get("X", c.requireBody).GetCode(), c.code);
+    if (c.code == 11) {
+      EXPECT_TRUE(requests.empty());
+      // Sent directly, a path that cannot stand on the request line is refused by the client as well.
+      if (c.password.find('&') == std::string::npos) {
+        EXPECT_FALSE(rig.http.Send(Web::CHttpRequest("GET", rig.Url("SYSTEM_INFO"))));
+      }
+    }
+  }
 }
 
 TEST(HttpSender, DigestIsLearntFromTheFirstChallengeAndKept) {
@@ -96,47 +150,6 @@ TEST(HttpSender, DigestIsLearntFromTheFirstChallengeAndKept) {
   EXPECT_EQ(rig.server.Connections(), 1u);
   ASSERT_EQ(rig.server.Requests().size(), 10u);
   EXPECT_EQ(rig.server.AcceptedUris().size(), 10u);
-}
-
-TEST(HttpSender, RefusedCredentialsGiveCode10WithoutThePassword) {
-  for (Server::Auth auth : {Server::Auth::kDigest, Server::Auth::kBasic}) {
-    Rig rig({auth}, Fixed(200, "OK\r\n"), 3000, "admin", "wrong-pass");
-    ASSERT_TRUE(rig.server.Running());
-    const CResultDef result = rig.Get("SYSTEM_INFO");
-    EXPECT_EQ(result.GetCode(), 10u);
-    EXPECT_EQ(result.GetCategory(), 1u);
-    EXPECT_NE(result.GetMessage().find("credentials are invalid"), std::string::npos);
-    EXPECT_NE(result.GetMessage().find("PWD=***&SYSTEM_INFO"), std::string::npos) << result.GetMessage();
-    EXPECT_EQ(result.GetMessage().find("wrong-pass"), std::string::npos);
-    // A second request of the same client is refused the same way.
-    EXPECT_EQ(rig.Get("X").GetCode(), 10u);
-  }
-}
-
-TEST(HttpSender, StatusCodesAndEmptyBodies) {
-  struct Case {
-    unsigned status;
-    std::string body;
-    bool requireBody;
-    uint32_t code;
-    uint32_t category;
-  };
-  const Case cases[] = {{404, "no", true, 9, 1}, {500, "boom", true, 8, 1}, {200, "", true, 12, 2},
-                        {200, "", false, 0, 3},  {204, "", false, 0, 3},    {302, "x", true, 8, 1}};
-  for (const Case& c : cases) {
-    Rig rig({}, Fixed(c.status, c.body));
-    ASSERT_TRUE(rig.server.Running());
-    const CResultDef result = rig.Get("Q", c.requireBody);
-    EXPECT_EQ(result.GetCode(), c.code) << c.status;
-    EXPECT_EQ(result.GetCategory(), c.category) << c.status;
-    if (c.code != 0) {
-      EXPECT_NE(result.GetMessage().find("device 127.0.0.1:" + std::to_string(rig.server.Port())), std::string::npos);
-      EXPECT_EQ(result.GetMessage().find("secret"), std::string::npos);
-    }
-    if (c.status == 500) {
-      EXPECT_NE(result.GetMessage().find("HTTP status code is 500"), std::string::npos);
-    }
-  }
 }
 
 TEST(HttpSender, ClosedPortGivesCode11AndTheSchemeFallsBackBothWays) {
@@ -187,14 +200,6 @@ TEST(HttpSender, ClosedPortGivesCode11AndTheSchemeFallsBackBothWays) {
   const unsigned connections = plain.Connections();
   EXPECT_TRUE(HUtils::RequestGet(http, Url(device, "C"), answer));
   EXPECT_EQ(plain.Connections(), connections);
-}
-
-TEST(HttpSender, EmptyUserSendsNoCredentials) {
-  // A server that would take an empty user's credentials, were they sent.
-  Rig rig({Server::Auth::kBasic, "", "secret"}, Fixed(200, "OK\r\n"), 3000, "", "secret");
-  ASSERT_TRUE(rig.server.Running());
-  EXPECT_EQ(rig.Get("A").GetCode(), 10u);
-  EXPECT_TRUE(rig.server.AcceptedUris().empty());
 }
 
 TEST(HttpSender, CancelFromAnotherThreadEndsAStalledBodyAtOnce) {
@@ -365,35 +370,73 @@ TEST(HttpSender, LongAnswerCanBeReadPieceByPiece) {
   EXPECT_EQ(std::string(collected.begin(), collected.end()), expected);
 }
 
-TEST(HttpSender, CredentialsThatCannotStandInAUrlAreRefusedBeforeSending) {
-  Server server({}, Fixed(200, "OK\r\n"));
-  ASSERT_TRUE(server.Running());
-  const std::pair<std::string, std::string> bad[] = {{"admin", "pass word"}, {"admin", "pa\r\nX-Injected: 1"},
-                                                     {"admin", "pass#frag"}, {"admin", "a&SAVE_REBOOT"},
-                                                     {"ad min", "secret"},   {"admin\n", "secret"}};
-  for (const auto& [user, password] : bad) {
-    const DEVICE_INFO device = Device(server.Port(), user, password);
-    Web::CHttpSender http(device);
-    std::vector<char> body;
-    const CResultDef result = HUtils::RequestGetRD(http, Url(device, "SYSTEM_INFO"), body, true);
-    EXPECT_EQ(result.GetCode(), 11u);
-    EXPECT_NE(result.GetMessage().find("cannot be sent"), std::string::npos);
-    EXPECT_EQ(result.GetMessage().find(password), std::string::npos) << result.GetMessage();
-    // Sent directly, a path that cannot stand on the request line is
-    // refused by the client as well.
-    if (password.find('&') == std::string::npos) {
-      EXPECT_FALSE(http.Send(Web::CHttpRequest("GET", Url(device, "SYSTEM_INFO"))));
-    }
-  }
-  EXPECT_TRUE(server.Requests().empty());
-}
-
 TEST(HttpSender, PasswordMasking) {
   EXPECT_EQ(HUtils::MaskPassword("/cgi-bin/x?USER=a&PWD=p1&Q", "p1"), "/cgi-bin/x?USER=a&PWD=***&Q");
   EXPECT_EQ(HUtils::MaskPassword("/cgi-bin/x?USER=a&PWD=p&q&Q", "p&q"), "/cgi-bin/x?USER=a&PWD=***&Q");
   EXPECT_EQ(HUtils::MaskPassword("/x?PWD=abc", "zzz"), "/x?PWD=***");
   EXPECT_EQ(HUtils::MaskPassword("/x?PWD=&Q&PWD=b", ""), "/x?PWD=***&Q&PWD=***");
   EXPECT_EQ(HUtils::MaskPassword("/x?USER=a", "a"), "/x?USER=a");
+}
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+namespace H = HUtils;
+
+TEST(AnswerText, LineEndsAndEmptyValues) {
+  // The value is kept as it stands.
+  EXPECT_EQ(H::GetValue("Production ID = ACM8201 \r\n", "Production ID", " = ", "\r\n"), "ACM8201 ");
+  // Last line without a line end.
+  EXPECT_EQ(H::GetValue("A='1'\r\nB='2'", "B", "=", "\r\n"), "'2'");
+  // Empty values are passed over and the search goes on.
+  EXPECT_EQ(H::GetValue("K=\r\nK=\rK=\nK=last", "K", "=", "\r\n"), "last");
+  EXPECT_EQ(H::GetValue("K=\r\n", "K", "=", "\r\n"), "");
+  // CR alone and LF alone each end a line.
+  EXPECT_EQ(H::GetValue("A=1\rB=2\nC=3", "B", "=", "\r\n"), "2");
+  EXPECT_EQ(H::GetValue("A=1\rB=2\nC=3", "C", "=", "\r\n"), "3");
+  // A separator on a later line does not belong to the key's line.
+  EXPECT_EQ(H::GetValue("KEY\r\nOTHER=1\r\nKEY=2", "KEY", "=", "\r\n"), "2");
+  // Quoted values read with the quote as separator and line end.
+  EXPECT_EQ(H::GetValue("VIDEO_STREAM='DUAL'\r\n", "VIDEO_STREAM", "='", " '\r\n"), "DUAL");
+  // Empty arguments and absent keys.
+  EXPECT_EQ(H::GetValue("A=1", "", "=", "\r\n"), "");
+  EXPECT_EQ(H::GetValue("A=1", "A", "", "\r\n"), "");
+  EXPECT_EQ(H::GetValue("A=1", "A", "=", ""), "");
+  EXPECT_EQ(H::GetValue("", "A", "=", "\r\n"), "");
+  EXPECT_EQ(H::GetValue("A", "A", "=", "\r\n"), "");
+}
+
+TEST(AnswerText, ListsAndCharacters) {
+  EXPECT_THAT(H::GetValueList("FISHEYE_INSTALL='WALL,,360'\r\n", "FISHEYE_INSTALL", "=", "\r\n", ","),
+              ElementsAre("'WALL", "360'"));
+  EXPECT_THAT(H::GetValueList("X=1", "Y", "=", "\r\n", ","), IsEmpty());
+  EXPECT_EQ(H::RemoveChars(" 'a b'\r\n", " '\r\n"), "ab");
+  EXPECT_EQ(H::FormatString("%s=%u", "N", 5u), "N=5");
+}
+
+TEST(AnswerText, ParseInt) {
+  int value = 0;
+  // Out-of-range numbers are held at the limit.
+  for (const auto& [text, expected] : {std::pair{"12", 12}, {"-3", -3}, {"+7", 7}, {"99999999999", 2147483647}}) {
+    EXPECT_TRUE(H::ParseInt(text, value)) << text;
+    EXPECT_EQ(value, expected) << text;
+  }
+  value = 42;
+  for (const char* bad : {"", "-", "+", "1a", " 1", "1 ", "--1", "0x10"}) {
+    EXPECT_FALSE(H::ParseInt(bad, value)) << bad;
+  }
+  EXPECT_EQ(value, 42);
+}
+
+TEST(AnswerText, ChangeParamSendsOnlyWhatDiffers) {
+  const std::string answer = "VIDEO_ENCODER='H264'\r\nVIDEO_FPS_NUM='025'\r\nVIDEO_GOP=''\r\nERROR: VIDEO_X\r\n";
+  EXPECT_EQ(H::ChangeParam(answer, "VIDEO_ENCODER", "H264"), "");
+  EXPECT_EQ(H::ChangeParam(answer, "VIDEO_ENCODER", "MJPEG"), "&VIDEO_ENCODER=MJPEG");
+  EXPECT_EQ(H::ChangeParam(answer, "VIDEO_X", "1"), "");
+  EXPECT_EQ(H::ChangeParam(answer, "VIDEO_GOP", "0"), "&VIDEO_GOP=0");
+  // Numbers compare by value.
+  EXPECT_EQ(H::ChangeParamU(answer, "VIDEO_FPS_NUM", 25), "");
+  EXPECT_EQ(H::ChangeParamU(answer, "VIDEO_FPS_NUM", 24), "&VIDEO_FPS_NUM=24");
+  EXPECT_EQ(H::ChangeParamU(answer, "VIDEO_MISSING", 1), "");
 }
 
 }  // namespace
