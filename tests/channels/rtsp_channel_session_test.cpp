@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "channels/base_rtsp_channel.h"
@@ -121,9 +122,16 @@ TEST_F(RtspChannelSessionTest, PortPairReceivingAStrayStreamIsGivenUp) {
       }
     });
     Camera script;
-    // DESCRIBE is answered once the stray stream reached the channel.
+    // DESCRIBE is answered once the stray stream reached the channel. A
+    // later DESCRIBE may still wait when the channel stops: the lock keeps
+    // the server's thread off a channel that is going away.
+    std::mutex watchedLock;
     script.onDescribe = [&] {
-      if (stray) test::WaitUntil([&] { return watched.load() && watched.load()->PacketArrived(); });
+      if (!stray) return;
+      test::WaitUntil([&] {
+        std::lock_guard<std::mutex> lock(watchedLock);
+        return !watched.load() || watched.load()->PacketArrived();
+      });
     };
     test::ScriptedRtspServer server(script);
     ScriptedCameraChannel channel(&driver, server.port());
@@ -134,6 +142,10 @@ TEST_F(RtspChannelSessionTest, PortPairReceivingAStrayStreamIsGivenUp) {
     channel.Stop();
     sending = false;
     camera.join();
+    {
+      std::lock_guard<std::mutex> lock(watchedLock);
+      watched = nullptr;
+    }
     const std::vector<std::string> requests = server.Requests();
     ASSERT_GE(requests.size(), 2u);
     const size_t at = requests[1].find("client_port=");
