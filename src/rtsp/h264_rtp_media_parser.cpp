@@ -141,6 +141,10 @@ uint32_t CH264RTPMediaParser::FinishHeld(uint64_t idleMs) {
   // A stream with trusted markers ends its pictures itself.
   if (!heldByMarker_ && sawMarker_ && markers_ != Markers::kSlices) return 0;
   const uint64_t hold = heldByMarker_ ? kMarkedHoldMs : kUnmarkedHoldMs;
+  // A unit cut into fragments is not whole before its last one, however long
+  // a stalled sender or a retransmitting connection pauses inside it: the
+  // next time stamp ends such a picture, not the wait.
+  if (inFragment_ && !heldByMarker_ && idleMs != UINT64_MAX) return static_cast<uint32_t>(hold);
   if (idleMs < hold) return static_cast<uint32_t>(hold - idleMs);
   FinishPicture();
   return 0;

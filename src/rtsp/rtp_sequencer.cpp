@@ -1,5 +1,7 @@
 #include "rtsp/rtp_sequencer.h"
 
+#include <algorithm>
+
 #include "rtsp/rtp_loss_counter.h"
 
 namespace orbisan {
@@ -110,7 +112,7 @@ uint64_t CRtpSequencer::Flush(uint64_t nowMs, IRtpSequencedSink& sink) {
     for (const Held& h : held_) {
       if (h.used && h.arrivedMs < oldest) oldest = h.arrivedMs;
     }
-    if (nowMs - oldest < kWaitMs) return kWaitMs - (nowMs - oldest);
+    if (nowMs - oldest < waitMs_) return waitMs_ - (nowMs - oldest);
     SkipGap(sink);
   }
   return 0;
@@ -164,7 +166,11 @@ void CRtpSequencer::PushAccepted(const CRTPPacket& packet, uint64_t nowMs, IRtpS
     ++heldCount_;
   } else if (distance < 0 && distance > -kMaxMisorder) {
     // Behind: a repeat of one already handed on, or one whose gap was given up.
-    if (WasDelivered(sequence) && counter_ != nullptr) counter_->CountDuplicate();
+    if (!WasDelivered(sequence)) {
+      waitMs_ = std::min(kMaxWaitMs, 2 * waitMs_);
+    } else if (counter_ != nullptr) {
+      counter_->CountDuplicate();
+    }
     return;
   } else if (distance > 0 && distance < kMaxDropout) {
     // Beyond the window: what is missing in front of it is lost.

@@ -32,8 +32,11 @@ class CRtpSequencer {
   static constexpr uint32_t kRestart = IRtpSequencedSink::kRestart;
   // Packets ahead of a gap that are held for it.
   static constexpr uint16_t kWindow = 64;
-  // How long the oldest held packet waits for the gap in front of it.
+  // How long the oldest held packet waits for the gap in front of it at
+  // first; each packet that comes after its gap was given up doubles the
+  // wait, up to kMaxWaitMs, for a path or camera that reorders that late.
   static constexpr uint64_t kWaitMs = 40;
+  static constexpr uint64_t kMaxWaitMs = 320;
   // A new source must send this many packets, while the established one is
   // silent for at least kSourceSilenceMs, before it replaces it.
   static constexpr uint32_t kSourcePersistPackets = 8;
@@ -99,6 +102,8 @@ class CRtpSequencer {
   // A far jump of the numbering waits for its next packet to confirm it.
   Held jump_;
 
+  // Kept across sessions: the path to the camera stays the same.
+  uint64_t waitMs_ = kWaitMs;
   uint64_t foreign_ = 0;
   uint64_t rtcp_ = 0;
   uint64_t sourceChanges_ = 0;

@@ -208,6 +208,22 @@ TEST_F(H264Depacketizer, OneFramePerPictureWhateverTheFraming) {
   }
 }
 
+// A stream without markers that pauses inside a fragmented unit (a stalled
+// sender, a retransmission on the connection): the picture is not cut there.
+TEST_F(H264Depacketizer, UnmarkedPictureWaitsForItsOpenFragment) {
+  CH264RTPMediaParser h264(&driver);
+  h264.SetClient(&client);
+  h264.ProcessPacket(MakePacket(1, 3000, false, kSps720));
+  h264.ProcessPacket(MakePacket(2, 3000, false, kPps));
+  h264.ProcessPacket(MakePacket(3, 3000, false, Fu(0x80, 5, {0x88})));
+  EXPECT_NE(h264.FinishHeld(10 * CH264RTPMediaParser::kUnmarkedHoldMs), 0u);
+  EXPECT_TRUE(client.frames.empty());
+  h264.ProcessPacket(MakePacket(4, 3000, false, Fu(0x40, 5, {0x84, 0x21, 0xA0})));
+  h264.FinishHeld(CH264RTPMediaParser::kUnmarkedHoldMs);
+  ASSERT_EQ(client.frames.size(), 1u);
+  EXPECT_EQ(client.frames[0].bytes, Str(Cat({kStart, kSps720, kStart, kPps, kStart, kIdr, kAud})));
+}
+
 TEST_F(H264Depacketizer, UnsupportedPacketizationResetsSilently) {
   parser.SetSdpParameters(kSps720, kPps, {}, 0, 0);
   Send(true, kIdr);

@@ -76,6 +76,10 @@ TEST(RtpSequencer, PutsTheStreamBackInOrderAndKeepsToItsSource) {
       {"duplicates", Arrive(1, 2) + Arrive(2, 3) + Arrive(3, 3) + Arrive(1, 1) + Arrive(4, 4), Handing(1, 4), 3, 0},
       {"late beyond the wait is dropped as lost", Arrive(1, 1) + Arrive(3, 4) + Arrive(5, 5, 50) + Arrive(2, 2, 60),
        Handing(1, 1) + Handing(3, 5, 1)},
+      {"a late packet lengthens the wait for the next gap",
+       Arrive(1, 1) + Arrive(3, 4) + Arrive(5, 5, 50) + Arrive(2, 2, 60) + Arrive(7, 7, 100) + Arrive(8, 8, 150) +
+           Arrive(6, 6, 170),
+       Handing(1, 1) + Handing(3, 5, 1) + Handing(6, 8)},
       {"a gap wider than the window", Arrive(1, 1) + Arrive(3, 66) + Arrive(67, 67), Handing(1, 1) + Handing(3, 67, 1)},
       {"numbering jumps far ahead", Arrive(1, 2) + Arrive(20000, 20002), Handing(1, 2) + Handing(20000, 20002, R)},
       {"numbering restarts behind", Arrive(5000, 5001) + Arrive(7, 9), Handing(5000, 5001) + Handing(7, 9, R)},
