@@ -79,7 +79,7 @@ TEST(RtpSequencer, PutsTheStreamBackInOrderAndKeepsToItsSource) {
       {"a late packet lengthens the wait for the next gap",
        Arrive(1, 1) + Arrive(3, 4) + Arrive(5, 5, 50) + Arrive(2, 2, 60) + Arrive(7, 7, 100) + Arrive(8, 8, 150) +
            Arrive(6, 6, 170),
-       Handing(1, 1) + Handing(3, 5, 1) + Handing(6, 8)},
+       Handing(1, 1) + Handing(3, 5, 1) + Handing(6, 8), 0, 1},
       {"a gap wider than the window", Arrive(1, 1) + Arrive(3, 66) + Arrive(67, 67), Handing(1, 1) + Handing(3, 67, 1)},
       {"numbering jumps far ahead", Arrive(1, 2) + Arrive(20000, 20002), Handing(1, 2) + Handing(20000, 20002, R)},
       {"numbering restarts behind", Arrive(5000, 5001) + Arrive(7, 9), Handing(5000, 5001) + Handing(7, 9, R)},
