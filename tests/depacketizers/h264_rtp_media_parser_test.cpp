@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "bit_writer.h"
 #include "depacketizer_fixture.h"
 #include "rtsp/h264_sps_parser.h"
@@ -313,70 +315,54 @@ Size ParseSps(const std::vector<uint8_t>& nal) {
   return s;
 }
 
-void ExpectSize(const SpsFields& fields, uint32_t width, uint32_t height) {
-  const Size s = ParseSps(MakeSps(fields));
-  EXPECT_TRUE(s.ok);
-  EXPECT_EQ(width, s.width);
-  EXPECT_EQ(height, s.height);
-}
-
 TEST(H264SpsParser, ReadsSizeAcrossProfilesAndOptionalParts) {
-  SpsFields baseline;
-  ExpectSize(baseline, 176, 144);
-
-  SpsFields high;  // 1080p as encoders send it: 68 rows of macroblocks cropped by 8 lines
-  high.profile = 100;
-  high.level = 40;
-  high.scalingMatrix = true;
-  high.widthMbsMinus1 = 119;
-  high.heightUnitsMinus1 = 67;
-  high.crop = true;
-  high.cropBottom = 4;
-  ExpectSize(high, 1920, 1080);
-
-  SpsFields pocCycle = baseline;  // picture order count type 1 with its offset list
-  pocCycle.pocType = 1;
-  pocCycle.widthMbsMinus1 = 79;
-  pocCycle.heightUnitsMinus1 = 44;
-  ExpectSize(pocCycle, 1280, 720);
-
-  SpsFields fourFourFour;  // 4:4:4 has twelve scaling lists and crops in luma samples
-  fourFourFour.profile = 244;
-  fourFourFour.chromaFormat = 3;
-  fourFourFour.scalingMatrix = true;
-  fourFourFour.widthMbsMinus1 = 39;
-  fourFourFour.heightUnitsMinus1 = 29;
-  fourFourFour.crop = true;
-  fourFourFour.cropRight = 3;
-  ExpectSize(fourFourFour, 637, 480);
-
+  // 1080p as encoders send it: 68 rows of macroblocks cropped by 8 lines.
+  const SpsFields high = {.profile = 100,
+                          .level = 40,
+                          .scalingMatrix = true,
+                          .widthMbsMinus1 = 119,
+                          .heightUnitsMinus1 = 67,
+                          .crop = true,
+                          .cropBottom = 4};
   SpsFields interlaced = high;  // 1080i: 34 map units of 32 lines, cropped by 2 field lines
   interlaced.heightUnitsMinus1 = 33;
   interlaced.frameMbsOnly = false;
   interlaced.cropBottom = 2;
-  ExpectSize(interlaced, 1920, 1080);
-}
-
-TEST(H264SpsParser, RemovesEmulationPreventionBytes) {
-  SpsFields f;
-  f.level = 0;
-  f.spsId = 255;  // eight leading zero bits right after a zero level byte
-  const std::vector<uint8_t> nal = MakeSps(f);
-  ASSERT_EQ(0x03, nal[4]) << "the test set must carry an escape";
-  ExpectSize(f, 176, 144);
+  const std::tuple<SpsFields, uint32_t, uint32_t> cases[] = {
+      {{}, 176, 144},
+      {high, 1920, 1080},
+      {interlaced, 1920, 1080},
+      // picture order count type 1 with its offset list
+      {{.pocType = 1, .widthMbsMinus1 = 79, .heightUnitsMinus1 = 44}, 1280, 720},
+      // 4:4:4 has twelve scaling lists and crops in luma samples
+      {{.profile = 244,
+        .chromaFormat = 3,
+        .scalingMatrix = true,
+        .widthMbsMinus1 = 39,
+        .heightUnitsMinus1 = 29,
+        .crop = true,
+        .cropRight = 3},
+       637,
+       480},
+      // eight leading zero bits right after a zero level byte: an escape
+      {{.level = 0, .spsId = 255}, 176, 144},
+  };
+  for (const auto& [fields, width, height] : cases) {
+    const Size s = ParseSps(MakeSps(fields));
+    EXPECT_TRUE(s.ok) << width;
+    EXPECT_EQ(width, s.width);
+    EXPECT_EQ(height, s.height);
+  }
+  ASSERT_EQ(0x03, MakeSps({.level = 0, .spsId = 255})[4]) << "the test set must carry an escape";
 }
 
 TEST(H264SpsParser, RejectsDamagedSets) {
   std::vector<uint8_t> nal = MakeSps(SpsFields{});
   EXPECT_FALSE(ParseSps(std::vector<uint8_t>(nal.begin(), nal.begin() + 6)).ok) << "cut short";
-  std::vector<uint8_t> pps = nal;
-  pps[0] = 0x68;
-  EXPECT_FALSE(ParseSps(pps).ok) << "not an SPS";
-  SpsFields overCropped;
-  overCropped.crop = true;
-  overCropped.cropLeft = 44;  // 88 columns from each side of 176
-  overCropped.cropRight = 44;
-  EXPECT_FALSE(ParseSps(MakeSps(overCropped)).ok);
+  nal[0] = 0x68;
+  EXPECT_FALSE(ParseSps(nal).ok) << "not an SPS";
+  // 88 columns from each side of 176
+  EXPECT_FALSE(ParseSps(MakeSps({.crop = true, .cropLeft = 44, .cropRight = 44})).ok);
   EXPECT_FALSE(ParseSps({0x67, 0x42, 0, 0, 0, 0, 0, 0, 0, 0, 0}).ok) << "Exp-Golomb code longer than 32 bits";
 }
 

@@ -17,17 +17,16 @@ using test::Bytes;
 using test::RtpFields;
 
 TEST(RtpPacketTest, ReadsEveryHeaderField) {
-  RtpFields fields;
-  fields.marker = true;
-  fields.payloadType = 97;
-  fields.sequence = 0xBEEF;
-  fields.timestamp = 0xDEADBEEF;
-  fields.ssrc = 0x01020304;
-  fields.csrc = {0xA1A2A3A4, 0xB1B2B3B4};
-  fields.extension = true;
-  fields.extensionProfile = 0xABAC;
-  fields.extensionData = Bytes(8, 3);
-  fields.payload = Bytes(100, 9);
+  const RtpFields fields = {.marker = true,
+                            .payloadType = 97,
+                            .sequence = 0xBEEF,
+                            .timestamp = 0xDEADBEEF,
+                            .ssrc = 0x01020304,
+                            .csrc = {0xA1A2A3A4, 0xB1B2B3B4},
+                            .extension = true,
+                            .extensionProfile = 0xABAC,
+                            .extensionData = Bytes(8, 3),
+                            .payload = Bytes(100, 9)};
   const std::vector<uint8_t> wire = BuildRtp(fields);
 
   CRTPPacket packet;
@@ -46,8 +45,7 @@ TEST(RtpPacketTest, ReadsEveryHeaderField) {
   EXPECT_EQ(std::vector<uint8_t>(packet.GetPayload(), packet.GetPayload() + 100), fields.payload);
 
   // The same packet parsed again replaces all of it; a failed parse leaves nothing behind.
-  RtpFields small;
-  small.payload = {9, 8, 7};
+  const RtpFields small = {.payload = {9, 8, 7}};
   const std::vector<uint8_t> b = BuildRtp(small);
   ASSERT_TRUE(packet.Parse(b.data(), b.size()));
   EXPECT_EQ(std::make_tuple(packet.GetCsrcCount(), packet.GetExtensionLength()), std::make_tuple(0, 0));
@@ -59,9 +57,7 @@ TEST(RtpPacketTest, ReadsEveryHeaderField) {
 }
 
 TEST(RtpPacketTest, InPlacePayloadIsAViewAndACopyOwnsItsPayload) {
-  RtpFields fields;
-  fields.padding = 4;
-  fields.payload = Bytes(50, 7);
+  const RtpFields fields = {.payload = Bytes(50, 7), .padding = 4};
   std::vector<uint8_t> wire = BuildRtp(fields);
   CRTPPacket view;
   ASSERT_TRUE(view.ParseInPlace(wire.data(), wire.size()));
@@ -89,17 +85,10 @@ std::vector<uint8_t> Wire(const RtpFields& fields, size_t cut = 0) {
 // What a packet must hold beyond the fixed header: at least one byte, its
 // CSRC list and extension whole; padding may take everything after the header.
 TEST(RtpPacketTest, LengthAndVersionRules) {
-  RtpFields oneByte;
-  oneByte.payload = {0x55};
-  RtpFields csrc;
-  csrc.csrc = {1, 2, 3};
-  csrc.payload = {0x77};
-  RtpFields extension;  // 12 + 4 + 12, no payload
-  extension.extension = true;
-  extension.extensionData = Bytes(12, 1);
-  RtpFields padded;
-  padded.payload = Bytes(10, 0);
-  padded.padding = 4;
+  const RtpFields oneByte = {.payload = {0x55}};
+  const RtpFields csrc = {.csrc = {1, 2, 3}, .payload = {0x77}};
+  const RtpFields extension = {.extension = true, .extensionData = Bytes(12, 1)};  // 12 + 4 + 12, no payload
+  const RtpFields padded = {.payload = Bytes(10, 0), .padding = 4};
   auto withByte = [](std::vector<uint8_t> wire, size_t at, uint8_t value) {
     wire[at] = value;
     return wire;
