@@ -21,18 +21,13 @@ std::pair<int, std::pair<uint32_t, uint32_t>> ParseVol(const Bytes& header) {
 }
 
 TEST(Mpeg4VolParser, ReadsSizeWithOptionalFieldsAndNeedsARectangularShape) {
-  VolFields all;
-  all.width = 720;
-  all.height = 576;
-  all.layerIdentifier = all.extendedPar = all.vbv = all.fixedRate = true;
-  VolFields binary;
-  binary.shape = 2;
+  const VolFields all = {720, 576, 0, true, true, true, true};  // every optional field
   const Bytes plain = MakeConfig({});
   const std::pair<Bytes, std::pair<int, std::pair<uint32_t, uint32_t>>> cases[] = {
       {plain, {1, {176, 144}}},
       {Cat({MakeConfig(all), kIVop}), {1, {720, 576}}},
       {CapturedMpeg4Config(), {1, {176, 144}}},
-      {MakeConfig(binary), {0, {7, 7}}},
+      {MakeConfig({.shape = 2}), {0, {7, 7}}},
       {Cat({kIVop, plain}), {0, {7, 7}}},
       {Bytes(plain.begin(), plain.end() - 4), {0, {7, 7}}}};
   for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(cases[i].second, ParseVol(cases[i].first)) << "case " << i;
@@ -59,10 +54,7 @@ TEST_F(Mpeg4Depacketizer, DescriptionConfigGoesInFrontOfEveryIntraFrame) {
 
 TEST_F(Mpeg4Depacketizer, InBandConfigReplacesTheDescriptionOne) {
   parser.SetSdpParameters({}, {}, MakeConfig({}), 0, 0);
-  VolFields cif;
-  cif.width = 352;
-  cif.height = 288;
-  const Bytes inband = MakeConfig(cif);
+  const Bytes inband = MakeConfig({.width = 352, .height = 288});
   Send(true, Cat({inband, kIVop}));
   Send(true, kPVop);
   Send(true, Cat({kGov, kIVop}));  // GOV header in front of the next I-VOP

@@ -48,17 +48,21 @@ std::vector<uint8_t> SenderReport() {
 
 const std::vector<uint8_t> kCameraBye = {0x81, 203, 0, 1, 0xCA, 0xFE, 0xBA, 0xBE};
 
-uint16_t StartHandler(CRTCPHandler& handler, uint32_t camera) {
-  return test::OnFreePort([&](uint16_t port) { return handler.Start(camera, port); });
-}
-
-TEST(RtcpHandlerTest, ReceiverReportAfterWrapAndByeOnStop) {
+// A handler running for a camera on 127.0.0.1.
+class RtcpHandlerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(camera.ok());
+    port = test::OnFreePort([&](uint16_t p) { return handler.Start(Address("127.0.0.1"), p); });
+    ASSERT_NE(port, 0);
+  }
   ByeUser user;
-  CRTCPHandler handler(&user);
+  CRTCPHandler handler{&user};
   UdpTestSocket camera;
-  ASSERT_TRUE(camera.ok());
-  const uint16_t port = StartHandler(handler, Address("127.0.0.1"));
-  ASSERT_NE(port, 0);
+  uint16_t port = 0;
+};
+
+TEST_F(RtcpHandlerTest, ReceiverReportAfterWrapAndByeOnStop) {
   for (uint16_t seq : {65534, 65535, 0, 1}) handler.CountPacket(seq);
 
   const auto sent = std::chrono::steady_clock::now();
@@ -100,12 +104,7 @@ TEST(RtcpHandlerTest, ReceiverReportAfterWrapAndByeOnStop) {
   EXPECT_FALSE(camera.Receive(200).has_value());
 }
 
-TEST(RtcpHandlerTest, SilentWithoutSenderReport) {
-  ByeUser user;
-  CRTCPHandler handler(&user);
-  UdpTestSocket camera;
-  const uint16_t port = StartHandler(handler, Address("127.0.0.1"));
-  ASSERT_NE(port, 0);
+TEST_F(RtcpHandlerTest, SilentWithoutSenderReport) {
   for (uint16_t seq = 1; seq < 50; ++seq) handler.CountPacket(seq);
   // Receiver reports, SDES and a part claiming more bytes than the datagram has.
   ASSERT_TRUE(camera.SendTo(
@@ -121,14 +120,9 @@ TEST(RtcpHandlerTest, SilentWithoutSenderReport) {
   EXPECT_FALSE(camera.Receive(500).has_value()) << "no BYE without a sender report";
 }
 
-TEST(RtcpHandlerTest, IgnoresOtherHostsAndHandlesCameraBye) {
-  ByeUser user;
-  CRTCPHandler handler(&user);
+TEST_F(RtcpHandlerTest, IgnoresOtherHostsAndHandlesCameraBye) {
   UdpTestSocket stranger("127.0.0.2");
-  UdpTestSocket camera;
   ASSERT_TRUE(stranger.ok());
-  const uint16_t port = StartHandler(handler, Address("127.0.0.1"));
-  ASSERT_NE(port, 0);
   ASSERT_TRUE(stranger.SendTo(port, SenderReport()));
   EXPECT_FALSE(stranger.Receive(500).has_value()) << "RTCP from another host is ignored";
   EXPECT_FALSE(handler.IsReporting());
@@ -143,12 +137,9 @@ TEST(RtcpHandlerTest, IgnoresOtherHostsAndHandlesCameraBye) {
   EXPECT_FALSE(camera.Receive(300).has_value()) << "the camera said goodbye first: no BYE back";
 }
 
-TEST(RtcpHandlerTest, StartNeedsCameraAddressAndClosedSocket) {
-  ByeUser user;
-  CRTCPHandler handler(&user);
-  EXPECT_FALSE(handler.Start(0, 40001));
-  const uint16_t port = StartHandler(handler, Address("127.0.0.1"));
-  ASSERT_NE(port, 0);
+TEST_F(RtcpHandlerTest, StartNeedsCameraAddressAndClosedSocket) {
+  CRTCPHandler other(&user);
+  EXPECT_FALSE(other.Start(0, 40001));
   const uint32_t firstSsrc = handler.GetOwnSsrc();
   EXPECT_FALSE(handler.Start(Address("127.0.0.1"), port + 2)) << "already running";
   handler.Stop();
@@ -157,9 +148,7 @@ TEST(RtcpHandlerTest, StartNeedsCameraAddressAndClosedSocket) {
   handler.Stop();
 }
 
-TEST(RtcpHandlerTest, SequenceStatistics) {
-  ByeUser user;
-  CRTCPHandler handler(&user);
+TEST_F(RtcpHandlerTest, SequenceStatistics) {
   // "highest received cycles", after counting these numbers.
   const auto state = [&](std::initializer_list<uint16_t> sequences) {
     for (uint16_t seq : sequences) handler.CountPacket(seq);
