@@ -39,6 +39,28 @@ Bytes Stap(std::initializer_list<Bytes> units) {
   return out;
 }
 
+struct Packet {
+  uint32_t ts;
+  bool marker;
+  Bytes payload;
+  uint16_t skip = 0;  // sequence numbers left out in front
+};
+using Packets = std::vector<Packet>;
+
+// The packets of one time stamp: the marker on none, on all or on the last.
+enum Marking { kNone, kAll, kLast };
+Packets At(uint32_t ts, Marking marking, const std::vector<Bytes>& payloads) {
+  Packets out;
+  for (const Bytes& p : payloads)
+    out.push_back({ts, marking == kAll || (marking == kLast && &p == &payloads.back()), p});
+  return out;
+}
+
+Packets operator+(Packets a, const Packets& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 class H264Depacketizer : public ParserTest<CH264RTPMediaParser> {
  protected:
   // One delta frame as a single packet.
@@ -74,16 +96,10 @@ TEST_F(H264Depacketizer, OneFramePerPictureWhateverTheFraming) {
   const Bytes fuDelta = Cat({kStart, {0x61, 0x9A, 0x20, 0x2E}, kAud});  // rebuilt with the FU's NRI
   const Bytes annexB = Cat({{0, 0, 0, 1}, kSps720, kStart, kPps, {0, 0, 0, 1}, kIdr});
   const Bytes key1080 = Cat({kStart, kSps1080, kStart, kPps2, kStart, kIdr, kAud});
-  struct Packet {
-    uint32_t ts;
-    bool marker;
-    Bytes payload;
-    uint16_t skip = 0;  // sequence numbers left out in front
-  };
   enum Sets { kUndescribed, k720, k1080 };
   struct Case {
     const char* name;
-    std::vector<Packet> packets;
+    Packets packets;
     std::vector<std::pair<uint32_t, Bytes>> frames;
     Sets described = kUndescribed;  // the description brought 720p or 1080p sets
     uint16_t firstSequence = 100;
@@ -91,48 +107,31 @@ TEST_F(H264Depacketizer, OneFramePerPictureWhateverTheFraming) {
   };
   const Case cases[] = {
       {"no marker bits, equal time stamps on neighbours",
-       {{1, false, kSps720}, {1, false, kPps}, {1, false, kIdr}, {2, false, kSlice}, {2, false, kSlice}},
+       At(1, kNone, {kSps720, kPps, kIdr}) + At(2, kNone, {kSlice, kSlice}),
        {{1, key}, {2, delta}, {2, delta}}},
       {"a marker on every slice",
-       {{1, false, kSps720},
-        {1, false, kPps},
-        {1, true, kIdr},
-        {1, true, idrB},
-        {2, true, kSlice},
-        {2, true, sliceB},
-        {3, true, kSlice},
-        {3, true, sliceB},
-        {4, true, kSlice},
-        {4, true, sliceB},
-        {5, true, kSlice}},
+       At(1, kNone, {kSps720, kPps}) + At(1, kAll, {kIdr, idrB}) + At(2, kAll, {kSlice, sliceB}) +
+           At(3, kAll, {kSlice, sliceB}) + At(4, kAll, {kSlice, sliceB}) + At(5, kAll, {kSlice}),
        {{1, keyAB}, {2, deltaAB}, {3, deltaAB}, {4, deltaAB}, {5, delta}}},
       {"marked sets in an aggregate with empty units, on their own time stamp",
        {{1, true, Stap({{}, kSps720, {}, kPps, {}})}, {2, true, kIdr}},
        {{2, key}}},
       {"start codes inside single units, aggregates and fragments",
-       {{1, true, annexB},
-        {2, true, Stap({Cat({kSlice, kStart, sliceB})})},
-        {3, false, Fu(0x80, 1, Cat({kStart, kSlice}))},
-        {3, true, Fu(0x40, 1, Cat({kStart, sliceB}))}},
+       At(1, kAll, {annexB}) + At(2, kAll, {Stap({Cat({kSlice, kStart, sliceB})})}) +
+           At(3, kLast, {Fu(0x80, 1, Cat({kStart, kSlice})), Fu(0x40, 1, Cat({kStart, sliceB}))}),
        {{1, key}, {2, deltaAB}, {3, deltaAB}}},
       {"fragments: empty ones, the reserved bit, start and end in one, an end bit missing",
-       {{1, false, kSps720},
-        {1, false, kPps},
-        {1, false, Fu(0x80, 5, {0x88})},
-        {1, false, Fu(0x00, 5, {})},
-        {1, false, Fu(0x20, 5, {0x84, 0x21})},
-        {1, true, Fu(0x40, 5, {0xA0})},
-        {2, false, Fu(0xC0, 1, {0x9A, 0x20, 0x2E})},
-        {3, false, Fu(0xA0, 1, {0x9A, 0x20})},
-        {3, true, Fu(0x80, 1, {0x07, 0x22})},
-        {4, true, Fu(0x00, 1, {0x99})},
-        {5, true, kSlice}},
+       At(1, kLast,
+          {kSps720, kPps, Fu(0x80, 5, {0x88}), Fu(0x00, 5, {}), Fu(0x20, 5, {0x84, 0x21}), Fu(0x40, 5, {0xA0})}) +
+           At(2, kNone, {Fu(0xC0, 1, {0x9A, 0x20, 0x2E})}) +
+           At(3, kLast, {Fu(0xA0, 1, {0x9A, 0x20}), Fu(0x80, 1, {0x07, 0x22})}) + At(4, kAll, {Fu(0x00, 1, {0x99})}) +
+           At(5, kAll, {kSlice}),
        {{1, key}, {2, fuDelta}, {3, Cat({kStart, {0x61, 0x9A, 0x20}, kStart, {0x61, 0x07, 0x22}, kAud})}, {5, delta}}},
       {"sets in fragments, one without its end bit, against a description of another size",
-       {{1, false, Fu(0x80, 7, Bytes(kSps720.begin() + 1, kSps720.begin() + 3))},
-        {1, false, Fu(0x40, 7, Bytes(kSps720.begin() + 3, kSps720.end()))},
-        {1, false, Fu(0x80, 8, Bytes(kPps.begin() + 1, kPps.end()))},
-        {1, true, kIdr}},
+       At(1, kLast,
+          {Fu(0x80, 7, Bytes(kSps720.begin() + 1, kSps720.begin() + 3)),
+           Fu(0x40, 7, Bytes(kSps720.begin() + 3, kSps720.end())), Fu(0x80, 8, Bytes(kPps.begin() + 1, kPps.end())),
+           kIdr}),
        {{1, key}},
        k1080},
       {"numbering jumps between pictures",
@@ -143,30 +142,19 @@ TEST_F(H264Depacketizer, OneFramePerPictureWhateverTheFraming) {
         {6, true, kSlice, 1}},
        {{1, key}, {2, delta}, {3, delta}, {4, delta}}},
       {"in-band sets replace the described ones and never stand on their own",
-       {{1, false, kSps1080},
-        {1, false, kPps2},
-        {1, true, kIdr},
-        {2, true, kSlice},
-        {3, false, kSps720},
-        {3, false, kPps},
-        {3, true, kSlice}},
+       At(1, kLast, {kSps1080, kPps2, kIdr}) + At(2, kAll, {kSlice}) + At(3, kLast, {kSps720, kPps, kSlice}),
        {{1, key1080}, {2, delta}, {3, delta}},
        k720,
        100,
        1920},
       {"an aggregate whose unit runs past its end costs the picture in progress",
-       {{1, true, Stap({kSps720, kPps, kIdr})},
-        {2, false, {0x01, 0x02}},
-        {2, false, {0x18, 0x00, 0x09, 0x41, 0x9A}},
-        {2, true, kSlice}},
+       At(1, kAll, {Stap({kSps720, kPps, kIdr})}) +
+           At(2, kLast, {{0x01, 0x02}, {0x18, 0x00, 0x09, 0x41, 0x9A}, kSlice}),
        {{1, key}}},
       {"a fragmented SEI in front of the IDR",
-       {{1, false, kSps720},
-        {1, false, kPps},
-        {1, false, Fu(0x80, 6, {0x05, 0x10})},
-        {1, false, Fu(0x40, 6, {0x80})},
-        {1, false, Fu(0x80, 5, {0x88, 0x84})},
-        {1, true, Fu(0x40, 5, {0x21, 0xA0})}},
+       At(1, kLast,
+          {kSps720, kPps, Fu(0x80, 6, {0x05, 0x10}), Fu(0x40, 6, {0x80}), Fu(0x80, 5, {0x88, 0x84}),
+           Fu(0x40, 5, {0x21, 0xA0})}),
        {{1, key}}},
       {"joined between a key frame's own sets and its slices: the description's sets of another size are "
        "not trusted for it",
