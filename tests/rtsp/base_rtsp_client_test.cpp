@@ -481,9 +481,7 @@ TEST_F(RtspClientTest, InterleavedSessionIsKeptAlive) {
   ASSERT_TRUE(server.WaitForRequests(3));
   std::thread camera([&] {
     for (uint16_t sequence = 1; streaming.load() && sequence < 2000; ++sequence) {
-      test::RtpFields fields;
-      fields.sequence = sequence;
-      fields.payload = test::Bytes(200, static_cast<uint8_t>(sequence));
+      test::RtpFields fields = {.sequence = sequence, .payload = test::Bytes(200, static_cast<uint8_t>(sequence))};
       std::vector<uint8_t> bytes = test::Interleave(2, test::BuildRtp(fields));
       if (sequence % 10 == 0) {
         fields.sequence += 30000;

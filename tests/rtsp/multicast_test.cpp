@@ -58,8 +58,7 @@ TEST(MulticastTest, ReceiverJoinsAndLeavesTheGroup) {
   EXPECT_FALSE(second.StartMulticast("", port + 2)) << "an empty group fails";
 
   MulticastSender camera;
-  test::RtpFields fields;
-  fields.payload = test::Bytes(200, 1);
+  test::RtpFields fields = {.payload = test::Bytes(200, 1)};
   for (uint16_t seq = 1; seq <= 10; ++seq) {
     fields.sequence = seq;
     ASSERT_TRUE(camera.SendTo(port, test::BuildRtp(fields), kGroup));

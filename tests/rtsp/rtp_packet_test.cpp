@@ -17,16 +17,9 @@ using test::Bytes;
 using test::RtpFields;
 
 TEST(RtpPacketTest, ReadsEveryHeaderField) {
-  const RtpFields fields = {.marker = true,
-                            .payloadType = 97,
-                            .sequence = 0xBEEF,
-                            .timestamp = 0xDEADBEEF,
-                            .ssrc = 0x01020304,
-                            .csrc = {0xA1A2A3A4, 0xB1B2B3B4},
-                            .extension = true,
-                            .extensionProfile = 0xABAC,
-                            .extensionData = Bytes(8, 3),
-                            .payload = Bytes(100, 9)};
+  // Version, marker, type, sequence, timestamp, SSRC, CSRCs, extension (profile, data), payload.
+  const RtpFields fields = {2,    true,   97,          0xBEEF,       0xDEADBEEF, 0x01020304, {0xA1A2A3A4, 0xB1B2B3B4},
+                            true, 0xABAC, Bytes(8, 3), Bytes(100, 9)};
   const std::vector<uint8_t> wire = BuildRtp(fields);
 
   CRTPPacket packet;

@@ -70,8 +70,7 @@ TEST_F(RtpPortChoiceTest, SkipsTakenPortsAndPortsAlreadyReceivingTheCamera) {
   CManualEvent cameraSending;
   std::thread camera([&] {
     UdpTestSocket socket;
-    test::RtpFields fields;
-    fields.payload = {1, 2, 3};
+    test::RtpFields fields = {.payload = {1, 2, 3}};
     for (int i = 0; i < 20000 && sending.load(); ++i) {
       fields.sequence = static_cast<uint16_t>(i);
       socket.SendTo(base + 2, test::BuildRtp(fields));

@@ -18,11 +18,11 @@ struct RtpFields {
   uint16_t sequence = 1;
   uint32_t timestamp = 1000;
   uint32_t ssrc = 0x11223344;
-  std::vector<uint32_t> csrc;
+  std::vector<uint32_t> csrc = {};
   bool extension = false;
   uint16_t extensionProfile = 0;
-  std::vector<uint8_t> extensionData;  // multiple of 4
-  std::vector<uint8_t> payload;
+  std::vector<uint8_t> extensionData = {};  // multiple of 4
+  std::vector<uint8_t> payload = {};
   uint8_t padding = 0;  // bytes of padding incl. the count byte
 };
 

@@ -15,15 +15,11 @@ using test::BuildRtp;
 using test::Bytes;
 using test::Interleave;
 using test::RecordingRtspUser;
-using test::RtpFields;
 using test::SeenPacket;
 
-std::vector<uint8_t> RtpWire(uint16_t sequence, size_t payloadBytes) {
-  RtpFields fields;
-  fields.sequence = sequence;
-  fields.timestamp = 9000u * sequence;
-  fields.payload = Bytes(payloadBytes, static_cast<uint8_t>(sequence));
-  return BuildRtp(fields);
+std::vector<uint8_t> RtpWire(uint16_t sequence, size_t bytes) {
+  const auto seed = static_cast<uint8_t>(sequence);
+  return BuildRtp({.sequence = sequence, .timestamp = 9000u * sequence, .payload = Bytes(bytes, seed)});
 }
 
 SeenPacket Expected(uint16_t sequence, size_t payloadBytes) {

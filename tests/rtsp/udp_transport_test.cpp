@@ -25,7 +25,6 @@ namespace {
 using namespace std::chrono_literals;
 using test::BuildRtp;
 using test::Bytes;
-using test::RtpFields;
 using test::UdpTestSocket;
 
 struct Datagram {
@@ -168,12 +167,8 @@ uint16_t StartOnFreePort(CRTPReceiver& receiver) {
 
 // Each packet a whole frame (marker set, its own timestamp), as audio sends them.
 std::vector<uint8_t> Rtp(uint16_t sequence, size_t bytes = 100) {
-  RtpFields fields;
-  fields.marker = true;
-  fields.sequence = sequence;
-  fields.timestamp = sequence * 160u;
-  fields.payload = Bytes(bytes, static_cast<uint8_t>(sequence));
-  return BuildRtp(fields);
+  const auto seed = static_cast<uint8_t>(sequence);
+  return BuildRtp({.marker = true, .sequence = sequence, .timestamp = sequence * 160u, .payload = Bytes(bytes, seed)});
 }
 
 TEST(RtpReceiverTest, DeliversValidPacketsInOrderAndIgnoresEverythingElse) {
