@@ -284,7 +284,6 @@ TEST(SdpParserTest, GStreamerDescriptions) {
     std::vector<uint8_t> sps, pps;
     size_t configSize;
   };
-  const std::string h264 = "0|RTP/AVP|0.0.0.0|stream=0|H264/90000";
   const Case cases[] = {
       {"gst_h264.sdp", "0|RTP/AVP|0.0.0.0|stream=0|H264/90000", "-", DecodeBase64(kSps), {0x68, 0xCE, 0x3C, 0x80}, 0},
       {"gst_mpeg4.sdp", "0|RTP/AVP|0.0.0.0|stream=0|MP4V-ES/90000", "-", {}, {}, 47},
