@@ -72,6 +72,13 @@ std::optional<RtpQuirkStream::Packet> RtpQuirkStream::Parse(std::string_view b) 
 void RtpQuirkStream::Rtp(std::string_view datagram, Clock::time_point now, std::vector<Out>* out) {
   std::optional<Packet> packet = Parse(datagram);
   if (!packet) return;
+  // Packets the encoder's side lost before they got here (a starved relay's
+  // full socket, a server dropping for a slow reader) stay a gap in the
+  // numbering, so that the client can tell; renumbered away they would
+  // leave it damaged pictures it cannot know of.
+  const uint16_t step = static_cast<uint16_t>(packet->seq - last_in_seq_);
+  if (started_ && step > 1 && step < 3000) next_seq_ = static_cast<uint16_t>(next_seq_ + step - 1);
+  last_in_seq_ = packet->seq;
   std::vector<Packet> framed;
   Frame(std::move(*packet), &framed);
   for (Packet& p : framed) Send(std::move(p), now, out);

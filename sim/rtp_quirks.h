@@ -54,6 +54,7 @@ class RtpQuirkStream {
   const QuirkSet quirks_;
   bool started_ = false;
   uint16_t next_seq_ = 0;
+  uint16_t last_in_seq_ = 0;  // the encoder's own numbering, for its gaps
   uint32_t ssrc_ = 0;
   uint32_t ts_offset_ = 0;
   uint32_t last_in_ts_ = 0;

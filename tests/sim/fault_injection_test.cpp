@@ -5,6 +5,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "rtsp/rtp_test_util.h"
+#include "sim/rtp_quirks.h"
 #include "sim/simulated_camera.h"
 #include "sim_test_support.h"
 
@@ -137,6 +139,28 @@ TEST_F(FaultTest, StopDuringARebootEndsAtOnce) {
   camera_->Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
   EXPECT_FALSE(camera_->IsRunning());
+}
+
+// Packets lost before the quirk relay rewrote them stay a gap in what it
+// sends: renumbered away, a client would play the damaged pictures.
+TEST(RtpQuirkStream, KeepsTheEncodersGapsInItsNumbering) {
+  strandline::sim::QuirkSet quirks;
+  quirks.Add(strandline::sim::Quirk::kFuAReservedBit);
+  strandline::sim::RtpQuirkStream stream(quirks);
+  std::vector<int> steps;
+  uint16_t last = 0;
+  for (const uint16_t sequence : {100, 101, 103, 104}) {
+    const std::vector<uint8_t> wire = orbisan::test::BuildRtp(
+        {.marker = true, .sequence = sequence, .timestamp = 9000u * sequence, .payload = {0x41, 0x9A, 0x20}});
+    std::vector<strandline::sim::RtpQuirkStream::Out> out;
+    stream.Rtp({reinterpret_cast<const char*>(wire.data()), wire.size()}, std::chrono::steady_clock::now(), &out);
+    for (const auto& o : out) {
+      const auto sent = static_cast<uint16_t>(static_cast<uint8_t>(o.bytes[2]) << 8 | static_cast<uint8_t>(o.bytes[3]));
+      if (!o.rtcp && sequence != 100) steps.push_back(static_cast<uint16_t>(sent - last));
+      if (!o.rtcp) last = sent;
+    }
+  }
+  EXPECT_EQ(steps, (std::vector<int>{1, 2, 1}));
 }
 
 }  // namespace
