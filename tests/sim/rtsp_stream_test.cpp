@@ -61,25 +61,6 @@ TEST(StreamPathTest, TracksOfAMultiStreamCameraAndInputsOfAVideoServer) {
   EXPECT_EQ(first->width, 352);
 }
 
-TEST(StreamSdpTest, DescriptionCarriesTheParameterSets) {
-  SimulatedCamera camera(OptionsFor("TCM5311"));
-  ASSERT_TRUE(camera.Start());
-  camera.SetSetting("VIDEO_RESOLUTION", "N320x240");
-  RawRtspClient client;
-  ASSERT_TRUE(client.Connect(camera.RtspPort()));
-  auto h264 = client.Request("DESCRIBE", camera.RtspUrl("/"), "Accept: application/sdp\r\n");
-  ASSERT_EQ(h264.status, 200);
-  EXPECT_THAT(h264.body, HasSubstr("a=rtpmap:96 H264/90000"));
-  EXPECT_THAT(h264.body, HasSubstr("sprop-parameter-sets="));
-  EXPECT_THAT(h264.headers["content-base"], HasSubstr("rtsp://127.0.0.1:"));
-  client.Close();
-  camera.SetSetting("VIDEO_ENCODER", "MPEG4");
-  ASSERT_TRUE(client.Connect(camera.RtspPort()));
-  auto mpeg4 = client.Request("DESCRIBE", camera.RtspUrl("/"), "Accept: application/sdp\r\n");
-  EXPECT_THAT(mpeg4.body, HasSubstr("a=rtpmap:96 MP4V-ES/90000"));
-  EXPECT_THAT(mpeg4.body, HasSubstr("config="));
-}
-
 // Clips are made once per build folder with ffmpeg and reused.
 std::string Clip(const std::string& codec) {
   std::filesystem::path dir = std::filesystem::path(STRANDLINE_BUILD_DIR) / "sim-clips";
