@@ -58,13 +58,16 @@ TEST_P(CgiFamilyTest, AnswersInTheFamilyGrammar) {
   std::string two = "&" + model.b2_key + "=2&RTSP_AUTHEN=2";
   EXPECT_EQ(HttpGet(Cgi(camera, "system", two)).body.find("ERROR") == std::string::npos, model.b2_max >= 2);
 
-  // PTZ_VENDOR only on units with PTZ.
-  auto ptz = HttpGet(Cgi(camera, "encoder", "&PTZ_VENDOR")).body;
+  // PTZ_VENDOR and head commands only on units with PTZ.
+  auto ptz = HttpGet(Cgi(camera, "encoder", "&PTZ_VENDOR&MOVE=LEFT,3&PTZ_PRESET_SET=1,1")).body;
   if (model.ptz_vendor.empty()) {
-    EXPECT_THAT(ptz, HasSubstr("ERROR"));
+    EXPECT_THAT(Lines(ptz), ElementsAre(HasSubstr("ERROR"), "ERROR: MOVE=LEFT,3", "ERROR: PTZ_PRESET_SET=1,1"));
   } else {
-    EXPECT_THAT(Lines(ptz), ElementsAre("PTZ_VENDOR='" + model.ptz_vendor + "'"));
+    EXPECT_THAT(Lines(ptz),
+                ElementsAre("PTZ_VENDOR='" + model.ptz_vendor + "'", "OK: MOVE=LEFT,3", "OK: PTZ_PRESET_SET=1,1"));
   }
+  EXPECT_EQ(camera.Ptz().moving, !model.ptz_vendor.empty());
+  EXPECT_EQ(camera.Ptz().presets.size(), model.ptz_vendor.empty() ? 0u : 1u);
 
   // The configuration dump is NAME='value' lines and names the real RTSP port.
   auto dump = HttpGet(Cgi(camera, "update", "&CONFIG_GET"));
