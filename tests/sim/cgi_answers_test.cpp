@@ -218,27 +218,4 @@ TEST(CgiAuthTest, HttpsWithASelfSignedCertificate) {
   EXPECT_EQ(HttpGet(Cgi(camera, "system", "&SYSTEM_INFO").replace(0, 5, "http")).status, 0);
 }
 
-TEST(CgiLogTest, RecordsEveryRequestAsSent) {
-  SimulatedCamera camera(OptionsFor("TCM5311"));
-  ASSERT_TRUE(camera.Start());
-  std::string query = "USER=admin&PWD=admin&VIDEO_ENCODER&X%41=%41b&&VIDEO_GOP";
-  auto answer = HttpGet(camera.HttpUrl() + "/cgi-bin/encoder?" + query);
-  // Escapes are decoded for matching, empty items skipped.
-  EXPECT_THAT(Lines(answer.body), ElementsAre("VIDEO_ENCODER='H264'", "ERROR: XA=Ab", "VIDEO_GOP='30'"));
-  HttpGet(Cgi(camera, "system", "&SYSTEM_INFO", "admin", "x"));
-  HttpGet(camera.HttpUrl() + "/index.html");
-  auto log = camera.CgiRequests();
-  ASSERT_EQ(log.size(), 3u);
-  EXPECT_EQ(log[0].path, "/cgi-bin/encoder");
-  EXPECT_EQ(log[0].query, query);
-  EXPECT_EQ(log[0].status, 200);
-  EXPECT_EQ(log[1].query, "USER=admin&PWD=x&SYSTEM_INFO");
-  EXPECT_EQ(log[1].status, 401);
-  EXPECT_EQ(log[2].path, "/index.html");
-  EXPECT_EQ(log[2].query, "");
-  EXPECT_EQ(log[2].status, 404);
-  camera.ClearCgiRequests();
-  EXPECT_TRUE(camera.CgiRequests().empty());
-}
-
 }  // namespace
