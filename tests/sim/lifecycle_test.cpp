@@ -56,20 +56,16 @@ TEST(LifecycleTest, FiftyStartsAndStopsLeakNoThreadsOrDescriptors) {
 TEST(LifecycleTest, StartFailsCleanlyOnABusyPortAnUnknownModelOrAMissingClip) {
   SimulatedCamera first;
   ASSERT_TRUE(first.Start());
-  SimulatedCamera::Options options;
-  options.http_port = first.HttpPort();
-  SimulatedCamera second(options);
   std::string error;
-  EXPECT_FALSE(second.Start(&error));
-  EXPECT_THAT(error, HasSubstr(std::to_string(first.HttpPort())));
-  EXPECT_FALSE(second.IsRunning());
-  // The same for a busy RTSP port.
-  options = {};
-  options.rtsp_port = first.RtspPort();
-  SimulatedCamera third(options);
-  EXPECT_FALSE(third.Start(&error));
-  EXPECT_THAT(error, HasSubstr(std::to_string(first.RtspPort())));
-  EXPECT_FALSE(third.IsRunning());
+  SimulatedCamera::Options options;
+  for (bool http : {true, false}) {
+    options = {};
+    (http ? options.http_port : options.rtsp_port) = http ? first.HttpPort() : first.RtspPort();
+    SimulatedCamera second(options);
+    EXPECT_FALSE(second.Start(&error));
+    EXPECT_THAT(error, HasSubstr(std::to_string(http ? first.HttpPort() : first.RtspPort())));
+    EXPECT_FALSE(second.IsRunning());
+  }
   // The first camera is untouched.
   EXPECT_EQ(HttpGet(simtest::Cgi(first, "system", "&SYSTEM_INFO")).status, 200);
   RawRtspClient client;
