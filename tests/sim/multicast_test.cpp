@@ -29,14 +29,7 @@ using namespace std::chrono_literals;
 class UdpReceiver {
  public:
   UdpReceiver(const std::string& group, uint16_t port) {
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    bound_ = Bind(fd_, port);
     ip_mreq join{};
     inet_pton(AF_INET, group.c_str(), &join.imr_multiaddr);
     join.imr_interface.s_addr = htonl(INADDR_ANY);
@@ -51,15 +44,7 @@ class UdpReceiver {
   // Sends an empty receiver report from the group's RTCP port to the group,
   // as a receiving client does.
   void SendReceiverReport(const std::string& group, uint16_t rtcp_port) {
-    if (rtcp_fd_ < 0) {
-      rtcp_fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-      int one = 1;
-      setsockopt(rtcp_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-      sockaddr_in local{};
-      local.sin_family = AF_INET;
-      local.sin_port = htons(rtcp_port);
-      bind(rtcp_fd_, reinterpret_cast<sockaddr*>(&local), sizeof(local));
-    }
+    if (rtcp_fd_ < 0) Bind(rtcp_fd_, rtcp_port);
     const unsigned char report[8] = {0x80, 201, 0x00, 0x01, 0x12, 0x34, 0x56, 0x78};
     sockaddr_in to{};
     to.sin_family = AF_INET;
@@ -88,6 +73,18 @@ class UdpReceiver {
   }
 
  private:
+  // A UDP socket on port of every address, shared with the server's own.
+  static bool Bind(int& fd, uint16_t port) {
+    fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    return bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+  }
+
   int fd_ = -1;
   int rtcp_fd_ = -1;
   bool bound_ = false;
