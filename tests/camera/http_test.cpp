@@ -33,12 +33,7 @@ std::string Url(const DEVICE_INFO& device, const std::string& item) {
 }
 
 Server::Handler Fixed(unsigned status, const std::string& body) {
-  return [=](const std::string&) {
-    HttpReply reply;
-    reply.status = status;
-    reply.body = body;
-    return reply;
-  };
+  return [=](const std::string&) { return HttpReply{status, body}; };
 }
 
 // Holds a handler's answer back until the test lets it go (bounded, so that a
@@ -204,14 +199,7 @@ TEST(HttpSender, ClosedPortGivesCode11AndTheSchemeFallsBackBothWays) {
 
 TEST(HttpSender, CancelFromAnotherThreadEndsAStalledBodyAtOnce) {
   Rig rig(
-      {},
-      [](const std::string&) {
-        HttpReply reply;
-        reply.body = std::string(20000, 'x');
-        reply.stallAfter = 100;
-        return reply;
-      },
-      8000);
+      {}, [](const std::string&) { return HttpReply{.body = std::string(20000, 'x'), .stallAfter = 100}; }, 8000);
   ASSERT_TRUE(rig.server.Running());
   ASSERT_TRUE(rig.http.Send(Web::CHttpRequest("GET", rig.Url("A"))));
   Clock::time_point cancelledAt;
@@ -272,12 +260,9 @@ TEST(HttpSender, SilentServerTimesOutWithoutTryingTheOtherScheme) {
   Rig rig(
       {},
       [&](const std::string&) {
-        HttpReply reply;
-        reply.body = std::string(5000, 'y');
-        reply.stallAfter = 10;
         // The first request gets no answer at all for a long while.
         if (calls++ == 0) HoldUntil(release);
-        return reply;
+        return HttpReply{.body = std::string(5000, 'y'), .stallAfter = 10};
       },
       400);
   ASSERT_TRUE(rig.server.Running());
@@ -302,14 +287,7 @@ TEST(HttpSender, ATricklingAnswerEndsAtTheDeadline) {
   for (auto [trickleMs, size] : {std::pair{100u, size_t{100}}, std::pair{1u, size_t{20000}}}) {
     SCOPED_TRACE(trickleMs);
     Rig rig(
-        {},
-        [&](const std::string&) {
-          HttpReply reply;
-          reply.body = std::string(size, 'z');
-          reply.trickleMs = trickleMs;
-          return reply;
-        },
-        400);
+        {}, [&](const std::string&) { return HttpReply{.body = std::string(size, 'z'), .trickleMs = trickleMs}; }, 400);
     ASSERT_TRUE(rig.server.Running());
     const auto start = Clock::now();
     rig.Get("A");
@@ -349,12 +327,7 @@ TEST(HttpSender, BodyIsCappedAtOneMebibyteWithOrWithoutALength) {
 TEST(HttpSender, LongAnswerCanBeReadPieceByPiece) {
   std::string expected;
   for (int i = 0; i < 3000; ++i) expected += "MD=" + std::to_string(i) + "\r\n";
-  Rig rig({}, [&](const std::string&) {
-    HttpReply reply;
-    reply.body = expected;
-    reply.withLength = false;
-    return reply;
-  });
+  Rig rig({}, [&](const std::string&) { return HttpReply{.body = expected, .withLength = false}; });
   ASSERT_TRUE(rig.server.Running());
   ASSERT_TRUE(rig.http.Send(Web::CHttpRequest("GET", rig.Url("GET_CTRL_MSG=MD,3"))));
   std::vector<char> collected;
