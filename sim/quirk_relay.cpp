@@ -92,11 +92,16 @@ class QuirkRelay::Connection {
       FromUpstream();
       for (int i = 2; i < count; ++i) {
         if (!(fds[i].revents & POLLIN)) continue;
-        sockaddr_in from{};
-        socklen_t length = sizeof(from);
-        const ssize_t got =
-            recvfrom(fds[i].fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
-        if (got > 0) Datagram(i == 3, ntohs(from.sin_port), std::string_view(buffer.data(), static_cast<size_t>(got)));
+        // What came while this thread was not scheduled goes out at once: a
+        // key frame's burst must not wait a poll per packet.
+        for (int read = 0; read < 64; ++read) {
+          sockaddr_in from{};
+          socklen_t length = sizeof(from);
+          const ssize_t got = recvfrom(fds[i].fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
+                                       reinterpret_cast<sockaddr*>(&from), &length);
+          if (got <= 0) break;
+          Datagram(i == 3, ntohs(from.sin_port), std::string_view(buffer.data(), static_cast<size_t>(got)));
+        }
       }
       const Clock::time_point now = Clock::now();
       std::vector<RtpQuirkStream::Out> out;
@@ -244,7 +249,16 @@ class QuirkRelay::Connection {
     setting_up_ = true;
   }
 
-  bool OpenPortPair() { return BindLoopbackUdpPair(&rtp_, &rtcp_, &relay_port_); }
+  bool OpenPortPair() {
+    if (!BindLoopbackUdpPair(&rtp_, &rtcp_, &relay_port_)) return false;
+    // Room for bursts while the relay is starved: the default buffer holds
+    // a fraction of a key frame. Beyond the system's cap only where allowed.
+    const int bytes = 4 * 1024 * 1024;
+    if (setsockopt(rtp_, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof(bytes)) != 0) {
+      setsockopt(rtp_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes));
+    }
+    return true;
+  }
 
   std::string RelayPorts() const { return std::to_string(relay_port_) + "-" + std::to_string(relay_port_ + 1); }
 
