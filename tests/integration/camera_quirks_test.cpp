@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
+#include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -90,56 +93,68 @@ std::string Recorded(const ScratchDir& dir, HostProcess& record, const std::stri
   return problems.str();
 }
 
+// Records one row of the table over both transports at once; each result is
+// empty when whole, "-" for a transport the quirk does not apply to.
+std::array<std::string, 2> RecordRow(const strandline::sim::QuirkInfo* info, const ScratchDir& dir,
+                                     const std::string& name) {
+  strandline::sim::SimulatedCamera::Options options;
+  if (info) options.quirks.Add(info->quirk);
+  strandline::sim::SimulatedCamera camera(options);
+  std::string error;
+  if (!camera.Start(&error)) return {"camera: " + error, "camera: " + error};
+  std::array<std::unique_ptr<HostProcess>, 2> records;
+  const long long begin = WallMs();
+  for (int tcp = 0; tcp < 2; ++tcp) {
+    const QuirkTransport only = info ? info->transport : QuirkTransport::kBoth;
+    if (only == (tcp ? QuirkTransport::kUdp : QuirkTransport::kInterleaved)) continue;
+    const std::string tag = name + (tcp ? "tcp" : "udp");
+    records[tcp] = std::make_unique<HostProcess>(
+        HostArgs("record", camera.HttpPort(),
+                 "--model TCM5311 --codec h264 --width 640 --height 480 --fps " + std::to_string(kFps) +
+                     " --duration 6 --param 7=" + std::to_string(camera.RtspPort()) + " --config " +
+                     dir.File(tcp ? "tcp.xml" : "udp.xml") + " --out " + dir.File(tag + ".h264") + " --index " +
+                     dir.File(tag + ".csv")));
+  }
+  std::array<std::string, 2> results{"-", "-"};
+  for (int tcp = 0; tcp < 2; ++tcp) {
+    if (records[tcp]) results[tcp] = Recorded(dir, *records[tcp], name + (tcp ? "tcp" : "udp"), begin, camera);
+  }
+  return results;
+}
+
 TEST(CameraQuirks, EveryQuirkStreamsWholeOverUdpAndInterleaved) {
   // Row 0 is the camera without quirks: the checks hold for a well-behaved one.
   std::vector<const strandline::sim::QuirkInfo*> rows{nullptr};
   for (const auto& info : AllQuirks()) rows.push_back(&info);
-  std::vector<std::string> results(2 * rows.size());
+  std::vector<std::array<std::string, 2>> results(rows.size());
   std::atomic<size_t> next{0};
   ScratchDir dir("strandline_quirks");
   dir.Write("udp.xml", TransportConfig(false));
   dir.Write("tcp.xml", TransportConfig(true));
   auto worker = [&] {
-    for (size_t row; (row = next++) < rows.size();) {
-      strandline::sim::SimulatedCamera::Options options;
-      if (rows[row]) options.quirks.Add(rows[row]->quirk);
-      strandline::sim::SimulatedCamera camera(options);
-      std::string error;
-      if (!camera.Start(&error)) {
-        results[2 * row] = results[2 * row + 1] = "camera: " + error;
-        continue;
-      }
-      std::vector<std::unique_ptr<HostProcess>> records(2);
-      const long long begin = WallMs();
-      for (int tcp = 0; tcp < 2; ++tcp) {
-        const QuirkTransport only = rows[row] ? rows[row]->transport : QuirkTransport::kBoth;
-        if (only == (tcp ? QuirkTransport::kUdp : QuirkTransport::kInterleaved)) continue;
-        const std::string tag = std::to_string(row) + (tcp ? "tcp" : "udp");
-        records[tcp] = std::make_unique<HostProcess>(
-            HostArgs("record", camera.HttpPort(),
-                     "--model TCM5311 --codec h264 --width 640 --height 480 --fps " + std::to_string(kFps) +
-                         " --duration 6 --param 7=" + std::to_string(camera.RtspPort()) + " --config " +
-                         dir.File(tcp ? "tcp.xml" : "udp.xml") + " --out " + dir.File(tag + ".h264") + " --index " +
-                         dir.File(tag + ".csv")));
-      }
-      for (int tcp = 0; tcp < 2; ++tcp) {
-        if (records[tcp]) {
-          results[2 * row + tcp] =
-              Recorded(dir, *records[tcp], std::to_string(row) + (tcp ? "tcp" : "udp"), begin, camera);
-        } else {
-          results[2 * row + tcp] = "-";
-        }
-      }
-    }
+    for (size_t row; (row = next++) < rows.size();) results[row] = RecordRow(rows[row], dir, std::to_string(row));
   };
   std::vector<std::thread> workers;
   for (int i = 0; i < kWorkers; ++i) workers.emplace_back(worker);
   for (auto& w : workers) w.join();
   for (size_t row = 0; row < rows.size(); ++row) {
+    const std::string name = rows[row] ? rows[row]->name : "no quirk";
+    const bool whole = std::all_of(results[row].begin(), results[row].end(),
+                                   [](const std::string& r) { return r.empty() || r == "-"; });
+    if (whole) continue;
+    // Four cameras encoding beside eight recordings can starve a sanitized
+    // build on two cores. A quirk the driver mishandles fails again when its
+    // row runs alone; what the machine's load did does not.
     for (int tcp = 0; tcp < 2; ++tcp) {
-      if (results[2 * row + tcp] == "-") continue;
-      EXPECT_EQ(results[2 * row + tcp], "")
-          << (rows[row] ? rows[row]->name : "no quirk") << (tcp ? " interleaved" : " over UDP");
+      if (!results[row][tcp].empty() && results[row][tcp] != "-") {
+        std::cout << "[ retry    ] " << name << (tcp ? " interleaved" : " over UDP") << ": " << results[row][tcp]
+                  << "\n";
+      }
+    }
+    results[row] = RecordRow(rows[row], dir, std::to_string(row) + "again");
+    for (int tcp = 0; tcp < 2; ++tcp) {
+      if (results[row][tcp] == "-") continue;
+      EXPECT_EQ(results[row][tcp], "") << name << (tcp ? " interleaved" : " over UDP") << ", run alone";
     }
   }
 }
