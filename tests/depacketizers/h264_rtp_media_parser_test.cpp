@@ -61,11 +61,7 @@ Packets operator+(Packets a, const Packets& b) {
   return a;
 }
 
-class H264Depacketizer : public ParserTest<CH264RTPMediaParser> {
- protected:
-  // One delta frame as a single packet.
-  void SendDelta() { Send(true, kSlice); }
-};
+using H264Depacketizer = ParserTest<CH264RTPMediaParser>;
 
 TEST_F(H264Depacketizer, KeyFrameGetsDescriptionSetsAndDeltaFramesFollow) {
   parser.SetSdpParameters(kSps720, kPps, {}, 0, 0);
@@ -74,7 +70,7 @@ TEST_F(H264Depacketizer, KeyFrameGetsDescriptionSetsAndDeltaFramesFollow) {
   Send(false, {0x06, 0x05, 0x01});  // SEI: dropped
   timestamp = 45000;
   Send(true, kIdr);
-  SendDelta();
+  Send(true, kSlice);
 
   ASSERT_EQ(2u, client.frames.size());
   EXPECT_EQ("H264 1280x720/4 @45000 Strandline::LiveStream", Summary(client.frames[0]));
