@@ -113,8 +113,7 @@ TEST_F(RtspChannelSessionTest, PortPairReceivingAStrayStreamIsGivenUp) {
     std::atomic<bool> sending{stray};
     std::thread camera([&] {
       test::UdpTestSocket socket;
-      test::RtpFields fields;
-      fields.payload = {1, 2, 3};
+      const test::RtpFields fields = {.payload = {1, 2, 3}};
       for (int i = 0; i < 20000 && sending.load(); ++i) {
         if (strayPort.load() == 0 && watched.load()) strayPort = watched.load()->RtpPort();
         if (strayPort.load() != 0) socket.SendTo(strayPort.load(), test::BuildRtp(fields));

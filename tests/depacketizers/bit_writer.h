@@ -35,10 +35,6 @@ class BitWriter {
     while (used_ != 0) Bit(0);
     return bytes_;
   }
-  std::vector<uint8_t> Aligned() {
-    while (used_ != 0) Bit(0);
-    return bytes_;
-  }
 
  private:
   std::vector<uint8_t> bytes_;

@@ -61,11 +61,7 @@ Packets operator+(Packets a, const Packets& b) {
   return a;
 }
 
-class H264Depacketizer : public ParserTest<CH264RTPMediaParser> {
- protected:
-  // One delta frame as a single packet.
-  void SendDelta() { Send(true, kSlice); }
-};
+using H264Depacketizer = ParserTest<CH264RTPMediaParser>;
 
 TEST_F(H264Depacketizer, KeyFrameGetsDescriptionSetsAndDeltaFramesFollow) {
   parser.SetSdpParameters(kSps720, kPps, {}, 0, 0);
@@ -74,7 +70,7 @@ TEST_F(H264Depacketizer, KeyFrameGetsDescriptionSetsAndDeltaFramesFollow) {
   Send(false, {0x06, 0x05, 0x01});  // SEI: dropped
   timestamp = 45000;
   Send(true, kIdr);
-  SendDelta();
+  Send(true, kSlice);
 
   ASSERT_EQ(2u, client.frames.size());
   EXPECT_EQ("H264 1280x720/4 @45000 Strandline::LiveStream", Summary(client.frames[0]));
@@ -96,6 +92,12 @@ TEST_F(H264Depacketizer, OneFramePerPictureWhateverTheFraming) {
   const Bytes fuDelta = Cat({kStart, {0x61, 0x9A, 0x20, 0x2E}, kAud});  // rebuilt with the FU's NRI
   const Bytes annexB = Cat({{0, 0, 0, 1}, kSps720, kStart, kPps, {0, 0, 0, 1}, kIdr});
   const Bytes key1080 = Cat({kStart, kSps1080, kStart, kPps2, kStart, kIdr, kAud});
+  // Unsupported packetization types, then a single unit of one byte, each in a picture of its own.
+  Packets unsupported;
+  uint32_t ts = 2;
+  for (uint8_t type : {0, 25, 26, 27, 29, 30, 31})
+    unsupported = unsupported + At(ts++, kLast, {kSlice, {type, 0x11, 0x22, 0x33}, kSlice});
+  unsupported = unsupported + At(ts++, kLast, {{0x41}, kSlice});
   enum Sets { kUndescribed, k720, k1080 };
   struct Case {
     const char* name;
@@ -167,6 +169,9 @@ TEST_F(H264Depacketizer, OneFramePerPictureWhateverTheFraming) {
        k1080,
        100,
        1920},
+      {"unsupported packetization costs the picture in progress, silently",
+       At(1, kLast, {kSps720, kPps, kIdr}) + unsupported + At(ts, kAll, {kIdr}),
+       {{1, key}, {ts, key}}},
       {"sequence numbers wrap without a break",
        {{1, true, Stap({kSps720, kPps, kIdr})}, {2, true, kSlice}, {3, true, kSlice}},
        {{1, key}, {2, delta}, {3, delta}},
@@ -196,6 +201,7 @@ TEST_F(H264Depacketizer, OneFramePerPictureWhateverTheFraming) {
       EXPECT_EQ(client.frames[i].bytes, Str(c.frames[i].second)) << i;
     }
   }
+  EXPECT_TRUE(driver.Lines().empty());
 }
 
 // A stream without markers that pauses inside a fragmented unit (a stalled
@@ -212,22 +218,6 @@ TEST_F(H264Depacketizer, UnmarkedPictureWaitsForItsOpenFragment) {
   h264.FinishHeld(CH264RTPMediaParser::kUnmarkedHoldMs);
   ASSERT_EQ(client.frames.size(), 1u);
   EXPECT_EQ(client.frames[0].bytes, Str(Cat({kStart, kSps720, kStart, kPps, kStart, kIdr, kAud})));
-}
-
-TEST_F(H264Depacketizer, UnsupportedPacketizationResetsSilently) {
-  parser.SetSdpParameters(kSps720, kPps, {}, 0, 0);
-  Send(true, kIdr);
-  for (uint8_t type : {0, 25, 26, 27, 29, 30, 31}) {
-    Send(false, kSlice);
-    Send(false, {type, 0x11, 0x22, 0x33});
-    Send(true, kSlice);
-  }
-  Send(false, {0x41});  // a single NAL unit needs two bytes
-  Send(true, kSlice);
-  EXPECT_EQ(1u, client.frames.size());
-  EXPECT_TRUE(driver.Lines().empty());
-  Send(true, kIdr);
-  EXPECT_EQ(2u, client.frames.size());
 }
 
 TEST_F(H264Depacketizer, TinyPictureTakesTheConfiguredSize) {

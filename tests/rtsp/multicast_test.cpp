@@ -40,11 +40,12 @@ class MulticastSender : public test::UdpTestSocket {
   }
 };
 
-class Collector : public IRTPReceiverUser, public test::Recorded<uint16_t> {
+class Collector : public IRTPReceiverUser, public IRTCPHandlerUser, public test::Recorded<uint16_t> {
  public:
   void RtpPacketArrived(const sockaddr_in&, const CRTPPacket& packet) override { Add(packet.GetSequenceNumber()); }
   void ReceiveTimeout() override {}
   void ClientClosed() override {}
+  void ByeReceived() override {}
 };
 
 TEST(MulticastTest, ReceiverJoinsAndLeavesTheGroup) {
@@ -74,15 +75,10 @@ TEST(MulticastTest, ReceiverJoinsAndLeavesTheGroup) {
   EXPECT_FALSE(user.WaitForCount(11, 300ms));
 }
 
-class NoBye : public IRTCPHandlerUser {
- public:
-  void ByeReceived() override {}
-};
-
 TEST(MulticastTest, RtcpOnTheGroupAnswersTheSender) {
   RequireNamespace();
   if (IsSkipped()) return;
-  NoBye user;
+  Collector user;
   CRTCPHandler handler(&user);
   const uint16_t port = 45011;
   ASSERT_TRUE(handler.StartMulticast(htonl(INADDR_LOOPBACK), kGroup, port));

@@ -120,7 +120,7 @@ TEST_F(RtcpHandlerTest, SilentWithoutSenderReport) {
   EXPECT_FALSE(camera.Receive(500).has_value()) << "no BYE without a sender report";
 }
 
-TEST_F(RtcpHandlerTest, IgnoresOtherHostsAndHandlesCameraBye) {
+TEST_F(RtcpHandlerTest, IgnoresOtherHostsHandlesCameraByeAndRestarts) {
   UdpTestSocket stranger("127.0.0.2");
   ASSERT_TRUE(stranger.ok());
   ASSERT_TRUE(stranger.SendTo(port, SenderReport()));
@@ -135,16 +135,14 @@ TEST_F(RtcpHandlerTest, IgnoresOtherHostsAndHandlesCameraBye) {
   EXPECT_FALSE(handler.IsReporting());
   handler.Stop();
   EXPECT_FALSE(camera.Receive(300).has_value()) << "the camera said goodbye first: no BYE back";
-}
 
-TEST_F(RtcpHandlerTest, StartNeedsCameraAddressAndClosedSocket) {
+  // A start needs the camera's address and a stopped handler, and takes a new source identifier.
   CRTCPHandler other(&user);
   EXPECT_FALSE(other.Start(0, 40001));
   const uint32_t firstSsrc = handler.GetOwnSsrc();
-  EXPECT_FALSE(handler.Start(Address("127.0.0.1"), port + 2)) << "already running";
-  handler.Stop();
   ASSERT_TRUE(handler.Start(Address("127.0.0.1"), port));
-  EXPECT_NE(handler.GetOwnSsrc(), firstSsrc) << "a new source identifier per start";
+  EXPECT_FALSE(handler.Start(Address("127.0.0.1"), port + 2)) << "already running";
+  EXPECT_NE(handler.GetOwnSsrc(), firstSsrc);
   handler.Stop();
 }
 

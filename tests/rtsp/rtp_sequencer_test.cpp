@@ -101,13 +101,11 @@ TEST(RtpSequencer, PutsTheStreamBackInOrderAndKeepsToItsSource) {
     CRtpSequencer sequencer(&counter);
     Recorder sink;
     for (const Arrival& a : c.arrivals) {
-      test::RtpFields fields;
-      fields.sequence = a.sequence;
-      fields.ssrc = a.ssrc;
-      fields.marker = a.type >= 128;
-      fields.payloadType = a.type & 0x7F;
-      fields.payload = {1, 2, 3};
-      const std::vector<uint8_t> wire = test::BuildRtp(fields);
+      const std::vector<uint8_t> wire = test::BuildRtp({.marker = a.type >= 128,
+                                                        .payloadType = static_cast<uint8_t>(a.type & 0x7F),
+                                                        .sequence = a.sequence,
+                                                        .ssrc = a.ssrc,
+                                                        .payload = {1, 2, 3}});
       CRTPPacket packet;
       ASSERT_TRUE(packet.Parse(wire.data(), wire.size()));
       sequencer.Push(packet, a.ms, sink);

@@ -2,11 +2,11 @@
 
 // A TCP server on loopback that records RTSP requests and answers each from a
 // script. The script sees the request text and its number (0-based over the
-// server's life) and returns the bytes to send back; kSilent sends nothing,
-// kClose drops the connection. Interleaved frames from the client ("$",
-// channel, length) are collected apart. On demand it behaves like a hostile
-// or strict camera: answers trickle one byte at a time, or the connection is
-// dropped when no request came within a session time-out.
+// server's life) and returns the bytes to send back; kSilent sends nothing.
+// Interleaved frames from the client ("$", channel, length) are collected
+// apart. On demand it behaves like a hostile or strict camera: answers
+// trickle one byte at a time, or the connection is dropped when no request
+// came within a session time-out.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -33,7 +33,6 @@ class ScriptedRtspServer {
  public:
   using Script = std::function<std::string(const std::string& request, size_t index)>;
   static inline const std::string kSilent = "<silent>";
-  static inline const std::string kClose = "<close>";
 
   explicit ScriptedRtspServer(Script script) : script_(std::move(script)) {
     listener_ = socket(AF_INET, SOCK_STREAM, 0);
@@ -139,7 +138,6 @@ class ScriptedRtspServer {
         const std::string request = pending.substr(0, end + 4);
         pending.erase(0, end + 4);
         const std::string answer = script_(request, requests_.Add(request));
-        if (answer == kClose) return;
         if (answer != kSilent && !answer.empty()) SendBounded(fd, answer, trickleMs_.load());
       }
     }

@@ -106,6 +106,10 @@ TEST(UdpClientTest, TimeoutsCloseAndReopen) {
   CUDPClient second;
   EXPECT_FALSE(second.Open(&other, port)) << "the port is taken";
   EXPECT_FALSE(client.Open(&other, 0)) << "already open";
+  // Multicast needs a group address.
+  EXPECT_FALSE(second.OpenMulticast(&other, "", 40000));
+  EXPECT_FALSE(second.OpenMulticast(&other, "not-an-address", 40000));
+  EXPECT_FALSE(second.IsOpen());
 
   const auto before = std::chrono::steady_clock::now();
   EXPECT_TRUE(client.Close());
@@ -123,14 +127,6 @@ TEST(UdpClientTest, TimeoutsCloseAndReopen) {
   EXPECT_EQ(user.closed.load(), 2);
   EXPECT_TRUE(other.Items().empty()) << "a failed open keeps the first user";
   EXPECT_EQ(other.closed, 0);
-}
-
-TEST(UdpClientTest, MulticastNeedsAGroupAddress) {
-  RawUser user;
-  CUDPClient client;
-  EXPECT_FALSE(client.OpenMulticast(&user, "", 40000));
-  EXPECT_FALSE(client.OpenMulticast(&user, "not-an-address", 40000));
-  EXPECT_FALSE(client.IsOpen());
 }
 
 struct Arrival {
@@ -239,14 +235,17 @@ class BlockingUser : public PacketUser {
   CManualEvent release;
 };
 
+// Lets a blocked user go before the receiver declared ahead of it stops, whatever failed.
+struct Release {
+  CManualEvent& event;
+  ~Release() { event.Set(); }
+};
+
 TEST(RtpReceiverTest, BlockedUserBoundsTheQueueAndCountsWhatWasDropped) {
   BlockingUser user;
   test::TestDriver log;
   CRTPReceiver receiver(&user, &log);
-  struct Release {
-    CManualEvent& event;
-    ~Release() { event.Set(); }  // before the receiver stops, whatever failed
-  } release{user.release};
+  Release release{user.release};
   constexpr size_t kLimit = 50;
   constexpr uint16_t kSent = 300;
   receiver.SetQueueLimit(kLimit);
@@ -279,10 +278,7 @@ TEST(RtpReceiverTest, BlockedUserBoundsTheQueueAndCountsWhatWasDropped) {
 TEST(RtpReceiverTest, StrangersAndLargeDatagramsDoNotCrowdOutTheCamera) {
   BlockingUser user;
   CRTPReceiver receiver(&user);
-  struct Release {
-    CManualEvent& event;
-    ~Release() { event.Set(); }
-  } release{user.release};
+  Release release{user.release};
   receiver.SetSource(test::Loopback(0).sin_addr.s_addr);
   const uint16_t port = StartOnFreePort(receiver);
   ASSERT_NE(port, 0);
@@ -317,40 +313,33 @@ TEST(RtpReceiverTest, StrangersAndLargeDatagramsDoNotCrowdOutTheCamera) {
   EXPECT_LE(receiver.SlotMemory(), slots * CRTPReceiver::kSlotBytes + CRTPReceiver::kMaxBigSlots * 65536);
 }
 
-TEST(SocketUtilsTest, ReadinessClasses) {
+TEST(SocketUtilsTest, ReadinessConnectAndAddresses) {
   test::UdpTestSocket socket;
   test::UdpTestSocket sender;
   EXPECT_EQ(WaitReadable(socket.fd(), 20), ReadinessResult::kTimeout);
   ASSERT_TRUE(sender.SendTo(socket.port(), {1, 2, 3}));
   EXPECT_EQ(WaitReadable(socket.fd(), 2000), ReadinessResult::kReadable);
   // A descriptor that is no longer open counts as a closed client.
-  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
   ::close(fd);
   EXPECT_EQ(WaitReadable(fd, 20), ReadinessResult::kClosed);
-}
 
-TEST(SocketUtilsTest, ConnectIsBounded) {
   const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address = test::Loopback(0);
   ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   ASSERT_EQ(listen(listener, 1), 0);
   socklen_t length = sizeof address;
   getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  fd = ::socket(AF_INET, SOCK_STREAM, 0);
   ASSERT_TRUE(ConnectWithTimeout(fd, address, 1000));
-  const int flags = fcntl(fd, F_GETFL, 0);
-  EXPECT_EQ(flags & O_NONBLOCK, 0) << "blocking again after the connect";
+  EXPECT_EQ(fcntl(fd, F_GETFL, 0) & O_NONBLOCK, 0) << "blocking again after the connect";
   CloseSocket(fd);
   EXPECT_EQ(fd, kInvalidSocket);
   ::close(listener);
-
   fd = ::socket(AF_INET, SOCK_STREAM, 0);
   EXPECT_FALSE(ConnectWithTimeout(fd, address, 1000)) << "refused";
   CloseSocket(fd);
-}
 
-TEST(SocketUtilsTest, Addresses) {
   in_addr a{};
   EXPECT_TRUE(ParseIPv4("239.1.2.3", a));
   EXPECT_FALSE(ParseIPv4("239.1.2", a));
