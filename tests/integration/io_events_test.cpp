@@ -7,13 +7,12 @@
 #include <memory>
 #include <thread>
 
-#include "driver/acti_ip_capture_driver.h"
 #include "io/imotion_channel.h"
 #include "io/motion_channel.h"
 #include "runtime/event.h"
 #include "sim/simulated_camera.h"
+#include "support/driver_rig.h"
 #include "support/process_counts.h"
-#include "support/test_capture_setup.h"
 #include "support/test_io_callback.h"
 #include "support/test_samples.h"
 #include "support/test_stream_request.h"
@@ -27,41 +26,23 @@ using strandline::sim::SimulatedCamera;
 
 namespace {
 
-// The simulated camera, the driver module as a recorder loads it, and the
-// same driver built into this program for the motion channel alone.
-struct Rig {
-  Rig() {
-    SimulatedCamera::Options options;
-    options.model = "SED2300";
-    camera = std::make_unique<SimulatedCamera>(options);
-    EXPECT_TRUE(camera->Start());
-    // A two-input, two-output speed dome in camera group 1.
-    setup.model = "SED2300";
+// A two-input, two-output speed dome in camera group 1: the support rig's
+// camera and driver built into this program (for the motion channel alone),
+// and the driver module as a recorder loads it, both opened for it.
+struct Rig : test::Rig {
+  Rig() : test::Rig("SED2300") {
     setup.inputs = setup.outputs = 2;
     setup.defaultCodec = 1;
-    setup.port = camera->HttpPort();
-    setup.params = {{5, "1"}, {7, std::to_string(camera->RtspPort())}};
     EXPECT_TRUE(module.Loaded());
     exported = module.Create();
     EXPECT_TRUE(exported->Open(&log, &allocator, &setup));
-    EXPECT_TRUE(local.Open(&log, &allocator, &setup));
-    local.GetDeviceInfo()->connectTimeoutMs = 2000;
+    EXPECT_TRUE(Open(2000, 15000));
   }
-  ~Rig() {
-    module.Delete(exported);
-    local.Close();
-    camera->Stop();
-  }
+  ~Rig() { module.Delete(exported); }
   int NotStopped() { return log.Count("was not stopped"); }
 
-  test::TestCaptureSetup setup;
-  test::TestLog log;
-  test::TestAllocator allocator;
-  test::TestSink sink;
-  std::unique_ptr<SimulatedCamera> camera;
   test::DriverModule module{STRANDLINE_DRIVER_PATH};
   IIPCaptureDriverEx5* exported = nullptr;
-  CActiIPCaptureDriver local;
 };
 
 TEST(IoEvents, InputsAndOutputsThroughTheExportedDriver) {
@@ -99,9 +80,9 @@ TEST(IoEvents, StopCaptureFromInsideACallbackEndsTheMotionToo) {
   for (From from : {From::kMotionFrame, From::kMotionLoss, From::kVideoFrame}) {
     SCOPED_TRACE(static_cast<int>(from));
     Rig rig;
-    rig.local.GetDeviceInfo()->signalTimeoutMs = 3000;
+    rig.driver->GetDeviceInfo()->signalTimeoutMs = 3000;
     rig.camera->Motion().SetInterval(100ms);
-    IIPVideoCapture* capture = rig.local.GetVideoCapture();
+    IIPVideoCapture* capture = rig.driver->GetVideoCapture();
     auto motionSeen = [&] { return test::MotionStates(rig.sink).size() + rig.sink.signalLost.load(); };
     std::atomic<int> calls{0};
     std::atomic<size_t> seenAtReturn{0};
@@ -136,7 +117,7 @@ TEST(IoEvents, StopCaptureFromInsideACallbackEndsTheMotionToo) {
     leave.Set();
     EXPECT_EQ(motionSeen(), seenAtReturn.load());
     rig.camera->SetHttpFault(strandline::sim::HttpFault::kNone);
-    rig.local.Close();  // joins the stopped threads
+    rig.Close();  // joins the stopped threads
     EXPECT_EQ(calls.load(), 1);
     // A video frame held by the host keeps its packet queue past that queue's bound.
     if (from != From::kVideoFrame) {
@@ -156,7 +137,7 @@ class LateCancelMotionChannel : public CMotionChannel {
 TEST(IoEvents, MotionSurvivesADropStopsInTimeWhileSilentAndCyclesLeaveNothingBehind) {
   Rig rig;
   rig.camera->Motion().SetInterval(100ms);
-  std::unique_ptr<IMotionChannel> channel(rig.local.CreateMotionChannel(0, &rig.sink));
+  std::unique_ptr<IMotionChannel> channel(rig.driver->CreateMotionChannel(0, &rig.sink));
   ASSERT_TRUE(channel->Start());
   ASSERT_TRUE(WaitUntil([&] { return test::MotionStates(rig.sink).size() == 2; }));
   rig.camera->Motion().DropConnections();
@@ -181,7 +162,7 @@ TEST(IoEvents, MotionSurvivesADropStopsInTimeWhileSilentAndCyclesLeaveNothingBeh
   }
   // The stop seen before any cancel takes effect: the stream is open when the
   // thread leaves, and must close all the same.
-  LateCancelMotionChannel late(0, &rig.local, &rig.sink);
+  LateCancelMotionChannel late(0, rig.driver.get(), &rig.sink);
   const size_t asked = rig.camera->CgiRequests().size();
   ASSERT_TRUE(late.Start());
   ASSERT_TRUE(WaitUntil([&] { return rig.camera->CgiRequests().size() > asked; }));

@@ -44,32 +44,6 @@ struct Camera {
   bool started = false;
 };
 
-TEST(RecordCommand, NoFramesLineSaysWhyAndABadOptionExitsTwo) {
-  Camera sim;
-  ASSERT_TRUE(sim.started);
-  {
-    std::vector<std::string> args = sim.Args("admin", "3");
-    args.push_back("--no-such-option");
-    Record record(args);
-    EXPECT_EQ(record.Wait(30s), 2) << record.Err();
-  }
-  // A refused login, then a camera that refuses RTSP connections.
-  const std::string from = "no frames arrived from 127.0.0.1:" + std::to_string(sim.camera->HttpPort());
-  for (const auto& [password, reason] :
-       {std::pair<std::string, std::string>{"wrong", "s: the camera refused the user name or password over HTTP (401)"},
-        {"admin", "connection refused"}}) {
-    sim.camera->SetRtspRefuseConnections(password == "admin");
-    Record record(sim.Args(password, "3"));
-    ASSERT_EQ(record.Wait(30s), 1) << record.Err();
-    const std::string err = record.Err();
-    const size_t line = err.find(from);
-    ASSERT_NE(line, std::string::npos) << err;
-    EXPECT_NE(err.find(reason, line), std::string::npos) << err;
-    EXPECT_TRUE(password != "admin" || record.Out().find(" rtp_lost=0 frames_dropped=0 ") != std::string::npos)
-        << record.Out();
-  }
-}
-
 // One value of a metrics page: the first series of the family; -1 when absent.
 double Metric(const std::string& page, const std::string& family) {
   const size_t at = page.find("\n" + family + "{");
@@ -153,7 +127,7 @@ std::vector<std::string> SummaryNames(const std::string& line) {
   return names;
 }
 
-TEST(RecordCommand, RecordingDecodesWithOneIndexRowPerFrameAndTheSummaryInOrder) {
+TEST(RecordCommand, RecordingDecodesWithOneIndexRowPerFrameTheSummaryInOrderAndNoFramesSaysWhy) {
   std::string clip;
   ASSERT_EQ(orbisan::test::RunShell(std::string(STRANDLINE_SOURCE_DIR) +
                                         "/scripts/make-clip --size 320x240 --kbps 300 --fps 25 --seconds 4",
@@ -216,6 +190,29 @@ TEST(RecordCommand, RecordingDecodesWithOneIndexRowPerFrameAndTheSummaryInOrder)
       std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
       EXPECT_NEAR(steps[steps.size() / 2], 40, 2) << name;
     }
+  }
+
+  // The "no frames" line says why, and a bad option exits 2.
+  {
+    std::vector<std::string> args = sim.Args("admin", "3");
+    args.push_back("--no-such-option");
+    Record record(args);
+    EXPECT_EQ(record.Wait(30s), 2) << record.Err();
+  }
+  // A refused login, then a camera that refuses RTSP connections.
+  const std::string from = "no frames arrived from 127.0.0.1:" + std::to_string(sim.camera->HttpPort());
+  for (const auto& [password, reason] :
+       {std::pair<std::string, std::string>{"wrong", "s: the camera refused the user name or password over HTTP (401)"},
+        {"admin", "connection refused"}}) {
+    sim.camera->SetRtspRefuseConnections(password == "admin");
+    Record record(sim.Args(password, "3"));
+    ASSERT_EQ(record.Wait(30s), 1) << record.Err();
+    const std::string err = record.Err();
+    const size_t line = err.find(from);
+    ASSERT_NE(line, std::string::npos) << err;
+    EXPECT_NE(err.find(reason, line), std::string::npos) << err;
+    EXPECT_TRUE(password != "admin" || record.Out().find(" rtp_lost=0 frames_dropped=0 ") != std::string::npos)
+        << record.Out();
   }
 }
 

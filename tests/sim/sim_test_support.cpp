@@ -274,10 +274,6 @@ RawRtspClient::Traffic RawRtspClient::Receive(std::chrono::milliseconds duration
         ++traffic.rtp_packets;
         traffic.rtp_timestamps.push_back((uint32_t{data[4]} << 24) | (uint32_t{data[5]} << 16) |
                                          (uint32_t{data[6]} << 8) | data[7]);
-      } else if (channel == 1) {
-        for (size_t offset = 0; offset + 4 <= length;
-             offset += ((size_t{data[offset + 2]} << 8 | data[offset + 3]) + 1) * 4)
-          traffic.rtcp_types.push_back(data[offset + 1]);
       }
       pending_.erase(0, 4 + length);
     }

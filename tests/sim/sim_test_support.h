@@ -78,11 +78,10 @@ class RawRtspClient {
   bool PlayInterleaved(const std::string& base_url, const std::string& play_extra = "");
 
   // Reads interleaved frames for the given time, counting RTP packets (channel 0)
-  // and keeping their time stamps, and the RTCP packet types (channel 1).
+  // and keeping their time stamps.
   struct Traffic {
     int rtp_packets = 0;
     std::vector<uint32_t> rtp_timestamps;
-    std::vector<int> rtcp_types;
     bool closed = false;
   };
   Traffic Receive(std::chrono::milliseconds duration);
