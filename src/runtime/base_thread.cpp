@@ -1,8 +1,34 @@
 #include "runtime/base_thread.h"
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+#include <chrono>
+
 #include "runtime/thread_id.h"
 
 namespace orbisan {
+namespace {
+
+// A session's threads end at every reconnect. glibc keeps the pages freed on
+// the heap arena each ran on, and the next session's threads land on other
+// arenas: over months of reconnects the driver would hold more and more
+// memory that nothing uses. Hand the free pages back as a thread ends, at
+// most once a second for the whole process (the walk locks each arena).
+void ReturnFreePages() {
+#if defined(__GLIBC__)
+  static std::atomic<int64_t> lastMs{-1'000'000};
+  const int64_t now =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count();
+  int64_t last = lastMs.load();
+  if (now - last < 1000 || !lastMs.compare_exchange_strong(last, now)) return;
+  malloc_trim(0);
+#endif
+}
+
+}  // namespace
 
 CBaseThread::CBaseThread(IDebugMessage* owner) : owner_(owner) {}
 
@@ -22,6 +48,7 @@ void CBaseThread::Run() {
   published_.Wait(kInfinite);
   threadId_.store(CurrentThreadId());
   ThreadFunction();
+  ReturnFreePages();
   finished_.Set();
 }
 
