@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "driver/acti_ip_capture_driver.h"
@@ -329,12 +330,10 @@ TEST(IPVideoCapture, StartCaptureStopsEverythingTheInputHadFirst) {
   CIPVideoCapture capture(&creator, 2);
   Request request;
   ASSERT_TRUE(capture.StartCapture(1, nullptr, &request));
-  EXPECT_EQ(creator.Last()->params.frameRate, 40u);
-  EXPECT_EQ(creator.Last()->params.bitrate, 5u);
-  EXPECT_EQ(creator.Last()->params.width, 1280u);
-  EXPECT_EQ(creator.Last()->params.height, 720u);
-  EXPECT_EQ(creator.Last()->params.codec, 3u);
-  EXPECT_EQ(creator.Last()->params.streamKind, 0u);
+  const auto fields = [](const STREAM_PARAMS& p) {
+    return std::tuple(p.frameRate, p.bitrate, p.width, p.height, p.codec, p.streamKind);
+  };
+  EXPECT_EQ(fields(creator.Last()->params), std::tuple(40u, 5u, 1280u, 720u, 3u, 0u));
   ASSERT_TRUE(capture.StartStream(1, 1, nullptr, &request));
   ASSERT_TRUE(capture.StartStream(1, 2, nullptr, &request));
   EXPECT_EQ(creator.Last()->params.streamKind, 2u);
