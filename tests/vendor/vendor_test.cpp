@@ -29,6 +29,8 @@ Bytes Cat(const Bytes& a, const Bytes& b) {
 }
 
 uint32_t U32(const Bytes& b, size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t{b[at + 3]} << 24; }
+// The connection record's ports A, B and C.
+std::vector<uint32_t> Ports(const Bytes& record) { return {U32(record, 424), U32(record, 428), U32(record, 432)}; }
 
 class SdkChannelTest : public ::testing::Test {
  protected:
@@ -110,9 +112,7 @@ TEST_F(SdkChannelTest, ConnectionRecordAndPorts) {
   EXPECT_STREQ(reinterpret_cast<const char*>(&record[8]), "127.0.0.1");
   EXPECT_STREQ(reinterpret_cast<const char*>(&record[296]), "admin");
   EXPECT_STREQ(reinterpret_cast<const char*>(&record[360]), "secret");
-  EXPECT_EQ(U32(record, 424), 6000u);
-  EXPECT_EQ(U32(record, 428), 6002u);
-  EXPECT_EQ(U32(record, 432), 6001u);
+  EXPECT_THAT(Ports(record), ElementsAre(6000u, 6002u, 6001u));
   EXPECT_EQ(U32(record, 448), driver_.info.port);
   channel.Stop();
 
@@ -127,10 +127,7 @@ TEST_F(SdkChannelTest, ConnectionRecordAndPorts) {
   fake_.portInfo[20] = 22;
   ASSERT_TRUE(channel.Start(&params_));
   ASSERT_TRUE(WaitUntil([&] { return fake_.CountOf("KStartStreaming") == 2; }));
-  record = fake_.Record();
-  EXPECT_EQ(U32(record, 424), 11u);
-  EXPECT_EQ(U32(record, 428), 22u);
-  EXPECT_EQ(U32(record, 432), 33u);
+  EXPECT_THAT(Ports(fake_.Record()), ElementsAre(11u, 22u, 33u));
   channel.Stop();
 
   // Texts that do not fit are refused before the library sees them.
