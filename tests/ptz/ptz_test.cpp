@@ -227,7 +227,7 @@ TEST_F(PTZHandlerTest, FileNameFromTheMacAndTheBrand) {
   }
 }
 
-TEST_F(PTZHandlerTest, ControlChecksAndStops) {
+TEST_F(PTZHandlerTest, ControlChecksStopsPresetNamesAndCapabilities) {
   RecordingControl control(&driver_, 0, false);
   EXPECT_EQ(control.Move(0, 1), -18) << "not open";
   EXPECT_EQ(control.Stop(), -18);
@@ -245,11 +245,8 @@ TEST_F(PTZHandlerTest, ControlChecksAndStops) {
                                                       "FOCUS=STOP"}));
   EXPECT_TRUE(control.QueryOption(3));
   EXPECT_FALSE(control.QueryOption(0));
-}
 
-TEST_F(PTZHandlerTest, PresetNamesAndCapabilities) {
-  RecordingControl control(&driver_, 0, false);
-  ASSERT_TRUE(control.Open());
+  // Preset names and capabilities.
   char buffer[16];
   EXPECT_EQ(control.GetPresetName(0, buffer, sizeof buffer), -23);
   EXPECT_EQ(control.AddPreset(nullptr), -3);
