@@ -39,6 +39,12 @@ class ConfigurationTest : public ::testing::Test {
 
   RtpSettings Rtp() { return CConfiguration(&driver_).GetRtpSettings(); }
   uint32_t Streaming() { return CConfiguration(&driver_).GetStreamingMode(); }
+  // RTP mode and packet size, stream mode, mounting, first PTZ channel, streaming mode.
+  std::vector<uint32_t> All() {
+    const ViewSettings view = GetViewSettings(&driver_);
+    return {Rtp().rtpMode, Rtp().rtpPacketSize, view.streamMode, view.mountingType, GetFirstPTZChannelID(&driver_),
+            Streaming()};
+  }
 
   test::ScratchDir dir_;
   test::TestDriver driver_;
@@ -61,23 +67,13 @@ TEST_F(ConfigurationTest, DeviceElementReplacesDefaultForItsAddressAndPortOnly) 
       "<StreamMode>DUAL</StreamMode><MountingType>CEILING</MountingType><FirstPTZChannelID>4</FirstPTZChannelID>",
       "multicast");
   // The device's own element has no view settings, and Default is then not consulted.
-  EXPECT_EQ(Rtp().rtpMode, 2u);
-  EXPECT_EQ(Rtp().rtpPacketSize, 1400u);
-  EXPECT_EQ(GetViewSettings(&driver_).streamMode, 0u);
-  EXPECT_EQ(GetViewSettings(&driver_).mountingType, 2u);
-  EXPECT_EQ(GetFirstPTZChannelID(&driver_), 1u);
-  EXPECT_EQ(Streaming(), 2u);
+  EXPECT_EQ(All(), (std::vector<uint32_t>{2, 1400, 0, 2, 1, 2}));
 
   for (auto [address, port] : {std::pair<const char*, uint16_t>{"10.0.0.5", 8080}, {"10.0.0.6", 80}}) {
     SCOPED_TRACE(address + std::string(":") + std::to_string(port));
     driver_.info.address = address;
     driver_.info.port = port;
-    EXPECT_EQ(Rtp().rtpMode, 0u);
-    EXPECT_EQ(Rtp().rtpPacketSize, 0u);
-    EXPECT_EQ(GetViewSettings(&driver_).streamMode, 1u);
-    EXPECT_EQ(GetViewSettings(&driver_).mountingType, 1u);
-    EXPECT_EQ(GetFirstPTZChannelID(&driver_), 4u);
-    EXPECT_EQ(Streaming(), 2u);
+    EXPECT_EQ(All(), (std::vector<uint32_t>{0, 0, 1, 1, 4, 2}));
   }
 }
 
