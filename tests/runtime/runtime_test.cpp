@@ -279,21 +279,6 @@ TEST(Event, WaitForAnyReportsTheFirstSignalledAndWakesFromAnotherThread) {
   setter.join();
 }
 
-TEST(Event, ManyWaitersAllSeeAManualEvent) {
-  CManualEvent go;
-  std::atomic<int> woke{0};
-  std::vector<std::thread> waiters;
-  for (int i = 0; i < 8; ++i) {
-    waiters.emplace_back([&] {
-      if (go.Wait(10000)) ++woke;
-    });
-  }
-  std::this_thread::sleep_for(20ms);
-  go.Set();
-  for (auto& t : waiters) t.join();
-  EXPECT_EQ(woke, 8);
-}
-
 namespace {
 
 // Runs until stopped; with holdStop it ignores the stop until released.
