@@ -301,35 +301,33 @@ TEST_F(CameraPropertiesTest, FrameRatesInTheHostEncoding) {
   std::set<uint32_t> oneToThirty;
   for (uint32_t r = 1; r <= 30; ++r) oneToThirty.insert(r);
 
+  // What GetFrameRates hands the host, and whether it succeeds.
+  const auto rates = [](std::set<uint32_t> set, uint32_t defaultRate, bool ok = true) {
+    RecordedFrameRates sink;
+    EXPECT_EQ(FixedRates(std::move(set), defaultRate).GetFrameRates(sink), ok);
+    return sink;
+  };
   hostVersionKnown = true;
   hostVersion = {6, 4, 0, 0};
-  RecordedFrameRates sink;
-  ASSERT_TRUE(FixedRates(oneToThirty, 0).GetFrameRates(sink));
+  const RecordedFrameRates sink = rates(oneToThirty, 0);
   ASSERT_EQ(sink.values.size(), 30u);
   EXPECT_EQ(sink.values[0], 1000u);
   EXPECT_EQ(sink.values[6], 143u);
   EXPECT_EQ(sink.values[29], 33u);
   EXPECT_THAT(sink.defaults, ElementsAre(67u));  // half of 30 -> 15 fps
 
-  RecordedFrameRates high;
-  ASSERT_TRUE(FixedRates({5, 15, 30, 50}, 40).GetFrameRates(high));
+  const RecordedFrameRates high = rates({5, 15, 30, 50}, 40);
   EXPECT_THAT(high.values, ElementsAre(200u, 67u, 33u, 50u | 0x70000000u));
   EXPECT_THAT(high.defaults, ElementsAre(50u | 0x70000000u));
 
   // An older (or unknown) host gets intervals only.
   hostVersion = {6, 3, 9, 9};
-  RecordedFrameRates older;
-  ASSERT_TRUE(FixedRates({5, 15, 30, 50}, 0).GetFrameRates(older));
+  const RecordedFrameRates older = rates({5, 15, 30, 50}, 0);
   EXPECT_THAT(older.values, ElementsAre(200u, 67u, 33u, 20u));
   EXPECT_THAT(older.defaults, ElementsAre(33u));  // 25 -> first rate not below it: 30
   hostVersionKnown = false;
-  RecordedFrameRates unknown;
-  EXPECT_TRUE(FixedRates({50}, 0).GetFrameRates(unknown));
-  EXPECT_THAT(unknown.values, ElementsAre(20u));
-
-  RecordedFrameRates none;
-  EXPECT_FALSE(FixedRates({}, 0).GetFrameRates(none));
-  EXPECT_THAT(none.values, IsEmpty());
+  EXPECT_THAT(rates({50}, 0).values, ElementsAre(20u));
+  EXPECT_THAT(rates({}, 0, false).values, IsEmpty());
   // Identification of a percent camera on a 6.4 host gives 1000 ... 33 as well.
   hostVersionKnown = true;
   hostVersion = {6, 4, 0, 0};
