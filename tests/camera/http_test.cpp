@@ -382,7 +382,6 @@ TEST(AnswerText, ListsAndCharacters) {
               ElementsAre("'WALL", "360'"));
   EXPECT_THAT(H::GetValueList("X=1", "Y", "=", "\r\n", ","), IsEmpty());
   EXPECT_EQ(H::RemoveChars(" 'a b'\r\n", " '\r\n"), "ab");
-  EXPECT_EQ(H::FormatString("%s=%u", "N", 5u), "N=5");
 }
 
 TEST(AnswerText, ParseInt) {
