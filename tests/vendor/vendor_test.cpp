@@ -46,11 +46,6 @@ class SdkChannelTest : public ::testing::Test {
     driver_.info.connectTimeoutMs = 2000;
     driver_.videoStandard = 1;
     driver_.allocator = &allocator_;
-    params_.width = 720;
-    params_.height = 480;
-    params_.frameRate = 33;
-    params_.bitrate = 50;
-    params_.codec = 2;
   }
   std::string answer_ = "VIDEO_RESOLUTION='N720x480'\r\nVIDEO_FPS_NUM='30'\r\nVIDEO_BITRATE='1M'\r\n";
   ScriptedHttpServer server_;
@@ -58,7 +53,7 @@ class SdkChannelTest : public ::testing::Test {
   TestAllocator allocator_;
   TestSink sink_;
   FakeKMpeg4 fake_;
-  STREAM_PARAMS params_;
+  STREAM_PARAMS params_{.frameRate = 33, .bitrate = 50, .width = 720, .height = 480, .codec = 2};
 };
 
 TEST_F(SdkChannelTest, KeyFramesCarryTheirHeaderSizeInterFramesWaitForOneAndTheRecordHoldsThePorts) {
