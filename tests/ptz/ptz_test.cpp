@@ -202,7 +202,6 @@ TEST_F(PTZHandlerTest, FileNameFromTheMacAndTheBrand) {
     const char* brand;
     const char* file;  // null: no file, no control
   } cases[] = {
-      {"00:0f:7c:0a:1b:2c", "ACTi", "ACTi_000F7C0A1B2C.preset"},
       {"00-0F-7C-0A-1B-2C", "ACTi", "ACTi_000F7C0A1B2C.preset"},
       {"00:0f:7c:0a:1b:2c", "Vido", "Vido_000F7C0A1B2C.preset"},
       {"None", "ACTi", nullptr},
