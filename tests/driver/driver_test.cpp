@@ -110,7 +110,6 @@ TEST(DriverOpen, DeviceRecordTimeoutsAndCloseTwice) {
   EXPECT_EQ(info->signalTimeoutMs, 15000u);
   EXPECT_EQ(info->address, "10.1.2.3");
   EXPECT_EQ(info->port, 8080);
-  EXPECT_EQ(info->GetLoginQuery(), "USER=admin&PWD=secret");
   EXPECT_EQ(driver.GetDeviceName(), "10.1.2.3:8080");
   EXPECT_EQ(driver.GetIOCounts(), (std::pair<uint32_t, uint32_t>(2, 1)));
   EXPECT_EQ(driver.GetDefaultCodec(), 3u);
