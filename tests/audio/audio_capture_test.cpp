@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "audio/audio_capabilities.h"
@@ -88,11 +89,9 @@ TEST(RtpAudioParser, SampleFieldsAndFailures) {
   ASSERT_EQ(rig.receiver.frames.size(), 1u);
   EXPECT_EQ(rig.receiver.frames[0].front(), 0x11) << "bytes in packet order";
   EXPECT_EQ(rig.receiver.frames[0].back(), 0x22);
-  EXPECT_EQ(rig.receiver.last.fourcc, kFourCC_711M);
-  EXPECT_EQ(rig.receiver.last.rate, 8000u);
-  EXPECT_EQ(rig.receiver.last.bits, 8u);
-  EXPECT_EQ(rig.receiver.last.bitRate, 64000u);
-  EXPECT_EQ(rig.receiver.last.channelId, 3u);
+  const auto& last = rig.receiver.last;
+  EXPECT_EQ(std::tuple(last.fourcc, last.rate, last.bits, last.bitRate, last.channelId),
+            std::tuple(kFourCC_711M, 8000u, 8u, 64000u, 3u));
   EXPECT_NE(rig.receiver.lastTime.wYear, 0u);
 
   // A refused frame is logged and the parser starts over.

@@ -162,9 +162,8 @@ TEST_F(CameraPropertiesTest, Identifications) {
       {Info("XYZ-1", "Audio = 1\r\nENCODER_CAP = H264,MJPEG\r\nSensor Board = IT1\r\nChannels = 4\r\n"), "",
        "group=2 codecs=1,3 type=2 channels=1 audio=1/0"},
       {Info("XYZ-2", "Sensor Board = MT9P031\r\n"), "", "type=3"},
-      // No production id: failed after the one request.
+      // No production id (an empty answer has none): failed after the one request.
       {Info("", "DI = 1\r\nENCODER_CAP = H264\r\nMD_CAP = MD\r\n"), "", "+fails req=>system?SYSTEM_INFO"},
-      {"", "", "+fails"},
       // The configuration dump: the later key decides the standard; privacy
       // regions count while consecutive; percent rates on NTSC are 1 to 30.
       {Info("XYZ-3", "ENCODER_CAP = H264\r\n"), kPercentConfig,
@@ -301,35 +300,33 @@ TEST_F(CameraPropertiesTest, FrameRatesInTheHostEncoding) {
   std::set<uint32_t> oneToThirty;
   for (uint32_t r = 1; r <= 30; ++r) oneToThirty.insert(r);
 
+  // What GetFrameRates hands the host, and whether it succeeds.
+  const auto rates = [](std::set<uint32_t> set, uint32_t defaultRate, bool ok = true) {
+    RecordedFrameRates sink;
+    EXPECT_EQ(FixedRates(std::move(set), defaultRate).GetFrameRates(sink), ok);
+    return sink;
+  };
   hostVersionKnown = true;
   hostVersion = {6, 4, 0, 0};
-  RecordedFrameRates sink;
-  ASSERT_TRUE(FixedRates(oneToThirty, 0).GetFrameRates(sink));
+  const RecordedFrameRates sink = rates(oneToThirty, 0);
   ASSERT_EQ(sink.values.size(), 30u);
   EXPECT_EQ(sink.values[0], 1000u);
   EXPECT_EQ(sink.values[6], 143u);
   EXPECT_EQ(sink.values[29], 33u);
   EXPECT_THAT(sink.defaults, ElementsAre(67u));  // half of 30 -> 15 fps
 
-  RecordedFrameRates high;
-  ASSERT_TRUE(FixedRates({5, 15, 30, 50}, 40).GetFrameRates(high));
+  const RecordedFrameRates high = rates({5, 15, 30, 50}, 40);
   EXPECT_THAT(high.values, ElementsAre(200u, 67u, 33u, 50u | 0x70000000u));
   EXPECT_THAT(high.defaults, ElementsAre(50u | 0x70000000u));
 
   // An older (or unknown) host gets intervals only.
   hostVersion = {6, 3, 9, 9};
-  RecordedFrameRates older;
-  ASSERT_TRUE(FixedRates({5, 15, 30, 50}, 0).GetFrameRates(older));
+  const RecordedFrameRates older = rates({5, 15, 30, 50}, 0);
   EXPECT_THAT(older.values, ElementsAre(200u, 67u, 33u, 20u));
   EXPECT_THAT(older.defaults, ElementsAre(33u));  // 25 -> first rate not below it: 30
   hostVersionKnown = false;
-  RecordedFrameRates unknown;
-  EXPECT_TRUE(FixedRates({50}, 0).GetFrameRates(unknown));
-  EXPECT_THAT(unknown.values, ElementsAre(20u));
-
-  RecordedFrameRates none;
-  EXPECT_FALSE(FixedRates({}, 0).GetFrameRates(none));
-  EXPECT_THAT(none.values, IsEmpty());
+  EXPECT_THAT(rates({50}, 0).values, ElementsAre(20u));
+  EXPECT_THAT(rates({}, 0, false).values, IsEmpty());
   // Identification of a percent camera on a 6.4 host gives 1000 ... 33 as well.
   hostVersionKnown = true;
   hostVersion = {6, 4, 0, 0};

@@ -48,9 +48,11 @@ class StreamConfiguratorTest : public SimCameraTest {
     EXPECT_TRUE(camera_->SetSetting(name, value, channel)) << name;
   }
   void Answer(const std::string& item, const std::string& text) { camera_->SetCgiAnswer(item, text); }
-  bool Configure(Codec codec, const STREAM_PARAMS& params, uint32_t channelIndex = 0, CEvent* stop = nullptr) {
+  bool Configure(Codec codec, const STREAM_PARAMS& params, uint32_t channelIndex = 0, CEvent* stop = nullptr,
+                 uint32_t streamingMode = 0) {
     Web::CHttpSender http(driver_.info);
     CStreamConfigurator configurator(&driver_, http, channelIndex, params, stop);
+    configurator.SetStreamingMode(streamingMode);
     return configurator.ConfigureStream(codec);
   }
 };
@@ -148,10 +150,7 @@ TEST_F(StreamConfiguratorTest, Sequences) {
       Answer(answer.substr(0, answer.find("=>")), answer.substr(answer.find("=>") + 2) + "\r\n");
     }
     camera_->ClearCgiRequests();
-    Web::CHttpSender http(driver_.info);
-    CStreamConfigurator configurator(&driver_, http, index, c.request, nullptr);
-    configurator.SetStreamingMode(mode);
-    EXPECT_EQ(configurator.ConfigureStream(c.codec), c.configured);
+    EXPECT_EQ(Configure(c.codec, c.request, index, nullptr, mode), c.configured);
     std::vector<std::string> requests = Requests(), expected = Split(c.requests, " ");
     if (!expected.empty() && expected.front() == "...") {
       expected.erase(expected.begin());
@@ -192,16 +191,14 @@ TEST_F(StreamConfiguratorTest, StreamingTypeChangeRebootsASingleChannelCamera) {
   // A multicast stream wants method 4; a video server is not rebooted.
   driver_.channelCount = 2;
   camera_->ClearCgiRequests();
-  Web::CHttpSender http(driver_.info);
-  CStreamConfigurator configurator(&driver_, http, 0, Request(640, 480, 33, 50), nullptr);
-  configurator.SetStreamingMode(1);
-  EXPECT_FALSE(configurator.ConfigureStream(kCodecMjpeg));
+  EXPECT_FALSE(Configure(kCodecMjpeg, Request(640, 480, 33, 50), 0, nullptr, 1));
   EXPECT_THAT(Requests(), ElementsAre("system?CHANNEL=1&V2_STREAMING_TYPE&V2_STREAMING_METHOD",
                                       "system?CHANNEL=1&V2_STREAMING_METHOD=4"));
   // Group 2 cameras are never rebooted from here.
   driver_.parameters = {{5, "2"}};
   camera_->ClearCgiRequests();
-  configurator.SaveAndReboot();
+  Web::CHttpSender http(driver_.info);
+  CStreamConfigurator(&driver_, http, 0, Request(640, 480, 33, 50), nullptr).SaveAndReboot();
   EXPECT_THAT(Requests(), IsEmpty());
 }
 
@@ -225,9 +222,6 @@ TEST_F(StreamConfiguratorTest, VendorLibraryChannel) {
   Answer("VIDEO_RESOLUTION", "VIDEO_RESOLUTION='P352x288'\r\n");
   Answer("VIDEO_FPS_NUM", "VIDEO_FPS_NUM='25'\r\n");
   Web::CHttpSender http(driver_.info);
-  EXPECT_TRUE(CStreamConfigurator(&driver_, http, 0, Request(352, 288, 40, 50), nullptr).ConfigureSdkStream());
-  EXPECT_THAT(Requests(), ElementsAre("mpeg4?VIDEO_RESOLUTION&VIDEO_FPS_NUM&VIDEO_BITRATE"));
-  camera_->ClearCgiRequests();
   EXPECT_TRUE(CStreamConfigurator(&driver_, http, 0, Request(352, 288, 40, 80), nullptr).ConfigureSdkStream());
   EXPECT_THAT(Requests(),
               ElementsAre("mpeg4?VIDEO_RESOLUTION&VIDEO_FPS_NUM&VIDEO_BITRATE",

@@ -21,13 +21,7 @@ namespace orbisan::test {
 // What a channel asks of the camera: picture size, frame interval, bit rate, stream kind.
 inline STREAM_PARAMS Request(uint32_t width, uint32_t height, uint32_t interval = 0, uint32_t bitrate = 0,
                              uint32_t kind = 0) {
-  STREAM_PARAMS params;
-  params.width = width;
-  params.height = height;
-  params.frameRate = interval;
-  params.bitrate = bitrate;
-  params.streamKind = kind;
-  return params;
+  return {.frameRate = interval, .bitrate = bitrate, .width = width, .height = height, .streamKind = kind};
 }
 
 class SimCameraTest : public ::testing::Test {

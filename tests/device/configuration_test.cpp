@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -39,21 +40,24 @@ class ConfigurationTest : public ::testing::Test {
 
   RtpSettings Rtp() { return CConfiguration(&driver_).GetRtpSettings(); }
   uint32_t Streaming() { return CConfiguration(&driver_).GetStreamingMode(); }
+  // RTP mode and packet size, stream mode, mounting, first PTZ channel, streaming mode.
+  std::vector<uint32_t> All() {
+    const ViewSettings view = GetViewSettings(&driver_);
+    return {Rtp().rtpMode, Rtp().rtpPacketSize, view.streamMode, view.mountingType, GetFirstPTZChannelID(&driver_),
+            Streaming()};
+  }
+  void ExpectDefaults() {
+    EXPECT_EQ(All(), (std::vector<uint32_t>{0, 0, 0, 2, 1, 0}));
+    // The same through the constructor that takes the driver's texts.
+    const CConfiguration named(driver_.GetDriverName(), driver_.GetHostDirectory(), *driver_.GetDeviceInfo());
+    EXPECT_EQ(
+        std::tuple(named.GetRtpSettings().rtpMode, named.GetRtpSettings().rtpPacketSize, named.GetStreamingMode()),
+        std::tuple(0u, 0u, 0u));
+  }
 
   test::ScratchDir dir_;
   test::TestDriver driver_;
 };
-
-void ExpectDefaults(test::TestDriver& driver) {
-  const ViewSettings view = GetViewSettings(&driver);
-  EXPECT_EQ(view.streamMode, 0u);
-  EXPECT_EQ(view.mountingType, 2u);
-  EXPECT_EQ(GetFirstPTZChannelID(&driver), 1u);
-  CConfiguration configuration(driver.GetDriverName(), driver.GetHostDirectory(), *driver.GetDeviceInfo());
-  EXPECT_EQ(configuration.GetRtpSettings().rtpMode, 0u);
-  EXPECT_EQ(configuration.GetRtpSettings().rtpPacketSize, 0u);
-  EXPECT_EQ(configuration.GetStreamingMode(), 0u);
-}
 
 TEST_F(ConfigurationTest, DeviceElementReplacesDefaultForItsAddressAndPortOnly) {
   WriteSettings(
@@ -61,23 +65,13 @@ TEST_F(ConfigurationTest, DeviceElementReplacesDefaultForItsAddressAndPortOnly) 
       "<StreamMode>DUAL</StreamMode><MountingType>CEILING</MountingType><FirstPTZChannelID>4</FirstPTZChannelID>",
       "multicast");
   // The device's own element has no view settings, and Default is then not consulted.
-  EXPECT_EQ(Rtp().rtpMode, 2u);
-  EXPECT_EQ(Rtp().rtpPacketSize, 1400u);
-  EXPECT_EQ(GetViewSettings(&driver_).streamMode, 0u);
-  EXPECT_EQ(GetViewSettings(&driver_).mountingType, 2u);
-  EXPECT_EQ(GetFirstPTZChannelID(&driver_), 1u);
-  EXPECT_EQ(Streaming(), 2u);
+  EXPECT_EQ(All(), (std::vector<uint32_t>{2, 1400, 0, 2, 1, 2}));
 
   for (auto [address, port] : {std::pair<const char*, uint16_t>{"10.0.0.5", 8080}, {"10.0.0.6", 80}}) {
     SCOPED_TRACE(address + std::string(":") + std::to_string(port));
     driver_.info.address = address;
     driver_.info.port = port;
-    EXPECT_EQ(Rtp().rtpMode, 0u);
-    EXPECT_EQ(Rtp().rtpPacketSize, 0u);
-    EXPECT_EQ(GetViewSettings(&driver_).streamMode, 1u);
-    EXPECT_EQ(GetViewSettings(&driver_).mountingType, 1u);
-    EXPECT_EQ(GetFirstPTZChannelID(&driver_), 4u);
-    EXPECT_EQ(Streaming(), 2u);
+    EXPECT_EQ(All(), (std::vector<uint32_t>{0, 0, 1, 1, 4, 2}));
   }
 }
 
@@ -153,7 +147,7 @@ TEST_F(ConfigurationTest, SettingTexts) {
 }
 
 TEST_F(ConfigurationTest, EveryQueryReadsTheFileAgainAndMissingOrMalformedGivesDefaults) {
-  ExpectDefaults(driver_);
+  ExpectDefaults();
   CConfiguration configuration(&driver_);
   WriteSettings(
       "<RTPMode>RTPOVERRTSP</RTPMode><RTPPacketSize>1400</RTPPacketSize>"
@@ -170,11 +164,11 @@ TEST_F(ConfigurationTest, EveryQueryReadsTheFileAgainAndMissingOrMalformedGivesD
       "<RTPMode>RTPOVERRTSP</RTPMode><StreamMode>DUAL</StreamMode><MountingType>CEILING</MountingType>"
       "<FirstPTZChannelID>2</FirstPTZChannelID></Device>");
   EXPECT_EQ(configuration.GetRtpSettings().rtpMode, 0u);
-  ExpectDefaults(driver_);
+  ExpectDefaults();
 
   for (const char* bad : {"", "not xml at all", "<Configuration>", "<a></b>", "\xff\xfe\x00<"}) {
     WriteFile(bad);
-    ExpectDefaults(driver_);
+    ExpectDefaults();
   }
   // Things that are not a settings file: too big, a directory, a pipe (which
   // must not block the reader).
@@ -184,14 +178,14 @@ TEST_F(ConfigurationTest, EveryQueryReadsTheFileAgainAndMissingOrMalformedGivesD
   WriteFile(valid);
   EXPECT_EQ(configuration.GetStreamingMode(), 2u);
   WriteFile(valid + std::string(16 * 1024 * 1024, ' '));
-  ExpectDefaults(driver_);
+  ExpectDefaults();
   const std::string file = dir_.File("Strandline.xml");
   std::filesystem::remove(file);
   std::filesystem::create_directory(file);
-  ExpectDefaults(driver_);
+  ExpectDefaults();
   std::filesystem::remove(file);
   ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
-  ExpectDefaults(driver_);
+  ExpectDefaults();
 }
 
 TEST_F(ConfigurationTest, AddressIsMatchedAsTextNeverAsExpression) {

@@ -278,7 +278,7 @@ TEST_F(EdgeStorageTaskTest, AnItemEndsUnfetchedOnlyWhenTheCameraSaysItHasNoStora
   EXPECT_EQ(driver_.LinesWith("no storage").size(), 1u);
 }
 
-TEST_F(EdgeStorageTaskTest, DeliversOnlyFramesInsideTheIntervalFromTheFirstKeyFrameOn) {
+TEST_F(EdgeStorageTaskTest, DeliversOnlyFramesInsideTheIntervalFromTheFirstKeyFrameOnAndEndsWhenTheyEndEarly) {
   task_.play = [&] {
     task_.Frame(begin_, true);              // already recorded live
     task_.Frame(begin_ + 40 * kMs, false);  // no key frame yet
@@ -292,11 +292,10 @@ TEST_F(EdgeStorageTaskTest, DeliversOnlyFramesInsideTheIntervalFromTheFirstKeyFr
   EXPECT_EQ(DeliveredTimes(), (std::vector<uint64_t>{begin_ + 80 * kMs, begin_ + 120 * kMs}));
   EXPECT_EQ(task_.GetStreamName(), "Strandline::EdgeChannel");
   EXPECT_GE(position, end_);
-}
 
-TEST_F(EdgeStorageTaskTest, FramesEndingEarlyWhileTheSessionRunsEndTheItem) {
+  // Frames ending early while the session runs end the item as well.
   task_.play = [&] { task_.Frame(begin_ + 40 * kMs, true); };
-  uint64_t position = 0;
+  task_.SetInterval(7, begin_, end_);
   EXPECT_TRUE(task_.ProcessTaskItem(&position));
   EXPECT_EQ(driver_.LinesWith("No video for selected time interval").size(), 1u);
   EXPECT_EQ(position, begin_ + 40 * kMs);

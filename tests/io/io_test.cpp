@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -289,11 +290,8 @@ TEST(MotionChannel, ReportsAPairFirstAndHoldsChangesForASecond) {
 
   const auto frames = rig.sink.Frames();
   for (const auto& frame : frames) {
-    EXPECT_EQ(frame.fourcc, ipcapture::kFourCC_MEMD);
-    EXPECT_EQ(frame.bytes[0], 1);
-    EXPECT_EQ(frame.width, 320u);
-    EXPECT_EQ(frame.height, 240u);
-    EXPECT_EQ(frame.resolutionClass, 2u);
+    EXPECT_EQ(std::tuple(frame.fourcc, frame.bytes[0], frame.width, frame.height, frame.resolutionClass),
+              std::tuple(ipcapture::kFourCC_MEMD, '\x01', 320u, 240u, 2u));
     EXPECT_EQ(frame.streamName, "CBaseMotionChannel");
   }
   EXPECT_EQ(rig.allocator.created.load(), rig.allocator.released.load());

@@ -29,6 +29,8 @@ Bytes Cat(const Bytes& a, const Bytes& b) {
 }
 
 uint32_t U32(const Bytes& b, size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t{b[at + 3]} << 24; }
+// The connection record's ports A, B and C.
+std::vector<uint32_t> Ports(const Bytes& record) { return {U32(record, 424), U32(record, 428), U32(record, 432)}; }
 
 class SdkChannelTest : public ::testing::Test {
  protected:
@@ -44,11 +46,6 @@ class SdkChannelTest : public ::testing::Test {
     driver_.info.connectTimeoutMs = 2000;
     driver_.videoStandard = 1;
     driver_.allocator = &allocator_;
-    params_.width = 720;
-    params_.height = 480;
-    params_.frameRate = 33;
-    params_.bitrate = 50;
-    params_.codec = 2;
   }
   std::string answer_ = "VIDEO_RESOLUTION='N720x480'\r\nVIDEO_FPS_NUM='30'\r\nVIDEO_BITRATE='1M'\r\n";
   ScriptedHttpServer server_;
@@ -56,10 +53,11 @@ class SdkChannelTest : public ::testing::Test {
   TestAllocator allocator_;
   TestSink sink_;
   FakeKMpeg4 fake_;
-  STREAM_PARAMS params_;
+  STREAM_PARAMS params_{.frameRate = 33, .bitrate = 50, .width = 720, .height = 480, .codec = 2};
 };
 
-TEST_F(SdkChannelTest, KeyFramesCarryTheirHeaderSizeAndInterFramesWaitForOne) {
+TEST_F(SdkChannelTest, KeyFramesCarryTheirHeaderSizeInterFramesWaitForOneAndTheRecordHoldsThePorts) {
+  driver_.info.address = "127.0.0.1";
   CSDKChannel channel(0, &driver_, &sink_, &fake_.lib);
   ASSERT_TRUE(channel.Start(&params_));
   ASSERT_TRUE(WaitUntil([&] { return fake_.CountOf("KStartStreaming") == 1; }));
@@ -96,25 +94,17 @@ TEST_F(SdkChannelTest, KeyFramesCarryTheirHeaderSizeAndInterFramesWaitForOne) {
   EXPECT_THAT(std::vector<std::string>(calls.end() - 4, calls.end()),
               ElementsAre("KStop", "KStopStreaming", "KDisconnect", "KCloseInterface"));
   EXPECT_EQ(allocator_.created.load(), allocator_.released.load());
-}
 
-TEST_F(SdkChannelTest, ConnectionRecordAndPorts) {
-  driver_.info.address = "127.0.0.1";
-  CSDKChannel channel(0, &driver_, &sink_, &fake_.lib);
-  ASSERT_TRUE(channel.Start(&params_));
-  ASSERT_TRUE(WaitUntil([&] { return fake_.CountOf("KStartStreaming") == 1; }));
-  Bytes record = fake_.Record();
+  // The connection record of that start.
+  const Bytes record = fake_.Record();
   ASSERT_EQ(record.size(), 468u);
   EXPECT_EQ(U32(record, 0), 5u);
   EXPECT_EQ(record[4], 1);
   EXPECT_STREQ(reinterpret_cast<const char*>(&record[8]), "127.0.0.1");
   EXPECT_STREQ(reinterpret_cast<const char*>(&record[296]), "admin");
   EXPECT_STREQ(reinterpret_cast<const char*>(&record[360]), "secret");
-  EXPECT_EQ(U32(record, 424), 6000u);
-  EXPECT_EQ(U32(record, 428), 6002u);
-  EXPECT_EQ(U32(record, 432), 6001u);
+  EXPECT_THAT(Ports(record), ElementsAre(6000u, 6002u, 6001u));
   EXPECT_EQ(U32(record, 448), driver_.info.port);
-  channel.Stop();
 
   uint32_t ports[3];
   CSDKChannel::DefaultPorts(3, 4, ports);
@@ -127,10 +117,7 @@ TEST_F(SdkChannelTest, ConnectionRecordAndPorts) {
   fake_.portInfo[20] = 22;
   ASSERT_TRUE(channel.Start(&params_));
   ASSERT_TRUE(WaitUntil([&] { return fake_.CountOf("KStartStreaming") == 2; }));
-  record = fake_.Record();
-  EXPECT_EQ(U32(record, 424), 11u);
-  EXPECT_EQ(U32(record, 428), 22u);
-  EXPECT_EQ(U32(record, 432), 33u);
+  EXPECT_THAT(Ports(fake_.Record()), ElementsAre(11u, 22u, 33u));
   channel.Stop();
 
   // Texts that do not fit are refused before the library sees them.
@@ -146,7 +133,6 @@ TEST_F(SdkChannelTest, CameraIsReconfiguredOnlyWhenItsAnswerDiffers) {
   CSDKChannel channel(0, &driver_, &sink_, &fake_.lib);
   for (int standard : {1, 0}) {
     driver_.videoStandard = standard;
-    server_.ClearRequests();
     ASSERT_TRUE(channel.Start(&params_));
     ASSERT_TRUE(WaitUntil([&] { return fake_.CountOf("KStartStreaming") == static_cast<size_t>(2 - standard); }));
     channel.Stop();
@@ -154,6 +140,7 @@ TEST_F(SdkChannelTest, CameraIsReconfiguredOnlyWhenItsAnswerDiffers) {
   EXPECT_THAT(
       server_.AcceptedUris(),
       ElementsAre("/cgi-bin/mpeg4?USER=admin&PWD=secret&VIDEO_RESOLUTION&VIDEO_FPS_NUM&VIDEO_BITRATE",
+                  "/cgi-bin/mpeg4?USER=admin&PWD=secret&VIDEO_RESOLUTION&VIDEO_FPS_NUM&VIDEO_BITRATE",
                   "/cgi-bin/mpeg4?USER=admin&PWD=secret&VIDEO_FPS=MODE1&VIDEO_FPS_NUM=30&VIDEO_RESOLUTION=P720x480&"
                   "VIDEO_BITRATE=1M",
                   "/cgi-bin/system?USER=admin&PWD=secret&SAVE_REBOOT"));
