@@ -4,9 +4,8 @@
 #include <malloc.h>
 #endif
 
-#include <chrono>
-
 #include "runtime/thread_id.h"
+#include "runtime/time_utils.h"
 
 namespace orbisan {
 namespace {
@@ -18,12 +17,10 @@ namespace {
 // most once a second for the whole process (the walk locks each arena).
 void ReturnFreePages() {
 #if defined(__GLIBC__)
-  static std::atomic<int64_t> lastMs{-1'000'000};
-  const int64_t now =
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-          .count();
-  int64_t last = lastMs.load();
-  if (now - last < 1000 || !lastMs.compare_exchange_strong(last, now)) return;
+  static std::atomic<uint64_t> lastMs{0};
+  const uint64_t now = SteadyMs();
+  uint64_t last = lastMs.load();
+  if ((last != 0 && now - last < 1000) || !lastMs.compare_exchange_strong(last, now)) return;
   malloc_trim(0);
 #endif
 }
