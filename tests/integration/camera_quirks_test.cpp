@@ -93,6 +93,10 @@ std::string Recorded(const ScratchDir& dir, HostProcess& record, const std::stri
   return problems.str();
 }
 
+// File tags and report words of the two transports, UDP first.
+constexpr std::array<const char*, 2> kTags{"udp", "tcp"};
+constexpr std::array<const char*, 2> kTransports{" over UDP", " interleaved"};
+
 // Records one row of the table over both transports at once; each result is
 // empty when whole, "-" for a transport the quirk does not apply to.
 std::array<std::string, 2> RecordRow(const strandline::sim::QuirkInfo* info, const ScratchDir& dir,
@@ -107,7 +111,7 @@ std::array<std::string, 2> RecordRow(const strandline::sim::QuirkInfo* info, con
   for (int tcp = 0; tcp < 2; ++tcp) {
     const QuirkTransport only = info ? info->transport : QuirkTransport::kBoth;
     if (only == (tcp ? QuirkTransport::kUdp : QuirkTransport::kInterleaved)) continue;
-    const std::string tag = name + (tcp ? "tcp" : "udp");
+    const std::string tag = name + kTags[tcp];
     records[tcp] = std::make_unique<HostProcess>(
         HostArgs("record", camera.HttpPort(),
                  "--model TCM5311 --codec h264 --width 640 --height 480 --fps " + std::to_string(kFps) +
@@ -117,7 +121,7 @@ std::array<std::string, 2> RecordRow(const strandline::sim::QuirkInfo* info, con
   }
   std::array<std::string, 2> results{"-", "-"};
   for (int tcp = 0; tcp < 2; ++tcp) {
-    if (records[tcp]) results[tcp] = Recorded(dir, *records[tcp], name + (tcp ? "tcp" : "udp"), begin, camera);
+    if (records[tcp]) results[tcp] = Recorded(dir, *records[tcp], name + kTags[tcp], begin, camera);
   }
   return results;
 }
@@ -147,14 +151,13 @@ TEST(CameraQuirks, EveryQuirkStreamsWholeOverUdpAndInterleaved) {
     // row runs alone; what the machine's load did does not.
     for (int tcp = 0; tcp < 2; ++tcp) {
       if (!results[row][tcp].empty() && results[row][tcp] != "-") {
-        std::cout << "[ retry    ] " << name << (tcp ? " interleaved" : " over UDP") << ": " << results[row][tcp]
-                  << "\n";
+        std::cout << "[ retry    ] " << name << kTransports[tcp] << ": " << results[row][tcp] << "\n";
       }
     }
     results[row] = RecordRow(rows[row], dir, std::to_string(row) + "again");
     for (int tcp = 0; tcp < 2; ++tcp) {
       if (results[row][tcp] == "-") continue;
-      EXPECT_EQ(results[row][tcp], "") << name << (tcp ? " interleaved" : " over UDP") << ", run alone";
+      EXPECT_EQ(results[row][tcp], "") << name << kTransports[tcp] << ", run alone";
     }
   }
 }
