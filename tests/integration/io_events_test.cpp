@@ -45,32 +45,6 @@ struct Rig : test::Rig {
   IIPCaptureDriverEx5* exported = nullptr;
 };
 
-TEST(IoEvents, InputsAndOutputsThroughTheExportedDriver) {
-  Rig rig;
-  ICaptureIOApi* io = rig.exported->GetDigitalIO();
-  ASSERT_NE(io, nullptr);
-  test::TestIOCallback callback;
-  ASSERT_TRUE(io->SetCallback(&callback));
-  ASSERT_TRUE(io->StartIO());
-  ASSERT_TRUE(WaitUntil([&] { return callback.Changes().size() == 2; }));
-
-  // A toggled input reaches the host within a poll period and the request.
-  const auto toggled = std::chrono::steady_clock::now();
-  rig.camera->SetDigitalInputs(0x01);
-  ASSERT_TRUE(WaitUntil([&] { return callback.Changes().size() == 3; }));
-  EXPECT_EQ(callback.Changes().back(), (test::TestIOCallback::Change{0, 1}));
-  EXPECT_LT(callback.LastChangeAt() - toggled, 2000ms + 1000ms);
-
-  // What the host sets is what the camera's register holds.
-  const uint32_t sets[][3] = {{1, 1, 0x02}, {0, 1, 0x03}, {1, 2, 0x01}};
-  for (const auto& [index, state, register_] : sets) {
-    ASSERT_TRUE(io->SetOutputState(index, state));
-    ASSERT_TRUE(WaitUntil([&] { return rig.camera->DigitalOutputs() == register_; })) << index << "=" << state;
-  }
-  EXPECT_FALSE(io->SetOutputState(2, 1));
-  EXPECT_TRUE(io->StopIO());
-}
-
 // The host stops the input from inside a callback of its recording: from a
 // motion frame, from the motion channel's signal loss, or from a video frame
 // while motion goes on. Once the stop has returned no motion frame and no
@@ -133,9 +107,33 @@ class LateCancelMotionChannel : public CMotionChannel {
   void CancelRequest() override {}
 };
 
-// The first life, which also makes what is made lazily once a process, before the counts.
-TEST(IoEvents, MotionSurvivesADropStopsInTimeWhileSilentAndCyclesLeaveNothingBehind) {
+// Inputs and outputs through the exported driver, then motion: the first
+// life, which also makes what is made lazily once a process, before the counts.
+TEST(IoEvents, InputsOutputsAndMotionThroughADropWhileSilentAndCyclesLeaveNothingBehind) {
   Rig rig;
+  ICaptureIOApi* io = rig.exported->GetDigitalIO();
+  ASSERT_NE(io, nullptr);
+  test::TestIOCallback callback;
+  ASSERT_TRUE(io->SetCallback(&callback));
+  ASSERT_TRUE(io->StartIO());
+  ASSERT_TRUE(WaitUntil([&] { return callback.Changes().size() == 2; }));
+
+  // A toggled input reaches the host within a poll period and the request.
+  const auto toggled = std::chrono::steady_clock::now();
+  rig.camera->SetDigitalInputs(0x01);
+  ASSERT_TRUE(WaitUntil([&] { return callback.Changes().size() == 3; }));
+  EXPECT_EQ(callback.Changes().back(), (test::TestIOCallback::Change{0, 1}));
+  EXPECT_LT(callback.LastChangeAt() - toggled, 2000ms + 1000ms);
+
+  // What the host sets is what the camera's register holds.
+  const uint32_t sets[][3] = {{1, 1, 0x02}, {0, 1, 0x03}, {1, 2, 0x01}};
+  for (const auto& [index, state, register_] : sets) {
+    ASSERT_TRUE(io->SetOutputState(index, state));
+    ASSERT_TRUE(WaitUntil([&] { return rig.camera->DigitalOutputs() == register_; })) << index << "=" << state;
+  }
+  EXPECT_FALSE(io->SetOutputState(2, 1));
+  EXPECT_TRUE(io->StopIO());
+
   rig.camera->Motion().SetInterval(100ms);
   std::unique_ptr<IMotionChannel> channel(rig.driver->CreateMotionChannel(0, &rig.sink));
   ASSERT_TRUE(channel->Start());
