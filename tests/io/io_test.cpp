@@ -155,9 +155,11 @@ TEST(ActiDigitalIO, FailedPollsReportAllAgainAndLogOncePerRun) {
   EXPECT_EQ(rig.callback.Changes().size(), 4u);
 }
 
-TEST(ActiDigitalIO, RefusedOutputWriteIsAFailure) {
-  IoRig rig(1, 0, 1);
+// A refused output write is a failure; a start while polls are under way begins anew.
+TEST(ActiDigitalIO, RefusedOutputWriteIsAFailureAndAStartDuringAPollBeginsAnew) {
+  IoRig rig(1, 2, 1);
   rig.refuseOutputs = true;
+  rig.slowPolls = true;
   rig.Start();
   ASSERT_TRUE(WaitUntil([&] { return rig.callback.failures.load() == 1; }));
   EXPECT_TRUE(rig.io->SetOutputState(0, 1));
@@ -165,12 +167,8 @@ TEST(ActiDigitalIO, RefusedOutputWriteIsAFailure) {
   const auto lines = rig.driver.LinesWith("Unable to change output state for device 127.0.0.1:");
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].level, kLogError);
-}
 
-TEST(ActiDigitalIO, StartWhilePollsAreUnderWayBeginsAnew) {
-  IoRig rig(1, 2, 1);
-  rig.slowPolls = true;
-  rig.Start();
+  rig.refuseOutputs = false;
   for (int i = 0; i < 3; ++i) {
     const size_t polls = rig.Uris("DIO_STATUS").size();
     ASSERT_TRUE(WaitUntil([&] { return rig.Uris("DIO_STATUS").size() > polls; }));
@@ -193,7 +191,7 @@ std::vector<std::string> Split(const std::vector<std::string>& chunks,
   return messages;
 }
 
-TEST(MotionMessageSplitter, CutsMessagesAtMarksWhateverTheChunking) {
+TEST(MotionMessage, SplitAtMarksWhateverTheChunkingBoundedAndALevelAboveThresholdIsMotion) {
   struct Case {
     std::vector<std::string> chunks;
     std::vector<std::string> messages;
@@ -216,9 +214,8 @@ TEST(MotionMessageSplitter, CutsMessagesAtMarksWhateverTheChunking) {
   std::vector<std::string> bytes;
   for (char c : stream) bytes.emplace_back(1, c);
   EXPECT_EQ(Split(bytes), Split({stream}));
-}
 
-TEST(MotionMessageSplitter, BufferStaysBoundedWithoutAMessageEnd) {
+  // Without a message end the buffer stays bounded.
   CMotionMessageSplitter splitter(100);
   std::vector<std::string> messages;
   auto keep = [&](const std::string& m) { messages.push_back(m); };
@@ -230,10 +227,9 @@ TEST(MotionMessageSplitter, BufferStaysBoundedWithoutAMessageEnd) {
   // The stream recovers at the next marks.
   EXPECT_TRUE(splitter.Feed("--ok--", keep));
   EXPECT_EQ(messages, std::vector<std::string>{"--ok"});
-}
 
-TEST(MotionMessage, LevelAboveThresholdIsMotion) {
-  const std::pair<const char*, bool> cases[] = {
+  // A level above the threshold is motion.
+  const std::pair<const char*, bool> levels[] = {
       {"--m\r\nlevel=30;threshold=20\r\n", true},
       {"--m\r\nlevel=10;threshold=20\r\n", false},
       {"--m\r\nlevel=0;threshold=20\r\n", false},  // level 0 never gives motion
@@ -247,7 +243,7 @@ TEST(MotionMessage, LevelAboveThresholdIsMotion) {
       {"--m\r\nlevel=99999999999;threshold=20", true},
       {"", false},
   };
-  for (const auto& [message, motion] : cases) EXPECT_EQ(ParseMotionMessage(message), motion) << message;
+  for (const auto& [message, motion] : levels) EXPECT_EQ(ParseMotionMessage(message), motion) << message;
 }
 
 // A motion channel whose clock the test moves.
