@@ -204,41 +204,6 @@ TEST(VideoChannelFaults, RebootOnlyForAFailedRtspServiceAndAtMostOncePerHoldOff)
   EXPECT_TRUE(rig.capture->StopCapture(0));
 }
 
-TEST(VideoChannelFaults, StopCaptureFromInsideTheHostCallbacksReturns) {
-  struct Case {
-    const char* name;
-    bool fromSignalLost;
-    const char* config;
-  };
-  for (const Case& c : {Case{"OnFrame, UDP", false, ""}, Case{"OnFrame, interleaved", false, kInterleaved.c_str()},
-                        Case{"OnSignalLost", true, ""}}) {
-    SCOPED_TRACE(c.name);
-    Rig rig("TCM5311", c.config);
-    std::atomic<int> calls{0};
-    CManualEvent returned;
-    auto stop = [&] {
-      if (calls++ == 0) {
-        rig.capture->StopCapture(0);
-        returned.Set();
-      }
-    };
-    (c.fromSignalLost ? rig.sink.afterSignalLost : rig.sink.afterFrame) = stop;
-    ASSERT_TRUE(StartH264(rig, 2000, 3000));
-    if (c.fromSignalLost) {
-      ASSERT_TRUE(rig.WaitFrames(3, 30s));
-      rig.camera->SetStreamFrozen(true);
-    }
-    ASSERT_TRUE(returned.Wait(30000));
-    const size_t frames = rig.sink.FrameCount();
-    std::this_thread::sleep_for(500ms);
-    EXPECT_EQ(rig.sink.FrameCount(), frames) << "nothing reaches the sink after the stop";
-    EXPECT_EQ(calls.load(), 1);
-    uint32_t state = 0, reserved = 0;
-    EXPECT_FALSE(rig.capture->GetStreamState(0, &state, &reserved, nullptr, 0)) << "the input has no stream";
-    rig.Close();  // waits for the deferred stop
-  }
-}
-
 // Stops while the camera misbehaves keep their bound and leave no thread that
 // cannot be stopped: a CGI request never answered (without the cancel the
 // stop waits for the HTTP time-out), a DESCRIBE never answered (cut short by
