@@ -369,7 +369,7 @@ TEST_F(PrepositionListTest, RemovalFreesTheSlotAndChannelsKeepTheirOwnPresetsInO
   EXPECT_FALSE(list->GetCurrentName(current)) << "nothing is current after a load";
 }
 
-TEST_F(PrepositionListTest, TwoDriverObjectsOfOneCameraKeepEachOthersPresets) {
+TEST_F(PrepositionListTest, TwoDriverObjectsOfOneCameraKeepEachOthersPresetsAndAFailedSaveLeavesTheFileWhole) {
   auto first = Store();
   auto second = Store();  // the same camera's file, opened by another driver object
   auto gate = List(0, first);
@@ -379,6 +379,17 @@ TEST_F(PrepositionListTest, TwoDriverObjectsOfOneCameraKeepEachOthersPresets) {
   auto reloaded = Store();
   EXPECT_EQ(Names(*List(0, reloaded)), (std::vector<std::wstring>{L"Gate"}));
   EXPECT_EQ(Names(*List(1, reloaded)), (std::vector<std::wstring>{L"Yard"}));
+
+  // A failed save leaves the old file whole.
+  gate->PositionChanged();
+  const std::string before = FileText();
+  const std::string blocker = TemporaryName(dir_.File(kFile));
+  std::filesystem::create_directory(blocker);
+  EXPECT_EQ(gate->AddPreposition(L"Dock"), -18) << "saved on the camera, not in the file";
+  EXPECT_EQ(FileText(), before);
+  std::filesystem::create_directory(blocker);
+  EXPECT_FALSE(gate->RemovePreposition(L"Gate"));
+  EXPECT_EQ(FileText(), before);
 }
 
 TEST_F(PrepositionListTest, DamagedFilesNeverCrashAndAreKept) {
@@ -402,21 +413,6 @@ TEST_F(PrepositionListTest, DamagedFilesNeverCrashAndAreKept) {
   // Every damaged file is kept aside, none over an earlier one.
   EXPECT_EQ(dir_.Read(std::string(kFile) + ".unreadable"), damaged[0]);
   EXPECT_EQ(dir_.Read(std::string(kFile) + ".unreadable.1"), damaged[1]);
-}
-
-TEST_F(PrepositionListTest, FailedSaveLeavesTheOldFileWhole) {
-  auto store = Store();
-  auto list = List(0, store);
-  ASSERT_EQ(list->AddPreposition(L"Gate"), 1);
-  list->PositionChanged();
-  const std::string before = FileText();
-  const std::string blocker = TemporaryName(dir_.File(kFile));
-  std::filesystem::create_directory(blocker);
-  EXPECT_EQ(list->AddPreposition(L"Dock"), -18) << "saved on the camera, not in the file";
-  EXPECT_EQ(FileText(), before);
-  std::filesystem::create_directory(blocker);
-  EXPECT_FALSE(list->RemovePreposition(L"Gate"));
-  EXPECT_EQ(FileText(), before);
 }
 
 }  // namespace
