@@ -12,6 +12,7 @@
 #include "runtime/event.h"
 #include "sim/simulated_camera.h"
 #include "support/driver_rig.h"
+#include "support/host_process.h"
 #include "support/process_counts.h"
 #include "support/test_io_callback.h"
 #include "support/test_samples.h"
@@ -30,7 +31,7 @@ namespace {
 // camera and driver built into this program (for the motion channel alone),
 // and the driver module as a recorder loads it, both opened for it.
 struct Rig : test::Rig {
-  Rig() : test::Rig("SED2300") {
+  explicit Rig(const std::string& config = "") : test::Rig("SED2300", config) {
     setup.inputs = setup.outputs = 2;
     setup.defaultCodec = 1;
     EXPECT_TRUE(module.Loaded());
@@ -45,7 +46,81 @@ struct Rig : test::Rig {
   IIPCaptureDriverEx5* exported = nullptr;
 };
 
-TEST(IoEvents, InputsAndOutputsThroughTheExportedDriver) {
+// The host stops the input from inside a callback of its recording: from a
+// motion frame, from the motion channel's signal loss, from a video frame
+// while motion goes on (over UDP and interleaved), or from the video's signal
+// loss. Once the stop has returned no frame and no loss reaches the sink,
+// though the host stays in the callback a while, and the input has no stream.
+TEST(IoEvents, StopCaptureFromInsideACallbackEndsTheMotionToo) {
+  enum class From { kMotionFrame, kMotionLoss, kVideoFrame, kInterleavedFrame, kVideoLoss };
+  for (From from :
+       {From::kMotionFrame, From::kMotionLoss, From::kVideoFrame, From::kInterleavedFrame, From::kVideoLoss}) {
+    SCOPED_TRACE(static_cast<int>(from));
+    const bool videoFrame = from == From::kVideoFrame || from == From::kInterleavedFrame;
+    Rig rig(from == From::kInterleavedFrame ? test::TransportConfig(true) : "");
+    rig.driver->GetDeviceInfo()->signalTimeoutMs = 3000;
+    rig.camera->Motion().SetInterval(100ms);
+    IIPVideoCapture* capture = rig.driver->GetVideoCapture();
+    auto motionSeen = [&] { return test::MotionStates(rig.sink).size() + rig.sink.signalLost.load(); };
+    std::atomic<int> calls{0};
+    std::atomic<size_t> seenAtReturn{0}, framesAtReturn{0};
+    CManualEvent returned, leave;
+    auto stop = [&] {
+      if (calls++ != 0) return;
+      capture->StopCapture(0);
+      seenAtReturn = motionSeen();
+      framesAtReturn = rig.sink.FrameCount();
+      returned.Set();
+      leave.Wait(5000);
+    };
+    rig.sink.afterFrame = [&] {
+      const bool motion = test::TestSink::CallbackFourCC() == kFourCC_MEMD;
+      if (from == From::kMotionFrame ? motion : videoFrame && !motion && test::MotionStates(rig.sink).size() >= 2)
+        stop();
+    };
+    if (from == From::kMotionLoss || from == From::kVideoLoss) rig.sink.afterSignalLost = stop;
+    test::TestStreamRequest request(1, 320, 240, 0x7000 | 5);  // MJPEG with motion detection
+    request.motion = 1;
+    ASSERT_TRUE(capture->StartCapture(0, &rig.sink, &request));
+    if (from == From::kMotionLoss) {
+      ASSERT_TRUE(WaitUntil([&] { return test::MotionStates(rig.sink).size() == 2; }, 20s));
+      rig.camera->SetHttpFault(strandline::sim::HttpFault::kNoAnswer);
+      rig.camera->Motion().DropConnections();
+    }
+    if (from == From::kVideoLoss) {
+      ASSERT_TRUE(WaitUntil([&] { return test::MotionStates(rig.sink).size() == 2; }, 20s));
+      rig.camera->SetStreamFrozen(true);
+    }
+    ASSERT_TRUE(returned.Wait(30000));
+    // Motion starts at the camera while the host is still inside: a running
+    // channel reports it a second after the pair.
+    rig.camera->Motion().SetMotion(true);
+    std::this_thread::sleep_for(1500ms);
+    leave.Set();
+    EXPECT_EQ(motionSeen(), seenAtReturn.load());
+    EXPECT_EQ(rig.sink.FrameCount(), framesAtReturn.load());
+    uint32_t state = 0, reserved = 0;
+    EXPECT_FALSE(rig.capture->GetStreamState(0, &state, &reserved, nullptr, 0)) << "the input has no stream";
+    rig.camera->SetHttpFault(strandline::sim::HttpFault::kNone);
+    rig.Close();  // joins the stopped threads
+    EXPECT_EQ(calls.load(), 1);
+    // A video frame held by the host keeps its packet queue past that queue's bound.
+    if (!videoFrame) {
+      EXPECT_EQ(rig.NotStopped(), 0);
+    }
+  }
+}
+
+// A motion channel whose cancel never reaches the request.
+class LateCancelMotionChannel : public CMotionChannel {
+ public:
+  using CMotionChannel::CMotionChannel;
+  void CancelRequest() override {}
+};
+
+// Inputs and outputs through the exported driver, then motion: the first
+// life, which also makes what is made lazily once a process, before the counts.
+TEST(IoEvents, InputsOutputsAndMotionThroughADropWhileSilentAndCyclesLeaveNothingBehind) {
   Rig rig;
   ICaptureIOApi* io = rig.exported->GetDigitalIO();
   ASSERT_NE(io, nullptr);
@@ -69,73 +144,7 @@ TEST(IoEvents, InputsAndOutputsThroughTheExportedDriver) {
   }
   EXPECT_FALSE(io->SetOutputState(2, 1));
   EXPECT_TRUE(io->StopIO());
-}
 
-// The host stops the input from inside a callback of its recording: from a
-// motion frame, from the motion channel's signal loss, or from a video frame
-// while motion goes on. Once the stop has returned no motion frame and no
-// loss reaches the sink, though the host stays in the callback a while.
-TEST(IoEvents, StopCaptureFromInsideACallbackEndsTheMotionToo) {
-  enum class From { kMotionFrame, kMotionLoss, kVideoFrame };
-  for (From from : {From::kMotionFrame, From::kMotionLoss, From::kVideoFrame}) {
-    SCOPED_TRACE(static_cast<int>(from));
-    Rig rig;
-    rig.driver->GetDeviceInfo()->signalTimeoutMs = 3000;
-    rig.camera->Motion().SetInterval(100ms);
-    IIPVideoCapture* capture = rig.driver->GetVideoCapture();
-    auto motionSeen = [&] { return test::MotionStates(rig.sink).size() + rig.sink.signalLost.load(); };
-    std::atomic<int> calls{0};
-    std::atomic<size_t> seenAtReturn{0};
-    CManualEvent returned, leave;
-    auto stop = [&] {
-      if (calls++ != 0) return;
-      capture->StopCapture(0);
-      seenAtReturn = motionSeen();
-      returned.Set();
-      leave.Wait(5000);
-    };
-    rig.sink.afterFrame = [&] {
-      const bool motion = test::TestSink::CallbackFourCC() == kFourCC_MEMD;
-      if (from == From::kMotionFrame ? motion
-                                     : from == From::kVideoFrame && !motion && test::MotionStates(rig.sink).size() >= 2)
-        stop();
-    };
-    if (from == From::kMotionLoss) rig.sink.afterSignalLost = stop;
-    test::TestStreamRequest request(1, 320, 240, 0x7000 | 5);  // MJPEG with motion detection
-    request.motion = 1;
-    ASSERT_TRUE(capture->StartCapture(0, &rig.sink, &request));
-    if (from == From::kMotionLoss) {
-      ASSERT_TRUE(WaitUntil([&] { return test::MotionStates(rig.sink).size() == 2; }, 20s));
-      rig.camera->SetHttpFault(strandline::sim::HttpFault::kNoAnswer);
-      rig.camera->Motion().DropConnections();
-    }
-    ASSERT_TRUE(returned.Wait(30000));
-    // Motion starts at the camera while the host is still inside: a running
-    // channel reports it a second after the pair.
-    rig.camera->Motion().SetMotion(true);
-    std::this_thread::sleep_for(1500ms);
-    leave.Set();
-    EXPECT_EQ(motionSeen(), seenAtReturn.load());
-    rig.camera->SetHttpFault(strandline::sim::HttpFault::kNone);
-    rig.Close();  // joins the stopped threads
-    EXPECT_EQ(calls.load(), 1);
-    // A video frame held by the host keeps its packet queue past that queue's bound.
-    if (from != From::kVideoFrame) {
-      EXPECT_EQ(rig.NotStopped(), 0);
-    }
-  }
-}
-
-// A motion channel whose cancel never reaches the request.
-class LateCancelMotionChannel : public CMotionChannel {
- public:
-  using CMotionChannel::CMotionChannel;
-  void CancelRequest() override {}
-};
-
-// The first life, which also makes what is made lazily once a process, before the counts.
-TEST(IoEvents, MotionSurvivesADropStopsInTimeWhileSilentAndCyclesLeaveNothingBehind) {
-  Rig rig;
   rig.camera->Motion().SetInterval(100ms);
   std::unique_ptr<IMotionChannel> channel(rig.driver->CreateMotionChannel(0, &rig.sink));
   ASSERT_TRUE(channel->Start());

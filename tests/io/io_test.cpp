@@ -155,9 +155,11 @@ TEST(ActiDigitalIO, FailedPollsReportAllAgainAndLogOncePerRun) {
   EXPECT_EQ(rig.callback.Changes().size(), 4u);
 }
 
-TEST(ActiDigitalIO, RefusedOutputWriteIsAFailure) {
-  IoRig rig(1, 0, 1);
+// A refused output write is a failure; a start while polls are under way begins anew.
+TEST(ActiDigitalIO, RefusedOutputWriteIsAFailureAndAStartDuringAPollBeginsAnew) {
+  IoRig rig(1, 2, 1);
   rig.refuseOutputs = true;
+  rig.slowPolls = true;
   rig.Start();
   ASSERT_TRUE(WaitUntil([&] { return rig.callback.failures.load() == 1; }));
   EXPECT_TRUE(rig.io->SetOutputState(0, 1));
@@ -165,12 +167,8 @@ TEST(ActiDigitalIO, RefusedOutputWriteIsAFailure) {
   const auto lines = rig.driver.LinesWith("Unable to change output state for device 127.0.0.1:");
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].level, kLogError);
-}
 
-TEST(ActiDigitalIO, StartWhilePollsAreUnderWayBeginsAnew) {
-  IoRig rig(1, 2, 1);
-  rig.slowPolls = true;
-  rig.Start();
+  rig.refuseOutputs = false;
   for (int i = 0; i < 3; ++i) {
     const size_t polls = rig.Uris("DIO_STATUS").size();
     ASSERT_TRUE(WaitUntil([&] { return rig.Uris("DIO_STATUS").size() > polls; }));
@@ -193,7 +191,7 @@ std::vector<std::string> Split(const std::vector<std::string>& chunks,
   return messages;
 }
 
-TEST(MotionMessageSplitter, CutsMessagesAtMarksWhateverTheChunking) {
+TEST(MotionMessage, SplitAtMarksWhateverTheChunkingBoundedAndALevelAboveThresholdIsMotion) {
   struct Case {
     std::vector<std::string> chunks;
     std::vector<std::string> messages;
@@ -216,9 +214,8 @@ TEST(MotionMessageSplitter, CutsMessagesAtMarksWhateverTheChunking) {
   std::vector<std::string> bytes;
   for (char c : stream) bytes.emplace_back(1, c);
   EXPECT_EQ(Split(bytes), Split({stream}));
-}
 
-TEST(MotionMessageSplitter, BufferStaysBoundedWithoutAMessageEnd) {
+  // Without a message end the buffer stays bounded.
   CMotionMessageSplitter splitter(100);
   std::vector<std::string> messages;
   auto keep = [&](const std::string& m) { messages.push_back(m); };
@@ -230,10 +227,9 @@ TEST(MotionMessageSplitter, BufferStaysBoundedWithoutAMessageEnd) {
   // The stream recovers at the next marks.
   EXPECT_TRUE(splitter.Feed("--ok--", keep));
   EXPECT_EQ(messages, std::vector<std::string>{"--ok"});
-}
 
-TEST(MotionMessage, LevelAboveThresholdIsMotion) {
-  const std::pair<const char*, bool> cases[] = {
+  // A level above the threshold is motion.
+  const std::pair<const char*, bool> levels[] = {
       {"--m\r\nlevel=30;threshold=20\r\n", true},
       {"--m\r\nlevel=10;threshold=20\r\n", false},
       {"--m\r\nlevel=0;threshold=20\r\n", false},  // level 0 never gives motion
@@ -247,7 +243,7 @@ TEST(MotionMessage, LevelAboveThresholdIsMotion) {
       {"--m\r\nlevel=99999999999;threshold=20", true},
       {"", false},
   };
-  for (const auto& [message, motion] : cases) EXPECT_EQ(ParseMotionMessage(message), motion) << message;
+  for (const auto& [message, motion] : levels) EXPECT_EQ(ParseMotionMessage(message), motion) << message;
 }
 
 // A motion channel whose clock the test moves.
@@ -325,7 +321,7 @@ TEST(MotionChannel, RefusedFramesKeepTheChannelInactive) {
   EXPECT_EQ(rig.driver.LinesWith("Motion detection data callback failed (device 127.0.0.1, channel 0)").size(), 2u);
 }
 
-TEST(MotionChannel, RefusedRequestsEndInSignalLoss) {
+TEST(MotionChannel, RefusedRequestsEndInSignalLossAndALoginThatWouldAddItemsIsNeverSent) {
   // The first request streams a part; later ones are refused (a changed password, say).
   std::atomic<int> requests{0};
   test::ScriptedHttpServer server({}, [&](const std::string&) {
@@ -342,22 +338,21 @@ TEST(MotionChannel, RefusedRequestsEndInSignalLoss) {
   ASSERT_TRUE(WaitUntil([&] { return rig.sink.signalLost.load() == 1; }));
   channel.Stop();
   EXPECT_FALSE(channel.IsActive());
-}
 
-TEST(MotionChannel, ALoginThatWouldAddItemsIsNeverSent) {
-  test::ScriptedHttpServer server({}, [&](const std::string&) { return test::HttpReply{200, Part(30, 20) + "--"}; });
-  MotionRig rig;
-  rig.driver.info.port = server.Port();
-  rig.driver.info.password = "pw&SAVE_REBOOT";
-  CMotionChannel channel(0, &rig.driver, &rig.sink);
-  ASSERT_TRUE(channel.Start());
-  // Logged once, however often the thread tries again.
-  ASSERT_TRUE(WaitUntil([&] { return !rig.driver.LinesWith("cannot be sent in the camera's URLs").empty(); }));
+  // A login that would add items of its own is never sent: logged once,
+  // however often the thread tries again.
+  server.ClearRequests();
+  MotionRig quiet;
+  quiet.driver.info.port = server.Port();
+  quiet.driver.info.password = "pw&SAVE_REBOOT";
+  CMotionChannel refused(0, &quiet.driver, &quiet.sink);
+  ASSERT_TRUE(refused.Start());
+  ASSERT_TRUE(WaitUntil([&] { return !quiet.driver.LinesWith("cannot be sent in the camera's URLs").empty(); }));
   std::this_thread::sleep_for(std::chrono::milliseconds(2 * CMotionChannel::kRetryMs + 100));
-  channel.Stop();
-  EXPECT_EQ(rig.driver.LinesWith("cannot be sent in the camera's URLs").size(), 1u);
+  refused.Stop();
+  EXPECT_EQ(quiet.driver.LinesWith("cannot be sent in the camera's URLs").size(), 1u);
   EXPECT_TRUE(server.Requests().empty());
-  EXPECT_EQ(rig.sink.FrameCount(), 0u);
+  EXPECT_EQ(quiet.sink.FrameCount(), 0u);
 }
 
 }  // namespace

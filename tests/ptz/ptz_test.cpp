@@ -40,7 +40,9 @@ class PTZCommTest : public ::testing::Test {
   std::unique_ptr<RecordingPTZComm> comm_;
 };
 
-TEST_F(PTZCommTest, ConversionsFromManyThreadsDoNotMixRanges) {
+// Conversions from many threads do not mix ranges; a leading stop goes only
+// when the speed changes after a move; posting after the close fails and logs.
+TEST_F(PTZCommTest, ConversionsLeadingStopsAndPostingAfterClose) {
   RecordingPTZComm& comm = Open();
   std::atomic<int> wrong{0};
   std::vector<std::thread> threads;
@@ -54,6 +56,25 @@ TEST_F(PTZCommTest, ConversionsFromManyThreadsDoNotMixRanges) {
   }
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(wrong.load(), 0);
+
+  comm.StartMove(&params_, 1, 16);
+  comm.StartMove(&params_, 1, 8);
+  comm.StartMove(&params_, 4, 8);
+  Sent();  // a burst beyond the queue limit would drop the oldest
+  comm.StopZooming(&params_);
+  comm.StartMove(&params_, 8, 0);
+  comm.StopFocusing(&params_);
+  comm.StartMove(&params_, 3, 16);
+  comm.StopMoving(&params_);
+  comm.StartMove(&params_, 2, 0);
+  EXPECT_EQ(Sent(), (Commands{"MOVE=RIGHT,5", "MOVE=STOP", "MOVE=RIGHT,3", "MOVE=UPLEFT,3,3", "ZOOM=STOP",
+                              "ZOOM=TELE,2", "FOCUS=STOP", "MOVE=DOWN,5", "MOVE=STOP", "MOVE=UP,1"}));
+
+  comm.Close();
+  EXPECT_EQ(comm.StartMove(&params_, 0, 1), -18);
+  EXPECT_FALSE(comm.StopMoving(&params_));
+  EXPECT_EQ(driver_.LinesWith("cannot send message (1) to thread").size(), 1u);
+  EXPECT_EQ(driver_.LinesWith("cannot send message (4) to thread").size(), 1u);
 }
 
 TEST_F(PTZCommTest, BurstKeepsTheNewestCommandsUpToTheQueueLimit) {
@@ -78,22 +99,6 @@ TEST_F(PTZCommTest, BurstKeepsTheNewestCommandsUpToTheQueueLimit) {
     comm.Release();
     EXPECT_EQ(Sent(), c.expected) << "queue mode " << c.queueMode;
   }
-}
-
-TEST_F(PTZCommTest, LeadingStopOnlyWhenTheSpeedChangesAfterAMove) {
-  RecordingPTZComm& comm = Open();
-  comm.StartMove(&params_, 1, 16);
-  comm.StartMove(&params_, 1, 8);
-  comm.StartMove(&params_, 4, 8);
-  Sent();  // a burst beyond the queue limit would drop the oldest
-  comm.StopZooming(&params_);
-  comm.StartMove(&params_, 8, 0);
-  comm.StopFocusing(&params_);
-  comm.StartMove(&params_, 3, 16);
-  comm.StopMoving(&params_);
-  comm.StartMove(&params_, 2, 0);
-  EXPECT_EQ(Sent(), (Commands{"MOVE=RIGHT,5", "MOVE=STOP", "MOVE=RIGHT,3", "MOVE=UPLEFT,3,3", "ZOOM=STOP",
-                              "ZOOM=TELE,2", "FOCUS=STOP", "MOVE=DOWN,5", "MOVE=STOP", "MOVE=UP,1"}));
 }
 
 TEST_F(PTZCommTest, FocusModeCommandsOnlyAfterCapabilities) {
@@ -144,15 +149,6 @@ TEST_F(PTZCommTest, PresetRequestWaitsWhileTheWorkerSends) {
   EXPECT_EQ(Sent().size(), 2u);
 }
 
-TEST_F(PTZCommTest, PostingAfterCloseFailsAndLogs) {
-  RecordingPTZComm& comm = Open();
-  comm.Close();
-  EXPECT_EQ(comm.StartMove(&params_, 0, 1), -18);
-  EXPECT_FALSE(comm.StopMoving(&params_));
-  EXPECT_EQ(driver_.LinesWith("cannot send message (1) to thread").size(), 1u);
-  EXPECT_EQ(driver_.LinesWith("cannot send message (4) to thread").size(), 1u);
-}
-
 // A control whose camera is a recording command object.
 class RecordingControl : public CBasePTZControl {
  public:
@@ -180,7 +176,7 @@ class PTZHandlerTest : public ::testing::Test {
   ScratchDir dir_{"ptz_handler_test"};
 };
 
-TEST_F(PTZHandlerTest, OneControlPerChannelFromAnyThread) {
+TEST_F(PTZHandlerTest, OneControlPerChannelFromAnyThreadAndAFileNamedFromTheMacAndTheBrand) {
   CActiPTZHandler handler(&driver_, 2, "ACTi");
   EXPECT_EQ(handler.GetPTZApiEx(2), nullptr);
   ipcapture::IIPPTZApi* seen[4] = {};
@@ -194,9 +190,8 @@ TEST_F(PTZHandlerTest, OneControlPerChannelFromAnyThread) {
   EXPECT_TRUE(std::filesystem::exists(dir_.File("ACTi_000F7C0A1B2C.preset")));
   driver_.parameters[6] = "0";
   EXPECT_NE(CActiPTZHandler(&driver_, 1, "ACTi").GetPTZApiEx(0), nullptr) << "serial-port heads have a control too";
-}
 
-TEST_F(PTZHandlerTest, FileNameFromTheMacAndTheBrand) {
+  // The preset file is named from the MAC and the brand.
   struct Case {
     const char* mac;
     const char* brand;
@@ -298,28 +293,7 @@ class PrepositionListTest : public ::testing::Test {
   RecordingPTZComm camera_{&driver_, 0};
 };
 
-TEST_F(PrepositionListTest, NamesAndCapacity) {
-  CPrepositionList list(0, false);
-  EXPECT_EQ(list.AddPreposition(L"Gate"), -18) << "no camera yet";
-  list.SetComm(&camera_, 32);
-  for (const wchar_t* bad : {L"", L"O'Hara", L"a&b", L"x!", L"<y", L"y>", L"\"q\""}) {
-    EXPECT_EQ(list.AddPreposition(bad), -3) << WideToUtf8(bad);
-  }
-  EXPECT_EQ(driver_.LinesWith("A preposition \"O'Hara\" cannot be added - the name is invalid.").size(), 1u);
-  for (int i = 0; i < 32; ++i) {
-    ASSERT_EQ(list.AddPreposition(L"P" + std::to_wstring(i)), 1);
-    list.PositionChanged();
-  }
-  EXPECT_EQ(list.AddPreposition(L"Extra"), -26);
-  EXPECT_EQ(
-      driver_.LinesWith("\"Extra\" cannot be added. Camera supports saving not more than 32 prepositions.").size(), 1u);
-  camera_.refuse = true;
-  EXPECT_FALSE(list.GoTo(L"P3", 0));
-  std::wstring current;
-  EXPECT_FALSE(list.GetCurrentName(current)) << "a refused go-to changes nothing";
-}
-
-TEST_F(PrepositionListTest, GoToRenameAndCaseSensitiveNames) {
+TEST_F(PrepositionListTest, GoToRenameCaseSensitiveNamesAndCapacity) {
   CPrepositionList list(0, false);
   list.SetComm(&camera_, 32);
   ASSERT_EQ(list.AddPreposition(L"Gate"), 1);
@@ -340,6 +314,25 @@ TEST_F(PrepositionListTest, GoToRenameAndCaseSensitiveNames) {
   std::wstring current;
   ASSERT_TRUE(list.GetCurrentName(current));
   EXPECT_EQ(current, L"Dock");
+
+  // Names and capacity.
+  CPrepositionList full(0, false);
+  EXPECT_EQ(full.AddPreposition(L"Gate"), -18) << "no camera yet";
+  full.SetComm(&camera_, 32);
+  for (const wchar_t* bad : {L"", L"O'Hara", L"a&b", L"x!", L"<y", L"y>", L"\"q\""}) {
+    EXPECT_EQ(full.AddPreposition(bad), -3) << WideToUtf8(bad);
+  }
+  EXPECT_EQ(driver_.LinesWith("A preposition \"O'Hara\" cannot be added - the name is invalid.").size(), 1u);
+  for (int i = 0; i < 32; ++i) {
+    ASSERT_EQ(full.AddPreposition(L"P" + std::to_wstring(i)), 1);
+    full.PositionChanged();
+  }
+  EXPECT_EQ(full.AddPreposition(L"Extra"), -26);
+  EXPECT_EQ(
+      driver_.LinesWith("\"Extra\" cannot be added. Camera supports saving not more than 32 prepositions.").size(), 1u);
+  camera_.refuse = true;
+  EXPECT_FALSE(full.GoTo(L"P3", 0));
+  EXPECT_FALSE(full.GetCurrentName(current)) << "a refused go-to changes nothing";
 }
 
 TEST_F(PrepositionListTest, RemovalFreesTheSlotAndChannelsKeepTheirOwnPresetsInOneFile) {
@@ -376,7 +369,7 @@ TEST_F(PrepositionListTest, RemovalFreesTheSlotAndChannelsKeepTheirOwnPresetsInO
   EXPECT_FALSE(list->GetCurrentName(current)) << "nothing is current after a load";
 }
 
-TEST_F(PrepositionListTest, TwoDriverObjectsOfOneCameraKeepEachOthersPresets) {
+TEST_F(PrepositionListTest, TwoDriverObjectsOfOneCameraKeepEachOthersPresetsAndAFailedSaveLeavesTheFileWhole) {
   auto first = Store();
   auto second = Store();  // the same camera's file, opened by another driver object
   auto gate = List(0, first);
@@ -386,6 +379,17 @@ TEST_F(PrepositionListTest, TwoDriverObjectsOfOneCameraKeepEachOthersPresets) {
   auto reloaded = Store();
   EXPECT_EQ(Names(*List(0, reloaded)), (std::vector<std::wstring>{L"Gate"}));
   EXPECT_EQ(Names(*List(1, reloaded)), (std::vector<std::wstring>{L"Yard"}));
+
+  // A failed save leaves the old file whole.
+  gate->PositionChanged();
+  const std::string before = FileText();
+  const std::string blocker = TemporaryName(dir_.File(kFile));
+  std::filesystem::create_directory(blocker);
+  EXPECT_EQ(gate->AddPreposition(L"Dock"), -18) << "saved on the camera, not in the file";
+  EXPECT_EQ(FileText(), before);
+  std::filesystem::create_directory(blocker);
+  EXPECT_FALSE(gate->RemovePreposition(L"Gate"));
+  EXPECT_EQ(FileText(), before);
 }
 
 TEST_F(PrepositionListTest, DamagedFilesNeverCrashAndAreKept) {
@@ -409,21 +413,6 @@ TEST_F(PrepositionListTest, DamagedFilesNeverCrashAndAreKept) {
   // Every damaged file is kept aside, none over an earlier one.
   EXPECT_EQ(dir_.Read(std::string(kFile) + ".unreadable"), damaged[0]);
   EXPECT_EQ(dir_.Read(std::string(kFile) + ".unreadable.1"), damaged[1]);
-}
-
-TEST_F(PrepositionListTest, FailedSaveLeavesTheOldFileWhole) {
-  auto store = Store();
-  auto list = List(0, store);
-  ASSERT_EQ(list->AddPreposition(L"Gate"), 1);
-  list->PositionChanged();
-  const std::string before = FileText();
-  const std::string blocker = TemporaryName(dir_.File(kFile));
-  std::filesystem::create_directory(blocker);
-  EXPECT_EQ(list->AddPreposition(L"Dock"), -18) << "saved on the camera, not in the file";
-  EXPECT_EQ(FileText(), before);
-  std::filesystem::create_directory(blocker);
-  EXPECT_FALSE(list->RemovePreposition(L"Gate"));
-  EXPECT_EQ(FileText(), before);
 }
 
 }  // namespace

@@ -328,7 +328,21 @@ TEST_F(AudioSenderTest, OnlyTheNewestWaitingBufferIsSentAndBadBuffersAreRefused)
   EXPECT_EQ(record[4], 2) << "camera channel number";
 }
 
-TEST_F(AudioSenderTest, ACameraThatRefusesAudioIsRetriedEvery1500MsUntilStopped) {
+// Without an enabled mu-law format the channel fails before any camera
+// check; a camera that refuses audio is retried every 1500 ms until stopped.
+TEST_F(AudioSenderTest, WithoutMuLawTheChannelFailsAndARefusingCameraIsRetriedEvery1500MsUntilStopped) {
+  for (bool offered : {false, true}) {
+    formats_.list = {{0x12345678, true}};
+    if (offered) formats_.list.push_back({kFourCC_711M, false});
+    Observer observer;
+    CIPAudioSender sender(&creator_, 1);
+    ASSERT_TRUE(sender.OpenChannel(7, 1, &observer, &formats_));
+    ASSERT_TRUE(WaitUntil([&] { return sender.GetChannelState(7) == kAudioFailed; }));
+    EXPECT_TRUE(Checks().empty());
+    EXPECT_TRUE(sender.CloseChannel(7));
+    EXPECT_THAT(observer.States(), ElementsAre(kAudioStarting, kAudioFailed, kAudioStopped));
+  }
+  formats_.list = {{0x12345678, true}, {kFourCC_711M, true}};
   answer_ = "ERROR: V2_AUDIO_ENABLED\r\n";
   CIPAudioSender sender(&creator_, 1);
   ASSERT_TRUE(sender.OpenChannel(7, 1, &observer_, &formats_));
@@ -366,20 +380,6 @@ TEST_F(AudioSenderTest, AStalledLibraryHoldsOneSessionAtATime) {
   fake_.connectRelease.Set();
   EXPECT_TRUE(talkUntil([&] { return fake_.CountOf("KSendAudio") > 0; }));
   EXPECT_TRUE(sender.CloseChannel(7));
-}
-
-TEST_F(AudioSenderTest, WithoutAnEnabledMuLawFormatTheChannelFails) {
-  for (bool offered : {false, true}) {
-    formats_.list = {{0x12345678, true}};
-    if (offered) formats_.list.push_back({kFourCC_711M, false});
-    Observer observer;
-    CIPAudioSender sender(&creator_, 1);
-    ASSERT_TRUE(sender.OpenChannel(7, 1, &observer, &formats_));
-    ASSERT_TRUE(WaitUntil([&] { return sender.GetChannelState(7) == kAudioFailed; }));
-    EXPECT_TRUE(Checks().empty());
-    EXPECT_TRUE(sender.CloseChannel(7));
-    EXPECT_THAT(observer.States(), ElementsAre(kAudioStarting, kAudioFailed, kAudioStopped));
-  }
 }
 
 }  // namespace
