@@ -61,7 +61,13 @@ TEST_F(JpegDepacketizer, FragmentsMakeOneStandAlonePicture) {
   ASSERT_EQ(1u, jpeg.segments.count(0xE0));
   EXPECT_EQ(std::string("JFIF\0", 5), jpeg.segments.find(0xE0)->second.substr(0, 5));
   EXPECT_EQ(0u, jpeg.segments.count(0xDD));
-  EXPECT_EQ(2u, jpeg.segments.count(0xDB));
+  // No tables in band below Q 128: the ones that Q stands for.
+  uint8_t q50[128];
+  CJpegHeader::MakeTables(50, q50);
+  const auto dqt = jpeg.segments.equal_range(0xDB);
+  ASSERT_EQ(2, std::distance(dqt.first, dqt.second));
+  EXPECT_EQ(Str(Cat({{0}, Bytes(q50, q50 + 64)})), dqt.first->second);
+  EXPECT_EQ(Str(Cat({{1}, Bytes(q50 + 64, q50 + 128)})), std::next(dqt.first)->second);
   EXPECT_EQ(4u, jpeg.segments.count(0xC4));
   const std::string sof = jpeg.segments.find(0xC0)->second;
   EXPECT_EQ(144, Word(sof, 1));
@@ -104,6 +110,7 @@ TEST_F(JpegDepacketizer, InBandTablesBecomeOneOrTwoQuantizationSegments) {
   ASSERT_EQ(4u, client.frames.size());
   jpeg = Walk(client.frames[3].bytes);
   ASSERT_TRUE(jpeg.valid);
+  EXPECT_EQ(4u, jpeg.segments.count(0xC4)) << "each picture stands alone: a decoder keeps tables between pictures";
   EXPECT_EQ(Str(Cat({{1}, Bytes(tables.begin() + 64, tables.end())})),
             std::next(jpeg.segments.equal_range(0xDB).first)->second);
   EXPECT_EQ(Str(Cat({kScanB, kEoi})), jpeg.scan);
