@@ -314,12 +314,8 @@ TEST(RtpReceiverTest, StrangersAndLargeDatagramsDoNotCrowdOutTheCamera) {
 }
 
 TEST(SocketUtilsTest, ReadinessConnectAndAddresses) {
-  test::UdpTestSocket socket;
-  test::UdpTestSocket sender;
-  EXPECT_EQ(WaitReadable(socket.fd(), 20), ReadinessResult::kTimeout);
-  ASSERT_TRUE(sender.SendTo(socket.port(), {1, 2, 3}));
-  EXPECT_EQ(WaitReadable(socket.fd(), 2000), ReadinessResult::kReadable);
-  // A descriptor that is no longer open counts as a closed client.
+  // Quiet, readable and refused are the UDP client's and the RTSP client's
+  // tests; a descriptor that is no longer open counts as a closed client.
   int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
   ::close(fd);
   EXPECT_EQ(WaitReadable(fd, 20), ReadinessResult::kClosed);
@@ -336,9 +332,6 @@ TEST(SocketUtilsTest, ReadinessConnectAndAddresses) {
   CloseSocket(fd);
   EXPECT_EQ(fd, kInvalidSocket);
   ::close(listener);
-  fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  EXPECT_FALSE(ConnectWithTimeout(fd, address, 1000)) << "refused";
-  CloseSocket(fd);
 
   in_addr a{};
   EXPECT_TRUE(ParseIPv4("239.1.2.3", a));
