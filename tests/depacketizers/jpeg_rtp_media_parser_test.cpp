@@ -134,16 +134,6 @@ TEST_F(JpegDepacketizer, RestartMarkersGiveADriSegment) {
   EXPECT_EQ(0x22, jpeg.segments.find(0xC0)->second[7]);
 }
 
-TEST_F(JpegDepacketizer, EndOfImageIsAddedOnlyWhenMissing) {
-  Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA, kEoi}));
-  Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA, kEoi, {0x00}}));
-  Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA, {0xFF}}));
-  ASSERT_EQ(3u, client.frames.size());
-  EXPECT_EQ(Str(Cat({kScanA, kEoi})), Walk(client.frames[0].bytes).scan);
-  EXPECT_EQ(Str(Cat({kScanA, kEoi, {0x00}})), Walk(client.frames[1].bytes).scan);
-  EXPECT_EQ(Str(Cat({kScanA, {0xFF}, kEoi})), Walk(client.frames[2].bytes).scan);
-}
-
 TEST_F(JpegDepacketizer, LargePicturesTakeTheirSizeFromDescriptionOrConfiguration) {
   client.defaultResolution = {1920, 1080};
   Send(true, Cat({JpegMainHeader(0, 1, 50, 240, 135), kScanA}));
@@ -164,7 +154,7 @@ TEST_F(JpegDepacketizer, LargePicturesTakeTheirSizeFromDescriptionOrConfiguratio
   EXPECT_EQ(2592, Word(sof, 3));
 }
 
-TEST_F(JpegDepacketizer, FragmentsWithoutTheirStartAreDropped) {
+TEST_F(JpegDepacketizer, FragmentsWithoutTheirStartAreDroppedAndAnEndOfImageIsAddedWhenMissing) {
   Send(true, Cat({JpegMainHeader(5, 1, 50, 22, 18), kScanB}));  // joined mid-picture
   EXPECT_TRUE(client.frames.empty());
   Send(false, {0x00, 0x00});  // too short to look at
@@ -176,6 +166,15 @@ TEST_F(JpegDepacketizer, FragmentsWithoutTheirStartAreDropped) {
   Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA}));
   ASSERT_EQ(2u, client.frames.size());
   EXPECT_EQ(Str(Cat({kScanA, kEoi})), Walk(client.frames[1].bytes).scan);
+
+  // The end of image is added only when missing.
+  Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA, kEoi}));
+  Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA, kEoi, {0x00}}));
+  Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA, {0xFF}}));
+  ASSERT_EQ(5u, client.frames.size());
+  EXPECT_EQ(Str(Cat({kScanA, kEoi})), Walk(client.frames[2].bytes).scan);
+  EXPECT_EQ(Str(Cat({kScanA, kEoi, {0x00}})), Walk(client.frames[3].bytes).scan);
+  EXPECT_EQ(Str(Cat({kScanA, {0xFF}, kEoi})), Walk(client.frames[4].bytes).scan);
 }
 
 TEST(JpegHeader, ComputedTablesFollowTheQFactor) {
