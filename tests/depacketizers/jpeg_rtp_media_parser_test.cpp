@@ -50,7 +50,7 @@ using JpegDepacketizer = ParserTest<CJpegRTPMediaParser>;
 
 // The table values are judged by decoding captured streams; here the
 // picture's frame, its segments and the tables each component uses.
-TEST_F(JpegDepacketizer, FragmentsMakeOneStandAlonePicture) {
+TEST_F(JpegDepacketizer, FragmentsMakeOneStandAlonePictureWithRestartMarkersWhenSent) {
   Send(false, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA}));
   Send(true, Cat({JpegMainHeader(5, 1, 50, 22, 18), kScanB}));
   ASSERT_EQ(1u, client.frames.size());
@@ -76,6 +76,18 @@ TEST_F(JpegDepacketizer, FragmentsMakeOneStandAlonePicture) {
   EXPECT_EQ(0x22, sof[7]) << "type 1 is 4:2:0";
   EXPECT_EQ(1, sof[11]) << "chrominance uses the second table";
   EXPECT_EQ(1, sof[14]);
+
+  // Types 64 to 127 carry restart markers: a DRI segment.
+  const Bytes restart = {0x00, 0x0F, 0xFF, 0xFF};
+  Send(false, Cat({JpegMainHeader(0, 65, 60, 22, 18), restart, kScanA}));
+  Send(true, Cat({JpegMainHeader(5, 65, 60, 22, 18), restart, kScanB}));
+  ASSERT_EQ(2u, client.frames.size());
+  const JpegLayout dri = Walk(client.frames[1].bytes);
+  ASSERT_TRUE(dri.valid);
+  ASSERT_EQ(1u, dri.segments.count(0xDD));
+  EXPECT_EQ(15, Word(dri.segments.find(0xDD)->second, 0));
+  EXPECT_EQ(Str(Cat({kScanA, kScanB, kEoi})), dri.scan);
+  EXPECT_EQ(0x22, dri.segments.find(0xC0)->second[7]);
 }
 
 TEST_F(JpegDepacketizer, InBandTablesBecomeOneOrTwoQuantizationSegments) {
@@ -119,19 +131,6 @@ TEST_F(JpegDepacketizer, InBandTablesBecomeOneOrTwoQuantizationSegments) {
   Send(true, Cat({JpegMainHeader(0, 1, 255, 40, 30), {0, 0, 0, 128}, Bytes(60, 1)}));
   Send(true, Cat({JpegMainHeader(0, 1, 255, 40, 30), {0, 1, 0, 128}, tables, kScanA}));
   EXPECT_EQ(4u, client.frames.size());
-}
-
-TEST_F(JpegDepacketizer, RestartMarkersGiveADriSegment) {
-  const Bytes restart = {0x00, 0x0F, 0xFF, 0xFF};
-  Send(false, Cat({JpegMainHeader(0, 65, 60, 22, 18), restart, kScanA}));
-  Send(true, Cat({JpegMainHeader(5, 65, 60, 22, 18), restart, kScanB}));
-  ASSERT_EQ(1u, client.frames.size());
-  const JpegLayout jpeg = Walk(client.frames[0].bytes);
-  ASSERT_TRUE(jpeg.valid);
-  ASSERT_EQ(1u, jpeg.segments.count(0xDD));
-  EXPECT_EQ(15, Word(jpeg.segments.find(0xDD)->second, 0));
-  EXPECT_EQ(Str(Cat({kScanA, kScanB, kEoi})), jpeg.scan);
-  EXPECT_EQ(0x22, jpeg.segments.find(0xC0)->second[7]);
 }
 
 TEST_F(JpegDepacketizer, LargePicturesTakeTheirSizeFromDescriptionOrConfiguration) {
