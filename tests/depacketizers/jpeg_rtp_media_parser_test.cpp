@@ -50,7 +50,7 @@ using JpegDepacketizer = ParserTest<CJpegRTPMediaParser>;
 
 // The table values are judged by decoding captured streams; here the
 // picture's frame, its segments and the tables each component uses.
-TEST_F(JpegDepacketizer, FragmentsMakeOneStandAlonePicture) {
+TEST_F(JpegDepacketizer, FragmentsMakeOneStandAlonePictureWithRestartMarkersWhenSent) {
   Send(false, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA}));
   Send(true, Cat({JpegMainHeader(5, 1, 50, 22, 18), kScanB}));
   ASSERT_EQ(1u, client.frames.size());
@@ -61,7 +61,13 @@ TEST_F(JpegDepacketizer, FragmentsMakeOneStandAlonePicture) {
   ASSERT_EQ(1u, jpeg.segments.count(0xE0));
   EXPECT_EQ(std::string("JFIF\0", 5), jpeg.segments.find(0xE0)->second.substr(0, 5));
   EXPECT_EQ(0u, jpeg.segments.count(0xDD));
-  EXPECT_EQ(2u, jpeg.segments.count(0xDB));
+  // No tables in band below Q 128: the ones that Q stands for.
+  uint8_t q50[128];
+  CJpegHeader::MakeTables(50, q50);
+  const auto dqt = jpeg.segments.equal_range(0xDB);
+  ASSERT_EQ(2, std::distance(dqt.first, dqt.second));
+  EXPECT_EQ(Str(Cat({{0}, Bytes(q50, q50 + 64)})), dqt.first->second);
+  EXPECT_EQ(Str(Cat({{1}, Bytes(q50 + 64, q50 + 128)})), std::next(dqt.first)->second);
   EXPECT_EQ(4u, jpeg.segments.count(0xC4));
   const std::string sof = jpeg.segments.find(0xC0)->second;
   EXPECT_EQ(144, Word(sof, 1));
@@ -70,6 +76,18 @@ TEST_F(JpegDepacketizer, FragmentsMakeOneStandAlonePicture) {
   EXPECT_EQ(0x22, sof[7]) << "type 1 is 4:2:0";
   EXPECT_EQ(1, sof[11]) << "chrominance uses the second table";
   EXPECT_EQ(1, sof[14]);
+
+  // Types 64 to 127 carry restart markers: a DRI segment.
+  const Bytes restart = {0x00, 0x0F, 0xFF, 0xFF};
+  Send(false, Cat({JpegMainHeader(0, 65, 60, 22, 18), restart, kScanA}));
+  Send(true, Cat({JpegMainHeader(5, 65, 60, 22, 18), restart, kScanB}));
+  ASSERT_EQ(2u, client.frames.size());
+  const JpegLayout dri = Walk(client.frames[1].bytes);
+  ASSERT_TRUE(dri.valid);
+  ASSERT_EQ(1u, dri.segments.count(0xDD));
+  EXPECT_EQ(15, Word(dri.segments.find(0xDD)->second, 0));
+  EXPECT_EQ(Str(Cat({kScanA, kScanB, kEoi})), dri.scan);
+  EXPECT_EQ(0x22, dri.segments.find(0xC0)->second[7]);
 }
 
 TEST_F(JpegDepacketizer, InBandTablesBecomeOneOrTwoQuantizationSegments) {
@@ -104,6 +122,7 @@ TEST_F(JpegDepacketizer, InBandTablesBecomeOneOrTwoQuantizationSegments) {
   ASSERT_EQ(4u, client.frames.size());
   jpeg = Walk(client.frames[3].bytes);
   ASSERT_TRUE(jpeg.valid);
+  EXPECT_EQ(4u, jpeg.segments.count(0xC4)) << "each picture stands alone: a decoder keeps tables between pictures";
   EXPECT_EQ(Str(Cat({{1}, Bytes(tables.begin() + 64, tables.end())})),
             std::next(jpeg.segments.equal_range(0xDB).first)->second);
   EXPECT_EQ(Str(Cat({kScanB, kEoi})), jpeg.scan);
@@ -112,29 +131,6 @@ TEST_F(JpegDepacketizer, InBandTablesBecomeOneOrTwoQuantizationSegments) {
   Send(true, Cat({JpegMainHeader(0, 1, 255, 40, 30), {0, 0, 0, 128}, Bytes(60, 1)}));
   Send(true, Cat({JpegMainHeader(0, 1, 255, 40, 30), {0, 1, 0, 128}, tables, kScanA}));
   EXPECT_EQ(4u, client.frames.size());
-}
-
-TEST_F(JpegDepacketizer, RestartMarkersGiveADriSegment) {
-  const Bytes restart = {0x00, 0x0F, 0xFF, 0xFF};
-  Send(false, Cat({JpegMainHeader(0, 65, 60, 22, 18), restart, kScanA}));
-  Send(true, Cat({JpegMainHeader(5, 65, 60, 22, 18), restart, kScanB}));
-  ASSERT_EQ(1u, client.frames.size());
-  const JpegLayout jpeg = Walk(client.frames[0].bytes);
-  ASSERT_TRUE(jpeg.valid);
-  ASSERT_EQ(1u, jpeg.segments.count(0xDD));
-  EXPECT_EQ(15, Word(jpeg.segments.find(0xDD)->second, 0));
-  EXPECT_EQ(Str(Cat({kScanA, kScanB, kEoi})), jpeg.scan);
-  EXPECT_EQ(0x22, jpeg.segments.find(0xC0)->second[7]);
-}
-
-TEST_F(JpegDepacketizer, EndOfImageIsAddedOnlyWhenMissing) {
-  Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA, kEoi}));
-  Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA, kEoi, {0x00}}));
-  Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA, {0xFF}}));
-  ASSERT_EQ(3u, client.frames.size());
-  EXPECT_EQ(Str(Cat({kScanA, kEoi})), Walk(client.frames[0].bytes).scan);
-  EXPECT_EQ(Str(Cat({kScanA, kEoi, {0x00}})), Walk(client.frames[1].bytes).scan);
-  EXPECT_EQ(Str(Cat({kScanA, {0xFF}, kEoi})), Walk(client.frames[2].bytes).scan);
 }
 
 TEST_F(JpegDepacketizer, LargePicturesTakeTheirSizeFromDescriptionOrConfiguration) {
@@ -157,7 +153,7 @@ TEST_F(JpegDepacketizer, LargePicturesTakeTheirSizeFromDescriptionOrConfiguratio
   EXPECT_EQ(2592, Word(sof, 3));
 }
 
-TEST_F(JpegDepacketizer, FragmentsWithoutTheirStartAreDropped) {
+TEST_F(JpegDepacketizer, FragmentsWithoutTheirStartAreDroppedAndAnEndOfImageIsAddedWhenMissing) {
   Send(true, Cat({JpegMainHeader(5, 1, 50, 22, 18), kScanB}));  // joined mid-picture
   EXPECT_TRUE(client.frames.empty());
   Send(false, {0x00, 0x00});  // too short to look at
@@ -169,6 +165,15 @@ TEST_F(JpegDepacketizer, FragmentsWithoutTheirStartAreDropped) {
   Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA}));
   ASSERT_EQ(2u, client.frames.size());
   EXPECT_EQ(Str(Cat({kScanA, kEoi})), Walk(client.frames[1].bytes).scan);
+
+  // The end of image is added only when missing.
+  Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA, kEoi}));
+  Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA, kEoi, {0x00}}));
+  Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA, {0xFF}}));
+  ASSERT_EQ(5u, client.frames.size());
+  EXPECT_EQ(Str(Cat({kScanA, kEoi})), Walk(client.frames[2].bytes).scan);
+  EXPECT_EQ(Str(Cat({kScanA, kEoi, {0x00}})), Walk(client.frames[3].bytes).scan);
+  EXPECT_EQ(Str(Cat({kScanA, {0xFF}, kEoi})), Walk(client.frames[4].bytes).scan);
 }
 
 TEST(JpegHeader, ComputedTablesFollowTheQFactor) {

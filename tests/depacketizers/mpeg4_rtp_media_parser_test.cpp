@@ -35,7 +35,7 @@ TEST(Mpeg4VolParser, ReadsSizeWithOptionalFieldsAndNeedsARectangularShape) {
 
 using Mpeg4Depacketizer = ParserTest<CMpeg4RTPMediaParser>;
 
-TEST_F(Mpeg4Depacketizer, DescriptionConfigGoesInFrontOfEveryIntraFrame) {
+TEST_F(Mpeg4Depacketizer, DescriptionConfigGoesInFrontOfEveryIntraFrameUntilOneComesInBand) {
   Send(true, kIVop);  // no configuration yet: dropped, and what depends on it
   Send(true, kPVop);
   EXPECT_TRUE(client.frames.empty());
@@ -53,30 +53,27 @@ TEST_F(Mpeg4Depacketizer, DescriptionConfigGoesInFrontOfEveryIntraFrame) {
   EXPECT_EQ("DIVI 176x144/1 @21000 Strandline::LiveStream", Summary(client.frames[1]));
   EXPECT_EQ(Str(kPVop), client.frames[1].bytes);
   EXPECT_EQ(Str(Cat({config, kIVop})), client.frames[2].bytes);
-}
 
-TEST_F(Mpeg4Depacketizer, InBandConfigReplacesTheDescriptionOne) {
-  parser.SetSdpParameters({}, {}, MakeConfig({}), 0, 0);
+  // A configuration in band replaces the description's.
   const Bytes inband = MakeConfig({.width = 352, .height = 288});
   Send(true, Cat({inband, kIVop}));
   Send(true, kPVop);
   Send(true, Cat({kGov, kIVop}));  // GOV header in front of the next I-VOP
-
-  ASSERT_EQ(3u, client.frames.size());
-  EXPECT_EQ("DIVX 352x288/2 @9000 Strandline::LiveStream", Summary(client.frames[0]));
-  EXPECT_EQ(Str(Cat({inband, kIVop})), client.frames[0].bytes);
-  EXPECT_EQ("DIVI 352x288/2 @12000 Strandline::LiveStream", Summary(client.frames[1]));
-  EXPECT_EQ("DIVX 352x288/2 @15000 Strandline::LiveStream", Summary(client.frames[2]));
-  EXPECT_EQ(Str(Cat({inband, kGov, kIVop})), client.frames[2].bytes);
+  ASSERT_EQ(6u, client.frames.size());
+  EXPECT_EQ("DIVX 352x288/2 @27000 Strandline::LiveStream", Summary(client.frames[3]));
+  EXPECT_EQ(Str(Cat({inband, kIVop})), client.frames[3].bytes);
+  EXPECT_EQ("DIVI 352x288/2 @30000 Strandline::LiveStream", Summary(client.frames[4]));
+  EXPECT_EQ("DIVX 352x288/2 @33000 Strandline::LiveStream", Summary(client.frames[5]));
+  EXPECT_EQ(Str(Cat({inband, kGov, kIVop})), client.frames[5].bytes);
 
   // A short configuration packet of its own counts as well.
   const Bytes small = MakeConfig({});
   ASSERT_LE(small.size(), 63u);
   Send(false, small);
   Send(true, kIVop);
-  ASSERT_EQ(4u, client.frames.size());
-  EXPECT_EQ(Str(Cat({small, kIVop})), client.frames[3].bytes);
-  EXPECT_EQ("176x144", Sizes(client.frames)[3]);
+  ASSERT_EQ(7u, client.frames.size());
+  EXPECT_EQ(Str(Cat({small, kIVop})), client.frames[6].bytes);
+  EXPECT_EQ("176x144", Sizes(client.frames)[6]);
 }
 
 }  // namespace

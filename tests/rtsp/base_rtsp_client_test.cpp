@@ -142,8 +142,12 @@ std::string Request(const std::string& method, const std::string& url, int cseq,
          "\r\n";
 }
 
+// The description comes behind a header block of 5 KB, read whole.
 TEST_F(RtspClientTest, SixRequestsByteForByte) {
-  ScriptedRtspServer server(CameraScript{});
+  CameraScript script;
+  for (int k = 0; k < 12; ++k)
+    script.describeHeaders += "X-Filler-" + std::to_string(k) + ": " + std::string(400, 'x') + "\r\n";
+  ScriptedRtspServer server(script);
   // Content base takes over from the first answer on; this camera sends none.
   const std::string base = "rtsp://127.0.0.1:" + std::to_string(server.port()) + "/live";
   Started(server, Params(0), user_);
@@ -167,6 +171,7 @@ TEST_F(RtspClientTest, SixRequestsByteForByte) {
                 Request("OPTIONS", base, 6, session), Request("TEARDOWN", base, 7, session)}));
   ASSERT_TRUE(user_.WaitForEvent("closed"));
   EXPECT_EQ(user_.Events(), (std::vector<std::string>{"sdp", "closed"}));
+  EXPECT_EQ(user_.Sdp().video.encoding, "H264/90000");
 }
 
 // The SETUP URL from content base (as cameras write it), control and track
@@ -227,39 +232,6 @@ TEST_F(RtspClientTest, SetupUrlAndTransport) {
     EXPECT_NE(accepted.find(expected), std::string::npos) << accepted;
     EXPECT_EQ(Method(requests[requests.size() > 3 && !c.setupUrl.empty() ? 3 : 2]), "PLAY");
   }
-}
-
-// A channel reuses its client when the streaming mode changes between runs:
-// a unicast start after a multicast one asks for unicast again, and keeps
-// its session alive again (a multicast session sends no keep-alive).
-TEST_F(RtspClientTest, UnicastStartAfterMulticastOnTheSameClient) {
-  ScriptedRtspServer server(CameraScript{});
-  CBaseRTSPClient client(&driver_);
-  client.SetIdleWaitMs(10);
-  const RTSP_SESSION_PARAMS params = Params(server.port());
-  ASSERT_TRUE(client.StartMulticast(params, &user_));
-  ASSERT_TRUE(server.WaitForRequests(3));
-  std::this_thread::sleep_for(200ms);  // idle checks every 10 ms: none may send
-  client.Stop();
-  ASSERT_TRUE(client.Start(params, &user_, kRtpOverUdp));
-  // Wait for the second SETUP itself: the first session's TEARDOWN may be
-  // counted late.
-  size_t setupAt = 0;
-  ASSERT_TRUE(test::WaitUntil([&] {
-    const std::vector<std::string> methods = Methods(server.Requests());
-    const auto second = std::find(methods.begin() + std::min<size_t>(methods.size(), 2), methods.end(), "SETUP");
-    setupAt = static_cast<size_t>(second - methods.begin());
-    return second != methods.end();
-  }));
-  EXPECT_TRUE(server.WaitForRequests(setupAt + 3)) << "PLAY and the first keep-alive";
-  client.Stop();
-  const std::vector<std::string> r = server.Requests();
-  const std::vector<std::string> methods = Methods(r);
-  EXPECT_NE(r[1].find(";multicast;"), std::string::npos) << r[1];
-  EXPECT_EQ(std::count(methods.begin(), methods.begin() + setupAt, "OPTIONS"), 0);
-  EXPECT_NE(r[setupAt].find("Transport: RTP/AVP/UDP;unicast;client_port=5000-5001\r\n"), std::string::npos)
-      << r[setupAt];
-  EXPECT_EQ(methods[setupAt + 2], "OPTIONS");
 }
 
 TEST_F(RtspClientTest, DigestRetryUsesTheBaseUrl) {
@@ -361,20 +333,9 @@ TEST_F(RtspClientTest, RefusedSessionsEnd) {
   }
 }
 
-// Long header blocks are read whole; answers larger than the cap, a
-// Content-Length of 4 GB, an answer trickling in or none at all cannot hold
-// the session or its stop, nor fill memory.
+// Answers larger than the cap, a Content-Length of 4 GB, an answer trickling
+// in or none at all cannot hold the session or its stop, nor fill memory.
 TEST_F(RtspClientTest, AnswersAreBoundedInSizeAndTime) {
-  {
-    ScriptedRtspServer server([](const std::string& r, size_t i) {
-      if (i > 0) return CameraScript()(r, i);
-      std::string filler;
-      for (int k = 0; k < 12; ++k) filler += "X-Filler-" + std::to_string(k) + ": " + std::string(400, 'x') + "\r\n";
-      return Ok(r, filler, Sdp("trackID=1"));
-    });
-    Session(server, Params(0), 3);
-    EXPECT_EQ(user_.Sdp().video.encoding, "H264/90000") << "description behind a 5 KB header block";
-  }
   RTSP_SESSION_PARAMS params = Params(0);
   params.receiveTimeoutMs = 30000;  // a blocked receive would last 30 s without the shortening
   // Headers claiming 4 GB and then body data for as long as the client reads,
@@ -401,21 +362,6 @@ TEST_F(RtspClientTest, AnswersAreBoundedInSizeAndTime) {
     EXPECT_FALSE(client_->IsConnected());
     EXPECT_TRUE(user.WaitForEvent("closed", 1000));
   }
-}
-
-// Credentials that would break a request line or header are refused before
-// anything is sent.
-TEST_F(RtspClientTest, LineBreaksNeverReachARequest) {
-  ScriptedRtspServer server(CameraScript{});
-  for (const auto& [user, password] : std::vector<std::pair<const char*, const char*>>{
-           {"admin\r\nX-Evil: 1", "secret"}, {"ad\"min", "secret"}, {"admin\n", "secret"}, {"", "pass\rword"}}) {
-    CBaseRTSPClient client(&driver_);
-    EXPECT_FALSE(client.Start(Params(server.port(), user, password), &user_, kRtpOverUdp)) << user << password;
-  }
-  std::this_thread::sleep_for(100ms);
-  EXPECT_TRUE(server.Requests().empty());
-  const std::vector<test::LogLine> lines = driver_.LinesWith("Authorization");
-  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const test::LogLine& l) { return l.level == kLogError; }));
 }
 
 TEST_F(RtspClientTest, KeepAliveSpacingFollowsSessionTimeout) {
@@ -656,21 +602,55 @@ TEST_F(RtspClientTest, KeepAliveRefusalsAndCameraRequests) {
   }
 }
 
-TEST_F(RtspClientTest, ConnectFailures) {
+// Starts that fail: nothing listens, no such host, a connect time-out below
+// 100 ms, and credentials that would break a request line or header (refused
+// before anything is sent). None calls the user back; the client is reusable.
+TEST_F(RtspClientTest, FailedStarts) {
+  ScriptedRtspServer server(CameraScript{});
   CBaseRTSPClient client(&driver_);
   RTSP_SESSION_PARAMS params = Params(1);  // nothing listens on port 1
   EXPECT_FALSE(client.Start(params, &user_, kRtpOverUdp));
   params.host = "no-such-host.invalid";
   EXPECT_FALSE(client.Start(params, &user_, kRtpOverUdp));
-  ScriptedRtspServer server(CameraScript{});
   params = Params(server.port());
   params.connectTimeoutMs = 99;
   EXPECT_FALSE(client.Start(params, &user_, kRtpOverUdp)) << "a connect time-out below 100 ms cannot succeed";
+  for (const auto& [user, password] : std::vector<std::pair<const char*, const char*>>{
+           {"admin\r\nX-Evil: 1", "secret"}, {"ad\"min", "secret"}, {"admin\n", "secret"}, {"", "pass\rword"}}) {
+    EXPECT_FALSE(client.Start(Params(server.port(), user, password), &user_, kRtpOverUdp)) << user << password;
+  }
+  std::this_thread::sleep_for(100ms);
+  EXPECT_TRUE(server.Requests().empty());
+  const std::vector<test::LogLine> lines = driver_.LinesWith("Authorization");
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const test::LogLine& l) { return l.level == kLogError; }));
   EXPECT_FALSE(client.IsConnected());
   EXPECT_TRUE(user_.Events().empty()) << "no callbacks when the start fails";
-  params.connectTimeoutMs = 5000;
-  ASSERT_TRUE(client.Start(params, &user_, kRtpOverUdp)) << "the client is reusable";
+  // A channel reuses its client when the streaming mode changes between runs:
+  // a unicast start after a multicast one asks for unicast again, and keeps
+  // its session alive again (a multicast session sends no keep-alive).
+  client.SetIdleWaitMs(10);
+  ASSERT_TRUE(client.StartMulticast(Params(server.port()), &user_));
+  ASSERT_TRUE(server.WaitForRequests(3));
+  std::this_thread::sleep_for(200ms);  // idle checks every 10 ms: none may send
   client.Stop();
+  ASSERT_TRUE(client.Start(Params(server.port()), &user_, kRtpOverUdp)) << "the client is reusable";
+  // Wait for the second SETUP itself: the first session's TEARDOWN may be
+  // counted late.
+  size_t setupAt = 0;
+  ASSERT_TRUE(test::WaitUntil([&] {
+    const std::vector<std::string> methods = Methods(server.Requests());
+    setupAt = static_cast<size_t>(
+        std::find(methods.begin() + std::min<size_t>(methods.size(), 2), methods.end(), "SETUP") - methods.begin());
+    return setupAt < methods.size();
+  }));
+  EXPECT_TRUE(server.WaitForRequests(setupAt + 3)) << "PLAY and the first keep-alive";
+  client.Stop();
+  const std::vector<std::string> r = server.Requests();
+  const std::vector<std::string> methods = Methods(r);
+  EXPECT_EQ(std::count(methods.begin(), methods.begin() + setupAt, "OPTIONS"), 0);
+  EXPECT_NE(r[setupAt].find("Transport: RTP/AVP/UDP;unicast;client_port=5000-5001\r\n"), std::string::npos)
+      << r[setupAt];
+  EXPECT_EQ(methods[setupAt + 2], "OPTIONS");
 }
 
 }  // namespace
