@@ -217,19 +217,7 @@ TEST_F(StreamConfiguratorTest, CamSeriesWaitsAfterItsCommandUnlessStopped) {
   EXPECT_EQ(Requests().back(), "mpeg4?VIDEO_RESOLUTION=N352x240&VIDEO_FPS=MODE1&VIDEO_FPS_NUM=10&VIDEO_BITRATE=1M");
 }
 
-TEST_F(StreamConfiguratorTest, VendorLibraryChannel) {
-  driver_.videoStandard = 0;
-  Answer("VIDEO_RESOLUTION", "VIDEO_RESOLUTION='P352x288'\r\n");
-  Answer("VIDEO_FPS_NUM", "VIDEO_FPS_NUM='25'\r\n");
-  Web::CHttpSender http(driver_.info);
-  EXPECT_TRUE(CStreamConfigurator(&driver_, http, 0, Request(352, 288, 40, 80), nullptr).ConfigureSdkStream());
-  EXPECT_THAT(Requests(),
-              ElementsAre("mpeg4?VIDEO_RESOLUTION&VIDEO_FPS_NUM&VIDEO_BITRATE",
-                          "mpeg4?VIDEO_FPS=MODE1&VIDEO_FPS_NUM=25&VIDEO_RESOLUTION=P352x288&VIDEO_BITRATE=2.5M",
-                          "system?SAVE_REBOOT"));
-}
-
-TEST(StreamKindSettingsParser, KeepsOnlyWellFormedEntries) {
+TEST(StreamValues, StreamKindSettingsKeepOnlyWellFormedEntriesAndTheVendorBitRates) {
   const StreamKindSettings parsed =
       ParseStreamKindSettings("Recording=0x480:5;640x480:0,x;abc;640x480:5:6;320x240:15,7,15;.Remote=1x1:1;.");
   ASSERT_EQ(parsed.size(), 2u);
@@ -237,6 +225,7 @@ TEST(StreamKindSettingsParser, KeepsOnlyWellFormedEntries) {
   EXPECT_EQ(parsed.at(2), (FrameRateTable{{{1, 1}, {1}}}));
   EXPECT_TRUE(ParseStreamKindSettings("").empty());
   EXPECT_TRUE(ParseStreamKindSettings("Recording=.").empty());
+  EXPECT_EQ(SdkBitrateText(80), "2.5M");  // the vendor library's steps; the rest are the SDK channel test's
 }
 
 struct HostZone : ipcapture::IPrivacyZone {
