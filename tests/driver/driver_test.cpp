@@ -323,7 +323,7 @@ struct Request : test::TestStreamRequest {
 
 }  // namespace
 
-TEST(IPVideoCapture, StartCaptureStopsEverythingTheInputHadFirst) {
+TEST(IPVideoCapture, StartCaptureStopsEverythingTheInputHadFirstAndFailedStartsAreStored) {
   Journal j;
   Creator creator(j);
   CIPVideoCapture capture(&creator, 2);
@@ -342,29 +342,22 @@ TEST(IPVideoCapture, StartCaptureStopsEverythingTheInputHadFirst) {
                                              "stop rec1",  "delete rec1",  "mask rec1 none", "start rec1"};
   EXPECT_EQ(j.events, expected);
   EXPECT_FALSE(capture.StartCapture(2, nullptr, &request)) << "input out of range";
-  request.codec = 9;
-  EXPECT_FALSE(capture.StartCapture(0, nullptr, &request)) << "no channel for the codec";
-}
 
-TEST(IPVideoCapture, FailingMotionStartStillStoresBothChannels) {
-  Journal j;
-  Creator creator(j);
+  // A failing motion start still stores both channels.
   creator.motionOk = false;
-  CIPVideoCapture capture(&creator, 1);
-  Request request;
   request.motion = 1;
   EXPECT_FALSE(capture.StartCapture(0, nullptr, &request));
   j.events.clear();
   EXPECT_TRUE(capture.StopCapture(0));
-  const std::vector<std::string> expected = {"stop motion", "delete motion", "stop rec0", "delete rec0"};
-  EXPECT_EQ(j.events, expected);
+  EXPECT_EQ(j.events, (std::vector<std::string>{"stop motion", "delete motion", "stop rec0", "delete rec0"}));
   EXPECT_FALSE(capture.StopCapture(0)) << "nothing left to stop";
-
   // A failing channel start is stored too and removed by the next stop.
   creator.startOk = false;
   request.motion = 0;
   EXPECT_FALSE(capture.StartCapture(0, nullptr, &request));
   EXPECT_TRUE(capture.StopCapture(0));
+  request.codec = 9;
+  EXPECT_FALSE(capture.StartCapture(0, nullptr, &request)) << "no channel for the codec";
 }
 
 TEST(IPVideoCapture, StreamStateParametersAndMissingChannels) {
