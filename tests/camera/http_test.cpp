@@ -341,13 +341,6 @@ TEST(HttpSender, BodyIsCappedAtOneMebibyteWithOrWithoutALengthAndReadsWholeInPie
   EXPECT_EQ(std::string(collected.begin(), collected.end()), expected);
 }
 
-TEST(HttpSender, PasswordMasking) {
-  // A known password carrying "&" is masked whole in the results table.
-  EXPECT_EQ(HUtils::MaskPassword("/x?PWD=abc", "zzz"), "/x?PWD=***");
-  EXPECT_EQ(HUtils::MaskPassword("/x?PWD=&Q&PWD=b", ""), "/x?PWD=***&Q&PWD=***");
-  EXPECT_EQ(HUtils::MaskPassword("/x?USER=a", "a"), "/x?USER=a");
-}
-
 using ::testing::IsEmpty;
 namespace H = HUtils;
 
@@ -376,7 +369,7 @@ TEST(AnswerText, LineEndsEmptyValuesListsAndCharacters) {
   EXPECT_EQ(H::RemoveChars(" 'a b'\r\n", " '\r\n"), "ab");
 }
 
-TEST(AnswerText, ParseIntAndChangeParam) {
+TEST(AnswerText, ParseIntChangeParamAndPasswordMasking) {
   int value = 0;
   // Out-of-range numbers are held at the limit.
   for (const auto& [text, expected] : {std::pair{"12", 12}, {"-3", -3}, {"+7", 7}, {"99999999999", 2147483647}}) {
@@ -398,6 +391,10 @@ TEST(AnswerText, ParseIntAndChangeParam) {
   EXPECT_EQ(H::ChangeParamU(answer, "VIDEO_FPS_NUM", 25), "");
   EXPECT_EQ(H::ChangeParamU(answer, "VIDEO_FPS_NUM", 24), "&VIDEO_FPS_NUM=24");
   EXPECT_EQ(H::ChangeParamU(answer, "VIDEO_MISSING", 1), "");
+  // A known password carrying "&" is masked whole in the results table.
+  EXPECT_EQ(H::MaskPassword("/x?PWD=abc", "zzz"), "/x?PWD=***");
+  EXPECT_EQ(H::MaskPassword("/x?PWD=&Q&PWD=b", ""), "/x?PWD=***&Q&PWD=***");
+  EXPECT_EQ(H::MaskPassword("/x?USER=a", "a"), "/x?USER=a");
 }
 
 }  // namespace
