@@ -342,19 +342,6 @@ TEST_F(PrivacyZoneTest, RequestFailureStopsAndErrorAnswersGoOn) {
 
 using namespace std::chrono_literals;
 
-TEST(SyncItem, OneKeyPerDevice) {
-  auto key = [](const char* address, uint16_t port) {
-    DEVICE_INFO device;
-    device.address = address;
-    device.port = port;
-    return CTimeProvider::DeviceKey(device);
-  };
-  EXPECT_EQ(key("localhost", 80), key("127.0.0.1", 80));
-  EXPECT_NE(key("127.0.0.1", 81), key("127.0.0.1", 80));
-  // Names without an IPv4 address keep apart instead of all meeting at 0.
-  EXPECT_NE(key("fe80::1", 80), key("fe80::2", 80));
-}
-
 class TimeSyncTest : public SimCameraTest {
  protected:
   void SetUp() override {
@@ -373,6 +360,17 @@ class TimeSyncTest : public SimCameraTest {
 };
 
 TEST_F(TimeSyncTest, DriversOfOneDeviceShareOneItemSyncedOncePerPeriod) {
+  auto key = [](const char* address, uint16_t port) {
+    DEVICE_INFO device;
+    device.address = address;
+    device.port = port;
+    return CTimeProvider::DeviceKey(device);
+  };
+  EXPECT_EQ(key("localhost", 80), key("127.0.0.1", 80));
+  EXPECT_NE(key("127.0.0.1", 81), key("127.0.0.1", 80));
+  // Names without an IPv4 address keep apart instead of all meeting at 0.
+  EXPECT_NE(key("fe80::1", 80), key("fe80::2", 80));
+
   CTimeSyncService service(60000, 10);
   service.Register(&first_);
   service.Register(&second_);
