@@ -366,7 +366,7 @@ TEST_F(EdgeStorageTaskTest, UnregistrationWaitsForAFrameInTheSink) {
   }
 }
 
-TEST(EdgeStorageTask, PlaybackPortAndPath) {
+TEST(EdgeStorageTask, PlaybackPortAndPathAndAnAbortCutsShortAStorageQueryTheCameraNeverAnswers) {
   test::TestDriver driver;
   const std::pair<const char*, uint16_t> cases[] = {
       {"8554,7070", 8554}, {"", 7070}, {"abc,8554", 7070}, {"0", 7070}, {"-5", 7070}};
@@ -377,11 +377,8 @@ TEST(EdgeStorageTask, PlaybackPortAndPath) {
   const SYSTEMTIME utc{2026, 12, 0, 6, 9, 5, 3, 999};
   EXPECT_EQ(CBaseRTSPEdgeStorageTask::PlaybackPath(SystemTimeToFileTime64(utc)),
             "/playback/datetime=2026.12.06.09.05.03");
-}
 
-TEST(EdgeStorageTask, AbortCutsShortAStorageQueryTheCameraNeverAnswers) {
   test::SilentListener camera;
-  test::TestDriver driver;
   driver.info.port = camera.Port();
   driver.info.connectTimeoutMs = 60000;
   CEdgeStorageTask task(&driver);
