@@ -22,7 +22,7 @@
 
 using namespace orbisan;
 
-TEST(TimeFunctions, FileTimeRoundTripsThroughSystemTime) {
+TEST(TimeFunctions, FileTimeRoundTripsThroughSystemTimeElapsedAndLocalTimeText) {
   const SYSTEMTIME t{
       .wYear = 2026, .wMonth = 2, .wDay = 28, .wHour = 23, .wMinute = 59, .wSecond = 58, .wMilliseconds = 123};
   const uint64_t ft = SystemTimeToFileTime64(t);
@@ -43,9 +43,7 @@ TEST(TimeFunctions, FileTimeRoundTripsThroughSystemTime) {
   EXPECT_NE(SystemTimeToFileTime64(bad), 0u);
   bad.wMonth = 13;
   EXPECT_EQ(SystemTimeToFileTime64(bad), 0u);
-}
 
-TEST(TimeFunctions, ElapsedAndLocalTimeText) {
   const uint64_t now = NowFileTime();
   EXPECT_GT(now, kFileTimeUnixEpoch);
   EXPECT_EQ(ElapsedMsSince(now + 10000000ull), 0u) << "future time";
@@ -54,8 +52,9 @@ TEST(TimeFunctions, ElapsedAndLocalTimeText) {
 
   setenv("TZ", "UTC", 1);
   tzset();
-  const SYSTEMTIME t{.wYear = 2025, .wMonth = 7, .wDay = 4, .wHour = 5, .wMinute = 6, .wSecond = 7, .wMilliseconds = 8};
-  EXPECT_EQ(FormatLocalTime(SystemTimeToFileTime64(t)), "2025/07/04 05:06:07.008");
+  const SYSTEMTIME july{
+      .wYear = 2025, .wMonth = 7, .wDay = 4, .wHour = 5, .wMinute = 6, .wSecond = 7, .wMilliseconds = 8};
+  EXPECT_EQ(FormatLocalTime(SystemTimeToFileTime64(july)), "2025/07/04 05:06:07.008");
 
   CTime stamp;
   stamp.Set(NowFileTime() + 50000000ull);
@@ -181,7 +180,7 @@ TEST(LoggerInstance, ThinningBoundariesAndReset) {
 
 using namespace std::chrono_literals;
 
-TEST(RecursiveLock, ReleasedOnlyAtTheLastLeaveOfARecursiveHolder) {
+TEST(RecursiveLock, ReleasedOnlyAtTheLastLeaveOfARecursiveHolderAndAContendedCounterStaysExact) {
   CRecursiveLock lock;
   std::atomic<bool> holding{false};
   std::atomic<bool> otherGotIt{false};
@@ -213,9 +212,7 @@ TEST(RecursiveLock, ReleasedOnlyAtTheLastLeaveOfARecursiveHolder) {
   other.join();
   holder.join();
   EXPECT_TRUE(otherGotIt);
-}
 
-TEST(RecursiveLock, ContendedCounterStaysExact) {
   for (unsigned processors : {1u, 4u}) {
     CRecursiveLock lock(processors);
     int64_t counter = 0;
