@@ -68,7 +68,7 @@ TEST(DriverLevels, AdaptationByHostVersion) {
   }
 }
 
-TEST(DriverParameters, IntegerParsingAndNoneText) {
+TEST(DriverOpen, IntegerParametersNoneTextDeviceRecordTimeoutsAndCloseTwice) {
   int32_t v = 0;
   const std::pair<const char*, int32_t> good[] = {{"12", 12}, {"-3", -3}, {"+4", 4}, {"99999999999", INT32_MAX}};
   for (const auto& [text, value] : good) {
@@ -95,33 +95,31 @@ TEST(DriverParameters, IntegerParsingAndNoneText) {
   EXPECT_EQ(setup.parameterCalls.count(7), 0u);
   driver.GetStringParameter(5);
   EXPECT_EQ(setup.parameterCalls[5], 1);
-}
 
-TEST(DriverOpen, DeviceRecordTimeoutsAndCloseTwice) {
-  HostSetup setup;  // GetParameter(1) is null: no parameters at all
+  HostSetup bare;  // GetParameter(1) is null: no parameters at all
   test::TestLog log;
-  CActiIPCaptureDriver driver;
-  ASSERT_TRUE(driver.Open(&log, nullptr, &setup));
-  EXPECT_EQ(setup.parameterCalls[1], 1);
-  EXPECT_EQ(setup.parameterCalls.count(2), 0u);
-  EXPECT_EQ(driver.GetIntParameter(5), kNoIntParameter);
-  DEVICE_INFO* info = driver.GetDeviceInfo();
+  CActiIPCaptureDriver opened;
+  ASSERT_TRUE(opened.Open(&log, nullptr, &bare));
+  EXPECT_EQ(bare.parameterCalls[1], 1);
+  EXPECT_EQ(bare.parameterCalls.count(2), 0u);
+  EXPECT_EQ(opened.GetIntParameter(5), kNoIntParameter);
+  DEVICE_INFO* info = opened.GetDeviceInfo();
   EXPECT_EQ(info->connectTimeoutMs, 5000u);
   EXPECT_EQ(info->signalTimeoutMs, 15000u);
   EXPECT_EQ(info->address, "10.1.2.3");
   EXPECT_EQ(info->port, 8080);
-  EXPECT_EQ(driver.GetDeviceName(), "10.1.2.3:8080");
-  EXPECT_EQ(driver.GetIOCounts(), (std::pair<uint32_t, uint32_t>(2, 1)));
-  EXPECT_EQ(driver.GetDefaultCodec(), 3u);
-  ASSERT_NE(driver.GetVideoCapture(), nullptr);
-  EXPECT_EQ(driver.GetVideoCapture(), driver.GetVideoCaptureEx());
-  EXPECT_EQ(driver.GetVideoCaptureEx2()->GetChannelCount(), 1u);
-  EXPECT_EQ(driver.QueryReserved5(), nullptr);
-  EXPECT_EQ(driver.QueryReserved7(), nullptr);
-  driver.Close();
-  driver.Close();
-  EXPECT_EQ(driver.GetVideoCapture(), nullptr);
-  EXPECT_EQ(driver.GetDeviceInfo()->address, "10.1.2.3") << "the device record outlives Close";
+  EXPECT_EQ(opened.GetDeviceName(), "10.1.2.3:8080");
+  EXPECT_EQ(opened.GetIOCounts(), (std::pair<uint32_t, uint32_t>(2, 1)));
+  EXPECT_EQ(opened.GetDefaultCodec(), 3u);
+  ASSERT_NE(opened.GetVideoCapture(), nullptr);
+  EXPECT_EQ(opened.GetVideoCapture(), opened.GetVideoCaptureEx());
+  EXPECT_EQ(opened.GetVideoCaptureEx2()->GetChannelCount(), 1u);
+  EXPECT_EQ(opened.QueryReserved5(), nullptr);
+  EXPECT_EQ(opened.QueryReserved7(), nullptr);
+  opened.Close();
+  opened.Close();
+  EXPECT_EQ(opened.GetVideoCapture(), nullptr);
+  EXPECT_EQ(opened.GetDeviceInfo()->address, "10.1.2.3") << "the device record outlives Close";
 
   // Camera group 0 means the longer time-outs.
   HostSetup group0;
