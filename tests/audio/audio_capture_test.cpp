@@ -56,7 +56,7 @@ struct ParserRig {
 
 }  // namespace
 
-TEST(RtpAudioParser, FramesOfWholeSecondsFromConsecutivePackets) {
+TEST(RtpAudioParser, FramesOfWholeSecondsFromConsecutivePacketsTheirFieldsAndFailures) {
   struct Case {
     const char* name;
     std::vector<std::pair<uint16_t, size_t>> packets;  // sequence, payload bytes
@@ -80,9 +80,7 @@ TEST(RtpAudioParser, FramesOfWholeSecondsFromConsecutivePackets) {
     EXPECT_EQ(rig.parser.Buffered(), c.buffered) << c.name;
     EXPECT_EQ(rig.allocator.created.load(), rig.allocator.released.load()) << c.name;
   }
-}
 
-TEST(RtpAudioParser, SampleFieldsAndFailures) {
   ParserRig rig;
   rig.parser.ProcessPacket(Packet(7, 4000, 0x11));
   rig.parser.ProcessPacket(Packet(8, 4000, 0x22));

@@ -251,7 +251,19 @@ TEST_F(CameraPropertiesTest, Identifications) {
   std::remove(view.c_str());
 }
 
-TEST_F(CameraPropertiesTest, PropertiesB2PtzAndDisk) {
+// GetFrameRates works on whatever the main stream holds; a derived class
+// sets the sets directly for the cases identification cannot produce.
+class FixedRates : public CBaseCameraProperties {
+ public:
+  FixedRates(std::set<uint32_t> rates, uint32_t defaultRate) : CBaseCameraProperties(DEVICE_INFO(), 1) {
+    streamCaps_[0].frameRates = std::move(rates);
+    streamCaps_[0].defaultFrameRate = defaultRate;
+  }
+  void GetProperties(ipcapture::ICapabilityStore&) override {}
+  bool Query(uint32_t&) override { return true; }
+};
+
+TEST_F(CameraPropertiesTest, PropertiesB2PtzDiskAndFrameRatesInTheHostEncoding) {
   // Firmware with the older B2 switch and an ACTi PTZ head; the model has a card.
   Answers(Info("XYZ-9", "Unit Type = Quad Server\r\nChannels = 2\r\n"));
   Answer("RTP_B2", "ERROR: RTP_B2\r\n");
@@ -282,21 +294,7 @@ TEST_F(CameraPropertiesTest, PropertiesB2PtzAndDisk) {
                        "10 Disable B2 and Auth:0:1", "11 Disable B2 string:1:B2_RTP_APPENDED", "12 Device Type:0:1",
                        "13 Channel Mode:0:0", "14 Mounting Type:0:0",
                        "15 Stream capabilities:1:" + properties->StreamCapabilityText(), "16 Privacy mask count:0:1"}));
-}
 
-// GetFrameRates works on whatever the main stream holds; a derived class
-// sets the sets directly for the cases identification cannot produce.
-class FixedRates : public CBaseCameraProperties {
- public:
-  FixedRates(std::set<uint32_t> rates, uint32_t defaultRate) : CBaseCameraProperties(DEVICE_INFO(), 1) {
-    streamCaps_[0].frameRates = std::move(rates);
-    streamCaps_[0].defaultFrameRate = defaultRate;
-  }
-  void GetProperties(ipcapture::ICapabilityStore&) override {}
-  bool Query(uint32_t&) override { return true; }
-};
-
-TEST_F(CameraPropertiesTest, FrameRatesInTheHostEncoding) {
   std::set<uint32_t> oneToThirty;
   for (uint32_t r = 1; r <= 30; ++r) oneToThirty.insert(r);
 

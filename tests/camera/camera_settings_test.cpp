@@ -217,19 +217,7 @@ TEST_F(StreamConfiguratorTest, CamSeriesWaitsAfterItsCommandUnlessStopped) {
   EXPECT_EQ(Requests().back(), "mpeg4?VIDEO_RESOLUTION=N352x240&VIDEO_FPS=MODE1&VIDEO_FPS_NUM=10&VIDEO_BITRATE=1M");
 }
 
-TEST_F(StreamConfiguratorTest, VendorLibraryChannel) {
-  driver_.videoStandard = 0;
-  Answer("VIDEO_RESOLUTION", "VIDEO_RESOLUTION='P352x288'\r\n");
-  Answer("VIDEO_FPS_NUM", "VIDEO_FPS_NUM='25'\r\n");
-  Web::CHttpSender http(driver_.info);
-  EXPECT_TRUE(CStreamConfigurator(&driver_, http, 0, Request(352, 288, 40, 80), nullptr).ConfigureSdkStream());
-  EXPECT_THAT(Requests(),
-              ElementsAre("mpeg4?VIDEO_RESOLUTION&VIDEO_FPS_NUM&VIDEO_BITRATE",
-                          "mpeg4?VIDEO_FPS=MODE1&VIDEO_FPS_NUM=25&VIDEO_RESOLUTION=P352x288&VIDEO_BITRATE=2.5M",
-                          "system?SAVE_REBOOT"));
-}
-
-TEST(StreamKindSettingsParser, KeepsOnlyWellFormedEntries) {
+TEST(StreamValues, StreamKindSettingsKeepOnlyWellFormedEntriesAndTheVendorBitRates) {
   const StreamKindSettings parsed =
       ParseStreamKindSettings("Recording=0x480:5;640x480:0,x;abc;640x480:5:6;320x240:15,7,15;.Remote=1x1:1;.");
   ASSERT_EQ(parsed.size(), 2u);
@@ -237,6 +225,7 @@ TEST(StreamKindSettingsParser, KeepsOnlyWellFormedEntries) {
   EXPECT_EQ(parsed.at(2), (FrameRateTable{{{1, 1}, {1}}}));
   EXPECT_TRUE(ParseStreamKindSettings("").empty());
   EXPECT_TRUE(ParseStreamKindSettings("Recording=.").empty());
+  EXPECT_EQ(SdkBitrateText(80), "2.5M");  // the vendor library's steps; the rest are the SDK channel test's
 }
 
 struct HostZone : ipcapture::IPrivacyZone {
@@ -303,7 +292,7 @@ TEST_F(PrivacyZoneTest, ZonesAreWrittenInPixelsOfTheRequestedFrame) {
   EXPECT_TRUE(driver_.Lines().empty());
 }
 
-TEST_F(PrivacyZoneTest, FewerHostZonesLeaveTheOtherRecordsAsTheyWere) {
+TEST_F(PrivacyZoneTest, FewerHostZonesLeaveTheOtherRecordsAndOnlyAFailedRequestStops) {
   driver_.parameters[16] = "3";
   CPrivacyZoneHandler handler(&driver_, 0);
   HostZoneList all;
@@ -325,9 +314,7 @@ TEST_F(PrivacyZoneTest, FewerHostZonesLeaveTheOtherRecordsAsTheyWere) {
   many.zones.assign(6, HostZone(true, 1, 1, 1, 1));
   handler.SetZones(&many);
   EXPECT_EQ(handler.Zones().size(), 3u);
-}
 
-TEST_F(PrivacyZoneTest, RequestFailureStopsAndErrorAnswersGoOn) {
   std::atomic<int> calls{0};
   ScriptedHttpServer server({}, [&](const std::string& uri) {
     ++calls;
@@ -338,10 +325,10 @@ TEST_F(PrivacyZoneTest, RequestFailureStopsAndErrorAnswersGoOn) {
   ASSERT_TRUE(server.Running());
   driver_.info.port = server.Port();
   driver_.parameters[16] = "4";
-  CPrivacyZoneHandler handler(&driver_, 0);
+  CPrivacyZoneHandler failing(&driver_, 0);
   HostZoneList empty;
-  handler.SetZones(&empty);
-  handler.ApplyZones(Request(640, 480));
+  failing.SetZones(&empty);
+  failing.ApplyZones(Request(640, 480));
   EXPECT_EQ(calls, 3);  // zone 4 is not sent after the failed request
   const std::string device = "127.0.0.1:" + std::to_string(server.Port());
   const auto lines = driver_.Lines();
@@ -352,19 +339,6 @@ TEST_F(PrivacyZoneTest, RequestFailureStopsAndErrorAnswersGoOn) {
 }
 
 using namespace std::chrono_literals;
-
-TEST(SyncItem, OneKeyPerDevice) {
-  auto key = [](const char* address, uint16_t port) {
-    DEVICE_INFO device;
-    device.address = address;
-    device.port = port;
-    return CTimeProvider::DeviceKey(device);
-  };
-  EXPECT_EQ(key("localhost", 80), key("127.0.0.1", 80));
-  EXPECT_NE(key("127.0.0.1", 81), key("127.0.0.1", 80));
-  // Names without an IPv4 address keep apart instead of all meeting at 0.
-  EXPECT_NE(key("fe80::1", 80), key("fe80::2", 80));
-}
 
 class TimeSyncTest : public SimCameraTest {
  protected:
@@ -384,6 +358,17 @@ class TimeSyncTest : public SimCameraTest {
 };
 
 TEST_F(TimeSyncTest, DriversOfOneDeviceShareOneItemSyncedOncePerPeriod) {
+  auto key = [](const char* address, uint16_t port) {
+    DEVICE_INFO device;
+    device.address = address;
+    device.port = port;
+    return CTimeProvider::DeviceKey(device);
+  };
+  EXPECT_EQ(key("localhost", 80), key("127.0.0.1", 80));
+  EXPECT_NE(key("127.0.0.1", 81), key("127.0.0.1", 80));
+  // Names without an IPv4 address keep apart instead of all meeting at 0.
+  EXPECT_NE(key("fe80::1", 80), key("fe80::2", 80));
+
   CTimeSyncService service(60000, 10);
   service.Register(&first_);
   service.Register(&second_);

@@ -188,7 +188,7 @@ TEST_F(ConfigurationTest, EveryQueryReadsTheFileAgainAndMissingOrMalformedGivesD
   ExpectDefaults();
 }
 
-TEST_F(ConfigurationTest, AddressIsMatchedAsTextNeverAsExpression) {
+TEST_F(ConfigurationTest, AddressIsMatchedAsTextNeverAsExpressionAndTheFileLocation) {
   WriteFile(
       "<Configuration><Default><StreamMode>EPTZ</StreamMode></Default>"
       "<Device address='cam\"1&apos;' port='80'><StreamMode>DUAL</StreamMode></Device>"
@@ -199,9 +199,7 @@ TEST_F(ConfigurationTest, AddressIsMatchedAsTextNeverAsExpression) {
   driver_.info.address = "y\"] | /Configuration/Device[@address=\"x";
   driver_.info.port = 81;
   EXPECT_EQ(GetViewSettings(&driver_).streamMode, 2u);
-}
 
-TEST_F(ConfigurationTest, FileLocation) {
   EXPECT_EQ(ConfigurationFilePath("Strandline", "/opt/host/"), "/opt/host/Strandline.xml");
   EXPECT_EQ(ConfigurationFilePath("Strandline", "/opt/host"), "/opt/host/Strandline.xml");
   EXPECT_EQ(ConfigurationFilePath("Strandline", ""), "Strandline.xml");

@@ -68,7 +68,7 @@ TEST(DriverLevels, AdaptationByHostVersion) {
   }
 }
 
-TEST(DriverParameters, IntegerParsingAndNoneText) {
+TEST(DriverOpen, IntegerParametersNoneTextDeviceRecordTimeoutsAndCloseTwice) {
   int32_t v = 0;
   const std::pair<const char*, int32_t> good[] = {{"12", 12}, {"-3", -3}, {"+4", 4}, {"99999999999", INT32_MAX}};
   for (const auto& [text, value] : good) {
@@ -95,33 +95,31 @@ TEST(DriverParameters, IntegerParsingAndNoneText) {
   EXPECT_EQ(setup.parameterCalls.count(7), 0u);
   driver.GetStringParameter(5);
   EXPECT_EQ(setup.parameterCalls[5], 1);
-}
 
-TEST(DriverOpen, DeviceRecordTimeoutsAndCloseTwice) {
-  HostSetup setup;  // GetParameter(1) is null: no parameters at all
+  HostSetup bare;  // GetParameter(1) is null: no parameters at all
   test::TestLog log;
-  CActiIPCaptureDriver driver;
-  ASSERT_TRUE(driver.Open(&log, nullptr, &setup));
-  EXPECT_EQ(setup.parameterCalls[1], 1);
-  EXPECT_EQ(setup.parameterCalls.count(2), 0u);
-  EXPECT_EQ(driver.GetIntParameter(5), kNoIntParameter);
-  DEVICE_INFO* info = driver.GetDeviceInfo();
+  CActiIPCaptureDriver opened;
+  ASSERT_TRUE(opened.Open(&log, nullptr, &bare));
+  EXPECT_EQ(bare.parameterCalls[1], 1);
+  EXPECT_EQ(bare.parameterCalls.count(2), 0u);
+  EXPECT_EQ(opened.GetIntParameter(5), kNoIntParameter);
+  DEVICE_INFO* info = opened.GetDeviceInfo();
   EXPECT_EQ(info->connectTimeoutMs, 5000u);
   EXPECT_EQ(info->signalTimeoutMs, 15000u);
   EXPECT_EQ(info->address, "10.1.2.3");
   EXPECT_EQ(info->port, 8080);
-  EXPECT_EQ(driver.GetDeviceName(), "10.1.2.3:8080");
-  EXPECT_EQ(driver.GetIOCounts(), (std::pair<uint32_t, uint32_t>(2, 1)));
-  EXPECT_EQ(driver.GetDefaultCodec(), 3u);
-  ASSERT_NE(driver.GetVideoCapture(), nullptr);
-  EXPECT_EQ(driver.GetVideoCapture(), driver.GetVideoCaptureEx());
-  EXPECT_EQ(driver.GetVideoCaptureEx2()->GetChannelCount(), 1u);
-  EXPECT_EQ(driver.QueryReserved5(), nullptr);
-  EXPECT_EQ(driver.QueryReserved7(), nullptr);
-  driver.Close();
-  driver.Close();
-  EXPECT_EQ(driver.GetVideoCapture(), nullptr);
-  EXPECT_EQ(driver.GetDeviceInfo()->address, "10.1.2.3") << "the device record outlives Close";
+  EXPECT_EQ(opened.GetDeviceName(), "10.1.2.3:8080");
+  EXPECT_EQ(opened.GetIOCounts(), (std::pair<uint32_t, uint32_t>(2, 1)));
+  EXPECT_EQ(opened.GetDefaultCodec(), 3u);
+  ASSERT_NE(opened.GetVideoCapture(), nullptr);
+  EXPECT_EQ(opened.GetVideoCapture(), opened.GetVideoCaptureEx());
+  EXPECT_EQ(opened.GetVideoCaptureEx2()->GetChannelCount(), 1u);
+  EXPECT_EQ(opened.QueryReserved5(), nullptr);
+  EXPECT_EQ(opened.QueryReserved7(), nullptr);
+  opened.Close();
+  opened.Close();
+  EXPECT_EQ(opened.GetVideoCapture(), nullptr);
+  EXPECT_EQ(opened.GetDeviceInfo()->address, "10.1.2.3") << "the device record outlives Close";
 
   // Camera group 0 means the longer time-outs.
   HostSetup group0;
@@ -323,7 +321,7 @@ struct Request : test::TestStreamRequest {
 
 }  // namespace
 
-TEST(IPVideoCapture, StartCaptureStopsEverythingTheInputHadFirst) {
+TEST(IPVideoCapture, StartCaptureStopsEverythingTheInputHadFirstAndFailedStartsAreStored) {
   Journal j;
   Creator creator(j);
   CIPVideoCapture capture(&creator, 2);
@@ -342,29 +340,22 @@ TEST(IPVideoCapture, StartCaptureStopsEverythingTheInputHadFirst) {
                                              "stop rec1",  "delete rec1",  "mask rec1 none", "start rec1"};
   EXPECT_EQ(j.events, expected);
   EXPECT_FALSE(capture.StartCapture(2, nullptr, &request)) << "input out of range";
-  request.codec = 9;
-  EXPECT_FALSE(capture.StartCapture(0, nullptr, &request)) << "no channel for the codec";
-}
 
-TEST(IPVideoCapture, FailingMotionStartStillStoresBothChannels) {
-  Journal j;
-  Creator creator(j);
+  // A failing motion start still stores both channels.
   creator.motionOk = false;
-  CIPVideoCapture capture(&creator, 1);
-  Request request;
   request.motion = 1;
   EXPECT_FALSE(capture.StartCapture(0, nullptr, &request));
   j.events.clear();
   EXPECT_TRUE(capture.StopCapture(0));
-  const std::vector<std::string> expected = {"stop motion", "delete motion", "stop rec0", "delete rec0"};
-  EXPECT_EQ(j.events, expected);
+  EXPECT_EQ(j.events, (std::vector<std::string>{"stop motion", "delete motion", "stop rec0", "delete rec0"}));
   EXPECT_FALSE(capture.StopCapture(0)) << "nothing left to stop";
-
   // A failing channel start is stored too and removed by the next stop.
   creator.startOk = false;
   request.motion = 0;
   EXPECT_FALSE(capture.StartCapture(0, nullptr, &request));
   EXPECT_TRUE(capture.StopCapture(0));
+  request.codec = 9;
+  EXPECT_FALSE(capture.StartCapture(0, nullptr, &request)) << "no channel for the codec";
 }
 
 TEST(IPVideoCapture, StreamStateParametersAndMissingChannels) {

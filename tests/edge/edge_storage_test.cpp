@@ -111,7 +111,8 @@ class EdgeStorageHandlerTest : public ::testing::Test {
   std::unique_ptr<CBaseEdgeStorageHandler> handler_ = std::make_unique<CBaseEdgeStorageHandler>(&driver_, 10);
 };
 
-TEST_F(EdgeStorageHandlerTest, GapRunsFromTheLastFrameBeforeTheSilenceToTheFirstAfterIt) {
+TEST_F(EdgeStorageHandlerTest,
+       GapRunsFromTheLastFrameBeforeTheSilenceToTheFirstAfterItAndChannelsGoAtTheirLastUnregistration) {
   FakeChannel delivering(1, &sink_);
   FakeChannel silent(2, &sink_);  // never delivers: never gets an item
   handler_->RegisterChannel(&delivering);
@@ -123,6 +124,16 @@ TEST_F(EdgeStorageHandlerTest, GapRunsFromTheLastFrameBeforeTheSilenceToTheFirst
   ASSERT_TRUE(FramesUntilPasses(delivering, 1));
   EXPECT_EQ(task_.Intervals(), (std::vector<Interval>{{1, before, after}}));
   EXPECT_EQ(driver_.LinesWith("- Processing finished.").size(), 1u);
+
+  // A channel is dropped only by its last unregistration.
+  handler_->RegisterChannel(&silent);
+  handler_->UnregisterChannel(&silent);
+  EXPECT_EQ(handler_->FindChannel(2), &sink_);
+  EXPECT_EQ(task_.aborted.load(), -1);
+  handler_->UnregisterChannel(&silent);
+  EXPECT_EQ(handler_->FindChannel(2), nullptr);
+  EXPECT_EQ(task_.aborted.load(), 2);
+  EXPECT_EQ(silent.Callback(), nullptr);
 }
 
 // The camera's clock is not this machine's: a silence is timed by when
@@ -149,19 +160,6 @@ TEST_F(EdgeStorageHandlerTest, SilenceIsTimedHereWhateverTheCameraClockSays) {
     return task_.passes.load() == 1;
   }));
   EXPECT_EQ(task_.Intervals(), (std::vector<Interval>{{2, before, before + 2 * kSecond}}));
-}
-
-TEST_F(EdgeStorageHandlerTest, ChannelIsDroppedOnlyByItsLastUnregistration) {
-  FakeChannel channel(3, &sink_);
-  handler_->RegisterChannel(&channel);
-  handler_->RegisterChannel(&channel);
-  handler_->UnregisterChannel(&channel);
-  EXPECT_EQ(handler_->FindChannel(3), &sink_);
-  EXPECT_EQ(task_.aborted.load(), -1);
-  handler_->UnregisterChannel(&channel);
-  EXPECT_EQ(handler_->FindChannel(3), nullptr);
-  EXPECT_EQ(task_.aborted.load(), 3);
-  EXPECT_EQ(channel.Callback(), nullptr);
 }
 
 TEST_F(EdgeStorageHandlerTest, UnfinishedItemBacksOffParksWhenItsChannelStopsAndReturnsWithIt) {
@@ -368,7 +366,7 @@ TEST_F(EdgeStorageTaskTest, UnregistrationWaitsForAFrameInTheSink) {
   }
 }
 
-TEST(EdgeStorageTask, PlaybackPortAndPath) {
+TEST(EdgeStorageTask, PlaybackPortAndPathAndAnAbortCutsShortAStorageQueryTheCameraNeverAnswers) {
   test::TestDriver driver;
   const std::pair<const char*, uint16_t> cases[] = {
       {"8554,7070", 8554}, {"", 7070}, {"abc,8554", 7070}, {"0", 7070}, {"-5", 7070}};
@@ -379,11 +377,8 @@ TEST(EdgeStorageTask, PlaybackPortAndPath) {
   const SYSTEMTIME utc{2026, 12, 0, 6, 9, 5, 3, 999};
   EXPECT_EQ(CBaseRTSPEdgeStorageTask::PlaybackPath(SystemTimeToFileTime64(utc)),
             "/playback/datetime=2026.12.06.09.05.03");
-}
 
-TEST(EdgeStorageTask, AbortCutsShortAStorageQueryTheCameraNeverAnswers) {
   test::SilentListener camera;
-  test::TestDriver driver;
   driver.info.port = camera.Port();
   driver.info.connectTimeoutMs = 60000;
   CEdgeStorageTask task(&driver);

@@ -22,7 +22,7 @@
 
 using namespace orbisan;
 
-TEST(TimeFunctions, FileTimeRoundTripsThroughSystemTime) {
+TEST(TimeFunctions, FileTimeRoundTripsThroughSystemTimeElapsedAndLocalTimeText) {
   const SYSTEMTIME t{
       .wYear = 2026, .wMonth = 2, .wDay = 28, .wHour = 23, .wMinute = 59, .wSecond = 58, .wMilliseconds = 123};
   const uint64_t ft = SystemTimeToFileTime64(t);
@@ -43,9 +43,7 @@ TEST(TimeFunctions, FileTimeRoundTripsThroughSystemTime) {
   EXPECT_NE(SystemTimeToFileTime64(bad), 0u);
   bad.wMonth = 13;
   EXPECT_EQ(SystemTimeToFileTime64(bad), 0u);
-}
 
-TEST(TimeFunctions, ElapsedAndLocalTimeText) {
   const uint64_t now = NowFileTime();
   EXPECT_GT(now, kFileTimeUnixEpoch);
   EXPECT_EQ(ElapsedMsSince(now + 10000000ull), 0u) << "future time";
@@ -54,8 +52,9 @@ TEST(TimeFunctions, ElapsedAndLocalTimeText) {
 
   setenv("TZ", "UTC", 1);
   tzset();
-  const SYSTEMTIME t{.wYear = 2025, .wMonth = 7, .wDay = 4, .wHour = 5, .wMinute = 6, .wSecond = 7, .wMilliseconds = 8};
-  EXPECT_EQ(FormatLocalTime(SystemTimeToFileTime64(t)), "2025/07/04 05:06:07.008");
+  const SYSTEMTIME july{
+      .wYear = 2025, .wMonth = 7, .wDay = 4, .wHour = 5, .wMinute = 6, .wSecond = 7, .wMilliseconds = 8};
+  EXPECT_EQ(FormatLocalTime(SystemTimeToFileTime64(july)), "2025/07/04 05:06:07.008");
 
   CTime stamp;
   stamp.Set(NowFileTime() + 50000000ull);
@@ -77,7 +76,7 @@ TEST(TimeFunctions, ElapsedAndLocalTimeText) {
   EXPECT_LT(interval.ElapsedMs(), 65000u);
 }
 
-TEST(TextFunctions, Utf8AndWideConvertBothWaysAndRejectMalformedInput) {
+TEST(TextFunctions, Utf8AndWideRejectingMalformedInputTrimLowerAndSplit) {
   const std::string text = "Kamera \xC3\xBC\xE2\x82\xAC \xF0\x9F\x93\xB7";  // ü € 📷
   const std::wstring wide = Utf8ToWide(text);
   ASSERT_EQ(wide.size(), 11u);
@@ -88,17 +87,7 @@ TEST(TextFunctions, Utf8AndWideConvertBothWaysAndRejectMalformedInput) {
   EXPECT_EQ(Utf8ToWide("\xC3"), L"") << "truncated sequence";
   EXPECT_EQ(Utf8ToWide("\xC0\xAF"), L"") << "overlong form";
   EXPECT_EQ(Utf8ToWide("a\xFF"), L"");
-}
 
-namespace {
-struct Counted {
-  explicit Counted(int* d) : deleted(d) {}
-  virtual ~Counted() { ++*deleted; }
-  int* deleted;
-};
-}  // namespace
-
-TEST(TextFunctions, TrimLowerAndSplit) {
   EXPECT_EQ(Trim(" \t\r\n a b \r\n"), "a b");
   EXPECT_EQ(Trim(" \t "), "");
   EXPECT_EQ(Trim("\r a \t", " \t"), "\r a");
@@ -111,6 +100,14 @@ TEST(TextFunctions, TrimLowerAndSplit) {
   EXPECT_EQ(Split("", ";"), Pieces{});
   EXPECT_EQ(Split("abc", ""), (Pieces{"abc"}));
 }
+
+namespace {
+struct Counted {
+  explicit Counted(int* d) : deleted(d) {}
+  virtual ~Counted() { ++*deleted; }
+  int* deleted;
+};
+}  // namespace
 
 TEST(SmartPtr, SharesAndDeletesAtTheLastRelease) {
   int deleted = 0;
@@ -157,7 +154,7 @@ TEST(LoggerInstance, RepeatsAreDroppedAndPercentSignsSurvive) {
   EXPECT_EQ(driver.Lines().back().level, 3u);
 }
 
-TEST(LoggerInstance, ThinningBoundaries) {
+TEST(LoggerInstance, ThinningBoundariesAndReset) {
   test::TestDriver driver;
   CLoggerInstance logger(&driver);
   // Distinct message n (1-based) carries its own number.
@@ -173,23 +170,17 @@ TEST(LoggerInstance, ThinningBoundaries) {
   // then counts as 4096 and passes, and so on every 4096.
   for (int n = 65536; n <= 70000; n += 4096) expected.push_back(n);
   EXPECT_EQ(passed, expected);
-}
-
-TEST(LoggerInstance, ResetLetsTheNextMessageThroughAtOnce) {
-  test::TestDriver driver;
-  CLoggerInstance logger(&driver);
-  for (int n = 1; n <= 20; ++n) logger.LogMessage(1, "m%d", n);
-  EXPECT_EQ(driver.Lines().size(), 15u);  // 14 plus the 16th
+  // A reset lets the next message through at once: the last one, held back before it.
   logger.ResetLog();
-  logger.LogMessage(1, "m20");  // the 20th, held back before the reset
-  logger.LogMessage(1, "m20");
-  EXPECT_EQ(driver.Lines().size(), 16u);
-  EXPECT_EQ(driver.Lines().back().text, "m20");
+  logger.LogMessage(1, "message 70000");
+  logger.LogMessage(1, "message 70000");
+  EXPECT_EQ(driver.Lines().size(), expected.size() + 1);
+  EXPECT_EQ(driver.Lines().back().text, "message 70000");
 }
 
 using namespace std::chrono_literals;
 
-TEST(RecursiveLock, ReleasedOnlyAtTheLastLeaveOfARecursiveHolder) {
+TEST(RecursiveLock, ReleasedOnlyAtTheLastLeaveOfARecursiveHolderAndAContendedCounterStaysExact) {
   CRecursiveLock lock;
   std::atomic<bool> holding{false};
   std::atomic<bool> otherGotIt{false};
@@ -221,9 +212,7 @@ TEST(RecursiveLock, ReleasedOnlyAtTheLastLeaveOfARecursiveHolder) {
   other.join();
   holder.join();
   EXPECT_TRUE(otherGotIt);
-}
 
-TEST(RecursiveLock, ContendedCounterStaysExact) {
   for (unsigned processors : {1u, 4u}) {
     CRecursiveLock lock(processors);
     int64_t counter = 0;
@@ -242,22 +231,20 @@ TEST(RecursiveLock, ContendedCounterStaysExact) {
   }
 }
 
-TEST(Event, AutoResetWakesOneWaitAndManualStaysSet) {
-  CEvent automatic(false);
-  CManualEvent manual;
-  EXPECT_FALSE(automatic.Wait(0));
-  automatic.Set();
-  EXPECT_TRUE(automatic.Wait(0));
-  EXPECT_FALSE(automatic.Wait(0)) << "auto-reset event stayed signalled";
-  manual.Set();
-  EXPECT_TRUE(manual.Wait(0));
-  EXPECT_TRUE(manual.Wait(0));
-  manual.Reset();
-  EXPECT_FALSE(manual.Wait(10));
-}
-
-TEST(Event, WaitForAnyReportsTheFirstSignalledAndWakesFromAnotherThread) {
-  CEvent a(false), b(false), c(true);
+// An auto-reset event wakes one wait, a manual one stays set; WaitForAny
+// reports the first signalled and wakes from another thread.
+TEST(Event, AutoAndManualResetAndWaitForAny) {
+  CEvent a(false), b(false);
+  CManualEvent c;
+  EXPECT_FALSE(a.Wait(0));
+  a.Set();
+  EXPECT_TRUE(a.Wait(0));
+  EXPECT_FALSE(a.Wait(0)) << "auto-reset event stayed signalled";
+  c.Set();
+  EXPECT_TRUE(c.Wait(0));
+  EXPECT_TRUE(c.Wait(0));
+  c.Reset();
+  EXPECT_FALSE(c.Wait(10));
   CEvent* events[3] = {&a, &b, &c};
   EXPECT_EQ(CEvent::WaitForAny(events, 0, 0), -1);
   EXPECT_EQ(CEvent::WaitForAny(events, 3, 20), -1);
@@ -287,12 +274,14 @@ class SleepyThread : public CBaseThread {
   bool holdStop = false;
   CManualEvent release;
   CManualEvent running;
+  std::atomic<int> selfJoined{-1};
 
  protected:
   uint32_t ThreadFunction() override {
     running.Set();
     if (holdStop) release.Wait(10000);
     StopEvent().Wait(kInfinite);
+    selfJoined = JoinThread(10) ? 1 : 0;
     return 0;
   }
 };
@@ -323,7 +312,7 @@ class RecordingQueue : public CQueueThread<Item> {
 
 }  // namespace
 
-TEST(BaseThread, StartWhileRunningFailsAndKeepsTheName) {
+TEST(BaseThread, StartWhileRunningFailsKeepsTheNameAndASelfJoinFails) {
   test::TestDriver driver;
   SleepyThread thread(&driver);
   ASSERT_TRUE(thread.StartThread("first"));
@@ -333,6 +322,7 @@ TEST(BaseThread, StartWhileRunningFailsAndKeepsTheName) {
   EXPECT_TRUE(thread.IsRunning()) << "a failed start must not stop the running thread";
   EXPECT_TRUE(thread.StopThread(5000));
   EXPECT_FALSE(thread.IsRunning());
+  EXPECT_EQ(thread.selfJoined, 0) << "a join from the thread itself";
   // A finished thread can be started again.
   EXPECT_TRUE(thread.StartThread("third"));
   EXPECT_TRUE(thread.JoinThread(5000));
@@ -400,23 +390,6 @@ TEST(BaseThread, TimeOutIsLoggedAndTheThreadStillEndsCleanly) {
       EXPECT_NE(lines[1].text.find("name=\"slow\") was stopped correctly"), std::string::npos);
     }
   }
-}
-
-TEST(BaseThread, JoinFromTheThreadItselfReturnsFalse) {
-  class SelfJoin : public CBaseThread {
-   public:
-    ~SelfJoin() override { StopThread(5000); }
-    std::atomic<int> result{-1};
-
-   protected:
-    uint32_t ThreadFunction() override {
-      result = JoinThread(10) ? 1 : 0;
-      return 0;
-    }
-  } thread;
-  ASSERT_TRUE(thread.StartThread("self"));
-  EXPECT_TRUE(thread.JoinThread(5000));
-  EXPECT_EQ(thread.result, 0);
 }
 
 TEST(QueueThread, DropRulesKeepTheNewestItems) {

@@ -115,7 +115,7 @@ TEST_F(SerialPTZCommTest, RequestPathSelectsTheCgiAndTheSerialPort) {
   }
 }
 
-TEST_F(SerialPTZCommTest, EveryCommandSetsItsBitsAndSpeedsAndModeMessagesGoOnce) {
+TEST_F(SerialPTZCommTest, EveryCommandSetsItsBitsAndSpeedsModeMessagesGoOnceAndPresetsFollowTheModel) {
   SerialComm& comm = Open();
   for (uint32_t direction = 0; direction < 8; ++direction) {
     comm.StartMove(&params_, direction, direction < 4 ? 16 : 2);
@@ -146,9 +146,7 @@ TEST_F(SerialPTZCommTest, EveryCommandSetsItsBitsAndSpeedsAndModeMessagesGoOnce)
   EXPECT_EQ(Sent().back(), "L0 U0");
   EXPECT_NE(comm.paths.back().find("SERIAL_HEX=FF01000C00000D"), std::string::npos);
   EXPECT_TRUE(params_.focus && params_.iris);
-}
 
-TEST_F(SerialPTZCommTest, PresetsAndCapabilitiesFollowTheModel) {
   for (const char* model : {"ACD2400", "vido SD-9"}) {
     driver_.info.model = model;
     const bool vido = std::string(model).find("vido") != std::string::npos;

@@ -1,4 +1,6 @@
-// The CGI side of the simulated camera, through a real HTTP client (libcurl).
+// The CGI side of the simulated camera, through a real HTTP client (libcurl),
+// and its query parsing and clock text (random queries are the CGI handler
+// fuzzer's, in sim/fuzz).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -6,7 +8,9 @@
 #include <regex>
 #include <set>
 
+#include "sim/camera_clock.h"
 #include "sim/camera_model.h"
+#include "sim/cgi_query.h"
 #include "sim/simulated_camera.h"
 #include "sim_test_support.h"
 
@@ -17,7 +21,9 @@ using simtest::HttpAuthKind;
 using simtest::HttpGet;
 using simtest::Lines;
 using simtest::OptionsFor;
+using ::strandline::sim::CameraClock;
 using ::strandline::sim::HttpAuth;
+using ::strandline::sim::ParseCgiQuery;
 using ::strandline::sim::SimulatedCamera;
 using ::testing::Contains;
 using ::testing::ElementsAre;
@@ -216,6 +222,61 @@ TEST(CgiAuthTest, HttpsWithASelfSignedCertificate) {
   EXPECT_THAT(answer.body, HasSubstr("Production ID = ACM8201"));
   // Plain HTTP on the same port gets no answer.
   EXPECT_EQ(HttpGet(Cgi(camera, "system", "&SYSTEM_INFO").replace(0, 5, "http")).status, 0);
+}
+
+// The video server's serial ports: checked Pelco-D bytes reach the dome of
+// the selected channel only; anything else is answered ERROR.
+TEST(SerialPortTest, ValidMessagesMoveTheSelectedDomeOnly) {
+  SimulatedCamera camera(OptionsFor("ACD2400"));
+  ASSERT_TRUE(camera.Start());
+  const std::pair<std::string, bool> cases[] = {
+      {"encoder?USER=admin&PWD=admin&CHANNEL=2&SERIAL_HEX=FF010004200025", true},    // left at 32
+      {"mpeg4?USER=admin&PWD=admin&CHANNEL=3&SERIAL_HEX=ff010003000509", true},      // save preset 5
+      {"encoder?USER=admin&PWD=admin&CHANNEL=4&SERIAL_HEX=FF010002200024", false},   // checksum off by one
+      {"encoder?USER=admin&PWD=admin&CHANNEL=4&SERIAL_HEX=FF0100022000230", false},  // 15 digits
+      {"encoder?USER=admin&PWD=admin&CHANNEL=4&SERIAL_HEX=FE010002200023", false},   // no sync byte
+      {"encoder?USER=admin&PWD=admin&CHANNEL=4&SERIAL_HEX=FF010006200027", false},   // left and right
+      {"encoder?USER=admin&PWD=admin&CHANNEL=5&SERIAL_HEX=FF010004200025", false},   // no such port
+  };
+  for (const auto& [query, accepted] : cases) {
+    const std::string body = HttpGet(camera.HttpUrl() + "/cgi-bin/" + query).body;
+    EXPECT_EQ(body.rfind(accepted ? "OK: SERIAL_HEX=" : "ERROR", 0), 0u) << query << " -> " << body;
+  }
+  EXPECT_EQ(camera.SerialDome(2).pan_direction * camera.SerialDome(2).pan_speed, -32);
+  EXPECT_EQ(camera.SerialDome(3).presets.count(5), 1u);
+  EXPECT_TRUE(camera.SerialDome(1).received.empty());
+  EXPECT_TRUE(camera.SerialDome(4).received.empty()) << "refused messages reach no dome";
+}
+
+TEST(CgiQueryTest, ItemsSplitAndDecode) {
+  auto items = ParseCgiQuery("A&B=1&&C=x=y&%41%42=%2&D=&=v");
+  ASSERT_EQ(items.size(), 6u);
+  EXPECT_EQ(items[0].name, "A");
+  EXPECT_FALSE(items[0].value);
+  EXPECT_EQ(*items[1].value, "1");
+  EXPECT_EQ(items[2].name, "C");
+  EXPECT_EQ(*items[2].value, "x=y");
+  EXPECT_EQ(items[3].name, "AB");
+  EXPECT_EQ(*items[3].value, "%2") << "an incomplete escape stays as sent";
+  EXPECT_EQ(*items[4].value, "");
+  EXPECT_EQ(items[5].name, "");
+  EXPECT_EQ(*items[5].value, "v");
+}
+
+TEST(CameraClockTest, DateConfigRoundTripsThroughTheZone) {
+  long long utc = 0;
+  int mode = 0;
+  int zone = 0;
+  ASSERT_TRUE(CameraClock::Parse("1,120500002026,17:57:26,+00", &utc, &mode, &zone));
+  EXPECT_EQ(utc, 1796493446LL);  // 2026-12-05 17:57:26 UTC
+  ASSERT_TRUE(CameraClock::Parse("0,022900002024,23:59:59,-05", &utc, &mode, &zone));
+  EXPECT_EQ(utc, 1709251199LL + 5 * 3600);  // a leap day, five hours behind UTC
+  EXPECT_EQ(zone, -5);
+  EXPECT_FALSE(CameraClock::Parse("1,022900002023,00:00:00,+00", &utc, &mode, &zone)) << "2023 has no 29 February";
+  CameraClock clock;
+  ASSERT_TRUE(clock.Set("1,120500002026,17:57:26,+02"));
+  // Read back in its own zone, a moment later.
+  EXPECT_THAT(clock.Text(), ::testing::MatchesRegex("1,120500002026,17:5[7-9]:[0-9][0-9],\\+02"));
 }
 
 }  // namespace

@@ -86,7 +86,7 @@ TEST(LifecycleTest, StartFailsCleanlyOnABusyPortAnUnknownModelOrAMissingClip) {
 // The simulate command as its own process; the helper program only calls it.
 const std::string kHelper = STRANDLINE_SIM_HELPER;
 
-TEST(SimulateCommandTest, PrintsReadyServesAndStopsOnSignal) {
+TEST(SimulateCommandTest, PrintsReadyServesStopsOnSignalAndRefusesBadUsage) {
   // The shell starts the command, waits for READY, asks ffprobe, and interrupts it.
   std::string script =
       "\"$0\" --http-port 0 --rtsp-port 0 --model TCM5311 --user op --password pw > \"$1/out\" 2> \"$1/err\" &\n"
@@ -109,9 +109,7 @@ TEST(SimulateCommandTest, PrintsReadyServesAndStopsOnSignal) {
       << lines[0];
   EXPECT_EQ(lines[1], "stream,h264,640");
   EXPECT_EQ(lines.back(), "EXIT=0");
-}
 
-TEST(SimulateCommandTest, BadUsageIsOneLineAndStatusTwo) {
   for (const auto& args : std::vector<std::vector<std::string>>{{"--model", "XYZ"},
                                                                 {"--http-port", "70000"},
                                                                 {"--user", "u"},

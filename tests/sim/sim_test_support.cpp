@@ -9,13 +9,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <sstream>
 #include <utility>
-
-#include "support/wait_until.h"
 
 // Font configuration loaded for the clock overlay is kept for the life of the
 // process on purpose; LeakSanitizer (when present) should not count it.
@@ -40,17 +37,6 @@ std::string Trim(const std::string& text) {
   size_t start = text.find_first_not_of(" \t");
   size_t end = text.find_last_not_of(" \t\r\n");
   return start == std::string::npos ? "" : text.substr(start, end - start + 1);
-}
-
-// A TCP connection to 127.0.0.1:port, or -1 with errno telling why.
-int ConnectLoopback(uint16_t port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) return fd;
-  const int error = errno;
-  close(fd);
-  errno = error;
-  return -1;
 }
 
 }  // namespace
@@ -125,23 +111,15 @@ std::optional<ProbedStream> Probe(const std::string& url, const std::string& tra
   return stream;
 }
 
-bool WaitForListening(uint16_t port, bool listening, std::chrono::milliseconds timeout) {
-  return orbisan::test::WaitUntil(
-      [&] {
-        const int fd = ConnectLoopback(port);
-        const bool refused = fd < 0 && errno == ECONNREFUSED;
-        if (fd >= 0) close(fd);
-        return listening ? fd >= 0 : refused;
-      },
-      timeout);
-}
-
 RawRtspClient::~RawRtspClient() { Close(); }
 
 bool RawRtspClient::Connect(uint16_t port) {
   Close();
-  fd_ = ConnectLoopback(port);
-  return fd_ >= 0;
+  fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+  if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) return true;
+  Close();
+  return false;
 }
 
 void RawRtspClient::Close() {

@@ -99,8 +99,4 @@ class RawRtspClient {
   std::string pending_;  // bytes read past the last response
 };
 
-// Waits until a TCP connect to 127.0.0.1:port succeeds (true) or fails with
-// "connection refused" (false) as wanted, for at most timeout.
-bool WaitForListening(uint16_t port, bool listening, std::chrono::milliseconds timeout);
-
 }  // namespace simtest

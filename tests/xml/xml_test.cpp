@@ -84,7 +84,7 @@ TEST_F(XmlSettingsApiTest, CreateSetSaveReloadDelete) {
   EXPECT_EQ(third.GetValue("ACTi/PtzChannel02/Preposition000/Name"), " ");
 }
 
-TEST_F(XmlSettingsApiTest, RefusesWhatItCannotStore) {
+TEST_F(XmlSettingsApiTest, RefusesWhatItCannotStoreOrLoad) {
   CXMLSettingsAPI store(dir_);
   EXPECT_FALSE(store.CreateDocumentFile("bad.xml", "two words"));
   EXPECT_FALSE(store.CreateDocumentFile("bad.xml", ""));
@@ -104,10 +104,9 @@ TEST_F(XmlSettingsApiTest, RefusesWhatItCannotStore) {
   EXPECT_EQ(store.GetValue("Root/a b"), "");
   EXPECT_FALSE(store.NodeExists("Root/A"));
   EXPECT_TRUE(store.NodeExists("Root"));
-}
+  store.Close();
 
-TEST_F(XmlSettingsApiTest, FailedLoadKeepsTheOpenDocumentUntilItsLastUserCloses) {
-  CXMLSettingsAPI store(dir_);
+  // A failed load keeps the open document, which stays until its last user closes it.
   EXPECT_FALSE(store.LoadFile("missing.xml"));
   EXPECT_FALSE(store.IsLoaded());
   std::ofstream(dir_ + "/broken.xml") << "<Root><A>1</A>";
@@ -119,7 +118,6 @@ TEST_F(XmlSettingsApiTest, FailedLoadKeepsTheOpenDocumentUntilItsLastUserCloses)
   ASSERT_TRUE(store.LoadFile("good.xml"));
   EXPECT_FALSE(store.LoadFile("broken.xml"));
   EXPECT_EQ(store.GetValue("Root/A"), "1");
-  // The document stays until the last user closes it.
   ASSERT_TRUE(store.LoadFile("good.xml"));
   store.Close();
   EXPECT_EQ(store.GetValue("Root/A"), "1");
