@@ -52,7 +52,6 @@ class CollectingClient : public IMediaParserClient {
       f.bytes.assign(reinterpret_cast<const char*>(frame->GetBuffer()), frame->GetDataSize());
       frames.push_back(std::move(f));
     }
-    bytesAccepted += frame->GetDataSize();
     return accept;
   }
   std::pair<uint32_t, uint32_t> GetDefaultResolution() override { return defaultResolution; }
@@ -73,7 +72,6 @@ class CollectingClient : public IMediaParserClient {
   bool accept = true;
   bool keepBytes = true;
   size_t offered = 0;
-  size_t bytesAccepted = 0;
   uint32_t lastTimestamp = 0;
 };
 

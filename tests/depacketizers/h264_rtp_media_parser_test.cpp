@@ -214,15 +214,13 @@ TEST_F(H264Depacketizer, OneFramePerPictureWhateverTheFraming) {
 // A stream without markers that pauses inside a fragmented unit (a stalled
 // sender, a retransmission on the connection): the picture is not cut there.
 TEST_F(H264Depacketizer, UnmarkedPictureWaitsForItsOpenFragment) {
-  CH264RTPMediaParser h264(&driver);
-  h264.SetClient(&client);
-  h264.ProcessPacket(MakePacket(1, 3000, false, kSps720));
-  h264.ProcessPacket(MakePacket(2, 3000, false, kPps));
-  h264.ProcessPacket(MakePacket(3, 3000, false, Fu(0x80, 5, {0x88})));
-  EXPECT_NE(h264.FinishHeld(10 * CH264RTPMediaParser::kUnmarkedHoldMs), 0u);
+  parser.ProcessPacket(MakePacket(1, 3000, false, kSps720));
+  parser.ProcessPacket(MakePacket(2, 3000, false, kPps));
+  parser.ProcessPacket(MakePacket(3, 3000, false, Fu(0x80, 5, {0x88})));
+  EXPECT_NE(parser.FinishHeld(10 * CH264RTPMediaParser::kUnmarkedHoldMs), 0u);
   EXPECT_TRUE(client.frames.empty());
-  h264.ProcessPacket(MakePacket(4, 3000, false, Fu(0x40, 5, {0x84, 0x21, 0xA0})));
-  h264.FinishHeld(CH264RTPMediaParser::kUnmarkedHoldMs);
+  parser.ProcessPacket(MakePacket(4, 3000, false, Fu(0x40, 5, {0x84, 0x21, 0xA0})));
+  parser.FinishHeld(CH264RTPMediaParser::kUnmarkedHoldMs);
   ASSERT_EQ(client.frames.size(), 1u);
   EXPECT_EQ(client.frames[0].bytes, Str(Cat({kStart, kSps720, kStart, kPps, kStart, kIdr, kAud})));
 }
@@ -291,7 +289,7 @@ Size ParseSps(const std::vector<uint8_t>& nal) {
   return s;
 }
 
-TEST(H264SpsParser, ReadsSizeAcrossProfilesAndOptionalParts) {
+TEST(H264SpsParser, ReadsSizeAcrossProfilesAndRejectsDamagedSets) {
   // 1080p as encoders send it: 68 rows of macroblocks cropped by 8 lines.
   const SpsFields high = {.profile = 100,
                           .level = 40,
@@ -330,9 +328,7 @@ TEST(H264SpsParser, ReadsSizeAcrossProfilesAndOptionalParts) {
     EXPECT_EQ(height, s.height);
   }
   ASSERT_EQ(0x03, MakeSps({.level = 0, .spsId = 255})[4]) << "the test set must carry an escape";
-}
-
-TEST(H264SpsParser, RejectsDamagedSets) {
+  // Damaged sets.
   std::vector<uint8_t> nal = MakeSps(SpsFields{});
   EXPECT_FALSE(ParseSps(std::vector<uint8_t>(nal.begin(), nal.begin() + 6)).ok) << "cut short";
   nal[0] = 0x68;

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "bit_writer.h"
 #include "depacketizer_fixture.h"
 #include "rtsp/mpeg4_vol_parser.h"
 #include "support/mpeg4_headers.h"
