@@ -26,11 +26,7 @@ class ByeUser : public IRTCPHandlerUser {
   std::atomic<int> byes{0};
 };
 
-uint32_t Address(const char* text) {
-  in_addr a{};
-  inet_pton(AF_INET, text, &a);
-  return a.s_addr;
-}
+const uint32_t kCamera = test::Loopback(0).sin_addr.s_addr;
 
 uint32_t ReadU32(const std::vector<uint8_t>& p, size_t at) {
   return (uint32_t(p[at]) << 24) | (uint32_t(p[at + 1]) << 16) | (uint32_t(p[at + 2]) << 8) | p[at + 3];
@@ -53,7 +49,7 @@ class RtcpHandlerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(camera.ok());
-    port = test::OnFreePort([&](uint16_t p) { return handler.Start(Address("127.0.0.1"), p); });
+    port = test::OnFreePort([&](uint16_t p) { return handler.Start(kCamera, p); });
     ASSERT_NE(port, 0);
   }
   ByeUser user;
@@ -135,8 +131,8 @@ TEST_F(RtcpHandlerTest, SilentWithoutSenderReportHandlesCameraByeAndRestarts) {
   CRTCPHandler other(&user);
   EXPECT_FALSE(other.Start(0, 40001));
   const uint32_t firstSsrc = handler.GetOwnSsrc();
-  ASSERT_TRUE(handler.Start(Address("127.0.0.1"), port));
-  EXPECT_FALSE(handler.Start(Address("127.0.0.1"), port + 2)) << "already running";
+  ASSERT_TRUE(handler.Start(kCamera, port));
+  EXPECT_FALSE(handler.Start(kCamera, port + 2)) << "already running";
   EXPECT_NE(handler.GetOwnSsrc(), firstSsrc);
   handler.Stop();
 }

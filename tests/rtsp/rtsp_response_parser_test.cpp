@@ -3,20 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "rtsp/base64.h"
 #include "rtsp/sdp_response_parser.h"
 
 namespace orbisan {
 namespace {
-
-std::string ReadData(const std::string& name) {
-  std::ifstream in(std::string(STRANDLINE_TEST_DATA_DIR) + "/rtsp/" + name, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::string Answer(const std::string& headers, int status = 200) {
   return "RTSP/1.0 " + std::to_string(status) + " Whatever\r\n" + headers + "\r\n";
@@ -85,7 +78,7 @@ TEST(RtspResponseParserTest, AnswerVariants) {
   }
 }
 
-TEST(RtspResponseParserTest, HeaderVariants) {
+TEST(RtspResponseParserTest, HeaderVariantsAndDescribeBody) {
   CRTSPResponseParser parser;
   parser.NextCSeq();
   EXPECT_FALSE(parser.Parse(Answer("Content-Length: many\r\n"), kRtspOptions));
@@ -116,6 +109,24 @@ TEST(RtspResponseParserTest, HeaderVariants) {
   EXPECT_TRUE(CRTSPResponseParser::ReadCSeq(Answer("X: 1\r\ncseq:12\r\n"), cseq));
   EXPECT_EQ(cseq, 12u);
   EXPECT_FALSE(CRTSPResponseParser::ReadCSeq(Answer("X: 1\r\n") + "CSeq: 3\r\n", cseq)) << "body is no header";
+
+  // A description behind its answer.
+  std::ifstream file(std::string(STRANDLINE_TEST_DATA_DIR) + "/rtsp/gst_describe_h264.txt", std::ios::binary);
+  ASSERT_TRUE(parser.Parse(std::string(std::istreambuf_iterator<char>(file), {}), kRtspDescribe));
+  EXPECT_EQ(parser.GetContentLength(), 526u);
+  EXPECT_EQ(parser.GetSessionInfo().video.encoding, "H264/90000");
+  EXPECT_EQ(parser.GetSessionInfo().video.control, "stream=0");
+  EXPECT_NE(parser.GetContentBase().find("rtsp://127.0.0.1:"), std::string::npos);
+
+  // A description that does not read leaves the session without media; the
+  // answer itself is good.
+  const std::string bad = "garbage\r\n";
+  EXPECT_TRUE(parser.Parse(Answer("Content-Length: " + std::to_string(bad.size()) + "\r\n") + bad, kRtspDescribe));
+  EXPECT_FALSE(parser.GetSessionInfo().video.present);
+  // No length: no description, still a good answer.
+  ASSERT_TRUE(parser.Parse(Answer("CSeq: 1\r\n"), kRtspDescribe));
+  // A 401 page is not a description.
+  EXPECT_TRUE(parser.Parse(Answer("Content-Length: 11\r\n", 401) + "<html></ht", kRtspDescribe));
 }
 
 // What one parser takes from a 401 answer to DESCRIBE with these headers:
@@ -154,26 +165,6 @@ TEST(RtspResponseParserTest, Challenges) {
   };
   CRTSPResponseParser parser;
   for (const auto& [headers, expected] : cases) EXPECT_EQ(Challenge(parser, headers), expected) << headers;
-}
-
-TEST(RtspResponseParserTest, DescribeBody) {
-  CRTSPResponseParser parser;
-  parser.NextCSeq();
-  ASSERT_TRUE(parser.Parse(ReadData("gst_describe_h264.txt"), kRtspDescribe));
-  EXPECT_EQ(parser.GetContentLength(), 526u);
-  EXPECT_EQ(parser.GetSessionInfo().video.encoding, "H264/90000");
-  EXPECT_EQ(parser.GetSessionInfo().video.control, "stream=0");
-  EXPECT_NE(parser.GetContentBase().find("rtsp://127.0.0.1:"), std::string::npos);
-
-  // A description that does not read leaves the session without media; the
-  // answer itself is good.
-  const std::string bad = "garbage\r\n";
-  EXPECT_TRUE(parser.Parse(Answer("Content-Length: " + std::to_string(bad.size()) + "\r\n") + bad, kRtspDescribe));
-  EXPECT_FALSE(parser.GetSessionInfo().video.present);
-  // No length: no description, still a good answer.
-  ASSERT_TRUE(parser.Parse(Answer("CSeq: 1\r\n"), kRtspDescribe));
-  // A 401 page is not a description.
-  EXPECT_TRUE(parser.Parse(Answer("Content-Length: 11\r\n", 401) + "<html></ht", kRtspDescribe));
 }
 
 const char kSps[] = "Z0LAFdoFB+wFqDAwNSgAAAMACAAAAwCkeLF1";
@@ -246,10 +237,7 @@ TEST(SdpParserTest, FieldCameraDescriptions) {
     EXPECT_EQ(info.sps, c.sets ? DecodeBase64(sps) : std::vector<uint8_t>{});
     EXPECT_EQ(info.pps, c.sets ? DecodeBase64(pps) : std::vector<uint8_t>{});
   }
-}
-
-TEST(SdpParserTest, PictureSizeAndMpegConfigHexOrBase64) {
-  CSDPResponseParser parser;
+  // Picture size, and the MPEG-4 configuration in hex or base64.
   for (const auto& [text, width, height] :
        {std::tuple{"640,480", 640u, 480u}, {"640", 0u, 0u}, {"64x,480", 0u, 480u}}) {
     ASSERT_TRUE(parser.Parse(std::string("m=video 0 RTP/AVP 26\r\na=x-dimensions:") + text + "\r\n"));

@@ -26,10 +26,10 @@ SeenPacket Expected(uint16_t sequence, size_t payloadBytes) {
   return {sequence, 9000u * sequence, Bytes(payloadBytes, static_cast<uint8_t>(sequence))};
 }
 
-void Append(std::vector<uint8_t>& out, const std::vector<uint8_t>& more) {
+template <typename Range>
+void Append(std::vector<uint8_t>& out, const Range& more) {
   out.insert(out.end(), more.begin(), more.end());
 }
-void Append(std::vector<uint8_t>& out, const std::string& text) { out.insert(out.end(), text.begin(), text.end()); }
 
 constexpr const char* kFirstAnswer = "RTSP/1.0 200 OK\r\nCSeq: 5\r\nRange: npt=0.000-\r\n\r\n";
 constexpr const char* kBodyAnswer = "RTSP/1.0 200 OK\r\ncseq: 4\r\ncontent-length:5\r\n\r\nv=0\r\n";

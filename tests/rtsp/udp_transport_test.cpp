@@ -23,7 +23,6 @@ namespace orbisan {
 namespace {
 
 using namespace std::chrono_literals;
-using test::BuildRtp;
 using test::Bytes;
 using test::UdpTestSocket;
 
@@ -45,10 +44,6 @@ class RawUser : public IRTPClientUser, public test::Recorded<Datagram> {
   std::atomic<int> closed{0};
 };
 
-uint16_t OpenOnFreePort(CUDPClient& client, IRTPClientUser* user) {
-  return test::OnFreePort([&](uint16_t port) { return client.Open(user, port); });
-}
-
 // Datagrams larger than the buffer, up to the largest UDP carries, come
 // whole and in order from the first, also within one batch of reads.
 TEST(UdpClientTest, DeliversDatagramsOfEverySizeWhole) {
@@ -58,7 +53,7 @@ TEST(UdpClientTest, DeliversDatagramsOfEverySizeWhole) {
   client.SetBatchSize(8);
   client.SetBurstWait(20000);
   client.SetSocketReceiveBuffer(1 << 20);
-  const uint16_t port = OpenOnFreePort(client, &user);
+  const uint16_t port = test::OnFreePort([&](uint16_t p) { return client.Open(&user, p); });
   ASSERT_NE(port, 0);
   EXPECT_EQ(client.GetPort(), port);
 
@@ -98,7 +93,7 @@ TEST(UdpClientTest, TimeoutsCloseAndReopen) {
   RawUser user;
   CUDPClient client;
   client.SetTimeout(50);
-  const uint16_t port = OpenOnFreePort(client, &user);
+  const uint16_t port = test::OnFreePort([&](uint16_t p) { return client.Open(&user, p); });
   ASSERT_NE(port, 0);
   EXPECT_TRUE(test::WaitUntil([&] { return user.timeouts.load() >= 2; })) << "quiet polls are reported";
 
@@ -157,14 +152,11 @@ class PacketUser : public IRTPReceiverUser, public test::Recorded<Arrival> {
   std::atomic<int> closed{0};
 };
 
-uint16_t StartOnFreePort(CRTPReceiver& receiver) {
-  return test::OnFreePort([&](uint16_t port) { return receiver.Start(port); });
-}
-
 // Each packet a whole frame (marker set, its own timestamp), as audio sends them.
 std::vector<uint8_t> Rtp(uint16_t sequence, size_t bytes = 100) {
   const auto seed = static_cast<uint8_t>(sequence);
-  return BuildRtp({.marker = true, .sequence = sequence, .timestamp = sequence * 160u, .payload = Bytes(bytes, seed)});
+  return test::BuildRtp(
+      {.marker = true, .sequence = sequence, .timestamp = sequence * 160u, .payload = Bytes(bytes, seed)});
 }
 
 // Also: the socket buffer is sized for bursts, and a smaller grant than asked
@@ -179,7 +171,7 @@ TEST(RtpReceiverTest, DeliversValidPacketsInOrderAndIgnoresEverythingElse) {
   CRTPReceiver receiver(&user, &log);
   // Asking for more than the system allows: what it grants is read back.
   receiver.SetSocketReceiveBuffer(systemMax + 65536);
-  const uint16_t port = StartOnFreePort(receiver);
+  const uint16_t port = test::OnFreePort([&](uint16_t p) { return receiver.Start(p); });
   ASSERT_NE(port, 0);
   EXPECT_EQ(receiver.GetPort(), port);
   UdpTestSocket camera;
@@ -242,7 +234,7 @@ TEST(RtpReceiverTest, BlockedUserBoundsTheQueueAndCountsWhatWasDropped) {
   constexpr size_t kLimit = 50;
   constexpr uint16_t kSent = 300;
   receiver.SetQueueLimit(kLimit);
-  const uint16_t port = StartOnFreePort(receiver);
+  const uint16_t port = test::OnFreePort([&](uint16_t p) { return receiver.Start(p); });
   ASSERT_NE(port, 0);
   UdpTestSocket camera;
   ASSERT_TRUE(camera.SendTo(port, Rtp(1)));
@@ -273,7 +265,7 @@ TEST(RtpReceiverTest, StrangersAndLargeDatagramsDoNotCrowdOutTheCamera) {
   CRTPReceiver receiver(&user);
   Release release{user.release};
   receiver.SetSource(test::Loopback(0).sin_addr.s_addr);
-  const uint16_t port = StartOnFreePort(receiver);
+  const uint16_t port = test::OnFreePort([&](uint16_t p) { return receiver.Start(p); });
   ASSERT_NE(port, 0);
   UdpTestSocket camera;
   UdpTestSocket stranger("127.0.0.2");
