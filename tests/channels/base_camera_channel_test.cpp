@@ -167,10 +167,7 @@ TEST_F(BaseCameraChannel, MonitoringModeReachesTheEdgeCallbackButNotTheSink) {
   EdgeCallback edge;
   channel_.SetEdgeStorageCallback(&edge);
   test::TestSample sample(ipcapture::kFourCC_JPEG, 8, "x");
-  SYSTEMTIME t;
-  t.wYear = 2026;
-  t.wMonth = 1;
-  t.wDay = 2;
+  const SYSTEMTIME t{.wYear = 2026, .wMonth = 1, .wDay = 2};
   sample.SetTime(&t);
   channel_.SetMonitorOnly(true);
   EXPECT_TRUE(channel_.SendFrameCallback(&sample));

@@ -58,11 +58,8 @@ class CollectingClient : public IMediaParserClient {
   std::string GetStreamName() override { return "Strandline::LiveStream"; }
   void ConvertTimestamp(uint32_t rtpTimestamp, SYSTEMTIME& time) override {
     lastTimestamp = rtpTimestamp;
-    time = SYSTEMTIME{};
-    time.wYear = 2026;
-    time.wMonth = 1;
-    time.wDay = 1;
-    time.wMilliseconds = static_cast<uint16_t>(rtpTimestamp % 1000);
+    time =
+        SYSTEMTIME{.wYear = 2026, .wMonth = 1, .wDay = 1, .wMilliseconds = static_cast<uint16_t>(rtpTimestamp % 1000)};
   }
   ipcapture::IMediaSampleAllocator* GetSampleAllocator() override { return allocator; }
 

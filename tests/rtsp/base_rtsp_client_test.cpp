@@ -308,10 +308,9 @@ TEST_F(RtspClientTest, RefusedSessionsEnd) {
     return Refused(r, "401 Unauthorized", "WWW-Authenticate: Digest realm=\"cam\", nonce=\"abc\"\r\n");
   };
   const std::vector<std::string> describeFailed = {"describe-failed", "closed"};
-  const std::vector<std::string> sdpAndClosed = {"sdp", "closed"};
   const Case cases[] = {
       {"454 to DESCRIBE", refused454, true, {"DESCRIBE 1"}, describeFailed, false},
-      {"description declined", CameraScript{}, false, {"DESCRIBE 1", "TEARDOWN 2"}, sdpAndClosed, true},
+      {"description declined", CameraScript{}, false, {"DESCRIBE 1", "TEARDOWN 2"}, {"sdp", "closed"}, true},
       {"line break in the content base", lineBreakInBase, true, {"DESCRIBE 1"}, describeFailed, false},
       {"credentials refused twice", refused401, true, {"DESCRIBE 1", "DESCRIBE 2"}, {"closed"}, std::nullopt},
   };

@@ -15,6 +15,7 @@
 #include "rtsp/udp_client.h"
 #include "runtime/event.h"
 #include "runtime/page_allocator.h"
+#include "scripted_rtsp_server.h"
 #include "support/test_driver.h"
 #include "support/wait_until.h"
 #include "udp_test_socket.h"
@@ -305,18 +306,12 @@ TEST(SocketUtilsTest, ReadinessConnectAndAddresses) {
   ::close(fd);
   EXPECT_EQ(WaitReadable(fd, 20), ReadinessResult::kClosed);
 
-  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address = test::Loopback(0);
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(listener, 1), 0);
-  socklen_t length = sizeof address;
-  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  test::ScriptedRtspServer listener([](const std::string&, size_t) { return std::string(); });
   fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_TRUE(ConnectWithTimeout(fd, address, 1000));
+  ASSERT_TRUE(ConnectWithTimeout(fd, test::Loopback(listener.port()), 1000));
   EXPECT_EQ(fcntl(fd, F_GETFL, 0) & O_NONBLOCK, 0) << "blocking again after the connect";
   CloseSocket(fd);
   EXPECT_EQ(fd, kInvalidSocket);
-  ::close(listener);
 
   in_addr a{};
   EXPECT_TRUE(ParseIPv4("239.1.2.3", a));
