@@ -34,16 +34,10 @@ class MulticastSender : public test::UdpTestSocket {
   }
 };
 
-class Collector : public IRTCPHandlerUser {
- public:
-  void ByeReceived() override {}
-};
-
 TEST(MulticastTest, RtcpOnTheGroupAnswersTheSender) {
   RequireNamespace();
   if (IsSkipped()) return;
-  Collector user;
-  CRTCPHandler handler(&user);
+  CRTCPHandler handler(nullptr);  // the camera's goodbye is not looked at here
   const uint16_t port = 45011;
   ASSERT_TRUE(handler.StartMulticast(htonl(INADDR_LOOPBACK), kGroup, port));
   MulticastSender camera;
