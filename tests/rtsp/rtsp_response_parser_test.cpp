@@ -167,8 +167,6 @@ TEST(RtspResponseParserTest, Challenges) {
   for (const auto& [headers, expected] : cases) EXPECT_EQ(Challenge(parser, headers), expected) << headers;
 }
 
-const char kSps[] = "Z0LAFdoFB+wFqDAwNSgAAAMACAAAAwCkeLF1";
-
 // "port|protocol|address|control|encoding" of a media section, "-" when absent.
 std::string Section(const SDP_MEDIA_INFO& m) {
   if (!m.present) return "-";
@@ -179,7 +177,7 @@ std::string Section(const SDP_MEDIA_INFO& m) {
 // What cameras in the field write: every line that does not read is
 // skipped, and the video section is still found with its values.
 TEST(SdpParserTest, FieldCameraDescriptions) {
-  const std::string sps = kSps;
+  const std::string sps = "Z0LAFdoFB+wFqDAwNSgAAAMACAAAAwCkeLF1";
   const std::string pps = "aM48gA==";
   const std::vector<uint8_t> spsBytes = DecodeBase64(sps);
   const std::string startCodeSps =

@@ -11,7 +11,6 @@
 namespace orbisan {
 namespace {
 
-using test::BuildRtp;
 using test::Bytes;
 using test::Interleave;
 using test::RecordingRtspUser;
@@ -19,7 +18,7 @@ using test::SeenPacket;
 
 std::vector<uint8_t> RtpWire(uint16_t sequence, size_t bytes) {
   const auto seed = static_cast<uint8_t>(sequence);
-  return BuildRtp({.sequence = sequence, .timestamp = 9000u * sequence, .payload = Bytes(bytes, seed)});
+  return test::BuildRtp({.sequence = sequence, .timestamp = 9000u * sequence, .payload = Bytes(bytes, seed)});
 }
 
 SeenPacket Expected(uint16_t sequence, size_t payloadBytes) {
