@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <tuple>
+#include <string>
 
 #include "bit_writer.h"
 #include "depacketizer_fixture.h"
@@ -276,17 +276,11 @@ std::vector<uint8_t> MakeSps(const SpsFields& f) {
   return EscapeNal(0x67, w.Finish());
 }
 
-struct Size {
-  bool ok;
-  uint32_t width;
-  uint32_t height;
-};
-
-Size ParseSps(const std::vector<uint8_t>& nal) {
-  CH264SpsParser parser;
-  Size s{false, 0, 0};
-  s.ok = parser.Parse(nal.data(), nal.size(), s.width, s.height);
-  return s;
+// "WxH" of a set the parser reads, "refused" for one it does not.
+std::string ParseSps(const std::vector<uint8_t>& nal) {
+  uint32_t width = 0, height = 0;
+  if (!CH264SpsParser().Parse(nal.data(), nal.size(), width, height)) return "refused";
+  return std::to_string(width) + "x" + std::to_string(height);
 }
 
 TEST(H264SpsParser, ReadsSizeAcrossProfilesAndRejectsDamagedSets) {
@@ -302,12 +296,12 @@ TEST(H264SpsParser, ReadsSizeAcrossProfilesAndRejectsDamagedSets) {
   interlaced.heightUnitsMinus1 = 33;
   interlaced.frameMbsOnly = false;
   interlaced.cropBottom = 2;
-  const std::tuple<SpsFields, uint32_t, uint32_t> cases[] = {
-      {{}, 176, 144},
-      {high, 1920, 1080},
-      {interlaced, 1920, 1080},
+  const std::pair<SpsFields, std::string> cases[] = {
+      {{}, "176x144"},
+      {high, "1920x1080"},
+      {interlaced, "1920x1080"},
       // picture order count type 1 with its offset list
-      {{.pocType = 1, .widthMbsMinus1 = 79, .heightUnitsMinus1 = 44}, 1280, 720},
+      {{.pocType = 1, .widthMbsMinus1 = 79, .heightUnitsMinus1 = 44}, "1280x720"},
       // 4:4:4 has twelve scaling lists and crops in luma samples
       {{.profile = 244,
         .chromaFormat = 3,
@@ -316,26 +310,20 @@ TEST(H264SpsParser, ReadsSizeAcrossProfilesAndRejectsDamagedSets) {
         .heightUnitsMinus1 = 29,
         .crop = true,
         .cropRight = 3},
-       637,
-       480},
+       "637x480"},
       // eight leading zero bits right after a zero level byte: an escape
-      {{.level = 0, .spsId = 255}, 176, 144},
+      {{.level = 0, .spsId = 255}, "176x144"},
   };
-  for (const auto& [fields, width, height] : cases) {
-    const Size s = ParseSps(MakeSps(fields));
-    EXPECT_TRUE(s.ok) << width;
-    EXPECT_EQ(width, s.width);
-    EXPECT_EQ(height, s.height);
-  }
+  for (const auto& [fields, size] : cases) EXPECT_EQ(ParseSps(MakeSps(fields)), size);
   ASSERT_EQ(0x03, MakeSps({.level = 0, .spsId = 255})[4]) << "the test set must carry an escape";
   // Damaged sets.
   std::vector<uint8_t> nal = MakeSps(SpsFields{});
-  EXPECT_FALSE(ParseSps(std::vector<uint8_t>(nal.begin(), nal.begin() + 6)).ok) << "cut short";
+  EXPECT_EQ(ParseSps(std::vector<uint8_t>(nal.begin(), nal.begin() + 6)), "refused") << "cut short";
   nal[0] = 0x68;
-  EXPECT_FALSE(ParseSps(nal).ok) << "not an SPS";
+  EXPECT_EQ(ParseSps(nal), "refused") << "not an SPS";
   // 88 columns from each side of 176
-  EXPECT_FALSE(ParseSps(MakeSps({.crop = true, .cropLeft = 44, .cropRight = 44})).ok);
-  EXPECT_FALSE(ParseSps({0x67, 0x42, 0, 0, 0, 0, 0, 0, 0, 0, 0}).ok) << "Exp-Golomb code longer than 32 bits";
+  EXPECT_EQ(ParseSps(MakeSps({.crop = true, .cropLeft = 44, .cropRight = 44})), "refused");
+  EXPECT_EQ(ParseSps({0x67, 0x42, 0, 0, 0, 0, 0, 0, 0, 0, 0}), "refused") << "Exp-Golomb code longer than 32 bits";
 }
 
 }  // namespace
