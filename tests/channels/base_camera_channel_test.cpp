@@ -193,8 +193,9 @@ TEST_F(BaseCameraChannel, MonitoringModeReachesTheEdgeCallbackButNotTheSink) {
   EXPECT_TRUE(channel_.SendFrameCallback(&sample));
 }
 
-// A sink that throws does not end the thread; a restart keeps the bitrate.
-TEST_F(BaseCameraChannel, RestartKeepsTheBitrateAndMakesNoOfflineReport) {
+// A sink that throws does not end the thread; a restart keeps the bitrate;
+// a stop waits for a busy thread only within its bound.
+TEST_F(BaseCameraChannel, RestartsAndStopsOfTheChannelThread) {
   Start(kStreamRecording, 42);
   sink_.throwOnFrame = true;
   Produce(channel_);
@@ -217,9 +218,7 @@ TEST_F(BaseCameraChannel, RestartKeepsTheBitrateAndMakesNoOfflineReport) {
   ASSERT_TRUE(channel_.Start(&q));
   EXPECT_TRUE(test::WaitUntil([&] { return channel_.runs >= 3; }));
   EXPECT_EQ(channel_.runs, 3);
-}
-
-TEST_F(BaseCameraChannel, StopWaitsForABusyThreadWithinItsBound) {
+  // A thread busy past the stop's bound is given up with a warning.
   driver_.info.connectTimeoutMs = 50;  // bound is 100 ms, the thread is busy 400 ms
   Start();
   MakeBusy(channel_);

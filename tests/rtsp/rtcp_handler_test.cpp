@@ -73,11 +73,9 @@ TEST_F(RtcpHandlerTest, ReceiverReportAfterWrapAndByeOnStop) {
   EXPECT_EQ(std::vector<uint8_t>(rr.begin(), rr.begin() + 4), (std::vector<uint8_t>{0x81, 201, 0, 7}));
   const uint32_t ownSsrc = handler.GetOwnSsrc();
   EXPECT_EQ(std::memcmp(rr.data() + 4, &ownSsrc, 4), 0);
-  EXPECT_EQ(ReadU32(rr, 8), 0xCAFEBABEu);
-  EXPECT_EQ(ReadU32(rr, 12), 0u);
-  EXPECT_EQ(ReadU32(rr, 16), 65536u + 1) << "cycles + highest sequence number";
-  EXPECT_EQ(ReadU32(rr, 20), 0u);
-  EXPECT_EQ(ReadU32(rr, 24), 0x33445566u) << "middle bits of the NTP timestamp";
+  // The sender's SSRC, none lost, one cycle and highest number 1, no jitter, the NTP timestamp's middle bits.
+  EXPECT_EQ(std::vector<uint8_t>(rr.begin() + 8, rr.begin() + 28),
+            (std::vector<uint8_t>{0xCA, 0xFE, 0xBA, 0xBE, 0, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0x33, 0x44, 0x55, 0x66}));
   const double realDelayUnits = std::chrono::duration<double>(answered - sent).count() * 65536.0;
   EXPECT_LE(ReadU32(rr, 28), static_cast<uint32_t>(realDelayUnits) + 66) << "delay in 1/65536 s";
 
