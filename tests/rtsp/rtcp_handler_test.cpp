@@ -154,7 +154,7 @@ TEST_F(RtcpHandlerTest, SequenceStatistics) {
 // What the driver tells the host about a stream's health: the interarrival
 // jitter of packets with chosen arrival times, and the camera's clock as its
 // sender reports give it.
-TEST(RtpJitter, MatchesTheArrivalJitterOfTheStream) {
+TEST(StreamHealth, ArrivalJitterAndTheCameraClockOffsetFromTheSenderReport) {
   struct Case {
     const char* name;
     uint32_t firstTimestamp;
@@ -179,9 +179,7 @@ TEST(RtpJitter, MatchesTheArrivalJitterOfTheStream) {
     }
     EXPECT_NEAR(jitter.JitterMs(), c.jitterMs, 0.02) << c.name;
   }
-}
 
-TEST(RtcpReportState, CameraClockOffsetComesFromTheSenderReport) {
   CRTCPReportState state;
   int64_t offset = 0;
   EXPECT_FALSE(state.CameraClockOffsetMs(offset));
