@@ -78,7 +78,18 @@ TEST(RtspResponseParserTest, AnswerVariants) {
   }
 }
 
-TEST(RtspResponseParserTest, HeaderVariantsAndDescribeBody) {
+// What one parser takes from a 401 answer to DESCRIBE with these headers:
+// "scheme algorithm realm nonce opaque" and qop, stale; "refused" when the
+// answer fails, "none" without a challenge it can answer.
+std::string Challenge(CRTSPResponseParser& parser, const std::string& headers) {
+  if (!parser.Parse(Answer(headers, 401), kRtspDescribe)) return "refused";
+  if (parser.GetAuthScheme() == kAuthNone) return "none";
+  return std::to_string(parser.GetAuthScheme()) + " " + std::to_string(static_cast<int>(parser.GetDigestAlgorithm())) +
+         " " + parser.GetRealm() + " " + parser.GetNonce() + " " + parser.GetOpaque() +
+         (parser.GetQopAuth() ? " qop" : "") + (parser.GetStale() ? " stale" : "");
+}
+
+TEST(RtspResponseParserTest, HeaderVariantsDescribeBodyAndChallenges) {
   CRTSPResponseParser parser;
   parser.NextCSeq();
   EXPECT_FALSE(parser.Parse(Answer("Content-Length: many\r\n"), kRtspOptions));
@@ -127,23 +138,10 @@ TEST(RtspResponseParserTest, HeaderVariantsAndDescribeBody) {
   ASSERT_TRUE(parser.Parse(Answer("CSeq: 1\r\n"), kRtspDescribe));
   // A 401 page is not a description.
   EXPECT_TRUE(parser.Parse(Answer("Content-Length: 11\r\n", 401) + "<html></ht", kRtspDescribe));
-}
 
-// What one parser takes from a 401 answer to DESCRIBE with these headers:
-// "scheme algorithm realm nonce opaque" and qop, stale; "refused" when the
-// answer fails, "none" without a challenge it can answer.
-std::string Challenge(CRTSPResponseParser& parser, const std::string& headers) {
-  if (!parser.Parse(Answer(headers, 401), kRtspDescribe)) return "refused";
-  if (parser.GetAuthScheme() == kAuthNone) return "none";
-  return std::to_string(parser.GetAuthScheme()) + " " + std::to_string(static_cast<int>(parser.GetDigestAlgorithm())) +
-         " " + parser.GetRealm() + " " + parser.GetNonce() + " " + parser.GetOpaque() +
-         (parser.GetQopAuth() ? " qop" : "") + (parser.GetStale() ? " stale" : "");
-}
-
-// Several challenges: the strongest the client can answer decides, whatever
-// their order; unknown algorithms are passed over. The next answer's
-// challenge replaces it even when weaker.
-TEST(RtspResponseParserTest, Challenges) {
+  // Several challenges: the strongest the client can answer decides, whatever
+  // their order; unknown algorithms are passed over. The next answer's
+  // challenge replaces it even when weaker.
   const std::string md5 = std::to_string(static_cast<int>(DigestAlgorithm::kMd5));
   const std::string sha256 = std::to_string(static_cast<int>(DigestAlgorithm::kSha256));
   const std::pair<std::string, std::string> cases[] = {
@@ -163,7 +161,6 @@ TEST(RtspResponseParserTest, Challenges) {
       {"WWW-Authenticate: Digest realm=\"r\"\r\n", "refused"},  // no nonce
       {"Www-Authenticate:digest realm=\"r\", nonce=\"n\"\r\n", "2 " + md5 + " r n "},
   };
-  CRTSPResponseParser parser;
   for (const auto& [headers, expected] : cases) EXPECT_EQ(Challenge(parser, headers), expected) << headers;
 }
 
