@@ -93,18 +93,14 @@ STREAM_PARAMS Params(uint32_t kind, uint32_t bitrate = 7) {
   return p;
 }
 
-void Produce(TestChannel& channel) {
-  channel.delivered.Reset();
+// Lets the thread deliver one frame, or (busy) keeps it busy past the stop
+// once it took up the work.
+void Produce(TestChannel& channel, bool busy = false) {
+  CManualEvent& reached = busy ? channel.busyStarted : channel.delivered;
+  reached.Reset();
+  channel.busy = busy;
   channel.produce.Set();
-  ASSERT_TRUE(channel.delivered.Wait(10000));
-}
-
-// Keeps the thread busy past the stop, once the thread took up the work.
-void MakeBusy(TestChannel& channel) {
-  channel.busyStarted.Reset();
-  channel.busy = true;
-  channel.produce.Set();
-  ASSERT_TRUE(channel.busyStarted.Wait(10000));
+  ASSERT_TRUE(reached.Wait(10000));
 }
 
 class BaseCameraChannel : public ::testing::Test {
@@ -220,7 +216,7 @@ TEST_F(BaseCameraChannel, RestartsAndStopsOfTheChannelThread) {
   // A thread busy past the stop's bound is given up with a warning.
   driver_.info.connectTimeoutMs = 50;  // bound is 100 ms, the thread is busy 400 ms
   Start();
-  MakeBusy(channel_);
+  Produce(channel_, true);
   channel_.Stop();
   auto warn =
       driver_.LinesWith("Video capture thread for camera 127.0.0.1 cannot be stopped and will be terminated now");
@@ -231,7 +227,7 @@ TEST_F(BaseCameraChannel, RestartsAndStopsOfTheChannelThread) {
   driver_.info.connectTimeoutMs = 5000;
   driver_.ClearLines();
   Start();
-  MakeBusy(channel_);
+  Produce(channel_, true);
   const auto start = std::chrono::steady_clock::now();
   channel_.Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
