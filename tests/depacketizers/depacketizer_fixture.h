@@ -51,19 +51,18 @@ inline std::string ReadText(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-inline Bytes FromHex(const std::string& hex) {
+inline std::string DataFile(const std::string& name) {
+  return std::string(STRANDLINE_TEST_DATA_DIR) + "/depacketizers/" + name;
+}
+
+// The configuration header the encoder wrote for the captured MPEG-4 stream (in hex).
+inline Bytes CapturedMpeg4Config() {
+  const std::string hex = ReadText(DataFile("mpeg4_176x144_60.config"));
   Bytes out;
   for (size_t i = 0; i + 1 < hex.size(); i += 2)
     out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
   return out;
 }
-
-inline std::string DataFile(const std::string& name) {
-  return std::string(STRANDLINE_TEST_DATA_DIR) + "/depacketizers/" + name;
-}
-
-// The configuration header the encoder wrote for the captured MPEG-4 stream.
-inline Bytes CapturedMpeg4Config() { return FromHex(ReadText(DataFile("mpeg4_176x144_60.config"))); }
 
 // The packets of a captured stream (RFC 4571 framing), as raw datagrams.
 inline std::vector<Bytes> LoadStream(const std::string& name) {

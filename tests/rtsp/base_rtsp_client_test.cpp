@@ -224,9 +224,8 @@ TEST_F(RtspClientTest, SetupUrlAndTransport) {
     params.trackIndex = 2;
     const std::vector<std::string> requests = Session(server, params, c.setupUrl.empty() ? 3 : 4, c.mode);
     std::string expected = c.expected;
-    if (expected.find("{port}") != std::string::npos) {
-      expected.replace(expected.find("{port}"), 6, std::to_string(server.port()));
-    }
+    if (const size_t at = expected.find("{port}"); at != std::string::npos)
+      expected.replace(at, 6, std::to_string(server.port()));
     ASSERT_GE(requests.size(), 3u);
     const std::string& accepted = requests[c.setupUrl.empty() ? 1 : 2];
     EXPECT_NE(accepted.find(expected), std::string::npos) << accepted;
