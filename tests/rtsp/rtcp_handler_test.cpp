@@ -98,7 +98,7 @@ TEST_F(RtcpHandlerTest, ReceiverReportAfterWrapAndByeOnStop) {
   EXPECT_FALSE(camera.Receive(200).has_value());
 }
 
-TEST_F(RtcpHandlerTest, SilentWithoutSenderReportHandlesCameraByeAndRestarts) {
+TEST_F(RtcpHandlerTest, SilentWithoutSenderReportHandlesCameraByeRestartsAndCounts) {
   for (uint16_t seq = 1; seq < 50; ++seq) handler.CountPacket(seq);
   // Receiver reports, SDES, a part claiming more bytes than the datagram has
   // and a sender report from another host.
@@ -132,11 +132,8 @@ TEST_F(RtcpHandlerTest, SilentWithoutSenderReportHandlesCameraByeAndRestarts) {
   ASSERT_TRUE(handler.Start(kCamera, port));
   EXPECT_FALSE(handler.Start(kCamera, port + 2)) << "already running";
   EXPECT_NE(handler.GetOwnSsrc(), firstSsrc);
-  handler.Stop();
-}
 
-TEST_F(RtcpHandlerTest, SequenceStatistics) {
-  // "highest received cycles", after counting these numbers.
+  // The sequence statistics start anew: "highest received cycles" after counting these numbers.
   const auto state = [&](std::initializer_list<uint16_t> sequences) {
     for (uint16_t seq : sequences) handler.CountPacket(seq);
     const auto s = handler.GetSequenceState();
@@ -149,6 +146,7 @@ TEST_F(RtcpHandlerTest, SequenceStatistics) {
   EXPECT_EQ(state({20001}), "20001 1 0") << "the jump repeats: statistics restart there";
   for (uint32_t i = 20002; i < 20002 + 2 * 65536; i += 1000) handler.CountPacket(static_cast<uint16_t>(i));
   EXPECT_EQ(handler.GetSequenceState().cycles, 2u * 65536) << "two wraps";
+  handler.Stop();
 }
 
 // What the driver tells the host about a stream's health: the interarrival
