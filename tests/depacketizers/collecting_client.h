@@ -30,13 +30,6 @@ inline std::string Summary(const ParsedFrame& f) {
          std::to_string(f.resolutionClass) + " @" + std::to_string(f.rtpTimestamp) + " " + f.streamName;
 }
 
-// The picture sizes of frames, "WxH" each.
-inline std::vector<std::string> Sizes(const std::vector<ParsedFrame>& frames) {
-  std::vector<std::string> out;
-  for (const ParsedFrame& f : frames) out.push_back(std::to_string(f.width) + "x" + std::to_string(f.height));
-  return out;
-}
-
 class CollectingClient : public IMediaParserClient {
  public:
   bool FrameReady(ipcapture::IMediaSample* frame) override {

@@ -72,7 +72,7 @@ TEST_F(Mpeg4Depacketizer, DescriptionConfigGoesInFrontOfEveryIntraFrameUntilOneC
   Send(true, kIVop);
   ASSERT_EQ(7u, client.frames.size());
   EXPECT_EQ(Str(Cat({small, kIVop})), client.frames[6].bytes);
-  EXPECT_EQ("176x144", Sizes(client.frames)[6]);
+  EXPECT_EQ("DIVX 176x144/1 @36000 Strandline::LiveStream", Summary(client.frames[6]));
 }
 
 }  // namespace
