@@ -38,10 +38,6 @@ JpegLayout Walk(const std::string& jpeg) {
   return out;
 }
 
-uint16_t Word(const std::string& s, size_t i) {
-  return static_cast<uint16_t>((static_cast<uint8_t>(s[i]) << 8) | static_cast<uint8_t>(s[i + 1]));
-}
-
 const Bytes kScanA = {0x12, 0x34, 0xFF, 0x00, 0x56};
 const Bytes kScanB = {0x78, 0x9A, 0xBC};
 const Bytes kEoi = {0xFF, 0xD9};
@@ -80,7 +76,7 @@ TEST_F(JpegDepacketizer, FragmentsMakeOneStandAlonePictureWithRestartMarkersWhen
   const JpegLayout dri = Walk(client.frames[1].bytes);
   ASSERT_TRUE(dri.valid);
   ASSERT_EQ(1u, dri.segments.count(0xDD));
-  EXPECT_EQ(15, Word(dri.segments.find(0xDD)->second, 0));
+  EXPECT_EQ(Str({0, 15}), dri.segments.find(0xDD)->second) << "restart interval";
   EXPECT_EQ(Str(Cat({kScanA, kScanB, kEoi})), dri.scan);
   EXPECT_EQ(0x22, dri.segments.find(0xC0)->second[7]);
 }
@@ -141,9 +137,9 @@ TEST_F(JpegDepacketizer, LargePicturesTakeTheirSizeFromDescriptionOrConfiguratio
   for (const ParsedFrame& f : client.frames) sizes += std::to_string(f.width) + "x" + std::to_string(f.height) + " ";
   EXPECT_EQ(sizes, "1920x1080 2560x1440 2560x1440 2592x1944 176x144 ");
   ASSERT_EQ(5u, client.frames.size());
-  const std::string sof = Walk(client.frames[3].bytes).segments.find(0xC0)->second;
-  EXPECT_EQ(1944, Word(sof, 1));
-  EXPECT_EQ(2592, Word(sof, 3));
+  // 1944 x 2592 in the frame header.
+  EXPECT_EQ(Str({8, 0x07, 0x98, 0x0A, 0x20, 3, 1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1}),
+            Walk(client.frames[3].bytes).segments.find(0xC0)->second);
 }
 
 TEST_F(JpegDepacketizer, FragmentsWithoutTheirStartAreDroppedAndAnEndOfImageIsAddedWhenMissing) {
