@@ -117,7 +117,7 @@ class BaseCameraChannel : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(BaseCameraChannel, StateLogLinesAndFramesAcrossALifetime) {
+TEST_F(BaseCameraChannel, StateAndLogLinesAcrossALifetime) {
   driver_.info.address = "10.1.2.3";
   // "level message" of the one line holding the text.
   const auto only = [this](const std::string& text) {
@@ -157,8 +157,9 @@ TEST_F(BaseCameraChannel, StateLogLinesAndFramesAcrossALifetime) {
   channel.SetCameraState(false);
   EXPECT_EQ(only("is online (Rec)"), "3 Video-server 10.1.2.3 (channel 2) is online (Rec)");
   EXPECT_EQ(only("Signal was lost for video-server"), "1 Signal was lost for video-server 10.1.2.3 (channel 2) (Rec)");
+}
 
-  // Monitoring mode reaches the edge callback but not the sink.
+TEST_F(BaseCameraChannel, MonitoringModeReachesTheEdgeCallbackButNotTheSink) {
   EdgeCallback edge;
   channel_.SetEdgeStorageCallback(&edge);
   test::TestSample sample(ipcapture::kFourCC_JPEG, 8, "x");
