@@ -93,18 +93,14 @@ STREAM_PARAMS Params(uint32_t kind, uint32_t bitrate = 7) {
   return p;
 }
 
-void Produce(TestChannel& channel) {
-  channel.delivered.Reset();
+// Lets the thread deliver one frame, or (busy) keeps it busy past the stop
+// once it took up the work.
+void Produce(TestChannel& channel, bool busy = false) {
+  CManualEvent& reached = busy ? channel.busyStarted : channel.delivered;
+  reached.Reset();
+  channel.busy = busy;
   channel.produce.Set();
-  ASSERT_TRUE(channel.delivered.Wait(10000));
-}
-
-// Keeps the thread busy past the stop, once the thread took up the work.
-void MakeBusy(TestChannel& channel) {
-  channel.busyStarted.Reset();
-  channel.busy = true;
-  channel.produce.Set();
-  ASSERT_TRUE(channel.busyStarted.Wait(10000));
+  ASSERT_TRUE(reached.Wait(10000));
 }
 
 class BaseCameraChannel : public ::testing::Test {
@@ -167,10 +163,7 @@ TEST_F(BaseCameraChannel, MonitoringModeReachesTheEdgeCallbackButNotTheSink) {
   EdgeCallback edge;
   channel_.SetEdgeStorageCallback(&edge);
   test::TestSample sample(ipcapture::kFourCC_JPEG, 8, "x");
-  SYSTEMTIME t;
-  t.wYear = 2026;
-  t.wMonth = 1;
-  t.wDay = 2;
+  const SYSTEMTIME t{.wYear = 2026, .wMonth = 1, .wDay = 2};
   sample.SetTime(&t);
   channel_.SetMonitorOnly(true);
   EXPECT_TRUE(channel_.SendFrameCallback(&sample));
@@ -196,8 +189,9 @@ TEST_F(BaseCameraChannel, MonitoringModeReachesTheEdgeCallbackButNotTheSink) {
   EXPECT_TRUE(channel_.SendFrameCallback(&sample));
 }
 
-// A sink that throws does not end the thread; a restart keeps the bitrate.
-TEST_F(BaseCameraChannel, RestartKeepsTheBitrateAndMakesNoOfflineReport) {
+// A sink that throws does not end the thread; a restart keeps the bitrate;
+// a stop waits for a busy thread only within its bound.
+TEST_F(BaseCameraChannel, RestartsAndStopsOfTheChannelThread) {
   Start(kStreamRecording, 42);
   sink_.throwOnFrame = true;
   Produce(channel_);
@@ -220,12 +214,10 @@ TEST_F(BaseCameraChannel, RestartKeepsTheBitrateAndMakesNoOfflineReport) {
   ASSERT_TRUE(channel_.Start(&q));
   EXPECT_TRUE(test::WaitUntil([&] { return channel_.runs >= 3; }));
   EXPECT_EQ(channel_.runs, 3);
-}
-
-TEST_F(BaseCameraChannel, StopWaitsForABusyThreadWithinItsBound) {
+  // A thread busy past the stop's bound is given up with a warning.
   driver_.info.connectTimeoutMs = 50;  // bound is 100 ms, the thread is busy 400 ms
   Start();
-  MakeBusy(channel_);
+  Produce(channel_, true);
   channel_.Stop();
   auto warn =
       driver_.LinesWith("Video capture thread for camera 127.0.0.1 cannot be stopped and will be terminated now");
@@ -236,7 +228,7 @@ TEST_F(BaseCameraChannel, StopWaitsForABusyThreadWithinItsBound) {
   driver_.info.connectTimeoutMs = 5000;
   driver_.ClearLines();
   Start();
-  MakeBusy(channel_);
+  Produce(channel_, true);
   const auto start = std::chrono::steady_clock::now();
   channel_.Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);

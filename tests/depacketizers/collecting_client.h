@@ -30,13 +30,6 @@ inline std::string Summary(const ParsedFrame& f) {
          std::to_string(f.resolutionClass) + " @" + std::to_string(f.rtpTimestamp) + " " + f.streamName;
 }
 
-// The picture sizes of frames, "WxH" each.
-inline std::vector<std::string> Sizes(const std::vector<ParsedFrame>& frames) {
-  std::vector<std::string> out;
-  for (const ParsedFrame& f : frames) out.push_back(std::to_string(f.width) + "x" + std::to_string(f.height));
-  return out;
-}
-
 class CollectingClient : public IMediaParserClient {
  public:
   bool FrameReady(ipcapture::IMediaSample* frame) override {
@@ -52,18 +45,14 @@ class CollectingClient : public IMediaParserClient {
       f.bytes.assign(reinterpret_cast<const char*>(frame->GetBuffer()), frame->GetDataSize());
       frames.push_back(std::move(f));
     }
-    bytesAccepted += frame->GetDataSize();
     return accept;
   }
   std::pair<uint32_t, uint32_t> GetDefaultResolution() override { return defaultResolution; }
   std::string GetStreamName() override { return "Strandline::LiveStream"; }
   void ConvertTimestamp(uint32_t rtpTimestamp, SYSTEMTIME& time) override {
     lastTimestamp = rtpTimestamp;
-    time = SYSTEMTIME{};
-    time.wYear = 2026;
-    time.wMonth = 1;
-    time.wDay = 1;
-    time.wMilliseconds = static_cast<uint16_t>(rtpTimestamp % 1000);
+    time =
+        SYSTEMTIME{.wYear = 2026, .wMonth = 1, .wDay = 1, .wMilliseconds = static_cast<uint16_t>(rtpTimestamp % 1000)};
   }
   ipcapture::IMediaSampleAllocator* GetSampleAllocator() override { return allocator; }
 
@@ -73,7 +62,6 @@ class CollectingClient : public IMediaParserClient {
   bool accept = true;
   bool keepBytes = true;
   size_t offered = 0;
-  size_t bytesAccepted = 0;
   uint32_t lastTimestamp = 0;
 };
 

@@ -36,12 +36,10 @@ inline void StoreBigEndian(uint8_t* at, uint32_t value, int count) {
 }
 
 inline CRTPPacket MakePacket(uint16_t sequence, uint32_t timestamp, bool marker, const Bytes& payload) {
-  Bytes bytes(12);
-  bytes[0] = 0x80;
-  bytes[1] = static_cast<uint8_t>((marker ? 0x80 : 0) | 96);
+  Bytes bytes = {0x80, static_cast<uint8_t>((marker ? 0x80 : 0) | 96), 0, 0, 0, 0, 0, 0, 1, 2, 3,
+                 4};  // SSRC 0x01020304
   StoreBigEndian(&bytes[2], sequence, 2);
   StoreBigEndian(&bytes[4], timestamp, 4);
-  StoreBigEndian(&bytes[8], 0x01020304, 4);  // SSRC
   bytes.insert(bytes.end(), payload.begin(), payload.end());
   CRTPPacket packet;
   EXPECT_TRUE(packet.Parse(bytes.data(), bytes.size()));
@@ -53,19 +51,18 @@ inline std::string ReadText(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-inline Bytes FromHex(const std::string& hex) {
+inline std::string DataFile(const std::string& name) {
+  return std::string(STRANDLINE_TEST_DATA_DIR) + "/depacketizers/" + name;
+}
+
+// The configuration header the encoder wrote for the captured MPEG-4 stream (in hex).
+inline Bytes CapturedMpeg4Config() {
+  const std::string hex = ReadText(DataFile("mpeg4_176x144_60.config"));
   Bytes out;
   for (size_t i = 0; i + 1 < hex.size(); i += 2)
     out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
   return out;
 }
-
-inline std::string DataFile(const std::string& name) {
-  return std::string(STRANDLINE_TEST_DATA_DIR) + "/depacketizers/" + name;
-}
-
-// The configuration header the encoder wrote for the captured MPEG-4 stream.
-inline Bytes CapturedMpeg4Config() { return FromHex(ReadText(DataFile("mpeg4_176x144_60.config"))); }
 
 // The packets of a captured stream (RFC 4571 framing), as raw datagrams.
 inline std::vector<Bytes> LoadStream(const std::string& name) {
@@ -91,24 +88,19 @@ inline Bytes JpegMainHeader(uint32_t offset, uint8_t type, uint8_t q, uint8_t wi
   return header;
 }
 
-// Driver (the log), allocator and client wired up for one depacketizer;
-// every sample taken from the allocator must be back by the end.
-class DepacketizerTest : public ::testing::Test {
- protected:
-  DepacketizerTest() { client.allocator = &allocator; }
-  void TearDown() override { EXPECT_EQ(allocator.created.load(), allocator.released.load()) << "samples leaked"; }
-  TestDriver driver;
-  TestAllocator allocator;
-  CollectingClient client;
-};
-
-// One depacketizer wired to the fixture's client. Send numbers and stamps
-// packets as a sender would: the timestamp moves on after each marker, and
-// the stream pauses there (the receiver's idle call) until the next frame.
+// One depacketizer wired to a client with an allocator, and a driver for
+// the log; every sample taken from the allocator must be back by the end.
+// Send numbers and stamps packets as a sender would: the timestamp moves on
+// after each marker, and the stream pauses there (the receiver's idle call)
+// until the next frame.
 template <typename Parser>
-class ParserTest : public DepacketizerTest {
+class ParserTest : public ::testing::Test {
  protected:
-  ParserTest() { parser.SetClient(&client); }
+  ParserTest() {
+    client.allocator = &allocator;
+    parser.SetClient(&client);
+  }
+  void TearDown() override { EXPECT_EQ(allocator.created.load(), allocator.released.load()) << "samples leaked"; }
   void Send(bool marker, const Bytes& payload) {
     parser.ProcessPacket(MakePacket(sequence++, timestamp, marker, payload));
     if (!marker) return;
@@ -123,6 +115,9 @@ class ParserTest : public DepacketizerTest {
       parser.ProcessPacket(packet);
     }
   }
+  TestDriver driver;
+  TestAllocator allocator;
+  CollectingClient client;
   Parser parser{&driver};
   uint16_t sequence = 100;
   uint32_t timestamp = 9000;

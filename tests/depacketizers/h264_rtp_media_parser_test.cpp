@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <tuple>
+#include <string>
 
 #include "bit_writer.h"
 #include "depacketizer_fixture.h"
@@ -112,7 +112,6 @@ TEST_F(H264Depacketizer, OneFramePerPictureWhateverTheFraming) {
     std::vector<std::pair<uint32_t, Bytes>> frames;
     Sets described = kUndescribed;  // the description brought 720p or 1080p sets
     uint16_t firstSequence = 100;
-    uint32_t firstWidth = 1280;
   };
   const Case cases[] = {
       {"no marker bits, equal time stamps on neighbours",
@@ -153,9 +152,7 @@ TEST_F(H264Depacketizer, OneFramePerPictureWhateverTheFraming) {
       {"in-band sets replace the described ones and never stand on their own",
        At(1, kLast, {kSps1080, kPps2, kIdr}) + At(2, kAll, {kSlice}) + At(3, kLast, {kSps720, kPps, kSlice}),
        {{1, key1080}, {2, delta}, {3, delta}},
-       k720,
-       100,
-       1920},
+       k720},
       {"an aggregate whose unit runs past its end costs the picture in progress",
        At(1, kAll, {Stap({kSps720, kPps, kIdr})}) +
            At(2, kLast, {{0x01, 0x02}, {0x18, 0x00, 0x09, 0x41, 0x9A}, kSlice}),
@@ -173,9 +170,7 @@ TEST_F(H264Depacketizer, OneFramePerPictureWhateverTheFraming) {
       {"a camera without sets of its own plays with the description's from its second key frame",
        {{1, true, kIdr}, {2, true, kSlice}, {3, true, kIdr}, {4, true, kSlice}},
        {{3, key1080}, {4, delta}},
-       k1080,
-       100,
-       1920},
+       k1080},
       {"unsupported packetization costs the picture in progress, silently",
        At(1, kLast, {kSps720, kPps, kIdr}) + unsupported + At(ts, kAll, {kIdr}),
        {{1, key}, {ts, key}}},
@@ -201,7 +196,7 @@ TEST_F(H264Depacketizer, OneFramePerPictureWhateverTheFraming) {
     EXPECT_EQ(client.frames.size(), c.frames.size());
     if (!client.frames.empty()) {
       EXPECT_EQ(client.frames[0].fourcc, kFourCC_H264);
-      EXPECT_EQ(client.frames[0].width, c.firstWidth);
+      EXPECT_EQ(client.frames[0].width, c.frames[0].second == key1080 ? 1920u : 1280u) << "the key frame's sets";
     }
     for (size_t i = 0; i < std::min(c.frames.size(), client.frames.size()); ++i) {
       EXPECT_EQ(client.frames[i].rtpTimestamp, c.frames[i].first * 3000) << i;
@@ -214,15 +209,13 @@ TEST_F(H264Depacketizer, OneFramePerPictureWhateverTheFraming) {
 // A stream without markers that pauses inside a fragmented unit (a stalled
 // sender, a retransmission on the connection): the picture is not cut there.
 TEST_F(H264Depacketizer, UnmarkedPictureWaitsForItsOpenFragment) {
-  CH264RTPMediaParser h264(&driver);
-  h264.SetClient(&client);
-  h264.ProcessPacket(MakePacket(1, 3000, false, kSps720));
-  h264.ProcessPacket(MakePacket(2, 3000, false, kPps));
-  h264.ProcessPacket(MakePacket(3, 3000, false, Fu(0x80, 5, {0x88})));
-  EXPECT_NE(h264.FinishHeld(10 * CH264RTPMediaParser::kUnmarkedHoldMs), 0u);
+  parser.ProcessPacket(MakePacket(1, 3000, false, kSps720));
+  parser.ProcessPacket(MakePacket(2, 3000, false, kPps));
+  parser.ProcessPacket(MakePacket(3, 3000, false, Fu(0x80, 5, {0x88})));
+  EXPECT_NE(parser.FinishHeld(10 * CH264RTPMediaParser::kUnmarkedHoldMs), 0u);
   EXPECT_TRUE(client.frames.empty());
-  h264.ProcessPacket(MakePacket(4, 3000, false, Fu(0x40, 5, {0x84, 0x21, 0xA0})));
-  h264.FinishHeld(CH264RTPMediaParser::kUnmarkedHoldMs);
+  parser.ProcessPacket(MakePacket(4, 3000, false, Fu(0x40, 5, {0x84, 0x21, 0xA0})));
+  parser.FinishHeld(CH264RTPMediaParser::kUnmarkedHoldMs);
   ASSERT_EQ(client.frames.size(), 1u);
   EXPECT_EQ(client.frames[0].bytes, Str(Cat({kStart, kSps720, kStart, kPps, kStart, kIdr, kAud})));
 }
@@ -278,20 +271,14 @@ std::vector<uint8_t> MakeSps(const SpsFields& f) {
   return EscapeNal(0x67, w.Finish());
 }
 
-struct Size {
-  bool ok;
-  uint32_t width;
-  uint32_t height;
-};
-
-Size ParseSps(const std::vector<uint8_t>& nal) {
-  CH264SpsParser parser;
-  Size s{false, 0, 0};
-  s.ok = parser.Parse(nal.data(), nal.size(), s.width, s.height);
-  return s;
+// "WxH" of a set the parser reads, "refused" for one it does not.
+std::string ParseSps(const std::vector<uint8_t>& nal) {
+  uint32_t width = 0, height = 0;
+  if (!CH264SpsParser().Parse(nal.data(), nal.size(), width, height)) return "refused";
+  return std::to_string(width) + "x" + std::to_string(height);
 }
 
-TEST(H264SpsParser, ReadsSizeAcrossProfilesAndOptionalParts) {
+TEST(H264SpsParser, ReadsSizeAcrossProfilesAndRejectsDamagedSets) {
   // 1080p as encoders send it: 68 rows of macroblocks cropped by 8 lines.
   const SpsFields high = {.profile = 100,
                           .level = 40,
@@ -304,12 +291,12 @@ TEST(H264SpsParser, ReadsSizeAcrossProfilesAndOptionalParts) {
   interlaced.heightUnitsMinus1 = 33;
   interlaced.frameMbsOnly = false;
   interlaced.cropBottom = 2;
-  const std::tuple<SpsFields, uint32_t, uint32_t> cases[] = {
-      {{}, 176, 144},
-      {high, 1920, 1080},
-      {interlaced, 1920, 1080},
+  const std::pair<SpsFields, std::string> cases[] = {
+      {{}, "176x144"},
+      {high, "1920x1080"},
+      {interlaced, "1920x1080"},
       // picture order count type 1 with its offset list
-      {{.pocType = 1, .widthMbsMinus1 = 79, .heightUnitsMinus1 = 44}, 1280, 720},
+      {{.pocType = 1, .widthMbsMinus1 = 79, .heightUnitsMinus1 = 44}, "1280x720"},
       // 4:4:4 has twelve scaling lists and crops in luma samples
       {{.profile = 244,
         .chromaFormat = 3,
@@ -318,28 +305,20 @@ TEST(H264SpsParser, ReadsSizeAcrossProfilesAndOptionalParts) {
         .heightUnitsMinus1 = 29,
         .crop = true,
         .cropRight = 3},
-       637,
-       480},
+       "637x480"},
       // eight leading zero bits right after a zero level byte: an escape
-      {{.level = 0, .spsId = 255}, 176, 144},
+      {{.level = 0, .spsId = 255}, "176x144"},
   };
-  for (const auto& [fields, width, height] : cases) {
-    const Size s = ParseSps(MakeSps(fields));
-    EXPECT_TRUE(s.ok) << width;
-    EXPECT_EQ(width, s.width);
-    EXPECT_EQ(height, s.height);
-  }
+  for (const auto& [fields, size] : cases) EXPECT_EQ(ParseSps(MakeSps(fields)), size);
   ASSERT_EQ(0x03, MakeSps({.level = 0, .spsId = 255})[4]) << "the test set must carry an escape";
-}
-
-TEST(H264SpsParser, RejectsDamagedSets) {
+  // Damaged sets.
   std::vector<uint8_t> nal = MakeSps(SpsFields{});
-  EXPECT_FALSE(ParseSps(std::vector<uint8_t>(nal.begin(), nal.begin() + 6)).ok) << "cut short";
+  EXPECT_EQ(ParseSps(std::vector<uint8_t>(nal.begin(), nal.begin() + 6)), "refused") << "cut short";
   nal[0] = 0x68;
-  EXPECT_FALSE(ParseSps(nal).ok) << "not an SPS";
+  EXPECT_EQ(ParseSps(nal), "refused") << "not an SPS";
   // 88 columns from each side of 176
-  EXPECT_FALSE(ParseSps(MakeSps({.crop = true, .cropLeft = 44, .cropRight = 44})).ok);
-  EXPECT_FALSE(ParseSps({0x67, 0x42, 0, 0, 0, 0, 0, 0, 0, 0, 0}).ok) << "Exp-Golomb code longer than 32 bits";
+  EXPECT_EQ(ParseSps(MakeSps({.crop = true, .cropLeft = 44, .cropRight = 44})), "refused");
+  EXPECT_EQ(ParseSps({0x67, 0x42, 0, 0, 0, 0, 0, 0, 0, 0, 0}), "refused") << "Exp-Golomb code longer than 32 bits";
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "bit_writer.h"
 #include "depacketizer_fixture.h"
 #include "rtsp/mpeg4_vol_parser.h"
 #include "support/mpeg4_headers.h"
@@ -73,7 +72,7 @@ TEST_F(Mpeg4Depacketizer, DescriptionConfigGoesInFrontOfEveryIntraFrameUntilOneC
   Send(true, kIVop);
   ASSERT_EQ(7u, client.frames.size());
   EXPECT_EQ(Str(Cat({small, kIVop})), client.frames[6].bytes);
-  EXPECT_EQ("176x144", Sizes(client.frames)[6]);
+  EXPECT_EQ("DIVX 176x144/1 @36000 Strandline::LiveStream", Summary(client.frames[6]));
 }
 
 }  // namespace

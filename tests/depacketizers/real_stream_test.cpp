@@ -14,14 +14,6 @@
 namespace orbisan::test {
 namespace {
 
-std::string Concatenate(const std::vector<ParsedFrame>& frames) {
-  std::string out;
-  for (const ParsedFrame& f : frames) out += f.bytes;
-  return out;
-}
-
-// ---------------------------------------------------------------- JPEG
-
 class RealJpeg : public ParserTest<CJpegRTPMediaParser> {
  protected:
   RealJpeg() { client.defaultResolution = {176, 144}; }
@@ -67,7 +59,9 @@ TEST_F(RealJpeg, PicturesMatchGstreamersDepayloader) {
   ASSERT_EQ(20 * pictureSize, theirs.size());
   Feed(packets);
   ASSERT_EQ(20u, client.frames.size());
-  EXPECT_TRUE(Pixels(Concatenate(client.frames), dir, &errors) == theirs) << "decoded pictures differ";
+  std::string ours;
+  for (const ParsedFrame& f : client.frames) ours += f.bytes;
+  EXPECT_TRUE(Pixels(ours, dir, &errors) == theirs) << "decoded pictures differ";
   EXPECT_EQ("", errors);
 }
 

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -23,10 +22,7 @@ struct SeenPacket {
 class RecordingRtspUser : public IRTSPClientUser {
  public:
   bool SdpInfoReceived(const SDP_SESSION_INFO& info) override {
-    {
-      std::lock_guard<std::mutex> lock(sdpMutex_);
-      sdp_ = info;
-    }
+    sdps_.Add(info);
     events_.Add("sdp");
     return acceptSdp;
   }
@@ -45,9 +41,10 @@ class RecordingRtspUser : public IRTSPClientUser {
   std::vector<std::string> Events() { return events_.Items(); }
   // "kind status problem" per SessionFailed call.
   std::vector<std::string> Failures() { return failures_.Items(); }
+  // The last description given, empty before the first.
   SDP_SESSION_INFO Sdp() {
-    std::lock_guard<std::mutex> lock(sdpMutex_);
-    return sdp_;
+    const std::vector<SDP_SESSION_INFO> sdps = sdps_.Items();
+    return sdps.empty() ? SDP_SESSION_INFO{} : sdps.back();
   }
   bool WaitForEvent(const std::string& name, int timeoutMs = 10000) {
     return events_.WaitFor(
@@ -66,8 +63,7 @@ class RecordingRtspUser : public IRTSPClientUser {
   Recorded<SeenPacket> packets_;
   Recorded<std::string> events_;
   Recorded<std::string> failures_;
-  std::mutex sdpMutex_;
-  SDP_SESSION_INFO sdp_;
+  Recorded<SDP_SESSION_INFO> sdps_;
 };
 
 }  // namespace orbisan::test

@@ -16,7 +16,7 @@ using test::BuildRtp;
 using test::Bytes;
 using test::RtpFields;
 
-TEST(RtpPacketTest, ReadsEveryHeaderField) {
+TEST(RtpPacketTest, ReadsEveryHeaderFieldInPlaceOrCopied) {
   // Version, marker, type, sequence, timestamp, SSRC, CSRCs, extension (profile, data), payload.
   const RtpFields fields = {2,    true,   97,          0xBEEF,       0xDEADBEEF, 0x01020304, {0xA1A2A3A4, 0xB1B2B3B4},
                             true, 0xABAC, Bytes(8, 3), Bytes(100, 9)};
@@ -47,26 +47,24 @@ TEST(RtpPacketTest, ReadsEveryHeaderField) {
   ASSERT_FALSE(packet.Parse(wire.data(), 5));
   EXPECT_EQ(packet.GetPayloadLength(), 0u);
   EXPECT_EQ(packet.GetSequenceNumber(), 0);
-}
 
-TEST(RtpPacketTest, InPlacePayloadIsAViewAndACopyOwnsItsPayload) {
-  const RtpFields fields = {.payload = Bytes(50, 7), .padding = 4};
-  std::vector<uint8_t> wire = BuildRtp(fields);
-  CRTPPacket view;
-  ASSERT_TRUE(view.ParseInPlace(wire.data(), wire.size()));
-  ASSERT_EQ(view.GetPayloadLength(), 50u);
-  EXPECT_EQ(view.GetPadding(), 1);
-  EXPECT_EQ(view.GetPayload(), wire.data() + 12) << "no copy of the payload";
-  const CRTPPacket copy = view;
+  // A payload parsed in place is a view; a copy owns its payload.
+  const RtpFields padded = {.payload = Bytes(50, 7), .padding = 4};
+  std::vector<uint8_t> padWire = BuildRtp(padded);
+  ASSERT_TRUE(packet.ParseInPlace(padWire.data(), padWire.size()));
+  ASSERT_EQ(packet.GetPayloadLength(), 50u);
+  EXPECT_EQ(packet.GetPadding(), 1);
+  EXPECT_EQ(packet.GetPayload(), padWire.data() + 12) << "no copy of the payload";
+  const CRTPPacket copy = packet;
   CRTPPacket assigned;
-  assigned = view;
-  std::fill(wire.begin(), wire.end(), 0);  // the receive buffer is reused
+  assigned = packet;
+  std::fill(padWire.begin(), padWire.end(), 0);  // the receive buffer is reused
   for (const CRTPPacket* owned : {&copy, static_cast<const CRTPPacket*>(&assigned)}) {
     ASSERT_EQ(owned->GetPayloadLength(), 50u);
-    EXPECT_EQ(std::vector<uint8_t>(owned->GetPayload(), owned->GetPayload() + 50), fields.payload);
+    EXPECT_EQ(std::vector<uint8_t>(owned->GetPayload(), owned->GetPayload() + 50), padded.payload);
   }
-  EXPECT_FALSE(view.ParseInPlace(wire.data(), wire.size()));
-  EXPECT_EQ(view.GetPayload(), nullptr);
+  EXPECT_FALSE(packet.ParseInPlace(padWire.data(), padWire.size()));
+  EXPECT_EQ(packet.GetPayload(), nullptr);
 }
 
 std::vector<uint8_t> Wire(const RtpFields& fields, size_t cut = 0) {

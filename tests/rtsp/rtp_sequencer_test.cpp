@@ -43,18 +43,15 @@ std::vector<Arrival> Arrive(uint16_t first, uint16_t last, uint64_t ms = 0, uint
   return out;
 }
 
-std::vector<Arrival> operator+(std::vector<Arrival> a, const std::vector<Arrival>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
 std::vector<Handed> Handing(uint16_t first, uint16_t last, uint32_t lostAtFirst = 0) {
   std::vector<Handed> out;
   for (uint16_t s = first; s != static_cast<uint16_t>(last + 1); ++s) out.push_back({s, s == first ? lostAtFirst : 0});
   return out;
 }
 
-std::vector<Handed> operator+(std::vector<Handed> a, const std::vector<Handed>& b) {
+// Arrivals or handed packets one after the other.
+template <typename T>
+std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }

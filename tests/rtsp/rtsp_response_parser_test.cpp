@@ -3,20 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "rtsp/base64.h"
 #include "rtsp/sdp_response_parser.h"
 
 namespace orbisan {
 namespace {
-
-std::string ReadData(const std::string& name) {
-  std::ifstream in(std::string(STRANDLINE_TEST_DATA_DIR) + "/rtsp/" + name, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::string Answer(const std::string& headers, int status = 200) {
   return "RTSP/1.0 " + std::to_string(status) + " Whatever\r\n" + headers + "\r\n";
@@ -85,7 +78,18 @@ TEST(RtspResponseParserTest, AnswerVariants) {
   }
 }
 
-TEST(RtspResponseParserTest, HeaderVariants) {
+// What one parser takes from a 401 answer to DESCRIBE with these headers:
+// "scheme algorithm realm nonce opaque" and qop, stale; "refused" when the
+// answer fails, "none" without a challenge it can answer.
+std::string Challenge(CRTSPResponseParser& parser, const std::string& headers) {
+  if (!parser.Parse(Answer(headers, 401), kRtspDescribe)) return "refused";
+  if (parser.GetAuthScheme() == kAuthNone) return "none";
+  return std::to_string(parser.GetAuthScheme()) + " " + std::to_string(static_cast<int>(parser.GetDigestAlgorithm())) +
+         " " + parser.GetRealm() + " " + parser.GetNonce() + " " + parser.GetOpaque() +
+         (parser.GetQopAuth() ? " qop" : "") + (parser.GetStale() ? " stale" : "");
+}
+
+TEST(RtspResponseParserTest, HeaderVariantsDescribeBodyAndChallenges) {
   CRTSPResponseParser parser;
   parser.NextCSeq();
   EXPECT_FALSE(parser.Parse(Answer("Content-Length: many\r\n"), kRtspOptions));
@@ -116,23 +120,28 @@ TEST(RtspResponseParserTest, HeaderVariants) {
   EXPECT_TRUE(CRTSPResponseParser::ReadCSeq(Answer("X: 1\r\ncseq:12\r\n"), cseq));
   EXPECT_EQ(cseq, 12u);
   EXPECT_FALSE(CRTSPResponseParser::ReadCSeq(Answer("X: 1\r\n") + "CSeq: 3\r\n", cseq)) << "body is no header";
-}
 
-// What one parser takes from a 401 answer to DESCRIBE with these headers:
-// "scheme algorithm realm nonce opaque" and qop, stale; "refused" when the
-// answer fails, "none" without a challenge it can answer.
-std::string Challenge(CRTSPResponseParser& parser, const std::string& headers) {
-  if (!parser.Parse(Answer(headers, 401), kRtspDescribe)) return "refused";
-  if (parser.GetAuthScheme() == kAuthNone) return "none";
-  return std::to_string(parser.GetAuthScheme()) + " " + std::to_string(static_cast<int>(parser.GetDigestAlgorithm())) +
-         " " + parser.GetRealm() + " " + parser.GetNonce() + " " + parser.GetOpaque() +
-         (parser.GetQopAuth() ? " qop" : "") + (parser.GetStale() ? " stale" : "");
-}
+  // A description behind its answer.
+  std::ifstream file(std::string(STRANDLINE_TEST_DATA_DIR) + "/rtsp/gst_describe_h264.txt", std::ios::binary);
+  ASSERT_TRUE(parser.Parse(std::string(std::istreambuf_iterator<char>(file), {}), kRtspDescribe));
+  EXPECT_EQ(parser.GetContentLength(), 526u);
+  EXPECT_EQ(parser.GetSessionInfo().video.encoding, "H264/90000");
+  EXPECT_EQ(parser.GetSessionInfo().video.control, "stream=0");
+  EXPECT_NE(parser.GetContentBase().find("rtsp://127.0.0.1:"), std::string::npos);
 
-// Several challenges: the strongest the client can answer decides, whatever
-// their order; unknown algorithms are passed over. The next answer's
-// challenge replaces it even when weaker.
-TEST(RtspResponseParserTest, Challenges) {
+  // A description that does not read leaves the session without media; the
+  // answer itself is good.
+  const std::string bad = "garbage\r\n";
+  EXPECT_TRUE(parser.Parse(Answer("Content-Length: " + std::to_string(bad.size()) + "\r\n") + bad, kRtspDescribe));
+  EXPECT_FALSE(parser.GetSessionInfo().video.present);
+  // No length: no description, still a good answer.
+  ASSERT_TRUE(parser.Parse(Answer("CSeq: 1\r\n"), kRtspDescribe));
+  // A 401 page is not a description.
+  EXPECT_TRUE(parser.Parse(Answer("Content-Length: 11\r\n", 401) + "<html></ht", kRtspDescribe));
+
+  // Several challenges: the strongest the client can answer decides, whatever
+  // their order; unknown algorithms are passed over. The next answer's
+  // challenge replaces it even when weaker.
   const std::string md5 = std::to_string(static_cast<int>(DigestAlgorithm::kMd5));
   const std::string sha256 = std::to_string(static_cast<int>(DigestAlgorithm::kSha256));
   const std::pair<std::string, std::string> cases[] = {
@@ -152,31 +161,8 @@ TEST(RtspResponseParserTest, Challenges) {
       {"WWW-Authenticate: Digest realm=\"r\"\r\n", "refused"},  // no nonce
       {"Www-Authenticate:digest realm=\"r\", nonce=\"n\"\r\n", "2 " + md5 + " r n "},
   };
-  CRTSPResponseParser parser;
   for (const auto& [headers, expected] : cases) EXPECT_EQ(Challenge(parser, headers), expected) << headers;
 }
-
-TEST(RtspResponseParserTest, DescribeBody) {
-  CRTSPResponseParser parser;
-  parser.NextCSeq();
-  ASSERT_TRUE(parser.Parse(ReadData("gst_describe_h264.txt"), kRtspDescribe));
-  EXPECT_EQ(parser.GetContentLength(), 526u);
-  EXPECT_EQ(parser.GetSessionInfo().video.encoding, "H264/90000");
-  EXPECT_EQ(parser.GetSessionInfo().video.control, "stream=0");
-  EXPECT_NE(parser.GetContentBase().find("rtsp://127.0.0.1:"), std::string::npos);
-
-  // A description that does not read leaves the session without media; the
-  // answer itself is good.
-  const std::string bad = "garbage\r\n";
-  EXPECT_TRUE(parser.Parse(Answer("Content-Length: " + std::to_string(bad.size()) + "\r\n") + bad, kRtspDescribe));
-  EXPECT_FALSE(parser.GetSessionInfo().video.present);
-  // No length: no description, still a good answer.
-  ASSERT_TRUE(parser.Parse(Answer("CSeq: 1\r\n"), kRtspDescribe));
-  // A 401 page is not a description.
-  EXPECT_TRUE(parser.Parse(Answer("Content-Length: 11\r\n", 401) + "<html></ht", kRtspDescribe));
-}
-
-const char kSps[] = "Z0LAFdoFB+wFqDAwNSgAAAMACAAAAwCkeLF1";
 
 // "port|protocol|address|control|encoding" of a media section, "-" when absent.
 std::string Section(const SDP_MEDIA_INFO& m) {
@@ -188,7 +174,7 @@ std::string Section(const SDP_MEDIA_INFO& m) {
 // What cameras in the field write: every line that does not read is
 // skipped, and the video section is still found with its values.
 TEST(SdpParserTest, FieldCameraDescriptions) {
-  const std::string sps = kSps;
+  const std::string sps = "Z0LAFdoFB+wFqDAwNSgAAAMACAAAAwCkeLF1";
   const std::string pps = "aM48gA==";
   const std::vector<uint8_t> spsBytes = DecodeBase64(sps);
   const std::string startCodeSps =
@@ -246,10 +232,7 @@ TEST(SdpParserTest, FieldCameraDescriptions) {
     EXPECT_EQ(info.sps, c.sets ? DecodeBase64(sps) : std::vector<uint8_t>{});
     EXPECT_EQ(info.pps, c.sets ? DecodeBase64(pps) : std::vector<uint8_t>{});
   }
-}
-
-TEST(SdpParserTest, PictureSizeAndMpegConfigHexOrBase64) {
-  CSDPResponseParser parser;
+  // Picture size, and the MPEG-4 configuration in hex or base64.
   for (const auto& [text, width, height] :
        {std::tuple{"640,480", 640u, 480u}, {"640", 0u, 0u}, {"64x,480", 0u, 480u}}) {
     ASSERT_TRUE(parser.Parse(std::string("m=video 0 RTP/AVP 26\r\na=x-dimensions:") + text + "\r\n"));

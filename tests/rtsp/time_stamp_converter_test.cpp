@@ -26,9 +26,10 @@ class TimeStampConverterTest : public ::testing::Test {
 
 int64_t Diff(uint64_t a, uint64_t b) { return static_cast<int64_t>(a) - static_cast<int64_t>(b); }
 
-// At 25 fps, on time or up to 3 ms late, and with a camera clock running 1 %
-// fast, which once learnt is absorbed instead of drifting ahead.
-TEST_F(TimeStampConverterTest, At25FpsOutputsStayMonotonicAndClose) {
+// Live at 25 fps, on time or up to 3 ms late, and with a camera clock running
+// 1 % fast, which once learnt is absorbed instead of drifting ahead; then
+// playback of a recording.
+TEST_F(TimeStampConverterTest, At25FpsOutputsStayMonotonicAndCloseAndPlaybackCountsFromStart) {
   struct Case {
     uint32_t firstTimestamp;
     int maxLateUnits;  // arrivals are up to this late
@@ -60,6 +61,32 @@ TEST_F(TimeStampConverterTest, At25FpsOutputsStayMonotonicAndClose) {
     EXPECT_EQ(converter.Convert(ts), now);
     EXPECT_EQ(converter.GetLead(), 0u);
   }
+  // Playback counts from its start.
+  converter.StartPlayback(kStart);
+  EXPECT_FALSE(converter.IsLive());
+  // GetTime shows the clock until a time stamp came, then the playback time.
+  const auto shows = [&](uint64_t time) {
+    SYSTEMTIME got, expected;
+    converter.GetTime(got);
+    return FileTimeToSystemTimeUtc(time, expected) && got.wMinute == expected.wMinute &&
+           got.wSecond == expected.wSecond && got.wMilliseconds == expected.wMilliseconds;
+  };
+  now += 12345 * kMs;
+  EXPECT_TRUE(shows(now));
+  EXPECT_EQ(converter.Convert(1000), kStart);
+  EXPECT_TRUE(shows(kStart));
+  EXPECT_EQ(converter.Convert(1000), kStart + 10 * kMs);
+  EXPECT_EQ(converter.Convert(10000), kStart + 10 * kMs + 9000 * 111);
+  EXPECT_EQ(converter.Convert(0), kStart + 10 * kMs + 9000 * 111) << "0 is ignored";
+  // The recording's RTP clock restarts lower, or wraps: the output moves on
+  // one step and counts from the new value.
+  const uint64_t atRestart = kStart + 20 * kMs + 9000 * 111;
+  EXPECT_EQ(converter.Convert(5000), atRestart);
+  EXPECT_EQ(converter.Convert(8000), atRestart + 3000 * 111);
+  EXPECT_EQ(converter.Convert(0xFFFFF000u), atRestart + 3000 * 111 + 10 * kMs) << "a far jump is a restart";
+  EXPECT_EQ(converter.Convert(0x800u), atRestart + 3000 * 111 + 10 * kMs + 0x1800 * 111) << "the wrap is a step";
+  converter.StartPlayback(0);
+  EXPECT_TRUE(converter.IsLive());
 }
 
 // After learning, neither a jump of the camera's RTP clock nor a step of the
@@ -81,10 +108,8 @@ TEST_F(TimeStampConverterTest, JumpsAfterLearningStayWithinOneSecondOfTheClock) 
     SCOPED_TRACE(c.name);
     now = kStart;
     uint64_t steady = 5000 * kMs;
-    CTimeStampConverter converter;  // nothing learned from the case before
-    converter.SetClock([this] { return now; });
     converter.SetStepClock([&steady] { return steady; });
-    converter.Reset();
+    converter.Reset();  // nothing learned from the case before
     uint32_t ts = c.firstTs;
     uint64_t previous = 0;
     for (int frame = 0; frame < 600; ++frame) {
@@ -114,34 +139,6 @@ TEST_F(TimeStampConverterTest, JumpsAfterLearningStayWithinOneSecondOfTheClock) 
       }
     }
   }
-}
-
-TEST_F(TimeStampConverterTest, PlaybackCountsFromStart) {
-  converter.StartPlayback(kStart);
-  EXPECT_FALSE(converter.IsLive());
-  // GetTime shows the clock until a time stamp came, then the playback time.
-  const auto shows = [&](uint64_t time) {
-    SYSTEMTIME got, expected;
-    converter.GetTime(got);
-    return FileTimeToSystemTimeUtc(time, expected) && got.wMinute == expected.wMinute &&
-           got.wSecond == expected.wSecond && got.wMilliseconds == expected.wMilliseconds;
-  };
-  now += 12345 * kMs;
-  EXPECT_TRUE(shows(now));
-  EXPECT_EQ(converter.Convert(1000), kStart);
-  EXPECT_TRUE(shows(kStart));
-  EXPECT_EQ(converter.Convert(1000), kStart + 10 * kMs);
-  EXPECT_EQ(converter.Convert(10000), kStart + 10 * kMs + 9000 * 111);
-  EXPECT_EQ(converter.Convert(0), kStart + 10 * kMs + 9000 * 111) << "0 is ignored";
-  // The recording's RTP clock restarts lower, or wraps: the output moves on
-  // one step and counts from the new value.
-  const uint64_t atRestart = kStart + 20 * kMs + 9000 * 111;
-  EXPECT_EQ(converter.Convert(5000), atRestart);
-  EXPECT_EQ(converter.Convert(8000), atRestart + 3000 * 111);
-  EXPECT_EQ(converter.Convert(0xFFFFF000u), atRestart + 3000 * 111 + 10 * kMs) << "a far jump is a restart";
-  EXPECT_EQ(converter.Convert(0x800u), atRestart + 3000 * 111 + 10 * kMs + 0x1800 * 111) << "the wrap is a step";
-  converter.StartPlayback(0);
-  EXPECT_TRUE(converter.IsLive());
 }
 
 TEST(StatisticsHelperTest, SlidingWindowMean) {

@@ -15,6 +15,7 @@
 #include "rtsp/udp_client.h"
 #include "runtime/event.h"
 #include "runtime/page_allocator.h"
+#include "scripted_rtsp_server.h"
 #include "support/test_driver.h"
 #include "support/wait_until.h"
 #include "udp_test_socket.h"
@@ -23,7 +24,6 @@ namespace orbisan {
 namespace {
 
 using namespace std::chrono_literals;
-using test::BuildRtp;
 using test::Bytes;
 using test::UdpTestSocket;
 
@@ -45,20 +45,18 @@ class RawUser : public IRTPClientUser, public test::Recorded<Datagram> {
   std::atomic<int> closed{0};
 };
 
-uint16_t OpenOnFreePort(CUDPClient& client, IRTPClientUser* user) {
-  return test::OnFreePort([&](uint16_t port) { return client.Open(user, port); });
-}
-
 // Datagrams larger than the buffer, up to the largest UDP carries, come
-// whole and in order from the first, also within one batch of reads.
-TEST(UdpClientTest, DeliversDatagramsOfEverySizeWhole) {
+// whole and in order from the first, also within one batch of reads; quiet
+// polls are reported, and a closed client can be opened again.
+TEST(UdpClientTest, DeliversDatagramsOfEverySizeWholeAndReopens) {
   RawUser user;
   CUDPClient client;
+  client.SetTimeout(50);
   client.SetBufferSize(1536);
   client.SetBatchSize(8);
   client.SetBurstWait(20000);
   client.SetSocketReceiveBuffer(1 << 20);
-  const uint16_t port = OpenOnFreePort(client, &user);
+  const uint16_t port = test::OnFreePort([&](uint16_t p) { return client.Open(&user, p); });
   ASSERT_NE(port, 0);
   EXPECT_EQ(client.GetPort(), port);
 
@@ -75,31 +73,6 @@ TEST(UdpClientTest, DeliversDatagramsOfEverySizeWhole) {
   EXPECT_GT(client.SpillResident(), 0u);
   EXPECT_TRUE(test::WaitUntil([&] { return sender.SendTo(port, Bytes(10, 0)) && client.SpillResident() == 0; }))
       << client.SpillResident();
-}
-
-// A key frame's pages go back once it was handed on, and the next one is
-// whole in the same buffer; a frame the kept part nearly holds keeps them.
-TEST(FrameBufferTest, LargeFramesGiveTheirPagesBack) {
-  CFrameBuffer frame;
-  for (uint8_t round = 0; round < 2; ++round) {
-    const std::vector<uint8_t> key = Bytes(300 * 1024, round);
-    frame.append(key.data(), key.size());
-    ASSERT_EQ(std::vector<uint8_t>(frame.data(), frame.data() + frame.size()), key);
-    frame.clear();
-    EXPECT_LE(ResidentBytes(frame.data(), frame.capacity()), CFrameBuffer::kKeptBytes);
-  }
-  const std::vector<uint8_t> between = Bytes(2 * CFrameBuffer::kKeptBytes, 9);
-  frame.append(between.data(), between.size());
-  frame.clear();
-  EXPECT_GE(ResidentBytes(frame.data(), frame.capacity()), between.size());
-}
-
-TEST(UdpClientTest, TimeoutsCloseAndReopen) {
-  RawUser user;
-  CUDPClient client;
-  client.SetTimeout(50);
-  const uint16_t port = OpenOnFreePort(client, &user);
-  ASSERT_NE(port, 0);
   EXPECT_TRUE(test::WaitUntil([&] { return user.timeouts.load() >= 2; })) << "quiet polls are reported";
 
   RawUser other;
@@ -120,13 +93,30 @@ TEST(UdpClientTest, TimeoutsCloseAndReopen) {
 
   // The port is free again and the client can be reused.
   ASSERT_TRUE(client.Open(&user, port));
-  UdpTestSocket sender;
+  const size_t received = user.Items().size();
   ASSERT_TRUE(sender.SendTo(port, Bytes(20, 9)));
-  EXPECT_TRUE(user.WaitForCount(1));
+  EXPECT_TRUE(user.WaitForCount(received + 1));
   client.Close();
   EXPECT_EQ(user.closed.load(), 2);
   EXPECT_TRUE(other.Items().empty()) << "a failed open keeps the first user";
   EXPECT_EQ(other.closed, 0);
+}
+
+// A key frame's pages go back once it was handed on, and the next one is
+// whole in the same buffer; a frame the kept part nearly holds keeps them.
+TEST(FrameBufferTest, LargeFramesGiveTheirPagesBack) {
+  CFrameBuffer frame;
+  for (uint8_t round = 0; round < 2; ++round) {
+    const std::vector<uint8_t> key = Bytes(300 * 1024, round);
+    frame.append(key.data(), key.size());
+    ASSERT_EQ(std::vector<uint8_t>(frame.data(), frame.data() + frame.size()), key);
+    frame.clear();
+    EXPECT_LE(ResidentBytes(frame.data(), frame.capacity()), CFrameBuffer::kKeptBytes);
+  }
+  const std::vector<uint8_t> between = Bytes(2 * CFrameBuffer::kKeptBytes, 9);
+  frame.append(between.data(), between.size());
+  frame.clear();
+  EXPECT_GE(ResidentBytes(frame.data(), frame.capacity()), between.size());
 }
 
 struct Arrival {
@@ -157,14 +147,11 @@ class PacketUser : public IRTPReceiverUser, public test::Recorded<Arrival> {
   std::atomic<int> closed{0};
 };
 
-uint16_t StartOnFreePort(CRTPReceiver& receiver) {
-  return test::OnFreePort([&](uint16_t port) { return receiver.Start(port); });
-}
-
 // Each packet a whole frame (marker set, its own timestamp), as audio sends them.
 std::vector<uint8_t> Rtp(uint16_t sequence, size_t bytes = 100) {
   const auto seed = static_cast<uint8_t>(sequence);
-  return BuildRtp({.marker = true, .sequence = sequence, .timestamp = sequence * 160u, .payload = Bytes(bytes, seed)});
+  return test::BuildRtp(
+      {.marker = true, .sequence = sequence, .timestamp = sequence * 160u, .payload = Bytes(bytes, seed)});
 }
 
 // Also: the socket buffer is sized for bursts, and a smaller grant than asked
@@ -179,7 +166,7 @@ TEST(RtpReceiverTest, DeliversValidPacketsInOrderAndIgnoresEverythingElse) {
   CRTPReceiver receiver(&user, &log);
   // Asking for more than the system allows: what it grants is read back.
   receiver.SetSocketReceiveBuffer(systemMax + 65536);
-  const uint16_t port = StartOnFreePort(receiver);
+  const uint16_t port = test::OnFreePort([&](uint16_t p) { return receiver.Start(p); });
   ASSERT_NE(port, 0);
   EXPECT_EQ(receiver.GetPort(), port);
   UdpTestSocket camera;
@@ -242,7 +229,7 @@ TEST(RtpReceiverTest, BlockedUserBoundsTheQueueAndCountsWhatWasDropped) {
   constexpr size_t kLimit = 50;
   constexpr uint16_t kSent = 300;
   receiver.SetQueueLimit(kLimit);
-  const uint16_t port = StartOnFreePort(receiver);
+  const uint16_t port = test::OnFreePort([&](uint16_t p) { return receiver.Start(p); });
   ASSERT_NE(port, 0);
   UdpTestSocket camera;
   ASSERT_TRUE(camera.SendTo(port, Rtp(1)));
@@ -273,7 +260,7 @@ TEST(RtpReceiverTest, StrangersAndLargeDatagramsDoNotCrowdOutTheCamera) {
   CRTPReceiver receiver(&user);
   Release release{user.release};
   receiver.SetSource(test::Loopback(0).sin_addr.s_addr);
-  const uint16_t port = StartOnFreePort(receiver);
+  const uint16_t port = test::OnFreePort([&](uint16_t p) { return receiver.Start(p); });
   ASSERT_NE(port, 0);
   UdpTestSocket camera;
   UdpTestSocket stranger("127.0.0.2");
@@ -313,18 +300,12 @@ TEST(SocketUtilsTest, ReadinessConnectAndAddresses) {
   ::close(fd);
   EXPECT_EQ(WaitReadable(fd, 20), ReadinessResult::kClosed);
 
-  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address = test::Loopback(0);
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(listener, 1), 0);
-  socklen_t length = sizeof address;
-  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  test::ScriptedRtspServer listener([](const std::string&, size_t) { return std::string(); });
   fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_TRUE(ConnectWithTimeout(fd, address, 1000));
+  ASSERT_TRUE(ConnectWithTimeout(fd, test::Loopback(listener.port()), 1000));
   EXPECT_EQ(fcntl(fd, F_GETFL, 0) & O_NONBLOCK, 0) << "blocking again after the connect";
   CloseSocket(fd);
   EXPECT_EQ(fd, kInvalidSocket);
-  ::close(listener);
 
   in_addr a{};
   EXPECT_TRUE(ParseIPv4("239.1.2.3", a));
