@@ -377,7 +377,7 @@ TEST(AnswerText, ParseIntChangeParamAndPasswordMasking) {
     EXPECT_EQ(value, expected) << text;
   }
   value = 42;
-  for (const char* bad : {"", "-", "+", "1a", " 1", "1 ", "--1", "0x10"}) {
+  for (const char* bad : {"", "-", "+", "1a", " 1", "1 ", "--1", "0x10", "1.5", "(none)"}) {
     EXPECT_FALSE(H::ParseInt(bad, value)) << bad;
   }
   EXPECT_EQ(value, 42);
