@@ -36,12 +36,6 @@ Server::Handler Fixed(unsigned status, const std::string& body) {
   return [=](const std::string&) { return HttpReply{status, body}; };
 }
 
-// Holds a handler's answer back until the test lets it go (bounded, so that a
-// failing test cannot hang the server).
-void HoldUntil(const std::atomic<bool>& release) {
-  WaitUntil([&] { return release.load(); });
-}
-
 // A server on loopback and a client for it.
 struct Rig {
   Rig(Server::Options options, Server::Handler handler, uint32_t timeoutMs = 3000, const std::string& user = "admin",
@@ -228,7 +222,8 @@ TEST(HttpSender, CancelAndShutdownEndTheRequestUnderWay) {
     Rig rig(
         {},
         [&](const std::string& uri) {
-          if (uri.find("SLOW") != std::string::npos) HoldUntil(release);
+          // Held until the test lets it go (bounded: a failing test cannot hang the server).
+          if (uri.find("SLOW") != std::string::npos) WaitUntil([&] { return release.load(); });
           return HttpReply{200, "ok"};
         },
         8000);
@@ -261,7 +256,7 @@ TEST(HttpSender, SilentServerTimesOutWithoutTryingTheOtherScheme) {
       {},
       [&](const std::string&) {
         // The first request gets no answer at all for a long while.
-        if (calls++ == 0) HoldUntil(release);
+        if (calls++ == 0) WaitUntil([&] { return release.load(); });
         return HttpReply{.body = std::string(5000, 'y'), .stallAfter = 10};
       },
       400);
@@ -344,7 +339,7 @@ TEST(HttpSender, BodyIsCappedAtOneMebibyteWithOrWithoutALengthAndReadsWholeInPie
 using ::testing::IsEmpty;
 namespace H = HUtils;
 
-TEST(AnswerText, LineEndsEmptyValuesListsAndCharacters) {
+TEST(AnswerText, LineEndsEmptyValuesListsCharactersParseIntChangeParamAndPasswordMasking) {
   // The value is kept as it stands.
   EXPECT_EQ(H::GetValue("Production ID = ACM8201 \r\n", "Production ID", " = ", "\r\n"), "ACM8201 ");
   // Last line without a line end.
@@ -367,9 +362,7 @@ TEST(AnswerText, LineEndsEmptyValuesListsAndCharacters) {
   // A list of an absent key is empty (a present one is read by the hemispheric camera's identification).
   EXPECT_THAT(H::GetValueList("X=1", "Y", "=", "\r\n", ","), IsEmpty());
   EXPECT_EQ(H::RemoveChars(" 'a b'\r\n", " '\r\n"), "ab");
-}
 
-TEST(AnswerText, ParseIntChangeParamAndPasswordMasking) {
   int value = 0;
   // Out-of-range numbers are held at the limit.
   for (const auto& [text, expected] : {std::pair{"12", 12}, {"-3", -3}, {"+7", 7}, {"99999999999", 2147483647}}) {
