@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cmath>
+#include <cctype>
 #include <future>
 #include <limits>
 
