@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <map>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -312,7 +310,7 @@ struct Request : test::TestStreamRequest {
 
 }  // namespace
 
-TEST(IPVideoCapture, StartCaptureStopsEverythingTheInputHadFirstAndFailedStartsAreStored) {
+TEST(IPVideoCapture, StartCaptureStopsWhatTheInputHadFailedStartsAreStoredStreamStateParametersAndMissingChannels) {
   Journal j;
   Creator creator(j);
   CIPVideoCapture capture(&creator, 2);
@@ -347,49 +345,46 @@ TEST(IPVideoCapture, StartCaptureStopsEverythingTheInputHadFirstAndFailedStartsA
   EXPECT_TRUE(capture.StopCapture(0));
   request.codec = 9;
   EXPECT_FALSE(capture.StartCapture(0, nullptr, &request)) << "no channel for the codec";
-}
 
-TEST(IPVideoCapture, StreamStateParametersAndMissingChannels) {
-  Journal j;
-  Creator creator(j);
-  CIPVideoCapture capture(&creator, 1);
-  Request request;
+  creator.startOk = true;
+  request.codec = 3;
+  CIPVideoCapture single(&creator, 1);
   uint32_t state = 99, reserved = 99;
   uint8_t text[4] = {'x', 'x', 'x', 0};
-  EXPECT_FALSE(capture.GetStreamState(0, &state, &reserved, text, sizeof text));
+  EXPECT_FALSE(single.GetStreamState(0, &state, &reserved, text, sizeof text));
   EXPECT_EQ(reserved, 0u);
   EXPECT_EQ(text[0], 0);
   ipcapture::IFrameSize* size = nullptr;
-  EXPECT_FALSE(capture.ChangeFrameSize(0, size, 25)) << "no recording stream";
-  EXPECT_FALSE(capture.StopStream(0, 1));
-  EXPECT_FALSE(capture.StartEdgeMonitoring(0));
+  EXPECT_FALSE(single.ChangeFrameSize(0, size, 25)) << "no recording stream";
+  EXPECT_FALSE(single.StopStream(0, 1));
+  EXPECT_FALSE(single.StartEdgeMonitoring(0));
 
-  ASSERT_TRUE(capture.StartCapture(0, nullptr, &request));
+  ASSERT_TRUE(single.StartCapture(0, nullptr, &request));
   // A stopped channel reads as signal lost.
   const std::pair<ChannelState, uint32_t> states[] = {{Streaming, 0}, {Stopped, 2}, {Connecting, 1}};
   for (const auto& [channelState, hostState] : states) {
     creator.Last()->state = channelState;
-    ASSERT_TRUE(capture.GetStreamState(0, &state, &reserved, nullptr, 0));
+    ASSERT_TRUE(single.GetStreamState(0, &state, &reserved, nullptr, 0));
     EXPECT_EQ(state, hostState) << channelState;
   }
 
   // Restart keeps codec and kind out of the new request (both 0).
-  ASSERT_TRUE(capture.ChangeFrameSize(0, request.GetVideoFormat()->GetFrameSize(), 0x7000 | 12));
+  ASSERT_TRUE(single.ChangeFrameSize(0, request.GetVideoFormat()->GetFrameSize(), 0x7000 | 12));
   EXPECT_EQ(creator.Last()->params.frameRate, 0x7000u | 12);
   EXPECT_EQ(creator.Last()->params.codec, 0u);
   EXPECT_EQ(creator.Last()->params.width, 1280u);
 
   uint16_t on = 1, value = 7;
-  EXPECT_FALSE(capture.SetParameter("EdgeStorageState", &on, 4));
-  ASSERT_TRUE(capture.GetParameter("edgestoragestate", &value, 2));
+  EXPECT_FALSE(single.SetParameter("EdgeStorageState", &on, 4));
+  ASSERT_TRUE(single.GetParameter("edgestoragestate", &value, 2));
   EXPECT_EQ(value, 0) << "a size-4 set must change nothing";
-  EXPECT_TRUE(capture.SetParameter("EDGESTORAGESTATE", &on, 2));
-  ASSERT_TRUE(capture.GetParameter("EdgeStorageState", &value, 2));
+  EXPECT_TRUE(single.SetParameter("EDGESTORAGESTATE", &on, 2));
+  ASSERT_TRUE(single.GetParameter("EdgeStorageState", &value, 2));
   EXPECT_EQ(value, 1);
-  EXPECT_FALSE(capture.SetParameter("Other", &on, 2));
-  EXPECT_FALSE(capture.SetParameter(nullptr, &on, 2));
-  EXPECT_FALSE(capture.GetParameter("EdgeStorageState", nullptr, 2));
-  EXPECT_EQ(capture.QueryReserved(), 0u);
+  EXPECT_FALSE(single.SetParameter("Other", &on, 2));
+  EXPECT_FALSE(single.SetParameter(nullptr, &on, 2));
+  EXPECT_FALSE(single.GetParameter("EdgeStorageState", nullptr, 2));
+  EXPECT_EQ(single.QueryReserved(), 0u);
 }
 
 // Host threads start, stop and configure inputs at the same time: one edge
