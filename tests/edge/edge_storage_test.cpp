@@ -318,15 +318,6 @@ TEST_F(EdgeStorageTaskTest, ClosedSessionIsRetriedFromThePositionReached) {
   EXPECT_EQ(DeliveredTimes(), (std::vector<uint64_t>{begin_ + 40 * kMs, begin_ + 80 * kMs}));
 }
 
-// The recording channel of key 7, as the handler sees it.
-struct SinkChannel : IEdgeMonitorChannel {
-  explicit SinkChannel(ipcapture::IVideoFrameSink* sink) : sink(sink) {}
-  uint32_t GetChannelIndex() override { return 7; }
-  ipcapture::IVideoFrameSink* GetFrameSink() override { return sink; }
-  void SetEdgeStorageCallback(IEdgeStorageCallback*) override {}
-  ipcapture::IVideoFrameSink* sink;
-};
-
 // The host stops the channel while a fetched frame is in its sink: from
 // another thread the unregistration returns only once the frame is out of
 // the sink, from inside the callback at once; no frame follows it.
@@ -335,7 +326,7 @@ TEST_F(EdgeStorageTaskTest, UnregistrationWaitsForAFrameInTheSink) {
     SCOPED_TRACE(fromInside);
     test::TestSink sink;
     CBaseEdgeStorageHandler handler(&driver_, 10);
-    SinkChannel channel(&sink);
+    FakeChannel channel(7, &sink);  // the recording channel of key 7
     handler.RegisterChannel(&channel);
     task_.SetHandler(&handler);
     std::atomic<bool> unregistered{false};
