@@ -293,7 +293,7 @@ TEST(MotionChannel, ReportsAPairFirstAndHoldsChangesForASecond) {
   EXPECT_EQ(rig.allocator.created.load(), rig.allocator.released.load());
 }
 
-TEST(MotionChannel, SignalLossBringsThePairBack) {
+TEST(MotionChannel, SignalLossBringsThePairBackAndRefusedFramesKeepTheChannelInactive) {
   MotionRig rig;
   rig.driver.info.signalTimeoutMs = 3000;
   ClockedMotionChannel channel(0, &rig.driver, &rig.sink);
@@ -310,15 +310,14 @@ TEST(MotionChannel, SignalLossBringsThePairBack) {
   EXPECT_FALSE(channel.IsActive());
   channel.Feed(Part(0, 20) + "--");
   EXPECT_EQ(test::MotionStates(rig.sink), (std::vector<int>{1, 0, 1, 0}));
-}
 
-TEST(MotionChannel, RefusedFramesKeepTheChannelInactive) {
-  MotionRig rig;
-  rig.sink.accept = false;
-  ClockedMotionChannel channel(0, &rig.driver, &rig.sink);
-  channel.Feed(Part(30, 20) + "--");
-  EXPECT_FALSE(channel.IsActive());
-  EXPECT_EQ(rig.driver.LinesWith("Motion detection data callback failed (device 127.0.0.1, channel 0)").size(), 2u);
+  MotionRig refusing;
+  refusing.sink.accept = false;
+  ClockedMotionChannel refused(0, &refusing.driver, &refusing.sink);
+  refused.Feed(Part(30, 20) + "--");
+  EXPECT_FALSE(refused.IsActive());
+  EXPECT_EQ(refusing.driver.LinesWith("Motion detection data callback failed (device 127.0.0.1, channel 0)").size(),
+            2u);
 }
 
 TEST(MotionChannel, RefusedRequestsEndInSignalLossAndALoginThatWouldAddItemsIsNeverSent) {
