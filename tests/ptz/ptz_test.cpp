@@ -4,7 +4,6 @@
 // current preset, the camera's preset file).
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -77,7 +76,7 @@ TEST_F(PTZCommTest, ConversionsLeadingStopsAndPostingAfterClose) {
   EXPECT_EQ(driver_.LinesWith("cannot send message (4) to thread").size(), 1u);
 }
 
-TEST_F(PTZCommTest, BurstKeepsTheNewestCommandsUpToTheQueueLimit) {
+TEST_F(PTZCommTest, BurstKeepsTheNewestCommandsUpToTheQueueLimitAndAPresetRequestWaitsWhileTheWorkerSends) {
   struct Case {
     const char* queueMode;  // host parameter 13
     Commands expected;
@@ -99,6 +98,16 @@ TEST_F(PTZCommTest, BurstKeepsTheNewestCommandsUpToTheQueueLimit) {
     comm.Release();
     EXPECT_EQ(Sent(), c.expected) << "queue mode " << c.queueMode;
   }
+  RecordingPTZComm& comm = Open();
+  comm.SetPresetWait(0);
+  comm.Hold();
+  comm.StartMove(&params_, 0, 16);
+  ASSERT_TRUE(comm.WaitHeld());
+  std::thread preset([&] { comm.SavePreposition(0, L"Gate"); });
+  EXPECT_FALSE(comm.WaitEntered(2, std::chrono::milliseconds(300))) << "two requests on one connection at once";
+  comm.Release();
+  preset.join();
+  EXPECT_EQ(Sent().size(), 2u);
 }
 
 TEST_F(PTZCommTest, FocusModeCommandsOnlyAfterCapabilities) {
@@ -134,19 +143,6 @@ TEST_F(PTZCommTest, FocusModeCommandsOnlyAfterCapabilities) {
     Commands sent = Sent();
     EXPECT_EQ(Commands(sent.begin() + static_cast<long>(before), sent.end()), c.afterCapabilities) << c.model;
   }
-}
-
-TEST_F(PTZCommTest, PresetRequestWaitsWhileTheWorkerSends) {
-  RecordingPTZComm& comm = Open();
-  comm.SetPresetWait(0);
-  comm.Hold();
-  comm.StartMove(&params_, 0, 16);
-  ASSERT_TRUE(comm.WaitHeld());
-  std::thread preset([&] { comm.SavePreposition(0, L"Gate"); });
-  EXPECT_FALSE(comm.WaitEntered(2, std::chrono::milliseconds(300))) << "two requests on one connection at once";
-  comm.Release();
-  preset.join();
-  EXPECT_EQ(Sent().size(), 2u);
 }
 
 // A control whose camera is a recording command object.
