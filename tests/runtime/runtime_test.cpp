@@ -312,7 +312,9 @@ class RecordingQueue : public CQueueThread<Item> {
 
 }  // namespace
 
-TEST(BaseThread, StartWhileRunningFailsKeepsTheNameAndASelfJoinFails) {
+// A start from another thread while a stop is under way fails and leaves the
+// stop request standing, so the stopping caller is not left waiting.
+TEST(BaseThread, StartWhileRunningOrStoppingFailsKeepsTheNameAndASelfJoinFails) {
   test::TestDriver driver;
   SleepyThread thread(&driver);
   ASSERT_TRUE(thread.StartThread("first"));
@@ -327,11 +329,7 @@ TEST(BaseThread, StartWhileRunningFailsKeepsTheNameAndASelfJoinFails) {
   EXPECT_TRUE(thread.StartThread("third"));
   EXPECT_TRUE(thread.JoinThread(5000));
   EXPECT_TRUE(driver.Lines().empty());
-}
 
-// A start from another thread while a stop is under way fails and leaves the
-// stop request standing, so the stopping caller is not left waiting.
-TEST(BaseThread, StartDuringAStopFromAnotherThreadKeepsTheStop) {
   class Busy : public CBaseThread {
    public:
     ~Busy() override { StopThread(5000); }
@@ -348,17 +346,17 @@ TEST(BaseThread, StartDuringAStopFromAnotherThreadKeepsTheStop) {
       return 0;
     }
   };
-  Busy thread;
-  ASSERT_TRUE(thread.StartThread("busy"));
-  thread.running.Wait(kInfinite);
-  std::thread stopper([&thread] { thread.StopThread(5000); });
-  ASSERT_TRUE(test::WaitUntil([&] { return thread.IsStopping(); }));
-  EXPECT_FALSE(thread.StartThread("again"));
-  thread.proceed.Set();
+  Busy busy;
+  ASSERT_TRUE(busy.StartThread("busy"));
+  busy.running.Wait(kInfinite);
+  std::thread stopper([&busy] { busy.StopThread(5000); });
+  ASSERT_TRUE(test::WaitUntil([&] { return busy.IsStopping(); }));
+  EXPECT_FALSE(busy.StartThread("again"));
+  busy.proceed.Set();
   stopper.join();
-  EXPECT_TRUE(thread.sawStop);
-  EXPECT_FALSE(thread.IsRunning());
-  EXPECT_EQ(thread.ThreadName(), "busy");
+  EXPECT_TRUE(busy.sawStop);
+  EXPECT_FALSE(busy.IsRunning());
+  EXPECT_EQ(busy.ThreadName(), "busy");
 }
 
 // A thread deaf to its stop past the wait: the time-out is logged (a stop
