@@ -1,13 +1,11 @@
 // The serial-port PTZ object: its Pelco-D messages, read back with the
 // simulated camera's decoder, and what it reports when a send fails.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "ptz/acti_ptz_comm.h"
 #include "ptz/recording_ptz_comm.h"
 #include "sim/pelco_d_decoder.h"
+#include "support/silent_listener.h"
 #include "support/temp_dir.h"
 #include "support/test_driver.h"
 
@@ -166,14 +164,8 @@ TEST_F(SerialPTZCommTest, EveryCommandSetsItsBitsAndSpeedsModeMessagesGoOnceAndP
 }
 
 TEST_F(SerialPTZCommTest, FailedSendsAreReportedUnloggedAndTheWorkerGoesOn) {
-  // A loopback port nobody listens on: the camera is away.
-  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-  socklen_t length = sizeof address;
-  ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&address), length), 0);
-  ASSERT_EQ(::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length), 0);
-  ::close(s);
-  driver_.info.port = ntohs(address.sin_port);
+  // A loopback port nobody listens on any more: the camera is away.
+  driver_.info.port = SilentListener().Port();
   SerialComm& comm = Open();
   comm.record = false;
   comm.StartMove(&params_, 0, 16);
