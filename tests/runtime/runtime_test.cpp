@@ -139,7 +139,7 @@ TEST(SmartPtr, SharesAndDeletesAtTheLastRelease) {
   EXPECT_EQ(deleted, 2);
 }
 
-TEST(LoggerInstance, RepeatsAreDroppedAndPercentSignsSurvive) {
+TEST(LoggerInstance, RepeatsAreDroppedPercentSignsSurviveThinningBoundariesAndReset) {
   test::TestDriver driver;
   CLoggerInstance logger(&driver);
   logger.LogMessage(1, "%s", "A");
@@ -152,11 +152,9 @@ TEST(LoggerInstance, RepeatsAreDroppedAndPercentSignsSurvive) {
   for (const auto& line : driver.Lines()) texts.push_back(line.text);
   EXPECT_EQ(texts, (std::vector<std::string>{"A", "B", "A", "100% done %d %s"}));
   EXPECT_EQ(driver.Lines().back().level, 3u);
-}
 
-TEST(LoggerInstance, ThinningBoundariesAndReset) {
-  test::TestDriver driver;
-  CLoggerInstance logger(&driver);
+  logger.ResetLog();
+  driver.ClearLines();
   // Distinct message n (1-based) carries its own number.
   std::vector<int> passed;
   for (int n = 1; n <= 70000; ++n) logger.LogMessage(1, "message %d", n);
