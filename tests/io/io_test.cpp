@@ -268,7 +268,7 @@ struct MotionRig {
   test::TestSink sink;
 };
 
-TEST(MotionChannel, ReportsAPairFirstAndHoldsChangesForASecond) {
+TEST(MotionChannel, ReportsAPairFirstHoldsChangesForASecondSignalLossBringsThePairBackRefusedFramesKeepItInactive) {
   MotionRig rig;
   ClockedMotionChannel channel(2, &rig.driver, &rig.sink);
   channel.Feed(Part(30, 20));
@@ -291,25 +291,23 @@ TEST(MotionChannel, ReportsAPairFirstAndHoldsChangesForASecond) {
     EXPECT_EQ(frame.streamName, "CBaseMotionChannel");
   }
   EXPECT_EQ(rig.allocator.created.load(), rig.allocator.released.load());
-}
 
-TEST(MotionChannel, SignalLossBringsThePairBackAndRefusedFramesKeepTheChannelInactive) {
-  MotionRig rig;
-  rig.driver.info.signalTimeoutMs = 3000;
-  ClockedMotionChannel channel(0, &rig.driver, &rig.sink);
-  channel.Feed(Part(0, 20) + "--");
-  EXPECT_EQ(test::MotionStates(rig.sink), (std::vector<int>{1, 0}));
-  EXPECT_TRUE(channel.IsActive());
-  channel.now += 3000;
-  channel.CheckSignal();
-  EXPECT_EQ(rig.sink.signalLost.load(), 0);
-  channel.now += 1;
-  channel.CheckSignal();
-  channel.CheckSignal();
-  EXPECT_EQ(rig.sink.signalLost.load(), 1);
-  EXPECT_FALSE(channel.IsActive());
-  channel.Feed(Part(0, 20) + "--");
-  EXPECT_EQ(test::MotionStates(rig.sink), (std::vector<int>{1, 0, 1, 0}));
+  MotionRig lost;
+  lost.driver.info.signalTimeoutMs = 3000;
+  ClockedMotionChannel quiet(0, &lost.driver, &lost.sink);
+  quiet.Feed(Part(0, 20) + "--");
+  EXPECT_EQ(test::MotionStates(lost.sink), (std::vector<int>{1, 0}));
+  EXPECT_TRUE(quiet.IsActive());
+  quiet.now += 3000;
+  quiet.CheckSignal();
+  EXPECT_EQ(lost.sink.signalLost.load(), 0);
+  quiet.now += 1;
+  quiet.CheckSignal();
+  quiet.CheckSignal();
+  EXPECT_EQ(lost.sink.signalLost.load(), 1);
+  EXPECT_FALSE(quiet.IsActive());
+  quiet.Feed(Part(0, 20) + "--");
+  EXPECT_EQ(test::MotionStates(lost.sink), (std::vector<int>{1, 0, 1, 0}));
 
   MotionRig refusing;
   refusing.sink.accept = false;
