@@ -289,48 +289,6 @@ class PrepositionListTest : public ::testing::Test {
   RecordingPTZComm camera_{&driver_, 0};
 };
 
-TEST_F(PrepositionListTest, GoToRenameCaseSensitiveNamesAndCapacity) {
-  CPrepositionList list(0, false);
-  list.SetComm(&camera_, 32);
-  ASSERT_EQ(list.AddPreposition(L"Gate"), 1);
-  list.PositionChanged();
-  ASSERT_EQ(list.AddPreposition(L"Parking"), 1);
-  EXPECT_FALSE(list.GoTo(L"gate", 0));
-  EXPECT_TRUE(list.GoTo(L"Gate", 0));
-  EXPECT_TRUE(list.GoTo(L"Gate", 0));
-  EXPECT_EQ(camera_.Commands(), (std::vector<std::string>{Save(1), Save(2), "PTZ_PRESET_GO=1"}))
-      << "second go-to is not sent";
-
-  EXPECT_EQ(list.AddPreposition(L"Entrance"), 1) << "adding right after a go-to renames";
-  EXPECT_EQ(Names(list), (std::vector<std::wstring>{L"Entrance", L"Parking"}));
-  EXPECT_EQ(driver_.LinesWith("index 0 was renamed from \"Gate\" to \"Entrance\".").size(), 1u);
-  list.PositionChanged();
-  EXPECT_EQ(list.AddPreposition(L"Dock"), 1) << "after a move, adding adds";
-  EXPECT_EQ(list.GetCount(), 3u);
-  std::wstring current;
-  ASSERT_TRUE(list.GetCurrentName(current));
-  EXPECT_EQ(current, L"Dock");
-
-  // Names and capacity.
-  CPrepositionList full(0, false);
-  EXPECT_EQ(full.AddPreposition(L"Gate"), -18) << "no camera yet";
-  full.SetComm(&camera_, 32);
-  for (const wchar_t* bad : {L"", L"O'Hara", L"a&b", L"x!", L"<y", L"y>", L"\"q\""}) {
-    EXPECT_EQ(full.AddPreposition(bad), -3) << WideToUtf8(bad);
-  }
-  EXPECT_EQ(driver_.LinesWith("A preposition \"O'Hara\" cannot be added - the name is invalid.").size(), 1u);
-  for (int i = 0; i < 32; ++i) {
-    ASSERT_EQ(full.AddPreposition(L"P" + std::to_wstring(i)), 1);
-    full.PositionChanged();
-  }
-  EXPECT_EQ(full.AddPreposition(L"Extra"), -26);
-  EXPECT_EQ(
-      driver_.LinesWith("\"Extra\" cannot be added. Camera supports saving not more than 32 prepositions.").size(), 1u);
-  camera_.refuse = true;
-  EXPECT_FALSE(full.GoTo(L"P3", 0));
-  EXPECT_FALSE(full.GetCurrentName(current)) << "a refused go-to changes nothing";
-}
-
 TEST_F(PrepositionListTest, RemovalFreesTheSlotAndChannelsKeepTheirOwnPresetsInOneFile) {
   {
     auto store = Store();
@@ -388,7 +346,7 @@ TEST_F(PrepositionListTest, TwoDriverObjectsOfOneCameraKeepEachOthersPresetsAndA
   EXPECT_EQ(FileText(), before);
 }
 
-TEST_F(PrepositionListTest, DamagedFilesNeverCrashAndAreKept) {
+TEST_F(PrepositionListTest, DamagedFilesNeverCrashAndAreKeptGoToRenameCaseSensitiveNamesAndCapacity) {
   const std::string good =
       "<?xml version='1.0'?><ACTi><PtzChannel01><Preposition000><Name>Gate</Name><Slot>4</Slot>"
       "</Preposition000><Preposition001><Name>Bad</Name><Slot>x</Slot></Preposition001>"
@@ -409,6 +367,46 @@ TEST_F(PrepositionListTest, DamagedFilesNeverCrashAndAreKept) {
   // Every damaged file is kept aside, none over an earlier one.
   EXPECT_EQ(dir_.Read(std::string(kFile) + ".unreadable"), damaged[0]);
   EXPECT_EQ(dir_.Read(std::string(kFile) + ".unreadable.1"), damaged[1]);
+
+  CPrepositionList named(0, false);
+  named.SetComm(&camera_, 32);
+  ASSERT_EQ(named.AddPreposition(L"Gate"), 1);
+  named.PositionChanged();
+  ASSERT_EQ(named.AddPreposition(L"Parking"), 1);
+  EXPECT_FALSE(named.GoTo(L"gate", 0));
+  EXPECT_TRUE(named.GoTo(L"Gate", 0));
+  EXPECT_TRUE(named.GoTo(L"Gate", 0));
+  EXPECT_EQ(camera_.Commands(), (std::vector<std::string>{Save(1), Save(2), "PTZ_PRESET_GO=1"}))
+      << "second go-to is not sent";
+
+  EXPECT_EQ(named.AddPreposition(L"Entrance"), 1) << "adding right after a go-to renames";
+  EXPECT_EQ(Names(named), (std::vector<std::wstring>{L"Entrance", L"Parking"}));
+  EXPECT_EQ(driver_.LinesWith("index 0 was renamed from \"Gate\" to \"Entrance\".").size(), 1u);
+  named.PositionChanged();
+  EXPECT_EQ(named.AddPreposition(L"Dock"), 1) << "after a move, adding adds";
+  EXPECT_EQ(named.GetCount(), 3u);
+  std::wstring current;
+  ASSERT_TRUE(named.GetCurrentName(current));
+  EXPECT_EQ(current, L"Dock");
+
+  // Names and capacity.
+  CPrepositionList full(0, false);
+  EXPECT_EQ(full.AddPreposition(L"Gate"), -18) << "no camera yet";
+  full.SetComm(&camera_, 32);
+  for (const wchar_t* bad : {L"", L"O'Hara", L"a&b", L"x!", L"<y", L"y>", L"\"q\""}) {
+    EXPECT_EQ(full.AddPreposition(bad), -3) << WideToUtf8(bad);
+  }
+  EXPECT_EQ(driver_.LinesWith("A preposition \"O'Hara\" cannot be added - the name is invalid.").size(), 1u);
+  for (int i = 0; i < 32; ++i) {
+    ASSERT_EQ(full.AddPreposition(L"P" + std::to_wstring(i)), 1);
+    full.PositionChanged();
+  }
+  EXPECT_EQ(full.AddPreposition(L"Extra"), -26);
+  EXPECT_EQ(
+      driver_.LinesWith("\"Extra\" cannot be added. Camera supports saving not more than 32 prepositions.").size(), 1u);
+  camera_.refuse = true;
+  EXPECT_FALSE(full.GoTo(L"P3", 0));
+  EXPECT_FALSE(full.GetCurrentName(current)) << "a refused go-to changes nothing";
 }
 
 }  // namespace
