@@ -44,7 +44,6 @@ class CameraPropertiesTest : public SimCameraTest {
  protected:
   void SetUp() override { Start("TCM5311"); }
   void TearDown() override { hostVersionKnown = false; }
-  void Answer(const std::string& item, const std::string& text) { camera_->SetCgiAnswer(item, text); }
   // This model has no PAL sizes: it takes the PAL codes as odd firmware would.
   void TakePalCodes(bool take) {
     for (const char* code : {"P176x144", "P352x288", "P640x480", "P720x576"}) {

@@ -47,7 +47,6 @@ class StreamConfiguratorTest : public SimCameraTest {
   void Set(const std::string& name, const std::string& value, int channel = 1) {
     EXPECT_TRUE(camera_->SetSetting(name, value, channel)) << name;
   }
-  void Answer(const std::string& item, const std::string& text) { camera_->SetCgiAnswer(item, text); }
   bool Configure(Codec codec, const STREAM_PARAMS& params, uint32_t channelIndex = 0, CEvent* stop = nullptr,
                  uint32_t streamingMode = 0) {
     Web::CHttpSender http(driver_.info);
