@@ -249,7 +249,7 @@ TEST(HttpSender, CancelAndShutdownEndTheRequestUnderWay) {
   }
 }
 
-TEST(HttpSender, SilentServerTimesOutWithoutTryingTheOtherScheme) {
+TEST(HttpSender, SilentServerTimesOutWithoutTryingTheOtherSchemeAndATricklingAnswerEndsAtTheDeadline) {
   std::atomic<bool> release{false};
   std::atomic<int> calls{0};
   Rig rig(
@@ -272,26 +272,24 @@ TEST(HttpSender, SilentServerTimesOutWithoutTryingTheOtherScheme) {
   EXPECT_EQ(rig.http.ReadAll(rig.body), 10u);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(4));
   rig.server.ReleaseStalls();
-}
 
-// A camera that keeps sending, too slowly or for too long, holds a request
-// no longer than its deadline (ReadAll included); a piecewise read is not bound.
-TEST(HttpSender, ATricklingAnswerEndsAtTheDeadline) {
+  // A camera that keeps sending, too slowly or for too long, holds a request
+  // no longer than its deadline (ReadAll included); a piecewise read is not bound.
   // One byte every 100 ms or every millisecond: either body would take far
   // longer than the deadline.
   for (auto [trickleMs, size] : {std::pair{100u, size_t{100}}, std::pair{1u, size_t{20000}}}) {
     SCOPED_TRACE(trickleMs);
-    Rig rig(
+    Rig trickling(
         {}, [&](const std::string&) { return HttpReply{.body = std::string(size, 'z'), .trickleMs = trickleMs}; }, 400);
-    ASSERT_TRUE(rig.server.Running());
+    ASSERT_TRUE(trickling.server.Running());
     const auto start = Clock::now();
-    rig.Get("A");
+    trickling.Get("A");
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(8));
-    EXPECT_LT(rig.body.size(), size);
-    ASSERT_TRUE(rig.http.Send(Web::CHttpRequest("GET", rig.Url("B"))));
+    EXPECT_LT(trickling.body.size(), size);
+    ASSERT_TRUE(trickling.http.Send(Web::CHttpRequest("GET", trickling.Url("B"))));
     std::this_thread::sleep_for(std::chrono::milliseconds(3000));
-    EXPECT_GT(rig.http.Read(rig.body, 10, true), 0u);
-    rig.server.ReleaseStalls();
+    EXPECT_GT(trickling.http.Read(trickling.body, 10, true), 0u);
+    trickling.server.ReleaseStalls();
   }
 }
 
