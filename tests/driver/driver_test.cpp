@@ -66,7 +66,7 @@ TEST(DriverLevels, AdaptationByHostVersion) {
   }
 }
 
-TEST(DriverOpen, IntegerParametersNoneTextDeviceRecordTimeoutsAndCloseTwice) {
+TEST(DriverOpen, IntegerParametersNoneTextDeviceRecordTimeoutsCloseTwiceAndAudioObjectsAsTheCapabilitiesAskForThem) {
   HostSetup setup;
   setup.params = {{1, "1"}, {2, "(none)"}, {3, " 7"}, {4, "-12"}, {5, "2"}, {6, "-2147483648"}};
   CActiIPCaptureDriver driver;
@@ -117,26 +117,24 @@ TEST(DriverOpen, IntegerParametersNoneTextDeviceRecordTimeoutsAndCloseTwice) {
   ASSERT_TRUE(slow.Open(nullptr, nullptr, &group0));
   EXPECT_EQ(slow.GetDeviceInfo()->connectTimeoutMs, 10000u);
   EXPECT_EQ(slow.GetDeviceInfo()->signalTimeoutMs, 30000u);
-}
 
-TEST(DriverOpen, AudioObjectsAsTheCapabilitiesAskForThem) {
-  HostSetup setup;
-  setup.params = {{101, "Count=1; IsStereo=0"}};
-  CActiIPCaptureDriver driver;
-  EXPECT_TRUE(driver.Open(nullptr, nullptr, &setup));
-  EXPECT_NE(driver.GetAudioCapture(), nullptr);
-  driver.Close();
-  EXPECT_EQ(driver.GetAudioCapture(), nullptr);
-  setup.params = {{101, "Count=0; IsStereo=0"}, {102, "Count=1; IsStereo=0"}};
+  HostSetup audio;
+  audio.params = {{101, "Count=1; IsStereo=0"}};
+  CActiIPCaptureDriver withInput;
+  EXPECT_TRUE(withInput.Open(nullptr, nullptr, &audio));
+  EXPECT_NE(withInput.GetAudioCapture(), nullptr);
+  withInput.Close();
+  EXPECT_EQ(withInput.GetAudioCapture(), nullptr);
+  audio.params = {{101, "Count=0; IsStereo=0"}, {102, "Count=1; IsStereo=0"}};
   CActiIPCaptureDriver outputOnly;
-  EXPECT_TRUE(outputOnly.Open(nullptr, nullptr, &setup));
+  EXPECT_TRUE(outputOnly.Open(nullptr, nullptr, &audio));
   EXPECT_EQ(outputOnly.GetAudioCapture(), nullptr);
   EXPECT_NE(outputOnly.GetAudioSender(), nullptr);
   outputOnly.Close();
   EXPECT_EQ(outputOnly.GetAudioSender(), nullptr);
-  setup.params = {{102, "garbage"}};
+  audio.params = {{102, "garbage"}};
   CActiIPCaptureDriver other;
-  EXPECT_FALSE(other.Open(nullptr, nullptr, &setup)) << "a present audio text without an object fails open";
+  EXPECT_FALSE(other.Open(nullptr, nullptr, &audio)) << "a present audio text without an object fails open";
 }
 
 TEST(DriverOpen, OpenedLineThroughTheExportsAndTheHostVersion) {
