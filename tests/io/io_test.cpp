@@ -121,7 +121,7 @@ TEST(ActiDigitalIO, OutputsSendTheWholeRegisterOncePerChange) {
   }
 }
 
-TEST(ActiDigitalIO, InputsOfAVideoServerAreMappedPerChannel) {
+TEST(ActiDigitalIO, InputsOfAVideoServerAreMappedPerChannelFailedPollsReportAllAgainAndLogOncePerRun) {
   // Four channels, eight inputs: bit 1 of channel 3 is input 5.
   IoRig rig(4, 8, 0);
   rig.SetStatus(3, "0x02");
@@ -134,25 +134,23 @@ TEST(ActiDigitalIO, InputsOfAVideoServerAreMappedPerChannel) {
               "/cgi-bin/encoder?USER=admin&PWD=pw&CHANNEL=" + std::to_string(channel) + "&DIO_STATUS");
   }
   for (const auto& [index, state] : rig.callback.Changes()) EXPECT_EQ(state, index == 5 ? 1u : 2u) << index;
-}
 
-TEST(ActiDigitalIO, FailedPollsReportAllAgainAndLogOncePerRun) {
-  IoRig rig(1, 2, 0);
-  rig.SetStatus(1, "0x01");
-  rig.Start();
-  ASSERT_TRUE(WaitUntil([&] { return rig.callback.Changes().size() == 2; }));
-  rig.failing = true;
-  ASSERT_TRUE(WaitUntil([&] { return rig.callback.failures.load() >= 3; }));
-  rig.failing = false;
-  ASSERT_TRUE(WaitUntil([&] { return rig.callback.Changes().size() == 4; }));
-  EXPECT_EQ(rig.callback.Changes(), (Changes{{0, 1}, {1, 2}, {0, 1}, {1, 2}}));
-  EXPECT_EQ(rig.driver.LinesWith("GetInputStates() method failed! Device 127.0.0.1:").size(), 1u);
-  EXPECT_EQ(rig.Uris("DIO_STATUS").front(), "/cgi-bin/encoder?USER=admin&PWD=pw&DIO_STATUS");
+  IoRig camera(1, 2, 0);  // one channel, two inputs
+  camera.SetStatus(1, "0x01");
+  camera.Start();
+  ASSERT_TRUE(WaitUntil([&] { return camera.callback.Changes().size() == 2; }));
+  camera.failing = true;
+  ASSERT_TRUE(WaitUntil([&] { return camera.callback.failures.load() >= 3; }));
+  camera.failing = false;
+  ASSERT_TRUE(WaitUntil([&] { return camera.callback.Changes().size() == 4; }));
+  EXPECT_EQ(camera.callback.Changes(), (Changes{{0, 1}, {1, 2}, {0, 1}, {1, 2}}));
+  EXPECT_EQ(camera.driver.LinesWith("GetInputStates() method failed! Device 127.0.0.1:").size(), 1u);
+  EXPECT_EQ(camera.Uris("DIO_STATUS").front(), "/cgi-bin/encoder?USER=admin&PWD=pw&DIO_STATUS");
   // An answer whose value is not a register leaves the inputs as they were.
-  rig.SetStatus(1, "busy");
-  const size_t polls = rig.Uris("DIO_STATUS").size();
-  ASSERT_TRUE(WaitUntil([&] { return rig.Uris("DIO_STATUS").size() >= polls + 2; }));
-  EXPECT_EQ(rig.callback.Changes().size(), 4u);
+  camera.SetStatus(1, "busy");
+  const size_t before = camera.Uris("DIO_STATUS").size();
+  ASSERT_TRUE(WaitUntil([&] { return camera.Uris("DIO_STATUS").size() >= before + 2; }));
+  EXPECT_EQ(camera.callback.Changes().size(), 4u);
 }
 
 // A refused output write is a failure; a start while polls are under way begins anew.
