@@ -191,31 +191,29 @@ TEST(HttpSender, ClosedPortGivesCode11AndTheSchemeFallsBackBothWays) {
   EXPECT_EQ(plain.Connections(), connections);
 }
 
-TEST(HttpSender, CancelFromAnotherThreadEndsAStalledBodyAtOnce) {
-  Rig rig(
+TEST(HttpSender, CancelFromAnotherThreadEndsAStalledBodyAtOnceAndCancelOrShutdownEndTheRequestUnderWay) {
+  Rig stalled(
       {}, [](const std::string&) { return HttpReply{.body = std::string(20000, 'x'), .stallAfter = 100}; }, 8000);
-  ASSERT_TRUE(rig.server.Running());
-  ASSERT_TRUE(rig.http.Send(Web::CHttpRequest("GET", rig.Url("A"))));
+  ASSERT_TRUE(stalled.server.Running());
+  ASSERT_TRUE(stalled.http.Send(Web::CHttpRequest("GET", stalled.Url("A"))));
   Clock::time_point cancelledAt;
   std::thread canceller([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     cancelledAt = Clock::now();
-    rig.http.Cancel();
+    stalled.http.Cancel();
   });
-  rig.http.ReadAll(rig.body);
+  stalled.http.ReadAll(stalled.body);
   const auto returnedAt = Clock::now();
   canceller.join();
-  EXPECT_EQ(rig.body.size(), 100u);
+  EXPECT_EQ(stalled.body.size(), 100u);
   // Well before the 8 s time-out that a read ignoring the cancel would wait for.
   EXPECT_LT(returnedAt - cancelledAt, std::chrono::seconds(4));
   // The response is closed: nothing more can be read.
-  EXPECT_EQ(rig.http.Read(rig.body, 10, true), 0u);
-}
+  EXPECT_EQ(stalled.http.Read(stalled.body, 10, true), 0u);
 
-// A request held by the server is ended from another thread by Cancel (no
-// fallback to the other scheme) or by Shutdown (which also refuses later
-// requests until Resume).
-TEST(HttpSender, CancelAndShutdownEndTheRequestUnderWay) {
+  // A request held by the server is ended from another thread by Cancel (no
+  // fallback to the other scheme) or by Shutdown (which also refuses later
+  // requests until Resume).
   for (bool shutdown : {false, true}) {
     SCOPED_TRACE(shutdown ? "shutdown" : "cancel");
     std::atomic<bool> release{false};
