@@ -83,7 +83,7 @@ class IoRig {
 
 using Changes = std::vector<test::TestIOCallback::Change>;
 
-TEST(ActiDigitalIO, OutputsSendTheWholeRegisterOncePerChange) {
+TEST(ActiDigitalIO, OutputsSendTheWholeRegisterOncePerChangeARefusedWriteIsAFailureAndAStartDuringAPollBeginsAnew) {
   struct Case {
     const char* group;  // host parameter 5
     uint32_t channels;
@@ -119,6 +119,30 @@ TEST(ActiDigitalIO, OutputsSendTheWholeRegisterOncePerChange) {
     rig.io->StopIO();
     EXPECT_EQ(rig.Uris("DIO_OUTPUT"), c.commands);
   }
+
+  // A refused output write is a failure; a start while polls are under way begins anew.
+  IoRig refusing(1, 2, 1);
+  refusing.refuseOutputs = true;
+  refusing.slowPolls = true;
+  refusing.Start();
+  ASSERT_TRUE(WaitUntil([&] { return refusing.callback.failures.load() == 1; }));
+  EXPECT_TRUE(refusing.io->SetOutputState(0, 1));
+  ASSERT_TRUE(WaitUntil([&] { return refusing.callback.failures.load() == 2; }));
+  const auto lines = refusing.driver.LinesWith("Unable to change output state for device 127.0.0.1:");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].level, kLogError);
+
+  refusing.refuseOutputs = false;
+  for (int i = 0; i < 3; ++i) {
+    const size_t polls = refusing.Uris("DIO_STATUS").size();
+    ASSERT_TRUE(WaitUntil([&] { return refusing.Uris("DIO_STATUS").size() > polls; }));
+    EXPECT_TRUE(refusing.io->StartIO()) << i;  // the poll is in the sender a new start replaces
+  }
+  // The last start reports both inputs again.
+  const size_t changes = refusing.callback.Changes().size();
+  ASSERT_TRUE(WaitUntil([&] { return refusing.callback.Changes().size() >= changes + 2; }));
+  EXPECT_TRUE(refusing.io->StopIO());
+  EXPECT_TRUE(refusing.driver.LinesWith("failed!").empty());
 }
 
 TEST(ActiDigitalIO, InputsOfAVideoServerAreMappedPerChannelFailedPollsReportAllAgainAndLogOncePerRun) {
@@ -151,32 +175,6 @@ TEST(ActiDigitalIO, InputsOfAVideoServerAreMappedPerChannelFailedPollsReportAllA
   const size_t before = camera.Uris("DIO_STATUS").size();
   ASSERT_TRUE(WaitUntil([&] { return camera.Uris("DIO_STATUS").size() >= before + 2; }));
   EXPECT_EQ(camera.callback.Changes().size(), 4u);
-}
-
-// A refused output write is a failure; a start while polls are under way begins anew.
-TEST(ActiDigitalIO, RefusedOutputWriteIsAFailureAndAStartDuringAPollBeginsAnew) {
-  IoRig rig(1, 2, 1);
-  rig.refuseOutputs = true;
-  rig.slowPolls = true;
-  rig.Start();
-  ASSERT_TRUE(WaitUntil([&] { return rig.callback.failures.load() == 1; }));
-  EXPECT_TRUE(rig.io->SetOutputState(0, 1));
-  ASSERT_TRUE(WaitUntil([&] { return rig.callback.failures.load() == 2; }));
-  const auto lines = rig.driver.LinesWith("Unable to change output state for device 127.0.0.1:");
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0].level, kLogError);
-
-  rig.refuseOutputs = false;
-  for (int i = 0; i < 3; ++i) {
-    const size_t polls = rig.Uris("DIO_STATUS").size();
-    ASSERT_TRUE(WaitUntil([&] { return rig.Uris("DIO_STATUS").size() > polls; }));
-    EXPECT_TRUE(rig.io->StartIO()) << i;  // the poll is in the sender a new start replaces
-  }
-  // The last start reports both inputs again.
-  const size_t changes = rig.callback.Changes().size();
-  ASSERT_TRUE(WaitUntil([&] { return rig.callback.Changes().size() >= changes + 2; }));
-  EXPECT_TRUE(rig.io->StopIO());
-  EXPECT_TRUE(rig.driver.LinesWith("failed!").empty());
 }
 
 std::vector<std::string> Split(const std::vector<std::string>& chunks,
