@@ -41,7 +41,7 @@ class PTZCommTest : public ::testing::Test {
 
 // Conversions from many threads do not mix ranges; a leading stop goes only
 // when the speed changes after a move; posting after the close fails and logs.
-TEST_F(PTZCommTest, ConversionsLeadingStopsAndPostingAfterClose) {
+TEST_F(PTZCommTest, ConversionsLeadingStopsPostingAfterCloseAndFocusModeCommandsOnlyAfterCapabilities) {
   RecordingPTZComm& comm = Open();
   std::atomic<int> wrong{0};
   std::vector<std::thread> threads;
@@ -74,6 +74,39 @@ TEST_F(PTZCommTest, ConversionsLeadingStopsAndPostingAfterClose) {
   EXPECT_FALSE(comm.StopMoving(&params_));
   EXPECT_EQ(driver_.LinesWith("cannot send message (1) to thread").size(), 1u);
   EXPECT_EQ(driver_.LinesWith("cannot send message (4) to thread").size(), 1u);
+
+  struct Case {
+    const char* model;
+    uint32_t focus, focusMode, extra;  // capability fields 3, 4 and 13
+    Commands afterCapabilities;
+  } cases[] = {
+      {"KCM5311", 1, 1, 1, {"FOCUS=MANUAL", "FOCUS=NEAR", "FOCUS=ZOOM_AF", "ZOOM=WIDE,7", "ZOOM=DIRECT,0"}},
+      {"ACM8201", 0, 1, 1, {"FOCUS=MANUAL", "FOCUS=FAR", "FOCUS=AUTO", "ZOOM=WIDE,7", "ZOOM=DIRECT,0"}},
+      {"KCM7911", 1, 0, 0, {"FOCUS=FAR", "ZOOM=WIDE,7", "ZOOM=DIRECT,0"}},
+  };
+  for (const Case& c : cases) {
+    driver_.info.model = c.model;
+    params_ = FlagParams();
+    RecordingPTZComm& comm = Open();
+    comm.StartFocus(&params_, true, 4);
+    comm.StartMove(&params_, 0, 0);
+    comm.StartIris(&params_, true, 4);
+    EXPECT_EQ(Sent(), (Commands{"FOCUS=NEAR", "MOVE=LEFT,1"})) << c.model << ": no mode switch before capabilities";
+    ipcapture::PTZ_CAPABILITIES caps;
+    caps.fields[0] = 77;
+    ASSERT_EQ(comm.GetCapabilities(&caps), 1);
+    EXPECT_EQ(comm.GetPresetCapacity(), 32u);
+    EXPECT_EQ(std::vector<uint32_t>(caps.fields, caps.fields + 14),
+              (std::vector<uint32_t>{77, 1, 1, c.focus, c.focusMode, 0, 0, 0, 0, 0, 0, 0, 0, c.extra}))
+        << c.model;
+    comm.StopMoving(&params_);
+    const size_t before = Sent().size();
+    comm.StartFocus(&params_, std::string(c.model) == "KCM5311", 4);
+    comm.StartMove(&params_, 9, 16);
+    comm.Unzoom(&params_, 0);
+    Commands sent = Sent();
+    EXPECT_EQ(Commands(sent.begin() + static_cast<long>(before), sent.end()), c.afterCapabilities) << c.model;
+  }
 }
 
 TEST_F(PTZCommTest, BurstKeepsTheNewestCommandsUpToTheQueueLimitAndAPresetRequestWaitsWhileTheWorkerSends) {
@@ -108,41 +141,6 @@ TEST_F(PTZCommTest, BurstKeepsTheNewestCommandsUpToTheQueueLimitAndAPresetReques
   comm.Release();
   preset.join();
   EXPECT_EQ(Sent().size(), 2u);
-}
-
-TEST_F(PTZCommTest, FocusModeCommandsOnlyAfterCapabilities) {
-  struct Case {
-    const char* model;
-    uint32_t focus, focusMode, extra;  // capability fields 3, 4 and 13
-    Commands afterCapabilities;
-  } cases[] = {
-      {"KCM5311", 1, 1, 1, {"FOCUS=MANUAL", "FOCUS=NEAR", "FOCUS=ZOOM_AF", "ZOOM=WIDE,7", "ZOOM=DIRECT,0"}},
-      {"ACM8201", 0, 1, 1, {"FOCUS=MANUAL", "FOCUS=FAR", "FOCUS=AUTO", "ZOOM=WIDE,7", "ZOOM=DIRECT,0"}},
-      {"KCM7911", 1, 0, 0, {"FOCUS=FAR", "ZOOM=WIDE,7", "ZOOM=DIRECT,0"}},
-  };
-  for (const Case& c : cases) {
-    driver_.info.model = c.model;
-    params_ = FlagParams();
-    RecordingPTZComm& comm = Open();
-    comm.StartFocus(&params_, true, 4);
-    comm.StartMove(&params_, 0, 0);
-    comm.StartIris(&params_, true, 4);
-    EXPECT_EQ(Sent(), (Commands{"FOCUS=NEAR", "MOVE=LEFT,1"})) << c.model << ": no mode switch before capabilities";
-    ipcapture::PTZ_CAPABILITIES caps;
-    caps.fields[0] = 77;
-    ASSERT_EQ(comm.GetCapabilities(&caps), 1);
-    EXPECT_EQ(comm.GetPresetCapacity(), 32u);
-    EXPECT_EQ(std::vector<uint32_t>(caps.fields, caps.fields + 14),
-              (std::vector<uint32_t>{77, 1, 1, c.focus, c.focusMode, 0, 0, 0, 0, 0, 0, 0, 0, c.extra}))
-        << c.model;
-    comm.StopMoving(&params_);
-    const size_t before = Sent().size();
-    comm.StartFocus(&params_, std::string(c.model) == "KCM5311", 4);
-    comm.StartMove(&params_, 9, 16);
-    comm.Unzoom(&params_, 0);
-    Commands sent = Sent();
-    EXPECT_EQ(Commands(sent.begin() + static_cast<long>(before), sent.end()), c.afterCapabilities) << c.model;
-  }
 }
 
 // A control whose camera is a recording command object.
