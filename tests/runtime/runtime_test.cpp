@@ -388,25 +388,23 @@ TEST(BaseThread, TimeOutIsLoggedAndTheThreadStillEndsCleanly) {
   }
 }
 
-TEST(QueueThread, DropRulesKeepTheNewestItems) {
-  std::atomic<int> deleted{0};
-  RecordingQueue queue;  // not started: items stay queued
-  for (int i = 0; i < 3; ++i) ASSERT_TRUE(queue.AddItem(new Item(i, &deleted), 0));
-  EXPECT_EQ(queue.QueuedCount(), 3u);
-  EXPECT_EQ(deleted, 0) << "maxItems 0 must not drop";
-  ASSERT_TRUE(queue.AddItem(new Item(7, &deleted), 1));
-  EXPECT_EQ(queue.QueuedCount(), 1u);
-  EXPECT_EQ(deleted, 3);
-  ASSERT_TRUE(queue.Start("queue"));
-  EXPECT_TRUE(test::WaitUntil([&] { return queue.QueuedCount() == 0 && deleted == 4; }));
-  std::lock_guard<std::mutex> lock(queue.mutex);
-  EXPECT_EQ(queue.handled, std::vector<int>{7});
-}
+TEST(QueueThread, DropRulesKeepTheNewestItemsStopsDeleteWhatIsLeftAndThrowingItemsKeepTheOrder) {
+  std::atomic<int> dropped{0};
+  RecordingQueue dropping;  // not started: items stay queued
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(dropping.AddItem(new Item(i, &dropped), 0));
+  EXPECT_EQ(dropping.QueuedCount(), 3u);
+  EXPECT_EQ(dropped, 0) << "maxItems 0 must not drop";
+  ASSERT_TRUE(dropping.AddItem(new Item(7, &dropped), 1));
+  EXPECT_EQ(dropping.QueuedCount(), 1u);
+  EXPECT_EQ(dropped, 3);
+  ASSERT_TRUE(dropping.Start("queue"));
+  EXPECT_TRUE(test::WaitUntil([&] { return dropping.QueuedCount() == 0 && dropped == 4; }));
+  std::lock_guard<std::mutex> held(dropping.mutex);
+  EXPECT_EQ(dropping.handled, std::vector<int>{7});
 
-// Items left queued at a stop or at destruction, or added after a stop, are
-// deleted; a new start accepts items again; throwing items end nothing and
-// the order is kept.
-TEST(QueueThread, StopsDeleteWhatIsLeftAndThrowingItemsKeepTheOrder) {
+  // Items left queued at a stop or at destruction, or added after a stop, are
+  // deleted; a new start accepts items again; throwing items end nothing and
+  // the order is kept.
   std::atomic<int> deleted{0};
   {
     RecordingQueue left;
