@@ -89,30 +89,6 @@ class SerialPTZCommTest : public ::testing::Test {
   std::unique_ptr<SerialComm> comm_;
 };
 
-TEST_F(SerialPTZCommTest, RequestPathSelectsTheCgiAndTheSerialPort) {
-  struct Case {
-    uint32_t channels;
-    uint16_t channel;
-    const char* firstPtzChannel;  // configuration entry
-    const char* group;            // host parameter 5
-    std::string expected;
-  } cases[] = {
-      {1, 0, "", "", "/cgi-bin/encoder?USER=admin&PWD=secret&SERIAL_HEX=FF010000000001"},
-      {4, 2, "", "2", "/cgi-bin/encoder?USER=admin&PWD=secret&CHANNEL=3&SERIAL_HEX=FF010000000001"},
-      {4, 2, "5", "1", "/cgi-bin/mpeg4?USER=admin&PWD=secret&CHANNEL=7&SERIAL_HEX=FF010000000001"},
-  };
-  for (const Case& c : cases) {
-    driver_.channelCount = c.channels;
-    driver_.parameters[5] = c.group;
-    dir_.Write("Strandline.xml", std::string("<Configuration><Default><FirstPTZChannelID>") + c.firstPtzChannel +
-                                     "</FirstPTZChannelID></Default></Configuration>");
-    SerialComm& comm = Open(c.channel);
-    ASSERT_TRUE(comm.StopMoving(&params_));
-    ASSERT_TRUE(comm.WaitIdle(10000));
-    EXPECT_EQ(comm.paths, Texts{c.expected});
-  }
-}
-
 TEST_F(SerialPTZCommTest, EveryCommandSetsItsBitsAndSpeedsModeMessagesGoOnceAndPresetsFollowTheModel) {
   SerialComm& comm = Open();
   for (uint32_t direction = 0; direction < 8; ++direction) {
@@ -163,7 +139,7 @@ TEST_F(SerialPTZCommTest, EveryCommandSetsItsBitsAndSpeedsModeMessagesGoOnceAndP
   }
 }
 
-TEST_F(SerialPTZCommTest, FailedSendsAreReportedUnloggedAndTheWorkerGoesOn) {
+TEST_F(SerialPTZCommTest, FailedSendsAreReportedUnloggedTheWorkerGoesOnAndTheRequestPathSelectsTheCgiAndSerialPort) {
   // A loopback port nobody listens on any more: the camera is away.
   driver_.info.port = SilentListener().Port();
   SerialComm& comm = Open();
@@ -187,6 +163,28 @@ TEST_F(SerialPTZCommTest, FailedSendsAreReportedUnloggedAndTheWorkerGoesOn) {
   ASSERT_EQ(lines.size(), 1u) << "only the unexpected command is logged";
   EXPECT_EQ(lines[0].text, "orbisan::CActiPTZComm::HandleWorkItem: unexpected command ID=5");
   EXPECT_EQ(lines[0].level, 1u);
+
+  struct Case {
+    uint32_t channels;
+    uint16_t channel;
+    const char* firstPtzChannel;  // configuration entry
+    const char* group;            // host parameter 5
+    std::string expected;
+  } cases[] = {
+      {1, 0, "", "", "/cgi-bin/encoder?USER=admin&PWD=secret&SERIAL_HEX=FF010000000001"},
+      {4, 2, "", "2", "/cgi-bin/encoder?USER=admin&PWD=secret&CHANNEL=3&SERIAL_HEX=FF010000000001"},
+      {4, 2, "5", "1", "/cgi-bin/mpeg4?USER=admin&PWD=secret&CHANNEL=7&SERIAL_HEX=FF010000000001"},
+  };
+  for (const Case& c : cases) {
+    driver_.channelCount = c.channels;
+    driver_.parameters[5] = c.group;
+    dir_.Write("Strandline.xml", std::string("<Configuration><Default><FirstPTZChannelID>") + c.firstPtzChannel +
+                                     "</FirstPTZChannelID></Default></Configuration>");
+    SerialComm& recorded = Open(c.channel);
+    ASSERT_TRUE(recorded.StopMoving(&params_));
+    ASSERT_TRUE(recorded.WaitIdle(10000));
+    EXPECT_EQ(recorded.paths, Texts{c.expected});
+  }
 }
 
 }  // namespace
