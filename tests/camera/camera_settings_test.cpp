@@ -254,7 +254,7 @@ class PrivacyZoneTest : public SimCameraTest {
 // in pixels of the requested frame, cut at its edges. Host parameter 16 is
 // the device's zone count; a live or remote channel never takes the host's
 // zones and leaves the device's masks alone.
-TEST_F(PrivacyZoneTest, ZonesAreWrittenInPixelsOfTheRequestedFrame) {
+TEST_F(PrivacyZoneTest, ZonesInPixelsOfTheRequestedFrameFewerHostZonesAndOnlyAFailedRequestStops) {
   struct Case {
     const char* count;
     uint32_t channel;
@@ -289,30 +289,29 @@ TEST_F(PrivacyZoneTest, ZonesAreWrittenInPixelsOfTheRequestedFrame) {
     EXPECT_EQ(handler.FilledFromHost(), c.given && c.channel == 0);
   }
   EXPECT_TRUE(driver_.Lines().empty());
-}
 
-TEST_F(PrivacyZoneTest, FewerHostZonesLeaveTheOtherRecordsAndOnlyAFailedRequestStops) {
+  camera_->ClearCgiRequests();
   driver_.parameters[16] = "3";
-  CPrivacyZoneHandler handler(&driver_, 0);
+  CPrivacyZoneHandler fewer(&driver_, 0);
   HostZoneList all;
   all.zones = {{true, 10, 10, 10, 10}, {true, 20, 20, 10, 10}, {true, 30, 30, 10, 10}};
-  handler.SetZones(&all);
+  fewer.SetZones(&all);
   HostZoneList one;
   one.zones = {{false, 0, 0, 0, 0}};
-  handler.SetZones(&one);
-  ASSERT_EQ(handler.Zones().size(), 3u);
-  EXPECT_FALSE(handler.Zones()[0].enabled);
-  EXPECT_TRUE(handler.Zones()[1].enabled);
-  EXPECT_EQ(handler.Zones()[2].left, 30);
-  handler.ApplyZones(Request(100, 100));
+  fewer.SetZones(&one);
+  ASSERT_EQ(fewer.Zones().size(), 3u);
+  EXPECT_FALSE(fewer.Zones()[0].enabled);
+  EXPECT_TRUE(fewer.Zones()[1].enabled);
+  EXPECT_EQ(fewer.Zones()[2].left, 30);
+  fewer.ApplyZones(Request(100, 100));
   EXPECT_THAT(Requests(), ElementsAre("encoder?PRIVACY_REGION=1,0,000000,1,1,20,20",
                                       "encoder?PRIVACY_REGION=2,1,000000,20,20,30,30",
                                       "encoder?PRIVACY_REGION=3,1,000000,30,30,40,40"));
   // More host zones than the device has are ignored.
   HostZoneList many;
   many.zones.assign(6, HostZone(true, 1, 1, 1, 1));
-  handler.SetZones(&many);
-  EXPECT_EQ(handler.Zones().size(), 3u);
+  fewer.SetZones(&many);
+  EXPECT_EQ(fewer.Zones().size(), 3u);
 
   std::atomic<int> calls{0};
   ScriptedHttpServer server({}, [&](const std::string& uri) {
@@ -356,7 +355,7 @@ class TimeSyncTest : public SimCameraTest {
   TestDriver first_, second_, stranger_;
 };
 
-TEST_F(TimeSyncTest, DriversOfOneDeviceShareOneItemSyncedOncePerPeriod) {
+TEST_F(TimeSyncTest, OneItemPerDeviceSyncedOncePerPeriodAndTheLastUnregistrationEndsASyncUnderWay) {
   auto key = [](const char* address, uint16_t port) {
     DEVICE_INFO device;
     device.address = address;
@@ -383,6 +382,20 @@ TEST_F(TimeSyncTest, DriversOfOneDeviceShareOneItemSyncedOncePerPeriod) {
   EXPECT_TRUE(Users(service, 1));
   service.Unregister(&second_);
   EXPECT_TRUE(service.WithProvider([](CTimeProvider* p) { return p == nullptr; }));
+
+  camera_->ClearCgiRequests();
+  camera_->SetHttpFault(strandline::sim::HttpFault::kNoAnswer);
+  CTimeSyncService later(60000, 10);
+  later.Register(&first_);
+  ASSERT_TRUE(WaitUntil([&] { return DateRequests() == 1; }));  // it is never answered
+  const auto start = std::chrono::steady_clock::now();
+  later.Unregister(&first_);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5000ms);
+  EXPECT_TRUE(first_.LinesWith("will be terminated").empty());
+  camera_->SetHttpFault(strandline::sim::HttpFault::kNone);
+  later.Register(&first_);
+  EXPECT_TRUE(WaitUntil([&] { return DateRequests() == 2; }));  // a new item, never synced
+  later.Unregister(&first_);
 }
 
 TEST_F(TimeSyncTest, ARefusedDateIsTriedAgainEveryPass) {
@@ -394,21 +407,6 @@ TEST_F(TimeSyncTest, ARefusedDateIsTriedAgainEveryPass) {
   EXPECT_EQ(provider.LastSync(first_.info), 0u);
   camera_->SetClockRefusing(false);
   EXPECT_TRUE(WaitUntil([&] { return provider.LastSync(first_.info) != 0; }));
-}
-
-TEST_F(TimeSyncTest, TheLastUnregistrationEndsASyncUnderWayAndANewRegistrationStartsAfresh) {
-  camera_->SetHttpFault(strandline::sim::HttpFault::kNoAnswer);
-  CTimeSyncService service(60000, 10);
-  service.Register(&first_);
-  ASSERT_TRUE(WaitUntil([&] { return DateRequests() == 1; }));  // it is never answered
-  const auto start = std::chrono::steady_clock::now();
-  service.Unregister(&first_);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 5000ms);
-  EXPECT_TRUE(first_.LinesWith("will be terminated").empty());
-  camera_->SetHttpFault(strandline::sim::HttpFault::kNone);
-  service.Register(&first_);
-  EXPECT_TRUE(WaitUntil([&] { return DateRequests() == 2; }));  // a new item, never synced
-  service.Unregister(&first_);
 }
 
 }  // namespace
