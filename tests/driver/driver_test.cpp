@@ -301,18 +301,14 @@ class Creator : public IVideoChannelCreator {
   Journal& j_;
 };
 
-// A host stream request: 720p H.264 at 25 frames a second (40 ms), 5 Mbit/s.
-struct Request : test::TestStreamRequest {
-  Request() : TestStreamRequest(3, 1280, 720, 40) { bitrate = 5; }
-};
-
 }  // namespace
 
 TEST(IPVideoCapture, StartCaptureStopsWhatTheInputHadFailedStartsAreStoredStreamStateParametersAndMissingChannels) {
   Journal j;
   Creator creator(j);
   CIPVideoCapture capture(&creator, 2);
-  Request request;
+  test::TestStreamRequest request(3, 1280, 720, 40);  // 720p H.264 at 25 frames a second, 5 Mbit/s
+  request.bitrate = 5;
   ASSERT_TRUE(capture.StartCapture(1, nullptr, &request));
   const auto fields = [](const STREAM_PARAMS& p) {
     return std::tuple(p.frameRate, p.bitrate, p.width, p.height, p.codec, p.streamKind);
@@ -395,7 +391,7 @@ TEST(IPVideoCapture, ConcurrentHostCallsShareOneHandlerAndLeaveNoOrphans) {
     CIPVideoCapture capture(&creator, 2);
     const uint16_t on = 1;
     ASSERT_TRUE(capture.SetParameter("EdgeStorageState", &on, 2));
-    Request request;
+    test::TestStreamRequest request(3, 1280, 720, 40);
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
       threads.emplace_back([&capture, &request, t] {
