@@ -370,8 +370,7 @@ class PlaybackTask : public CEdgeStorageTask {
   std::vector<uint32_t> pictures;
 };
 
-TEST(EdgeStorageTask,
-     PlaybackPortAndPathAnAbortCutsShortAStorageQueryTheCameraNeverAnswersPacketsAreSequencedAndFlushed) {
+TEST(EdgeStorageTask, PortPathAnAbortOfAnUnansweredStorageQueryAndPlaybackPacketsSequencedAndFlushed) {
   test::TestDriver driver;
   const std::pair<const char*, uint16_t> cases[] = {
       {"8554,7070", 8554}, {"", 7070}, {"abc,8554", 7070}, {"0", 7070}, {"-5", 7070}};
