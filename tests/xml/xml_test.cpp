@@ -13,7 +13,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(XmlParserTest, QueriesAndTheirFailures) {
+class XmlSettingsApiTest : public ::testing::Test {
+ protected:
+  // The directory without its trailing "/", as the host names it.
+  test::ScratchDir scratch_;
+  const std::string dir_ = scratch_.Path().substr(0, scratch_.Path().size() - 1);
+};
+
+TEST_F(XmlSettingsApiTest, ParserQueriesThenCreateSetSaveReloadDeleteAndRefusals) {
   CXMLParser parser;
   EXPECT_FALSE(parser.Load("/nonexistent/Strandline.xml"));
   EXPECT_FALSE(parser.NodeExists("Configuration"));
@@ -35,16 +42,7 @@ TEST(XmlParserTest, QueriesAndTheirFailures) {
   EXPECT_FALSE(parser.NodeExists("Configuration"));
   EXPECT_FALSE(parser.LoadBuffer("<a>", 3));
   EXPECT_FALSE(parser.IsLoaded());
-}
 
-class XmlSettingsApiTest : public ::testing::Test {
- protected:
-  // The directory without its trailing "/", as the host names it.
-  test::ScratchDir scratch_;
-  const std::string dir_ = scratch_.Path().substr(0, scratch_.Path().size() - 1);
-};
-
-TEST_F(XmlSettingsApiTest, CreateSetSaveReloadDeleteAndRefusals) {
   CXMLSettingsAPI store(dir_);
   ASSERT_TRUE(store.CreateDocumentFile("ACTi_000F7C0A1B2C.preset", "ACTi"));
   EXPECT_EQ(scratch_.Read("ACTi_000F7C0A1B2C.preset").rfind("<?xml version='1.0' encoding='utf-8'?>\n<ACTi />", 0), 0u);
