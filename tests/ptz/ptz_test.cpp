@@ -170,7 +170,7 @@ class PTZHandlerTest : public ::testing::Test {
   ScratchDir dir_{"ptz_handler_test"};
 };
 
-TEST_F(PTZHandlerTest, OneControlPerChannelFromAnyThreadAndAFileNamedFromTheMacAndTheBrand) {
+TEST_F(PTZHandlerTest, OneControlPerChannelAFileNamedFromMacAndBrandControlChecksStopsAndPresetNames) {
   CActiPTZHandler handler(&driver_, 2, "ACTi");
   EXPECT_EQ(handler.GetPTZApiEx(2), nullptr);
   ipcapture::IIPPTZApi* seen[4] = {};
@@ -213,9 +213,7 @@ TEST_F(PTZHandlerTest, OneControlPerChannelFromAnyThreadAndAFileNamedFromTheMacA
     ASSERT_NE(api, nullptr);
     EXPECT_NE(dir_.Read(c.file).find(std::string("<") + c.brand + " />"), std::string::npos) << "root named by brand";
   }
-}
 
-TEST_F(PTZHandlerTest, ControlChecksStopsPresetNamesAndCapabilities) {
   RecordingControl control(&driver_, 0, false);
   EXPECT_EQ(control.Move(0, 1), -18) << "not open";
   EXPECT_EQ(control.Stop(), -18);
