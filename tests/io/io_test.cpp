@@ -264,7 +264,7 @@ struct MotionRig {
   test::TestSink sink;
 };
 
-TEST(MotionChannel, ReportsAPairFirstHoldsChangesForASecondSignalLossBringsThePairBackRefusedFramesKeepItInactive) {
+TEST(MotionChannel, PairHoldBackSignalLossRefusedFramesRefusedRequestsAndALoginThatWouldAddItems) {
   MotionRig rig;
   ClockedMotionChannel channel(2, &rig.driver, &rig.sink);
   channel.Feed(Part(30, 20));
@@ -312,40 +312,38 @@ TEST(MotionChannel, ReportsAPairFirstHoldsChangesForASecondSignalLossBringsThePa
   EXPECT_FALSE(refused.IsActive());
   EXPECT_EQ(refusing.driver.LinesWith("Motion detection data callback failed (device 127.0.0.1, channel 0)").size(),
             2u);
-}
 
-TEST(MotionChannel, RefusedRequestsEndInSignalLossAndALoginThatWouldAddItemsIsNeverSent) {
   // The first request streams a part; later ones are refused (a changed password, say).
   std::atomic<int> requests{0};
   test::ScriptedHttpServer server({}, [&](const std::string&) {
     if (requests++ > 0) return test::HttpReply{401, "denied"};
     return test::HttpReply{200, Part(30, 20) + "--"};
   });
-  MotionRig rig;
-  rig.driver.info.port = server.Port();
-  rig.driver.info.signalTimeoutMs = 3000;
-  ClockedMotionChannel channel(0, &rig.driver, &rig.sink);
-  ASSERT_TRUE(channel.Start());
-  ASSERT_TRUE(WaitUntil([&] { return rig.sink.FrameCount() == 2; }));
-  channel.now += 3001;
-  ASSERT_TRUE(WaitUntil([&] { return rig.sink.signalLost.load() == 1; }));
-  channel.Stop();
-  EXPECT_FALSE(channel.IsActive());
+  MotionRig served;
+  served.driver.info.port = server.Port();
+  served.driver.info.signalTimeoutMs = 3000;
+  ClockedMotionChannel streamed(0, &served.driver, &served.sink);
+  ASSERT_TRUE(streamed.Start());
+  ASSERT_TRUE(WaitUntil([&] { return served.sink.FrameCount() == 2; }));
+  streamed.now += 3001;
+  ASSERT_TRUE(WaitUntil([&] { return served.sink.signalLost.load() == 1; }));
+  streamed.Stop();
+  EXPECT_FALSE(streamed.IsActive());
 
   // A login that would add items of its own is never sent: logged once,
   // however often the thread tries again.
   server.ClearRequests();
-  MotionRig quiet;
-  quiet.driver.info.port = server.Port();
-  quiet.driver.info.password = "pw&SAVE_REBOOT";
-  CMotionChannel refused(0, &quiet.driver, &quiet.sink);
-  ASSERT_TRUE(refused.Start());
-  ASSERT_TRUE(WaitUntil([&] { return !quiet.driver.LinesWith("cannot be sent in the camera's URLs").empty(); }));
+  MotionRig login;
+  login.driver.info.port = server.Port();
+  login.driver.info.password = "pw&SAVE_REBOOT";
+  CMotionChannel withLogin(0, &login.driver, &login.sink);
+  ASSERT_TRUE(withLogin.Start());
+  ASSERT_TRUE(WaitUntil([&] { return !login.driver.LinesWith("cannot be sent in the camera's URLs").empty(); }));
   std::this_thread::sleep_for(std::chrono::milliseconds(2 * CMotionChannel::kRetryMs + 100));
-  refused.Stop();
-  EXPECT_EQ(quiet.driver.LinesWith("cannot be sent in the camera's URLs").size(), 1u);
+  withLogin.Stop();
+  EXPECT_EQ(login.driver.LinesWith("cannot be sent in the camera's URLs").size(), 1u);
   EXPECT_TRUE(server.Requests().empty());
-  EXPECT_EQ(quiet.sink.FrameCount(), 0u);
+  EXPECT_EQ(login.sink.FrameCount(), 0u);
 }
 
 }  // namespace
