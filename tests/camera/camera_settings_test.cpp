@@ -162,22 +162,7 @@ TEST_F(StreamConfiguratorTest, Sequences) {
   }
 }
 
-// No usable pair: the share of the standard's base rate, never above 100. A
-// quad server numbers its channels by itself.
-TEST_F(StreamConfiguratorTest, FrameRatioAndChannelNumberBlocks) {
-  driver_.parameters[3] = "1";
-  Web::CHttpSender http(driver_.info);
-  Answer("VIDEO_FPS_RATIO=100", "VIDEO_FPS_RATIO='0,25'\r\n");
-  EXPECT_EQ(CStreamConfigurator(&driver_, http, 0, Request(640, 480, 83, 50), nullptr).FrameRatio(), 41u);
-  EXPECT_EQ(CStreamConfigurator(&driver_, http, 0, Request(640, 480, 33, 50), nullptr).FrameRatio(), 100u);
-  Answer("VIDEO_FPS_RATIO=100", "ERROR\r\n");
-  EXPECT_EQ(CStreamConfigurator(&driver_, http, 0, Request(640, 480, 83, 50), nullptr).FrameRatio(), 100u);
-  driver_.parameters[12] = "1";
-  driver_.channelCount = 4;
-  EXPECT_EQ(CStreamConfigurator(&driver_, http, 2, Request(640, 480, 33, 50), nullptr).ChannelNumber(true), 0u);
-}
-
-TEST_F(StreamConfiguratorTest, StreamingTypeChangeRebootsASingleChannelCamera) {
+TEST_F(StreamConfiguratorTest, StreamingTypeChangeRebootsASingleChannelCameraFrameRatioAndChannelNumber) {
   driver_.parameters = {{5, "1"}};
   Set("V2_STREAMING_TYPE", "1");
   EXPECT_FALSE(Configure(kCodecMjpeg, Request(640, 480, 33, 50)));
@@ -199,6 +184,18 @@ TEST_F(StreamConfiguratorTest, StreamingTypeChangeRebootsASingleChannelCamera) {
   Web::CHttpSender http(driver_.info);
   CStreamConfigurator(&driver_, http, 0, Request(640, 480, 33, 50), nullptr).SaveAndReboot();
   EXPECT_THAT(Requests(), IsEmpty());
+
+  // No usable pair: the share of the standard's base rate, never above 100. A
+  // quad server numbers its channels by itself.
+  driver_.parameters[3] = "1";
+  Answer("VIDEO_FPS_RATIO=100", "VIDEO_FPS_RATIO='0,25'\r\n");
+  EXPECT_EQ(CStreamConfigurator(&driver_, http, 0, Request(640, 480, 83, 50), nullptr).FrameRatio(), 41u);
+  EXPECT_EQ(CStreamConfigurator(&driver_, http, 0, Request(640, 480, 33, 50), nullptr).FrameRatio(), 100u);
+  Answer("VIDEO_FPS_RATIO=100", "ERROR\r\n");
+  EXPECT_EQ(CStreamConfigurator(&driver_, http, 0, Request(640, 480, 83, 50), nullptr).FrameRatio(), 100u);
+  driver_.parameters[12] = "1";
+  driver_.channelCount = 4;
+  EXPECT_EQ(CStreamConfigurator(&driver_, http, 2, Request(640, 480, 33, 50), nullptr).ChannelNumber(true), 0u);
 }
 
 TEST_F(StreamConfiguratorTest, CamSeriesWaitsAfterItsCommandUnlessStopped) {
