@@ -122,7 +122,7 @@ TEST(HttpSender, ResultsOfStatusesAndCredentials) {
   }
 }
 
-TEST(HttpSender, DigestIsLearntFromTheFirstChallengeAndKept) {
+TEST(HttpSender, DigestIsLearntAndKeptAClosedPortGivesCode11AndTheSchemeFallsBackBothWays) {
   Rig rig({Server::Auth::kDigest}, Fixed(200, "OK\r\n"));
   ASSERT_TRUE(rig.server.Running());
   EXPECT_TRUE(HUtils::RequestGet(rig.http, rig.Url("A"), true));
@@ -139,9 +139,7 @@ TEST(HttpSender, DigestIsLearntFromTheFirstChallengeAndKept) {
   EXPECT_EQ(rig.server.Connections(), 1u);
   ASSERT_EQ(rig.server.Requests().size(), 10u);
   EXPECT_EQ(rig.server.AcceptedUris().size(), 10u);
-}
 
-TEST(HttpSender, ClosedPortGivesCode11AndTheSchemeFallsBackBothWays) {
   DEVICE_INFO device;
   {
     Server secure({Server::Auth::kNone, "admin", "secret", true}, Fixed(200, "TLS\r\n"));
