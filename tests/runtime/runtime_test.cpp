@@ -312,7 +312,7 @@ class RecordingQueue : public CQueueThread<Item> {
 
 // A start from another thread while a stop is under way fails and leaves the
 // stop request standing, so the stopping caller is not left waiting.
-TEST(BaseThread, StartWhileRunningOrStoppingFailsKeepsTheNameAndASelfJoinFails) {
+TEST(BaseThread, StartWhileRunningOrStoppingFailsASelfJoinFailsAndATimeOutIsLogged) {
   test::TestDriver driver;
   SleepyThread thread(&driver);
   ASSERT_TRUE(thread.StartThread("first"));
@@ -355,11 +355,9 @@ TEST(BaseThread, StartWhileRunningOrStoppingFailsKeepsTheNameAndASelfJoinFails) 
   EXPECT_TRUE(busy.sawStop);
   EXPECT_FALSE(busy.IsRunning());
   EXPECT_EQ(busy.ThreadName(), "busy");
-}
 
-// A thread deaf to its stop past the wait: the time-out is logged (a stop
-// warns of termination) and the call still returns only once the thread ended.
-TEST(BaseThread, TimeOutIsLoggedAndTheThreadStillEndsCleanly) {
+  // A thread deaf to its stop past the wait: the time-out is logged (a stop
+  // warns of termination) and the call still returns only once the thread ended.
   for (const bool stop : {false, true}) {
     SCOPED_TRACE(stop ? "stop" : "join");
     test::TestDriver driver;
