@@ -94,8 +94,7 @@ TEST(HttpSender, ResultsOfStatusesAndCredentials) {
     Rig rig({c.auth, c.user.empty() ? "" : "admin", "secret"}, Fixed(c.status, c.body), 3000, c.user, c.password);
     ASSERT_TRUE(rig.server.Running());
     const CResultDef result = rig.Get("SYSTEM_INFO", c.requireBody);
-    EXPECT_EQ(result.GetCode(), c.code);
-    EXPECT_EQ(result.GetCategory(), c.category);
+    EXPECT_EQ(std::pair(result.GetCode(), result.GetCategory()), std::pair(c.code, c.category));
     const auto requests = rig.server.Requests();
     if (c.code == 0) {
       EXPECT_EQ(std::string(rig.body.begin(), rig.body.end()), c.requireBody ? c.body : "");
@@ -150,8 +149,7 @@ TEST(HttpSender, DigestIsLearntAndKeptAClosedPortGivesCode11AndTheSchemeFallsBac
   Web::CHttpSender closed(device);
   std::vector<char> body;
   const CResultDef refused = HUtils::RequestGetRD(closed, Url(device, "Q"), body, true);
-  EXPECT_EQ(refused.GetCode(), 11u);
-  EXPECT_EQ(refused.GetCategory(), 4u);
+  EXPECT_EQ(std::pair(refused.GetCode(), refused.GetCategory()), std::pair(11u, 4u));
   EXPECT_NE(refused.GetMessage().find("Cannot send request \"/cgi-bin/system?USER=admin&PWD=***&Q\""),
             std::string::npos)
       << refused.GetMessage();

@@ -93,10 +93,8 @@ TEST(DriverOpen, IntegerParametersNoneTextDeviceRecordTimeoutsCloseTwiceAndAudio
   EXPECT_EQ(bare.parameterCalls.count(2), 0u);
   EXPECT_EQ(opened.GetIntParameter(5), kNoIntParameter);
   DEVICE_INFO* info = opened.GetDeviceInfo();
-  EXPECT_EQ(info->connectTimeoutMs, 5000u);
-  EXPECT_EQ(info->signalTimeoutMs, 15000u);
-  EXPECT_EQ(info->address, "10.1.2.3");
-  EXPECT_EQ(info->port, 8080);
+  EXPECT_EQ(std::tuple(info->connectTimeoutMs, info->signalTimeoutMs, info->address, info->port),
+            std::tuple(5000u, 15000u, "10.1.2.3", 8080));
   EXPECT_EQ(opened.GetDeviceName(), "10.1.2.3:8080");
   EXPECT_EQ(opened.GetIOCounts(), (std::pair<uint32_t, uint32_t>(2, 1)));
   EXPECT_EQ(opened.GetDefaultCodec(), 3u);
@@ -115,8 +113,8 @@ TEST(DriverOpen, IntegerParametersNoneTextDeviceRecordTimeoutsCloseTwiceAndAudio
   group0.params = {{1, "0"}, {2, ""}, {3, ""}, {4, ""}, {5, "0"}};
   CActiIPCaptureDriver slow;
   ASSERT_TRUE(slow.Open(nullptr, nullptr, &group0));
-  EXPECT_EQ(slow.GetDeviceInfo()->connectTimeoutMs, 10000u);
-  EXPECT_EQ(slow.GetDeviceInfo()->signalTimeoutMs, 30000u);
+  EXPECT_EQ(std::pair(slow.GetDeviceInfo()->connectTimeoutMs, slow.GetDeviceInfo()->signalTimeoutMs),
+            std::pair(10000u, 30000u));
 
   HostSetup audio;
   audio.params = {{101, "Count=1; IsStereo=0"}};

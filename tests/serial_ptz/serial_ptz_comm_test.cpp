@@ -152,8 +152,7 @@ TEST_F(SerialPTZCommTest, FailedSendsAreReportedUnloggedTheWorkerGoesOnAndTheReq
   ASSERT_EQ(results.size(), 3u);
   const char* hex[] = {"FF0100043F0044", "FF010000000001"};  // left at 63, stop
   for (size_t i = 0; i < 2; ++i) {
-    EXPECT_EQ(results[i].GetCategory(), 4u);
-    EXPECT_EQ(results[i].GetCode(), 11u);
+    EXPECT_EQ(std::pair(results[i].GetCategory(), results[i].GetCode()), std::pair(4u, 11u));
     EXPECT_EQ(results[i].GetMessage(),
               "orbisan::CActiPTZComm::SendPTZCommandViaURL: can not send request "
               "\"/cgi-bin/encoder?USER=admin&PWD=***&SERIAL_HEX=" +
