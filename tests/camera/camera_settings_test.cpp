@@ -352,7 +352,7 @@ class TimeSyncTest : public SimCameraTest {
   TestDriver first_, second_, stranger_;
 };
 
-TEST_F(TimeSyncTest, OneItemPerDeviceSyncedOncePerPeriodAndTheLastUnregistrationEndsASyncUnderWay) {
+TEST_F(TimeSyncTest, OneItemPerDeviceSyncedOncePerPeriodTheLastUnregistrationEndsASyncARefusalIsRetried) {
   auto key = [](const char* address, uint16_t port) {
     DEVICE_INFO device;
     device.address = address;
@@ -393,9 +393,8 @@ TEST_F(TimeSyncTest, OneItemPerDeviceSyncedOncePerPeriodAndTheLastUnregistration
   later.Register(&first_);
   EXPECT_TRUE(WaitUntil([&] { return DateRequests() == 2; }));  // a new item, never synced
   later.Unregister(&first_);
-}
 
-TEST_F(TimeSyncTest, ARefusedDateIsTriedAgainEveryPass) {
+  camera_->ClearCgiRequests();
   camera_->SetClockRefusing(true);
   CTimeProvider provider(60000, 10);
   provider.AddDevice(&first_);
