@@ -307,9 +307,7 @@ TEST_F(CameraPropertiesTest, PropertiesB2PtzDiskAndFrameRatesInTheHostEncoding) 
   hostVersion = {6, 4, 0, 0};
   const RecordedFrameRates sink = rates(oneToThirty, 0);
   ASSERT_EQ(sink.values.size(), 30u);
-  EXPECT_EQ(sink.values[0], 1000u);
-  EXPECT_EQ(sink.values[6], 143u);
-  EXPECT_EQ(sink.values[29], 33u);
+  EXPECT_EQ(std::tuple(sink.values[0], sink.values[6], sink.values[29]), std::tuple(1000u, 143u, 33u));
   EXPECT_THAT(sink.defaults, ElementsAre(67u));  // half of 30 -> 15 fps
 
   const RecordedFrameRates high = rates({5, 15, 30, 50}, 40);
