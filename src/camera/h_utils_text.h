@@ -17,6 +17,7 @@ std::string GetValue(const std::string& text, const std::string& key, const std:
 std::vector<std::string> GetValueList(const std::string& text, const std::string& key, const std::string& separator,
                                       const std::string& lineEnds, const std::string& listSeparator);
 std::string RemoveChars(const std::string& text, const std::string& characters);
+// A decimal integer with an optional sign and nothing else, held at the int limits.
 bool ParseInt(const std::string& text, int& out);
 // "&key=wanted" when the answer reports key with another value, else "".
 std::string ChangeParam(const std::string& answer, const std::string& key, const std::string& wanted);

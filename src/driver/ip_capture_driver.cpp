@@ -10,6 +10,7 @@
 #include "audio/audio_output_channel.h"
 #include "audio/ip_audio_capture.h"
 #include "audio/ip_audio_sender.h"
+#include "camera/h_utils_text.h"
 #include "device/host_parameter.h"
 #include "driver/ip_video_capture.h"
 #include "edge/base_edge_storage_handler.h"
@@ -131,23 +132,6 @@ void CIPCaptureDriver::DebugMessage(uint32_t level, const char* format, ...) {
   debugOutput_->Output(&info);
 }
 
-bool CIPCaptureDriver::ParseIntParameter(const std::string& text, int32_t& value) {
-  size_t i = 0;
-  if (!text.empty() && (text[0] == '+' || text[0] == '-')) i = 1;
-  if (i >= text.size()) return false;
-  int64_t v = 0;
-  for (size_t k = i; k < text.size(); ++k) {
-    if (text[k] < '0' || text[k] > '9') return false;
-    // Out-of-range numbers saturate instead of wrapping into other values.
-    if (v <= INT32_MAX) v = v * 10 + (text[k] - '0');
-  }
-  if (text[0] == '-') v = -v;
-  if (v > INT32_MAX) v = INT32_MAX;
-  if (v <= INT32_MIN) v = INT32_MIN + 1;  // INT32_MIN means "no parameter"
-  value = static_cast<int32_t>(v);
-  return true;
-}
-
 std::string CIPCaptureDriver::GetStringParameter(uint32_t id) {
   auto it = parameters_.find(id);
   if (it == parameters_.end() || it->second == "(none)") return {};
@@ -156,9 +140,10 @@ std::string CIPCaptureDriver::GetStringParameter(uint32_t id) {
 
 int32_t CIPCaptureDriver::GetIntParameter(uint32_t id) {
   auto it = parameters_.find(id);
-  int32_t value = 0;
-  if (it == parameters_.end() || !ParseIntParameter(it->second, value)) return kNoIntParameter;
-  return value;
+  int value = 0;
+  if (it == parameters_.end() || !HUtils::ParseInt(it->second, value)) return kNoIntParameter;
+  // The lowest number stands for "no parameter", so a number held there stops just above it.
+  return value == kNoIntParameter ? kNoIntParameter + 1 : value;
 }
 
 ICameraChannel* CIPCaptureDriver::CreateVideoChannel(uint32_t channelIndex, ipcapture::IVideoFrameSink* sink,

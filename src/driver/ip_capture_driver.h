@@ -75,8 +75,6 @@ class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx5,
   // Level the host receives for a driver level, by host version; 0 when the
   // line is not forwarded at all.
   static uint32_t AdaptLevel(uint32_t level, const HostVersion& version);
-  // Decimal integer with an optional sign and nothing else.
-  static bool ParseIntParameter(const std::string& text, int32_t& value);
   const HostVersion& GetHostVersion() const { return hostVersion_; }
 
  protected:

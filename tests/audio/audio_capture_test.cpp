@@ -208,35 +208,6 @@ struct FakeCreator : IAudioChannelCreator {
   bool startOk = true;
 };
 
-}  // namespace
-
-TEST(IPAudioCapture, ChannelMapUpToTheMaximum) {
-  FakeCreator creator;
-  {
-    CIPAudioCapture capture(&creator, 2);
-    EXPECT_TRUE(capture.OpenChannel(7, 1, nullptr, nullptr));
-    EXPECT_TRUE(capture.OpenChannel(7, 1, nullptr, nullptr)) << "an open id is fine";
-    EXPECT_TRUE(capture.OpenChannel(8, 0, nullptr, nullptr));
-    EXPECT_FALSE(capture.OpenChannel(9, 0, nullptr, nullptr)) << "the maximum is reached";
-    EXPECT_EQ(capture.GetOpenChannelCount(), 2u);
-    EXPECT_EQ(capture.GetChannelState(8), kAudioRunning);
-    EXPECT_EQ(capture.GetChannelState(9), kAudioStopped);
-    EXPECT_TRUE(capture.CloseChannel(8));
-    EXPECT_FALSE(capture.CloseChannel(8));
-    creator.startOk = false;
-    EXPECT_FALSE(capture.OpenChannel(10, 0, nullptr, nullptr));
-    creator.fail = true;
-    EXPECT_FALSE(capture.OpenChannel(11, 0, nullptr, nullptr));
-    EXPECT_FALSE(capture.Reserved5(0, nullptr, nullptr));
-  }
-  const std::vector<std::string> expected = {"create 7/1",  "start",       "create 8/0", "start", "stop",
-                                             "deleted",     "create 10/0", "start",      "stop",  "deleted",
-                                             "create 11/0", "stop",        "deleted"};
-  EXPECT_EQ(creator.events, expected) << "a failed start is stopped and destroyed; the rest at destruction";
-}
-
-namespace {
-
 // A channel whose thread reports its stop to the host under the channel's
 // lock, as the real ones do, the host asking for the state from inside the
 // report; Stop waits for that thread as a join would, within a bound, so
@@ -274,12 +245,35 @@ struct ReportingCreator : FakeCreator {
 
 }  // namespace
 
-TEST(IPAudioCapture, HostAskingFromInsideAStateReportDoesNotHoldUpAClose) {
-  ReportingCreator creator;
-  CIPAudioCapture capture(&creator, 1);
-  creator.capture = &capture;
+TEST(IPAudioCapture, ChannelMapUpToTheMaximumAndAHostAskingFromInsideAStateReportDoesNotHoldUpAClose) {
+  FakeCreator creator;
+  {
+    CIPAudioCapture capture(&creator, 2);
+    EXPECT_TRUE(capture.OpenChannel(7, 1, nullptr, nullptr));
+    EXPECT_TRUE(capture.OpenChannel(7, 1, nullptr, nullptr)) << "an open id is fine";
+    EXPECT_TRUE(capture.OpenChannel(8, 0, nullptr, nullptr));
+    EXPECT_FALSE(capture.OpenChannel(9, 0, nullptr, nullptr)) << "the maximum is reached";
+    EXPECT_EQ(capture.GetOpenChannelCount(), 2u);
+    EXPECT_EQ(capture.GetChannelState(8), kAudioRunning);
+    EXPECT_EQ(capture.GetChannelState(9), kAudioStopped);
+    EXPECT_TRUE(capture.CloseChannel(8));
+    EXPECT_FALSE(capture.CloseChannel(8));
+    creator.startOk = false;
+    EXPECT_FALSE(capture.OpenChannel(10, 0, nullptr, nullptr));
+    creator.fail = true;
+    EXPECT_FALSE(capture.OpenChannel(11, 0, nullptr, nullptr));
+    EXPECT_FALSE(capture.Reserved5(0, nullptr, nullptr));
+  }
+  const std::vector<std::string> expected = {"create 7/1",  "start",       "create 8/0", "start", "stop",
+                                             "deleted",     "create 10/0", "start",      "stop",  "deleted",
+                                             "create 11/0", "stop",        "deleted"};
+  EXPECT_EQ(creator.events, expected) << "a failed start is stopped and destroyed; the rest at destruction";
+
+  ReportingCreator reporting;
+  CIPAudioCapture capture(&reporting, 1);
+  reporting.capture = &capture;
   ASSERT_TRUE(capture.OpenChannel(1, 0, nullptr, nullptr));
   EXPECT_TRUE(capture.CloseChannel(1)) << "the stop waited for a report that waited for the close";
-  if (creator.reporter.joinable()) creator.reporter.join();
+  if (reporting.reporter.joinable()) reporting.reporter.join();
   EXPECT_EQ(capture.GetOpenChannelCount(), 0u);
 }

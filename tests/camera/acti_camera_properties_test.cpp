@@ -44,7 +44,6 @@ class CameraPropertiesTest : public SimCameraTest {
  protected:
   void SetUp() override { Start("TCM5311"); }
   void TearDown() override { hostVersionKnown = false; }
-  void Answer(const std::string& item, const std::string& text) { camera_->SetCgiAnswer(item, text); }
   // This model has no PAL sizes: it takes the PAL codes as odd firmware would.
   void TakePalCodes(bool take) {
     for (const char* code : {"P176x144", "P352x288", "P640x480", "P720x576"}) {
@@ -308,9 +307,7 @@ TEST_F(CameraPropertiesTest, PropertiesB2PtzDiskAndFrameRatesInTheHostEncoding) 
   hostVersion = {6, 4, 0, 0};
   const RecordedFrameRates sink = rates(oneToThirty, 0);
   ASSERT_EQ(sink.values.size(), 30u);
-  EXPECT_EQ(sink.values[0], 1000u);
-  EXPECT_EQ(sink.values[6], 143u);
-  EXPECT_EQ(sink.values[29], 33u);
+  EXPECT_EQ(std::tuple(sink.values[0], sink.values[6], sink.values[29]), std::tuple(1000u, 143u, 33u));
   EXPECT_THAT(sink.defaults, ElementsAre(67u));  // half of 30 -> 15 fps
 
   const RecordedFrameRates high = rates({5, 15, 30, 50}, 40);

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cmath>
+#include <cctype>
 #include <future>
 #include <limits>
 
@@ -47,7 +47,6 @@ class StreamConfiguratorTest : public SimCameraTest {
   void Set(const std::string& name, const std::string& value, int channel = 1) {
     EXPECT_TRUE(camera_->SetSetting(name, value, channel)) << name;
   }
-  void Answer(const std::string& item, const std::string& text) { camera_->SetCgiAnswer(item, text); }
   bool Configure(Codec codec, const STREAM_PARAMS& params, uint32_t channelIndex = 0, CEvent* stop = nullptr,
                  uint32_t streamingMode = 0) {
     Web::CHttpSender http(driver_.info);
@@ -163,22 +162,7 @@ TEST_F(StreamConfiguratorTest, Sequences) {
   }
 }
 
-// No usable pair: the share of the standard's base rate, never above 100. A
-// quad server numbers its channels by itself.
-TEST_F(StreamConfiguratorTest, FrameRatioAndChannelNumberBlocks) {
-  driver_.parameters[3] = "1";
-  Web::CHttpSender http(driver_.info);
-  Answer("VIDEO_FPS_RATIO=100", "VIDEO_FPS_RATIO='0,25'\r\n");
-  EXPECT_EQ(CStreamConfigurator(&driver_, http, 0, Request(640, 480, 83, 50), nullptr).FrameRatio(), 41u);
-  EXPECT_EQ(CStreamConfigurator(&driver_, http, 0, Request(640, 480, 33, 50), nullptr).FrameRatio(), 100u);
-  Answer("VIDEO_FPS_RATIO=100", "ERROR\r\n");
-  EXPECT_EQ(CStreamConfigurator(&driver_, http, 0, Request(640, 480, 83, 50), nullptr).FrameRatio(), 100u);
-  driver_.parameters[12] = "1";
-  driver_.channelCount = 4;
-  EXPECT_EQ(CStreamConfigurator(&driver_, http, 2, Request(640, 480, 33, 50), nullptr).ChannelNumber(true), 0u);
-}
-
-TEST_F(StreamConfiguratorTest, StreamingTypeChangeRebootsASingleChannelCamera) {
+TEST_F(StreamConfiguratorTest, StreamingTypeChangeRebootsASingleChannelCameraFrameRatioAndChannelNumber) {
   driver_.parameters = {{5, "1"}};
   Set("V2_STREAMING_TYPE", "1");
   EXPECT_FALSE(Configure(kCodecMjpeg, Request(640, 480, 33, 50)));
@@ -200,6 +184,18 @@ TEST_F(StreamConfiguratorTest, StreamingTypeChangeRebootsASingleChannelCamera) {
   Web::CHttpSender http(driver_.info);
   CStreamConfigurator(&driver_, http, 0, Request(640, 480, 33, 50), nullptr).SaveAndReboot();
   EXPECT_THAT(Requests(), IsEmpty());
+
+  // No usable pair: the share of the standard's base rate, never above 100. A
+  // quad server numbers its channels by itself.
+  driver_.parameters[3] = "1";
+  Answer("VIDEO_FPS_RATIO=100", "VIDEO_FPS_RATIO='0,25'\r\n");
+  EXPECT_EQ(CStreamConfigurator(&driver_, http, 0, Request(640, 480, 83, 50), nullptr).FrameRatio(), 41u);
+  EXPECT_EQ(CStreamConfigurator(&driver_, http, 0, Request(640, 480, 33, 50), nullptr).FrameRatio(), 100u);
+  Answer("VIDEO_FPS_RATIO=100", "ERROR\r\n");
+  EXPECT_EQ(CStreamConfigurator(&driver_, http, 0, Request(640, 480, 83, 50), nullptr).FrameRatio(), 100u);
+  driver_.parameters[12] = "1";
+  driver_.channelCount = 4;
+  EXPECT_EQ(CStreamConfigurator(&driver_, http, 2, Request(640, 480, 33, 50), nullptr).ChannelNumber(true), 0u);
 }
 
 TEST_F(StreamConfiguratorTest, CamSeriesWaitsAfterItsCommandUnlessStopped) {
@@ -255,7 +251,7 @@ class PrivacyZoneTest : public SimCameraTest {
 // in pixels of the requested frame, cut at its edges. Host parameter 16 is
 // the device's zone count; a live or remote channel never takes the host's
 // zones and leaves the device's masks alone.
-TEST_F(PrivacyZoneTest, ZonesAreWrittenInPixelsOfTheRequestedFrame) {
+TEST_F(PrivacyZoneTest, ZonesInPixelsOfTheRequestedFrameFewerHostZonesAndOnlyAFailedRequestStops) {
   struct Case {
     const char* count;
     uint32_t channel;
@@ -290,30 +286,29 @@ TEST_F(PrivacyZoneTest, ZonesAreWrittenInPixelsOfTheRequestedFrame) {
     EXPECT_EQ(handler.FilledFromHost(), c.given && c.channel == 0);
   }
   EXPECT_TRUE(driver_.Lines().empty());
-}
 
-TEST_F(PrivacyZoneTest, FewerHostZonesLeaveTheOtherRecordsAndOnlyAFailedRequestStops) {
+  camera_->ClearCgiRequests();
   driver_.parameters[16] = "3";
-  CPrivacyZoneHandler handler(&driver_, 0);
+  CPrivacyZoneHandler fewer(&driver_, 0);
   HostZoneList all;
   all.zones = {{true, 10, 10, 10, 10}, {true, 20, 20, 10, 10}, {true, 30, 30, 10, 10}};
-  handler.SetZones(&all);
+  fewer.SetZones(&all);
   HostZoneList one;
   one.zones = {{false, 0, 0, 0, 0}};
-  handler.SetZones(&one);
-  ASSERT_EQ(handler.Zones().size(), 3u);
-  EXPECT_FALSE(handler.Zones()[0].enabled);
-  EXPECT_TRUE(handler.Zones()[1].enabled);
-  EXPECT_EQ(handler.Zones()[2].left, 30);
-  handler.ApplyZones(Request(100, 100));
+  fewer.SetZones(&one);
+  ASSERT_EQ(fewer.Zones().size(), 3u);
+  EXPECT_FALSE(fewer.Zones()[0].enabled);
+  EXPECT_TRUE(fewer.Zones()[1].enabled);
+  EXPECT_EQ(fewer.Zones()[2].left, 30);
+  fewer.ApplyZones(Request(100, 100));
   EXPECT_THAT(Requests(), ElementsAre("encoder?PRIVACY_REGION=1,0,000000,1,1,20,20",
                                       "encoder?PRIVACY_REGION=2,1,000000,20,20,30,30",
                                       "encoder?PRIVACY_REGION=3,1,000000,30,30,40,40"));
   // More host zones than the device has are ignored.
   HostZoneList many;
   many.zones.assign(6, HostZone(true, 1, 1, 1, 1));
-  handler.SetZones(&many);
-  EXPECT_EQ(handler.Zones().size(), 3u);
+  fewer.SetZones(&many);
+  EXPECT_EQ(fewer.Zones().size(), 3u);
 
   std::atomic<int> calls{0};
   ScriptedHttpServer server({}, [&](const std::string& uri) {
@@ -357,7 +352,7 @@ class TimeSyncTest : public SimCameraTest {
   TestDriver first_, second_, stranger_;
 };
 
-TEST_F(TimeSyncTest, DriversOfOneDeviceShareOneItemSyncedOncePerPeriod) {
+TEST_F(TimeSyncTest, OneItemPerDeviceSyncedOncePerPeriodTheLastUnregistrationEndsASyncARefusalIsRetried) {
   auto key = [](const char* address, uint16_t port) {
     DEVICE_INFO device;
     device.address = address;
@@ -384,9 +379,22 @@ TEST_F(TimeSyncTest, DriversOfOneDeviceShareOneItemSyncedOncePerPeriod) {
   EXPECT_TRUE(Users(service, 1));
   service.Unregister(&second_);
   EXPECT_TRUE(service.WithProvider([](CTimeProvider* p) { return p == nullptr; }));
-}
 
-TEST_F(TimeSyncTest, ARefusedDateIsTriedAgainEveryPass) {
+  camera_->ClearCgiRequests();
+  camera_->SetHttpFault(strandline::sim::HttpFault::kNoAnswer);
+  CTimeSyncService later(60000, 10);
+  later.Register(&first_);
+  ASSERT_TRUE(WaitUntil([&] { return DateRequests() == 1; }));  // it is never answered
+  const auto start = std::chrono::steady_clock::now();
+  later.Unregister(&first_);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5000ms);
+  EXPECT_TRUE(first_.LinesWith("will be terminated").empty());
+  camera_->SetHttpFault(strandline::sim::HttpFault::kNone);
+  later.Register(&first_);
+  EXPECT_TRUE(WaitUntil([&] { return DateRequests() == 2; }));  // a new item, never synced
+  later.Unregister(&first_);
+
+  camera_->ClearCgiRequests();
   camera_->SetClockRefusing(true);
   CTimeProvider provider(60000, 10);
   provider.AddDevice(&first_);
@@ -395,21 +403,6 @@ TEST_F(TimeSyncTest, ARefusedDateIsTriedAgainEveryPass) {
   EXPECT_EQ(provider.LastSync(first_.info), 0u);
   camera_->SetClockRefusing(false);
   EXPECT_TRUE(WaitUntil([&] { return provider.LastSync(first_.info) != 0; }));
-}
-
-TEST_F(TimeSyncTest, TheLastUnregistrationEndsASyncUnderWayAndANewRegistrationStartsAfresh) {
-  camera_->SetHttpFault(strandline::sim::HttpFault::kNoAnswer);
-  CTimeSyncService service(60000, 10);
-  service.Register(&first_);
-  ASSERT_TRUE(WaitUntil([&] { return DateRequests() == 1; }));  // it is never answered
-  const auto start = std::chrono::steady_clock::now();
-  service.Unregister(&first_);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 5000ms);
-  EXPECT_TRUE(first_.LinesWith("will be terminated").empty());
-  camera_->SetHttpFault(strandline::sim::HttpFault::kNone);
-  service.Register(&first_);
-  EXPECT_TRUE(WaitUntil([&] { return DateRequests() == 2; }));  // a new item, never synced
-  service.Unregister(&first_);
 }
 
 }  // namespace

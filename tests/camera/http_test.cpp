@@ -36,12 +36,6 @@ Server::Handler Fixed(unsigned status, const std::string& body) {
   return [=](const std::string&) { return HttpReply{status, body}; };
 }
 
-// Holds a handler's answer back until the test lets it go (bounded, so that a
-// failing test cannot hang the server).
-void HoldUntil(const std::atomic<bool>& release) {
-  WaitUntil([&] { return release.load(); });
-}
-
 // A server on loopback and a client for it.
 struct Rig {
   Rig(Server::Options options, Server::Handler handler, uint32_t timeoutMs = 3000, const std::string& user = "admin",
@@ -100,8 +94,7 @@ TEST(HttpSender, ResultsOfStatusesAndCredentials) {
     Rig rig({c.auth, c.user.empty() ? "" : "admin", "secret"}, Fixed(c.status, c.body), 3000, c.user, c.password);
     ASSERT_TRUE(rig.server.Running());
     const CResultDef result = rig.Get("SYSTEM_INFO", c.requireBody);
-    EXPECT_EQ(result.GetCode(), c.code);
-    EXPECT_EQ(result.GetCategory(), c.category);
+    EXPECT_EQ(std::pair(result.GetCode(), result.GetCategory()), std::pair(c.code, c.category));
     const auto requests = rig.server.Requests();
     if (c.code == 0) {
       EXPECT_EQ(std::string(rig.body.begin(), rig.body.end()), c.requireBody ? c.body : "");
@@ -128,7 +121,7 @@ TEST(HttpSender, ResultsOfStatusesAndCredentials) {
   }
 }
 
-TEST(HttpSender, DigestIsLearntFromTheFirstChallengeAndKept) {
+TEST(HttpSender, DigestIsLearntAndKeptAClosedPortGivesCode11AndTheSchemeFallsBackBothWays) {
   Rig rig({Server::Auth::kDigest}, Fixed(200, "OK\r\n"));
   ASSERT_TRUE(rig.server.Running());
   EXPECT_TRUE(HUtils::RequestGet(rig.http, rig.Url("A"), true));
@@ -145,9 +138,7 @@ TEST(HttpSender, DigestIsLearntFromTheFirstChallengeAndKept) {
   EXPECT_EQ(rig.server.Connections(), 1u);
   ASSERT_EQ(rig.server.Requests().size(), 10u);
   EXPECT_EQ(rig.server.AcceptedUris().size(), 10u);
-}
 
-TEST(HttpSender, ClosedPortGivesCode11AndTheSchemeFallsBackBothWays) {
   DEVICE_INFO device;
   {
     Server secure({Server::Auth::kNone, "admin", "secret", true}, Fixed(200, "TLS\r\n"));
@@ -158,8 +149,7 @@ TEST(HttpSender, ClosedPortGivesCode11AndTheSchemeFallsBackBothWays) {
   Web::CHttpSender closed(device);
   std::vector<char> body;
   const CResultDef refused = HUtils::RequestGetRD(closed, Url(device, "Q"), body, true);
-  EXPECT_EQ(refused.GetCode(), 11u);
-  EXPECT_EQ(refused.GetCategory(), 4u);
+  EXPECT_EQ(std::pair(refused.GetCode(), refused.GetCategory()), std::pair(11u, 4u));
   EXPECT_NE(refused.GetMessage().find("Cannot send request \"/cgi-bin/system?USER=admin&PWD=***&Q\""),
             std::string::npos)
       << refused.GetMessage();
@@ -197,38 +187,37 @@ TEST(HttpSender, ClosedPortGivesCode11AndTheSchemeFallsBackBothWays) {
   EXPECT_EQ(plain.Connections(), connections);
 }
 
-TEST(HttpSender, CancelFromAnotherThreadEndsAStalledBodyAtOnce) {
-  Rig rig(
+TEST(HttpSender, CancelFromAnotherThreadEndsAStalledBodyAtOnceAndCancelOrShutdownEndTheRequestUnderWay) {
+  Rig stalled(
       {}, [](const std::string&) { return HttpReply{.body = std::string(20000, 'x'), .stallAfter = 100}; }, 8000);
-  ASSERT_TRUE(rig.server.Running());
-  ASSERT_TRUE(rig.http.Send(Web::CHttpRequest("GET", rig.Url("A"))));
+  ASSERT_TRUE(stalled.server.Running());
+  ASSERT_TRUE(stalled.http.Send(Web::CHttpRequest("GET", stalled.Url("A"))));
   Clock::time_point cancelledAt;
   std::thread canceller([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     cancelledAt = Clock::now();
-    rig.http.Cancel();
+    stalled.http.Cancel();
   });
-  rig.http.ReadAll(rig.body);
+  stalled.http.ReadAll(stalled.body);
   const auto returnedAt = Clock::now();
   canceller.join();
-  EXPECT_EQ(rig.body.size(), 100u);
+  EXPECT_EQ(stalled.body.size(), 100u);
   // Well before the 8 s time-out that a read ignoring the cancel would wait for.
   EXPECT_LT(returnedAt - cancelledAt, std::chrono::seconds(4));
   // The response is closed: nothing more can be read.
-  EXPECT_EQ(rig.http.Read(rig.body, 10, true), 0u);
-}
+  EXPECT_EQ(stalled.http.Read(stalled.body, 10, true), 0u);
 
-// A request held by the server is ended from another thread by Cancel (no
-// fallback to the other scheme) or by Shutdown (which also refuses later
-// requests until Resume).
-TEST(HttpSender, CancelAndShutdownEndTheRequestUnderWay) {
+  // A request held by the server is ended from another thread by Cancel (no
+  // fallback to the other scheme) or by Shutdown (which also refuses later
+  // requests until Resume).
   for (bool shutdown : {false, true}) {
     SCOPED_TRACE(shutdown ? "shutdown" : "cancel");
     std::atomic<bool> release{false};
     Rig rig(
         {},
         [&](const std::string& uri) {
-          if (uri.find("SLOW") != std::string::npos) HoldUntil(release);
+          // Held until the test lets it go (bounded: a failing test cannot hang the server).
+          if (uri.find("SLOW") != std::string::npos) WaitUntil([&] { return release.load(); });
           return HttpReply{200, "ok"};
         },
         8000);
@@ -254,14 +243,14 @@ TEST(HttpSender, CancelAndShutdownEndTheRequestUnderWay) {
   }
 }
 
-TEST(HttpSender, SilentServerTimesOutWithoutTryingTheOtherScheme) {
+TEST(HttpSender, SilentServerTimesOutWithoutTryingTheOtherSchemeAndATricklingAnswerEndsAtTheDeadline) {
   std::atomic<bool> release{false};
   std::atomic<int> calls{0};
   Rig rig(
       {},
       [&](const std::string&) {
         // The first request gets no answer at all for a long while.
-        if (calls++ == 0) HoldUntil(release);
+        if (calls++ == 0) WaitUntil([&] { return release.load(); });
         return HttpReply{.body = std::string(5000, 'y'), .stallAfter = 10};
       },
       400);
@@ -277,26 +266,24 @@ TEST(HttpSender, SilentServerTimesOutWithoutTryingTheOtherScheme) {
   EXPECT_EQ(rig.http.ReadAll(rig.body), 10u);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(4));
   rig.server.ReleaseStalls();
-}
 
-// A camera that keeps sending, too slowly or for too long, holds a request
-// no longer than its deadline (ReadAll included); a piecewise read is not bound.
-TEST(HttpSender, ATricklingAnswerEndsAtTheDeadline) {
+  // A camera that keeps sending, too slowly or for too long, holds a request
+  // no longer than its deadline (ReadAll included); a piecewise read is not bound.
   // One byte every 100 ms or every millisecond: either body would take far
   // longer than the deadline.
   for (auto [trickleMs, size] : {std::pair{100u, size_t{100}}, std::pair{1u, size_t{20000}}}) {
     SCOPED_TRACE(trickleMs);
-    Rig rig(
+    Rig trickling(
         {}, [&](const std::string&) { return HttpReply{.body = std::string(size, 'z'), .trickleMs = trickleMs}; }, 400);
-    ASSERT_TRUE(rig.server.Running());
+    ASSERT_TRUE(trickling.server.Running());
     const auto start = Clock::now();
-    rig.Get("A");
+    trickling.Get("A");
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(8));
-    EXPECT_LT(rig.body.size(), size);
-    ASSERT_TRUE(rig.http.Send(Web::CHttpRequest("GET", rig.Url("B"))));
+    EXPECT_LT(trickling.body.size(), size);
+    ASSERT_TRUE(trickling.http.Send(Web::CHttpRequest("GET", trickling.Url("B"))));
     std::this_thread::sleep_for(std::chrono::milliseconds(3000));
-    EXPECT_GT(rig.http.Read(rig.body, 10, true), 0u);
-    rig.server.ReleaseStalls();
+    EXPECT_GT(trickling.http.Read(trickling.body, 10, true), 0u);
+    trickling.server.ReleaseStalls();
   }
 }
 
@@ -344,7 +331,7 @@ TEST(HttpSender, BodyIsCappedAtOneMebibyteWithOrWithoutALengthAndReadsWholeInPie
 using ::testing::IsEmpty;
 namespace H = HUtils;
 
-TEST(AnswerText, LineEndsEmptyValuesListsAndCharacters) {
+TEST(AnswerText, LineEndsEmptyValuesListsCharactersParseIntChangeParamAndPasswordMasking) {
   // The value is kept as it stands.
   EXPECT_EQ(H::GetValue("Production ID = ACM8201 \r\n", "Production ID", " = ", "\r\n"), "ACM8201 ");
   // Last line without a line end.
@@ -367,9 +354,7 @@ TEST(AnswerText, LineEndsEmptyValuesListsAndCharacters) {
   // A list of an absent key is empty (a present one is read by the hemispheric camera's identification).
   EXPECT_THAT(H::GetValueList("X=1", "Y", "=", "\r\n", ","), IsEmpty());
   EXPECT_EQ(H::RemoveChars(" 'a b'\r\n", " '\r\n"), "ab");
-}
 
-TEST(AnswerText, ParseIntChangeParamAndPasswordMasking) {
   int value = 0;
   // Out-of-range numbers are held at the limit.
   for (const auto& [text, expected] : {std::pair{"12", 12}, {"-3", -3}, {"+7", 7}, {"99999999999", 2147483647}}) {
@@ -377,7 +362,7 @@ TEST(AnswerText, ParseIntChangeParamAndPasswordMasking) {
     EXPECT_EQ(value, expected) << text;
   }
   value = 42;
-  for (const char* bad : {"", "-", "+", "1a", " 1", "1 ", "--1", "0x10"}) {
+  for (const char* bad : {"", "-", "+", "1a", " 1", "1 ", "--1", "0x10", "1.5", "(none)"}) {
     EXPECT_FALSE(H::ParseInt(bad, value)) << bad;
   }
   EXPECT_EQ(value, 42);

@@ -38,6 +38,7 @@ class SimCameraTest : public ::testing::Test {
     driver_.info.connectTimeoutMs = 3000;
     return *camera_;
   }
+  void Answer(const std::string& item, const std::string& text) { camera_->SetCgiAnswer(item, text); }
   // The requests received, as "system?X&Y" without the login, that start with prefix.
   std::vector<std::string> Requests(const std::string& prefix = "") const {
     std::vector<std::string> out;

@@ -75,24 +75,8 @@ TEST_F(ConfigurationTest, DeviceElementReplacesDefaultForItsAddressAndPortOnly) 
   }
 }
 
-TEST_F(ConfigurationTest, RtpModeTextAndModelRule) {
-  WriteSettings("<RTPMode>use rtpOverRtsp please</RTPMode>");
-  EXPECT_EQ(Rtp().rtpMode, 2u);
-  for (const char* model : {"ACTI KCM-3311", "acti kcm-5111", "ACTi ACM-4200", "Vido AMU-100"}) {
-    driver_.info.model = model;
-    EXPECT_EQ(Rtp().rtpMode, 0u) << model;
-  }
-  driver_.info.model = "ACTi KCM";  // the rule matches the text, not a whole word
-  EXPECT_EQ(Rtp().rtpMode, 0u);
-  driver_.info.model = "ACTi TCM-KCM";
-  EXPECT_EQ(Rtp().rtpMode, 2u);
-
-  WriteSettings("<RTPMode>RTP over RTSP</RTPMode>");
-  EXPECT_EQ(Rtp().rtpMode, 0u);
-}
-
 // Each setting from its text: leading digits, bounds, names in any case.
-TEST_F(ConfigurationTest, SettingTexts) {
+TEST_F(ConfigurationTest, SettingTextsRtpModeTextAndModelRule) {
   const std::map<std::string, std::function<uint32_t()>> readers = {
       {"RTPPacketSize", [&] { return Rtp().rtpPacketSize; }},
       {"RTPReceiveBuffer", [&] { return Rtp().receiveBufferBytes; }},
@@ -144,6 +128,20 @@ TEST_F(ConfigurationTest, SettingTexts) {
   WriteSettings("<StreamMode><![CDATA[DUAL]]></StreamMode><MountingType>CEIL<!-- x -->ING</MountingType>");
   EXPECT_EQ(GetViewSettings(&driver_).streamMode, 1u);
   EXPECT_EQ(GetViewSettings(&driver_).mountingType, 1u);
+
+  WriteSettings("<RTPMode>use rtpOverRtsp please</RTPMode>");
+  EXPECT_EQ(Rtp().rtpMode, 2u);
+  for (const char* model : {"ACTI KCM-3311", "acti kcm-5111", "ACTi ACM-4200", "Vido AMU-100"}) {
+    driver_.info.model = model;
+    EXPECT_EQ(Rtp().rtpMode, 0u) << model;
+  }
+  driver_.info.model = "ACTi KCM";  // the rule matches the text, not a whole word
+  EXPECT_EQ(Rtp().rtpMode, 0u);
+  driver_.info.model = "ACTi TCM-KCM";
+  EXPECT_EQ(Rtp().rtpMode, 2u);
+
+  WriteSettings("<RTPMode>RTP over RTSP</RTPMode>");
+  EXPECT_EQ(Rtp().rtpMode, 0u);
 }
 
 TEST_F(ConfigurationTest, EveryQueryReadsTheFileAgainAndMissingOrMalformedGivesDefaults) {

@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <map>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -68,19 +66,9 @@ TEST(DriverLevels, AdaptationByHostVersion) {
   }
 }
 
-TEST(DriverOpen, IntegerParametersNoneTextDeviceRecordTimeoutsAndCloseTwice) {
-  int32_t v = 0;
-  const std::pair<const char*, int32_t> good[] = {{"12", 12}, {"-3", -3}, {"+4", 4}, {"99999999999", INT32_MAX}};
-  for (const auto& [text, value] : good) {
-    EXPECT_TRUE(CIPCaptureDriver::ParseIntParameter(text, v)) << text;
-    EXPECT_EQ(v, value) << text;  // an overflow saturates
-  }
-  for (const char* bad : {"", "-", "+", "1a", " 1", "1 ", " 7", "7 ", "(none)", "0x10", "1.5"}) {
-    EXPECT_FALSE(CIPCaptureDriver::ParseIntParameter(bad, v)) << '"' << bad << '"';
-  }
-
+TEST(DriverOpen, IntegerParametersNoneTextDeviceRecordTimeoutsCloseTwiceAndAudioObjectsAsTheCapabilitiesAskForThem) {
   HostSetup setup;
-  setup.params = {{1, "1"}, {2, "(none)"}, {3, " 7"}, {4, "-12"}, {5, "2"}};
+  setup.params = {{1, "1"}, {2, "(none)"}, {3, " 7"}, {4, "-12"}, {5, "2"}, {6, "-2147483648"}};
   CActiIPCaptureDriver driver;
   ASSERT_TRUE(driver.Open(nullptr, nullptr, &setup));
   EXPECT_EQ(driver.GetStringParameter(2), "");
@@ -88,11 +76,12 @@ TEST(DriverOpen, IntegerParametersNoneTextDeviceRecordTimeoutsAndCloseTwice) {
   EXPECT_EQ(driver.GetIntParameter(3), kNoIntParameter);
   EXPECT_EQ(driver.GetStringParameter(3), " 7");
   EXPECT_EQ(driver.GetIntParameter(4), -12);
+  EXPECT_EQ(driver.GetIntParameter(6), kNoIntParameter + 1) << "a number never reads as no parameter";
   EXPECT_EQ(driver.GetIntParameter(9), kNoIntParameter);
   EXPECT_EQ(driver.GetVideoStandard(0, 0), 1);
   // Parameters are read once, at open, from 1 up to the first missing one.
-  EXPECT_EQ(setup.parameterCalls[6], 1);
-  EXPECT_EQ(setup.parameterCalls.count(7), 0u);
+  EXPECT_EQ(setup.parameterCalls[7], 1);
+  EXPECT_EQ(setup.parameterCalls.count(8), 0u);
   driver.GetStringParameter(5);
   EXPECT_EQ(setup.parameterCalls[5], 1);
 
@@ -104,10 +93,8 @@ TEST(DriverOpen, IntegerParametersNoneTextDeviceRecordTimeoutsAndCloseTwice) {
   EXPECT_EQ(bare.parameterCalls.count(2), 0u);
   EXPECT_EQ(opened.GetIntParameter(5), kNoIntParameter);
   DEVICE_INFO* info = opened.GetDeviceInfo();
-  EXPECT_EQ(info->connectTimeoutMs, 5000u);
-  EXPECT_EQ(info->signalTimeoutMs, 15000u);
-  EXPECT_EQ(info->address, "10.1.2.3");
-  EXPECT_EQ(info->port, 8080);
+  EXPECT_EQ(std::tuple(info->connectTimeoutMs, info->signalTimeoutMs, info->address, info->port),
+            std::tuple(5000u, 15000u, "10.1.2.3", 8080));
   EXPECT_EQ(opened.GetDeviceName(), "10.1.2.3:8080");
   EXPECT_EQ(opened.GetIOCounts(), (std::pair<uint32_t, uint32_t>(2, 1)));
   EXPECT_EQ(opened.GetDefaultCodec(), 3u);
@@ -126,28 +113,26 @@ TEST(DriverOpen, IntegerParametersNoneTextDeviceRecordTimeoutsAndCloseTwice) {
   group0.params = {{1, "0"}, {2, ""}, {3, ""}, {4, ""}, {5, "0"}};
   CActiIPCaptureDriver slow;
   ASSERT_TRUE(slow.Open(nullptr, nullptr, &group0));
-  EXPECT_EQ(slow.GetDeviceInfo()->connectTimeoutMs, 10000u);
-  EXPECT_EQ(slow.GetDeviceInfo()->signalTimeoutMs, 30000u);
-}
+  EXPECT_EQ(std::pair(slow.GetDeviceInfo()->connectTimeoutMs, slow.GetDeviceInfo()->signalTimeoutMs),
+            std::pair(10000u, 30000u));
 
-TEST(DriverOpen, AudioObjectsAsTheCapabilitiesAskForThem) {
-  HostSetup setup;
-  setup.params = {{101, "Count=1; IsStereo=0"}};
-  CActiIPCaptureDriver driver;
-  EXPECT_TRUE(driver.Open(nullptr, nullptr, &setup));
-  EXPECT_NE(driver.GetAudioCapture(), nullptr);
-  driver.Close();
-  EXPECT_EQ(driver.GetAudioCapture(), nullptr);
-  setup.params = {{101, "Count=0; IsStereo=0"}, {102, "Count=1; IsStereo=0"}};
+  HostSetup audio;
+  audio.params = {{101, "Count=1; IsStereo=0"}};
+  CActiIPCaptureDriver withInput;
+  EXPECT_TRUE(withInput.Open(nullptr, nullptr, &audio));
+  EXPECT_NE(withInput.GetAudioCapture(), nullptr);
+  withInput.Close();
+  EXPECT_EQ(withInput.GetAudioCapture(), nullptr);
+  audio.params = {{101, "Count=0; IsStereo=0"}, {102, "Count=1; IsStereo=0"}};
   CActiIPCaptureDriver outputOnly;
-  EXPECT_TRUE(outputOnly.Open(nullptr, nullptr, &setup));
+  EXPECT_TRUE(outputOnly.Open(nullptr, nullptr, &audio));
   EXPECT_EQ(outputOnly.GetAudioCapture(), nullptr);
   EXPECT_NE(outputOnly.GetAudioSender(), nullptr);
   outputOnly.Close();
   EXPECT_EQ(outputOnly.GetAudioSender(), nullptr);
-  setup.params = {{102, "garbage"}};
+  audio.params = {{102, "garbage"}};
   CActiIPCaptureDriver other;
-  EXPECT_FALSE(other.Open(nullptr, nullptr, &setup)) << "a present audio text without an object fails open";
+  EXPECT_FALSE(other.Open(nullptr, nullptr, &audio)) << "a present audio text without an object fails open";
 }
 
 TEST(DriverOpen, OpenedLineThroughTheExportsAndTheHostVersion) {
@@ -314,18 +299,14 @@ class Creator : public IVideoChannelCreator {
   Journal& j_;
 };
 
-// A host stream request: 720p H.264 at 25 frames a second (40 ms), 5 Mbit/s.
-struct Request : test::TestStreamRequest {
-  Request() : TestStreamRequest(3, 1280, 720, 40) { bitrate = 5; }
-};
-
 }  // namespace
 
-TEST(IPVideoCapture, StartCaptureStopsEverythingTheInputHadFirstAndFailedStartsAreStored) {
+TEST(IPVideoCapture, StartCaptureStopsWhatTheInputHadFailedStartsAreStoredStreamStateParametersAndMissingChannels) {
   Journal j;
   Creator creator(j);
   CIPVideoCapture capture(&creator, 2);
-  Request request;
+  test::TestStreamRequest request(3, 1280, 720, 40);  // 720p H.264 at 25 frames a second, 5 Mbit/s
+  request.bitrate = 5;
   ASSERT_TRUE(capture.StartCapture(1, nullptr, &request));
   const auto fields = [](const STREAM_PARAMS& p) {
     return std::tuple(p.frameRate, p.bitrate, p.width, p.height, p.codec, p.streamKind);
@@ -356,49 +337,46 @@ TEST(IPVideoCapture, StartCaptureStopsEverythingTheInputHadFirstAndFailedStartsA
   EXPECT_TRUE(capture.StopCapture(0));
   request.codec = 9;
   EXPECT_FALSE(capture.StartCapture(0, nullptr, &request)) << "no channel for the codec";
-}
 
-TEST(IPVideoCapture, StreamStateParametersAndMissingChannels) {
-  Journal j;
-  Creator creator(j);
-  CIPVideoCapture capture(&creator, 1);
-  Request request;
+  creator.startOk = true;
+  request.codec = 3;
+  CIPVideoCapture single(&creator, 1);
   uint32_t state = 99, reserved = 99;
   uint8_t text[4] = {'x', 'x', 'x', 0};
-  EXPECT_FALSE(capture.GetStreamState(0, &state, &reserved, text, sizeof text));
+  EXPECT_FALSE(single.GetStreamState(0, &state, &reserved, text, sizeof text));
   EXPECT_EQ(reserved, 0u);
   EXPECT_EQ(text[0], 0);
   ipcapture::IFrameSize* size = nullptr;
-  EXPECT_FALSE(capture.ChangeFrameSize(0, size, 25)) << "no recording stream";
-  EXPECT_FALSE(capture.StopStream(0, 1));
-  EXPECT_FALSE(capture.StartEdgeMonitoring(0));
+  EXPECT_FALSE(single.ChangeFrameSize(0, size, 25)) << "no recording stream";
+  EXPECT_FALSE(single.StopStream(0, 1));
+  EXPECT_FALSE(single.StartEdgeMonitoring(0));
 
-  ASSERT_TRUE(capture.StartCapture(0, nullptr, &request));
+  ASSERT_TRUE(single.StartCapture(0, nullptr, &request));
   // A stopped channel reads as signal lost.
   const std::pair<ChannelState, uint32_t> states[] = {{Streaming, 0}, {Stopped, 2}, {Connecting, 1}};
   for (const auto& [channelState, hostState] : states) {
     creator.Last()->state = channelState;
-    ASSERT_TRUE(capture.GetStreamState(0, &state, &reserved, nullptr, 0));
+    ASSERT_TRUE(single.GetStreamState(0, &state, &reserved, nullptr, 0));
     EXPECT_EQ(state, hostState) << channelState;
   }
 
   // Restart keeps codec and kind out of the new request (both 0).
-  ASSERT_TRUE(capture.ChangeFrameSize(0, request.GetVideoFormat()->GetFrameSize(), 0x7000 | 12));
+  ASSERT_TRUE(single.ChangeFrameSize(0, request.GetVideoFormat()->GetFrameSize(), 0x7000 | 12));
   EXPECT_EQ(creator.Last()->params.frameRate, 0x7000u | 12);
   EXPECT_EQ(creator.Last()->params.codec, 0u);
   EXPECT_EQ(creator.Last()->params.width, 1280u);
 
   uint16_t on = 1, value = 7;
-  EXPECT_FALSE(capture.SetParameter("EdgeStorageState", &on, 4));
-  ASSERT_TRUE(capture.GetParameter("edgestoragestate", &value, 2));
+  EXPECT_FALSE(single.SetParameter("EdgeStorageState", &on, 4));
+  ASSERT_TRUE(single.GetParameter("edgestoragestate", &value, 2));
   EXPECT_EQ(value, 0) << "a size-4 set must change nothing";
-  EXPECT_TRUE(capture.SetParameter("EDGESTORAGESTATE", &on, 2));
-  ASSERT_TRUE(capture.GetParameter("EdgeStorageState", &value, 2));
+  EXPECT_TRUE(single.SetParameter("EDGESTORAGESTATE", &on, 2));
+  ASSERT_TRUE(single.GetParameter("EdgeStorageState", &value, 2));
   EXPECT_EQ(value, 1);
-  EXPECT_FALSE(capture.SetParameter("Other", &on, 2));
-  EXPECT_FALSE(capture.SetParameter(nullptr, &on, 2));
-  EXPECT_FALSE(capture.GetParameter("EdgeStorageState", nullptr, 2));
-  EXPECT_EQ(capture.QueryReserved(), 0u);
+  EXPECT_FALSE(single.SetParameter("Other", &on, 2));
+  EXPECT_FALSE(single.SetParameter(nullptr, &on, 2));
+  EXPECT_FALSE(single.GetParameter("EdgeStorageState", nullptr, 2));
+  EXPECT_EQ(single.QueryReserved(), 0u);
 }
 
 // Host threads start, stop and configure inputs at the same time: one edge
@@ -411,7 +389,7 @@ TEST(IPVideoCapture, ConcurrentHostCallsShareOneHandlerAndLeaveNoOrphans) {
     CIPVideoCapture capture(&creator, 2);
     const uint16_t on = 1;
     ASSERT_TRUE(capture.SetParameter("EdgeStorageState", &on, 2));
-    Request request;
+    test::TestStreamRequest request(3, 1280, 720, 40);
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
       threads.emplace_back([&capture, &request, t] {

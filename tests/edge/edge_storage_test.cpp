@@ -318,15 +318,6 @@ TEST_F(EdgeStorageTaskTest, ClosedSessionIsRetriedFromThePositionReached) {
   EXPECT_EQ(DeliveredTimes(), (std::vector<uint64_t>{begin_ + 40 * kMs, begin_ + 80 * kMs}));
 }
 
-// The recording channel of key 7, as the handler sees it.
-struct SinkChannel : IEdgeMonitorChannel {
-  explicit SinkChannel(ipcapture::IVideoFrameSink* sink) : sink(sink) {}
-  uint32_t GetChannelIndex() override { return 7; }
-  ipcapture::IVideoFrameSink* GetFrameSink() override { return sink; }
-  void SetEdgeStorageCallback(IEdgeStorageCallback*) override {}
-  ipcapture::IVideoFrameSink* sink;
-};
-
 // The host stops the channel while a fetched frame is in its sink: from
 // another thread the unregistration returns only once the frame is out of
 // the sink, from inside the callback at once; no frame follows it.
@@ -335,7 +326,7 @@ TEST_F(EdgeStorageTaskTest, UnregistrationWaitsForAFrameInTheSink) {
     SCOPED_TRACE(fromInside);
     test::TestSink sink;
     CBaseEdgeStorageHandler handler(&driver_, 10);
-    SinkChannel channel(&sink);
+    FakeChannel channel(7, &sink);  // the recording channel of key 7
     handler.RegisterChannel(&channel);
     task_.SetHandler(&handler);
     std::atomic<bool> unregistered{false};
@@ -366,7 +357,20 @@ TEST_F(EdgeStorageTaskTest, UnregistrationWaitsForAFrameInTheSink) {
   }
 }
 
-TEST(EdgeStorageTask, PlaybackPortAndPathAndAnAbortCutsShortAStorageQueryTheCameraNeverAnswers) {
+// Playback packets as the network brings them: put in order before the
+// depacketizer, and what waits for a gap handed on when the stream goes quiet
+// or the pass ends. Records each picture by its RTP time in frames.
+class PlaybackTask : public CEdgeStorageTask {
+ public:
+  using CBaseRTSPEdgeStorageTask::StopSession;
+  using CEdgeStorageTask::CEdgeStorageTask;
+  void ConvertTimestamp(uint32_t rtpTimestamp, SYSTEMTIME&) override { stamp = rtpTimestamp / 3000; }
+  bool FrameReady(ipcapture::IMediaSample*) override { return pictures.push_back(stamp), true; }
+  uint32_t stamp = 0;
+  std::vector<uint32_t> pictures;
+};
+
+TEST(EdgeStorageTask, PortPathAnAbortOfAnUnansweredStorageQueryAndPlaybackPacketsSequencedAndFlushed) {
   test::TestDriver driver;
   const std::pair<const char*, uint16_t> cases[] = {
       {"8554,7070", 8554}, {"", 7070}, {"abc,8554", 7070}, {"0", 7070}, {"-5", 7070}};
@@ -390,22 +394,7 @@ TEST(EdgeStorageTask, PlaybackPortAndPathAndAnAbortCutsShortAStorageQueryTheCame
   task.Abort();
   queue.join();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30)) << "waited for the camera";
-}
 
-// Playback packets as the network brings them: put in order before the
-// depacketizer, and what waits for a gap handed on when the stream goes quiet
-// or the pass ends. Records each picture by its RTP time in frames.
-class PlaybackTask : public CEdgeStorageTask {
- public:
-  using CBaseRTSPEdgeStorageTask::StopSession;
-  using CEdgeStorageTask::CEdgeStorageTask;
-  void ConvertTimestamp(uint32_t rtpTimestamp, SYSTEMTIME&) override { stamp = rtpTimestamp / 3000; }
-  bool FrameReady(ipcapture::IMediaSample*) override { return pictures.push_back(stamp), true; }
-  uint32_t stamp = 0;
-  std::vector<uint32_t> pictures;
-};
-
-TEST(EdgeStorageTask, PlaybackPacketsAreSequencedAndFlushed) {
   // 0 and 1 the parameter sets, 2 a key frame, 3 to 8 pictures 1 to 6, 9 a key frame 7.
   auto packet = [](uint8_t i) {
     const std::vector<uint8_t> idr{uint8_t(i == 2 || i == 9 ? 0x65 : 0x41), 0x88, 0x84, 0x21, 0xA0};

@@ -83,7 +83,7 @@ class IoRig {
 
 using Changes = std::vector<test::TestIOCallback::Change>;
 
-TEST(ActiDigitalIO, OutputsSendTheWholeRegisterOncePerChange) {
+TEST(ActiDigitalIO, OutputsRefusedWritesRestartsDuringAPollInputsPerChannelAndFailedPolls) {
   struct Case {
     const char* group;  // host parameter 5
     uint32_t channels;
@@ -119,66 +119,60 @@ TEST(ActiDigitalIO, OutputsSendTheWholeRegisterOncePerChange) {
     rig.io->StopIO();
     EXPECT_EQ(rig.Uris("DIO_OUTPUT"), c.commands);
   }
-}
 
-TEST(ActiDigitalIO, InputsOfAVideoServerAreMappedPerChannel) {
+  // A refused output write is a failure; a start while polls are under way begins anew.
+  IoRig refusing(1, 2, 1);
+  refusing.refuseOutputs = true;
+  refusing.slowPolls = true;
+  refusing.Start();
+  ASSERT_TRUE(WaitUntil([&] { return refusing.callback.failures.load() == 1; }));
+  EXPECT_TRUE(refusing.io->SetOutputState(0, 1));
+  ASSERT_TRUE(WaitUntil([&] { return refusing.callback.failures.load() == 2; }));
+  const auto lines = refusing.driver.LinesWith("Unable to change output state for device 127.0.0.1:");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].level, kLogError);
+
+  refusing.refuseOutputs = false;
+  for (int i = 0; i < 3; ++i) {
+    const size_t polls = refusing.Uris("DIO_STATUS").size();
+    ASSERT_TRUE(WaitUntil([&] { return refusing.Uris("DIO_STATUS").size() > polls; }));
+    EXPECT_TRUE(refusing.io->StartIO()) << i;  // the poll is in the sender a new start replaces
+  }
+  // The last start reports both inputs again.
+  const size_t changes = refusing.callback.Changes().size();
+  ASSERT_TRUE(WaitUntil([&] { return refusing.callback.Changes().size() >= changes + 2; }));
+  EXPECT_TRUE(refusing.io->StopIO());
+  EXPECT_TRUE(refusing.driver.LinesWith("failed!").empty());
+
   // Four channels, eight inputs: bit 1 of channel 3 is input 5.
-  IoRig rig(4, 8, 0);
-  rig.SetStatus(3, "0x02");
-  rig.Start();
-  ASSERT_TRUE(WaitUntil([&] { return rig.callback.Changes().size() == 8; }));
-  const std::vector<std::string> polls = rig.Uris("DIO_STATUS");
+  IoRig server(4, 8, 0);
+  server.SetStatus(3, "0x02");
+  server.Start();
+  ASSERT_TRUE(WaitUntil([&] { return server.callback.Changes().size() == 8; }));
+  const std::vector<std::string> polls = server.Uris("DIO_STATUS");
   ASSERT_GE(polls.size(), 4u);
   for (int channel = 1; channel <= 4; ++channel) {
     EXPECT_EQ(polls[static_cast<size_t>(channel - 1)],
               "/cgi-bin/encoder?USER=admin&PWD=pw&CHANNEL=" + std::to_string(channel) + "&DIO_STATUS");
   }
-  for (const auto& [index, state] : rig.callback.Changes()) EXPECT_EQ(state, index == 5 ? 1u : 2u) << index;
-}
+  for (const auto& [index, state] : server.callback.Changes()) EXPECT_EQ(state, index == 5 ? 1u : 2u) << index;
 
-TEST(ActiDigitalIO, FailedPollsReportAllAgainAndLogOncePerRun) {
-  IoRig rig(1, 2, 0);
-  rig.SetStatus(1, "0x01");
-  rig.Start();
-  ASSERT_TRUE(WaitUntil([&] { return rig.callback.Changes().size() == 2; }));
-  rig.failing = true;
-  ASSERT_TRUE(WaitUntil([&] { return rig.callback.failures.load() >= 3; }));
-  rig.failing = false;
-  ASSERT_TRUE(WaitUntil([&] { return rig.callback.Changes().size() == 4; }));
-  EXPECT_EQ(rig.callback.Changes(), (Changes{{0, 1}, {1, 2}, {0, 1}, {1, 2}}));
-  EXPECT_EQ(rig.driver.LinesWith("GetInputStates() method failed! Device 127.0.0.1:").size(), 1u);
-  EXPECT_EQ(rig.Uris("DIO_STATUS").front(), "/cgi-bin/encoder?USER=admin&PWD=pw&DIO_STATUS");
+  IoRig camera(1, 2, 0);  // one channel, two inputs
+  camera.SetStatus(1, "0x01");
+  camera.Start();
+  ASSERT_TRUE(WaitUntil([&] { return camera.callback.Changes().size() == 2; }));
+  camera.failing = true;
+  ASSERT_TRUE(WaitUntil([&] { return camera.callback.failures.load() >= 3; }));
+  camera.failing = false;
+  ASSERT_TRUE(WaitUntil([&] { return camera.callback.Changes().size() == 4; }));
+  EXPECT_EQ(camera.callback.Changes(), (Changes{{0, 1}, {1, 2}, {0, 1}, {1, 2}}));
+  EXPECT_EQ(camera.driver.LinesWith("GetInputStates() method failed! Device 127.0.0.1:").size(), 1u);
+  EXPECT_EQ(camera.Uris("DIO_STATUS").front(), "/cgi-bin/encoder?USER=admin&PWD=pw&DIO_STATUS");
   // An answer whose value is not a register leaves the inputs as they were.
-  rig.SetStatus(1, "busy");
-  const size_t polls = rig.Uris("DIO_STATUS").size();
-  ASSERT_TRUE(WaitUntil([&] { return rig.Uris("DIO_STATUS").size() >= polls + 2; }));
-  EXPECT_EQ(rig.callback.Changes().size(), 4u);
-}
-
-// A refused output write is a failure; a start while polls are under way begins anew.
-TEST(ActiDigitalIO, RefusedOutputWriteIsAFailureAndAStartDuringAPollBeginsAnew) {
-  IoRig rig(1, 2, 1);
-  rig.refuseOutputs = true;
-  rig.slowPolls = true;
-  rig.Start();
-  ASSERT_TRUE(WaitUntil([&] { return rig.callback.failures.load() == 1; }));
-  EXPECT_TRUE(rig.io->SetOutputState(0, 1));
-  ASSERT_TRUE(WaitUntil([&] { return rig.callback.failures.load() == 2; }));
-  const auto lines = rig.driver.LinesWith("Unable to change output state for device 127.0.0.1:");
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0].level, kLogError);
-
-  rig.refuseOutputs = false;
-  for (int i = 0; i < 3; ++i) {
-    const size_t polls = rig.Uris("DIO_STATUS").size();
-    ASSERT_TRUE(WaitUntil([&] { return rig.Uris("DIO_STATUS").size() > polls; }));
-    EXPECT_TRUE(rig.io->StartIO()) << i;  // the poll is in the sender a new start replaces
-  }
-  // The last start reports both inputs again.
-  const size_t changes = rig.callback.Changes().size();
-  ASSERT_TRUE(WaitUntil([&] { return rig.callback.Changes().size() >= changes + 2; }));
-  EXPECT_TRUE(rig.io->StopIO());
-  EXPECT_TRUE(rig.driver.LinesWith("failed!").empty());
+  camera.SetStatus(1, "busy");
+  const size_t before = camera.Uris("DIO_STATUS").size();
+  ASSERT_TRUE(WaitUntil([&] { return camera.Uris("DIO_STATUS").size() >= before + 2; }));
+  EXPECT_EQ(camera.callback.Changes().size(), 4u);
 }
 
 std::vector<std::string> Split(const std::vector<std::string>& chunks,
@@ -268,7 +262,7 @@ struct MotionRig {
   test::TestSink sink;
 };
 
-TEST(MotionChannel, ReportsAPairFirstAndHoldsChangesForASecond) {
+TEST(MotionChannel, PairHoldBackSignalLossRefusedFramesRefusedRequestsAndALoginThatWouldAddItems) {
   MotionRig rig;
   ClockedMotionChannel channel(2, &rig.driver, &rig.sink);
   channel.Feed(Part(30, 20));
@@ -291,68 +285,63 @@ TEST(MotionChannel, ReportsAPairFirstAndHoldsChangesForASecond) {
     EXPECT_EQ(frame.streamName, "CBaseMotionChannel");
   }
   EXPECT_EQ(rig.allocator.created.load(), rig.allocator.released.load());
-}
 
-TEST(MotionChannel, SignalLossBringsThePairBack) {
-  MotionRig rig;
-  rig.driver.info.signalTimeoutMs = 3000;
-  ClockedMotionChannel channel(0, &rig.driver, &rig.sink);
-  channel.Feed(Part(0, 20) + "--");
-  EXPECT_EQ(test::MotionStates(rig.sink), (std::vector<int>{1, 0}));
-  EXPECT_TRUE(channel.IsActive());
-  channel.now += 3000;
-  channel.CheckSignal();
-  EXPECT_EQ(rig.sink.signalLost.load(), 0);
-  channel.now += 1;
-  channel.CheckSignal();
-  channel.CheckSignal();
-  EXPECT_EQ(rig.sink.signalLost.load(), 1);
-  EXPECT_FALSE(channel.IsActive());
-  channel.Feed(Part(0, 20) + "--");
-  EXPECT_EQ(test::MotionStates(rig.sink), (std::vector<int>{1, 0, 1, 0}));
-}
+  MotionRig lost;
+  lost.driver.info.signalTimeoutMs = 3000;
+  ClockedMotionChannel quiet(0, &lost.driver, &lost.sink);
+  quiet.Feed(Part(0, 20) + "--");
+  EXPECT_EQ(test::MotionStates(lost.sink), (std::vector<int>{1, 0}));
+  EXPECT_TRUE(quiet.IsActive());
+  quiet.now += 3000;
+  quiet.CheckSignal();
+  EXPECT_EQ(lost.sink.signalLost.load(), 0);
+  quiet.now += 1;
+  quiet.CheckSignal();
+  quiet.CheckSignal();
+  EXPECT_EQ(lost.sink.signalLost.load(), 1);
+  EXPECT_FALSE(quiet.IsActive());
+  quiet.Feed(Part(0, 20) + "--");
+  EXPECT_EQ(test::MotionStates(lost.sink), (std::vector<int>{1, 0, 1, 0}));
 
-TEST(MotionChannel, RefusedFramesKeepTheChannelInactive) {
-  MotionRig rig;
-  rig.sink.accept = false;
-  ClockedMotionChannel channel(0, &rig.driver, &rig.sink);
-  channel.Feed(Part(30, 20) + "--");
-  EXPECT_FALSE(channel.IsActive());
-  EXPECT_EQ(rig.driver.LinesWith("Motion detection data callback failed (device 127.0.0.1, channel 0)").size(), 2u);
-}
+  MotionRig refusing;
+  refusing.sink.accept = false;
+  ClockedMotionChannel refused(0, &refusing.driver, &refusing.sink);
+  refused.Feed(Part(30, 20) + "--");
+  EXPECT_FALSE(refused.IsActive());
+  EXPECT_EQ(refusing.driver.LinesWith("Motion detection data callback failed (device 127.0.0.1, channel 0)").size(),
+            2u);
 
-TEST(MotionChannel, RefusedRequestsEndInSignalLossAndALoginThatWouldAddItemsIsNeverSent) {
   // The first request streams a part; later ones are refused (a changed password, say).
   std::atomic<int> requests{0};
   test::ScriptedHttpServer server({}, [&](const std::string&) {
     if (requests++ > 0) return test::HttpReply{401, "denied"};
     return test::HttpReply{200, Part(30, 20) + "--"};
   });
-  MotionRig rig;
-  rig.driver.info.port = server.Port();
-  rig.driver.info.signalTimeoutMs = 3000;
-  ClockedMotionChannel channel(0, &rig.driver, &rig.sink);
-  ASSERT_TRUE(channel.Start());
-  ASSERT_TRUE(WaitUntil([&] { return rig.sink.FrameCount() == 2; }));
-  channel.now += 3001;
-  ASSERT_TRUE(WaitUntil([&] { return rig.sink.signalLost.load() == 1; }));
-  channel.Stop();
-  EXPECT_FALSE(channel.IsActive());
+  MotionRig served;
+  served.driver.info.port = server.Port();
+  served.driver.info.signalTimeoutMs = 3000;
+  ClockedMotionChannel streamed(0, &served.driver, &served.sink);
+  ASSERT_TRUE(streamed.Start());
+  ASSERT_TRUE(WaitUntil([&] { return served.sink.FrameCount() == 2; }));
+  streamed.now += 3001;
+  ASSERT_TRUE(WaitUntil([&] { return served.sink.signalLost.load() == 1; }));
+  streamed.Stop();
+  EXPECT_FALSE(streamed.IsActive());
 
   // A login that would add items of its own is never sent: logged once,
   // however often the thread tries again.
   server.ClearRequests();
-  MotionRig quiet;
-  quiet.driver.info.port = server.Port();
-  quiet.driver.info.password = "pw&SAVE_REBOOT";
-  CMotionChannel refused(0, &quiet.driver, &quiet.sink);
-  ASSERT_TRUE(refused.Start());
-  ASSERT_TRUE(WaitUntil([&] { return !quiet.driver.LinesWith("cannot be sent in the camera's URLs").empty(); }));
+  MotionRig login;
+  login.driver.info.port = server.Port();
+  login.driver.info.password = "pw&SAVE_REBOOT";
+  CMotionChannel withLogin(0, &login.driver, &login.sink);
+  ASSERT_TRUE(withLogin.Start());
+  ASSERT_TRUE(WaitUntil([&] { return !login.driver.LinesWith("cannot be sent in the camera's URLs").empty(); }));
   std::this_thread::sleep_for(std::chrono::milliseconds(2 * CMotionChannel::kRetryMs + 100));
-  refused.Stop();
-  EXPECT_EQ(quiet.driver.LinesWith("cannot be sent in the camera's URLs").size(), 1u);
+  withLogin.Stop();
+  EXPECT_EQ(login.driver.LinesWith("cannot be sent in the camera's URLs").size(), 1u);
   EXPECT_TRUE(server.Requests().empty());
-  EXPECT_EQ(quiet.sink.FrameCount(), 0u);
+  EXPECT_EQ(login.sink.FrameCount(), 0u);
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 // current preset, the camera's preset file).
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -42,7 +41,7 @@ class PTZCommTest : public ::testing::Test {
 
 // Conversions from many threads do not mix ranges; a leading stop goes only
 // when the speed changes after a move; posting after the close fails and logs.
-TEST_F(PTZCommTest, ConversionsLeadingStopsAndPostingAfterClose) {
+TEST_F(PTZCommTest, ConversionsLeadingStopsPostingAfterCloseAndFocusModeCommandsOnlyAfterCapabilities) {
   RecordingPTZComm& comm = Open();
   std::atomic<int> wrong{0};
   std::vector<std::thread> threads;
@@ -75,33 +74,7 @@ TEST_F(PTZCommTest, ConversionsLeadingStopsAndPostingAfterClose) {
   EXPECT_FALSE(comm.StopMoving(&params_));
   EXPECT_EQ(driver_.LinesWith("cannot send message (1) to thread").size(), 1u);
   EXPECT_EQ(driver_.LinesWith("cannot send message (4) to thread").size(), 1u);
-}
 
-TEST_F(PTZCommTest, BurstKeepsTheNewestCommandsUpToTheQueueLimit) {
-  struct Case {
-    const char* queueMode;  // host parameter 13
-    Commands expected;
-  } cases[] = {
-      {"1",
-       {"MOVE=LEFT,5", "MOVE=UP,5", "MOVE=DOWN,5", "MOVE=UPLEFT,5,5", "MOVE=UPRIGHT,5,5", "MOVE=DOWNLEFT,5,5",
-        "MOVE=DOWNRIGHT,5,5"}},
-      {"2", {"MOVE=LEFT,5", "MOVE=DOWNRIGHT,5,5"}},
-  };
-  for (const Case& c : cases) {
-    driver_.parameters[13] = c.queueMode;
-    RecordingPTZComm& comm = Open();
-    ipcapture::PTZ_CAPABILITIES caps;
-    ASSERT_EQ(comm.GetCapabilities(&caps), 1);
-    comm.Hold();
-    ASSERT_EQ(comm.StartMove(&params_, 0, 16), 1);
-    ASSERT_TRUE(comm.WaitHeld());
-    for (uint32_t direction = 1; direction <= 7; ++direction) EXPECT_EQ(comm.StartMove(&params_, direction, 16), 1);
-    comm.Release();
-    EXPECT_EQ(Sent(), c.expected) << "queue mode " << c.queueMode;
-  }
-}
-
-TEST_F(PTZCommTest, FocusModeCommandsOnlyAfterCapabilities) {
   struct Case {
     const char* model;
     uint32_t focus, focusMode, extra;  // capability fields 3, 4 and 13
@@ -136,7 +109,28 @@ TEST_F(PTZCommTest, FocusModeCommandsOnlyAfterCapabilities) {
   }
 }
 
-TEST_F(PTZCommTest, PresetRequestWaitsWhileTheWorkerSends) {
+TEST_F(PTZCommTest, BurstKeepsTheNewestCommandsUpToTheQueueLimitAndAPresetRequestWaitsWhileTheWorkerSends) {
+  struct Case {
+    const char* queueMode;  // host parameter 13
+    Commands expected;
+  } cases[] = {
+      {"1",
+       {"MOVE=LEFT,5", "MOVE=UP,5", "MOVE=DOWN,5", "MOVE=UPLEFT,5,5", "MOVE=UPRIGHT,5,5", "MOVE=DOWNLEFT,5,5",
+        "MOVE=DOWNRIGHT,5,5"}},
+      {"2", {"MOVE=LEFT,5", "MOVE=DOWNRIGHT,5,5"}},
+  };
+  for (const Case& c : cases) {
+    driver_.parameters[13] = c.queueMode;
+    RecordingPTZComm& comm = Open();
+    ipcapture::PTZ_CAPABILITIES caps;
+    ASSERT_EQ(comm.GetCapabilities(&caps), 1);
+    comm.Hold();
+    ASSERT_EQ(comm.StartMove(&params_, 0, 16), 1);
+    ASSERT_TRUE(comm.WaitHeld());
+    for (uint32_t direction = 1; direction <= 7; ++direction) EXPECT_EQ(comm.StartMove(&params_, direction, 16), 1);
+    comm.Release();
+    EXPECT_EQ(Sent(), c.expected) << "queue mode " << c.queueMode;
+  }
   RecordingPTZComm& comm = Open();
   comm.SetPresetWait(0);
   comm.Hold();
@@ -176,7 +170,7 @@ class PTZHandlerTest : public ::testing::Test {
   ScratchDir dir_{"ptz_handler_test"};
 };
 
-TEST_F(PTZHandlerTest, OneControlPerChannelFromAnyThreadAndAFileNamedFromTheMacAndTheBrand) {
+TEST_F(PTZHandlerTest, OneControlPerChannelAFileNamedFromMacAndBrandControlChecksStopsAndPresetNames) {
   CActiPTZHandler handler(&driver_, 2, "ACTi");
   EXPECT_EQ(handler.GetPTZApiEx(2), nullptr);
   ipcapture::IIPPTZApi* seen[4] = {};
@@ -219,9 +213,7 @@ TEST_F(PTZHandlerTest, OneControlPerChannelFromAnyThreadAndAFileNamedFromTheMacA
     ASSERT_NE(api, nullptr);
     EXPECT_NE(dir_.Read(c.file).find(std::string("<") + c.brand + " />"), std::string::npos) << "root named by brand";
   }
-}
 
-TEST_F(PTZHandlerTest, ControlChecksStopsPresetNamesAndCapabilities) {
   RecordingControl control(&driver_, 0, false);
   EXPECT_EQ(control.Move(0, 1), -18) << "not open";
   EXPECT_EQ(control.Stop(), -18);
@@ -293,48 +285,6 @@ class PrepositionListTest : public ::testing::Test {
   RecordingPTZComm camera_{&driver_, 0};
 };
 
-TEST_F(PrepositionListTest, GoToRenameCaseSensitiveNamesAndCapacity) {
-  CPrepositionList list(0, false);
-  list.SetComm(&camera_, 32);
-  ASSERT_EQ(list.AddPreposition(L"Gate"), 1);
-  list.PositionChanged();
-  ASSERT_EQ(list.AddPreposition(L"Parking"), 1);
-  EXPECT_FALSE(list.GoTo(L"gate", 0));
-  EXPECT_TRUE(list.GoTo(L"Gate", 0));
-  EXPECT_TRUE(list.GoTo(L"Gate", 0));
-  EXPECT_EQ(camera_.Commands(), (std::vector<std::string>{Save(1), Save(2), "PTZ_PRESET_GO=1"}))
-      << "second go-to is not sent";
-
-  EXPECT_EQ(list.AddPreposition(L"Entrance"), 1) << "adding right after a go-to renames";
-  EXPECT_EQ(Names(list), (std::vector<std::wstring>{L"Entrance", L"Parking"}));
-  EXPECT_EQ(driver_.LinesWith("index 0 was renamed from \"Gate\" to \"Entrance\".").size(), 1u);
-  list.PositionChanged();
-  EXPECT_EQ(list.AddPreposition(L"Dock"), 1) << "after a move, adding adds";
-  EXPECT_EQ(list.GetCount(), 3u);
-  std::wstring current;
-  ASSERT_TRUE(list.GetCurrentName(current));
-  EXPECT_EQ(current, L"Dock");
-
-  // Names and capacity.
-  CPrepositionList full(0, false);
-  EXPECT_EQ(full.AddPreposition(L"Gate"), -18) << "no camera yet";
-  full.SetComm(&camera_, 32);
-  for (const wchar_t* bad : {L"", L"O'Hara", L"a&b", L"x!", L"<y", L"y>", L"\"q\""}) {
-    EXPECT_EQ(full.AddPreposition(bad), -3) << WideToUtf8(bad);
-  }
-  EXPECT_EQ(driver_.LinesWith("A preposition \"O'Hara\" cannot be added - the name is invalid.").size(), 1u);
-  for (int i = 0; i < 32; ++i) {
-    ASSERT_EQ(full.AddPreposition(L"P" + std::to_wstring(i)), 1);
-    full.PositionChanged();
-  }
-  EXPECT_EQ(full.AddPreposition(L"Extra"), -26);
-  EXPECT_EQ(
-      driver_.LinesWith("\"Extra\" cannot be added. Camera supports saving not more than 32 prepositions.").size(), 1u);
-  camera_.refuse = true;
-  EXPECT_FALSE(full.GoTo(L"P3", 0));
-  EXPECT_FALSE(full.GetCurrentName(current)) << "a refused go-to changes nothing";
-}
-
 TEST_F(PrepositionListTest, RemovalFreesTheSlotAndChannelsKeepTheirOwnPresetsInOneFile) {
   {
     auto store = Store();
@@ -392,7 +342,7 @@ TEST_F(PrepositionListTest, TwoDriverObjectsOfOneCameraKeepEachOthersPresetsAndA
   EXPECT_EQ(FileText(), before);
 }
 
-TEST_F(PrepositionListTest, DamagedFilesNeverCrashAndAreKept) {
+TEST_F(PrepositionListTest, DamagedFilesNeverCrashAndAreKeptGoToRenameCaseSensitiveNamesAndCapacity) {
   const std::string good =
       "<?xml version='1.0'?><ACTi><PtzChannel01><Preposition000><Name>Gate</Name><Slot>4</Slot>"
       "</Preposition000><Preposition001><Name>Bad</Name><Slot>x</Slot></Preposition001>"
@@ -413,6 +363,46 @@ TEST_F(PrepositionListTest, DamagedFilesNeverCrashAndAreKept) {
   // Every damaged file is kept aside, none over an earlier one.
   EXPECT_EQ(dir_.Read(std::string(kFile) + ".unreadable"), damaged[0]);
   EXPECT_EQ(dir_.Read(std::string(kFile) + ".unreadable.1"), damaged[1]);
+
+  CPrepositionList named(0, false);
+  named.SetComm(&camera_, 32);
+  ASSERT_EQ(named.AddPreposition(L"Gate"), 1);
+  named.PositionChanged();
+  ASSERT_EQ(named.AddPreposition(L"Parking"), 1);
+  EXPECT_FALSE(named.GoTo(L"gate", 0));
+  EXPECT_TRUE(named.GoTo(L"Gate", 0));
+  EXPECT_TRUE(named.GoTo(L"Gate", 0));
+  EXPECT_EQ(camera_.Commands(), (std::vector<std::string>{Save(1), Save(2), "PTZ_PRESET_GO=1"}))
+      << "second go-to is not sent";
+
+  EXPECT_EQ(named.AddPreposition(L"Entrance"), 1) << "adding right after a go-to renames";
+  EXPECT_EQ(Names(named), (std::vector<std::wstring>{L"Entrance", L"Parking"}));
+  EXPECT_EQ(driver_.LinesWith("index 0 was renamed from \"Gate\" to \"Entrance\".").size(), 1u);
+  named.PositionChanged();
+  EXPECT_EQ(named.AddPreposition(L"Dock"), 1) << "after a move, adding adds";
+  EXPECT_EQ(named.GetCount(), 3u);
+  std::wstring current;
+  ASSERT_TRUE(named.GetCurrentName(current));
+  EXPECT_EQ(current, L"Dock");
+
+  // Names and capacity.
+  CPrepositionList full(0, false);
+  EXPECT_EQ(full.AddPreposition(L"Gate"), -18) << "no camera yet";
+  full.SetComm(&camera_, 32);
+  for (const wchar_t* bad : {L"", L"O'Hara", L"a&b", L"x!", L"<y", L"y>", L"\"q\""}) {
+    EXPECT_EQ(full.AddPreposition(bad), -3) << WideToUtf8(bad);
+  }
+  EXPECT_EQ(driver_.LinesWith("A preposition \"O'Hara\" cannot be added - the name is invalid.").size(), 1u);
+  for (int i = 0; i < 32; ++i) {
+    ASSERT_EQ(full.AddPreposition(L"P" + std::to_wstring(i)), 1);
+    full.PositionChanged();
+  }
+  EXPECT_EQ(full.AddPreposition(L"Extra"), -26);
+  EXPECT_EQ(
+      driver_.LinesWith("\"Extra\" cannot be added. Camera supports saving not more than 32 prepositions.").size(), 1u);
+  camera_.refuse = true;
+  EXPECT_FALSE(full.GoTo(L"P3", 0));
+  EXPECT_FALSE(full.GetCurrentName(current)) << "a refused go-to changes nothing";
 }
 
 }  // namespace

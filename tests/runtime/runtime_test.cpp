@@ -139,7 +139,7 @@ TEST(SmartPtr, SharesAndDeletesAtTheLastRelease) {
   EXPECT_EQ(deleted, 2);
 }
 
-TEST(LoggerInstance, RepeatsAreDroppedAndPercentSignsSurvive) {
+TEST(LoggerInstance, RepeatsAreDroppedPercentSignsSurviveThinningBoundariesAndReset) {
   test::TestDriver driver;
   CLoggerInstance logger(&driver);
   logger.LogMessage(1, "%s", "A");
@@ -152,11 +152,9 @@ TEST(LoggerInstance, RepeatsAreDroppedAndPercentSignsSurvive) {
   for (const auto& line : driver.Lines()) texts.push_back(line.text);
   EXPECT_EQ(texts, (std::vector<std::string>{"A", "B", "A", "100% done %d %s"}));
   EXPECT_EQ(driver.Lines().back().level, 3u);
-}
 
-TEST(LoggerInstance, ThinningBoundariesAndReset) {
-  test::TestDriver driver;
-  CLoggerInstance logger(&driver);
+  logger.ResetLog();
+  driver.ClearLines();
   // Distinct message n (1-based) carries its own number.
   std::vector<int> passed;
   for (int n = 1; n <= 70000; ++n) logger.LogMessage(1, "message %d", n);
@@ -312,7 +310,9 @@ class RecordingQueue : public CQueueThread<Item> {
 
 }  // namespace
 
-TEST(BaseThread, StartWhileRunningFailsKeepsTheNameAndASelfJoinFails) {
+// A start from another thread while a stop is under way fails and leaves the
+// stop request standing, so the stopping caller is not left waiting.
+TEST(BaseThread, StartWhileRunningOrStoppingFailsASelfJoinFailsAndATimeOutIsLogged) {
   test::TestDriver driver;
   SleepyThread thread(&driver);
   ASSERT_TRUE(thread.StartThread("first"));
@@ -327,11 +327,7 @@ TEST(BaseThread, StartWhileRunningFailsKeepsTheNameAndASelfJoinFails) {
   EXPECT_TRUE(thread.StartThread("third"));
   EXPECT_TRUE(thread.JoinThread(5000));
   EXPECT_TRUE(driver.Lines().empty());
-}
 
-// A start from another thread while a stop is under way fails and leaves the
-// stop request standing, so the stopping caller is not left waiting.
-TEST(BaseThread, StartDuringAStopFromAnotherThreadKeepsTheStop) {
   class Busy : public CBaseThread {
    public:
     ~Busy() override { StopThread(5000); }
@@ -348,22 +344,20 @@ TEST(BaseThread, StartDuringAStopFromAnotherThreadKeepsTheStop) {
       return 0;
     }
   };
-  Busy thread;
-  ASSERT_TRUE(thread.StartThread("busy"));
-  thread.running.Wait(kInfinite);
-  std::thread stopper([&thread] { thread.StopThread(5000); });
-  ASSERT_TRUE(test::WaitUntil([&] { return thread.IsStopping(); }));
-  EXPECT_FALSE(thread.StartThread("again"));
-  thread.proceed.Set();
+  Busy busy;
+  ASSERT_TRUE(busy.StartThread("busy"));
+  busy.running.Wait(kInfinite);
+  std::thread stopper([&busy] { busy.StopThread(5000); });
+  ASSERT_TRUE(test::WaitUntil([&] { return busy.IsStopping(); }));
+  EXPECT_FALSE(busy.StartThread("again"));
+  busy.proceed.Set();
   stopper.join();
-  EXPECT_TRUE(thread.sawStop);
-  EXPECT_FALSE(thread.IsRunning());
-  EXPECT_EQ(thread.ThreadName(), "busy");
-}
+  EXPECT_TRUE(busy.sawStop);
+  EXPECT_FALSE(busy.IsRunning());
+  EXPECT_EQ(busy.ThreadName(), "busy");
 
-// A thread deaf to its stop past the wait: the time-out is logged (a stop
-// warns of termination) and the call still returns only once the thread ended.
-TEST(BaseThread, TimeOutIsLoggedAndTheThreadStillEndsCleanly) {
+  // A thread deaf to its stop past the wait: the time-out is logged (a stop
+  // warns of termination) and the call still returns only once the thread ended.
   for (const bool stop : {false, true}) {
     SCOPED_TRACE(stop ? "stop" : "join");
     test::TestDriver driver;
@@ -392,25 +386,23 @@ TEST(BaseThread, TimeOutIsLoggedAndTheThreadStillEndsCleanly) {
   }
 }
 
-TEST(QueueThread, DropRulesKeepTheNewestItems) {
-  std::atomic<int> deleted{0};
-  RecordingQueue queue;  // not started: items stay queued
-  for (int i = 0; i < 3; ++i) ASSERT_TRUE(queue.AddItem(new Item(i, &deleted), 0));
-  EXPECT_EQ(queue.QueuedCount(), 3u);
-  EXPECT_EQ(deleted, 0) << "maxItems 0 must not drop";
-  ASSERT_TRUE(queue.AddItem(new Item(7, &deleted), 1));
-  EXPECT_EQ(queue.QueuedCount(), 1u);
-  EXPECT_EQ(deleted, 3);
-  ASSERT_TRUE(queue.Start("queue"));
-  EXPECT_TRUE(test::WaitUntil([&] { return queue.QueuedCount() == 0 && deleted == 4; }));
-  std::lock_guard<std::mutex> lock(queue.mutex);
-  EXPECT_EQ(queue.handled, std::vector<int>{7});
-}
+TEST(QueueThread, DropRulesKeepTheNewestItemsStopsDeleteWhatIsLeftAndThrowingItemsKeepTheOrder) {
+  std::atomic<int> dropped{0};
+  RecordingQueue dropping;  // not started: items stay queued
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(dropping.AddItem(new Item(i, &dropped), 0));
+  EXPECT_EQ(dropping.QueuedCount(), 3u);
+  EXPECT_EQ(dropped, 0) << "maxItems 0 must not drop";
+  ASSERT_TRUE(dropping.AddItem(new Item(7, &dropped), 1));
+  EXPECT_EQ(dropping.QueuedCount(), 1u);
+  EXPECT_EQ(dropped, 3);
+  ASSERT_TRUE(dropping.Start("queue"));
+  EXPECT_TRUE(test::WaitUntil([&] { return dropping.QueuedCount() == 0 && dropped == 4; }));
+  std::lock_guard<std::mutex> held(dropping.mutex);
+  EXPECT_EQ(dropping.handled, std::vector<int>{7});
 
-// Items left queued at a stop or at destruction, or added after a stop, are
-// deleted; a new start accepts items again; throwing items end nothing and
-// the order is kept.
-TEST(QueueThread, StopsDeleteWhatIsLeftAndThrowingItemsKeepTheOrder) {
+  // Items left queued at a stop or at destruction, or added after a stop, are
+  // deleted; a new start accepts items again; throwing items end nothing and
+  // the order is kept.
   std::atomic<int> deleted{0};
   {
     RecordingQueue left;

@@ -78,11 +78,8 @@ TEST_F(SdkChannelTest, KeyFramesCarryTheirHeaderSizeInterFramesWaitForOneAndTheR
   EXPECT_EQ(frames[1].fourcc, ipcapture::kFourCC_DIVI);
   EXPECT_EQ(frames[1].bytes, std::string(kPVop.begin(), kPVop.end()));
   EXPECT_EQ(frames[2].fourcc, ipcapture::kFourCC_DIVX);
-  for (const DeliveredFrame& frame : frames) {
-    EXPECT_EQ(frame.width, 704u);
-    EXPECT_EQ(frame.height, 480u);
-    EXPECT_EQ(frame.resolutionClass, 4u);
-  }
+  for (const DeliveredFrame& f : frames)
+    EXPECT_EQ(std::tuple(f.width, f.height, f.resolutionClass), std::tuple(704u, 480u, 4u));
   // A refused frame drops the rest until the next key frame.
   sink_.accept = false;
   fake_.Feed(kPVop);

@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "support/temp_dir.h"
@@ -14,7 +13,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(XmlParserTest, QueriesAndTheirFailures) {
+class XmlSettingsApiTest : public ::testing::Test {
+ protected:
+  // The directory without its trailing "/", as the host names it.
+  test::ScratchDir scratch_;
+  const std::string dir_ = scratch_.Path().substr(0, scratch_.Path().size() - 1);
+};
+
+TEST_F(XmlSettingsApiTest, ParserQueriesThenCreateSetSaveReloadDeleteAndRefusals) {
   CXMLParser parser;
   EXPECT_FALSE(parser.Load("/nonexistent/Strandline.xml"));
   EXPECT_FALSE(parser.NodeExists("Configuration"));
@@ -36,16 +42,7 @@ TEST(XmlParserTest, QueriesAndTheirFailures) {
   EXPECT_FALSE(parser.NodeExists("Configuration"));
   EXPECT_FALSE(parser.LoadBuffer("<a>", 3));
   EXPECT_FALSE(parser.IsLoaded());
-}
 
-class XmlSettingsApiTest : public ::testing::Test {
- protected:
-  // The directory without its trailing "/", as the host names it.
-  test::ScratchDir scratch_;
-  const std::string dir_ = scratch_.Path().substr(0, scratch_.Path().size() - 1);
-};
-
-TEST_F(XmlSettingsApiTest, CreateSetSaveReloadDelete) {
   CXMLSettingsAPI store(dir_);
   ASSERT_TRUE(store.CreateDocumentFile("ACTi_000F7C0A1B2C.preset", "ACTi"));
   EXPECT_EQ(scratch_.Read("ACTi_000F7C0A1B2C.preset").rfind("<?xml version='1.0' encoding='utf-8'?>\n<ACTi />", 0), 0u);
@@ -82,49 +79,48 @@ TEST_F(XmlSettingsApiTest, CreateSetSaveReloadDelete) {
   ASSERT_TRUE(third.LoadFile("ACTi_000F7C0A1B2C.preset"));
   EXPECT_FALSE(third.NodeExists("ACTi/PtzChannel01"));
   EXPECT_EQ(third.GetValue("ACTi/PtzChannel02/Preposition000/Name"), " ");
-}
 
-TEST_F(XmlSettingsApiTest, RefusesWhatItCannotStoreOrLoad) {
-  CXMLSettingsAPI store(dir_);
-  EXPECT_FALSE(store.CreateDocumentFile("bad.xml", "two words"));
-  EXPECT_FALSE(store.CreateDocumentFile("bad.xml", ""));
+  // What it cannot store or load is refused.
+  CXMLSettingsAPI fresh(dir_);
+  EXPECT_FALSE(fresh.CreateDocumentFile("bad.xml", "two words"));
+  EXPECT_FALSE(fresh.CreateDocumentFile("bad.xml", ""));
   EXPECT_FALSE(fs::exists(dir_ + "/bad.xml"));
-  EXPECT_FALSE(store.SetValue("Root/A", "no document"));
-  EXPECT_FALSE(store.Save());
+  EXPECT_FALSE(fresh.SetValue("Root/A", "no document"));
+  EXPECT_FALSE(fresh.Save());
 
-  ASSERT_TRUE(store.CreateDocumentFile("s.xml", "Root"));
-  ASSERT_TRUE(store.LoadFile("s.xml"));
-  EXPECT_FALSE(store.SetValue("Other/A", "x"));  // a second root element
-  EXPECT_FALSE(store.SetValue("Root/1st", "x"));
-  EXPECT_FALSE(store.SetValue("Root/a b", "x"));
-  EXPECT_FALSE(store.SetValue("Root/a<b", "x"));
-  EXPECT_FALSE(store.SetValue("", "x"));
-  EXPECT_FALSE(store.SetValue("Root/A", std::string("a\0b", 3)));
-  EXPECT_FALSE(store.DeleteNode("Root"));
-  EXPECT_EQ(store.GetValue("Root/a b"), "");
-  EXPECT_FALSE(store.NodeExists("Root/A"));
-  EXPECT_TRUE(store.NodeExists("Root"));
-  store.Close();
+  ASSERT_TRUE(fresh.CreateDocumentFile("s.xml", "Root"));
+  ASSERT_TRUE(fresh.LoadFile("s.xml"));
+  EXPECT_FALSE(fresh.SetValue("Other/A", "x"));  // a second root element
+  EXPECT_FALSE(fresh.SetValue("Root/1st", "x"));
+  EXPECT_FALSE(fresh.SetValue("Root/a b", "x"));
+  EXPECT_FALSE(fresh.SetValue("Root/a<b", "x"));
+  EXPECT_FALSE(fresh.SetValue("", "x"));
+  EXPECT_FALSE(fresh.SetValue("Root/A", std::string("a\0b", 3)));
+  EXPECT_FALSE(fresh.DeleteNode("Root"));
+  EXPECT_EQ(fresh.GetValue("Root/a b"), "");
+  EXPECT_FALSE(fresh.NodeExists("Root/A"));
+  EXPECT_TRUE(fresh.NodeExists("Root"));
+  fresh.Close();
 
   // A failed load keeps the open document, which stays until its last user closes it.
-  EXPECT_FALSE(store.LoadFile("missing.xml"));
-  EXPECT_FALSE(store.IsLoaded());
-  std::ofstream(dir_ + "/broken.xml") << "<Root><A>1</A>";
-  EXPECT_FALSE(store.LoadFile("broken.xml"));
-  std::ofstream(dir_ + "/empty.xml") << "";
-  EXPECT_FALSE(store.LoadFile("empty.xml"));
+  EXPECT_FALSE(fresh.LoadFile("missing.xml"));
+  EXPECT_FALSE(fresh.IsLoaded());
+  scratch_.Write("broken.xml", "<Root><A>1</A>");
+  EXPECT_FALSE(fresh.LoadFile("broken.xml"));
+  scratch_.Write("empty.xml", "");
+  EXPECT_FALSE(fresh.LoadFile("empty.xml"));
 
-  std::ofstream(dir_ + "/good.xml") << "<Root><A>1</A></Root>";
-  ASSERT_TRUE(store.LoadFile("good.xml"));
-  EXPECT_FALSE(store.LoadFile("broken.xml"));
-  EXPECT_EQ(store.GetValue("Root/A"), "1");
-  ASSERT_TRUE(store.LoadFile("good.xml"));
-  store.Close();
-  EXPECT_EQ(store.GetValue("Root/A"), "1");
-  store.Close();
-  EXPECT_FALSE(store.IsLoaded());
-  EXPECT_EQ(store.GetValue("Root/A"), "");
-  store.Close();  // one close too many does no harm
+  scratch_.Write("good.xml", "<Root><A>1</A></Root>");
+  ASSERT_TRUE(fresh.LoadFile("good.xml"));
+  EXPECT_FALSE(fresh.LoadFile("broken.xml"));
+  EXPECT_EQ(fresh.GetValue("Root/A"), "1");
+  ASSERT_TRUE(fresh.LoadFile("good.xml"));
+  fresh.Close();
+  EXPECT_EQ(fresh.GetValue("Root/A"), "1");
+  fresh.Close();
+  EXPECT_FALSE(fresh.IsLoaded());
+  EXPECT_EQ(fresh.GetValue("Root/A"), "");
+  fresh.Close();  // one close too many does no harm
 }
 
 }  // namespace
