@@ -1,8 +1,9 @@
 #pragma once
 // The reference host (`strandline COMMAND ...`), or another program, in a
 // child process of its own process group with its standard output and error in
-// files and /dev/null as its input, for end-to-end tests. Whatever is still
-// running when the object goes, shell children included, is killed.
+// files and /dev/null (or a pipe the test writes to) as its input, for
+// end-to-end tests. Whatever is still running when the object goes, shell
+// children included, is killed.
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -27,7 +28,9 @@ class HostProcess {
   // empty value, removed) in the child only. Another program than the host
   // runs with its own path (or a name searched in PATH) in `program`.
   explicit HostProcess(std::vector<std::string> args, std::vector<std::pair<std::string, std::string>> env = {},
-                       std::string program = "") {
+                       std::string program = "", bool pipedInput = false) {
+    int input[2] = {-1, -1};
+    if (pipedInput && ::pipe2(input, O_CLOEXEC) != 0) return;
     const std::string outPath = scratch_.File("out");
     const std::string errPath = scratch_.File("err");
     args.insert(args.begin(), program.empty() ? std::string(STRANDLINE_BUILD_DIR) + "/bin/strandline" : program);
@@ -46,14 +49,17 @@ class HostProcess {
       }
       const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
+      ::dup2(pipedInput ? input[0] : ::open("/dev/null", O_RDONLY), STDIN_FILENO);
       ::dup2(out, STDOUT_FILENO);
       ::dup2(err, STDERR_FILENO);
       ::execvp(argv[0], argv.data());
       ::_exit(127);
     }
+    if (pipedInput) ::close(input[0]);
+    input_ = input[1];
   }
   ~HostProcess() {
+    CloseInput();
     if (pid_ > 0 && status_ < 0) {
       ::kill(-pid_, SIGKILL);
       ::waitpid(pid_, nullptr, 0);
@@ -63,6 +69,14 @@ class HostProcess {
   HostProcess& operator=(const HostProcess&) = delete;
 
   void Signal(int signal) { ::kill(pid_, signal); }
+  // With piped input: writes to it, or closes it (the child reads its end).
+  bool Send(const std::string& text) {
+    return ::write(input_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  }
+  void CloseInput() {
+    if (input_ >= 0) ::close(input_);
+    input_ = -1;
+  }
   // Exit status, or -1 when the process has not ended within the limit.
   int Wait(std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
@@ -82,6 +96,7 @@ class HostProcess {
  private:
   ScratchDir scratch_{"strandline_host"};
   pid_t pid_ = -1;
+  int input_ = -1;
   int status_ = -1;
 };
 
