@@ -123,8 +123,7 @@ TEST(AudioCapture, RecordWritesTheToneThenADroppedSessionComesBackAndCyclesLeave
   EXPECT_EQ(rig.log.Count("Audio channel was stopped for camera 127.0.0.1"), 1);
 
   // Open and close cycles after that first life leave no threads or descriptors.
-  const int threads = test::SettledCount("/proc/self/task");
-  const int fds = test::SettledCount("/proc/self/fd");
+  const test::Counts counts = test::SettledCounts();
   for (int i = 0; i < 200; ++i) {
     const size_t before = rig.audioSink.Frames().size();
     ASSERT_TRUE(rig.audio->OpenChannel(1, 0, &rig.audioSink, nullptr));
@@ -135,8 +134,7 @@ TEST(AudioCapture, RecordWritesTheToneThenADroppedSessionComesBackAndCyclesLeave
     EXPECT_TRUE(rig.audio->CloseChannel(1));
   }
   EXPECT_EQ(rig.audio->GetOpenChannelCount(), 0u);
-  EXPECT_EQ(test::CountSettlesAt("/proc/self/task", threads), threads);
-  EXPECT_EQ(test::CountSettlesAt("/proc/self/fd", fds), fds);
+  EXPECT_EQ(test::CountsSettleAt(counts), counts);
   EXPECT_EQ(rig.allocator.created.load(), rig.allocator.released.load());
 }
 

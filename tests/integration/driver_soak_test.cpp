@@ -207,8 +207,7 @@ TEST(DriverSoak, EverySubsystemOfTwoCamerasThroughOutagesAndAReboot) {
   for (SoakDevice* d : devices) ASSERT_TRUE(d->StartAll());
   ASSERT_TRUE(cycle(0));
   for (SoakDevice* d : devices) d->StopAll();
-  const int threads = orbisan::test::SettledCount("/proc/self/task");
-  const int fds = orbisan::test::SettledCount("/proc/self/fd");
+  const orbisan::test::Counts counts = orbisan::test::SettledCounts();
   for (SoakDevice* d : devices) ASSERT_TRUE(d->StartAll());
 
   // Memory from here on, every ten seconds.
@@ -229,16 +228,14 @@ TEST(DriverSoak, EverySubsystemOfTwoCamerasThroughOutagesAndAReboot) {
   const testing::AssertionResult first = cycle(1);
   EXPECT_TRUE(first);
   bool passed = first;
-  const int runningThreads = orbisan::test::SettledCount("/proc/self/task");
-  const int runningFds = orbisan::test::SettledCount("/proc/self/fd");
+  const orbisan::test::Counts running = orbisan::test::SettledCounts();
   for (int i = 2; i <= cycles && passed; ++i) {
     const testing::AssertionResult result = cycle(i);
     EXPECT_TRUE(result);
     passed = result;
   }
   if (cycles > 1) {
-    EXPECT_EQ(orbisan::test::CountSettlesAt("/proc/self/task", runningThreads), runningThreads);
-    EXPECT_EQ(orbisan::test::CountSettlesAt("/proc/self/fd", runningFds), runningFds);
+    EXPECT_EQ(orbisan::test::CountsSettleAt(running), running);
   }
   sampling = false;
   sampler.join();
@@ -254,7 +251,7 @@ TEST(DriverSoak, EverySubsystemOfTwoCamerasThroughOutagesAndAReboot) {
   }
   const double slope = SlopeKiBPerMinute(samples);
   std::printf("anonymous KiB%s\nslope %.1f KiB/min, range %ld KiB; threads %d running %d; fds %d running %d\n",
-              figures.c_str(), slope, high - low, threads, runningThreads, fds, runningFds);
+              figures.c_str(), slope, high - low, counts.threads, running.threads, counts.fds, running.fds);
   // A short run only tells its figures: within a cycle or two the cameras'
   // cards and encoders still grow, and a sanitizer's quarantine keeps what
   // is freed.
@@ -275,8 +272,7 @@ TEST(DriverSoak, EverySubsystemOfTwoCamerasThroughOutagesAndAReboot) {
     d->StopAll();
     d->sink.FlushVideo();
   }
-  EXPECT_EQ(orbisan::test::CountSettlesAt("/proc/self/task", threads), threads);
-  EXPECT_EQ(orbisan::test::CountSettlesAt("/proc/self/fd", fds), fds);
+  EXPECT_EQ(orbisan::test::CountsSettleAt(counts), counts);
   // A pass may find nothing when the card's playback is slow to start; most
   // fill their gap.
   EXPECT_GT(a.sink.EdgeFrameCount(), static_cast<size_t>(cycles) * 20);

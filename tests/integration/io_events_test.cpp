@@ -161,8 +161,7 @@ TEST(IoEvents, InputsOutputsAndMotionThroughADropWhileSilentAndCyclesLeaveNothin
   EXPECT_LT(std::chrono::steady_clock::now() - begin, 2000ms + 1000ms);
   EXPECT_EQ(rig.NotStopped(), 0);
   rig.camera->Motion().SetSilent(false);
-  const int threads = test::SettledCount("/proc/self/task");
-  const int descriptors = test::SettledCount("/proc/self/fd");
+  const test::Counts counts = test::SettledCounts();
   for (int i = 0; i < 200; ++i) {
     const size_t asked = rig.camera->CgiRequests().size();
     ASSERT_TRUE(channel->Start()) << i;
@@ -176,8 +175,7 @@ TEST(IoEvents, InputsOutputsAndMotionThroughADropWhileSilentAndCyclesLeaveNothin
   ASSERT_TRUE(late.Start());
   ASSERT_TRUE(WaitUntil([&] { return rig.camera->CgiRequests().size() > asked; }));
   late.Stop();
-  EXPECT_EQ(test::CountSettlesAt("/proc/self/task", threads), threads);
-  EXPECT_EQ(test::CountSettlesAt("/proc/self/fd", descriptors), descriptors);
+  EXPECT_EQ(test::CountsSettleAt(counts), counts);
   EXPECT_TRUE(WaitUntil([&] { return rig.camera->Motion().OpenStreams() == 0; }));
   EXPECT_EQ(rig.NotStopped(), 0);
 }

@@ -263,8 +263,7 @@ TEST(VideoChannelSoak, StartStopCyclesAndDriverCyclesLeaveNothingBehind) {
   ASSERT_TRUE(rig.WaitFrames(3, 30s));
   rig.capture->StopCapture(0);
   rig.Close();
-  const int threads = test::SettledCount("/proc/self/task");
-  const int fds = test::SettledCount("/proc/self/fd");
+  const test::Counts counts = test::SettledCounts();
   const int cycles = std::getenv("STRANDLINE_SOAK") ? 500 : 40;
   ASSERT_TRUE(rig.Open());
   for (int i = 0; i < cycles; ++i) {
@@ -286,8 +285,7 @@ TEST(VideoChannelSoak, StartStopCyclesAndDriverCyclesLeaveNothingBehind) {
     ASSERT_TRUE(rig.WaitFrames(before + 2, 30s)) << "driver cycle " << i;
     rig.Close();
   }
-  EXPECT_EQ(test::CountSettlesAt("/proc/self/task", threads), threads);
-  EXPECT_EQ(test::CountSettlesAt("/proc/self/fd", fds), fds);
+  EXPECT_EQ(test::CountsSettleAt(counts), counts);
   EXPECT_EQ(rig.allocator.created.load(), rig.allocator.released.load());
 }
 

@@ -43,14 +43,12 @@ TEST(LifecycleTest, FiftyStartsAndStopsLeakNoThreadsOrDescriptors) {
   // The first life creates what GStreamer, GLib and libcurl keep for the process.
   OneLife(true);
   OneLife(false);
-  const int threads = orbisan::test::SettledCount("/proc/self/task");
-  const int fds = orbisan::test::SettledCount("/proc/self/fd");
+  const orbisan::test::Counts counts = orbisan::test::SettledCounts();
   for (int i = 0; i < 50; ++i) {
     OneLife(i % 10 == 0);
     if (HasFatalFailure()) return;
   }
-  EXPECT_EQ(orbisan::test::CountSettlesAt("/proc/self/task", threads), threads);
-  EXPECT_EQ(orbisan::test::CountSettlesAt("/proc/self/fd", fds), fds);
+  EXPECT_EQ(orbisan::test::CountsSettleAt(counts), counts);
 }
 
 TEST(LifecycleTest, StartFailsCleanlyOnABusyPortAnUnknownModelOrAMissingClip) {

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <thread>
 
@@ -23,26 +24,38 @@ inline int CountEntries(const char* dir) {
   return n;
 }
 
-// The count once it has stopped changing for half a second (at most 10 s):
-// servers in this process close their side of a connection a little later.
-inline int SettledCount(const char* dir) {
-  int last = CountEntries(dir);
+// The threads and descriptors of this process.
+struct Counts {
+  int threads = 0;
+  int fds = 0;
+  bool operator==(const Counts&) const = default;
+  friend std::ostream& operator<<(std::ostream& out, const Counts& c) {
+    return out << c.threads << " threads, " << c.fds << " descriptors";
+  }
+};
+
+inline Counts CountNow() { return {CountEntries("/proc/self/task"), CountEntries("/proc/self/fd")}; }
+
+// The counts once they have stopped changing for half a second (at most
+// 10 s): servers in this process close their side of a connection a little later.
+inline Counts SettledCounts() {
+  Counts last = CountNow();
   for (int stable = 0, i = 0; stable < 5 && i < 100; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const int now = CountEntries(dir);
+    const Counts now = CountNow();
     stable = now == last ? stable + 1 : 0;
     last = now;
   }
   return last;
 }
 
-// Waits (at most 30 s) for the count to be back exactly at a settled
+// Waits (at most 30 s) for the counts to be back exactly at a settled
 // baseline: fewer would mean the baseline held something still closing.
-inline int CountSettlesAt(const char* dir, int baseline) {
-  int now = CountEntries(dir);
+inline Counts CountsSettleAt(const Counts& baseline) {
+  Counts now = CountNow();
   for (int i = 0; i < 300 && now != baseline; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    now = CountEntries(dir);
+    now = CountNow();
   }
   return now;
 }
