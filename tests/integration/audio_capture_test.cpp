@@ -23,7 +23,6 @@
 using namespace orbisan;
 using namespace orbisan::ipcapture;
 using namespace std::chrono_literals;
-using strandline::sim::SimulatedCamera;
 
 namespace {
 

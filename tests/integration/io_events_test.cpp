@@ -23,7 +23,6 @@ using namespace orbisan;
 using namespace orbisan::ipcapture;
 using namespace std::chrono_literals;
 using orbisan::test::WaitUntil;
-using strandline::sim::SimulatedCamera;
 
 namespace {
 

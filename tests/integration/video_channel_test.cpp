@@ -3,7 +3,6 @@
 // frames checked by an independent decoder (ffmpeg).
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>

@@ -1,10 +1,10 @@
 // What the simulated camera streams, as independent clients (ffprobe, a plain
 // RTSP client) see it.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <set>
+#include <tuple>
 
 #include "sim/simulated_camera.h"
 #include "sim_test_support.h"
@@ -17,7 +17,6 @@ using simtest::OptionsFor;
 using simtest::Probe;
 using simtest::RawRtspClient;
 using ::strandline::sim::SimulatedCamera;
-using ::testing::HasSubstr;
 
 TEST(StreamPathTest, TracksOfAMultiStreamCameraAndInputsOfAVideoServer) {
   SimulatedCamera camera(OptionsFor("KCM5311"));
@@ -51,35 +50,28 @@ TEST(StreamPathTest, TracksOfAMultiStreamCameraAndInputsOfAVideoServer) {
   ASSERT_EQ(ports.size(), 4u);
   EXPECT_EQ(std::set<uint16_t>(ports.begin(), ports.end()).size(), 4u);
   HttpGet(Cgi(server, "encoder", "&CHANNEL=2&VIDEO_ENCODER=MJPEG&VIDEO_RESOLUTION=N320x240"));
-  auto second = Probe(server.RtspUrl("/", 2), "udp");
-  ASSERT_TRUE(second);
-  EXPECT_EQ(second->codec, "mjpeg");
-  EXPECT_EQ(second->width, 320);
-  auto first = Probe(server.RtspUrl("/", 1), "udp");
-  ASSERT_TRUE(first);
-  EXPECT_EQ(first->codec, "mpeg4");
-  EXPECT_EQ(first->width, 352);
+  for (const auto& [input, codec, width] : {std::tuple{2, "mjpeg", 320}, std::tuple{1, "mpeg4", 352}}) {
+    auto stream = Probe(server.RtspUrl("/", input), "udp");
+    ASSERT_TRUE(stream) << input;
+    EXPECT_EQ(stream->codec, codec) << input;
+    EXPECT_EQ(stream->width, width) << input;
+  }
 }
 
 // Clips are made once per build folder with ffmpeg and reused.
 std::string Clip(const std::string& codec) {
   std::filesystem::path dir = std::filesystem::path(STRANDLINE_BUILD_DIR) / "sim-clips";
   std::filesystem::create_directories(dir);
+  const bool h264 = codec == "h264", mjpeg = codec == "mjpeg";
+  const std::string name = std::string("clip_320x240_25.") + (h264 ? "h264" : mjpeg ? "mjpeg" : "m4v");
   std::vector<std::string> args = {"ffmpeg", "-v",    "error",    "-y",
                                    "-f",     "lavfi", "-i",       "testsrc=size=320x240:rate=25",
-                                   "-t",     "2",     "-pix_fmt", "yuv420p"};
-  std::string name;
-  if (codec == "h264") {
-    name = "clip_320x240_25.h264";
-    for (const char* a : {"-c:v", "libx264", "-bf", "0", "-g", "25", "-f", "h264"}) args.push_back(a);
-  } else if (codec == "mpeg4") {
-    name = "clip_320x240_25.m4v";
-    for (const char* a : {"-c:v", "mpeg4", "-bf", "0", "-g", "25", "-f", "m4v"}) args.push_back(a);
-  } else {
-    name = "clip_320x240_25.mjpeg";
-    args.erase(args.end() - 2, args.end());
-    for (const char* a : {"-pix_fmt", "yuvj420p", "-c:v", "mjpeg", "-q:v", "5", "-f", "mjpeg"}) args.push_back(a);
-  }
+                                   "-t",     "2",     "-pix_fmt", mjpeg ? "yuvj420p" : "yuv420p",
+                                   "-c:v"};
+  const std::vector<std::string> codecArgs =
+      mjpeg ? std::vector<std::string>{"mjpeg", "-q:v", "5", "-f", "mjpeg"}
+            : std::vector<std::string>{h264 ? "libx264" : "mpeg4", "-bf", "0", "-g", "25", "-f", h264 ? "h264" : "m4v"};
+  args.insert(args.end(), codecArgs.begin(), codecArgs.end());
   std::filesystem::path path = dir / name;
   if (!std::filesystem::exists(path)) {
     std::filesystem::path partial = dir / (name + ".part");
