@@ -26,70 +26,29 @@ using ::strandline::sim::SimulatedCamera;
 using ::testing::HasSubstr;
 using namespace std::chrono_literals;
 
-class UdpReceiver {
- public:
-  UdpReceiver(const std::string& group, uint16_t port) {
-    bound_ = Bind(fd_, port);
-    ip_mreq join{};
-    inet_pton(AF_INET, group.c_str(), &join.imr_multiaddr);
-    join.imr_interface.s_addr = htonl(INADDR_ANY);
-    joined_ = setsockopt(fd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof(join)) == 0;
-  }
-  ~UdpReceiver() {
-    close(fd_);
-    if (rtcp_fd_ >= 0) close(rtcp_fd_);
-  }
-  bool ready() const { return bound_ && joined_; }
+// A UDP socket on port of every address, shared with the server's own; -1 when it cannot bind.
+int BoundUdp(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  const int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+  sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_ANY)}, {}};
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) return fd;
+  close(fd);
+  return -1;
+}
 
-  // Sends an empty receiver report from the group's RTCP port to the group,
-  // as a receiving client does.
-  void SendReceiverReport(const std::string& group, uint16_t rtcp_port) {
-    if (rtcp_fd_ < 0) Bind(rtcp_fd_, rtcp_port);
-    const unsigned char report[8] = {0x80, 201, 0x00, 0x01, 0x12, 0x34, 0x56, 0x78};
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(rtcp_port);
-    inet_pton(AF_INET, group.c_str(), &to.sin_addr);
-    sendto(rtcp_fd_, report, sizeof(report), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to));
+// Packets that arrive on fd within duration.
+int PacketsWithin(int fd, std::chrono::milliseconds duration) {
+  int packets = 0;
+  const auto deadline = std::chrono::steady_clock::now() + duration;
+  for (pollfd wait{fd, POLLIN, 0};;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return packets;
+    char buffer[65536];
+    if (poll(&wait, 1, static_cast<int>(left.count())) > 0 && recv(fd, buffer, sizeof(buffer), 0) > 0) ++packets;
   }
-
-  // Packets that arrive within duration; only those sent from only_from when given.
-  int Count(std::chrono::milliseconds duration, const char* only_from = nullptr) {
-    int packets = 0;
-    auto deadline = std::chrono::steady_clock::now() + duration;
-    while (true) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return packets;
-      pollfd wait{fd_, POLLIN, 0};
-      if (poll(&wait, 1, static_cast<int>(left.count())) <= 0) continue;
-      char buffer[65536];
-      sockaddr_in from{};
-      socklen_t from_length = sizeof(from);
-      if (recvfrom(fd_, buffer, sizeof(buffer), 0, reinterpret_cast<sockaddr*>(&from), &from_length) <= 0) continue;
-      char sender[INET_ADDRSTRLEN] = "";
-      inet_ntop(AF_INET, &from.sin_addr, sender, sizeof(sender));
-      if (!only_from || std::string(sender) == only_from) ++packets;
-    }
-  }
-
- private:
-  // A UDP socket on port of every address, shared with the server's own.
-  static bool Bind(int& fd, uint16_t port) {
-    fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    return bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-  }
-
-  int fd_ = -1;
-  int rtcp_fd_ = -1;
-  bool bound_ = false;
-  bool joined_ = false;
-};
+}
 
 TEST(MulticastTest, ClientsGetTheAnnouncedGroupAndPortAndTheStreamKeepsGoing) {
   if (std::getenv("STRANDLINE_NETNS") == nullptr) {
@@ -119,9 +78,11 @@ TEST(MulticastTest, ClientsGetTheAnnouncedGroupAndPortAndTheStreamKeepsGoing) {
   EXPECT_THAT(setup.headers["transport"], HasSubstr("destination=239.255.42.42"));
   EXPECT_THAT(setup.headers["transport"], HasSubstr("port=" + std::to_string(port) + "-" + std::to_string(port + 1)));
 
-  // A receiver on the same host can bind the group port next to the server.
-  UdpReceiver receiver("239.255.42.42", static_cast<uint16_t>(port));
-  ASSERT_TRUE(receiver.ready());
+  // A receiver on the same host can bind the group port (and its RTCP port) next to the server.
+  const int media = BoundUdp(static_cast<uint16_t>(port)), reports = BoundUdp(static_cast<uint16_t>(port + 1));
+  ip_mreq join{};
+  inet_pton(AF_INET, "239.255.42.42", &join.imr_multiaddr);
+  ASSERT_TRUE(media >= 0 && reports >= 0 && setsockopt(media, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof(join)) == 0);
   auto play = client.Request("PLAY", base, "Range: npt=0.000-\r\n");
   ASSERT_EQ(play.status, 200);
   std::smatch timeout;
@@ -129,12 +90,19 @@ TEST(MulticastTest, ClientsGetTheAnnouncedGroupAndPortAndTheStreamKeepsGoing) {
       << play.headers["session"];
   EXPECT_GE(std::stoi(timeout[1]), 3600) << "no keep-alive comes from multicast clients";
 
-  // Packets flow in every half second for six seconds: the server must not
-  // take its own RTCP for a collision and stop (that happened after about 2 s).
+  // Packets flow in every half second for six seconds while an empty
+  // receiver report goes to the group, as a receiving client's does: the
+  // server must not take its own RTCP for a collision and stop (that
+  // happened after about 2 s).
+  const unsigned char report[8] = {0x80, 201, 0x00, 0x01, 0x12, 0x34, 0x56, 0x78};
+  sockaddr_in group{AF_INET, htons(static_cast<uint16_t>(port + 1)), {}, {}};
+  inet_pton(AF_INET, "239.255.42.42", &group.sin_addr);
   for (int window = 0; window < 12; ++window) {
-    receiver.SendReceiverReport("239.255.42.42", static_cast<uint16_t>(port + 1));
-    EXPECT_GT(receiver.Count(500ms), 0) << "window " << window;
+    sendto(reports, report, sizeof(report), 0, reinterpret_cast<sockaddr*>(&group), sizeof(group));
+    EXPECT_GT(PacketsWithin(media, 500ms), 0) << "window " << window;
   }
+  close(media);
+  close(reports);
 }
 
 }  // namespace
