@@ -67,39 +67,29 @@ long long LongestHole(const std::vector<long long>& times) {
 }
 
 struct GapRow {
-  std::string cause;
   double seconds = 0;
   double edgeSeconds = 0;
 };
 
-// The rows of a gap list (start_utc,end_utc,seconds,cause,edge_seconds).
-std::vector<GapRow> GapRows(const std::string& csv) {
-  std::vector<GapRow> rows;
+// The outage's row of a gap list (start_utc,end_utc,seconds,cause,edge_seconds):
+// the one hole told as a lost signal; the summary counts the rows too.
+GapRow OutageRow(const std::string& csv, const std::string& summary) {
   std::istringstream lines(csv);
   std::string line;
   std::getline(lines, line);
   EXPECT_EQ(line, "start_utc,end_utc,seconds,cause,edge_seconds");
-  while (std::getline(lines, line)) {
+  GapRow outage;
+  size_t rows = 0, lost = 0;
+  for (; std::getline(lines, line); ++rows) {
     std::vector<std::string> cells;
     std::istringstream fields(line);
     for (std::string cell; std::getline(fields, cell, ',');) cells.push_back(cell);
     EXPECT_EQ(cells.size(), 5u) << line;
-    if (cells.size() == 5) rows.push_back({cells[3], std::stod(cells[2]), std::stod(cells[4])});
+    if (cells.size() != 5) continue;
+    EXPECT_TRUE(cells[3] == "signal_lost" || cells[3] == "start") << csv;
+    if (cells[3] == "signal_lost") outage = {std::stod(cells[2]), std::stod(cells[4])}, ++lost;
   }
-  return rows;
-}
-
-// The outage's row: the one hole told as a lost signal, and the number of
-// rows, which the summary counts too.
-GapRow OutageRow(const std::string& csv, const std::string& summary) {
-  const std::vector<GapRow> rows = GapRows(csv);
-  EXPECT_NE(summary.find(" gaps=" + std::to_string(rows.size()) + " "), std::string::npos) << summary << csv;
-  GapRow outage;
-  size_t lost = 0;
-  for (const GapRow& row : rows) {
-    EXPECT_TRUE(row.cause == "signal_lost" || row.cause == "start") << csv;
-    if (row.cause == "signal_lost") outage = row, ++lost;
-  }
+  EXPECT_NE(summary.find(" gaps=" + std::to_string(rows) + " "), std::string::npos) << summary << csv;
   EXPECT_EQ(lost, 1u) << csv;
   return outage;
 }

@@ -21,9 +21,7 @@ namespace {
 
 using strandline::sim::SimulatedCamera;
 using Commands = std::vector<std::string>;
-
-// Generous: the camera and the driver's worker run on a busy machine.
-bool WaitFor(const std::function<bool()>& condition) { return WaitUntil(condition, std::chrono::seconds(20)); }
+using namespace std::chrono_literals;
 
 // The dome an operator steers, then a camera that stopped answering: neither
 // moves nor the close wait for it.
@@ -71,10 +69,11 @@ TEST(PtzSession, OperatorSessionMovesTheHeadThenNeitherMovesNorCloseWaitForACame
   ipcapture::IIPPTZApi* api = openDriver();
   ASSERT_NE(api, nullptr);
   EXPECT_EQ(api->Move(ipcapture::kPtzLeft, 16), 1);
-  ASSERT_TRUE(WaitFor([&] { return camera.Ptz().moving; }));
+  // Waits of 20 s: the camera and the driver's worker run on a busy machine.
+  ASSERT_TRUE(WaitUntil([&] { return camera.Ptz().moving; }, 20s));
   EXPECT_EQ(api->Stop(), 1);
   EXPECT_EQ(api->ZoomIn(16), 1);
-  ASSERT_TRUE(WaitFor([&] { return camera.Ptz().zooming; }));
+  ASSERT_TRUE(WaitUntil([&] { return camera.Ptz().zooming; }, 20s));
   EXPECT_EQ(api->Stop(), 1);
   EXPECT_EQ(api->AddPreset("Gate"), 1);
   const auto gate = camera.Ptz();
@@ -82,7 +81,7 @@ TEST(PtzSession, OperatorSessionMovesTheHeadThenNeitherMovesNorCloseWaitForACame
   EXPECT_LT(gate.position.pan, 0);
   EXPECT_GT(gate.position.zoom, 1);
   EXPECT_EQ(api->Move(ipcapture::kPtzRight, 16), 1);
-  ASSERT_TRUE(WaitFor([&] { return camera.Ptz().position.pan > gate.position.pan; }));
+  ASSERT_TRUE(WaitUntil([&] { return camera.Ptz().position.pan > gate.position.pan; }, 20s));
   EXPECT_EQ(api->Stop(), 1);
   EXPECT_EQ(api->GoToPreset(0, "Gate"), 1);
   EXPECT_EQ(api->RemovePreset("Gate"), 1);
@@ -104,7 +103,7 @@ TEST(PtzSession, OperatorSessionMovesTheHeadThenNeitherMovesNorCloseWaitForACame
   ASSERT_NE(api, nullptr);
   camera.HoldPtzCommands(true);  // answers only after 30 s
   std::thread preset([&] { api->AddPreset("Gate"); });
-  ASSERT_TRUE(WaitFor([&] { return camera.Ptz().held == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return camera.Ptz().held == 1; }, 20s));
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(api->Move(ipcapture::kPtzLeft, 16), 1) << "while a preset request waits for the camera";
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
@@ -112,7 +111,7 @@ TEST(PtzSession, OperatorSessionMovesTheHeadThenNeitherMovesNorCloseWaitForACame
   preset.join();
   camera.HoldPtzCommands(true);
   ASSERT_EQ(api->Move(ipcapture::kPtzRight, 16), 1);
-  ASSERT_TRUE(WaitFor([&] { return camera.Ptz().held == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return camera.Ptz().held == 1; }, 20s));
   start = std::chrono::steady_clock::now();
   closeDriver();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
