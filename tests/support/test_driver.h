@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "camera/h_utils_text.h"
 #include "device/idriver.h"
 #include "runtime/format.h"
 
@@ -56,14 +57,8 @@ class TestDriver : public IDriver {
   }
   int32_t GetIntParameter(uint32_t id) override {
     auto it = parameters.find(id);
-    if (it == parameters.end()) return kNoIntParameter;
-    const std::string& s = it->second;
-    size_t i = (!s.empty() && (s[0] == '+' || s[0] == '-')) ? 1 : 0;
-    if (i >= s.size()) return kNoIntParameter;
-    for (size_t k = i; k < s.size(); ++k) {
-      if (s[k] < '0' || s[k] > '9') return kNoIntParameter;
-    }
-    return static_cast<int32_t>(std::stoll(s));
+    int value = 0;
+    return it != parameters.end() && HUtils::ParseInt(it->second, value) ? value : kNoIntParameter;
   }
   const StreamKindSettings& GetStreamKindSettings() override { return streamKindSettings; }
 
