@@ -34,6 +34,8 @@ struct AudioRig : test::Rig {
     opened = Open(5000, 15000);
     audio = opened ? driver->GetAudioCapture() : nullptr;
   }
+  // The driver goes before the sink its audio thread calls.
+  ~AudioRig() { Close(); }
 
   test::TestAudioSink audioSink;
   bool opened = false;
