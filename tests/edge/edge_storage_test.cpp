@@ -82,91 +82,6 @@ class FakeChannel : public IEdgeMonitorChannel {
   std::atomic<IEdgeStorageCallback*> callback_{nullptr};
 };
 
-class EdgeStorageHandlerTest : public ::testing::Test {
- protected:
-  EdgeStorageHandlerTest() {
-    driver_.info.signalTimeoutMs = 100;
-    driver_.edgeStorageTask = &task_;
-  }
-
-  // A silence of the channel from its frame at `before`, then video back
-  // at `after`: the gap is queued.
-  void MakeGap(FakeChannel& channel, uint64_t before, uint64_t after) {
-    const uint64_t silences = handler_->SilenceCount();
-    channel.Frame(before);
-    ASSERT_TRUE(WaitUntil([&] { return handler_->SilenceCount() > silences; }));
-    channel.Frame(after);
-  }
-
-  test::TestDriver driver_;
-  FakeTask task_;
-  test::TestSink sink_;
-  std::unique_ptr<CBaseEdgeStorageHandler> handler_ = std::make_unique<CBaseEdgeStorageHandler>(&driver_, 10);
-};
-
-// The camera's clock is not this machine's: a silence is timed by when
-// frames arrive, while the gap keeps the camera's own times.
-TEST_F(EdgeStorageHandlerTest,
-       GapRunsFromTheLastFrameBeforeTheSilenceToTheFirstAfterItTimedHereAndChannelsGoAtTheirLastUnregistration) {
-  FakeChannel delivering(1, &sink_);
-  FakeChannel silent(2, &sink_);  // never delivers: never gets an item
-  handler_->RegisterChannel(&delivering);
-  handler_->RegisterChannel(&silent);
-  // A minute behind, in flowing video: no silence.
-  const uint64_t steadyStart = SteadyMs();
-  for (int i = 0; SteadyMs() - steadyStart < 600 && i < 1000; ++i) {
-    delivering.Frame(NowFileTime() - 60 * kSecond);
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_EQ(handler_->SilenceCount(), 0u);
-  // A minute ahead: the silence is noticed and the gap queued all the same.
-  const uint64_t before = NowFileTime() + 60 * kSecond;
-  MakeGap(delivering, before, before + 2 * kSecond);
-  // The item is worked on at the next activity: video is back.
-  ASSERT_TRUE(WaitUntil([&] {
-    delivering.Frame(NowFileTime() + 63 * kSecond);
-    return task_.passes.load() == 1;
-  }));
-  EXPECT_EQ(task_.Intervals(), (std::vector<Interval>{{1, before, before + 2 * kSecond}}));
-  EXPECT_EQ(driver_.LinesWith("- Processing finished.").size(), 1u);
-
-  // A channel is dropped only by its last unregistration.
-  handler_->RegisterChannel(&silent);
-  handler_->UnregisterChannel(&silent);
-  EXPECT_EQ(handler_->FindChannel(2), &sink_);
-  EXPECT_EQ(task_.aborted.load(), -1);
-  handler_->UnregisterChannel(&silent);
-  EXPECT_EQ(handler_->FindChannel(2), nullptr);
-  EXPECT_EQ(task_.aborted.load(), 2);
-  EXPECT_EQ(silent.Callback(), nullptr);
-}
-
-TEST_F(EdgeStorageHandlerTest, UnfinishedItemBacksOffParksWhenItsChannelStopsAndReturnsWithIt) {
-  handler_->SetRetryPolicy(60000, 60000, 10);
-  task_.finishes = false;
-  FakeChannel channel(5, &sink_);
-  handler_->RegisterChannel(&channel);
-  const uint64_t before = NowFileTime() - 20 * kSecond;
-  const uint64_t after = NowFileTime();
-  task_.reached = before + kSecond;
-  MakeGap(channel, before, after);
-  ASSERT_TRUE(WaitUntil([&] {
-    channel.Frame(NowFileTime());
-    return task_.passes.load() == 1;
-  }));
-  // Frames keep coming: a camera that failed is not asked again at once.
-  for (int i = 0; i < 50; ++i) channel.Frame(NowFileTime());
-  handler_->UnregisterChannel(&channel);
-  ASSERT_TRUE(WaitUntil([&] { return handler_->PendingCount() == 1; }));
-  EXPECT_EQ(task_.passes.load(), 1);
-  EXPECT_EQ(driver_.LinesWith("channel was stopped. Task will be processed later").size(), 1u);
-  handler_->RegisterChannel(&channel);
-  ASSERT_TRUE(WaitUntil([&] { return task_.Intervals().size() == 2; }));
-  EXPECT_EQ(handler_->PendingCount(), 0u);
-  // Resumed from where the last pass got to.
-  EXPECT_EQ(task_.Intervals()[1], (Interval{5, before + kSecond, after}));
-}
-
 constexpr uint64_t kMs = 10000ull;
 
 // The task with a scripted session (`play` runs on a thread of its own as
@@ -213,15 +128,27 @@ class ScriptedTask : public CBaseEdgeStorageTask, public IEdgeStorageHandler {
   std::thread player_;
 };
 
-class EdgeStorageTaskTest : public ::testing::Test {
+// The handler with a recording retrieval task, and a scripted task with its
+// own handler of channel 7.
+class EdgeStorageTest : public ::testing::Test {
  protected:
-  EdgeStorageTaskTest() {
+  EdgeStorageTest() {
+    driver_.info.signalTimeoutMs = 100;
     // Long enough that a loaded machine is not taken for a silent camera.
     driver_.info.connectTimeoutMs = 1000;
+    driver_.edgeStorageTask = &retrieval_;
     task_.SetHandler(&task_);
     task_.SetInterval(7, begin_, end_);
   }
 
+  // A silence of the channel from its frame at `before`, then video back
+  // at `after`: the gap is queued.
+  void MakeGap(FakeChannel& channel, uint64_t before, uint64_t after) {
+    const uint64_t silences = handler_->SilenceCount();
+    channel.Frame(before);
+    ASSERT_TRUE(WaitUntil([&] { return handler_->SilenceCount() > silences; }));
+    channel.Frame(after);
+  }
   std::vector<uint64_t> DeliveredTimes() {
     std::vector<uint64_t> times;
     for (const test::DeliveredFrame& frame : sink_.Frames()) times.push_back(SystemTimeToFileTime64(frame.time));
@@ -230,16 +157,81 @@ class EdgeStorageTaskTest : public ::testing::Test {
 
   test::TestDriver driver_;
   test::TestSink sink_;
+  FakeTask retrieval_;
+  std::unique_ptr<CBaseEdgeStorageHandler> handler_ = std::make_unique<CBaseEdgeStorageHandler>(&driver_, 10);
   ScriptedTask task_{&driver_, &sink_};
   // Whole milliseconds: frame times carry no finer part.
   const uint64_t begin_ = (NowFileTime() / kMs - 60000) * kMs;
   const uint64_t end_ = begin_ + 1000 * kMs;
 };
 
+// The camera's clock is not this machine's: a silence is timed by when
+// frames arrive, while the gap keeps the camera's own times.
+TEST_F(EdgeStorageTest,
+       GapRunsFromTheLastFrameBeforeTheSilenceToTheFirstAfterItTimedHereAndChannelsGoAtTheirLastUnregistration) {
+  FakeChannel delivering(1, &sink_);
+  FakeChannel silent(2, &sink_);  // never delivers: never gets an item
+  handler_->RegisterChannel(&delivering);
+  handler_->RegisterChannel(&silent);
+  // A minute behind, in flowing video: no silence.
+  const uint64_t steadyStart = SteadyMs();
+  for (int i = 0; SteadyMs() - steadyStart < 600 && i < 1000; ++i) {
+    delivering.Frame(NowFileTime() - 60 * kSecond);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(handler_->SilenceCount(), 0u);
+  // A minute ahead: the silence is noticed and the gap queued all the same.
+  const uint64_t before = NowFileTime() + 60 * kSecond;
+  MakeGap(delivering, before, before + 2 * kSecond);
+  // The item is worked on at the next activity: video is back.
+  ASSERT_TRUE(WaitUntil([&] {
+    delivering.Frame(NowFileTime() + 63 * kSecond);
+    return retrieval_.passes.load() == 1;
+  }));
+  EXPECT_EQ(retrieval_.Intervals(), (std::vector<Interval>{{1, before, before + 2 * kSecond}}));
+  EXPECT_EQ(driver_.LinesWith("- Processing finished.").size(), 1u);
+
+  // A channel is dropped only by its last unregistration.
+  handler_->RegisterChannel(&silent);
+  handler_->UnregisterChannel(&silent);
+  EXPECT_EQ(handler_->FindChannel(2), &sink_);
+  EXPECT_EQ(retrieval_.aborted.load(), -1);
+  handler_->UnregisterChannel(&silent);
+  EXPECT_EQ(handler_->FindChannel(2), nullptr);
+  EXPECT_EQ(retrieval_.aborted.load(), 2);
+  EXPECT_EQ(silent.Callback(), nullptr);
+}
+
+TEST_F(EdgeStorageTest, UnfinishedItemBacksOffParksWhenItsChannelStopsAndReturnsWithIt) {
+  handler_->SetRetryPolicy(60000, 60000, 10);
+  retrieval_.finishes = false;
+  FakeChannel channel(5, &sink_);
+  handler_->RegisterChannel(&channel);
+  const uint64_t before = NowFileTime() - 20 * kSecond;
+  const uint64_t after = NowFileTime();
+  retrieval_.reached = before + kSecond;
+  MakeGap(channel, before, after);
+  ASSERT_TRUE(WaitUntil([&] {
+    channel.Frame(NowFileTime());
+    return retrieval_.passes.load() == 1;
+  }));
+  // Frames keep coming: a camera that failed is not asked again at once.
+  for (int i = 0; i < 50; ++i) channel.Frame(NowFileTime());
+  handler_->UnregisterChannel(&channel);
+  ASSERT_TRUE(WaitUntil([&] { return handler_->PendingCount() == 1; }));
+  EXPECT_EQ(retrieval_.passes.load(), 1);
+  EXPECT_EQ(driver_.LinesWith("channel was stopped. Task will be processed later").size(), 1u);
+  handler_->RegisterChannel(&channel);
+  ASSERT_TRUE(WaitUntil([&] { return retrieval_.Intervals().size() == 2; }));
+  EXPECT_EQ(handler_->PendingCount(), 0u);
+  // Resumed from where the last pass got to.
+  EXPECT_EQ(retrieval_.Intervals()[1], (Interval{5, before + kSecond, after}));
+}
+
 // Only the camera's answer that it has no card ends an item unfetched; a
 // storage query or a session start without an answer leaves it to be tried
 // again, whatever the session client's last exchange (an earlier pass's) was.
-TEST_F(EdgeStorageTaskTest, AnItemEndsUnfetchedOnlyWhenTheCameraSaysItHasNoStorage) {
+TEST_F(EdgeStorageTest, AnItemEndsUnfetchedOnlyWhenTheCameraSaysItHasNoStorage) {
   using Storage = ScriptedTask::Storage;
   // storage, session starts, finished
   const std::tuple<Storage, bool, bool> rows[] = {
@@ -258,7 +250,7 @@ TEST_F(EdgeStorageTaskTest, AnItemEndsUnfetchedOnlyWhenTheCameraSaysItHasNoStora
   EXPECT_EQ(driver_.LinesWith("no storage").size(), 1u);
 }
 
-TEST_F(EdgeStorageTaskTest, DeliversOnlyFramesInsideTheIntervalFromTheFirstKeyFrameOnAndEndsWhenTheyEndEarly) {
+TEST_F(EdgeStorageTest, DeliversOnlyFramesInsideTheIntervalFromTheFirstKeyFrameOnAndEndsWhenTheyEndEarly) {
   task_.play = [&] {
     task_.Frame(begin_, true);              // already recorded live
     task_.Frame(begin_ + 40 * kMs, false);  // no key frame yet
@@ -281,7 +273,7 @@ TEST_F(EdgeStorageTaskTest, DeliversOnlyFramesInsideTheIntervalFromTheFirstKeyFr
   EXPECT_EQ(position, begin_ + 40 * kMs);
 }
 
-TEST_F(EdgeStorageTaskTest, ClosedSessionIsRetriedFromThePositionReached) {
+TEST_F(EdgeStorageTest, ClosedSessionIsRetriedFromThePositionReached) {
   task_.play = [&] {
     task_.Frame(begin_ + 40 * kMs, true);
     task_.NotifySessionClosed();
@@ -303,7 +295,7 @@ TEST_F(EdgeStorageTaskTest, ClosedSessionIsRetriedFromThePositionReached) {
 // The host stops the channel while a fetched frame is in its sink: from
 // another thread the unregistration returns only once the frame is out of
 // the sink, from inside the callback at once; no frame follows it.
-TEST_F(EdgeStorageTaskTest, UnregistrationWaitsForAFrameInTheSink) {
+TEST_F(EdgeStorageTest, UnregistrationWaitsForAFrameInTheSink) {
   for (bool fromInside : {false, true}) {
     SCOPED_TRACE(fromInside);
     test::TestSink sink;
@@ -352,22 +344,21 @@ class PlaybackTask : public CEdgeStorageTask {
   std::vector<uint32_t> pictures;
 };
 
-TEST(EdgeStorageTask, PortPathAnAbortOfAnUnansweredStorageQueryAndPlaybackPacketsSequencedAndFlushed) {
-  test::TestDriver driver;
+TEST_F(EdgeStorageTest, PortPathAnAbortOfAnUnansweredStorageQueryAndPlaybackPacketsSequencedAndFlushed) {
   const std::pair<const char*, uint16_t> cases[] = {
       {"8554,7070", 8554}, {"", 7070}, {"abc,8554", 7070}, {"0", 7070}, {"-5", 7070}};
   for (const auto& [parameter, port] : cases) {
-    driver.parameters[7] = parameter;
-    EXPECT_EQ(CEdgeStorageTask(&driver).RtspPort(), port) << parameter;
+    driver_.parameters[7] = parameter;
+    EXPECT_EQ(CEdgeStorageTask(&driver_).RtspPort(), port) << parameter;
   }
   const SYSTEMTIME utc{2026, 12, 0, 6, 9, 5, 3, 999};
   EXPECT_EQ(CBaseRTSPEdgeStorageTask::PlaybackPath(SystemTimeToFileTime64(utc)),
             "/playback/datetime=2026.12.06.09.05.03");
 
   test::SilentListener camera;
-  driver.info.port = camera.Port();
-  driver.info.connectTimeoutMs = 60000;
-  CEdgeStorageTask task(&driver);
+  driver_.info.port = camera.Port();
+  driver_.info.connectTimeoutMs = 60000;
+  CEdgeStorageTask task(&driver_);
   task.SetInterval(7, 0, 10 * kMs);
   uint64_t position = 0;
   std::thread queue([&] { EXPECT_FALSE(task.ProcessTaskItem(&position)); });
