@@ -21,7 +21,6 @@ namespace orbisan::test {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 using Codec = CStreamConfigurator::Codec;
 
 // An H.264 camera already set up for 640x480 at 30 fps, bit rate 2M, frame
@@ -183,7 +182,7 @@ TEST_F(StreamConfiguratorTest, StreamingTypeChangeRebootsASingleChannelCameraFra
   camera_->ClearCgiRequests();
   Web::CHttpSender http(driver_.info);
   CStreamConfigurator(&driver_, http, 0, Request(640, 480, 33, 50), nullptr).SaveAndReboot();
-  EXPECT_THAT(Requests(), IsEmpty());
+  EXPECT_TRUE(Requests().empty());
 
   // No usable pair: the share of the standard's base rate, never above 100. A
   // quad server numbers its channels by itself.
@@ -238,6 +237,7 @@ struct HostZone : ipcapture::IPrivacyZone {
 };
 
 struct HostZoneList : ipcapture::IPrivacyZoneList {
+  explicit HostZoneList(std::vector<HostZone> z = {}) : zones(std::move(z)) {}
   ipcapture::IPrivacyZone* GetZone(uint32_t index) override { return index < zones.size() ? &zones[index] : nullptr; }
   std::vector<HostZone> zones;
 };
@@ -275,8 +275,7 @@ TEST_F(PrivacyZoneTest, ZonesInPixelsOfTheRequestedFrameFewerHostZonesAndOnlyAFa
     camera_->ClearCgiRequests();
     driver_.parameters[16] = c.count;
     CPrivacyZoneHandler handler(&driver_, c.channel);
-    HostZoneList list;
-    list.zones = c.zones;
+    HostZoneList list(c.zones);
     if (c.given) handler.SetZones(&list);
     handler.ApplyZones(Request(c.width, c.height));
     handler.ApplyZones(Request(c.width, c.height));
@@ -290,11 +289,9 @@ TEST_F(PrivacyZoneTest, ZonesInPixelsOfTheRequestedFrameFewerHostZonesAndOnlyAFa
   camera_->ClearCgiRequests();
   driver_.parameters[16] = "3";
   CPrivacyZoneHandler fewer(&driver_, 0);
-  HostZoneList all;
-  all.zones = {{true, 10, 10, 10, 10}, {true, 20, 20, 10, 10}, {true, 30, 30, 10, 10}};
+  HostZoneList all({{true, 10, 10, 10, 10}, {true, 20, 20, 10, 10}, {true, 30, 30, 10, 10}});
   fewer.SetZones(&all);
-  HostZoneList one;
-  one.zones = {{false, 0, 0, 0, 0}};
+  HostZoneList one({{false, 0, 0, 0, 0}});
   fewer.SetZones(&one);
   ASSERT_EQ(fewer.Zones().size(), 3u);
   EXPECT_FALSE(fewer.Zones()[0].enabled);
@@ -305,8 +302,7 @@ TEST_F(PrivacyZoneTest, ZonesInPixelsOfTheRequestedFrameFewerHostZonesAndOnlyAFa
                                       "encoder?PRIVACY_REGION=2,1,000000,20,20,30,30",
                                       "encoder?PRIVACY_REGION=3,1,000000,30,30,40,40"));
   // More host zones than the device has are ignored.
-  HostZoneList many;
-  many.zones.assign(6, HostZone(true, 1, 1, 1, 1));
+  HostZoneList many(std::vector<HostZone>(6, HostZone(true, 1, 1, 1, 1)));
   fewer.SetZones(&many);
   EXPECT_EQ(fewer.Zones().size(), 3u);
 

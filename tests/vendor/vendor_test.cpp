@@ -57,7 +57,6 @@ class SdkChannelTest : public ::testing::Test {
 };
 
 TEST_F(SdkChannelTest, KeyFramesCarryTheirHeaderSizeInterFramesWaitForOneAndTheRecordHoldsThePorts) {
-  driver_.info.address = "127.0.0.1";
   CSDKChannel channel(0, &driver_, &sink_, &fake_.lib);
   ASSERT_TRUE(channel.Start(&params_));
   ASSERT_TRUE(WaitUntil([&] { return fake_.CountOf("KStartStreaming") == 1; }));
