@@ -29,7 +29,6 @@ namespace orbisan::test {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 
 std::string Info(const std::string& productId, const std::string& more = "") {
@@ -328,7 +327,7 @@ TEST_F(CameraPropertiesTest, PropertiesB2PtzDiskAndFrameRatesInTheHostEncoding) 
   Answers(Info("XYZ-11"), "VIDEO_RESOLUTION='N640x480'\r\nMEDIA1_FPS_RATIO='100'\r\n");
   RecordedFrameRates identified;
   ASSERT_TRUE(Identify(1)->GetFrameRates(identified));
-  EXPECT_THAT(identified.values, ElementsAreArray(sink.values));
+  EXPECT_EQ(identified.values, sink.values);
 }
 
 }  // namespace

@@ -102,34 +102,36 @@ TEST(TextFunctions, Utf8AndWideRejectingMalformedInputTrimLowerAndSplit) {
 }
 
 namespace {
-struct Counted {
-  explicit Counted(int* d) : deleted(d) {}
-  virtual ~Counted() { ++*deleted; }
-  int* deleted;
+// Counts its deletions; the value tells queued items apart.
+struct Item {
+  explicit Item(int v, std::atomic<int>* deleted) : value(v), deletedCount(deleted) {}
+  virtual ~Item() { ++*deletedCount; }
+  int value;
+  std::atomic<int>* deletedCount;
 };
 }  // namespace
 
 TEST(SmartPtr, SharesAndDeletesAtTheLastRelease) {
-  int deleted = 0;
+  std::atomic<int> deleted{0};
   {
-    TSmartPtr<Counted> a(new Counted(&deleted));
-    TSmartPtr<Counted> b(a);
-    TSmartPtr<Counted> c;
+    TSmartPtr<Item> a(new Item(0, &deleted));
+    TSmartPtr<Item> b(a);
+    TSmartPtr<Item> c;
     c = b;
     EXPECT_EQ(a.UseCount(), 3);
     b.Release();
     a.Release();
     EXPECT_EQ(deleted, 0);
     EXPECT_EQ(c.UseCount(), 1);
-    TSmartPtr<Counted> empty;
-    TSmartPtr<Counted> copyOfEmpty(empty);
+    TSmartPtr<Item> empty;
+    TSmartPtr<Item> copyOfEmpty(empty);
     EXPECT_FALSE(copyOfEmpty);
   }
   EXPECT_EQ(deleted, 1);
 
   // The count never overflows: holder 128 comes out empty.
-  TSmartPtr<Counted> first(new Counted(&deleted));
-  std::vector<TSmartPtr<Counted>> holders;
+  TSmartPtr<Item> first(new Item(0, &deleted));
+  std::vector<TSmartPtr<Item>> holders;
   holders.reserve(200);
   for (int i = 0; i < 130; ++i) holders.push_back(first);
   EXPECT_EQ(first.UseCount(), 127);
@@ -282,13 +284,6 @@ class SleepyThread : public CBaseThread {
     selfJoined = JoinThread(10) ? 1 : 0;
     return 0;
   }
-};
-
-struct Item {
-  explicit Item(int v, std::atomic<int>* deleted) : value(v), deletedCount(deleted) {}
-  virtual ~Item() { ++*deletedCount; }
-  int value;
-  std::atomic<int>* deletedCount;
 };
 
 class RecordingQueue : public CQueueThread<Item> {
