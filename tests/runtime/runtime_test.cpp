@@ -271,16 +271,18 @@ class SleepyThread : public CBaseThread {
  public:
   explicit SleepyThread(IDebugMessage* owner) : CBaseThread(owner) {}
   ~SleepyThread() override { StopThread(5000); }
+  using CBaseThread::IsStopping;
   bool holdStop = false;
   CManualEvent release;
   CManualEvent running;
+  std::atomic<bool> sawStop{false};
   std::atomic<int> selfJoined{-1};
 
  protected:
   uint32_t ThreadFunction() override {
     running.Set();
     if (holdStop) release.Wait(10000);
-    StopEvent().Wait(kInfinite);
+    sawStop = StopEvent().Wait(10000);
     selfJoined = JoinThread(10) ? 1 : 0;
     return 0;
   }
@@ -323,29 +325,14 @@ TEST(BaseThread, StartWhileRunningOrStoppingFailsASelfJoinFailsAndATimeOutIsLogg
   EXPECT_TRUE(thread.JoinThread(5000));
   EXPECT_TRUE(driver.Lines().empty());
 
-  class Busy : public CBaseThread {
-   public:
-    ~Busy() override { StopThread(5000); }
-    using CBaseThread::IsStopping;
-    CManualEvent running;
-    CManualEvent proceed;
-    std::atomic<bool> sawStop{false};
-
-   protected:
-    uint32_t ThreadFunction() override {
-      running.Set();
-      proceed.Wait(10000);  // busy: the stop waits for this
-      sawStop = StopEvent().Wait(10000);
-      return 0;
-    }
-  };
-  Busy busy;
+  SleepyThread busy(&driver);
+  busy.holdStop = true;  // busy: the stop waits for the release
   ASSERT_TRUE(busy.StartThread("busy"));
   busy.running.Wait(kInfinite);
   std::thread stopper([&busy] { busy.StopThread(5000); });
   ASSERT_TRUE(test::WaitUntil([&] { return busy.IsStopping(); }));
   EXPECT_FALSE(busy.StartThread("again"));
-  busy.proceed.Set();
+  busy.release.Set();
   stopper.join();
   EXPECT_TRUE(busy.sawStop);
   EXPECT_FALSE(busy.IsRunning());
