@@ -39,7 +39,9 @@ Server::Handler Fixed(unsigned status, const std::string& body) {
 struct Rig {
   Rig(Server::Options options, Server::Handler handler, uint32_t timeoutMs = 3000, const std::string& user = "admin",
       const std::string& password = "secret")
-      : server(std::move(options), std::move(handler)), device(Device(server.Port(), user, password, timeoutMs)) {}
+      : server(std::move(options), std::move(handler)), device(Device(server.Port(), user, password, timeoutMs)) {
+    EXPECT_TRUE(server.Running());
+  }
   std::string Url(const std::string& item) const { return ::orbisan::test::Url(device, item); }
   // GET of one item, the whole body read.
   CResultDef Get(const std::string& item, bool requireBody = true) {
@@ -91,7 +93,6 @@ TEST(HttpSender, ResultsOfStatusesAndCredentials) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.user + ":" + c.password + " " + std::to_string(c.status));
     Rig rig({c.auth, c.user.empty() ? "" : "admin", "secret"}, Fixed(c.status, c.body), 3000, c.user, c.password);
-    ASSERT_TRUE(rig.server.Running());
     const CResultDef result = rig.Get("SYSTEM_INFO", c.requireBody);
     EXPECT_EQ(std::pair(result.GetCode(), result.GetCategory()), std::pair(c.code, c.category));
     const auto requests = rig.server.Requests();
@@ -122,7 +123,6 @@ TEST(HttpSender, ResultsOfStatusesAndCredentials) {
 
 TEST(HttpSender, DigestIsLearntAndKeptAClosedPortGivesCode11AndTheSchemeFallsBackBothWays) {
   Rig rig({Server::Auth::kDigest}, Fixed(200, "OK\r\n"));
-  ASSERT_TRUE(rig.server.Running());
   EXPECT_TRUE(HUtils::RequestGet(rig.http, rig.Url("A"), true));
   EXPECT_EQ(rig.http.GetAuthScheme(), static_cast<unsigned long>(CURLAUTH_DIGEST));
   const auto first = rig.server.Requests();
@@ -189,7 +189,6 @@ TEST(HttpSender, DigestIsLearntAndKeptAClosedPortGivesCode11AndTheSchemeFallsBac
 TEST(HttpSender, CancelFromAnotherThreadEndsAStalledBodyAtOnceAndCancelOrShutdownEndTheRequestUnderWay) {
   Rig stalled(
       {}, [](const std::string&) { return HttpReply{.body = std::string(20000, 'x'), .stallAfter = 100}; }, 8000);
-  ASSERT_TRUE(stalled.server.Running());
   ASSERT_TRUE(stalled.http.Send(Web::CHttpRequest("GET", stalled.Url("A"))));
   Clock::time_point cancelledAt;
   std::thread canceller([&] {
@@ -220,7 +219,6 @@ TEST(HttpSender, CancelFromAnotherThreadEndsAStalledBodyAtOnceAndCancelOrShutdow
           return HttpReply{200, "ok"};
         },
         8000);
-    ASSERT_TRUE(rig.server.Running());
     std::thread stopper([&] {
       WaitUntil([&] { return !rig.server.Requests().empty(); });
       shutdown ? rig.http.Shutdown() : rig.http.Cancel();
@@ -253,7 +251,6 @@ TEST(HttpSender, SilentServerTimesOutWithoutTryingTheOtherSchemeAndATricklingAns
         return HttpReply{.body = std::string(5000, 'y'), .stallAfter = 10};
       },
       400);
-  ASSERT_TRUE(rig.server.Running());
   auto start = Clock::now();
   EXPECT_EQ(rig.Get("A").GetCode(), 11u);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(4));
@@ -274,7 +271,6 @@ TEST(HttpSender, SilentServerTimesOutWithoutTryingTheOtherSchemeAndATricklingAns
     SCOPED_TRACE(trickleMs);
     Rig trickling(
         {}, [&](const std::string&) { return HttpReply{.body = std::string(size, 'z'), .trickleMs = trickleMs}; }, 400);
-    ASSERT_TRUE(trickling.server.Running());
     const auto start = Clock::now();
     trickling.Get("A");
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(8));
@@ -304,7 +300,6 @@ TEST(HttpSender, BodyIsCappedAtOneMebibyteWithOrWithoutALengthAndReadsWholeInPie
     }
     return reply;
   });
-  ASSERT_TRUE(rig.server.Running());
   for (const char* item : {"A", "LENGTH"}) {
     SCOPED_TRACE(item);
     ASSERT_TRUE(rig.http.Send(Web::CHttpRequest("GET", rig.Url(item))));
