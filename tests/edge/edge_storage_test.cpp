@@ -128,8 +128,7 @@ class ScriptedTask : public CBaseEdgeStorageTask, public IEdgeStorageHandler {
   std::thread player_;
 };
 
-// The handler with a recording retrieval task, and a scripted task with its
-// own handler of channel 7.
+// The handler with its recording retrieval task, and the scripted task.
 class EdgeStorageTest : public ::testing::Test {
  protected:
   EdgeStorageTest() {
