@@ -123,19 +123,20 @@ TEST(RtspResponseParserTest, HeaderVariantsDescribeBodyAndChallenges) {
 
   // A description behind its answer.
   std::ifstream file(std::string(STRANDLINE_TEST_DATA_DIR) + "/rtsp/gst_describe_h264.txt", std::ios::binary);
-  ASSERT_TRUE(parser.Parse(std::string(std::istreambuf_iterator<char>(file), {}), kRtspDescribe));
+  const std::string describe(std::istreambuf_iterator<char>(file), {});
+  ASSERT_TRUE(parser.Parse(describe, kRtspDescribe));
   EXPECT_EQ(parser.GetContentLength(), 526u);
   EXPECT_EQ(parser.GetSessionInfo().video.encoding, "H264/90000");
   EXPECT_EQ(parser.GetSessionInfo().video.control, "stream=0");
   EXPECT_NE(parser.GetContentBase().find("rtsp://127.0.0.1:"), std::string::npos);
 
-  // A description that does not read leaves the session without media; the
-  // answer itself is good.
-  const std::string bad = "garbage\r\n";
-  EXPECT_TRUE(parser.Parse(Answer("Content-Length: " + std::to_string(bad.size()) + "\r\n") + bad, kRtspDescribe));
-  EXPECT_FALSE(parser.GetSessionInfo().video.present);
-  // No length: no description, still a good answer.
-  ASSERT_TRUE(parser.Parse(Answer("CSeq: 1\r\n"), kRtspDescribe));
+  // A description that does not read, or none for want of a length, leaves
+  // the session without the media of the one before; the answer itself is good.
+  for (const std::string& noMedia : {Answer("Content-Length: 9\r\n") + "garbage\r\n", Answer("CSeq: 1\r\n")}) {
+    ASSERT_TRUE(parser.Parse(describe, kRtspDescribe));
+    EXPECT_TRUE(parser.Parse(noMedia, kRtspDescribe)) << noMedia;
+    EXPECT_FALSE(parser.GetSessionInfo().video.present) << noMedia;
+  }
   // A 401 page is not a description.
   EXPECT_TRUE(parser.Parse(Answer("Content-Length: 11\r\n", 401) + "<html></ht", kRtspDescribe));
 
