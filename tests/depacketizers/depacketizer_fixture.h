@@ -35,12 +35,11 @@ inline void StoreBigEndian(uint8_t* at, uint32_t value, int count) {
   for (int i = 0; i < count; ++i) at[i] = static_cast<uint8_t>(value >> (8 * (count - 1 - i)));
 }
 
+// Payload type 96, SSRC 0x01020304.
 inline CRTPPacket MakePacket(uint16_t sequence, uint32_t timestamp, bool marker, const Bytes& payload) {
-  Bytes bytes = {0x80, static_cast<uint8_t>((marker ? 0x80 : 0) | 96), 0, 0, 0, 0, 0, 0, 1, 2, 3,
-                 4};  // SSRC 0x01020304
+  Bytes bytes = Cat({{0x80, static_cast<uint8_t>((marker ? 0x80 : 0) | 96), 0, 0, 0, 0, 0, 0, 1, 2, 3, 4}, payload});
   StoreBigEndian(&bytes[2], sequence, 2);
   StoreBigEndian(&bytes[4], timestamp, 4);
-  bytes.insert(bytes.end(), payload.begin(), payload.end());
   CRTPPacket packet;
   EXPECT_TRUE(packet.Parse(bytes.data(), bytes.size()));
   return packet;
@@ -66,10 +65,9 @@ inline Bytes CapturedMpeg4Config() {
 
 // The packets of a captured stream (RFC 4571 framing), as raw datagrams.
 inline std::vector<Bytes> LoadStream(const std::string& name) {
-  const std::string path = DataFile(name);
-  std::ifstream in(path, std::ios::binary);
-  EXPECT_TRUE(in.good()) << path;
-  Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string text = ReadText(DataFile(name));
+  EXPECT_FALSE(text.empty()) << name;
+  const Bytes data(text.begin(), text.end());
   std::vector<Bytes> packets;
   size_t pos = 0;
   while (pos + 2 <= data.size()) {

@@ -24,9 +24,7 @@ const Bytes kIdr = {0x65, 0x88, 0x84, 0x21, 0xA0};
 const Bytes kSlice = {0x41, 0x9A, 0x20, 0x2E};
 
 Bytes Fu(uint8_t flags, uint8_t type, const Bytes& data) {
-  Bytes out = {0x7C, static_cast<uint8_t>(flags | type)};
-  out.insert(out.end(), data.begin(), data.end());
-  return out;
+  return Cat({{0x7C, static_cast<uint8_t>(flags | type)}, data});
 }
 
 Bytes Stap(std::initializer_list<Bytes> units) {
