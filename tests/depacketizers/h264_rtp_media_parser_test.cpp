@@ -223,7 +223,6 @@ struct SpsFields {
   uint32_t level = 30;
   uint32_t spsId = 0;
   uint32_t chromaFormat = 1;
-  bool separatePlanes = false;
   bool scalingMatrix = false;
   uint32_t pocType = 0;
   uint32_t widthMbsMinus1 = 10;
@@ -238,7 +237,7 @@ std::vector<uint8_t> MakeSps(const SpsFields& f) {
   w.Bits(f.profile, 8).Bits(0, 8).Bits(f.level, 8).UE(f.spsId);
   if (f.profile == 100 || f.profile == 244 || f.profile == 44) {
     w.UE(f.chromaFormat);
-    if (f.chromaFormat == 3) w.Bit(f.separatePlanes);
+    if (f.chromaFormat == 3) w.Bit(0);  // no separate colour planes
     w.UE(0).UE(0).Bit(0).Bit(f.scalingMatrix);
     if (f.scalingMatrix) {
       const int lists = f.chromaFormat != 3 ? 8 : 12;

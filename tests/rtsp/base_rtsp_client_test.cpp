@@ -136,7 +136,6 @@ class RtspClientTest : public ::testing::Test {
   std::unique_ptr<CBaseRTSPClient> client_;
 };
 
-// One request as the client writes it.
 std::string Request(const std::string& method, const std::string& url, int cseq, const std::string& headers) {
   return method + " " + url + " RTSP/1.0\r\nCSeq: " + std::to_string(cseq) + "\r\nUser-Agent: Orbisan\r\n" + headers +
          "\r\n";

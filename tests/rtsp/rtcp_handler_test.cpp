@@ -44,7 +44,6 @@ std::vector<uint8_t> SenderReport() {
 
 const std::vector<uint8_t> kCameraBye = {0x81, 203, 0, 1, 0xCA, 0xFE, 0xBA, 0xBE};
 
-// A handler running for a camera on 127.0.0.1.
 class RtcpHandlerTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -49,7 +49,6 @@ std::vector<Handed> Handing(uint16_t first, uint16_t last, uint32_t lostAtFirst 
   return out;
 }
 
-// Arrivals or handed packets one after the other.
 template <typename T>
 std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b) {
   a.insert(a.end(), b.begin(), b.end());
@@ -114,8 +113,8 @@ TEST(RtpSequencer, PutsTheStreamBackInOrderAndKeepsToItsSource) {
   }
 }
 
-// Feeds frames of `packets` packets each; frames listed in `undelivered`
-// never reach the host, packets listed in `missing` never arrive.
+// Feeds frames of `packets` packets each, delivered to the host or not;
+// packets listed in `missing` never arrive.
 struct Stream {
   CRtpLossCounter counter;
   uint16_t sequence = 65522;  // the first gap spans the wrap to 0

@@ -32,7 +32,6 @@ struct Datagram {
   std::vector<uint8_t> bytes;
 };
 
-// Records the raw callbacks of a UDP client.
 class RawUser : public IRTPClientUser, public test::Recorded<Datagram> {
  public:
   void DataReceived(IRTPClient*, const sockaddr_in& source, const uint8_t* data, size_t length) override {
@@ -79,9 +78,8 @@ TEST(UdpClientTest, DeliversDatagramsOfEverySizeWholeAndReopens) {
   CUDPClient second;
   EXPECT_FALSE(second.Open(&other, port)) << "the port is taken";
   EXPECT_FALSE(client.Open(&other, 0)) << "already open";
-  // Multicast needs a group address.
-  EXPECT_FALSE(second.OpenMulticast(&other, "", 40000));
-  EXPECT_FALSE(second.OpenMulticast(&other, "not-an-address", 40000));
+  for (const char* group : {"", "not-an-address"})
+    EXPECT_FALSE(second.OpenMulticast(&other, group, 40000)) << "multicast needs a group address";
   EXPECT_FALSE(second.IsOpen());
 
   const auto before = std::chrono::steady_clock::now();
@@ -126,7 +124,6 @@ struct Arrival {
   size_t payload;  // bytes, when they are the ones Rtp() sent; 0 otherwise
 };
 
-// Receiver user that records packets and can be made to throw.
 class PacketUser : public IRTPReceiverUser, public test::Recorded<Arrival> {
  public:
   void RtpPacketArrived(const sockaddr_in& source, const CRTPPacket& packet) override {
@@ -309,8 +306,7 @@ TEST(SocketUtilsTest, ReadinessConnectAndAddresses) {
 
   in_addr a{};
   EXPECT_TRUE(ParseIPv4("239.1.2.3", a));
-  EXPECT_FALSE(ParseIPv4("239.1.2", a));
-  EXPECT_FALSE(ParseIPv4("", a));
+  for (const char* bad : {"239.1.2", ""}) EXPECT_FALSE(ParseIPv4(bad, a)) << bad;
   EXPECT_TRUE(ResolveIPv4("localhost", a));
   EXPECT_EQ(ntohl(a.s_addr) >> 24, 127u);
   EXPECT_FALSE(ResolveIPv4("no-such-host.invalid", a));
