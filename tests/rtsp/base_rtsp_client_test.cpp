@@ -440,11 +440,9 @@ TEST_F(RtspClientTest, InterleavedSessionIsKeptAlive) {
   ShiftWallClockForTesting(36000000000ll);
 
   EXPECT_EQ(server.Drops(), 0) << "the session was never dropped for silence";
-  const std::vector<std::string> methods = Methods(server.Requests());
-  EXPECT_GE(std::count(methods.begin(), methods.end(), "OPTIONS"), 5);
-  EXPECT_EQ(std::count(methods.begin(), methods.end(), "PAUSE"), 1);
-  EXPECT_EQ(std::count(methods.begin(), methods.end(), "PLAY"), 2);
-  EXPECT_EQ(methods.back(), "TEARDOWN");
+  std::vector<std::string> methods = Methods(server.Requests());
+  EXPECT_GE(std::erase(methods, "OPTIONS"), 5u);
+  EXPECT_EQ(methods, (std::vector<std::string>{"DESCRIBE", "SETUP", "PLAY", "PAUSE", "PLAY", "TEARDOWN"}));
   auto frames = server.Frames();
   ASSERT_GE(frames.size(), 6u);
   EXPECT_EQ(frames.back(), std::make_pair(uint8_t{3}, frames.back().second));

@@ -11,14 +11,13 @@ TEST(DigestAuthTest, Rfc7616Example) {
   // The example of RFC 7616 section 3.9.1 (GET /dir/index.html, qop=auth).
   // Expected value computed independently with Python's hashlib, for -sess
   // the first hash being H(H(user:realm:pw):nonce:cnonce).
-  DigestRequest request;
-  request.realm = "http-auth@example.org";
-  request.nonce = "7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v";
-  request.method = "GET";
-  request.uri = "/dir/index.html";
-  request.qopAuth = true;
-  request.nonceCount = 1;
-  request.cnonce = "f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ";
+  DigestRequest request{.realm = "http-auth@example.org",
+                        .nonce = "7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v",
+                        .method = "GET",
+                        .uri = "/dir/index.html",
+                        .qopAuth = true,
+                        .nonceCount = 1,
+                        .cnonce = "f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ"};
   const std::pair<const char*, const char*> cases[] = {
       {"SHA-256-sess", "2fd51b3a77ad75bad6afad6003e818d767133c46d9e2749e7f5232ae1ea3efd7"},
       {"SHA-512-256", ""},  // not supported: no answer

@@ -45,8 +45,7 @@ TEST(RtpPacketTest, ReadsEveryHeaderFieldInPlaceOrCopied) {
   EXPECT_TRUE(packet.GetCsrcList().empty() && packet.GetExtensionData().empty());
   EXPECT_EQ(std::vector<uint8_t>(packet.GetPayload(), packet.GetPayload() + packet.GetPayloadLength()), small.payload);
   ASSERT_FALSE(packet.Parse(wire.data(), 5));
-  EXPECT_EQ(packet.GetPayloadLength(), 0u);
-  EXPECT_EQ(packet.GetSequenceNumber(), 0);
+  EXPECT_EQ(std::make_tuple(packet.GetPayloadLength(), packet.GetSequenceNumber()), std::make_tuple(0u, 0));
 
   // A payload parsed in place is a view; a copy owns its payload.
   const RtpFields padded = {.payload = Bytes(50, 7), .padding = 4};
