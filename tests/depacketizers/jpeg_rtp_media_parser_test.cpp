@@ -44,14 +44,35 @@ const Bytes kEoi = {0xFF, 0xD9};
 
 using JpegDepacketizer = ParserTest<CJpegRTPMediaParser>;
 
-// The table values are judged by decoding captured streams; here the
-// picture's frame, its segments and the tables each component uses.
-TEST_F(JpegDepacketizer, FragmentsMakeOneStandAlonePictureWithRestartMarkersWhenSent) {
+TEST_F(JpegDepacketizer, FragmentsFromTheirStartMakeOneStandAlonePictureWithRestartMarkersAndAnEndOfImage) {
+  Send(true, Cat({JpegMainHeader(5, 1, 50, 22, 18), kScanB}));  // joined mid-picture
+  EXPECT_TRUE(client.frames.empty());
+  Send(false, {0x00, 0x00});  // too short to look at
+  Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA}));
+  EXPECT_EQ(1u, client.frames.size());
+
+  // A picture whose last packet lost only its marker does not run into the next.
+  Send(false, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanB}));
+  Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA}));
+  ASSERT_EQ(2u, client.frames.size());
+  EXPECT_EQ(Str(Cat({kScanA, kEoi})), Walk(client.frames[1].bytes).scan);
+
+  // The end of image is added only when missing.
+  Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA, kEoi}));
+  Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA, kEoi, {0x00}}));
+  Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA, {0xFF}}));
+  ASSERT_EQ(5u, client.frames.size());
+  EXPECT_EQ(Str(Cat({kScanA, kEoi})), Walk(client.frames[2].bytes).scan);
+  EXPECT_EQ(Str(Cat({kScanA, kEoi, {0x00}})), Walk(client.frames[3].bytes).scan);
+  EXPECT_EQ(Str(Cat({kScanA, {0xFF}, kEoi})), Walk(client.frames[4].bytes).scan);
+
+  // The table values are judged by decoding captured streams; here the
+  // picture's frame, its segments and the tables each component uses.
   Send(false, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA}));
   Send(true, Cat({JpegMainHeader(5, 1, 50, 22, 18), kScanB}));
-  ASSERT_EQ(1u, client.frames.size());
-  EXPECT_EQ("JPEG 176x144/1 @9000 Strandline::LiveStream", Summary(client.frames[0]));
-  const JpegLayout jpeg = Walk(client.frames[0].bytes);
+  ASSERT_EQ(6u, client.frames.size());
+  EXPECT_EQ("JPEG 176x144/1 @27000 Strandline::LiveStream", Summary(client.frames[5]));
+  const JpegLayout jpeg = Walk(client.frames[5].bytes);
   ASSERT_TRUE(jpeg.valid);
   EXPECT_EQ(Str(Cat({kScanA, kScanB, kEoi})), jpeg.scan);
   ASSERT_EQ(1u, jpeg.segments.count(0xE0));
@@ -72,8 +93,8 @@ TEST_F(JpegDepacketizer, FragmentsMakeOneStandAlonePictureWithRestartMarkersWhen
   const Bytes restart = {0x00, 0x0F, 0xFF, 0xFF};
   Send(false, Cat({JpegMainHeader(0, 65, 60, 22, 18), restart, kScanA}));
   Send(true, Cat({JpegMainHeader(5, 65, 60, 22, 18), restart, kScanB}));
-  ASSERT_EQ(2u, client.frames.size());
-  const JpegLayout dri = Walk(client.frames[1].bytes);
+  ASSERT_EQ(7u, client.frames.size());
+  const JpegLayout dri = Walk(client.frames[6].bytes);
   ASSERT_TRUE(dri.valid);
   ASSERT_EQ(1u, dri.segments.count(0xDD));
   EXPECT_EQ(Str({0, 15}), dri.segments.find(0xDD)->second) << "restart interval";
@@ -140,29 +161,6 @@ TEST_F(JpegDepacketizer, LargePicturesTakeTheirSizeFromDescriptionOrConfiguratio
   // 1944 x 2592 in the frame header.
   EXPECT_EQ(Str({8, 0x07, 0x98, 0x0A, 0x20, 3, 1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1}),
             Walk(client.frames[3].bytes).segments.find(0xC0)->second);
-}
-
-TEST_F(JpegDepacketizer, FragmentsWithoutTheirStartAreDroppedAndAnEndOfImageIsAddedWhenMissing) {
-  Send(true, Cat({JpegMainHeader(5, 1, 50, 22, 18), kScanB}));  // joined mid-picture
-  EXPECT_TRUE(client.frames.empty());
-  Send(false, {0x00, 0x00});  // too short to look at
-  Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA}));
-  EXPECT_EQ(1u, client.frames.size());
-
-  // A picture whose last packet lost only its marker does not run into the next.
-  Send(false, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanB}));
-  Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA}));
-  ASSERT_EQ(2u, client.frames.size());
-  EXPECT_EQ(Str(Cat({kScanA, kEoi})), Walk(client.frames[1].bytes).scan);
-
-  // The end of image is added only when missing.
-  Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA, kEoi}));
-  Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA, kEoi, {0x00}}));
-  Send(true, Cat({JpegMainHeader(0, 1, 50, 22, 18), kScanA, {0xFF}}));
-  ASSERT_EQ(5u, client.frames.size());
-  EXPECT_EQ(Str(Cat({kScanA, kEoi})), Walk(client.frames[2].bytes).scan);
-  EXPECT_EQ(Str(Cat({kScanA, kEoi, {0x00}})), Walk(client.frames[3].bytes).scan);
-  EXPECT_EQ(Str(Cat({kScanA, {0xFF}, kEoi})), Walk(client.frames[4].bytes).scan);
 }
 
 TEST(JpegHeader, ComputedTablesFollowTheQFactor) {
