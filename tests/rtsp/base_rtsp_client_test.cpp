@@ -52,9 +52,9 @@ std::string Refused(const std::string& request, const std::string& status, const
 // and control chosen by the test; SETUP gives Session 1234 with the given
 // session parameter text.
 struct CameraScript {
-  std::string contentBase;  // empty: none
-  std::string describeHeaders;
-  std::string setupUrl;  // when set, SETUP of any other URL is answered 404
+  std::string contentBase = {};  // empty: none
+  std::string describeHeaders = {};
+  std::string setupUrl = {};  // when set, SETUP of any other URL is answered 404
   std::string control = "trackID=1";
   std::string sessionSuffix = ";timeout=60";
   std::string transport = "Transport: RTP/AVP/UDP;unicast;client_port=5000-5001;server_port=6000-6001\r\n";
@@ -211,12 +211,10 @@ TEST_F(RtspClientTest, SetupUrlAndTransport) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.contentBase + " + " + c.control);
-    CameraScript script;
-    script.contentBase = c.contentBase;
-    script.control = c.control;
-    script.describeHeaders = c.describeHeaders;
-    script.setupUrl = c.setupUrl;
-    ScriptedRtspServer server(script);
+    ScriptedRtspServer server(CameraScript{.contentBase = c.contentBase,
+                                           .describeHeaders = c.describeHeaders,
+                                           .setupUrl = c.setupUrl,
+                                           .control = c.control});
     RTSP_SESSION_PARAMS params = Params(0);
     params.blockSize = c.blockSize;
     params.urlForm = c.urlForm;
@@ -295,8 +293,7 @@ TEST_F(RtspClientTest, RefusedSessionsEnd) {
     std::vector<std::string> events;
     std::optional<bool> lastExchangeOk;  // none: not looked at
   };
-  CameraScript lineBreakInBase;
-  lineBreakInBase.contentBase = "rtsp://127.0.0.1/x\rX-Evil: 1";
+  const CameraScript lineBreakInBase{.contentBase = "rtsp://127.0.0.1/x\rX-Evil: 1"};
   const auto refused454 = [](const std::string& r, size_t) { return Refused(r, "454 Session Not Found"); };
   const auto refused401 = [](const std::string& r, size_t) {
     return Refused(r, "401 Unauthorized", "WWW-Authenticate: Digest realm=\"cam\", nonce=\"abc\"\r\n");
@@ -365,9 +362,7 @@ TEST_F(RtspClientTest, KeepAliveSpacingFollowsSessionTimeout) {
   };
   for (const Case& c : {Case{";timeout=60", 60, 30}, Case{";timeout=0", 60, 15}, Case{"", 60, 30}, Case{"", 8, 4}}) {
     SCOPED_TRACE("session" + c.sessionSuffix + " period " + std::to_string(c.periodParam));
-    CameraScript script;
-    script.sessionSuffix = c.sessionSuffix;
-    ScriptedRtspServer server(script);
+    ScriptedRtspServer server(CameraScript{.sessionSuffix = c.sessionSuffix});
     std::atomic<uint64_t> now{5000000};  // monotonic ms
     RecordingRtspUser user;
     RTSP_SESSION_PARAMS params = Params(0);
@@ -397,10 +392,8 @@ TEST_F(RtspClientTest, KeepAliveSpacingFollowsSessionTimeout) {
 // delivered, every sender report is answered on the RTCP channel, pause and
 // play go through, and answers are found among the RTP data.
 TEST_F(RtspClientTest, InterleavedSessionIsKeptAlive) {
-  CameraScript script;
-  script.sessionSuffix = ";timeout=2";
-  script.transport = "Transport: RTP/AVP/TCP;unicast;interleaved=2-3\r\n";
-  ScriptedRtspServer server(script);
+  ScriptedRtspServer server(
+      CameraScript{.sessionSuffix = ";timeout=2", .transport = "Transport: RTP/AVP/TCP;unicast;interleaved=2-3\r\n"});
   server.SetSessionTimeoutMs(2500);
   std::atomic<bool> streaming{true};
   CBaseRTSPClient client(&driver_);

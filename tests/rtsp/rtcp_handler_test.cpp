@@ -92,8 +92,7 @@ TEST_F(RtcpHandlerTest, ReceiverReportAfterWrapAndByeOnStop) {
   handler.Stop();
   const auto bye = camera.Receive(2000);
   ASSERT_TRUE(bye.has_value()) << "BYE after a sender report";
-  const std::vector<uint8_t> expectedBye = {0x81, 203, 0, 1, rr[4], rr[5], rr[6], rr[7]};
-  EXPECT_EQ(*bye, expectedBye);
+  EXPECT_EQ(*bye, (std::vector<uint8_t>{0x81, 203, 0, 1, rr[4], rr[5], rr[6], rr[7]}));
   EXPECT_FALSE(camera.Receive(200).has_value());
 }
 
