@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <tuple>
 #include <vector>
 
 #include "rtp_test_util.h"
@@ -137,15 +138,13 @@ TEST(RtpLossCounter, CountsGapsAndUndeliveredFramesAfterTheFirstDelivery) {
   s.Frame(3, false);
   s.Frame(4, true);
   s.Frame(2, true);
-  EXPECT_EQ(s.counter.LostPackets(), 0u);
-  EXPECT_EQ(s.counter.DroppedFrames(), 0u);
+  EXPECT_EQ(std::make_tuple(s.counter.LostPackets(), s.counter.DroppedFrames()), std::make_tuple(0u, 0u));
 
   s.Frame(5, false, {1, 2});  // two packets lost across the wrap, frame not delivered
   s.Frame(3, false);          // waiting for the next key frame
   s.Frame(3, true);
   s.Frame(1, true);
-  EXPECT_EQ(s.counter.LostPackets(), 2u);
-  EXPECT_EQ(s.counter.DroppedFrames(), 2u);
+  EXPECT_EQ(std::make_tuple(s.counter.LostPackets(), s.counter.DroppedFrames()), std::make_tuple(2u, 2u));
 
   // A late or repeated packet is no gap.
   s.counter.PacketHandled(static_cast<uint16_t>(s.sequence - 3), s.timestamp - 3000);
@@ -156,8 +155,7 @@ TEST(RtpLossCounter, CountsGapsAndUndeliveredFramesAfterTheFirstDelivery) {
   s.sequence = 17;
   s.Frame(2, false);
   s.Frame(2, true);
-  EXPECT_EQ(s.counter.LostPackets(), 2u);
-  EXPECT_EQ(s.counter.DroppedFrames(), 2u);
+  EXPECT_EQ(std::make_tuple(s.counter.LostPackets(), s.counter.DroppedFrames()), std::make_tuple(2u, 2u));
 }
 
 }  // namespace
