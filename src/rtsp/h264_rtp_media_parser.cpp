@@ -386,7 +386,11 @@ bool CH264RTPMediaParser::DoubtDescribedSets(uint32_t width, uint32_t height) {
 
 void CH264RTPMediaParser::ProcessFrame(uint32_t rtpTimestamp) {
   ipcapture::IMediaSampleAllocator* allocator = SampleAllocator();
-  if (!allocator || !client_ || frame_.empty()) return;
+  if (!client_ || frame_.empty()) return;
+  if (!allocator) {
+    waitingForKeyFrame_ = true;  // what follows refers to the picture dropped here
+    return;
+  }
 
   frame_.append(kAccessUnitDelimiter, sizeof kAccessUnitDelimiter);
 
@@ -408,7 +412,10 @@ void CH264RTPMediaParser::ProcessFrame(uint32_t rtpTimestamp) {
 
   const uint32_t size = static_cast<uint32_t>(frame_.size());
   ipcapture::IMediaSample* sample = allocator->CreateSample(fourcc, size, client_->GetStreamName().c_str());
-  if (!sample) return;
+  if (!sample) {
+    waitingForKeyFrame_ = true;
+    return;
+  }
 
   if (!CopyFrame(allocator, sample, "orbisan::CH264RTPMediaParser::ProcessFrame")) return;
 

@@ -125,27 +125,31 @@ TYPED_TEST(DepacketizerErrors, WithoutMarkerBitsTheNextTimeStampEndsAFrame) {
   for (uint32_t i = 0; i < 3; ++i) EXPECT_EQ(this->client.frames[i].rtpTimestamp, 3000 * i);
 }
 
-// A host sample smaller than asked for cannot take the frame.
+// A host sample smaller than asked for cannot take the frame, nor can none at all.
 class ShortSampleAllocator : public TestAllocator {
  public:
+  bool none = false;
   ipcapture::IMediaSample* CreateSample(uint32_t fourcc, uint32_t size, const char* name) override {
-    return TestAllocator::CreateSample(fourcc, size / 2, name);
+    return none ? nullptr : TestAllocator::CreateSample(fourcc, size / 2, name);
   }
 };
 
-TYPED_TEST(DepacketizerErrors, NoAllocatorOrAShortSampleDeliversNothingAndLeaksNothing) {
-  this->client.allocator = nullptr;
-  this->Send(true, TypeParam::Key());
-  ShortSampleAllocator shortAllocator;
-  this->client.allocator = &shortAllocator;
-  this->Send(true, TypeParam::Key());
-  EXPECT_TRUE(this->client.frames.empty());
-  EXPECT_EQ(shortAllocator.created.load(), shortAllocator.released.load());
-  this->client.allocator = &this->allocator;
-  this->Send(true, TypeParam::Delta());
-  EXPECT_EQ(this->client.frames.size(), this->After(1));
-  this->Send(true, TypeParam::Key());
-  EXPECT_EQ(this->client.frames.size(), 1 + this->After(1));
+// Each way fails a key frame in a running stream: the delta frame after it has lost its reference.
+TYPED_TEST(DepacketizerErrors, NoAllocatorNoSampleOrAShortSampleDeliversNothingAndLeaksNothing) {
+  ShortSampleAllocator failing;
+  size_t expected = 0;
+  for (int way = 0; way < 3; ++way) {
+    this->Send(true, TypeParam::Key());
+    EXPECT_EQ(this->client.frames.size(), ++expected) << way << ": the next key frame";
+    failing.none = way == 1;
+    this->client.allocator = way == 0 ? nullptr : &failing;
+    this->Send(true, TypeParam::Key());
+    this->client.allocator = &this->allocator;
+    this->Send(true, TypeParam::Delta());
+    expected += this->After(1);
+    EXPECT_EQ(this->client.frames.size(), expected) << way;
+  }
+  EXPECT_EQ(failing.created.load(), failing.released.load());
 }
 
 }  // namespace
