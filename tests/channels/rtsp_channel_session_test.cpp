@@ -111,11 +111,16 @@ TEST_F(RtspChannelSessionTest, PortPairReceivingAStrayStreamIsGivenUp) {
     std::atomic<ScriptedCameraChannel*> watched{nullptr};
     std::atomic<uint16_t> strayPort{0};
     std::atomic<bool> sending{stray};
+    std::atomic<bool> described{false};
     std::thread camera([&] {
       test::UdpTestSocket socket;
       const test::RtpFields fields = {.payload = {1, 2, 3}};
       for (int i = 0; i < 20000 && sending.load(); ++i) {
-        if (strayPort.load() == 0 && watched.load()) strayPort = watched.load()->RtpPort();
+        // Follows the channel until DESCRIBE is answered (the pair search
+        // passes over a candidate that a packet reached at once); the port is
+        // read first, so it cannot be the pair taken after the answer.
+        const uint16_t port = watched.load() ? watched.load()->RtpPort() : 0;
+        if (port != 0 && !described.load()) strayPort = port;
         if (strayPort.load() != 0) socket.SendTo(strayPort.load(), test::BuildRtp(fields));
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
       }
@@ -131,6 +136,7 @@ TEST_F(RtspChannelSessionTest, PortPairReceivingAStrayStreamIsGivenUp) {
         std::lock_guard<std::mutex> lock(watchedLock);
         return !watched.load() || watched.load()->PacketArrived();
       });
+      described = true;
     };
     test::ScriptedRtspServer server(script);
     ScriptedCameraChannel channel(&driver, server.port());
