@@ -63,7 +63,7 @@ TEST(AudioCapture, RecordWritesTheToneThenADroppedSessionComesBackAndCyclesLeave
   test::ScratchDir dir;
   const std::string command =
       test::HostLine("record --model TCM5311 --param 7=" + std::to_string(rig.camera->RtspPort()) +
-                         " --width 320 --height 240 --fps 10 --duration 10 --out " + dir.File("v.h264") + " --audio " +
+                         " --width 320 --height 240 --fps 10 --duration 15 --out " + dir.File("v.h264") + " --audio " +
                          dir.File("a.wav"),
                      rig.camera->HttpPort()) +
       " --param '101=Count=1; IsStereo=0' 2>/dev/null";
@@ -78,10 +78,11 @@ TEST(AudioCapture, RecordWritesTheToneThenADroppedSessionComesBackAndCyclesLeave
             3)
       << summary;
   EXPECT_GT(frames, 25u) << "video from the same camera at once";
-  // 10 s of audio are 9 or 10 whole seconds after the session start; the
-  // partial second at the end is not a frame.
+  // Whole seconds only (the partial one at the end is not a frame); at
+  // least five even when a loaded machine made the first session time out
+  // and the next one start several seconds into the recording.
   EXPECT_GE(audioFrames, 5u) << summary;
-  EXPECT_LE(audioFrames, 10u) << summary;
+  EXPECT_LE(audioFrames, 15u) << summary;
   EXPECT_EQ(audioBytes, audioFrames * 8000) << "every frame exactly one second";
   EXPECT_EQ(state, static_cast<unsigned>(kAudioRunning));
 
