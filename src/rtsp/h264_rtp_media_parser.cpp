@@ -387,10 +387,6 @@ bool CH264RTPMediaParser::DoubtDescribedSets(uint32_t width, uint32_t height) {
 void CH264RTPMediaParser::ProcessFrame(uint32_t rtpTimestamp) {
   ipcapture::IMediaSampleAllocator* allocator = SampleAllocator();
   if (!client_ || frame_.empty()) return;
-  if (!allocator) {
-    waitingForKeyFrame_ = true;  // what follows refers to the picture dropped here
-    return;
-  }
 
   frame_.append(kAccessUnitDelimiter, sizeof kAccessUnitDelimiter);
 
@@ -411,11 +407,8 @@ void CH264RTPMediaParser::ProcessFrame(uint32_t rtpTimestamp) {
   }
 
   const uint32_t size = static_cast<uint32_t>(frame_.size());
-  ipcapture::IMediaSample* sample = allocator->CreateSample(fourcc, size, client_->GetStreamName().c_str());
-  if (!sample) {
-    waitingForKeyFrame_ = true;
-    return;
-  }
+  ipcapture::IMediaSample* sample = CreateFrameSample(allocator, fourcc, size);
+  if (!sample) return;
 
   if (!CopyFrame(allocator, sample, "orbisan::CH264RTPMediaParser::ProcessFrame")) return;
 

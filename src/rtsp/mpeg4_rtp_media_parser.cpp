@@ -105,10 +105,6 @@ void CMpeg4RTPMediaParser::ProcessPayload(const CRTPPacket& packet, const uint8_
 void CMpeg4RTPMediaParser::ProcessFrame(uint32_t rtpTimestamp) {
   ipcapture::IMediaSampleAllocator* allocator = SampleAllocator();
   if (!client_ || frame_.empty()) return;
-  if (!allocator) {
-    waitingForIntra_ = true;  // what follows refers to the picture dropped here
-    return;
-  }
 
   uint32_t fourcc = ipcapture::kFourCC_DIVI;
   if (keyFrame_) {
@@ -123,11 +119,8 @@ void CMpeg4RTPMediaParser::ProcessFrame(uint32_t rtpTimestamp) {
   }
 
   const uint32_t size = static_cast<uint32_t>(frame_.size());
-  ipcapture::IMediaSample* sample = allocator->CreateSample(fourcc, size, client_->GetStreamName().c_str());
-  if (!sample) {
-    waitingForIntra_ = true;
-    return;
-  }
+  ipcapture::IMediaSample* sample = CreateFrameSample(allocator, fourcc, size);
+  if (!sample) return;
 
   StampSample(sample, rtpTimestamp, size, fourcc);
   if (!CopyFrame(allocator, sample, "orbisan::CMpeg4RTPMediaParser::ProcessFrame")) return;

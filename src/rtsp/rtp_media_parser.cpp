@@ -83,6 +83,14 @@ bool CRTPMediaParser::CopyFrame(ipcapture::IMediaSampleAllocator* allocator, ipc
   return true;
 }
 
+ipcapture::IMediaSample* CRTPMediaParser::CreateFrameSample(ipcapture::IMediaSampleAllocator* allocator,
+                                                            uint32_t fourcc, uint32_t size) {
+  ipcapture::IMediaSample* sample =
+      allocator ? allocator->CreateSample(fourcc, size, client_->GetStreamName().c_str()) : nullptr;
+  if (!sample) Reset();
+  return sample;
+}
+
 void CRTPMediaParser::StampSample(ipcapture::IMediaSample* sample, uint32_t rtpTimestamp, uint32_t size,
                                   uint32_t fourcc) {
   SYSTEMTIME time{};

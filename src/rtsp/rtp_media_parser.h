@@ -73,6 +73,11 @@ class CRTPMediaParser {
   // Copies the frame buffer into the sample; on failure logs the copy error
   // for `method`, resets, releases the sample and returns false.
   bool CopyFrame(ipcapture::IMediaSampleAllocator* allocator, ipcapture::IMediaSample* sample, const char* method);
+  // A host sample for the assembled frame; without an allocator or a sample
+  // the frame is dropped and the depacketizer resets, so that no frame that
+  // refers to it follows.
+  ipcapture::IMediaSample* CreateFrameSample(ipcapture::IMediaSampleAllocator* allocator, uint32_t fourcc,
+                                             uint32_t size);
   // Capture time, picture size and class, data size and FourCC, in the order
   // the H.264 and MPEG-4 samples are filled (hosts read them in that order).
   void StampSample(ipcapture::IMediaSample* sample, uint32_t rtpTimestamp, uint32_t size, uint32_t fourcc);
